@@ -1,0 +1,74 @@
+// UTF-8 to code page 437, the character set of the window font.
+#include "display/display.hpp"
+
+namespace {
+
+// Unicode code points of code page 437 characters 128 to 255.
+constexpr uint16_t cp437_upper[128] = {
+    0x00C7, 0x00FC, 0x00E9, 0x00E2, 0x00E4, 0x00E0, 0x00E5, 0x00E7,
+    0x00EA, 0x00EB, 0x00E8, 0x00EF, 0x00EE, 0x00EC, 0x00C4, 0x00C5,
+    0x00C9, 0x00E6, 0x00C6, 0x00F4, 0x00F6, 0x00F2, 0x00FB, 0x00F9,
+    0x00FF, 0x00D6, 0x00DC, 0x00A2, 0x00A3, 0x00A5, 0x20A7, 0x0192,
+    0x00E1, 0x00ED, 0x00F3, 0x00FA, 0x00F1, 0x00D1, 0x00AA, 0x00BA,
+    0x00BF, 0x2310, 0x00AC, 0x00BD, 0x00BC, 0x00A1, 0x00AB, 0x00BB,
+    0x2591, 0x2592, 0x2593, 0x2502, 0x2524, 0x2561, 0x2562, 0x2556,
+    0x2555, 0x2563, 0x2551, 0x2557, 0x255D, 0x255C, 0x255B, 0x2510,
+    0x2514, 0x2534, 0x252C, 0x251C, 0x2500, 0x253C, 0x255E, 0x255F,
+    0x255A, 0x2554, 0x2569, 0x2566, 0x2560, 0x2550, 0x256C, 0x2567,
+    0x2568, 0x2564, 0x2565, 0x2559, 0x2558, 0x2552, 0x2553, 0x256B,
+    0x256A, 0x2518, 0x250C, 0x2588, 0x2584, 0x258C, 0x2590, 0x2580,
+    0x03B1, 0x00DF, 0x0393, 0x03C0, 0x03A3, 0x03C3, 0x00B5, 0x03C4,
+    0x03A6, 0x0398, 0x03A9, 0x03B4, 0x221E, 0x03C6, 0x03B5, 0x2229,
+    0x2261, 0x00B1, 0x2265, 0x2264, 0x2320, 0x2321, 0x00F7, 0x2248,
+    0x00B0, 0x2219, 0x00B7, 0x221A, 0x207F, 0x00B2, 0x25A0, 0x00A0,
+};
+
+// Decodes one UTF-8 sequence at text[i]; returns its length, or 0 when the
+// bytes there are not a well-formed sequence.
+size_t utf8_decode(std::string_view text, size_t i, uint32_t& code)
+{
+    const auto byte = [&](size_t k) { return static_cast<uint8_t>(text[k]); };
+    const uint8_t lead = byte(i);
+    size_t length = lead < 0x80 ? 1 : (lead >> 5) == 6 ? 2 : (lead >> 4) == 14 ? 3 : (lead >> 3) == 30 ? 4 : 0;
+    if (length == 0 || i + length > text.size())
+        return 0;
+    code = length == 1 ? lead : lead & (0x7F >> length);
+    for (size_t k = 1; k < length; k++) {
+        if ((byte(i + k) & 0xC0) != 0x80)
+            return 0;
+        code = (code << 6) | (byte(i + k) & 0x3F);
+    }
+    constexpr uint32_t shortest[5] = {0, 0, 0x80, 0x800, 0x10000};
+    if (code < shortest[length] || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF))
+        return 0;
+    return length;
+}
+
+}  // namespace
+
+std::string utf8_to_cp437(std::string_view text)
+{
+    std::string out;
+    for (size_t i = 0; i < text.size();) {
+        uint32_t code = 0;
+        size_t length = utf8_decode(text, i, code);
+        if (length == 0) {
+            out += '?';
+            i++;
+            continue;
+        }
+        i += length;
+        char mapped = '?';
+        if (code < 0x80) {
+            mapped = static_cast<char>(code);
+        } else {
+            for (int k = 0; k < 128; k++)
+                if (cp437_upper[k] == code) {
+                    mapped = static_cast<char>(128 + k);
+                    break;
+                }
+        }
+        out += mapped;
+    }
+    return out;
+}

@@ -1,0 +1,26 @@
+// The measurement frame shared by the windowed programs: PortAudio start-up,
+// device choice, the full-duplex stream, the key loop with its refresh
+// handshake, and the shutdown.
+#pragma once
+#include <portaudio.h>
+
+#include <cstdint>
+
+// What differs between the programs.
+struct measurement_frame {
+    const char* client_name;       // the program's name, e.g. "karvel" (its JACK client name)
+    PaStreamCallback* callback;    // one frame per call, on the audio thread
+    double suggested_latency;      // seconds, for input and output alike
+    void (*after_start)();         // after the stream has started, or null
+    void (*refresh)();             // inside the freeze: analysis, then thread_start of the display
+    bool erase_keys;               // E and R clear the window
+};
+
+// The chosen device's name in the window font's character set, NUL-terminated;
+// lives for the whole run and is handed to every display refresh.
+extern char device_name_buffer[512];
+
+// Runs the stream sequence, the key loop and the shutdown; every path after
+// Pa_Initialize calls Pa_Terminate. Start-up failures print one "!!! " line,
+// pause up to 3 s (a key cuts it short). Returns the exit status, always 0.
+int frame_run(int64_t device_option, const measurement_frame& frame);
