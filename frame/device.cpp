@@ -1,0 +1,61 @@
+// Host API choice, device names and quiet library start-up.
+#include "frame/device.hpp"
+
+#include <alsa/asoundlib.h>
+#include <jack/jack.h>
+#include <pa_jack.h>
+
+#include <cstring>
+#include <string>
+
+#include "display/display.hpp"
+
+namespace {
+
+// ALSA's and JACK's own error hooks: the programs show only their own texts.
+void alsa_quiet(const char*, int, const char*, int, const char*, ...) {}
+void jack_quiet(const char*) {}
+
+}  // namespace
+
+PaError audio_initialize(const char* client_name)
+{
+    snd_lib_error_set_handler(alsa_quiet);
+    jack_set_error_function(jack_quiet);
+    jack_set_info_function(jack_quiet);
+    // Stops a JACK client from starting a server of its own when none runs.
+    setenv("JACK_NO_START_SERVER", "1", 1);
+    if (client_name)
+        PaJack_SetClientName(client_name);
+    return Pa_Initialize();
+}
+
+PaHostApiIndex host_api_choose()
+{
+    const PaHostApiIndex asio = Pa_HostApiTypeIdToHostApiIndex(paASIO);
+    if (asio >= 0)
+        return asio;
+    const PaHostApiIndex jack = Pa_HostApiTypeIdToHostApiIndex(paJACK);
+    if (jack >= 0) {
+        const PaHostApiInfo* info = Pa_GetHostApiInfo(jack);
+        if (info && info->deviceCount > 0)
+            return jack;
+    }
+    return Pa_GetDefaultHostApi();
+}
+
+bool device_exists(int64_t index)
+{
+    return index >= 0 && index < Pa_GetDeviceCount() && Pa_GetDeviceInfo(static_cast<PaDeviceIndex>(index));
+}
+
+void device_name(int64_t index, char* buffer)
+{
+    std::memset(buffer, 0, 512);
+    const PaDeviceInfo* info = device_exists(index) ? Pa_GetDeviceInfo(static_cast<PaDeviceIndex>(index)) : nullptr;
+    if (!info || !info->name)
+        return;
+    // One byte per character in code page 437, so any cut is a character boundary.
+    const std::string name = utf8_to_cp437(info->name);
+    std::memcpy(buffer, name.data(), std::min<size_t>(name.size(), 511));
+}

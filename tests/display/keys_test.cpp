@@ -1,0 +1,146 @@
+// The key queue, the two sleeps, signal keys, SDL key mapping and the
+// character-set conversion.
+#include <SDL.h>
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <csignal>
+
+#include "display/display.hpp"
+
+namespace {
+
+using clock_type = std::chrono::steady_clock;
+
+int64_t elapsed_ms(clock_type::time_point start)
+{
+    return std::chrono::duration_cast<std::chrono::milliseconds>(clock_type::now() - start).count();
+}
+
+class Keys : public ::testing::Test {
+protected:
+    void SetUp() override { gfx_open_memory(8, 8); }
+    void TearDown() override { gfx_close(); }
+};
+
+TEST_F(Keys, PollReturnsKeysInOrderAndEmptyWhenNoneIsQueued)
+{
+    EXPECT_EQ(key_poll(), "");
+    key_push("a");
+    key_push("\xFF\x48");
+    EXPECT_EQ(key_poll(), "a");
+    EXPECT_EQ(key_poll(), "\xFF\x48");
+    EXPECT_EQ(key_poll(), "");
+}
+
+TEST_F(Keys, SleepOrKeyReturnsAtOnceOnAQueuedKeyAndLeavesItQueued)
+{
+    key_push("q");
+    const auto start = clock_type::now();
+    sleep_ms_or_key(3000);
+    EXPECT_LT(elapsed_ms(start), 1500);  // generous: the point is "not 3 s"
+    EXPECT_EQ(key_poll(), "q");
+}
+
+TEST_F(Keys, ShortSleepsAreNeverCutShort)
+{
+    key_push("q");
+    const auto start = clock_type::now();
+    sleep_ms_or_key(80);
+    EXPECT_GE(elapsed_ms(start), 80);
+    EXPECT_EQ(key_poll(), "q");
+}
+
+TEST_F(Keys, ZeroAndNegativeTimesReturnAtOnce)
+{
+    const auto start = clock_type::now();
+    sleep_ms_or_key(0);
+    sleep_ms_or_key(-5);
+    EXPECT_LT(elapsed_ms(start), 1000);
+}
+
+TEST_F(Keys, WaitingForAKeyEndsWhenOneArrives)
+{
+    std::thread typist([] {
+        sleep_ms(120);
+        key_push("k");
+    });
+    sleep_ms_or_key(-1);
+    typist.join();
+    EXPECT_EQ(key_poll(), "k");
+}
+
+TEST_F(Keys, LongSleepEndsEarlyWhenAKeyArrives)
+{
+    std::thread typist([] {
+        sleep_ms(150);
+        key_push("k");
+    });
+    const auto start = clock_type::now();
+    sleep_ms_or_key(20000);
+    typist.join();
+    EXPECT_LT(elapsed_ms(start), 10000);
+    EXPECT_EQ(key_poll(), "k");
+}
+
+TEST_F(Keys, InterruptAndTerminateSignalsQueueCtrlC)
+{
+    display_catch_signals();
+    std::raise(SIGINT);
+    EXPECT_EQ(key_poll(), "\x03");
+    std::raise(SIGTERM);
+    sleep_ms_or_key(3000);  // the signal counts as a key for the sleep too
+    EXPECT_EQ(key_poll(), "\x03");
+    EXPECT_EQ(key_poll(), "");
+}
+
+TEST(KeyMapping, SpecialKeysBecomeTheirCodes)
+{
+    EXPECT_EQ(key_from_sdl(SDLK_ESCAPE, KMOD_NONE), "\x1B");
+    EXPECT_EQ(key_from_sdl(SDLK_RETURN, KMOD_NONE), "\x0D");
+    EXPECT_EQ(key_from_sdl(SDLK_BACKSPACE, KMOD_NONE), "\x08");
+    EXPECT_EQ(key_from_sdl(SDLK_TAB, KMOD_NONE), "\x09");
+    EXPECT_EQ(key_from_sdl(SDLK_c, KMOD_LCTRL), "\x03");
+    EXPECT_EQ(key_from_sdl(SDLK_a, KMOD_RCTRL), "\x01");
+}
+
+TEST(KeyMapping, ExtendedKeysAre255AndTheScanCode)
+{
+    EXPECT_EQ(key_from_sdl(SDLK_UP, KMOD_NONE), "\xFF\x48");
+    EXPECT_EQ(key_from_sdl(SDLK_DOWN, KMOD_NONE), "\xFF\x50");
+    EXPECT_EQ(key_from_sdl(SDLK_LEFT, KMOD_NONE), "\xFF\x4B");
+    EXPECT_EQ(key_from_sdl(SDLK_RIGHT, KMOD_NONE), "\xFF\x4D");
+    EXPECT_EQ(key_from_sdl(SDLK_DELETE, KMOD_NONE), "\xFF\x53");
+    EXPECT_EQ(key_from_sdl(SDLK_F1, KMOD_NONE), "\xFF\x3B");
+    EXPECT_EQ(key_from_sdl(SDLK_F12, KMOD_NONE), "\xFF\x86");
+}
+
+TEST(KeyMapping, PrintableKeysArriveAsTextInstead)
+{
+    EXPECT_EQ(key_from_sdl(SDLK_e, KMOD_NONE), "");
+    EXPECT_EQ(key_from_sdl(SDLK_e, KMOD_SHIFT), "");
+    EXPECT_EQ(key_from_sdl(SDLK_1, KMOD_NONE), "");
+    EXPECT_EQ(key_from_sdl(SDLK_LSHIFT, KMOD_NONE), "");
+}
+
+TEST(Charset, Utf8BecomesCodePage437)
+{
+    EXPECT_EQ(utf8_to_cp437("Scarlett 2i2 USB"), "Scarlett 2i2 USB");
+    EXPECT_EQ(utf8_to_cp437("Caf\xC3\xA9 \xC3\x84"), "Caf\x82 \x8E");  // é 130, Ä 142
+    EXPECT_EQ(utf8_to_cp437("\xE2\x94\x80\xCE\xB1"), "\xC4\xE0");      // ─ 196, α 224
+    EXPECT_EQ(utf8_to_cp437("\xE6\x97\xA5\xE6\x9C\xAC"), "??");         // no CJK in CP437
+    EXPECT_EQ(utf8_to_cp437("\xF0\x9F\x8E\xB5!"), "?!");               // one ? per character
+    EXPECT_EQ(utf8_to_cp437("a\xC3"), "a?");                           // cut sequence
+    EXPECT_EQ(utf8_to_cp437("\xC0\xAF"), "??");                        // overlong form
+}
+
+TEST(Threads, StartedRoutinesRunWithTheirArgumentsAndCanBeAwaited)
+{
+    std::atomic<int64_t> sum{0};
+    for (int64_t i = 1; i <= 4; i++)
+        thread_start([&sum](int64_t a, int64_t b) { sum += a * b; }, i, int64_t{10});
+    EXPECT_TRUE(thread_wait_all(5000));
+    EXPECT_EQ(sum.load(), 100);
+}
+
+}  // namespace
