@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdlib>
 #include <condition_variable>
 
 #include "display/display.hpp"
@@ -69,11 +70,30 @@ void present(SDL_Window* window, SDL_Surface* indexed)
     }
 }
 
+// An invisible window would leave the program running with nobody to see it
+// or press its keys: only a video driver that shows windows will do.
+bool video_driver_shows_windows(std::string& error)
+{
+    const char* driver = SDL_GetCurrentVideoDriver();
+    const std::string name = driver ? driver : "";
+    if (name == "offscreen" || name == "dummy" || name == "evdev") {
+        error = "no display: SDL found only its " + name + " video driver";
+        return false;
+    }
+    return true;
+}
+
 void window_loop(int width, int height, std::string title)
 {
     SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
     if (SDL_Init(SDL_INIT_VIDEO) != 0) {
         report_start(-1, SDL_GetError());
+        return;
+    }
+    std::string error;
+    if (!video_driver_shows_windows(error)) {
+        SDL_Quit();
+        report_start(-1, error);
         return;
     }
     SDL_Window* window = SDL_CreateWindow(title.c_str(), SDL_WINDOWPOS_UNDEFINED, SDL_WINDOWPOS_UNDEFINED,
@@ -111,6 +131,14 @@ void window_loop(int width, int height, std::string title)
 
 bool window_start(std::string& error)
 {
+#if defined(__unix__) && !defined(__APPLE__)
+    const char* x11 = std::getenv("DISPLAY");
+    const char* wayland = std::getenv("WAYLAND_DISPLAY");
+    if ((!x11 || !*x11) && (!wayland || !*wayland) && !std::getenv("SDL_VIDEODRIVER")) {
+        error = "no display: neither DISPLAY nor WAYLAND_DISPLAY is set";
+        return false;
+    }
+#endif
     int64_t width, height;
     gfx_size(width, height);
     std::string title;

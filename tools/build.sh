@@ -1,0 +1,15 @@
+#!/usr/bin/env bash
+# Builds the suite into build/ (programs, tests, benchmarks, tools).
+# With "sanitize": also build-asan/ (AddressSanitizer + UndefinedBehaviorSanitizer)
+# and build-tsan/ (ThreadSanitizer) for the unit tests.
+set -eu
+cd "$(dirname "$0")/.."
+jobs=$(nproc)
+cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build build -j"$jobs"
+if [ "${1:-}" = "sanitize" ]; then
+    cmake -S . -B build-asan -DSANITIZE=address -DBUILD_BENCHMARKS=OFF >/dev/null
+    cmake --build build-asan -j"$jobs"
+    cmake -S . -B build-tsan -DSANITIZE=thread -DBUILD_BENCHMARKS=OFF >/dev/null
+    cmake --build build-tsan -j"$jobs" --target display_tests frame_tests
+fi

@@ -1,0 +1,30 @@
+// fbrender: prints text lines into a memory framebuffer the way the programs'
+// console does and writes the picture as a PPM file, so that end-to-end tests
+// can compare a screenshot of a real window with the expected rendering.
+//
+//   fbrender WIDTH HEIGHT OUT.ppm [LINE ...]
+#include <cstdio>
+#include <cstdlib>
+
+#include "display/display.hpp"
+
+int main(int argc, char** argv)
+{
+    if (argc < 4) {
+        std::fprintf(stderr, "usage: fbrender WIDTH HEIGHT OUT.ppm [LINE ...]\n");
+        return 2;
+    }
+    const int64_t width = std::atoll(argv[1]), height = std::atoll(argv[2]);
+    gfx_open_memory(width, height);
+    for (int i = 4; i < argc; i++)
+        con_print(argv[i]);
+    std::FILE* out = std::fopen(argv[3], "wb");
+    if (!out)
+        return 1;
+    std::fprintf(out, "P6\n%lld %lld\n255\n", static_cast<long long>(width), static_cast<long long>(height));
+    for (uint8_t index : gfx_pixels()) {
+        const std::array<uint8_t, 3> rgb = palette_rgb(index);
+        std::fwrite(rgb.data(), 1, 3, out);
+    }
+    return std::fclose(out) == 0 ? 0 : 1;
+}

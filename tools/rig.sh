@@ -1,0 +1,98 @@
+# Test rig, sourced by the end-to-end tests and the demo: a private X server
+# (Xvfb) and a private JACK server with the dummy backend, both stopped by
+# rig_cleanup. Every wait is bounded.
+#
+#   rig_xvfb_start                 sets DISPLAY to a free display
+#   rig_jack_start NAME PERIOD     starts jackd -n NAME at 48000 Hz, sets JACK_DEFAULT_SERVER
+#   rig_wait_port PORT [SECONDS]   waits until a JACK port exists
+#   rig_wait_window TITLE [SECONDS] prints the X window id of the titled window
+#   rig_shot WINDOW FILE           screenshot of one window as PNG
+#   rig_wait_exit PID [SECONDS]    waits for a child process; its exit status in RIG_STATUS
+#                                  (124 after the time-out, when it is killed)
+#   rig_cleanup                    stops what the rig started
+
+RIG_PIDS=()
+
+rig_cleanup() {
+    local pid
+    for pid in "${RIG_PIDS[@]}"; do
+        kill "$pid" 2>/dev/null
+    done
+    for pid in "${RIG_PIDS[@]}"; do
+        for _ in $(seq 50); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
+        kill -9 "$pid" 2>/dev/null
+    done
+    RIG_PIDS=()
+}
+
+rig_xvfb_start() {
+    local n
+    for n in $(seq 90 190); do
+        [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ] && continue
+        Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
+        RIG_PIDS+=($!)
+        export DISPLAY=":$n"
+        for _ in $(seq 100); do
+            timeout 2 xdotool getdisplaygeometry >/dev/null 2>&1 && return 0
+            sleep 0.1
+        done
+        echo "rig: Xvfb :$n did not start" >&2
+        return 1
+    done
+    echo "rig: no free X display" >&2
+    return 1
+}
+
+rig_jack_start() {
+    local name="$1" period="$2"
+    export JACK_NO_START_SERVER=1
+    jackd -r -n "$name" -d dummy -r 48000 -p "$period" >"/tmp/rig-jackd-$name.log" 2>&1 &
+    RIG_PIDS+=($!)
+    export JACK_DEFAULT_SERVER="$name"
+    for _ in $(seq 100); do
+        timeout 2 jack_lsp >/dev/null 2>&1 && return 0
+        sleep 0.1
+    done
+    echo "rig: jackd -n $name did not start" >&2
+    return 1
+}
+
+rig_wait_port() {
+    local port="$1" seconds="${2:-10}"
+    for _ in $(seq $((seconds * 10))); do
+        timeout 2 jack_lsp 2>/dev/null | grep -qx "$port" && return 0
+        sleep 0.1
+    done
+    echo "rig: no JACK port $port after ${seconds}s" >&2
+    return 1
+}
+
+rig_wait_window() {
+    local title="$1" seconds="${2:-10}" id
+    for _ in $(seq $((seconds * 10))); do
+        id=$(timeout 2 xdotool search --name "$title" 2>/dev/null | head -1)
+        [ -n "$id" ] && { echo "$id"; return 0; }
+        sleep 0.1
+    done
+    echo "rig: no window titled $title after ${seconds}s" >&2
+    return 1
+}
+
+rig_shot() {
+    timeout 20 import -window "$1" "$2"
+}
+
+rig_wait_exit() {
+    local pid="$1" seconds="${2:-10}"
+    for _ in $(seq $((seconds * 10))); do
+        if ! kill -0 "$pid" 2>/dev/null; then
+            wait "$pid"
+            RIG_STATUS=$?
+            return 0
+        fi
+        sleep 0.1
+    done
+    kill -9 "$pid" 2>/dev/null
+    wait "$pid" 2>/dev/null
+    RIG_STATUS=124
+}

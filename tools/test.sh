@@ -1,0 +1,19 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds, and runs every test: the unit tests and the
+# end-to-end tests (real windows under Xvfb, a private JACK server) in the
+# normal build, the unit tests again under ASan + UBSan, and the threaded unit
+# tests under TSan.
+set -eu
+cd "$(dirname "$0")/.."
+tools/setup.sh
+tools/build.sh sanitize
+status=0
+echo "== unit and end-to-end tests"
+(cd build && ctest --output-on-failure --timeout 600 -j2) || status=1
+echo "== unit tests under AddressSanitizer + UndefinedBehaviorSanitizer"
+(cd build-asan && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
+    ctest --output-on-failure -L unit -j2) || status=1
+echo "== threaded unit tests under ThreadSanitizer"
+(cd build-tsan && TSAN_OPTIONS=halt_on_error=1 \
+    ctest --output-on-failure -L unit -R 'Concurrency|Handshake' -j2) || status=1
+exit $status
