@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <numbers>
 #include <vector>
 
 namespace {
@@ -179,7 +180,9 @@ TEST(FftTables, SwapListFor2048) {
         for (int bit = 0; bit < 11; ++bit) reversed = (reversed << 1) | ((first[k] >> bit) & 1);
         ASSERT_EQ(second[k], reversed) << k;
         ASSERT_GT(second[k], first[k]) << k;
-        if (k > 0) ASSERT_GT(first[k], first[k - 1]) << k;
+        if (k > 0) {
+            ASSERT_GT(first[k], first[k - 1]) << k;
+        }
         ++seen[first[k]];
         ++seen[second[k]];
     }
@@ -239,14 +242,14 @@ TEST_F(Fft, ImpulseAtOneRotatesWithNegativeExponent) {
     fft_2048(b.re.data(), b.im.data(), -1, 0);
     EXPECT_NEAR(b.re[1], 0.9999953f, 1e-7);
     EXPECT_NEAR(b.im[1], -0.0030680f, 1e-7);
-    // Only one butterfly meets a non-zero value on the way to each output bin, so
-    // bin k (k < 1024) is exactly the table twiddle (cos, -sin) of k.
+    // Until the last stage the spreading ones only meet zeros; the last stage then
+    // multiplies 1 by the twiddle of k, so bin k (k < 1024) is exactly (cos, -sin) of k.
     EXPECT_TRUE(same_bits(b.re[1], quarter_cos(1)));
     EXPECT_TRUE(same_bits(b.im[1], -quarter_cos(511)));
     EXPECT_EQ(b.re[512], 0.0f);
     EXPECT_EQ(b.im[512], -1.0f);
     EXPECT_EQ(b.re[1024], -1.0f);
-    EXPECT_NEAR(b.re[1536], 0.0f, 0.0f);
+    EXPECT_EQ(b.re[1536], 0.0f);
     EXPECT_EQ(b.im[1536], 1.0f);
 }
 
@@ -254,7 +257,7 @@ TEST_F(Fft, SineLandsInItsBinWithTheForwardSign) {
     // sin(2 pi 5 m / N) = (e^{+j..} - e^{-j..}) / 2j: bin 5 gets -jN/2, bin N-5 gets +jN/2.
     Block b;
     for (int64_t m = 0; m < n_fft; ++m) {
-        b.re[m] = static_cast<float>(std::sin(2.0 * M_PI * 5.0 * static_cast<double>(m) / 2048.0));
+        b.re[m] = static_cast<float>(std::sin(2.0 * std::numbers::pi * 5.0 * static_cast<double>(m) / 2048.0));
     }
     fft_2048(b.re.data(), b.im.data(), -1, 0);
     EXPECT_NEAR(b.re[5], 0.0, 1e-3);
@@ -347,8 +350,8 @@ TEST_F(Fft, AgreesWithDoublePrecisionDft) {
     const double bound = 4.5e-6;
     std::vector<double> cos_n(n_fft), sin_n(n_fft);
     for (int64_t k = 0; k < n_fft; ++k) {
-        cos_n[k] = std::cos(2.0 * M_PI * static_cast<double>(k) / 2048.0);
-        sin_n[k] = std::sin(2.0 * M_PI * static_cast<double>(k) / 2048.0);
+        cos_n[k] = std::cos(2.0 * std::numbers::pi * static_cast<double>(k) / 2048.0);
+        sin_n[k] = std::sin(2.0 * std::numbers::pi * static_cast<double>(k) / 2048.0);
     }
     for (const uint32_t seed : {21u, 22u}) {
         Block b = random_block(seed);
@@ -388,6 +391,22 @@ TEST_F(Fft, ParsevalHolds) {
         }
         EXPECT_NEAR(freq_energy / (2048.0 * time_energy), 1.0, 1e-5) << "seed " << seed;
     }
+}
+
+TEST_F(Fft, ResetEmptiesTheTables) {
+    // With all-zero twiddles and no swaps, every butterfly copies re[a] over re[b], so
+    // all outputs become x[0] and an impulse away from index 0 vanishes; built tables
+    // would spread it over all bins.
+    fft_reset();
+    Block b;
+    b.re[5] = 1.0f;
+    fft_2048(b.re.data(), b.im.data(), -1, 0);
+    for (int64_t k = 0; k < n_fft; ++k) {
+        ASSERT_EQ(b.re[k], 0.0f) << k;
+        ASSERT_EQ(b.im[k], 0.0f) << k;
+    }
+    Block scratch;
+    fft_2048(scratch.re.data(), scratch.im.data(), -1, 1);  // leave the tables built
 }
 
 TEST_F(Fft, SecondInitialisationRebuildsTheSameTables) {

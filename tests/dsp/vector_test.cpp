@@ -95,7 +95,9 @@ TEST_P(DelayLine, StaysMirroredAndPositionCyclesThroughAllSlots) {
         for (int64_t i = 0; i < n; ++i) {
             ASSERT_EQ(d[i], d[i + n]) << "t=" << t << " i=" << i;
         }
-        if (t == n - 1) EXPECT_EQ(p, 0) << "p must be back at 0 after n calls";
+        if (t == n - 1) {
+            EXPECT_EQ(p, 0) << "p must be back at 0 after n calls";
+        }
     }
     EXPECT_EQ(d[2 * n], spare) << "the spare element must never be written";
 }
