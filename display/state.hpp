@@ -26,6 +26,11 @@ extern display_state display;
 // queue. Called with display_lock held.
 void keys_collect_locked();
 
+// Queues what one SDL event means as keys: key-down, text input, and the
+// window's close button.
+union SDL_Event;
+void window_handle_event(const SDL_Event& event);
+
 // Starts and stops the thread that owns the SDL window (window_sdl.cpp).
 bool window_start(std::string& error);
 void window_stop();

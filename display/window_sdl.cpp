@@ -28,8 +28,9 @@ void report_start(int state, const std::string& error)
     start_signal.notify_all();
 }
 
-// Queues what one SDL event means as keys.
-void handle_event(const SDL_Event& event)
+}  // namespace
+
+void window_handle_event(const SDL_Event& event)
 {
     if (event.type == SDL_KEYDOWN) {
         std::string key = key_from_sdl(event.key.keysym.sym, event.key.keysym.mod);
@@ -42,6 +43,8 @@ void handle_event(const SDL_Event& event)
         key_push("\xFF\x6B");  // the close button closes nothing: it is a key
     }
 }
+
+namespace {
 
 // Copies the framebuffer (and a new title) out under the lock, then shows it.
 void present(SDL_Window* window, SDL_Surface* indexed)
@@ -118,7 +121,7 @@ void window_loop(int width, int height, std::string title)
     while (!window_quit.load()) {
         SDL_Event event;
         while (SDL_PollEvent(&event))
-            handle_event(event);
+            window_handle_event(event);
         present(window, indexed);
         SDL_Delay(16);
     }

@@ -51,11 +51,16 @@ bool device_exists(int64_t index)
 
 void device_name(int64_t index, char* buffer)
 {
-    std::memset(buffer, 0, 512);
     const PaDeviceInfo* info = device_exists(index) ? Pa_GetDeviceInfo(static_cast<PaDeviceIndex>(index)) : nullptr;
-    if (!info || !info->name)
+    device_name_convert(info ? info->name : nullptr, buffer);
+}
+
+void device_name_convert(const char* utf8, char* buffer)
+{
+    std::memset(buffer, 0, 512);
+    if (!utf8)
         return;
     // One byte per character in code page 437, so any cut is a character boundary.
-    const std::string name = utf8_to_cp437(info->name);
+    const std::string name = utf8_to_cp437(utf8);
     std::memcpy(buffer, name.data(), std::min<size_t>(name.size(), 511));
 }

@@ -22,3 +22,5 @@ bool device_exists(int64_t index);
 // code page 437 ("?" for characters it lacks), cut to 511 bytes, NUL-terminated.
 // An index that names no device gives an empty name.
 void device_name(int64_t index, char* buffer);
+// The conversion and cut of device_name, for a name given in UTF-8.
+void device_name_convert(const char* utf8, char* buffer);

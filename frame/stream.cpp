@@ -9,6 +9,7 @@
 #include "frame/handshake.hpp"
 
 char device_name_buffer[512];
+PaStream* frame_stream = nullptr;
 
 namespace {
 
@@ -33,9 +34,9 @@ PaDeviceIndex default_device()
 
 int key_code(const std::string& key) { return key.empty() ? 0 : static_cast<unsigned char>(key[0]); }
 
-// One pass after the other until Escape or Ctrl-C: a refresh about once a
-// second while no copy is under way, then one key.
-void key_loop(const measurement_frame& frame)
+}  // namespace
+
+void frame_key_loop(const measurement_frame& frame)
 {
     for (;;) {
         if (snapshot_freeze()) {
@@ -56,8 +57,6 @@ void key_loop(const measurement_frame& frame)
             return;
     }
 }
-
-}  // namespace
 
 int frame_run(int64_t device_option, const measurement_frame& frame)
 {
@@ -94,11 +93,13 @@ int frame_run(int64_t device_option, const measurement_frame& frame)
         Pa_Terminate();
         return failure_exit("!!! PortAudio can't start stream");
     }
+    frame_stream = stream;
     if (frame.after_start)
         frame.after_start();
-    key_loop(frame);
+    frame_key_loop(frame);
     Pa_StopStream(stream);
     Pa_CloseStream(stream);
+    frame_stream = nullptr;
     Pa_Terminate();
     return 0;
 }

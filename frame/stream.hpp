@@ -24,3 +24,11 @@ extern char device_name_buffer[512];
 // Pa_Initialize calls Pa_Terminate. Start-up failures print one "!!! " line,
 // pause up to 3 s (a key cuts it short). Returns the exit status, always 0.
 int frame_run(int64_t device_option, const measurement_frame& frame);
+
+// The key loop alone (run by frame_run once the stream has started): a refresh
+// about once a second while no snapshot copy is under way, one key per pass,
+// E or R clearing the window where the frame asks for it, until Escape or Ctrl-C.
+void frame_key_loop(const measurement_frame& frame);
+
+// The open stream while frame_run runs it, else null.
+extern PaStream* frame_stream;

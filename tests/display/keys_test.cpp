@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <csignal>
+#include <cstring>
 
 #include "display/display.hpp"
 
@@ -141,6 +142,32 @@ TEST(Threads, StartedRoutinesRunWithTheirArgumentsAndCanBeAwaited)
         thread_start([&sum](int64_t a, int64_t b) { sum += a * b; }, i, int64_t{10});
     EXPECT_TRUE(thread_wait_all(5000));
     EXPECT_EQ(sum.load(), 100);
+}
+
+}  // namespace
+
+#include "display/state.hpp"
+
+namespace {
+
+TEST_F(Keys, WindowEventsBecomeKeys)
+{
+    SDL_Event event{};
+    event.type = SDL_QUIT;  // what the window's close button sends
+    window_handle_event(event);
+    EXPECT_EQ(key_poll(), "\xFF\x6B");
+    event = SDL_Event{};
+    event.type = SDL_KEYDOWN;
+    event.key.keysym.sym = SDLK_ESCAPE;
+    window_handle_event(event);
+    EXPECT_EQ(key_poll(), "\x1B");
+    event = SDL_Event{};
+    event.type = SDL_TEXTINPUT;
+    std::strcpy(event.text.text, "e\xC3\xA9");
+    window_handle_event(event);
+    EXPECT_EQ(key_poll(), "e");
+    EXPECT_EQ(key_poll(), "\x82");
+    EXPECT_EQ(key_poll(), "");
 }
 
 }  // namespace
