@@ -26,20 +26,23 @@ rig_cleanup() {
 }
 
 rig_xvfb_start() {
-    local n
-    for n in $(seq 90 190); do
-        [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ] && continue
-        Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
-        RIG_PIDS+=($!)
-        export DISPLAY=":$n"
-        for _ in $(seq 100); do
-            timeout 2 xdotool getdisplaygeometry >/dev/null 2>&1 && return 0
-            sleep 0.1
-        done
-        echo "rig: Xvfb :$n did not start" >&2
-        return 1
+    # Xvfb picks a free display number itself and writes it to the pipe.
+    local numfile
+    numfile=$(mktemp)
+    Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$numfile" >/dev/null 2>&1 &
+    RIG_PIDS+=($!)
+    for _ in $(seq 100); do
+        if [ -s "$numfile" ]; then
+            export DISPLAY=":$(head -1 "$numfile")"
+            rm -f "$numfile"
+            timeout 5 xdotool getdisplaygeometry >/dev/null 2>&1 && return 0
+            echo "rig: Xvfb $DISPLAY does not answer" >&2
+            return 1
+        fi
+        sleep 0.1
     done
-    echo "rig: no free X display" >&2
+    rm -f "$numfile"
+    echo "rig: Xvfb did not start" >&2
     return 1
 }
 

@@ -1,0 +1,102 @@
+#!/usr/bin/env bash
+# The measurement frame on a private JACK server: a full-duplex two-channel
+# stream at 48000 Hz with one frame per callback; Escape, SIGINT and SIGTERM end
+# it cleanly with status 0; the start-up failures show their "!!! " line, pause
+# at most three seconds (a key cuts it short) and end with status 0.
+set -u
+. "$SOURCE_DIR/tools/rig.sh"
+trap rig_cleanup EXIT
+work=$(mktemp -d)
+fail() { echo "FAIL: $*"; exit 1; }
+probe="$BUILD_DIR/tests/frame_probe"
+
+rig_xvfb_start || fail "no X server"
+rig_jack_start "e2e-frame-$$" 256 || fail "no JACK server"
+
+# Starts the probe with the given options; sets pid and id.
+start_probe() {
+    "$probe" "$@" >"$work/out" 2>"$work/err" &
+    pid=$!
+    id=$(rig_wait_window "Probe.exe" 30) || fail "no window"
+}
+
+# The numbers of the probe's last printed line, as shell variables.
+read_counts() {
+    eval "$(tail -1 "$work/out" | tr ' ' '\n' | grep -E '^(rate|frames|largest|span)=')"
+}
+
+# --- the stream ---------------------------------------------------------------
+start_probe
+for port in probe:in_0 probe:in_1 probe:out_0 probe:out_1; do
+    rig_wait_port "$port" 10 || fail "no port $port"
+done
+jack_lsp | grep -q '^probe:in_2$' && fail "more than two input channels"
+sleep 3
+read_counts; f1=$frames; s1=$span
+sleep 3
+read_counts; f2=$frames; s2=$span
+[ "$rate" = "48000" ] || fail "sample rate $rate"
+[ "$largest" = "1" ] || fail "a callback handled $largest frames"
+# Callbacks per second of stream time, within 1 %.
+awk -v f="$((f2 - f1))" -v s="$s2" -v t="$s1" 'BEGIN { r = f / (s - t); exit !(r > 47520 && r < 48480) }' \
+    || fail "$((f2 - f1)) callbacks in $(awk -v s="$s2" -v t="$s1" 'BEGIN{print s-t}') s of stream time"
+grep -q "name=system" "$work/out" || fail "device name: $(tail -1 "$work/out")"
+
+xdotool key --window "$id" Escape
+rig_wait_exit $pid 5
+[ "$RIG_STATUS" = "0" ] || fail "Escape: exit status $RIG_STATUS"
+jack_lsp | grep -q '^probe:' && fail "the JACK client outlived the program"
+[ -s "$work/err" ] && fail "standard error: $(cat "$work/err")"
+
+# --- signals end it through the same clean path ---------------------------------
+for signal in INT TERM; do
+    start_probe
+    rig_wait_port probe:out_0 10 || fail "no port"
+    sleep 1.5
+    kill -"$signal" $pid
+    rig_wait_exit $pid 5
+    [ "$RIG_STATUS" = "0" ] || fail "SIG$signal: exit status $RIG_STATUS"
+    jack_lsp | grep -q '^probe:' && fail "SIG$signal: the JACK client outlived the program"
+done
+
+# --- start-up failures ------------------------------------------------------------
+# Shows message for its pause; checks the screen, the time and the status.
+check_failure() {
+    local message="$1" press="$2"
+    shift 2
+    local start=$(date +%s%N)
+    start_probe "$@"
+    sleep 0.6
+    rig_shot "$id" "$work/shot.png" || fail "no screenshot"
+    "$BUILD_DIR/tools/fbrender" 320 80 "$work/expected.ppm" "$message"
+    [ "$(compare -metric AE "$work/shot.png" "$work/expected.ppm" null: 2>&1)" = "0" ] \
+        || fail "$*: the window does not show exactly \"$message\""
+    [ "$press" = key ] && xdotool key --window "$id" x
+    rig_wait_exit $pid 6
+    local ms=$(( ($(date +%s%N) - start) / 1000000 ))
+    [ "$RIG_STATUS" = "0" ] || fail "$*: exit status $RIG_STATUS"
+    if [ "$press" = key ]; then
+        [ $ms -lt 2500 ] || fail "$*: a key did not cut the pause short (${ms} ms)"
+    else
+        [ $ms -ge 2900 ] || fail "$*: paused only ${ms} ms"
+    fi
+    [ -s "$work/err" ] && fail "$*: standard error: $(cat "$work/err")"
+    return 0
+}
+
+check_failure "!!! PortAudio stream setting error" wait -d99
+check_failure "!!! PortAudio stream setting error" key -d-1
+check_failure "!!! PortAudio stream setting error" key -d2147483648
+JACK_DEFAULT_SERVER="e2e-none-$$" check_failure "!!! no ASIO device" wait
+JACK_DEFAULT_SERVER="e2e-none-$$" check_failure "!!! no ASIO device" key
+
+# The same failures under AddressSanitizer, when that build exists.
+asan_probe="$SOURCE_DIR/build-asan/tests/frame_probe"
+if [ -x "$asan_probe" ]; then
+    probe="$asan_probe"
+    check_failure "!!! PortAudio stream setting error" key -d4294967295
+    JACK_DEFAULT_SERVER="e2e-none-$$" check_failure "!!! no ASIO device" key
+fi
+
+rm -rf "$work"
+echo "PASS"
