@@ -1,1 +1,51 @@
-int main() { return 0; }
+// dravik: lists the devices of the chosen host API with their PortAudio device
+// index, name and smallest and largest buffer size, then waits for a key.
+#include "bufsizes/buffer_sizes.hpp"
+#include "bufsizes/listing.hpp"
+#include "display/display.hpp"
+#include "frame/device.hpp"
+
+namespace {
+
+// The current device's name, refilled for every row.
+char name_buffer[512] = {};
+
+// One row per device of the host API, in the host API's order.
+void list_devices(PaHostApiIndex api, const PaHostApiInfo& info)
+{
+    for (int i = 0; i < info.deviceCount; i++) {
+        const PaDeviceIndex device = Pa_HostApiDeviceIndexToDeviceIndex(api, i);
+        if (device < 0)
+            continue;
+        // Cleared for every device: a failed query shows 0/0, never the sizes
+        // of the device before it.
+        long minimum = 0, maximum = 0, preferred = 0, granularity = 0;
+        buffer_size_range(info.type, device, minimum, maximum, preferred, granularity);
+        device_name(device, name_buffer);
+        con_print(listing_row(device, name_buffer, minimum, maximum));
+    }
+}
+
+}  // namespace
+
+// Takes no options: whatever is on the command line is ignored.
+int main()
+{
+    // Ctrl-C becomes a key like any other, so the terminal is restored on exit.
+    display_catch_signals();
+    // Without PortAudio or without any host API the table simply has no rows.
+    const bool initialized = audio_initialize("dravik") == paNoError;
+    const PaHostApiIndex api = initialized ? host_api_choose() : -1;
+    const PaHostApiInfo* info = api >= 0 ? Pa_GetHostApiInfo(api) : nullptr;
+
+    con_print(listing_title);
+    con_print(listing_columns);
+    con_print(listing_rule);
+    if (info)
+        list_devices(api, *info);
+    con_print(listing_rule);
+    Pa_Terminate();
+    con_print(listing_closing_line());
+    sleep_ms_or_key(-1);
+    return 0;
+}
