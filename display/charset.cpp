@@ -1,4 +1,4 @@
-// UTF-8 to code page 437, the character set of the window font.
+// Code page 437, the character set of the window font, to and from UTF-8.
 #include "display/display.hpp"
 
 namespace {
@@ -69,6 +69,26 @@ std::string utf8_to_cp437(std::string_view text)
                 }
         }
         out += mapped;
+    }
+    return out;
+}
+
+std::string cp437_to_utf8(std::string_view text)
+{
+    std::string out;
+    for (char c : text) {
+        const uint8_t byte = static_cast<uint8_t>(c);
+        const uint32_t code = byte < 0x80 ? byte : cp437_upper[byte - 0x80];
+        if (code < 0x80) {
+            out += static_cast<char>(code);
+        } else if (code < 0x800) {
+            out += static_cast<char>(0xC0 | (code >> 6));
+            out += static_cast<char>(0x80 | (code & 0x3F));
+        } else {
+            out += static_cast<char>(0xE0 | (code >> 12));
+            out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (code & 0x3F));
+        }
     }
     return out;
 }

@@ -32,7 +32,7 @@ void gfx_fill_box(int64_t x1, int64_t y1, int64_t x2, int64_t y2, int64_t colour
 void gfx_text(int64_t x, int64_t y, std::string_view text, int64_t colour);
 
 // Opaque 8x8 cells (colour 15 on 0) at the text cursor; without a window the
-// text goes to standard output. The cursor moves to the next row unless
+// text goes to standard output, in UTF-8. The cursor moves to the next row unless
 // keep_on_line is set; past the last row the text grid scrolls up one row.
 void con_print(std::string_view text, bool keep_on_line = false);
 
@@ -86,3 +86,5 @@ const std::array<uint8_t, 8>& font_glyph(uint8_t code);
 std::string key_from_sdl(int32_t sym, uint16_t mod);
 // UTF-8 to code page 437, one byte per character, "?" where it has none.
 std::string utf8_to_cp437(std::string_view text);
+// Code page 437 to UTF-8, for the console, whose terminal speaks UTF-8.
+std::string cp437_to_utf8(std::string_view text);

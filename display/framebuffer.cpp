@@ -167,7 +167,8 @@ void con_print(std::string_view text, bool keep_on_line)
 {
     std::lock_guard<std::mutex> hold(display_lock);
     if (display.pixels.empty()) {
-        std::fwrite(text.data(), 1, text.size(), stdout);
+        const std::string utf8 = cp437_to_utf8(text);
+        std::fwrite(utf8.data(), 1, utf8.size(), stdout);
         if (!keep_on_line)
             std::fputc('\n', stdout);
         std::fflush(stdout);

@@ -70,7 +70,8 @@ TEST(ConsoleWithoutWindow, WritesToStandardOutput)
     con_print("abc", true);
     con_print("def");
     con_print("");
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "abcdef\n\n");
+    con_print("Caf\x82 \xC4\xDB");  // the font's own characters, as the terminal shows them
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "abcdef\n\nCaf\xC3\xA9 \xE2\x94\x80\xE2\x96\x88\n");
 }
 
 }  // namespace

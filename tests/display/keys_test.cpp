@@ -171,3 +171,15 @@ TEST_F(Keys, WindowEventsBecomeKeys)
 }
 
 }  // namespace
+
+namespace {
+
+TEST(Charset, CodePage437RoundTripsThroughUtf8)
+{
+    std::string all;
+    for (int c = 32; c < 256; c++)
+        all += static_cast<char>(c);
+    EXPECT_EQ(utf8_to_cp437(cp437_to_utf8(all)), all);
+}
+
+}  // namespace
