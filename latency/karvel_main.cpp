@@ -3,6 +3,22 @@
 #include "display/display.hpp"
 #include "frame/options.hpp"
 #include "frame/startup.hpp"
+#include "frame/stream.hpp"
+#include "latency/latency.hpp"
+
+namespace {
+
+// Handed by value to every refresh; set once before the stream starts.
+int64_t overwrite_option = -1;
+buffer_setting buffer{64, 0.001333};
+
+// Inside the freeze: one refresh of the window on a thread of its own.
+void start_refresh()
+{
+    thread_start(latency_display, buffer.frames, overwrite_option, static_cast<const char*>(device_name_buffer));
+}
+
+}  // namespace
 
 int main(int argc, char** argv)
 {
@@ -23,18 +39,10 @@ int main(int argc, char** argv)
         return 0;
     }
     const int64_t device = option_value("d");
-    const int64_t overwrite = option_value("o");
-    const buffer_setting buffer = buffer_size_lookup(option_value("b"), 256);
-    (void)device;
-    (void)overwrite;
-    (void)buffer;
-    for (;;) {
-        sleep_ms(200);
-        const std::string key = key_poll();
-        const int code = key.empty() ? 0 : static_cast<unsigned char>(key[0]);
-        if (code == 27 || code == 3)
-            break;
-    }
+    overwrite_option = option_value("o");
+    buffer = buffer_size_lookup(option_value("b"), 256);
+    const measurement_frame frame{"karvel", latency_callback, buffer.latency, nullptr, start_refresh, true};
+    const int status = frame_run(device, frame);
     window_finish();
-    return 0;
+    return status;
 }

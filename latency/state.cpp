@@ -1,0 +1,33 @@
+// Karvel's program-wide state with its program-load values.
+#include "latency/state.hpp"
+
+#include <algorithm>
+#include <iterator>
+
+namespace latency {
+
+float stimulus_history[2 * tap_count + 1] = {};
+int64_t history_pos = 0;
+int64_t update_pos = 0;
+float tap_weights[tap_count + 1] = {};
+float stimulus_power = 1.0f;  // a large start keeps the first updates small
+int64_t reset_pending = 1;
+float display_snapshot[tap_count + 1] = {};
+int64_t trace_prev_y = 100;
+int64_t readout_length[4] = {};
+
+// Program-load values again, so that every test starts from a fresh run.
+void latency_reset_state()
+{
+    std::fill(std::begin(stimulus_history), std::end(stimulus_history), 0.0f);
+    history_pos = 0;
+    update_pos = 0;
+    std::fill(std::begin(tap_weights), std::end(tap_weights), 0.0f);
+    stimulus_power = 1.0f;
+    reset_pending = 1;
+    std::fill(std::begin(display_snapshot), std::end(display_snapshot), 0.0f);
+    trace_prev_y = 100;
+    std::fill(std::begin(readout_length), std::end(readout_length), 0);
+}
+
+}  // namespace latency
