@@ -1,0 +1,75 @@
+// Shared set-up of the analyser tests: every case starts from the program-load
+// state of the analyser, the loopback filters, the generators, the handshake
+// and the FFT tables, and closes any framebuffer it opened.
+#pragma once
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <vector>
+
+#include "display/display.hpp"
+#include "dsp/fft.hpp"
+#include "dsp/filters.hpp"
+#include "dsp/noise.hpp"
+#include "frame/handshake.hpp"
+#include "rtresponse/analyser.hpp"
+#include "rtresponse/scale.hpp"
+#include "rtresponse/spectrum.hpp"
+
+class AnalyserTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        rtresponse::analyser_reset();
+        response_shared_reset();
+        response_scale_select(scale_tessaly);
+        rand_reset();
+        loopback_filters_reset();
+        snapshot_reset();
+        fft_reset();
+    }
+    void TearDown() override
+    {
+        SetUp();
+        gfx_close();
+    }
+
+    // Start-up as the programs do it: FFT tables, then the sweep.
+    static void build_tables()
+    {
+        fft_2048(spectrum_re, spectrum_im, -1, 1);
+        build_sweep_table();
+    }
+
+    // One callback call with the given input on channel 1 (and a distractor on
+    // channel 2); returns the output frame.
+    static std::vector<float> call(float input_left, float input_right = 0.75f)
+    {
+        const float in[2] = {input_left, input_right};
+        std::vector<float> out = {-7.0f, -7.0f};
+        EXPECT_EQ(analyser_callback(in, out.data(), 1, nullptr, 0, nullptr), paContinue);
+        return out;
+    }
+};
+
+// Framebuffer pixel at plot coordinates (y counted up from the bottom row).
+inline uint8_t plot_pixel(int64_t x, int64_t y)
+{
+    int64_t width, height;
+    gfx_size(width, height);
+    if (y < 0 || y >= height)
+        return 0;
+    return gfx_pixel(x, height - 1 - y);
+}
+
+// Plot rows of column x holding the given colour, bottom to top.
+inline std::vector<int64_t> rows_of_colour(int64_t x, uint8_t colour)
+{
+    int64_t width, height;
+    gfx_size(width, height);
+    std::vector<int64_t> rows;
+    for (int64_t y = 0; y < height; y++)
+        if (plot_pixel(x, y) == colour)
+            rows.push_back(y);
+    return rows;
+}
