@@ -3,8 +3,12 @@
 // can compare a screenshot of a real window with the expected rendering.
 //
 //   fbrender WIDTH HEIGHT OUT.ppm [LINE ...]
+//
+// A LINE of the form @X,Y,COLOUR=TEXT is drawn with gfx_text instead, its
+// first cell's top-left pixel at (X, Y), in palette index COLOUR.
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include "display/display.hpp"
 
@@ -16,8 +20,14 @@ int main(int argc, char** argv)
     }
     const int64_t width = std::atoll(argv[1]), height = std::atoll(argv[2]);
     gfx_open_memory(width, height);
-    for (int i = 4; i < argc; i++)
-        con_print(argv[i]);
+    for (int i = 4; i < argc; i++) {
+        long long x, y, colour;
+        int used = 0;
+        if (std::sscanf(argv[i], "@%lld,%lld,%lld=%n", &x, &y, &colour, &used) == 3 && used > 0)
+            gfx_text(x, y, argv[i] + used, colour);
+        else
+            con_print(argv[i]);
+    }
     std::FILE* out = std::fopen(argv[3], "wb");
     if (!out)
         return 1;

@@ -1,0 +1,80 @@
+#!/usr/bin/env bash
+# Karvel on a private JACK server with the loop cable karvel:out_0 -> karvel:in_0,
+# at periods 64, 256 and 1024: the read-out and the trace show the delay that
+# jack_iodelay reports for the same server, plus the one frame that PortAudio's
+# one-frame full-duplex callbacks add. Without the cable the peak stays 0.00.
+set -u
+. "$SOURCE_DIR/tools/rig.sh"
+trap rig_cleanup EXIT
+work=$(mktemp -d)
+fail() { echo "FAIL: $*"; exit 1; }
+karvel="$BUILD_DIR/latency/karvel"
+rig_xvfb_start || fail "no X server"
+
+# Round-trip frames that jack_iodelay measures on the current server.
+iodelay_frames() {
+    timeout 8 stdbuf -o0 jack_iodelay >"$work/iodelay" 2>&1 &
+    local pid=$!
+    rig_wait_port jack_delay:out 5 || fail "jack_iodelay has no ports"
+    jack_connect jack_delay:out jack_delay:in
+    sleep 3
+    kill $pid 2>/dev/null
+    wait $pid 2>/dev/null
+    tr '\r' '\n' <"$work/iodelay" | sed -n 's/^ *\([0-9]*\)\.[0-9]* frames .*total roundtrip latency.*/\1/p' | tail -1
+}
+
+# Checks that the screenshot's read-out line at window row ROW shows TEXT in yellow.
+readout_shows() {
+    local row="$1" text="$2" width=$((8 * ${#2}))
+    "$BUILD_DIR/tools/fbrender" 1001 201 "$work/expected.ppm" "@2,$row,14=$text"
+    convert "$work/shot.png" -crop "${width}x8+2+$row" +repage "$work/got.png"
+    convert "$work/expected.ppm" -crop "${width}x8+2+$row" +repage "$work/want.png"
+    [ "$(compare -metric AE "$work/got.png" "$work/want.png" null: 2>&1)" = "0" ]
+}
+
+pixel() { convert "$work/shot.png" -format "%[pixel:p{$1,$2}]" info:; }
+
+# Runs karvel for a while with or without the cable; leaves the screenshot.
+measure() {
+    local seconds="$1" cable="$2"
+    "$karvel" -b64 >"$work/out" 2>&1 &
+    local pid=$!
+    rig_wait_port karvel:in_0 15 || fail "karvel has no ports"
+    [ "$cable" = cable ] && jack_connect karvel:out_0 karvel:in_0
+    local id
+    id=$(rig_wait_window "Karvel.exe" 15) || fail "no window"
+    sleep "$seconds"
+    rig_shot "$id" "$work/shot.png" || fail "no screenshot"
+    xdotool key --window "$id" Escape
+    rig_wait_exit $pid 5
+    [ "$RIG_STATUS" = "0" ] || fail "exit status $RIG_STATUS"
+    [ -s "$work/out" ] && fail "karvel printed: $(cat "$work/out")"
+    return 0
+}
+
+for period in 64 256 1024; do
+    rig_jack_start "e2e-karvel-$period-$$" "$period" || fail "no JACK server"
+    reference=$(iodelay_frames)
+    [ -n "$reference" ] || fail "period $period: jack_iodelay measured nothing"
+    delay=$((reference + 1))
+    measure 12 cable
+    ms=$(awk -v d="$delay" 'BEGIN { printf "%.1f", d / 48 }')
+    readout_shows 177 "peak pos    : $delay (${ms}ms)" \
+        || fail "period $period: jack_iodelay $reference frames, read-out is not \"peak pos    : $delay (${ms}ms)\""
+    readout_shows 157 "buffer size : 64" || fail "period $period: buffer size read-out"
+    if [ "$delay" -le 1000 ]; then
+        # The trace reaches 85 pixels above the zero line (window row 15) in column delay.
+        [ "$(pixel "$delay" 15)" = "srgb(85,255,85)" ] || fail "period $period: no trace peak in column $delay"
+    fi
+    echo "period $period: jack_iodelay $reference frames, karvel $delay frames"
+    rig_cleanup
+    rig_xvfb_start || fail "no X server"
+done
+
+rig_jack_start "e2e-karvel-open-$$" 256 || fail "no JACK server"
+measure 4 none
+readout_shows 167 "peak val    : 0.00" || fail "without the cable the peak is not 0.00"
+readout_shows 177 "peak pos    : 0 (0.0ms)" || fail "without the cable the peak position is not 0"
+
+rm -rf "$work"
+echo "PASS"
