@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "display/display.hpp"
+#include "tools/ppm.hpp"
 
 int main(int argc, char** argv)
 {
@@ -28,13 +29,5 @@ int main(int argc, char** argv)
         else
             con_print(argv[i]);
     }
-    std::FILE* out = std::fopen(argv[3], "wb");
-    if (!out)
-        return 1;
-    std::fprintf(out, "P6\n%lld %lld\n255\n", static_cast<long long>(width), static_cast<long long>(height));
-    for (uint8_t index : gfx_pixels()) {
-        const std::array<uint8_t, 3> rgb = palette_rgb(index);
-        std::fwrite(rgb.data(), 1, 3, out);
-    }
-    return std::fclose(out) == 0 ? 0 : 1;
+    return ppm_write(argv[3]) ? 0 : 1;
 }

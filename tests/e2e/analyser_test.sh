@@ -1,0 +1,70 @@
+#!/usr/bin/env bash
+# Tessaly and Orbisca on a private JACK server: the software loopback (-t)
+# looks as the in-process rendering does; the loop cable (a pure delay) and the
+# open loop (silence) both draw a flat trace on the 0 dB line; -b2048 is shown
+# in the read-out; Escape ends each run with status 0.
+set -u
+. "$SOURCE_DIR/tools/rig.sh"
+trap rig_cleanup EXIT
+work=$(mktemp -d)
+fail() { echo "FAIL: $*"; exit 1; }
+rig_xvfb_start || fail "no X server"
+rig_jack_start "e2e-analyser-$$" 256 || fail "no JACK server"
+
+# Runs PROGRAM with OPTIONS for SECONDS, optionally with the cable; leaves shot.png.
+run() {
+    local program="$1" cable="$2" seconds="$3"
+    shift 3
+    "$BUILD_DIR/rtresponse/$program" "$@" >"$work/out" 2>&1 &
+    local pid=$!
+    rig_wait_port "$program:in_0" 15 || fail "$program has no ports"
+    [ "$cable" = cable ] && jack_connect "$program:out_0" "$program:in_0"
+    local title
+    title="$(tr '[:lower:]' '[:upper:]' <<<"${program:0:1}")${program:1}.exe"
+    local id
+    id=$(rig_wait_window "$title" 15) || fail "no $title window"
+    sleep "$seconds"
+    rig_shot "$id" "$work/shot.png" || fail "no screenshot"
+    xdotool key --window "$id" Escape
+    rig_wait_exit $pid 5
+    [ "$RIG_STATUS" = "0" ] || fail "$program $*: exit status $RIG_STATUS"
+    [ -s "$work/out" ] && fail "$program printed: $(cat "$work/out")"
+    return 0
+}
+
+# Columns FIRST..LAST of window row ROW are all measured-curve green.
+row_is_green() {
+    local first="$1" last="$2" row="$3" width=$(($2 - $1 + 1))
+    convert "$work/shot.png" -crop "${width}x1+$first+$row" +repage -format '%c' histogram:info: >"$work/hist"
+    [ "$(grep -c . "$work/hist")" = "1" ] && grep -q '#55FF55' "$work/hist"
+}
+
+# -t: the screenshot equals the in-process rendering, but for single rows of
+# the trace where a level sits on a rounding boundary.
+for program in tessaly orbisca; do
+    run "$program" none 4 -t
+    "$BUILD_DIR/tools/analyser_render" "$program" 200000 system 64 "$work/expected.ppm" || fail "analyser_render"
+    differing=$(compare -metric AE "$work/shot.png" "$work/expected.ppm" null: 2>&1)
+    [ "$differing" -le 8 ] 2>/dev/null || fail "$program -t: $differing pixels differ from the in-process rendering"
+    echo "$program -t: $differing pixels differ from the in-process rendering"
+done
+
+# A pure delay is flat: every bin at the mean level, the 0 dB line (row 100 / 300).
+run tessaly cable 4
+row_is_green 0 990 100 || fail "tessaly with the cable: the trace is not flat on the 0 dB line"
+run orbisca cable 4
+row_is_green 0 980 300 || fail "orbisca with the cable: the trace is not flat on the 0 dB line"
+
+# Silence reads -190 dB in every bin: flat on the 0 dB line as well.
+run tessaly none 3
+row_is_green 0 990 100 || fail "tessaly without the cable: the trace is not flat"
+
+# -b2048 is shown in the read-out.
+run tessaly cable 3 -b2048
+"$BUILD_DIR/tools/fbrender" 1025 301 "$work/expected.ppm" "@2,277,14=buffer size : 2048"
+convert "$work/shot.png" -crop 152x8+2+277 +repage "$work/got.png"
+convert "$work/expected.ppm" -crop 152x8+2+277 +repage "$work/want.png"
+[ "$(compare -metric AE "$work/got.png" "$work/want.png" null: 2>&1)" = "0" ] || fail "-b2048 not shown"
+
+rm -rf "$work"
+echo "PASS"
