@@ -16,6 +16,7 @@ void put_pixel(int64_t x, int64_t y, int64_t colour)
     if (x < 0 || y < 0 || x >= display.width || y >= display.height)
         return;
     display.pixels[static_cast<size_t>(y * display.width + x)] = static_cast<uint8_t>(colour);
+    display.dirty = true;
 }
 
 // Range of steps i in 0..steps whose major coordinate start + dir * i lies in
@@ -100,6 +101,7 @@ void scroll_text_grid()
     for (int64_t y = 0; y < (rows - 1) * 8; y++)
         std::copy_n(&display.pixels[(y + 8) * display.width], cols * 8, &display.pixels[y * display.width]);
     fill_clipped(0, (rows - 1) * 8, cols * 8 - 1, rows * 8 - 1, 0);
+    display.dirty = true;
 }
 
 void cursor_next_row()

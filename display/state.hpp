@@ -16,6 +16,7 @@ struct display_state {
     std::string title;
     bool title_changed = false;
     bool windowed = false;  // a window shows the framebuffer
+    bool dirty = true;      // drawn on since the window last showed the framebuffer
     std::deque<std::string> keys;
 };
 

@@ -46,8 +46,9 @@ void window_handle_event(const SDL_Event& event)
 
 namespace {
 
-// Copies the framebuffer (and a new title) out under the lock, then shows it.
-void present(SDL_Window* window, SDL_Surface* indexed)
+// Copies the framebuffer (and a new title) out under the lock, then shows it;
+// skipped while nothing was drawn, unless the window itself needs repainting.
+void present(SDL_Window* window, SDL_Surface* indexed, bool repaint)
 {
     std::string title;
     bool retitle = false;
@@ -55,6 +56,9 @@ void present(SDL_Window* window, SDL_Surface* indexed)
         std::lock_guard<std::mutex> hold(display_lock);
         if (display.width != indexed->w || display.height != indexed->h)
             return;
+        if (!display.dirty && !display.title_changed && !repaint)
+            return;
+        display.dirty = false;
         SDL_LockSurface(indexed);
         for (int64_t y = 0; y < display.height; y++)
             std::copy_n(&display.pixels[y * display.width], display.width,
@@ -118,11 +122,15 @@ void window_loop(int width, int height, std::string title)
     SDL_SetPaletteColors(indexed->format->palette, colours, 0, 256);
     SDL_StartTextInput();
     report_start(1, "");
+    bool repaint = true;
     while (!window_quit.load()) {
         SDL_Event event;
-        while (SDL_PollEvent(&event))
+        while (SDL_PollEvent(&event)) {
             window_handle_event(event);
-        present(window, indexed);
+            repaint = repaint || event.type == SDL_WINDOWEVENT;
+        }
+        present(window, indexed, repaint);
+        repaint = false;
         SDL_Delay(16);
     }
     SDL_FreeSurface(indexed);

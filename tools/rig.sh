@@ -1,9 +1,10 @@
 # Test rig, sourced by the end-to-end tests and the demo: a private X server
 # (Xvfb) and a private JACK server with the dummy backend, both stopped by
-# rig_cleanup. Every wait is bounded.
+# rig_cleanup. Every wait is bounded; the helpers also work under set -e.
 #
 #   rig_xvfb_start                 sets DISPLAY to a free display
 #   rig_jack_start NAME PERIOD     starts jackd -n NAME at 48000 Hz, sets JACK_DEFAULT_SERVER
+#   rig_jack_stop                  stops the JACK server started last
 #   rig_wait_port PORT [SECONDS]   waits until a JACK port exists
 #   rig_wait_window TITLE [SECONDS] prints the X window id of the titled window
 #   rig_shot WINDOW FILE           screenshot of one window as PNG
@@ -16,13 +17,24 @@ RIG_PIDS=()
 rig_cleanup() {
     local pid
     for pid in "${RIG_PIDS[@]}"; do
-        kill "$pid" 2>/dev/null
+        kill "$pid" 2>/dev/null || true
     done
     for pid in "${RIG_PIDS[@]}"; do
         for _ in $(seq 50); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
-        kill -9 "$pid" 2>/dev/null
+        kill -9 "$pid" 2>/dev/null || true
     done
     RIG_PIDS=()
+    return 0
+}
+
+# Stops the JACK server that rig_jack_start started last.
+rig_jack_stop() {
+    [ -n "${RIG_JACK_PID:-}" ] || return 0
+    kill "$RIG_JACK_PID" 2>/dev/null || true
+    for _ in $(seq 50); do kill -0 "$RIG_JACK_PID" 2>/dev/null || break; sleep 0.1; done
+    kill -9 "$RIG_JACK_PID" 2>/dev/null || true
+    RIG_JACK_PID=""
+    return 0
 }
 
 rig_xvfb_start() {
@@ -50,6 +62,7 @@ rig_jack_start() {
     local name="$1" period="$2"
     export JACK_NO_START_SERVER=1
     jackd -r -n "$name" -d dummy -r 48000 -p "$period" >"/tmp/rig-jackd-$name.log" 2>&1 &
+    RIG_JACK_PID=$!
     RIG_PIDS+=($!)
     export JACK_DEFAULT_SERVER="$name"
     for _ in $(seq 100); do
@@ -89,13 +102,13 @@ rig_wait_exit() {
     local pid="$1" seconds="${2:-10}"
     for _ in $(seq $((seconds * 10))); do
         if ! kill -0 "$pid" 2>/dev/null; then
-            wait "$pid"
-            RIG_STATUS=$?
+            RIG_STATUS=0
+            wait "$pid" || RIG_STATUS=$?
             return 0
         fi
         sleep 0.1
     done
-    kill -9 "$pid" 2>/dev/null
-    wait "$pid" 2>/dev/null
+    kill -9 "$pid" 2>/dev/null || true
+    wait "$pid" 2>/dev/null || true
     RIG_STATUS=124
 }

@@ -37,8 +37,9 @@ sleep 3
 read_counts; f2=$frames; s2=$span
 [ "$rate" = "48000" ] || fail "sample rate $rate"
 [ "$largest" = "1" ] || fail "a callback handled $largest frames"
-# Callbacks per second of stream time, within 1 %.
-awk -v f="$((f2 - f1))" -v s="$s2" -v t="$s1" 'BEGIN { r = f / (s - t); exit !(r > 47520 && r < 48480) }' \
+# Callbacks per second of stream time, within 3 %: a loaded machine may make
+# the dummy backend skip a cycle now and then, while 44100 Hz would be 8 % off.
+awk -v f="$((f2 - f1))" -v s="$s2" -v t="$s1" 'BEGIN { r = f / (s - t); exit !(r > 46560 && r < 49440) }' \
     || fail "$((f2 - f1)) callbacks in $(awk -v s="$s2" -v t="$s1" 'BEGIN{print s-t}') s of stream time"
 grep -q "name=system" "$work/out" || fail "device name: $(tail -1 "$work/out")"
 

@@ -1,0 +1,118 @@
+#!/usr/bin/env bash
+# Morvane under Xvfb on two private JACK servers at once: one run with the loop
+# cable morvane:out_0 -> morvane:in_0, one with the software loopback (-t).
+# After about half a minute both traces lie within 0.2 dB (20 rows) of the
+# 0 dB line over bins 100 to 923: a pure delay is flat, and so is the
+# loopback's response there; the loopback's trace also shows its falling band
+# edges. The buffer-size read-out shows the size after its fall-back, Escape
+# ends each run with status 0, and nothing is printed. First, morvane -h shows
+# its usage text in the 1025 x 301 window without touching JACK.
+set -u
+. "$SOURCE_DIR/tools/rig.sh"
+trap rig_cleanup EXIT
+work=$(mktemp -d)
+fail() { echo "FAIL: $*"; exit 1; }
+morvane="$BUILD_DIR/response/morvane"
+title="Morvane.exe  (C) 2026 Loopcable Test Suite"
+green="srgb(85,255,85)"
+settle=34  # seconds of adaptation before the screenshot
+
+rig_xvfb_start || fail "no X server"
+cable_server="e2e-morvane-cable-$$"
+loop_server="e2e-morvane-loop-$$"
+rig_jack_start "$loop_server" 256 || fail "no JACK server"
+rig_jack_start "$cable_server" 256 || fail "no JACK server"
+
+# The window of one process (two windows share the title).
+window_of() {
+    local pid="$1" id
+    for _ in $(seq 150); do
+        id=$(timeout 2 xdotool search --pid "$pid" --name "Morvane.exe" 2>/dev/null | head -1)
+        [ -n "$id" ] && { echo "$id"; return 0; }
+        sleep 0.1
+    done
+    return 1
+}
+
+# Checks that screenshot SHOT shows TEXT in yellow with its top row at ROW, x = 2.
+readout_shows() {
+    local shot="$1" row="$2" text="$3" width=$((8 * ${#3}))
+    "$BUILD_DIR/tools/fbrender" 1025 301 "$work/expected.ppm" "@2,$row,14=$text"
+    convert "$shot" -crop "${width}x8+2+$row" +repage "$work/got.png"
+    convert "$work/expected.ppm" -crop "${width}x8+2+$row" +repage "$work/want.png"
+    [ "$(compare -metric AE "$work/got.png" "$work/want.png" null: 2>&1)" = "0" ]
+}
+
+# Green pixels of screenshot SHOT in columns FIRST .. LAST, as "x y" lines.
+green_pixels() {
+    local shot="$1" first="$2" last="$3"
+    convert "$shot" -crop "$((last - first + 1))x301+$first+0" +repage txt:- |
+        awk -v g="$green" -v x0="$first" 'index($0, g) { split($1, p, /[,:]/); print p[1] + x0, p[2] }'
+}
+
+# Every column FIRST .. LAST holds green pixels, all within rows LOW .. HIGH.
+trace_within() {
+    local shot="$1" first="$2" last="$3" low="$4" high="$5"
+    green_pixels "$shot" "$first" "$last" | awk -v a="$first" -v b="$last" -v lo="$low" -v hi="$high" '
+        { seen[$1] = 1; if ($2 < lo || $2 > hi) { bad++; if (!where) where = $1 "," $2 } }
+        END { for (x = a; x <= b; x++) if (!seen[x]) missing++
+              if (bad || missing) { printf "%d pixels outside rows %d..%d (first at %s), %d columns without trace\n", bad, lo, hi, where, missing; exit 1 } }'
+}
+
+# ---- usage ---------------------------------------------------------------------
+JACK_DEFAULT_SERVER="$cable_server" "$morvane" -h >"$work/usage.out" 2>&1 &
+pid=$!
+id=$(window_of $pid) || fail "morvane -h: no window"
+[ "$(xdotool getwindowname "$id")" = "$title" ] || fail "title: $(xdotool getwindowname "$id")"
+xdotool getwindowgeometry "$id" | grep -q "Geometry: 1025x301" || fail "size: $(xdotool getwindowgeometry "$id")"
+sleep 0.5
+rig_shot "$id" "$work/usage.png" || fail "no screenshot"
+"$BUILD_DIR/tools/fbrender" 1025 301 "$work/usage.ppm" \
+    "ASIO frequency response measurement program, (C) 2026 Loopcable Test Suite" "" "option" \
+    "  -d : set device index of PortAudio" \
+    "  -b : set buffer size (8/16/32/64/128/256/512/1024/2048)" \
+    "  -t : internal (software) loopback test" \
+    "" "example" "  >morvane -d3 -b128" "" "hit any key to exit" || fail "fbrender"
+differing=$(compare -metric AE "$work/usage.png" "$work/usage.ppm" null: 2>&1)
+[ "$differing" = "0" ] || fail "usage text differs from the rendering in $differing pixels"
+JACK_DEFAULT_SERVER="$cable_server" jack_lsp | grep -q '^morvane' && fail "morvane -h opened a JACK client"
+xdotool key --window "$id" space
+rig_wait_exit $pid 10
+[ "$RIG_STATUS" = "0" ] || fail "morvane -h: exit status $RIG_STATUS after a key"
+[ -s "$work/usage.out" ] && fail "morvane -h printed: $(cat "$work/usage.out")"
+
+# ---- the two measurements, side by side -----------------------------------------
+JACK_DEFAULT_SERVER="$cable_server" "$morvane" -b256 >"$work/cable.out" 2>&1 &
+cable_pid=$!
+JACK_DEFAULT_SERVER="$loop_server" "$morvane" -t -b100 >"$work/loop.out" 2>&1 &
+loop_pid=$!
+JACK_DEFAULT_SERVER="$cable_server" rig_wait_port morvane:in_0 15 || fail "cable run: no ports"
+JACK_DEFAULT_SERVER="$cable_server" jack_connect morvane:out_0 morvane:in_0 || fail "no cable"
+cable_id=$(window_of $cable_pid) || fail "cable run: no window"
+loop_id=$(window_of $loop_pid) || fail "loopback run: no window"
+JACK_DEFAULT_SERVER="$loop_server" rig_wait_port morvane:out_0 15 || fail "loopback run: no ports"
+sleep "$settle"
+rig_shot "$cable_id" "$work/cable.png" || fail "no screenshot of the cable run"
+rig_shot "$loop_id" "$work/loop.png" || fail "no screenshot of the loopback run"
+
+for run in cable loop; do
+    [ $run = cable ] && { id=$cable_id; pid=$cable_pid; } || { id=$loop_id; pid=$loop_pid; }
+    xdotool key --window "$id" Escape
+    rig_wait_exit $pid 5
+    [ "$RIG_STATUS" = "0" ] || fail "$run run: exit status $RIG_STATUS after Escape"
+    [ -s "$work/$run.out" ] && fail "$run run printed: $(cat "$work/$run.out")"
+done
+
+# Mid-band: rows 80 .. 120 are the 0 dB line (row 100) +- 0.2 dB.
+why=$(trace_within "$work/cable.png" 100 923 80 120) || fail "cable: mid-band trace not flat within 0.2 dB: $why"
+why=$(trace_within "$work/loop.png" 100 923 80 120) || fail "loopback: mid-band trace not flat within 0.2 dB: $why"
+readout_shows "$work/cable.png" 277 "buffer size : 256" || fail "cable: buffer size read-out is not 256"
+readout_shows "$work/loop.png" 277 "buffer size : 64" || fail "loopback: buffer size read-out is not 64 after -b100"
+
+# The loopback's band edges: bin 1023 about 1.85 dB down (row 285, +-0.1 dB),
+# and the stroke from the DC bin, far below, reaching the bottom row in column 1.
+why=$(trace_within "$work/loop.png" 1023 1023 275 295) || fail "loopback: bin 1023 not about 1.85 dB down: $why"
+[ "$(convert "$work/loop.png" -format "%[pixel:p{1,300}]" info:)" = "$green" ] || fail "loopback: no stroke from the DC bin"
+
+rm -rf "$work"
+echo "PASS"
