@@ -9,8 +9,8 @@
 # its usage text in the 1025 x 301 window without touching JACK.
 set -u
 . "$SOURCE_DIR/tools/rig.sh"
-trap rig_cleanup EXIT
 work=$(mktemp -d)
+trap 'rig_cleanup; rm -rf "$work"' EXIT
 fail() { echo "FAIL: $*"; exit 1; }
 morvane="$BUILD_DIR/response/morvane"
 title="Morvane.exe  (C) 2026 Loopcable Test Suite"
@@ -27,7 +27,7 @@ rig_jack_start "$cable_server" 256 || fail "no JACK server"
 window_of() {
     local pid="$1" id
     for _ in $(seq 150); do
-        id=$(timeout 2 xdotool search --pid "$pid" --name "Morvane.exe" 2>/dev/null | head -1)
+        id=$(timeout 2 xdotool search --all --pid "$pid" --name "Morvane.exe" 2>/dev/null | head -1)
         [ -n "$id" ] && { echo "$id"; return 0; }
         sleep 0.1
     done
@@ -62,7 +62,7 @@ trace_within() {
 # ---- usage ---------------------------------------------------------------------
 JACK_DEFAULT_SERVER="$cable_server" "$morvane" -h >"$work/usage.out" 2>&1 &
 pid=$!
-id=$(window_of $pid) || fail "morvane -h: no window"
+id=$(window_of $pid) || fail "morvane -h: no window ($(cat "$work/usage.out"))"
 [ "$(xdotool getwindowname "$id")" = "$title" ] || fail "title: $(xdotool getwindowname "$id")"
 xdotool getwindowgeometry "$id" | grep -q "Geometry: 1025x301" || fail "size: $(xdotool getwindowgeometry "$id")"
 sleep 0.5
@@ -82,15 +82,21 @@ rig_wait_exit $pid 10
 [ -s "$work/usage.out" ] && fail "morvane -h printed: $(cat "$work/usage.out")"
 
 # ---- the two measurements, side by side -----------------------------------------
+# One after the other, so that their audio start-ups do not compete.
 JACK_DEFAULT_SERVER="$cable_server" "$morvane" -b256 >"$work/cable.out" 2>&1 &
 cable_pid=$!
+JACK_DEFAULT_SERVER="$cable_server" rig_wait_port morvane:in_0 15 ||
+    fail "cable run: no ports (running: $(kill -0 $cable_pid 2>/dev/null && echo yes || echo no))"
+JACK_DEFAULT_SERVER="$cable_server" jack_connect morvane:out_0 morvane:in_0 || fail "no cable"
 JACK_DEFAULT_SERVER="$loop_server" "$morvane" -t -b100 >"$work/loop.out" 2>&1 &
 loop_pid=$!
-JACK_DEFAULT_SERVER="$cable_server" rig_wait_port morvane:in_0 15 || fail "cable run: no ports"
-JACK_DEFAULT_SERVER="$cable_server" jack_connect morvane:out_0 morvane:in_0 || fail "no cable"
-cable_id=$(window_of $cable_pid) || fail "cable run: no window"
-loop_id=$(window_of $loop_pid) || fail "loopback run: no window"
-JACK_DEFAULT_SERVER="$loop_server" rig_wait_port morvane:out_0 15 || fail "loopback run: no ports"
+JACK_DEFAULT_SERVER="$loop_server" rig_wait_port morvane:out_0 15 ||
+    fail "loopback run: no ports (running: $(kill -0 $loop_pid 2>/dev/null && echo yes || echo no))"
+cable_id=$(window_of $cable_pid) || fail "cable run: no window ($(cat "$work/cable.out"))"
+loop_id=$(window_of $loop_pid) || fail "loopback run: no window ($(cat "$work/loop.out"))"
+# Side by side, not overlapping: a screenshot reads the window's pixels on screen.
+xdotool windowmove "$cable_id" 0 0
+xdotool windowmove "$loop_id" 0 400
 sleep "$settle"
 rig_shot "$cable_id" "$work/cable.png" || fail "no screenshot of the cable run"
 rig_shot "$loop_id" "$work/loop.png" || fail "no screenshot of the loopback run"
@@ -109,10 +115,12 @@ why=$(trace_within "$work/loop.png" 100 923 80 120) || fail "loopback: mid-band 
 readout_shows "$work/cable.png" 277 "buffer size : 256" || fail "cable: buffer size read-out is not 256"
 readout_shows "$work/loop.png" 277 "buffer size : 64" || fail "loopback: buffer size read-out is not 64 after -b100"
 
-# The loopback's band edges: bin 1023 about 1.85 dB down (row 285, +-0.1 dB),
-# and the stroke from the DC bin, far below, reaching the bottom row in column 1.
-why=$(trace_within "$work/loop.png" 1023 1023 275 295) || fail "loopback: bin 1023 not about 1.85 dB down: $why"
+# The loopback's band edges: bin 1023 about 1.82 dB down (window row 282),
+# within 0.1 dB: the lowest green pixel of column 1023 (which also holds the
+# lower half of the stroke from bin 1022) lies in rows 272 .. 292. The stroke
+# from the DC bin, far below, reaches the bottom row in column 1.
+edge=$(green_pixels "$work/loop.png" 1023 1023 | awk 'BEGIN { m = -1 } $2 > m { m = $2 } END { print m }')
+[ "$edge" -ge 272 ] && [ "$edge" -le 292 ] || fail "loopback: bin 1023 not about 1.82 dB down (lowest row $edge)"
 [ "$(convert "$work/loop.png" -format "%[pixel:p{1,300}]" info:)" = "$green" ] || fail "loopback: no stroke from the DC bin"
 
-rm -rf "$work"
 echo "PASS"
