@@ -18,7 +18,7 @@
 #include "dsp/noise.hpp"
 #include "frame/handshake.hpp"
 #include "response/response.hpp"
-#include "rtresponse/spectrum.hpp"
+#include "rtresponse/shared_response.hpp"
 
 namespace {
 

@@ -11,7 +11,7 @@
 #include "frame/handshake.hpp"
 #include "rtresponse/analyser.hpp"
 #include "rtresponse/scale.hpp"
-#include "rtresponse/spectrum.hpp"
+#include "rtresponse/shared_response.hpp"
 
 namespace {
 

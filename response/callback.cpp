@@ -12,7 +12,7 @@
 #include "dsp/vector.hpp"
 #include "frame/handshake.hpp"
 #include "response/response.hpp"
-#include "rtresponse/spectrum.hpp"
+#include "rtresponse/shared_response.hpp"
 
 namespace {
 

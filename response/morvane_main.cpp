@@ -8,7 +8,7 @@
 #include "response/response.hpp"
 #include "rtresponse/program.hpp"
 #include "rtresponse/scale.hpp"
-#include "rtresponse/spectrum.hpp"
+#include "rtresponse/shared_response.hpp"
 
 namespace {
 

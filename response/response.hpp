@@ -1,7 +1,7 @@
 // Morvane's measurement: white noise on output 1 and a 2048-tap normalised-LMS
 // model of the loop from output 1 back to input 1, adapted one frame at a time
 // in the stream callback. The model's taps are published in display_snapshot
-// (rtresponse/spectrum.hpp), where the response analysis of the real-time
+// (rtresponse/shared_response.hpp), where the response analysis of the real-time
 // analyser turns them into the loop's magnitude response.
 #pragma once
 #include <portaudio.h>

@@ -2,7 +2,7 @@
 #include <cmath>
 
 #include "dsp/fft.hpp"
-#include "rtresponse/spectrum.hpp"
+#include "rtresponse/shared_response.hpp"
 
 // Runs on the main thread while the snapshot is frozen. Leaves the levels of
 // bins 0 .. 1023 in spectrum_re; the rest of both arrays is transform residue.

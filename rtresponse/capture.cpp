@@ -6,7 +6,7 @@
 #include "dsp/filters.hpp"
 #include "frame/handshake.hpp"
 #include "rtresponse/analyser.hpp"
-#include "rtresponse/spectrum.hpp"
+#include "rtresponse/shared_response.hpp"
 
 namespace rtresponse {
 

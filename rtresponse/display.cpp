@@ -6,7 +6,7 @@
 
 #include "display/plot.hpp"
 #include "rtresponse/scale.hpp"
-#include "rtresponse/spectrum.hpp"
+#include "rtresponse/shared_response.hpp"
 
 namespace {
 

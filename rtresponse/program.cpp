@@ -5,7 +5,7 @@
 #include "frame/startup.hpp"
 #include "frame/stream.hpp"
 #include "rtresponse/analyser.hpp"
-#include "rtresponse/spectrum.hpp"
+#include "rtresponse/shared_response.hpp"
 
 int analyser_run(int argc, char** argv, response_scale_id scale_id)
 {

@@ -2,7 +2,7 @@
 #include "display/display.hpp"
 #include "frame/stream.hpp"
 #include "rtresponse/program.hpp"
-#include "rtresponse/spectrum.hpp"
+#include "rtresponse/shared_response.hpp"
 
 int64_t response_buffer_frames = 64;
 

@@ -3,7 +3,7 @@
 
 #include "frame/options.hpp"
 #include "rtresponse/program.hpp"
-#include "rtresponse/spectrum.hpp"
+#include "rtresponse/shared_response.hpp"
 
 response_options response_options_read()
 {

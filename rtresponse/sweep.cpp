@@ -4,7 +4,7 @@
 
 #include "dsp/fft.hpp"
 #include "rtresponse/analyser.hpp"
-#include "rtresponse/spectrum.hpp"
+#include "rtresponse/shared_response.hpp"
 
 namespace rtresponse {
 

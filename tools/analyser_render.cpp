@@ -13,7 +13,7 @@
 #include "frame/handshake.hpp"
 #include "rtresponse/analyser.hpp"
 #include "rtresponse/scale.hpp"
-#include "rtresponse/spectrum.hpp"
+#include "rtresponse/shared_response.hpp"
 #include "tools/ppm.hpp"
 
 int main(int argc, char** argv)

@@ -22,7 +22,7 @@
 #include "response/response.hpp"
 #include "rtresponse/program.hpp"
 #include "rtresponse/scale.hpp"
-#include "rtresponse/spectrum.hpp"
+#include "rtresponse/shared_response.hpp"
 
 // Program-load state of everything the callback, the analysis and the display touch.
 inline void fresh_run()

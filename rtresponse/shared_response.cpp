@@ -1,5 +1,5 @@
 // Program-wide arrays and switch shared by the response programs.
-#include "rtresponse/spectrum.hpp"
+#include "rtresponse/shared_response.hpp"
 
 #include <algorithm>
 #include <iterator>
