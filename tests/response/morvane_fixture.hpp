@@ -13,6 +13,7 @@
 #include <limits>
 #include <vector>
 
+#include "common/callback_driver.hpp"
 #include "display/display.hpp"
 #include "dsp/fft.hpp"
 #include "dsp/filters.hpp"
@@ -48,37 +49,10 @@ protected:
     }
 };
 
-// The stimulus re-derived from scratch: two xorshift32 generators from
-// 0x5A0FA5F0, the sign one with shifts (5, 13, 16), the value one with
-// (3, 13, 7); sample = sign * value * 0.1 / 2^31 in double, stored as float.
-struct reference_noise {
-    uint32_t sign_state = 0x5A0FA5F0u;
-    uint32_t value_state = 0x5A0FA5F0u;
-
-    float next()
-    {
-        sign_state ^= sign_state << 5;
-        sign_state ^= sign_state >> 13;
-        sign_state ^= sign_state << 16;
-        value_state ^= value_state << 3;
-        value_state ^= value_state >> 13;
-        value_state ^= value_state << 7;
-        const double sign = (sign_state & 1u) ? 1.0 : -1.0;
-        return static_cast<float>(sign * static_cast<double>(value_state) * 0.1 / 2147483648.0);
-    }
-};
-
 // One callback call for one frame; returns the output frame.
-struct frame_out {
-    float left;
-    float right;
-};
 inline frame_out call_once(float in_left, float in_right = 0.0f)
 {
-    const float in[2] = {in_left, in_right};
-    float out[2] = {-7.0f, -7.0f};  // anything the callback leaves unwritten shows
-    EXPECT_EQ(response_callback(in, out, 1, nullptr, 0, nullptr), paContinue);
-    return {out[0], out[1]};
+    return call_frame(response_callback, in_left, in_right);
 }
 
 // A loop that returns output 1 to input 1 through an FIR path: taps

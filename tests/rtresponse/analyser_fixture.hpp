@@ -14,7 +14,7 @@
 #include "frame/handshake.hpp"
 #include "rtresponse/analyser.hpp"
 #include "rtresponse/scale.hpp"
-#include "rtresponse/spectrum.hpp"
+#include "rtresponse/shared_response.hpp"
 
 class AnalyserTest : public ::testing::Test {
 protected:
