@@ -95,7 +95,7 @@ JACK_DEFAULT_SERVER="e2e-none-$$" check_failure "!!! no ASIO device" key
 asan_probe="$SOURCE_DIR/build-asan/tests/frame_probe"
 if [ -x "$asan_probe" ]; then
     probe="$asan_probe"
-    export LSAN_OPTIONS="suppressions=$SOURCE_DIR/tests/lsan.supp"
+    export LSAN_OPTIONS="suppressions=$SOURCE_DIR/tests/lsan.supp:print_suppressions=0"
     check_failure "!!! PortAudio stream setting error" key -d4294967295
     JACK_DEFAULT_SERVER="e2e-none-$$" check_failure "!!! no ASIO device" key
 fi
