@@ -5,6 +5,8 @@
 #include "dsp/vector.hpp"
 
 #include <benchmark/benchmark.h>
+
+#include "bench/frame_cost.hpp"
 #include <cblas.h>
 
 #include <cstdint>
@@ -13,16 +15,6 @@
 #include <vector>
 
 namespace {
-
-constexpr double frame_ns = 1e9 / 48000.0;  // 20833 ns: one frame at 48000 Hz
-
-// CPU time of the calling thread in ns. The per-frame figures use it rather than
-// wall time so that other load on a shared machine does not inflate them.
-double thread_cpu_ns() {
-    timespec ts{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
-    return static_cast<double>(ts.tv_sec) * 1e9 + static_cast<double>(ts.tv_nsec);
-}
 
 // Turns the thread CPU time since start_ns (taken just before the timed loop) into
 // per-iteration counters: the cost in ns and as a percentage of one 48000 Hz frame.

@@ -8,12 +8,12 @@
 #include <benchmark/benchmark.h>
 #include <cblas.h>
 
-#include <time.h>
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <vector>
 
+#include "bench/frame_cost.hpp"
 #include "dsp/noise.hpp"
 #include "frame/handshake.hpp"
 #include "latency/latency.hpp"
@@ -23,29 +23,9 @@ namespace {
 
 using namespace latency;
 
-constexpr double frame_ns = 1e9 / 48000.0;  // 20833 ns
 double floor_ns = 0.0;  // fastest run of BM_floor_sdot_saxpy_copy, so the ratio errs high
 
-void set_counters(benchmark::State& state, double ns_per_frame)
-{
-    state.counters["ns_per_frame"] = ns_per_frame;
-    state.counters["pct_of_frame"] = 100.0 * ns_per_frame / frame_ns;
-    if (floor_ns > 0.0)
-        state.counters["x_floor"] = ns_per_frame / floor_ns;
-}
-
-// CPU time of the calling thread in ns.
-double thread_cpu_ns()
-{
-    timespec now{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
-    return 1e9 * static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec);
-}
-
-double per_iteration(double start_ns, const benchmark::State& state)
-{
-    return (thread_cpu_ns() - start_ns) / static_cast<double>(state.iterations());
-}
+void set_counters(benchmark::State& state, double ns_per_frame) { set_frame_counters(state, ns_per_frame, floor_ns); }
 
 void BM_floor_sdot_saxpy_copy(benchmark::State& state)
 {

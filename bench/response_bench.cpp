@@ -9,7 +9,6 @@
 #include <benchmark/benchmark.h>
 #include <cblas.h>
 
-#include <time.h>
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
@@ -17,6 +16,7 @@
 
 #include "dsp/noise.hpp"
 #include "frame/handshake.hpp"
+#include "bench/frame_cost.hpp"
 #include "response/response.hpp"
 #include "rtresponse/shared_response.hpp"
 
@@ -24,31 +24,14 @@ namespace {
 
 using namespace response;
 
-constexpr double frame_ns = 1e9 / 48000.0;  // 20833 ns
 double floor_ns = 0.0;          // fastest run of BM_floor_sdot_saxpy_copy, so the ratios err high
 double floor_no_copy_ns = 0.0;  // fastest run of BM_floor_sdot_saxpy
 
 void set_counters(benchmark::State& state, double ns_per_frame, bool frozen)
 {
-    state.counters["ns_per_frame"] = ns_per_frame;
-    state.counters["pct_of_frame"] = 100.0 * ns_per_frame / frame_ns;
-    if (floor_ns > 0.0)
-        state.counters["x_floor"] = ns_per_frame / floor_ns;
+    set_frame_counters(state, ns_per_frame, floor_ns);
     if (frozen && floor_no_copy_ns > 0.0)
         state.counters["x_floor_no_copy"] = ns_per_frame / floor_no_copy_ns;
-}
-
-// CPU time of the calling thread in ns.
-double thread_cpu_ns()
-{
-    timespec now{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
-    return 1e9 * static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec);
-}
-
-double per_iteration(double start_ns, const benchmark::State& state)
-{
-    return (thread_cpu_ns() - start_ns) / static_cast<double>(state.iterations());
 }
 
 // The bare kernels on the callback's arrays, stepping through the ring as it does.
