@@ -14,6 +14,15 @@
 
 RIG_PIDS=()
 
+# The tools the tests call, each bounded in time: a stuck server or display
+# fails the command instead of hanging the test.
+jack_lsp() { timeout 10 jack_lsp "$@"; }
+jack_connect() { timeout 10 jack_connect "$@"; }
+xdotool() { timeout 10 xdotool "$@"; }
+import() { timeout 20 import "$@"; }
+compare() { timeout 20 compare "$@"; }
+convert() { timeout 20 convert "$@"; }
+
 rig_cleanup() {
     local pid
     for pid in "${RIG_PIDS[@]}"; do
@@ -95,7 +104,7 @@ rig_wait_window() {
 }
 
 rig_shot() {
-    timeout 20 import -window "$1" "$2"
+    import -window "$1" "$2"
 }
 
 rig_wait_exit() {

@@ -8,8 +8,10 @@ cd "$(dirname "$0")/.."
 tools/setup.sh
 tools/build.sh sanitize
 status=0
-echo "== unit and end-to-end tests"
-(cd build && ctest --output-on-failure --timeout 600 -j2) || status=1
+echo "== unit tests"
+(cd build && ctest --output-on-failure -L unit -j2) || status=1
+echo "== end-to-end tests: the programs in real windows on private JACK servers, one at a time"
+(cd build && ctest --output-on-failure -L e2e) || status=1
 echo "== unit tests under AddressSanitizer + UndefinedBehaviorSanitizer"
 (cd build-asan && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
     ctest --output-on-failure -L unit -j2) || status=1

@@ -16,9 +16,6 @@ pid=$!
 id=$(rig_wait_window "Karvel.exe" 15) || fail "no window"
 [ "$(xdotool getwindowname "$id")" = "Karvel.exe  (C) 2026 Loopcable Test Suite" ] || fail "title: $(xdotool getwindowname "$id")"
 xdotool getwindowgeometry "$id" | grep -q "Geometry: 1001x201" || fail "size: $(xdotool getwindowgeometry "$id")"
-sleep 0.5
-rig_shot "$id" "$work/shot.png" || fail "no screenshot"
-jack_lsp | grep -q '^karvel:' && fail "karvel -h opened a JACK client"
 
 "$BUILD_DIR/tools/fbrender" 1001 201 "$work/expected.ppm" \
     "ASIO latency check program, (C) 2026 Loopcable Test Suite" "" "option" \
@@ -26,8 +23,16 @@ jack_lsp | grep -q '^karvel:' && fail "karvel -h opened a JACK client"
     "  -b : set buffer size (8/16/32/64/128/256)" \
     "  -o : overwrite mode (hit 'e' or 'r' key to erase/refresh)" \
     "" "example" "  >karvel -d3 -b128 -o" "" "hit any key to exit" || fail "fbrender"
-differing=$(compare -metric AE "$work/shot.png" "$work/expected.ppm" null: 2>&1)
+# The usage text appears right after the window opens: look until it shows.
+differing=unknown
+for _ in $(seq 30); do
+    rig_shot "$id" "$work/shot.png" 2>/dev/null &&
+        differing=$(compare -metric AE "$work/shot.png" "$work/expected.ppm" null: 2>&1)
+    [ "$differing" = "0" ] && break
+    sleep 0.1
+done
 [ "$differing" = "0" ] || fail "screenshot differs from the rendering in $differing pixels"
+jack_lsp | grep -q '^karvel:' && fail "karvel -h opened a JACK client"
 
 kill -0 $pid 2>/dev/null || fail "karvel ended before a key"
 xdotool key --window "$id" space
