@@ -169,3 +169,29 @@ TEST_F(CaptureTest, MissingInputBufferCountsAsSilence)
 }
 
 }  // namespace
+
+namespace {
+
+// A buffer of several frames is handled frame by frame, exactly as that many
+// one-frame calls would handle it (the stream asks for one frame per call).
+TEST_F(CaptureTest, LongerBuffersMatchOneFrameCalls)
+{
+    build_tables();
+    std::vector<float> one_by_one;
+    for (int i = 0; i < 7; i++) {
+        const std::vector<float> out = call(0.01f * static_cast<float>(i));
+        one_by_one.insert(one_by_one.end(), out.begin(), out.end());
+    }
+    const std::vector<float> ring_one_by_one(rtresponse::capture_ring, rtresponse::capture_ring + 2048);
+    rtresponse::analyser_reset();
+    build_tables();
+    std::vector<float> in(14, 0.75f), out(14, -7.0f);
+    for (int i = 0; i < 7; i++)
+        in[2 * static_cast<size_t>(i)] = 0.01f * static_cast<float>(i);
+    EXPECT_EQ(analyser_callback(in.data(), out.data(), 7, nullptr, 0, nullptr), paContinue);
+    EXPECT_EQ(out, one_by_one);
+    EXPECT_EQ(std::vector<float>(rtresponse::capture_ring, rtresponse::capture_ring + 2048), ring_one_by_one);
+    EXPECT_EQ(rtresponse::sweep_pos, 6);
+}
+
+}  // namespace
