@@ -69,7 +69,8 @@ bool thread_wait_all(int64_t ms);
 
 // ---- beyond the drawing services: set-up, tests and screenshots ------------
 
-// Catches SIGINT and SIGTERM: each queues the key with code 3.
+// Catches SIGINT and SIGTERM, each of which queues the key with code 3, and
+// SIGHUP (the terminal closed), which queues the close key 255, 107.
 void display_catch_signals();
 // Opens a framebuffer in memory only, with no window (tests and tools).
 void gfx_open_memory(int64_t width, int64_t height);

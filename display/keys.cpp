@@ -16,6 +16,8 @@ namespace {
 // Set by the signal handler, which may do nothing else safely; turned into
 // the key with code 3 by the next look at the queue.
 std::atomic<bool> interrupt_pending{false};
+// Set when the terminal hangs up: the console's close event.
+std::atomic<bool> hangup_pending{false};
 static_assert(std::atomic<bool>::is_always_lock_free);
 
 const std::string close_key = "\xFF\x6B";
@@ -72,7 +74,13 @@ void console_collect_locked()
     }
 }
 
-void on_signal(int) { interrupt_pending.store(true); }
+void on_signal(int signal_number)
+{
+    if (signal_number == SIGHUP)
+        hangup_pending.store(true);
+    else
+        interrupt_pending.store(true);
+}
 
 bool key_waiting()
 {
@@ -89,6 +97,8 @@ void keys_collect_locked()
 {
     if (interrupt_pending.exchange(false))
         display.keys.emplace_back(1, '\x03');
+    if (hangup_pending.exchange(false))
+        display.keys.push_back(close_key);
     console_collect_locked();
 }
 
@@ -99,6 +109,7 @@ void display_catch_signals()
     sigemptyset(&action.sa_mask);
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
+    sigaction(SIGHUP, &action, nullptr);
 }
 
 void key_push(std::string_view key)

@@ -93,6 +93,8 @@ TEST_F(Keys, InterruptAndTerminateSignalsQueueCtrlC)
     sleep_ms_or_key(3000);  // the signal counts as a key for the sleep too
     EXPECT_EQ(key_poll(), "\x03");
     EXPECT_EQ(key_poll(), "");
+    std::raise(SIGHUP);  // the terminal closed: the console's close event
+    EXPECT_EQ(key_poll(), "\xFF\x6B");
 }
 
 TEST(KeyMapping, SpecialKeysBecomeTheirCodes)
