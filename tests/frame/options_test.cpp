@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "common/command_line.hpp"
 #include "frame/options.hpp"
 
 namespace {
@@ -16,15 +17,8 @@ struct option_case {
 
 int64_t value_for(const option_case& c)
 {
-    static std::vector<std::string> storage;
-    static std::vector<char*> argv;
-    storage = c.args;
-    storage.insert(storage.begin(), "karvel");
-    argv.clear();
-    for (std::string& s : storage)
-        argv.push_back(s.data());
-    argv.push_back(nullptr);
-    option_set_args(static_cast<int>(storage.size()), argv.data());
+    static test_command_line command_line;
+    command_line.set("karvel", c.args);
     return option_value(c.letter);
 }
 

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "common/command_line.hpp"
 #include "display/plot.hpp"
 #include "morvane_fixture.hpp"
 #include "rtresponse/program.hpp"
@@ -15,17 +16,10 @@ protected:
     // Reads the options from a command line (argument 0 is the program).
     response_options read(std::vector<std::string> args)
     {
-        arguments = std::move(args);
-        arguments.insert(arguments.begin(), "morvane");
-        pointers.clear();
-        for (std::string& a : arguments)
-            pointers.push_back(a.data());
-        pointers.push_back(nullptr);
-        option_set_args(static_cast<int>(arguments.size()), pointers.data());
+        command_line.set("morvane", std::move(args));
         return response_options_read();
     }
-    std::vector<std::string> arguments;
-    std::vector<char*> pointers;
+    test_command_line command_line;
 };
 
 TEST_F(MorvaneOptions, BufferSizesUpTo2048WithTheirLatencies)

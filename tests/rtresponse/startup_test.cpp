@@ -2,6 +2,7 @@
 #include <string>
 #include <vector>
 
+#include "common/command_line.hpp"
 #include "analyser_fixture.hpp"
 #include "frame/options.hpp"
 #include "rtresponse/program.hpp"
@@ -13,13 +14,7 @@ protected:
     // Reads the options from a command line (argument 0 is the program).
     response_options read(std::vector<std::string> args)
     {
-        arguments = std::move(args);
-        arguments.insert(arguments.begin(), "tessaly");
-        pointers.clear();
-        for (std::string& a : arguments)
-            pointers.push_back(a.data());
-        pointers.push_back(nullptr);
-        option_set_args(static_cast<int>(arguments.size()), pointers.data());
+        command_line.set("tessaly", std::move(args));
         return response_options_read();
     }
     void TearDown() override
@@ -27,8 +22,7 @@ protected:
         option_set_args(0, nullptr);
         AnalyserTest::TearDown();
     }
-    std::vector<std::string> arguments;
-    std::vector<char*> pointers;
+    test_command_line command_line;
 };
 
 TEST_F(OptionsTest, NoArgumentsGiveTheDefaults)
