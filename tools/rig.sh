@@ -10,7 +10,8 @@
 #   rig_shot WINDOW FILE           screenshot of one window as PNG
 #   rig_wait_exit PID [SECONDS]    waits for a child process; its exit status in RIG_STATUS
 #                                  (124 after the time-out, when it is killed)
-#   rig_cleanup                    stops what the rig started
+#   rig_cleanup                    stops the programs the test left running, then what
+#                                  the rig started
 
 RIG_PIDS=()
 
@@ -24,16 +25,29 @@ compare() { timeout 20 compare "$@"; }
 convert() { timeout 20 convert "$@"; }
 
 rig_cleanup() {
+    # The programs a failed test left running go first: a JACK server that
+    # still has clients may outlast its grace period, and one killed outright
+    # stays listed in JACK's table of servers, which has room for only eight.
+    local programs=() pid
+    for pid in $(pgrep -P $$); do
+        [[ " ${RIG_PIDS[*]} " == *" $pid "* ]] || programs+=("$pid")
+    done
+    rig_stop "${programs[@]}"
+    rig_stop "${RIG_PIDS[@]}"
+    RIG_PIDS=()
+    return 0
+}
+
+# Ends the given processes: a polite signal, five seconds' grace, then a kill.
+rig_stop() {
     local pid
-    for pid in "${RIG_PIDS[@]}"; do
+    for pid in "$@"; do
         kill "$pid" 2>/dev/null || true
     done
-    for pid in "${RIG_PIDS[@]}"; do
+    for pid in "$@"; do
         for _ in $(seq 50); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
         kill -9 "$pid" 2>/dev/null || true
     done
-    RIG_PIDS=()
-    return 0
 }
 
 # Stops the JACK server that rig_jack_start started last.
@@ -48,9 +62,12 @@ rig_jack_stop() {
 
 rig_xvfb_start() {
     # Xvfb picks a free display number itself and writes it to the pipe.
+    # -noreset: by default the server resets whenever its last client leaves,
+    # and a program connecting during that reset is refused, so a test that
+    # starts one program after another would fail now and then.
     local numfile
     numfile=$(mktemp)
-    Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$numfile" >/dev/null 2>&1 &
+    Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp -noreset 3>"$numfile" >/dev/null 2>&1 &
     RIG_PIDS+=($!)
     for _ in $(seq 100); do
         if [ -s "$numfile" ]; then

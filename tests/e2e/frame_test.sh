@@ -17,7 +17,10 @@ rig_jack_start "e2e-frame-$$" 256 || fail "no JACK server"
 start_probe() {
     "$probe" "$@" >"$work/out" 2>"$work/err" &
     pid=$!
-    id=$(rig_wait_window "Probe.exe" 30) || fail "no window"
+    id=$(rig_wait_window "Probe.exe" 30) ||
+        fail "no window for probe $*; $(kill -0 $pid 2>/dev/null && echo running || echo ended)
+standard output: $(tail -c 2000 "$work/out")
+standard error: $(tail -c 3000 "$work/err")"
 }
 
 # The numbers of the probe's last printed line, as shell variables.
@@ -69,16 +72,18 @@ check_failure() {
     start_probe "$@"
     # The message appears once PortAudio has answered: look until it does.
     "$BUILD_DIR/tools/fbrender" 320 80 "$work/expected.ppm" "$message"
-    local shown=no
+    local shown=no tries="" t0 differ
     for _ in $(seq 20); do
-        if rig_shot "$id" "$work/shot.png" 2>/dev/null &&
-            [ "$(compare -metric AE "$work/shot.png" "$work/expected.ppm" null: 2>&1)" = "0" ]; then
-            shown=yes
-            break
-        fi
+        kill -0 $pid 2>/dev/null || break
+        t0=$(date +%s%N)
+        differ=$(rig_shot "$id" "$work/shot.png" 2>&1 &&
+            compare -metric AE "$work/shot.png" "$work/expected.ppm" null: 2>&1)
+        [ "$differ" = "0" ] && { shown=yes; break; }
+        tries="$tries $(( ($(date +%s%N) - t0) / 1000000 ))ms:${differ:0:80}"
         sleep 0.1
     done
-    [ $shown = yes ] || fail "$*: the window does not show exactly \"$message\""
+    [ $shown = yes ] || fail "$*: the window does not show exactly \"$message\"" \
+        "(screenshot time:differing pixels,$tries)"
     [ "$press" = key ] && xdotool key --window "$id" x
     rig_wait_exit $pid 6
     local ms=$(( ($(date +%s%N) - start) / 1000000 ))
