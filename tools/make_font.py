@@ -20,6 +20,17 @@ SOURCES = ["Uni2-VGA8.psf.gz", "Uni1-VGA8.psf.gz", "Lat15-VGA8.psf.gz",
 # Look-alikes tried when a font lacks the exact code point.
 ALTERNATES = {0x25BA: [0x25B6, 0x25B8], 0x25C4: [0x25C0, 0x25C2]}
 
+# The few code page 437 characters that none of the fonts has, drawn here in
+# the same style: peseta sign, reversed not sign, infinity, intersection and
+# identical-to.
+DRAWN = {
+    0x20A7: bytes([0xF0, 0xD8, 0xD8, 0xF4, 0xCE, 0xC4, 0xC6, 0x00]),
+    0x2310: bytes([0x00, 0x00, 0x00, 0xFE, 0xC0, 0xC0, 0x00, 0x00]),
+    0x221E: bytes([0x00, 0x00, 0x7E, 0xDB, 0xDB, 0x7E, 0x00, 0x00]),
+    0x2229: bytes([0x00, 0x78, 0xCC, 0xCC, 0xCC, 0xCC, 0xCC, 0x00]),
+    0x2261: bytes([0x00, 0xFE, 0x00, 0xFE, 0x00, 0xFE, 0x00, 0x00]),
+}
+
 # Pictures of the control codes 0 .. 31 and of 127 in code page 437.
 CONTROL_PICTURES = ("\u0000☺☻♥♦♣♠•◘○◙♂♀♪♫☼►◄↕‼¶§▬↨↑↓→←∟↔▲▼")
 DEL_PICTURE = "⌂"
@@ -77,6 +88,8 @@ def main():
                      for font in fonts if p in font]
             if found:
                 glyph = found[0]
+            elif point in DRAWN:
+                glyph = DRAWN[point]
             else:
                 missing.append(code)
         rows = ", ".join(f"0x{b:02X}" for b in glyph)

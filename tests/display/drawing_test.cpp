@@ -146,6 +146,22 @@ TEST(Font, HasTheCodePage437Shapes)
     EXPECT_EQ(font_glyph(221)[3], 0xF0);
 }
 
+TEST(Font, EveryCharacterButTheBlanksHasAPicture)
+{
+    for (int code = 1; code < 255; code++) {
+        if (code == ' ')
+            continue;
+        int lit = 0;
+        for (uint8_t row : font_glyph(static_cast<uint8_t>(code)))
+            lit += row != 0;
+        EXPECT_GT(lit, 0) << "code " << code;
+    }
+    // Identical-to: three bars.
+    EXPECT_EQ(font_glyph(240)[1], font_glyph(240)[3]);
+    EXPECT_EQ(font_glyph(240)[3], font_glyph(240)[5]);
+    EXPECT_EQ(font_glyph(240)[2], 0x00);
+}
+
 TEST(Palette, ListedIndicesHaveTheirExactColours)
 {
     using rgb = std::array<uint8_t, 3>;
