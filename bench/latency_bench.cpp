@@ -11,7 +11,6 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
-#include <vector>
 
 #include "bench/frame_cost.hpp"
 #include "dsp/noise.hpp"
@@ -56,19 +55,8 @@ void callback_frames(benchmark::State& state, int64_t frozen)
     rand_reset();
     snapshot_reset();
     snapshot_frozen.store(frozen);
-    float in[2] = {0.0f, 0.0f};
-    float out[2] = {0.0f, 0.0f};
-    std::vector<float> echo(2048, 0.0f);
-    int64_t t = 0;
-    latency_callback(in, out, 1, nullptr, 0, nullptr);  // the clearing first call
-    const double start = thread_cpu_ns();
-    for (auto _ : state) {
-        in[0] = echo[static_cast<size_t>((t - 300) & 2047)];
-        latency_callback(in, out, 1, nullptr, 0, nullptr);
-        echo[static_cast<size_t>(t & 2047)] = out[0];
-        t++;
-    }
-    set_counters(state, per_iteration(start, state));
+    const double ns = loop_cable_ns_per_frame(state, latency_callback);
+    set_counters(state, ns);
     latency_reset_state();
     snapshot_reset();
 }
