@@ -295,7 +295,7 @@ TEST_F(LatencyCallback, NonFiniteInputSampleDoesNotPoisonTheTaps)
 {
     snapshot_release();
     simulated_loop loop(20, 1.0f);
-    loop.glitch_frame = 20000;
+    loop.non_finite_frames = {20000, 20001};  // NaN, then +infinity
     loop.run(40000);
     EXPECT_EQ(loop.stimulus_mismatches, 0);
     EXPECT_TRUE(std::all_of(tap_weights, tap_weights + tap_count, [](float v) { return std::isfinite(v); }));
