@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The JACK server stops under each windowed program while it measures a loop:
-# the window says so in its top row, Escape then ends the program with status 0
-# within two seconds (PortAudio's shutdown cannot finish on a dead server, and
+# the window says so in its top row, Escape (or Ctrl-C, or SIGTERM) then ends
+# the program with status 0 within two seconds (PortAudio's shutdown cannot finish on a dead server, and
 # is not waited for), nothing is printed, and no entry of the program's JACK
 # client is left in /dev/shm.
 set -u
@@ -12,8 +12,8 @@ fail() { echo "FAIL: $*"; exit 1; }
 message="!!! no audio frames: JACK server stopped? restart it, then this program"
 rig_xvfb_start || fail "no X server"
 
-# program, folder, window size
-while read -r program folder width height; do
+# program, folder, window size, how it is ended
+while read -r program folder width height end; do
     server="e2e-gone-$program-$$"
     rig_jack_start "$server" 256 || fail "no JACK server"
     "$BUILD_DIR/$folder/$program" >"$work/out" 2>&1 &
@@ -38,19 +38,22 @@ while read -r program folder width height; do
     [ $shown = yes ] || fail "$program: no stall line after the server stopped"
 
     start=$(date +%s%N)
-    xdotool key --window "$id" Escape
+    case $end in
+    Escape) xdotool key --window "$id" Escape ;;
+    *) kill -"$end" $pid ;;
+    esac
     rig_wait_exit $pid 10
     ms=$(( ($(date +%s%N) - start) / 1000000 ))
-    [ "$RIG_STATUS" = "0" ] || fail "$program: exit status $RIG_STATUS after Escape"
-    [ $ms -lt 2000 ] || fail "$program: Escape took $ms ms to end it"
+    [ "$RIG_STATUS" = "0" ] || fail "$program: exit status $RIG_STATUS after $end"
+    [ $ms -lt 2000 ] || fail "$program: $end took $ms ms to end it"
     [ -s "$work/out" ] && fail "$program printed: $(cat "$work/out")"
     left=$(ls /dev/shm | grep -F "_${server}_")
     [ -z "$left" ] || fail "$program: left in /dev/shm: $left"
-    echo "$program: stall shown, ended $ms ms after Escape"
+    echo "$program: stall shown, ended $ms ms after $end"
 done <<'PROGRAMS'
-karvel latency 1001 201
-tessaly rtresponse 1025 301
-orbisca rtresponse 1025 601
-morvane response 1025 301
+karvel latency 1001 201 Escape
+tessaly rtresponse 1025 301 INT
+orbisca rtresponse 1025 601 Escape
+morvane response 1025 301 TERM
 PROGRAMS
 echo "PASS"
