@@ -1,6 +1,5 @@
 // Drawing into the 8-bit framebuffer: lines, boxes, text and the text cursor.
 #include <algorithm>
-#include <cstdio>
 
 #include "display/display.hpp"
 #include "display/state.hpp"
@@ -169,11 +168,7 @@ void con_print(std::string_view text, bool keep_on_line)
 {
     std::lock_guard<std::mutex> hold(display_lock);
     if (display.pixels.empty()) {
-        const std::string utf8 = cp437_to_utf8(text);
-        std::fwrite(utf8.data(), 1, utf8.size(), stdout);
-        if (!keep_on_line)
-            std::fputc('\n', stdout);
-        std::fflush(stdout);
+        console_write(text, !keep_on_line);
         return;
     }
     const int64_t cols = display.width / 8;

@@ -40,7 +40,7 @@ void window_handle_event(const SDL_Event& event)
         for (char c : utf8_to_cp437(event.text.text))
             key_push(std::string(1, c));
     } else if (event.type == SDL_QUIT) {
-        key_push("\xFF\x6B");  // the close button closes nothing: it is a key
+        key_push(close_key);  // the close button closes nothing: it is a key
     }
 }
 

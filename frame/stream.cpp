@@ -11,6 +11,7 @@
 #include "display/plot.hpp"
 #include "frame/device.hpp"
 #include "frame/handshake.hpp"
+#include "frame/host.hpp"
 #include "frame/stall.hpp"
 #include "frame/startup.hpp"
 
