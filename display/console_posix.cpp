@@ -87,7 +87,7 @@ void on_signal(int signal_number)
 void console_keys_collect_locked()
 {
     if (interrupt_pending.exchange(false))
-        display.keys.emplace_back(1, '\x03');
+        display.keys.emplace_back(1, static_cast<char>(key_ctrl_c));
     if (hangup_pending.exchange(false))
         display.keys.emplace_back(close_key);
     console_collect_locked();

@@ -32,7 +32,7 @@ BOOL WINAPI on_control(DWORD event)
 void console_keys_collect_locked()
 {
     if (interrupt_pending.exchange(false))
-        display.keys.emplace_back(1, '\x03');
+        display.keys.emplace_back(1, static_cast<char>(key_ctrl_c));
     if (close_pending.exchange(false))
         display.keys.emplace_back(close_key);
     // Without a framebuffer (the console program) keys come from the console:

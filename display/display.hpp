@@ -14,6 +14,18 @@
 #include <thread>
 #include <vector>
 
+// ---- palette indices and key codes the programs use --------------------------
+
+inline constexpr int64_t colour_black = 0;     // background, outlines, erasing bars
+inline constexpr int64_t colour_label = 7;     // light grey: axis and level labels
+inline constexpr int64_t colour_grid = 8;      // dark grey: grid lines
+inline constexpr int64_t colour_trace = 10;    // light green: measured curves
+inline constexpr int64_t colour_readout = 14;  // yellow: status lines
+inline constexpr int64_t colour_text = 15;     // white: printed text (con_print)
+
+inline constexpr int key_escape = 27;  // first character code of the Escape key
+inline constexpr int key_ctrl_c = 3;   // Ctrl-C, also queued for SIGINT and SIGTERM
+
 // ---- window and drawing ----------------------------------------------------
 
 // Opens the framebuffer and its window; returns 0 on success. Only depth 8 with

@@ -89,7 +89,7 @@ void draw_glyph(int64_t x, int64_t y, uint8_t code, int64_t colour, bool opaque)
             if (rows[r] & (0x80 >> c))
                 put_pixel(x + c, y + r, colour);
             else if (opaque)
-                put_pixel(x + c, y + r, 0);
+                put_pixel(x + c, y + r, colour_black);
         }
 }
 
@@ -177,7 +177,7 @@ void con_print(std::string_view text, bool keep_on_line)
     for (char c : text) {
         if (display.cursor_col >= cols)
             cursor_next_row();
-        draw_glyph(display.cursor_col * 8, display.cursor_row * 8, static_cast<uint8_t>(c), 15, true);
+        draw_glyph(display.cursor_col * 8, display.cursor_row * 8, static_cast<uint8_t>(c), colour_text, true);
         display.cursor_col++;
     }
     if (!keep_on_line)

@@ -224,7 +224,7 @@ std::string key_from_sdl(int32_t sym, uint16_t mod)
     if ((mod & KMOD_CTRL) && sym >= SDLK_a && sym <= SDLK_z)
         return std::string(1, static_cast<char>(sym - SDLK_a + 1));
     switch (sym) {
-    case SDLK_ESCAPE: return "\x1B";
+    case SDLK_ESCAPE: return std::string(1, static_cast<char>(key_escape));
     case SDLK_RETURN: case SDLK_KP_ENTER: return "\x0D";
     case SDLK_BACKSPACE: return "\x08";
     case SDLK_TAB: return "\x09";
