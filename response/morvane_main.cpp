@@ -1,7 +1,6 @@
 // morvane: the magnitude response of the loop from output 1 to input 1, from a
 // 2048-tap adaptive model fitted to white noise, drawn like tessaly's.
-#include <string_view>
-
+#include "display/display.hpp"
 #include "dsp/fft.hpp"
 #include "frame/startup.hpp"
 #include "frame/stream.hpp"
@@ -12,9 +11,6 @@
 
 namespace {
 
-constexpr std::string_view usage_heading = "ASIO frequency response measurement program, ";
-constexpr std::string_view usage_example = "  >morvane -d3 -b128";
-
 // With the stream already running: the FFT tables, which the first refresh needs.
 void build_fft_tables() { fft_2048(spectrum_re, spectrum_im, -1, 1); }
 
@@ -22,10 +18,14 @@ void build_fft_tables() { fft_2048(spectrum_re, spectrum_im, -1, 1); }
 
 int main(int argc, char** argv)
 {
-    response_scale_select(scale_tessaly);  // the 1025 x 301 window, +1 .. -2 dB at 100 pixels per dB
-    response_options options;
-    if (!response_startup(argc, argv, "Morvane.exe", usage_heading, usage_example, options))
+    option_set_args(argc, argv);
+    response_scale_select(scale_tessaly);  // +1 .. -2 dB at 100 pixels per dB
+    startup_window("Morvane.exe", 1025, 301);
+    if (usage_wanted()) {
+        response_usage_show("ASIO frequency response measurement program, ", "  >morvane -d3 -b128");
         return 0;
+    }
+    const response_options options = response_options_read();
     response_buffer_frames = options.buffer.frames;
 
     const measurement_frame frame{.client_name = "morvane",
