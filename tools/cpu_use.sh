@@ -22,8 +22,8 @@ cpu_share() {
 }
 
 for program in karvel tessaly orbisca morvane; do
-    binary="build/$(dirname "$(ls ./*/"${program}_main.cpp")")/$program"
-    [ -x "$binary" ] || continue
+    binary=$(find build -mindepth 2 -maxdepth 2 -type f -perm -u+x -name "$program" | head -1)
+    [ -n "$binary" ] || continue
     rig_jack_start "cpu-$program-$$" 256
     "$binary" &
     pid=$!
