@@ -4,15 +4,15 @@
 #include "dsp/fft.hpp"
 #include "frame/startup.hpp"
 #include "frame/stream.hpp"
-#include "response/response.hpp"
+#include "response/callback.hpp"
 #include "rtresponse/program.hpp"
 #include "rtresponse/scale.hpp"
-#include "rtresponse/shared_response.hpp"
+#include "rtresponse/state.hpp"
 
 namespace {
 
 // With the stream already running: the FFT tables, which the first refresh needs.
-void build_fft_tables() { fft_2048(spectrum_re, spectrum_im, -1, 1); }
+void build_fft_tables() { fft_2048(rtresponse::spectrum_re, rtresponse::spectrum_im, -1, 1); }
 
 }  // namespace
 
@@ -26,7 +26,7 @@ int main(int argc, char** argv)
         return 0;
     }
     const response_options options = response_options_read();
-    response_buffer_frames = options.buffer.frames;
+    rtresponse::response_buffer_frames = options.buffer.frames;
 
     const measurement_frame frame{.client_name = "morvane",
                                   .callback = response_callback,

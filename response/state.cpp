@@ -2,7 +2,7 @@
 #include <algorithm>
 #include <iterator>
 
-#include "response/response.hpp"
+#include "response/state.hpp"
 
 namespace response {
 

@@ -6,10 +6,11 @@
 #include "dsp/fft.hpp"
 #include "frame/startup.hpp"
 #include "frame/stream.hpp"
-#include "rtresponse/analyser.hpp"
+#include "rtresponse/capture.hpp"
 #include "rtresponse/program.hpp"
 #include "rtresponse/scale.hpp"
-#include "rtresponse/shared_response.hpp"
+#include "rtresponse/state.hpp"
+#include "rtresponse/sweep.hpp"
 
 namespace {
 
@@ -39,10 +40,10 @@ int main(int argc, char** argv)
         return 0;
     }
     const response_options options = response_options_read();
-    response_buffer_frames = options.buffer.frames;
+    rtresponse::response_buffer_frames = options.buffer.frames;
 
     // FFT tables and the sweep exist before PortAudio is touched.
-    fft_2048(spectrum_re, spectrum_im, -1, 1);
+    fft_2048(rtresponse::spectrum_re, rtresponse::spectrum_im, -1, 1);
     build_sweep_table();
 
     // The buffer size is only shown: the stream's latency is fixed, so only the

@@ -7,12 +7,10 @@
 #include "display/display.hpp"
 #include "display/plot.hpp"
 #include "rtresponse/scale.hpp"
-#include "rtresponse/shared_response.hpp"
+#include "rtresponse/display.hpp"
+#include "rtresponse/state.hpp"
 
 namespace {
-
-// Previous trace point; set from each refresh's first point before use.
-int64_t trace_prev_y = 0;
 
 // Frequency labels along the bottom: 0 Hz, then the solid grid lines at
 // 6, 12 and 18 kHz and the right edge at 24 kHz. The five-character texts are
@@ -80,9 +78,9 @@ void response_display(float* spectrum, int64_t buffer_size, const char* device_n
     for (int64_t k = 0; k < 1024; k++) {
         const int64_t y = response_trace_y(spectrum[k], mean, scale.pixels_per_db, scale.zero_db_y);
         if (k == 0)
-            trace_prev_y = y;
-        plot_line(k - 1, trace_prev_y, k, y, colour_trace);
-        trace_prev_y = y;
+            rtresponse::trace_prev_y = y;
+        plot_line(k - 1, rtresponse::trace_prev_y, k, y, colour_trace);
+        rtresponse::trace_prev_y = y;
     }
 
     for (const frequency_label& label : frequency_labels) {

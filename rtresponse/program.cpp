@@ -4,16 +4,16 @@
 #include "display/display.hpp"
 #include "frame/startup.hpp"
 #include "frame/stream.hpp"
-#include "rtresponse/shared_response.hpp"
-
-int64_t response_buffer_frames = 64;
+#include "rtresponse/analysis.hpp"
+#include "rtresponse/display.hpp"
+#include "rtresponse/state.hpp"
 
 response_options response_options_read()
 {
     response_options options;
     options.device = option_value("d");
     options.buffer = buffer_size_lookup(option_value("b"), 2048);
-    loopback_mode = option_value("t");
+    rtresponse::loopback_mode = option_value("t");
     return options;
 }
 
@@ -29,5 +29,5 @@ void response_usage_show(std::string_view heading, std::string_view example)
 void response_refresh()
 {
     response_analysis();
-    thread_start(response_display, spectrum_re, response_buffer_frames, device_name_buffer);
+    thread_start(response_display, rtresponse::spectrum_re, rtresponse::response_buffer_frames, device_name_buffer);
 }

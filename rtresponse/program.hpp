@@ -21,9 +21,6 @@ response_options response_options_read();
 // window.
 void response_usage_show(std::string_view heading, std::string_view example);
 
-// The buffer size that every refresh shows; set once at start-up.
-extern int64_t response_buffer_frames;
-
 // One refresh inside the freeze: response_analysis on the main thread, then
 // response_display on a thread of its own with spectrum_re,
 // response_buffer_frames and the device name.

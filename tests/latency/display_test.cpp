@@ -12,7 +12,8 @@
 #include "display/display.hpp"
 #include "display/plot.hpp"
 #include "frame/options.hpp"
-#include "latency/latency.hpp"
+#include "latency/callback.hpp"
+#include "latency/display.hpp"
 #include "latency/state.hpp"
 
 namespace {

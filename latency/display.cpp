@@ -9,7 +9,7 @@
 
 #include "display/display.hpp"
 #include "display/plot.hpp"
-#include "latency/latency.hpp"
+#include "latency/display.hpp"
 #include "latency/state.hpp"
 
 namespace {
