@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "display/display.hpp"
+#include "display/hooks.hpp"
 #include "dsp/fft.hpp"
 #include "dsp/filters.hpp"
 #include "frame/handshake.hpp"

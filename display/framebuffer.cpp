@@ -2,6 +2,7 @@
 #include <algorithm>
 
 #include "display/display.hpp"
+#include "display/hooks.hpp"
 #include "display/state.hpp"
 
 std::mutex display_lock;

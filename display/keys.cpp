@@ -3,6 +3,7 @@
 #include <chrono>
 
 #include "display/display.hpp"
+#include "display/hooks.hpp"
 #include "display/state.hpp"
 
 namespace {

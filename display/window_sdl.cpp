@@ -8,6 +8,7 @@
 #include <condition_variable>
 
 #include "display/display.hpp"
+#include "display/hooks.hpp"
 #include "display/state.hpp"
 
 namespace {

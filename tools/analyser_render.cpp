@@ -9,6 +9,7 @@
 #include <string>
 
 #include "display/display.hpp"
+#include "display/hooks.hpp"
 #include "dsp/fft.hpp"
 #include "frame/handshake.hpp"
 #include "rtresponse/capture.hpp"

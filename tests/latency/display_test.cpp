@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "display/display.hpp"
+#include "display/hooks.hpp"
 #include "display/plot.hpp"
 #include "frame/options.hpp"
 #include "latency/callback.hpp"

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "display/display.hpp"
+#include "display/hooks.hpp"
 #include "frame/handshake.hpp"
 #include "frame/stall.hpp"
 #include "frame/stream.hpp"
