@@ -14,18 +14,19 @@
 
 namespace {
 
+// What tells the two programs apart.
+struct program_identity {
+    const char* title;
+    const char* client_name;
+    int64_t window_height;
+    response_scale_id scale;
+    const char* usage_example;
+};
+
 #ifdef ORBISCA
-constexpr const char* title = "Orbisca.exe";
-constexpr const char* client_name = "orbisca";
-constexpr int64_t window_height = 601;
-constexpr response_scale_id scale = scale_orbisca;
-constexpr const char* usage_example = "  >orbisca -d3 -b128";
+constexpr program_identity program = {"Orbisca.exe", "orbisca", 601, scale_orbisca, "  >orbisca -d3 -b128"};
 #else
-constexpr const char* title = "Tessaly.exe";
-constexpr const char* client_name = "tessaly";
-constexpr int64_t window_height = 301;
-constexpr response_scale_id scale = scale_tessaly;
-constexpr const char* usage_example = "  >tessaly -d3 -b128";
+constexpr program_identity program = {"Tessaly.exe", "tessaly", 301, scale_tessaly, "  >tessaly -d3 -b128"};
 #endif
 
 }  // namespace
@@ -33,10 +34,10 @@ constexpr const char* usage_example = "  >tessaly -d3 -b128";
 int main(int argc, char** argv)
 {
     option_set_args(argc, argv);
-    response_scale_select(scale);
-    startup_window(title, 1025, window_height);
+    response_scale_select(program.scale);
+    startup_window(program.title, 1025, program.window_height);
     if (usage_wanted()) {
-        response_usage_show("ASIO realtime frequency response measurement program, ", usage_example);
+        response_usage_show("ASIO realtime frequency response measurement program, ", program.usage_example);
         return 0;
     }
     const response_options options = response_options_read();
@@ -48,7 +49,7 @@ int main(int argc, char** argv)
 
     // The buffer size is only shown: the stream's latency is fixed, so only the
     // server's quantum can meet it.
-    const measurement_frame frame{.client_name = client_name,
+    const measurement_frame frame{.client_name = program.client_name,
                                   .callback = analyser_callback,
                                   .suggested_latency = 0.001333,
                                   .after_start = nullptr,
