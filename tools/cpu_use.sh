@@ -4,6 +4,7 @@
 # server (dummy backend, 48000 Hz, period 256) with its loop cable connected.
 #
 #   tools/cpu_use.sh [SECONDS]       (after tools/build.sh)
+#   BUILD=DIR tools/cpu_use.sh ...   the programs built in DIR
 set -eu
 cd "$(dirname "$0")/.."
 . tools/rig.sh
@@ -22,7 +23,7 @@ cpu_share() {
 }
 
 for program in karvel tessaly orbisca morvane; do
-    binary=$(rig_program_binary build "$program")
+    binary=$(rig_program_binary "${BUILD:-build}" "$program")
     [ -x "$binary" ] || continue
     rig_jack_start "cpu-$program-$$" 256
     rig_loop_start "$binary"
