@@ -94,6 +94,11 @@ bool video_driver_shows_windows(std::string& error)
 void window_loop(int width, int height, std::string title)
 {
     SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
+    // A plain software framebuffer: without this hint SDL shows the window
+    // surface through a GL texture, which on a machine without a GPU loads
+    // Mesa's software rasteriser (LLVM: about 86 MiB resident, five threads
+    // and a shader cache on disk) to copy one small 8-bit picture.
+    SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
     if (SDL_Init(SDL_INIT_VIDEO) != 0) {
         report_start(-1, SDL_GetError());
         return;
