@@ -79,7 +79,8 @@ bool device_is_jack(PaDeviceIndex device)
 int key_code(const std::string& key) { return key.empty() ? 0 : static_cast<unsigned char>(key[0]); }
 
 // Shows the stall line in the top row of text cells, white on black like the
-// start-up failures, while no frames arrive; takes it away once they flow again.
+// start-up failures, while frames do not arrive at their rate; takes it away
+// once they do again.
 // The black bar reaches two rows below the text, so that what the refresh drew
 // there (the tops of Karvel's axis labels) does not run into it.
 void stall_report()

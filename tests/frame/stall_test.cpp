@@ -6,16 +6,25 @@
 
 namespace {
 
-TEST(StallCheck, AStallIsACountThatStandsStillForOneAndAHalfSeconds)
+// Windows of at least 1.5 s, each judged on its own rate: below 24000 frames
+// a second (none, or a trickle) is a stall; the verdict holds until the next
+// window is judged.
+TEST(StallCheck, AWindowWithLessThanHalfTheFramesIsAStall)
 {
     struct look {
         int64_t frames, now_ms;
         bool stalled;
     };
-    // From the first look on: frames at 0 never move; then they move; then stop again.
     const look looks[] = {
-        {0, 10000, false},  {0, 11000, false},  {0, 11499, false}, {0, 11500, true},  {0, 15000, true},
-        {256, 15200, false}, {512, 16000, false}, {512, 17499, false}, {512, 17500, true}, {768, 17600, false},
+        {0, 10000, false},       // the first look opens a window
+        {0, 11000, false},       // not yet judged
+        {0, 11500, true},        // 1.5 s without a frame
+        {0, 15000, true},        // a longer window, still nothing
+        {96, 15200, true},       // a window still open keeps the verdict
+        {320, 16500, true},      // a trickle: 320 frames in 1.5 s
+        {72320, 18000, false},   // 48000 a second again
+        {108320, 19500, false},  // exactly 24000 a second: not below the floor
+        {138320, 21000, true},   // 20000 a second
     };
     stall_watch watch;
     for (const look& l : looks)

@@ -38,8 +38,8 @@ TEST(StallLine, ShownWhileNoFramesArriveAndBlankedWhenTheyFlow)
         stalled = window_when_stalled(true);
         std::atomic<bool> stop{false};
         std::thread audio([&] {
-            while (!stop.load()) {
-                stream_frames.fetch_add(1);
+            while (!stop.load()) {  // well above 48000 frames a second, late wake-ups and all
+                stream_frames.fetch_add(1920);
                 sleep_ms(10);
             }
         });
