@@ -6,7 +6,8 @@
 # karvel reads one frame more than jack_iodelay on the same loop; tessaly,
 # orbisca and morvane open their stream on the sink and draw (morvane's model
 # visibly learning); every program
-# ends with status 0 on Escape and prints nothing. The device index is taken
+# ends with status 0 on Escape and prints nothing. Undoing the forced quantum
+# brings back PipeWire's default, 1024. The device index is taken
 # from dravik's rows: PipeWire's ALSA plugin, configured, takes indices 0 and 1.
 set -u
 export LC_ALL=C
@@ -72,7 +73,7 @@ head -2 "$work/devices" | cut -f1,3 | tr '\t' ' ' | paste -sd, | grep -qx "0 pip
     fail "PortAudio's devices 0 and 1 are not the ALSA plugin's: $(cat "$work/devices")"
 
 # ---- dravik and karvel at three quanta -----------------------------------------------
-for quantum in 64 256 1024; do
+for quantum in 1024 256 64; do
     rig_pipewire_quantum "$quantum" || fail "quantum $quantum"
     dravik_table
     for name in "Loop sink" "Loop duplex"; do
@@ -94,6 +95,11 @@ for quantum in 64 256 1024; do
     finish "karvel at quantum $quantum"
     echo "quantum $quantum: Loop sink is device $index; jack_iodelay $reference frames, karvel $delay frames"
 done
+
+# ---- undoing the forced quantum brings back PipeWire's default, 1024 -------------------
+timeout 5 pw-metadata -n settings 0 clock.force-quantum 0 >/dev/null || fail "cannot undo the quantum"
+dravik_table
+dravik_row "Loop sink" | grep -qE " 1024/1024\$" || fail "quantum not back to 1024: $(cat "$work/dravik")"
 
 # ---- the response programs draw on the same loop ------------------------------------
 rig_pipewire_quantum 256 || fail "quantum 256"
