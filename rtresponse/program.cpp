@@ -20,7 +20,14 @@ int analyser_run(int argc, char** argv, response_scale_id scale_id)
     fft_2048(spectrum_re, spectrum_im, -1, 1);
     build_sweep_table();
 
-    const measurement_frame frame{scale.client_name, analyser_callback, 0.001333, nullptr, response_refresh, false};
+    // The stream's latency is fixed, so only the server's quantum can meet it.
+    const measurement_frame frame{.client_name = scale.client_name,
+                                  .callback = analyser_callback,
+                                  .suggested_latency = 0.001333,
+                                  .after_start = nullptr,
+                                  .refresh = response_refresh,
+                                  .erase_keys = false,
+                                  .stall_advice = "try a PipeWire quantum of 64 frames"};
     const int status = frame_run(options.device, frame);
     window_finish();
     return status;
