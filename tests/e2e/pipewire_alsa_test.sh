@@ -102,7 +102,7 @@ stalled() {  # program width height options...
         fail "${program##*/} $* at quantum $quantum: no \"$line\""
     finish 3 "${program##*/} $* at quantum $quantum, stalled"
     [ "$ended_ms" -le 1500 ] || fail "${program##*/} $*, stalled: Escape took $ended_ms ms"
-    echo "quantum $quantum: ${program##*/} $* reports the stall; Escape ended it in $ended_ms ms"
+    echo "quantum $quantum: ${program##*/}${*:+ $*} reports the stall; Escape ended it in $ended_ms ms"
 }
 quantum=256
 rig_pipewire_quantum $quantum || fail "quantum $quantum"

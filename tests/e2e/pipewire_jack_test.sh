@@ -6,7 +6,8 @@
 # karvel reads one frame more than jack_iodelay on the same loop; tessaly,
 # orbisca and morvane open their stream on the sink and draw (morvane's model
 # visibly learning); every program
-# ends with status 0 on Escape and prints nothing. Undoing the forced quantum
+# ends with status 0 on Escape and prints nothing. A null sink made with
+# pw-cli in the running session loops the same way. Undoing the forced quantum
 # brings back PipeWire's default, 1024. The device index is taken
 # from dravik's rows: PipeWire's ALSA plugin, configured, takes indices 0 and 1.
 set -u
@@ -86,7 +87,8 @@ for quantum in 1024 256 64; do
     [ "${index:-0}" -ge 2 ] || fail "quantum $quantum: Loop sink at index ${index:-none}"
 
     reference=$(rig_iodelay_frames "Loop sink:playback_FL" "Loop sink:monitor_FL")
-    [ -n "$reference" ] && [ "$reference" -gt 0 ] || fail "quantum $quantum: jack_iodelay measured nothing"
+    # The sink hands what it was given in one graph cycle to its monitor.
+    [ "$reference" = "$quantum" ] || fail "quantum $quantum: jack_iodelay measured ${reference:-nothing} on the sink"
     delay=$((reference + 1))
     buffer=$((quantum < 256 ? quantum : 256))
     start latency/karvel -d"$index" -b"$buffer"
@@ -95,6 +97,14 @@ for quantum in 1024 256 64; do
     finish "karvel at quantum $quantum"
     echo "quantum $quantum: Loop sink is device $index; jack_iodelay $reference frames, karvel $delay frames"
 done
+echo "dravik: $(dravik_row "Stack loop (null sink)")"
+
+# ---- a loop made in the running session, as the README shows it ---------------------
+timeout 5 pw-cli create-node adapter '{ factory.name=support.null-audio-sink node.name=my_loop node.description="My loop" media.class=Audio/Sink audio.position=[FL FR] object.linger=true }' >/dev/null ||
+    fail "pw-cli create-node failed"
+rig_wait_port "My loop:monitor_FL" 5 || fail "the node made with pw-cli has no monitor port"
+reference=$(rig_iodelay_frames "My loop:playback_FL" "My loop:monitor_FL")
+[ "$reference" = "$quantum" ] || fail "jack_iodelay measured ${reference:-nothing} on the node made with pw-cli"
 
 # ---- undoing the forced quantum brings back PipeWire's default, 1024 -------------------
 timeout 5 pw-metadata -n settings 0 clock.force-quantum 0 >/dev/null || fail "cannot undo the quantum"
