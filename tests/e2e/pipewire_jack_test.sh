@@ -2,14 +2,14 @@
 # The programs on a private headless PipeWire session, through PipeWire's JACK
 # library (pw-jack), the loop closed through a null sink and its monitor.
 # pw-jack dravik lists the session's nodes with the quantum as min and max, and
-# marks the one whose name PortAudio cannot match; at quanta 64, 256 and 1024
-# karvel reads one frame more than jack_iodelay on the same loop; tessaly,
+# marks the one whose name PortAudio cannot match; at quanta 1024, 256 and 64
+# jack_iodelay reads one quantum on the sink and karvel one frame more;
+# a null sink made with pw-cli in the running session loops the same way;
+# undoing the forced quantum brings back PipeWire's default, 1024; tessaly,
 # orbisca and morvane open their stream on the sink and draw (morvane's model
-# visibly learning); every program
-# ends with status 0 on Escape and prints nothing. A null sink made with
-# pw-cli in the running session loops the same way. Undoing the forced quantum
-# brings back PipeWire's default, 1024. The device index is taken
-# from dravik's rows: PipeWire's ALSA plugin, configured, takes indices 0 and 1.
+# visibly learning). Every program ends with status 0 on Escape and prints
+# nothing. The device index is taken from dravik's rows: PipeWire's ALSA
+# plugin, configured, takes indices 0 and 1.
 set -u
 export LC_ALL=C
 . "$SOURCE_DIR/tools/rig.sh"
