@@ -63,6 +63,12 @@ rig_cleanup() {
     RIG_PIDS=()
     [ ${#RIG_DIRS[@]} -gt 0 ] && rm -rf "${RIG_DIRS[@]}"
     RIG_DIRS=()
+    # The environment the PipeWire session replaced.
+    if [ -n "${RIG_PIPEWIRE_RESTORE:-}" ]; then
+        eval "$RIG_PIPEWIRE_RESTORE"
+        RIG_PIPEWIRE_RESTORE=""
+        RIG_JACK_RUN=""
+    fi
     return 0
 }
 
@@ -237,10 +243,26 @@ rig_pipewire_start() {
     dir=$(mktemp -d /tmp/rig-pipewire.XXXXXX) || return 1
     RIG_DIRS+=("$dir")
     mkdir -m 0700 "$dir/run"
-    mkdir -p "$dir/home" "$dir/config/pipewire/pipewire.conf.d"
+    mkdir -p "$dir/home" "$dir/config/pipewire/pipewire.conf.d" "$dir/config/wireplumber/main.lua.d" \
+             "$dir/config/wireplumber/bluetooth.lua.d"
+    local variable
+    RIG_PIPEWIRE_RESTORE=""
+    for variable in XDG_RUNTIME_DIR HOME XDG_CONFIG_HOME DBUS_SESSION_BUS_ADDRESS JACK_DEFAULT_SERVER \
+                    PIPEWIRE_REMOTE PIPEWIRE_QUANTUM; do
+        if [ -n "${!variable+set}" ]; then
+            RIG_PIPEWIRE_RESTORE+="export $variable=$(printf '%q' "${!variable}"); "
+        else
+            RIG_PIPEWIRE_RESTORE+="unset $variable; "
+        fi
+    done
     export XDG_RUNTIME_DIR="$dir/run" HOME="$dir/home" XDG_CONFIG_HOME="$dir/config"
     unset JACK_DEFAULT_SERVER PIPEWIRE_REMOTE PIPEWIRE_QUANTUM
     rig_pipewire_nodes >"$XDG_CONFIG_HOME/pipewire/pipewire.conf.d/rig-loop.conf"
+    # The session's own nodes only: the machine's sound cards, cameras and
+    # Bluetooth devices stay with whoever uses them.
+    printf '%s\n' "alsa_monitor.enabled = false" "v4l2_monitor.enabled = false" \
+        "libcamera_monitor.enabled = false" >"$XDG_CONFIG_HOME/wireplumber/main.lua.d/51-rig-no-devices.lua"
+    echo "bluez_monitor.enabled = false" >"$XDG_CONFIG_HOME/wireplumber/bluetooth.lua.d/51-rig-no-devices.lua"
     rig_pipewire_asoundrc >"$HOME/.asoundrc" || return 1
 
     dbus-daemon --session --nofork --print-address=3 3>"$dir/bus" >"$dir/dbus.log" 2>&1 &

@@ -5,9 +5,9 @@
 # "default" (the session's duplex loop node, played and captured), karvel
 # finds the loop's delay, tessaly and orbisca draw the flat line of a pure
 # delay, morvane's model learns. A stream whose suggested latency is below
-# the quantum receives no frames: the window says so on its top line instead
-# of showing a result, and Escape still ends it within about a second with
-# status 0.
+# the quantum receives no frames (karvel and morvane with -b8 at quantum 256):
+# the window says so on its top line instead of showing a result, and Escape
+# still ends it within about a second with status 0.
 set -u
 export LC_ALL=C
 . "$SOURCE_DIR/tools/rig.sh"
@@ -77,12 +77,14 @@ start latency/karvel -d"$index" -b64
 rig_shot_until "$id" "$work/shot.png" 15 karvel_found || fail "karvel -b64 at quantum 64 finds no delay"
 finish 5 karvel
 echo "quantum 64: karvel finds $delay frames through PipeWire's ALSA plugin"
+# At quantum 64 the plugin loses frames now and then, and a refresh whose
+# period holds such a gap is not flat: look for a whole one.
 start rtresponse/tessaly -d"$index"
-rig_shot_until "$id" "$work/shot.png" 10 rig_row_is_green "$work/shot.png" 0 990 100 ||
+rig_shot_until "$id" "$work/shot.png" 20 rig_row_is_green "$work/shot.png" 0 990 100 ||
     fail "tessaly: the trace is not flat on the 0 dB line"
 finish 5 tessaly
 start rtresponse/orbisca -d"$index"
-rig_shot_until "$id" "$work/shot.png" 10 rig_row_is_green "$work/shot.png" 0 980 300 ||
+rig_shot_until "$id" "$work/shot.png" 20 rig_row_is_green "$work/shot.png" 0 980 300 ||
     fail "orbisca: the trace is not flat on the 0 dB line"
 finish 5 orbisca
 start response/morvane -d"$index" -b64
@@ -91,12 +93,9 @@ finish 5 morvane
 
 # ---- a stalled stream is reported, not drawn as a result -------------------------------
 stalled() {  # program width height options...
-    local program="$1" width="$2" height="$3" line
+    local program="$1" width="$2" height="$3"
+    local line="!!! no audio frames: try a larger -b, or a smaller PipeWire quantum"
     shift 3
-    case "${program##*/}" in
-        karvel|morvane) line="!!! no audio frames: try a larger -b, or a smaller PipeWire quantum" ;;
-        *) line="!!! no audio frames: try a PipeWire quantum of 64 frames" ;;
-    esac
     start "$program" -d"$index" "$@"
     rig_shot_until "$id" "$work/shot.png" 10 rig_text_shows "$work/shot.png" "$width" "$height" "$line" ||
         fail "${program##*/} $* at quantum $quantum: no \"$line\""
@@ -107,9 +106,6 @@ stalled() {  # program width height options...
 quantum=256
 rig_pipewire_quantum $quantum || fail "quantum $quantum"
 stalled latency/karvel 1001 201 -b8
-quantum=1024
-rig_pipewire_quantum $quantum || fail "quantum $quantum"
-stalled rtresponse/tessaly 1025 301
-stalled response/morvane 1025 301 -b256
+stalled response/morvane 1025 301 -b8
 
 echo "PASS"
