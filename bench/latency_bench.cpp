@@ -15,7 +15,8 @@
 #include "bench/frame_cost.hpp"
 #include "dsp/noise.hpp"
 #include "frame/handshake.hpp"
-#include "latency/latency.hpp"
+#include "latency/callback.hpp"
+#include "latency/display.hpp"
 #include "latency/state.hpp"
 
 namespace {

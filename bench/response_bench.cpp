@@ -16,8 +16,11 @@
 #include "dsp/noise.hpp"
 #include "frame/handshake.hpp"
 #include "bench/frame_cost.hpp"
-#include "response/response.hpp"
-#include "rtresponse/shared_response.hpp"
+#include "response/callback.hpp"
+#include "response/state.hpp"
+#include "rtresponse/analysis.hpp"
+#include "rtresponse/display.hpp"
+#include "rtresponse/state.hpp"
 
 namespace {
 
@@ -45,7 +48,7 @@ void floor_frames(benchmark::State& state, bool copy, double& fastest)
         const float y = cblas_sdot(tap_count, stimulus_history + p, 1, tap_weights, 1);
         cblas_saxpy(tap_count, 1e-9f * (0.1f - y), stimulus_history + p, 1, tap_weights, 1);
         if (copy)
-            std::memcpy(display_snapshot, tap_weights, tap_count * sizeof(float));
+            std::memcpy(rtresponse::display_snapshot, tap_weights, tap_count * sizeof(float));
         p = p == 0 ? tap_count - 1 : p - 1;
         benchmark::DoNotOptimize(y);
         benchmark::ClobberMemory();

@@ -6,20 +6,26 @@
 #include <cstring>
 
 #include "display/display.hpp"
+#include "display/hooks.hpp"
 #include "dsp/fft.hpp"
 #include "dsp/filters.hpp"
 #include "frame/handshake.hpp"
-#include "rtresponse/analyser.hpp"
+#include "rtresponse/capture.hpp"
+#include "rtresponse/sweep.hpp"
 #include "rtresponse/scale.hpp"
-#include "rtresponse/shared_response.hpp"
+#include "rtresponse/analysis.hpp"
+#include "rtresponse/display.hpp"
+#include "rtresponse/state.hpp"
 
 namespace {
+
+using namespace rtresponse;
 
 // Program start: FFT tables, sweep, and the clearing first call behind us.
 void analyser_ready(int64_t loopback)
 {
-    rtresponse::analyser_reset();
-    response_shared_reset();
+    rtresponse::state_reset();
+    rtresponse::state_reset();
     loopback_filters_reset();
     snapshot_reset();
     fft_2048(spectrum_re, spectrum_im, -1, 1);

@@ -5,6 +5,7 @@
 #include <deque>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <vector>
 
 struct display_state {
@@ -23,9 +24,20 @@ struct display_state {
 extern std::mutex display_lock;
 extern display_state display;
 
+// The key of the window's close button and of the console's close event.
+inline constexpr std::string_view close_key = "\xFF\x6B";
+
 // Moves keys that arrived outside the lock (signals, console input) into the
 // queue. Called with display_lock held.
 void keys_collect_locked();
+
+// The platform's console (console_posix.cpp, console_windows.cpp): queues the
+// keys of signals or console events and, without a framebuffer, of console
+// input; called with display_lock held.
+void console_keys_collect_locked();
+// Writes code page 437 text to the console as its terminal shows it, with a
+// line end when asked; called with display_lock held.
+void console_write(std::string_view text, bool line_end);
 
 // Queues what one SDL event means as keys: key-down, text input, and the
 // window's close button.

@@ -14,3 +14,7 @@
 // Runs on the audio thread: no allocation, lock or wait.
 void nlms_step(float stimulus, float captured, float* history, float* taps, int64_t length, int64_t& history_pos,
                int64_t& update_pos, float& power, double power_memory, double step_constant);
+
+// The filter's program-load state: history and taps all zero (the doubled
+// history and the spare elements too), both positions 0, power 1.
+void nlms_reset(float* history, float* taps, int64_t length, int64_t& history_pos, int64_t& update_pos, float& power);

@@ -5,7 +5,6 @@
 #include <portaudio.h>
 
 #include <cstdint>
-#include <string>
 
 // Names the program's JACK client, silences the diagnostics that ALSA and JACK
 // (and libjack's database) write to standard error, for the rest of the run,
@@ -26,11 +25,3 @@ bool device_exists(int64_t index);
 void device_name(int64_t index, char* buffer);
 // The conversion and cut of device_name, for a name given in UTF-8.
 void device_name_convert(const char* utf8, char* buffer);
-
-// The name of the program's JACK client as the server knows it (libjack may
-// have added a number), or "" when PortAudio has no JACK client.
-std::string jack_client_name();
-// Removes the entry that a JACK server keeps in /dev/shm for the named client's
-// semaphore. A server that goes away leaves it behind for every client still
-// connected (jack_iodelay's too), and nothing else would ever remove it.
-void jack_client_leftovers_remove(const std::string& client);

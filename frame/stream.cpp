@@ -11,6 +11,7 @@
 #include "display/plot.hpp"
 #include "frame/device.hpp"
 #include "frame/handshake.hpp"
+#include "frame/host.hpp"
 #include "frame/stall.hpp"
 #include "frame/startup.hpp"
 
@@ -48,9 +49,10 @@ int counting_callback(const void* input, void* output, unsigned long frame_count
     return program_callback(input, output, frame_count, time_info, status_flags, user_data);
 }
 
-// Prints the message at the text cursor, pauses up to 3 s (a key cuts it
-// short); the caller has already terminated PortAudio.
-int failure_exit(const char* message)
+// Prints the message at the text cursor and pauses up to 3 s (a key cuts it
+// short); the caller has already terminated PortAudio, and ends the program
+// with the status returned.
+int failure_report(const char* message)
 {
     con_print(message);
     sleep_ms_or_key(3000);
@@ -87,9 +89,9 @@ void stall_report()
     const bool stalled = stall_check(watch, stream_frames.load(std::memory_order_relaxed), now_ms());
     const int64_t right = 8 * static_cast<int64_t>(stall_text.size()) - 1;
     if (stalled || stall_shown.load())
-        gfx_fill_box(0, 0, right, 9, 0);
+        gfx_fill_box(0, 0, right, 9, colour_black);
     if (stalled)
-        gfx_text(0, 0, stall_text, 15);
+        gfx_text(0, 0, stall_text, colour_text);
     stall_shown.store(stalled);
 }
 
@@ -152,10 +154,10 @@ void frame_key_loop(const measurement_frame& frame)
         if (frame.erase_keys && (code == 'e' || code == 'E' || code == 'r' || code == 'R')) {
             int64_t width, height;
             gfx_size(width, height);
-            plot_fill_box(0, 0, width, height, 0);
+            plot_fill_box(0, 0, width, height, colour_black);
             sleep_ms(100);
         }
-        if (code == 27 || code == 3)
+        if (code == key_escape || code == key_ctrl_c)
             return;
     }
 }
@@ -164,14 +166,14 @@ int frame_run(int64_t device_option, const measurement_frame& frame)
 {
     if (audio_initialize(frame.client_name) != paNoError) {
         Pa_Terminate();
-        return failure_exit("!!! PortAudio initialize error");
+        return failure_report("!!! PortAudio initialize error");
     }
     PaDeviceIndex device = paNoDevice;
     if (device_option < 0) {
         device = default_device();
         if (device == paNoDevice) {
             Pa_Terminate();
-            return failure_exit("!!! no ASIO device");
+            return failure_report("!!! no ASIO device");
         }
     } else if (device_exists(device_option)) {
         device = static_cast<PaDeviceIndex>(device_option);
@@ -191,11 +193,11 @@ int frame_run(int64_t device_option, const measurement_frame& frame)
         Pa_OpenStream(&stream, &parameters, &parameters, 48000.0, 1, paNoFlag, counting_callback, nullptr) !=
             paNoError) {
         Pa_Terminate();
-        return failure_exit("!!! PortAudio stream setting error");
+        return failure_report("!!! PortAudio stream setting error");
     }
     if (Pa_StartStream(stream) != paNoError) {
         Pa_Terminate();
-        return failure_exit("!!! PortAudio can't start stream");
+        return failure_report("!!! PortAudio can't start stream");
     }
     frame_stream = stream;
     const bool on_jack = device_is_jack(device);

@@ -4,7 +4,8 @@
 #include "frame/options.hpp"
 #include "frame/startup.hpp"
 #include "frame/stream.hpp"
-#include "latency/latency.hpp"
+#include "latency/callback.hpp"
+#include "latency/display.hpp"
 
 namespace {
 

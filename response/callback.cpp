@@ -12,8 +12,9 @@
 #include "dsp/noise.hpp"
 #include "frame/callback_frames.hpp"
 #include "frame/handshake.hpp"
-#include "response/response.hpp"
-#include "rtresponse/shared_response.hpp"
+#include "response/callback.hpp"
+#include "response/state.hpp"
+#include "rtresponse/state.hpp"
 
 namespace {
 
@@ -40,7 +41,7 @@ float process_frame(float captured)
     const float s = noise_stimulus_sample();
     // The software loopback replaces the capture by the stimulus through the
     // two-sample delay and the high-pass; otherwise the filters stay idle.
-    if (loopback_mode == 0)
+    if (rtresponse::loopback_mode == 0)
         x = highpass_biquad(delay2(s));
     nlms_step(s, x, stimulus_history, tap_weights, tap_count, history_pos, update_pos, stimulus_power, power_memory,
               step_constant);
@@ -56,6 +57,6 @@ int response_callback(const void* input, void* output, unsigned long frame_count
                       const PaStreamCallbackTimeInfo*, PaStreamCallbackFlags, void*)
 {
     if (callback_frames(input, output, frame_count, reset_pending, clear_model, process_frame))
-        snapshot_publish(tap_weights, display_snapshot, static_cast<size_t>(tap_count));
+        snapshot_publish(tap_weights, rtresponse::display_snapshot, static_cast<size_t>(tap_count));
     return paContinue;
 }

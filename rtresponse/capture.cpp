@@ -6,25 +6,9 @@
 #include "dsp/filters.hpp"
 #include "frame/callback_frames.hpp"
 #include "frame/handshake.hpp"
-#include "rtresponse/analyser.hpp"
-#include "rtresponse/shared_response.hpp"
+#include "rtresponse/capture.hpp"
+#include "rtresponse/state.hpp"
 
-namespace rtresponse {
-
-float capture_ring[2049] = {};
-int64_t sweep_pos = 0;
-int64_t reset_pending = 1;
-
-// Back to the program-load state (the sweep too, so it must be built again).
-void analyser_reset()
-{
-    std::fill(std::begin(sweep_table), std::end(sweep_table), 0.0f);
-    std::fill(std::begin(capture_ring), std::end(capture_ring), 0.0f);
-    sweep_pos = 0;
-    reset_pending = 1;
-}
-
-}  // namespace rtresponse
 
 namespace {
 
@@ -58,6 +42,6 @@ int analyser_callback(const void* input, void* output, unsigned long frame_count
                       void* /*user_data*/)
 {
     if (callback_frames(input, output, frame_count, rtresponse::reset_pending, clear_ring, process_frame))
-        snapshot_publish(rtresponse::capture_ring, display_snapshot, 2048);
+        snapshot_publish(rtresponse::capture_ring, rtresponse::display_snapshot, 2048);
     return paContinue;
 }

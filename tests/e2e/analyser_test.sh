@@ -5,8 +5,8 @@
 # in the read-out; Escape ends each run with status 0.
 set -u
 . "$SOURCE_DIR/tools/rig.sh"
-trap rig_cleanup EXIT
 work=$(mktemp -d)
+trap 'rig_cleanup; rm -rf "$work"' EXIT
 fail() { echo "FAIL: $*"; exit 1; }
 rig_xvfb_start || fail "no X server"
 rig_jack_start "e2e-analyser-$$" 256 || fail "no JACK server"
@@ -59,5 +59,4 @@ row_is_green 0 990 100 || fail "tessaly without the cable: the trace is not flat
 run tessaly cable 3 -b2048
 rig_text_shows "$work/shot.png" 1025 301 "@2,277,14=buffer size : 2048" || fail "-b2048 not shown"
 
-rm -rf "$work"
 echo "PASS"

@@ -5,6 +5,7 @@
 #include <atomic>
 
 #include "display/display.hpp"
+#include "display/hooks.hpp"
 #include "display/plot.hpp"
 #include "frame/handshake.hpp"
 #include "frame/stream.hpp"

@@ -9,7 +9,8 @@
 #include "common/loop_cable.hpp"
 #include "dsp/noise.hpp"
 #include "frame/handshake.hpp"
-#include "latency/latency.hpp"
+#include "latency/callback.hpp"
+#include "latency/display.hpp"
 #include "latency/state.hpp"
 
 // Program-load state of everything the callback touches (snapshot frozen).

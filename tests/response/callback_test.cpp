@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "display/display.hpp"
+#include "display/hooks.hpp"
 #include "morvane_fixture.hpp"
 
 namespace {

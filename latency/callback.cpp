@@ -11,7 +11,7 @@
 #include "dsp/noise.hpp"
 #include "frame/callback_frames.hpp"
 #include "frame/handshake.hpp"
-#include "latency/latency.hpp"
+#include "latency/callback.hpp"
 #include "latency/state.hpp"
 
 namespace {
