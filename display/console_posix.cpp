@@ -15,13 +15,6 @@
 
 namespace {
 
-// Set by the signal handler, which may do nothing else safely; turned into
-// the key with code 3 by the next look at the queue.
-std::atomic<bool> interrupt_pending{false};
-// Set when the terminal hangs up: the console's close event.
-std::atomic<bool> hangup_pending{false};
-static_assert(std::atomic<bool>::is_always_lock_free);
-
 bool console_eof = false;
 bool console_raw = false;
 termios console_saved{};
@@ -49,9 +42,21 @@ void console_make_raw()
     }
 }
 
-// Without a framebuffer (the console program), keys come from standard input: each byte is a key and the
-// end of input is the console's close event.
-void console_collect_locked()
+// SIGHUP (the terminal hung up) is the console's close event; SIGINT and
+// SIGTERM are Ctrl-C.
+void on_signal(int signal_number)
+{
+    if (signal_number == SIGHUP)
+        console_close_pending.store(true);
+    else
+        console_interrupt_pending.store(true);
+}
+
+}  // namespace
+
+// Without a framebuffer (the console program), keys come from standard input:
+// each byte is a key and the end of input is the console's close event.
+void console_input_collect_locked()
 {
     if (!display.pixels.empty() || console_eof)
         return;
@@ -74,24 +79,6 @@ void console_collect_locked()
     }
 }
 
-void on_signal(int signal_number)
-{
-    if (signal_number == SIGHUP)
-        hangup_pending.store(true);
-    else
-        interrupt_pending.store(true);
-}
-
-}  // namespace
-
-void console_keys_collect_locked()
-{
-    if (interrupt_pending.exchange(false))
-        display.keys.emplace_back(1, static_cast<char>(key_ctrl_c));
-    if (hangup_pending.exchange(false))
-        display.keys.emplace_back(close_key);
-    console_collect_locked();
-}
 
 void display_catch_signals()
 {

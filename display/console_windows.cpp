@@ -11,30 +11,21 @@
 
 namespace {
 
-// Set by the control handler, which runs on a thread of the system's; turned
-// into keys by the next look at the queue.
-std::atomic<bool> interrupt_pending{false};
-std::atomic<bool> close_pending{false};
-
 // Ctrl-C and Ctrl-Break are the key with code 3; closing the console, logging
 // off and shutting down are the close key. The program goes on to end itself.
 BOOL WINAPI on_control(DWORD event)
 {
     if (event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT)
-        interrupt_pending.store(true);
+        console_interrupt_pending.store(true);
     else
-        close_pending.store(true);
+        console_close_pending.store(true);
     return TRUE;
 }
 
 }  // namespace
 
-void console_keys_collect_locked()
+void console_input_collect_locked()
 {
-    if (interrupt_pending.exchange(false))
-        display.keys.emplace_back(1, static_cast<char>(key_ctrl_c));
-    if (close_pending.exchange(false))
-        display.keys.emplace_back(close_key);
     // Without a framebuffer (the console program) keys come from the console:
     // an extended key arrives as 0 or 224 and its scan code, queued as 255 and
     // the scan code like the window's extended keys.

@@ -19,7 +19,17 @@ std::atomic<int64_t> threads_running{0};
 
 }  // namespace
 
-void keys_collect_locked() { console_keys_collect_locked(); }
+std::atomic<bool> console_interrupt_pending{false};
+std::atomic<bool> console_close_pending{false};
+
+void keys_collect_locked()
+{
+    if (console_interrupt_pending.exchange(false))
+        display.keys.emplace_back(1, static_cast<char>(key_ctrl_c));
+    if (console_close_pending.exchange(false))
+        display.keys.emplace_back(close_key);
+    console_input_collect_locked();
+}
 
 void key_push(std::string_view key)
 {

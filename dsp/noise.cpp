@@ -59,7 +59,6 @@ int32_t rand_sign64(uint64_t seed) {
     return sign_of(xorshift(sign64_state, 7, 33, 8));
 }
 
-// Back to the load-time states, so tests start from the documented sequences.
 void rand_reset() {
     xs32_state = xs32_initial;
     sign32_state = sign32_initial;

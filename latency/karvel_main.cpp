@@ -42,12 +42,9 @@ int main(int argc, char** argv)
     const int64_t device = option_value("d");
     overwrite_option = option_value("o");
     buffer = buffer_size_lookup(option_value("b"), 256);
-    const measurement_frame frame{.client_name = "karvel",
-                                  .callback = latency_callback,
-                                  .suggested_latency = buffer.latency,
-                                  .after_start = nullptr,
-                                  .refresh = start_refresh,
-                                  .erase_keys = true,
+    const measurement_frame frame{.client_name = "karvel", .callback = latency_callback,
+                                  .suggested_latency = buffer.latency, .after_start = nullptr,
+                                  .refresh = start_refresh, .erase_keys = true,
                                   .stall_advice = "try a larger -b, or a smaller PipeWire quantum"};
     const int status = frame_run(device, frame);
     window_finish();

@@ -18,7 +18,6 @@ float display_snapshot[tap_count + 1] = {};
 int64_t trace_prev_y = 100;
 int64_t readout_length[4] = {};
 
-// Program-load values again, so that every test starts from a fresh run.
 void latency_reset_state()
 {
     nlms_reset(stimulus_history, tap_weights, tap_count, history_pos, update_pos, stimulus_power);

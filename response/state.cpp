@@ -11,7 +11,6 @@ float tap_weights[tap_count + 1] = {};
 float stimulus_power = 1.0f;  // far above the stimulus's 0.0133: the adaptation starts slowly
 int64_t reset_pending = 1;
 
-// Program-load values again, so that every test starts from a fresh run.
 void response_reset_state()
 {
     nlms_reset(stimulus_history, tap_weights, tap_count, history_pos, update_pos, stimulus_power);

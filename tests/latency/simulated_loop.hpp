@@ -21,12 +21,6 @@ inline void fresh_run()
     snapshot_reset();
 }
 
-// One callback call for one frame; returns the output frame.
-inline frame_out call_once(float in_left, float in_right = 0.0f)
-{
-    return call_frame(latency_callback, in_left, in_right);
-}
-
 // The loop cable on Karvel's callback: output 1 back to input 1 as
 // gain * x(t - delay), the gain carrying the polarity.
 struct simulated_loop : loop_cable {

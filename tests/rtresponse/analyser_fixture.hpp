@@ -28,7 +28,6 @@ protected:
     void SetUp() override
     {
         rtresponse::state_reset();
-        rtresponse::state_reset();
         response_scale_select(scale_tessaly);
         rand_reset();
         loopback_filters_reset();
