@@ -13,17 +13,43 @@
 #   rig_proc_status PID FIELD      prints a field of /proc/PID/status (kB for sizes)
 #   rig_wait_window TITLE [SECONDS] prints the X window id of the titled window
 #   rig_shot WINDOW FILE           screenshot of one window as PNG
+#   rig_shot_until WINDOW FILE SECONDS CHECK...
+#                                  screenshots until the command CHECK succeeds on them
 #   rig_wait_exit PID [SECONDS]    waits for a child process; its exit status in RIG_STATUS
 #                                  (124 after the time-out, when it is killed)
 #   rig_cleanup                    stops the programs the test left running, then what
 #                                  the rig started
+#
+# A private headless PipeWire session, for the programs as PipeWire's users run them:
+#   rig_pipewire_start QUANTUM     D-Bus, pipewire with the loop nodes below, wireplumber, at
+#                                  48000 Hz and QUANTUM frames; PipeWire's ALSA plugin is the
+#                                  default ALSA device of the programs started from the test
+#   rig_pipewire_quantum QUANTUM   forces another quantum on the running session
+# The session's loop nodes, as PipeWire's JACK library names them:
+#   "Loop sink"                    a null sink: playback_FL/FR, heard back on monitor_FL/FR
+#   "Loop duplex"                  a null node of class Audio/Duplex, the default sink and
+#                                  source: whatever plays on it is captured from it
+#   "Stack loop (null sink)"       a null sink whose name PortAudio's JACK host API cannot
+#                                  match, so that it lists the device without channels
+# While the session runs, the JACK helpers (jack_lsp, jack_connect, rig_wait_port,
+# rig_iodelay_frames) go through pw-jack.
+#
+# Checks on screenshots:
+#   rig_text_shows SHOT W H X Y COLOUR TEXT   the shot shows TEXT at X,Y as fbrender draws it
+#   rig_row_is_green SHOT FIRST LAST ROW      columns FIRST..LAST of ROW are all trace green
+#   rig_iodelay_frames                        round-trip frames jack_iodelay measures on the
+#                                             loop jack_delay:out -> RIG_LOOP_OUT ... RIG_LOOP_IN
+#                                             -> jack_delay:in (default: a cable out to in)
 
 RIG_PIDS=()
+RIG_DIRS=()
+RIG_JACK_RUN=""
+RIG_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 
 # The tools the tests call, each bounded in time: a stuck server or display
 # fails the command instead of hanging the test.
-jack_lsp() { timeout 10 jack_lsp "$@"; }
-jack_connect() { timeout 10 jack_connect "$@"; }
+jack_lsp() { timeout 10 $RIG_JACK_RUN jack_lsp "$@"; }
+jack_connect() { timeout 10 $RIG_JACK_RUN jack_connect "$@"; }
 xdotool() { timeout 10 xdotool "$@"; }
 import() { timeout 20 import "$@"; }
 compare() { timeout 20 compare "$@"; }
@@ -40,6 +66,14 @@ rig_cleanup() {
     rig_stop "${programs[@]}"
     rig_stop "${RIG_PIDS[@]}"
     RIG_PIDS=()
+    [ ${#RIG_DIRS[@]} -gt 0 ] && rm -rf "${RIG_DIRS[@]}"
+    RIG_DIRS=()
+    # The environment the PipeWire session replaced.
+    if [ -n "${RIG_PIPEWIRE_RESTORE:-}" ]; then
+        eval "$RIG_PIPEWIRE_RESTORE"
+        RIG_PIPEWIRE_RESTORE=""
+        RIG_JACK_RUN=""
+    fi
     return 0
 }
 
@@ -107,7 +141,7 @@ rig_jack_start() {
 rig_wait_port() {
     local port="$1" seconds="${2:-10}"
     for _ in $(seq $((seconds * 10))); do
-        timeout 2 jack_lsp 2>/dev/null | grep -qx "$port" && return 0
+        timeout 2 $RIG_JACK_RUN jack_lsp 2>/dev/null | grep -qx "$port" && return 0
         sleep 0.1
     done
     echo "rig: no JACK port $port after ${seconds}s" >&2
@@ -150,6 +184,17 @@ rig_shot() {
     import -window "$1" "$2"
 }
 
+rig_shot_until() {
+    local window="$1" file="$2" seconds="$3"
+    shift 3
+    local end=$((SECONDS + seconds))
+    while :; do
+        rig_shot "$window" "$file" 2>/dev/null && "$@" && return 0
+        [ $SECONDS -lt $end ] || return 1
+        sleep 0.5
+    done
+}
+
 rig_wait_exit() {
     local pid="$1" seconds="${2:-10}"
     for _ in $(seq $((seconds * 10))); do
@@ -163,4 +208,160 @@ rig_wait_exit() {
     kill -9 "$pid" 2>/dev/null || true
     wait "$pid" 2>/dev/null || true
     RIG_STATUS=124
+}
+
+# ---- PipeWire ---------------------------------------------------------------------
+
+# PipeWire's ALSA plugin, unpacked here by tools/setup.sh: installed as a package
+# it would make PipeWire every program's default ALSA device, system-wide.
+RIG_PIPEWIRE_ALSA="$RIG_ROOT/build/pipewire-alsa"
+
+# The loop nodes, a configuration fragment that pipewire reads at start-up.
+rig_pipewire_nodes() {
+    local node name description class priority
+    cat <<'CONF'
+context.properties = {
+    default.clock.rate          = 48000
+    default.clock.allowed-rates = [ 48000 ]
+}
+context.objects = [
+CONF
+    # name, description, class, priority (the highest becomes the default device)
+    for node in "loop_sink|Loop sink|Audio/Sink|1000" "loop_duplex|Loop duplex|Audio/Duplex|3000" \
+                "stack_loop|Stack loop (null sink)|Audio/Sink|100"; do
+        IFS='|' read -r name description class priority <<<"$node"
+        cat <<CONF
+    { factory = adapter
+        args = {
+            factory.name     = support.null-audio-sink
+            node.name        = "$name"
+            node.description = "$description"
+            media.class      = $class
+            audio.position   = [ FL FR ]
+            priority.session = $priority
+            object.linger    = true
+        }
+    }
+CONF
+    done
+    echo "]"
+}
+
+# PipeWire's ALSA devices "pipewire" and "default" for the programs started with
+# this HOME, as pipewire-alsa's own configuration defines them.
+rig_pipewire_asoundrc() {
+    local lib="$RIG_PIPEWIRE_ALSA/usr/lib/$(dpkg-architecture -qDEB_HOST_MULTIARCH 2>/dev/null || echo x86_64-linux-gnu)/alsa-lib"
+    local conf="$RIG_PIPEWIRE_ALSA/usr/share/alsa/alsa.conf.d"
+    if [ ! -f "$lib/libasound_module_pcm_pipewire.so" ]; then
+        echo "rig: no PipeWire ALSA plugin in $RIG_PIPEWIRE_ALSA (run tools/setup.sh)" >&2
+        return 1
+    fi
+    cat <<CONF
+pcm_type.pipewire { lib "$lib/libasound_module_pcm_pipewire.so" }
+ctl_type.pipewire { lib "$lib/libasound_module_ctl_pipewire.so" }
+<$conf/50-pipewire.conf>
+<$conf/99-pipewire-default.conf>
+CONF
+}
+
+rig_pipewire_start() {
+    local quantum="$1" dir
+    dir=$(mktemp -d /tmp/rig-pipewire.XXXXXX) || return 1
+    RIG_DIRS+=("$dir")
+    mkdir -m 0700 "$dir/run"
+    mkdir -p "$dir/home" "$dir/config/pipewire/pipewire.conf.d" "$dir/config/wireplumber/main.lua.d" \
+             "$dir/config/wireplumber/bluetooth.lua.d"
+    local variable
+    RIG_PIPEWIRE_RESTORE=""
+    for variable in XDG_RUNTIME_DIR HOME XDG_CONFIG_HOME DBUS_SESSION_BUS_ADDRESS JACK_DEFAULT_SERVER \
+                    PIPEWIRE_REMOTE PIPEWIRE_QUANTUM; do
+        if [ -n "${!variable+set}" ]; then
+            RIG_PIPEWIRE_RESTORE+="export $variable=$(printf '%q' "${!variable}"); "
+        else
+            RIG_PIPEWIRE_RESTORE+="unset $variable; "
+        fi
+    done
+    export XDG_RUNTIME_DIR="$dir/run" HOME="$dir/home" XDG_CONFIG_HOME="$dir/config"
+    unset JACK_DEFAULT_SERVER PIPEWIRE_REMOTE PIPEWIRE_QUANTUM
+    rig_pipewire_nodes >"$XDG_CONFIG_HOME/pipewire/pipewire.conf.d/rig-loop.conf"
+    # The session's own nodes only: the machine's sound cards, cameras and
+    # Bluetooth devices stay with whoever uses them.
+    printf '%s\n' "alsa_monitor.enabled = false" "v4l2_monitor.enabled = false" \
+        "libcamera_monitor.enabled = false" >"$XDG_CONFIG_HOME/wireplumber/main.lua.d/51-rig-no-devices.lua"
+    echo "bluez_monitor.enabled = false" >"$XDG_CONFIG_HOME/wireplumber/bluetooth.lua.d/51-rig-no-devices.lua"
+    rig_pipewire_asoundrc >"$HOME/.asoundrc" || return 1
+
+    dbus-daemon --session --nofork --print-address=3 3>"$dir/bus" >"$dir/dbus.log" 2>&1 &
+    RIG_PIDS+=($!)
+    for _ in $(seq 50); do [ -s "$dir/bus" ] && break; sleep 0.1; done
+    [ -s "$dir/bus" ] || { echo "rig: no session D-Bus" >&2; return 1; }
+    export DBUS_SESSION_BUS_ADDRESS="$(head -1 "$dir/bus")"
+
+    # Without DISPLAY: pipewire would ring the X bell through its x11 module.
+    DISPLAY= pipewire >"$dir/pipewire.log" 2>&1 &
+    RIG_PIDS+=($!)
+    local up=no
+    for _ in $(seq 100); do timeout 2 pw-cli info 0 >/dev/null 2>&1 && { up=yes; break; }; sleep 0.1; done
+    [ $up = yes ] || { echo "rig: pipewire did not start: $(tail -5 "$dir/pipewire.log")" >&2; return 1; }
+
+    DISPLAY= wireplumber >"$dir/wireplumber.log" 2>&1 &
+    RIG_PIDS+=($!)
+    # The session manager is ready once it has chosen the default sink.
+    up=no
+    for _ in $(seq 100); do
+        timeout 2 pw-metadata -n default 0 default.audio.sink 2>/dev/null | grep -q loop_duplex && { up=yes; break; }
+        sleep 0.1
+    done
+    [ $up = yes ] || { echo "rig: wireplumber did not start: $(tail -5 "$dir/wireplumber.log")" >&2; return 1; }
+    RIG_JACK_RUN=pw-jack
+    rig_pipewire_quantum "$quantum"
+}
+
+rig_pipewire_quantum() {
+    timeout 5 pw-metadata -n settings 0 clock.force-rate 48000 >/dev/null &&
+        timeout 5 pw-metadata -n settings 0 clock.force-quantum "$1" >/dev/null && return 0
+    echo "rig: cannot force quantum $1" >&2
+    return 1
+}
+
+# ---- checks on screenshots ----------------------------------------------------------
+
+rig_text_shows() {
+    local shot="$1" width="$2" height="$3" line="$4" x=0 y=0 text="$4" tmp differing
+    if [[ $line =~ ^@([0-9]+),([0-9]+),[0-9]+=(.*)$ ]]; then
+        x=${BASH_REMATCH[1]} y=${BASH_REMATCH[2]} text=${BASH_REMATCH[3]}
+    fi
+    local crop="$((8 * ${#text}))x8+$x+$y"
+    tmp=$(mktemp -d)
+    "$BUILD_DIR/tools/fbrender" "$width" "$height" "$tmp/want.ppm" "$line" &&
+        convert "$shot" -crop "$crop" +repage "$tmp/got.png" &&
+        convert "$tmp/want.ppm" -crop "$crop" +repage "$tmp/want.png" &&
+        differing=$(compare -metric AE "$tmp/got.png" "$tmp/want.png" null: 2>&1)
+    rm -rf "$tmp"
+    [ "${differing:-}" = "0" ]
+}
+
+rig_row_is_green() {
+    local shot="$1" first="$2" last="$3" row="$4" colours
+    colours=$(convert "$shot" -crop "$((last - first + 1))x1+$first+$row" +repage -format '%c' histogram:info:)
+    [ "$(grep -c . <<<"$colours")" = "1" ] && grep -q '#55FF55' <<<"$colours"
+}
+
+rig_iodelay_frames() {
+    local playback="${1:-}" capture="${2:-}" log pid
+    log=$(mktemp)
+    timeout 8 stdbuf -o0 $RIG_JACK_RUN jack_iodelay >"$log" 2>&1 &
+    pid=$!
+    if rig_wait_port jack_delay:out 5; then
+        if [ -n "$playback" ]; then
+            jack_connect jack_delay:out "$playback" && jack_connect "$capture" jack_delay:in
+        else
+            jack_connect jack_delay:out jack_delay:in
+        fi
+        sleep 3
+    fi
+    kill $pid 2>/dev/null
+    wait $pid 2>/dev/null
+    tr '\r' '\n' <"$log" | sed -n 's/^ *\([0-9]*\)\.[0-9]* frames .*total roundtrip latency.*/\1/p' | tail -1
+    rm -f "$log"
 }

@@ -33,11 +33,7 @@ run() {
 }
 
 # Columns FIRST..LAST of window row ROW are all measured-curve green.
-row_is_green() {
-    local first="$1" last="$2" row="$3" width=$(($2 - $1 + 1))
-    convert "$work/shot.png" -crop "${width}x1+$first+$row" +repage -format '%c' histogram:info: >"$work/hist"
-    [ "$(grep -c . "$work/hist")" = "1" ] && grep -q '#55FF55' "$work/hist"
-}
+row_is_green() { rig_row_is_green "$work/shot.png" "$@"; }
 
 # -t: the screenshot equals the in-process rendering, but for single rows of
 # the trace where a level sits on a rounding boundary.
@@ -61,9 +57,6 @@ row_is_green 0 990 100 || fail "tessaly without the cable: the trace is not flat
 
 # -b2048 is shown in the read-out.
 run tessaly cable 3 -b2048
-"$BUILD_DIR/tools/fbrender" 1025 301 "$work/expected.ppm" "@2,277,14=buffer size : 2048"
-convert "$work/shot.png" -crop 152x8+2+277 +repage "$work/got.png"
-convert "$work/expected.ppm" -crop 152x8+2+277 +repage "$work/want.png"
-[ "$(compare -metric AE "$work/got.png" "$work/want.png" null: 2>&1)" = "0" ] || fail "-b2048 not shown"
+rig_text_shows "$work/shot.png" 1025 301 "@2,277,14=buffer size : 2048" || fail "-b2048 not shown"
 
 echo "PASS"

@@ -11,26 +11,8 @@ fail() { echo "FAIL: $*"; exit 1; }
 karvel="$BUILD_DIR/latency/karvel"
 rig_xvfb_start || fail "no X server"
 
-# Round-trip frames that jack_iodelay measures on the current server.
-iodelay_frames() {
-    timeout 8 stdbuf -o0 jack_iodelay >"$work/iodelay" 2>&1 &
-    local pid=$!
-    rig_wait_port jack_delay:out 5 || fail "jack_iodelay has no ports"
-    jack_connect jack_delay:out jack_delay:in
-    sleep 3
-    kill $pid 2>/dev/null
-    wait $pid 2>/dev/null
-    tr '\r' '\n' <"$work/iodelay" | sed -n 's/^ *\([0-9]*\)\.[0-9]* frames .*total roundtrip latency.*/\1/p' | tail -1
-}
-
 # Checks that the screenshot's read-out line at window row ROW shows TEXT in yellow.
-readout_shows() {
-    local row="$1" text="$2" width=$((8 * ${#2}))
-    "$BUILD_DIR/tools/fbrender" 1001 201 "$work/expected.ppm" "@2,$row,14=$text"
-    convert "$work/shot.png" -crop "${width}x8+2+$row" +repage "$work/got.png"
-    convert "$work/expected.ppm" -crop "${width}x8+2+$row" +repage "$work/want.png"
-    [ "$(compare -metric AE "$work/got.png" "$work/want.png" null: 2>&1)" = "0" ]
-}
+readout_shows() { rig_text_shows "$work/shot.png" 1001 201 "@2,$1,14=$2"; }
 
 pixel() { convert "$work/shot.png" -format "%[pixel:p{$1,$2}]" info:; }
 
@@ -54,7 +36,7 @@ measure() {
 
 for period in 64 256 1024; do
     rig_jack_start "e2e-karvel-$period-$$" "$period" || fail "no JACK server"
-    reference=$(iodelay_frames)
+    reference=$(rig_iodelay_frames)
     [ -n "$reference" ] || fail "period $period: jack_iodelay measured nothing"
     delay=$((reference + 1))
     measure 12 cable

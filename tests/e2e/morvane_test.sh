@@ -34,13 +34,7 @@ window_of() {
 }
 
 # Checks that screenshot SHOT shows TEXT in yellow with its top row at ROW, x = 2.
-readout_shows() {
-    local shot="$1" row="$2" text="$3" width=$((8 * ${#3}))
-    "$BUILD_DIR/tools/fbrender" 1025 301 "$work/expected.ppm" "@2,$row,14=$text"
-    convert "$shot" -crop "${width}x8+2+$row" +repage "$work/got.png"
-    convert "$work/expected.ppm" -crop "${width}x8+2+$row" +repage "$work/want.png"
-    [ "$(compare -metric AE "$work/got.png" "$work/want.png" null: 2>&1)" = "0" ]
-}
+readout_shows() { rig_text_shows "$1" 1025 301 "@2,$2,14=$3"; }
 
 # Green pixels of screenshot SHOT in columns FIRST .. LAST, as "x y" lines.
 green_pixels() {
