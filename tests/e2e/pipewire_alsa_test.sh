@@ -95,6 +95,7 @@ finish 5 morvane
 stalled() {  # program width height options...
     local program="$1" width="$2" height="$3"
     local line="!!! no audio frames: try a larger -b, or a smaller PipeWire quantum"
+    case $program in rtresponse/*) line="!!! no audio frames: try a PipeWire quantum of 64 frames" ;; esac
     shift 3
     start "$program" -d"$index" "$@"
     rig_shot_until "$id" "$work/shot.png" 10 rig_text_shows "$work/shot.png" "$width" "$height" "$line" ||
@@ -107,5 +108,12 @@ quantum=256
 rig_pipewire_quantum $quantum || fail "quantum $quantum"
 stalled latency/karvel 1001 201 -b8
 stalled response/morvane 1025 301 -b8
+# Further below its quantum the plugin hands out a trickle of frames now and
+# then: that is a stall too.
+quantum=1024
+rig_pipewire_quantum $quantum || fail "quantum $quantum"
+stalled latency/karvel 1001 201 -b256
+stalled rtresponse/tessaly 1025 301
+stalled rtresponse/orbisca 1025 601
 
 echo "PASS"
