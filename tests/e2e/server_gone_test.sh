@@ -26,16 +26,8 @@ while read -r program folder width height end; do
     rig_jack_stop
 
     # The line appears within about two seconds of the last frame.
-    "$BUILD_DIR/tools/fbrender" "$width" "$height" "$work/expected.ppm" "$message"
-    crop="$((8 * ${#message}))x8+0+0"
-    convert "$work/expected.ppm" -crop "$crop" +repage "$work/want.png"
-    shown=no
-    for _ in $(seq 40); do
-        rig_shot "$id" "$work/shot.png" && convert "$work/shot.png" -crop "$crop" +repage "$work/got.png" &&
-            [ "$(compare -metric AE "$work/got.png" "$work/want.png" null: 2>&1)" = "0" ] && { shown=yes; break; }
-        sleep 0.1
-    done
-    [ $shown = yes ] || fail "$program: no stall line after the server stopped"
+    rig_shot_until "$id" "$work/shot.png" 5 rig_text_shows "$work/shot.png" "$width" "$height" "$message" ||
+        fail "$program: no stall line after the server stopped"
 
     start=$(date +%s%N)
     case $end in
