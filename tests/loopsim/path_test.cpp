@@ -103,8 +103,9 @@ TEST(LoopsimPath, ImpulseResponsePeaksWhereTheDelaysPutIt)
                 at = n;
         EXPECT_EQ(at, c.first_peak);
         EXPECT_NEAR(h[at], c.value, 0.01 * std::fabs(c.value));
-        if (c.equal_neighbour >= 0)
+        if (c.equal_neighbour >= 0) {
             EXPECT_EQ(h[c.equal_neighbour], h[at]);
+        }
     }
 }
 
