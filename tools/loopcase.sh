@@ -39,6 +39,12 @@ loopsim="$build/tools/loopsim/loopsim"
 "$loopsim" "$@" --print-ir-response $((2048 - ${PERIOD:-256} - 1)) >"$out/truth-model.txt"
 
 rig_xvfb_start || fail "no X server"
+# JACK names a client's notification socket after the client alone, not after
+# its server, so two clients of one name opening at the same moment on two
+# servers spoil each other's start; the cases that run at once take turns
+# until their loop is closed.
+exec 9>"${TMPDIR:-/tmp}/loopcase-jack-open.lock"
+flock -w 120 9 || fail "waited two minutes for the other cases to open their clients"
 rig_jack_start "loopcase-$program-$$" "${PERIOD:-256}" || fail "no JACK server"
 "$loopsim" "$@" >"$out/loopsim.out" 2>&1 &
 rig_wait_port loopsim:in 10 || fail "loopsim has no ports ($(cat "$out/loopsim.out"))"
@@ -59,6 +65,7 @@ pid=$!
 rig_wait_port "$program:in_0" 15 || fail "$program has no ports"
 jack_connect "$program:out_0" loopsim:in && jack_connect loopsim:out "$program:in_0" || fail "no loop"
 start=$(date +%s.%N)
+flock -u 9
 title="$(tr '[:lower:]' '[:upper:]' <<<"${program:0:1}")${program:1}.exe"
 id=$(rig_wait_window "$title" 15) || fail "no window"
 for t in ${times//,/ }; do

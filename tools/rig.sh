@@ -10,6 +10,8 @@
 #   rig_shot WINDOW FILE           screenshot of one window as PNG
 #   rig_wait_exit PID [SECONDS]    waits for a child process; its exit status in RIG_STATUS
 #                                  (124 after the time-out, when it is killed)
+#   rig_row_is_green SHOT FIRST LAST ROW  columns FIRST..LAST of pixel row ROW are all
+#                                  trace green (palette 10)
 #   rig_cleanup                    stops the programs the test left running, then what
 #                                  the rig started
 
@@ -137,4 +139,10 @@ rig_wait_exit() {
     kill -9 "$pid" 2>/dev/null || true
     wait "$pid" 2>/dev/null || true
     RIG_STATUS=124
+}
+
+rig_row_is_green() {
+    local shot="$1" first="$2" last="$3" row="$4" hist
+    hist=$(convert "$shot" -crop "$((last - first + 1))x1+$first+$row" +repage -format '%c' histogram:info:)
+    [ "$(grep -c . <<<"$hist")" = "1" ] && grep -q '#55FF55' <<<"$hist"
 }

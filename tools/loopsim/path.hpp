@@ -32,7 +32,7 @@ struct path_options {
     double eq_hz = 1000.0, eq_q = 0.7071, eq_db = 0.0;
     double noise_dbfs = -400.0;   // RMS of the added white noise, dB re full scale; <= -300 off
     double dropout_ms = 0.0;      // length of each dropout; 0: none
-    double dropout_every_s = 1.0; // period of the dropouts
+    double dropout_every_s = 1.0; // period of the dropouts, counted from the first non-zero input
 };
 
 // Second-order section y = b0 x + b1 x1 + b2 x2 - a1 y1 - a2 y2 (a0 = 1).
@@ -51,7 +51,8 @@ struct path {
     bool use_highpass = false, use_eq = false;
     double noise_amplitude = 0.0; // half-width of the uniform noise
     uint64_t noise_state = 0x9E3779B97F4A7C15ull;
-    int64_t dropout_length = 0, dropout_period = 0, frame = 0;
+    int64_t dropout_length = 0, dropout_period = 0, frame = 0;  // frames since the first sound
+    bool sounding = false;
 };
 
 // Checks the options; an empty text means they are usable.
