@@ -5,8 +5,10 @@
 # screenshots of the program's window at the given times after the loop closes.
 # Leaves in OUTDIR: shot-T.ppm per time T, truth-ir.txt (the path's first 4096
 # taps), truth-response.txt (|H| in dB at bins 0 .. 1023), truth-model.txt (the
-# same for the taps a 2048-tap model can hold), and with --iodelay also iodelay.txt (jack_iodelay's reading of the same
-# path, taken before the program starts). The end-to-end accuracy tests and
+# same for the taps a 2048-tap model can hold), skipped.txt ("T N" per shot: N
+# JACK cycles so far in which a client had not finished in time, so that the
+# loop skipped), and with --iodelay also iodelay.txt (jack_iodelay's reading of
+# the same path, taken before the program starts). The end-to-end accuracy tests and
 # tools/accuracy.sh run several of these at once.
 #
 #   tools/loopcase.sh karvel|tessaly|orbisca|morvane OUTDIR T1,T2,... [--iodelay] -- LOOPSIM_OPTIONS...
@@ -39,13 +41,20 @@ loopsim="$build/tools/loopsim/loopsim"
 "$loopsim" "$@" --print-ir-response $((2048 - ${PERIOD:-256} - 1)) >"$out/truth-model.txt"
 
 rig_xvfb_start || fail "no X server"
-# JACK names a client's notification socket after the client alone, not after
-# its server, so two clients of one name opening at the same moment on two
-# servers spoil each other's start; the cases that run at once take turns
-# until their loop is closed.
+# Two clients of one name opening at the same moment on two servers spoil each
+# other's start (the server logs "Cannot connect to client name = loopsim":
+# the socket it calls back on is named after the client, not after the
+# server), so the cases that run at once take turns until their loop is closed.
 exec 9>"${TMPDIR:-/tmp}/loopcase-jack-open.lock"
 flock -w 120 9 || fail "waited two minutes for the other cases to open their clients"
-rig_jack_start "loopcase-$program-$$" "${PERIOD:-256}" || fail "no JACK server"
+# JACK runs at most eight servers on a machine; when they are all taken, wait
+# for one to end.
+for try in $(seq 24); do
+    rig_jack_start "loopcase-$program-$$" "${PERIOD:-256}" 2>/dev/null && break
+    grep -q "Too many servers" "/tmp/rig-jackd-loopcase-$program-$$.log" || fail "no JACK server"
+    [ "$try" = 24 ] && fail "no free JACK server slot for two minutes"
+    sleep 5
+done
 "$loopsim" "$@" >"$out/loopsim.out" 2>&1 &
 rig_wait_port loopsim:in 10 || fail "loopsim has no ports ($(cat "$out/loopsim.out"))"
 
@@ -73,6 +82,8 @@ for t in ${times//,/ }; do
     sleep "$(awk -v s="$start" -v t="$t" -v now="$(date +%s.%N)" 'BEGIN { d = s + t - now; print (d > 0 ? d : 0) }')"
     rig_shot "$id" "$out/shot-$t.png" && convert "$out/shot-$t.png" "$out/shot-$t.ppm" || fail "no screenshot at $t s"
     rm -f "$out/shot-$t.png"
+    # Cycles in which a client had not finished: the loop lost its continuity there.
+    echo "$t $(grep -c "was not finished" "/tmp/rig-jackd-loopcase-$program-$$.log")" >>"$out/skipped.txt"
 done
 xdotool key --window "$id" Escape
 rig_wait_exit $pid 5

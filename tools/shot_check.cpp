@@ -9,10 +9,11 @@
 //       compares the trace (green) with the true levels: TRUTH holds "bin dB"
 //       lines for bins 0 .. 1023, taken relative to their mean over bins
 //       100 .. 923 as the programs do. Prints the worst error the picture
-//       allows over the visible columns, in dB. "exact": every column equals the
-//       window that the true levels draw, but next to a bin whose true row lies
-//       within 0.05 rows of a rounding boundary. "within DB": every column's
-//       point lies within DB of the truth. Exit status 1 when the check fails.
+//       allows over the visible columns, in dB, and how many columns were
+//       visible. "exact": every column equals the window that the true levels
+//       draw, but next to a bin whose true row lies within 0.05 rows of a
+//       rounding boundary. "within DB": every column's point lies within DB of
+//       the truth. Exit status 1 when the check fails.
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -127,7 +128,7 @@ int check_trace(const char* program, const picture& shot, const char* truth_path
     // pixel within e rows of its true point, and none beyond e rows outside
     // the span between its neighbours' true points.
     double worst_rows = 0.0;
-    int64_t worst_bin = -1, differing = 0;
+    int64_t worst_bin = -1, differing = 0, visible = 0;
     std::string differing_bins;
     std::vector<bool> tie(1024, false);
     for (int64_t k = 0; k < 1024; k++)
@@ -141,6 +142,7 @@ int check_trace(const char* program, const picture& shot, const char* truth_path
         }
         if (std::find(want.begin(), want.end(), true) == want.end() || y[k] < 0.0 || y[k] > double(height - 1))
             continue;  // nothing of this point to see: under a label or outside the window
+        visible++;
         double nearest = 1e9, beyond = 0.0;
         const double low = std::min({y[k], y[std::max<int64_t>(k - 1, 0)], y[std::min<int64_t>(k + 1, 1023)]});
         const double high = std::max({y[k], y[std::max<int64_t>(k - 1, 0)], y[std::min<int64_t>(k + 1, 1023)]});
@@ -156,7 +158,8 @@ int check_trace(const char* program, const picture& shot, const char* truth_path
             worst_rows = e, worst_bin = k;
     }
     const double worst_db = worst_rows / scale.pixels_per_db;
-    std::printf("worst error %.3f dB (%.1f rows) at bin %lld", worst_db, worst_rows, static_cast<long long>(worst_bin));
+    std::printf("worst error %.3f dB (%.1f rows) at bin %lld of %lld visible", worst_db, worst_rows,
+                static_cast<long long>(worst_bin), static_cast<long long>(visible));
     if (std::strcmp(mode, "exact") == 0) {
         std::printf("; %lld columns differ from the true rows%s\n", static_cast<long long>(differing),
                     differing_bins.c_str());

@@ -10,7 +10,11 @@
 # largest true tap: the filter's shortfall h e^(-t/tau) is at most 0.009 h at
 # t >= 19 s, tau <= 4 s, the read-out rounds by 0.005, and noise 40 dB below
 # moves a tap by about sqrt(mu / 2N) * 0.01 = 2e-5. jack_iodelay reads the same
-# path within 0.05 frames of the round trip plus the true delay.
+# path within 0.05 frames of the round trip plus the true delay. Half a frame
+# of delay makes two equal largest taps; which of the two the read-out shows
+# depends on the noise left in their estimates, so either is right. A delay
+# beyond the filter's 2000 taps leaves only that noise, about sqrt(mu / 2N) =
+# 0.0017 per tap for a unity loop: the largest of 2000 reads 0.01 at most.
 #
 # Tessaly and Orbisca (no IIR tail left after 4 s, no noise): every column
 # shows the row the true level draws. Float capture, FFT and mean move a level
@@ -131,11 +135,26 @@ echo "eq-peak (tessaly $result)"
 shows_truth shelf orbisca 4 5 6 || fail "shelf: no refresh of orbisca shows the true rows: $result"
 echo "shelf (orbisca $result)"
 
-for limit in 20:1.0 45:0.2; do
-    result=$("$check" trace tessaly "$work/eq-model/shot-${limit%:*}.ppm" "$work/eq-model/truth-model.txt" within "${limit#*:}") ||
-        fail "eq-model (morvane): at ${limit%:*} s not within ${limit#*:} dB: $result"
-    echo "eq-model (morvane at ${limit%:*} s): $result"
-done
+# Morvane's model remembers a skipped JACK cycle for tens of seconds, so a run
+# in which the busy machine made the loop skip is run once more; when that one
+# skips too, the settling is reported as not checked rather than passed.
+skipped() { awk '$1 == 45 { print $2 }' "$work/eq-model/skipped.txt"; }
+if [ "$(skipped)" != 0 ]; then
+    echo "eq-model: the loop skipped $(skipped) cycles; once more"
+    rm -rf "$work/eq-model"
+    # shellcheck disable=SC2086
+    timeout 150 env BUILD_DIR="$BUILD_DIR" "$SOURCE_DIR/tools/loopcase.sh" morvane "$work/eq-model" 20,45 -- $eq_path ||
+        fail "eq-model: the second run failed"
+fi
+if [ "$(skipped)" = 0 ]; then
+    for limit in 20:1.0 45:0.2; do
+        result=$("$check" trace tessaly "$work/eq-model/shot-${limit%:*}.ppm" "$work/eq-model/truth-model.txt" within "${limit#*:}") ||
+            fail "eq-model (morvane): at ${limit%:*} s not within ${limit#*:} dB: $result"
+        echo "eq-model (morvane at ${limit%:*} s): $result"
+    done
+else
+    echo "eq-model: NOT CHECKED: the loop skipped $(skipped) cycles in the second run too"
+fi
 
 # Dropout, Karvel: same position before, during and after; the value sags and recovers.
 value_at() { text dropout-k "$1" 167 | sed 's/.*: //'; }

@@ -8,6 +8,7 @@
 // Ends on SIGINT or SIGTERM. Prints nothing while it runs.
 #include <jack/jack.h>
 
+#include <cmath>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -45,8 +46,9 @@ int process(jack_nframes_t frames, void*)
 {
     const auto* in = static_cast<const float*>(jack_port_get_buffer(in_port, frames));
     auto* out = static_cast<float*>(jack_port_get_buffer(out_port, frames));
+    // A non-finite sample would stay in the sections' state for good; it counts as silence.
     for (jack_nframes_t i = 0; i < frames; i++)
-        out[i] = static_cast<float>(loopsim::path_process(sim, in[i]));
+        out[i] = static_cast<float>(loopsim::path_process(sim, std::isfinite(in[i]) ? in[i] : 0.0f));
     return 0;
 }
 
