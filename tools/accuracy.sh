@@ -4,7 +4,7 @@
 # (dummy backend, 48000 Hz, period 256), measured by Karvel (read-outs at 5, 10
 # and 20 s), jack_iodelay, Tessaly and Orbisca (one refresh after 5 s) and
 # Morvane (after 20 and 45 s), and compared with the path's true response.
-# Prints a Markdown table; takes about five minutes (four cases at a time).
+# Prints a Markdown table; takes three to four minutes (four cases at a time).
 #
 #   tools/accuracy.sh        (after tools/build.sh)
 #
@@ -67,9 +67,12 @@ while IFS='|' read -r name options; do
     [ -n "$name" ] || continue
     n=$((n + 1))
     k="$work/$n-karvel"
-    truth=$(awk '{ m = $2 < 0 ? -$2 : $2; if (m > best + 1e-12) { best = m; first = $1; v = $2; s = 0; c = 0 }
-                   if (m > best - 1e-12) { s += $1; c++ } }
-                 END { printf "%d / %.3f|%g", first + 257, v, 256 + s / c }' "$k/truth-ir.txt")
+    # Two largest taps within 0.1 % of each other (half a frame of delay; the DC
+    # blocker's tail parts them by less) are more alike than Karvel can tell.
+    truth=$(awk '{ m = $2 < 0 ? -$2 : $2; if (m > best * 1.001) { best = m; first = $1; v = $2; s = 0; c = 0 }
+                   if (m > best * 0.999) { s += $1; c++; last = $1 } }
+                 END { if (c > 1) printf "%d or %d", first + 257, last + 257; else printf "%d", first + 257
+                       printf " / %.3f|%g", v, 256 + s / c }' "$k/truth-ir.txt")
     row="| $name | ${truth%|*}"
     for t in 5 10 20; do
         if [ -s "$k/shot-$t.ppm" ]; then row+=" | $(readout "$k/shot-$t.ppm" 177) / $(readout "$k/shot-$t.ppm" 167)"
@@ -84,11 +87,11 @@ while IFS='|' read -r name options; do
     echo "$row |"
 done <<<"$paths"
 echo
-for skipped in "$work"/*/skipped.txt; do
-    run=$(basename "$(dirname "$skipped")")
-    tail -1 "$skipped" | awk -v path="$(cat "$work/${run%%-*}.name")" -v program="${run#*-}" \
-        '$2 > 0 { print "- " path ", " program ": the loop skipped " $2 " JACK cycles (a client was late)" }'
-done
+# The counts of skipped cycles only grow: the last line of each run is its total.
+awk 'FNR == 1 && NR > 1 { if (last > 0) { n++; if (last > most) most = last } } { last = $2 }
+     END { if (last > 0) { n++; if (last > most) most = last }
+           if (n) printf "The machine was busy: in %d runs the loop skipped JACK cycles (a client was late), up to %d in one run.\n", n, most }' \
+    "$work"/*/skipped.txt
 for log in "$work"/*.log; do
     [ -s "$log" ] && { echo; echo "$(basename "$log" .log): $(cat "$log")"; }
 done
