@@ -6,20 +6,25 @@
 #include <cstring>
 
 #include "display/display.hpp"
+#include "display/hooks.hpp"
 #include "dsp/fft.hpp"
 #include "dsp/filters.hpp"
 #include "frame/handshake.hpp"
-#include "rtresponse/analyser.hpp"
+#include "rtresponse/capture.hpp"
+#include "rtresponse/sweep.hpp"
 #include "rtresponse/scale.hpp"
-#include "rtresponse/shared_response.hpp"
+#include "rtresponse/analysis.hpp"
+#include "rtresponse/display.hpp"
+#include "rtresponse/state.hpp"
 
 namespace {
+
+using namespace rtresponse;
 
 // Program start: FFT tables, sweep, and the clearing first call behind us.
 void analyser_ready(int64_t loopback)
 {
-    rtresponse::analyser_reset();
-    response_shared_reset();
+    rtresponse::state_reset();
     loopback_filters_reset();
     snapshot_reset();
     fft_2048(spectrum_re, spectrum_im, -1, 1);
@@ -64,8 +69,9 @@ void BM_memcpy_8k(benchmark::State& state)
 }
 BENCHMARK(BM_memcpy_8k);
 
-// One refresh's analysis of a captured loopback period.
-void BM_response_analysis(benchmark::State& state)
+// Four periods of the software loopback captured and published, the snapshot
+// then frozen: what a refresh analyses.
+void capture_loopback_periods()
 {
     analyser_ready(0);
     snapshot_release();
@@ -73,6 +79,12 @@ void BM_response_analysis(benchmark::State& state)
     for (int64_t i = 0; i < 4 * 2048; i++)
         analyser_callback(in, out, 1, nullptr, 0, nullptr);
     snapshot_reset();
+}
+
+// One refresh's analysis of a captured loopback period.
+void BM_response_analysis(benchmark::State& state)
+{
+    capture_loopback_periods();
     for (auto _ : state) {
         response_analysis();
         benchmark::ClobberMemory();
@@ -87,12 +99,7 @@ void BM_response_display(benchmark::State& state)
     const auto id = static_cast<response_scale_id>(state.range(0));
     const response_scale& scale = response_scale_select(id);
     gfx_open_memory(response_window_width, scale.window_height);
-    analyser_ready(0);
-    snapshot_release();
-    float in[2] = {0.0f, 0.0f}, out[2];
-    for (int64_t i = 0; i < 4 * 2048; i++)
-        analyser_callback(in, out, 1, nullptr, 0, nullptr);
-    snapshot_reset();
+    capture_loopback_periods();
     response_analysis();
     for (auto _ : state)
         response_display(spectrum_re, 64, "Loopback Interface Pro");

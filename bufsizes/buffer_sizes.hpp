@@ -29,3 +29,8 @@ bool alsa_period_range(const char* pcm_name, long& min, long& max);
 // (JACK_DEFAULT_SERVER, else "default"), never starting one. 0 and false when
 // no server answers.
 bool jack_period_size(long& frames);
+
+// The platform's own query for one existing device of the host API type;
+// false when it has none or the query fails (the caller clears the values).
+bool host_buffer_sizes(PaHostApiTypeId type, PaDeviceIndex device, long& min, long& max, long& preferred,
+                       long& granularity);

@@ -10,9 +10,11 @@ namespace {
 // The current device's name, refilled for every row.
 char name_buffer[512] = {};
 
-// One row per device of the host API, in the host API's order.
-void list_devices(PaHostApiIndex api, const PaHostApiInfo& info)
+// One row per device of the host API, in the host API's order; returns the
+// number of rows. A device that cannot open the programs' stream says so.
+int list_devices(PaHostApiIndex api, const PaHostApiInfo& info)
 {
+    int rows = 0;
     for (int i = 0; i < info.deviceCount; i++) {
         const PaDeviceIndex device = Pa_HostApiDeviceIndexToDeviceIndex(api, i);
         if (device < 0)
@@ -22,8 +24,13 @@ void list_devices(PaHostApiIndex api, const PaHostApiInfo& info)
         long minimum = 0, maximum = 0, preferred = 0, granularity = 0;
         buffer_size_range(info.type, device, minimum, maximum, preferred, granularity);
         device_name(device, name_buffer);
-        con_print(listing_row(device, name_buffer, minimum, maximum));
+        const PaDeviceInfo* device_info = Pa_GetDeviceInfo(device);
+        con_print(listing_row(device, name_buffer, minimum, maximum) +
+                  (device_info ? listing_channel_note(device_info->maxInputChannels, device_info->maxOutputChannels)
+                               : std::string()));
+        rows++;
     }
+    return rows;
 }
 
 }  // namespace
@@ -41,9 +48,10 @@ int main()
     con_print(listing_title);
     con_print(listing_columns);
     con_print(listing_rule);
-    if (info)
-        list_devices(api, *info);
+    const int rows = info ? list_devices(api, *info) : 0;
     con_print(listing_rule);
+    if (rows == 0)
+        con_print(listing_no_devices);
     Pa_Terminate();
     con_print(listing_closing_line());
     sleep_ms_or_key(-1);

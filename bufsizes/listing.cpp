@@ -34,6 +34,13 @@ std::string listing_row(int64_t index, std::string_view name, long min, long max
     return row;
 }
 
+std::string listing_channel_note(int inputs, int outputs)
+{
+    if (inputs >= 2 && outputs >= 2)
+        return "";
+    return "  (needs 2 in, 2 out; has " + std::to_string(inputs) + " in, " + std::to_string(outputs) + " out)";
+}
+
 std::string listing_closing_line()
 {
     std::string line = "hit any key to exit";

@@ -22,3 +22,11 @@ std::string listing_row(int64_t index, std::string_view name, long min, long max
 // The last line: "hit any key to exit", 20 blanks, the maker's notice; it ends
 // in the rule's last column.
 std::string listing_closing_line();
+
+// What follows a row whose device cannot open the programs' stream of two
+// channels each way: "  (needs 2 in, 2 out; has I in, O out)"; "" otherwise.
+std::string listing_channel_note(int inputs, int outputs);
+
+// Printed after the rule when the table has no rows: where to look.
+inline constexpr std::string_view listing_no_devices =
+    "no devices: start a JACK or PipeWire server, or check ALSA's cards (aplay -l)";

@@ -6,13 +6,23 @@
 // completes as a whole. Framebuffer coordinates: (0, 0) is the top-left pixel,
 // x grows to the right and y downwards. All drawing clips to the window.
 #pragma once
-#include <array>
 #include <atomic>
 #include <cstdint>
 #include <string>
 #include <string_view>
 #include <thread>
-#include <vector>
+
+// ---- palette indices and key codes the programs use --------------------------
+
+inline constexpr int64_t colour_black = 0;     // background, outlines, erasing bars
+inline constexpr int64_t colour_label = 7;     // light grey: axis and level labels
+inline constexpr int64_t colour_grid = 8;      // dark grey: grid lines
+inline constexpr int64_t colour_trace = 10;    // light green: measured curves
+inline constexpr int64_t colour_readout = 14;  // yellow: status lines
+inline constexpr int64_t colour_text = 15;     // white: printed text (con_print)
+
+inline constexpr int key_escape = 27;  // first character code of the Escape key
+inline constexpr int key_ctrl_c = 3;   // Ctrl-C, also queued for SIGINT and SIGTERM
 
 // ---- window and drawing ----------------------------------------------------
 
@@ -67,25 +77,17 @@ std::thread::id thread_start(Routine routine, Args... args)
 // Waits up to ms milliseconds for every thread_start routine to return.
 bool thread_wait_all(int64_t ms);
 
-// ---- beyond the drawing services: set-up, tests and screenshots ------------
+// ---- set-up and character sets ----------------------------------------------
 
-// Catches SIGINT and SIGTERM, each of which queues the key with code 3, and
-// SIGHUP (the terminal closed), which queues the close key 255, 107.
+// Catches SIGINT and SIGTERM (on Windows, the console's Ctrl-C and Ctrl-Break),
+// each of which queues the key with code 3, and the console's close (SIGHUP),
+// which queues the close key 255, 107.
 void display_catch_signals();
-// Opens a framebuffer in memory only, with no window (tests and tools).
-void gfx_open_memory(int64_t width, int64_t height);
 // Closes the window, if any, and forgets framebuffer, cursor and keys.
 void gfx_close();
+// Why gfx_open failed.
 const char* gfx_open_error();
-uint8_t gfx_pixel(int64_t x, int64_t y);  // 0 outside the framebuffer
-std::vector<uint8_t> gfx_pixels();        // a copy, row by row
-void key_push(std::string_view key);
-std::array<uint8_t, 3> palette_rgb(int index);
-const std::array<uint8_t, 8>& font_glyph(uint8_t code);
-// The key string for an SDL key-down event, or "" when the key arrives as text
-// input instead (printable characters) or means nothing here.
-std::string key_from_sdl(int32_t sym, uint16_t mod);
 // UTF-8 to code page 437, one byte per character, "?" where it has none.
 std::string utf8_to_cp437(std::string_view text);
-// Code page 437 to UTF-8, for the console, whose terminal speaks UTF-8.
+// Code page 437 to UTF-8, for a console whose terminal speaks UTF-8.
 std::string cp437_to_utf8(std::string_view text);

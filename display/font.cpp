@@ -1,5 +1,6 @@
 // The 8x8 code page 437 font and the default VGA 256-colour palette.
 #include "display/display.hpp"
+#include "display/hooks.hpp"
 
 namespace {
 

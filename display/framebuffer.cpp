@@ -1,8 +1,8 @@
 // Drawing into the 8-bit framebuffer: lines, boxes, text and the text cursor.
 #include <algorithm>
-#include <cstdio>
 
 #include "display/display.hpp"
+#include "display/hooks.hpp"
 #include "display/state.hpp"
 
 std::mutex display_lock;
@@ -90,7 +90,7 @@ void draw_glyph(int64_t x, int64_t y, uint8_t code, int64_t colour, bool opaque)
             if (rows[r] & (0x80 >> c))
                 put_pixel(x + c, y + r, colour);
             else if (opaque)
-                put_pixel(x + c, y + r, 0);
+                put_pixel(x + c, y + r, colour_black);
         }
 }
 
@@ -169,11 +169,7 @@ void con_print(std::string_view text, bool keep_on_line)
 {
     std::lock_guard<std::mutex> hold(display_lock);
     if (display.pixels.empty()) {
-        const std::string utf8 = cp437_to_utf8(text);
-        std::fwrite(utf8.data(), 1, utf8.size(), stdout);
-        if (!keep_on_line)
-            std::fputc('\n', stdout);
-        std::fflush(stdout);
+        console_write(text, !keep_on_line);
         return;
     }
     const int64_t cols = display.width / 8;
@@ -182,7 +178,7 @@ void con_print(std::string_view text, bool keep_on_line)
     for (char c : text) {
         if (display.cursor_col >= cols)
             cursor_next_row();
-        draw_glyph(display.cursor_col * 8, display.cursor_row * 8, static_cast<uint8_t>(c), 15, true);
+        draw_glyph(display.cursor_col * 8, display.cursor_row * 8, static_cast<uint8_t>(c), colour_text, true);
         display.cursor_col++;
     }
     if (!keep_on_line)

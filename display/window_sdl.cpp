@@ -8,6 +8,7 @@
 #include <condition_variable>
 
 #include "display/display.hpp"
+#include "display/hooks.hpp"
 #include "display/state.hpp"
 
 namespace {
@@ -40,7 +41,7 @@ void window_handle_event(const SDL_Event& event)
         for (char c : utf8_to_cp437(event.text.text))
             key_push(std::string(1, c));
     } else if (event.type == SDL_QUIT) {
-        key_push("\xFF\x6B");  // the close button closes nothing: it is a key
+        key_push(close_key);  // the close button closes nothing: it is a key
     }
 }
 
@@ -93,6 +94,11 @@ bool video_driver_shows_windows(std::string& error)
 void window_loop(int width, int height, std::string title)
 {
     SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
+    // A plain software framebuffer: without this hint SDL shows the window
+    // surface through a GL texture, which on a machine without a GPU loads
+    // Mesa's software rasteriser (LLVM: about 86 MiB resident, five threads
+    // and a shader cache on disk) to copy one small 8-bit picture.
+    SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
     if (SDL_Init(SDL_INIT_VIDEO) != 0) {
         report_start(-1, SDL_GetError());
         return;
@@ -224,7 +230,7 @@ std::string key_from_sdl(int32_t sym, uint16_t mod)
     if ((mod & KMOD_CTRL) && sym >= SDLK_a && sym <= SDLK_z)
         return std::string(1, static_cast<char>(sym - SDLK_a + 1));
     switch (sym) {
-    case SDLK_ESCAPE: return "\x1B";
+    case SDLK_ESCAPE: return std::string(1, static_cast<char>(key_escape));
     case SDLK_RETURN: case SDLK_KP_ENTER: return "\x0D";
     case SDLK_BACKSPACE: return "\x08";
     case SDLK_TAB: return "\x09";

@@ -74,8 +74,6 @@ void fft_bitrev_swap(float* a, const int64_t* first, const int64_t* second, int6
     }
 }
 
-// init != 0 builds the tables; otherwise transforms re + j im in place, forward
-// (direction -1, unscaled) or inverse (+1, divided by 2048). Elements 0 .. 2047 only.
 void fft_2048(float* re, float* im, int64_t direction, int64_t init) {
     if (init != 0) {
         fft_make_twiddles(fft_cos, fft_sin, fft_size);
@@ -121,7 +119,6 @@ void fft_2048(float* re, float* im, int64_t direction, int64_t init) {
     }
 }
 
-// Clears tables and swap count back to their zero program-load state.
 void fft_reset() {
     for (int64_t i = 0; i < table_size; ++i) {
         fft_cos[i] = 0.0f;

@@ -48,7 +48,6 @@ float highpass_biquad(float x) {
     return y;
 }
 
-// Clears both filters back to their load-time zero state.
 void loopback_filters_reset() {
     delay_older = 0.0f;
     delay_newer = 0.0f;

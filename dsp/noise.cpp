@@ -19,53 +19,46 @@ int32_t sign_of(uint64_t s) {
     return static_cast<int32_t>(s & 1u) * 2 - 1;
 }
 
+// One step of a xorshift generator with the shift triple (a, b, c), on an
+// unsigned state so that the shifts are logical; returns the new state.
+template <class State>
+State xorshift(State& state, int a, int b, int c)
+{
+    State s = state;
+    s ^= s << a;
+    s ^= s >> b;
+    s ^= s << c;
+    state = s;
+    return s;
+}
+
 }  // namespace
 
-// Raw 32-bit state after one step with the shift triple (3, 13, 7).
+// Raw 32-bit state after one step with the shift triple (3, 13, 7). A seed
+// replaces the state with its bit pattern, not its value.
 uint32_t rand_xs32(int32_t seed) {
-    if (seed != 0) xs32_state = static_cast<uint32_t>(seed);  // bit pattern, not value
-    uint32_t s = xs32_state;
-    s ^= s << 3;
-    s ^= s >> 13;
-    s ^= s << 7;
-    xs32_state = s;
-    return s;
+    if (seed != 0) xs32_state = static_cast<uint32_t>(seed);
+    return xorshift(xs32_state, 3, 13, 7);
 }
 
 // Random sign from a 32-bit state stepped with the triple (5, 13, 16).
 int32_t rand_sign32(int32_t seed) {
     if (seed != 0) sign32_state = static_cast<uint32_t>(seed);
-    uint32_t s = sign32_state;
-    s ^= s << 5;
-    s ^= s >> 13;
-    s ^= s << 16;
-    sign32_state = s;
-    return sign_of(s);
+    return sign_of(xorshift(sign32_state, 5, 13, 16));
 }
 
 // Low 32 bits of a 64-bit state stepped with the triple (6, 27, 7).
 uint32_t rand_xs64(uint64_t seed) {
     if (seed != 0) xs64_state = seed;
-    uint64_t s = xs64_state;
-    s ^= s << 6;
-    s ^= s >> 27;
-    s ^= s << 7;
-    xs64_state = s;
-    return static_cast<uint32_t>(s);
+    return static_cast<uint32_t>(xorshift(xs64_state, 6, 27, 7));
 }
 
 // Random sign from a 64-bit state stepped with the triple (7, 33, 8).
 int32_t rand_sign64(uint64_t seed) {
     if (seed != 0) sign64_state = seed;
-    uint64_t s = sign64_state;
-    s ^= s << 7;
-    s ^= s >> 33;
-    s ^= s << 8;
-    sign64_state = s;
-    return sign_of(s);
+    return sign_of(xorshift(sign64_state, 7, 33, 8));
 }
 
-// Back to the load-time states, so tests start from the documented sequences.
 void rand_reset() {
     xs32_state = xs32_initial;
     sign32_state = sign32_initial;

@@ -5,59 +5,49 @@
 
 #include <cblas.h>
 
-// Index of the first element of largest magnitude, counted from 0 as CBLAS does.
 int64_t vec_max_index(int64_t n, const float* x) {
     return static_cast<int64_t>(cblas_isamax(static_cast<blasint>(n), x, 1));
 }
 
-// x <- a x
 void vec_scale(int64_t n, float a, float* x) {
     cblas_sscal(static_cast<blasint>(n), a, x, 1);
 }
 
-// Sum of absolute values.
 float vec_abs_sum(int64_t n, const float* x) {
     return cblas_sasum(static_cast<blasint>(n), x, 1);
 }
 
-// Euclidean norm.
 float vec_norm(int64_t n, const float* x) {
     return cblas_snrm2(static_cast<blasint>(n), x, 1);
 }
 
-// y <- x; the source comes first, as in CBLAS.
 void vec_copy(int64_t n, const float* x, float* y) {
     cblas_scopy(static_cast<blasint>(n), x, 1, y, 1);
 }
 
-// y <- y + a x
 void vec_axpy(int64_t n, float a, const float* x, float* y) {
     cblas_saxpy(static_cast<blasint>(n), a, x, 1, y, 1);
 }
 
-// Single-precision dot product.
 float vec_dot(int64_t n, const float* x, const float* y) {
     return cblas_sdot(static_cast<blasint>(n), x, 1, y, 1);
 }
 
-// Number of processors that OpenBLAS sees.
 int64_t blas_num_procs() {
     return openblas_get_num_procs();
 }
 
-// Number of threads OpenBLAS currently uses.
 int64_t blas_num_threads() {
     return openblas_get_num_threads();
 }
 
-// Sets OpenBLAS's thread count. The programs never call this: they keep the default.
+// The programs never call this: OpenBLAS keeps its default thread count.
 void blas_set_threads(int64_t n) {
     openblas_set_num_threads(static_cast<int>(n));
 }
 
-// Stores x twice (at p and p + n) so the window d[p .. p+n-1] is always contiguous,
-// takes one dot product with c and steps p back. Runs per frame on the audio
-// thread: no allocation, no lock, no wrap-around test on the read.
+// Runs per frame on the audio thread: no allocation, no lock, no wrap-around
+// test on the read.
 float delay_line_dot(float x, float* d, const float* c, int64_t n, int64_t& p) {
     d[p] = x;
     d[p + n] = x;
@@ -66,14 +56,12 @@ float delay_line_dot(float x, float* d, const float* c, int64_t n, int64_t& p) {
     return s;
 }
 
-// Adds a times the window d[q .. q+n-1] to y and steps q back like delay_line_dot
-// steps p; called right after it with q == old p, it reads the same window.
+// Called right after delay_line_dot with q == old p, it reads the same window.
 void ring_axpy(float* y, float a, const float* d, int64_t n, int64_t& q) {
     cblas_saxpy(static_cast<blasint>(n), a, d + q, 1, y, 1);
     q = (q + n - 1) % n;
 }
 
-// Cross-correlation for lags 0 .. m inclusive; r needs m + 1 elements, m < n.
 void correlate_lags(const float* x, const float* y, float* r, int64_t n, int64_t m) {
     for (int64_t i = 0; i <= m; ++i) {
         r[i] = cblas_sdot(static_cast<blasint>(n - i), x, 1, y + i, 1);

@@ -1,32 +1,15 @@
 // Host API choice, device names and quiet library start-up.
 #include "frame/device.hpp"
 
-#include <alsa/asoundlib.h>
-#include <jack/jack.h>
-#include <pa_jack.h>
-
+#include <algorithm>
 #include <cstring>
 #include <string>
 
-#include "display/display.hpp"
-
-namespace {
-
-// ALSA's and JACK's own error hooks: the programs show only their own texts.
-void alsa_quiet(const char*, int, const char*, int, const char*, ...) {}
-void jack_quiet(const char*) {}
-
-}  // namespace
+#include "frame/host.hpp"
 
 PaError audio_initialize(const char* client_name)
 {
-    snd_lib_error_set_handler(alsa_quiet);
-    jack_set_error_function(jack_quiet);
-    jack_set_info_function(jack_quiet);
-    // Stops a JACK client from starting a server of its own when none runs.
-    setenv("JACK_NO_START_SERVER", "1", 1);
-    if (client_name)
-        PaJack_SetClientName(client_name);
+    host_libraries_prepare(client_name);
     return Pa_Initialize();
 }
 
@@ -61,6 +44,6 @@ void device_name_convert(const char* utf8, char* buffer)
     if (!utf8)
         return;
     // One byte per character in code page 437, so any cut is a character boundary.
-    const std::string name = utf8_to_cp437(utf8);
+    const std::string name = host_name_to_font(utf8);
     std::memcpy(buffer, name.data(), std::min<size_t>(name.size(), 511));
 }

@@ -7,7 +7,8 @@
 #include <cstdint>
 
 // Names the program's JACK client, silences the diagnostics that ALSA and JACK
-// write to standard error while PortAudio probes them, then Pa_Initialize.
+// (and libjack's database) write to standard error, for the rest of the run,
+// then Pa_Initialize.
 PaError audio_initialize(const char* client_name);
 
 // The host API to use: ASIO where PortAudio has it; else JACK where a JACK

@@ -5,6 +5,7 @@
 #include <portaudio.h>
 
 #include <cstdint>
+#include <string_view>
 
 // What differs between the programs.
 struct measurement_frame {
@@ -14,6 +15,7 @@ struct measurement_frame {
     void (*after_start)();         // after the stream has started, or null
     void (*refresh)();             // inside the freeze: analysis, then thread_start of the display
     bool erase_keys;               // E and R clear the window
+    const char* stall_advice;      // what to try when a device (not JACK) delivers no frames
 };
 
 // The chosen device's name in the window font's character set, NUL-terminated;
@@ -23,12 +25,22 @@ extern char device_name_buffer[512];
 // Runs the stream sequence, the key loop and the shutdown; every path after
 // Pa_Initialize calls Pa_Terminate. Start-up failures print one "!!! " line,
 // pause up to 3 s (a key cuts it short). Returns the exit status, always 0.
+// A shutdown that PortAudio cannot finish (a JACK server that went away) is
+// given up after a bounded wait: the window closes and the program ends with
+// status 0 at once.
 int frame_run(int64_t device_option, const measurement_frame& frame);
 
 // The key loop alone (run by frame_run once the stream has started): a refresh
 // about once a second while no snapshot copy is under way, one key per pass,
 // E or R clearing the window where the frame asks for it, until Escape or Ctrl-C.
 void frame_key_loop(const measurement_frame& frame);
+
+// Shows text in the window's top row whenever the stream has delivered no
+// frames for a while (frame/stall.hpp), until they flow again; frame_run sets
+// it for its stream. An empty text stops the watch.
+void frame_watch_stalls(std::string_view text);
+// True while the stall line is on screen.
+bool frame_stalled();
 
 // The open stream while frame_run runs it, else null.
 extern PaStream* frame_stream;

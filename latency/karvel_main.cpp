@@ -4,7 +4,8 @@
 #include "frame/options.hpp"
 #include "frame/startup.hpp"
 #include "frame/stream.hpp"
-#include "latency/latency.hpp"
+#include "latency/callback.hpp"
+#include "latency/display.hpp"
 
 namespace {
 
@@ -41,7 +42,10 @@ int main(int argc, char** argv)
     const int64_t device = option_value("d");
     overwrite_option = option_value("o");
     buffer = buffer_size_lookup(option_value("b"), 256);
-    const measurement_frame frame{"karvel", latency_callback, buffer.latency, nullptr, start_refresh, true};
+    const measurement_frame frame{.client_name = "karvel", .callback = latency_callback,
+                                  .suggested_latency = buffer.latency, .after_start = nullptr,
+                                  .refresh = start_refresh, .erase_keys = true,
+                                  .stall_advice = "try a larger -b, or a smaller PipeWire quantum"};
     const int status = frame_run(device, frame);
     window_finish();
     return status;

@@ -1,6 +1,8 @@
 // Karvel's program-wide state with its program-load values.
 #include "latency/state.hpp"
 
+#include "dsp/adaptive.hpp"
+
 #include <algorithm>
 #include <iterator>
 
@@ -16,14 +18,9 @@ float display_snapshot[tap_count + 1] = {};
 int64_t trace_prev_y = 100;
 int64_t readout_length[4] = {};
 
-// Program-load values again, so that every test starts from a fresh run.
 void latency_reset_state()
 {
-    std::fill(std::begin(stimulus_history), std::end(stimulus_history), 0.0f);
-    history_pos = 0;
-    update_pos = 0;
-    std::fill(std::begin(tap_weights), std::end(tap_weights), 0.0f);
-    stimulus_power = 1.0f;
+    nlms_reset(stimulus_history, tap_weights, tap_count, history_pos, update_pos, stimulus_power);
     reset_pending = 1;
     std::fill(std::begin(display_snapshot), std::end(display_snapshot), 0.0f);
     trace_prev_y = 100;

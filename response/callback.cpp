@@ -7,21 +7,21 @@
 #include <cmath>
 #include <iterator>
 
+#include "dsp/adaptive.hpp"
 #include "dsp/filters.hpp"
 #include "dsp/noise.hpp"
-#include "dsp/vector.hpp"
+#include "frame/callback_frames.hpp"
 #include "frame/handshake.hpp"
-#include "response/response.hpp"
-#include "rtresponse/shared_response.hpp"
+#include "response/callback.hpp"
+#include "response/state.hpp"
+#include "rtresponse/state.hpp"
 
 namespace {
 
 using namespace response;
 
-constexpr double power_memory = 0.99995;             // forgetting factor: 20000 frames, 0.42 s
-constexpr double power_weight = 1.0 - power_memory;  // evaluated in double, as the average needs it
-static_assert(power_weight == 4.999999999999449e-05);
-constexpr double step_constant = 2e-6;  // mu / taps, with the power standing for the window energy
+constexpr double power_memory = 0.99995;  // forgetting factor: 20000 frames, 0.42 s
+constexpr double step_constant = 2e-6;    // mu / taps, with the power standing for the window energy
 
 // First frame of the run: empties the history and the taps. Power, ring
 // positions, generators, loopback filters and snapshot keep their values.
@@ -31,9 +31,8 @@ void clear_model()
     std::fill(std::begin(tap_weights), std::end(tap_weights), 0.0f);
 }
 
-// One measured frame: takes the captured sample, draws the stimulus, predicts
-// the capture from the stimulus history and adapts the taps by the error.
-// Returns the stimulus sample for output 1.
+// One measured frame: takes the captured sample, draws the stimulus and adapts
+// the model to the capture. Returns the stimulus sample for output 1.
 float process_frame(float captured)
 {
     // A non-finite sample (a broken driver) would turn every tap into NaN for
@@ -42,48 +41,22 @@ float process_frame(float captured)
     const float s = noise_stimulus_sample();
     // The software loopback replaces the capture by the stimulus through the
     // two-sample delay and the high-pass; otherwise the filters stay idle.
-    if (loopback_mode == 0)
+    if (rtresponse::loopback_mode == 0)
         x = highpass_biquad(delay2(s));
-    const float y = delay_line_dot(s, stimulus_history, tap_weights, tap_count, history_pos);
-    const float e = x - y;
-    // Rounding: the power and the step in double precision, each stored as float;
-    // the step divides by the power just stored.
-    const double s_double = s;
-    stimulus_power = static_cast<float>(static_cast<double>(stimulus_power) * power_memory +
-                                        (s_double * s_double) * power_weight);
-    const float step = static_cast<float>(static_cast<double>(e) * step_constant / static_cast<double>(stimulus_power));
-    ring_axpy(tap_weights, step, stimulus_history, tap_count, update_pos);
+    nlms_step(s, x, stimulus_history, tap_weights, tap_count, history_pos, update_pos, stimulus_power, power_memory,
+              step_constant);
     return s;
 }
 
 }  // namespace
 
-// Handles every frame of the buffer in turn (the stream asks for one per call).
 // Input channel 2 is ignored; output channel 2 is always silent. A missing
-// input buffer counts as silence.
+// input buffer counts as silence. An 8 KiB straight copy per call while no
+// refresh holds the snapshot; the clearing call publishes nothing.
 int response_callback(const void* input, void* output, unsigned long frame_count,
                       const PaStreamCallbackTimeInfo*, PaStreamCallbackFlags, void*)
 {
-    const float* in = static_cast<const float*>(input);
-    float* out = static_cast<float*>(output);
-    bool adapted = false;
-    for (unsigned long frame = 0; frame < frame_count; frame++) {
-        float played = 0.0f;
-        if (reset_pending == 1) {
-            reset_pending = 0;
-            clear_model();  // this frame plays silence and takes no stimulus sample
-        } else {
-            played = process_frame(in ? in[2 * frame] : 0.0f);
-            adapted = true;
-        }
-        if (out) {
-            out[2 * frame] = played;
-            out[2 * frame + 1] = 0.0f;
-        }
-    }
-    // An 8 KiB straight copy per call while no refresh holds the snapshot; the
-    // clearing call publishes nothing.
-    if (adapted)
-        snapshot_publish(tap_weights, display_snapshot, static_cast<size_t>(tap_count));
+    if (callback_frames(input, output, frame_count, reset_pending, clear_model, process_frame))
+        snapshot_publish(tap_weights, rtresponse::display_snapshot, static_cast<size_t>(tap_count));
     return paContinue;
 }

@@ -1,8 +1,6 @@
 // Morvane's model state with its program-load values.
-#include <algorithm>
-#include <iterator>
-
-#include "response/response.hpp"
+#include "dsp/adaptive.hpp"
+#include "response/state.hpp"
 
 namespace response {
 
@@ -13,14 +11,9 @@ float tap_weights[tap_count + 1] = {};
 float stimulus_power = 1.0f;  // far above the stimulus's 0.0133: the adaptation starts slowly
 int64_t reset_pending = 1;
 
-// Program-load values again, so that every test starts from a fresh run.
 void response_reset_state()
 {
-    std::fill(std::begin(stimulus_history), std::end(stimulus_history), 0.0f);
-    history_pos = 0;
-    update_pos = 0;
-    std::fill(std::begin(tap_weights), std::end(tap_weights), 0.0f);
-    stimulus_power = 1.0f;
+    nlms_reset(stimulus_history, tap_weights, tap_count, history_pos, update_pos, stimulus_power);
     reset_pending = 1;
 }
 

@@ -2,12 +2,14 @@
 #include <cmath>
 
 #include "dsp/fft.hpp"
-#include "rtresponse/shared_response.hpp"
+#include "rtresponse/analysis.hpp"
+#include "rtresponse/state.hpp"
 
 // Runs on the main thread while the snapshot is frozen. Leaves the levels of
 // bins 0 .. 1023 in spectrum_re; the rest of both arrays is transform residue.
 void response_analysis()
 {
+    using namespace rtresponse;
     for (int64_t i = 0; i < 2048; i++) {
         spectrum_re[i] = display_snapshot[i];
         spectrum_im[i] = 0.0f;

@@ -4,19 +4,13 @@
 #include <cstring>
 #include <string>
 
+#include "display/display.hpp"
 #include "display/plot.hpp"
 #include "rtresponse/scale.hpp"
-#include "rtresponse/shared_response.hpp"
+#include "rtresponse/display.hpp"
+#include "rtresponse/state.hpp"
 
 namespace {
-
-// Previous trace point; set from each refresh's first point before use.
-int64_t trace_prev_y = 0;
-
-constexpr int64_t grid_colour = 8;
-constexpr int64_t trace_colour = 10;
-constexpr int64_t label_colour = 7;
-constexpr int64_t readout_colour = 14;
 
 // Frequency labels along the bottom: 0 Hz, then the solid grid lines at
 // 6, 12 and 18 kHz and the right edge at 24 kHz. The five-character texts are
@@ -42,7 +36,7 @@ float mid_band_mean(const float* level)
 // A text over a black bar as wide as the text (n block glyphs, drawn bold).
 void blanked_text(int64_t x, int64_t y, std::string_view text, int64_t colour)
 {
-    plot_text_repeat_bold(x, y, static_cast<int64_t>(text.size()), 0);
+    plot_text_repeat_bold(x, y, static_cast<int64_t>(text.size()), colour_black);
     plot_text(x, y, text, colour);
 }
 
@@ -69,37 +63,37 @@ void response_display(float* spectrum, int64_t buffer_size, const char* device_n
     const response_scale& scale = response_scale_selected();
     const int64_t top = scale.window_height - 1;
 
-    plot_fill_box(0, 0, response_window_width, scale.window_height, 0);
+    plot_fill_box(0, 0, response_window_width, scale.window_height, colour_black);
 
     for (int64_t y : scale.grid_levels)
-        plot_line(0, y, 1024, y, grid_colour);
+        plot_line(0, y, 1024, y, colour_grid);
     for (int64_t x = 128; x <= 896; x += 128) {
         if (x % 256 == 128)
-            plot_line_styled(x, 0, x, top, grid_colour, 0xAAAAAAAA);
+            plot_line_styled(x, 0, x, top, colour_grid, 0xAAAAAAAA);
         else
-            plot_line(x, 0, x, top, grid_colour);
+            plot_line(x, 0, x, top, colour_grid);
     }
 
     const float mean = mid_band_mean(spectrum);
     for (int64_t k = 0; k < 1024; k++) {
         const int64_t y = response_trace_y(spectrum[k], mean, scale.pixels_per_db, scale.zero_db_y);
         if (k == 0)
-            trace_prev_y = y;
-        plot_line(k - 1, trace_prev_y, k, y, trace_colour);
-        trace_prev_y = y;
+            rtresponse::trace_prev_y = y;
+        plot_line(k - 1, rtresponse::trace_prev_y, k, y, colour_trace);
+        rtresponse::trace_prev_y = y;
     }
 
     for (const frequency_label& label : frequency_labels) {
-        plot_text_bold(label.x, frequency_label_y, label.text, 0);
-        plot_text(label.x, frequency_label_y, label.text, label_colour);
+        plot_text_bold(label.x, frequency_label_y, label.text, colour_black);
+        plot_text(label.x, frequency_label_y, label.text, colour_label);
     }
 
     for (const level_label& label : scale.level_labels)
-        blanked_text(label.x, label.y, label.text, label_colour);
+        blanked_text(label.x, label.y, label.text, colour_label);
 
     // The name buffer is 512 bytes; a missing terminator cannot run past it.
     const std::string_view name = device_name ? std::string_view(device_name, strnlen(device_name, 512))
                                               : std::string_view();
-    blanked_text(2, 26, name, readout_colour);
-    blanked_text(2, 16, "buffer size : " + std::to_string(buffer_size), readout_colour);
+    blanked_text(2, 26, name, colour_readout);
+    blanked_text(2, 16, "buffer size : " + std::to_string(buffer_size), colour_readout);
 }

@@ -1,27 +1,33 @@
-// The real-time analyser program: start-up, sweep, stream and key loop.
+// Options, usage text and refresh of the response programs.
 #include "rtresponse/program.hpp"
 
-#include "dsp/fft.hpp"
+#include "display/display.hpp"
 #include "frame/startup.hpp"
 #include "frame/stream.hpp"
-#include "rtresponse/analyser.hpp"
-#include "rtresponse/shared_response.hpp"
+#include "rtresponse/analysis.hpp"
+#include "rtresponse/display.hpp"
+#include "rtresponse/state.hpp"
 
-int analyser_run(int argc, char** argv, response_scale_id scale_id)
+response_options response_options_read()
 {
-    const response_scale& scale = response_scale_select(scale_id);
     response_options options;
-    if (!response_startup(argc, argv, scale.title, analyser_usage_heading, scale.usage_example, options))
-        return 0;
-    response_buffer_frames = options.buffer.frames;
+    options.device = option_value("d");
+    options.buffer = buffer_size_lookup(option_value("b"), 2048);
+    rtresponse::loopback_mode = option_value("t");
+    return options;
+}
 
-    // FFT tables and the sweep exist before PortAudio is touched. The buffer
-    // size is only shown: the stream's latency is fixed.
-    fft_2048(spectrum_re, spectrum_im, -1, 1);
-    build_sweep_table();
+void response_usage_show(std::string_view heading, std::string_view example)
+{
+    usage_show({heading, "", "option", "  -d : set device index of PortAudio",
+                "  -b : set buffer size (8/16/32/64/128/256/512/1024/2048)", "  -t : internal (software) loopback test",
+                "", "example", example, "", "hit any key to exit"});
+}
 
-    const measurement_frame frame{scale.client_name, analyser_callback, 0.001333, nullptr, response_refresh, false};
-    const int status = frame_run(options.device, frame);
-    window_finish();
-    return status;
+// The analysis reads the frozen snapshot here on the main thread; the drawing
+// runs on its own thread, which is never waited for.
+void response_refresh()
+{
+    response_analysis();
+    thread_start(response_display, rtresponse::spectrum_re, rtresponse::response_buffer_frames, device_name_buffer);
 }

@@ -14,9 +14,6 @@ struct level_label {
 };
 
 struct response_scale {
-    std::string_view title;          // window title, before the maker's notice
-    const char* client_name;         // the program's name, as the audio stream names it
-    std::string_view usage_example;  // line 9 of the usage text
     int64_t window_height;           // also the clearing box; the vertical grid runs to y = height - 1
     std::span<const int64_t> grid_levels;  // horizontal grid lines, in plot rows
     float pixels_per_db;             // trace y = (level - mean) * pixels_per_db + zero_db_y
@@ -41,10 +38,8 @@ inline constexpr level_label orbisca_level_labels[] = {
 enum response_scale_id { scale_tessaly = 0, scale_orbisca = 1 };
 
 inline constexpr response_scale response_scales[] = {
-    {"Tessaly.exe", "tessaly", "  >tessaly -d3 -b128", 301, tessaly_grid_levels, 100.0f, 200.0f,
-     tessaly_level_labels},
-    {"Orbisca.exe", "orbisca", "  >orbisca -d3 -b128", 601, orbisca_grid_levels, 10.0f, 300.0f,
-     orbisca_level_labels},
+    {301, tessaly_grid_levels, 100.0f, 200.0f, tessaly_level_labels},
+    {601, orbisca_grid_levels, 10.0f, 300.0f, orbisca_level_labels},
 };
 
 // Chooses the scale for the rest of the run (once, before any refresh starts);

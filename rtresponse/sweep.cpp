@@ -3,20 +3,15 @@
 #include <cmath>
 
 #include "dsp/fft.hpp"
-#include "rtresponse/analyser.hpp"
-#include "rtresponse/shared_response.hpp"
-
-namespace rtresponse {
-
-float sweep_table[2049] = {};
-
-}  // namespace rtresponse
+#include "rtresponse/state.hpp"
+#include "rtresponse/sweep.hpp"
 
 // Bin m gets phase -2 pi m^2 / 2048 (a linear sweep from 0 Hz to half the sample
 // rate over the period), mirrored as a conjugate so that the period is real.
 // Every bin of the result's forward transform has the magnitude 32 * 0.95 = 30.4.
 void build_sweep_table()
 {
+    using namespace rtresponse;
     spectrum_re[1024] = 1.0f;
     spectrum_im[1024] = 0.0f;
     for (int64_t m = 0; m <= 1023; m++) {
@@ -35,5 +30,5 @@ void build_sweep_table()
     // Rounding: scaled in double, (re * 32) * 0.95, stored as float. The
     // imaginary parts are rounding residue and are dropped.
     for (int64_t n = 0; n < 2048; n++)
-        rtresponse::sweep_table[n] = static_cast<float>(static_cast<double>(spectrum_re[n]) * 32.0 * 0.95);
+        sweep_table[n] = static_cast<float>(static_cast<double>(spectrum_re[n]) * 32.0 * 0.95);
 }

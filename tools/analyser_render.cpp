@@ -9,15 +9,20 @@
 #include <string>
 
 #include "display/display.hpp"
+#include "display/hooks.hpp"
 #include "dsp/fft.hpp"
 #include "frame/handshake.hpp"
-#include "rtresponse/analyser.hpp"
+#include "rtresponse/capture.hpp"
+#include "rtresponse/sweep.hpp"
 #include "rtresponse/scale.hpp"
-#include "rtresponse/shared_response.hpp"
+#include "rtresponse/analysis.hpp"
+#include "rtresponse/display.hpp"
+#include "rtresponse/state.hpp"
 #include "tools/ppm.hpp"
 
 int main(int argc, char** argv)
 {
+    using namespace rtresponse;
     if (argc != 6) {
         std::fprintf(stderr, "usage: analyser_render tessaly|orbisca FRAMES DEVICE_NAME BUFFER_SIZE OUT.ppm\n");
         return 2;

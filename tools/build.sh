@@ -11,5 +11,5 @@ if [ "${1:-}" = "sanitize" ]; then
     cmake -S . -B build-asan -DSANITIZE=address -DBUILD_BENCHMARKS=OFF >/dev/null
     cmake --build build-asan -j"$jobs"
     cmake -S . -B build-tsan -DSANITIZE=thread -DBUILD_BENCHMARKS=OFF >/dev/null
-    cmake --build build-tsan -j"$jobs" --target display_tests frame_tests
+    cmake --build build-tsan -j"$jobs" --target threads_tests
 fi

@@ -4,6 +4,7 @@
 # server (dummy backend, 48000 Hz, period 256) with its loop cable connected.
 #
 #   tools/cpu_use.sh [SECONDS]       (after tools/build.sh)
+#   BUILD=DIR tools/cpu_use.sh ...   the programs built in DIR
 set -eu
 cd "$(dirname "$0")/.."
 . tools/rig.sh
@@ -22,13 +23,11 @@ cpu_share() {
 }
 
 for program in karvel tessaly orbisca morvane; do
-    binary="build/$(dirname "$(ls ./*/"${program}_main.cpp")")/$program"
+    binary=$(rig_program_binary "${BUILD:-build}" "$program")
     [ -x "$binary" ] || continue
     rig_jack_start "cpu-$program-$$" 256
-    "$binary" &
-    pid=$!
-    rig_wait_port "$program:in_0" 15
-    jack_connect "$program:out_0" "$program:in_0"
+    rig_loop_start "$binary"
+    pid=$RIG_LOOP_PID
     sleep 2
     echo "$program: $(cpu_share $pid)"
     kill -TERM $pid

@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "display/display.hpp"
+#include "display/hooks.hpp"
 #include "tools/ppm.hpp"
 
 int main(int argc, char** argv)

@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "display/display.hpp"
+#include "display/hooks.hpp"
 
 inline bool ppm_write(const char* path)
 {

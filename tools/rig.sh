@@ -6,6 +6,11 @@
 #   rig_jack_start NAME PERIOD     starts jackd -n NAME at 48000 Hz, sets JACK_DEFAULT_SERVER
 #   rig_jack_stop                  stops the JACK server started last
 #   rig_wait_port PORT [SECONDS]   waits until a JACK port exists
+#   rig_program_binary BUILD PROGRAM  prints the path of PROGRAM built in BUILD
+#   rig_loop_start BINARY [OPTIONS]  starts a program on the JACK server started last
+#                                  with its loop cable PROGRAM:out_0 -> PROGRAM:in_0
+#                                  connected; its process id in RIG_LOOP_PID
+#   rig_proc_status PID FIELD      prints a field of /proc/PID/status (kB for sizes)
 #   rig_wait_window TITLE [SECONDS] prints the X window id of the titled window
 #   rig_shot WINDOW FILE           screenshot of one window as PNG
 #   rig_wait_exit PID [SECONDS]    waits for a child process; its exit status in RIG_STATUS
@@ -109,6 +114,27 @@ rig_wait_port() {
     done
     echo "rig: no JACK port $port after ${seconds}s" >&2
     return 1
+}
+
+rig_program_binary() {
+    local build="$1" program="$2" binary
+    binary=$(find "$build" -mindepth 2 -maxdepth 2 -type f -perm -u+x -name "$program" 2>/dev/null | head -1)
+    [ -n "$binary" ] || { echo "rig: no program $program in $build" >&2; return 1; }
+    echo "$binary"
+}
+
+rig_loop_start() {
+    local binary="$1" program
+    shift
+    program=$(basename "$binary")
+    "$binary" "$@" &
+    RIG_LOOP_PID=$!
+    rig_wait_port "$program:in_0" 15 || return 1
+    jack_connect "$program:out_0" "$program:in_0"
+}
+
+rig_proc_status() {
+    awk -v field="$2:" '$1 == field { print $2 }' "/proc/$1/status" 2>/dev/null
 }
 
 rig_wait_window() {

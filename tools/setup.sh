@@ -5,7 +5,8 @@ set -eu
 packages=(build-essential cmake pkg-config
           libsdl2-dev portaudio19-dev libopenblas-dev libasound2-dev libjack-jackd2-dev
           googletest libgtest-dev libbenchmark-dev
-          jackd2 xvfb xdotool imagemagick console-setup-linux procps)
+          jackd2 xvfb xdotool imagemagick console-setup-linux procps
+          g++-mingw-w64-x86-64)
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

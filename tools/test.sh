@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds, and runs every test: the unit tests and the
 # end-to-end tests (real windows under Xvfb, a private JACK server) in the
-# normal build, the unit tests again under ASan + UBSan, and the threaded unit
-# tests under TSan.
+# normal build, the unit tests again under ASan + UBSan, a compile of every
+# translation unit for Windows, and the threaded unit tests under TSan.
 set -eu
 cd "$(dirname "$0")/.."
 tools/setup.sh
@@ -15,7 +15,9 @@ echo "== end-to-end tests: the programs in real windows on private JACK servers,
 echo "== unit tests under AddressSanitizer + UndefinedBehaviorSanitizer"
 (cd build-asan && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
     ctest --output-on-failure -L unit -j2) || status=1
+echo "== every translation unit compiled for Windows (mingw-w64, syntax only)"
+tools/windows_check.sh || status=1
 echo "== threaded unit tests under ThreadSanitizer"
 (cd build-tsan && TSAN_OPTIONS=halt_on_error=1 \
-    ctest --output-on-failure -L unit -R 'Concurrency|Handshake' -j2) || status=1
+    ctest --output-on-failure -L unit-threads -j2) || status=1
 exit $status

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "display/display.hpp"
+#include "display/hooks.hpp"
 
 // Framebuffer pixel at plot coordinates (y counted up from the bottom row).
 inline uint8_t plot_pixel(int64_t x, int64_t y)

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "display/display.hpp"
+#include "display/hooks.hpp"
 
 namespace {
 

@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "display/display.hpp"
+#include "display/hooks.hpp"
 
 namespace {
 

@@ -5,8 +5,8 @@
 # in the read-out; Escape ends each run with status 0.
 set -u
 . "$SOURCE_DIR/tools/rig.sh"
-trap rig_cleanup EXIT
 work=$(mktemp -d)
+trap 'rig_cleanup; rm -rf "$work"' EXIT
 fail() { echo "FAIL: $*"; exit 1; }
 rig_xvfb_start || fail "no X server"
 rig_jack_start "e2e-analyser-$$" 256 || fail "no JACK server"
@@ -59,5 +59,4 @@ convert "$work/shot.png" -crop 152x8+2+277 +repage "$work/got.png"
 convert "$work/expected.ppm" -crop 152x8+2+277 +repage "$work/want.png"
 [ "$(compare -metric AE "$work/got.png" "$work/want.png" null: 2>&1)" = "0" ] || fail "-b2048 not shown"
 
-rm -rf "$work"
 echo "PASS"

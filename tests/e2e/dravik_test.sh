@@ -37,7 +37,7 @@ row() {  # index name min max
     [ $pad -lt 0 ] && pad=0
     printf '%s%12s%s%*s%s/%s\n' "$field" '' "$2" $pad '' "$3" "$4"
 }
-row_pattern='^( [0-9]|[0-9][0-9]|%[0-9]{3,}) {12}.*[0-9]+/[0-9]+$'
+row_pattern='^( [0-9]|[0-9][0-9]|%[0-9]{3,}) {12}.*[0-9]+/[0-9]+(  \(needs 2 in, 2 out; has [0-9]+ in, [0-9]+ out\))?$'
 
 # Runs dravik with its arguments and stdin from /dev/null (end of input is
 # its key), bounded; it must end with status 0 and say nothing on stderr.
@@ -90,7 +90,9 @@ export JACK_DEFAULT_SERVER="e2e-dravik-$$-nobody"
 probe
 run_dravik
 if [ ! -s "$work/devices" ] && ! grep -qE '^ *[0-9]+ \[' /proc/asound/cards 2>/dev/null; then
-    { header; closing; } >"$work/expected"
+    { header; echo "$rule"
+      echo "no devices: start a JACK or PipeWire server, or check ALSA's cards (aplay -l)"
+      closing | tail -1; } >"$work/expected"
     expect_table "no JACK server, no sound card"
 else
     expect_shape "no JACK server"

@@ -5,8 +5,8 @@
 # at most three seconds (a key cuts it short) and end with status 0.
 set -u
 . "$SOURCE_DIR/tools/rig.sh"
-trap rig_cleanup EXIT
 work=$(mktemp -d)
+trap 'rig_cleanup; rm -rf "$work"' EXIT
 fail() { echo "FAIL: $*"; exit 1; }
 probe="$BUILD_DIR/tests/frame_probe"
 
@@ -116,5 +116,4 @@ if [ -x "$asan_probe" ]; then
     JACK_DEFAULT_SERVER="e2e-none-$$" check_failure "!!! no ASIO device" key
 fi
 
-rm -rf "$work"
 echo "PASS"

@@ -5,8 +5,8 @@
 # one-frame full-duplex callbacks add. Without the cable the peak stays 0.00.
 set -u
 . "$SOURCE_DIR/tools/rig.sh"
-trap rig_cleanup EXIT
 work=$(mktemp -d)
+trap 'rig_cleanup; rm -rf "$work"' EXIT
 fail() { echo "FAIL: $*"; exit 1; }
 karvel="$BUILD_DIR/latency/karvel"
 rig_xvfb_start || fail "no X server"
@@ -76,5 +76,4 @@ measure 4 none
 readout_shows 167 "peak val    : 0.00" || fail "without the cable the peak is not 0.00"
 readout_shows 177 "peak pos    : 0 (0.0ms)" || fail "without the cable the peak position is not 0"
 
-rm -rf "$work"
 echo "PASS"

@@ -5,15 +5,14 @@
 # 0 dB line over bins 100 to 923: a pure delay is flat, and so is the
 # loopback's response there; the loopback's trace also shows its falling band
 # edges. The buffer-size read-out shows the size after its fall-back, Escape
-# ends each run with status 0, and nothing is printed. First, morvane -h shows
-# its usage text in the 1025 x 301 window without touching JACK.
+# ends each run with status 0, and nothing is printed. (morvane -h is in
+# usage_test.sh.)
 set -u
 . "$SOURCE_DIR/tools/rig.sh"
 work=$(mktemp -d)
 trap 'rig_cleanup; rm -rf "$work"' EXIT
 fail() { echo "FAIL: $*"; exit 1; }
 morvane="$BUILD_DIR/response/morvane"
-title="Morvane.exe  (C) 2026 Loopcable Test Suite"
 green="srgb(85,255,85)"
 settle=34  # seconds of adaptation before the screenshot
 
@@ -58,28 +57,6 @@ trace_within() {
         END { for (x = a; x <= b; x++) if (!seen[x]) missing++
               if (bad || missing) { printf "%d pixels outside rows %d..%d (first at %s), %d columns without trace\n", bad, lo, hi, where, missing; exit 1 } }'
 }
-
-# ---- usage ---------------------------------------------------------------------
-JACK_DEFAULT_SERVER="$cable_server" "$morvane" -h >"$work/usage.out" 2>&1 &
-pid=$!
-id=$(window_of $pid) || fail "morvane -h: no window ($(cat "$work/usage.out"))"
-[ "$(xdotool getwindowname "$id")" = "$title" ] || fail "title: $(xdotool getwindowname "$id")"
-xdotool getwindowgeometry "$id" | grep -q "Geometry: 1025x301" || fail "size: $(xdotool getwindowgeometry "$id")"
-sleep 0.5
-rig_shot "$id" "$work/usage.png" || fail "no screenshot"
-"$BUILD_DIR/tools/fbrender" 1025 301 "$work/usage.ppm" \
-    "ASIO frequency response measurement program, (C) 2026 Loopcable Test Suite" "" "option" \
-    "  -d : set device index of PortAudio" \
-    "  -b : set buffer size (8/16/32/64/128/256/512/1024/2048)" \
-    "  -t : internal (software) loopback test" \
-    "" "example" "  >morvane -d3 -b128" "" "hit any key to exit" || fail "fbrender"
-differing=$(compare -metric AE "$work/usage.png" "$work/usage.ppm" null: 2>&1)
-[ "$differing" = "0" ] || fail "usage text differs from the rendering in $differing pixels"
-JACK_DEFAULT_SERVER="$cable_server" jack_lsp | grep -q '^morvane' && fail "morvane -h opened a JACK client"
-xdotool key --window "$id" space
-rig_wait_exit $pid 10
-[ "$RIG_STATUS" = "0" ] || fail "morvane -h: exit status $RIG_STATUS after a key"
-[ -s "$work/usage.out" ] && fail "morvane -h printed: $(cat "$work/usage.out")"
 
 # ---- the two measurements, side by side -----------------------------------------
 # One after the other, so that their audio start-ups do not compete.

@@ -5,6 +5,7 @@
 #include <atomic>
 
 #include "display/display.hpp"
+#include "display/hooks.hpp"
 #include "display/plot.hpp"
 #include "frame/handshake.hpp"
 #include "frame/stream.hpp"
@@ -37,7 +38,11 @@ protected:
         refreshes = 0;
     }
     void TearDown() override { gfx_close(); }
-    static measurement_frame frame(bool erase) { return {"test", nullptr, 0.001333, nullptr, paint_once, erase}; }
+    static measurement_frame frame(bool erase) 
+    {
+        return {.client_name = "test", .callback = nullptr, .suggested_latency = 0.001333, .after_start = nullptr,
+                .refresh = paint_once, .erase_keys = erase, .stall_advice = ""};
+    }
 };
 
 TEST_F(KeyLoop, EscapeEndsItAfterOneRefresh)

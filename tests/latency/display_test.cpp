@@ -10,9 +10,11 @@
 #include <vector>
 
 #include "display/display.hpp"
+#include "display/hooks.hpp"
 #include "display/plot.hpp"
 #include "frame/options.hpp"
-#include "latency/latency.hpp"
+#include "latency/callback.hpp"
+#include "latency/display.hpp"
 #include "latency/state.hpp"
 
 namespace {

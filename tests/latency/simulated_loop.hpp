@@ -9,7 +9,8 @@
 #include "common/loop_cable.hpp"
 #include "dsp/noise.hpp"
 #include "frame/handshake.hpp"
-#include "latency/latency.hpp"
+#include "latency/callback.hpp"
+#include "latency/display.hpp"
 #include "latency/state.hpp"
 
 // Program-load state of everything the callback touches (snapshot frozen).
@@ -18,12 +19,6 @@ inline void fresh_run()
     latency::latency_reset_state();
     rand_reset();
     snapshot_reset();
-}
-
-// One callback call for one frame; returns the output frame.
-inline frame_out call_once(float in_left, float in_right = 0.0f)
-{
-    return call_frame(latency_callback, in_left, in_right);
 }
 
 // The loop cable on Karvel's callback: output 1 back to input 1 as

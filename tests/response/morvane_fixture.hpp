@@ -21,16 +21,27 @@
 #include "dsp/noise.hpp"
 #include "frame/handshake.hpp"
 #include "frame/options.hpp"
-#include "response/response.hpp"
+#include "response/callback.hpp"
+#include "response/state.hpp"
 #include "rtresponse/program.hpp"
 #include "rtresponse/scale.hpp"
-#include "rtresponse/shared_response.hpp"
+#include "rtresponse/analysis.hpp"
+#include "rtresponse/display.hpp"
+#include "rtresponse/state.hpp"
+
+// The shared snapshot, work arrays and switches by their plain names; the
+// model's own state stays qualified (response::), as both have reset_pending.
+using rtresponse::display_snapshot;
+using rtresponse::loopback_mode;
+using rtresponse::response_buffer_frames;
+using rtresponse::spectrum_im;
+using rtresponse::spectrum_re;
 
 // Program-load state of everything the callback, the analysis and the display touch.
 inline void fresh_run()
 {
     response::response_reset_state();
-    response_shared_reset();
+    rtresponse::state_reset();
     response_scale_select(scale_tessaly);
     rand_reset();
     loopback_filters_reset();

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "display/hooks.hpp"
 #include "common/command_line.hpp"
 #include "display/plot.hpp"
 #include "morvane_fixture.hpp"

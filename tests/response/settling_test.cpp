@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "display/hooks.hpp"
 #include "morvane_fixture.hpp"
 
 namespace {

@@ -13,16 +13,21 @@
 #include "dsp/filters.hpp"
 #include "dsp/noise.hpp"
 #include "frame/handshake.hpp"
-#include "rtresponse/analyser.hpp"
+#include "rtresponse/capture.hpp"
+#include "rtresponse/sweep.hpp"
 #include "rtresponse/scale.hpp"
-#include "rtresponse/shared_response.hpp"
+#include "rtresponse/analysis.hpp"
+#include "rtresponse/display.hpp"
+#include "rtresponse/state.hpp"
+
+// The analyser's program-wide state, by its plain names in every test.
+using namespace rtresponse;
 
 class AnalyserTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        rtresponse::analyser_reset();
-        response_shared_reset();
+        rtresponse::state_reset();
         response_scale_select(scale_tessaly);
         rand_reset();
         loopback_filters_reset();

@@ -183,7 +183,7 @@ TEST_F(CaptureTest, LongerBuffersMatchOneFrameCalls)
         one_by_one.insert(one_by_one.end(), out.begin(), out.end());
     }
     const std::vector<float> ring_one_by_one(rtresponse::capture_ring, rtresponse::capture_ring + 2048);
-    rtresponse::analyser_reset();
+    rtresponse::state_reset();
     build_tables();
     std::vector<float> in(14, 0.75f), out(14, -7.0f);
     for (int i = 0; i < 7; i++)

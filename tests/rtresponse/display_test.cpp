@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "display/hooks.hpp"
 #include "analyser_fixture.hpp"
 #include "display/plot.hpp"
 

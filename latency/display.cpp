@@ -9,7 +9,7 @@
 
 #include "display/display.hpp"
 #include "display/plot.hpp"
-#include "latency/latency.hpp"
+#include "latency/display.hpp"
 #include "latency/state.hpp"
 
 namespace {
@@ -43,9 +43,9 @@ constexpr axis_label time_labels[] = {
 // Dark grey zero line and nine verticals (none at the window's edges).
 void draw_grid()
 {
-    plot_line(0, zero_line, window_width - 1, zero_line, 8);
+    plot_line(0, zero_line, window_width - 1, zero_line, colour_grid);
     for (int64_t x = 100; x <= 900; x += 100)
-        plot_line(x, 0, x, window_height - 1, 8);
+        plot_line(x, 0, x, window_height - 1, colour_grid);
 }
 
 // All labels in a black halo first, then all of them in light grey.
@@ -53,9 +53,9 @@ template <size_t count>
 void draw_labels(const axis_label (&labels)[count], int64_t y)
 {
     for (const axis_label& label : labels)
-        plot_text_bold(label.x, y, label.text, 0);
+        plot_text_bold(label.x, y, label.text, colour_black);
     for (const axis_label& label : labels)
-        plot_text(label.x, y, label.text, 7);
+        plot_text(label.x, y, label.text, colour_label);
 }
 
 // Yellow read-out line on a black bar just as long as the text. In overwrite
@@ -68,8 +68,8 @@ void draw_readout(int64_t line, int64_t overwrite, std::string_view text)
     const int64_t length = static_cast<int64_t>(text.size());
     const int64_t bar = overwrite == -1 ? length : std::max(length, readout_length[line]);
     readout_length[line] = length;
-    plot_text_repeat_bold(2, y, bar, 0);
-    plot_text(2, y, text, 14);
+    plot_text_repeat_bold(2, y, bar, colour_black);
+    plot_text(2, y, text, colour_readout);
 }
 
 // Largest |w[k]| over all taps and its index; the strict comparison keeps the
@@ -105,7 +105,7 @@ void draw_trace(float peak)
         return;
     for (int64_t i = 0; i < trace_columns; i++) {
         const int64_t y = trace_row(display_snapshot[i], peak);
-        plot_line(i, trace_prev_y, i, y, 10);
+        plot_line(i, trace_prev_y, i, y, colour_trace);
         trace_prev_y = y;
     }
 }
@@ -118,7 +118,7 @@ void draw_trace(float peak)
 void latency_display(int64_t buffer_size, int64_t overwrite, const char* device_name)
 {
     if (overwrite == -1)
-        plot_fill_box(0, 0, window_width, window_height, 0);
+        plot_fill_box(0, 0, window_width, window_height, colour_black);
     draw_grid();
     draw_labels(sample_labels, 191);
     draw_labels(time_labels, 2);

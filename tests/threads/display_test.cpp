@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "display/display.hpp"
+#include "display/hooks.hpp"
 #include "display/plot.hpp"
 
 TEST(DisplayConcurrency, ThreadsInterleaveWholeCalls)

@@ -4,7 +4,7 @@
 
 #include <cstdlib>
 
-#include "common/allocation_counter.hpp"
+#include "callbacks/allocation_counter.hpp"
 
 namespace {
 

@@ -1,5 +1,5 @@
 // Replacement allocation functions that count while `counting` is set.
-#include "common/allocation_counter.hpp"
+#include "callbacks/allocation_counter.hpp"
 
 #include <cerrno>
 #include <cstdlib>

@@ -1,0 +1,59 @@
+#!/usr/bin/env bash
+# The JACK server stops under each windowed program while it measures a loop:
+# the window says so in its top row, Escape (or Ctrl-C, or SIGTERM) then ends
+# the program with status 0 within two seconds (PortAudio's shutdown cannot finish on a dead server, and
+# is not waited for), nothing is printed, and no entry of the program's JACK
+# client is left in /dev/shm.
+set -u
+. "$SOURCE_DIR/tools/rig.sh"
+work=$(mktemp -d)
+trap 'rig_cleanup; rm -rf "$work"' EXIT
+fail() { echo "FAIL: $*"; exit 1; }
+message="!!! no audio frames: JACK server stopped? restart it, then this program"
+rig_xvfb_start || fail "no X server"
+
+# program, folder, window size, how it is ended
+while read -r program folder width height end; do
+    server="e2e-gone-$program-$$"
+    rig_jack_start "$server" 256 || fail "no JACK server"
+    "$BUILD_DIR/$folder/$program" >"$work/out" 2>&1 &
+    pid=$!
+    rig_wait_port "$program:in_0" 15 || fail "$program has no ports"
+    jack_connect "$program:out_0" "$program:in_0"
+    title="$(tr '[:lower:]' '[:upper:]' <<<"${program:0:1}")${program:1}.exe"
+    id=$(rig_wait_window "$title" 15) || fail "no $title window"
+    sleep 2
+    rig_jack_stop
+
+    # The line appears within about two seconds of the last frame.
+    "$BUILD_DIR/tools/fbrender" "$width" "$height" "$work/expected.ppm" "$message"
+    crop="$((8 * ${#message}))x8+0+0"
+    convert "$work/expected.ppm" -crop "$crop" +repage "$work/want.png"
+    shown=no
+    for _ in $(seq 40); do
+        rig_shot "$id" "$work/shot.png" && convert "$work/shot.png" -crop "$crop" +repage "$work/got.png" &&
+            [ "$(compare -metric AE "$work/got.png" "$work/want.png" null: 2>&1)" = "0" ] && { shown=yes; break; }
+        sleep 0.1
+    done
+    [ $shown = yes ] || fail "$program: no stall line after the server stopped"
+
+    start=$(date +%s%N)
+    case $end in
+    Escape) xdotool key --window "$id" Escape ;;
+    *) kill -"$end" $pid ;;
+    esac
+    rig_wait_exit $pid 10
+    ms=$(( ($(date +%s%N) - start) / 1000000 ))
+    [ "$RIG_STATUS" = "0" ] || fail "$program: exit status $RIG_STATUS after $end"
+    [ $ms -lt 2000 ] || fail "$program: $end took $ms ms to end it"
+    [ -s "$work/out" ] && fail "$program printed: $(cat "$work/out")"
+    left=$(ls /dev/shm | grep -F "_${server}_")
+    [ -z "$left" ] || fail "$program: left in /dev/shm: $left"
+    echo "$program: stall shown, ended $ms ms after $end"
+done <<'PROGRAMS'
+karvel latency 1001 201 Escape
+tessaly rtresponse 1025 301 INT
+orbisca rtresponse 1025 601 Escape
+morvane response 1025 301 TERM
+PROGRAMS
+echo "PASS"

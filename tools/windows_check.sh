@@ -1,0 +1,55 @@
+#!/usr/bin/env bash
+# Compiles every translation unit of the programs as the Windows build would
+# (the *_windows.cpp side of the platform seam, PortAudio's ASIO extension),
+# with Debian's mingw-w64, syntax only: linking would need Windows builds of
+# PortAudio with ASIO, SDL2 and OpenBLAS, which Debian does not ship. Keeps
+# the Windows side from rotting unseen.
+#
+#   tools/windows_check.sh        (after tools/setup.sh)
+set -eu
+cd "$(dirname "$0")/.."
+compiler=x86_64-w64-mingw32-g++-posix  # the POSIX thread model has std::thread
+asio_header=../shared/third_party/portaudio/pa_asio.h
+if [ ! -f "$asio_header" ]; then
+    echo "windows check: no $asio_header beside the repository; skipped"
+    exit 0
+fi
+
+# The libraries' headers in a folder of their own, so that no Linux system
+# header comes along: PortAudio's and ASIO's, OpenBLAS's CBLAS, and SDL2's with
+# a configuration for Windows in place of Debian's Linux one.
+headers=$(mktemp -d)
+trap 'rm -rf "$headers"' EXIT
+cp /usr/include/portaudio.h "$asio_header" "$headers/"
+cp /usr/include/x86_64-linux-gnu/cblas.h "$headers/"
+sed 's/^#define OPENBLAS_OS_LINUX .*/#define OPENBLAS_OS_WINNT 1/' \
+    /usr/include/x86_64-linux-gnu/openblas_config.h >"$headers/openblas_config.h"
+mkdir "$headers/SDL2"
+cp /usr/include/SDL2/*.h "$headers/SDL2/"
+cat >"$headers/SDL2/SDL_config.h" <<'CONFIG'
+#ifndef SDL_config_h_
+#define SDL_config_h_
+#include "SDL_platform.h"
+#define HAVE_LIBC 1
+#define HAVE_STDARG_H 1
+#define HAVE_STDDEF_H 1
+#define HAVE_STDINT_H 1
+#define HAVE_STDIO_H 1
+#define HAVE_STDLIB_H 1
+#define HAVE_STRING_H 1
+#define HAVE_MATH_H 1
+#define HAVE_FLOAT_H 1
+#define SDL_VIDEO_DRIVER_WINDOWS 1
+#endif
+CONFIG
+
+status=0
+count=0
+for source in display/*.cpp dsp/*.cpp frame/*.cpp latency/*.cpp rtresponse/*.cpp response/*.cpp bufsizes/*.cpp; do
+    case "$source" in *_posix.cpp) continue ;; esac
+    count=$((count + 1))
+    "$compiler" -std=c++20 -fsyntax-only -Wall -Wextra -Werror -ffp-contract=off -DSDL_MAIN_HANDLED \
+        -I. -I"$headers" -I"$headers/SDL2" "$source" || { echo "windows check: $source does not compile"; status=1; }
+done
+[ $status = 0 ] && echo "windows check: all $count translation units compile for Windows"
+exit $status
