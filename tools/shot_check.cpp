@@ -23,8 +23,9 @@
 #include <vector>
 
 #include "display/display.hpp"
+#include "display/hooks.hpp"
+#include "rtresponse/display.hpp"
 #include "rtresponse/scale.hpp"
-#include "rtresponse/shared_response.hpp"
 
 namespace {
 
