@@ -27,8 +27,8 @@
 # Morvane: its model's transform against the transform of the 2048 - 257 true
 # taps it can hold. The in-process settling test bounds the mid-band wobble to
 # 0.5 dB at 20 s and 0.1 dB at 45 s; over all visible columns (the worst of
-# about a thousand, where the path's edges lower |H| by up to 2 dB) we allow
-# twice that.
+# about a thousand, where the path's edges lower |H| by up to 2 dB) and with
+# up to ten skipped JACK cycles (below) we allow twice that.
 #
 # A dropout (3 s of zeros from 7 s to 10 s after the loop closes): Karvel keeps
 # the position, its value sags towards 0 with the filter's time constant and
@@ -46,14 +46,14 @@ eq_path="--delay 300 --aa 22000 --highpass 3 --peak 1000,2,0.5 --gain 0.7"
 
 #   name        program  seconds    loopsim options
 cases="
-aa-gain       karvel   20         --delay 300 --aa 20000 --gain 0.5
-inverted      karvel   20         --delay 300 --invert
-noise         karvel   20         --delay 300 --noise -58.75
-half-frame    karvel   20         --delay 300 --fraction 0.5
-beyond        karvel   20         --delay 2500
+aa-gain       karvel   20,20.5     --delay 300 --aa 20000 --gain 0.5
+inverted      karvel   20,20.5     --delay 300 --invert
+noise         karvel   20,20.5     --delay 300 --noise -58.75
+half-frame    karvel   20,20.5     --delay 300 --fraction 0.5
+beyond        karvel   20,20.5     --delay 2500
 eq-peak       tessaly  4,5,6      $eq_path
 shelf         orbisca  4,5,6      --delay 40 --aa 20000 --highpass 5 --low-shelf 300,0.7071,-10 --gain 1.5 --invert
-eq-model      morvane  20,45      $eq_path
+eq-model      morvane  5,20,20.5,45,45.5 $eq_path
 dropout-k     karvel   6,9.5,16   --delay 300 --dropout 3000,10
 dropout-t     tessaly  4,5,9,12,13 $eq_path --dropout 3000,10"
 
@@ -112,7 +112,10 @@ karvel_case() {
     pos=$(sed 's/peak pos    : \([0-9]*\).*/\1/' <<<"$got_pos")
     local row=15
     awk -v v="$value" 'BEGIN { exit !(v < 0) }' && row=185
-    [ "$(pixel "$name" 20 "$pos" $row)" = "srgb(85,255,85)" ] || fail "$name: no trace peak at column $pos row $row"
+    # Karvel draws its read-outs 30 ms before the trace, so one screenshot in
+    # thirty or so falls between them; the next refresh has the trace.
+    [ "$(pixel "$name" 20 "$pos" $row)" = "srgb(85,255,85)" ] || [ "$(pixel "$name" 20.5 "$pos" $row)" = "srgb(85,255,85)" ] ||
+        fail "$name: no trace peak at column $pos row $row"
     echo "$name: true largest tap $value at $first, karvel \"$got_val\" \"$got_pos\", jack_iodelay $iodelay"
 }
 
@@ -135,22 +138,30 @@ echo "eq-peak (tessaly $result)"
 shows_truth shelf orbisca 4 5 6 || fail "shelf: no refresh of orbisca shows the true rows: $result"
 echo "shelf (orbisca $result)"
 
-# Morvane's model remembers a skipped JACK cycle for tens of seconds, so a run
-# in which the busy machine made the loop skip is run once more; when that one
-# skips too, the settling is reported as not checked rather than passed.
-skipped() { awk '$1 == 45 { print $2 }' "$work/eq-model/skipped.txt"; }
-if [ "$(skipped)" != 0 ]; then
+# Morvane's model remembers a skipped JACK cycle for tens of seconds: each skip
+# feeds it 256 frames that do not belong to its stimulus: 256 steps of
+# mu / sqrt(N) each (mu = 0.004, N = 2048) in random directions, a kick of
+# about 16 mu / sqrt(N) = 0.15 % of its taps. Skips during the start-up (the
+# first 5 s) are forgotten to e^-1.5 by 20 s; ten after it add about 0.5 %,
+# 0.05 dB, up to twice that at the worst column. A run with more is run once more;
+# when that one skips as much, the settling is reported as not checked rather
+# than passed (on a busy machine 200 skips cost 0.1 to 0.3 dB at 45 s).
+skipped() { awk '$1 == 5 { start = $2 } $1 == 45 { print $2 - start }' "$work/eq-model/skipped.txt"; }
+if [ "$(skipped)" -gt 10 ]; then
     echo "eq-model: the loop skipped $(skipped) cycles; once more"
     rm -rf "$work/eq-model"
     # shellcheck disable=SC2086
-    timeout 150 env BUILD_DIR="$BUILD_DIR" "$SOURCE_DIR/tools/loopcase.sh" morvane "$work/eq-model" 20,45 -- $eq_path ||
+    timeout 150 env BUILD_DIR="$BUILD_DIR" "$SOURCE_DIR/tools/loopcase.sh" morvane "$work/eq-model" 5,20,20.5,45,45.5 -- $eq_path ||
         fail "eq-model: the second run failed"
 fi
-if [ "$(skipped)" = 0 ]; then
+if [ "$(skipped)" -le 10 ]; then
+    # Two screenshots half a second apart, in case one catches a refresh half drawn.
     for limit in 20:1.0 45:0.2; do
-        result=$("$check" trace tessaly "$work/eq-model/shot-${limit%:*}.ppm" "$work/eq-model/truth-model.txt" within "${limit#*:}") ||
-            fail "eq-model (morvane): at ${limit%:*} s not within ${limit#*:} dB: $result"
-        echo "eq-model (morvane at ${limit%:*} s): $result"
+        t=${limit%:*}
+        result=$("$check" trace tessaly "$work/eq-model/shot-$t.ppm" "$work/eq-model/truth-model.txt" within "${limit#*:}") ||
+            result=$("$check" trace tessaly "$work/eq-model/shot-$t.5.ppm" "$work/eq-model/truth-model.txt" within "${limit#*:}") ||
+            fail "eq-model (morvane): at $t s not within ${limit#*:} dB: $result"
+        echo "eq-model (morvane at ${limit%:*} s, $(skipped) cycles skipped after 5 s): $result"
     done
 else
     echo "eq-model: NOT CHECKED: the loop skipped $(skipped) cycles in the second run too"
