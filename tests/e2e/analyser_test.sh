@@ -32,9 +32,6 @@ run() {
     return 0
 }
 
-# Columns FIRST..LAST of window row ROW are all measured-curve green.
-row_is_green() { rig_row_is_green "$work/shot.png" "$@"; }
-
 # -t: the screenshot equals the in-process rendering, but for single rows of
 # the trace where a level sits on a rounding boundary.
 for program in tessaly orbisca; do
@@ -47,13 +44,13 @@ done
 
 # A pure delay is flat: every bin at the mean level, the 0 dB line (row 100 / 300).
 run tessaly cable 4
-row_is_green 0 990 100 || fail "tessaly with the cable: the trace is not flat on the 0 dB line"
+rig_row_is_green "$work/shot.png" 0 990 100 || fail "tessaly with the cable: the trace is not flat on the 0 dB line"
 run orbisca cable 4
-row_is_green 0 980 300 || fail "orbisca with the cable: the trace is not flat on the 0 dB line"
+rig_row_is_green "$work/shot.png" 0 980 300 || fail "orbisca with the cable: the trace is not flat on the 0 dB line"
 
 # Silence reads -190 dB in every bin: flat on the 0 dB line as well.
 run tessaly none 3
-row_is_green 0 990 100 || fail "tessaly without the cable: the trace is not flat"
+rig_row_is_green "$work/shot.png" 0 990 100 || fail "tessaly without the cable: the trace is not flat"
 
 # -b2048 is shown in the read-out.
 run tessaly cable 3 -b2048

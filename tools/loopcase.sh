@@ -1,0 +1,92 @@
+#!/usr/bin/env bash
+# One measurement through loopsim, the simulated interface: a private Xvfb and
+# a private JACK server (dummy backend, 48000 Hz, period PERIOD or 256), loopsim
+# with the given options between the program's output 1 and its input 1, and
+# screenshots of the program's window at the given times after the loop closes.
+# Leaves in OUTDIR: shot-T.ppm per time T, truth-ir.txt (the path's first 4096
+# taps), truth-response.txt (|H| in dB at bins 0 .. 1023), truth-model.txt (the
+# same for the taps a 2048-tap model can hold), skipped.txt ("T N" per shot: N
+# JACK cycles so far in which a client had not finished in time, so that the
+# loop skipped), and with --iodelay also iodelay.txt (jack_iodelay's reading of
+# the same path, taken before the program starts). The end-to-end accuracy tests and
+# tools/accuracy.sh run several of these at once.
+#
+#   tools/loopcase.sh karvel|tessaly|orbisca|morvane OUTDIR T1,T2,... [--iodelay] -- LOOPSIM_OPTIONS...
+#
+# Exit status 0 when every step worked and the program ended on Escape with
+# status 0, printing nothing; otherwise the reason is on standard output.
+set -u
+root="$(cd "$(dirname "$0")/.." && pwd)"
+build="${BUILD_DIR:-$root/build}"
+. "$root/tools/rig.sh"
+trap rig_cleanup EXIT
+program="$1" out="$2" times="$3"
+shift 3
+iodelay=0
+[ "${1:-}" = "--iodelay" ] && { iodelay=1; shift; }
+[ "${1:-}" = "--" ] && shift
+mkdir -p "$out"
+fail() { echo "loopcase $program $*: FAIL: $1"; exit 1; }
+case "$program" in
+    karvel) binary="$build/latency/karvel" ;;
+    tessaly | orbisca) binary="$build/rtresponse/$program" ;;
+    morvane) binary="$build/response/morvane" ;;
+    *) fail "no such program" ;;
+esac
+loopsim="$build/tools/loopsim/loopsim"
+"$loopsim" "$@" --print-ir 4096 >"$out/truth-ir.txt" || fail "loopsim refuses the options $*"
+"$loopsim" "$@" --print-response >"$out/truth-response.txt"
+# A 2048-tap model of the loop holds the path's first 2048 - (PERIOD + 1) taps:
+# the server's round trip and PortAudio's extra frame come first.
+"$loopsim" "$@" --print-ir-response $((2048 - ${PERIOD:-256} - 1)) >"$out/truth-model.txt"
+
+rig_xvfb_start || fail "no X server"
+# Two clients of one name opening at the same moment on two servers spoil each
+# other's start (the server logs "Cannot connect to client name = loopsim":
+# the socket it calls back on is named after the client, not after the
+# server), so the cases that run at once take turns until their loop is closed.
+exec 9>"${TMPDIR:-/tmp}/loopcase-jack-open.lock"
+flock -w 120 9 || fail "waited two minutes for the other cases to open their clients"
+# JACK runs at most eight servers on a machine; when they are all taken, wait
+# for one to end.
+for try in $(seq 24); do
+    rig_jack_start "loopcase-$program-$$" "${PERIOD:-256}" 2>/dev/null && break
+    grep -q "Too many servers" "/tmp/rig-jackd-loopcase-$program-$$.log" || fail "no JACK server"
+    [ "$try" = 24 ] && fail "no free JACK server slot for two minutes"
+    sleep 5
+done
+"$loopsim" "$@" >"$out/loopsim.out" 2>&1 &
+rig_wait_port loopsim:in 10 || fail "loopsim has no ports ($(cat "$out/loopsim.out"))"
+
+if [ $iodelay = 1 ]; then
+    timeout 10 stdbuf -o0 jack_iodelay >"$out/iodelay.raw" 2>&1 &
+    pid=$!
+    rig_wait_port jack_delay:out 5 || fail "jack_iodelay has no ports"
+    jack_connect jack_delay:out loopsim:in && jack_connect loopsim:out jack_delay:in || fail "no jack_iodelay loop"
+    sleep 4
+    kill $pid 2>/dev/null
+    wait $pid 2>/dev/null
+    tr '\r' '\n' <"$out/iodelay.raw" | grep "total roundtrip" | tail -1 >"$out/iodelay.txt"
+fi
+
+"$binary" -b256 >"$out/program.out" 2>&1 &
+pid=$!
+rig_wait_port "$program:in_0" 15 || fail "$program has no ports"
+jack_connect "$program:out_0" loopsim:in && jack_connect loopsim:out "$program:in_0" || fail "no loop"
+start=$(date +%s.%N)
+flock -u 9
+title="$(tr '[:lower:]' '[:upper:]' <<<"${program:0:1}")${program:1}.exe"
+id=$(rig_wait_window "$title" 15) || fail "no window"
+for t in ${times//,/ }; do
+    # Sleep until T seconds after the loop closed, whatever the last shot cost.
+    sleep "$(awk -v s="$start" -v t="$t" -v now="$(date +%s.%N)" 'BEGIN { d = s + t - now; print (d > 0 ? d : 0) }')"
+    rig_shot "$id" "$out/shot-$t.png" && convert "$out/shot-$t.png" "$out/shot-$t.ppm" || fail "no screenshot at $t s"
+    rm -f "$out/shot-$t.png"
+    # Cycles in which a client had not finished: the loop lost its continuity there.
+    echo "$t $(grep -c "was not finished" "/tmp/rig-jackd-loopcase-$program-$$.log")" >>"$out/skipped.txt"
+done
+xdotool key --window "$id" Escape
+rig_wait_exit $pid 5
+[ "$RIG_STATUS" = "0" ] || fail "exit status $RIG_STATUS after Escape"
+[ -s "$out/program.out" ] && fail "$program printed: $(cat "$out/program.out")"
+exit 0

@@ -1,0 +1,258 @@
+#include "tools/loopsim/path.hpp"
+
+#include <cmath>
+#include <complex>
+
+namespace loopsim {
+
+namespace {
+
+double sinc(double t)
+{
+    return t == 0.0 ? 1.0 : std::sin(M_PI * t) / (M_PI * t);
+}
+
+// Blackman window at t frames from its centre, zero at |t| >= half_width.
+double blackman(double t, double half_width)
+{
+    if (std::fabs(t) >= half_width)
+        return 0.0;
+    const double phase = M_PI * t / half_width;
+    return 0.42 + 0.5 * std::cos(phase) + 0.08 * std::cos(2.0 * phase);
+}
+
+// Scales the taps to a DC gain of exactly 1, so that the filters change the
+// level only where they are meant to.
+void normalise(std::vector<double>& taps)
+{
+    double sum = 0.0;
+    for (double t : taps)
+        sum += t;
+    for (double& t : taps)
+        t /= sum;
+}
+
+// A sinc delayed by fraction frames beyond its bulk delay of taps / 2 - 1.
+std::vector<double> fractional_delay_taps(double fraction, int64_t taps)
+{
+    if (fraction == 0.0)
+        return {1.0};
+    std::vector<double> h(static_cast<size_t>(taps));
+    const double centre = static_cast<double>(taps / 2 - 1) + fraction;
+    for (int64_t n = 0; n < taps; n++)
+        h[n] = sinc(static_cast<double>(n) - centre) * blackman(static_cast<double>(n) - centre, taps / 2.0);
+    normalise(h);
+    return h;
+}
+
+// Linear-phase low-pass with its -6 dB point at cutoff, delay (taps - 1) / 2.
+std::vector<double> lowpass_taps(double cutoff_hz, int64_t taps)
+{
+    if (cutoff_hz <= 0.0)
+        return {1.0};
+    std::vector<double> h(static_cast<size_t>(taps));
+    const double band = 2.0 * cutoff_hz / sample_rate;
+    const double centre = static_cast<double>(taps - 1) / 2.0;
+    for (int64_t n = 0; n < taps; n++)
+        h[n] = band * sinc(band * (static_cast<double>(n) - centre)) *
+               blackman(static_cast<double>(n) - centre, (taps + 1) / 2.0);
+    normalise(h);
+    return h;
+}
+
+std::vector<double> convolve(const std::vector<double>& a, const std::vector<double>& b)
+{
+    std::vector<double> c(a.size() + b.size() - 1, 0.0);
+    for (size_t i = 0; i < a.size(); i++)
+        for (size_t j = 0; j < b.size(); j++)
+            c[i + j] += a[i] * b[j];
+    return c;
+}
+
+// First-order high-pass by the bilinear transform: an exact zero at DC.
+biquad highpass_section(double corner_hz)
+{
+    const double k = std::tan(M_PI * corner_hz / sample_rate);
+    biquad s;
+    s.b0 = 1.0 / (1.0 + k);
+    s.b1 = -s.b0;
+    s.a1 = (k - 1.0) / (k + 1.0);
+    return s;
+}
+
+// Peaking and shelving sections after R. Bristow-Johnson's audio EQ cookbook.
+biquad eq_section(eq_kind kind, double hz, double q, double db)
+{
+    const double a = std::pow(10.0, db / 40.0);
+    const double w0 = 2.0 * M_PI * hz / sample_rate;
+    const double cw = std::cos(w0), alpha = std::sin(w0) / (2.0 * q);
+    const double root = 2.0 * std::sqrt(a) * alpha;
+    double b0, b1, b2, a0, a1, a2;
+    if (kind == eq_kind::peak) {
+        b0 = 1.0 + alpha * a, b1 = -2.0 * cw, b2 = 1.0 - alpha * a;
+        a0 = 1.0 + alpha / a, a1 = -2.0 * cw, a2 = 1.0 - alpha / a;
+    } else if (kind == eq_kind::low_shelf) {
+        b0 = a * ((a + 1.0) - (a - 1.0) * cw + root);
+        b1 = 2.0 * a * ((a - 1.0) - (a + 1.0) * cw);
+        b2 = a * ((a + 1.0) - (a - 1.0) * cw - root);
+        a0 = (a + 1.0) + (a - 1.0) * cw + root;
+        a1 = -2.0 * ((a - 1.0) + (a + 1.0) * cw);
+        a2 = (a + 1.0) + (a - 1.0) * cw - root;
+    } else {
+        b0 = a * ((a + 1.0) + (a - 1.0) * cw + root);
+        b1 = -2.0 * a * ((a - 1.0) + (a + 1.0) * cw);
+        b2 = a * ((a + 1.0) + (a - 1.0) * cw - root);
+        a0 = (a + 1.0) - (a - 1.0) * cw + root;
+        a1 = 2.0 * ((a - 1.0) - (a + 1.0) * cw);
+        a2 = (a + 1.0) - (a - 1.0) * cw - root;
+    }
+    biquad s;
+    s.b0 = b0 / a0, s.b1 = b1 / a0, s.b2 = b2 / a0, s.a1 = a1 / a0, s.a2 = a2 / a0;
+    return s;
+}
+
+double run(biquad& s, double x)
+{
+    const double y = s.b0 * x + s.b1 * s.x1 + s.b2 * s.x2 - s.a1 * s.y1 - s.a2 * s.y2;
+    s.x2 = s.x1, s.x1 = x, s.y2 = s.y1, s.y1 = y;
+    return y;
+}
+
+std::complex<double> transfer(const biquad& s, double w)
+{
+    const std::complex<double> z1 = std::polar(1.0, -w), z2 = z1 * z1;
+    return (s.b0 + s.b1 * z1 + s.b2 * z2) / (1.0 + s.a1 * z1 + s.a2 * z2);
+}
+
+// Uniform in [-1, 1) from a 64-bit xorshift: fixed seed, the same noise every run.
+double next_uniform(uint64_t& state)
+{
+    state ^= state << 13;
+    state ^= state >> 7;
+    state ^= state << 17;
+    return static_cast<double>(state >> 11) * (2.0 / 9007199254740992.0) - 1.0;
+}
+
+double to_db(double power)
+{
+    return power > 1e-30 ? 10.0 * std::log10(power) : -300.0;
+}
+
+}  // namespace
+
+std::string path_check(const path_options& o)
+{
+    if (o.delay < 0 || o.delay > (1 << 22))
+        return "delay must lie in 0 .. 4194304 frames";
+    if (o.fraction < 0.0 || o.fraction >= 1.0)
+        return "fraction must lie in [0, 1)";
+    if (o.fraction_taps < 2 || o.fraction_taps > 1024 || o.fraction_taps % 2 != 0)
+        return "fraction taps must be even, 2 .. 1024";
+    if (o.aa_cutoff_hz < 0.0 || o.aa_cutoff_hz >= sample_rate / 2.0)
+        return "AA cut-off must lie below 24000 Hz";
+    if (o.aa_taps < 1 || o.aa_taps > 2047 || o.aa_taps % 2 == 0)
+        return "AA taps must be odd, 1 .. 2047";
+    if (o.highpass_hz < 0.0 || o.highpass_hz >= 1000.0)
+        return "high-pass corner must lie below 1000 Hz";
+    if (o.eq != eq_kind::none && (o.eq_hz <= 0.0 || o.eq_hz >= sample_rate / 2.0 || o.eq_q <= 0.0))
+        return "EQ needs 0 < frequency < 24000 Hz and Q > 0";
+    if (o.dropout_ms < 0.0 || (o.dropout_ms > 0.0 && o.dropout_every_s * 1000.0 <= o.dropout_ms))
+        return "a dropout must be shorter than its period";
+    return "";
+}
+
+path path_build(const path_options& o)
+{
+    path p;
+    p.fir = convolve(fractional_delay_taps(o.fraction, o.fraction_taps), lowpass_taps(o.aa_cutoff_hz, o.aa_taps));
+    for (double& t : p.fir)
+        t *= o.invert ? -o.gain : o.gain;
+    p.delay = o.delay;
+    uint64_t length = 1;
+    while (length < static_cast<uint64_t>(o.delay) + p.fir.size() + 1)
+        length *= 2;
+    p.ring.assign(length, 0.0);
+    p.ring_mask = length - 1;
+    p.use_highpass = o.highpass_hz > 0.0;
+    if (p.use_highpass)
+        p.highpass = highpass_section(o.highpass_hz);
+    p.use_eq = o.eq != eq_kind::none;
+    if (p.use_eq)
+        p.eq = eq_section(o.eq, o.eq_hz, o.eq_q, o.eq_db);
+    p.noise_amplitude = o.noise_dbfs > -300.0 ? std::sqrt(3.0) * std::pow(10.0, o.noise_dbfs / 20.0) : 0.0;
+    if (o.dropout_ms > 0.0) {
+        p.dropout_length = std::llrint(o.dropout_ms * sample_rate / 1000.0);
+        p.dropout_period = std::llrint(o.dropout_every_s * sample_rate);
+    }
+    return p;
+}
+
+double path_process(path& p, double x)
+{
+    p.ring[p.write_pos & p.ring_mask] = x;
+    double y = 0.0;
+    const uint64_t newest = p.write_pos - static_cast<uint64_t>(p.delay);
+    for (size_t j = 0; j < p.fir.size(); j++)
+        y += p.fir[j] * p.ring[(newest - j) & p.ring_mask];
+    p.write_pos++;
+    if (p.use_highpass)
+        y = run(p.highpass, y);
+    if (p.use_eq)
+        y = run(p.eq, y);
+    if (p.noise_amplitude > 0.0)
+        y += p.noise_amplitude * next_uniform(p.noise_state);
+    // A dropout falls in the last dropout_length frames of each period, so
+    // that the first period runs clean. The clock starts with the first
+    // sound, so that a test knows when the dropouts come after closing its loop.
+    p.sounding = p.sounding || x != 0.0;
+    if (p.dropout_period > 0 && p.frame % p.dropout_period >= p.dropout_period - p.dropout_length)
+        y = 0.0;
+    if (p.sounding)
+        p.frame++;
+    return y;
+}
+
+std::vector<double> path_impulse_response(const path_options& options, int64_t n)
+{
+    path_options linear = options;
+    linear.noise_dbfs = -400.0;
+    linear.dropout_ms = 0.0;
+    path p = path_build(linear);
+    std::vector<double> h(static_cast<size_t>(n));
+    for (int64_t i = 0; i < n; i++)
+        h[i] = path_process(p, i == 0 ? 1.0 : 0.0);
+    return h;
+}
+
+std::vector<double> path_response_db(const path_options& options)
+{
+    const path p = path_build(options);
+    std::vector<double> level(1024);
+    for (int64_t k = 0; k < 1024; k++) {
+        const double w = 2.0 * M_PI * static_cast<double>(k) / 2048.0;
+        std::complex<double> h = 0.0;
+        for (size_t j = 0; j < p.fir.size(); j++)
+            h += p.fir[j] * std::polar(1.0, -w * static_cast<double>(j));
+        if (p.use_highpass)
+            h *= transfer(p.highpass, w);
+        if (p.use_eq)
+            h *= transfer(p.eq, w);
+        level[k] = to_db(std::norm(h));
+    }
+    return level;
+}
+
+std::vector<double> path_truncated_response_db(const path_options& options, int64_t n)
+{
+    const std::vector<double> h = path_impulse_response(options, n);
+    std::vector<double> level(1024);
+    for (int64_t k = 0; k < 1024; k++) {
+        std::complex<double> sum = 0.0;
+        for (int64_t i = 0; i < n; i++)
+            sum += h[i] * std::polar(1.0, -2.0 * M_PI * static_cast<double>((k * i) % 2048) / 2048.0);
+        level[k] = to_db(std::norm(sum));
+    }
+    return level;
+}
+
+}  // namespace loopsim

@@ -1,0 +1,81 @@
+// The simulated interface path of loopsim: what a converter pair does to a
+// signal between an output and an input. One linear part, built once:
+//
+//   integer delay -> fractional delay (windowed sinc) -> anti-aliasing low-pass
+//   (linear-phase windowed sinc) -> gain and polarity -> DC-blocking high-pass
+//   (first order) -> equaliser section (RBJ peaking or shelving biquad)
+//
+// followed by two disturbances that are not part of the "truth": white noise
+// added at a fixed RMS level, and dropouts (the output forced to zero for a
+// while, at regular intervals). All arithmetic in double; one sample in, one out.
+#pragma once
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace loopsim {
+
+constexpr double sample_rate = 48000.0;
+
+enum class eq_kind { none, peak, low_shelf, high_shelf };
+
+struct path_options {
+    int64_t delay = 0;            // whole frames, a plain ring offset
+    double fraction = 0.0;        // 0 <= fraction < 1 frames, by a windowed-sinc FIR
+    int64_t fraction_taps = 32;   // even
+    double gain = 1.0;
+    bool invert = false;
+    double aa_cutoff_hz = 0.0;    // 0: no anti-aliasing filter; else its -6 dB point
+    int64_t aa_taps = 127;        // odd
+    double highpass_hz = 0.0;     // 0: no DC blocker
+    eq_kind eq = eq_kind::none;
+    double eq_hz = 1000.0, eq_q = 0.7071, eq_db = 0.0;
+    double noise_dbfs = -400.0;   // RMS of the added white noise, dB re full scale; <= -300 off
+    double dropout_ms = 0.0;      // length of each dropout; 0: none
+    double dropout_every_s = 1.0; // period of the dropouts, counted from the first non-zero input
+};
+
+// Second-order section y = b0 x + b1 x1 + b2 x2 - a1 y1 - a2 y2 (a0 = 1).
+struct biquad {
+    double b0 = 1.0, b1 = 0.0, b2 = 0.0, a1 = 0.0, a2 = 0.0;
+    double x1 = 0.0, x2 = 0.0, y1 = 0.0, y2 = 0.0;
+};
+
+struct path {
+    std::vector<double> fir;      // fractional delay * AA low-pass * gain * polarity
+    std::vector<double> ring;     // input history, a power of two long
+    uint64_t ring_mask = 0;
+    uint64_t write_pos = 0;
+    int64_t delay = 0;
+    biquad highpass, eq;
+    bool use_highpass = false, use_eq = false;
+    double noise_amplitude = 0.0; // half-width of the uniform noise
+    uint64_t noise_state = 0x9E3779B97F4A7C15ull;
+    int64_t dropout_length = 0, dropout_period = 0, frame = 0;  // frames since the first sound
+    bool sounding = false;
+};
+
+// Checks the options; an empty text means they are usable.
+std::string path_check(const path_options& options);
+
+// Builds the path, allocating everything it will ever need.
+path path_build(const path_options& options);
+
+// One sample through the path. Real-time safe: indexes preallocated memory only.
+double path_process(path& p, double x);
+
+// The linear part's first n taps of impulse response, by running the same
+// per-sample code on a unit impulse (noise and dropouts off).
+std::vector<double> path_impulse_response(const path_options& options, int64_t n);
+
+// |H| in dB at bins 0 .. 1023 of 48000 / 2048 Hz: the frequency response of the
+// linear part (what a periodic stimulus of period 2048 sees in steady state),
+// from the FIR's transform and the sections' transfer functions.
+std::vector<double> path_response_db(const path_options& options);
+
+// |DFT| in dB at bins 0 .. 1023 of the first n (<= 2048) taps of the impulse
+// response, zero-padded to 2048: what a 2048-tap model of the path can hold
+// when the loop adds 2048 - n frames of its own.
+std::vector<double> path_truncated_response_db(const path_options& options, int64_t n);
+
+}  // namespace loopsim
