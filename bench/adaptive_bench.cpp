@@ -36,9 +36,9 @@ struct adaptive_program {
     double floor_no_copy_ns = 0.0;  // fastest floor without it
 };
 
-adaptive_program karvel{latency_callback,         latency::latency_reset_state, latency::tap_count,
+adaptive_program karvel{latency_callback,          latency::latency_reset_state, latency::tap_count,
                         latency::stimulus_history, latency::tap_weights,         latency::display_snapshot};
-adaptive_program morvane{response_callback,         response::response_reset_state, response::tap_count,
+adaptive_program morvane{response_callback,          response::response_reset_state, response::tap_count,
                          response::stimulus_history, response::tap_weights,          rtresponse::display_snapshot};
 
 void set_counters(benchmark::State& state, const adaptive_program& program, double ns, bool frozen)

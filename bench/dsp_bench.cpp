@@ -6,8 +6,8 @@
 
 #include <benchmark/benchmark.h>
 
-#include "bench/frame_cost.hpp"
 #include <cblas.h>
+#include "bench/frame_cost.hpp"
 
 #include <cstdint>
 #include <cstring>
@@ -18,7 +18,8 @@ namespace {
 
 // Turns the thread CPU time since start_ns (taken just before the timed loop) into
 // per-iteration counters: the cost in ns and as a percentage of one 48000 Hz frame.
-void report_frame_cost(benchmark::State& state, double start_ns) {
+void report_frame_cost(benchmark::State& state, double start_ns)
+{
     const double elapsed_ns = thread_cpu_ns() - start_ns;
     using benchmark::Counter;
     state.counters["ns_per_frame"] = Counter(elapsed_ns, Counter::kAvgIterations);
@@ -26,7 +27,8 @@ void report_frame_cost(benchmark::State& state, double start_ns) {
 }
 
 // Deterministic small noise for data and coefficients.
-std::vector<float> noise(int64_t n, uint32_t seed) {
+std::vector<float> noise(int64_t n, uint32_t seed)
+{
     std::vector<float> v(static_cast<size_t>(n));
     for (auto& x : v) {
         seed = seed * 1664525u + 1013904223u;
@@ -36,7 +38,8 @@ std::vector<float> noise(int64_t n, uint32_t seed) {
 }
 
 // One adaptive-filter frame: predict with delay_line_dot, update with ring_axpy.
-void BM_delay_line_frame(benchmark::State& state) {
+void BM_delay_line_frame(benchmark::State& state)
+{
     const int64_t n = state.range(0);
     std::vector<float> d(static_cast<size_t>(2 * n + 1), 0.0f);
     std::vector<float> w = noise(n, 1);
@@ -56,7 +59,8 @@ void BM_delay_line_frame(benchmark::State& state) {
 }
 
 // The floor: the same dot and axpy sizes as bare CBLAS calls on a fixed window.
-void BM_bare_sdot_saxpy(benchmark::State& state) {
+void BM_bare_sdot_saxpy(benchmark::State& state)
+{
     const int64_t n = state.range(0);
     std::vector<float> d = noise(2 * n + 1, 3);
     std::vector<float> w = noise(n, 1);
@@ -72,7 +76,8 @@ void BM_bare_sdot_saxpy(benchmark::State& state) {
 
 // Forward transform of one 2048-sample block. The input is restored from a copy
 // each iteration (two 8 KiB memcpy) so that values stay bounded.
-void BM_fft_2048_forward(benchmark::State& state) {
+void BM_fft_2048_forward(benchmark::State& state)
+{
     std::vector<float> re_in = noise(2049, 4);
     std::vector<float> im_in(2049, 0.0f);
     std::vector<float> re(2049), im(2049);

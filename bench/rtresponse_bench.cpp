@@ -10,12 +10,12 @@
 #include "dsp/fft.hpp"
 #include "dsp/filters.hpp"
 #include "frame/handshake.hpp"
-#include "rtresponse/capture.hpp"
-#include "rtresponse/sweep.hpp"
-#include "rtresponse/scale.hpp"
 #include "rtresponse/analysis.hpp"
+#include "rtresponse/capture.hpp"
 #include "rtresponse/display.hpp"
+#include "rtresponse/scale.hpp"
 #include "rtresponse/state.hpp"
+#include "rtresponse/sweep.hpp"
 
 namespace {
 

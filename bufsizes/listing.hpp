@@ -8,11 +8,9 @@
 inline constexpr std::string_view listing_title =
     "PortAudio                                                buffer size";
 // Second header line: "device index", 2 blanks, "name", 39 blanks, "min/max" (64 characters).
-inline constexpr std::string_view listing_columns =
-    "device index  name                                       min/max";
+inline constexpr std::string_view listing_columns = "device index  name                                       min/max";
 // The rule under the header and under the rows: 68 "-".
-inline constexpr std::string_view listing_rule =
-    "--------------------------------------------------------------------";
+inline constexpr std::string_view listing_rule = "--------------------------------------------------------------------";
 
 // One device's row: the index right-aligned in two characters ("%" and the
 // whole number when it is wider), 12 blanks, the name, blanks up to 43 bytes

@@ -85,9 +85,7 @@ bool host_buffer_sizes(PaHostApiTypeId type, PaDeviceIndex device, long& min, lo
         min = preferred;
         max = preferred;
         return true;
-    case paALSA:
-        return alsa_period_range(alsa_pcm_name(Pa_GetDeviceInfo(device)->name).c_str(), min, max);
-    default:
-        return false;
+    case paALSA: return alsa_period_range(alsa_pcm_name(Pa_GetDeviceInfo(device)->name).c_str(), min, max);
+    default: return false;
     }
 }

@@ -6,6 +6,5 @@
 bool host_buffer_sizes(PaHostApiTypeId type, PaDeviceIndex device, long& min, long& max, long& preferred,
                        long& granularity)
 {
-    return type == paASIO &&
-           PaAsio_GetAvailableBufferSizes(device, &min, &max, &preferred, &granularity) == paNoError;
+    return type == paASIO && PaAsio_GetAvailableBufferSizes(device, &min, &max, &preferred, &granularity) == paNoError;
 }

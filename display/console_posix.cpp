@@ -79,7 +79,6 @@ void console_input_collect_locked()
     }
 }
 
-
 void display_catch_signals()
 {
     struct sigaction action {};

@@ -4,8 +4,8 @@
 
 #include <algorithm>
 #include <chrono>
-#include <cstdlib>
 #include <condition_variable>
+#include <cstdlib>
 
 #include "display/display.hpp"
 #include "display/hooks.hpp"
@@ -109,10 +109,10 @@ void window_loop(int width, int height, std::string title)
         report_start(-1, error);
         return;
     }
-    SDL_Window* window = SDL_CreateWindow(title.c_str(), SDL_WINDOWPOS_UNDEFINED, SDL_WINDOWPOS_UNDEFINED,
-                                          width, height, 0);
-    SDL_Surface* indexed = window ? SDL_CreateRGBSurfaceWithFormat(0, width, height, 8, SDL_PIXELFORMAT_INDEX8)
-                                  : nullptr;
+    SDL_Window* window =
+        SDL_CreateWindow(title.c_str(), SDL_WINDOWPOS_UNDEFINED, SDL_WINDOWPOS_UNDEFINED, width, height, 0);
+    SDL_Surface* indexed =
+        window ? SDL_CreateRGBSurfaceWithFormat(0, width, height, 8, SDL_PIXELFORMAT_INDEX8) : nullptr;
     if (!window || !indexed) {
         report_start(-1, SDL_GetError());
         if (window)
@@ -231,19 +231,21 @@ std::string key_from_sdl(int32_t sym, uint16_t mod)
         return std::string(1, static_cast<char>(sym - SDLK_a + 1));
     switch (sym) {
     case SDLK_ESCAPE: return std::string(1, static_cast<char>(key_escape));
-    case SDLK_RETURN: case SDLK_KP_ENTER: return "\x0D";
+    case SDLK_RETURN:
+    case SDLK_KP_ENTER: return "\x0D";
     case SDLK_BACKSPACE: return "\x08";
     case SDLK_TAB: return "\x09";
     default: break;
     }
-    struct extended { int32_t sym; uint8_t scan; };
+    struct extended {
+        int32_t sym;
+        uint8_t scan;
+    };
     static constexpr extended table[] = {
-        {SDLK_UP, 72},     {SDLK_DOWN, 80},   {SDLK_LEFT, 75},     {SDLK_RIGHT, 77},
-        {SDLK_HOME, 71},   {SDLK_END, 79},    {SDLK_PAGEUP, 73},   {SDLK_PAGEDOWN, 81},
-        {SDLK_INSERT, 82}, {SDLK_DELETE, 83}, {SDLK_F1, 59},       {SDLK_F2, 60},
-        {SDLK_F3, 61},     {SDLK_F4, 62},     {SDLK_F5, 63},       {SDLK_F6, 64},
-        {SDLK_F7, 65},     {SDLK_F8, 66},     {SDLK_F9, 67},       {SDLK_F10, 68},
-        {SDLK_F11, 133},   {SDLK_F12, 134}};
+        {SDLK_UP, 72},     {SDLK_DOWN, 80},     {SDLK_LEFT, 75},   {SDLK_RIGHT, 77},  {SDLK_HOME, 71}, {SDLK_END, 79},
+        {SDLK_PAGEUP, 73}, {SDLK_PAGEDOWN, 81}, {SDLK_INSERT, 82}, {SDLK_DELETE, 83}, {SDLK_F1, 59},   {SDLK_F2, 60},
+        {SDLK_F3, 61},     {SDLK_F4, 62},       {SDLK_F5, 63},     {SDLK_F6, 64},     {SDLK_F7, 65},   {SDLK_F8, 66},
+        {SDLK_F9, 67},     {SDLK_F10, 68},      {SDLK_F11, 133},   {SDLK_F12, 134}};
     for (const extended& e : table)
         if (e.sym == sym)
             return std::string{'\xFF', static_cast<char>(e.scan)};

@@ -19,7 +19,8 @@ int64_t fft_swap_count = 0;
 }  // namespace
 
 // Number of halvings (integer division) that take n down to 1: 11 for 2048.
-int64_t log2_int(int64_t n) {
+int64_t log2_int(int64_t n)
+{
     int64_t k = 0;
     while (n > 1) {
         n /= 2;
@@ -31,15 +32,16 @@ int64_t log2_int(int64_t n) {
 // cos and sin of 2 pi k / n for k = 0 .. n/2 - 1 (n a multiple of 4). Only the first
 // quarter wave is evaluated, in double and rounded to float once; the rest of both
 // tables mirrors those floats, so the tables are exactly symmetric. Entry n/2 is not written.
-void fft_make_twiddles(float* cos_table, float* sin_table, int64_t n) {
+void fft_make_twiddles(float* cos_table, float* sin_table, int64_t n)
+{
     const int64_t quarter = n / 4;
     cos_table[0] = 1.0f;
     cos_table[quarter] = 0.0f;
     sin_table[0] = 0.0f;
     sin_table[quarter] = 1.0f;
     for (int64_t i = 1; i < quarter; ++i) {
-        const float c = static_cast<float>(
-            std::cos(6.283185307179586 / static_cast<double>(n) * static_cast<double>(i)));
+        const float c =
+            static_cast<float>(std::cos(6.283185307179586 / static_cast<double>(n) * static_cast<double>(i)));
         cos_table[i] = c;
         cos_table[2 * quarter - i] = -c;
         sin_table[quarter - i] = c;
@@ -50,13 +52,15 @@ void fft_make_twiddles(float* cos_table, float* sin_table, int64_t n) {
 // Lists the pairs (i, bit-reverse of i) with reverse > i, i ascending, so that each
 // index that is not its own reversal is swapped exactly once. For n = 2048 the lists
 // need 992 entries; the program-wide ones hold 1025.
-void fft_make_bitrev(int64_t* first, int64_t* second, int64_t& count, int64_t n) {
+void fft_make_bitrev(int64_t* first, int64_t* second, int64_t& count, int64_t n)
+{
     count = 0;
     for (int64_t i = 1; i <= n - 2; ++i) {
         int64_t r = 0;
         int64_t mirrored = 1;
         for (int64_t weight = n / 2; weight >= 1; weight /= 2) {
-            if ((i & weight) != 0) r += mirrored;
+            if ((i & weight) != 0)
+                r += mirrored;
             mirrored *= 2;
         }
         if (r > i) {
@@ -68,13 +72,15 @@ void fft_make_bitrev(int64_t* first, int64_t* second, int64_t& count, int64_t n)
 }
 
 // Applies the swap list to a, pair by pair in list order.
-void fft_bitrev_swap(float* a, const int64_t* first, const int64_t* second, int64_t count) {
+void fft_bitrev_swap(float* a, const int64_t* first, const int64_t* second, int64_t count)
+{
     for (int64_t i = 0; i < count; ++i) {
         std::swap(a[first[i]], a[second[i]]);
     }
 }
 
-void fft_2048(float* re, float* im, int64_t direction, int64_t init) {
+void fft_2048(float* re, float* im, int64_t direction, int64_t init)
+{
     if (init != 0) {
         fft_make_twiddles(fft_cos, fft_sin, fft_size);
         fft_make_bitrev(fft_swap_first, fft_swap_second, fft_swap_count, fft_size);
@@ -119,7 +125,8 @@ void fft_2048(float* re, float* im, int64_t direction, int64_t init) {
     }
 }
 
-void fft_reset() {
+void fft_reset()
+{
     for (int64_t i = 0; i < table_size; ++i) {
         fft_cos[i] = 0.0f;
         fft_sin[i] = 0.0f;

@@ -21,7 +21,8 @@ float hp_out[4] = {0.0f, 0.0f, 0.0f, 0.0f};
 }  // namespace
 
 // Returns the input of two calls earlier.
-float delay2(float x) {
+float delay2(float x)
+{
     const float r = delay_older;
     delay_older = delay_newer;
     delay_newer = x;
@@ -31,11 +32,11 @@ float delay2(float x) {
 // y = k1 (x - 2 x[-2] + x[-4]) + k2 y[-2] - k3 y[-4]. Rounding: evaluated in double
 // in exactly this order on the float history, rounded to float once; the stored
 // float output is what feeds back. Branch-free, called per frame on the audio thread.
-float highpass_biquad(float x) {
-    const double v = ((static_cast<double>(x) - 2.0 * static_cast<double>(hp_in[1]))
-                      + static_cast<double>(hp_in[3])) * hp_k1
-                     + hp_k2 * static_cast<double>(hp_out[1])
-                     - hp_k3 * static_cast<double>(hp_out[3]);
+float highpass_biquad(float x)
+{
+    const double v =
+        ((static_cast<double>(x) - 2.0 * static_cast<double>(hp_in[1])) + static_cast<double>(hp_in[3])) * hp_k1 +
+        hp_k2 * static_cast<double>(hp_out[1]) - hp_k3 * static_cast<double>(hp_out[3]);
     const float y = static_cast<float>(v);
     hp_in[3] = hp_in[2];
     hp_in[2] = hp_in[1];
@@ -48,7 +49,8 @@ float highpass_biquad(float x) {
     return y;
 }
 
-void loopback_filters_reset() {
+void loopback_filters_reset()
+{
     delay_older = 0.0f;
     delay_newer = 0.0f;
     for (int k = 0; k < 4; ++k) {

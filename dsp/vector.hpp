@@ -7,13 +7,13 @@
 #pragma once
 #include <cstdint>
 
-int64_t vec_max_index(int64_t n, const float* x);          // cblas_isamax, counted from 0
-void vec_scale(int64_t n, float a, float* x);              // x <- a x
-float vec_abs_sum(int64_t n, const float* x);              // sum |x[i]|
-float vec_norm(int64_t n, const float* x);                 // Euclidean norm
-void vec_copy(int64_t n, const float* x, float* y);        // y <- x (source first)
+int64_t vec_max_index(int64_t n, const float* x);             // cblas_isamax, counted from 0
+void vec_scale(int64_t n, float a, float* x);                 // x <- a x
+float vec_abs_sum(int64_t n, const float* x);                 // sum |x[i]|
+float vec_norm(int64_t n, const float* x);                    // Euclidean norm
+void vec_copy(int64_t n, const float* x, float* y);           // y <- x (source first)
 void vec_axpy(int64_t n, float a, const float* x, float* y);  // y <- y + a x
-float vec_dot(int64_t n, const float* x, const float* y);  // sum x[i] y[i]
+float vec_dot(int64_t n, const float* x, const float* y);     // sum x[i] y[i]
 int64_t blas_num_procs();
 int64_t blas_num_threads();
 void blas_set_threads(int64_t n);

@@ -59,7 +59,7 @@ void jack_client_leftovers_remove(const std::string& client)
     // jack2's name for a client's semaphore: uid, server name (as libjack
     // chooses it: JACK_DEFAULT_SERVER, else "default") and client name.
     const char* server = std::getenv("JACK_DEFAULT_SERVER");
-    const std::string path = "/dev/shm/jack_sem." + std::to_string(getuid()) + "_" +
-                             (server && *server ? server : "default") + "_" + client;
+    const std::string path =
+        "/dev/shm/jack_sem." + std::to_string(getuid()) + "_" + (server && *server ? server : "default") + "_" + client;
     unlink(path.c_str());
 }

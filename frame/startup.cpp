@@ -13,8 +13,8 @@ void startup_window(std::string_view program_title, int64_t width, int64_t heigh
     display_catch_signals();
     gfx_set_title(std::string(program_title) + "  " + std::string(maker_notice));
     if (gfx_open(width, height, 8, 1, 0) != 0) {
-        std::fprintf(stderr, "%.*s: cannot open the window: %s\n",
-                     static_cast<int>(program_title.size()), program_title.data(), gfx_open_error());
+        std::fprintf(stderr, "%.*s: cannot open the window: %s\n", static_cast<int>(program_title.size()),
+                     program_title.data(), gfx_open_error());
         std::exit(1);
     }
 }

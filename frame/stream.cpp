@@ -190,9 +190,8 @@ int frame_run(int64_t device_option, const measurement_frame& frame)
     PaStream* stream = nullptr;
     program_callback = frame.callback;
     // A device option that names no device never reaches PortAudio's records.
-    if (device == paNoDevice ||
-        Pa_OpenStream(&stream, &parameters, &parameters, 48000.0, 1, paNoFlag, counting_callback, nullptr) !=
-            paNoError) {
+    if (device == paNoDevice || Pa_OpenStream(&stream, &parameters, &parameters, 48000.0, 1, paNoFlag,
+                                              counting_callback, nullptr) != paNoError) {
         Pa_Terminate();
         return failure_report("!!! PortAudio stream setting error");
     }

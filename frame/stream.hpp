@@ -9,13 +9,13 @@
 
 // What differs between the programs.
 struct measurement_frame {
-    const char* client_name;       // the program's name, e.g. "karvel" (its JACK client name)
-    PaStreamCallback* callback;    // one frame per call, on the audio thread
-    double suggested_latency;      // seconds, for input and output alike
-    void (*after_start)();         // after the stream has started, or null
-    void (*refresh)();             // inside the freeze: analysis, then thread_start of the display
-    bool erase_keys;               // E and R clear the window
-    const char* stall_advice;      // what to try when a device (not JACK) delivers no frames
+    const char* client_name;     // the program's name, e.g. "karvel" (its JACK client name)
+    PaStreamCallback* callback;  // one frame per call, on the audio thread
+    double suggested_latency;    // seconds, for input and output alike
+    void (*after_start)();       // after the stream has started, or null
+    void (*refresh)();           // inside the freeze: analysis, then thread_start of the display
+    bool erase_keys;             // E and R clear the window
+    const char* stall_advice;    // what to try when a device (not JACK) delivers no frames
 };
 
 // The chosen device's name in the window font's character set, NUL-terminated;

@@ -46,8 +46,8 @@ float process_frame(float captured)
 
 // Input channel 2 is ignored; output channel 2 is always silent. The taps are
 // published once per call, after its frames.
-int latency_callback(const void* input, void* output, unsigned long frame_count,
-                     const PaStreamCallbackTimeInfo*, PaStreamCallbackFlags, void*)
+int latency_callback(const void* input, void* output, unsigned long frame_count, const PaStreamCallbackTimeInfo*,
+                     PaStreamCallbackFlags, void*)
 {
     if (callback_frames(input, output, frame_count, reset_pending, clear_filter, process_frame))
         snapshot_publish(tap_weights, display_snapshot, static_cast<size_t>(tap_count));

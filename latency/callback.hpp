@@ -9,5 +9,4 @@
 // frame only clears the filter and plays silence. Real-time safe: no
 // allocation, lock, print or wait. Always returns paContinue.
 int latency_callback(const void* input, void* output, unsigned long frame_count,
-                     const PaStreamCallbackTimeInfo* time_info, PaStreamCallbackFlags status_flags,
-                     void* user_data);
+                     const PaStreamCallbackTimeInfo* time_info, PaStreamCallbackFlags status_flags, void* user_data);

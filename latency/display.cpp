@@ -20,9 +20,9 @@ constexpr int64_t window_width = 1001;
 constexpr int64_t window_height = 201;
 constexpr int64_t trace_columns = 1001;  // taps 0 .. 1000, one pixel column each
 constexpr int64_t zero_line = 100;
-constexpr double trace_scale = 85.0;     // the largest tap lands 85 px off the zero line
-constexpr double trace_threshold = 0.01; // no trace at or below this peak magnitude
-constexpr double frames_per_ms = 48.0;   // 48000 Hz
+constexpr double trace_scale = 85.0;      // the largest tap lands 85 px off the zero line
+constexpr double trace_threshold = 0.01;  // no trace at or below this peak magnitude
+constexpr double frames_per_ms = 48.0;    // 48000 Hz
 
 struct axis_label {
     const char* text;
@@ -36,8 +36,8 @@ constexpr axis_label sample_labels[] = {
 };
 // The same columns as times at 48000 Hz, to 0.1 ms, along the bottom.
 constexpr axis_label time_labels[] = {
-    {"0ms", 2},      {"2.1ms", 90},    {"4.2ms", 190},   {"6.3ms", 290},   {"8.3ms", 390},   {"10.4ms", 482},
-    {"12.5ms", 582}, {"14.6ms", 682},  {"16.7ms", 782},  {"18.8ms", 882},  {"20.8ms", 953},
+    {"0ms", 2},      {"2.1ms", 90},   {"4.2ms", 190},  {"6.3ms", 290},  {"8.3ms", 390},  {"10.4ms", 482},
+    {"12.5ms", 582}, {"14.6ms", 682}, {"16.7ms", 782}, {"18.8ms", 882}, {"20.8ms", 953},
 };
 
 // Dark grey zero line and nine verticals (none at the window's edges).
@@ -128,7 +128,8 @@ void latency_display(int64_t buffer_size, int64_t overwrite, const char* device_
     find_peak(peak, peak_index);
 
     char text[128];
-    draw_readout(0, overwrite, device_name ? std::string_view(device_name, strnlen(device_name, 511)) : std::string_view());
+    draw_readout(0, overwrite,
+                 device_name ? std::string_view(device_name, strnlen(device_name, 511)) : std::string_view());
     std::snprintf(text, sizeof text, "buffer size : %" PRId64, buffer_size);
     draw_readout(1, overwrite, text);
     std::snprintf(text, sizeof text, "peak val    : %.2f", static_cast<double>(peak));

@@ -26,25 +26,21 @@ int main(int argc, char** argv)
     option_set_args(argc, argv);
     startup_window("Karvel.exe", 1001, 201);
     if (usage_wanted()) {
-        usage_show({"ASIO latency check program, ",
-                    "",
-                    "option",
-                    "  -d : set device index of PortAudio",
+        usage_show({"ASIO latency check program, ", "", "option", "  -d : set device index of PortAudio",
                     "  -b : set buffer size (8/16/32/64/128/256)",
-                    "  -o : overwrite mode (hit 'e' or 'r' key to erase/refresh)",
-                    "",
-                    "example",
-                    "  >karvel -d3 -b128 -o",
-                    "",
-                    "hit any key to exit"});
+                    "  -o : overwrite mode (hit 'e' or 'r' key to erase/refresh)", "", "example",
+                    "  >karvel -d3 -b128 -o", "", "hit any key to exit"});
         return 0;
     }
     const int64_t device = option_value("d");
     overwrite_option = option_value("o");
     buffer = buffer_size_lookup(option_value("b"), 256);
-    const measurement_frame frame{.client_name = "karvel", .callback = latency_callback,
-                                  .suggested_latency = buffer.latency, .after_start = nullptr,
-                                  .refresh = start_refresh, .erase_keys = true,
+    const measurement_frame frame{.client_name = "karvel",
+                                  .callback = latency_callback,
+                                  .suggested_latency = buffer.latency,
+                                  .after_start = nullptr,
+                                  .refresh = start_refresh,
+                                  .erase_keys = true,
                                   .stall_advice = "try a larger -b, or a smaller PipeWire quantum"};
     const int status = frame_run(device, frame);
     window_finish();

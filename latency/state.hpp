@@ -10,8 +10,8 @@ inline constexpr int64_t tap_count = 2000;  // filter length: delays 0 .. 1999 f
 // Audio thread only. Doubled ring of the last tap_count stimulus samples
 // (see dsp/vector.hpp), plus one spare element that is never used.
 extern float stimulus_history[2 * tap_count + 1];
-extern int64_t history_pos;  // ring position of the prediction (delay_line_dot)
-extern int64_t update_pos;   // ring position of the weight update (ring_axpy)
+extern int64_t history_pos;               // ring position of the prediction (delay_line_dot)
+extern int64_t update_pos;                // ring position of the weight update (ring_axpy)
 extern float tap_weights[tap_count + 1];  // w[k] weights the stimulus k frames old
 extern float stimulus_power;              // running mean square of the stimulus
 extern int64_t reset_pending;             // 1 until the first callback has cleared the filter

@@ -53,8 +53,8 @@ float process_frame(float captured)
 // Input channel 2 is ignored; output channel 2 is always silent. A missing
 // input buffer counts as silence. An 8 KiB straight copy per call while no
 // refresh holds the snapshot; the clearing call publishes nothing.
-int response_callback(const void* input, void* output, unsigned long frame_count,
-                      const PaStreamCallbackTimeInfo*, PaStreamCallbackFlags, void*)
+int response_callback(const void* input, void* output, unsigned long frame_count, const PaStreamCallbackTimeInfo*,
+                      PaStreamCallbackFlags, void*)
 {
     if (callback_frames(input, output, frame_count, reset_pending, clear_model, process_frame))
         snapshot_publish(tap_weights, rtresponse::display_snapshot, static_cast<size_t>(tap_count));

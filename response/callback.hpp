@@ -11,5 +11,4 @@
 // silence. Real-time safe: no allocation, lock, print or wait. Always returns
 // paContinue.
 int response_callback(const void* input, void* output, unsigned long frame_count,
-                      const PaStreamCallbackTimeInfo* time_info, PaStreamCallbackFlags status_flags,
-                      void* user_data);
+                      const PaStreamCallbackTimeInfo* time_info, PaStreamCallbackFlags status_flags, void* user_data);

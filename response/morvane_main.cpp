@@ -28,9 +28,12 @@ int main(int argc, char** argv)
     const response_options options = response_options_read();
     rtresponse::response_buffer_frames = options.buffer.frames;
 
-    const measurement_frame frame{.client_name = "morvane", .callback = response_callback,
-                                  .suggested_latency = options.buffer.latency, .after_start = build_fft_tables,
-                                  .refresh = response_refresh, .erase_keys = false,
+    const measurement_frame frame{.client_name = "morvane",
+                                  .callback = response_callback,
+                                  .suggested_latency = options.buffer.latency,
+                                  .after_start = build_fft_tables,
+                                  .refresh = response_refresh,
+                                  .erase_keys = false,
                                   .stall_advice = "try a larger -b, or a smaller PipeWire quantum"};
     const int status = frame_run(options.device, frame);
     window_finish();

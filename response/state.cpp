@@ -1,6 +1,6 @@
 // Morvane's model state with its program-load values.
-#include "dsp/adaptive.hpp"
 #include "response/state.hpp"
+#include "dsp/adaptive.hpp"
 
 namespace response {
 

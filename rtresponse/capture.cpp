@@ -9,7 +9,6 @@
 #include "rtresponse/capture.hpp"
 #include "rtresponse/state.hpp"
 
-
 namespace {
 
 // One frame after the clearing call: advances the position, captures input 1

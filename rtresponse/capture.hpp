@@ -7,5 +7,4 @@
 // captures input 1 (or, with loopback_mode 0, the sweep through delay2 and
 // highpass_biquad) and publishes the ring. Real-time safe.
 int analyser_callback(const void* input, void* output, unsigned long frame_count,
-                      const PaStreamCallbackTimeInfo* time_info, PaStreamCallbackFlags status_flags,
-                      void* user_data);
+                      const PaStreamCallbackTimeInfo* time_info, PaStreamCallbackFlags status_flags, void* user_data);

@@ -6,8 +6,8 @@
 
 #include "display/display.hpp"
 #include "display/plot.hpp"
-#include "rtresponse/scale.hpp"
 #include "rtresponse/display.hpp"
+#include "rtresponse/scale.hpp"
 #include "rtresponse/state.hpp"
 
 namespace {
@@ -92,8 +92,8 @@ void response_display(float* spectrum, int64_t buffer_size, const char* device_n
         blanked_text(label.x, label.y, label.text, colour_label);
 
     // The name buffer is 512 bytes; a missing terminator cannot run past it.
-    const std::string_view name = device_name ? std::string_view(device_name, strnlen(device_name, 512))
-                                              : std::string_view();
+    const std::string_view name =
+        device_name ? std::string_view(device_name, strnlen(device_name, 512)) : std::string_view();
     blanked_text(2, 26, name, colour_readout);
     blanked_text(2, 16, "buffer size : " + std::to_string(buffer_size), colour_readout);
 }

@@ -14,9 +14,9 @@ struct level_label {
 };
 
 struct response_scale {
-    int64_t window_height;           // also the clearing box; the vertical grid runs to y = height - 1
+    int64_t window_height;                 // also the clearing box; the vertical grid runs to y = height - 1
     std::span<const int64_t> grid_levels;  // horizontal grid lines, in plot rows
-    float pixels_per_db;             // trace y = (level - mean) * pixels_per_db + zero_db_y
+    float pixels_per_db;                   // trace y = (level - mean) * pixels_per_db + zero_db_y
     float zero_db_y;
     std::span<const level_label> level_labels;
 };
@@ -31,8 +31,8 @@ inline constexpr level_label tessaly_level_labels[] = {
 };
 inline constexpr int64_t orbisca_grid_levels[] = {100, 200, 300, 400, 500};
 inline constexpr level_label orbisca_level_labels[] = {
-    {"30dB", 990, 590},  {"20dB", 990, 496},   {"10dB", 990, 396},
-    {"0dB", 998, 296},   {"-10dB", 982, 196},  {"-20dB", 982, 96},
+    {"30dB", 990, 590}, {"20dB", 990, 496},  {"10dB", 990, 396},
+    {"0dB", 998, 296},  {"-10dB", 982, 196}, {"-20dB", 982, 96},
 };
 
 enum response_scale_id { scale_tessaly = 0, scale_orbisca = 1 };

@@ -12,12 +12,12 @@
 #include "display/hooks.hpp"
 #include "dsp/fft.hpp"
 #include "frame/handshake.hpp"
-#include "rtresponse/capture.hpp"
-#include "rtresponse/sweep.hpp"
-#include "rtresponse/scale.hpp"
 #include "rtresponse/analysis.hpp"
+#include "rtresponse/capture.hpp"
 #include "rtresponse/display.hpp"
+#include "rtresponse/scale.hpp"
 #include "rtresponse/state.hpp"
+#include "rtresponse/sweep.hpp"
 #include "tools/ppm.hpp"
 
 int main(int argc, char** argv)

@@ -179,7 +179,8 @@ int main(int argc, char** argv)
         return read_text(shot, std::atoll(argv[3]), std::atoll(argv[4]), std::atoll(argv[5]));
     if (argc >= 6 && std::strcmp(argv[1], "trace") == 0 && read_ppm(argv[3], shot))
         return check_trace(argv[2], shot, argv[4], argv[5], argc > 6 ? std::atof(argv[6]) : 0.0);
-    std::fprintf(stderr, "usage: shot_check text SHOT.ppm X Y N\n"
-                         "       shot_check trace tessaly|orbisca SHOT.ppm TRUTH exact|within DB\n");
+    std::fprintf(stderr,
+                 "usage: shot_check text SHOT.ppm X Y N\n"
+                 "       shot_check trace tessaly|orbisca SHOT.ppm TRUTH exact|within DB\n");
     return 2;
 }

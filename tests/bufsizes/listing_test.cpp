@@ -27,8 +27,11 @@ TEST(ListingRow, DevicesWithoutTwoChannelsEachWayAreMarked)
         const char* note;
     };
     const channels cases[] = {
-        {2, 2, ""}, {8, 32, ""}, {0, 0, "  (needs 2 in, 2 out; has 0 in, 0 out)"},
-        {1, 2, "  (needs 2 in, 2 out; has 1 in, 2 out)"}, {2, 1, "  (needs 2 in, 2 out; has 2 in, 1 out)"},
+        {2, 2, ""},
+        {8, 32, ""},
+        {0, 0, "  (needs 2 in, 2 out; has 0 in, 0 out)"},
+        {1, 2, "  (needs 2 in, 2 out; has 1 in, 2 out)"},
+        {2, 1, "  (needs 2 in, 2 out; has 2 in, 1 out)"},
     };
     for (const channels& c : cases)
         EXPECT_EQ(listing_channel_note(c.in, c.out), c.note) << c.in << " in, " << c.out << " out";

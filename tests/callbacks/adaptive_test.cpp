@@ -33,9 +33,9 @@ struct adaptive_program {
 };
 
 const adaptive_program programs[] = {
-    {"karvel", latency_callback, karvel_fresh_run, latency::tap_count, latency::stimulus_history,
-     latency::tap_weights, latency::display_snapshot, &latency::history_pos, &latency::update_pos,
-     &latency::stimulus_power, &latency::reset_pending, 0.9995, 6e-6},
+    {"karvel", latency_callback, karvel_fresh_run, latency::tap_count, latency::stimulus_history, latency::tap_weights,
+     latency::display_snapshot, &latency::history_pos, &latency::update_pos, &latency::stimulus_power,
+     &latency::reset_pending, 0.9995, 6e-6},
     {"morvane", response_callback, morvane_fresh_run, response::tap_count, response::stimulus_history,
      response::tap_weights, rtresponse::display_snapshot, &response::history_pos, &response::update_pos,
      &response::stimulus_power, &response::reset_pending, 0.99995, 2e-6},
@@ -157,8 +157,10 @@ struct scalar_filter {
     float power = 1.0f;
 
     scalar_filter(const adaptive_program& p)
-        : history(static_cast<size_t>(p.taps), 0.0f), weights(static_cast<size_t>(p.taps), 0.0f),
-          memory(p.power_memory), step_constant(p.step_constant)
+        : history(static_cast<size_t>(p.taps), 0.0f),
+          weights(static_cast<size_t>(p.taps), 0.0f),
+          memory(p.power_memory),
+          step_constant(p.step_constant)
     {
     }
 
@@ -214,8 +216,9 @@ TEST_F(AdaptiveCallbacks, FirstFramesMatchAScalarRederivation)
             ASSERT_EQ(call_frame(p.callback, captured, 0.0f).left, s);
             model.step(s, captured);
             ASSERT_EQ(*p.power, model.power) << "frame " << frame;  // the power depends on s alone
-            const float scale = std::fabs(*std::max_element(model.weights.begin(), model.weights.end(),
-                                                            [](float a, float b) { return std::fabs(a) < std::fabs(b); }));
+            const float scale =
+                std::fabs(*std::max_element(model.weights.begin(), model.weights.end(),
+                                            [](float a, float b) { return std::fabs(a) < std::fabs(b); }));
             for (int64_t k = 0; k < p.taps; k++)
                 ASSERT_NEAR(p.weights[k], model.weights[k], 1e-5 * scale) << "frame " << frame << " tap " << k;
         }

@@ -22,9 +22,9 @@ TEST(CallbackFingerprint, SameBitsAsEverInAnyBufferLength)
         uint64_t expected;
     };
     const run runs[] = {
-        {"karvel", -1, 1, 0x23358f7b577567b4ull},   {"karvel", -1, 256, 0x984b4f23f25f4ed0ull},
-        {"morvane", -1, 1, 0x9e6d900620bae1f5ull},  {"morvane", -1, 256, 0x967ad532f2c13a3dull},
-        {"morvane", 0, 1, 0xf716e5a3845834edull},   {"analyser", -1, 1, 0xd5f2462b3104d914ull},
+        {"karvel", -1, 1, 0x23358f7b577567b4ull},     {"karvel", -1, 256, 0x984b4f23f25f4ed0ull},
+        {"morvane", -1, 1, 0x9e6d900620bae1f5ull},    {"morvane", -1, 256, 0x967ad532f2c13a3dull},
+        {"morvane", 0, 1, 0xf716e5a3845834edull},     {"analyser", -1, 1, 0xd5f2462b3104d914ull},
         {"analyser", -1, 256, 0xc4069942d200b254ull}, {"analyser", 0, 1, 0x3159b511434ae018ull},
     };
     for (const run& r : runs)
@@ -38,8 +38,8 @@ TEST(CallbackFingerprint, SameBitsAsEverInAnyBufferLength)
             loop_fingerprint(p.callback, 300032, r.buffer, 37, 0.5f, print);
             for (size_t i = 0; i < p.state.size(); i++)
                 print.add(p.state[i], p.state_counts[i]);
-            EXPECT_EQ(print.hash, r.expected) << p.name << ", loopback " << r.loopback << ", buffer " << r.buffer
-                                              << ": " << std::hex << print.hash;
+            EXPECT_EQ(print.hash, r.expected)
+                << p.name << ", loopback " << r.loopback << ", buffer " << r.buffer << ": " << std::hex << print.hash;
             p.fresh_run();
         }
 }

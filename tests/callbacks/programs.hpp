@@ -22,7 +22,7 @@
 struct callback_program {
     const char* name;
     PaStreamCallback* callback;
-    void (*fresh_run)();            // program-load state, tables built as at start-up
+    void (*fresh_run)();              // program-load state, tables built as at start-up
     std::vector<const float*> state;  // what the fingerprint folds in after the run
     std::vector<int64_t> state_counts;
 };
@@ -55,14 +55,21 @@ inline void analyser_fresh_run()
 inline const std::vector<callback_program>& callback_programs()
 {
     static const std::vector<callback_program> programs = {
-        {"karvel", latency_callback, karvel_fresh_run,
+        {"karvel",
+         latency_callback,
+         karvel_fresh_run,
          {latency::tap_weights, latency::display_snapshot, &latency::stimulus_power},
          {latency::tap_count, latency::tap_count, 1}},
-        {"morvane", response_callback, morvane_fresh_run,
+        {"morvane",
+         response_callback,
+         morvane_fresh_run,
          {response::tap_weights, rtresponse::display_snapshot, &response::stimulus_power},
          {response::tap_count, response::tap_count, 1}},
-        {"analyser", analyser_callback, analyser_fresh_run,
-         {rtresponse::capture_ring, rtresponse::display_snapshot}, {2048, 2048}},
+        {"analyser",
+         analyser_callback,
+         analyser_fresh_run,
+         {rtresponse::capture_ring, rtresponse::display_snapshot},
+         {2048, 2048}},
     };
     return programs;
 }

@@ -19,18 +19,18 @@ struct loop_cable {
     int64_t delay;
     std::vector<float> path;
     bool silent = false;
-    float input_right = 0.75f;                // input channel 2: must be ignored
-    bool noisy_right = false;                 // input channel 2 full-scale noise instead
-    std::vector<int64_t> non_finite_frames;   // these frames capture NaN, +inf, -inf in turn
-    bool non_finite_as_silence = false;       // ... or exact silence instead
+    float input_right = 0.75f;               // input channel 2: must be ignored
+    bool noisy_right = false;                // input channel 2 full-scale noise instead
+    std::vector<int64_t> non_finite_frames;  // these frames capture NaN, +inf, -inf in turn
+    bool non_finite_as_silence = false;      // ... or exact silence instead
 
     reference_noise noise;
     reference_noise right_noise{0x1234567u, 0x89ABCDEu};
     std::vector<float> stimulus = std::vector<float>(8192, 0.0f);  // ring of the expected stimulus
-    int64_t frames = 0;                // processed frames so far (the clearing call not counted)
-    bool cleared = false;              // the clearing first call has been made
-    int64_t stimulus_mismatches = 0;   // output 1 differing from the re-derived stimulus
-    int64_t right_not_silent = 0;      // output 2 not exactly 0
+    int64_t frames = 0;               // processed frames so far (the clearing call not counted)
+    bool cleared = false;             // the clearing first call has been made
+    int64_t stimulus_mismatches = 0;  // output 1 differing from the re-derived stimulus
+    int64_t right_not_silent = 0;     // output 2 not exactly 0
 
     loop_cable(PaStreamCallback* program_callback, int64_t delay_frames, std::vector<float> taps)
         : callback(program_callback), delay(delay_frames), path(std::move(taps))

@@ -132,7 +132,7 @@ TEST(Charset, Utf8BecomesCodePage437)
     EXPECT_EQ(utf8_to_cp437("Scarlett 2i2 USB"), "Scarlett 2i2 USB");
     EXPECT_EQ(utf8_to_cp437("Caf\xC3\xA9 \xC3\x84"), "Caf\x82 \x8E");  // é 130, Ä 142
     EXPECT_EQ(utf8_to_cp437("\xE2\x94\x80\xCE\xB1"), "\xC4\xE0");      // ─ 196, α 224
-    EXPECT_EQ(utf8_to_cp437("\xE6\x97\xA5\xE6\x9C\xAC"), "??");         // no CJK in CP437
+    EXPECT_EQ(utf8_to_cp437("\xE6\x97\xA5\xE6\x9C\xAC"), "??");        // no CJK in CP437
     EXPECT_EQ(utf8_to_cp437("\xF0\x9F\x8E\xB5!"), "?!");               // one ? per character
     EXPECT_EQ(utf8_to_cp437("a\xC3"), "a?");                           // cut sequence
     EXPECT_EQ(utf8_to_cp437("\xC0\xAF"), "??");                        // overlong form

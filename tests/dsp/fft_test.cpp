@@ -18,14 +18,16 @@ constexpr float spare_value = 12345.0f;  // planted in element 2048, must surviv
 struct Block {
     std::vector<float> re = std::vector<float>(n_fft + 1, 0.0f);
     std::vector<float> im = std::vector<float>(n_fft + 1, 0.0f);
-    Block() {
+    Block()
+    {
         re[n_fft] = spare_value;
         im[n_fft] = spare_value;
     }
 };
 
 // Deterministic uniform values in [-1, 1).
-Block random_block(uint32_t seed) {
+Block random_block(uint32_t seed)
+{
     Block b;
     uint32_t s = seed;
     for (int64_t i = 0; i < n_fft; ++i) {
@@ -40,7 +42,8 @@ Block random_block(uint32_t seed) {
 // Every case starts from freshly built program-wide tables.
 class Fft : public ::testing::Test {
 protected:
-    void SetUp() override {
+    void SetUp() override
+    {
         fft_reset();
         Block scratch;
         fft_2048(scratch.re.data(), scratch.im.data(), -1, 1);
@@ -51,17 +54,22 @@ protected:
 // Its twiddles are taken per index from the quarter-wave cosine rather than from
 // a filled table, and the recursion replaces the bit-reversal and stage loops.
 
-float quarter_cos(int64_t i) {  // i = 0 .. 512
-    if (i == 0) return 1.0f;
-    if (i == 512) return 0.0f;
+float quarter_cos(int64_t i)
+{  // i = 0 .. 512
+    if (i == 0)
+        return 1.0f;
+    if (i == 512)
+        return 0.0f;
     return static_cast<float>(std::cos(6.283185307179586 / 2048.0 * static_cast<double>(i)));
 }
 float ref_cos(int64_t k) { return k <= 512 ? quarter_cos(k) : -quarter_cos(1024 - k); }
 float ref_sin(int64_t k) { return k <= 512 ? quarter_cos(512 - k) : quarter_cos(k - 512); }
 
-void ref_fft(std::vector<float>& re, std::vector<float>& im, float sign) {
+void ref_fft(std::vector<float>& re, std::vector<float>& im, float sign)
+{
     const size_t n = re.size();
-    if (n == 1) return;
+    if (n == 1)
+        return;
     std::vector<float> ere(n / 2), eim(n / 2), ore(n / 2), oim(n / 2);
     for (size_t i = 0; i < n / 2; ++i) {
         ere[i] = re[2 * i];
@@ -89,7 +97,8 @@ void ref_fft(std::vector<float>& re, std::vector<float>& im, float sign) {
 }
 
 // Reference transform of the first 2048 elements of b; direction as for fft_2048.
-Block reference_transform(const Block& in, int64_t direction) {
+Block reference_transform(const Block& in, int64_t direction)
+{
     std::vector<float> re(in.re.begin(), in.re.begin() + n_fft);
     std::vector<float> im(in.im.begin(), in.im.begin() + n_fft);
     ref_fft(re, im, static_cast<float>(direction));
@@ -102,13 +111,12 @@ Block reference_transform(const Block& in, int64_t direction) {
 }
 
 // Bitwise equality of two floats (tells -0 from +0).
-bool same_bits(float a, float b) {
-    return std::memcmp(&a, &b, sizeof a) == 0;
-}
+bool same_bits(float a, float b) { return std::memcmp(&a, &b, sizeof a) == 0; }
 
 // ---- Tables
 
-TEST(FftTables, Log2Int) {
+TEST(FftTables, Log2Int)
+{
     EXPECT_EQ(log2_int(2048), 11);
     EXPECT_EQ(log2_int(1024), 10);
     EXPECT_EQ(log2_int(2), 1);
@@ -116,7 +124,8 @@ TEST(FftTables, Log2Int) {
     EXPECT_EQ(log2_int(4095), 11);
 }
 
-TEST(FftTables, TwiddlesAreExactlySymmetricQuarterWaveFloats) {
+TEST(FftTables, TwiddlesAreExactlySymmetricQuarterWaveFloats)
+{
     std::vector<float> c(1025, spare_value), s(1025, spare_value);
     fft_make_twiddles(c.data(), s.data(), 2048);
     EXPECT_EQ(c[0], 1.0f);
@@ -142,7 +151,8 @@ TEST(FftTables, TwiddlesAreExactlySymmetricQuarterWaveFloats) {
     EXPECT_EQ(s[1024], spare_value);
 }
 
-TEST(FftTables, TwiddlesForSixteenPoints) {
+TEST(FftTables, TwiddlesForSixteenPoints)
+{
     std::vector<float> c(9, spare_value), s(9, spare_value);
     fft_make_twiddles(c.data(), s.data(), 16);
     const float c1 = static_cast<float>(std::cos(6.283185307179586 / 16.0));
@@ -158,7 +168,8 @@ TEST(FftTables, TwiddlesForSixteenPoints) {
     EXPECT_EQ(s[8], spare_value);
 }
 
-TEST(FftTables, SwapListFor2048) {
+TEST(FftTables, SwapListFor2048)
+{
     std::vector<int64_t> first(1025, -1), second(1025, -1);
     int64_t count = -1;
     fft_make_bitrev(first.data(), second.data(), count, 2048);
@@ -177,7 +188,8 @@ TEST(FftTables, SwapListFor2048) {
     std::vector<int> seen(2048, 0);
     for (int64_t k = 0; k < count; ++k) {
         int64_t reversed = 0;
-        for (int bit = 0; bit < 11; ++bit) reversed = (reversed << 1) | ((first[k] >> bit) & 1);
+        for (int bit = 0; bit < 11; ++bit)
+            reversed = (reversed << 1) | ((first[k] >> bit) & 1);
         ASSERT_EQ(second[k], reversed) << k;
         ASSERT_GT(second[k], first[k]) << k;
         if (k > 0) {
@@ -188,12 +200,14 @@ TEST(FftTables, SwapListFor2048) {
     }
     for (int64_t i = 0; i < 2048; ++i) {
         int64_t reversed = 0;
-        for (int bit = 0; bit < 11; ++bit) reversed = (reversed << 1) | ((i >> bit) & 1);
+        for (int bit = 0; bit < 11; ++bit)
+            reversed = (reversed << 1) | ((i >> bit) & 1);
         ASSERT_EQ(seen[i], reversed == i ? 0 : 1) << i;
     }
 }
 
-TEST(FftTables, SwapListForEightPoints) {
+TEST(FftTables, SwapListForEightPoints)
+{
     int64_t first[4] = {-1, -1, -1, -1}, second[4] = {-1, -1, -1, -1};
     int64_t count = -1;
     fft_make_bitrev(first, second, count, 8);
@@ -204,7 +218,8 @@ TEST(FftTables, SwapListForEightPoints) {
     EXPECT_EQ(second[1], 6);
 }
 
-TEST(FftTables, BitrevSwapAppliesPairsInListOrder) {
+TEST(FftTables, BitrevSwapAppliesPairsInListOrder)
+{
     // Overlapping pairs make the order visible: (0,1) then (1,2) rotates left.
     float a[] = {10.0f, 11.0f, 12.0f, 13.0f};
     const int64_t first[] = {0, 1};
@@ -218,7 +233,8 @@ TEST(FftTables, BitrevSwapAppliesPairsInListOrder) {
 
 // ---- Transform
 
-TEST_F(Fft, InitialisationLeavesTheDataAlone) {
+TEST_F(Fft, InitialisationLeavesTheDataAlone)
+{
     Block b = random_block(3);
     const Block before = b;
     fft_2048(b.re.data(), b.im.data(), -1, 1);
@@ -226,7 +242,8 @@ TEST_F(Fft, InitialisationLeavesTheDataAlone) {
     EXPECT_EQ(b.im, before.im);
 }
 
-TEST_F(Fft, ImpulseAtZeroGivesExactOnes) {
+TEST_F(Fft, ImpulseAtZeroGivesExactOnes)
+{
     Block b;
     b.re[0] = 1.0f;
     fft_2048(b.re.data(), b.im.data(), -1, 0);
@@ -236,7 +253,8 @@ TEST_F(Fft, ImpulseAtZeroGivesExactOnes) {
     }
 }
 
-TEST_F(Fft, ImpulseAtOneRotatesWithNegativeExponent) {
+TEST_F(Fft, ImpulseAtOneRotatesWithNegativeExponent)
+{
     Block b;
     b.re[1] = 1.0f;
     fft_2048(b.re.data(), b.im.data(), -1, 0);
@@ -253,7 +271,8 @@ TEST_F(Fft, ImpulseAtOneRotatesWithNegativeExponent) {
     EXPECT_EQ(b.im[1536], 1.0f);
 }
 
-TEST_F(Fft, SineLandsInItsBinWithTheForwardSign) {
+TEST_F(Fft, SineLandsInItsBinWithTheForwardSign)
+{
     // sin(2 pi 5 m / N) = (e^{+j..} - e^{-j..}) / 2j: bin 5 gets -jN/2, bin N-5 gets +jN/2.
     Block b;
     for (int64_t m = 0; m < n_fft; ++m) {
@@ -264,21 +283,22 @@ TEST_F(Fft, SineLandsInItsBinWithTheForwardSign) {
     EXPECT_NEAR(b.im[5], -1024.0, 1e-3);
     EXPECT_NEAR(b.im[2043], 1024.0, 1e-3);
     for (int64_t k = 0; k < n_fft; ++k) {
-        if (k == 5 || k == 2043) continue;
+        if (k == 5 || k == 2043)
+            continue;
         ASSERT_LT(std::hypot(b.re[k], b.im[k]), 1e-3) << k;
     }
 }
 
-TEST_F(Fft, BitExactAgainstRecursiveReference) {
+TEST_F(Fft, BitExactAgainstRecursiveReference)
+{
     for (const uint32_t seed : {1u, 2u, 99u}) {
         for (const int64_t direction : {int64_t{-1}, int64_t{1}}) {
             Block b = random_block(seed);
             const Block want = reference_transform(b, direction);
             fft_2048(b.re.data(), b.im.data(), direction, 0);
             for (int64_t k = 0; k < n_fft; ++k) {
-                ASSERT_TRUE(same_bits(b.re[k], want.re[k]))
-                    << "seed " << seed << " dir " << direction << " re[" << k << "] " << b.re[k]
-                    << " vs " << want.re[k];
+                ASSERT_TRUE(same_bits(b.re[k], want.re[k])) << "seed " << seed << " dir " << direction << " re[" << k
+                                                            << "] " << b.re[k] << " vs " << want.re[k];
                 ASSERT_TRUE(same_bits(b.im[k], want.im[k]))
                     << "seed " << seed << " dir " << direction << " im[" << k << "]";
             }
@@ -286,7 +306,8 @@ TEST_F(Fft, BitExactAgainstRecursiveReference) {
     }
 }
 
-TEST_F(Fft, ElementBeyondTheBlockIsNeverTouched) {
+TEST_F(Fft, ElementBeyondTheBlockIsNeverTouched)
+{
     Block b = random_block(5);
     fft_2048(b.re.data(), b.im.data(), -1, 0);
     fft_2048(b.re.data(), b.im.data(), 1, 0);
@@ -295,9 +316,11 @@ TEST_F(Fft, ElementBeyondTheBlockIsNeverTouched) {
     EXPECT_EQ(b.im[n_fft], spare_value);
 }
 
-TEST_F(Fft, ForwardNeverScalesInverseDividesBy2048) {
+TEST_F(Fft, ForwardNeverScalesInverseDividesBy2048)
+{
     Block b;
-    for (int64_t i = 0; i < n_fft; ++i) b.re[i] = 1.0f;
+    for (int64_t i = 0; i < n_fft; ++i)
+        b.re[i] = 1.0f;
     fft_2048(b.re.data(), b.im.data(), -1, 0);
     EXPECT_EQ(b.re[0], 2048.0f);
     for (int64_t k = 1; k < n_fft; ++k) {
@@ -311,13 +334,15 @@ TEST_F(Fft, ForwardNeverScalesInverseDividesBy2048) {
     }
 }
 
-TEST_F(Fft, InverseIsConjugatedForwardOverN) {
+TEST_F(Fft, InverseIsConjugatedForwardOverN)
+{
     // inverse(X) = conj(forward(conj X)) / 2048, and with symmetric rounding and a
     // power-of-two divisor the identity holds to the bit.
     for (const uint32_t seed : {7u, 8u}) {
         Block x = random_block(seed);
         Block y = x;
-        for (int64_t i = 0; i < n_fft; ++i) y.im[i] = -y.im[i];
+        for (int64_t i = 0; i < n_fft; ++i)
+            y.im[i] = -y.im[i];
         fft_2048(x.re.data(), x.im.data(), 1, 0);
         fft_2048(y.re.data(), y.im.data(), -1, 0);
         for (int64_t k = 0; k < n_fft; ++k) {
@@ -327,7 +352,8 @@ TEST_F(Fft, InverseIsConjugatedForwardOverN) {
     }
 }
 
-TEST_F(Fft, ForwardThenInverseReturnsTheInput) {
+TEST_F(Fft, ForwardThenInverseReturnsTheInput)
+{
     for (const uint32_t seed : {11u, 12u, 13u, 14u}) {
         const Block x = random_block(seed);
         Block b = x;
@@ -342,7 +368,8 @@ TEST_F(Fft, ForwardThenInverseReturnsTheInput) {
     }
 }
 
-TEST_F(Fft, AgreesWithDoublePrecisionDft) {
+TEST_F(Fft, AgreesWithDoublePrecisionDft)
+{
     // Floating-point radix-2 FFT bound (Higham, Accuracy and Stability of Numerical
     // Algorithms, Thm 24.2): ||X_fft - X||_2 / ||X||_2 <= L eta / (1 - L eta), with
     // L = log2 N = 11 and eta = mu + gamma_4 (sqrt 2 + mu), mu the twiddle error.
@@ -375,7 +402,8 @@ TEST_F(Fft, AgreesWithDoublePrecisionDft) {
     }
 }
 
-TEST_F(Fft, ParsevalHolds) {
+TEST_F(Fft, ParsevalHolds)
+{
     // sum |X|^2 = N sum |x|^2; a relative error e in X moves the energy by about 2e,
     // so the double of the DFT bound above (4.5e-6) gives 1e-5.
     for (const uint32_t seed : {31u, 32u, 33u}) {
@@ -393,7 +421,8 @@ TEST_F(Fft, ParsevalHolds) {
     }
 }
 
-TEST_F(Fft, ResetEmptiesTheTables) {
+TEST_F(Fft, ResetEmptiesTheTables)
+{
     // With all-zero twiddles and no swaps, every butterfly copies re[a] over re[b], so
     // all outputs become x[0] and an impulse away from index 0 vanishes; built tables
     // would spread it over all bins.
@@ -409,7 +438,8 @@ TEST_F(Fft, ResetEmptiesTheTables) {
     fft_2048(scratch.re.data(), scratch.im.data(), -1, 1);  // leave the tables built
 }
 
-TEST_F(Fft, SecondInitialisationRebuildsTheSameTables) {
+TEST_F(Fft, SecondInitialisationRebuildsTheSameTables)
+{
     Block a = random_block(41);
     Block b = a;
     fft_2048(a.re.data(), a.im.data(), -1, 0);

@@ -24,12 +24,11 @@ protected:
     void TearDown() override { loopback_filters_reset(); }
 };
 
-bool same_bits(float a, float b) {
-    return std::memcmp(&a, &b, sizeof a) == 0;
-}
+bool same_bits(float a, float b) { return std::memcmp(&a, &b, sizeof a) == 0; }
 
 // Analytic magnitude of k1 (1 - 2 z^-2 + z^-4) / (1 - k2 z^-2 + k3 z^-4) in dB.
-double analytic_db(double hz) {
+double analytic_db(double hz)
+{
     const std::complex<double> z2 = std::polar(1.0, -4.0 * std::numbers::pi * hz / sample_rate);
     const std::complex<double> z4 = z2 * z2;
     const std::complex<double> h = k1 * (1.0 - 2.0 * z2 + z4) / (1.0 - k2 * z2 + k3 * z4);
@@ -38,7 +37,8 @@ double analytic_db(double hz) {
 
 // Drives the biquad with a unit sine, lets the transient die away, and measures
 // the output amplitude by correlation over whole periods. Returns dB.
-double measured_db(double hz, int64_t settle, int64_t measure) {
+double measured_db(double hz, int64_t settle, int64_t measure)
+{
     loopback_filters_reset();
     const double w = 2.0 * std::numbers::pi * hz / sample_rate;
     double sum_sin = 0.0;
@@ -55,7 +55,8 @@ double measured_db(double hz, int64_t settle, int64_t measure) {
     return 20.0 * std::log10(amplitude);
 }
 
-TEST_F(Loopback, Delay2ReturnsTheInputOfTwoCallsEarlier) {
+TEST_F(Loopback, Delay2ReturnsTheInputOfTwoCallsEarlier)
+{
     EXPECT_EQ(delay2(1.0f), 0.0f);
     EXPECT_EQ(delay2(2.0f), 0.0f);
     EXPECT_EQ(delay2(3.0f), 1.0f);
@@ -64,7 +65,8 @@ TEST_F(Loopback, Delay2ReturnsTheInputOfTwoCallsEarlier) {
     EXPECT_EQ(delay2(0.0f), 4.0f);
 }
 
-TEST_F(Loopback, ImpulseResponse) {
+TEST_F(Loopback, ImpulseResponse)
+{
     // Hex values computed once with an outside script that runs the same double
     // recursion and rounds each output to float: 0.99630445, -0.0073773875, -0.0073499633.
     const float want_even[] = {0x1.fe1b9ep-1f, -0x1.e37c06p-8f, -0x1.e1afecp-8f};
@@ -83,7 +85,8 @@ TEST_F(Loopback, ImpulseResponse) {
     }
 }
 
-TEST_F(Loopback, StepResponseComesInEqualPairsAndDecaysToZero) {
+TEST_F(Loopback, StepResponseComesInEqualPairsAndDecaysToZero)
+{
     const float first = highpass_biquad(1.0f);
     EXPECT_EQ(first, 0x1.fe1b9ep-1f);
     EXPECT_EQ(highpass_biquad(1.0f), first);
@@ -99,13 +102,16 @@ TEST_F(Loopback, StepResponseComesInEqualPairsAndDecaysToZero) {
     EXPECT_LT(std::fabs(y), 1e-6) << "zero at 0 Hz";
 }
 
-TEST_F(Loopback, AlternatingInputDecaysToZero) {
+TEST_F(Loopback, AlternatingInputDecaysToZero)
+{
     float y = 1.0f;
-    for (int t = 0; t < 48000; ++t) y = highpass_biquad(t % 2 == 0 ? 1.0f : -1.0f);
+    for (int t = 0; t < 48000; ++t)
+        y = highpass_biquad(t % 2 == 0 ? 1.0f : -1.0f);
     EXPECT_LT(std::fabs(y), 1e-6) << "zero at 24000 Hz";
 }
 
-TEST_F(Loopback, BitExactAgainstTimeIndexedRecursion) {
+TEST_F(Loopback, BitExactAgainstTimeIndexedRecursion)
+{
     // Reference keeps whole input and output sequences indexed by time rather than
     // shift registers, with the same double evaluation order and one float rounding.
     constexpr int64_t length = 20000;
@@ -130,8 +136,10 @@ TEST_F(Loopback, BitExactAgainstTimeIndexedRecursion) {
     }
 }
 
-TEST_F(Loopback, ResetClearsBothFilters) {
-    for (int t = 0; t < 10; ++t) highpass_biquad(delay2(static_cast<float>(t + 1)));
+TEST_F(Loopback, ResetClearsBothFilters)
+{
+    for (int t = 0; t < 10; ++t)
+        highpass_biquad(delay2(static_cast<float>(t + 1)));
     loopback_filters_reset();
     EXPECT_EQ(delay2(5.0f), 0.0f);
     EXPECT_EQ(delay2(6.0f), 0.0f);
@@ -140,9 +148,11 @@ TEST_F(Loopback, ResetClearsBothFilters) {
     EXPECT_EQ(highpass_biquad(0.0f), -0x1.e37c06p-8f);
 }
 
-TEST_F(Loopback, LoopbackPathIsTheBiquadDelayedByTwo) {
+TEST_F(Loopback, LoopbackPathIsTheBiquadDelayedByTwo)
+{
     std::vector<float> direct;
-    for (int t = 0; t < 50; ++t) direct.push_back(highpass_biquad(t == 0 ? 1.0f : 0.0f));
+    for (int t = 0; t < 50; ++t)
+        direct.push_back(highpass_biquad(t == 0 ? 1.0f : 0.0f));
     loopback_filters_reset();
     for (int t = 0; t < 52; ++t) {
         const float y = highpass_biquad(delay2(t == 0 ? 1.0f : 0.0f));
@@ -150,7 +160,8 @@ TEST_F(Loopback, LoopbackPathIsTheBiquadDelayedByTwo) {
     }
 }
 
-TEST(LoopbackResponse, AnalyticShape) {
+TEST(LoopbackResponse, AnalyticShape)
+{
     // The design: zeros at 0 and 24000 Hz, -3 dB at 20 Hz and 23980 Hz, flat within
     // 0.01 dB from 100 Hz to 23900 Hz.
     EXPECT_LT(analytic_db(0.01), -100.0);
@@ -162,12 +173,16 @@ TEST(LoopbackResponse, AnalyticShape) {
     }
 }
 
-TEST_F(Loopback, MeasuredMagnitudeMatchesAnalytic) {
+TEST_F(Loopback, MeasuredMagnitudeMatchesAnalytic)
+{
     // Frequencies chosen so the measurement spans whole periods. The transient decays
     // with a time constant of roughly 540 samples; 20000 samples of settling leave
     // it far below float resolution.
-    struct Point { double hz; int64_t measure; };
-    const Point points[] = {{20.0, 9600}, {40.0, 9600}, {100.0, 9600}, {1000.0, 9600},
+    struct Point {
+        double hz;
+        int64_t measure;
+    };
+    const Point points[] = {{20.0, 9600},    {40.0, 9600},    {100.0, 9600},  {1000.0, 9600},
                             {12000.0, 9600}, {23900.0, 9600}, {23980.0, 9600}};
     for (const Point& p : points) {
         const double got = measured_db(p.hz, 20000, p.measure);

@@ -12,11 +12,10 @@ namespace {
 
 // Distinct, exactly representable sample values (small integers), so that dot
 // products with 0/1 coefficients are exact whatever order BLAS sums in.
-float sample_value(int64_t t) {
-    return static_cast<float>(t + 1);
-}
+float sample_value(int64_t t) { return static_cast<float>(t + 1); }
 
-TEST(VectorWrappers, MaxIndexCountsFromZeroAndTakesFirstOfLargestMagnitude) {
+TEST(VectorWrappers, MaxIndexCountsFromZeroAndTakesFirstOfLargestMagnitude)
+{
     const float x[] = {1.0f, -5.0f, 3.0f, 5.0f, -2.0f};
     EXPECT_EQ(vec_max_index(5, x), 1);
     EXPECT_EQ(vec_max_index(1, x), 0);
@@ -24,7 +23,8 @@ TEST(VectorWrappers, MaxIndexCountsFromZeroAndTakesFirstOfLargestMagnitude) {
     EXPECT_EQ(vec_max_index(3, y), 2);
 }
 
-TEST(VectorWrappers, ScaleTouchesOnlyTheFirstNElements) {
+TEST(VectorWrappers, ScaleTouchesOnlyTheFirstNElements)
+{
     float x[] = {1.0f, -2.0f, 3.0f, 4.0f};
     vec_scale(3, -0.5f, x);
     EXPECT_EQ(x[0], -0.5f);
@@ -33,14 +33,16 @@ TEST(VectorWrappers, ScaleTouchesOnlyTheFirstNElements) {
     EXPECT_EQ(x[3], 4.0f);
 }
 
-TEST(VectorWrappers, AbsSumAndNorm) {
+TEST(VectorWrappers, AbsSumAndNorm)
+{
     const float x[] = {3.0f, -4.0f, 100.0f};
     EXPECT_EQ(vec_abs_sum(2, x), 7.0f);
     EXPECT_EQ(vec_norm(2, x), 5.0f);
     EXPECT_EQ(vec_abs_sum(3, x), 107.0f);
 }
 
-TEST(VectorWrappers, CopyGoesFromFirstArrayToSecond) {
+TEST(VectorWrappers, CopyGoesFromFirstArrayToSecond)
+{
     const float x[] = {1.0f, 2.0f, 3.0f};
     float y[] = {9.0f, 9.0f, 9.0f, 9.0f};
     vec_copy(3, x, y);
@@ -50,7 +52,8 @@ TEST(VectorWrappers, CopyGoesFromFirstArrayToSecond) {
     EXPECT_EQ(y[3], 9.0f);
 }
 
-TEST(VectorWrappers, AxpyAddsScaledXIntoY) {
+TEST(VectorWrappers, AxpyAddsScaledXIntoY)
+{
     const float x[] = {1.0f, 2.0f, 3.0f};
     float y[] = {10.0f, 20.0f, 30.0f};
     vec_axpy(3, 2.0f, x, y);
@@ -60,13 +63,15 @@ TEST(VectorWrappers, AxpyAddsScaledXIntoY) {
     EXPECT_EQ(x[0], 1.0f);
 }
 
-TEST(VectorWrappers, Dot) {
+TEST(VectorWrappers, Dot)
+{
     const float x[] = {1.0f, 2.0f, 3.0f, 1000.0f};
     const float y[] = {4.0f, -5.0f, 6.0f, 1000.0f};
     EXPECT_EQ(vec_dot(3, x, y), 12.0f);
 }
 
-TEST(VectorWrappers, ThreadQueriesAndSetterRoundTrip) {
+TEST(VectorWrappers, ThreadQueriesAndSetterRoundTrip)
+{
     EXPECT_GE(blas_num_procs(), 1);
     const int64_t threads = blas_num_threads();
     ASSERT_GE(threads, 1);
@@ -79,7 +84,8 @@ TEST(VectorWrappers, ThreadQueriesAndSetterRoundTrip) {
 // The delay-line cases run at the two lengths the programs use and at a small one.
 class DelayLine : public ::testing::TestWithParam<int64_t> {};
 
-TEST_P(DelayLine, StaysMirroredAndPositionCyclesThroughAllSlots) {
+TEST_P(DelayLine, StaysMirroredAndPositionCyclesThroughAllSlots)
+{
     const int64_t n = GetParam();
     const float spare = -12345.0f;
     std::vector<float> d(2 * n + 1, 0.0f);
@@ -102,7 +108,8 @@ TEST_P(DelayLine, StaysMirroredAndPositionCyclesThroughAllSlots) {
     EXPECT_EQ(d[2 * n], spare) << "the spare element must never be written";
 }
 
-TEST_P(DelayLine, FirstCallsWriteAtZeroAndNThenAtNMinusOne) {
+TEST_P(DelayLine, FirstCallsWriteAtZeroAndNThenAtNMinusOne)
+{
     const int64_t n = GetParam();
     std::vector<float> d(2 * n + 1, 0.0f);
     std::vector<float> c(n, 0.0f);
@@ -118,7 +125,8 @@ TEST_P(DelayLine, FirstCallsWriteAtZeroAndNThenAtNMinusOne) {
     EXPECT_EQ(d[0], 7.0f);
 }
 
-TEST_P(DelayLine, SingleCoefficientAtLagJReturnsTheSamplePushedJCallsEarlier) {
+TEST_P(DelayLine, SingleCoefficientAtLagJReturnsTheSamplePushedJCallsEarlier)
+{
     const int64_t n = GetParam();
     for (const int64_t j : {int64_t{0}, int64_t{1}, int64_t{2}, n / 2, n - 1}) {
         std::vector<float> d(2 * n + 1, 0.0f);
@@ -133,7 +141,8 @@ TEST_P(DelayLine, SingleCoefficientAtLagJReturnsTheSamplePushedJCallsEarlier) {
     }
 }
 
-TEST_P(DelayLine, RingAxpyAfterTheDotReadsTheWindowTheDotUsed) {
+TEST_P(DelayLine, RingAxpyAfterTheDotReadsTheWindowTheDotUsed)
+{
     const int64_t n = GetParam();
     std::vector<float> d(2 * n + 1, 0.0f);
     std::vector<float> c(n, 0.0f);
@@ -161,7 +170,8 @@ TEST_P(DelayLine, RingAxpyAfterTheDotReadsTheWindowTheDotUsed) {
 
 INSTANTIATE_TEST_SUITE_P(Lengths, DelayLine, ::testing::Values(int64_t{5}, int64_t{2000}, int64_t{2048}));
 
-TEST(DelayLineTogether, DotAndRingAxpyIdentifyAKnownFir) {
+TEST(DelayLineTogether, DotAndRingAxpyIdentifyAKnownFir)
+{
     // Plain LMS identification of a sparse FIR: converges only if the update reads
     // the very window that produced the prediction.
     constexpr int64_t n = 32;
@@ -188,7 +198,8 @@ TEST(DelayLineTogether, DotAndRingAxpyIdentifyAKnownFir) {
     }
 }
 
-TEST(CorrelateLags, LagZeroIsThePlainDotProduct) {
+TEST(CorrelateLags, LagZeroIsThePlainDotProduct)
+{
     const int64_t n = 37;
     std::vector<float> x(n), y(n);
     for (int64_t k = 0; k < n; ++k) {
@@ -201,7 +212,8 @@ TEST(CorrelateLags, LagZeroIsThePlainDotProduct) {
     EXPECT_EQ(r[1], -99.0f) << "only r[0 .. m] may be written";
 }
 
-TEST(CorrelateLags, EveryLagMatchesTheDirectSum) {
+TEST(CorrelateLags, EveryLagMatchesTheDirectSum)
+{
     // Small integers keep every partial sum exact, so equality is safe.
     const int64_t n = 50;
     const int64_t m = 20;
@@ -214,13 +226,15 @@ TEST(CorrelateLags, EveryLagMatchesTheDirectSum) {
     correlate_lags(x.data(), y.data(), r.data(), n, m);
     for (int64_t i = 0; i <= m; ++i) {
         double sum = 0.0;
-        for (int64_t k = 0; k + i < n; ++k) sum += static_cast<double>(x[k]) * y[k + i];
+        for (int64_t k = 0; k + i < n; ++k)
+            sum += static_cast<double>(x[k]) * y[k + i];
         EXPECT_EQ(r[i], static_cast<float>(sum)) << "lag " << i;
     }
     EXPECT_EQ(r[m + 1], -99.0f);
 }
 
-TEST(CorrelateLags, FindsTheShiftBetweenTwoSequences) {
+TEST(CorrelateLags, FindsTheShiftBetweenTwoSequences)
+{
     // y is x delayed by 9 samples: the correlation peaks at lag 9.
     const int64_t n = 256;
     const int64_t shift = 9;
@@ -230,7 +244,8 @@ TEST(CorrelateLags, FindsTheShiftBetweenTwoSequences) {
         lcg = lcg * 1664525u + 1013904223u;
         x[k] = static_cast<float>(static_cast<double>(lcg) / 4294967296.0 - 0.5);
     }
-    for (int64_t k = shift; k < n; ++k) y[k] = x[k - shift];
+    for (int64_t k = shift; k < n; ++k)
+        y[k] = x[k - shift];
     std::vector<float> r(33);
     correlate_lags(x.data(), y.data(), r.data(), n, 32);
     EXPECT_EQ(vec_max_index(33, r.data()), shift);

@@ -25,10 +25,10 @@ TEST(DeviceName, AsciiNamesPassUnchanged)
 
 TEST(DeviceName, AccentedAndNonLatinNamesUseCodePage437)
 {
-    EXPECT_EQ(converted("R\xC3\xB6hre Ausgang"), "R\x94hre Ausgang");           // ö 148
-    EXPECT_EQ(converted("\xC3\x89tude \xC3\xA0 2"), "\x90tude \x85 2");          // É 144, à 133
-    EXPECT_EQ(converted("\xD0\x97\xD0\xB2\xD1\x83\xD0\xBA"), "????");            // Cyrillic
-    EXPECT_EQ(converted("\xE9\x9F\xB3\xE9\x9F\xBF USB"), "?? USB");             // CJK
+    EXPECT_EQ(converted("R\xC3\xB6hre Ausgang"), "R\x94hre Ausgang");    // ö 148
+    EXPECT_EQ(converted("\xC3\x89tude \xC3\xA0 2"), "\x90tude \x85 2");  // É 144, à 133
+    EXPECT_EQ(converted("\xD0\x97\xD0\xB2\xD1\x83\xD0\xBA"), "????");    // Cyrillic
+    EXPECT_EQ(converted("\xE9\x9F\xB3\xE9\x9F\xBF USB"), "?? USB");      // CJK
 }
 
 TEST(DeviceName, LongNamesAreCutAndTerminated)

@@ -38,10 +38,15 @@ protected:
         refreshes = 0;
     }
     void TearDown() override { gfx_close(); }
-    static measurement_frame frame(bool erase) 
+    static measurement_frame frame(bool erase)
     {
-        return {.client_name = "test", .callback = nullptr, .suggested_latency = 0.001333, .after_start = nullptr,
-                .refresh = paint_once, .erase_keys = erase, .stall_advice = ""};
+        return {.client_name = "test",
+                .callback = nullptr,
+                .suggested_latency = 0.001333,
+                .after_start = nullptr,
+                .refresh = paint_once,
+                .erase_keys = erase,
+                .stall_advice = ""};
     }
 };
 

@@ -33,7 +33,8 @@ TEST(StallCheck, AWindowWithLessThanHalfTheFramesIsAStall)
 
 TEST(StallMessage, JackIsToldToRestartOtherHostApisGetTheProgramsAdvice)
 {
-    EXPECT_EQ(stall_message(true, "ignored"), "!!! no audio frames: JACK server stopped? restart it, then this program");
+    EXPECT_EQ(stall_message(true, "ignored"),
+              "!!! no audio frames: JACK server stopped? restart it, then this program");
     EXPECT_EQ(stall_message(false, "try a larger -b"), "!!! no audio frames: try a larger -b");
 }
 

@@ -80,7 +80,10 @@ struct gain_case {
     int64_t delay;
     float gain;
 };
-std::ostream& operator<<(std::ostream& os, const gain_case& c) { return os << "delay " << c.delay << " gain " << c.gain; }
+std::ostream& operator<<(std::ostream& os, const gain_case& c)
+{
+    return os << "delay " << c.delay << " gain " << c.gain;
+}
 
 class LatencyCallbackGain : public LatencyCallback, public ::testing::WithParamInterface<gain_case> {};
 
@@ -101,8 +104,7 @@ TEST_P(LatencyCallbackGain, PeakValueConvergesOnTheLoopGain)
     EXPECT_EQ(peak.value < 0, c.gain < 0);
 }
 
-INSTANTIATE_TEST_SUITE_P(Gains, LatencyCallbackGain,
-                         ::testing::Values(gain_case{48, 1.0f}, gain_case{250, -0.5f}));
+INSTANTIATE_TEST_SUITE_P(Gains, LatencyCallbackGain, ::testing::Values(gain_case{48, 1.0f}, gain_case{250, -0.5f}));
 
 TEST_F(LatencyCallback, ExactSilenceKeepsEveryTapExactlyZero)
 {

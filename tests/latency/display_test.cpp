@@ -158,10 +158,10 @@ TEST_F(LatencyDisplay, AxisLabelsAreGreyTextInABlackHalo)
 {
     const framebuffer fb = draw();
     const std::vector<placed_text> labels = {
-        {2, 191, "0"},      {89, 191, "100"},    {189, 191, "200"},   {289, 191, "300"},   {389, 191, "400"},
-        {489, 191, "500"},  {589, 191, "600"},   {689, 191, "700"},   {789, 191, "800"},   {889, 191, "900"},
-        {968, 191, "1000"}, {2, 2, "0ms"},       {90, 2, "2.1ms"},    {190, 2, "4.2ms"},   {290, 2, "6.3ms"},
-        {390, 2, "8.3ms"},  {482, 2, "10.4ms"},  {582, 2, "12.5ms"},  {682, 2, "14.6ms"},  {782, 2, "16.7ms"},
+        {2, 191, "0"},      {89, 191, "100"},   {189, 191, "200"},  {289, 191, "300"},  {389, 191, "400"},
+        {489, 191, "500"},  {589, 191, "600"},  {689, 191, "700"},  {789, 191, "800"},  {889, 191, "900"},
+        {968, 191, "1000"}, {2, 2, "0ms"},      {90, 2, "2.1ms"},   {190, 2, "4.2ms"},  {290, 2, "6.3ms"},
+        {390, 2, "8.3ms"},  {482, 2, "10.4ms"}, {582, 2, "12.5ms"}, {682, 2, "14.6ms"}, {782, 2, "16.7ms"},
         {882, 2, "18.8ms"}, {953, 2, "20.8ms"}};
     const framebuffer ref = reference_text(labels, 7);
     int64_t grey_mismatches = 0, halo_not_black = 0, halo_pixels = 0;
@@ -301,8 +301,8 @@ TEST_P(LatencyDisplayOverwrite, TracesPileUpAndReadOutsAreRedrawn)
     const framebuffer fb = draw(64, overwrite);
 
     EXPECT_EQ(topmost(fb, 350, 10), 200 - 147);  // first trace: 0.5 / 0.9 of 85 px
-    EXPECT_EQ(topmost(fb, 5, 10), 15);            // second trace
-    EXPECT_EQ(at(fb, 600, 200 - 58), 10);         // -0.25 / 0.5 of 85 px: 57.5, ties to even
+    EXPECT_EQ(topmost(fb, 5, 10), 15);           // second trace
+    EXPECT_EQ(at(fb, 600, 200 - 58), 10);        // -0.25 / 0.5 of 85 px: 57.5, ties to even
     EXPECT_NE(at(fb, 600, 200 - 57), 10);
     // The shorter new texts leave nothing of the longer old ones.
     expect_readouts(fb, device, "buffer size : 64", "peak val    : 0.50", "peak pos    : 5 (0.1ms)");

@@ -126,8 +126,7 @@ TEST(LoopsimPath, NoiseHasItsRmsLevelAndDropoutsTheirLength)
     o.dropout_ms = 10.0, o.dropout_every_s = 0.5;
     loopsim::path broken = loopsim::path_build(o);
     int64_t zeros = 0, first_zero = -1;
-    for (int64_t i = 0; i < 48000; i++)
-    {
+    for (int64_t i = 0; i < 48000; i++) {
         if (loopsim::path_process(broken, 1.0) == 0.0) {
             zeros++;
             if (first_zero < 0)

@@ -12,9 +12,9 @@
 #include <cstdint>
 #include <vector>
 
-#include "common/plot_probe.hpp"
 #include "common/callback_driver.hpp"
 #include "common/loop_cable.hpp"
+#include "common/plot_probe.hpp"
 #include "display/display.hpp"
 #include "dsp/fft.hpp"
 #include "dsp/filters.hpp"
@@ -23,10 +23,10 @@
 #include "frame/options.hpp"
 #include "response/callback.hpp"
 #include "response/state.hpp"
-#include "rtresponse/program.hpp"
-#include "rtresponse/scale.hpp"
 #include "rtresponse/analysis.hpp"
 #include "rtresponse/display.hpp"
+#include "rtresponse/program.hpp"
+#include "rtresponse/scale.hpp"
 #include "rtresponse/state.hpp"
 
 // The shared snapshot, work arrays and switches by their plain names; the
@@ -100,6 +100,5 @@ struct adaptation_model {
     }
     double sd() const { return std::sqrt(spread); }
 };
-
 
 inline constexpr uint8_t trace_green = 10;

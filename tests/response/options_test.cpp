@@ -4,8 +4,8 @@
 #include <string>
 #include <vector>
 
-#include "display/hooks.hpp"
 #include "common/command_line.hpp"
+#include "display/hooks.hpp"
 #include "display/plot.hpp"
 #include "morvane_fixture.hpp"
 #include "rtresponse/program.hpp"
@@ -31,11 +31,10 @@ TEST_F(MorvaneOptions, BufferSizesUpTo2048WithTheirLatencies)
         double latency;
     };
     const row table[] = {
-        {"-b8", 8, 0.000166},      {"-b16", 16, 0.000333},     {"-b32", 32, 0.000666},
-        {"-b64", 64, 0.001333},    {"-b128", 128, 0.002666},   {"-b256", 256, 0.005333},
-        {"-b512", 512, 0.010666},  {"-b1024", 1024, 0.021333}, {"-b2048", 2048, 0.042666},
-        {"-b4096", 64, 0.001333},  {"-b100", 64, 0.001333},    {"-b", 64, 0.001333},
-        {"-b-1", 64, 0.001333},    {"/B1024", 1024, 0.021333},
+        {"-b8", 8, 0.000166},       {"-b16", 16, 0.000333},     {"-b32", 32, 0.000666},   {"-b64", 64, 0.001333},
+        {"-b128", 128, 0.002666},   {"-b256", 256, 0.005333},   {"-b512", 512, 0.010666}, {"-b1024", 1024, 0.021333},
+        {"-b2048", 2048, 0.042666}, {"-b4096", 64, 0.001333},   {"-b100", 64, 0.001333},  {"-b", 64, 0.001333},
+        {"-b-1", 64, 0.001333},     {"/B1024", 1024, 0.021333},
     };
     for (const row& r : table) {
         const response_options options = read({r.argument});

@@ -13,12 +13,12 @@
 #include "dsp/filters.hpp"
 #include "dsp/noise.hpp"
 #include "frame/handshake.hpp"
-#include "rtresponse/capture.hpp"
-#include "rtresponse/sweep.hpp"
-#include "rtresponse/scale.hpp"
 #include "rtresponse/analysis.hpp"
+#include "rtresponse/capture.hpp"
 #include "rtresponse/display.hpp"
+#include "rtresponse/scale.hpp"
 #include "rtresponse/state.hpp"
+#include "rtresponse/sweep.hpp"
 
 // The analyser's program-wide state, by its plain names in every test.
 using namespace rtresponse;
@@ -57,4 +57,3 @@ protected:
         return out;
     }
 };
-

@@ -42,7 +42,8 @@ TEST_F(AnalysisTest, ImpulseGivesTheSameLevelInEveryBin)
 TEST_F(AnalysisTest, CosineLandsInItsBin)
 {
     for (int64_t n = 0; n < 2048; n++)
-        display_snapshot[n] = static_cast<float>(std::cos(2.0 * std::numbers::pi * 100.0 * static_cast<double>(n) / 2048.0));
+        display_snapshot[n] =
+            static_cast<float>(std::cos(2.0 * std::numbers::pi * 100.0 * static_cast<double>(n) / 2048.0));
     response_analysis();
     EXPECT_NEAR(spectrum_re[100], 20.0 * std::log10(1024.0), 1e-3);
     for (int64_t k = 0; k < 1024; k++)

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "display/hooks.hpp"
 #include "analyser_fixture.hpp"
+#include "display/hooks.hpp"
 #include "display/plot.hpp"
 
 namespace {
@@ -125,8 +125,7 @@ TEST_F(DisplayTest, FirstRefreshDrawsAStraightTraceOnTheMeanLine)
         const std::vector<int64_t> rows = rows_of_colour(x, green);
         if (x <= 996 || x == 1022 || x == 1023) {
             ASSERT_EQ(rows, std::vector<int64_t>{200}) << "column " << x;
-        }
-        else  // under the "0dB" label's blanking bar, and the grid's last column
+        } else  // under the "0dB" label's blanking bar, and the grid's last column
             ASSERT_TRUE(rows.empty()) << "column " << x;
     }
     EXPECT_EQ(gfx_pixel(0, 100), green);  // plot row 200 is window row 100
@@ -214,7 +213,10 @@ TEST_F(DisplayTest, LoopbackTraceInTessaly)
         ASSERT_EQ(expected_row(level, k, 100.0f, 200.0f), 200) << "bin " << k;
     // The band edges mirror each other; one row of slack where a level sits near
     // a rounding boundary.
-    const struct { int64_t k; int64_t row; } edges[] = {
+    const struct {
+        int64_t k;
+        int64_t row;
+    } edges[] = {
         {3, 197}, {1021, 197}, {2, 186}, {1022, 186}, {1, 15}, {1023, 15},
     };
     for (const auto& edge : edges) {
@@ -327,7 +329,10 @@ TEST_F(DisplayTest, NonFiniteLevelsStayOutsideTheWindow)
 
 // ---- labels and read-outs ------------------------------------------------------
 
-const struct { const char* text; int64_t x; } frequency_labels[] = {
+const struct {
+    const char* text;
+    int64_t x;
+} frequency_labels[] = {
     {"0", 2}, {"6kHz", 241}, {"12kHz", 493}, {"18kHz", 749}, {"24kHz", 984},
 };
 
@@ -370,8 +375,11 @@ TEST_F(DisplayTest, LevelLabelsOverBlankingBarsInOrbisca)
 {
     open(scale_orbisca);
     draw();
-    const struct { const char* text; int64_t x, y; } labels[] = {
-        {"30dB", 990, 590}, {"20dB", 990, 496}, {"10dB", 990, 396},
+    const struct {
+        const char* text;
+        int64_t x, y;
+    } labels[] = {
+        {"30dB", 990, 590}, {"20dB", 990, 496},  {"10dB", 990, 396},
         {"0dB", 998, 296},  {"-10dB", 982, 196}, {"-20dB", 982, 96},
     };
     for (const auto& label : labels)

@@ -2,8 +2,8 @@
 #include <string>
 #include <vector>
 
-#include "common/command_line.hpp"
 #include "analyser_fixture.hpp"
+#include "common/command_line.hpp"
 #include "frame/options.hpp"
 #include "rtresponse/program.hpp"
 

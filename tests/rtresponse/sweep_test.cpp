@@ -49,8 +49,7 @@ TEST_F(SweepTest, EveryBinOfItsTransformHasMagnitude30_4)
     // Float rounding of the table and of both transforms: measured below 1.2e-5,
     // i.e. a few float steps at 30.4 (one step is 1.9e-6).
     for (int64_t k = 0; k < 2048; k++)
-        EXPECT_NEAR(std::hypot(static_cast<double>(re[k]), static_cast<double>(im[k])), 30.4, 4e-5)
-            << "bin " << k;
+        EXPECT_NEAR(std::hypot(static_cast<double>(re[k]), static_cast<double>(im[k])), 30.4, 4e-5) << "bin " << k;
 }
 
 TEST_F(SweepTest, LevelAndPeaksLeaveHeadroom)

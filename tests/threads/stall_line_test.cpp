@@ -48,8 +48,13 @@ TEST(StallLine, ShownWhileNoFramesArriveAndBlankedWhenTheyFlow)
         audio.join();
         key_push("\x1B");
     });
-    frame_key_loop({.client_name = "test", .callback = nullptr, .suggested_latency = 0.001333, .after_start = nullptr,
-                    .refresh = [] {}, .erase_keys = false, .stall_advice = ""});
+    frame_key_loop({.client_name = "test",
+                    .callback = nullptr,
+                    .suggested_latency = 0.001333,
+                    .after_start = nullptr,
+                    .refresh = [] {},
+                    .erase_keys = false,
+                    .stall_advice = ""});
     user.join();
     frame_watch_stalls("");
 

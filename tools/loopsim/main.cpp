@@ -106,24 +106,36 @@ int main(int argc, char** argv)
         const std::string a = argv[i];
         const char* v = i + 1 < argc ? argv[i + 1] : nullptr;
         bool ok = true, takes_value = true;
-        if (a == "--name" && v) name = v;
-        else if (a == "--delay" && v) o.delay = std::atoll(v);
-        else if (a == "--fraction" && v) o.fraction = std::atof(v);
-        else if (a == "--gain" && v) o.gain = std::atof(v);
-        else if (a == "--invert") o.invert = true, takes_value = false;
+        if (a == "--name" && v)
+            name = v;
+        else if (a == "--delay" && v)
+            o.delay = std::atoll(v);
+        else if (a == "--fraction" && v)
+            o.fraction = std::atof(v);
+        else if (a == "--gain" && v)
+            o.gain = std::atof(v);
+        else if (a == "--invert")
+            o.invert = true, takes_value = false;
         else if (a == "--aa" && v) {
             long long taps = o.aa_taps;
             ok = std::sscanf(v, "%lf,%lld", &o.aa_cutoff_hz, &taps) >= 1;
             o.aa_taps = taps;
-        }
-        else if (a == "--highpass" && v) o.highpass_hz = std::atof(v);
-        else if (a == "--peak" && v) ok = parse_eq(v, loopsim::eq_kind::peak, o);
-        else if (a == "--low-shelf" && v) ok = parse_eq(v, loopsim::eq_kind::low_shelf, o);
-        else if (a == "--high-shelf" && v) ok = parse_eq(v, loopsim::eq_kind::high_shelf, o);
-        else if (a == "--noise" && v) o.noise_dbfs = std::atof(v);
-        else if (a == "--dropout" && v) ok = std::sscanf(v, "%lf,%lf", &o.dropout_ms, &o.dropout_every_s) == 2;
-        else if ((a == "--print-ir" || a == "--print-ir-response") && v) print_mode = a, print_count = std::atoll(v);
-        else if (a == "--print-response") print_mode = a, takes_value = false;
+        } else if (a == "--highpass" && v)
+            o.highpass_hz = std::atof(v);
+        else if (a == "--peak" && v)
+            ok = parse_eq(v, loopsim::eq_kind::peak, o);
+        else if (a == "--low-shelf" && v)
+            ok = parse_eq(v, loopsim::eq_kind::low_shelf, o);
+        else if (a == "--high-shelf" && v)
+            ok = parse_eq(v, loopsim::eq_kind::high_shelf, o);
+        else if (a == "--noise" && v)
+            o.noise_dbfs = std::atof(v);
+        else if (a == "--dropout" && v)
+            ok = std::sscanf(v, "%lf,%lf", &o.dropout_ms, &o.dropout_every_s) == 2;
+        else if ((a == "--print-ir" || a == "--print-ir-response") && v)
+            print_mode = a, print_count = std::atoll(v);
+        else if (a == "--print-response")
+            print_mode = a, takes_value = false;
         else {
             std::fputs(usage, a == "--help" || a == "-h" ? stdout : stderr);
             return a == "--help" || a == "-h" ? 0 : 2;

@@ -7,10 +7,7 @@ namespace loopsim {
 
 namespace {
 
-double sinc(double t)
-{
-    return t == 0.0 ? 1.0 : std::sin(M_PI * t) / (M_PI * t);
-}
+double sinc(double t) { return t == 0.0 ? 1.0 : std::sin(M_PI * t) / (M_PI * t); }
 
 // Blackman window at t frames from its centre, zero at |t| >= half_width.
 double blackman(double t, double half_width)
@@ -133,10 +130,7 @@ double next_uniform(uint64_t& state)
     return static_cast<double>(state >> 11) * (2.0 / 9007199254740992.0) - 1.0;
 }
 
-double to_db(double power)
-{
-    return power > 1e-30 ? 10.0 * std::log10(power) : -300.0;
-}
+double to_db(double power) { return power > 1e-30 ? 10.0 * std::log10(power) : -300.0; }
 
 }  // namespace
 

@@ -20,19 +20,19 @@ constexpr double sample_rate = 48000.0;
 enum class eq_kind { none, peak, low_shelf, high_shelf };
 
 struct path_options {
-    int64_t delay = 0;            // whole frames, a plain ring offset
-    double fraction = 0.0;        // 0 <= fraction < 1 frames, by a windowed-sinc FIR
-    int64_t fraction_taps = 32;   // even
+    int64_t delay = 0;           // whole frames, a plain ring offset
+    double fraction = 0.0;       // 0 <= fraction < 1 frames, by a windowed-sinc FIR
+    int64_t fraction_taps = 32;  // even
     double gain = 1.0;
     bool invert = false;
-    double aa_cutoff_hz = 0.0;    // 0: no anti-aliasing filter; else its -6 dB point
-    int64_t aa_taps = 127;        // odd
-    double highpass_hz = 0.0;     // 0: no DC blocker
+    double aa_cutoff_hz = 0.0;  // 0: no anti-aliasing filter; else its -6 dB point
+    int64_t aa_taps = 127;      // odd
+    double highpass_hz = 0.0;   // 0: no DC blocker
     eq_kind eq = eq_kind::none;
     double eq_hz = 1000.0, eq_q = 0.7071, eq_db = 0.0;
-    double noise_dbfs = -400.0;   // RMS of the added white noise, dB re full scale; <= -300 off
-    double dropout_ms = 0.0;      // length of each dropout; 0: none
-    double dropout_every_s = 1.0; // period of the dropouts, counted from the first non-zero input
+    double noise_dbfs = -400.0;    // RMS of the added white noise, dB re full scale; <= -300 off
+    double dropout_ms = 0.0;       // length of each dropout; 0: none
+    double dropout_every_s = 1.0;  // period of the dropouts, counted from the first non-zero input
 };
 
 // Second-order section y = b0 x + b1 x1 + b2 x2 - a1 y1 - a2 y2 (a0 = 1).
@@ -42,14 +42,14 @@ struct biquad {
 };
 
 struct path {
-    std::vector<double> fir;      // fractional delay * AA low-pass * gain * polarity
-    std::vector<double> ring;     // input history, a power of two long
+    std::vector<double> fir;   // fractional delay * AA low-pass * gain * polarity
+    std::vector<double> ring;  // input history, a power of two long
     uint64_t ring_mask = 0;
     uint64_t write_pos = 0;
     int64_t delay = 0;
     biquad highpass, eq;
     bool use_highpass = false, use_eq = false;
-    double noise_amplitude = 0.0; // half-width of the uniform noise
+    double noise_amplitude = 0.0;  // half-width of the uniform noise
     uint64_t noise_state = 0x9E3779B97F4A7C15ull;
     int64_t dropout_length = 0, dropout_period = 0, frame = 0;  // frames since the first sound
     bool sounding = false;
