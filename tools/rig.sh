@@ -17,6 +17,8 @@
 #                                  screenshots until the command CHECK succeeds on them
 #   rig_wait_exit PID [SECONDS]    waits for a child process; its exit status in RIG_STATUS
 #                                  (124 after the time-out, when it is killed)
+#   rig_test_begin                 a work folder in $work and the EXIT trap that cleans up
+#   fail MESSAGE                   says FAIL: MESSAGE and ends the test
 #   rig_cleanup                    stops the programs the test left running, then what
 #                                  the rig started
 #
@@ -54,6 +56,14 @@ xdotool() { timeout 10 xdotool "$@"; }
 import() { timeout 20 import "$@"; }
 compare() { timeout 20 compare "$@"; }
 convert() { timeout 20 convert "$@"; }
+
+# The start of every end-to-end test: a work folder in $work, removed on exit
+# after rig_cleanup, and fail MESSAGE, which says FAIL and ends the test.
+rig_test_begin() {
+    work=$(mktemp -d)
+    trap 'rig_cleanup; rm -rf "$work"' EXIT
+}
+fail() { echo "FAIL: $*"; exit 1; }
 
 rig_cleanup() {
     # The programs a failed test left running go first: a JACK server that

@@ -5,9 +5,7 @@
 # in the read-out; Escape ends each run with status 0.
 set -u
 . "$SOURCE_DIR/tools/rig.sh"
-work=$(mktemp -d)
-trap 'rig_cleanup; rm -rf "$work"' EXIT
-fail() { echo "FAIL: $*"; exit 1; }
+rig_test_begin
 rig_xvfb_start || fail "no X server"
 rig_jack_start "e2e-analyser-$$" 256 || fail "no JACK server"
 

@@ -7,9 +7,8 @@
 set -u
 export LC_ALL=C
 . "$SOURCE_DIR/tools/rig.sh"
-work=$(mktemp -d)
-trap 'exec 3>&- 2>/dev/null; rig_cleanup; rm -rf "$work"' EXIT
-fail() { echo "FAIL: $*"; exit 1; }
+rig_test_begin
+trap 'exec 3>&- 2>/dev/null; rig_cleanup; rm -rf "$work"' EXIT  # and the key pipe's writer
 
 dravik="$BUILD_DIR/bufsizes/dravik"
 [ -x "$dravik" ] || fail "no $dravik"

@@ -5,9 +5,7 @@
 # at most three seconds (a key cuts it short) and end with status 0.
 set -u
 . "$SOURCE_DIR/tools/rig.sh"
-work=$(mktemp -d)
-trap 'rig_cleanup; rm -rf "$work"' EXIT
-fail() { echo "FAIL: $*"; exit 1; }
+rig_test_begin
 probe="$BUILD_DIR/tests/frame_probe"
 
 rig_xvfb_start || fail "no X server"

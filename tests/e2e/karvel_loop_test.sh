@@ -5,9 +5,7 @@
 # one-frame full-duplex callbacks add. Without the cable the peak stays 0.00.
 set -u
 . "$SOURCE_DIR/tools/rig.sh"
-work=$(mktemp -d)
-trap 'rig_cleanup; rm -rf "$work"' EXIT
-fail() { echo "FAIL: $*"; exit 1; }
+rig_test_begin
 karvel="$BUILD_DIR/latency/karvel"
 rig_xvfb_start || fail "no X server"
 

@@ -9,9 +9,7 @@
 # usage_test.sh.)
 set -u
 . "$SOURCE_DIR/tools/rig.sh"
-work=$(mktemp -d)
-trap 'rig_cleanup; rm -rf "$work"' EXIT
-fail() { echo "FAIL: $*"; exit 1; }
+rig_test_begin
 morvane="$BUILD_DIR/response/morvane"
 green="srgb(85,255,85)"
 settle=34  # seconds of adaptation before the screenshot

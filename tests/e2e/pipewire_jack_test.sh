@@ -13,9 +13,7 @@
 set -u
 export LC_ALL=C
 . "$SOURCE_DIR/tools/rig.sh"
-work=$(mktemp -d)
-trap 'rig_cleanup; rm -rf "$work"' EXIT
-fail() { echo "FAIL: $*"; exit 1; }
+rig_test_begin
 green="srgb(85,255,85)"
 
 rig_xvfb_start || fail "no X server"

@@ -6,9 +6,7 @@
 # client is left in /dev/shm.
 set -u
 . "$SOURCE_DIR/tools/rig.sh"
-work=$(mktemp -d)
-trap 'rig_cleanup; rm -rf "$work"' EXIT
-fail() { echo "FAIL: $*"; exit 1; }
+rig_test_begin
 message="!!! no audio frames: JACK server stopped? restart it, then this program"
 rig_xvfb_start || fail "no X server"
 

@@ -1,4 +1,4 @@
-// The command line of the analysers and the scale table they choose from.
+// The command line of the response programs and the scale table they choose from.
 #include <string>
 #include <vector>
 
@@ -25,39 +25,47 @@ protected:
     test_command_line command_line;
 };
 
-TEST_F(OptionsTest, NoArgumentsGiveTheDefaults)
+// The three response programs read the same options: buffer sizes up to 2048
+// with their suggested latencies (Morvane's stream takes them; the analysers
+// only show the size), the fall-back to 64, the device and the loopback switch.
+TEST_F(OptionsTest, BufferSizesUpTo2048WithTheirLatencies)
 {
-    const response_options options = read({});
-    EXPECT_EQ(options.device, -1);
-    EXPECT_EQ(options.buffer.frames, 64);
+    struct row {
+        const char* argument;
+        int64_t frames;
+        double latency;
+    };
+    const row table[] = {
+        {"-b8", 8, 0.000166},       {"-B8", 8, 0.000166},       {"-b16", 16, 0.000333},   {"-b32", 32, 0.000666},
+        {"-b64", 64, 0.001333},     {"-b128", 128, 0.002666},   {"-b256", 256, 0.005333}, {"-b512", 512, 0.010666},
+        {"-b1024", 1024, 0.021333}, {"-b2048", 2048, 0.042666}, {"-b4096", 64, 0.001333}, {"-b100", 64, 0.001333},
+        {"-b", 64, 0.001333},       {"-b-1", 64, 0.001333},     {"/B1024", 1024, 0.021333},
+    };
+    for (const row& r : table) {
+        const response_options options = read({r.argument});
+        EXPECT_EQ(options.buffer.frames, r.frames) << r.argument;
+        EXPECT_EQ(options.buffer.latency, r.latency) << r.argument;
+    }
+    const response_options none = read({});
+    EXPECT_EQ(none.device, -1);
+    EXPECT_EQ(none.buffer.frames, 64);
+    EXPECT_EQ(none.buffer.latency, 0.001333);
     EXPECT_EQ(loopback_mode, -1);
-}
-
-TEST_F(OptionsTest, BufferSizesUpTo2048AreShownAsGiven)
-{
-    EXPECT_EQ(read({"-b2048"}).buffer.frames, 2048);
-    EXPECT_EQ(read({"-b512"}).buffer.frames, 512);
-    EXPECT_EQ(read({"-B8"}).buffer.frames, 8);
-    EXPECT_EQ(read({"-b4096"}).buffer.frames, 64);
-    EXPECT_EQ(read({"-b100"}).buffer.frames, 64);
-    EXPECT_EQ(read({"-b"}).buffer.frames, 64);
     EXPECT_EQ(read({"-d3", "-b128"}).device, 3);
 }
 
 TEST_F(OptionsTest, LoopbackIsOnOnlyForTheValueZero)
 {
-    read({"-t"});
-    EXPECT_EQ(loopback_mode, 0);
-    read({"-t0"});
-    EXPECT_EQ(loopback_mode, 0);
-    read({"-T"});
-    EXPECT_EQ(loopback_mode, 0);
-    read({"-tx"});
-    EXPECT_EQ(loopback_mode, 0);
+    for (const char* on : {"-t", "-t0", "-T", "-tx", "/t"}) {
+        read({on});
+        EXPECT_EQ(loopback_mode, 0) << on;
+    }
     read({"-t1"});
     EXPECT_EQ(loopback_mode, 1);
-    read({"-d2"});
-    EXPECT_EQ(loopback_mode, -1);
+    for (const char* off : {"-d2", "-b512"}) {
+        read({off});
+        EXPECT_EQ(loopback_mode, -1) << off;
+    }
 }
 
 TEST(ScaleTable, TheTwoVariantsDifferOnlyInTheirValues)
