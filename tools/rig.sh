@@ -39,6 +39,7 @@
 # Checks on screenshots:
 #   rig_text_shows SHOT W H X Y COLOUR TEXT   the shot shows TEXT at X,Y as fbrender draws it
 #   rig_row_is_green SHOT FIRST LAST ROW      columns FIRST..LAST of ROW are all trace green
+#   rig_row_partly_green SHOT FIRST LAST ROW  some, not all, of them are
 #   rig_iodelay_frames                        round-trip frames jack_iodelay measures on the
 #                                             loop jack_delay:out -> RIG_LOOP_OUT ... RIG_LOOP_IN
 #                                             -> jack_delay:in (default: a cable out to in)
@@ -355,6 +356,14 @@ rig_row_is_green() {
     local shot="$1" first="$2" last="$3" row="$4" colours
     colours=$(convert "$shot" -crop "$((last - first + 1))x1+$first+$row" +repage -format '%c' histogram:info:)
     [ "$(grep -c . <<<"$colours")" = "1" ] && grep -q '#55FF55' <<<"$colours"
+}
+
+# Some but not all of columns FIRST..LAST of ROW are trace green: a trace that
+# is drawn and leaves the line (Morvane's model while it learns the loop).
+rig_row_partly_green() {
+    local shot="$1" first="$2" last="$3" row="$4" on
+    on=$(convert "$shot" -crop "$((last - first + 1))x1+$first+$row" +repage txt:- | grep -c "srgb(85,255,85)")
+    [ "$on" -gt 0 ] && [ "$on" -lt $((last - first + 1)) ]
 }
 
 rig_iodelay_frames() {
