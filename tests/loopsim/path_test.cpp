@@ -7,6 +7,7 @@
 #include <cmath>
 #include <vector>
 
+#include "common/direct_dft.hpp"
 #include "tools/loopsim/path.hpp"
 
 namespace {
@@ -41,17 +42,7 @@ std::vector<double> folded_dft_db(const path_options& o)
     std::vector<double> period(2048, 0.0);
     for (size_t n = 0; n < h.size(); n++)
         period[n % 2048] += h[n];
-    std::vector<double> level(1024);
-    for (int64_t k = 0; k < 1024; k++) {
-        double re = 0.0, im = 0.0;
-        for (int64_t n = 0; n < 2048; n++) {
-            const double angle = -2.0 * M_PI * static_cast<double>((k * n) % 2048) / 2048.0;
-            re += period[n] * std::cos(angle);
-            im += period[n] * std::sin(angle);
-        }
-        level[k] = 10.0 * std::log10(re * re + im * im + 1e-300);
-    }
-    return level;
+    return direct_dft_levels(period, 1e-300);
 }
 
 TEST(LoopsimPath, PrintedResponseIsTheDftOfTheImpulseResponse)

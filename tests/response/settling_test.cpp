@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "common/direct_dft.hpp"
 #include "display/hooks.hpp"
 #include "morvane_fixture.hpp"
 
@@ -25,16 +26,7 @@ std::vector<double> loopback_target_levels()
     for (int64_t n = 0; n < 2048; n++)
         h[n] = highpass_biquad(delay2(n == 0 ? 1.0f : 0.0f));
     loopback_filters_reset();
-    std::vector<double> level(1024);
-    for (int64_t k = 0; k < 1024; k++) {
-        double re = 0.0, im = 0.0;
-        for (int64_t n = 0; n < 2048; n++) {
-            const double angle = -2.0 * M_PI * static_cast<double>((k * n) % 2048) / 2048.0;
-            re += h[n] * std::cos(angle);
-            im += h[n] * std::sin(angle);
-        }
-        level[k] = 10.0 * std::log10(re * re + im * im + 1e-19);
-    }
+    std::vector<double> level = direct_dft_levels(h, 1e-19);
     double mean = 0.0;
     for (int64_t k = 100; k <= 923; k++)
         mean += level[k];
