@@ -10,10 +10,16 @@
 // and each stored as float:
 //   power = power_memory * power + (1 - power_memory) * stimulus^2
 //   step  = (captured - prediction) * step_constant / power   (the new power)
-// and adds step times the same history window to the taps (update_pos).
+// and adds step times the same history window to the taps (update_pos). A
+// non-finite captured sample (a broken driver) counts as silence: it would
+// otherwise turn every tap into NaN for the rest of the run.
 // Runs on the audio thread: no allocation, lock or wait.
 void nlms_step(float stimulus, float captured, float* history, float* taps, int64_t length, int64_t& history_pos,
                int64_t& update_pos, float& power, double power_memory, double step_constant);
+
+// Empties history and taps (the doubled history and the spare elements too);
+// positions and power keep their values. Real-time safe.
+void nlms_clear(float* history, float* taps, int64_t length);
 
 // The filter's program-load state: history and taps all zero (the doubled
 // history and the spare elements too), both positions 0, power 1.

@@ -1,6 +1,11 @@
 // The frame loop of the programs' stream callbacks.
 #pragma once
+#include <portaudio.h>
+
+#include <cstddef>
 #include <cstdint>
+
+#include "frame/handshake.hpp"
 
 // Runs a callback's buffer frame by frame: the stream asks for one frame per
 // call, and a longer buffer is handled the same way. The run's first frame
@@ -31,4 +36,16 @@ bool callback_frames(const void* input, void* output, unsigned long frame_count,
         }
     }
     return processed;
+}
+
+// A stream callback's whole body: the frame loop, then, when a frame was
+// processed, one publication of count floats from source to snapshot (so the
+// clearing call publishes nothing). Always paContinue. Real-time code.
+template <class Clear, class Process>
+int callback_run(const void* input, void* output, unsigned long frame_count, int64_t& reset_pending, Clear clear,
+                 Process process, const float* source, float* snapshot, size_t count)
+{
+    if (callback_frames(input, output, frame_count, reset_pending, clear, process))
+        snapshot_publish(source, snapshot, count);
+    return paContinue;
 }

@@ -163,7 +163,10 @@ void frame_key_loop(const measurement_frame& frame)
     }
 }
 
-int frame_run(int64_t device_option, const measurement_frame& frame)
+namespace {
+
+// frame_run up to the closing of the window.
+int run_stream(int64_t device_option, const measurement_frame& frame)
 {
     if (audio_initialize(frame.client_name) != paNoError) {
         Pa_Terminate();
@@ -217,4 +220,13 @@ int frame_run(int64_t device_option, const measurement_frame& frame)
         std::_Exit(0);
     }
     return 0;
+}
+
+}  // namespace
+
+int frame_run(int64_t device_option, const measurement_frame& frame)
+{
+    const int status = run_stream(device_option, frame);
+    window_finish();
+    return status;
 }

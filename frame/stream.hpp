@@ -9,22 +9,23 @@
 
 // What differs between the programs.
 struct measurement_frame {
-    const char* client_name;     // the program's name, e.g. "karvel" (its JACK client name)
-    PaStreamCallback* callback;  // one frame per call, on the audio thread
-    double suggested_latency;    // seconds, for input and output alike
-    void (*after_start)();       // after the stream has started, or null
-    void (*refresh)();           // inside the freeze: analysis, then thread_start of the display
-    bool erase_keys;             // E and R clear the window
-    const char* stall_advice;    // what to try when a device (not JACK) delivers no frames
+    const char* client_name;          // the program's name, e.g. "karvel" (its JACK client name)
+    PaStreamCallback* callback;       // one frame per call, on the audio thread
+    double suggested_latency;         // seconds, for input and output alike
+    void (*refresh)();                // inside the freeze: analysis, then thread_start of the display
+    const char* stall_advice;         // what to try when a device (not JACK) delivers no frames
+    void (*after_start)() = nullptr;  // after the stream has started, if set
+    bool erase_keys = false;          // E and R clear the window
 };
 
 // The chosen device's name in the window font's character set, NUL-terminated;
 // lives for the whole run and is handed to every display refresh.
 extern char device_name_buffer[512];
 
-// Runs the stream sequence, the key loop and the shutdown; every path after
-// Pa_Initialize calls Pa_Terminate. Start-up failures print one "!!! " line,
-// pause up to 3 s (a key cuts it short). Returns the exit status, always 0.
+// Runs the stream sequence, the key loop and the shutdown, then closes the
+// window; every path after Pa_Initialize calls Pa_Terminate. Start-up failures
+// print one "!!! " line and pause up to 3 s (a key cuts it short). Returns the
+// exit status, always 0.
 // A shutdown that PortAudio cannot finish (a JACK server that went away) is
 // given up after a bounded wait: the window closes and the program ends with
 // status 0 at once.

@@ -3,15 +3,10 @@
 //
 // Real-time code: everything here runs 48000 times a second. No allocation,
 // lock, print or wait; the only shared data go through snapshot_publish.
-#include <algorithm>
-#include <cmath>
-#include <iterator>
-
+#include "latency/callback.hpp"
 #include "dsp/adaptive.hpp"
 #include "dsp/noise.hpp"
 #include "frame/callback_frames.hpp"
-#include "frame/handshake.hpp"
-#include "latency/callback.hpp"
 #include "latency/state.hpp"
 
 namespace {
@@ -23,33 +18,23 @@ constexpr double step_constant = 6e-6;   // mu / taps = 0.012 / 2000
 
 // First frame of the run: empties the history and the taps. Power, ring
 // positions and snapshot keep their values.
-void clear_filter()
-{
-    std::fill(std::begin(stimulus_history), std::end(stimulus_history), 0.0f);
-    std::fill(std::begin(tap_weights), std::end(tap_weights), 0.0f);
-}
+void clear_filter() { nlms_clear(stimulus_history, tap_weights, tap_count); }
 
 // One measured frame: plays the stimulus sample and adapts the taps to the
 // captured one. Returns the stimulus sample for output 1.
 float process_frame(float captured)
 {
     const float x = noise_stimulus_sample();
-    // A non-finite sample (a broken driver) would turn every tap into NaN for
-    // the rest of the run; it counts as silence instead.
-    const float c = std::isfinite(captured) ? captured : 0.0f;
-    nlms_step(x, c, stimulus_history, tap_weights, tap_count, history_pos, update_pos, stimulus_power, power_memory,
-              step_constant);
+    nlms_step(x, captured, stimulus_history, tap_weights, tap_count, history_pos, update_pos, stimulus_power,
+              power_memory, step_constant);
     return x;
 }
 
 }  // namespace
 
-// Input channel 2 is ignored; output channel 2 is always silent. The taps are
-// published once per call, after its frames.
 int latency_callback(const void* input, void* output, unsigned long frame_count, const PaStreamCallbackTimeInfo*,
                      PaStreamCallbackFlags, void*)
 {
-    if (callback_frames(input, output, frame_count, reset_pending, clear_filter, process_frame))
-        snapshot_publish(tap_weights, display_snapshot, static_cast<size_t>(tap_count));
-    return paContinue;
+    return callback_run(input, output, frame_count, reset_pending, clear_filter, process_frame, tap_weights,
+                        display_snapshot, static_cast<size_t>(tap_count));
 }

@@ -38,11 +38,8 @@ int main(int argc, char** argv)
     const measurement_frame frame{.client_name = "karvel",
                                   .callback = latency_callback,
                                   .suggested_latency = buffer.latency,
-                                  .after_start = nullptr,
                                   .refresh = start_refresh,
-                                  .erase_keys = true,
-                                  .stall_advice = "try a larger -b, or a smaller PipeWire quantum"};
-    const int status = frame_run(device, frame);
-    window_finish();
-    return status;
+                                  .stall_advice = "try a larger -b, or a smaller PipeWire quantum",
+                                  .erase_keys = true};
+    return frame_run(device, frame);
 }

@@ -3,16 +3,11 @@
 //
 // Real-time code: everything here runs 48000 times a second. No allocation,
 // lock, print or wait; the only shared data go through snapshot_publish.
-#include <algorithm>
-#include <cmath>
-#include <iterator>
-
+#include "response/callback.hpp"
 #include "dsp/adaptive.hpp"
 #include "dsp/filters.hpp"
 #include "dsp/noise.hpp"
 #include "frame/callback_frames.hpp"
-#include "frame/handshake.hpp"
-#include "response/callback.hpp"
 #include "response/state.hpp"
 #include "rtresponse/state.hpp"
 
@@ -25,38 +20,27 @@ constexpr double step_constant = 2e-6;    // mu / taps, with the power standing 
 
 // First frame of the run: empties the history and the taps. Power, ring
 // positions, generators, loopback filters and snapshot keep their values.
-void clear_model()
-{
-    std::fill(std::begin(stimulus_history), std::end(stimulus_history), 0.0f);
-    std::fill(std::begin(tap_weights), std::end(tap_weights), 0.0f);
-}
+void clear_model() { nlms_clear(stimulus_history, tap_weights, tap_count); }
 
-// One measured frame: takes the captured sample, draws the stimulus and adapts
-// the model to the capture. Returns the stimulus sample for output 1.
+// One measured frame: draws the stimulus and adapts the model to the capture.
+// Returns the stimulus sample for output 1.
 float process_frame(float captured)
 {
-    // A non-finite sample (a broken driver) would turn every tap into NaN for
-    // the rest of the run; it counts as silence instead.
-    float x = std::isfinite(captured) ? captured : 0.0f;
     const float s = noise_stimulus_sample();
     // The software loopback replaces the capture by the stimulus through the
     // two-sample delay and the high-pass; otherwise the filters stay idle.
     if (rtresponse::loopback_mode == 0)
-        x = highpass_biquad(delay2(s));
-    nlms_step(s, x, stimulus_history, tap_weights, tap_count, history_pos, update_pos, stimulus_power, power_memory,
-              step_constant);
+        captured = highpass_biquad(delay2(s));
+    nlms_step(s, captured, stimulus_history, tap_weights, tap_count, history_pos, update_pos, stimulus_power,
+              power_memory, step_constant);
     return s;
 }
 
 }  // namespace
 
-// Input channel 2 is ignored; output channel 2 is always silent. A missing
-// input buffer counts as silence. An 8 KiB straight copy per call while no
-// refresh holds the snapshot; the clearing call publishes nothing.
 int response_callback(const void* input, void* output, unsigned long frame_count, const PaStreamCallbackTimeInfo*,
                       PaStreamCallbackFlags, void*)
 {
-    if (callback_frames(input, output, frame_count, reset_pending, clear_model, process_frame))
-        snapshot_publish(tap_weights, rtresponse::display_snapshot, static_cast<size_t>(tap_count));
-    return paContinue;
+    return callback_run(input, output, frame_count, reset_pending, clear_model, process_frame, tap_weights,
+                        rtresponse::display_snapshot, static_cast<size_t>(tap_count));
 }

@@ -31,11 +31,8 @@ int main(int argc, char** argv)
     const measurement_frame frame{.client_name = "morvane",
                                   .callback = response_callback,
                                   .suggested_latency = options.buffer.latency,
-                                  .after_start = build_fft_tables,
                                   .refresh = response_refresh,
-                                  .erase_keys = false,
-                                  .stall_advice = "try a larger -b, or a smaller PipeWire quantum"};
-    const int status = frame_run(options.device, frame);
-    window_finish();
-    return status;
+                                  .stall_advice = "try a larger -b, or a smaller PipeWire quantum",
+                                  .after_start = build_fft_tables};
+    return frame_run(options.device, frame);
 }

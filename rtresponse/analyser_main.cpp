@@ -52,11 +52,7 @@ int main(int argc, char** argv)
     const measurement_frame frame{.client_name = program.client_name,
                                   .callback = analyser_callback,
                                   .suggested_latency = 0.001333,
-                                  .after_start = nullptr,
                                   .refresh = response_refresh,
-                                  .erase_keys = false,
                                   .stall_advice = "try a PipeWire quantum of 64 frames"};
-    const int status = frame_run(options.device, frame);
-    window_finish();
-    return status;
+    return frame_run(options.device, frame);
 }

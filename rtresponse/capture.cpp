@@ -5,7 +5,6 @@
 
 #include "dsp/filters.hpp"
 #include "frame/callback_frames.hpp"
-#include "frame/handshake.hpp"
 #include "rtresponse/capture.hpp"
 #include "rtresponse/state.hpp"
 
@@ -31,16 +30,10 @@ void clear_ring() { std::fill_n(rtresponse::capture_ring, 2048, 0.0f); }
 
 }  // namespace
 
-// Real-time: runs on the audio thread, one frame per call as the stream asks
-// (a longer buffer is handled frame by frame); no allocation, lock, wait or
-// print. The first frame only clears the ring and plays silence. A missing
-// input buffer counts as silence. An 8 KiB straight copy per call while no
-// refresh holds the snapshot; the clearing call publishes nothing.
 int analyser_callback(const void* input, void* output, unsigned long frame_count,
                       const PaStreamCallbackTimeInfo* /*time_info*/, PaStreamCallbackFlags /*status_flags*/,
                       void* /*user_data*/)
 {
-    if (callback_frames(input, output, frame_count, rtresponse::reset_pending, clear_ring, process_frame))
-        snapshot_publish(rtresponse::capture_ring, rtresponse::display_snapshot, 2048);
-    return paContinue;
+    return callback_run(input, output, frame_count, rtresponse::reset_pending, clear_ring, process_frame,
+                        rtresponse::capture_ring, rtresponse::display_snapshot, 2048);
 }

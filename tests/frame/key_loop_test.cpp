@@ -43,10 +43,9 @@ protected:
         return {.client_name = "test",
                 .callback = nullptr,
                 .suggested_latency = 0.001333,
-                .after_start = nullptr,
                 .refresh = paint_once,
-                .erase_keys = erase,
-                .stall_advice = ""};
+                .stall_advice = "",
+                .erase_keys = erase};
     }
 };
 

@@ -52,13 +52,10 @@ int main(int argc, char** argv)
 {
     option_set_args(argc, argv);
     startup_window("Probe.exe", 320, 80);
-    const int status = frame_run(option_value("d"), {.client_name = "probe",
-                                                     .callback = probe_callback,
-                                                     .suggested_latency = 0.001333,
-                                                     .after_start = nullptr,
-                                                     .refresh = print_counts,
-                                                     .erase_keys = true,
-                                                     .stall_advice = "try a larger -b"});
-    window_finish();
-    return status;
+    return frame_run(option_value("d"), {.client_name = "probe",
+                                         .callback = probe_callback,
+                                         .suggested_latency = 0.001333,
+                                         .refresh = print_counts,
+                                         .stall_advice = "try a larger -b",
+                                         .erase_keys = true});
 }

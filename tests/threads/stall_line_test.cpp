@@ -51,9 +51,7 @@ TEST(StallLine, ShownWhileNoFramesArriveAndBlankedWhenTheyFlow)
     frame_key_loop({.client_name = "test",
                     .callback = nullptr,
                     .suggested_latency = 0.001333,
-                    .after_start = nullptr,
                     .refresh = [] {},
-                    .erase_keys = false,
                     .stall_advice = ""});
     user.join();
     frame_watch_stalls("");
