@@ -73,10 +73,10 @@ void rand_reset()
     sign64_state = sign64_initial;
 }
 
-// One white-noise sample in (-0.2, 0.2): sign first, then magnitude, both
-// generators stepped once. Rounding: both factors are widened to double before
-// the multiply (int32 * uint32 would otherwise wrap in unsigned arithmetic); the
-// product is exact, "* 0.1" rounds once, "/ 2^31" is exact, then one rounding to float.
+// Sign first, then magnitude, both generators stepped once. Rounding: both
+// factors are widened to double before the multiply (int32 * uint32 would
+// otherwise wrap in unsigned arithmetic); the product is exact, "* 0.1" rounds
+// once, "/ 2^31" is exact, then one rounding to float.
 float noise_stimulus_sample()
 {
     const int32_t sign = rand_sign32(0);

@@ -5,8 +5,7 @@
 #include "rtresponse/analysis.hpp"
 #include "rtresponse/state.hpp"
 
-// Runs on the main thread while the snapshot is frozen. Leaves the levels of
-// bins 0 .. 1023 in spectrum_re; the rest of both arrays is transform residue.
+// The rest of both arrays, beyond the levels, is transform residue.
 void response_analysis()
 {
     using namespace rtresponse;

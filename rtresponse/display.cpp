@@ -56,8 +56,8 @@ int64_t response_trace_y(float level, float mean, float pixels_per_db, float zer
     return static_cast<int64_t>(y);
 }
 
-// Runs on a display thread; reads spectrum[0 .. 1023] and the name, which stay
-// unchanged until the next refresh at least a second later.
+// spectrum and the name stay unchanged until the next refresh, at least a
+// second later.
 void response_display(float* spectrum, int64_t buffer_size, const char* device_name)
 {
     const response_scale& scale = response_scale_selected();

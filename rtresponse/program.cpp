@@ -24,8 +24,7 @@ void response_usage_show(std::string_view heading, std::string_view example)
                 "", "example", example, "", "hit any key to exit"});
 }
 
-// The analysis reads the frozen snapshot here on the main thread; the drawing
-// runs on its own thread, which is never waited for.
+// The drawing thread is never waited for.
 void response_refresh()
 {
     response_analysis();

@@ -75,7 +75,7 @@ rig_wait_port "$program:in_0" 15 || fail "$program has no ports"
 jack_connect "$program:out_0" loopsim:in && jack_connect loopsim:out "$program:in_0" || fail "no loop"
 start=$(date +%s.%N)
 flock -u 9
-title="$(tr '[:lower:]' '[:upper:]' <<<"${program:0:1}")${program:1}.exe"
+title=$(rig_title "$program")
 id=$(rig_wait_window "$title" 15) || fail "no window"
 for t in ${times//,/ }; do
     # Sleep until T seconds after the loop closed, whatever the last shot cost.
@@ -85,8 +85,5 @@ for t in ${times//,/ }; do
     # Cycles in which a client had not finished: the loop lost its continuity there.
     echo "$t $(grep -c "was not finished" "/tmp/rig-jackd-loopcase-$program-$$.log")" >>"$out/skipped.txt"
 done
-xdotool key --window "$id" Escape
-rig_wait_exit $pid 5
-[ "$RIG_STATUS" = "0" ] || fail "exit status $RIG_STATUS after Escape"
-[ -s "$out/program.out" ] && fail "$program printed: $(cat "$out/program.out")"
+rig_escape_ends "$id" $pid "after Escape" "$out/program.out"
 exit 0

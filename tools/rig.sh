@@ -58,9 +58,11 @@ import() { timeout 20 import "$@"; }
 compare() { timeout 20 compare "$@"; }
 convert() { timeout 20 convert "$@"; }
 
-# The start of every end-to-end test: a work folder in $work, removed on exit
-# after rig_cleanup, and fail MESSAGE, which says FAIL and ends the test.
+# The start of every end-to-end test: the C locale, a work folder in $work,
+# removed on exit after rig_cleanup, and fail MESSAGE, which says FAIL and ends
+# the test.
 rig_test_begin() {
+    export LC_ALL=C
     work=$(mktemp -d)
     trap 'rig_cleanup; rm -rf "$work"' EXIT
 }
@@ -206,6 +208,45 @@ rig_shot_until() {
     done
 }
 
+# A program's window title: its name capitalised, then ".exe".
+rig_title() { echo "$(tr '[:lower:]' '[:upper:]' <<<"${1:0:1}")${1:1}.exe"; }
+
+# rig_ends_clean PID LABEL OUTPUT [SECONDS]: the program ends within SECONDS
+# (default 5) with status 0 and left its OUTPUT file empty; else fail.
+rig_ends_clean() {
+    local pid="$1" label="$2" output="$3" seconds="${4:-5}"
+    rig_wait_exit "$pid" "$seconds"
+    [ "$RIG_STATUS" = "0" ] || fail "$label: exit status $RIG_STATUS"
+    [ -s "$output" ] && fail "$label printed: $(cat "$output")"
+    return 0
+}
+
+# rig_escape_ends WINDOW PID LABEL OUTPUT [SECONDS]: Escape in WINDOW, then
+# rig_ends_clean.
+rig_escape_ends() {
+    xdotool key --window "$1" Escape
+    shift
+    rig_ends_clean "$@"
+}
+
+# rig_measure BINARY CABLE SECONDS SHOT [OPTIONS...]: runs the windowed program
+# with OPTIONS on the JACK server, its output in $work/out; with CABLE "cable"
+# connects its output 1 to its input 1; takes the screenshot SHOT after SECONDS
+# and ends the program with Escape (rig_escape_ends).
+rig_measure() {
+    local binary="$1" cable="$2" seconds="$3" shot="$4" program id pid
+    shift 4
+    program=$(basename "$binary")
+    "$binary" "$@" >"$work/out" 2>&1 &
+    pid=$!
+    rig_wait_port "$program:in_0" 15 || fail "$program has no ports"
+    [ "$cable" = cable ] && jack_connect "$program:out_0" "$program:in_0"
+    id=$(rig_wait_window "$(rig_title "$program")" 15) || fail "no $program window"
+    sleep "$seconds"
+    rig_shot "$id" "$shot" || fail "no screenshot"
+    rig_escape_ends "$id" $pid "$program $*" "$work/out"
+}
+
 rig_wait_exit() {
     local pid="$1" seconds="${2:-10}"
     for _ in $(seq $((seconds * 10))); do
@@ -337,6 +378,8 @@ rig_pipewire_quantum() {
 
 # ---- checks on screenshots ----------------------------------------------------------
 
+RIG_GREEN="srgb(85,255,85)"  # the trace colour as ImageMagick names it
+
 rig_text_shows() {
     local shot="$1" width="$2" height="$3" line="$4" x=0 y=0 text="$4" tmp differing
     if [[ $line =~ ^@([0-9]+),([0-9]+),[0-9]+=(.*)$ ]]; then
@@ -362,7 +405,7 @@ rig_row_is_green() {
 # is drawn and leaves the line (Morvane's model while it learns the loop).
 rig_row_partly_green() {
     local shot="$1" first="$2" last="$3" row="$4" on
-    on=$(convert "$shot" -crop "$((last - first + 1))x1+$first+$row" +repage txt:- | grep -c "srgb(85,255,85)")
+    on=$(convert "$shot" -crop "$((last - first + 1))x1+$first+$row" +repage txt:- | grep -c "$RIG_GREEN")
     [ "$on" -gt 0 ] && [ "$on" -lt $((last - first + 1)) ]
 }
 

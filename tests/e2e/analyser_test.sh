@@ -10,25 +10,7 @@ rig_xvfb_start || fail "no X server"
 rig_jack_start "e2e-analyser-$$" 256 || fail "no JACK server"
 
 # Runs PROGRAM with OPTIONS for SECONDS, optionally with the cable; leaves shot.png.
-run() {
-    local program="$1" cable="$2" seconds="$3"
-    shift 3
-    "$BUILD_DIR/rtresponse/$program" "$@" >"$work/out" 2>&1 &
-    local pid=$!
-    rig_wait_port "$program:in_0" 15 || fail "$program has no ports"
-    [ "$cable" = cable ] && jack_connect "$program:out_0" "$program:in_0"
-    local title
-    title="$(tr '[:lower:]' '[:upper:]' <<<"${program:0:1}")${program:1}.exe"
-    local id
-    id=$(rig_wait_window "$title" 15) || fail "no $title window"
-    sleep "$seconds"
-    rig_shot "$id" "$work/shot.png" || fail "no screenshot"
-    xdotool key --window "$id" Escape
-    rig_wait_exit $pid 5
-    [ "$RIG_STATUS" = "0" ] || fail "$program $*: exit status $RIG_STATUS"
-    [ -s "$work/out" ] && fail "$program printed: $(cat "$work/out")"
-    return 0
-}
+run() { rig_measure "$BUILD_DIR/rtresponse/$1" "$2" "$3" "$work/shot.png" "${@:4}"; }
 
 # -t: the screenshot equals the in-process rendering, but for single rows of
 # the trace where a level sits on a rounding boundary.

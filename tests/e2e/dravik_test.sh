@@ -5,7 +5,6 @@
 # ALSA period ranges, arguments that change nothing, nothing on stderr, and
 # exit status 0 only after one key (a byte on a pipe, a key on a terminal).
 set -u
-export LC_ALL=C
 . "$SOURCE_DIR/tools/rig.sh"
 rig_test_begin
 trap 'exec 3>&- 2>/dev/null; rig_cleanup; rm -rf "$work"' EXIT  # and the key pipe's writer
@@ -139,35 +138,33 @@ else
 fi
 
 # ---- the wait: the whole table first, then nothing until one key ----
-mkfifo "$work/keys"
-"$dravik" <"$work/keys" >"$work/out" 2>"$work/err" &
-pid=$!
-exec 3>"$work/keys"
-for _ in $(seq 100); do grep -q '^hit any key' "$work/out" && break; sleep 0.1; done
-grep -q '^hit any key' "$work/out" || fail "no closing line while waiting"
-sleep 0.5
-kill -0 $pid 2>/dev/null || fail "dravik ended without a key"
-printf 'x' >&3
-rig_wait_exit $pid 10
-exec 3>&-
-[ "$RIG_STATUS" = "0" ] || fail "after a key on a pipe: exit status $RIG_STATUS"
-[ -s "$work/err" ] && fail "stderr: $(cat "$work/err")"
-
-# On a terminal a single key, without Enter, ends it, and is not echoed.
-if command -v script >/dev/null; then
+# key_case LABEL KEY COMMAND...: runs COMMAND with keys from a pipe, waits for
+# the closing line, checks that it waits for a key, sends KEY and expects
+# status 0 and an empty stderr.
+key_case() {
+    local label=$1 key=$2
+    shift 2
     rm -f "$work/keys"
     mkfifo "$work/keys"
-    script -qefc "$dravik" /dev/null <"$work/keys" >"$work/out" 2>"$work/err" &
+    "$@" <"$work/keys" >"$work/out" 2>"$work/err" &
     pid=$!
     exec 3>"$work/keys"
     for _ in $(seq 100); do grep -q '^hit any key' "$work/out" && break; sleep 0.1; done
-    grep -q '^hit any key' "$work/out" || fail "terminal: no closing line"
+    grep -q '^hit any key' "$work/out" || fail "$label: no closing line while waiting"
     sleep 0.5
-    kill -0 $pid 2>/dev/null || fail "terminal: dravik ended without a key"
-    printf 'q' >&3
+    kill -0 $pid 2>/dev/null || fail "$label: dravik ended without a key"
+    printf '%s' "$key" >&3
     rig_wait_exit $pid 10
     exec 3>&-
-    [ "$RIG_STATUS" = "0" ] || fail "terminal: exit status $RIG_STATUS after one key"
+    [ "$RIG_STATUS" = "0" ] || fail "$label: exit status $RIG_STATUS after one key"
+    [ -s "$work/err" ] && fail "$label: stderr: $(cat "$work/err")"
+    return 0
+}
+key_case pipe x "$dravik"
+
+# On a terminal a single key, without Enter, ends it, and is not echoed.
+if command -v script >/dev/null; then
+    key_case terminal q script -qefc "$dravik" /dev/null
     tr -d '\r' <"$work/out" | tail -1 | grep -qx "hit any key to exit *(C) 2026 Loopcable Test Suite" ||
         fail "terminal: key echoed or more output: $(tail -2 "$work/out" | od -c | head)"
 else

@@ -14,23 +14,8 @@ readout_shows() { rig_text_shows "$work/shot.png" 1001 201 "@2,$1,14=$2"; }
 
 pixel() { convert "$work/shot.png" -format "%[pixel:p{$1,$2}]" info:; }
 
-# Runs karvel for a while with or without the cable; leaves the screenshot.
-measure() {
-    local seconds="$1" cable="$2"
-    "$karvel" -b64 >"$work/out" 2>&1 &
-    local pid=$!
-    rig_wait_port karvel:in_0 15 || fail "karvel has no ports"
-    [ "$cable" = cable ] && jack_connect karvel:out_0 karvel:in_0
-    local id
-    id=$(rig_wait_window "Karvel.exe" 15) || fail "no window"
-    sleep "$seconds"
-    rig_shot "$id" "$work/shot.png" || fail "no screenshot"
-    xdotool key --window "$id" Escape
-    rig_wait_exit $pid 5
-    [ "$RIG_STATUS" = "0" ] || fail "exit status $RIG_STATUS"
-    [ -s "$work/out" ] && fail "karvel printed: $(cat "$work/out")"
-    return 0
-}
+# Runs karvel -b64 for SECONDS with or without the cable; leaves shot.png.
+measure() { rig_measure "$karvel" "$2" "$1" "$work/shot.png" -b64; }
 
 for period in 64 256 1024; do
     rig_jack_start "e2e-karvel-$period-$$" "$period" || fail "no JACK server"

@@ -11,7 +11,6 @@ set -u
 . "$SOURCE_DIR/tools/rig.sh"
 rig_test_begin
 morvane="$BUILD_DIR/response/morvane"
-green="srgb(85,255,85)"
 settle=34  # seconds of adaptation before the screenshot
 
 rig_xvfb_start || fail "no X server"
@@ -38,7 +37,7 @@ readout_shows() { rig_text_shows "$1" 1025 301 "@2,$2,14=$3"; }
 green_pixels() {
     local shot="$1" first="$2" last="$3"
     convert "$shot" -crop "$((last - first + 1))x301+$first+0" +repage txt:- |
-        awk -v g="$green" -v x0="$first" 'index($0, g) { split($1, p, /[,:]/); print p[1] + x0, p[2] }'
+        awk -v g="$RIG_GREEN" -v x0="$first" 'index($0, g) { split($1, p, /[,:]/); print p[1] + x0, p[2] }'
 }
 
 # Every column FIRST .. LAST holds green pixels, all within rows LOW .. HIGH.
@@ -72,10 +71,7 @@ rig_shot "$loop_id" "$work/loop.png" || fail "no screenshot of the loopback run"
 
 for run in cable loop; do
     [ $run = cable ] && { id=$cable_id; pid=$cable_pid; } || { id=$loop_id; pid=$loop_pid; }
-    xdotool key --window "$id" Escape
-    rig_wait_exit $pid 5
-    [ "$RIG_STATUS" = "0" ] || fail "$run run: exit status $RIG_STATUS after Escape"
-    [ -s "$work/$run.out" ] && fail "$run run printed: $(cat "$work/$run.out")"
+    rig_escape_ends "$id" $pid "$run run" "$work/$run.out"
 done
 
 # Mid-band: rows 80 .. 120 are the 0 dB line (row 100) +- 0.2 dB.
@@ -90,6 +86,6 @@ readout_shows "$work/loop.png" 277 "buffer size : 64" || fail "loopback: buffer 
 # from the DC bin, far below, reaches the bottom row in column 1.
 edge=$(green_pixels "$work/loop.png" 1023 1023 | awk 'BEGIN { m = -1 } $2 > m { m = $2 } END { print m }')
 [ "$edge" -ge 272 ] && [ "$edge" -le 292 ] || fail "loopback: bin 1023 not about 1.82 dB down (lowest row $edge)"
-[ "$(convert "$work/loop.png" -format "%[pixel:p{1,300}]" info:)" = "$green" ] || fail "loopback: no stroke from the DC bin"
+[ "$(convert "$work/loop.png" -format "%[pixel:p{1,300}]" info:)" = "$RIG_GREEN" ] || fail "loopback: no stroke from the DC bin"
 
 echo "PASS"

@@ -9,10 +9,8 @@
 # the window says so on its top line instead of showing a result, and Escape
 # still ends it within about a second with status 0.
 set -u
-export LC_ALL=C
 . "$SOURCE_DIR/tools/rig.sh"
 rig_test_begin
-green="srgb(85,255,85)"
 
 rig_xvfb_start || fail "no X server"
 rig_pipewire_start 64 || fail "no PipeWire session"
@@ -33,7 +31,7 @@ start() {
     local path="$1" name title
     shift
     name=${path##*/}
-    title="$(tr '[:lower:]' '[:upper:]' <<<"${name:0:1}")${name:1}.exe"
+    title=$(rig_title "$name")
     "$BUILD_DIR/$path" "$@" >"$work/out" 2>&1 &
     pid=$!
     id=$(rig_wait_window "$title" 15) || fail "$name $*: no window ($(cat "$work/out"))"
@@ -44,12 +42,8 @@ finish() {
     local seconds="$1"
     shift
     local start_ns=$(date +%s%N)
-    xdotool key --window "$id" Escape
-    rig_wait_exit $pid "$seconds"
+    rig_escape_ends "$id" $pid "$*" "$work/out" "$seconds"
     ended_ms=$(( ($(date +%s%N) - start_ns) / 1000000 ))
-    [ "$RIG_STATUS" = "0" ] || fail "$*: exit status $RIG_STATUS after Escape"
-    [ -s "$work/out" ] && fail "$* printed: $(cat "$work/out")"
-    return 0
 }
 
 # The peak of karvel's trace reaches window row 15 in one column, and the
@@ -57,7 +51,7 @@ finish() {
 karvel_found() {
     local ms
     delay=$(convert "$work/shot.png" -crop 1001x1+0+15 +repage txt:- |
-        awk -v g="$green" 'index($0, g) { split($1, p, /[,:]/); print p[1]; exit }')
+        awk -v g="$RIG_GREEN" 'index($0, g) { split($1, p, /[,:]/); print p[1]; exit }')
     [ -n "$delay" ] && [ "$delay" -gt 0 ] || return 1
     ms=$(awk -v d="$delay" 'BEGIN { printf "%.1f", d / 48 }')
     rig_text_shows "$work/shot.png" 1001 201 "@2,177,14=peak pos    : $delay (${ms}ms)" &&

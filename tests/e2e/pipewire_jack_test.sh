@@ -11,10 +11,8 @@
 # nothing. The device index is taken from dravik's rows: PipeWire's ALSA
 # plugin, configured, takes indices 0 and 1.
 set -u
-export LC_ALL=C
 . "$SOURCE_DIR/tools/rig.sh"
 rig_test_begin
-green="srgb(85,255,85)"
 
 rig_xvfb_start || fail "no X server"
 rig_pipewire_start 256 || fail "no PipeWire session"
@@ -41,7 +39,7 @@ start() {
     local path="$1" name title
     shift
     name=${path##*/}
-    title="$(tr '[:lower:]' '[:upper:]' <<<"${name:0:1}")${name:1}.exe"
+    title=$(rig_title "$name")
     pw-jack "$BUILD_DIR/$path" "$@" >"$work/out" 2>&1 &
     pid=$!
     id=$(rig_wait_window "$title" 15) || fail "$name $*: no window ($(cat "$work/out"))"
@@ -49,13 +47,7 @@ start() {
 }
 
 # Escape ends the program started last with status 0, and it printed nothing.
-finish() {
-    xdotool key --window "$id" Escape
-    rig_wait_exit $pid 5
-    [ "$RIG_STATUS" = "0" ] || fail "$*: exit status $RIG_STATUS after Escape"
-    [ -s "$work/out" ] && fail "$* printed: $(cat "$work/out")"
-    return 0
-}
+finish() { rig_escape_ends "$id" $pid "$*" "$work/out"; }
 
 karvel_shows() {  # delay buffer-size
     local ms
@@ -63,7 +55,7 @@ karvel_shows() {  # delay buffer-size
     rig_text_shows "$work/shot.png" 1001 201 "@2,177,14=peak pos    : $1 (${ms}ms)" &&
         rig_text_shows "$work/shot.png" 1001 201 "@2,157,14=buffer size : $2" &&
         rig_text_shows "$work/shot.png" 1001 201 "@2,147,14=Loop sink" &&
-        { [ "$1" -gt 1000 ] || [ "$(convert "$work/shot.png" -format "%[pixel:p{$1,15}]" info:)" = "$green" ]; }
+        { [ "$1" -gt 1000 ] || [ "$(convert "$work/shot.png" -format "%[pixel:p{$1,15}]" info:)" = "$RIG_GREEN" ]; }
 }
 
 # ---- the ALSA plugin's devices come first ----------------------------------------

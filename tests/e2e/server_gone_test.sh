@@ -18,7 +18,7 @@ while read -r program folder width height end; do
     pid=$!
     rig_wait_port "$program:in_0" 15 || fail "$program has no ports"
     jack_connect "$program:out_0" "$program:in_0"
-    title="$(tr '[:lower:]' '[:upper:]' <<<"${program:0:1}")${program:1}.exe"
+    title=$(rig_title "$program")
     id=$(rig_wait_window "$title" 15) || fail "no $title window"
     sleep 2
     rig_jack_stop

@@ -13,7 +13,7 @@ rig_jack_start "e2e-usage-$$" 256 || fail "no JACK server"
 analyser_options=("  -b : set buffer size (8/16/32/64/128/256/512/1024/2048)" "  -t : internal (software) loopback test")
 # program|folder|width|height|heading
 while IFS='|' read -r program folder width height heading; do
-    title="$(tr '[:lower:]' '[:upper:]' <<<"${program:0:1}")${program:1}.exe"
+    title=$(rig_title "$program")
     if [ "$program" = karvel ]; then
         options=("  -b : set buffer size (8/16/32/64/128/256)" "  -o : overwrite mode (hit 'e' or 'r' key to erase/refresh)")
         example="  >karvel -d3 -b128 -o"

@@ -15,6 +15,7 @@
 #include "common/callback_driver.hpp"
 #include "common/loop_cable.hpp"
 #include "common/plot_probe.hpp"
+#include "common/shared_state.hpp"
 #include "display/display.hpp"
 #include "dsp/fft.hpp"
 #include "dsp/filters.hpp"
@@ -41,12 +42,7 @@ using rtresponse::spectrum_re;
 inline void fresh_run()
 {
     response::response_reset_state();
-    rtresponse::state_reset();
-    response_scale_select(scale_tessaly);
-    rand_reset();
-    loopback_filters_reset();
-    snapshot_reset();
-    fft_reset();
+    shared_state_reset();
     option_set_args(0, nullptr);
     response_buffer_frames = 64;
 }

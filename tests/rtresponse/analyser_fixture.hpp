@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "common/plot_probe.hpp"
+#include "common/shared_state.hpp"
 #include "display/display.hpp"
 #include "dsp/fft.hpp"
 #include "dsp/filters.hpp"
@@ -25,15 +26,7 @@ using namespace rtresponse;
 
 class AnalyserTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        rtresponse::state_reset();
-        response_scale_select(scale_tessaly);
-        rand_reset();
-        loopback_filters_reset();
-        snapshot_reset();
-        fft_reset();
-    }
+    void SetUp() override { shared_state_reset(); }
     void TearDown() override
     {
         SetUp();

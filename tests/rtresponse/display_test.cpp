@@ -199,114 +199,93 @@ TEST_F(DisplayTest, GridLinesOfTheOrbiscaScale)
 
 // ---- the software loopback, end to end in-process ------------------------------
 
-TEST_F(DisplayTest, LoopbackTraceInTessaly)
+// Flat between the band edges: one green pixel per column on the mean line (the
+// "0dB" label's bar blanks columns 997 .. 1021). The edges mirror each other,
+// with one row of slack where a level sits near a rounding boundary. The DC bin
+// (rounding noise only) lies far below; the trace climbs into the window from
+// the bottom edge in column 1.
+TEST_F(DisplayTest, LoopbackTrace)
 {
-    open(scale_tessaly);
-    loopback_levels();
-    response_display(spectrum_re, 64, "loopback");
-    const float* level = spectrum_re;
-    // Flat from bin 5 to bin 1019: one green pixel per column, on the mean line
-    // (the "0dB" label's bar blanks columns 997 .. 1021).
-    for (int64_t x = 5; x <= 996; x++)
-        ASSERT_EQ(rows_of_colour(x, green), std::vector<int64_t>{200}) << "column " << x;
-    for (int64_t k = 5; k <= 1019; k++)
-        ASSERT_EQ(expected_row(level, k, 100.0f, 200.0f), 200) << "bin " << k;
-    // The band edges mirror each other; one row of slack where a level sits near
-    // a rounding boundary.
-    const struct {
-        int64_t k;
-        int64_t row;
-    } edges[] = {
-        {3, 197}, {1021, 197}, {2, 186}, {1022, 186}, {1, 15}, {1023, 15},
+    struct edge {
+        int64_t k, row, slack;
     };
-    for (const auto& edge : edges) {
-        const int64_t row = expected_row(level, edge.k, 100.0f, 200.0f);
-        EXPECT_NEAR(row, edge.row, 1) << "bin " << edge.k;
-        const bool under_level_label = edge.k >= 997 && edge.k <= 1021;
-        const bool under_readouts = edge.k <= 177 && row >= 15 && row <= 34;
-        if (!under_level_label && !under_readouts) {
-            EXPECT_EQ(plot_pixel(edge.k, row), green) << "bin " << edge.k;
+    const struct {
+        response_scale_id scale;
+        float pixels_per_db, zero_db_y;
+        int64_t flat_from, dc_row_below;
+        std::vector<edge> edges;
+    } scales[] = {{scale_tessaly,
+                   100.0f,
+                   200.0f,
+                   5,
+                   -4000,
+                   {{3, 197, 1}, {1021, 197, 1}, {2, 186, 1}, {1022, 186, 1}, {1, 15, 1}, {1023, 15, 1}}},
+                  {scale_orbisca, 10.0f, 300.0f, 3, 0, {{2, 299, 0}, {1022, 299, 0}, {1, 282, 1}, {1023, 282, 1}}}};
+    for (const auto& s : scales) {
+        shared_state_reset();
+        open(s.scale);
+        loopback_levels();
+        response_display(spectrum_re, 64, "loopback");
+        const float* level = spectrum_re;
+        const int64_t mean_row = static_cast<int64_t>(s.zero_db_y);
+        for (int64_t x = s.flat_from; x <= 996; x++)
+            ASSERT_EQ(rows_of_colour(x, green), std::vector<int64_t>{mean_row}) << "column " << x;
+        for (int64_t k = s.flat_from; k <= 1024 - s.flat_from; k++)
+            ASSERT_EQ(expected_row(level, k, s.pixels_per_db, s.zero_db_y), mean_row) << "bin " << k;
+        for (const edge& e : s.edges) {
+            const int64_t row = expected_row(level, e.k, s.pixels_per_db, s.zero_db_y);
+            EXPECT_NEAR(row, e.row, e.slack) << "bin " << e.k;
+            const bool under_level_label = e.k >= 997 && e.k <= 1021;
+            const bool under_readouts = e.k <= 177 && row >= 15 && row <= 34;
+            if (!under_level_label && !under_readouts) {
+                EXPECT_EQ(plot_pixel(e.k, row), green) << "bin " << e.k;
+            }
         }
+        EXPECT_NEAR(level[1] - level[500], -1.85f, 0.02f);
+        EXPECT_LT(expected_row(level, 0, s.pixels_per_db, s.zero_db_y), s.dc_row_below);
+        EXPECT_TRUE(rows_of_colour(0, green).empty());
+        EXPECT_EQ(plot_pixel(0, 0), black);
+        EXPECT_EQ(plot_pixel(1, 0), green);
+        gfx_close();
     }
-    EXPECT_NEAR(level[1] - level[500], -1.85f, 0.02f);
-    // The DC bin (rounding noise only) lies far below; the trace climbs into the
-    // window from the bottom edge in column 1.
-    EXPECT_LT(expected_row(level, 0, 100.0f, 200.0f), -4000);
-    EXPECT_TRUE(rows_of_colour(0, green).empty());
-    EXPECT_EQ(plot_pixel(1, 0), green);
-}
-
-TEST_F(DisplayTest, LoopbackTraceInOrbisca)
-{
-    open(scale_orbisca);
-    loopback_levels();
-    response_display(spectrum_re, 64, "loopback");
-    const float* level = spectrum_re;
-    for (int64_t x = 3; x <= 996; x++)
-        ASSERT_EQ(rows_of_colour(x, green), std::vector<int64_t>{300}) << "column " << x;
-    for (int64_t k = 3; k <= 1021; k++)
-        ASSERT_EQ(expected_row(level, k, 10.0f, 300.0f), 300) << "bin " << k;
-    for (int64_t k : {2, 1022}) {
-        EXPECT_EQ(expected_row(level, k, 10.0f, 300.0f), 299) << "bin " << k;
-        EXPECT_EQ(plot_pixel(k, 299), green) << "bin " << k;
-    }
-    for (int64_t k : {1, 1023}) {
-        const int64_t row = expected_row(level, k, 10.0f, 300.0f);
-        EXPECT_NEAR(row, 282, 1) << "bin " << k;
-        EXPECT_EQ(plot_pixel(k, row), green) << "bin " << k;
-    }
-    EXPECT_LT(expected_row(level, 0, 10.0f, 300.0f), 0);
-    EXPECT_EQ(plot_pixel(0, 0), black);
-    EXPECT_EQ(plot_pixel(1, 0), green);
 }
 
 // ---- rounding of the trace rows --------------------------------------------------
 
-// Ties go to even: 300.5 stays in the top row, 301.5 becomes 302 and leaves the
-// window, 299.5 becomes 300. Levels outside bins 100 .. 923 keep the mean at 0.
-// Only the columns between two equal points are checked: the first and last of a
-// run also hold the strokes to their neighbours.
-TEST_F(DisplayTest, TraceRowsRoundHalfToEvenInTessaly)
+// Trace rows round half to even: in Tessaly 300.5 stays in the top row, 301.5
+// becomes 302 and leaves the window, 299.5 becomes 300; in Orbisca -0.5 rounds
+// to the bottom row and 600.5 to the top row. Levels outside bins 100 .. 923
+// keep the mean at 0. Only the columns between two equal points are checked:
+// the first and last of a run also hold the strokes to their neighbours.
+TEST_F(DisplayTest, TraceRowsRoundHalfToEven)
 {
-    open(scale_tessaly);
-    const float at_300_5 = level_for_row(300.5f, 100.0f, 200.0f);
-    const float at_301_5 = level_for_row(301.5f, 100.0f, 200.0f);
-    const float at_299_5 = level_for_row(299.5f, 100.0f, 200.0f);
-    EXPECT_EQ(response_trace_y(at_300_5, 0.0f, 100.0f, 200.0f), 300);
-    EXPECT_EQ(response_trace_y(at_301_5, 0.0f, 100.0f, 200.0f), 302);
-    EXPECT_EQ(response_trace_y(at_299_5, 0.0f, 100.0f, 200.0f), 300);
-    for (int64_t k = 20; k < 40; k++)
-        levels[k] = at_300_5;
-    for (int64_t k = 940; k < 960; k++)
-        levels[k] = at_301_5;
-    for (int64_t k = 60; k < 80; k++)
-        levels[k] = at_299_5;
-    draw();
-    for (int64_t x = 21; x < 39; x++)
-        ASSERT_EQ(rows_of_colour(x, green), std::vector<int64_t>{300}) << "column " << x;
-    for (int64_t x = 61; x < 79; x++)
-        ASSERT_EQ(rows_of_colour(x, green), std::vector<int64_t>{300}) << "column " << x;
-    for (int64_t x = 941; x < 959; x++)
-        ASSERT_TRUE(rows_of_colour(x, green).empty()) << "column " << x;
-}
-
-// In Orbisca -0.5 rounds to the bottom row and 600.5 to the top row.
-TEST_F(DisplayTest, TraceRowsRoundHalfToEvenInOrbisca)
-{
-    open(scale_orbisca);
-    const float at_minus_0_5 = level_for_row(-0.5f, 10.0f, 300.0f);
-    const float at_600_5 = level_for_row(600.5f, 10.0f, 300.0f);
-    EXPECT_EQ(response_trace_y(at_minus_0_5, 0.0f, 10.0f, 300.0f), 0);
-    EXPECT_EQ(response_trace_y(at_600_5, 0.0f, 10.0f, 300.0f), 600);
-    for (int64_t k = 20; k < 40; k++)
-        levels[k] = at_minus_0_5;
-    for (int64_t k = 940; k < 960; k++)
-        levels[k] = at_600_5;
-    draw();
-    for (int64_t x = 21; x < 39; x++)
-        ASSERT_EQ(rows_of_colour(x, green), std::vector<int64_t>{0}) << "column " << x;
-    for (int64_t x = 941; x < 959; x++)
-        ASSERT_EQ(rows_of_colour(x, green), std::vector<int64_t>{600}) << "column " << x;
+    struct half_row {
+        float row;
+        int64_t first_bin;
+        int64_t y;
+    };
+    const struct {
+        response_scale_id scale;
+        float pixels_per_db, zero_db_y;
+        std::vector<half_row> rows;
+    } scales[] = {{scale_tessaly, 100.0f, 200.0f, {{300.5f, 20, 300}, {301.5f, 940, 302}, {299.5f, 60, 300}}},
+                  {scale_orbisca, 10.0f, 300.0f, {{-0.5f, 20, 0}, {600.5f, 940, 600}}}};
+    for (const auto& s : scales) {
+        open(s.scale);
+        std::fill(levels.begin(), levels.end(), 0.0f);
+        for (const half_row& r : s.rows) {
+            const float level = level_for_row(r.row, s.pixels_per_db, s.zero_db_y);
+            EXPECT_EQ(response_trace_y(level, 0.0f, s.pixels_per_db, s.zero_db_y), r.y) << r.row;
+            std::fill_n(levels.begin() + r.first_bin, 20, level);
+        }
+        draw();
+        for (const half_row& r : s.rows) {
+            const auto want = r.y < height ? std::vector<int64_t>{r.y} : std::vector<int64_t>{};
+            for (int64_t x = r.first_bin + 1; x < r.first_bin + 19; x++)
+                ASSERT_EQ(rows_of_colour(x, green), want) << "row " << r.row << ", column " << x;
+        }
+        gfx_close();
+    }
 }
 
 // Non-finite levels (a broken input) draw nothing and stay well defined.
