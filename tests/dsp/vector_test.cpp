@@ -44,22 +44,17 @@ TEST(VectorWrappers, AbsSumAndNorm)
 TEST(VectorWrappers, CopyGoesFromFirstArrayToSecond)
 {
     const float x[] = {1.0f, 2.0f, 3.0f};
-    float y[] = {9.0f, 9.0f, 9.0f, 9.0f};
-    vec_copy(3, x, y);
-    EXPECT_EQ(y[0], 1.0f);
-    EXPECT_EQ(y[1], 2.0f);
-    EXPECT_EQ(y[2], 3.0f);
-    EXPECT_EQ(y[3], 9.0f);
+    std::vector<float> y = {9.0f, 9.0f, 9.0f, 9.0f};
+    vec_copy(3, x, y.data());
+    EXPECT_EQ(y, (std::vector<float>{1.0f, 2.0f, 3.0f, 9.0f}));
 }
 
 TEST(VectorWrappers, AxpyAddsScaledXIntoY)
 {
     const float x[] = {1.0f, 2.0f, 3.0f};
-    float y[] = {10.0f, 20.0f, 30.0f};
-    vec_axpy(3, 2.0f, x, y);
-    EXPECT_EQ(y[0], 12.0f);
-    EXPECT_EQ(y[1], 24.0f);
-    EXPECT_EQ(y[2], 36.0f);
+    std::vector<float> y = {10.0f, 20.0f, 30.0f};
+    vec_axpy(3, 2.0f, x, y.data());
+    EXPECT_EQ(y, (std::vector<float>{12.0f, 24.0f, 36.0f}));
     EXPECT_EQ(x[0], 1.0f);
 }
 
