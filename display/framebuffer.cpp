@@ -100,7 +100,7 @@ void scroll_text_grid()
     const int64_t rows = display.height / 8, cols = display.width / 8;
     for (int64_t y = 0; y < (rows - 1) * 8; y++)
         std::copy_n(&display.pixels[(y + 8) * display.width], cols * 8, &display.pixels[y * display.width]);
-    fill_clipped(0, (rows - 1) * 8, cols * 8 - 1, rows * 8 - 1, 0);
+    fill_clipped(0, (rows - 1) * 8, cols * 8 - 1, rows * 8 - 1, colour_black);
     display.dirty = true;
 }
 

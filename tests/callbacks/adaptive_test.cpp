@@ -1,12 +1,11 @@
 // What both adaptive callbacks, Karvel's (2000 taps) and Morvane's (2048 taps),
 // must do, as one grid over the two: the clearing first call, the stimulus, the
-// normalised-LMS step against a scalar re-derivation, the ignored channel,
-// broken input samples, publication under the handshake, and buffer lengths.
+// normalised-LMS step against a scalar re-derivation, the ignored channel and
+// broken input samples. (Publication and buffers: frame_loop_test.cpp.)
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cmath>
-#include <cstring>
 #include <limits>
 #include <vector>
 
@@ -33,10 +32,10 @@ struct adaptive_program {
 };
 
 const adaptive_program programs[] = {
-    {"karvel", latency_callback, karvel_fresh_run, latency::tap_count, latency::stimulus_history, latency::tap_weights,
-     latency::display_snapshot, &latency::history_pos, &latency::update_pos, &latency::stimulus_power,
-     &latency::reset_pending, 0.9995, 6e-6},
-    {"morvane", response_callback, morvane_fresh_run, response::tap_count, response::stimulus_history,
+    {"karvel", latency_callback, karvel_state_reset, latency::tap_count, latency::stimulus_history,
+     latency::tap_weights, latency::display_snapshot, &latency::history_pos, &latency::update_pos,
+     &latency::stimulus_power, &latency::reset_pending, 0.9995, 6e-6},
+    {"morvane", response_callback, morvane_state_reset, response::tap_count, response::stimulus_history,
      response::tap_weights, rtresponse::display_snapshot, &response::history_pos, &response::update_pos,
      &response::stimulus_power, &response::reset_pending, 0.99995, 2e-6},
 };
@@ -280,75 +279,6 @@ TEST_F(AdaptiveCallbacks, NonFiniteInputSamplesCountAsSilence)
         EXPECT_EQ(taps_of(p), reference);
         EXPECT_GT(p.weights[12], 0.05f);
         EXPECT_EQ(std::max_element(p.snapshot, p.snapshot + p.taps) - p.snapshot, 12);
-    }
-}
-
-// ---- publication and buffer lengths -----------------------------------------
-
-// The taps reach the snapshot on every call while it is not frozen, never
-// while it is, and snapshot_copying is down after every call.
-TEST_F(AdaptiveCallbacks, PublishesTheTapsOnlyWhileNotFrozen)
-{
-    for (const adaptive_program& p : programs) {
-        SCOPED_TRACE(p.name);
-        p.fresh_run();
-        loop_cable loop(p.callback, 3, {0.6f});
-        loop.run(5000);  // frozen from the start: nothing published
-        EXPECT_TRUE(all_equal(p.snapshot, p.snapshot + p.taps + 1, 0.0f));
-        EXPECT_NE(p.weights[3], 0.0f);
-
-        snapshot_release();
-        for (int call = 0; call < 50; call++) {
-            loop.run(1);
-            ASSERT_EQ(std::memcmp(p.snapshot, p.weights, static_cast<size_t>(p.taps) * sizeof(float)), 0);
-            ASSERT_EQ(snapshot_copying.load(), 0);
-        }
-        ASSERT_TRUE(snapshot_freeze());
-        const std::vector<float> frozen(p.snapshot, p.snapshot + p.taps);
-        loop.run(500);
-        EXPECT_TRUE(std::equal(frozen.begin(), frozen.end(), p.snapshot));
-        EXPECT_NE(std::memcmp(p.snapshot, p.weights, static_cast<size_t>(p.taps) * sizeof(float)), 0);
-        EXPECT_EQ(p.snapshot[p.taps], 0.0f);  // the spare element is never written
-        EXPECT_EQ(snapshot_copying.load(), 0);
-    }
-}
-
-// Buffers of several frames give what the same frames give one per call, and
-// missing buffers count as silence in and nowhere to play out.
-TEST_F(AdaptiveCallbacks, LongerBuffersAndMissingBuffers)
-{
-    constexpr int64_t frames = 64;
-    for (const adaptive_program& p : programs) {
-        SCOPED_TRACE(p.name);
-        p.fresh_run();
-        std::vector<float> in(2 * frames), out(2 * frames), single_out(2 * frames);
-        reference_noise pattern{0x2468ACEu, 0x13579BDu};
-        for (float& v : in)
-            v = pattern.next();
-
-        // The clearing frame comes first in the first buffer and plays silence.
-        EXPECT_EQ(p.callback(in.data(), out.data(), frames, nullptr, 0, nullptr), paContinue);
-        EXPECT_EQ(out[0], 0.0f);
-        for (int round = 0; round < 20; round++)
-            p.callback(in.data(), out.data(), frames, nullptr, 0, nullptr);
-        const std::vector<float> taps = taps_of(p);
-
-        p.fresh_run();
-        for (int round = 0; round < 21; round++)
-            for (int64_t f = 0; f < frames; f++) {
-                const frame_out o = call_frame(p.callback, in[2 * f], in[2 * f + 1]);
-                single_out[2 * f] = o.left;
-                single_out[2 * f + 1] = o.right;
-            }
-        EXPECT_EQ(taps_of(p), taps);
-        EXPECT_EQ(out, single_out);
-
-        p.fresh_run();
-        EXPECT_EQ(p.callback(nullptr, nullptr, 1, nullptr, 0, nullptr), paContinue);
-        for (int call = 0; call < 1000; call++)
-            EXPECT_EQ(p.callback(nullptr, nullptr, 1, nullptr, 0, nullptr), paContinue);
-        EXPECT_TRUE(all_equal(p.weights, p.weights + p.taps, 0.0f));
-        EXPECT_EQ(*p.history_pos, p.taps - 1000);
     }
 }
 

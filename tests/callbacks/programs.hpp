@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "common/program_state.hpp"
 #include "dsp/fft.hpp"
 #include "dsp/filters.hpp"
 #include "dsp/noise.hpp"
@@ -22,32 +23,15 @@
 struct callback_program {
     const char* name;
     PaStreamCallback* callback;
-    void (*fresh_run)();              // program-load state, tables built as at start-up
-    std::vector<const float*> state;  // what the fingerprint folds in after the run
-    std::vector<int64_t> state_counts;
+    void (*fresh_run)();                    // program-load state, tables built as at start-up
+    std::vector<const float*> state;        // what the fingerprint folds in after the run: the published
+    std::vector<int64_t> state_counts;      // array first, then the snapshot it is published to
+    std::vector<const int64_t*> positions;  // the ring positions
 };
-
-inline void karvel_fresh_run()
-{
-    latency::latency_reset_state();
-    rand_reset();
-    snapshot_reset();
-}
-
-inline void morvane_fresh_run()
-{
-    response::response_reset_state();
-    rtresponse::state_reset();
-    rand_reset();
-    loopback_filters_reset();
-    snapshot_reset();
-}
 
 inline void analyser_fresh_run()
 {
-    rtresponse::state_reset();
-    loopback_filters_reset();
-    snapshot_reset();
+    shared_state_reset();
     fft_2048(rtresponse::spectrum_re, rtresponse::spectrum_im, -1, 1);
     build_sweep_table();
 }
@@ -57,19 +41,22 @@ inline const std::vector<callback_program>& callback_programs()
     static const std::vector<callback_program> programs = {
         {"karvel",
          latency_callback,
-         karvel_fresh_run,
+         karvel_state_reset,
          {latency::tap_weights, latency::display_snapshot, &latency::stimulus_power},
-         {latency::tap_count, latency::tap_count, 1}},
+         {latency::tap_count, latency::tap_count, 1},
+         {&latency::history_pos, &latency::update_pos}},
         {"morvane",
          response_callback,
-         morvane_fresh_run,
+         morvane_state_reset,
          {response::tap_weights, rtresponse::display_snapshot, &response::stimulus_power},
-         {response::tap_count, response::tap_count, 1}},
+         {response::tap_count, response::tap_count, 1},
+         {&response::history_pos, &response::update_pos}},
         {"analyser",
          analyser_callback,
          analyser_fresh_run,
          {rtresponse::capture_ring, rtresponse::display_snapshot},
-         {2048, 2048}},
+         {2048, 2048},
+         {&rtresponse::sweep_pos}},
     };
     return programs;
 }

@@ -7,6 +7,7 @@
 
 #include "common/callback_driver.hpp"
 #include "common/loop_cable.hpp"
+#include "common/program_state.hpp"
 #include "dsp/noise.hpp"
 #include "frame/handshake.hpp"
 #include "latency/callback.hpp"
@@ -14,12 +15,7 @@
 #include "latency/state.hpp"
 
 // Program-load state of everything the callback touches (snapshot frozen).
-inline void fresh_run()
-{
-    latency::latency_reset_state();
-    rand_reset();
-    snapshot_reset();
-}
+inline void fresh_run() { karvel_state_reset(); }
 
 // The loop cable on Karvel's callback: output 1 back to input 1 as
 // gain * x(t - delay), the gain carrying the polarity.

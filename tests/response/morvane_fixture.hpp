@@ -15,7 +15,7 @@
 #include "common/callback_driver.hpp"
 #include "common/loop_cable.hpp"
 #include "common/plot_probe.hpp"
-#include "common/shared_state.hpp"
+#include "common/program_state.hpp"
 #include "display/display.hpp"
 #include "dsp/fft.hpp"
 #include "dsp/filters.hpp"
@@ -41,8 +41,7 @@ using rtresponse::spectrum_re;
 // Program-load state of everything the callback, the analysis and the display touch.
 inline void fresh_run()
 {
-    response::response_reset_state();
-    shared_state_reset();
+    morvane_state_reset();
     option_set_args(0, nullptr);
     response_buffer_frames = 64;
 }

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "common/plot_probe.hpp"
-#include "common/shared_state.hpp"
+#include "common/program_state.hpp"
 #include "display/display.hpp"
 #include "dsp/fft.hpp"
 #include "dsp/filters.hpp"

@@ -1,5 +1,6 @@
-// The stream callback: clearing call, sweep playback, the capture ring in step
-// with it, the software loopback, and publication under the handshake.
+// The analyser's stream callback: clearing call, sweep playback, the capture
+// ring in step with it, and the software loopback. (Publication and buffers,
+// the same for every callback: tests/callbacks/frame_loop_test.cpp.)
 #include <cmath>
 #include <cstring>
 #include <deque>
@@ -135,63 +136,6 @@ TEST_F(CaptureTest, FiltersNeverRunWhileLoopbackIsOff)
         EXPECT_EQ(highpass_biquad(1.0f), static_cast<float>(0.9963044429897594)) << mode;
         EXPECT_EQ(highpass_biquad(0.0f), 0.0f) << mode;
     }
-}
-
-// The ring is published only while the snapshot is not frozen.
-TEST_F(CaptureTest, PublishesOnlyWhileTheSnapshotIsNotFrozen)
-{
-    build_tables();
-    call(0.0f);
-    for (int64_t i = 0; i < 100; i++)
-        call(1.0f);  // frozen at program load: nothing published
-    for (int64_t p = 0; p < 2048; p++)
-        ASSERT_EQ(display_snapshot[p], 0.0f);
-    snapshot_release();
-    call(1.0f);
-    EXPECT_EQ(std::memcmp(display_snapshot, rtresponse::capture_ring, 2048 * sizeof(float)), 0);
-    EXPECT_EQ(display_snapshot[101], static_cast<float>(0.3));
-    ASSERT_TRUE(snapshot_freeze());
-    call(0.5f);
-    EXPECT_EQ(display_snapshot[102], 0.0f);
-    EXPECT_EQ(rtresponse::capture_ring[102], static_cast<float>(0.5 * 0.3));
-    EXPECT_EQ(snapshot_copying.load(), 0);
-}
-
-TEST_F(CaptureTest, MissingInputBufferCountsAsSilence)
-{
-    build_tables();
-    float out[2] = {1.0f, 1.0f};
-    analyser_callback(nullptr, out, 1, nullptr, 0, nullptr);
-    rtresponse::capture_ring[1] = 3.0f;
-    EXPECT_EQ(analyser_callback(nullptr, out, 1, nullptr, 0, nullptr), paContinue);
-    EXPECT_EQ(rtresponse::capture_ring[1], 0.0f);
-    EXPECT_EQ(out[0], rtresponse::sweep_table[1]);
-}
-
-}  // namespace
-
-namespace {
-
-// A buffer of several frames is handled frame by frame, exactly as that many
-// one-frame calls would handle it (the stream asks for one frame per call).
-TEST_F(CaptureTest, LongerBuffersMatchOneFrameCalls)
-{
-    build_tables();
-    std::vector<float> one_by_one;
-    for (int i = 0; i < 7; i++) {
-        const std::vector<float> out = call(0.01f * static_cast<float>(i));
-        one_by_one.insert(one_by_one.end(), out.begin(), out.end());
-    }
-    const std::vector<float> ring_one_by_one(rtresponse::capture_ring, rtresponse::capture_ring + 2048);
-    rtresponse::state_reset();
-    build_tables();
-    std::vector<float> in(14, 0.75f), out(14, -7.0f);
-    for (int i = 0; i < 7; i++)
-        in[2 * static_cast<size_t>(i)] = 0.01f * static_cast<float>(i);
-    EXPECT_EQ(analyser_callback(in.data(), out.data(), 7, nullptr, 0, nullptr), paContinue);
-    EXPECT_EQ(out, one_by_one);
-    EXPECT_EQ(std::vector<float>(rtresponse::capture_ring, rtresponse::capture_ring + 2048), ring_one_by_one);
-    EXPECT_EQ(rtresponse::sweep_pos, 6);
 }
 
 }  // namespace
