@@ -46,25 +46,33 @@ eq_path="--delay 300 --aa 22000 --highpass 3 --peak 1000,2,0.5 --gain 0.7"
 
 #   name        program  seconds    loopsim options
 cases="
-aa-gain       karvel   20,20.5     --delay 300 --aa 20000 --gain 0.5
-inverted      karvel   20,20.5     --delay 300 --invert
-noise         karvel   20,20.5     --delay 300 --noise -58.75
-half-frame    karvel   20,20.5     --delay 300 --fraction 0.5
-beyond        karvel   20,20.5     --delay 2500
+aa-gain       karvel   12,20,20.5    --delay 300 --aa 20000 --gain 0.5
+inverted      karvel   12,20,20.5    --delay 300 --invert
+noise         karvel   12,20,20.5    --delay 300 --noise -58.75
+half-frame    karvel   12,20,20.5    --delay 300 --fraction 0.5
+beyond        karvel   12,20,20.5    --delay 2500
 eq-peak       tessaly  4,5,6      $eq_path
 shelf         orbisca  4,5,6      --delay 40 --aa 20000 --highpass 5 --low-shelf 300,0.7071,-10 --gain 1.5 --invert
 eq-model      morvane  5,20,20.5,45,45.5 $eq_path
 dropout-k     karvel   6,9.5,16   --delay 300 --dropout 3000,10
 dropout-t     tessaly  4,5,9,12,13 $eq_path --dropout 3000,10"
 
-running=0
-while read -r name program seconds options; do
-    [ -n "$name" ] || continue
-    extra=""
-    [ "$program" = karvel ] && [ "${name#dropout}" = "$name" ] && extra=--iodelay
+# run_case NAME: one case of the table through tools/loopcase.sh.
+declare -A case_line
+run_case() {
+    local program seconds options extra=""
+    read -r program seconds options <<<"${case_line[$1]}"
+    [ "$program" = karvel ] && [ "${1#dropout}" = "$1" ] && extra=--iodelay
     # shellcheck disable=SC2086
-    timeout 150 env BUILD_DIR="$BUILD_DIR" "$SOURCE_DIR/tools/loopcase.sh" "$program" "$work/$name" "$seconds" \
-        $extra -- $options >"$work/$name.log" 2>&1 &
+    timeout 150 env BUILD_DIR="$BUILD_DIR" "$SOURCE_DIR/tools/loopcase.sh" "$program" "$work/$1" "$seconds" \
+        $extra -- $options
+}
+
+running=0
+while read -r name line; do
+    [ -n "$name" ] || continue
+    case_line[$name]=$line
+    run_case "$name" >"$work/$name.log" 2>&1 &
     running=$((running + 1))
     [ $running -ge 4 ] && { wait -n; running=$((running - 1)); }
 done <<<"$cases"
@@ -83,8 +91,27 @@ largest_taps() {
          END { for (i = 0; i < n; i++) print line[i] }' "$work/$1/truth-ir.txt"
 }
 
+# The JACK cycles that case NAME's loop skipped between the shots at FROM and TO s.
+skipped() { awk -v a="$2" -v b="$3" '$1 == a { s = $2 } $1 == b { print $2 - s }' "$work/$1/skipped.txt"; }
+
+# A skipped cycle feeds the filter a period that does not belong to its
+# stimulus; the filter remembers it for a few time constants. Succeeds when
+# case NAME skipped at most LIMIT cycles between FROM and TO s, running it once
+# more when it skipped more.
+calm_enough() {
+    local name="$1" from="$2" to="$3" limit="$4"
+    [ "$(skipped "$name" "$from" "$to")" -le "$limit" ] && return 0
+    echo "$name: the loop skipped $(skipped "$name" "$from" "$to") cycles; once more"
+    rm -rf "${work:?}/$name"
+    run_case "$name" || { fail "$name: the second run failed"; return 1; }
+    [ "$(skipped "$name" "$from" "$to")" -le "$limit" ]
+}
+
 karvel_case() {
-    local name="$1" first value taps want_val got_pos got_val iodelay centre
+    local name="$1" first value taps want_val got_pos got_val iodelay centre calm=1
+    # The value after 20 s: about 0.15 % of a tap per skipped cycle in the last
+    # 8 s (2.3 time constants) comes on top of the 0.02 above.
+    calm_enough "$name" 12 20 10 || calm=0
     taps=$(largest_taps "$name")
     first=$(head -1 <<<"$taps" | cut -d' ' -f1)
     value=$(head -1 <<<"$taps" | cut -d' ' -f2)
@@ -106,8 +133,12 @@ karvel_case() {
         [ "$got_pos" = "peak pos    : $pos ($(awk -v d=$pos 'BEGIN { printf "%.1f", d / 48 }')ms)" ] && ok=1
     done
     [ $ok = 1 ] || fail "$name: \"$got_pos\", true largest tap(s) at $(cut -d' ' -f1 <<<"$taps" | tr '\n' ' ')+ 257"
-    awk -v g="$got_val" -v v="$value" 'BEGIN { v = v < 0 ? -v : v; exit !(g - v <= 0.02 && v - g <= 0.02) }' ||
-        fail "$name: peak value $got_val, the largest true tap is $value"
+    if [ $calm = 0 ]; then
+        echo "$name: peak value NOT CHECKED: the loop skipped $(skipped "$name" 12 20) cycles in the second run too"
+    else
+        awk -v g="$got_val" -v v="$value" 'BEGIN { v = v < 0 ? -v : v; exit !(g - v <= 0.02 && v - g <= 0.02) }' ||
+            fail "$name: peak value $got_val, the largest true tap is $value"
+    fi
     # The trace peaks in the column of the read-out: 85 rows above the zero line, or below when inverted.
     pos=$(sed 's/peak pos    : \([0-9]*\).*/\1/' <<<"$got_pos")
     local row=15
@@ -146,25 +177,17 @@ echo "shelf (orbisca $result)"
 # 0.05 dB, up to twice that at the worst column. A run with more is run once more;
 # when that one skips as much, the settling is reported as not checked rather
 # than passed (on a busy machine 200 skips cost 0.1 to 0.3 dB at 45 s).
-skipped() { awk '$1 == 5 { start = $2 } $1 == 45 { print $2 - start }' "$work/eq-model/skipped.txt"; }
-if [ "$(skipped)" -gt 10 ]; then
-    echo "eq-model: the loop skipped $(skipped) cycles; once more"
-    rm -rf "$work/eq-model"
-    # shellcheck disable=SC2086
-    timeout 150 env BUILD_DIR="$BUILD_DIR" "$SOURCE_DIR/tools/loopcase.sh" morvane "$work/eq-model" 5,20,20.5,45,45.5 -- $eq_path ||
-        fail "eq-model: the second run failed"
-fi
-if [ "$(skipped)" -le 10 ]; then
+if calm_enough eq-model 5 45 10; then
     # Two screenshots half a second apart, in case one catches a refresh half drawn.
     for limit in 20:1.0 45:0.2; do
         t=${limit%:*}
         result=$("$check" trace tessaly "$work/eq-model/shot-$t.ppm" "$work/eq-model/truth-model.txt" within "${limit#*:}") ||
             result=$("$check" trace tessaly "$work/eq-model/shot-$t.5.ppm" "$work/eq-model/truth-model.txt" within "${limit#*:}") ||
             fail "eq-model (morvane): at $t s not within ${limit#*:} dB: $result"
-        echo "eq-model (morvane at ${limit%:*} s, $(skipped) cycles skipped after 5 s): $result"
+        echo "eq-model (morvane at ${limit%:*} s, $(skipped eq-model 5 45) cycles skipped after 5 s): $result"
     done
 else
-    echo "eq-model: NOT CHECKED: the loop skipped $(skipped) cycles in the second run too"
+    echo "eq-model: NOT CHECKED: the loop skipped $(skipped eq-model 5 45) cycles in the second run too"
 fi
 
 # Dropout, Karvel: same position before, during and after; the value sags and recovers.
