@@ -1,5 +1,8 @@
 // The analyser's stream callback: plays the sweep and captures one period of the
 // loop's answer in a ring in step with it.
+//
+// Real-time code: everything here runs 48000 times a second. No allocation,
+// lock, print or wait; the only shared data go through snapshot_publish.
 #include <algorithm>
 #include <iterator>
 
