@@ -41,6 +41,9 @@ run_statistics report_statistics(const check_report& report);
 
 // The reported round trip (PortAudio's input + output latency) in frames.
 double report_reported_frames(const check_report& report);
+// False when the host reported nonsense (PipeWire's JACK face gives 2^32 - 1024
+// frames, a negative number read as unsigned): then there is no excess either.
+bool report_reported_known(const check_report& report);
 
 // One run's two lines (with its number, from 1).
 std::string report_run_text(const check_report& report, size_t run);
