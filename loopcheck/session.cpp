@@ -90,12 +90,17 @@ std::string stream_open(check_report& r, PaStream*& stream)
     if (ii->maxInputChannels < o.in_channel)
         return "input channel " + std::to_string(o.in_channel) + " not present (device " + std::to_string(in.index) +
                " \"" + r.in_name + "\" has " + std::to_string(ii->maxInputChannels) + " inputs)";
-    r.rate = o.rate > 0.0 ? o.rate : oi->defaultSampleRate;
     stream_out_channels = static_cast<int>(o.out_channel), stream_out_channel = static_cast<int>(o.out_channel - 1);
     stream_in_channels = static_cast<int>(o.in_channel), stream_in_channel = static_cast<int>(o.in_channel - 1);
     const double asked = o.buffer > 0 ? static_cast<double>(o.buffer) / r.rate : 0.0;
     const PaStreamParameters output = side(out.index, stream_out_channels, asked > 0 ? asked : oi->defaultLowOutputLatency);
     const PaStreamParameters input = side(in.index, stream_in_channels, asked > 0 ? asked : ii->defaultLowInputLatency);
+    r.rate = o.rate > 0.0 ? o.rate : oi->defaultSampleRate;
+    // PortAudio gives every ALSA plugin device (PipeWire's "default" among
+    // them) 44100 Hz as its own rate, whatever the server behind it runs at:
+    // there the suite's 48000 Hz, when the device takes it.
+    if (o.rate <= 0.0 && out_api->type == paALSA && Pa_IsFormatSupported(&input, &output, 48000.0) == paFormatIsSupported)
+        r.rate = 48000.0;
     const std::string where = " (output device " + std::to_string(out.index) + " \"" + r.out_name +
                               "\", input device " + std::to_string(in.index) + " \"" + r.in_name + "\")";
     PaError error = Pa_IsFormatSupported(&input, &output, r.rate);
@@ -106,6 +111,14 @@ std::string stream_open(check_report& r, PaStream*& stream)
     if (error != paNoError)
         return std::string("PortAudio cannot open the stream: ") + Pa_GetErrorText(error) + where;
     return "";
+}
+
+// What to try when the stream stops delivering frames, as the windowed programs advise.
+std::string stall_advice()
+{
+    const PaHostApiInfo* host = Pa_GetHostApiInfo(host_api_choose());
+    return host && host->type == paJACK ? " (JACK server stopped? restart it)"
+                                        : " (try another -b, or a smaller PipeWire quantum)";
 }
 
 // The runs, each with up to two retries after a dropout.
@@ -152,7 +165,8 @@ void runs_measure(check_report& r, bool response, void (*on_run)(const check_rep
             if (run.attempts == attempts_per_run)
                 return verdict(r, "unstable", 4,
                                "unstable: run " + std::to_string(i + 1) + " was spoiled " +
-                                   std::to_string(attempts_per_run) + " times: " + spoiled);
+                                   std::to_string(attempts_per_run) + " times: " + spoiled +
+                                   (capture.stalled ? stall_advice() : ""));
         }
     }
     const run_statistics s = report_statistics(r);
