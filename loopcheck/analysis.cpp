@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <numbers>
 #include <complex>
 #include <vector>
 
@@ -16,7 +17,7 @@ double hz_of_bin(const impulse_response& r, size_t k) { return static_cast<doubl
 // back: what is left is the path's own phase, small for any ordinary path.
 std::complex<double> residual(const impulse_response& r, size_t k, double latency, double sign)
 {
-    const double omega = 2.0 * M_PI * static_cast<double>(k) / static_cast<double>(r.n);
+    const double omega = 2.0 * std::numbers::pi * static_cast<double>(k) / static_cast<double>(r.n);
     return sign * r.transfer[k] * std::polar(1.0, omega * latency);
 }
 
@@ -33,7 +34,7 @@ double group_delay(const impulse_response& r, double latency, double sign)
             continue;
         const std::complex<double> z = residual(r, k, latency, sign);
         const double w = std::norm(r.transfer[k] * r.stimulus[k]);
-        const double x = 2.0 * M_PI * static_cast<double>(k) / static_cast<double>(r.n), y = std::arg(z);
+        const double x = 2.0 * std::numbers::pi * static_cast<double>(k) / static_cast<double>(r.n), y = std::arg(z);
         sw += w, sx += w * x, sy += w * y, sxx += w * x * x, sxy += w * x * y;
     }
     const double det = sw * sxx - sx * sx;

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <numbers>
 #include <unsupported/Eigen/FFT>
 
 namespace {
@@ -32,7 +33,7 @@ spectrum transform(std::span<const Sample> x, int64_t n)
 double cosine_step(double x, double from, double to)
 {
     const double u = std::clamp((x - from) / (to - from), 0.0, 1.0);
-    return 0.5 - 0.5 * std::cos(M_PI * u);
+    return 0.5 - 0.5 * std::cos(std::numbers::pi * u);
 }
 
 }  // namespace
