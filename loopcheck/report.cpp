@@ -66,12 +66,15 @@ run_statistics report_statistics(const check_report& report)
     if (report.runs.empty())
         return s;
     s.min = s.max = report.runs[0].result.latency;
+    double gain = 0.0;
     for (const run_report& x : report.runs) {
         s.mean += x.result.latency;
+        gain += std::pow(10.0, x.result.gain_db / 20.0);
         s.min = std::min(s.min, x.result.latency), s.max = std::max(s.max, x.result.latency);
     }
     const double n = static_cast<double>(report.runs.size());
     s.mean /= n;
+    s.gain_db = 20.0 * std::log10(gain / n);
     double squares = 0.0;
     for (const run_report& x : report.runs)
         squares += (x.result.latency - s.mean) * (x.result.latency - s.mean);
@@ -113,7 +116,8 @@ std::string report_tail_text(const check_report& r)
         text += "summary: " + std::to_string(r.runs.size()) + (r.runs.size() == 1 ? " run" : " runs") +
                 " · latency " + frames_text(s.mean) + " frames (" + ms_text(s.mean, r.rate) + " ms)";
         if (r.runs.size() > 1)
-            text += ", min " + frames_text(s.min) + ", max " + frames_text(s.max) + ", sd " + frames_text(s.sd);
+            text += ", min " + frames_text(s.min) + ", max " + frames_text(s.max) + ", sd " + frames_text(s.sd) +
+                    " · gain " + format("%.2f", s.gain_db) + " dB";
         text += " · " + device_text(r) + " (" + r.host_api + ") · " + format("%.0f", r.rate) + " Hz · buffer " +
                 std::to_string(r.buffer_granted) +
                 (report_reported_known(r) ? " · reported " + frames_text(report_reported_frames(r)) + " frames · excess " +
@@ -205,6 +209,7 @@ std::string report_json(const check_report& r)
         j["summary"] = {{"runs", r.runs.size()},          {"mean_frames", s.mean},
                         {"mean_ms", 1000.0 * s.mean / r.rate}, {"min_frames", s.min},
                         {"max_frames", s.max},            {"sd_frames", s.sd},
+                        {"gain_db", s.gain_db},
                         {"excess_frames", known_or_null(s.mean - report_reported_frames(r))}};
     }
     j["expect"] = r.options.expect ? json{{"frames", r.options.expect_frames},

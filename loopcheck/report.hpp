@@ -35,7 +35,8 @@ struct check_report {
 };
 
 struct run_statistics {
-    double mean = 0.0, min = 0.0, max = 0.0, sd = 0.0;
+    double mean = 0.0, min = 0.0, max = 0.0, sd = 0.0;  // of the latency, frames
+    double gain_db = 0.0;                               // the runs' mean gain (of |H|, in dB)
 };
 run_statistics report_statistics(const check_report& report);
 
