@@ -37,9 +37,8 @@ signal_point signal_point_at(const impulse_response& r, double t)
         curvature -= omega * omega * z.real();
         rotation *= turn;
     }
-    // Both halves of the spectrum (DC and Nyquist are 0), and the scale that
-    // makes a unit impulse peak at 1.
-    const double scale = 2.0 / (n * r.window_area);
+    // Both halves of the spectrum (DC and Nyquist are 0).
+    const double scale = 2.0 / n;
     return {value * scale, slope * scale, curvature * scale};
 }
 
