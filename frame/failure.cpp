@@ -3,6 +3,16 @@
 
 #include "frame/device.hpp"
 
+namespace {
+
+// "0 inputs", "1 input", "2 inputs".
+std::string channels(int count, const char* what)
+{
+    return std::to_string(count) + " " + what + (count == 1 ? "" : "s");
+}
+
+}  // namespace
+
 std::string failure_line(std::string_view program, std::string_view message, PaError error, int64_t device,
                          const PaDeviceInfo* info, const PaHostErrorInfo* host)
 {
@@ -17,8 +27,8 @@ std::string failure_line(std::string_view program, std::string_view message, PaE
         line += " (device " + std::to_string(device);
         if (info)
             line += std::string(", \"") + (info->name ? info->name : "") +
-                    "\": " + std::to_string(info->maxInputChannels) + " inputs, " +
-                    std::to_string(info->maxOutputChannels) + " outputs)";
+                    "\": " + channels(info->maxInputChannels, "input") + ", " +
+                    channels(info->maxOutputChannels, "output") + ")";
         else
             line += ": no such device)";
     }

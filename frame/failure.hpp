@@ -8,7 +8,7 @@
 #include <string_view>
 
 // "karvel: PortAudio stream setting error: Invalid number of channels (device 3,
-// "Loop sink": 0 inputs, 2 outputs)": the program, the message (without its
+// "Loop sink": 0 inputs, 0 outputs)": the program, the message (without its
 // "!!! "), PortAudio's text for error (none for paNoError) followed by the host
 // API's own where error is paUnanticipatedHostError and host gives one, and the
 // device where one was chosen (device >= 0): its name and channels from info, or

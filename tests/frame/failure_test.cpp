@@ -14,6 +14,9 @@ TEST(FailureLine, NamesProgramMessageReasonAndDevice)
     sink.maxOutputChannels = 2;
     PaDeviceInfo parenthesised{};
     parenthesised.name = "Stack loop (null sink)";
+    PaDeviceInfo metronome{};
+    metronome.name = "metro";
+    metronome.maxInputChannels = 1;
     PaHostErrorInfo alsa{};
     alsa.hostApiType = paALSA;
     alsa.errorCode = -16;
@@ -34,6 +37,9 @@ TEST(FailureLine, NamesProgramMessageReasonAndDevice)
         {"PortAudio stream setting error", paInvalidChannelCount, 4, &parenthesised, nullptr,
          "karvel: PortAudio stream setting error: Invalid number of channels (device 4, \"Stack loop (null sink)\": 0 "
          "inputs, 0 outputs)"},
+        {"PortAudio stream setting error", paInvalidChannelCount, 2, &metronome, nullptr,
+         "karvel: PortAudio stream setting error: Invalid number of channels (device 2, \"metro\": 1 input, 0 "
+         "outputs)"},
         {"PortAudio stream setting error", paInvalidSampleRate, 0, &sink, nullptr,
          "karvel: PortAudio stream setting error: Invalid sample rate (device 0, \"Loop sink\": 0 inputs, 2 outputs)"},
         // A -d that names no device: no record to read.
