@@ -91,14 +91,14 @@ done
 echo "dravik: $(dravik_row "Stack loop (null sink)")"
 
 # ---- a device without inputs: the node whose name PortAudio cannot match ---------------
-index=$(device_index "Stack loop (null sink)")
-pw-jack "$BUILD_DIR/latency/karvel" -d"$index" >"$work/out" 2>"$work/err" &
+stack=$(device_index "Stack loop (null sink)")
+pw-jack "$BUILD_DIR/latency/karvel" -d"$stack" >"$work/out" 2>"$work/err" &
 pid=$!
-id=$(rig_wait_window "Karvel.exe" 15) || fail "karvel -d$index: no window"
+id=$(rig_wait_window "Karvel.exe" 15) || fail "karvel -d$stack: no window"
 xdotool key --window "$id" x
 rig_wait_exit $pid 10
 [ "$RIG_STATUS" = "1" ] || fail "karvel on Stack loop: exit status $RIG_STATUS"
-expected="karvel: PortAudio stream setting error: Invalid number of channels (device $index, \"Stack loop (null sink)\": 0 inputs, 0 outputs)"
+expected="karvel: PortAudio stream setting error: Invalid number of channels (device $stack, \"Stack loop (null sink)\": 0 inputs, 0 outputs)"
 [ "$(cat "$work/err")" = "$expected" ] || fail "karvel on Stack loop: standard error: $(cat "$work/err")"
 [ -s "$work/out" ] && fail "karvel on Stack loop printed: $(cat "$work/out")"
 echo "stack loop: $(cat "$work/err")"
