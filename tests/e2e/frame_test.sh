@@ -111,7 +111,8 @@ JACK_DEFAULT_SERVER="e2e-none-$$" check_failure "!!! no ASIO device" key 'probe:
 # A device without outputs: a JACK client with one output port (a device
 # input) and none in. (PipeWire's test has one without either.)
 jack_metro -n e2e_metro -b 60 >/dev/null 2>&1 &
-RIG_PIDS+=($!)
+metro_pid=$!
+RIG_PIDS+=($metro_pid)
 rig_wait_port e2e_metro:60_bpm 10 || fail "no jack_metro port"
 "$BUILD_DIR/tests/pa_devices" 2>/dev/null >"$work/devices"
 metro=$(awk -F'\t' '$3 == "e2e_metro" { print $1 }' "$work/devices")
@@ -119,6 +120,7 @@ metro=$(awk -F'\t' '$3 == "e2e_metro" { print $1 }' "$work/devices")
 check_failure "!!! PortAudio stream setting error" key \
     "probe: PortAudio stream setting error: Invalid number of channels \\(device $metro, \"e2e_metro\": 1 input, 0 outputs\\)" \
     -d"$metro"
+rig_stop $metro_pid  # before its server, which would otherwise wait for it
 
 # A JACK server at 44100 Hz: no stream at 48000 Hz.
 rig_jack_stop
