@@ -13,15 +13,6 @@
 #include "loopcheck/stream.hpp"
 #include "loopcheck/sweep.hpp"
 
-#ifdef _WIN32
-#include <io.h>
-#define dup _dup
-#define dup2 _dup2
-#define close _close
-#else
-#include <unistd.h>
-#endif
-
 std::atomic<bool> session_interrupted{false};
 
 namespace {
@@ -36,21 +27,6 @@ void verdict(check_report& r, const char* status, int exit_status, const std::st
     r.status = status, r.exit_status = exit_status, r.message = message;
 }
 void failure(check_report& r, const std::string& message) { verdict(r, "error", 1, "loopcheck: " + message); }
-
-// Starts PortAudio with the audio libraries quiet, keeping this program's
-// own standard error for its messages.
-PaError audio_start()
-{
-    std::fflush(stderr);
-    const int kept = dup(2);
-    const PaError error = audio_initialize("loopcheck");
-    if (kept >= 0) {
-        std::fflush(stderr);
-        dup2(kept, 2);
-        close(kept);
-    }
-    return error;
-}
 
 PaStreamParameters side(PaDeviceIndex device, int channels, double latency)
 {
@@ -187,7 +163,7 @@ void runs_measure(check_report& r, bool response, void (*on_run)(const check_rep
 
 void session_run(check_report& r, void (*on_run)(const check_report&, size_t))
 {
-    if (audio_start() != paNoError) {
+    if (audio_initialize("loopcheck") != paNoError) {
         Pa_Terminate();
         return failure(r, "PortAudio could not start");
     }
