@@ -8,6 +8,8 @@
 
 #include "loopcheck/stream.hpp"
 
+std::atomic<bool> measure_interrupted{false};
+
 namespace {
 
 constexpr int64_t stall_ms = 1000;  // no frames for this long, or frames at half their rate: a stall
@@ -26,7 +28,7 @@ bool frames_wait(int64_t until, double rate)
 {
     int64_t seen = stream_frames_done.load(std::memory_order_acquire), since = now_ms();
     const int64_t deadline = since + stall_ms + std::lrint(2000.0 * static_cast<double>(until - seen) / rate);
-    while (seen < until) {
+    while (seen < until && !measure_interrupted.load()) {
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
         const int64_t now = stream_frames_done.load(std::memory_order_acquire), time = now_ms();
         if (now != seen)
@@ -36,7 +38,7 @@ bool frames_wait(int64_t until, double rate)
         if (time > deadline)
             return false;
     }
-    return true;
+    return !measure_interrupted.load();
 }
 
 }  // namespace

@@ -13,8 +13,6 @@
 #include "loopcheck/stream.hpp"
 #include "loopcheck/sweep.hpp"
 
-std::atomic<bool> session_interrupted{false};
-
 namespace {
 
 constexpr int attempts_per_run = 3;          // a run and two retries
@@ -110,7 +108,7 @@ void runs_measure(check_report& r, bool response, void (*on_run)(const check_rep
         for (run.attempts = 1;; run.attempts++) {
             plan.lead = std::lrint((i == 0 && run.attempts == 1 ? o.settle_s : run_gap_s) * r.rate);
             const run_capture capture = measure_run(plan);
-            if (session_interrupted.load())
+            if (measure_interrupted.load())
                 return verdict(r, "error", 130, "loopcheck: interrupted");
             const std::string spoiled = run_spoiled_by(capture);
             run.result = capture.result;
