@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <nlohmann/json.hpp>
 
 #ifndef LOOPCABLE_VERSION
@@ -14,10 +15,14 @@ namespace {
 
 using json = nlohmann::ordered_json;
 
+// A figure as printf writes it, but never "-0.00": a tiny negative that rounds
+// to zero is written as zero.
 std::string format(const char* pattern, double a)
 {
     char text[64];
     std::snprintf(text, sizeof text, pattern, a);
+    if (text[0] == '-' && std::strspn(text + 1, "0.") == std::strlen(text + 1))
+        std::snprintf(text, sizeof text, pattern, 0.0);
     return text;
 }
 
@@ -153,9 +158,9 @@ std::string report_tail_text(const check_report& r)
         text += "response: " + r.options.response_file + (r.response_valid ? "" : " (not valid: the input clipped)") +
                 " · flat ±" + format("%.2f", r.response.flatness_db) + " dB from " +
                 format("%.0f", r.response.band_low_hz) + " to " + format("%.0f", r.response.band_high_hz) +
-                " Hz · -3 dB at " +
+                " Hz · -3 dB points " +
                 (r.response.minus3_low_hz < 0 ? std::string("below 12 Hz") : format("%.1f Hz", r.response.minus3_low_hz)) +
-                " and " +
+                ", " +
                 (r.response.minus3_high_hz < 0 ? std::string("none below Nyquist") : format("%.0f Hz", r.response.minus3_high_hz)) +
                 "\n";
     }
