@@ -7,10 +7,12 @@
 #include "frame/realtime.hpp"
 
 std::vector<float> stream_sweep;
+std::vector<float> stream_long_sweep;
 std::vector<float> stream_ring;
 int stream_out_channels = 1, stream_out_channel = 0, stream_in_channels = 1, stream_in_channel = 0;
 
 std::atomic<int64_t> stream_sweep_start{std::numeric_limits<int64_t>::max()};
+std::atomic<bool> stream_sweep_long{false};
 std::atomic<int64_t> stream_frames_done{0};
 std::atomic<int64_t> stream_flagged_frame{-1};
 std::atomic<unsigned long> stream_flags_seen{0};
@@ -20,9 +22,11 @@ namespace {
 uint64_t ring_mask = 0;
 }
 
-void stream_prepare(std::span<const float> sweep, int64_t frames)
+void stream_prepare(std::span<const float> sweep, std::span<const float> long_sweep, int64_t frames)
 {
     stream_sweep.assign(sweep.begin(), sweep.end());
+    stream_long_sweep.assign(long_sweep.begin(), long_sweep.end());
+    stream_sweep_long.store(false);
     size_t size = 1;
     while (size < static_cast<size_t>(frames))
         size *= 2;
@@ -40,9 +44,11 @@ int stream_callback(const void* input, void* output, unsigned long frame_count, 
 {
     realtime_thread_prepare();
     const int64_t first = stream_frames_done.load(std::memory_order_relaxed);
-    // Read once per call: the main thread sets a start well beyond this buffer.
+    // Read once per call: the main thread sets a start well beyond this buffer,
+    // and the choice of sweep before it.
     const int64_t start = stream_sweep_start.load(std::memory_order_acquire);
-    const int64_t sweep_frames = static_cast<int64_t>(stream_sweep.size());
+    const std::vector<float>& sweep = stream_sweep_long.load(std::memory_order_relaxed) ? stream_long_sweep : stream_sweep;
+    const int64_t sweep_frames = static_cast<int64_t>(sweep.size());
     const auto* in = static_cast<const float*>(input);
     auto* out = static_cast<float*>(output);
     const int64_t count = static_cast<int64_t>(frame_count);
@@ -52,7 +58,7 @@ int stream_callback(const void* input, void* output, unsigned long frame_count, 
             float* o = out + i * stream_out_channels;
             std::fill(o, o + stream_out_channels, 0.0f);
             if (frame >= start && frame - start < sweep_frames)
-                o[stream_out_channel] = stream_sweep[frame - start];
+                o[stream_out_channel] = sweep[frame - start];
         }
         stream_ring[static_cast<uint64_t>(frame) & ring_mask] =
             in ? in[i * stream_in_channels + stream_in_channel] : 0.0f;
