@@ -45,7 +45,7 @@ const char* usage =
     "  --echo OFFSET,DB        a copy of the input, delayed by the whole delay + OFFSET\n"
     "                          frames, at DB re the gain (up to 4 times)\n"
     "  --print-ir N            print the first N taps of the impulse response\n"
-    "  --print-response        print |H| in dB at bins 0..1023 (23.4375 Hz apart)\n"
+    "  --print-response        print |H| in dB at bins 0..1023 (rate / 2048 apart)\n"
     "  --print-ir-response N   print |DFT| in dB of the first N taps, bins 0..1023\n"
     "  --print-group-delay HZ  print the group delay at HZ in frames, whole delay included\n"
     "  --print-response-at     read HZ per line from stdin, print HZ LEVEL_DB PHASE_DEG\n";

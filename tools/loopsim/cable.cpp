@@ -1,0 +1,98 @@
+#include "tools/loopsim/cable.hpp"
+
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/signalfd.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+
+namespace loopsim {
+
+namespace {
+
+int wake_fd = -1;
+std::string watched_prefix;  // "CLIENT:"
+
+// JACK's notification thread: no jack_connect here (JACK forbids it in its
+// callbacks); one write to an eventfd wakes the main thread, which does it.
+void port_registered(jack_port_id_t id, int, void* arg)
+{
+    auto* client = static_cast<jack_client_t*>(arg);
+    const jack_port_t* port = jack_port_by_id(client, id);
+    const char* name = port ? jack_port_name(port) : nullptr;
+    if (name && std::strncmp(name, watched_prefix.c_str(), watched_prefix.size()) == 0) {
+        const uint64_t one = 1;
+        [[maybe_unused]] const ssize_t written = write(wake_fd, &one, sizeof one);
+    }
+}
+
+// Connects what is not yet connected; true when both connections stand.
+bool plug(jack_client_t* client, jack_port_t* in, jack_port_t* out, const cable& c)
+{
+    const std::string their_out = c.client + ":out_" + std::to_string(c.output - 1);
+    const std::string their_in = c.client + ":in_" + std::to_string(c.input - 1);
+    jack_port_t* source = jack_port_by_name(client, their_out.c_str());
+    jack_port_t* sink = jack_port_by_name(client, their_in.c_str());
+    if (!source || !sink)
+        return true;  // nothing to plug into yet: the next registration wakes us
+    bool ok = true;
+    if (!jack_port_connected_to(in, their_out.c_str()))
+        ok = jack_connect(client, their_out.c_str(), jack_port_name(in)) == 0 && ok;
+    if (!jack_port_connected_to(out, their_in.c_str()))
+        ok = jack_connect(client, jack_port_name(out), their_in.c_str()) == 0 && ok;
+    return ok;
+}
+
+}  // namespace
+
+bool cable_parse(const char* text, cable& c)
+{
+    const std::string t = text;
+    const size_t first = t.find(':');
+    c.client = t.substr(0, first);
+    c.output = c.input = 1;
+    if (first != std::string::npos) {
+        char rest;
+        const int n = std::sscanf(t.c_str() + first + 1, "%d:%d%c", &c.output, &c.input, &rest);
+        if (n < 1 || n > 2)
+            return false;
+    }
+    return !c.client.empty() && c.output >= 1 && c.input >= 1;
+}
+
+bool cable_watch(jack_client_t* client, const cable& c)
+{
+    wake_fd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    watched_prefix = c.client + ":";
+    return wake_fd >= 0 && (c.client.empty() || jack_set_port_registration_callback(client, port_registered, client) == 0);
+}
+
+void cable_serve(jack_client_t* client, jack_port_t* in, jack_port_t* out, const cable& c, const sigset_t& stop)
+{
+    const int signal_fd = signalfd(-1, &stop, SFD_CLOEXEC);
+    if (signal_fd < 0) {
+        std::perror("loopsim: signalfd");
+        return;
+    }
+    pollfd fds[2] = {{signal_fd, POLLIN, 0}, {wake_fd, POLLIN, 0}};
+    bool plugged = c.client.empty() || plug(client, in, out, c);
+    for (;;) {
+        // A refused connection (the client not yet active) is tried again
+        // soon; otherwise the registrations wake us, and a rescan once a second
+        // covers one that came before the callback was set.
+        const int ready = poll(fds, 2, plugged ? 1000 : 10);
+        if (ready > 0 && (fds[0].revents & POLLIN))
+            break;
+        if (ready > 0 && (fds[1].revents & POLLIN)) {
+            uint64_t count;
+            [[maybe_unused]] const ssize_t got = read(wake_fd, &count, sizeof count);
+        }
+        if (!c.client.empty())
+            plugged = plug(client, in, out, c);
+    }
+    close(signal_fd);
+}
+
+}  // namespace loopsim
