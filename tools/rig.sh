@@ -33,6 +33,10 @@
 #                                  source: whatever plays on it is captured from it
 #   "Stack loop (null sink)"       a null sink whose name PortAudio's JACK host API cannot
 #                                  match, so that it lists the device without channels
+#   "Card sink", "Card source"     a stand-in for a real card as PipeWire splits it: a null
+#                                  sink, and apart from it a virtual source (class
+#                                  Audio/Source/Virtual) that plays out on capture_FL/FR
+#                                  what reaches its input_FL/FR
 # While the session runs, the JACK helpers (jack_lsp, jack_connect, rig_wait_port,
 # rig_iodelay_frames) go through pw-jack.
 #
@@ -280,7 +284,8 @@ context.objects = [
 CONF
     # name, description, class, priority (the highest becomes the default device)
     for node in "loop_sink|Loop sink|Audio/Sink|1000" "loop_duplex|Loop duplex|Audio/Duplex|3000" \
-                "stack_loop|Stack loop (null sink)|Audio/Sink|100"; do
+                "stack_loop|Stack loop (null sink)|Audio/Sink|100" "card_sink|Card sink|Audio/Sink|50" \
+                "card_source|Card source|Audio/Source/Virtual|50"; do
         IFS='|' read -r name description class priority <<<"$node"
         cat <<CONF
     { factory = adapter
