@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 namespace loopsim {
@@ -31,8 +32,7 @@ void port_registered(jack_port_id_t id, int, void* arg)
 // Connects what is not yet connected; true when both connections stand.
 bool plug(jack_client_t* client, jack_port_t* in, jack_port_t* out, const cable& c)
 {
-    const std::string their_out = c.client + ":out_" + std::to_string(c.output - 1);
-    const std::string their_in = c.client + ":in_" + std::to_string(c.input - 1);
+    const std::string their_out = c.client + ":" + c.output, their_in = c.client + ":" + c.input;
     jack_port_t* source = jack_port_by_name(client, their_out.c_str());
     jack_port_t* sink = jack_port_by_name(client, their_in.c_str());
     if (!source || !sink)
@@ -47,19 +47,32 @@ bool plug(jack_client_t* client, jack_port_t* in, jack_port_t* out, const cable&
 
 }  // namespace
 
+// A 1-based channel N as PortAudio's port PREFIX<N-1>; a name stands as it is.
+bool port_name(const std::string& text, const char* prefix, std::string& name)
+{
+    if (text.empty())
+        return false;
+    if (text.find_first_not_of("0123456789") != std::string::npos) {
+        name = text;
+        return true;
+    }
+    const long channel = std::atol(text.c_str());
+    name = prefix + std::to_string(channel - 1);
+    return channel >= 1;
+}
+
 bool cable_parse(const char* text, cable& c)
 {
     const std::string t = text;
-    const size_t first = t.find(':');
+    const size_t first = t.find(':'), second = first == std::string::npos ? first : t.find(':', first + 1);
+    c = cable{};
     c.client = t.substr(0, first);
-    c.output = c.input = 1;
-    if (first != std::string::npos) {
-        char rest;
-        const int n = std::sscanf(t.c_str() + first + 1, "%d:%d%c", &c.output, &c.input, &rest);
-        if (n < 1 || n > 2)
-            return false;
-    }
-    return !c.client.empty() && c.output >= 1 && c.input >= 1;
+    if (first != std::string::npos &&
+        !port_name(t.substr(first + 1, second == std::string::npos ? second : second - first - 1), "out_", c.output))
+        return false;
+    if (second != std::string::npos && !port_name(t.substr(second + 1), "in_", c.input))
+        return false;
+    return !c.client.empty();
 }
 
 bool cable_watch(jack_client_t* client, const cable& c)

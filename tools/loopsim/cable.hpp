@@ -1,7 +1,8 @@
 // The loop cable loopsim plugs in by itself: whenever a JACK client of a given
 // name registers its ports CLIENT:out_<N> and CLIENT:in_<M> (PortAudio's
 // names), CLIENT:out_<N> -> loopsim:in and loopsim:out -> CLIENT:in_<M> are
-// connected, for every new instance of that client.
+// connected, for every new instance of that client. OUT and IN may also name
+// the ports themselves (jack_iodelay's jack_delay:out:in).
 #pragma once
 #include <jack/jack.h>
 
@@ -10,8 +11,8 @@
 namespace loopsim {
 
 struct cable {
-    std::string client;   // empty: no cable
-    int output = 1, input = 1;  // 1-based channels of CLIENT
+    std::string client;                     // empty: no cable
+    std::string output = "out_0", input = "in_0";  // CLIENT's port names
 };
 
 // Reads CLIENT[:OUT[:IN]]; false when it cannot.

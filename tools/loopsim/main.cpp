@@ -28,7 +28,7 @@ const char* usage =
     "                          --print-group-delay HZ | --print-response-at]\n"
     "  --name NAME             JACK client name (loopsim)\n"
     "  --cable CLIENT[:OUT[:IN]]  connect CLIENT:out_<OUT-1> -> in and out -> CLIENT:in_<IN-1>\n"
-    "                          whenever CLIENT registers them (1:1)\n"
+    "                          whenever CLIENT registers them (1:1); OUT, IN may be port names\n"
     "  --rate HZ               sample rate of the --print modes (48000; running: the server's)\n"
     "  --delay N               whole frames of delay\n"
     "  --fraction F            fractional delay 0 <= F < 1 (windowed sinc, 32 taps)\n"
