@@ -10,6 +10,10 @@
 #   rig_loop_start BINARY [OPTIONS]  starts a program on the JACK server started last
 #                                  with its loop cable PROGRAM:out_0 -> PROGRAM:in_0
 #                                  connected; its process id in RIG_LOOP_PID
+#   rig_loopsim_start [OPTIONS]    starts loopsim (the simulated interface) on the JACK server
+#                                  started last (or the PipeWire session), its output in
+#                                  $work/loopsim.out; its process id in RIG_LOOPSIM_PID
+#                                  once its ports exist
 #   rig_proc_status PID FIELD      prints a field of /proc/PID/status (kB for sizes)
 #   rig_wait_window TITLE [SECONDS] prints the X window id of the titled window
 #   rig_shot WINDOW FILE           screenshot of one window as PNG
@@ -180,6 +184,14 @@ rig_loop_start() {
     RIG_LOOP_PID=$!
     rig_wait_port "$program:in_0" 15 || return 1
     jack_connect "$program:out_0" "$program:in_0"
+}
+
+rig_loopsim_start() {
+    $RIG_JACK_RUN "$BUILD_DIR/tools/loopsim/loopsim" "$@" >"$work/loopsim.out" 2>&1 &
+    RIG_LOOPSIM_PID=$!
+    rig_wait_port loopsim:in 10 && return 0
+    echo "rig: loopsim $* has no ports: $(cat "$work/loopsim.out")" >&2
+    return 1
 }
 
 rig_proc_status() {

@@ -50,11 +50,9 @@ while IFS='|' read -r name rate sim_options check_options want check; do
     if [ "$rate" != "$server_rate" ]; then
         rig_jack_stop
         rig_jack_start "loopcheck-test-$$-$rate" 256 "$rate" || fail "no JACK server at $rate Hz"
-        "$loopsim" --delay 0 >"$work/loopsim.out" 2>&1 &
-        pid=$!
-        rig_wait_port loopsim:in 10 || fail "loopsim has no ports: $(cat "$work/loopsim.out")"
+        rig_loopsim_start --delay 0 || fail "no loopsim"
         round_trip=$(rig_iodelay_frames loopsim:in loopsim:out)
-        rig_stop $pid
+        rig_stop $RIG_LOOPSIM_PID
         [ -n "$round_trip" ] || fail "jack_iodelay read nothing at $rate Hz"
         echo "$rate Hz: the server's round trip is $round_trip frames"
         server_rate=$rate
@@ -68,14 +66,12 @@ while IFS='|' read -r name rate sim_options check_options want check; do
     lat=$(awk -v r="$round_trip" -v d="$("$loopsim" --rate "$rate" $main_path --print-group-delay 1000)" 'BEGIN { print r + d }')
     # shellcheck disable=SC2086
     gain=$(echo 1000 | "$loopsim" --rate "$rate" $main_path --print-response-at | awk '{ print $2 }')
-    "$loopsim" "$@" >"$work/loopsim.out" 2>&1 &
-    pid=$!
-    rig_wait_port loopsim:in 10 || fail "$name: loopsim has no ports: $(cat "$work/loopsim.out")"
+    rig_loopsim_start "$@" || fail "$name: no loopsim"
     check_options=${check_options//@LAT@/$lat}
     # shellcheck disable=SC2086
     timeout 60 "$loopcheck" ${check_options//@WORK@/$work} >"$work/out" 2>"$work/err"
     status=$?
-    rig_stop $pid
+    rig_stop $RIG_LOOPSIM_PID
     verdict=ok
     if [ "$status" != "$want" ]; then
         verdict="exit status $status, not $want"

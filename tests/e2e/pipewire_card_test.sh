@@ -26,9 +26,7 @@ json_holds() {
 }
 
 for delay in 0 3000; do
-    pw-jack "$BUILD_DIR/tools/loopsim/loopsim" --delay $delay >"$work/loopsim.out" 2>&1 &
-    pid=$!
-    rig_wait_port loopsim:in 10 || fail "loopsim has no ports: $(cat "$work/loopsim.out")"
+    rig_loopsim_start --delay $delay || fail "no loopsim"
     jack_connect "Card sink:monitor_FL" loopsim:in && jack_connect loopsim:out "Card source:input_FL" ||
         fail "cannot wire loopsim between the card's sink and source"
     check --out-device "Card sink" --in-device "Card source" --json
@@ -43,7 +41,7 @@ for delay in 0 3000; do
     fi
     echo "loopsim $delay frames: loopcheck $(jq '.summary.mean_frames' "$work/out") frames," \
         "jack_iodelay $(rig_iodelay_frames "Card sink:playback_FL" "Card source:capture_FL") frames"
-    rig_stop $pid
+    rig_stop $RIG_LOOPSIM_PID
 done
 
 check -d "Card sink"
