@@ -9,9 +9,12 @@
 # The truth of a case: the server's own round trip R, measured once per server
 # by jack_iodelay through a 0-frame loopsim, plus the path's group delay at
 # 1 kHz as loopsim prints it (for a linear-phase path its delay to the peak);
-# its gain: loopsim's level at 1 kHz; both of the main path, without its echoes. Each case's check is a jq expression
-# over loopcheck's JSON with $lat (R + the path's delay) and $gain (dB), or
-# "text:" and an extended regular expression its text output must match.
+# its gain: loopsim's level at 1 kHz; both of the main path, without its
+# echoes. Each case's check is a jq expression over loopcheck's JSON with $lat
+# (R + the path's delay) and $gain (dB), or "text:" and an extended regular
+# expression its text output must match. A retry is not checked where the case
+# does not cause one: on a busy machine a late JACK cycle spoils a run now and
+# then, and loopcheck rightly retries it.
 set -u
 . "$SOURCE_DIR/tools/rig.sh"
 rig_test_begin
@@ -22,7 +25,7 @@ loopcheck="$BUILD_DIR/loopcheck/loopcheck"
 clean="--delay 300 --aa 20000 --gain 0.5"
 #    name        | rate  | loopsim options                   | loopcheck options             | exit | check
 cases=$(cat <<'CASES'
-delay         |48000|--delay 300                          |--json                        |0|near(.summary.mean_frames; $lat; 0.01) and near(.runs[0].gain_db; $gain; 0.01) and .runs[0].polarity == "normal" and (.flags | [.[]] | any | not)
+delay         |48000|--delay 300                          |--json                        |0|near(.summary.mean_frames; $lat; 0.01) and near(.runs[0].gain_db; $gain; 0.01) and .runs[0].polarity == "normal" and (.flags | del(.retried) | [.[]] | any | not)
 converters    |48000|@CLEAN@ --highpass 3                  |--json                        |0|near(.runs[0].group_delay_frames; $lat; 0.05) and near(.runs[0].gain_db; $gain; 0.01)
 half-frame    |48000|--delay 2820 --fraction 0.5 --aa 22000 --gain 0.7|--json --repeat 3   |0|near(.summary.mean_frames; $lat; 0.01) and .summary.runs == 3 and .summary.sd_frames < 0.005 and (.runs | length) == 3
 long          |48000|--delay 60000                        |--json                        |0|near(.summary.mean_frames; $lat; 0.01) and near(.summary.mean_ms; $lat / 48; 0.001)

@@ -18,8 +18,12 @@ std::string watched_prefix;  // "CLIENT:"
 
 // JACK's notification thread: no jack_connect here (JACK forbids it in its
 // callbacks); one write to an eventfd wakes the main thread, which does it.
-void port_registered(jack_port_id_t id, int, void* arg)
+void port_registered(jack_port_id_t id, int registered, void* arg)
 {
+    // Not on unregistration: a client that is closing disconnects its ports
+    // first, and they are not to be plugged in again.
+    if (!registered)
+        return;
     auto* client = static_cast<jack_client_t*>(arg);
     const jack_port_t* port = jack_port_by_id(client, id);
     const char* name = port ? jack_port_name(port) : nullptr;
