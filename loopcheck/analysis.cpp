@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <numbers>
 #include <complex>
 #include <vector>
 
@@ -16,7 +17,7 @@ double hz_of_bin(const impulse_response& r, size_t k) { return static_cast<doubl
 // back: what is left is the path's own phase, small for any ordinary path.
 std::complex<double> residual(const impulse_response& r, size_t k, double latency, double sign)
 {
-    const double omega = 2.0 * M_PI * static_cast<double>(k) / static_cast<double>(r.n);
+    const double omega = 2.0 * std::numbers::pi * static_cast<double>(k) / static_cast<double>(r.n);
     return sign * r.transfer[k] * std::polar(1.0, omega * latency);
 }
 
@@ -33,7 +34,7 @@ double group_delay(const impulse_response& r, double latency, double sign)
             continue;
         const std::complex<double> z = residual(r, k, latency, sign);
         const double w = std::norm(r.transfer[k] * r.stimulus[k]);
-        const double x = 2.0 * M_PI * static_cast<double>(k) / static_cast<double>(r.n), y = std::arg(z);
+        const double x = 2.0 * std::numbers::pi * static_cast<double>(k) / static_cast<double>(r.n), y = std::arg(z);
         sw += w, sx += w * x, sy += w * y, sxx += w * x * x, sxy += w * x * y;
     }
     const double det = sw * sxx - sx * sx;
@@ -91,6 +92,33 @@ int64_t silent_stretches(std::span<const float> capture, int64_t from, int64_t t
     return count;
 }
 
+// The largest tap's value as it would be without the band window's top:
+// what the sweep measured up to 0.47 x rate, and beyond that the path taken
+// as a delay at the gain it has just below there. A digital loop, which
+// passes everything, reads 1; a converter path, whose own filters end its
+// band below there, reads its own tap.
+double full_band_value(const impulse_response& r, int64_t peak, double latency, double sign)
+{
+    const double bin_hz = r.rate / static_cast<double>(r.n);
+    const size_t nyquist = r.transfer.size() - 1;
+    double top = 0.0, measured = 0.0, continued = 0.0;
+    int64_t count = 0;
+    for (size_t k = 0; k <= nyquist; k++) {
+        const double hz = static_cast<double>(k) * bin_hz, weight = k == nyquist ? 1.0 : 2.0;
+        const double omega = 2.0 * std::numbers::pi * static_cast<double>(k) / static_cast<double>(r.n);
+        if (hz >= 0.46 * r.rate && hz < 0.47 * r.rate)
+            top += std::abs(r.transfer[k]), count++;
+        if (hz >= 0.45 * r.rate && hz < 0.47 * r.rate)
+            measured += weight * (1.0 - band_window(hz, r.rate)) *
+                        (r.transfer[k] * std::polar(1.0, omega * static_cast<double>(peak))).real();
+        else if (hz >= 0.47 * r.rate)
+            continued += weight * std::cos(omega * (static_cast<double>(peak) - latency));
+    }
+    if (count > 0)
+        top /= static_cast<double>(count);
+    return r.ir[peak] + (measured + sign * top * continued) / static_cast<double>(r.n);
+}
+
 }  // namespace
 
 int64_t peak_neighbourhood(double rate) { return std::max<int64_t>(8, std::lrint(rate / 750.0)); }
@@ -111,6 +139,8 @@ run_result analyse_peak(const impulse_response& r, int64_t last_lag)
     result.loop = size > 0.0 && result.snr_db >= loop_snr_floor_db;
     result.inverted = result.peak_value < 0.0;
     result.latency = result.loop ? peak_position(r, result.peak) : static_cast<double>(result.peak);
+    if (result.loop)
+        result.peak_value = full_band_value(r, result.peak, result.latency, result.inverted ? -1.0 : 1.0);
     return result;
 }
 
@@ -130,7 +160,7 @@ run_result analyse_run(const impulse_response& r, std::span<const float> capture
     if (next >= 0 && r.ir[next] != 0.0) {
         result.has_next = true;
         result.next_offset = next - result.peak;
-        result.next_level_db = 20.0 * std::log10(std::fabs(r.ir[next]) / std::fabs(result.peak_value));
+        result.next_level_db = 20.0 * std::log10(std::fabs(r.ir[next]) / std::fabs(r.ir[result.peak]));
     }
     // Where the sweep comes back, but for its fade-out.
     result.gaps = silent_stretches(capture, result.peak, result.peak + stimulus_frames * 49 / 50);

@@ -18,7 +18,7 @@ struct run_result {
     bool loop = false;           // a peak clearly above the noise
     int64_t searched_lags = 0;   // lags 0 .. searched_lags - 1 were searched
     int64_t peak = 0;            // the largest tap's lag
-    double peak_value = 0.0;     // and its signed value (1 for a unit-gain delay of whole frames)
+    double peak_value = 0.0;     // and its signed value, as the path would have it to the Nyquist frequency
     double latency = 0.0;        // the band-limited peak's position, frames
     double group_delay = 0.0;    // from the phase slope over 500 Hz - 15 kHz, frames
     double gain_db = 0.0;        // mean |H| over 500 Hz - 2 kHz

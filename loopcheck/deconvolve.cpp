@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <numbers>
 #include <unsupported/Eigen/FFT>
 
 namespace {
@@ -32,7 +33,7 @@ spectrum transform(std::span<const Sample> x, int64_t n)
 double cosine_step(double x, double from, double to)
 {
     const double u = std::clamp((x - from) / (to - from), 0.0, 1.0);
-    return 0.5 - 0.5 * std::cos(M_PI * u);
+    return 0.5 - 0.5 * std::cos(std::numbers::pi * u);
 }
 
 }  // namespace
@@ -70,18 +71,12 @@ impulse_response deconvolve(std::span<const float> stimulus, std::span<const flo
     const size_t bins = r.stimulus.size();
     r.transfer.assign(bins, 0.0);
     r.banded.assign(bins, 0.0);
-    double area = 0.0;
     for (size_t k = 0; k < bins; k++) {
         const double w = band_window(static_cast<double>(k) * rate / static_cast<double>(r.n), rate);
         if (std::norm(r.stimulus[k]) > 0.0)
             r.transfer[k] = captured[k] / r.stimulus[k];
         r.banded[k] = r.transfer[k] * w;
-        // Both halves of the spectrum but DC and Nyquist, which the window leaves at 0.
-        area += 2.0 * w;
     }
-    r.window_area = area / static_cast<double>(r.n);
     r.ir = signal_of(r.banded, r.n);
-    for (double& v : r.ir)
-        v /= r.window_area;
     return r;
 }

@@ -29,8 +29,7 @@ struct impulse_response {
     spectrum stimulus;      // the played sweep's bins
     spectrum transfer;      // captured / played, every bin (0 where nothing was played)
     spectrum banded;        // transfer x band window
-    double window_area = 0.0;  // the band window's own peak: a unit impulse's largest tap
-    std::vector<double> ir; // the band-limited impulse response, scaled so that a unit impulse peaks at 1
+    std::vector<double> ir; // the band-limited impulse response
 };
 
 // Deconvolves the capture (frame 0: the frame the sweep's first sample was

@@ -4,6 +4,7 @@
 #include <csignal>
 #include <cstdio>
 
+#include "loopcheck/measure.hpp"
 #include "loopcheck/options.hpp"
 #include "loopcheck/report.hpp"
 #include "loopcheck/session.hpp"
@@ -12,7 +13,7 @@ namespace {
 
 check_report report;
 
-void interrupt(int) { session_interrupted.store(true); }
+void interrupt(int) { measure_interrupted.store(true); }
 
 // Each run as it is measured, for a person watching.
 void run_print(const check_report& r, size_t run)

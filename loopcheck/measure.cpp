@@ -8,9 +8,11 @@
 
 #include "loopcheck/stream.hpp"
 
+std::atomic<bool> measure_interrupted{false};
+
 namespace {
 
-constexpr int64_t stall_ms = 1000;  // no frames for this long: the stream stalled
+constexpr int64_t stall_ms = 1000;  // no frames for this long, or frames at half their rate: a stall
 
 int64_t now_ms()
 {
@@ -18,20 +20,25 @@ int64_t now_ms()
     return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
 }
 
-// Waits until the callback has handled frame until - 1; false when the
-// stream stalls first.
-bool frames_wait(int64_t until)
+// Waits until the callback has handled frame until - 1; false when the stream
+// stalls first: no frames for a second, or a trickle (PipeWire's ALSA plugin
+// below its quantum hands out a few dozen frames now and then) that takes
+// more than twice the frames' own time and a second besides.
+bool frames_wait(int64_t until, double rate)
 {
     int64_t seen = stream_frames_done.load(std::memory_order_acquire), since = now_ms();
-    while (seen < until) {
+    const int64_t deadline = since + stall_ms + std::lrint(2000.0 * static_cast<double>(until - seen) / rate);
+    while (seen < until && !measure_interrupted.load()) {
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
-        const int64_t now = stream_frames_done.load(std::memory_order_acquire);
+        const int64_t now = stream_frames_done.load(std::memory_order_acquire), time = now_ms();
         if (now != seen)
-            seen = now, since = now_ms();
-        else if (now_ms() - since > stall_ms)
+            seen = now, since = time;
+        else if (time - since > stall_ms)
+            return false;
+        if (time > deadline)
             return false;
     }
-    return true;
+    return !measure_interrupted.load();
 }
 
 }  // namespace
@@ -57,11 +64,11 @@ run_capture measure_run(const measure_plan& plan)
     const int64_t longest = plan.last_lag + sweep + plan.tail;
     int64_t wanted = sweep + std::min<int64_t>(plan.tail, plan.last_lag + 1);
     for (;;) {
-        if (!flags_cleared && frames_wait(start)) {
+        if (!flags_cleared && frames_wait(start, plan.rate)) {
             stream_flags_seen.store(0);
             flags_cleared = true;
         }
-        if (!frames_wait(start + wanted)) {
+        if (!frames_wait(start + wanted, plan.rate)) {
             run.stalled = true;
             break;
         }

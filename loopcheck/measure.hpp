@@ -1,12 +1,18 @@
 // The runs of a measurement on a running stream: each plays the sweep once
 // and captures until its result is certain, on the main thread.
 #pragma once
+#include <atomic>
 #include <cstdint>
 #include <string>
 #include <vector>
 
 #include "loopcheck/analysis.hpp"
 #include "loopcheck/deconvolve.hpp"
+
+// Set by a signal handler (Ctrl-C, SIGTERM, SIGHUP): the run ends at its next
+// look, and the session through the same shutdown as every other path.
+extern std::atomic<bool> measure_interrupted;
+static_assert(std::atomic<bool>::is_always_lock_free);
 
 struct measure_plan {
     double rate = 48000.0;

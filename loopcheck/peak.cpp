@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <numbers>
 #include <complex>
 #include <vector>
 
@@ -24,21 +25,20 @@ signal_point signal_point_at(const impulse_response& r, double t)
         last--;
     // The rotation e^(i 2 pi k t / n) by one bin at a time: the rounding it
     // gathers over a million bins stays near 1e-10, far below the noise.
-    const double step = 2.0 * M_PI * t / n;
+    const double step = 2.0 * std::numbers::pi * t / n;
     const std::complex<double> turn = std::polar(1.0, step);
     std::complex<double> rotation = std::polar(1.0, step * static_cast<double>(first));
     double value = 0.0, slope = 0.0, curvature = 0.0;
     for (size_t k = first; k < last; k++) {
-        const double omega = 2.0 * M_PI * static_cast<double>(k) / n;
+        const double omega = 2.0 * std::numbers::pi * static_cast<double>(k) / n;
         const std::complex<double> z = r.banded[k] * rotation;
         value += z.real();
         slope -= omega * z.imag();
         curvature -= omega * omega * z.real();
         rotation *= turn;
     }
-    // Both halves of the spectrum (DC and Nyquist are 0), and the scale that
-    // makes a unit impulse peak at 1.
-    const double scale = 2.0 / (n * r.window_area);
+    // Both halves of the spectrum (DC and Nyquist are 0).
+    const double scale = 2.0 / n;
     return {value * scale, slope * scale, curvature * scale};
 }
 

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <nlohmann/json.hpp>
 
 #ifndef LOOPCABLE_VERSION
@@ -14,10 +15,14 @@ namespace {
 
 using json = nlohmann::ordered_json;
 
+// A figure as printf writes it, but never "-0.00": a tiny negative that rounds
+// to zero is written as zero.
 std::string format(const char* pattern, double a)
 {
     char text[64];
     std::snprintf(text, sizeof text, pattern, a);
+    if (text[0] == '-' && std::strspn(text + 1, "0.") == std::strlen(text + 1))
+        std::snprintf(text, sizeof text, pattern, 0.0);
     return text;
 }
 
@@ -66,12 +71,15 @@ run_statistics report_statistics(const check_report& report)
     if (report.runs.empty())
         return s;
     s.min = s.max = report.runs[0].result.latency;
+    double gain = 0.0;
     for (const run_report& x : report.runs) {
         s.mean += x.result.latency;
+        gain += std::pow(10.0, x.result.gain_db / 20.0);
         s.min = std::min(s.min, x.result.latency), s.max = std::max(s.max, x.result.latency);
     }
     const double n = static_cast<double>(report.runs.size());
     s.mean /= n;
+    s.gain_db = 20.0 * std::log10(gain / n);
     double squares = 0.0;
     for (const run_report& x : report.runs)
         squares += (x.result.latency - s.mean) * (x.result.latency - s.mean);
@@ -80,6 +88,13 @@ run_statistics report_statistics(const check_report& report)
 }
 
 double report_reported_frames(const check_report& r) { return r.input_latency_frames + r.output_latency_frames; }
+
+bool report_reported_known(const check_report& r)
+{
+    const double most = 10.0 * r.rate;
+    return r.input_latency_frames >= 0.0 && r.output_latency_frames >= 0.0 && r.input_latency_frames <= most &&
+           r.output_latency_frames <= most;
+}
 
 std::string report_run_text(const check_report& r, size_t i)
 {
@@ -93,7 +108,8 @@ std::string report_run_text(const check_report& r, size_t i)
     if (x.has_next)
         text += " · next peak " + format("%+.0f", static_cast<double>(x.next_offset)) + " frames at " +
                 format("%.1f", x.next_level_db) + " dB";
-    text += " · excess " + frames_text(x.latency - report_reported_frames(r)) + " frames\n";
+    text += report_reported_known(r) ? " · excess " + frames_text(x.latency - report_reported_frames(r)) + " frames\n"
+                                     : std::string("\n");
     return text;
 }
 
@@ -105,10 +121,13 @@ std::string report_tail_text(const check_report& r)
         text += "summary: " + std::to_string(r.runs.size()) + (r.runs.size() == 1 ? " run" : " runs") +
                 " · latency " + frames_text(s.mean) + " frames (" + ms_text(s.mean, r.rate) + " ms)";
         if (r.runs.size() > 1)
-            text += ", min " + frames_text(s.min) + ", max " + frames_text(s.max) + ", sd " + frames_text(s.sd);
+            text += ", min " + frames_text(s.min) + ", max " + frames_text(s.max) + ", sd " + frames_text(s.sd) +
+                    " · gain " + format("%.2f", s.gain_db) + " dB";
         text += " · " + device_text(r) + " (" + r.host_api + ") · " + format("%.0f", r.rate) + " Hz · buffer " +
-                std::to_string(r.buffer_granted) + " · reported " + frames_text(report_reported_frames(r)) +
-                " frames · excess " + frames_text(s.mean - report_reported_frames(r)) + " frames\n";
+                std::to_string(r.buffer_granted) +
+                (report_reported_known(r) ? " · reported " + frames_text(report_reported_frames(r)) + " frames · excess " +
+                                                frames_text(s.mean - report_reported_frames(r)) + " frames\n"
+                                          : std::string(" · reported latency unknown (the host's figure is not one)\n"));
     }
     const double peak = input_peak(r);
     if (!r.runs.empty() && peak >= clipping_level)
@@ -133,15 +152,15 @@ std::string report_tail_text(const check_report& r)
         text += "warning: polarity inverted (the latency stands)\n";
     if (r.input_is_monitor)
         text += "warning: the input is an output's monitor: the inputs of \"" + r.in_name +
-                "\" are its monitor ports, so this measures PipeWire's monitor (a quantum and a frame), not the "
+                "\" are its monitor ports, so this measures PipeWire's monitor (one quantum), not the "
                 "cable; give the card's sink as --out-device and its source as --in-device\n";
     if (r.has_response) {
         text += "response: " + r.options.response_file + (r.response_valid ? "" : " (not valid: the input clipped)") +
                 " · flat ±" + format("%.2f", r.response.flatness_db) + " dB from " +
                 format("%.0f", r.response.band_low_hz) + " to " + format("%.0f", r.response.band_high_hz) +
-                " Hz · -3 dB at " +
+                " Hz · -3 dB points " +
                 (r.response.minus3_low_hz < 0 ? std::string("below 12 Hz") : format("%.1f Hz", r.response.minus3_low_hz)) +
-                " and " +
+                ", " +
                 (r.response.minus3_high_hz < 0 ? std::string("none below Nyquist") : format("%.0f Hz", r.response.minus3_high_hz)) +
                 "\n";
     }
@@ -166,9 +185,11 @@ std::string report_json(const check_report& r)
     j["buffer"] = {{"requested", nullable_buffer(r.options.buffer)}, {"granted", nullable_buffer(r.buffer_granted)}};
     j["channels"] = {{"output", r.options.out_channel}, {"input", r.options.in_channel}};
     j["level_dbfs"] = r.options.level_dbfs;
-    j["reported_latency"] = {{"input_frames", r.input_latency_frames},
-                             {"output_frames", r.output_latency_frames},
-                             {"frames", report_reported_frames(r)}};
+    const bool known = report_reported_known(r);
+    auto known_or_null = [known](double v) { return known ? json(v) : json(nullptr); };
+    j["reported_latency"] = {{"input_frames", known_or_null(r.input_latency_frames)},
+                             {"output_frames", known_or_null(r.output_latency_frames)},
+                             {"frames", known_or_null(report_reported_frames(r))}};
     json runs = json::array();
     for (const run_report& x : r.runs) {
         const run_result& v = x.result;
@@ -181,7 +202,7 @@ std::string report_json(const check_report& r)
                         {"snr_db", v.snr_db},
                         {"next_peak", v.has_next ? json{{"offset_frames", v.next_offset}, {"level_db", v.next_level_db}}
                                                  : json(nullptr)},
-                        {"excess_frames", v.latency - report_reported_frames(r)},
+                        {"excess_frames", known_or_null(v.latency - report_reported_frames(r))},
                         {"attempts", x.attempts},
                         {"dropouts", x.dropouts}});
     }
@@ -193,7 +214,8 @@ std::string report_json(const check_report& r)
         j["summary"] = {{"runs", r.runs.size()},          {"mean_frames", s.mean},
                         {"mean_ms", 1000.0 * s.mean / r.rate}, {"min_frames", s.min},
                         {"max_frames", s.max},            {"sd_frames", s.sd},
-                        {"excess_frames", s.mean - report_reported_frames(r)}};
+                        {"gain_db", s.gain_db},
+                        {"excess_frames", known_or_null(s.mean - report_reported_frames(r))}};
     }
     j["expect"] = r.options.expect ? json{{"frames", r.options.expect_frames},
                                           {"tolerance", r.options.expect_tolerance},

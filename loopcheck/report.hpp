@@ -35,12 +35,16 @@ struct check_report {
 };
 
 struct run_statistics {
-    double mean = 0.0, min = 0.0, max = 0.0, sd = 0.0;
+    double mean = 0.0, min = 0.0, max = 0.0, sd = 0.0;  // of the latency, frames
+    double gain_db = 0.0;                               // the runs' mean gain (of |H|, in dB)
 };
 run_statistics report_statistics(const check_report& report);
 
 // The reported round trip (PortAudio's input + output latency) in frames.
 double report_reported_frames(const check_report& report);
+// False when the host reported nonsense (PipeWire's JACK face gives 2^32 - 1024
+// frames, a negative number read as unsigned): then there is no excess either.
+bool report_reported_known(const check_report& report);
 
 // One run's two lines (with its number, from 1).
 std::string report_run_text(const check_report& report, size_t run);

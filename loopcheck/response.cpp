@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <numbers>
 #include <complex>
 #include <cstdio>
 
@@ -20,7 +21,7 @@ std::vector<double> noise_power(std::span<const float> quiet)
     std::vector<double> window(length), power(length / 2 + 1, 0.0);
     double window_power = 0.0;
     for (int64_t i = 0; i < length; i++) {
-        window[i] = 0.5 - 0.5 * std::cos(2.0 * M_PI * static_cast<double>(i) / length);
+        window[i] = 0.5 - 0.5 * std::cos(2.0 * std::numbers::pi * static_cast<double>(i) / length);
         window_power += window[i] * window[i];
     }
     int64_t segments = 0;
@@ -55,7 +56,7 @@ std::vector<response_row> response_rows(const impulse_response& r, std::span<con
         std::complex<double> mean = 0.0;
         double noise_sum = 0.0;
         for (int64_t k = first; k <= last; k++) {
-            const double omega = 2.0 * M_PI * static_cast<double>(k) / static_cast<double>(r.n);
+            const double omega = 2.0 * std::numbers::pi * static_cast<double>(k) / static_cast<double>(r.n);
             mean += r.transfer[k] * std::polar(1.0, omega * latency);
             // A bin of the n-frame transform holds n times the noise power per
             // frame; divided by the sweep's power there, as the transfer is.
@@ -70,7 +71,7 @@ std::vector<response_row> response_rows(const impulse_response& r, std::span<con
         response_row row;
         row.hz = hz;
         row.level_db = 20.0 * std::log10(std::max(std::abs(mean), 1e-20));
-        row.phase_deg = std::arg(mean) * 180.0 / M_PI;
+        row.phase_deg = std::arg(mean) * 180.0 / std::numbers::pi;
         // The noise of a mean of count bins: their summed noise over count squared.
         const double noise_of_mean = noise_sum / (count * count);
         row.snr_db = noise.empty() || noise_of_mean <= 0.0

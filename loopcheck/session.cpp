@@ -13,17 +13,6 @@
 #include "loopcheck/stream.hpp"
 #include "loopcheck/sweep.hpp"
 
-#ifdef _WIN32
-#include <io.h>
-#define dup _dup
-#define dup2 _dup2
-#define close _close
-#else
-#include <unistd.h>
-#endif
-
-std::atomic<bool> session_interrupted{false};
-
 namespace {
 
 constexpr int attempts_per_run = 3;          // a run and two retries
@@ -36,21 +25,6 @@ void verdict(check_report& r, const char* status, int exit_status, const std::st
     r.status = status, r.exit_status = exit_status, r.message = message;
 }
 void failure(check_report& r, const std::string& message) { verdict(r, "error", 1, "loopcheck: " + message); }
-
-// Starts PortAudio with the audio libraries quiet, keeping this program's
-// own standard error for its messages.
-PaError audio_start()
-{
-    std::fflush(stderr);
-    const int kept = dup(2);
-    const PaError error = audio_initialize("loopcheck");
-    if (kept >= 0) {
-        std::fflush(stderr);
-        dup2(kept, 2);
-        close(kept);
-    }
-    return error;
-}
 
 PaStreamParameters side(PaDeviceIndex device, int channels, double latency)
 {
@@ -90,12 +64,17 @@ std::string stream_open(check_report& r, PaStream*& stream)
     if (ii->maxInputChannels < o.in_channel)
         return "input channel " + std::to_string(o.in_channel) + " not present (device " + std::to_string(in.index) +
                " \"" + r.in_name + "\" has " + std::to_string(ii->maxInputChannels) + " inputs)";
-    r.rate = o.rate > 0.0 ? o.rate : oi->defaultSampleRate;
     stream_out_channels = static_cast<int>(o.out_channel), stream_out_channel = static_cast<int>(o.out_channel - 1);
     stream_in_channels = static_cast<int>(o.in_channel), stream_in_channel = static_cast<int>(o.in_channel - 1);
     const double asked = o.buffer > 0 ? static_cast<double>(o.buffer) / r.rate : 0.0;
     const PaStreamParameters output = side(out.index, stream_out_channels, asked > 0 ? asked : oi->defaultLowOutputLatency);
     const PaStreamParameters input = side(in.index, stream_in_channels, asked > 0 ? asked : ii->defaultLowInputLatency);
+    r.rate = o.rate > 0.0 ? o.rate : oi->defaultSampleRate;
+    // PortAudio gives every ALSA plugin device (PipeWire's "default" among
+    // them) 44100 Hz as its own rate, whatever the server behind it runs at:
+    // there the suite's 48000 Hz, when the device takes it.
+    if (o.rate <= 0.0 && out_api->type == paALSA && Pa_IsFormatSupported(&input, &output, 48000.0) == paFormatIsSupported)
+        r.rate = 48000.0;
     const std::string where = " (output device " + std::to_string(out.index) + " \"" + r.out_name +
                               "\", input device " + std::to_string(in.index) + " \"" + r.in_name + "\")";
     PaError error = Pa_IsFormatSupported(&input, &output, r.rate);
@@ -106,6 +85,14 @@ std::string stream_open(check_report& r, PaStream*& stream)
     if (error != paNoError)
         return std::string("PortAudio cannot open the stream: ") + Pa_GetErrorText(error) + where;
     return "";
+}
+
+// What to try when the stream stops delivering frames, as the windowed programs advise.
+std::string stall_advice()
+{
+    const PaHostApiInfo* host = Pa_GetHostApiInfo(host_api_choose());
+    return host && host->type == paJACK ? " (JACK server stopped? restart it)"
+                                        : " (try another -b, or a smaller PipeWire quantum)";
 }
 
 // The runs, each with up to two retries after a dropout.
@@ -121,7 +108,7 @@ void runs_measure(check_report& r, bool response, void (*on_run)(const check_rep
         for (run.attempts = 1;; run.attempts++) {
             plan.lead = std::lrint((i == 0 && run.attempts == 1 ? o.settle_s : run_gap_s) * r.rate);
             const run_capture capture = measure_run(plan);
-            if (session_interrupted.load())
+            if (measure_interrupted.load())
                 return verdict(r, "error", 130, "loopcheck: interrupted");
             const std::string spoiled = run_spoiled_by(capture);
             run.result = capture.result;
@@ -152,7 +139,8 @@ void runs_measure(check_report& r, bool response, void (*on_run)(const check_rep
             if (run.attempts == attempts_per_run)
                 return verdict(r, "unstable", 4,
                                "unstable: run " + std::to_string(i + 1) + " was spoiled " +
-                                   std::to_string(attempts_per_run) + " times: " + spoiled);
+                                   std::to_string(attempts_per_run) + " times: " + spoiled +
+                                   (capture.stalled ? stall_advice() : ""));
         }
     }
     const run_statistics s = report_statistics(r);
@@ -173,7 +161,7 @@ void runs_measure(check_report& r, bool response, void (*on_run)(const check_rep
 
 void session_run(check_report& r, void (*on_run)(const check_report&, size_t))
 {
-    if (audio_start() != paNoError) {
+    if (audio_initialize("loopcheck") != paNoError) {
         Pa_Terminate();
         return failure(r, "PortAudio could not start");
     }

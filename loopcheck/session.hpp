@@ -1,15 +1,9 @@
 // One loopcheck session: PortAudio up, the devices found, the stream opened,
 // the runs measured and judged, everything closed again.
 #pragma once
-#include <atomic>
 #include <cstddef>
 
 #include "loopcheck/report.hpp"
-
-// Set by a signal handler (Ctrl-C, SIGTERM, SIGHUP): the session ends at the
-// next look, through the same shutdown as every other path.
-extern std::atomic<bool> session_interrupted;
-static_assert(std::atomic<bool>::is_always_lock_free);
 
 // Runs the session for report.options and fills in the report, its status,
 // message and exit status; on_run is called as each run is measured. Every

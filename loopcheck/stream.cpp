@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <limits>
 
+#include "frame/realtime.hpp"
+
 std::vector<float> stream_sweep;
 std::vector<float> stream_ring;
 int stream_out_channels = 1, stream_out_channel = 0, stream_in_channels = 1, stream_in_channel = 0;
@@ -36,6 +38,7 @@ void stream_prepare(std::span<const float> sweep, int64_t frames)
 int stream_callback(const void* input, void* output, unsigned long frame_count, const PaStreamCallbackTimeInfo*,
                     PaStreamCallbackFlags flags, void*)
 {
+    realtime_thread_prepare();
     const int64_t first = stream_frames_done.load(std::memory_order_relaxed);
     // Read once per call: the main thread sets a start well beyond this buffer.
     const int64_t start = stream_sweep_start.load(std::memory_order_acquire);

@@ -27,7 +27,7 @@ static_assert(std::atomic<int64_t>::is_always_lock_free && std::atomic<unsigned 
 // Sizes the ring for captures of up to frames, and puts the state back to its start.
 void stream_prepare(std::span<const float> sweep, int64_t frames);
 
-// Real-time: plays the sweep where it falls, silence elsewhere and on every
+// Real-time: flushes subnormals on the audio thread, plays the sweep where it falls, silence elsewhere and on every
 // other channel; copies the loop's input channel into the ring; counts the
 // status flags. No allocation, lock, print or wait.
 int stream_callback(const void* input, void* output, unsigned long frame_count, const PaStreamCallbackTimeInfo*,

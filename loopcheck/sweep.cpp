@@ -2,6 +2,7 @@
 #include "loopcheck/sweep.hpp"
 
 #include <cmath>
+#include <numbers>
 
 namespace {
 
@@ -37,10 +38,10 @@ std::vector<float> sweep_make(int64_t frames, double rate, double amplitude)
     for (int64_t n = 0; n < frames; n++) {
         double gain = amplitude;
         if (n >= frames - fade)
-            gain *= 0.5 + 0.5 * std::cos(M_PI * static_cast<double>(n - (frames - fade) + 1) / (fade + 1));
+            gain *= 0.5 + 0.5 * std::cos(std::numbers::pi * static_cast<double>(n - (frames - fade) + 1) / (fade + 1));
         sweep[n] = static_cast<float>(gain * std::sin(phase));
-        phase += 2.0 * M_PI * sweep_frequency(static_cast<double>(n) / static_cast<double>(frames), top_hz) / rate;
-        phase = std::fmod(phase, 2.0 * M_PI);
+        phase += 2.0 * std::numbers::pi * sweep_frequency(static_cast<double>(n) / static_cast<double>(frames), top_hz) / rate;
+        phase = std::fmod(phase, 2.0 * std::numbers::pi);
     }
     return sweep;
 }
