@@ -49,8 +49,6 @@ bool plug(jack_client_t* client, jack_port_t* in, jack_port_t* out, const cable&
     return ok;
 }
 
-}  // namespace
-
 // A 1-based channel N as PortAudio's port PREFIX<N-1>; a name stands as it is.
 bool port_name(const std::string& text, const char* prefix, std::string& name)
 {
@@ -64,6 +62,8 @@ bool port_name(const std::string& text, const char* prefix, std::string& name)
     name = prefix + std::to_string(channel - 1);
     return channel >= 1;
 }
+
+}  // namespace
 
 bool cable_parse(const char* text, cable& c)
 {
