@@ -92,6 +92,8 @@ run_capture measure_run(const measure_plan& plan)
     const int64_t flagged = stream_flagged_frame.load();
     run.flagged = flagged + stream_largest_buffer.load() > start && flagged < start + static_cast<int64_t>(run.capture.size());
     run.flags = stream_flags_seen.load();
+    const int64_t skipped = stream_skipped_frame.load();
+    run.skipped = skipped > start && skipped <= start + static_cast<int64_t>(run.capture.size());
     return run;
 }
 
@@ -99,6 +101,8 @@ std::string run_spoiled_by(const run_capture& run)
 {
     if (run.stalled)
         return "the stream stopped delivering frames";
+    if (run.skipped)
+        return "the callback missed a cycle (a JACK server skips a late client)";
     if (run.flagged) {
         std::string what;
         if (run.flags & paInputOverflow)

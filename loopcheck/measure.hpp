@@ -31,6 +31,7 @@ struct run_capture {
     bool stalled = false;       // the stream stopped delivering frames
     bool beyond = false;        // the largest peak lies beyond last_lag: a loop longer than looked for
     bool flagged = false;       // a callback during the capture had under- or overflow flags
+    bool skipped = false;       // the callback missed cycles during the capture
     unsigned long flags = 0;
     int64_t lead_frames = 0;    // frames of silence kept before the sweep in quiet
     std::vector<float> quiet;   // the capture just before the sweep started

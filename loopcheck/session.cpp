@@ -218,6 +218,9 @@ void session_run(check_report& r, void (*on_run)(const check_report&, size_t))
     const int64_t longest = std::lrint((r.options.max_delay_s + r.options.settle_s + 1.0) * r.rate) +
                             static_cast<int64_t>(long_sweep.size()) + certain_tail(r.rate, true);
     stream_prepare(sweep, long_sweep, 2 * longest);
+    // JACK's clock is the server's frame counter: a missed cycle shows in it exactly.
+    const PaHostApiInfo* host = Pa_GetHostApiInfo(Pa_GetDeviceInfo(r.out_device)->hostApi);
+    stream_clock_rate = host && host->type == paJACK ? r.rate : 0.0;
     const PaError started = Pa_StartStream(stream);
     if (started != paNoError) {
         Pa_CloseStream(stream);

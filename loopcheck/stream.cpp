@@ -17,9 +17,14 @@ std::atomic<int64_t> stream_frames_done{0};
 std::atomic<int64_t> stream_flagged_frame{-1};
 std::atomic<unsigned long> stream_flags_seen{0};
 std::atomic<int64_t> stream_largest_buffer{0};
+std::atomic<int64_t> stream_skipped_frame{-1};
+double stream_clock_rate = 0.0;
 
 namespace {
 uint64_t ring_mask = 0;
+// The callback's own: the last call's input clock and frame count.
+double last_input_time = -1.0;
+int64_t last_frame_count = 0;
 }
 
 void stream_prepare(std::span<const float> sweep, std::span<const float> long_sweep, int64_t frames)
@@ -37,9 +42,12 @@ void stream_prepare(std::span<const float> sweep, std::span<const float> long_sw
     stream_flagged_frame.store(-1);
     stream_flags_seen.store(0);
     stream_largest_buffer.store(0);
+    stream_skipped_frame.store(-1);
+    last_input_time = -1.0;
+    last_frame_count = 0;
 }
 
-int stream_callback(const void* input, void* output, unsigned long frame_count, const PaStreamCallbackTimeInfo*,
+int stream_callback(const void* input, void* output, unsigned long frame_count, const PaStreamCallbackTimeInfo* time,
                     PaStreamCallbackFlags flags, void*)
 {
     realtime_thread_prepare();
@@ -68,6 +76,14 @@ int stream_callback(const void* input, void* output, unsigned long frame_count, 
     if (trouble) {
         stream_flagged_frame.store(first, std::memory_order_relaxed);
         stream_flags_seen.fetch_or(trouble, std::memory_order_relaxed);
+    }
+    // Half a buffer more than the last call's frames: a cycle went missing.
+    if (stream_clock_rate > 0.0 && time && time->inputBufferAdcTime > 0.0) {
+        const double expected = static_cast<double>(last_frame_count) / stream_clock_rate;
+        if (last_input_time >= 0.0 && time->inputBufferAdcTime - last_input_time > 1.5 * expected)
+            stream_skipped_frame.store(first, std::memory_order_relaxed);
+        last_input_time = time->inputBufferAdcTime;
+        last_frame_count = count;
     }
     if (count > stream_largest_buffer.load(std::memory_order_relaxed))
         stream_largest_buffer.store(count, std::memory_order_relaxed);

@@ -24,6 +24,12 @@ extern std::atomic<int64_t> stream_frames_done;
 extern std::atomic<int64_t> stream_flagged_frame;  // the first frame of the last call with under- or overflow flags
 extern std::atomic<unsigned long> stream_flags_seen;  // the flags of every such call since the main thread cleared them
 extern std::atomic<int64_t> stream_largest_buffer;
+// The first frame of the last call after which the input's clock had moved on
+// further than the frames delivered: cycles the callback missed (a JACK server
+// skips a late client's cycles), which shift the loop's timing as the frames
+// count it without any status flag. Watched only where stream_clock_rate is set.
+extern std::atomic<int64_t> stream_skipped_frame;
+extern double stream_clock_rate;  // the stream's rate, or 0 not to watch the clock
 static_assert(std::atomic<int64_t>::is_always_lock_free && std::atomic<unsigned long>::is_always_lock_free);
 
 // Keeps the two sweeps, sizes the ring for captures of up to frames, and puts
@@ -33,7 +39,7 @@ void stream_prepare(std::span<const float> sweep, std::span<const float> long_sw
 // Real-time: flushes subnormals on the audio thread, plays the sweep where it falls, silence elsewhere and on every
 // other channel; copies the loop's input channel into the ring; counts the
 // status flags. No allocation, lock, print or wait.
-int stream_callback(const void* input, void* output, unsigned long frame_count, const PaStreamCallbackTimeInfo*,
+int stream_callback(const void* input, void* output, unsigned long frame_count, const PaStreamCallbackTimeInfo* time,
                     PaStreamCallbackFlags flags, void*);
 
 // Frames from..to (absolute frame numbers) of the capture, which must still be in the ring.
