@@ -13,7 +13,7 @@
 # delay, fraction included). Columns: loopcheck's mean, its standard deviation
 # and largest error over the 10 runs (of the latency, or for paths with a DC
 # blocker, an EQ or a shelf, whose delay depends on the frequency, of the group
-# delay); the largest gain error against loopsim's mean |H| over 500 Hz - 2 kHz;
+# delay at 1 kHz, group_delay_1khz_frames); the largest gain error against loopsim's mean |H| over 500 Hz - 2 kHz;
 # (its mean over 24 twelfth-octave bands of the band's mean |H|, as loopcheck
 # takes it); the polarity of every run; the largest |level - truth| from 20 Hz to 20 kHz,
 # both relative to 1 kHz, over the rows loopcheck does not mark "low snr";
@@ -74,7 +74,7 @@ while IFS='|' read -r name measured options check_options; do
     polarity=normal
     [[ " $options " == *" --invert "* ]] && polarity=inverted
     field=latency_frames
-    [ "$measured" = gd ] && field=group_delay_frames
+    [ "$measured" = gd ] && field=group_delay_1khz_frames
 
     late=$(grep -c "was not finished" "/tmp/rig-jackd-loopcheck-accuracy-$$.log")
     # shellcheck disable=SC2086
