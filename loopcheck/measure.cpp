@@ -89,11 +89,14 @@ run_capture measure_run(const measure_plan& plan)
     run.beyond = run.result.loop && run.result.peak > plan.last_lag;
     run.lead_frames = std::min<int64_t>(lead, start);
     stream_capture_copy(start - run.lead_frames, start, run.quiet);
-    const int64_t flagged = stream_flagged_frame.load();
-    run.flagged = flagged + stream_largest_buffer.load() > start && flagged < start + static_cast<int64_t>(run.capture.size());
+    // A dropout or a missed cycle spoils the loop only between the sweep's
+    // start and the end of its answer; in the tail after it, it moves nothing
+    // that is measured. (The flags of a call cover its whole buffer.)
+    const int64_t answered = run.result.loop ? run.result.peak + sweep : static_cast<int64_t>(run.capture.size());
+    const int64_t flagged = stream_flagged_frame.load(), skipped = stream_skipped_frame.load();
+    run.flagged = flagged + stream_largest_buffer.load() > start && flagged < start + answered;
     run.flags = stream_flags_seen.load();
-    const int64_t skipped = stream_skipped_frame.load();
-    run.skipped = skipped > start && skipped <= start + static_cast<int64_t>(run.capture.size());
+    run.skipped = skipped > start && skipped <= start + answered;
     return run;
 }
 
