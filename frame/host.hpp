@@ -13,6 +13,9 @@ void host_libraries_prepare(const char* client_name);
 // font's character set, one byte per character; "?" where it has none.
 std::string host_name_to_font(const char* utf8);
 
+// Dravik's line after an empty device table: where to look on this system.
+extern const char* const host_no_devices_hint;
+
 // The name of the program's JACK client as the server knows it (libjack may
 // have added a number), or "" when PortAudio has no JACK client.
 std::string jack_client_name();

@@ -1,8 +1,11 @@
-// The audio libraries on Windows: ASIO, whose drivers print nothing and name
-// no clients.
+// The audio libraries on Windows: ASIO and the system's own host APIs, whose
+// drivers print nothing and name no clients.
 #include <windows.h>
 
 #include "frame/host.hpp"
+
+const char* const host_no_devices_hint =
+    "no devices: check the sound devices in Windows' Sound settings, or install the interface's ASIO driver";
 
 void host_libraries_prepare(const char*) {}
 

@@ -59,16 +59,6 @@ int failure_report(const char* message)
     return 0;
 }
 
-// First device of the chosen host API, or paNoDevice when it lists none.
-PaDeviceIndex default_device()
-{
-    const PaHostApiIndex api = host_api_choose();
-    const PaHostApiInfo* info = api >= 0 ? Pa_GetHostApiInfo(api) : nullptr;
-    if (!info || info->deviceCount <= 0)
-        return paNoDevice;
-    return Pa_HostApiDeviceIndexToDeviceIndex(api, 0);
-}
-
 bool device_is_jack(PaDeviceIndex device)
 {
     const PaDeviceInfo* info = Pa_GetDeviceInfo(device);
@@ -172,29 +162,29 @@ int run_stream(int64_t device_option, const measurement_frame& frame)
         Pa_Terminate();
         return failure_report("!!! PortAudio initialize error");
     }
-    PaDeviceIndex device = paNoDevice;
-    if (device_option < 0) {
-        device = default_device();
-        if (device == paNoDevice) {
-            Pa_Terminate();
-            return failure_report("!!! no ASIO device");
-        }
-    } else if (device_exists(device_option)) {
-        device = static_cast<PaDeviceIndex>(device_option);
+    // One device both ways, or a one-way input and output (WMME, WASAPI, ...).
+    const duplex_devices devices = duplex_choose(device_option);
+    if (device_option < 0 && (devices.input == paNoDevice || devices.output == paNoDevice)) {
+        Pa_Terminate();
+        return failure_report("!!! no ASIO device");
     }
+    // The window names the device the option names; without one, the output.
+    const PaDeviceIndex device = device_option >= 0 && devices.input == device_option ? devices.input : devices.output;
     device_name(device, device_name_buffer);
 
-    PaStreamParameters parameters{};
-    parameters.device = device;
-    parameters.channelCount = 2;
-    parameters.sampleFormat = paFloat32;
-    parameters.suggestedLatency = frame.suggested_latency;
-    parameters.hostApiSpecificStreamInfo = nullptr;
+    PaStreamParameters input{}, output{};
+    input.device = devices.input;
+    input.channelCount = 2;
+    input.sampleFormat = paFloat32;
+    input.suggestedLatency = frame.suggested_latency;
+    input.hostApiSpecificStreamInfo = nullptr;
+    output = input;
+    output.device = devices.output;
     PaStream* stream = nullptr;
     program_callback = frame.callback;
     // A device option that names no device never reaches PortAudio's records.
-    if (device == paNoDevice || Pa_OpenStream(&stream, &parameters, &parameters, 48000.0, 1, paNoFlag,
-                                              counting_callback, nullptr) != paNoError) {
+    if (devices.input == paNoDevice || devices.output == paNoDevice ||
+        Pa_OpenStream(&stream, &input, &output, 48000.0, 1, paNoFlag, counting_callback, nullptr) != paNoError) {
         Pa_Terminate();
         return failure_report("!!! PortAudio stream setting error");
     }

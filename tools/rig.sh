@@ -36,6 +36,14 @@
 # While the session runs, the JACK helpers (jack_lsp, jack_connect, rig_wait_port,
 # rig_iodelay_frames) go through pw-jack.
 #
+# The Windows programs under Wine (tools/windows_build.sh builds them into build-windows/):
+#   rig_wine_exe PROGRAM           prints the path of PROGRAM.exe, or says it is missing and fails
+#   rig_wine_start                 a private Wine prefix in $work/wine, booted; Wine's sound goes
+#                                  to ALSA, and ALSA's default device (a private ~/.asoundrc)
+#                                  to the JACK server started last through ALSA's jack plugin
+#   rig_wine_stop                  stops the prefix's wineserver (rig_cleanup does it too)
+#   rig_wine PROGRAM.exe [ARGS]    runs a Windows program in the prefix
+#
 # Checks on screenshots:
 #   rig_text_shows SHOT W H X Y COLOUR TEXT   the shot shows TEXT at X,Y as fbrender draws it
 #   rig_row_is_green SHOT FIRST LAST ROW      columns FIRST..LAST of ROW are all trace green
@@ -81,6 +89,7 @@ rig_cleanup() {
     RIG_PIDS=()
     [ ${#RIG_DIRS[@]} -gt 0 ] && rm -rf "${RIG_DIRS[@]}"
     RIG_DIRS=()
+    rig_wine_stop
     # The environment the PipeWire session replaced.
     if [ -n "${RIG_PIPEWIRE_RESTORE:-}" ]; then
         eval "$RIG_PIPEWIRE_RESTORE"
@@ -374,6 +383,50 @@ rig_pipewire_quantum() {
         timeout 5 pw-metadata -n settings 0 clock.force-quantum "$1" >/dev/null && return 0
     echo "rig: cannot force quantum $1" >&2
     return 1
+}
+
+# ---- Wine -------------------------------------------------------------------------
+
+RIG_WINE_BUILD="${WINDOWS_BUILD_DIR:-$RIG_ROOT/build-windows}"
+RIG_WINE_PREFIX=""
+
+rig_wine_exe() {
+    local exe
+    exe=$(find "$RIG_WINE_BUILD" -mindepth 1 -maxdepth 2 -type f -name "$1.exe" 2>/dev/null | head -1)
+    [ -n "$exe" ] || { echo "rig: no $1.exe in $RIG_WINE_BUILD (tools/windows_build.sh builds it)" >&2; return 1; }
+    echo "$exe"
+}
+
+# Wine's own tools, bounded: a prefix that hangs fails the test instead.
+# Debian's wine64 package keeps its loader and server off PATH.
+RIG_WINE64=$(command -v wine64 || echo /usr/lib/wine/wine64)
+RIG_WINESERVER=$(command -v wineserver || echo /usr/lib/wine/wineserver64)
+rig_wine() { WINEPREFIX="$RIG_WINE_PREFIX" "$RIG_WINE64" "$@"; }
+wineserver() { WINEPREFIX="$RIG_WINE_PREFIX" timeout 20 "$RIG_WINESERVER" "$@"; }
+
+rig_wine_start() {
+    RIG_WINE_PREFIX="$work/wine"
+    mkdir -p "$work/home"
+    # No debug channels; no Mono or Gecko installer dialog; no audio device of
+    # the machine: ALSA's default device is the private JACK server's.
+    export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" HOME="$work/home"
+    cat >"$HOME/.asoundrc" <<'CONF'
+pcm.!default { type plug slave.pcm "rigjack" }
+pcm.rigjack { type jack playback_ports { } capture_ports { } }
+CONF
+    # The first start creates the prefix (about 8 s on an idle machine).
+    WINEPREFIX="$RIG_WINE_PREFIX" timeout 120 "$RIG_WINE64" wineboot --init >/dev/null 2>&1 ||
+        { echo "rig: wineboot did not finish" >&2; return 1; }
+    WINEPREFIX="$RIG_WINE_PREFIX" timeout 30 "$RIG_WINE64" reg add 'HKCU\Software\Wine\Drivers' /v Audio /d alsa /f \
+        >/dev/null 2>&1 || { echo "rig: cannot choose Wine's ALSA driver" >&2; return 1; }
+    wineserver -w || true
+}
+
+rig_wine_stop() {
+    [ -n "$RIG_WINE_PREFIX" ] || return 0
+    wineserver -k >/dev/null 2>&1 || true
+    wineserver -w >/dev/null 2>&1 || true
+    RIG_WINE_PREFIX=""
 }
 
 # ---- checks on screenshots ----------------------------------------------------------
