@@ -24,9 +24,9 @@ PaHostApiIndex host_api_choose()
         if (info && info->deviceCount > 0)
             return jack;
     }
-    const PaHostApiIndex mme = Pa_HostApiTypeIdToHostApiIndex(paMME);
-    if (mme >= 0)
-        return mme;
+    const PaHostApiIndex wasapi = Pa_HostApiTypeIdToHostApiIndex(paWASAPI);
+    if (wasapi >= 0)
+        return wasapi;
     return Pa_GetDefaultHostApi();
 }
 

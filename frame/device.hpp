@@ -12,8 +12,9 @@
 PaError audio_initialize(const char* client_name);
 
 // The host API to use: ASIO where PortAudio has it; else JACK where a JACK
-// server answered PortAudio's probe; else WMME where it exists (Windows
-// without ASIO: it runs on every Windows machine and under Wine); else
+// server answered PortAudio's probe; else WASAPI where it exists (Windows
+// without ASIO: Windows' own audio path; WMME, the default of PortAudio, needs
+// a tenth of a second of buffering before it delivers every frame); else
 // PortAudio's default host API. Negative when PortAudio has none at all.
 PaHostApiIndex host_api_choose();
 

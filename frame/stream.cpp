@@ -177,9 +177,10 @@ int run_stream(int64_t device_option, const measurement_frame& frame)
     input.channelCount = 2;
     input.sampleFormat = paFloat32;
     input.suggestedLatency = frame.suggested_latency;
-    input.hostApiSpecificStreamInfo = nullptr;
+    input.hostApiSpecificStreamInfo = host_stream_info(devices.input);
     output = input;
     output.device = devices.output;
+    output.hostApiSpecificStreamInfo = host_stream_info(devices.output);
     PaStream* stream = nullptr;
     program_callback = frame.callback;
     // A device option that names no device never reaches PortAudio's records.

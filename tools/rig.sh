@@ -43,6 +43,10 @@
 #                                  to the JACK server started last through ALSA's jack plugin
 #   rig_wine_stop                  stops the prefix's wineserver (rig_cleanup does it too)
 #   rig_wine PROGRAM.exe [ARGS]    runs a Windows program in the prefix
+#   rig_wine_loop [SECONDS]        once a Windows program's stream runs, connects its output 1
+#                                  to its input 1 (the ALSA jack plugin's clients "rigwine")
+#   rig_wine_key WINDOW KEY        focuses the Wine window and types KEY (Wine ignores keys
+#                                  sent to a window that has no focus)
 #
 # Checks on screenshots:
 #   rig_text_shows SHOT W H X Y COLOUR TEXT   the shot shows TEXT at X,Y as fbrender draws it
@@ -412,7 +416,12 @@ rig_wine_start() {
     export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" HOME="$work/home"
     cat >"$HOME/.asoundrc" <<'CONF'
 pcm.!default { type plug slave.pcm "rigjack" }
-pcm.rigjack { type jack playback_ports { } capture_ports { } }
+pcm.rigjack {
+    type jack
+    name "rigwine"
+    playback_ports { 0 system:playback_1 1 system:playback_2 }
+    capture_ports { 0 system:capture_1 1 system:capture_2 }
+}
 CONF
     # The first start creates the prefix (about 8 s on an idle machine).
     WINEPREFIX="$RIG_WINE_PREFIX" timeout 120 "$RIG_WINE64" wineboot --init >/dev/null 2>&1 ||
@@ -420,6 +429,27 @@ CONF
     WINEPREFIX="$RIG_WINE_PREFIX" timeout 30 "$RIG_WINE64" reg add 'HKCU\Software\Wine\Drivers' /v Audio /d alsa /f \
         >/dev/null 2>&1 || { echo "rig: cannot choose Wine's ALSA driver" >&2; return 1; }
     wineserver -w || true
+}
+
+rig_wine_loop() {
+    local seconds="${1:-20}" out="" in="" previous=""
+    # PortAudio opens and closes every device while it starts: the stream's
+    # ports are those still there, unchanged, half a second later.
+    for _ in $(seq $((seconds * 2))); do
+        out=$(jack_lsp 2>/dev/null | grep -E '^rigwine(-[0-9]+)?:out_000$' | head -1)
+        in=$(jack_lsp 2>/dev/null | grep -E '^rigwine(-[0-9]+)?:in_000$' | head -1)
+        [ -n "$out" ] && [ -n "$in" ] && [ "$out $in" = "$previous" ] && break
+        previous="$out $in"
+        out="" in=""
+        sleep 0.5
+    done
+    [ -n "$out" ] || { echo "rig: no stream of a Windows program on JACK after ${seconds}s" >&2; return 1; }
+    jack_connect "$out" "$in"
+}
+
+rig_wine_key() {
+    xdotool windowfocus --sync "$1" 2>/dev/null || true
+    xdotool key --clearmodifiers "$2"
 }
 
 rig_wine_stop() {

@@ -106,7 +106,7 @@ sdl2_build() { # prefix
 # and a build several times as long.
 openblas_build() { # prefix
     local options=(CC="$cc" HOSTCC=gcc BINARY=64 TARGET=PRESCOTT BUILD_SINGLE=1 USE_THREAD=0
-                   NOFORTRAN=1 NO_LAPACK=1 NO_LAPACKE=1 NO_SHARED=1 NO_CBLAS=0)
+                   NOFORTRAN=1 NO_LAPACK=1 NO_LAPACKE=1 NO_SHARED=1)
     make -j"$jobs" "${options[@]}" libs
     make "${options[@]}" PREFIX="$1" install
 }

@@ -25,7 +25,10 @@ fi
 # a configuration for Windows in place of Debian's Linux one.
 headers=$(mktemp -d)
 trap 'rm -rf "$headers"' EXIT
-cp /usr/include/portaudio.h "$asio_header" "$headers/"
+# PortAudio's headers from its release tarball (the Windows host APIs' own
+# headers among them), ASIO's from beside it.
+tar -xzf ../shared/third_party/portaudio-19.7.0.tar.gz -C "$headers" --strip-components=2 --wildcards 'portaudio*/include/*.h'
+cp "$asio_header" "$headers/"
 cp /usr/include/x86_64-linux-gnu/cblas.h "$headers/"
 sed 's/^#define OPENBLAS_OS_LINUX .*/#define OPENBLAS_OS_WINNT 1/' \
     /usr/include/x86_64-linux-gnu/openblas_config.h >"$headers/openblas_config.h"

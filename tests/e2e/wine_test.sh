@@ -18,6 +18,48 @@ rig_xvfb_start || fail "no X server"
 rig_jack_start "e2e-wine-$$" 256 || fail "no JACK server"
 rig_wine_start || fail "no Wine prefix"
 
+# ---- dravik.exe: Wine's WASAPI devices, each one way, and the pair -dN opens ------
+# Runs dravik.exe with standard input from /dev/null (its end is the key),
+# bounded; status 0, nothing on standard error; its table in $work/table
+# without the console's carriage returns.
+run_dravik() {
+    rig_wine "$(rig_wine_exe dravik)" </dev/null >"$work/out" 2>"$work/err" &
+    rig_wait_exit $! 30
+    [ "$RIG_STATUS" = "0" ] || fail "dravik.exe: exit status $RIG_STATUS"
+    grep -v "^snd_pcm_jack_open: WARNING" "$work/err" | grep -q . && fail "dravik.exe: stderr: $(cat "$work/err")"
+    tr -d '\r' <"$work/out" >"$work/table"
+}
+rule=$(printf '%68s' '' | tr ' ' '-')
+header() {
+    printf 'PortAudio%48sbuffer size\n' ''
+    printf 'device index  name%39smin/max\n' ''
+    echo "$rule"
+}
+closing() { printf 'hit any key to exit%20s(C) 2026 Loopcable Test Suite\n' ''; }
+# Wine's WASAPI lists ALSA's default device once each way, as devices 8 and 9
+# (after WMME's four and DirectSound's four), in either order from one start to
+# the next; each is opened with the other.
+run_dravik
+input=$(sed -n 's/^ \([0-9]\) *In: default .*/\1/p' "$work/table")
+output=$((17 - ${input:-0}))
+{ header
+  for index in 8 9; do
+      name="Out: default"
+      [ "$index" = "$input" ] && name="In: default"
+      printf ' %s            %-43s0/0  (-d%s: in %s, out %s)\n' $index "$name" $index "$input" $output
+  done
+  echo "$rule"; closing; } >"$work/expected"
+diff "$work/expected" "$work/table" >"$work/diff" || fail "dravik.exe with Wine's ALSA device: $(cat "$work/diff")"
+echo "dravik.exe: Wine's two WASAPI devices, each with its pair"
+
+# Without Wine's audio drivers there are no devices: the Windows hint.
+WINEDLLOVERRIDES="$WINEDLLOVERRIDES;winealsa.drv,winepulse.drv,wineoss.drv=" run_dravik
+{ header; echo "$rule"
+  echo "no devices: check the sound devices in Windows' Sound settings, or install the interface's ASIO driver"
+  closing; } >"$work/expected"
+diff "$work/expected" "$work/table" >"$work/diff" || fail "dravik.exe without audio drivers: $(cat "$work/diff")"
+echo "dravik.exe: no devices, the hint"
+
 # ---- the usage screens: the same pixels as the Linux build's ----------------------
 # program|folder
 while IFS='|' read -r program folder; do
@@ -53,5 +95,29 @@ tessaly|rtresponse
 orbisca|rtresponse
 morvane|response
 PROGRAMS
+
+# ---- Escape and Ctrl-C end each program while its stream runs ----------------------
+# program key
+while read -r program key; do
+    title=$(rig_title "$program")
+    rig_wine "$(rig_wine_exe $program)" >/dev/null 2>"$work/err" &
+    pid=$!
+    id=$(rig_wait_window "$title" 30) || fail "$program.exe: no window"
+    rig_wine_loop 20 || fail "$program.exe: no stream"
+    sleep 1
+    kill -0 $pid 2>/dev/null || fail "$program.exe ended before $key"
+    rig_wine_key "$id" "$key"
+    rig_wait_exit $pid 10
+    [ "$RIG_STATUS" = "0" ] || fail "$program.exe: exit status $RIG_STATUS after $key"
+    jack_lsp | grep -q '^rigwine' && fail "$program.exe: its stream outlived it"
+    echo "$program.exe: $key ends it with status 0"
+done <<'KEYS'
+karvel Escape
+karvel ctrl+c
+tessaly Escape
+orbisca ctrl+c
+morvane Escape
+morvane ctrl+c
+KEYS
 
 echo "PASS"
