@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds the programs for 64-bit Windows with Debian's mingw-w64: first
 # PortAudio, SDL2 and OpenBLAS from their release tarballs (static libraries),
-# then every program as a static .exe in build-windows/.
+# then every program as a static .exe in build-windows/ (or WINDOWS_BUILD_DIR).
 #
 #   tools/windows_build.sh                    (after tools/setup.sh)
 #   tools/windows_build.sh --asio SDK_FOLDER  PortAudio with ASIO as well
@@ -135,9 +135,10 @@ for name in cmake/CLI11 cmake/nlohmann_json eigen3/cmake; do
         "$headers/share/$name"
 done
 
-cmake -S . -B build-windows -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_BUILD_TYPE=Release \
+build=${WINDOWS_BUILD_DIR:-build-windows}
+cmake -S . -B "$build" -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_BUILD_TYPE=Release \
     -DCMAKE_FIND_ROOT_PATH="$portaudio;$sdl2;$openblas;$headers" \
     -DPORTAUDIO_HAS_ASIO=$([ -n "$asio_sdk" ] && echo ON || echo OFF) \
     -DBUILD_TESTING=OFF -DBUILD_BENCHMARKS=OFF >/dev/null
-cmake --build build-windows -j"$jobs"
-echo "windows build: $(cd build-windows && find . -maxdepth 2 -name '*.exe' | sort | xargs -n1 basename | tr '\n' ' ')in build-windows/"
+cmake --build "$build" -j"$jobs"
+echo "windows build: $(cd "$build" && find . -maxdepth 2 -name '*.exe' | sort | xargs -n1 basename | tr '\n' ' ')in $build/"

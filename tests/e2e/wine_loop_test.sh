@@ -32,21 +32,33 @@ position_read() {
 }
 converged() { readout_shows 167 "peak val    : 1.00" || readout_shows 167 "peak val    : 0.9"; }
 
-rig_wine "$karvel" -b256 >/dev/null 2>&1 &
-pid=$!
-id=$(rig_wait_window "Karvel.exe" 30) || fail "no karvel.exe window"
-rig_wine_loop 20 || fail "karvel.exe: no stream on JACK"
-# About 0.9 after 8 s on a steady loop (the filter's time constant is 3.5 s).
-rig_shot_until "$id" "$work/shot.png" 30 converged || {
-    cp "$work/shot.png" /tmp/wine-loop-shot.png
-    fail "the peak value did not reach 0.9 in 30 s (screenshot in /tmp/wine-loop-shot.png)"
+# One run of karvel.exe on the loop: 0 with the position in $position once the
+# peak value reached 0.9 (about 8 s on a steady loop: the filter's time
+# constant is 3.5 s), 1 when it did not within 20 s; Escape ends it either way.
+measure() {
+    local pid id converged_in=yes
+    rig_wine "$karvel" -b256 >/dev/null 2>&1 &
+    pid=$!
+    id=$(rig_wait_window "Karvel.exe" 30) || fail "no karvel.exe window"
+    rig_wine_loop 20 || fail "karvel.exe: no stream on JACK"
+    rig_shot_until "$id" "$work/shot.png" 20 converged || converged_in=no
+    [ $converged_in = yes ] && { position=$(position_read) || fail "no four-digit peak position in the read-out"; }
+    [ $converged_in = yes ] && { readout_shows 157 "buffer size : 256" || fail "buffer size read-out"; }
+    rig_wine_key "$id" Escape
+    rig_wait_exit $pid 10
+    [ "$RIG_STATUS" = "0" ] || fail "exit status $RIG_STATUS after Escape"
+    [ $converged_in = yes ]
 }
-position=$(position_read) || fail "no four-digit peak position in the read-out"
+
+# A run whose start-up timing puts the loop beyond Karvel's 2000 taps finds no
+# peak; such a run is started anew, up to three runs in all.
+for run in 1 2 3; do
+    measure && break
+    cp "$work/shot.png" "/tmp/wine-loop-shot-$run.png"
+    echo "run $run: the peak value did not reach 0.9 in 20 s (screenshot in /tmp/wine-loop-shot-$run.png)"
+    [ $run = 3 ] && fail "no run of three found the loop"
+done
 [ "$position" -ge 1216 ] && [ "$position" -le 1999 ] ||
     fail "peak position $position, not within 1216 to 1999 frames"
-readout_shows 157 "buffer size : 256" || fail "buffer size read-out"
 echo "karvel.exe: the loop at $position frames ($(awk -v p="$position" 'BEGIN { printf "%.1f", p / 48 }') ms)"
-rig_wine_key "$id" Escape
-rig_wait_exit $pid 10
-[ "$RIG_STATUS" = "0" ] || fail "exit status $RIG_STATUS after Escape"
 echo "PASS"
