@@ -9,7 +9,9 @@
 const char* const host_no_devices_hint =
     "no devices: check the sound devices in Windows' Sound settings, or install the interface's ASIO driver";
 
+void host_environment_prepare() {}
 void host_libraries_prepare(const char*) {}
+void host_libraries_started() {}
 
 void* host_stream_info(PaDeviceIndex device)
 {

@@ -3,7 +3,7 @@
 # rig_cleanup. Every wait is bounded; the helpers also work under set -e.
 #
 #   rig_xvfb_start                 sets DISPLAY to a free display
-#   rig_jack_start NAME PERIOD     starts jackd -n NAME at 48000 Hz, sets JACK_DEFAULT_SERVER
+#   rig_jack_start NAME PERIOD [RATE]  starts jackd -n NAME at RATE Hz (48000), sets JACK_DEFAULT_SERVER
 #   rig_jack_stop                  stops the JACK server started last
 #   rig_wait_port PORT [SECONDS]   waits until a JACK port exists
 #   rig_program_binary BUILD PROGRAM  prints the path of PROGRAM built in BUILD
@@ -150,9 +150,9 @@ rig_xvfb_start() {
 }
 
 rig_jack_start() {
-    local name="$1" period="$2"
+    local name="$1" period="$2" rate="${3:-48000}"
     export JACK_NO_START_SERVER=1
-    jackd -r -n "$name" -d dummy -r 48000 -p "$period" >"/tmp/rig-jackd-$name.log" 2>&1 &
+    jackd -r -n "$name" -d dummy -r "$rate" -p "$period" >"/tmp/rig-jackd-$name.log" 2>&1 &
     RIG_JACK_PID=$!
     RIG_PIDS+=($!)
     export JACK_DEFAULT_SERVER="$name"

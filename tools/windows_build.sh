@@ -129,10 +129,9 @@ for name in CLI nlohmann eigen3; do
     [ -e /usr/include/$name ] && ln -sfn /usr/include/$name "$headers/include/$name"
 done
 for name in cmake/CLI11 cmake/nlohmann_json eigen3/cmake; do
-    [ -e /usr/share/$name ] || [ -e /usr/lib/cmake/${name#cmake/} ] || continue
-    mkdir -p "$headers/share/$(dirname "$name")"
-    ln -sfn "$( [ -e /usr/share/$name ] && echo /usr/share/$name || echo /usr/lib/cmake/${name#cmake/})" \
-        "$headers/share/$name"
+    [ -e /usr/share/$name ] || continue
+    mkdir -p "$headers/share/$(dirname $name)"
+    ln -sfn /usr/share/$name "$headers/share/$name"
 done
 
 build=${WINDOWS_BUILD_DIR:-build-windows}

@@ -8,7 +8,8 @@
 # undoing the forced quantum brings back PipeWire's default, 1024; tessaly,
 # orbisca and morvane open their stream on the sink and draw (morvane's model
 # visibly learning). Every program ends with status 0 on Escape and prints
-# nothing. The device index is taken from dravik's rows: PipeWire's ALSA
+# nothing. Karvel on the node PortAudio cannot match fails to start: status 1
+# and one line on standard error that says why. The device index is taken from dravik's rows: PipeWire's ALSA
 # plugin, configured, takes indices 0 and 1.
 set -u
 . "$SOURCE_DIR/tools/rig.sh"
@@ -88,6 +89,19 @@ for quantum in 1024 256 64; do
     echo "quantum $quantum: Loop sink is device $index; jack_iodelay $reference frames, karvel $delay frames"
 done
 echo "dravik: $(dravik_row "Stack loop (null sink)")"
+
+# ---- a device without inputs: the node whose name PortAudio cannot match ---------------
+stack=$(device_index "Stack loop (null sink)")
+pw-jack "$BUILD_DIR/latency/karvel" -d"$stack" >"$work/out" 2>"$work/err" &
+pid=$!
+id=$(rig_wait_window "Karvel.exe" 15) || fail "karvel -d$stack: no window"
+xdotool key --window "$id" x
+rig_wait_exit $pid 10
+[ "$RIG_STATUS" = "1" ] || fail "karvel on Stack loop: exit status $RIG_STATUS"
+expected="karvel: PortAudio stream setting error: Invalid number of channels (device $stack, \"Stack loop (null sink)\": 0 inputs, 0 outputs)"
+[ "$(cat "$work/err")" = "$expected" ] || fail "karvel on Stack loop: standard error: $(cat "$work/err")"
+[ -s "$work/out" ] && fail "karvel on Stack loop printed: $(cat "$work/out")"
+echo "stack loop: $(cat "$work/err")"
 
 # ---- a loop made in the running session, as the README shows it ---------------------
 timeout 5 pw-cli create-node adapter '{ factory.name=support.null-audio-sink node.name=my_loop node.description="My loop" media.class=Audio/Sink audio.position=[FL FR] object.linger=true }' >/dev/null ||

@@ -51,12 +51,14 @@ measure() {
 }
 
 # A run whose start-up timing puts the loop beyond Karvel's 2000 taps finds no
-# peak; such a run is started anew, up to three runs in all.
-for run in 1 2 3; do
+# peak, and so does one whose capture overran while the machine was busy (the
+# rig's JACK server and Wine run without real-time priority): such a run is
+# started anew, up to four runs in all.
+for run in 1 2 3 4; do
     measure && break
     cp "$work/shot.png" "/tmp/wine-loop-shot-$run.png"
     echo "run $run: the peak value did not reach 0.9 in 20 s (screenshot in /tmp/wine-loop-shot-$run.png)"
-    [ $run = 3 ] && fail "no run of three found the loop"
+    [ $run = 4 ] && fail "no run of four found the loop"
 done
 [ "$position" -ge 1216 ] && [ "$position" -le 1999 ] ||
     fail "peak position $position, not within 1216 to 1999 frames"
