@@ -20,14 +20,15 @@ rig_wine_start || fail "no Wine prefix"
 
 # ---- dravik.exe: Wine's WASAPI devices, each one way, and the pair -dN opens ------
 # Runs dravik.exe with standard input from /dev/null (its end is the key),
-# bounded; status 0, nothing on standard error; its table in $work/table
-# without the console's carriage returns.
-run_dravik() {
+# bounded; it must end with STATUS; its table in $work/table and its standard
+# error in $work/errors, without the console's carriage returns and without
+# the jack plugin's own warnings.
+run_dravik() {  # status
     rig_wine "$(rig_wine_exe dravik)" </dev/null >"$work/out" 2>"$work/err" &
     rig_wait_exit $! 30
-    [ "$RIG_STATUS" = "0" ] || fail "dravik.exe: exit status $RIG_STATUS"
-    grep -v "^snd_pcm_jack_open: WARNING" "$work/err" | grep -q . && fail "dravik.exe: stderr: $(cat "$work/err")"
+    [ "$RIG_STATUS" = "$1" ] || fail "dravik.exe: exit status $RIG_STATUS"
     tr -d '\r' <"$work/out" >"$work/table"
+    tr -d '\r' <"$work/err" | grep -v "^snd_pcm_jack_open: WARNING" >"$work/errors" || true
 }
 rule=$(printf '%68s' '' | tr ' ' '-')
 header() {
@@ -39,7 +40,8 @@ closing() { printf 'hit any key to exit%20s(C) 2026 Loopcable Test Suite\n' ''; 
 # Wine's WASAPI lists ALSA's default device once each way, as devices 8 and 9
 # (after WMME's four and DirectSound's four), in either order from one start to
 # the next; each is opened with the other.
-run_dravik
+run_dravik 0
+[ -s "$work/errors" ] && fail "dravik.exe: stderr: $(cat "$work/errors")"
 input=$(sed -n 's/^ \([0-9]\) *In: default .*/\1/p' "$work/table")
 output=$((17 - ${input:-0}))
 { header
@@ -52,8 +54,11 @@ output=$((17 - ${input:-0}))
 diff "$work/expected" "$work/table" >"$work/diff" || fail "dravik.exe with Wine's ALSA device: $(cat "$work/diff")"
 echo "dravik.exe: Wine's two WASAPI devices, each with its pair"
 
-# Without Wine's audio drivers there are no devices: the Windows hint.
-WINEDLLOVERRIDES="$WINEDLLOVERRIDES;winealsa.drv,winepulse.drv,wineoss.drv=" run_dravik
+# Without Wine's audio drivers PortAudio does not start: the failure line on
+# standard error, status 1, and the Windows hint under the empty table.
+WINEDLLOVERRIDES="$WINEDLLOVERRIDES;winealsa.drv,winepulse.drv,wineoss.drv=" run_dravik 1
+[ "$(cat "$work/errors")" = "dravik: PortAudio initialize error: Internal PortAudio error" ] ||
+    fail "dravik.exe without audio drivers: stderr: $(cat "$work/errors")"
 { header; echo "$rule"
   echo "no devices: check the sound devices in Windows' Sound settings, or install the interface's ASIO driver"
   closing; } >"$work/expected"
@@ -95,6 +100,15 @@ tessaly|rtresponse
 orbisca|rtresponse
 morvane|response
 PROGRAMS
+
+# ---- loopcheck.exe, where it is built: its help on the console -------------------
+if loopcheck=$(rig_wine_exe loopcheck 2>/dev/null); then
+    rig_wine "$loopcheck" --help </dev/null >"$work/out" 2>"$work/err" &
+    rig_wait_exit $! 30
+    [ "$RIG_STATUS" = "0" ] || fail "loopcheck.exe --help: exit status $RIG_STATUS"
+    grep -q '^Usage: .*loopcheck.exe \[OPTIONS\]' "$work/out" || fail "loopcheck.exe --help: $(head -3 "$work/out")"
+    echo "loopcheck.exe --help: its usage, status 0"
+fi
 
 # ---- Escape and Ctrl-C end each program while its stream runs ----------------------
 # program key
