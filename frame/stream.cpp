@@ -203,9 +203,10 @@ int run_stream(int64_t device_option, const measurement_frame& frame)
     PaStream* stream = nullptr;
     program_callback = frame.callback;
     // A device option that names no device never reaches PortAudio's records.
-    const PaError opened = devices.input == paNoDevice || devices.output == paNoDevice
-                               ? paInvalidDevice
-                               : Pa_OpenStream(&stream, &input, &output, 48000.0, 1, paNoFlag, counting_callback, nullptr);
+    const PaError opened =
+        devices.input == paNoDevice || devices.output == paNoDevice
+            ? paInvalidDevice
+            : Pa_OpenStream(&stream, &input, &output, 48000.0, 1, paNoFlag, counting_callback, nullptr);
     if (opened != paNoError)
         return startup_failure(frame, "!!! PortAudio stream setting error", opened,
                                device_option < 0 ? device : device_option);

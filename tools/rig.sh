@@ -50,6 +50,8 @@
 #
 # Checks on screenshots:
 #   rig_text_shows SHOT W H X Y COLOUR TEXT   the shot shows TEXT at X,Y as fbrender draws it
+#   rig_pixels_differ SHOT EXPECTED           prints how many pixels of the two images differ
+#   rig_same_pixels SHOT EXPECTED             succeeds when none do
 #   rig_row_is_green SHOT FIRST LAST ROW      columns FIRST..LAST of ROW are all trace green
 #   rig_row_partly_green SHOT FIRST LAST ROW  some, not all, of them are
 #   rig_iodelay_frames                        round-trip frames jack_iodelay measures on the
@@ -477,6 +479,9 @@ rig_text_shows() {
     rm -rf "$tmp"
     [ "${differing:-}" = "0" ]
 }
+
+rig_pixels_differ() { compare -metric AE "$1" "$2" null: 2>&1; }
+rig_same_pixels() { [ "$(rig_pixels_differ "$1" "$2")" = "0" ]; }
 
 rig_row_is_green() {
     local shot="$1" first="$2" last="$3" row="$4" colours

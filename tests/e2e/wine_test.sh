@@ -82,14 +82,8 @@ while IFS='|' read -r program folder; do
     id=$(rig_wait_window "$title" 30) || fail "$program.exe: no window"
     [ "$(xdotool getwindowname "$id")" = "$title  (C) 2026 Loopcable Test Suite" ] ||
         fail "$program.exe: title $(xdotool getwindowname "$id")"
-    differing=unknown
-    for _ in $(seq 30); do
-        rig_shot "$id" "$work/wine.png" 2>/dev/null &&
-            differing=$(compare -metric AE "$work/wine.png" "$work/linux.png" null: 2>&1)
-        [ "$differing" = "0" ] && break
-        sleep 0.2
-    done
-    [ "$differing" = "0" ] || fail "$program.exe: the usage screen differs from Linux's in $differing pixels"
+    rig_shot_until "$id" "$work/wine.png" 6 rig_same_pixels "$work/wine.png" "$work/linux.png" ||
+        fail "$program.exe: the usage screen differs from Linux's in $(rig_pixels_differ "$work/wine.png" "$work/linux.png") pixels"
     xdotool key --window "$id" space
     rig_wait_exit $pid 10
     [ "$RIG_STATUS" = "0" ] || fail "$program.exe -h: exit status $RIG_STATUS after a key"

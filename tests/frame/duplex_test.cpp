@@ -14,11 +14,11 @@ TEST(DuplexPair, OneWayDevicesTakeTheDefaultOfTheOtherDirection)
         PaDeviceIndex input, output;
     };
     const pairing cases[] = {
-        {2, 2, 5, 5},   // ASIO, JACK, ALSA: one device both ways
-        {1, 8, 5, 5},   // both ways, too few inputs: the opening refuses it, not the pairing
-        {0, 2, 1, 5},   // output only: the default input records
-        {2, 0, 5, 3},   // input only: the default output plays
-        {0, 0, 5, 5},   // neither: left for the opening to refuse
+        {2, 2, 5, 5},  // ASIO, JACK, ALSA: one device both ways
+        {1, 8, 5, 5},  // both ways, too few inputs: the opening refuses it, not the pairing
+        {0, 2, 1, 5},  // output only: the default input records
+        {2, 0, 5, 3},  // input only: the default output plays
+        {0, 0, 5, 5},  // neither: left for the opening to refuse
     };
     for (const pairing& c : cases) {
         const duplex_devices pair = duplex_pair(5, c.inputs, c.outputs, 1, 3);
