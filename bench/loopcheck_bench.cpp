@@ -16,7 +16,7 @@ constexpr double rate = 48000.0;
 void BM_loopcheck_callback(benchmark::State& state)
 {
     const int64_t frames = state.range(0), channels = state.range(1);
-    stream_prepare(sweep_make(sweep_frames(rate, false), rate, 0.25), 1 << 20);
+    stream_prepare(sweep_make(sweep_frames(rate, false), rate, 0.25), {}, 1 << 20);
     stream_out_channels = stream_in_channels = static_cast<int>(channels);
     stream_out_channel = stream_in_channel = static_cast<int>(channels - 1);
     stream_sweep_start.store(0);

@@ -41,6 +41,70 @@ double group_delay(const impulse_response& r, double latency, double sign)
     return det > 0.0 ? latency - (sw * sxy - sx * sy) / det : latency;
 }
 
+// The determinant of a 3 x 3 matrix.
+double determinant(const double m[3][3])
+{
+    return m[0][0] * (m[1][1] * m[2][2] - m[1][2] * m[2][1]) - m[0][1] * (m[1][0] * m[2][2] - m[1][2] * m[2][0]) +
+           m[0][2] * (m[1][0] * m[2][1] - m[1][1] * m[2][0]);
+}
+
+// The phase's slope at 1 kHz and its standard error: a weighted least-squares
+// parabola through the residual phase over a twelfth of an octave centred
+// there (each bin weighted by its captured power, which is what the phase's
+// noise varies against), its slope at the centre. Narrow, so that an
+// equaliser's group delay peaking at 1 kHz is read at its top and not averaged
+// down its sides; and so it is noisier than the broadband figure.
+void group_delay_at_1khz(const impulse_response& r, double latency, double sign, run_result& result)
+{
+    const double low = 1000.0 * std::exp2(-1.0 / 24.0), high = 1000.0 * std::exp2(1.0 / 24.0);
+    const double centre = 2.0 * std::numbers::pi * 1000.0 / r.rate;  // radians per frame
+    struct point {
+        double w, x, y;
+    };
+    std::vector<point> points;
+    for (size_t k = 0; k < r.transfer.size(); k++) {
+        const double hz = hz_of_bin(r, k);
+        if (hz >= low && hz <= high)
+            points.push_back({std::norm(r.transfer[k] * r.stimulus[k]),
+                              2.0 * std::numbers::pi * static_cast<double>(k) / static_cast<double>(r.n) - centre,
+                              std::arg(residual(r, k, latency, sign))});
+    }
+    result.group_delay_1khz = latency;
+    result.group_delay_1khz_sd = -1.0;
+    // Normal equations of y = a + b x + c x^2, solved by Cramer's rule.
+    double m[3][3] = {}, v[3] = {};
+    for (const point& p : points) {
+        const double powers[3] = {1.0, p.x, p.x * p.x};
+        for (int i = 0; i < 3; i++) {
+            for (int j = 0; j < 3; j++)
+                m[i][j] += p.w * powers[i] * powers[j];
+            v[i] += p.w * powers[i] * p.y;
+        }
+    }
+    const double det = determinant(m);
+    if (points.size() < 4 || !(std::fabs(det) > 0.0))
+        return;
+    double beta[3];
+    for (int c = 0; c < 3; c++) {
+        double mc[3][3];
+        for (int i = 0; i < 3; i++)
+            for (int j = 0; j < 3; j++)
+                mc[i][j] = j == c ? v[i] : m[i][j];
+        beta[c] = determinant(mc) / det;
+    }
+    double residue = 0.0;
+    for (const point& p : points) {
+        const double e = p.y - (beta[0] + beta[1] * p.x + beta[2] * p.x * p.x);
+        residue += p.w * e * e;
+    }
+    // The slope's variance: the residue per degree of freedom times the
+    // inverse normal matrix's middle element (its cofactor over the determinant).
+    const double cofactor = m[0][0] * m[2][2] - m[0][2] * m[2][0];
+    const double variance = residue / static_cast<double>(points.size() - 3) * cofactor / det;
+    result.group_delay_1khz = latency - beta[1];
+    result.group_delay_1khz_sd = std::sqrt(std::max(0.0, variance));
+}
+
 // The mean |H| over 500 Hz - 2 kHz, from twelfth-octave bands: in each, |H|
 // is the magnitude of the bins' complex mean (with the latency taken out),
 // less the part of it that the bins' scatter about that mean (the noise)
@@ -126,7 +190,9 @@ int64_t peak_neighbourhood(double rate) { return std::max<int64_t>(8, std::lrint
 run_result analyse_peak(const impulse_response& r, int64_t last_lag)
 {
     run_result result;
-    last_lag = std::min<int64_t>(last_lag, r.n / 2 - 1);
+    // The transform is at least capture + sweep long: positive lags up to the
+    // capture's end never meet the negative lags at its end.
+    last_lag = std::min<int64_t>(last_lag, r.n - 1 - peak_neighbourhood(r.rate));
     if (last_lag < 0)
         return result;
     result.searched_lags = last_lag + 1;
@@ -154,6 +220,7 @@ run_result analyse_run(const impulse_response& r, std::span<const float> capture
         return result;
     const double sign = result.inverted ? -1.0 : 1.0;
     result.group_delay = group_delay(r, result.latency, sign);
+    group_delay_at_1khz(r, result.latency, sign, result);
     result.gain_db = gain_db(r, result.latency, sign);
     const int64_t near = peak_neighbourhood(r.rate), last = result.searched_lags - 1;
     const int64_t next = next_peak_index(r.ir, 0, last, result.peak, near);

@@ -21,6 +21,8 @@ struct run_result {
     double peak_value = 0.0;     // and its signed value, as the path would have it to the Nyquist frequency
     double latency = 0.0;        // the band-limited peak's position, frames
     double group_delay = 0.0;    // from the phase slope over 500 Hz - 15 kHz, frames
+    double group_delay_1khz = 0.0;     // the phase slope at 1 kHz itself, frames
+    double group_delay_1khz_sd = 0.0;  // and its standard error; -1 when it could not be had
     double gain_db = 0.0;        // mean |H| over 500 Hz - 2 kHz
     double snr_db = 0.0;         // the peak over the response's noise
     bool inverted = false;

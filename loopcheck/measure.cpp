@@ -52,10 +52,12 @@ int64_t certain_tail(double rate, bool response)
 run_capture measure_run(const measure_plan& plan)
 {
     run_capture run;
-    const int64_t sweep = static_cast<int64_t>(stream_sweep.size());
+    const std::vector<float>& played = plan.long_sweep ? stream_long_sweep : stream_sweep;
+    const int64_t sweep = static_cast<int64_t>(played.size());
     // Ahead of any buffer the callback may be in, whatever the host's buffer.
     const int64_t lead = std::max(plan.lead, 2 * stream_largest_buffer.load() + std::lrint(0.01 * plan.rate));
     const int64_t start = stream_frames_done.load(std::memory_order_acquire) + lead;
+    stream_sweep_long.store(plan.long_sweep, std::memory_order_relaxed);
     stream_sweep_start.store(start, std::memory_order_release);
     // Flags raised before the sweep (a cable connected during the lead makes
     // JACK report one) do not concern this run.
@@ -74,22 +76,24 @@ run_capture measure_run(const measure_plan& plan)
         }
         const int64_t have = std::min(longest, stream_frames_done.load(std::memory_order_acquire) - start);
         stream_capture_copy(start, start + have, run.capture);
-        run.response = deconvolve(stream_sweep, run.capture, plan.rate);
-        const int64_t searchable = std::min(plan.last_lag, have - sweep);
-        run.result = analyse_peak(run.response, searchable);
-        if (run.result.loop && have >= run.result.peak + sweep + plan.tail)
+        run.response = deconvolve(played, run.capture, plan.rate);
+        run.result = analyse_peak(run.response, have - sweep);
+        if (run.result.loop && (run.result.peak > plan.last_lag || have >= run.result.peak + sweep + plan.tail))
             break;
         if (have >= longest)
             break;
         // Where the answer would be certain if this peak stands; else half as much again.
         wanted = run.result.loop ? run.result.peak + sweep + plan.tail : std::min(longest, have + std::max(sweep / 2, have / 2));
     }
-    run.result = analyse_run(run.response, run.capture, sweep, std::min(plan.last_lag, static_cast<int64_t>(run.capture.size()) - sweep));
+    run.result = analyse_run(run.response, run.capture, sweep, static_cast<int64_t>(run.capture.size()) - sweep);
+    run.beyond = run.result.loop && run.result.peak > plan.last_lag;
     run.lead_frames = std::min<int64_t>(lead, start);
     stream_capture_copy(start - run.lead_frames, start, run.quiet);
     const int64_t flagged = stream_flagged_frame.load();
     run.flagged = flagged + stream_largest_buffer.load() > start && flagged < start + static_cast<int64_t>(run.capture.size());
     run.flags = stream_flags_seen.load();
+    const int64_t skipped = stream_skipped_frame.load();
+    run.skipped = skipped > start && skipped <= start + static_cast<int64_t>(run.capture.size());
     return run;
 }
 
@@ -97,6 +101,8 @@ std::string run_spoiled_by(const run_capture& run)
 {
     if (run.stalled)
         return "the stream stopped delivering frames";
+    if (run.skipped)
+        return "the callback missed a cycle (a JACK server skips a late client)";
     if (run.flagged) {
         std::string what;
         if (run.flags & paInputOverflow)

@@ -103,13 +103,16 @@ std::string report_run_text(const check_report& r, size_t i)
                        ms_text(x.latency, r.rate) + " ms) at " + format("%.0f", r.rate) + " Hz · gain " +
                        format("%.2f", x.gain_db) + " dB · polarity " + (x.inverted ? "inverted" : "normal") +
                        " · SNR " + format("%.0f", x.snr_db) + " dB\n";
-    text += "       group delay " + frames_text(x.group_delay) + " frames · peak " + std::to_string(x.peak) + " (" +
-            format("%.4f", x.peak_value) + ")";
+    text += "       group delay " + frames_text(x.group_delay) + " frames (at 1 kHz " + frames_text(x.group_delay_1khz) +
+            (x.group_delay_1khz_sd >= 0.0 ? " ± " + frames_text(x.group_delay_1khz_sd) : std::string()) + ") · peak " + std::to_string(x.peak) + " (" + format("%.4f", x.peak_value) + ")";
     if (x.has_next)
         text += " · next peak " + format("%+.0f", static_cast<double>(x.next_offset)) + " frames at " +
                 format("%.1f", x.next_level_db) + " dB";
-    text += report_reported_known(r) ? " · excess " + frames_text(x.latency - report_reported_frames(r)) + " frames\n"
-                                     : std::string("\n");
+    if (report_reported_known(r))
+        text += " · excess " + frames_text(x.latency - report_reported_frames(r)) + " frames";
+    if (r.runs[i].lengthened)
+        text += " · measured again with the long sweep (SNR below 60 dB)";
+    text += "\n";
     return text;
 }
 
@@ -196,6 +199,8 @@ std::string report_json(const check_report& r)
         runs.push_back({{"latency_frames", v.latency},
                         {"latency_ms", 1000.0 * v.latency / r.rate},
                         {"group_delay_frames", v.group_delay},
+                        {"group_delay_1khz_frames", v.group_delay_1khz},
+                        {"group_delay_1khz_sd_frames", v.group_delay_1khz_sd >= 0.0 ? json(v.group_delay_1khz_sd) : json(nullptr)},
                         {"peak", {{"position", v.peak}, {"value", v.peak_value}}},
                         {"gain_db", v.gain_db},
                         {"polarity", v.inverted ? "inverted" : "normal"},
@@ -203,6 +208,8 @@ std::string report_json(const check_report& r)
                         {"next_peak", v.has_next ? json{{"offset_frames", v.next_offset}, {"level_db", v.next_level_db}}
                                                  : json(nullptr)},
                         {"excess_frames", known_or_null(v.latency - report_reported_frames(r))},
+                        {"sweep_frames", x.sweep_frames},
+                        {"lengthened", x.lengthened},
                         {"attempts", x.attempts},
                         {"dropouts", x.dropouts}});
     }

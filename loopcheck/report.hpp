@@ -16,6 +16,8 @@ struct run_report {
     run_result result;
     int attempts = 1;
     std::vector<std::string> dropouts;  // what spoiled the attempts before the one kept
+    int64_t sweep_frames = 0;           // the sweep's length
+    bool lengthened = false;            // measured again with the long sweep: the short one left it weak
 };
 
 struct check_report {

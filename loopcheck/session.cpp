@@ -18,6 +18,7 @@ namespace {
 constexpr int attempts_per_run = 3;          // a run and two retries
 constexpr double repeats_agree_frames = 0.5;  // runs further apart than this are unstable
 constexpr double run_gap_s = 0.02;           // silence between one run's capture and the next sweep
+constexpr double lengthen_below_db = 60.0;   // a run this weak is measured again with the long sweep (12 dB more)
 
 // The verdicts that end a session early or late.
 void verdict(check_report& r, const char* status, int exit_status, const std::string& message)
@@ -95,7 +96,62 @@ std::string stall_advice()
                                         : " (try another -b, or a smaller PipeWire quantum)";
 }
 
-// The runs, each with up to two retries after a dropout.
+// "no loop found within N frames (S s)", what may be wrong, and where a loop
+// too long for --max-delay showed its peak.
+std::string no_loop_message(const check_report& r, int64_t last_lag, const run_capture& capture)
+{
+    char text[320];
+    std::snprintf(text, sizeof text, "no loop found within %lld frames (%.3f s)", static_cast<long long>(last_lag),
+                  static_cast<double>(last_lag) / r.rate);
+    if (capture.beyond)
+        return text + std::string(": the loop is longer, its sweep came back from about ") +
+               std::to_string(capture.result.peak) + " frames on; a longer --max-delay measures it";
+    return text + std::string(": check the cable, the channels (--out, --in), that the output is not muted, and "
+                              "any monitoring; a longer loop needs --max-delay");
+}
+
+// One run: attempts until one is not spoiled by a dropout (three at most),
+// measured again with the long sweep if the short one leaves the loop weak.
+// False when the session ends here, with its verdict set.
+bool run_one(check_report& r, measure_plan& plan, bool& settled, run_report& run, run_capture& kept)
+{
+    const check_options& o = r.options;
+    for (run.attempts = 1;;) {
+        plan.lead = std::lrint((settled ? run_gap_s : o.settle_s) * r.rate);
+        settled = true;
+        run_capture capture = measure_run(plan);
+        if (measure_interrupted.load())
+            return verdict(r, "error", 130, "loopcheck: interrupted"), false;
+        if (capture.beyond)
+            return verdict(r, "no loop", 3, no_loop_message(r, plan.last_lag, capture)), false;
+        const std::string spoiled = run_spoiled_by(capture);
+        if (spoiled.empty()) {
+            if (!capture.result.loop)
+                return verdict(r, "no loop", 3, no_loop_message(r, plan.last_lag, capture)), false;
+            if (!plan.long_sweep && capture.result.snr_db < lengthen_below_db) {
+                // Not an attempt: the loop is there, only noisy. The runs after
+                // this one take the long sweep at once.
+                plan.long_sweep = true;
+                run.lengthened = true;
+                continue;
+            }
+            run.result = capture.result;
+            run.sweep_frames = static_cast<int64_t>((plan.long_sweep ? stream_long_sweep : stream_sweep).size());
+            kept = std::move(capture);
+            return true;
+        }
+        run.dropouts.push_back(spoiled);
+        if (run.attempts == attempts_per_run)
+            return verdict(r, "unstable", 4,
+                           "unstable: run " + std::to_string(r.runs.size() + 1) + " was spoiled " +
+                               std::to_string(attempts_per_run) + " times: " + spoiled +
+                               (capture.stalled ? stall_advice() : "")),
+                   false;
+        run.attempts++;
+    }
+}
+
+// The runs, then the verdicts over them: disagreement, --expect.
 void runs_measure(check_report& r, bool response, void (*on_run)(const check_report&, size_t))
 {
     const check_options& o = r.options;
@@ -103,45 +159,28 @@ void runs_measure(check_report& r, bool response, void (*on_run)(const check_rep
     plan.rate = r.rate;
     plan.last_lag = std::lrint(o.max_delay_s * r.rate);
     plan.tail = certain_tail(r.rate, response);
+    plan.long_sweep = response;
+    bool settled = false;
     for (int64_t i = 0; i < o.repeat; i++) {
         run_report run;
-        for (run.attempts = 1;; run.attempts++) {
-            plan.lead = std::lrint((i == 0 && run.attempts == 1 ? o.settle_s : run_gap_s) * r.rate);
-            const run_capture capture = measure_run(plan);
-            if (measure_interrupted.load())
-                return verdict(r, "error", 130, "loopcheck: interrupted");
-            const std::string spoiled = run_spoiled_by(capture);
-            run.result = capture.result;
-            if (spoiled.empty()) {
-                if (!run.result.loop) {
-                    return verdict(r, "no loop", 3,
-                                   "no loop found within " + std::to_string(plan.last_lag) + " frames (" +
-                                       std::to_string(o.max_delay_s).substr(0, 5) +
-                                       " s): check the cable, the channels (--out, --in), that the output is not "
-                                       "muted, and any monitoring; a longer loop needs --max-delay");
-                }
-                r.runs.push_back(run);
-                if (on_run)
-                    on_run(r, r.runs.size() - 1);
-                if (response && i + 1 == o.repeat) {
-                    const std::vector<response_row> rows = response_rows(capture.response, capture.quiet, run.result.latency);
-                    r.has_response = true;
-                    r.response = response_summarise(rows, r.rate);
-                    r.response_valid = run.result.input_peak < clipping_level;
-                    if (!response_write(o.response_file, rows))
-                        return failure(r, "cannot write " + o.response_file);
-                }
-                if (!o.ir_file.empty() && i + 1 == o.repeat && !ir_write(o.ir_file, capture.response, run.result.peak))
-                    return failure(r, "cannot write " + o.ir_file);
-                break;
-            }
-            run.dropouts.push_back(spoiled);
-            if (run.attempts == attempts_per_run)
-                return verdict(r, "unstable", 4,
-                               "unstable: run " + std::to_string(i + 1) + " was spoiled " +
-                                   std::to_string(attempts_per_run) + " times: " + spoiled +
-                                   (capture.stalled ? stall_advice() : ""));
+        run_capture capture;
+        if (!run_one(r, plan, settled, run, capture))
+            return;
+        r.runs.push_back(run);
+        if (on_run)
+            on_run(r, r.runs.size() - 1);
+        if (i + 1 < o.repeat)
+            continue;
+        if (response) {
+            const std::vector<response_row> rows = response_rows(capture.response, capture.quiet, run.result.latency);
+            r.has_response = true;
+            r.response = response_summarise(rows, r.rate);
+            r.response_valid = run.result.input_peak < clipping_level;
+            if (!response_write(o.response_file, rows))
+                return failure(r, "cannot write " + o.response_file);
         }
+        if (!o.ir_file.empty() && !ir_write(o.ir_file, capture.response, run.result.peak))
+            return failure(r, "cannot write " + o.ir_file);
     }
     const run_statistics s = report_statistics(r);
     if (s.max - s.min > repeats_agree_frames) {
@@ -172,12 +211,16 @@ void session_run(check_report& r, void (*on_run)(const check_report&, size_t))
         Pa_Terminate();
         return failure(r, problem);
     }
-    const int64_t sweep_frames_count = sweep_frames(r.rate, response);
-    const std::vector<float> sweep = sweep_make(sweep_frames_count, r.rate, std::pow(10.0, r.options.level_dbfs / 20.0));
+    const double amplitude = std::pow(10.0, r.options.level_dbfs / 20.0);
+    const std::vector<float> sweep = sweep_make(sweep_frames(r.rate, false), r.rate, amplitude);
+    const std::vector<float> long_sweep = sweep_make(sweep_frames(r.rate, true), r.rate, amplitude);
     // Room for the longest run twice over, its lead and its tail included.
-    const int64_t longest = std::lrint((r.options.max_delay_s + r.options.settle_s + 1.0) * r.rate) + sweep_frames_count +
-                            certain_tail(r.rate, response);
-    stream_prepare(sweep, 2 * longest);
+    const int64_t longest = std::lrint((r.options.max_delay_s + r.options.settle_s + 1.0) * r.rate) +
+                            static_cast<int64_t>(long_sweep.size()) + certain_tail(r.rate, true);
+    stream_prepare(sweep, long_sweep, 2 * longest);
+    // JACK's clock is the server's frame counter: a missed cycle shows in it exactly.
+    const PaHostApiInfo* host = Pa_GetHostApiInfo(Pa_GetDeviceInfo(r.out_device)->hostApi);
+    stream_clock_rate = host && host->type == paJACK ? r.rate : 0.0;
     const PaError started = Pa_StartStream(stream);
     if (started != paNoError) {
         Pa_CloseStream(stream);
