@@ -7,6 +7,7 @@
 #include "display/display.hpp"
 #include "frame/device.hpp"
 #include "frame/failure.hpp"
+#include "frame/host.hpp"
 
 namespace {
 
@@ -28,9 +29,14 @@ int list_devices(PaHostApiIndex api, const PaHostApiInfo& info)
         buffer_size_range(info.type, device, minimum, maximum, preferred, granularity);
         device_name(device, name_buffer);
         const PaDeviceInfo* device_info = Pa_GetDeviceInfo(device);
-        con_print(listing_row(device, name_buffer, minimum, maximum) +
-                  (device_info ? listing_channel_note(device_info->maxInputChannels, device_info->maxOutputChannels)
-                               : std::string()));
+        // A one-way device is opened with a partner: the row says which.
+        const duplex_devices pair = duplex_choose(device);
+        std::string note;
+        if (pair.input != pair.output && pair.input != paNoDevice && pair.output != paNoDevice)
+            note = listing_pair_note(device, pair.input, pair.output);
+        else if (device_info)
+            note = listing_channel_note(device_info->maxInputChannels, device_info->maxOutputChannels);
+        con_print(listing_row(device, name_buffer, minimum, maximum) + note);
         rows++;
     }
     return rows;
@@ -60,7 +66,7 @@ int main()
     const int rows = info ? list_devices(api, *info) : 0;
     con_print(listing_rule);
     if (rows == 0)
-        con_print(listing_no_devices);
+        con_print(host_no_devices_hint);
     Pa_Terminate();
     con_print(listing_closing_line());
     sleep_ms_or_key(-1);

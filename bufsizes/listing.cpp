@@ -41,6 +41,11 @@ std::string listing_channel_note(int inputs, int outputs)
     return "  (needs 2 in, 2 out; has " + std::to_string(inputs) + " in, " + std::to_string(outputs) + " out)";
 }
 
+std::string listing_pair_note(int64_t device, int64_t input, int64_t output)
+{
+    return "  (-d" + std::to_string(device) + ": in " + std::to_string(input) + ", out " + std::to_string(output) + ")";
+}
+
 std::string listing_closing_line()
 {
     std::string line = "hit any key to exit";

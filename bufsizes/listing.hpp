@@ -25,6 +25,6 @@ std::string listing_closing_line();
 // channels each way: "  (needs 2 in, 2 out; has I in, O out)"; "" otherwise.
 std::string listing_channel_note(int inputs, int outputs);
 
-// Printed after the rule when the table has no rows: where to look.
-inline constexpr std::string_view listing_no_devices =
-    "no devices: start a JACK or PipeWire server, or check ALSA's cards (aplay -l)";
+// What follows the row of a one-way device (WMME, DirectSound, WASAPI): the
+// two devices that -dN opens, "  (-dN: in I, out O)".
+std::string listing_pair_note(int64_t device, int64_t input, int64_t output);

@@ -22,14 +22,47 @@ BOOL WINAPI on_control(DWORD event)
     return TRUE;
 }
 
+bool input_ended = false;
+
+// Standard input that is a pipe or a file, not a console (a script's input,
+// NUL): each byte is a key and its end is the console's close event, as on
+// POSIX systems. A pipe is only read as far as it holds bytes, so the caller
+// never waits.
+void redirected_input_collect_locked(HANDLE input)
+{
+    while (!input_ended) {
+        if (GetFileType(input) == FILE_TYPE_PIPE) {
+            DWORD available = 0;
+            if (PeekNamedPipe(input, nullptr, 0, nullptr, &available, nullptr) && available == 0)
+                return;
+        }
+        char byte;
+        DWORD got = 0;
+        if (ReadFile(input, &byte, 1, &got, nullptr) && got == 1) {
+            display.keys.emplace_back(1, byte);
+            continue;
+        }
+        input_ended = true;
+        display.keys.emplace_back(close_key);
+    }
+}
+
 }  // namespace
 
 void console_input_collect_locked()
 {
+    if (!display.pixels.empty())
+        return;
+    const HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
+    DWORD mode = 0;
+    if (input != INVALID_HANDLE_VALUE && input != nullptr && !GetConsoleMode(input, &mode)) {
+        redirected_input_collect_locked(input);
+        return;
+    }
     // Without a framebuffer (the console program) keys come from the console:
     // an extended key arrives as 0 or 224 and its scan code, queued as 255 and
     // the scan code like the window's extended keys.
-    while (display.pixels.empty() && _kbhit()) {
+    while (_kbhit()) {
         const int code = _getch();
         if (code == 0 || code == 224)
             display.keys.push_back(std::string{'\xFF', static_cast<char>(_getch())});

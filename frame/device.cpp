@@ -26,7 +26,45 @@ PaHostApiIndex host_api_choose()
         if (info && info->deviceCount > 0)
             return jack;
     }
+    const PaHostApiIndex wasapi = Pa_HostApiTypeIdToHostApiIndex(paWASAPI);
+    if (wasapi >= 0)
+        return wasapi;
     return Pa_GetDefaultHostApi();
+}
+
+duplex_devices duplex_pair(PaDeviceIndex device, int inputs, int outputs, PaDeviceIndex default_input,
+                           PaDeviceIndex default_output)
+{
+    if (inputs > 0 && outputs <= 0)
+        return {device, default_output};
+    if (outputs > 0 && inputs <= 0)
+        return {default_input, device};
+    return {device, device};
+}
+
+duplex_devices duplex_choose(int64_t device_option)
+{
+    PaDeviceIndex device = paNoDevice;
+    if (device_option >= 0) {
+        if (!device_exists(device_option))
+            return {};
+        device = static_cast<PaDeviceIndex>(device_option);
+    } else {
+        const PaHostApiIndex api = host_api_choose();
+        const PaHostApiInfo* info = api >= 0 ? Pa_GetHostApiInfo(api) : nullptr;
+        if (!info || info->deviceCount <= 0)
+            return {};
+        device = Pa_HostApiDeviceIndexToDeviceIndex(api, 0);
+        const PaDeviceInfo* first = Pa_GetDeviceInfo(device);
+        if (!first || first->maxInputChannels <= 0 || first->maxOutputChannels <= 0)
+            return {info->defaultInputDevice, info->defaultOutputDevice};
+    }
+    const PaDeviceInfo* named = Pa_GetDeviceInfo(device);
+    const PaHostApiInfo* api = named ? Pa_GetHostApiInfo(named->hostApi) : nullptr;
+    if (!named || !api)
+        return {};
+    return duplex_pair(device, named->maxInputChannels, named->maxOutputChannels, api->defaultInputDevice,
+                       api->defaultOutputDevice);
 }
 
 bool device_exists(int64_t index)

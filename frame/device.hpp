@@ -13,9 +13,33 @@
 PaError audio_initialize(const char* client_name);
 
 // The host API to use: ASIO where PortAudio has it; else JACK where a JACK
-// server answered PortAudio's probe; else PortAudio's default host API.
-// Negative when PortAudio has none at all.
+// server answered PortAudio's probe; else WASAPI where it exists (Windows
+// without ASIO: Windows' own audio path; WMME, the default of PortAudio, needs
+// a tenth of a second of buffering before it delivers every frame); else
+// PortAudio's default host API. Negative when PortAudio has none at all.
 PaHostApiIndex host_api_choose();
+
+// The two devices of a full-duplex stream: one device both ways on ASIO, JACK
+// and ALSA; on WMME, DirectSound and WASAPI, which list every input and every
+// output as a one-way device of its own, two devices.
+struct duplex_devices {
+    PaDeviceIndex input = paNoDevice;
+    PaDeviceIndex output = paNoDevice;
+};
+
+// The pairing rule: a device with inputs and outputs serves both ways; an
+// output-only device plays, and its host API's default input records; an
+// input-only device records, and the default output plays. A device with
+// neither is returned both ways, for the stream opening to refuse.
+duplex_devices duplex_pair(PaDeviceIndex device, int inputs, int outputs, PaDeviceIndex default_input,
+                           PaDeviceIndex default_output);
+
+// The devices the programs open for a device option (negative: none given).
+// Without one, the chosen host API's first device if it has both directions,
+// else that host API's default input and default output. An option names the
+// device measured and pairs it by duplex_pair; one that names no device gives
+// paNoDevice both ways, as does a host API without devices.
+duplex_devices duplex_choose(int64_t device_option);
 
 // True when index names an existing PortAudio device.
 bool device_exists(int64_t index);

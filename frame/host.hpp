@@ -1,6 +1,8 @@
 // What is not portable about the audio libraries and device names; one source
 // file per platform (host_posix.cpp, host_windows.cpp), chosen by CMake.
 #pragma once
+#include <portaudio.h>
+
 #include <string>
 
 // Sets the environment variables that the audio libraries read (a JACK client
@@ -20,6 +22,14 @@ void host_libraries_started();
 // A device name as PortAudio gives it (UTF-8) in code page 437, the window
 // font's character set, one byte per character; "?" where it has none.
 std::string host_name_to_font(const char* utf8);
+
+// PortAudio's host-API-specific stream settings for opening the device, or
+// nullptr for none: on Windows, WASAPI in shared mode with Windows' own rate
+// conversion, so that a device whose mixer runs at 44100 Hz opens too.
+void* host_stream_info(PaDeviceIndex device);
+
+// Dravik's line after an empty device table: where to look on this system.
+extern const char* const host_no_devices_hint;
 
 // The name of the program's JACK client as the server knows it (libjack may
 // have added a number), or "" when PortAudio has no JACK client.

@@ -12,6 +12,11 @@
 #include "display/display.hpp"
 #include "frame/host.hpp"
 
+const char* const host_no_devices_hint =
+    "no devices: start a JACK or PipeWire server, or check ALSA's cards (aplay -l)";
+
+void* host_stream_info(PaDeviceIndex) { return nullptr; }
+
 namespace {
 
 // ALSA's and JACK's own error hooks: the programs show only their own texts.

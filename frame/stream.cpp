@@ -69,16 +69,6 @@ int startup_failure(const measurement_frame& frame, const char* message, PaError
     return 1;
 }
 
-// First device of the chosen host API, or paNoDevice when it lists none.
-PaDeviceIndex default_device()
-{
-    const PaHostApiIndex api = host_api_choose();
-    const PaHostApiInfo* info = api >= 0 ? Pa_GetHostApiInfo(api) : nullptr;
-    if (!info || info->deviceCount <= 0)
-        return paNoDevice;
-    return Pa_HostApiDeviceIndexToDeviceIndex(api, 0);
-}
-
 bool device_is_jack(PaDeviceIndex device)
 {
     const PaDeviceInfo* info = Pa_GetDeviceInfo(device);
@@ -193,28 +183,30 @@ int run_stream(int64_t device_option, const measurement_frame& frame)
     const PaError initialized = audio_initialize(frame.client_name);
     if (initialized != paNoError)
         return startup_failure(frame, "!!! PortAudio initialize error", initialized, -1);
-    PaDeviceIndex device = paNoDevice;
-    if (device_option < 0) {
-        device = default_device();
-        if (device == paNoDevice)
-            return startup_failure(frame, "!!! no ASIO device", paNoError, -1);
-    } else if (device_exists(device_option)) {
-        device = static_cast<PaDeviceIndex>(device_option);
-    }
+    // One device both ways, or a one-way input and output (WMME, WASAPI, ...).
+    const duplex_devices devices = duplex_choose(device_option);
+    if (device_option < 0 && (devices.input == paNoDevice || devices.output == paNoDevice))
+        return startup_failure(frame, "!!! no ASIO device", paNoError, -1);
+    // The window names the device the option names; without one, the output.
+    const PaDeviceIndex device = device_option >= 0 && devices.input == device_option ? devices.input : devices.output;
     device_name(device, device_name_buffer);
 
-    PaStreamParameters parameters{};
-    parameters.device = device;
-    parameters.channelCount = 2;
-    parameters.sampleFormat = paFloat32;
-    parameters.suggestedLatency = frame.suggested_latency;
-    parameters.hostApiSpecificStreamInfo = nullptr;
+    PaStreamParameters input{}, output{};
+    input.device = devices.input;
+    input.channelCount = 2;
+    input.sampleFormat = paFloat32;
+    input.suggestedLatency = frame.suggested_latency;
+    input.hostApiSpecificStreamInfo = host_stream_info(devices.input);
+    output = input;
+    output.device = devices.output;
+    output.hostApiSpecificStreamInfo = host_stream_info(devices.output);
     PaStream* stream = nullptr;
     program_callback = frame.callback;
     // A device option that names no device never reaches PortAudio's records.
-    const PaError opened = device == paNoDevice ? paInvalidDevice
-                                                : Pa_OpenStream(&stream, &parameters, &parameters, 48000.0, 1, paNoFlag,
-                                                                counting_callback, nullptr);
+    const PaError opened =
+        devices.input == paNoDevice || devices.output == paNoDevice
+            ? paInvalidDevice
+            : Pa_OpenStream(&stream, &input, &output, 48000.0, 1, paNoFlag, counting_callback, nullptr);
     if (opened != paNoError)
         return startup_failure(frame, "!!! PortAudio stream setting error", opened,
                                device_option < 0 ? device : device_option);

@@ -44,8 +44,22 @@
 # While the session runs, the JACK helpers (jack_lsp, jack_connect, rig_wait_port,
 # rig_iodelay_frames) go through pw-jack.
 #
+# The Windows programs under Wine (tools/windows_build.sh builds them into build-windows/):
+#   rig_wine_exe PROGRAM           prints the path of PROGRAM.exe, or says it is missing and fails
+#   rig_wine_start                 a private Wine prefix in $work/wine, booted; Wine's sound goes
+#                                  to ALSA, and ALSA's default device (a private ~/.asoundrc)
+#                                  to the JACK server started last through ALSA's jack plugin
+#   rig_wine_stop                  stops the prefix's wineserver (rig_cleanup does it too)
+#   rig_wine PROGRAM.exe [ARGS]    runs a Windows program in the prefix
+#   rig_wine_loop [SECONDS]        once a Windows program's stream runs, connects its output 1
+#                                  to its input 1 (the ALSA jack plugin's clients "rigwine")
+#   rig_wine_key WINDOW KEY        focuses the Wine window and types KEY (Wine ignores keys
+#                                  sent to a window that has no focus)
+#
 # Checks on screenshots:
 #   rig_text_shows SHOT W H X Y COLOUR TEXT   the shot shows TEXT at X,Y as fbrender draws it
+#   rig_pixels_differ SHOT EXPECTED           prints how many pixels of the two images differ
+#   rig_same_pixels SHOT EXPECTED             succeeds when none do
 #   rig_row_is_green SHOT FIRST LAST ROW      columns FIRST..LAST of ROW are all trace green
 #   rig_row_partly_green SHOT FIRST LAST ROW  some, not all, of them are
 #   rig_iodelay_frames                        round-trip frames jack_iodelay measures on the
@@ -89,6 +103,7 @@ rig_cleanup() {
     RIG_PIDS=()
     [ ${#RIG_DIRS[@]} -gt 0 ] && rm -rf "${RIG_DIRS[@]}"
     RIG_DIRS=()
+    rig_wine_stop
     # The environment the PipeWire session replaced.
     if [ -n "${RIG_PIPEWIRE_RESTORE:-}" ]; then
         eval "$RIG_PIPEWIRE_RESTORE"
@@ -393,6 +408,76 @@ rig_pipewire_quantum() {
     return 1
 }
 
+# ---- Wine -------------------------------------------------------------------------
+
+RIG_WINE_BUILD="${WINDOWS_BUILD_DIR:-$RIG_ROOT/build-windows}"
+RIG_WINE_PREFIX=""
+
+rig_wine_exe() {
+    local exe
+    exe=$(find "$RIG_WINE_BUILD" -mindepth 1 -maxdepth 2 -type f -name "$1.exe" 2>/dev/null | head -1)
+    [ -n "$exe" ] || { echo "rig: no $1.exe in $RIG_WINE_BUILD (tools/windows_build.sh builds it)" >&2; return 1; }
+    echo "$exe"
+}
+
+# Wine's own tools, bounded: a prefix that hangs fails the test instead.
+# Debian's wine64 package keeps its loader and server off PATH.
+RIG_WINE64=$(command -v wine64 || echo /usr/lib/wine/wine64)
+RIG_WINESERVER=$(command -v wineserver || echo /usr/lib/wine/wineserver64)
+rig_wine() { WINEPREFIX="$RIG_WINE_PREFIX" "$RIG_WINE64" "$@"; }
+wineserver() { WINEPREFIX="$RIG_WINE_PREFIX" timeout 20 "$RIG_WINESERVER" "$@"; }
+
+rig_wine_start() {
+    RIG_WINE_PREFIX="$work/wine"
+    mkdir -p "$work/home"
+    # No debug channels; no Mono or Gecko installer dialog; no audio device of
+    # the machine: ALSA's default device is the private JACK server's.
+    export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" HOME="$work/home"
+    cat >"$HOME/.asoundrc" <<'CONF'
+pcm.!default { type plug slave.pcm "rigjack" }
+pcm.rigjack {
+    type jack
+    name "rigwine"
+    playback_ports { 0 system:playback_1 1 system:playback_2 }
+    capture_ports { 0 system:capture_1 1 system:capture_2 }
+}
+CONF
+    # The first start creates the prefix (about 8 s on an idle machine).
+    WINEPREFIX="$RIG_WINE_PREFIX" timeout 120 "$RIG_WINE64" wineboot --init >/dev/null 2>&1 ||
+        { echo "rig: wineboot did not finish" >&2; return 1; }
+    WINEPREFIX="$RIG_WINE_PREFIX" timeout 30 "$RIG_WINE64" reg add 'HKCU\Software\Wine\Drivers' /v Audio /d alsa /f \
+        >/dev/null 2>&1 || { echo "rig: cannot choose Wine's ALSA driver" >&2; return 1; }
+    wineserver -w || true
+}
+
+rig_wine_loop() {
+    local seconds="${1:-20}" out="" in="" previous=""
+    # PortAudio opens and closes every device while it starts: the stream's
+    # ports are those still there, unchanged, half a second later.
+    for _ in $(seq $((seconds * 2))); do
+        out=$(jack_lsp 2>/dev/null | grep -E '^rigwine(-[0-9]+)?:out_000$' | head -1)
+        in=$(jack_lsp 2>/dev/null | grep -E '^rigwine(-[0-9]+)?:in_000$' | head -1)
+        [ -n "$out" ] && [ -n "$in" ] && [ "$out $in" = "$previous" ] && break
+        previous="$out $in"
+        out="" in=""
+        sleep 0.5
+    done
+    [ -n "$out" ] || { echo "rig: no stream of a Windows program on JACK after ${seconds}s" >&2; return 1; }
+    jack_connect "$out" "$in"
+}
+
+rig_wine_key() {
+    xdotool windowfocus --sync "$1" 2>/dev/null || true
+    xdotool key --clearmodifiers "$2"
+}
+
+rig_wine_stop() {
+    [ -n "$RIG_WINE_PREFIX" ] || return 0
+    wineserver -k >/dev/null 2>&1 || true
+    wineserver -w >/dev/null 2>&1 || true
+    RIG_WINE_PREFIX=""
+}
+
 # ---- checks on screenshots ----------------------------------------------------------
 
 RIG_GREEN="srgb(85,255,85)"  # the trace colour as ImageMagick names it
@@ -411,6 +496,9 @@ rig_text_shows() {
     rm -rf "$tmp"
     [ "${differing:-}" = "0" ]
 }
+
+rig_pixels_differ() { compare -metric AE "$1" "$2" null: 2>&1; }
+rig_same_pixels() { [ "$(rig_pixels_differ "$1" "$2")" = "0" ]; }
 
 rig_row_is_green() {
     local shot="$1" first="$2" last="$3" row="$4" colours

@@ -12,7 +12,7 @@ packages=(build-essential cmake pkg-config
           libsdl2-dev portaudio19-dev libopenblas-dev libasound2-dev libjack-jackd2-dev
           googletest libgtest-dev libbenchmark-dev
           jackd2 xvfb xdotool imagemagick console-setup-linux procps
-          g++-mingw-w64-x86-64
+          g++-mingw-w64-x86-64 wine64 libasound2-plugins
           pipewire pipewire-bin wireplumber pipewire-jack dbus-daemon)
 plugin_dir=build/pipewire-alsa
 missing=()

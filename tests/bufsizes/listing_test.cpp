@@ -37,6 +37,12 @@ TEST(ListingRow, DevicesWithoutTwoChannelsEachWayAreMarked)
         EXPECT_EQ(listing_channel_note(c.in, c.out), c.note) << c.in << " in, " << c.out << " out";
 }
 
+TEST(ListingRow, OneWayDevicesNameTheirPartner)
+{
+    EXPECT_EQ(listing_pair_note(3, 1, 3), "  (-d3: in 1, out 3)");
+    EXPECT_EQ(listing_pair_note(12, 12, 0), "  (-d12: in 12, out 0)");
+}
+
 TEST(ListingRow, ExampleRow)
 {
     const std::string name = "Loopback Interface 1";  // 20 bytes

@@ -35,7 +35,7 @@ row() {  # index name min max
     [ $pad -lt 0 ] && pad=0
     printf '%s%12s%s%*s%s/%s\n' "$field" '' "$2" $pad '' "$3" "$4"
 }
-row_pattern='^( [0-9]|[0-9][0-9]|%[0-9]{3,}) {12}.*[0-9]+/[0-9]+(  \(needs 2 in, 2 out; has [0-9]+ in, [0-9]+ out\))?$'
+row_pattern='^( [0-9]|[0-9][0-9]|%[0-9]{3,}) {12}.*[0-9]+/[0-9]+(  \(needs 2 in, 2 out; has [0-9]+ in, [0-9]+ out\)|  \(-d[0-9]+: in [0-9]+, out [0-9]+\))?$'
 
 # Runs dravik with its arguments and stdin from /dev/null (end of input is
 # its key), bounded; it must end with status 0 and say nothing on stderr.

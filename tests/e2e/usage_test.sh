@@ -33,14 +33,8 @@ while IFS='|' read -r program folder width height heading; do
         "$heading(C) 2026 Loopcable Test Suite" "" "option" "  -d : set device index of PortAudio" "${options[@]}" \
         "" "example" "$example" "" "hit any key to exit" || fail "fbrender"
     # The usage text appears right after the window opens: look until it shows.
-    differing=unknown
-    for _ in $(seq 30); do
-        rig_shot "$id" "$work/shot.png" 2>/dev/null &&
-            differing=$(compare -metric AE "$work/shot.png" "$work/expected.ppm" null: 2>&1)
-        [ "$differing" = "0" ] && break
-        sleep 0.1
-    done
-    [ "$differing" = "0" ] || fail "$program: screenshot differs from the rendering in $differing pixels"
+    rig_shot_until "$id" "$work/shot.png" 3 rig_same_pixels "$work/shot.png" "$work/expected.ppm" ||
+        fail "$program: screenshot differs from the rendering in $(rig_pixels_differ "$work/shot.png" "$work/expected.ppm") pixels"
     jack_lsp | grep -q "^$program:" && fail "$program -h opened a JACK client"
 
     kill -0 $pid 2>/dev/null || fail "$program ended before a key"

@@ -1,0 +1,143 @@
+#!/usr/bin/env bash
+# Builds the programs for 64-bit Windows with Debian's mingw-w64: first
+# PortAudio, SDL2 and OpenBLAS from their release tarballs (static libraries),
+# then every program as a static .exe in build-windows/ (or WINDOWS_BUILD_DIR).
+#
+#   tools/windows_build.sh                    (after tools/setup.sh)
+#   tools/windows_build.sh --asio SDK_FOLDER  PortAudio with ASIO as well
+#   tools/windows_build.sh --libraries        the three libraries only
+#
+# The tarballs are read from ../shared/third_party (THIRD_PARTY to change it).
+# Each library is built once into a cache outside the work tree,
+# ${XDG_CACHE_HOME:-~/.cache}/loopcable-windows/NAME-SHA256-COMPILER/, keyed by
+# its tarball's checksum and the compiler (and for PortAudio the ASIO SDK's
+# folder), so a later run builds only the programs. Steinberg's ASIO SDK may
+# not be redistributed: the user supplies it.
+set -eu
+cd "$(dirname "$0")/.."
+source_dir=$PWD
+third_party=${THIRD_PARTY:-$source_dir/../shared/third_party}
+asio_sdk=""
+libraries_only=no
+while [ $# -gt 0 ]; do
+    case "$1" in
+    --asio) asio_sdk=$(cd "$2" && pwd); shift 2 ;;
+    --libraries) libraries_only=yes; shift ;;
+    *) echo "windows build: unknown option $1" >&2; exit 2 ;;
+    esac
+done
+if [ -n "$asio_sdk" ] && [ ! -f "$asio_sdk/common/asio.h" ]; then
+    echo "windows build: $asio_sdk is not Steinberg's ASIO SDK (no common/asio.h)" >&2
+    exit 2
+fi
+jobs=2  # the build machines are shared: never more
+cc=x86_64-w64-mingw32-gcc-posix
+command -v "$cc" >/dev/null || { echo "windows build: no $cc (tools/setup.sh installs it)" >&2; exit 1; }
+# The compiler's identity: its version and the checksum of its binary, which
+# changes with every Debian update of the package.
+compiler=$("$cc" -dumpversion)-$(sha256sum "$(readlink -f "$(command -v "$cc")")" | cut -c1-12)
+cache=${XDG_CACHE_HOME:-$HOME/.cache}/loopcable-windows
+mkdir -p "$cache"
+toolchain=$source_dir/tools/mingw-w64.cmake
+
+# The cache folder of a tarball's build: NAME-SHA256-COMPILER[-EXTRA].
+library_folder() { # tarball [extra key]
+    local tarball=$third_party/$1
+    [ -f "$tarball" ] || { echo "windows build: no $tarball" >&2; exit 1; }
+    local sum
+    sum=$(sha256sum "$tarball" | cut -d' ' -f1)
+    echo "$cache/${1%.tar.gz}-$sum-$compiler${2:+-$2}"
+}
+
+# Builds one library into its cache folder unless it is there: unpacks the
+# tarball into a scratch folder and runs the builder there, with the cache
+# folder as its install prefix (the libraries' pkg-config files name it). The
+# folder counts as built only once its "built" mark is there, so an interrupted
+# build is simply built again. A lock keeps two builds of the same library from
+# running at once.
+library_build() { # tarball folder builder
+    local tarball=$third_party/$1 folder=$2 builder=$3
+    exec 9>"$folder.lock"
+    flock 9
+    if [ ! -f "$folder/built" ]; then
+        echo "windows build: building $1 into $folder"
+        local start=$SECONDS scratch
+        scratch=$(mktemp -d "$cache/scratch.XXXXXX")
+        tar -xzf "$tarball" -C "$scratch"
+        rm -rf "$folder"
+        (cd "$scratch"/*/ && "$builder" "$folder") >"$scratch/log" 2>&1 || {
+            tail -n 40 "$scratch/log" >&2
+            echo "windows build: $1 failed (log in $scratch/log)" >&2
+            exit 1
+        }
+        touch "$folder/built"
+        rm -rf "$scratch"
+        echo "windows build: $1 built in $((SECONDS - start)) s"
+    fi
+    exec 9>&-
+}
+
+portaudio_build() { # prefix
+    local asio=(-DPA_USE_ASIO=OFF)
+    [ -n "$asio_sdk" ] && asio=(-DPA_USE_ASIO=ON -DASIOSDK_ROOT_DIR="$asio_sdk")
+    cmake -S . -B build -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_BUILD_TYPE=Release \
+        -DCMAKE_INSTALL_PREFIX="$1" -DPA_BUILD_SHARED=OFF -DPA_BUILD_STATIC=ON \
+        -DPA_LIBNAME_ADD_SUFFIX=OFF -DPA_USE_WMME=ON -DPA_USE_WASAPI=ON -DPA_USE_DS=ON \
+        -DPA_USE_WDMKS=ON "${asio[@]}"
+    cmake --build build -j"$jobs"
+    cmake --install build
+    # PortAudio's ASIO extension header, for the buffer-size query.
+    cp include/pa_asio.h "$1/include/"
+}
+
+sdl2_build() { # prefix
+    cmake -S . -B build -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_BUILD_TYPE=Release \
+        -DCMAKE_INSTALL_PREFIX="$1" -DSDL_SHARED=OFF -DSDL_STATIC=ON -DSDL_TEST=OFF
+    cmake --build build -j"$jobs"
+    cmake --install build
+}
+
+# Single precision only (the suite calls sdot, saxpy and sgemv), no threads of
+# its own (the callbacks' short vectors must not be handed to a pool), and one
+# fixed kernel: PRESCOTT, the SSE3 kernel that every x86-64 Windows machine
+# runs and the one the Linux unit tests pin (OPENBLAS_CORETYPE=Prescott), so
+# the callbacks compute the same bits on both systems. DYNAMIC_ARCH would pick
+# a faster kernel per machine, at the price of results that differ by machine
+# and a build several times as long.
+openblas_build() { # prefix
+    local options=(CC="$cc" HOSTCC=gcc BINARY=64 TARGET=PRESCOTT BUILD_SINGLE=1 USE_THREAD=0
+                   NOFORTRAN=1 NO_LAPACK=1 NO_LAPACKE=1 NO_SHARED=1)
+    make -j"$jobs" "${options[@]}" libs
+    make "${options[@]}" PREFIX="$1" install
+}
+
+asio_key=""
+[ -n "$asio_sdk" ] && asio_key=asio$(echo "$asio_sdk" | sha256sum | cut -c1-8)
+portaudio=$(library_folder portaudio-19.7.0.tar.gz "$asio_key")
+sdl2=$(library_folder SDL2-2.26.5.tar.gz)
+openblas=$(library_folder OpenBLAS-0.3.21.tar.gz)
+library_build portaudio-19.7.0.tar.gz "$portaudio" portaudio_build
+library_build SDL2-2.26.5.tar.gz "$sdl2" sdl2_build
+library_build OpenBLAS-0.3.21.tar.gz "$openblas" openblas_build
+[ $libraries_only = yes ] && exit 0
+
+# Header-only libraries from Debian, one symlink each in a folder of their own,
+# so that /usr/include itself never joins the Windows include path.
+headers=$cache/header-only
+mkdir -p "$headers/include" "$headers/share"
+for name in CLI nlohmann eigen3; do
+    [ -e /usr/include/$name ] && ln -sfn /usr/include/$name "$headers/include/$name"
+done
+for name in cmake/CLI11 cmake/nlohmann_json eigen3/cmake; do
+    [ -e /usr/share/$name ] || continue
+    mkdir -p "$headers/share/$(dirname $name)"
+    ln -sfn /usr/share/$name "$headers/share/$name"
+done
+
+build=${WINDOWS_BUILD_DIR:-build-windows}
+cmake -S . -B "$build" -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_BUILD_TYPE=Release \
+    -DCMAKE_FIND_ROOT_PATH="$portaudio;$sdl2;$openblas;$headers" \
+    -DPORTAUDIO_HAS_ASIO=$([ -n "$asio_sdk" ] && echo ON || echo OFF) \
+    -DBUILD_TESTING=OFF -DBUILD_BENCHMARKS=OFF >/dev/null
+cmake --build "$build" -j"$jobs"
+echo "windows build: $(cd "$build" && find . -maxdepth 2 -name '*.exe' | sort | xargs -n1 basename | tr '\n' ' ')in $build/"
