@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdlib>
 #include <vector>
 
 namespace {
@@ -27,13 +28,19 @@ std::string device_name_of(PaDeviceIndex device)
     return info && info->name ? info->name : "";
 }
 
+int device_alsa_card(std::string_view name)
+{
+    const size_t at = name.rfind("(hw:");
+    if (at == std::string_view::npos || at + 4 >= name.size() || !std::isdigit(static_cast<unsigned char>(name[at + 4])))
+        return -1;
+    return std::atoi(std::string(name.substr(at + 4)).c_str());
+}
+
 device_pick device_pick_named(std::string_view text, PaHostApiIndex api)
 {
     const PaHostApiInfo* host = api >= 0 ? Pa_GetHostApiInfo(api) : nullptr;
     if (!host || host->deviceCount <= 0)
         return {paNoDevice, "no device: start a JACK or PipeWire server, or check ALSA's cards (aplay -l)"};
-    if (text.empty())
-        return {Pa_HostApiDeviceIndexToDeviceIndex(api, 0), ""};
     if (all_digits(text)) {
         const long index = text.size() > 6 ? -1 : std::stol(std::string(text));
         if (index < 0 || index >= Pa_GetDeviceCount())

@@ -13,9 +13,12 @@ struct device_pick {
 
 // The device that text names within the host API: a PortAudio device index
 // (digits only), else the device whose name equals text, else the one device
-// whose name contains it (ignoring case). Empty text: the host API's first
-// device, as the windowed programs take.
+// whose name contains it (ignoring case).
 device_pick device_pick_named(std::string_view text, PaHostApiIndex api);
+
+// The ALSA card of a device name such as "USB Audio CODEC: USB Audio (hw:1,0)",
+// or -1 when the name shows none.
+int device_alsa_card(std::string_view name);
 
 // The device's name, or "" when there is none.
 std::string device_name_of(PaDeviceIndex device);

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "frame/device.hpp"
+#include "frame/host.hpp"
 #include "loopcheck/devices.hpp"
 #include "loopcheck/measure.hpp"
 #include "loopcheck/stream.hpp"
@@ -34,50 +35,88 @@ PaStreamParameters side(PaDeviceIndex device, int channels, double latency)
     p.channelCount = channels;
     p.sampleFormat = paFloat32;
     p.suggestedLatency = latency;
+    p.hostApiSpecificStreamInfo = host_stream_info(device);  // WASAPI's mode on Windows
     return p;
 }
 
 // Picks the devices, checks channels and rate, and opens the stream; "" or the reason it could not.
+// The loop's two devices: -d names one (by index or name) and the frame pairs
+// it as the windowed programs do (on a host API of one-way devices, WASAPI or
+// WMME, with the default of the other way); --out-device and --in-device set
+// one side each. "" or the reason there are none.
+std::string devices_pick(check_report& r, PaHostApiIndex api)
+{
+    const check_options& o = r.options;
+    duplex_devices pair = duplex_choose(-1);
+    if (!o.device.empty()) {
+        const device_pick named = device_pick_named(o.device, api);
+        if (named.index == paNoDevice)
+            return named.problem;
+        pair = duplex_choose(named.index);
+    }
+    for (const auto& [text, side] : {std::pair{&o.out_device, &pair.output}, std::pair{&o.in_device, &pair.input}}) {
+        if (text->empty())
+            continue;
+        const device_pick named = device_pick_named(*text, api);
+        if (named.index == paNoDevice)
+            return named.problem;
+        *side = named.index;
+    }
+    if (pair.input == paNoDevice || pair.output == paNoDevice)
+        return "no device: start a JACK or PipeWire server, or check ALSA's cards (aplay -l)";
+    r.out_device = pair.output, r.in_device = pair.input;
+    r.out_name = device_name_of(pair.output), r.in_name = device_name_of(pair.input);
+    // Two ALSA devices are two cards, and two clocks, unless their names show one card.
+    const PaDeviceInfo* oi = Pa_GetDeviceInfo(pair.output);
+    const PaDeviceInfo* ii = Pa_GetDeviceInfo(pair.input);
+    const PaHostApiInfo* out_api = Pa_GetHostApiInfo(oi->hostApi);
+    if (oi->hostApi != ii->hostApi)
+        return "input and output on two host APIs: not supported";
+    const int out_card = device_alsa_card(r.out_name), in_card = device_alsa_card(r.in_name);
+    if (pair.input != pair.output && out_api && out_api->type == paALSA && (out_card < 0 || out_card != in_card))
+        return "input and output on two ALSA devices run on two clocks: not supported (use one device, or JACK / "
+               "PipeWire's pw-jack, where every device shares the server's clock)";
+    return "";
+}
+
+// Checks channels and rate, and opens the stream; "" or the reason it could not.
 std::string stream_open(check_report& r, PaStream*& stream)
 {
     const check_options& o = r.options;
     const PaHostApiIndex api = host_api_choose();
     const PaHostApiInfo* host = api >= 0 ? Pa_GetHostApiInfo(api) : nullptr;
     r.host_api = host && host->name ? host->name : "";
-    const device_pick out = device_pick_named(o.out_device.empty() ? o.device : o.out_device, api);
-    if (out.index == paNoDevice)
-        return out.problem;
-    const device_pick in = device_pick_named(o.in_device.empty() ? o.device : o.in_device, api);
-    if (in.index == paNoDevice)
-        return in.problem;
-    r.out_device = out.index, r.in_device = in.index;
-    r.out_name = device_name_of(out.index), r.in_name = device_name_of(in.index);
-    const PaDeviceInfo* oi = Pa_GetDeviceInfo(out.index);
-    const PaDeviceInfo* ii = Pa_GetDeviceInfo(in.index);
+    const std::string problem = devices_pick(r, api);
+    if (!problem.empty())
+        return problem;
+    const PaDeviceInfo* oi = Pa_GetDeviceInfo(r.out_device);
+    const PaDeviceInfo* ii = Pa_GetDeviceInfo(r.in_device);
     const PaHostApiInfo* out_api = Pa_GetHostApiInfo(oi->hostApi);
-    if (in.index != out.index && (oi->hostApi != ii->hostApi || !out_api || out_api->type != paJACK))
-        return "input and output on two devices outside JACK run on two clocks: not supported (use one device, "
-               "or JACK / PipeWire's pw-jack, where every device shares the server's clock)";
     if (oi->maxOutputChannels < o.out_channel)
         return "output channel " + std::to_string(o.out_channel) + " not present (device " +
-               std::to_string(out.index) + " \"" + r.out_name + "\" has " + std::to_string(oi->maxOutputChannels) +
+               std::to_string(r.out_device) + " \"" + r.out_name + "\" has " + std::to_string(oi->maxOutputChannels) +
                " outputs)";
     if (ii->maxInputChannels < o.in_channel)
-        return "input channel " + std::to_string(o.in_channel) + " not present (device " + std::to_string(in.index) +
+        return "input channel " + std::to_string(o.in_channel) + " not present (device " + std::to_string(r.in_device) +
                " \"" + r.in_name + "\" has " + std::to_string(ii->maxInputChannels) + " inputs)";
     stream_out_channels = static_cast<int>(o.out_channel), stream_out_channel = static_cast<int>(o.out_channel - 1);
     stream_in_channels = static_cast<int>(o.in_channel), stream_in_channel = static_cast<int>(o.in_channel - 1);
-    const double asked = o.buffer > 0 ? static_cast<double>(o.buffer) / r.rate : 0.0;
-    const PaStreamParameters output = side(out.index, stream_out_channels, asked > 0 ? asked : oi->defaultLowOutputLatency);
-    const PaStreamParameters input = side(in.index, stream_in_channels, asked > 0 ? asked : ii->defaultLowInputLatency);
     r.rate = o.rate > 0.0 ? o.rate : oi->defaultSampleRate;
+    // -b as the suggested latency, at the rate asked for; ALSA's choice is
+    // made again below if the rate changes (a latency in seconds scales).
+    const double asked = o.buffer > 0 ? static_cast<double>(o.buffer) / r.rate : 0.0;
+    PaStreamParameters output = side(r.out_device, stream_out_channels, asked > 0 ? asked : oi->defaultLowOutputLatency);
+    PaStreamParameters input = side(r.in_device, stream_in_channels, asked > 0 ? asked : ii->defaultLowInputLatency);
     // PortAudio gives every ALSA plugin device (PipeWire's "default" among
     // them) 44100 Hz as its own rate, whatever the server behind it runs at:
     // there the suite's 48000 Hz, when the device takes it.
-    if (o.rate <= 0.0 && out_api->type == paALSA && Pa_IsFormatSupported(&input, &output, 48000.0) == paFormatIsSupported)
+    if (o.rate <= 0.0 && out_api->type == paALSA && Pa_IsFormatSupported(&input, &output, 48000.0) == paFormatIsSupported) {
+        if (asked > 0)
+            input.suggestedLatency = output.suggestedLatency = static_cast<double>(o.buffer) / 48000.0;
         r.rate = 48000.0;
-    const std::string where = " (output device " + std::to_string(out.index) + " \"" + r.out_name +
-                              "\", input device " + std::to_string(in.index) + " \"" + r.in_name + "\")";
+    }
+    const std::string where = " (output device " + std::to_string(r.out_device) + " \"" + r.out_name +
+                              "\", input device " + std::to_string(r.in_device) + " \"" + r.in_name + "\")";
     PaError error = Pa_IsFormatSupported(&input, &output, r.rate);
     if (error != paFormatIsSupported)
         return "rate " + std::to_string(std::lrint(r.rate)) + " Hz not granted: " + Pa_GetErrorText(error) + where;
