@@ -3,7 +3,11 @@
 # rig_cleanup. Every wait is bounded; the helpers also work under set -e.
 #
 #   rig_xvfb_start                 sets DISPLAY to a free display
-#   rig_jack_start NAME PERIOD     starts jackd -n NAME at 48000 Hz, sets JACK_DEFAULT_SERVER
+#   rig_jack_start NAME PERIOD     starts jackd -n NAME at 48000 Hz, sets JACK_DEFAULT_SERVER;
+#                                  its log in RIG_JACK_LOG (in rig_log_dir)
+#   rig_log_dir                    sets RIG_LOG_DIR, where the servers' logs go: the test's
+#                                  work folder, else a folder of the rig's own; nothing of the
+#                                  rig stays in /tmp after rig_cleanup
 #   rig_jack_stop                  stops the JACK server started last
 #   rig_wait_port PORT [SECONDS]   waits until a JACK port exists
 #   rig_program_binary BUILD PROGRAM  prints the path of PROGRAM built in BUILD
@@ -66,6 +70,17 @@ rig_test_begin() {
     work=$(mktemp -d)
     trap 'rig_cleanup; rm -rf "$work"' EXIT
 }
+
+# Not in a subshell: the folder it makes is removed by rig_cleanup.
+rig_log_dir() {
+    [ -n "${RIG_LOG_DIR:-}" ] && [ -d "$RIG_LOG_DIR" ] && return 0
+    if [ -n "${work:-}" ] && [ -d "$work" ]; then
+        RIG_LOG_DIR="$work"
+    else
+        RIG_LOG_DIR=$(mktemp -d)
+        RIG_DIRS+=("$RIG_LOG_DIR")
+    fi
+}
 fail() { echo "FAIL: $*"; exit 1; }
 
 rig_cleanup() {
@@ -81,6 +96,7 @@ rig_cleanup() {
     RIG_PIDS=()
     [ ${#RIG_DIRS[@]} -gt 0 ] && rm -rf "${RIG_DIRS[@]}"
     RIG_DIRS=()
+    [ -d "${RIG_LOG_DIR:-}" ] || RIG_LOG_DIR=""
     # The environment the PipeWire session replaced.
     if [ -n "${RIG_PIPEWIRE_RESTORE:-}" ]; then
         eval "$RIG_PIPEWIRE_RESTORE"
@@ -139,7 +155,9 @@ rig_xvfb_start() {
 rig_jack_start() {
     local name="$1" period="$2"
     export JACK_NO_START_SERVER=1
-    jackd -r -n "$name" -d dummy -r 48000 -p "$period" >"/tmp/rig-jackd-$name.log" 2>&1 &
+    rig_log_dir
+    RIG_JACK_LOG="$RIG_LOG_DIR/jackd-$name.log"
+    jackd -r -n "$name" -d dummy -r 48000 -p "$period" >"$RIG_JACK_LOG" 2>&1 &
     RIG_JACK_PID=$!
     RIG_PIDS+=($!)
     export JACK_DEFAULT_SERVER="$name"
@@ -318,7 +336,7 @@ CONF
 
 rig_pipewire_start() {
     local quantum="$1" dir
-    dir=$(mktemp -d /tmp/rig-pipewire.XXXXXX) || return 1
+    dir=$(mktemp -d "${TMPDIR:-/tmp}/rig-pipewire.XXXXXX") || return 1
     RIG_DIRS+=("$dir")
     mkdir -m 0700 "$dir/run"
     mkdir -p "$dir/home" "$dir/config/pipewire/pipewire.conf.d" "$dir/config/wireplumber/main.lua.d" \
