@@ -323,7 +323,7 @@ rig_pipewire_asoundrc() {
     local lib="$RIG_PIPEWIRE_ALSA/usr/lib/$(dpkg-architecture -qDEB_HOST_MULTIARCH 2>/dev/null || echo x86_64-linux-gnu)/alsa-lib"
     local conf="$RIG_PIPEWIRE_ALSA/usr/share/alsa/alsa.conf.d"
     if [ ! -f "$lib/libasound_module_pcm_pipewire.so" ]; then
-        echo "rig: no PipeWire ALSA plugin in $RIG_PIPEWIRE_ALSA (run tools/setup.sh)" >&2
+        echo "rig: no PipeWire ALSA plugin in $RIG_PIPEWIRE_ALSA: the PipeWire tests need tools/setup.sh to have run" >&2
         return 1
     fi
     cat <<CONF
@@ -335,7 +335,12 @@ CONF
 }
 
 rig_pipewire_start() {
-    local quantum="$1" dir
+    local quantum="$1" dir command
+    # tools/setup.sh installs PipeWire for the tests; the demo and a plain build do not.
+    for command in pipewire wireplumber pw-jack pw-cli pw-metadata dbus-daemon; do
+        command -v "$command" >/dev/null ||
+            { echo "rig: no $command: the PipeWire tests need tools/setup.sh to have run" >&2; return 1; }
+    done
     dir=$(mktemp -d "${TMPDIR:-/tmp}/rig-pipewire.XXXXXX") || return 1
     RIG_DIRS+=("$dir")
     mkdir -m 0700 "$dir/run"

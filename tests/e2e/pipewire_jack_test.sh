@@ -117,4 +117,33 @@ start response/morvane -d"$index" -b256
 rig_shot_until "$id" "$work/shot.png" 15 rig_row_partly_green "$work/shot.png" 0 990 100 || fail "morvane: the trace stays on the 0 dB line"
 finish morvane
 
+# ---- a card as a PipeWire desktop shows it: a sink and a separate source ---------------
+# Stand-ins: a null sink "Card sink", a virtual source "Card source", and loopsim
+# as the cable (100 frames) from the sink's monitor into the source. pw-jack
+# karvel on the sink hears the sink's own monitor (quantum + 1, not the cable);
+# linked as the README's recipe links a card's source, its input hears the cable.
+for node in "card_sink|Card sink|Audio/Sink" "card_source|Card source|Audio/Source/Virtual"; do
+    IFS='|' read -r name description class <<<"$node"
+    timeout 5 pw-cli create-node adapter "{ factory.name=support.null-audio-sink node.name=$name node.description=\"$description\" media.class=$class audio.position=[FL FR] object.linger=true }" >/dev/null ||
+        fail "pw-cli create-node $name"
+done
+pw-jack "$BUILD_DIR/tools/loopsim/loopsim" --delay 100 >"$work/loopsim" 2>&1 &
+{ rig_wait_port loopsim:in 10 && rig_wait_port "Card source:input_FL" 5; } || fail "no stand-in card"
+{ jack_connect "Card sink:monitor_FL" loopsim:in && jack_connect loopsim:out "Card source:input_FL"; } ||
+    fail "no stand-in cable"
+dravik_table
+index=$(device_index "Card sink")
+card_shows() {
+    rig_text_shows "$work/shot.png" 1001 201 "@2,177,14=peak pos    : $1" &&
+        rig_text_shows "$work/shot.png" 1001 201 "@2,147,14=Card sink"
+}
+start latency/karvel -d"$index" -b256
+rig_shot_until "$id" "$work/shot.png" 15 card_shows "257 (5.4ms)" || fail "karvel on the card's sink: not its monitor's 257 frames"
+{ timeout 5 pw-link -d card_sink:monitor_FL karvel:in_0 && timeout 5 pw-link card_source:capture_FL karvel:in_0; } ||
+    fail "pw-link: the card's source to karvel:in_0"
+rig_shot_until "$id" "$work/shot.png" 20 card_shows "357 (7.4ms)" ||
+    fail "karvel linked to the card's source: not the monitor's 257 frames + the cable's 100"
+finish "karvel on the card's sink and source"
+echo "card: karvel on the sink reads its monitor, 257 frames; linked to the source, 357 (the cable's 100 more)"
+
 echo "PASS"
