@@ -41,8 +41,8 @@ endif()
 # same bytes on every build).
 find_program(SCDOC scdoc)
 find_program(GZIP gzip)
-if(NOT SCDOC)
-  message(STATUS "scdoc not found (Debian package scdoc): the man pages are not built")
+if(NOT SCDOC OR NOT GZIP)
+  message(STATUS "scdoc or gzip not found (Debian package scdoc): the man pages are not built")
 else()
   set(man_pages "")
   foreach(program ${LOOPCABLE_PROGRAMS})
@@ -68,6 +68,9 @@ endif()
 # Its dependencies come from the binaries (dpkg-shlibdeps), not from a list.
 # Debian's policy asks for a copyright file and a changelog in the package's
 # doc folder; they are installed for the package only (component debian).
+if(NOT GZIP)
+  return()
+endif()
 set(changelog ${PROJECT_BINARY_DIR}/packaging/changelog)
 configure_file(${PROJECT_SOURCE_DIR}/packaging/changelog.in ${changelog} @ONLY)
 add_custom_command(OUTPUT ${changelog}.gz COMMAND ${GZIP} -9nkf ${changelog} DEPENDS ${changelog} VERBATIM)
