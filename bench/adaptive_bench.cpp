@@ -6,6 +6,10 @@
 // and the ratio to the floor (the floors run first). The counters use the
 // thread's CPU time, so that other work on a busy machine does not blur the
 // ratio; Google Benchmark's own Time column is wall time.
+// The subnormal runs: the cable pulled (input silence) with every tap left
+// subnormal (about 3e-41, where Karvel's taps end some five minutes after the
+// cable is pulled), with and without flush-to-zero and denormals-are-zero as the
+// frame sets them on the audio thread (realtime_thread_prepare).
 #include <benchmark/benchmark.h>
 #include <cblas.h>
 
@@ -13,9 +17,14 @@
 #include <cstdint>
 #include <cstring>
 
+#if defined(__x86_64__)
+#include <xmmintrin.h>
+#endif
+
 #include "bench/frame_cost.hpp"
 #include "dsp/noise.hpp"
 #include "frame/handshake.hpp"
+#include "frame/realtime.hpp"
 #include "latency/callback.hpp"
 #include "latency/state.hpp"
 #include "response/callback.hpp"
@@ -87,6 +96,39 @@ void BM_callback(benchmark::State& state, adaptive_program* program, int64_t fro
     snapshot_reset();
 }
 
+// The callback with the cable pulled and every tap subnormal, publishing;
+// flush chooses whether the thread flushes subnormal numbers to zero. The
+// thread's control register is put back afterwards.
+void BM_subnormal_taps(benchmark::State& state, adaptive_program* program, bool flush)
+{
+#if defined(__x86_64__)
+    const unsigned saved = _mm_getcsr();
+#endif
+    program->reset();
+    rand_reset();
+    snapshot_reset();
+    snapshot_frozen.store(0);
+    float in[2] = {0.0f, 0.0f};
+    float out[2] = {0.0f, 0.0f};
+    program->callback(in, out, 1, nullptr, 0, nullptr);  // the clearing first call
+    for (int64_t k = 0; k < program->taps; k++)
+        program->weights[k] = 3e-41f * static_cast<float>(1 + k % 7) * (k % 2 ? -1.0f : 1.0f);
+    if (flush)
+        realtime_thread_prepare();
+    const double start = thread_cpu_ns();
+    for (auto _ : state) {
+        program->callback(in, out, 1, nullptr, 0, nullptr);
+        benchmark::DoNotOptimize(out[0]);
+    }
+    const double ns = per_iteration(start, state);
+#if defined(__x86_64__)
+    _mm_setcsr(saved);
+#endif
+    set_counters(state, *program, ns, false);
+    program->reset();
+    snapshot_reset();
+}
+
 }  // namespace
 
 BENCHMARK_CAPTURE(BM_floor, latency_sdot_saxpy_copy, &karvel, true);
@@ -97,5 +139,9 @@ BENCHMARK_CAPTURE(BM_floor, response_sdot_saxpy_copy, &morvane, true);
 BENCHMARK_CAPTURE(BM_floor, response_sdot_saxpy, &morvane, false);
 BENCHMARK_CAPTURE(BM_callback, response_publishing, &morvane, 0);
 BENCHMARK_CAPTURE(BM_callback, response_frozen, &morvane, 1);
+BENCHMARK_CAPTURE(BM_subnormal_taps, latency_subnormal, &karvel, false);
+BENCHMARK_CAPTURE(BM_subnormal_taps, latency_subnormal_ftz_daz, &karvel, true);
+BENCHMARK_CAPTURE(BM_subnormal_taps, response_subnormal, &morvane, false);
+BENCHMARK_CAPTURE(BM_subnormal_taps, response_subnormal_ftz_daz, &morvane, true);
 
 BENCHMARK_MAIN();

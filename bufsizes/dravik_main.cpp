@@ -1,9 +1,12 @@
 // dravik: lists the devices of the chosen host API with their PortAudio device
 // index, name and smallest and largest buffer size, then waits for a key.
+#include <cstdio>
+
 #include "bufsizes/buffer_sizes.hpp"
 #include "bufsizes/listing.hpp"
 #include "display/display.hpp"
 #include "frame/device.hpp"
+#include "frame/failure.hpp"
 
 namespace {
 
@@ -35,15 +38,21 @@ int list_devices(PaHostApiIndex api, const PaHostApiInfo& info)
 
 }  // namespace
 
-// Takes no options: whatever is on the command line is ignored.
+// Takes no options: whatever is on the command line is ignored. Ends with
+// status 1 when PortAudio could not start or has no host API, after its line
+// on standard error.
 int main()
 {
     // Ctrl-C becomes a key like any other, so the terminal is restored on exit.
     display_catch_signals();
     // Without PortAudio or without any host API the table simply has no rows.
-    const bool initialized = audio_initialize("dravik") == paNoError;
-    const PaHostApiIndex api = initialized ? host_api_choose() : -1;
+    const PaError initialized = audio_initialize("dravik");
+    const PaHostApiIndex api = initialized == paNoError ? host_api_choose() : -1;
     const PaHostApiInfo* info = api >= 0 ? Pa_GetHostApiInfo(api) : nullptr;
+    if (initialized != paNoError)
+        std::fprintf(stderr, "%s\n", failure_line("dravik", "PortAudio initialize error", initialized, -1).c_str());
+    else if (!info)
+        std::fprintf(stderr, "%s\n", failure_line("dravik", "no host API", api < 0 ? api : paNoError, -1).c_str());
 
     con_print(listing_title);
     con_print(listing_columns);
@@ -55,5 +64,5 @@ int main()
     Pa_Terminate();
     con_print(listing_closing_line());
     sleep_ms_or_key(-1);
-    return 0;
+    return info ? 0 : 1;
 }

@@ -42,15 +42,10 @@ void console_make_raw()
     }
 }
 
-// SIGHUP (the terminal hung up) is the console's close event; SIGINT and
-// SIGTERM are Ctrl-C.
-void on_signal(int signal_number)
-{
-    if (signal_number == SIGHUP)
-        console_close_pending.store(true);
-    else
-        console_interrupt_pending.store(true);
-}
+// SIGINT, SIGTERM and SIGHUP (the terminal closed) are Ctrl-C, which ends every
+// program through its clean path; the close key would leave a windowed
+// program running with no terminal.
+void on_signal(int) { console_interrupt_pending.store(true); }
 
 }  // namespace
 

@@ -79,9 +79,9 @@ bool thread_wait_all(int64_t ms);
 
 // ---- set-up and character sets ----------------------------------------------
 
-// Catches SIGINT and SIGTERM (on Windows, the console's Ctrl-C and Ctrl-Break),
-// each of which queues the key with code 3, and the console's close (SIGHUP),
-// which queues the close key 255, 107.
+// Catches SIGINT, SIGTERM and SIGHUP (the terminal closed), each of which
+// queues the key with code 3; on Windows the console's Ctrl-C and Ctrl-Break
+// queue that key, and the console's close the close key 255, 107.
 void display_catch_signals();
 // Closes the window, if any, and forgets framebuffer, cursor and keys.
 void gfx_close();

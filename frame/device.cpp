@@ -10,7 +10,9 @@
 PaError audio_initialize(const char* client_name)
 {
     host_libraries_prepare(client_name);
-    return Pa_Initialize();
+    const PaError error = Pa_Initialize();
+    host_libraries_started();
+    return error;
 }
 
 PaHostApiIndex host_api_choose()

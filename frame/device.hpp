@@ -7,8 +7,9 @@
 #include <cstdint>
 
 // Names the program's JACK client, silences the diagnostics that ALSA and JACK
-// (and libjack's database) write to standard error, for the rest of the run,
-// then Pa_Initialize.
+// write through their hooks for the rest of the run, then Pa_Initialize with
+// standard error pointed at /dev/null (libjack's database writes there while a
+// client opens). Standard error is the real one again when it returns.
 PaError audio_initialize(const char* client_name);
 
 // The host API to use: ASIO where PortAudio has it; else JACK where a JACK

@@ -3,11 +3,19 @@
 #pragma once
 #include <string>
 
-// Before Pa_Initialize: silences the diagnostics that the host APIs' own
-// libraries write to standard error (ALSA, JACK and libjack's database on
-// Linux), for the rest of the run; names the program's JACK client; keeps a
-// JACK client from starting a server of its own.
+// Sets the environment variables that the audio libraries read (a JACK client
+// must not start a server of its own). Called before any thread starts, since
+// setenv races with getenv in other threads (the window's, libjack's); again
+// later it changes nothing and writes nothing.
+void host_environment_prepare();
+
+// Before Pa_Initialize: host_environment_prepare; silences the diagnostics that
+// the host APIs' own libraries write to standard error (ALSA, JACK and
+// libjack's database on Linux) while they start; names the program's JACK
+// client.
 void host_libraries_prepare(const char* client_name);
+// After Pa_Initialize: gives standard error back.
+void host_libraries_started();
 
 // A device name as PortAudio gives it (UTF-8) in code page 437, the window
 // font's character set, one byte per character; "?" where it has none.

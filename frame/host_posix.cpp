@@ -7,6 +7,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <string_view>
 
 #include "display/display.hpp"
 #include "frame/host.hpp"
@@ -17,32 +18,60 @@ namespace {
 void alsa_quiet(const char*, int, const char*, int, const char*, ...) {}
 void jack_quiet(const char*) {}
 
-// Points standard error at /dev/null for the rest of the run. libjack's
-// metadata store (Berkeley DB) writes its own diagnostics straight to standard
-// error, past libjack's hooks, now and then while a client opens. The programs
-// themselves have nothing to say there once the window is open.
+// The real standard error while it points at /dev/null, else -1.
+int saved_stderr = -1;
+
+// Points standard error at /dev/null until stderr_restore. libjack's metadata
+// store (Berkeley DB) writes its own diagnostics straight to standard error,
+// past libjack's hooks, now and then while a client opens, which PortAudio
+// does in Pa_Initialize.
 void stderr_silence()
 {
+    if (saved_stderr >= 0)
+        return;
     std::fflush(stderr);
-    const int null = open("/dev/null", O_WRONLY);
+    const int null = open("/dev/null", O_WRONLY | O_CLOEXEC);
     if (null < 0)
         return;
-    dup2(null, STDERR_FILENO);
+    saved_stderr = fcntl(STDERR_FILENO, F_DUPFD_CLOEXEC, 0);
+    if (saved_stderr >= 0)
+        dup2(null, STDERR_FILENO);
     close(null);
+}
+
+// Gives the program its standard error back: its own failure lines, PortAudio's
+// diagnostics and a sanitizer's or std::terminate's report go there again.
+void stderr_restore()
+{
+    if (saved_stderr < 0)
+        return;
+    std::fflush(stderr);
+    dup2(saved_stderr, STDERR_FILENO);
+    close(saved_stderr);
+    saved_stderr = -1;
 }
 
 }  // namespace
 
+void host_environment_prepare()
+{
+    const char* value = std::getenv("JACK_NO_START_SERVER");
+    if (!value || std::string_view(value) != "1")
+        setenv("JACK_NO_START_SERVER", "1", 1);
+}
+
 void host_libraries_prepare(const char* client_name)
 {
+    host_environment_prepare();
     stderr_silence();
     snd_lib_error_set_handler(alsa_quiet);
     jack_set_error_function(jack_quiet);
     jack_set_info_function(jack_quiet);
-    setenv("JACK_NO_START_SERVER", "1", 1);
     if (client_name)
         PaJack_SetClientName(client_name);
 }
+
+void host_libraries_started() { stderr_restore(); }
 
 std::string host_name_to_font(const char* utf8) { return utf8_to_cp437(utf8); }
 

@@ -4,7 +4,9 @@
 
 #include "frame/host.hpp"
 
+void host_environment_prepare() {}
 void host_libraries_prepare(const char*) {}
+void host_libraries_started() {}
 
 // UTF-8 to UTF-16 (at most 512 units), then to code page 437 (at most 512
 // bytes), the window font's own character set.

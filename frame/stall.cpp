@@ -11,7 +11,7 @@ bool stall_check(stall_watch& watch, int64_t frames, int64_t now_ms)
         return false;
     }
     const int64_t elapsed = now_ms - watch.start_ms;
-    if (elapsed >= stall_window_ms) {
+    if (elapsed >= watch.window_ms) {
         // The rate compared in whole numbers: frames * 1000 < floor * ms.
         watch.stalled = (frames - watch.frames) * 1000 < stall_rate_floor * elapsed;
         watch.frames = frames;

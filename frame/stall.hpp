@@ -24,10 +24,11 @@ struct stall_watch {
     int64_t frames = -1;   // the count when the current window began; -1 before the first look
     int64_t start_ms = 0;  // when the current window began
     bool stalled = false;  // what the last judged window found
+    int64_t window_ms = stall_window_ms;
 };
 
 // Looks at the frame count at time now_ms (any steady clock in milliseconds).
-// Once a window has lasted stall_window_ms it is judged and a new one begins;
+// Once a window has lasted watch.window_ms it is judged and a new one begins;
 // returns what the last judged window found (false before the first).
 bool stall_check(stall_watch& watch, int64_t frames, int64_t now_ms);
 

@@ -6,10 +6,12 @@
 #include <string>
 
 #include "display/display.hpp"
+#include "frame/host.hpp"
 #include "frame/options.hpp"
 
 void startup_window(std::string_view program_title, int64_t width, int64_t height)
 {
+    host_environment_prepare();  // before the window's thread starts
     display_catch_signals();
     gfx_set_title(std::string(program_title) + "  " + std::string(maker_notice));
     if (gfx_open(width, height, 8, 1, 0) != 0) {

@@ -7,8 +7,9 @@
 // The maker's notice, 29 characters, in every title, usage text and listing.
 inline constexpr std::string_view maker_notice = "(C) 2026 Loopcable Test Suite";
 
-// Sets the title (program name, two blanks, the notice), opens the window and
-// catches Ctrl-C and SIGTERM as keys. Without a display the program cannot be
+// Sets the audio libraries' environment (before the window's thread starts),
+// the title (program name, two blanks, the notice), opens the window and
+// catches Ctrl-C, SIGTERM and SIGHUP as keys. Without a display the program cannot be
 // used at all: it says so on standard error and exits with status 1.
 void startup_window(std::string_view program_title, int64_t width, int64_t height);
 

@@ -2,6 +2,7 @@
 #include "frame/stream.hpp"
 
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <memory>
 #include <string>
@@ -10,8 +11,10 @@
 #include "display/display.hpp"
 #include "display/plot.hpp"
 #include "frame/device.hpp"
+#include "frame/failure.hpp"
 #include "frame/handshake.hpp"
 #include "frame/host.hpp"
+#include "frame/realtime.hpp"
 #include "frame/stall.hpp"
 #include "frame/startup.hpp"
 
@@ -20,7 +23,6 @@ PaStream* frame_stream = nullptr;
 
 namespace {
 
-constexpr int64_t refresh_hold_ms = 800;  // the snapshot stays frozen this long per refresh
 // How long the shutdown may take before the program ends without it: a healthy
 // stream stops within a period or two; a stalled one may never (see audio_shutdown).
 constexpr int64_t shutdown_wait_ms = 2000;
@@ -40,23 +42,31 @@ int64_t now_ms()
     return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
 }
 
-// Real-time: counts the frames and hands them on. The count is a relaxed atomic
-// add: no lock, no wait; the program's callback and its arithmetic are untouched.
+// Real-time: flushes subnormal numbers on the audio thread (set at its first
+// call), counts the frames and hands them on. The count is a relaxed atomic
+// add: no lock, no wait; the program's callback is untouched.
 int counting_callback(const void* input, void* output, unsigned long frame_count,
                       const PaStreamCallbackTimeInfo* time_info, PaStreamCallbackFlags status_flags, void* user_data)
 {
+    realtime_thread_prepare();
     stream_frames.fetch_add(static_cast<int64_t>(frame_count), std::memory_order_relaxed);
     return program_callback(input, output, frame_count, time_info, status_flags, user_data);
 }
 
-// Prints the message at the text cursor and pauses up to 3 s (a key cuts it
-// short); the caller has already terminated PortAudio, and ends the program
-// with the status returned.
-int failure_report(const char* message)
+// A start-up failure: terminates PortAudio, prints the message at the text
+// cursor and its line with PortAudio's reason (device: the one chosen or
+// named, else -1) on standard error, then pauses up to 3 s (a key cuts it
+// short). Returns the program's exit status, 1. The line is made first, while
+// PortAudio still has the device's record and its last host error.
+int startup_failure(const measurement_frame& frame, const char* message, PaError error, int64_t device)
 {
+    const std::string line = failure_line(frame.client_name, std::string_view(message).substr(4), error, device);
+    Pa_Terminate();
     con_print(message);
+    std::fprintf(stderr, "%s\n", line.c_str());
+    std::fflush(stderr);
     sleep_ms_or_key(3000);
-    return 0;
+    return 1;
 }
 
 // First device of the chosen host API, or paNoDevice when it lists none.
@@ -125,10 +135,10 @@ bool audio_shutdown(PaStream* stream, int64_t wait_ms)
 
 }  // namespace
 
-void frame_watch_stalls(std::string_view text)
+void frame_watch_stalls(std::string_view text, int64_t window_ms)
 {
     stall_text = std::string(text);
-    watch = stall_watch{};
+    watch = stall_watch{.window_ms = window_ms};
     stall_shown.store(false);
 }
 
@@ -136,20 +146,32 @@ bool frame_stalled() { return stall_shown.load(); }
 
 void frame_key_loop(const measurement_frame& frame)
 {
+    // True while a drawing thread that outlived its refresh still reads the
+    // snapshot: it stays frozen, and no refresh starts, until the drawing ends.
+    // Released earlier, the callback would overwrite what is being drawn; a
+    // second drawing thread would share the display's previous-trace state.
+    bool drawing_late = false;
     for (;;) {
-        if (snapshot_freeze()) {
+        if (drawing_late) {
+            drawing_late = !thread_wait_all(0);
+            if (!drawing_late)
+                snapshot_release();  // the next pass refreshes from a new snapshot
+            stall_report();
+        } else if (snapshot_freeze()) {
             const int64_t start = now_ms();
             frame.refresh();
             // The stall line goes over what the refresh drew, so it waits for
             // the drawing (a few tens of milliseconds) within the freeze.
-            thread_wait_all(refresh_hold_ms);
+            thread_wait_all(frame.refresh_hold_ms);
             stall_report();
-            sleep_ms(refresh_hold_ms - (now_ms() - start));
-            snapshot_release();
+            sleep_ms(frame.refresh_hold_ms - (now_ms() - start));
+            drawing_late = !thread_wait_all(0);
+            if (!drawing_late)
+                snapshot_release();
         } else {
             stall_report();
         }
-        sleep_ms(200);
+        sleep_ms(frame.pass_pause_ms);
         const std::string key = key_poll();
         const int code = key_code(key);
         if (frame.erase_keys && (code == 'e' || code == 'E' || code == 'r' || code == 'R')) {
@@ -168,17 +190,14 @@ namespace {
 // frame_run up to the closing of the window.
 int run_stream(int64_t device_option, const measurement_frame& frame)
 {
-    if (audio_initialize(frame.client_name) != paNoError) {
-        Pa_Terminate();
-        return failure_report("!!! PortAudio initialize error");
-    }
+    const PaError initialized = audio_initialize(frame.client_name);
+    if (initialized != paNoError)
+        return startup_failure(frame, "!!! PortAudio initialize error", initialized, -1);
     PaDeviceIndex device = paNoDevice;
     if (device_option < 0) {
         device = default_device();
-        if (device == paNoDevice) {
-            Pa_Terminate();
-            return failure_report("!!! no ASIO device");
-        }
+        if (device == paNoDevice)
+            return startup_failure(frame, "!!! no ASIO device", paNoError, -1);
     } else if (device_exists(device_option)) {
         device = static_cast<PaDeviceIndex>(device_option);
     }
@@ -193,15 +212,15 @@ int run_stream(int64_t device_option, const measurement_frame& frame)
     PaStream* stream = nullptr;
     program_callback = frame.callback;
     // A device option that names no device never reaches PortAudio's records.
-    if (device == paNoDevice || Pa_OpenStream(&stream, &parameters, &parameters, 48000.0, 1, paNoFlag,
-                                              counting_callback, nullptr) != paNoError) {
-        Pa_Terminate();
-        return failure_report("!!! PortAudio stream setting error");
-    }
-    if (Pa_StartStream(stream) != paNoError) {
-        Pa_Terminate();
-        return failure_report("!!! PortAudio can't start stream");
-    }
+    const PaError opened = device == paNoDevice ? paInvalidDevice
+                                                : Pa_OpenStream(&stream, &parameters, &parameters, 48000.0, 1, paNoFlag,
+                                                                counting_callback, nullptr);
+    if (opened != paNoError)
+        return startup_failure(frame, "!!! PortAudio stream setting error", opened,
+                               device_option < 0 ? device : device_option);
+    const PaError started = Pa_StartStream(stream);
+    if (started != paNoError)
+        return startup_failure(frame, "!!! PortAudio can't start stream", started, device);
     frame_stream = stream;
     const bool on_jack = device_is_jack(device);
     const std::string jack_client = on_jack ? jack_client_name() : std::string();

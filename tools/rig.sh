@@ -3,8 +3,8 @@
 # rig_cleanup. Every wait is bounded; the helpers also work under set -e.
 #
 #   rig_xvfb_start                 sets DISPLAY to a free display
-#   rig_jack_start NAME PERIOD     starts jackd -n NAME at 48000 Hz, sets JACK_DEFAULT_SERVER;
-#                                  its log in RIG_JACK_LOG (in rig_log_dir)
+#   rig_jack_start NAME PERIOD [RATE]  starts jackd -n NAME at RATE Hz (48000), sets
+#                                  JACK_DEFAULT_SERVER; its log in RIG_JACK_LOG (in rig_log_dir)
 #   rig_log_dir                    sets RIG_LOG_DIR, where the servers' logs go: the test's
 #                                  work folder, else a folder of the rig's own; nothing of the
 #                                  rig stays in /tmp after rig_cleanup
@@ -14,6 +14,10 @@
 #   rig_loop_start BINARY [OPTIONS]  starts a program on the JACK server started last
 #                                  with its loop cable PROGRAM:out_0 -> PROGRAM:in_0
 #                                  connected; its process id in RIG_LOOP_PID
+#   rig_loopsim_start [OPTIONS]    starts loopsim (the simulated interface) on the JACK server
+#                                  started last (or the PipeWire session), its output in
+#                                  $work/loopsim.out; its process id in RIG_LOOPSIM_PID
+#                                  once its ports exist
 #   rig_proc_status PID FIELD      prints a field of /proc/PID/status (kB for sizes)
 #   rig_wait_window TITLE [SECONDS] prints the X window id of the titled window
 #   rig_shot WINDOW FILE           screenshot of one window as PNG
@@ -37,6 +41,10 @@
 #                                  source: whatever plays on it is captured from it
 #   "Stack loop (null sink)"       a null sink whose name PortAudio's JACK host API cannot
 #                                  match, so that it lists the device without channels
+#   "Card sink", "Card source"     a stand-in for a real card as PipeWire splits it: a null
+#                                  sink, and apart from it a virtual source (class
+#                                  Audio/Source/Virtual) that plays out on capture_FL/FR
+#                                  what reaches its input_FL/FR
 # While the session runs, the JACK helpers (jack_lsp, jack_connect, rig_wait_port,
 # rig_iodelay_frames) go through pw-jack.
 #
@@ -153,11 +161,11 @@ rig_xvfb_start() {
 }
 
 rig_jack_start() {
-    local name="$1" period="$2"
+    local name="$1" period="$2" rate="${3:-48000}"
     export JACK_NO_START_SERVER=1
     rig_log_dir
     RIG_JACK_LOG="$RIG_LOG_DIR/jackd-$name.log"
-    jackd -r -n "$name" -d dummy -r 48000 -p "$period" >"$RIG_JACK_LOG" 2>&1 &
+    jackd -r -n "$name" -d dummy -r "$rate" -p "$period" >"$RIG_JACK_LOG" 2>&1 &
     RIG_JACK_PID=$!
     RIG_PIDS+=($!)
     export JACK_DEFAULT_SERVER="$name"
@@ -194,6 +202,14 @@ rig_loop_start() {
     RIG_LOOP_PID=$!
     rig_wait_port "$program:in_0" 15 || return 1
     jack_connect "$program:out_0" "$program:in_0"
+}
+
+rig_loopsim_start() {
+    $RIG_JACK_RUN "$BUILD_DIR/tools/loopsim/loopsim" "$@" >"$work/loopsim.out" 2>&1 &
+    RIG_LOOPSIM_PID=$!
+    rig_wait_port loopsim:in 10 && return 0
+    echo "rig: loopsim $* has no ports: $(cat "$work/loopsim.out")" >&2
+    return 1
 }
 
 rig_proc_status() {
@@ -298,7 +314,8 @@ context.objects = [
 CONF
     # name, description, class, priority (the highest becomes the default device)
     for node in "loop_sink|Loop sink|Audio/Sink|1000" "loop_duplex|Loop duplex|Audio/Duplex|3000" \
-                "stack_loop|Stack loop (null sink)|Audio/Sink|100"; do
+                "stack_loop|Stack loop (null sink)|Audio/Sink|100" "card_sink|Card sink|Audio/Sink|50" \
+                "card_source|Card source|Audio/Source/Virtual|50"; do
         IFS='|' read -r name description class priority <<<"$node"
         cat <<CONF
     { factory = adapter

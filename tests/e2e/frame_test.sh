@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # The measurement frame on a private JACK server: a full-duplex two-channel
-# stream at 48000 Hz with one frame per callback; Escape, SIGINT and SIGTERM end
-# it cleanly with status 0; the start-up failures show their "!!! " line, pause
-# at most three seconds (a key cuts it short) and end with status 0.
+# stream at 48000 Hz with one frame per callback; Escape, SIGINT, SIGTERM and
+# SIGHUP end it cleanly with status 0; the start-up failures (a -d that names no
+# device, a device without outputs, a server at 44100 Hz, no device at all) show
+# their "!!! " line, write one line with PortAudio's reason on standard error,
+# pause at most three seconds (a key cuts it short) and end with status 1.
 set -u
 . "$SOURCE_DIR/tools/rig.sh"
 rig_test_begin
@@ -51,7 +53,7 @@ jack_lsp | grep -q '^probe:' && fail "the JACK client outlived the program"
 [ -s "$work/err" ] && fail "standard error: $(cat "$work/err")"
 
 # --- signals end it through the same clean path ---------------------------------
-for signal in INT TERM; do
+for signal in INT TERM HUP; do
     start_probe
     rig_wait_port probe:out_0 10 || fail "no port"
     sleep 1.5
@@ -62,10 +64,12 @@ for signal in INT TERM; do
 done
 
 # --- start-up failures ------------------------------------------------------------
-# Shows message for its pause; checks the screen, the time and the status.
+# Shows message for its pause; checks the screen, the time, the status and
+# that standard error holds exactly one line, which matches line (an extended
+# regular expression).
 check_failure() {
-    local message="$1" press="$2"
-    shift 2
+    local message="$1" press="$2" line="$3"
+    shift 3
     local start=$(date +%s%N)
     start_probe "$@"
     # The message appears once PortAudio has answered: look until it does.
@@ -85,21 +89,45 @@ check_failure() {
     [ "$press" = key ] && xdotool key --window "$id" x
     rig_wait_exit $pid 6
     local ms=$(( ($(date +%s%N) - start) / 1000000 ))
-    [ "$RIG_STATUS" = "0" ] || fail "$*: exit status $RIG_STATUS; standard error: $(head -c 3000 "$work/err")"
+    [ "$RIG_STATUS" = "1" ] || fail "$*: exit status $RIG_STATUS; standard error: $(head -c 3000 "$work/err")"
     if [ "$press" = key ]; then
         [ $ms -lt 2500 ] || fail "$*: a key did not cut the pause short (${ms} ms)"
     else
         [ $ms -ge 2900 ] || fail "$*: paused only ${ms} ms"
     fi
-    [ -s "$work/err" ] && fail "$*: standard error: $(cat "$work/err")"
+    [ "$(wc -l <"$work/err")" = 1 ] && grep -Eqx "$line" "$work/err" ||
+        fail "$*: standard error is not one line like $line: $(head -c 3000 "$work/err")"
     return 0
 }
 
-check_failure "!!! PortAudio stream setting error" wait -d99
-check_failure "!!! PortAudio stream setting error" key -d-1
-check_failure "!!! PortAudio stream setting error" key -d2147483648
-JACK_DEFAULT_SERVER="e2e-none-$$" check_failure "!!! no ASIO device" wait
-JACK_DEFAULT_SERVER="e2e-none-$$" check_failure "!!! no ASIO device" key
+no_device='probe: PortAudio stream setting error: Invalid device \(device [0-9]+: no such device\)'
+check_failure "!!! PortAudio stream setting error" wait \
+    'probe: PortAudio stream setting error: Invalid device \(device 99: no such device\)' -d99
+check_failure "!!! PortAudio stream setting error" key "$no_device" -d-1
+check_failure "!!! PortAudio stream setting error" key "$no_device" -d2147483648
+JACK_DEFAULT_SERVER="e2e-none-$$" check_failure "!!! no ASIO device" wait 'probe: no ASIO device'
+JACK_DEFAULT_SERVER="e2e-none-$$" check_failure "!!! no ASIO device" key 'probe: no ASIO device'
+
+# A device without outputs: a JACK client with one output port (a device
+# input) and none in. (PipeWire's test has one without either.)
+jack_metro -n e2e_metro -b 60 >/dev/null 2>&1 &
+metro_pid=$!
+RIG_PIDS+=($metro_pid)
+rig_wait_port e2e_metro:60_bpm 10 || fail "no jack_metro port"
+"$BUILD_DIR/tests/pa_devices" 2>/dev/null >"$work/devices"
+metro=$(awk -F'\t' '$3 == "e2e_metro" { print $1 }' "$work/devices")
+[ -n "$metro" ] || fail "PortAudio lists no device e2e_metro: $(cat "$work/devices")"
+check_failure "!!! PortAudio stream setting error" key \
+    "probe: PortAudio stream setting error: Invalid number of channels \\(device $metro, \"e2e_metro\": 1 input, 0 outputs\\)" \
+    -d"$metro"
+rig_stop $metro_pid  # before its server, which would otherwise wait for it
+
+# A JACK server at 44100 Hz: no stream at 48000 Hz.
+rig_jack_stop
+rig_jack_start "e2e-frame-44k-$$" 256 44100 || fail "no JACK server at 44100 Hz"
+check_failure "!!! PortAudio stream setting error" key \
+    'probe: PortAudio stream setting error: Invalid sample rate \(device [0-9]+, "system": 2 inputs, 2 outputs\)'
+rig_jack_stop
 
 # The same failures under AddressSanitizer, when that build exists.
 asan_probe="$SOURCE_DIR/build-asan/tests/frame_probe"
@@ -110,8 +138,8 @@ if [ -x "$asan_probe" ]; then
     # already unloaded and so beyond suppression by name. Our own code's leaks
     # are checked by the unit tests under the same sanitizer.
     export ASAN_OPTIONS=detect_leaks=0
-    check_failure "!!! PortAudio stream setting error" key -d4294967295
-    JACK_DEFAULT_SERVER="e2e-none-$$" check_failure "!!! no ASIO device" key
+    check_failure "!!! PortAudio stream setting error" key "$no_device" -d4294967295
+    JACK_DEFAULT_SERVER="e2e-none-$$" check_failure "!!! no ASIO device" key 'probe: no ASIO device'
 fi
 
 echo "PASS"

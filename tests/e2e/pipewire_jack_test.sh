@@ -8,9 +8,11 @@
 # undoing the forced quantum brings back PipeWire's default, 1024; tessaly,
 # orbisca and morvane open their stream on the sink and draw (morvane's model
 # visibly learning). Every program ends with status 0 on Escape and prints
-# nothing. The device index is taken from dravik's rows: ALSA's devices come
-# first, PipeWire's plugin ("pipewire", "default") among them, and with
-# libasound2-plugins installed its "jack" device before them.
+# nothing. Karvel on the node PortAudio cannot match fails to start: status 1
+# and one line on standard error that says why. The device index is taken from
+# dravik's rows: ALSA's devices come first, PipeWire's plugin ("pipewire",
+# "default") among them, and with libasound2-plugins installed its "jack"
+# device before them.
 set -u
 . "$SOURCE_DIR/tools/rig.sh"
 rig_test_begin
@@ -93,6 +95,19 @@ for quantum in 1024 256 64; do
 done
 echo "dravik: $(dravik_row "Stack loop (null sink)")"
 
+# ---- a device without inputs: the node whose name PortAudio cannot match ---------------
+stack=$(device_index "Stack loop (null sink)")
+pw-jack "$BUILD_DIR/latency/karvel" -d"$stack" >"$work/out" 2>"$work/err" &
+pid=$!
+id=$(rig_wait_window "Karvel.exe" 15) || fail "karvel -d$stack: no window"
+xdotool key --window "$id" x
+rig_wait_exit $pid 10
+[ "$RIG_STATUS" = "1" ] || fail "karvel on Stack loop: exit status $RIG_STATUS"
+expected="karvel: PortAudio stream setting error: Invalid number of channels (device $stack, \"Stack loop (null sink)\": 0 inputs, 0 outputs)"
+[ "$(cat "$work/err")" = "$expected" ] || fail "karvel on Stack loop: standard error: $(cat "$work/err")"
+[ -s "$work/out" ] && fail "karvel on Stack loop printed: $(cat "$work/out")"
+echo "stack loop: $(cat "$work/err")"
+
 # ---- a loop made in the running session, as the README shows it ---------------------
 timeout 5 pw-cli create-node adapter '{ factory.name=support.null-audio-sink node.name=my_loop node.description="My loop" media.class=Audio/Sink audio.position=[FL FR] object.linger=true }' >/dev/null ||
     fail "pw-cli create-node failed"
@@ -122,17 +137,11 @@ rig_shot_until "$id" "$work/shot.png" 15 rig_row_partly_green "$work/shot.png" 0
 finish morvane
 
 # ---- a card as a PipeWire desktop shows it: a sink and a separate source ---------------
-# Stand-ins: a null sink "Card sink", a virtual source "Card source", and loopsim
-# as the cable (100 frames) from the sink's monitor into the source. pw-jack
-# karvel on the sink hears the sink's own monitor (quantum + 1, not the cable);
-# linked as the README's recipe links a card's source, its input hears the cable.
-for node in "card_sink|Card sink|Audio/Sink" "card_source|Card source|Audio/Source/Virtual"; do
-    IFS='|' read -r name description class <<<"$node"
-    timeout 5 pw-cli create-node adapter "{ factory.name=support.null-audio-sink node.name=$name node.description=\"$description\" media.class=$class audio.position=[FL FR] object.linger=true }" >/dev/null ||
-        fail "pw-cli create-node $name"
-done
-pw-jack "$BUILD_DIR/tools/loopsim/loopsim" --delay 100 >"$work/loopsim" 2>&1 &
-{ rig_wait_port loopsim:in 10 && rig_wait_port "Card source:input_FL" 5; } || fail "no stand-in card"
+# The rig's stand-ins "Card sink" and "Card source", with loopsim as the cable
+# (100 frames) from the sink's monitor into the source. pw-jack karvel on the
+# sink hears the sink's own monitor (quantum + 1, not the cable); linked as the
+# README's recipe links a card's source, its input hears the cable.
+rig_loopsim_start --delay 100 || fail "no loopsim"
 { jack_connect "Card sink:monitor_FL" loopsim:in && jack_connect loopsim:out "Card source:input_FL"; } ||
     fail "no stand-in cable"
 dravik_table

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # The JACK server stops under each windowed program while it measures a loop:
-# the window says so in its top row, Escape (or Ctrl-C, or SIGTERM) then ends
+# the window says so in its top row, Escape (or Ctrl-C, SIGTERM or SIGHUP) then ends
 # the program with status 0 within two seconds (PortAudio's shutdown cannot finish on a dead server, and
 # is not waited for), nothing is printed, and no entry of the program's JACK
 # client is left in /dev/shm.
@@ -45,5 +45,6 @@ karvel latency 1001 201 Escape
 tessaly rtresponse 1025 301 INT
 orbisca rtresponse 1025 601 Escape
 morvane response 1025 301 TERM
+karvel latency 1001 201 HUP
 PROGRAMS
 echo "PASS"

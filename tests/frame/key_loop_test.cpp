@@ -45,7 +45,9 @@ protected:
                 .suggested_latency = 0.001333,
                 .refresh = paint_once,
                 .stall_advice = "",
-                .erase_keys = erase};
+                .erase_keys = erase,
+                .refresh_hold_ms = 8,
+                .pass_pause_ms = 2};
     }
 };
 

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <complex>
 #include <vector>
 
 #include "common/direct_dft.hpp"
@@ -25,6 +26,18 @@ path_options options(int64_t delay, double fraction, double gain, bool invert, d
     return o;
 }
 
+path_options with_echoes(path_options o, std::vector<loopsim::echo_options> echoes)
+{
+    o.echoes = std::move(echoes);
+    return o;
+}
+
+path_options at_rate(path_options o, double rate)
+{
+    o.rate = rate;
+    return o;
+}
+
 const std::vector<path_options> paths = {
     options(0, 0.0, 1.0, false, 0.0, 0.0, eq_kind::none, 0, 0, 0),
     options(300, 0.0, 0.5, false, 20000.0, 0.0, eq_kind::none, 0, 0, 0),
@@ -32,7 +45,19 @@ const std::vector<path_options> paths = {
     options(300, 0.25, 0.7, false, 22000.0, 3.0, eq_kind::peak, 1000.0, 2.0, 0.5),
     options(5, 0.0, 1.0, false, 20000.0, 5.0, eq_kind::low_shelf, 300.0, 0.7071, -10.0),
     options(5, 0.0, 2.0, false, 0.0, 0.0, eq_kind::high_shelf, 8000.0, 0.7071, 6.0),
+    with_echoes(options(300, 0.0, 0.5, true, 20000.0, 3.0, eq_kind::none, 0, 0, 0), {{5000, -6.0}, {-100, -20.0}}),
+    at_rate(options(300, 0.25, 0.7, false, 40000.0, 3.0, eq_kind::peak, 1000.0, 2.0, 0.5), 96000.0),
+    at_rate(options(40, 0.0, 1.5, false, 20000.0, 5.0, eq_kind::low_shelf, 300.0, 0.7071, -10.0), 44100.0),
 };
+
+// sum h[n] e^(-j 2 pi hz n / rate) over the impulse response, directly.
+std::complex<double> direct_transfer(const std::vector<double>& h, double hz, double rate)
+{
+    std::complex<double> sum = 0.0;
+    for (size_t n = 0; n < h.size(); n++)
+        sum += h[n] * std::polar(1.0, -2.0 * M_PI * hz * static_cast<double>(n) / rate);
+    return sum;
+}
 
 // Direct DFT in double of the impulse response folded modulo 2048, long enough
 // for every section's tail to have died away, in dB.
@@ -140,6 +165,79 @@ TEST(LoopsimPath, OptionsOutsideTheirRangeAreRefused)
     o = path_options{};
     o.dropout_ms = 2000.0;
     EXPECT_NE(loopsim::path_check(o), "");
+    o = with_echoes(path_options{}, {{-1, 0.0}});  // before the input arrives
+    EXPECT_NE(loopsim::path_check(o), "");
+    o = with_echoes(path_options{}, std::vector<loopsim::echo_options>(5));
+    EXPECT_NE(loopsim::path_check(o), "");
+    o = at_rate(path_options{}, 96000.0);
+    o.aa_cutoff_hz = 40000.0;
+    EXPECT_EQ(loopsim::path_check(o), "");
+    o.rate = 48000.0;
+    EXPECT_NE(loopsim::path_check(o), "");
+}
+
+TEST(LoopsimPath, LevelPhaseAndGroupDelayAreThoseOfTheImpulseResponse)
+{
+    // Against the transform of the impulse response itself (long enough for the
+    // sections' tails to die away), and the group delay against its phase
+    // slope over +-0.01 Hz (an echo's comb bends the phase faster: looser).
+    for (size_t c = 0; c < paths.size(); c++) {
+        const std::vector<double> h = loopsim::path_impulse_response(paths[c], 2048 * 64);
+        for (double hz : {20.0, 1000.0, 6300.0, 15000.0}) {
+            const std::complex<double> want = direct_transfer(h, hz, paths[c].rate);
+            const std::complex<double> got = loopsim::path_response_at(paths[c], hz);
+            EXPECT_NEAR(std::abs(got - want), 0.0, 1e-9 * std::abs(want)) << "path " << c << " at " << hz;
+            const double slope = std::arg(direct_transfer(h, hz + 0.01, paths[c].rate) *
+                                          std::conj(direct_transfer(h, hz - 0.01, paths[c].rate))) / 0.02;
+            EXPECT_NEAR(loopsim::path_group_delay(paths[c], hz), -slope * paths[c].rate / (2.0 * M_PI),
+                        paths[c].echoes.empty() ? 1e-3 : 1e-2)
+                << "path " << c << " at " << hz;
+        }
+    }
+}
+
+TEST(LoopsimPath, GroupDelayOfLinearPhasePathsIsTheirDelay)
+{
+    struct delay_case {
+        path_options o;
+        double frames;
+    };
+    const std::vector<delay_case> cases = {
+        {options(300, 0.0, 1.0, false, 0, 0, eq_kind::none, 0, 0, 0), 300.0},
+        {options(300, 0.0, 0.5, true, 20000.0, 0, eq_kind::none, 0, 0, 0), 363.0},    // 127 taps: 63
+        {options(300, 0.5, 1.0, false, 0, 0, eq_kind::none, 0, 0, 0), 315.5},          // 32 taps: 15.5
+        {options(2820, 0.5, 1.0, false, 22000.0, 0, eq_kind::none, 0, 0, 0), 2898.5},  // 15.5 + 63
+        {at_rate(options(300, 0.0, 1.0, false, 40000.0, 0, eq_kind::none, 0, 0, 0), 96000.0), 363.0},
+    };
+    for (const delay_case& c : cases)
+        for (double hz : {100.0, 1000.0, 10000.0})
+            EXPECT_NEAR(loopsim::path_group_delay(c.o, hz), c.frames, 1e-9) << c.frames << " at " << hz;
+}
+
+TEST(LoopsimPath, EchoesAndTheSingleDropoutSitWhereAsked)
+{
+    path_options o = with_echoes(options(300, 0.0, 0.5, true, 0, 0, eq_kind::none, 0, 0, 0), {{5000, -6.0}, {-300, -20.0}});
+    const std::vector<double> h = loopsim::path_impulse_response(o, 8192);
+    EXPECT_EQ(h[0], -0.5 * std::pow(10.0, -20.0 / 20.0));
+    EXPECT_EQ(h[300], -0.5);
+    EXPECT_EQ(h[5300], -0.5 * std::pow(10.0, -6.0 / 20.0));
+    int64_t nonzero = 0;
+    for (double v : h)
+        nonzero += v != 0.0;
+    EXPECT_EQ(nonzero, 3);
+
+    // 12.5 ms at 0.25 s after the first sound, at 96000 Hz: 1200 zeros from frame 24000.
+    o = at_rate(path_options{}, 96000.0);
+    o.dropout_once_s = 0.25, o.dropout_once_ms = 12.5;
+    loopsim::path broken = loopsim::path_build(o);
+    int64_t zeros = 0, first_zero = -1;
+    for (int64_t i = 0; i < 200; i++)
+        loopsim::path_process(broken, 0.0);  // silence before: the clock has not started
+    for (int64_t i = 0; i < 96000; i++)
+        if (loopsim::path_process(broken, 1.0) == 0.0)
+            zeros++, first_zero = first_zero < 0 ? i : first_zero;
+    EXPECT_EQ(zeros, 1200);
+    EXPECT_EQ(first_zero, 24000);
 }
 
 }  // namespace

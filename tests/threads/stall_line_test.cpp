@@ -17,8 +17,8 @@ namespace {
 // Waits up to six seconds for frame_stalled() to become wanted; a copy of the window then.
 std::vector<uint8_t> window_when_stalled(bool wanted)
 {
-    for (int i = 0; i < 60 && frame_stalled() != wanted; i++)
-        sleep_ms(100);
+    for (int i = 0; i < 600 && frame_stalled() != wanted; i++)
+        sleep_ms(10);
     EXPECT_EQ(frame_stalled(), wanted);
     return gfx_pixels();
 }
@@ -32,7 +32,7 @@ TEST(StallLine, ShownWhileNoFramesArriveAndBlankedWhenTheyFlow)
     gfx_open_memory(width, height);
     snapshot_reset();
     gfx_fill_box(0, 0, width - 1, height - 1, 12);
-    frame_watch_stalls("!!! x");
+    frame_watch_stalls("!!! x", 150);
     std::vector<uint8_t> stalled, flowing;
     std::thread user([&] {
         stalled = window_when_stalled(true);
@@ -52,7 +52,9 @@ TEST(StallLine, ShownWhileNoFramesArriveAndBlankedWhenTheyFlow)
                     .callback = nullptr,
                     .suggested_latency = 0.001333,
                     .refresh = [] {},
-                    .stall_advice = ""});
+                    .stall_advice = "",
+                    .refresh_hold_ms = 20,
+                    .pass_pause_ms = 10});
     user.join();
     frame_watch_stalls("");
 

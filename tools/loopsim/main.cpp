@@ -2,12 +2,15 @@
 // the way an audio interface does (converter filters, gain, noise, dropouts),
 // and prints the path's true response for checking a measurement against it.
 //
-//   loopsim [OPTIONS]            runs as JACK client "loopsim" (ports in, out)
-//   loopsim [OPTIONS] --print-ir N | --print-response | --print-ir-response N
+//   loopsim [OPTIONS]            runs as JACK client "loopsim" (ports in, out),
+//                                its filters designed for the server's rate
+//   loopsim [OPTIONS] [--rate HZ] --print-ir N | --print-response | --print-ir-response N
+//                                | --print-group-delay HZ | --print-response-at
 //
 // Ends on SIGINT or SIGTERM. Prints nothing while it runs.
 #include <jack/jack.h>
 
+#include <algorithm>
 #include <cmath>
 #include <csignal>
 #include <cstdio>
@@ -15,13 +18,18 @@
 #include <cstring>
 #include <string>
 
+#include "tools/loopsim/cable.hpp"
 #include "tools/loopsim/path.hpp"
 
 namespace {
 
 const char* usage =
-    "usage: loopsim [options] [--print-ir N | --print-response | --print-ir-response N]\n"
+    "usage: loopsim [options] [--print-ir N | --print-response | --print-ir-response N |\n"
+    "                          --print-group-delay HZ | --print-response-at]\n"
     "  --name NAME             JACK client name (loopsim)\n"
+    "  --cable CLIENT[:OUT[:IN]]  connect CLIENT:out_<OUT-1> -> in and out -> CLIENT:in_<IN-1>\n"
+    "                          whenever CLIENT registers them (1:1); OUT, IN may be port names\n"
+    "  --rate HZ               sample rate of the --print modes (48000; running: the server's)\n"
     "  --delay N               whole frames of delay\n"
     "  --fraction F            fractional delay 0 <= F < 1 (windowed sinc, 32 taps)\n"
     "  --gain G                linear gain (1)\n"
@@ -33,9 +41,14 @@ const char* usage =
     "  --high-shelf HZ,Q,DB    high-shelf EQ section\n"
     "  --noise DBFS            white noise of this RMS level, dB re full scale\n"
     "  --dropout MS,SECONDS    MS milliseconds of zeros at the end of every SECONDS\n"
+    "  --dropout-once SECONDS,MS  MS milliseconds of zeros SECONDS after the first sound\n"
+    "  --echo OFFSET,DB        a copy of the input, delayed by the whole delay + OFFSET\n"
+    "                          frames, at DB re the gain (up to 4 times)\n"
     "  --print-ir N            print the first N taps of the impulse response\n"
-    "  --print-response        print |H| in dB at bins 0..1023 (23.4375 Hz apart)\n"
-    "  --print-ir-response N   print |DFT| in dB of the first N taps, bins 0..1023\n";
+    "  --print-response        print |H| in dB at bins 0..1023 (rate / 2048 apart)\n"
+    "  --print-ir-response N   print |DFT| in dB of the first N taps, bins 0..1023\n"
+    "  --print-group-delay HZ  print the group delay at HZ in frames, whole delay included\n"
+    "  --print-response-at     read HZ per line from stdin, print HZ LEVEL_DB PHASE_DEG\n";
 
 jack_port_t* in_port = nullptr;
 jack_port_t* out_port = nullptr;
@@ -64,9 +77,27 @@ void print(const std::vector<double>& values, const char* format)
         std::printf(format, i, values[i]);
 }
 
-int run_client(const std::string& name)
+// Reads frequencies one per line (or separated by blanks) and prints the
+// linear part's level and phase (whole delay included, in (-180, 180]) at each.
+void print_response_at(const loopsim::path_options& o)
 {
-    // The JACK threads inherit this mask, so the signals reach sigwait alone.
+    char token[64];
+    while (std::scanf("%63s", token) == 1) {
+        char* end = nullptr;
+        const double hz = std::strtod(token, &end);
+        if (*end != '\0' || !(hz >= 0.0)) {
+            std::fprintf(stderr, "loopsim: not a frequency: %s\n", token);
+            continue;
+        }
+        const std::complex<double> h = loopsim::path_response_at(o, hz);
+        std::printf("%s %.9f %.6f\n", token, 10.0 * std::log10(std::max(std::norm(h), 1e-30)),
+                    std::arg(h) * 180.0 / M_PI);
+    }
+}
+
+int run_client(const std::string& name, loopsim::path_options o, const loopsim::cable& cable)
+{
+    // The JACK threads inherit this mask, so the signals reach the main thread alone.
     sigset_t stop;
     sigemptyset(&stop);
     sigaddset(&stop, SIGINT);
@@ -77,19 +108,23 @@ int run_client(const std::string& name)
         std::fprintf(stderr, "loopsim: no JACK server\n");
         return 1;
     }
-    if (jack_get_sample_rate(client) != 48000)
-        std::fprintf(stderr, "loopsim: the server runs at %u Hz; the path is designed for 48000 Hz\n",
-                     jack_get_sample_rate(client));
+    o.rate = jack_get_sample_rate(client);
+    const std::string problem = loopsim::path_check(o);
+    if (!problem.empty()) {
+        std::fprintf(stderr, "loopsim: at the server's %g Hz: %s\n", o.rate, problem.c_str());
+        jack_client_close(client);
+        return 2;
+    }
+    sim = loopsim::path_build(o);
     in_port = jack_port_register(client, "in", JACK_DEFAULT_AUDIO_TYPE, JackPortIsInput, 0);
     out_port = jack_port_register(client, "out", JACK_DEFAULT_AUDIO_TYPE, JackPortIsOutput, 0);
     if (!in_port || !out_port || jack_set_process_callback(client, process, nullptr) != 0 ||
-        jack_activate(client) != 0) {
+        !loopsim::cable_watch(client, cable) || jack_activate(client) != 0) {
         std::fprintf(stderr, "loopsim: cannot register or activate\n");
         jack_client_close(client);
         return 1;
     }
-    int signal_number = 0;
-    sigwait(&stop, &signal_number);
+    loopsim::cable_serve(client, in_port, out_port, cable, stop);
     jack_deactivate(client);
     jack_client_close(client);
     return 0;
@@ -102,12 +137,30 @@ int main(int argc, char** argv)
     loopsim::path_options o;
     std::string name = "loopsim", print_mode;
     long long print_count = 0;
+    double print_hz = 0.0;
+    loopsim::cable cable;
     for (int i = 1; i < argc; i++) {
         const std::string a = argv[i];
         const char* v = i + 1 < argc ? argv[i + 1] : nullptr;
         bool ok = true, takes_value = true;
         if (a == "--name" && v)
             name = v;
+        else if (a == "--cable" && v)
+            ok = loopsim::cable_parse(v, cable);
+        else if (a == "--rate" && v)
+            o.rate = std::atof(v);
+        else if (a == "--echo" && v) {
+            loopsim::echo_options e;
+            long long offset = 0;
+            ok = std::sscanf(v, "%lld,%lf", &offset, &e.db) == 2;
+            e.offset = offset;
+            o.echoes.push_back(e);
+        } else if (a == "--dropout-once" && v)
+            ok = std::sscanf(v, "%lf,%lf", &o.dropout_once_s, &o.dropout_once_ms) == 2 && o.dropout_once_ms > 0.0;
+        else if (a == "--print-group-delay" && v)
+            print_mode = a, print_hz = std::atof(v);
+        else if (a == "--print-response-at")
+            print_mode = a, takes_value = false;
         else if (a == "--delay" && v)
             o.delay = std::atoll(v);
         else if (a == "--fraction" && v)
@@ -147,7 +200,8 @@ int main(int argc, char** argv)
         if (takes_value)
             i++;
     }
-    const std::string problem = loopsim::path_check(o);
+    // Running, the options are checked at the server's rate once it is known.
+    const std::string problem = print_mode.empty() ? "" : loopsim::path_check(o);
     if (!problem.empty()) {
         std::fprintf(stderr, "loopsim: %s\n", problem.c_str());
         return 2;
@@ -158,9 +212,11 @@ int main(int argc, char** argv)
         print(loopsim::path_response_db(o), "%zu %.9f\n");
     else if (print_mode == "--print-ir-response")
         print(loopsim::path_truncated_response_db(o, std::min(print_count, 2048LL)), "%zu %.9f\n");
-    else {
-        sim = loopsim::path_build(o);
-        return run_client(name);
-    }
+    else if (print_mode == "--print-group-delay")
+        std::printf("%.6f\n", loopsim::path_group_delay(o, print_hz));
+    else if (print_mode == "--print-response-at")
+        print_response_at(o);
+    else
+        return run_client(name, o, cable);
     return 0;
 }

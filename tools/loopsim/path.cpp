@@ -1,5 +1,6 @@
 #include "tools/loopsim/path.hpp"
 
+#include <algorithm>
 #include <cmath>
 #include <complex>
 
@@ -43,12 +44,12 @@ std::vector<double> fractional_delay_taps(double fraction, int64_t taps)
 }
 
 // Linear-phase low-pass with its -6 dB point at cutoff, delay (taps - 1) / 2.
-std::vector<double> lowpass_taps(double cutoff_hz, int64_t taps)
+std::vector<double> lowpass_taps(double cutoff_hz, int64_t taps, double rate)
 {
     if (cutoff_hz <= 0.0)
         return {1.0};
     std::vector<double> h(static_cast<size_t>(taps));
-    const double band = 2.0 * cutoff_hz / sample_rate;
+    const double band = 2.0 * cutoff_hz / rate;
     const double centre = static_cast<double>(taps - 1) / 2.0;
     for (int64_t n = 0; n < taps; n++)
         h[n] = band * sinc(band * (static_cast<double>(n) - centre)) *
@@ -67,9 +68,9 @@ std::vector<double> convolve(const std::vector<double>& a, const std::vector<dou
 }
 
 // First-order high-pass by the bilinear transform: an exact zero at DC.
-biquad highpass_section(double corner_hz)
+biquad highpass_section(double corner_hz, double rate)
 {
-    const double k = std::tan(M_PI * corner_hz / sample_rate);
+    const double k = std::tan(M_PI * corner_hz / rate);
     biquad s;
     s.b0 = 1.0 / (1.0 + k);
     s.b1 = -s.b0;
@@ -78,10 +79,10 @@ biquad highpass_section(double corner_hz)
 }
 
 // Peaking and shelving sections after R. Bristow-Johnson's audio EQ cookbook.
-biquad eq_section(eq_kind kind, double hz, double q, double db)
+biquad eq_section(eq_kind kind, double hz, double q, double db, double rate)
 {
     const double a = std::pow(10.0, db / 40.0);
-    const double w0 = 2.0 * M_PI * hz / sample_rate;
+    const double w0 = 2.0 * M_PI * hz / rate;
     const double cw = std::cos(w0), alpha = std::sin(w0) / (2.0 * q);
     const double root = 2.0 * std::sqrt(a) * alpha;
     double b0, b1, b2, a0, a1, a2;
@@ -115,10 +116,52 @@ double run(biquad& s, double x)
     return y;
 }
 
-std::complex<double> transfer(const biquad& s, double w)
+// A transfer function H at one frequency together with D = j dH/dw (for an
+// FIR, the sum of n h[n] e^(-jwn)); the group delay is Re(D / H). Products and
+// sums of sections carry D by the rules of the derivative.
+struct spectrum {
+    std::complex<double> h, d;
+};
+
+spectrum operator*(const spectrum& a, const spectrum& b) { return {a.h * b.h, a.d * b.h + a.h * b.d}; }
+spectrum operator+(const spectrum& a, const spectrum& b) { return {a.h + b.h, a.d + b.d}; }
+
+spectrum transfer(const biquad& s, double w)
 {
     const std::complex<double> z1 = std::polar(1.0, -w), z2 = z1 * z1;
-    return (s.b0 + s.b1 * z1 + s.b2 * z2) / (1.0 + s.a1 * z1 + s.a2 * z2);
+    const std::complex<double> n = s.b0 + s.b1 * z1 + s.b2 * z2, m = 1.0 + s.a1 * z1 + s.a2 * z2;
+    const std::complex<double> dn = s.b1 * z1 + 2.0 * s.b2 * z2, dm = s.a1 * z1 + 2.0 * s.a2 * z2;
+    return {n / m, (dn * m - n * dm) / (m * m)};
+}
+
+// A tap of weight g at n frames.
+spectrum delayed(double g, int64_t n, double w)
+{
+    const std::complex<double> h = g * std::polar(1.0, -w * static_cast<double>(n));
+    return {h, static_cast<double>(n) * h};
+}
+
+// The linear part at w radians a frame: the FIR and the sections; with the
+// whole delay and the echoes when whole, else without the whole delay (the
+// level alone, as the printed responses have always computed it).
+spectrum linear_part(const path& p, double w, bool whole)
+{
+    spectrum s{0.0, 0.0};
+    for (size_t j = 0; j < p.fir.size(); j++) {
+        const std::complex<double> t = p.fir[j] * std::polar(1.0, -w * static_cast<double>(j));
+        s.h += t;
+        s.d += static_cast<double>(j) * t;
+    }
+    if (p.use_highpass)
+        s = s * transfer(p.highpass, w);
+    if (p.use_eq)
+        s = s * transfer(p.eq, w);
+    if (!whole && p.echo_count == 0)
+        return s;
+    s = s * delayed(1.0, p.delay, w);
+    for (int64_t e = 0; e < p.echo_count; e++)
+        s = s + delayed(p.echo_gain[e], p.echo_delay[e], w);
+    return s;
 }
 
 // Uniform in [-1, 1) from a 64-bit xorshift: fixed seed, the same noise every run.
@@ -136,47 +179,69 @@ double to_db(double power) { return power > 1e-30 ? 10.0 * std::log10(power) : -
 
 std::string path_check(const path_options& o)
 {
+    if (o.rate < 8000.0 || o.rate > 768000.0)
+        return "rate must lie in 8000 .. 768000 Hz";
     if (o.delay < 0 || o.delay > (1 << 22))
         return "delay must lie in 0 .. 4194304 frames";
     if (o.fraction < 0.0 || o.fraction >= 1.0)
         return "fraction must lie in [0, 1)";
     if (o.fraction_taps < 2 || o.fraction_taps > 1024 || o.fraction_taps % 2 != 0)
         return "fraction taps must be even, 2 .. 1024";
-    if (o.aa_cutoff_hz < 0.0 || o.aa_cutoff_hz >= sample_rate / 2.0)
-        return "AA cut-off must lie below 24000 Hz";
+    if (o.aa_cutoff_hz < 0.0 || o.aa_cutoff_hz >= o.rate / 2.0)
+        return "AA cut-off must lie below half the rate";
     if (o.aa_taps < 1 || o.aa_taps > 2047 || o.aa_taps % 2 == 0)
         return "AA taps must be odd, 1 .. 2047";
     if (o.highpass_hz < 0.0 || o.highpass_hz >= 1000.0)
         return "high-pass corner must lie below 1000 Hz";
-    if (o.eq != eq_kind::none && (o.eq_hz <= 0.0 || o.eq_hz >= sample_rate / 2.0 || o.eq_q <= 0.0))
-        return "EQ needs 0 < frequency < 24000 Hz and Q > 0";
+    if (o.eq != eq_kind::none && (o.eq_hz <= 0.0 || o.eq_hz >= o.rate / 2.0 || o.eq_q <= 0.0))
+        return "EQ needs 0 < frequency < half the rate and Q > 0";
     if (o.dropout_ms < 0.0 || (o.dropout_ms > 0.0 && o.dropout_every_s * 1000.0 <= o.dropout_ms))
         return "a dropout must be shorter than its period";
+    if (o.dropout_once_s < 0.0 || o.dropout_once_ms < 0.0)
+        return "a single dropout needs a start and a length >= 0";
+    if (o.echoes.size() > max_echoes)
+        return "at most four echoes";
+    for (const echo_options& e : o.echoes)
+        if (o.delay + e.offset < 0 || o.delay + e.offset > (1 << 22))
+            return "an echo's delay (the whole delay + its offset) must lie in 0 .. 4194304 frames";
     return "";
 }
 
 path path_build(const path_options& o)
 {
     path p;
-    p.fir = convolve(fractional_delay_taps(o.fraction, o.fraction_taps), lowpass_taps(o.aa_cutoff_hz, o.aa_taps));
+    p.fir = convolve(fractional_delay_taps(o.fraction, o.fraction_taps),
+                     lowpass_taps(o.aa_cutoff_hz, o.aa_taps, o.rate));
+    const double gain = o.invert ? -o.gain : o.gain;
     for (double& t : p.fir)
-        t *= o.invert ? -o.gain : o.gain;
+        t *= gain;
     p.delay = o.delay;
+    int64_t longest = o.delay + static_cast<int64_t>(p.fir.size());
+    for (const echo_options& e : o.echoes) {
+        p.echo_delay[p.echo_count] = o.delay + e.offset;
+        p.echo_gain[p.echo_count] = gain * std::pow(10.0, e.db / 20.0);
+        longest = std::max(longest, o.delay + e.offset);
+        p.echo_count++;
+    }
     uint64_t length = 1;
-    while (length < static_cast<uint64_t>(o.delay) + p.fir.size() + 1)
+    while (length < static_cast<uint64_t>(longest) + 1)
         length *= 2;
     p.ring.assign(length, 0.0);
     p.ring_mask = length - 1;
     p.use_highpass = o.highpass_hz > 0.0;
     if (p.use_highpass)
-        p.highpass = highpass_section(o.highpass_hz);
+        p.highpass = highpass_section(o.highpass_hz, o.rate);
     p.use_eq = o.eq != eq_kind::none;
     if (p.use_eq)
-        p.eq = eq_section(o.eq, o.eq_hz, o.eq_q, o.eq_db);
+        p.eq = eq_section(o.eq, o.eq_hz, o.eq_q, o.eq_db, o.rate);
     p.noise_amplitude = o.noise_dbfs > -300.0 ? std::sqrt(3.0) * std::pow(10.0, o.noise_dbfs / 20.0) : 0.0;
     if (o.dropout_ms > 0.0) {
-        p.dropout_length = std::llrint(o.dropout_ms * sample_rate / 1000.0);
-        p.dropout_period = std::llrint(o.dropout_every_s * sample_rate);
+        p.dropout_length = std::llrint(o.dropout_ms * o.rate / 1000.0);
+        p.dropout_period = std::llrint(o.dropout_every_s * o.rate);
+    }
+    if (o.dropout_once_ms > 0.0) {
+        p.dropout_once_start = std::llrint(o.dropout_once_s * o.rate);
+        p.dropout_once_end = p.dropout_once_start + std::llrint(o.dropout_once_ms * o.rate / 1000.0);
     }
     return p;
 }
@@ -193,6 +258,8 @@ double path_process(path& p, double x)
         y = run(p.highpass, y);
     if (p.use_eq)
         y = run(p.eq, y);
+    for (int64_t e = 0; e < p.echo_count; e++)
+        y += p.echo_gain[e] * p.ring[(p.write_pos - 1 - static_cast<uint64_t>(p.echo_delay[e])) & p.ring_mask];
     if (p.noise_amplitude > 0.0)
         y += p.noise_amplitude * next_uniform(p.noise_state);
     // A dropout falls in the last dropout_length frames of each period, so
@@ -200,6 +267,8 @@ double path_process(path& p, double x)
     // sound, so that a test knows when the dropouts come after closing its loop.
     p.sounding = p.sounding || x != 0.0;
     if (p.dropout_period > 0 && p.frame % p.dropout_period >= p.dropout_period - p.dropout_length)
+        y = 0.0;
+    if (p.frame >= p.dropout_once_start && p.frame < p.dropout_once_end)
         y = 0.0;
     if (p.sounding)
         p.frame++;
@@ -211,6 +280,7 @@ std::vector<double> path_impulse_response(const path_options& options, int64_t n
     path_options linear = options;
     linear.noise_dbfs = -400.0;
     linear.dropout_ms = 0.0;
+    linear.dropout_once_ms = 0.0;
     path p = path_build(linear);
     std::vector<double> h(static_cast<size_t>(n));
     for (int64_t i = 0; i < n; i++)
@@ -222,17 +292,8 @@ std::vector<double> path_response_db(const path_options& options)
 {
     const path p = path_build(options);
     std::vector<double> level(1024);
-    for (int64_t k = 0; k < 1024; k++) {
-        const double w = 2.0 * M_PI * static_cast<double>(k) / 2048.0;
-        std::complex<double> h = 0.0;
-        for (size_t j = 0; j < p.fir.size(); j++)
-            h += p.fir[j] * std::polar(1.0, -w * static_cast<double>(j));
-        if (p.use_highpass)
-            h *= transfer(p.highpass, w);
-        if (p.use_eq)
-            h *= transfer(p.eq, w);
-        level[k] = to_db(std::norm(h));
-    }
+    for (int64_t k = 0; k < 1024; k++)
+        level[k] = to_db(std::norm(linear_part(p, 2.0 * M_PI * static_cast<double>(k) / 2048.0, false).h));
     return level;
 }
 
@@ -247,6 +308,17 @@ std::vector<double> path_truncated_response_db(const path_options& options, int6
         level[k] = to_db(std::norm(sum));
     }
     return level;
+}
+
+std::complex<double> path_response_at(const path_options& options, double hz)
+{
+    return linear_part(path_build(options), 2.0 * M_PI * hz / options.rate, true).h;
+}
+
+double path_group_delay(const path_options& options, double hz)
+{
+    const spectrum s = linear_part(path_build(options), 2.0 * M_PI * hz / options.rate, true);
+    return (s.d / s.h).real();
 }
 
 }  // namespace loopsim

@@ -4,22 +4,31 @@
 //   integer delay -> fractional delay (windowed sinc) -> anti-aliasing low-pass
 //   (linear-phase windowed sinc) -> gain and polarity -> DC-blocking high-pass
 //   (first order) -> equaliser section (RBJ peaking or shelving biquad)
+//   + up to four echoes: plain copies of the input, delayed by the whole delay
+//     + an offset, at a level relative to the gain (and with its polarity)
 //
 // followed by two disturbances that are not part of the "truth": white noise
 // added at a fixed RMS level, and dropouts (the output forced to zero for a
-// while, at regular intervals). All arithmetic in double; one sample in, one out.
+// while, at regular intervals and once). The filters are designed for the
+// given sample rate. All arithmetic in double; one sample in, one out.
 #pragma once
+#include <complex>
 #include <cstdint>
 #include <string>
 #include <vector>
 
 namespace loopsim {
 
-constexpr double sample_rate = 48000.0;
-
 enum class eq_kind { none, peak, low_shelf, high_shelf };
 
+struct echo_options {
+    int64_t offset = 0;  // frames after the whole delay; negative: before it
+    double db = 0.0;     // level relative to the main path's gain
+};
+constexpr size_t max_echoes = 4;
+
 struct path_options {
+    double rate = 48000.0;       // the sample rate the filters are designed for
     int64_t delay = 0;           // whole frames, a plain ring offset
     double fraction = 0.0;       // 0 <= fraction < 1 frames, by a windowed-sinc FIR
     int64_t fraction_taps = 32;  // even
@@ -33,6 +42,9 @@ struct path_options {
     double noise_dbfs = -400.0;    // RMS of the added white noise, dB re full scale; <= -300 off
     double dropout_ms = 0.0;       // length of each dropout; 0: none
     double dropout_every_s = 1.0;  // period of the dropouts, counted from the first non-zero input
+    double dropout_once_s = 0.0;   // a single dropout this long after the first non-zero input ...
+    double dropout_once_ms = 0.0;  // ... and this long; 0: none
+    std::vector<echo_options> echoes;
 };
 
 // Second-order section y = b0 x + b1 x1 + b2 x2 - a1 y1 - a2 y2 (a0 = 1).
@@ -49,9 +61,13 @@ struct path {
     int64_t delay = 0;
     biquad highpass, eq;
     bool use_highpass = false, use_eq = false;
+    int64_t echo_count = 0;
+    int64_t echo_delay[max_echoes] = {};  // whole delay + offset
+    double echo_gain[max_echoes] = {};    // signed: the main path's polarity
     double noise_amplitude = 0.0;  // half-width of the uniform noise
     uint64_t noise_state = 0x9E3779B97F4A7C15ull;
     int64_t dropout_length = 0, dropout_period = 0, frame = 0;  // frames since the first sound
+    int64_t dropout_once_start = 0, dropout_once_end = 0;
     bool sounding = false;
 };
 
@@ -68,7 +84,7 @@ double path_process(path& p, double x);
 // per-sample code on a unit impulse (noise and dropouts off).
 std::vector<double> path_impulse_response(const path_options& options, int64_t n);
 
-// |H| in dB at bins 0 .. 1023 of 48000 / 2048 Hz: the frequency response of the
+// |H| in dB at bins 0 .. 1023 of rate / 2048 Hz: the frequency response of the
 // linear part (what a periodic stimulus of period 2048 sees in steady state),
 // from the FIR's transform and the sections' transfer functions.
 std::vector<double> path_response_db(const path_options& options);
@@ -77,5 +93,12 @@ std::vector<double> path_response_db(const path_options& options);
 // response, zero-padded to 2048: what a 2048-tap model of the path can hold
 // when the loop adds 2048 - n frames of its own.
 std::vector<double> path_truncated_response_db(const path_options& options, int64_t n);
+
+// The linear part's transfer function at HZ, whole delay and echoes included.
+std::complex<double> path_response_at(const path_options& options, double hz);
+
+// The linear part's group delay at HZ in frames, whole delay included: minus
+// the derivative of the phase of its transfer function, computed exactly.
+double path_group_delay(const path_options& options, double hz);
 
 }  // namespace loopsim

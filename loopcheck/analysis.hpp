@@ -1,0 +1,46 @@
+// What one run's capture says about the loop: whether there is one, its
+// latency, gain, polarity, signal-to-noise ratio, next peak, and whether a
+// dropout spoiled the capture.
+#pragma once
+#include <cstdint>
+#include <span>
+
+#include "loopcheck/deconvolve.hpp"
+
+// A loop is found when the impulse response's largest tap stands at least
+// this far above the response's noise: 20 dB, where the largest of a million
+// taps of pure noise stands about 14 dB above it.
+inline constexpr double loop_snr_floor_db = 20.0;
+inline constexpr double weak_snr_db = 30.0;       // below: a weak-signal warning
+inline constexpr double echo_warning_db = -30.0;  // a next peak above this: an echo warning
+
+struct run_result {
+    bool loop = false;           // a peak clearly above the noise
+    int64_t searched_lags = 0;   // lags 0 .. searched_lags - 1 were searched
+    int64_t peak = 0;            // the largest tap's lag
+    double peak_value = 0.0;     // and its signed value, as the path would have it to the Nyquist frequency
+    double latency = 0.0;        // the band-limited peak's position, frames
+    double group_delay = 0.0;    // from the phase slope over 500 Hz - 15 kHz, frames
+    double group_delay_1khz = 0.0;     // the phase slope at 1 kHz itself, frames
+    double group_delay_1khz_sd = 0.0;  // and its standard error; -1 when it could not be had
+    double gain_db = 0.0;        // mean |H| over 500 Hz - 2 kHz
+    double snr_db = 0.0;         // the peak over the response's noise
+    bool inverted = false;
+    bool has_next = false;       // a next peak outside the main one's neighbourhood
+    int64_t next_offset = 0;     // its lag minus the peak's
+    double next_level_db = 0.0;  // its size relative to the peak
+    double input_peak = 0.0;     // the largest |captured sample|
+    int64_t gaps = 0;            // stretches of digital silence where the sweep was coming back
+};
+
+// Frames either side of the peak that belong to it (its band-limited main
+// lobe and the converters' filters): 64 at 48000 Hz.
+int64_t peak_neighbourhood(double rate);
+
+// The loop's latency and peak from an impulse response, over lags 0 .. last_lag.
+run_result analyse_peak(const impulse_response& r, int64_t last_lag);
+
+// All of it: analyse_peak, then group delay, gain, polarity, next peak, the
+// input's peak and the check for dropouts in the capture.
+run_result analyse_run(const impulse_response& r, std::span<const float> capture, int64_t stimulus_frames,
+                       int64_t last_lag);

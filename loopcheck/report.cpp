@@ -1,0 +1,249 @@
+// Text and JSON reports.
+#include "loopcheck/report.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <nlohmann/json.hpp>
+
+#ifndef LOOPCABLE_VERSION
+#define LOOPCABLE_VERSION "0.3.0"
+#endif
+
+namespace {
+
+using json = nlohmann::ordered_json;
+
+// A figure as printf writes it, but never "-0.00": a tiny negative that rounds
+// to zero is written as zero.
+std::string format(const char* pattern, double a)
+{
+    char text[64];
+    std::snprintf(text, sizeof text, pattern, a);
+    if (text[0] == '-' && std::strspn(text + 1, "0.") == std::strlen(text + 1))
+        std::snprintf(text, sizeof text, pattern, 0.0);
+    return text;
+}
+
+std::string frames_text(double frames) { return format("%.3f", frames); }
+std::string ms_text(double frames, double rate) { return format("%.3f", 1000.0 * frames / rate); }
+
+bool inverted_any(const check_report& r)
+{
+    return std::any_of(r.runs.begin(), r.runs.end(), [](const run_report& x) { return x.result.inverted; });
+}
+double input_peak(const check_report& r)
+{
+    double peak = 0.0;
+    for (const run_report& x : r.runs)
+        peak = std::max(peak, x.result.input_peak);
+    return peak;
+}
+bool weak_any(const check_report& r)
+{
+    return std::any_of(r.runs.begin(), r.runs.end(), [](const run_report& x) { return x.result.snr_db < weak_snr_db; });
+}
+bool echo_any(const check_report& r)
+{
+    return std::any_of(r.runs.begin(), r.runs.end(), [](const run_report& x) {
+        return x.result.has_next && x.result.next_level_db > echo_warning_db;
+    });
+}
+bool retried_any(const check_report& r)
+{
+    return std::any_of(r.runs.begin(), r.runs.end(), [](const run_report& x) { return x.attempts > 1; });
+}
+
+std::string device_text(const check_report& r)
+{
+    if (r.in_device == r.out_device)
+        return "device " + std::to_string(r.out_device) + " \"" + r.out_name + "\"";
+    return "output device " + std::to_string(r.out_device) + " \"" + r.out_name + "\", input device " +
+           std::to_string(r.in_device) + " \"" + r.in_name + "\"";
+}
+
+}  // namespace
+
+run_statistics report_statistics(const check_report& report)
+{
+    run_statistics s;
+    if (report.runs.empty())
+        return s;
+    s.min = s.max = report.runs[0].result.latency;
+    double gain = 0.0;
+    for (const run_report& x : report.runs) {
+        s.mean += x.result.latency;
+        gain += std::pow(10.0, x.result.gain_db / 20.0);
+        s.min = std::min(s.min, x.result.latency), s.max = std::max(s.max, x.result.latency);
+    }
+    const double n = static_cast<double>(report.runs.size());
+    s.mean /= n;
+    s.gain_db = 20.0 * std::log10(gain / n);
+    double squares = 0.0;
+    for (const run_report& x : report.runs)
+        squares += (x.result.latency - s.mean) * (x.result.latency - s.mean);
+    s.sd = report.runs.size() > 1 ? std::sqrt(squares / (n - 1.0)) : 0.0;
+    return s;
+}
+
+double report_reported_frames(const check_report& r) { return r.input_latency_frames + r.output_latency_frames; }
+
+bool report_reported_known(const check_report& r)
+{
+    const double most = 10.0 * r.rate;
+    return r.input_latency_frames >= 0.0 && r.output_latency_frames >= 0.0 && r.input_latency_frames <= most &&
+           r.output_latency_frames <= most;
+}
+
+std::string report_run_text(const check_report& r, size_t i)
+{
+    const run_result& x = r.runs[i].result;
+    std::string text = "run " + std::to_string(i + 1) + ": latency " + frames_text(x.latency) + " frames (" +
+                       ms_text(x.latency, r.rate) + " ms) at " + format("%.0f", r.rate) + " Hz · gain " +
+                       format("%.2f", x.gain_db) + " dB · polarity " + (x.inverted ? "inverted" : "normal") +
+                       " · SNR " + format("%.0f", x.snr_db) + " dB\n";
+    text += "       group delay " + frames_text(x.group_delay) + " frames (at 1 kHz " + frames_text(x.group_delay_1khz) +
+            (x.group_delay_1khz_sd >= 0.0 ? " ± " + frames_text(x.group_delay_1khz_sd) : std::string()) + ") · peak " + std::to_string(x.peak) + " (" + format("%.4f", x.peak_value) + ")";
+    if (x.has_next)
+        text += " · next peak " + format("%+.0f", static_cast<double>(x.next_offset)) + " frames at " +
+                format("%.1f", x.next_level_db) + " dB";
+    if (report_reported_known(r))
+        text += " · excess " + frames_text(x.latency - report_reported_frames(r)) + " frames";
+    if (r.runs[i].lengthened)
+        text += " · measured again with the long sweep (SNR below 60 dB)";
+    text += "\n";
+    return text;
+}
+
+std::string report_tail_text(const check_report& r)
+{
+    std::string text;
+    if (!r.runs.empty()) {
+        const run_statistics s = report_statistics(r);
+        text += "summary: " + std::to_string(r.runs.size()) + (r.runs.size() == 1 ? " run" : " runs") +
+                " · latency " + frames_text(s.mean) + " frames (" + ms_text(s.mean, r.rate) + " ms)";
+        if (r.runs.size() > 1)
+            text += ", min " + frames_text(s.min) + ", max " + frames_text(s.max) + ", sd " + frames_text(s.sd) +
+                    " · gain " + format("%.2f", s.gain_db) + " dB";
+        text += " · " + device_text(r) + " (" + r.host_api + ") · " + format("%.0f", r.rate) + " Hz · buffer " +
+                std::to_string(r.buffer_granted) +
+                (report_reported_known(r) ? " · reported " + frames_text(report_reported_frames(r)) + " frames · excess " +
+                                                frames_text(s.mean - report_reported_frames(r)) + " frames\n"
+                                          : std::string(" · reported latency unknown (the host's figure is not one)\n"));
+    }
+    const double peak = input_peak(r);
+    if (!r.runs.empty() && peak >= clipping_level)
+        text += "warning: input clipping (peak " + format("%.2f", 20.0 * std::log10(peak)) +
+                " dBFS): the latency stands, the response does not\n";
+    else if (!r.runs.empty() && peak > near_clipping_level)
+        text += "note: input above -3 dBFS (peak " + format("%.2f", 20.0 * std::log10(peak)) + " dBFS)\n";
+    for (size_t i = 0; i < r.runs.size(); i++) {
+        const run_result& x = r.runs[i].result;
+        const std::string run = r.runs.size() > 1 ? " in run " + std::to_string(i + 1) : "";
+        if (x.snr_db < weak_snr_db)
+            text += "warning: weak signal" + run + ": SNR " + format("%.0f", x.snr_db) + " dB (below 30 dB)\n";
+        if (x.has_next && x.next_level_db > echo_warning_db)
+            text += "warning: next peak within 30 dB" + run + ": " +
+                    format("%+.0f", static_cast<double>(x.next_offset)) + " frames (" +
+                    format("%+.3f", 1000.0 * static_cast<double>(x.next_offset) / r.rate) + " ms) at " +
+                    format("%.1f", x.next_level_db) + " dB: an echo or a monitoring path\n";
+        for (const std::string& d : r.runs[i].dropouts)
+            text += "warning: run " + std::to_string(i + 1) + " retried after a dropout: " + d + "\n";
+    }
+    if (inverted_any(r))
+        text += "warning: polarity inverted (the latency stands)\n";
+    if (r.input_is_monitor)
+        text += "warning: the input is an output's monitor: the inputs of \"" + r.in_name +
+                "\" are its monitor ports, so this measures PipeWire's monitor (one quantum), not the "
+                "cable; give the card's sink as --out-device and its source as --in-device\n";
+    if (r.has_response) {
+        text += "response: " + r.options.response_file + (r.response_valid ? "" : " (not valid: the input clipped)") +
+                " · flat ±" + format("%.2f", r.response.flatness_db) + " dB from " +
+                format("%.0f", r.response.band_low_hz) + " to " + format("%.0f", r.response.band_high_hz) +
+                " Hz · -3 dB points " +
+                (r.response.minus3_low_hz < 0 ? std::string("below 12 Hz") : format("%.1f Hz", r.response.minus3_low_hz)) +
+                ", " +
+                (r.response.minus3_high_hz < 0 ? std::string("none below Nyquist") : format("%.0f Hz", r.response.minus3_high_hz)) +
+                "\n";
+    }
+    if (!r.message.empty())
+        text += r.message + "\n";
+    return text;
+}
+
+std::string report_json(const check_report& r)
+{
+    auto nullable_buffer = [](int64_t b) { return b > 0 ? json(b) : json(nullptr); };
+    json j;
+    j["program"] = "loopcheck";
+    j["version"] = LOOPCABLE_VERSION;
+    j["status"] = r.status;
+    j["exit_status"] = r.exit_status;
+    j["message"] = r.message;
+    j["host_api"] = r.host_api;
+    j["device"] = {{"output", {{"index", r.out_device}, {"name", r.out_name}}},
+                   {"input", {{"index", r.in_device}, {"name", r.in_name}}}};
+    j["rate"] = r.rate;
+    j["buffer"] = {{"requested", nullable_buffer(r.options.buffer)}, {"granted", nullable_buffer(r.buffer_granted)}};
+    j["channels"] = {{"output", r.options.out_channel}, {"input", r.options.in_channel}};
+    j["level_dbfs"] = r.options.level_dbfs;
+    const bool known = report_reported_known(r);
+    auto known_or_null = [known](double v) { return known ? json(v) : json(nullptr); };
+    j["reported_latency"] = {{"input_frames", known_or_null(r.input_latency_frames)},
+                             {"output_frames", known_or_null(r.output_latency_frames)},
+                             {"frames", known_or_null(report_reported_frames(r))}};
+    json runs = json::array();
+    for (const run_report& x : r.runs) {
+        const run_result& v = x.result;
+        runs.push_back({{"latency_frames", v.latency},
+                        {"latency_ms", 1000.0 * v.latency / r.rate},
+                        {"group_delay_frames", v.group_delay},
+                        {"group_delay_1khz_frames", v.group_delay_1khz},
+                        {"group_delay_1khz_sd_frames", v.group_delay_1khz_sd >= 0.0 ? json(v.group_delay_1khz_sd) : json(nullptr)},
+                        {"peak", {{"position", v.peak}, {"value", v.peak_value}}},
+                        {"gain_db", v.gain_db},
+                        {"polarity", v.inverted ? "inverted" : "normal"},
+                        {"snr_db", v.snr_db},
+                        {"next_peak", v.has_next ? json{{"offset_frames", v.next_offset}, {"level_db", v.next_level_db}}
+                                                 : json(nullptr)},
+                        {"excess_frames", known_or_null(v.latency - report_reported_frames(r))},
+                        {"sweep_frames", x.sweep_frames},
+                        {"lengthened", x.lengthened},
+                        {"attempts", x.attempts},
+                        {"dropouts", x.dropouts}});
+    }
+    j["runs"] = runs;
+    if (r.runs.empty()) {
+        j["summary"] = nullptr;
+    } else {
+        const run_statistics s = report_statistics(r);
+        j["summary"] = {{"runs", r.runs.size()},          {"mean_frames", s.mean},
+                        {"mean_ms", 1000.0 * s.mean / r.rate}, {"min_frames", s.min},
+                        {"max_frames", s.max},            {"sd_frames", s.sd},
+                        {"gain_db", s.gain_db},
+                        {"excess_frames", known_or_null(s.mean - report_reported_frames(r))}};
+    }
+    j["expect"] = r.options.expect ? json{{"frames", r.options.expect_frames},
+                                          {"tolerance", r.options.expect_tolerance},
+                                          {"pass", r.status != "outside expected"}}
+                                   : json(nullptr);
+    j["response"] = r.has_response ? json{{"file", r.options.response_file},
+                                          {"valid", r.response_valid},
+                                          {"flatness_db", r.response.flatness_db},
+                                          {"flatness_band_hz", {r.response.band_low_hz, r.response.band_high_hz}},
+                                          {"minus3db_hz",
+                                           {r.response.minus3_low_hz < 0 ? json(nullptr) : json(r.response.minus3_low_hz),
+                                            r.response.minus3_high_hz < 0 ? json(nullptr) : json(r.response.minus3_high_hz)}}}
+                                   : json(nullptr);
+    const double peak = input_peak(r);
+    j["flags"] = {{"input_is_monitor", r.input_is_monitor},
+                  {"clipping", !r.runs.empty() && peak >= clipping_level},
+                  {"near_clipping", !r.runs.empty() && peak > near_clipping_level},
+                  {"weak_signal", weak_any(r)},
+                  {"inverted", inverted_any(r)},
+                  {"echo", echo_any(r)},
+                  {"retried", retried_any(r)}};
+    // Names with any bytes: invalid UTF-8 is replaced, never a throw.
+    return j.dump(-1, ' ', false, json::error_handler_t::replace) + "\n";
+}

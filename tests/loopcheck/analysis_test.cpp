@@ -1,0 +1,116 @@
+// The measurement's arithmetic on synthetic loops: the sweep delayed by a long
+// windowed-sinc filter (independent of the analysis's own transforms), with
+// gain, polarity, a second path, noise and a dropout.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <numbers>
+#include <vector>
+
+#include "loopcheck/analysis.hpp"
+#include "loopcheck/sweep.hpp"
+
+namespace {
+
+constexpr double rate = 48000.0;
+constexpr int64_t capture_frames = 16384;
+
+// Adds gain x the sweep delayed by delay frames to capture: a 1023-tap
+// Blackman-windowed sinc, flat to well above the analysis's band.
+void add_path(std::vector<float>& capture, const std::vector<float>& sweep, double delay, double gain)
+{
+    const int64_t whole = static_cast<int64_t>(std::floor(delay));
+    const double fraction = delay - static_cast<double>(whole);
+    for (int64_t t = -511; t <= 511; t++) {
+        const double x = static_cast<double>(t) - fraction;
+        const double sinc = x == 0.0 ? 1.0 : std::sin(std::numbers::pi * x) / (std::numbers::pi * x);
+        const double w = 0.42 + 0.5 * std::cos(std::numbers::pi * x / 512.0) + 0.08 * std::cos(2.0 * std::numbers::pi * x / 512.0);
+        const double tap = gain * sinc * w;
+        for (int64_t n = 0; n < static_cast<int64_t>(sweep.size()); n++) {
+            const int64_t at = n + whole + t;
+            if (at >= 0 && at < static_cast<int64_t>(capture.size()))
+                capture[at] += static_cast<float>(tap * sweep[n]);
+        }
+    }
+}
+
+const std::vector<float>& sweep()
+{
+    static const std::vector<float> s = sweep_make(sweep_frames(rate, false), rate, 0.25);
+    return s;
+}
+
+run_result measure(const std::vector<float>& capture)
+{
+    const impulse_response r = deconvolve(sweep(), capture, rate);
+    return analyse_run(r, capture, static_cast<int64_t>(sweep().size()), capture_frames - sweep().size());
+}
+
+}  // namespace
+
+TEST(LoopcheckAnalysis, LatencyToAThousandthOfAFrameWithGainAndPolarity)
+{
+    struct path {
+        double delay, gain;
+    };
+    for (const path p : {path{300.0, 1.0}, path{300.25, 0.5}, path{634.5, -0.5}, path{3.75, 1.0}, path{0.5, 0.1},
+                         path{5000.125, 2.0}}) {
+        std::vector<float> capture(capture_frames, 0.0f);
+        add_path(capture, sweep(), p.delay, p.gain);
+        const run_result r = measure(capture);
+        SCOPED_TRACE(testing::Message() << "delay " << p.delay << " gain " << p.gain);
+        ASSERT_TRUE(r.loop);
+        EXPECT_NEAR(r.latency, p.delay, 0.001);
+        EXPECT_NEAR(r.group_delay, p.delay, 0.001);
+        EXPECT_NEAR(r.gain_db, 20.0 * std::log10(std::fabs(p.gain)), 0.001);
+        EXPECT_EQ(r.inverted, p.gain < 0.0);
+        EXPECT_LE(std::fabs(static_cast<double>(r.peak) - p.delay), 0.5);
+        EXPECT_GT(r.snr_db, 60.0);
+        EXPECT_EQ(r.gaps, 0);
+    }
+}
+
+TEST(LoopcheckAnalysis, NoLoopInSilenceOrNoise)
+{
+    std::vector<float> silence(capture_frames, 0.0f), noise(capture_frames);
+    uint64_t state = 88172645463325252ull;
+    for (float& v : noise) {
+        state ^= state << 13, state ^= state >> 7, state ^= state << 17;
+        v = static_cast<float>(static_cast<double>(state >> 11) / 9007199254740992.0 - 0.5);
+    }
+    for (const auto* capture : {&silence, &noise}) {
+        const run_result r = measure(*capture);
+        EXPECT_FALSE(r.loop);
+        EXPECT_LT(r.snr_db, loop_snr_floor_db);
+    }
+}
+
+TEST(LoopcheckAnalysis, EchoAfterAndBeforeTheMainPathIsTheNextPeak)
+{
+    struct echo {
+        double offset, gain, level_db;
+    };
+    for (const echo e : {echo{5000.0, 0.5, -6.02}, echo{-250.0, 0.1, -20.0}}) {
+        std::vector<float> capture(capture_frames, 0.0f);
+        add_path(capture, sweep(), 600.0, 1.0);
+        add_path(capture, sweep(), 600.0 + e.offset, e.gain);
+        const run_result r = measure(capture);
+        ASSERT_TRUE(r.loop);
+        EXPECT_NEAR(r.latency, 600.0, 0.001);
+        ASSERT_TRUE(r.has_next);
+        EXPECT_EQ(r.next_offset, std::lrint(e.offset));
+        EXPECT_NEAR(r.next_level_db, e.level_db, 0.1);
+    }
+}
+
+TEST(LoopcheckAnalysis, DigitalSilenceWhereTheSweepReturnsIsADropout)
+{
+    std::vector<float> capture(capture_frames, 0.0f);
+    add_path(capture, sweep(), 300.0, 1.0);
+    std::fill(capture.begin() + 2000, capture.begin() + 2100, 0.0f);
+    EXPECT_EQ(measure(capture).gaps, 1);
+    // Zeros before the loop's answer arrives are no dropout.
+    std::vector<float> late(capture_frames, 0.0f);
+    add_path(late, sweep(), 3000.0, 1.0);
+    EXPECT_EQ(measure(late).gaps, 0);
+}

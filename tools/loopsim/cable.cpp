@@ -1,0 +1,115 @@
+#include "tools/loopsim/cable.hpp"
+
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/signalfd.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace loopsim {
+
+namespace {
+
+int wake_fd = -1;
+std::string watched_prefix;  // "CLIENT:"
+
+// JACK's notification thread: no jack_connect here (JACK forbids it in its
+// callbacks); one write to an eventfd wakes the main thread, which does it.
+void port_registered(jack_port_id_t id, int registered, void* arg)
+{
+    // Not on unregistration: a client that is closing disconnects its ports
+    // first, and they are not to be plugged in again.
+    if (!registered)
+        return;
+    auto* client = static_cast<jack_client_t*>(arg);
+    const jack_port_t* port = jack_port_by_id(client, id);
+    const char* name = port ? jack_port_name(port) : nullptr;
+    if (name && std::strncmp(name, watched_prefix.c_str(), watched_prefix.size()) == 0) {
+        const uint64_t one = 1;
+        [[maybe_unused]] const ssize_t written = write(wake_fd, &one, sizeof one);
+    }
+}
+
+// Connects what is not yet connected; true when both connections stand.
+bool plug(jack_client_t* client, jack_port_t* in, jack_port_t* out, const cable& c)
+{
+    const std::string their_out = c.client + ":" + c.output, their_in = c.client + ":" + c.input;
+    jack_port_t* source = jack_port_by_name(client, their_out.c_str());
+    jack_port_t* sink = jack_port_by_name(client, their_in.c_str());
+    if (!source || !sink)
+        return true;  // nothing to plug into yet: the next registration wakes us
+    bool ok = true;
+    if (!jack_port_connected_to(in, their_out.c_str()))
+        ok = jack_connect(client, their_out.c_str(), jack_port_name(in)) == 0 && ok;
+    if (!jack_port_connected_to(out, their_in.c_str()))
+        ok = jack_connect(client, jack_port_name(out), their_in.c_str()) == 0 && ok;
+    return ok;
+}
+
+// A 1-based channel N as PortAudio's port PREFIX<N-1>; a name stands as it is.
+bool port_name(const std::string& text, const char* prefix, std::string& name)
+{
+    if (text.empty())
+        return false;
+    if (text.find_first_not_of("0123456789") != std::string::npos) {
+        name = text;
+        return true;
+    }
+    const long channel = std::atol(text.c_str());
+    name = prefix + std::to_string(channel - 1);
+    return channel >= 1;
+}
+
+}  // namespace
+
+bool cable_parse(const char* text, cable& c)
+{
+    const std::string t = text;
+    const size_t first = t.find(':'), second = first == std::string::npos ? first : t.find(':', first + 1);
+    c = cable{};
+    c.client = t.substr(0, first);
+    if (first != std::string::npos &&
+        !port_name(t.substr(first + 1, second == std::string::npos ? second : second - first - 1), "out_", c.output))
+        return false;
+    if (second != std::string::npos && !port_name(t.substr(second + 1), "in_", c.input))
+        return false;
+    return !c.client.empty();
+}
+
+bool cable_watch(jack_client_t* client, const cable& c)
+{
+    wake_fd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    watched_prefix = c.client + ":";
+    return wake_fd >= 0 && (c.client.empty() || jack_set_port_registration_callback(client, port_registered, client) == 0);
+}
+
+void cable_serve(jack_client_t* client, jack_port_t* in, jack_port_t* out, const cable& c, const sigset_t& stop)
+{
+    const int signal_fd = signalfd(-1, &stop, SFD_CLOEXEC);
+    if (signal_fd < 0) {
+        std::perror("loopsim: signalfd");
+        return;
+    }
+    pollfd fds[2] = {{signal_fd, POLLIN, 0}, {wake_fd, POLLIN, 0}};
+    bool plugged = c.client.empty() || plug(client, in, out, c);
+    for (;;) {
+        // A refused connection (the client not yet active) is tried again
+        // soon; otherwise the registrations wake us, and a rescan once a second
+        // covers one that came before the callback was set.
+        const int ready = poll(fds, 2, plugged ? 1000 : 10);
+        if (ready > 0 && (fds[0].revents & POLLIN))
+            break;
+        if (ready > 0 && (fds[1].revents & POLLIN)) {
+            uint64_t count;
+            [[maybe_unused]] const ssize_t got = read(wake_fd, &count, sizeof count);
+        }
+        if (!c.client.empty())
+            plugged = plug(client, in, out, c);
+    }
+    close(signal_fd);
+}
+
+}  // namespace loopsim
