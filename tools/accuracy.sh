@@ -4,7 +4,8 @@
 # (dummy backend, 48000 Hz, period 256), measured by Karvel (read-outs at 5, 10
 # and 20 s), jack_iodelay, Tessaly and Orbisca (one refresh after 5 s) and
 # Morvane (after 20 and 45 s), and compared with the path's true response.
-# Prints a Markdown table; takes three to four minutes (four cases at a time).
+# Prints a Markdown table on standard output; takes five minutes or more (four
+# cases at a time), and says on standard error as each case finishes.
 #
 #   tools/accuracy.sh        (after tools/build.sh)
 #
@@ -37,6 +38,7 @@ beyond 2000|--delay 2500 --aa 20000 --highpass 3"
 # Runs every case, four at a time.
 running=0
 n=0
+cases=$(( $(grep -c '|' <<<"$paths") * 4 ))
 while IFS='|' read -r name options; do
     [ -n "$name" ] || continue
     n=$((n + 1))
@@ -44,8 +46,11 @@ while IFS='|' read -r name options; do
     for run in "karvel 5,10,20 --iodelay" "tessaly 5" "orbisca 5" "morvane 20,45"; do
         set -- $run
         # shellcheck disable=SC2086
-        BUILD_DIR="$build" timeout 200 tools/loopcase.sh "$1" "$work/$n-$1" "$2" ${3:-} -- $options \
-            >"$work/$n-$1.log" 2>&1 &
+        {
+            BUILD_DIR="$build" timeout 200 tools/loopcase.sh "$1" "$work/$n-$1" "$2" ${3:-} -- $options \
+                >"$work/$n-$1.log" 2>&1
+            echo "accuracy: $name: $1 done after ${SECONDS} s (of $cases cases)" >&2
+        } &
         running=$((running + 1))
         [ $running -ge 4 ] && { wait -n; running=$((running - 1)); }
     done

@@ -8,20 +8,28 @@
 # cable karvel:out_0 -> karvel:in_0 itself. Headless, it leaves a screenshot.
 #
 #   tools/demo.sh [SECONDS] [karvel options...]    (SECONDS: headless run time, default 10)
+#
+# It installs and builds only what it runs: the programs, JACK's tools, and
+# without a display Xvfb, xdotool and ImageMagick (tools/test.sh installs the rest).
 set -eu
 cd "$(dirname "$0")/.."
-tools/setup.sh
-tools/build.sh
+headless=0
+[ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ] && headless=1
+if [ $headless = 1 ]; then tools/setup.sh build demo headless; else tools/setup.sh build demo; fi
+tools/build.sh programs
 . tools/rig.sh
 trap rig_cleanup EXIT
 
-seconds="${1:-10}"
-[ $# -gt 0 ] && shift
+# SECONDS is the first argument only when it is a number: `tools/demo.sh -b256`
+# passes -b256 to Karvel and measures for the default ten seconds.
+seconds=10
+if [[ ${1:-} =~ ^[0-9]+$ ]]; then
+    seconds="$1"
+    shift
+fi
 mkdir -p out
-headless=0
-if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
+if [ $headless = 1 ]; then
     rig_xvfb_start
-    headless=1
     echo "demo: no display: started Xvfb on $DISPLAY"
 fi
 jack_running=0

@@ -38,7 +38,7 @@ endure() {
     samples="out/endurance-$program.tsv"
     rig_xvfb_start
     rig_jack_start "endurance-$program-$$" 256
-    log="/tmp/rig-jackd-endurance-$program-$$.log"
+    log="$RIG_JACK_LOG"
     local pid client window=""
     if [ "$program" = jack_iodelay ]; then
         client=jack_delay

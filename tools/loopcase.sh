@@ -45,13 +45,16 @@ rig_xvfb_start || fail "no X server"
 # other's start (the server logs "Cannot connect to client name = loopsim":
 # the socket it calls back on is named after the client, not after the
 # server), so the cases that run at once take turns until their loop is closed.
-exec 9>"${TMPDIR:-/tmp}/loopcase-jack-open.lock"
+# The lock is machine-wide, so it lives where lock files do, not in /tmp.
+lock_dir=/run/lock
+[ -w "$lock_dir" ] || lock_dir="${TMPDIR:-/tmp}"
+exec 9>"$lock_dir/loopcase-jack-open.lock"
 flock -w 120 9 || fail "waited two minutes for the other cases to open their clients"
 # JACK runs at most eight servers on a machine; when they are all taken, wait
 # for one to end.
 for try in $(seq 24); do
     rig_jack_start "loopcase-$program-$$" "${PERIOD:-256}" 2>/dev/null && break
-    grep -q "Too many servers" "/tmp/rig-jackd-loopcase-$program-$$.log" || fail "no JACK server"
+    grep -q "Too many servers" "$RIG_JACK_LOG" || fail "no JACK server"
     [ "$try" = 24 ] && fail "no free JACK server slot for two minutes"
     sleep 5
 done
@@ -83,7 +86,7 @@ for t in ${times//,/ }; do
     rig_shot "$id" "$out/shot-$t.png" && convert "$out/shot-$t.png" "$out/shot-$t.ppm" || fail "no screenshot at $t s"
     rm -f "$out/shot-$t.png"
     # Cycles in which a client had not finished: the loop lost its continuity there.
-    echo "$t $(grep -c "was not finished" "/tmp/rig-jackd-loopcase-$program-$$.log")" >>"$out/skipped.txt"
+    echo "$t $(grep -c "was not finished" "$RIG_JACK_LOG")" >>"$out/skipped.txt"
 done
 rig_escape_ends "$id" $pid "after Escape" "$out/program.out"
 exit 0

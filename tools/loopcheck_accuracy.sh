@@ -76,7 +76,7 @@ while IFS='|' read -r name measured options check_options; do
     field=latency_frames
     [ "$measured" = gd ] && field=group_delay_1khz_frames
 
-    late=$(grep -c "was not finished" "/tmp/rig-jackd-loopcheck-accuracy-$$.log")
+    late=$(grep -c "was not finished" "$RIG_JACK_LOG")
     # shellcheck disable=SC2086
     rig_loopsim_start $options --cable loopcheck || fail "no loopsim"
     # shellcheck disable=SC2086
@@ -91,7 +91,7 @@ while IFS='|' read -r name measured options check_options; do
     timeout 120 "$loopcheck" --response "$work/r.csv" $check_options >/dev/null 2>&1 ||
         timeout 120 "$loopcheck" --response "$work/r.csv" $check_options >/dev/null 2>&1 || rm -f "$work/r.csv"
     rig_stop $RIG_LOOPSIM_PID
-    late=$(($(grep -c "was not finished" "/tmp/rig-jackd-loopcheck-accuracy-$$.log") - late))
+    late=$(($(grep -c "was not finished" "$RIG_JACK_LOG") - late))
     row=$(jq -r --argjson t "$truth" --argjson g "$truth_gain" --arg f "$field" --arg p "$polarity" '
         def fmt(d): . * pow(10; d) | round / pow(10; d) | tostring;
         if (.runs | length) == 0 then "| \(.message) | | | | |"

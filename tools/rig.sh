@@ -3,7 +3,11 @@
 # rig_cleanup. Every wait is bounded; the helpers also work under set -e.
 #
 #   rig_xvfb_start                 sets DISPLAY to a free display
-#   rig_jack_start NAME PERIOD [RATE]  starts jackd -n NAME at RATE Hz (48000), sets JACK_DEFAULT_SERVER
+#   rig_jack_start NAME PERIOD [RATE]  starts jackd -n NAME at RATE Hz (48000), sets
+#                                  JACK_DEFAULT_SERVER; its log in RIG_JACK_LOG (in rig_log_dir)
+#   rig_log_dir                    sets RIG_LOG_DIR, where the servers' logs go: the test's
+#                                  work folder, else a folder of the rig's own; nothing of the
+#                                  rig stays in /tmp after rig_cleanup
 #   rig_jack_stop                  stops the JACK server started last
 #   rig_wait_port PORT [SECONDS]   waits until a JACK port exists
 #   rig_program_binary BUILD PROGRAM  prints the path of PROGRAM built in BUILD
@@ -88,6 +92,17 @@ rig_test_begin() {
     work=$(mktemp -d)
     trap 'rig_cleanup; rm -rf "$work"' EXIT
 }
+
+# Not in a subshell: the folder it makes is removed by rig_cleanup.
+rig_log_dir() {
+    [ -n "${RIG_LOG_DIR:-}" ] && [ -d "$RIG_LOG_DIR" ] && return 0
+    if [ -n "${work:-}" ] && [ -d "$work" ]; then
+        RIG_LOG_DIR="$work"
+    else
+        RIG_LOG_DIR=$(mktemp -d)
+        RIG_DIRS+=("$RIG_LOG_DIR")
+    fi
+}
 fail() { echo "FAIL: $*"; exit 1; }
 
 rig_cleanup() {
@@ -104,6 +119,7 @@ rig_cleanup() {
     [ ${#RIG_DIRS[@]} -gt 0 ] && rm -rf "${RIG_DIRS[@]}"
     RIG_DIRS=()
     rig_wine_stop
+    [ -d "${RIG_LOG_DIR:-}" ] || RIG_LOG_DIR=""
     # The environment the PipeWire session replaced.
     if [ -n "${RIG_PIPEWIRE_RESTORE:-}" ]; then
         eval "$RIG_PIPEWIRE_RESTORE"
@@ -162,7 +178,9 @@ rig_xvfb_start() {
 rig_jack_start() {
     local name="$1" period="$2" rate="${3:-48000}"
     export JACK_NO_START_SERVER=1
-    jackd -r -n "$name" -d dummy -r "$rate" -p "$period" >"/tmp/rig-jackd-$name.log" 2>&1 &
+    rig_log_dir
+    RIG_JACK_LOG="$RIG_LOG_DIR/jackd-$name.log"
+    jackd -r -n "$name" -d dummy -r "$rate" -p "$period" >"$RIG_JACK_LOG" 2>&1 &
     RIG_JACK_PID=$!
     RIG_PIDS+=($!)
     export JACK_DEFAULT_SERVER="$name"
@@ -337,7 +355,7 @@ rig_pipewire_asoundrc() {
     local lib="$RIG_PIPEWIRE_ALSA/usr/lib/$(dpkg-architecture -qDEB_HOST_MULTIARCH 2>/dev/null || echo x86_64-linux-gnu)/alsa-lib"
     local conf="$RIG_PIPEWIRE_ALSA/usr/share/alsa/alsa.conf.d"
     if [ ! -f "$lib/libasound_module_pcm_pipewire.so" ]; then
-        echo "rig: no PipeWire ALSA plugin in $RIG_PIPEWIRE_ALSA (run tools/setup.sh)" >&2
+        echo "rig: no PipeWire ALSA plugin in $RIG_PIPEWIRE_ALSA: the PipeWire tests need tools/setup.sh to have run" >&2
         return 1
     fi
     cat <<CONF
@@ -349,8 +367,13 @@ CONF
 }
 
 rig_pipewire_start() {
-    local quantum="$1" dir
-    dir=$(mktemp -d /tmp/rig-pipewire.XXXXXX) || return 1
+    local quantum="$1" dir command
+    # tools/setup.sh installs PipeWire for the tests; the demo and a plain build do not.
+    for command in pipewire wireplumber pw-jack pw-cli pw-metadata dbus-daemon; do
+        command -v "$command" >/dev/null ||
+            { echo "rig: no $command: the PipeWire tests need tools/setup.sh to have run" >&2; return 1; }
+    done
+    dir=$(mktemp -d "${TMPDIR:-/tmp}/rig-pipewire.XXXXXX") || return 1
     RIG_DIRS+=("$dir")
     mkdir -m 0700 "$dir/run"
     mkdir -p "$dir/home" "$dir/config/pipewire/pipewire.conf.d" "$dir/config/wireplumber/main.lua.d" \

@@ -9,8 +9,10 @@
 # orbisca and morvane open their stream on the sink and draw (morvane's model
 # visibly learning). Every program ends with status 0 on Escape and prints
 # nothing. Karvel on the node PortAudio cannot match fails to start: status 1
-# and one line on standard error that says why. The device index is taken from dravik's rows: PipeWire's ALSA
-# plugin, configured, takes indices 0 and 1.
+# and one line on standard error that says why. The device index is taken from
+# dravik's rows: ALSA's devices come first, PipeWire's plugin ("pipewire",
+# "default") among them, and with libasound2-plugins installed its "jack"
+# device before them.
 set -u
 . "$SOURCE_DIR/tools/rig.sh"
 rig_test_begin
@@ -61,8 +63,11 @@ karvel_shows() {  # delay buffer-size
 
 # ---- the ALSA plugin's devices come first ----------------------------------------
 pw-jack "$BUILD_DIR/tests/pa_devices" 2>/dev/null >"$work/devices"
-head -2 "$work/devices" | cut -f1,3 | tr '\t' ' ' | paste -sd, | grep -qx "0 pipewire,1 default" ||
-    fail "PortAudio's devices 0 and 1 are not the ALSA plugin's: $(cat "$work/devices")"
+# Column 2 is PortAudio's host API type: 8 ALSA, 12 JACK.
+alsa_first=$(awk -F'\t' '$2 == 12 { jack = 1 } $2 == 8 { if (jack) bad = 1; if ($3 == "pipewire" || $3 == "default") n++ }
+                         END { print (bad || n != 2) ? "no" : "yes" }' "$work/devices")
+[ "$alsa_first" = yes ] ||
+    fail "PortAudio's ALSA devices, the plugin's pipewire and default among them, do not come first: $(cat "$work/devices")"
 
 # ---- dravik and karvel at three quanta -----------------------------------------------
 for quantum in 1024 256 64; do
@@ -130,5 +135,28 @@ finish orbisca
 start response/morvane -d"$index" -b256
 rig_shot_until "$id" "$work/shot.png" 15 rig_row_partly_green "$work/shot.png" 0 990 100 || fail "morvane: the trace stays on the 0 dB line"
 finish morvane
+
+# ---- a card as a PipeWire desktop shows it: a sink and a separate source ---------------
+# The rig's stand-ins "Card sink" and "Card source", with loopsim as the cable
+# (100 frames) from the sink's monitor into the source. pw-jack karvel on the
+# sink hears the sink's own monitor (quantum + 1, not the cable); linked as the
+# README's recipe links a card's source, its input hears the cable.
+rig_loopsim_start --delay 100 || fail "no loopsim"
+{ jack_connect "Card sink:monitor_FL" loopsim:in && jack_connect loopsim:out "Card source:input_FL"; } ||
+    fail "no stand-in cable"
+dravik_table
+index=$(device_index "Card sink")
+card_shows() {
+    rig_text_shows "$work/shot.png" 1001 201 "@2,177,14=peak pos    : $1" &&
+        rig_text_shows "$work/shot.png" 1001 201 "@2,147,14=Card sink"
+}
+start latency/karvel -d"$index" -b256
+rig_shot_until "$id" "$work/shot.png" 15 card_shows "257 (5.4ms)" || fail "karvel on the card's sink: not its monitor's 257 frames"
+{ timeout 5 pw-link -d card_sink:monitor_FL karvel:in_0 && timeout 5 pw-link card_source:capture_FL karvel:in_0; } ||
+    fail "pw-link: the card's source to karvel:in_0"
+rig_shot_until "$id" "$work/shot.png" 20 card_shows "357 (7.4ms)" ||
+    fail "karvel linked to the card's source: not the monitor's 257 frames + the cable's 100"
+finish "karvel on the card's sink and source"
+echo "card: karvel on the sink reads its monitor, 257 frames; linked to the source, 357 (the cable's 100 more)"
 
 echo "PASS"
