@@ -3,6 +3,7 @@
 
 #include <portaudio.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <string>
@@ -99,8 +100,12 @@ std::string stream_open(check_report& r, PaStream*& stream)
     if (ii->maxInputChannels < o.in_channel)
         return "input channel " + std::to_string(o.in_channel) + " not present (device " + std::to_string(r.in_device) +
                " \"" + r.in_name + "\" has " + std::to_string(ii->maxInputChannels) + " inputs)";
-    stream_out_channels = static_cast<int>(o.out_channel), stream_out_channel = static_cast<int>(o.out_channel - 1);
-    stream_in_channels = static_cast<int>(o.in_channel), stream_in_channel = static_cast<int>(o.in_channel - 1);
+    // At least two channels where the device has them, as the windowed
+    // programs open: a mono stream is the host APIs' least travelled road
+    // (Wine's WASAPI carries nothing on it).
+    stream_out_channels = std::max(static_cast<int>(o.out_channel), std::min(2, oi->maxOutputChannels));
+    stream_in_channels = std::max(static_cast<int>(o.in_channel), std::min(2, ii->maxInputChannels));
+    stream_out_channel = static_cast<int>(o.out_channel - 1), stream_in_channel = static_cast<int>(o.in_channel - 1);
     r.rate = o.rate > 0.0 ? o.rate : oi->defaultSampleRate;
     // -b as the suggested latency, at the rate asked for; ALSA's choice is
     // made again below if the rate changes (a latency in seconds scales).

@@ -64,8 +64,7 @@ measure() {
 # once in sixty-four).
 for run in 1 2 3 4 5 6; do
     measure && break
-    cp "$work/shot.png" "/tmp/wine-loop-shot-$run.png"
-    echo "run $run: the peak value did not reach 0.5 in 15 s (screenshot in /tmp/wine-loop-shot-$run.png)"
+    echo "run $run: the peak value did not reach 0.5 in 15 s"
     [ $run = 6 ] && fail "no run of six found the loop"
 done
 [ "$position" -ge 1216 ] && [ "$position" -le 1999 ] ||
@@ -81,8 +80,8 @@ if loopcheck=$(rig_wine_exe loopcheck 2>/dev/null); then
     rig_wait_exit $pid 40
     [ "$RIG_STATUS" = "0" ] || fail "loopcheck.exe: exit status $RIG_STATUS: $(cat "$work/loopcheck.err" "$work/loopcheck.json")"
     latency=$(jq -r '.summary.mean_frames' "$work/loopcheck.json") || fail "loopcheck.exe: no JSON"
-    awk -v l="$latency" 'BEGIN { exit !(l >= 1216 && l <= 3000) }' ||
-        fail "loopcheck.exe: latency $latency, not within 1216 to 3000 frames"
+    awk -v l="$latency" 'BEGIN { exit !(l >= 1216 && l <= 4000) }' ||
+        fail "loopcheck.exe: latency $latency, not within 1216 to 4000 frames"
     jq -e '.host_api == "Windows WASAPI" and .runs[0].polarity == "normal" and (.runs[0].gain_db | fabs) < 0.1' \
         "$work/loopcheck.json" >/dev/null || fail "loopcheck.exe: $(cat "$work/loopcheck.json")"
     echo "loopcheck.exe: the loop at $latency frames"
