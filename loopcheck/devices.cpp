@@ -61,7 +61,10 @@ device_pick device_pick_named(std::string_view text, PaHostApiIndex api)
     if (matches.empty())
         return {paNoDevice, "no device named like \"" + std::string(text) + "\" (dravik lists them)"};
     std::string names;
-    for (PaDeviceIndex m : matches)
-        names += (names.empty() ? "" : ", ") + std::to_string(m) + " \"" + device_name_of(m) + "\"";
+    for (PaDeviceIndex m : matches) {
+        if (!names.empty())
+            names.append(", ");
+        names.append(std::to_string(m)).append(" \"").append(device_name_of(m)).append("\"");
+    }
     return {paNoDevice, "\"" + std::string(text) + "\" names " + std::to_string(matches.size()) + " devices: " + names};
 }

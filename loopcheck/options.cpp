@@ -5,7 +5,7 @@
 #include <cstdio>
 
 #ifndef LOOPCABLE_VERSION
-#define LOOPCABLE_VERSION "0.3.0"
+#error "LOOPCABLE_VERSION is the project's version, which CMake defines"
 #endif
 
 const char* const options_usage =

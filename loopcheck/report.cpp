@@ -8,7 +8,7 @@
 #include <nlohmann/json.hpp>
 
 #ifndef LOOPCABLE_VERSION
-#define LOOPCABLE_VERSION "0.3.0"
+#error "LOOPCABLE_VERSION is the project's version, which CMake defines"
 #endif
 
 namespace {

@@ -56,6 +56,8 @@ for name in CLI nlohmann eigen3; do
     [ -e /usr/include/$name ] && ln -s /usr/include/$name "$headers/$name"
 done
 
+# The project's version, as CMake's project() gives it to the programs.
+version=$(sed -n 's/^project([^)]*VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
 status=0
 count=0
 shopt -s nullglob  # loopcheck/ may not exist yet
@@ -63,7 +65,7 @@ for source in display/*.cpp dsp/*.cpp frame/*.cpp latency/*.cpp rtresponse/*.cpp
               loopcheck/*.cpp; do
     case "$source" in *_posix.cpp) continue ;; esac
     count=$((count + 1))
-    "$compiler" -std=c++20 -fsyntax-only -Wall -Wextra -Werror -ffp-contract=off -DSDL_MAIN_HANDLED -DPORTAUDIO_HAS_ASIO=1 \
+    "$compiler" -std=c++20 -fsyntax-only -Wall -Wextra -Werror -ffp-contract=off -DSDL_MAIN_HANDLED -DPORTAUDIO_HAS_ASIO=1 -DLOOPCABLE_VERSION=\"$version\" \
         -I. -I"$headers" -I"$headers/SDL2" -I"$headers/eigen3" "$source" || { echo "windows check: $source does not compile"; status=1; }
 done
 [ $status = 0 ] && echo "windows check: all $count translation units compile for Windows"
