@@ -1,0 +1,42 @@
+// loopcheck's capture ring read by the main thread while another thread plays
+// the audio thread's part (run under ThreadSanitizer too): what the main
+// thread copies is what the callback wrote, and the sweep starts where the
+// main thread set it, whatever the buffer the callback was in.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+#include <vector>
+
+#include "loopcheck/stream.hpp"
+
+TEST(LoopcheckRing, TheMainThreadCopiesWhatTheCallbackWrote)
+{
+    stream_prepare(std::vector<float>(100, 1.0f), {}, 1 << 16);
+    stream_out_channels = stream_in_channels = 1, stream_out_channel = stream_in_channel = 0;
+    stream_clock_rate = 0.0;
+    std::atomic<bool> stop{false};
+    std::thread audio([&stop] {
+        std::vector<float> in(64), out(64);
+        while (!stop.load()) {
+            // The input carries its own frame number, as a loop of 0 frames would.
+            const int64_t first = stream_frames_done.load();
+            for (int64_t i = 0; i < 64; i++)
+                in[i] = static_cast<float>((first + i) % 4096);
+            stream_callback(in.data(), out.data(), 64, nullptr, 0, nullptr);
+            std::this_thread::yield();
+        }
+    });
+    std::vector<float> copy;
+    for (int round = 0; round < 20; round++) {
+        const int64_t start = stream_frames_done.load(std::memory_order_acquire) + 1000;
+        stream_sweep_start.store(start, std::memory_order_release);
+        while (stream_frames_done.load(std::memory_order_acquire) < start + 2000)
+            std::this_thread::yield();
+        stream_capture_copy(start - 500, start + 2000, copy);
+        for (int64_t i = 0; i < 2500; i++)
+            ASSERT_EQ(copy[i], static_cast<float>((start - 500 + i) % 4096)) << "round " << round << " frame " << i;
+    }
+    stop.store(true);
+    audio.join();
+}
