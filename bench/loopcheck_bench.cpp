@@ -19,12 +19,12 @@ void BM_loopcheck_callback(benchmark::State& state)
     stream_prepare(sweep_make(sweep_frames(rate, false), rate, 0.25), {}, 1 << 20);
     stream_out_channels = stream_in_channels = static_cast<int>(channels);
     stream_out_channel = stream_in_channel = static_cast<int>(channels - 1);
-    stream_sweep_start.store(0);
+    stream_sweep_schedule(0, false);
     std::vector<float> in(frames * channels, 0.1f), out(frames * channels);
     for (auto _ : state) {
         // Around and around the sweep, so that every call plays part of it.
         if (stream_frames_done.load() >= static_cast<int64_t>(stream_sweep.size()))
-            stream_sweep_start.store(stream_frames_done.load());
+            stream_sweep_schedule(stream_frames_done.load(), false);
         stream_callback(in.data(), out.data(), static_cast<unsigned long>(frames), nullptr, 0, nullptr);
         benchmark::DoNotOptimize(out.data());
     }

@@ -57,8 +57,7 @@ run_capture measure_run(const measure_plan& plan)
     // Ahead of any buffer the callback may be in, whatever the host's buffer.
     const int64_t lead = std::max(plan.lead, 2 * stream_largest_buffer.load() + std::lrint(0.01 * plan.rate));
     const int64_t start = stream_frames_done.load(std::memory_order_acquire) + lead;
-    stream_sweep_long.store(plan.long_sweep, std::memory_order_relaxed);
-    stream_sweep_start.store(start, std::memory_order_release);
+    stream_sweep_schedule(start, plan.long_sweep);
     // Flags raised before the sweep (a cable connected during the lead makes
     // JACK report one) do not concern this run.
     bool flags_cleared = false;

@@ -11,8 +11,7 @@ std::vector<float> stream_long_sweep;
 std::vector<float> stream_ring;
 int stream_out_channels = 1, stream_out_channel = 0, stream_in_channels = 1, stream_in_channel = 0;
 
-std::atomic<int64_t> stream_sweep_start{std::numeric_limits<int64_t>::max()};
-std::atomic<bool> stream_sweep_long{false};
+std::atomic<int64_t> stream_sweep_next{std::numeric_limits<int64_t>::max() & ~int64_t{1}};
 std::atomic<int64_t> stream_frames_done{0};
 std::atomic<int64_t> stream_flagged_frame{-1};
 std::atomic<unsigned long> stream_flags_seen{0};
@@ -27,17 +26,21 @@ double last_input_time = -1.0;
 int64_t last_frame_count = 0;
 }
 
+void stream_sweep_schedule(int64_t start, bool long_sweep)
+{
+    stream_sweep_next.store(start * 2 + (long_sweep ? 1 : 0), std::memory_order_release);
+}
+
 void stream_prepare(std::span<const float> sweep, std::span<const float> long_sweep, int64_t frames)
 {
     stream_sweep.assign(sweep.begin(), sweep.end());
     stream_long_sweep.assign(long_sweep.begin(), long_sweep.end());
-    stream_sweep_long.store(false);
     size_t size = 1;
     while (size < static_cast<size_t>(frames))
         size *= 2;
     stream_ring.assign(size, 0.0f);
     ring_mask = size - 1;
-    stream_sweep_start.store(std::numeric_limits<int64_t>::max());
+    stream_sweep_next.store(std::numeric_limits<int64_t>::max() & ~int64_t{1});
     stream_frames_done.store(0);
     stream_flagged_frame.store(-1);
     stream_flags_seen.store(0);
@@ -52,10 +55,10 @@ int stream_callback(const void* input, void* output, unsigned long frame_count, 
 {
     realtime_thread_prepare();
     const int64_t first = stream_frames_done.load(std::memory_order_relaxed);
-    // Read once per call: the main thread sets a start well beyond this buffer,
-    // and the choice of sweep before it.
-    const int64_t start = stream_sweep_start.load(std::memory_order_acquire);
-    const std::vector<float>& sweep = stream_sweep_long.load(std::memory_order_relaxed) ? stream_long_sweep : stream_sweep;
+    // Read once per call: the main thread sets a start well beyond this buffer.
+    const int64_t next = stream_sweep_next.load(std::memory_order_acquire);
+    const int64_t start = next >> 1;
+    const std::vector<float>& sweep = (next & 1) ? stream_long_sweep : stream_sweep;
     const int64_t sweep_frames = static_cast<int64_t>(sweep.size());
     const auto* in = static_cast<const float*>(input);
     auto* out = static_cast<float*>(output);

@@ -10,16 +10,18 @@
 #include <vector>
 
 // Program-wide state, set before the stream starts and fixed while it runs.
-extern std::vector<float> stream_sweep;       // played from stream_sweep_start on
-extern std::vector<float> stream_long_sweep;  // played instead while stream_sweep_long is set
+extern std::vector<float> stream_sweep;       // the sweep of a measurement of the delay
+extern std::vector<float> stream_long_sweep;  // and the one for a response, or for a weak loop
 extern std::vector<float> stream_ring;    // the capture, a power of two long
 extern int stream_out_channels, stream_out_channel, stream_in_channels, stream_in_channel;
 
-// Shared with the callback. The main thread stores the frame at which the next
-// sweep starts (release) always ahead of the callback; the callback stores
-// the frames it has handled (release) after writing them to the ring.
-extern std::atomic<int64_t> stream_sweep_start;
-extern std::atomic<bool> stream_sweep_long;  // stored before the start that it goes with
+// Shared with the callback. The next sweep: the frame it starts at, shifted
+// left by one, with the long sweep's choice in the lowest bit, so that the
+// callback never reads one start with the other sweep. The main thread stores
+// it (release, by stream_sweep_schedule) always ahead of the callback; the
+// callback stores the frames it has handled (release) after writing them to
+// the ring.
+extern std::atomic<int64_t> stream_sweep_next;
 extern std::atomic<int64_t> stream_frames_done;
 extern std::atomic<int64_t> stream_flagged_frame;  // the first frame of the last call with under- or overflow flags
 extern std::atomic<unsigned long> stream_flags_seen;  // the flags of every such call since the main thread cleared them
@@ -31,6 +33,9 @@ extern std::atomic<int64_t> stream_largest_buffer;
 extern std::atomic<int64_t> stream_skipped_frame;
 extern double stream_clock_rate;  // the stream's rate, or 0 not to watch the clock
 static_assert(std::atomic<int64_t>::is_always_lock_free && std::atomic<unsigned long>::is_always_lock_free);
+
+// Plays the (long) sweep from frame start on, once the previous one has ended.
+void stream_sweep_schedule(int64_t start, bool long_sweep);
 
 // Keeps the two sweeps, sizes the ring for captures of up to frames, and puts
 // the state back to its start.

@@ -34,7 +34,7 @@ std::vector<float> call(int64_t frames, double time, PaStreamCallbackFlags flags
 TEST(LoopcheckStream, TheSweepPlaysFromItsStartOnItsChannelAlone)
 {
     prepare();
-    stream_sweep_start.store(6);
+    stream_sweep_schedule(6, false);
     const std::vector<float> first = call(4, 0.0), second = call(4, 4.0 / 48000.0);
     const std::vector<float> want_first(12, 0.0f);
     const std::vector<float> want_second{0, 0, 0, 0, 0, 0, 0, 0.5f, 0, 0, -0.25f, 0};

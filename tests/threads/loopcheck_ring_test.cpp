@@ -30,7 +30,7 @@ TEST(LoopcheckRing, TheMainThreadCopiesWhatTheCallbackWrote)
     std::vector<float> copy;
     for (int round = 0; round < 20; round++) {
         const int64_t start = stream_frames_done.load(std::memory_order_acquire) + 1000;
-        stream_sweep_start.store(start, std::memory_order_release);
+        stream_sweep_schedule(start, false);
         while (stream_frames_done.load(std::memory_order_acquire) < start + 2000)
             std::this_thread::yield();
         stream_capture_copy(start - 500, start + 2000, copy);
