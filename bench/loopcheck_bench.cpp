@@ -4,9 +4,9 @@
 
 #include <vector>
 
-#include "loopcheck/analysis.hpp"
+#include "analysis/analyse.hpp"
 #include "loopcheck/stream.hpp"
-#include "loopcheck/sweep.hpp"
+#include "analysis/sweep.hpp"
 
 namespace {
 

@@ -12,6 +12,8 @@
 #include <string_view>
 #include <thread>
 
+#include "charset/charset.hpp"
+
 // ---- palette indices and key codes the programs use --------------------------
 
 inline constexpr int64_t colour_black = 0;     // background, outlines, erasing bars
@@ -87,7 +89,3 @@ void display_catch_signals();
 void gfx_close();
 // Why gfx_open failed.
 const char* gfx_open_error();
-// UTF-8 to code page 437, one byte per character, "?" where it has none.
-std::string utf8_to_cp437(std::string_view text);
-// Code page 437 to UTF-8, for a console whose terminal speaks UTF-8.
-std::string cp437_to_utf8(std::string_view text);

@@ -9,7 +9,7 @@
 #include <cstdlib>
 #include <string_view>
 
-#include "display/display.hpp"
+#include "charset/charset.hpp"
 #include "frame/host.hpp"
 
 const char* const host_no_devices_hint =

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "loopcheck/analysis.hpp"
-#include "loopcheck/deconvolve.hpp"
+#include "analysis/analyse.hpp"
+#include "analysis/deconvolve.hpp"
 
 // Set by a signal handler (Ctrl-C, SIGTERM, SIGHUP): the run ends at its next
 // look, and the session through the same shutdown as every other path.

@@ -4,9 +4,9 @@
 #include <string>
 #include <vector>
 
-#include "loopcheck/analysis.hpp"
+#include "analysis/analyse.hpp"
 #include "loopcheck/options.hpp"
-#include "loopcheck/response.hpp"
+#include "analysis/response.hpp"
 
 // A sample within 0.1 dB of full scale is clipping; above -3 dBFS a note.
 inline constexpr double clipping_level = 0.98855309465693886;  // 10^(-0.1 / 20)

@@ -11,9 +11,10 @@
 #include "frame/device.hpp"
 #include "frame/host.hpp"
 #include "loopcheck/devices.hpp"
+#include "loopcheck/files.hpp"
 #include "loopcheck/measure.hpp"
 #include "loopcheck/stream.hpp"
-#include "loopcheck/sweep.hpp"
+#include "analysis/sweep.hpp"
 
 namespace {
 

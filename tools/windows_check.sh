@@ -61,8 +61,8 @@ version=$(sed -n 's/^project([^)]*VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
 status=0
 count=0
 shopt -s nullglob  # loopcheck/ may not exist yet
-for source in display/*.cpp dsp/*.cpp frame/*.cpp latency/*.cpp rtresponse/*.cpp response/*.cpp bufsizes/*.cpp \
-              loopcheck/*.cpp; do
+for source in charset/*.cpp display/*.cpp dsp/*.cpp frame/*.cpp latency/*.cpp rtresponse/*.cpp response/*.cpp bufsizes/*.cpp \
+              analysis/*.cpp loopcheck/*.cpp; do
     case "$source" in *_posix.cpp) continue ;; esac
     count=$((count + 1))
     "$compiler" -std=c++20 -fsyntax-only -Wall -Wextra -Werror -ffp-contract=off -DSDL_MAIN_HANDLED -DPORTAUDIO_HAS_ASIO=1 -DLOOPCABLE_VERSION=\"$version\" \

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <span>
 
-#include "loopcheck/deconvolve.hpp"
+#include "analysis/deconvolve.hpp"
 
 // A loop is found when the impulse response's largest tap stands at least
 // this far above the response's noise: 20 dB, where the largest of a million

@@ -1,5 +1,5 @@
 // The peak, its fine position, the noise and the next peak.
-#include "loopcheck/peak.hpp"
+#include "analysis/peak.hpp"
 
 #include <algorithm>
 #include <cmath>

@@ -7,8 +7,8 @@
 #include <numbers>
 #include <vector>
 
-#include "loopcheck/analysis.hpp"
-#include "loopcheck/sweep.hpp"
+#include "analysis/analyse.hpp"
+#include "analysis/sweep.hpp"
 
 namespace {
 

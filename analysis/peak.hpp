@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <span>
 
-#include "loopcheck/deconvolve.hpp"
+#include "analysis/deconvolve.hpp"
 
 // The index of the largest |ir[k]| for first <= k <= last (the first of equals).
 int64_t peak_index(std::span<const double> ir, int64_t first, int64_t last);

@@ -1,5 +1,5 @@
 // One run's analysis.
-#include "loopcheck/analysis.hpp"
+#include "analysis/analyse.hpp"
 
 #include <algorithm>
 #include <cmath>
@@ -7,7 +7,7 @@
 #include <complex>
 #include <vector>
 
-#include "loopcheck/peak.hpp"
+#include "analysis/peak.hpp"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "loopcheck/deconvolve.hpp"
+#include "analysis/deconvolve.hpp"
 
 // One row every 48000 / 4096 Hz (11.7 Hz) at any rate: the complex mean, with
 // the latency taken out, of the transform's bins within half a row of it.
@@ -34,11 +34,3 @@ std::vector<response_row> response_rows(const impulse_response& r, std::span<con
 // Flatness from 20 Hz to 20 kHz (or 0.45 x rate, whichever is lower) and the
 // -3 dB points either side of 1 kHz.
 response_summary response_summarise(std::span<const response_row> rows, double rate);
-
-// frequency_hz,level_db,phase_deg,snr_db with a header line first; rows under
-// the SNR floor have "low snr" in a fifth column. False when it cannot be written.
-bool response_write(const std::string& path, std::span<const response_row> rows);
-
-// frame,value of the impulse response (as scaled for the peak) from 256 frames
-// before the peak to 1024 after it (at 48000 Hz; more at higher rates).
-bool ir_write(const std::string& path, const impulse_response& r, int64_t peak);

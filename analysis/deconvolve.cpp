@@ -1,5 +1,5 @@
 // Transforms and the deconvolution.
-#include "loopcheck/deconvolve.hpp"
+#include "analysis/deconvolve.hpp"
 
 #include <algorithm>
 #include <cmath>

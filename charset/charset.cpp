@@ -1,5 +1,7 @@
 // Code page 437, the character set of the window font, to and from UTF-8.
-#include "display/display.hpp"
+#include "charset/charset.hpp"
+
+#include <cstdint>
 
 namespace {
 

@@ -1,5 +1,5 @@
 // The stimulus sweep.
-#include "loopcheck/sweep.hpp"
+#include "analysis/sweep.hpp"
 
 #include <cmath>
 #include <numbers>
