@@ -138,22 +138,103 @@ double gain_db(const impulse_response& r, double latency, double sign)
     return bands > 0 && sum > 0.0 ? 20.0 * std::log10(sum / static_cast<double>(bands)) : -400.0;
 }
 
-// Stretches of digital silence (at least 16 frames of exact zeros, which no
-// signal that passed a converter or a noisy path holds) where the sweep is
-// coming back: a dropout, a lost buffer filled with zeros. A sweep cannot
-// tell a dropout from a notch in the response by its answer alone (a gap in
-// time is a gap in frequency), so the silence itself is the sign.
-int64_t silent_stretches(std::span<const float> capture, int64_t from, int64_t to)
+// A 16-bit path's quantisation step.
+constexpr double step_16bit = 1.0 / 32768.0;
+
+// Stretches of digital silence (at least 16 frames of exact zeros) where the
+// answer should be moving: a dropout, a lost buffer filled with zeros. A sweep
+// cannot tell a dropout from a notch in the response by its answer alone (a
+// gap in time is a gap in frequency), so the silence itself is the sign. A
+// quiet answer through a 16-bit path holds zeros of its own, where it crosses
+// zero slowly (a -65 dBFS sweep at 10 Hz stays within half a step for 40
+// frames): a stretch counts only where the answer expected there (the
+// stimulus, delayed by the peak, at the loop's gain) spans two steps or more.
+int64_t silent_stretches(std::span<const float> stimulus, std::span<const float> capture, int64_t delay, double gain)
 {
     constexpr int64_t shortest = 16;
-    to = std::min<int64_t>(to, static_cast<int64_t>(capture.size()));
+    const int64_t frames = static_cast<int64_t>(capture.size()), played = static_cast<int64_t>(stimulus.size());
     int64_t count = 0, run = 0;
-    for (int64_t i = std::max<int64_t>(from, 0); i < to; i++) {
+    for (int64_t i = 0; i < frames; i++) {
         run = capture[i] == 0.0f ? run + 1 : 0;
-        if (run == shortest)
+        if (run != shortest)
+            continue;
+        double low = 0.0, high = 0.0;
+        for (int64_t k = i - shortest + 1 - delay; k <= i - delay; k++) {
+            const double v = k >= 0 && k < played ? stimulus[k] : 0.0;
+            low = std::min(low, v), high = std::max(high, v);
+        }
+        if (gain * (high - low) >= 2.0 * step_16bit)
             count++;
     }
     return count;
+}
+
+// The frequency below which the stimulus holds half of its power within the
+// band: the sweep's energy is even in time, so this splits its answer into
+// two halves of equal length and equal weight.
+double half_power_hz(const impulse_response& r)
+{
+    const double bin_hz = r.rate / static_cast<double>(r.n);
+    double total = 0.0;
+    for (size_t k = 0; k < r.stimulus.size(); k++)
+        total += std::norm(r.stimulus[k]) * band_window(static_cast<double>(k) * bin_hz, r.rate);
+    double sum = 0.0;
+    for (size_t k = 0; k < r.stimulus.size(); k++) {
+        sum += std::norm(r.stimulus[k]) * band_window(static_cast<double>(k) * bin_hz, r.rate);
+        if (sum >= 0.5 * total)
+            return static_cast<double>(k) * bin_hz;
+    }
+    return r.rate / 4.0;
+}
+
+// The band window's RMS frequency in cycles per frame: how sharply the
+// band-limited peak is curved, which sets how far noise moves it.
+double rms_bandwidth(std::span<const std::complex<double>> bins, const impulse_response& r)
+{
+    double weight = 0.0, moment = 0.0;
+    for (size_t k = 0; k < bins.size(); k++) {
+        const double w = std::abs(bins[k]), f = static_cast<double>(k) / static_cast<double>(r.n);
+        weight += w, moment += w * f * f;
+    }
+    return weight > 0.0 ? std::sqrt(moment / weight) : 0.0;
+}
+
+// The latency's uncertainty, from two sources:
+// - noise: a band-limited peak of curvature (2 pi B)^2 in noise of 1/SNR of
+//   its height moves by 1 / (2 pi B SNR) frames (B the RMS bandwidth);
+// - the sweep's two halves, each read on its own: on a loop of one delay they
+//   agree within their own noise; any more is a delay that depends on the
+//   frequency (a minimum-phase filter) or a slip of frames during the answer
+//   (a resampler, a driver that drops or repeats frames without a flag), and
+//   the uncertainty grows by their disagreement, so that it reaches from the
+//   latency to either half's reading.
+void latency_uncertainty(const impulse_response& r, double sign, run_result& result)
+{
+    const double snr = std::pow(10.0, result.snr_db / 20.0);
+    const auto noise_of = [&r, snr](std::span<const std::complex<double>> bins) {
+        const double bandwidth = rms_bandwidth(bins, r);
+        return bandwidth > 0.0 ? 1.0 / (2.0 * std::numbers::pi * bandwidth * snr) : 1.0;
+    };
+    const double noise = noise_of(r.banded);
+    const double split = half_power_hz(r), bin_hz = r.rate / static_cast<double>(r.n);
+    spectrum low(r.banded.size()), high(r.banded.size());
+    for (size_t k = 0; k < r.banded.size(); k++) {
+        const double hz = static_cast<double>(k) * bin_hz;
+        const double below = hz <= 0.9 * split ? 1.0
+                             : hz >= 1.1 * split
+                                 ? 0.0
+                                 : 0.5 + 0.5 * std::cos(std::numbers::pi * (hz - 0.9 * split) / (0.2 * split));
+        low[k] = r.banded[k] * below, high[k] = r.banded[k] * (1.0 - below);
+    }
+    const int64_t reach = 4 * peak_neighbourhood(r.rate);
+    result.latency_low_half = peak_position_of(low, r.n, result.latency, sign, static_cast<double>(reach));
+    result.latency_high_half = peak_position_of(high, r.n, result.latency, sign, static_cast<double>(reach));
+    // Each half holds half the signal's power, and its own bandwidth.
+    const double half_noise = std::sqrt(2.0) * std::max(noise_of(low), noise_of(high));
+    const double spread = std::fabs(result.latency_high_half - result.latency_low_half);
+    const double excess = std::max(0.0, spread * spread - half_noise * half_noise);
+    result.latency_noise = noise;
+    result.latency_uncertainty = std::sqrt(noise * noise + excess);
 }
 
 // The largest tap's value as it would be without the band window's top:
@@ -210,7 +291,7 @@ run_result analyse_peak(const impulse_response& r, int64_t last_lag)
     return result;
 }
 
-run_result analyse_run(const impulse_response& r, std::span<const float> capture, int64_t stimulus_frames,
+run_result analyse_run(const impulse_response& r, std::span<const float> stimulus, std::span<const float> capture,
                        int64_t last_lag)
 {
     run_result result = analyse_peak(r, last_lag);
@@ -229,7 +310,7 @@ run_result analyse_run(const impulse_response& r, std::span<const float> capture
         result.next_offset = next - result.peak;
         result.next_level_db = 20.0 * std::log10(std::fabs(r.ir[next]) / std::fabs(r.ir[result.peak]));
     }
-    // Where the sweep comes back, but for its fade-out.
-    result.gaps = silent_stretches(capture, result.peak, result.peak + stimulus_frames * 49 / 50);
+    result.gaps = silent_stretches(stimulus, capture, result.peak, std::pow(10.0, result.gain_db / 20.0));
+    latency_uncertainty(r, sign, result);
     return result;
 }

@@ -20,6 +20,9 @@ struct run_result {
     int64_t peak = 0;            // the largest tap's lag
     double peak_value = 0.0;     // and its signed value, as the path would have it to the Nyquist frequency
     double latency = 0.0;        // the band-limited peak's position, frames
+    double latency_uncertainty = 0.0;  // its standard uncertainty, frames: noise and the halves' disagreement
+    double latency_noise = 0.0;        // the noise's share alone, from the SNR and the bandwidth
+    double latency_low_half = 0.0, latency_high_half = 0.0;  // the peak read from each half of the sweep
     double group_delay = 0.0;    // from the phase slope over 500 Hz - 15 kHz, frames
     double group_delay_1khz = 0.0;     // the phase slope at 1 kHz itself, frames
     double group_delay_1khz_sd = 0.0;  // and its standard error; -1 when it could not be had
@@ -30,7 +33,7 @@ struct run_result {
     int64_t next_offset = 0;     // its lag minus the peak's
     double next_level_db = 0.0;  // its size relative to the peak
     double input_peak = 0.0;     // the largest |captured sample|
-    int64_t gaps = 0;            // stretches of digital silence where the sweep was coming back
+    int64_t gaps = 0;            // stretches of digital silence where the answer should be moving
 };
 
 // Frames either side of the peak that belong to it (its band-limited main
@@ -41,6 +44,7 @@ int64_t peak_neighbourhood(double rate);
 run_result analyse_peak(const impulse_response& r, int64_t last_lag);
 
 // All of it: analyse_peak, then group delay, gain, polarity, next peak, the
-// input's peak and the check for dropouts in the capture.
-run_result analyse_run(const impulse_response& r, std::span<const float> capture, int64_t stimulus_frames,
+// input's peak, the latency's uncertainty and the check for dropouts in the
+// capture (frame 0: the stimulus's first frame).
+run_result analyse_run(const impulse_response& r, std::span<const float> stimulus, std::span<const float> capture,
                        int64_t last_lag);

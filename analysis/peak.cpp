@@ -15,13 +15,13 @@ struct signal_point {
     double value = 0.0, slope = 0.0, curvature = 0.0;
 };
 
-signal_point signal_point_at(const impulse_response& r, double t)
+signal_point signal_point_at(std::span<const std::complex<double>> bins, int64_t frames, double t)
 {
-    const double n = static_cast<double>(r.n);
-    size_t first = 0, last = r.banded.size();
-    while (first < last && r.banded[first] == 0.0)
+    const double n = static_cast<double>(frames);
+    size_t first = 0, last = bins.size();
+    while (first < last && bins[first] == 0.0)
         first++;
-    while (last > first && r.banded[last - 1] == 0.0)
+    while (last > first && bins[last - 1] == 0.0)
         last--;
     // The rotation e^(i 2 pi k t / n) by one bin at a time: the rounding it
     // gathers over a million bins stays near 1e-10, far below the noise.
@@ -31,7 +31,7 @@ signal_point signal_point_at(const impulse_response& r, double t)
     double value = 0.0, slope = 0.0, curvature = 0.0;
     for (size_t k = first; k < last; k++) {
         const double omega = 2.0 * std::numbers::pi * static_cast<double>(k) / n;
-        const std::complex<double> z = r.banded[k] * rotation;
+        const std::complex<double> z = bins[k] * rotation;
         value += z.real();
         slope -= omega * z.imag();
         curvature -= omega * omega * z.real();
@@ -53,19 +53,30 @@ int64_t peak_index(std::span<const double> ir, int64_t first, int64_t last)
     return best;
 }
 
-double ir_at(const impulse_response& r, double t) { return signal_point_at(r, t).value; }
+double ir_at(const impulse_response& r, double t) { return signal_point_at(r.banded, r.n, t).value; }
 
 double peak_position(const impulse_response& r, int64_t p)
 {
     const double sign = r.ir[p] < 0.0 ? -1.0 : 1.0;
+    return peak_position_of(r.banded, r.n, static_cast<double>(p), sign, 1.0);
+}
+
+double peak_position_of(std::span<const std::complex<double>> bins, int64_t n, double near, double sign, double reach)
+{
     // The bracket [low, high] holds a zero of the slope: rising (for the sign)
-    // at low, falling at high. The neighbours of a largest tap make one.
-    double low = static_cast<double>(p) - 1.0, high = static_cast<double>(p) + 1.0;
-    if (sign * signal_point_at(r, low).slope <= 0.0 || sign * signal_point_at(r, high).slope >= 0.0)
-        return static_cast<double>(p);
-    double t = static_cast<double>(p);
+    // at low, falling at high. The neighbours of a largest tap make one; a
+    // broader pulse (a narrower band) may need a wider one, up to reach.
+    double low = near - 1.0, high = near + 1.0;
+    for (double width = 1.0;; width *= 2.0) {
+        low = near - width, high = near + width;
+        if (sign * signal_point_at(bins, n, low).slope > 0.0 && sign * signal_point_at(bins, n, high).slope < 0.0)
+            break;
+        if (width * 2.0 > reach)
+            return near;
+    }
+    double t = 0.5 * (low + high);
     for (int i = 0; i < 60 && high - low > 1e-9; i++) {
-        const signal_point s = signal_point_at(r, t);
+        const signal_point s = signal_point_at(bins, n, t);
         if (sign * s.slope > 0.0)
             low = t;
         else

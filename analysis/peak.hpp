@@ -1,6 +1,7 @@
 // Where the impulse response peaks, to a small fraction of a frame, and how
 // far it stands above its own noise.
 #pragma once
+#include <complex>
 #include <cstdint>
 #include <span>
 
@@ -15,6 +16,11 @@ int64_t peak_index(std::span<const double> ir, int64_t first, int64_t last);
 // one. Exact for the band-limited signal, with no grid: Newton's method on the
 // signal's derivative, summed from the bins, safeguarded by bisection.
 double peak_position(const impulse_response& r, int64_t p);
+
+// The same for any bins of an n-frame transform (bins 0 .. n/2): the extreme
+// of the given sign nearest near, bracketed within reach frames of it; near
+// itself when there is none.
+double peak_position_of(std::span<const std::complex<double>> bins, int64_t n, double near, double sign, double reach);
 
 // The band-limited impulse response at position t (in frames), from its bins.
 double ir_at(const impulse_response& r, double t);

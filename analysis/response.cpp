@@ -6,6 +6,7 @@
 #include <numbers>
 #include <complex>
 #include <cstdio>
+#include <limits>
 
 namespace {
 
@@ -33,8 +34,11 @@ std::vector<double> noise_power(std::span<const float> quiet)
         for (size_t k = 0; k < power.size(); k++)
             power[k] += std::norm(bins[k]) / window_power;
     }
+    // A float capture resolves no noise below its own rounding (half a unit
+    // in the last place of a full-scale sample, 2^-25): a silent one is not infinitely quiet.
+    constexpr double floor = 0x1p-50 / 12.0;
     for (double& p : power)
-        p /= static_cast<double>(segments);
+        p = std::max(p / static_cast<double>(segments), floor);
     return power;
 }
 
@@ -72,11 +76,11 @@ std::vector<response_row> response_rows(const impulse_response& r, std::span<con
         row.hz = hz;
         row.level_db = 20.0 * std::log10(std::max(std::abs(mean), 1e-20));
         row.phase_deg = std::arg(mean) * 180.0 / std::numbers::pi;
-        // The noise of a mean of count bins: their summed noise over count squared.
+        // The noise of a mean of count bins: their summed noise over count
+        // squared. Not measured: NaN, the SNR unknown.
         const double noise_of_mean = noise_sum / (count * count);
-        row.snr_db = noise.empty() || noise_of_mean <= 0.0
-                         ? 200.0
-                         : snr_text_clamp(10.0 * std::log10(std::norm(mean) / noise_of_mean));
+        row.snr_db = noise.empty() ? std::numeric_limits<double>::quiet_NaN()
+                                   : snr_text_clamp(10.0 * std::log10(std::norm(mean) / noise_of_mean));
         rows.push_back(row);
     }
     // Levels relative to the row nearest 1 kHz.

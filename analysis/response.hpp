@@ -18,7 +18,7 @@ struct response_row {
     double hz = 0.0;
     double level_db = 0.0;   // relative to the row nearest 1 kHz
     double phase_deg = 0.0;  // with the latency taken out
-    double snr_db = 0.0;     // the row's level over the noise measured before the sweep
+    double snr_db = 0.0;     // the row's level over the noise measured before the sweep; NaN: not measured
 };
 
 struct response_summary {
@@ -28,7 +28,8 @@ struct response_summary {
 };
 
 // The rows from 10 Hz to the Nyquist frequency. quiet: captured frames from
-// before the sweep, for the noise; latency in frames.
+// before the sweep, for the noise (at least 2048, else the SNR is not
+// measured); latency in frames.
 std::vector<response_row> response_rows(const impulse_response& r, std::span<const float> quiet, double latency);
 
 // Flatness from 20 Hz to 20 kHz (or 0.45 x rate, whichever is lower) and the

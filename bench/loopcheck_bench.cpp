@@ -16,16 +16,16 @@ constexpr double rate = 48000.0;
 void BM_loopcheck_callback(benchmark::State& state)
 {
     const int64_t frames = state.range(0), channels = state.range(1);
-    stream_prepare(sweep_make(sweep_frames(rate, false), rate, 0.25), {}, 1 << 20);
-    stream_out_channels = stream_in_channels = static_cast<int>(channels);
-    stream_out_channel = stream_in_channel = static_cast<int>(channels - 1);
-    stream_sweep_schedule(0, false);
+    stream_state s;
+    s.clips.push_back({sweep_make(sweep_frames(rate, false), rate, 0.25), true});
+    s.out_channels = s.in_channels = static_cast<int>(channels);
+    s.out_channel[0] = s.in_channel[0] = static_cast<int>(channels - 1);
+    stream_prepare(s, 1 << 20);
+    stream_schedule(s, 0, 0);
     std::vector<float> in(frames * channels, 0.1f), out(frames * channels);
     for (auto _ : state) {
-        // Around and around the sweep, so that every call plays part of it.
-        if (stream_frames_done.load() >= static_cast<int64_t>(stream_sweep.size()))
-            stream_sweep_schedule(stream_frames_done.load(), false);
-        stream_callback(in.data(), out.data(), static_cast<unsigned long>(frames), nullptr, 0, nullptr);
+        // The sweep loops, so that every call plays part of it.
+        stream_callback(in.data(), out.data(), static_cast<unsigned long>(frames), nullptr, 0, &s);
         benchmark::DoNotOptimize(out.data());
     }
     state.SetItemsProcessed(state.iterations() * frames);
@@ -43,7 +43,7 @@ void BM_loopcheck_analysis(benchmark::State& state)
         capture[delay + n] = sweep[n];
     for (auto _ : state) {
         const impulse_response r = deconvolve(sweep, capture, rate);
-        benchmark::DoNotOptimize(analyse_run(r, capture, static_cast<int64_t>(sweep.size()), frames - sweep.size()));
+        benchmark::DoNotOptimize(analyse_run(r, sweep, capture, frames - sweep.size()));
     }
 }
 BENCHMARK(BM_loopcheck_analysis)->Arg(600)->Arg(8192)->Arg(96000)->Unit(benchmark::kMillisecond);

@@ -5,13 +5,16 @@
 #include <span>
 #include <string>
 
-#include "analysis/deconvolve.hpp"
 #include "analysis/response.hpp"
 
-// frequency_hz,level_db,phase_deg,snr_db with a header line first; rows under
-// the SNR floor have "low snr" in a fifth column. False when it cannot be written.
-bool response_write(const std::string& path, std::span<const response_row> rows);
+// Whether path can be written, tried before measuring: "" or the reason. A
+// file that was not there before is not left behind.
+std::string files_check_writable(const std::string& path);
 
-// frame,value of the impulse response (as scaled for the peak) from 256 frames
-// before the peak to 1024 after it (at 48000 Hz; more at higher rates).
-bool ir_write(const std::string& path, const impulse_response& r, int64_t peak);
+// frequency_hz,level_db,phase_deg,snr_db with a header line first; rows under
+// the SNR floor have "low snr" in a fifth column, rows whose noise was not
+// measured an empty snr_db and "snr unknown". "" or the reason it cannot be written.
+std::string files_write_response(const std::string& path, std::span<const response_row> rows);
+
+// frame,value of the impulse response, its first value at lag first.
+std::string files_write_ir(const std::string& path, int64_t first, std::span<const double> values);

@@ -1,10 +1,10 @@
 // loopcheck: a headless measurement of an audio interface's loop (round-trip
-// latency to a thousandth of a frame, gain, polarity, response) for scripts
-// and CI, as text or JSON, with an exit status that says what was found.
+// latency with its uncertainty, gain, polarity, response) for scripts and CI,
+// as text or JSON, with an exit status that says what was found.
 #include <csignal>
 #include <cstdio>
 
-#include "loopcheck/measure.hpp"
+#include "loopcheck/files.hpp"
 #include "loopcheck/options.hpp"
 #include "loopcheck/report.hpp"
 #include "loopcheck/session.hpp"
@@ -13,7 +13,7 @@ namespace {
 
 check_report report;
 
-void interrupt(int) { measure_interrupted.store(true); }
+void interrupt(int) { session_interrupted.store(true); }
 
 // Each run as it is measured, for a person watching.
 void run_print(const check_report& r, size_t run)
@@ -24,6 +24,31 @@ void run_print(const check_report& r, size_t run)
     }
 }
 
+// The output files: each can be written, before anything is measured; "" or why not.
+std::string files_check(const check_options& o)
+{
+    for (const std::string* path : {&o.response_file, &o.ir_file}) {
+        const std::string problem = path->empty() ? "" : files_check_writable(*path);
+        if (!problem.empty())
+            return problem;
+    }
+    return "";
+}
+
+// The files, once measured.
+void files_write(check_report& r)
+{
+    if (!check_status_measured(r.status))
+        return;
+    std::string problem;
+    if (!r.options.response_file.empty())
+        problem = files_write_response(r.options.response_file, r.response_rows);
+    if (problem.empty() && !r.options.ir_file.empty())
+        problem = files_write_ir(r.options.ir_file, r.ir_first, r.ir);
+    if (!problem.empty())
+        r.status = check_status::error, r.message = "loopcheck: " + problem;
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -31,22 +56,30 @@ int main(int argc, char** argv)
     const int parsed = options_parse(argc, argv, report.options);
     if (parsed >= 0)
         return parsed;
+    const check_options& o = report.options;
+    const std::string unwritable = files_check(o);
+    if (!unwritable.empty()) {
+        std::fprintf(stderr, "loopcheck: %s\n", unwritable.c_str());
+        return check_status_of(check_status::error).exit_code;
+    }
     std::signal(SIGINT, interrupt);
     std::signal(SIGTERM, interrupt);
 #ifdef SIGHUP
     std::signal(SIGHUP, interrupt);
 #endif
-    if (!report.options.response_file.empty() && !report.options.json && !report.options.quiet)
-        std::fputs("loopcheck: measuring the response too: a 1.4 s sweep, about 2 s a run\n", stderr);
+    if (!o.response_file.empty() && !o.json && !o.quiet)
+        std::fputs("loopcheck: measuring the response too: a 1.4 s sweep\n", stderr);
     session_run(report, run_print);
-    const bool measured = report.exit_status == 0 || report.exit_status == 5;
-    if (report.options.json)
+    files_write(report);
+    // -q prints the number only where it is the loop's: measured, and not a monitor's.
+    const bool number = report.status == check_status::ok || report.status == check_status::outside_expected;
+    if (o.json)
         std::fputs(report_json(report).c_str(), stdout);
-    else if (report.options.quiet && measured)
+    else if (o.quiet && number)
         std::printf("%.3f\n", report_statistics(report).mean);
-    else if (!report.options.quiet && report.status != "error")
+    else if (!o.quiet && report.status != check_status::error && report.status != check_status::interrupted)
         std::fputs(report_tail_text(report).c_str(), stdout);
-    if (report.status == "error" || (report.options.quiet && !measured))
+    if (report.status == check_status::error || report.status == check_status::interrupted || (o.quiet && !number))
         std::fprintf(stderr, "%s\n", report.message.c_str());
-    return report.exit_status;
+    return report_exit_code(report);
 }

@@ -1,8 +1,10 @@
-// Options by CLI11, checked for range.
+// Options by CLI11, every number checked for being one, finite and in range.
 #include "loopcheck/options.hpp"
 
 #include <CLI/CLI.hpp>
+#include <cmath>
 #include <cstdio>
+#include <cstdlib>
 
 #ifndef LOOPCABLE_VERSION
 #error "LOOPCABLE_VERSION is the project's version, which CMake defines"
@@ -11,26 +13,63 @@
 const char* const options_usage =
     "usage: loopcheck [-d INDEX|NAME] [--in-device INDEX|NAME] [--out-device INDEX|NAME] [-r RATE] [-b FRAMES]\n"
     "                 [--out N] [--in N] [--level DBFS] [--repeat N] [--max-delay SECONDS] [--settle SECONDS]\n"
-    "                 [--expect FRAMES[:TOLERANCE]] [--json] [--response FILE.csv] [--ir FILE.csv] [-q]\n";
+    "                 [--expect FRAMES[:TOLERANCE]] [--allow-monitor] [--json] [--response FILE.csv]\n"
+    "                 [--ir FILE.csv] [-q]\n"
+    "       loopcheck -h|--help|--version\n";
+
+const char* const options_help =
+    "Measures the round-trip latency, gain, polarity and response of an audio interface's loop (an output\n"
+    "cabled back to an input) by a sweep, and ends with an exit status a script can test.\n"
+    "\n"
+    "  -d, --device INDEX|NAME      the device for both sides: its index as dravik lists it, or a unique\n"
+    "                               part of its name\n"
+    "  --in-device, --out-device INDEX|NAME\n"
+    "                               the device for one side\n"
+    "  -r, --rate RATE              sample rate in Hz, 8000 to 768000 (default: the device's)\n"
+    "  -b, --buffer FRAMES          the latency asked of the host API, in frames at the stream's rate,\n"
+    "                               1 to 65536 (PortAudio's suggested latency; the host picks the buffer)\n"
+    "  --out N, --in N              the loop's output and input channel, from 1 (default 1 and 1)\n"
+    "  --level DBFS                 peak level of the sweep, -80 to 0 (default -12)\n"
+    "  --repeat N                   measure N times, 1 to 100 (default 1)\n"
+    "  --max-delay SECONDS          the longest loop looked for, 0.001 to 10 (default 2)\n"
+    "  --settle SECONDS             silence after the stream's first frames, before the first sweep,\n"
+    "                               0 to 10 (default 0.1)\n"
+    "  --expect FRAMES[:TOLERANCE]  exit status 5 unless the latency lies within TOLERANCE (default 0.5)\n"
+    "  --allow-monitor              exit status 0, not 6, when the input is an output's monitor\n"
+    "  --json                       one JSON object on standard output instead of the text\n"
+    "  --response FILE.csv          also measure the response with a 1.4 s sweep and write it\n"
+    "  --ir FILE.csv                write the impulse response around its peak\n"
+    "  -q, --quiet                  print only the latency in frames\n"
+    "  -h, --help                   this text\n"
+    "  --version                    the version\n"
+    "\n"
+    "Exit status: 0 measured, 1 PortAudio or device error, 2 bad options, 3 no loop, 4 unstable,\n"
+    "5 outside --expect, 6 input is an output's monitor, 130 interrupted. More: man loopcheck.\n";
 
 namespace {
+
+// A CLI11 check of a real number: finite and within min..max.
+CLI::Validator number_check(double min, double max)
+{
+    return CLI::Validator(
+        [min, max](std::string& text) {
+            double value = 0.0;
+            return options_number(text, min, max, value);
+        },
+        "", "");
+}
 
 // FRAMES or FRAMES:TOLERANCE.
 std::string expect_read(const std::string& text, check_options& o)
 {
     const size_t colon = text.find(':');
-    try {
-        size_t used = 0;
-        o.expect_frames = std::stod(text.substr(0, colon), &used);
-        if (used != (colon == std::string::npos ? text.size() : colon))
-            return "--expect: not a number of frames: " + text;
-        if (colon != std::string::npos) {
-            o.expect_tolerance = std::stod(text.substr(colon + 1), &used);
-            if (used != text.size() - colon - 1 || o.expect_tolerance < 0.0)
-                return "--expect: not a tolerance: " + text;
-        }
-    } catch (const std::exception&) {
-        return "--expect takes FRAMES[:TOLERANCE]: " + text;
+    std::string problem = options_number(text.substr(0, colon), -1e9, 1e9, o.expect_frames);
+    if (!problem.empty())
+        return "--expect: FRAMES " + problem;
+    if (colon != std::string::npos) {
+        problem = options_number(text.substr(colon + 1), 0.0, 1e9, o.expect_tolerance);
+        if (!problem.empty())
+            return "--expect: TOLERANCE " + problem;
     }
     o.expect = true;
     return "";
@@ -38,36 +77,56 @@ std::string expect_read(const std::string& text, check_options& o)
 
 }  // namespace
 
+std::string options_number(const std::string& text, double min, double max, double& value)
+{
+    const char* begin = text.c_str();
+    char* end = nullptr;
+    value = std::strtod(begin, &end);
+    if (text.empty() || end == begin || *end != '\0')
+        return "\"" + text + "\" is not a number";
+    if (!std::isfinite(value))
+        return "\"" + text + "\" is not a finite number";
+    if (value < min || value > max) {
+        char range[96];
+        std::snprintf(range, sizeof range, "%g to %g", min, max);
+        return "\"" + text + "\" is outside " + range;
+    }
+    return "";
+}
+
 int options_parse(int argc, char** argv, check_options& o)
 {
-    CLI::App app{"loopcheck: the round-trip latency, gain and response of an audio interface's loop, measured "
-                 "once by a sweep, printed as text or JSON, with an exit status for scripts."};
+    CLI::App app{"loopcheck"};
+    app.set_help_flag();
+    bool help = false;
+    app.add_flag("-h,--help", help);
     app.set_version_flag("--version", "loopcheck " LOOPCABLE_VERSION);
-    app.add_option("-d,--device", o.device, "device for both sides: index as dravik lists it, or a unique part of its name")
-        ->type_name("INDEX|NAME");
-    app.add_option("--in-device", o.in_device, "device of the input side")->type_name("INDEX|NAME");
-    app.add_option("--out-device", o.out_device, "device of the output side")->type_name("INDEX|NAME");
-    app.add_option("-r,--rate", o.rate, "sample rate in Hz (default: the device's own)")->check(CLI::Range(8000.0, 768000.0));
-    app.add_option("-b,--buffer", o.buffer, "frames per buffer asked of the driver (default: its low-latency choice)")
-        ->check(CLI::Range(int64_t{1}, int64_t{65536}));
-    app.add_option("--out", o.out_channel, "output channel of the loop, from 1 (default 1)")->check(CLI::Range(1, 256));
-    app.add_option("--in", o.in_channel, "input channel of the loop, from 1 (default 1)")->check(CLI::Range(1, 256));
-    app.add_option("--level", o.level_dbfs, "the sweep's peak level in dBFS (default -12)")->check(CLI::Range(-80.0, 0.0));
-    app.add_option("--repeat", o.repeat, "measurements, with statistics over them (default 1)")
-        ->check(CLI::Range(int64_t{1}, int64_t{100}));
-    app.add_option("--max-delay", o.max_delay_s, "the longest round trip looked for, seconds (default 2, at most 10)")
-        ->check(CLI::Range(0.001, 10.0));
-    app.add_option("--settle", o.settle_s, "silence before the first sweep, seconds (default 0.1)")->check(CLI::Range(0.0, 10.0));
+    app.add_option("-d,--device", o.device);
+    app.add_option("--in-device", o.in_device);
+    app.add_option("--out-device", o.out_device);
+    app.add_option("-r,--rate", o.rate)->check(number_check(8000.0, 768000.0));
+    app.add_option("-b,--buffer", o.buffer)->check(CLI::Range(int64_t{1}, int64_t{65536}));
+    app.add_option("--out", o.out_channel)->check(CLI::Range(1, 256));
+    app.add_option("--in", o.in_channel)->check(CLI::Range(1, 256));
+    app.add_option("--level", o.level_dbfs)->check(number_check(-80.0, 0.0));
+    app.add_option("--repeat", o.repeat)->check(CLI::Range(int64_t{1}, int64_t{100}));
+    app.add_option("--max-delay", o.max_delay_s)->check(number_check(0.001, 10.0));
+    app.add_option("--settle", o.settle_s)->check(number_check(0.0, 10.0));
     std::string expect;
-    app.add_option("--expect", expect, "exit status 5 when the latency lies outside FRAMES +- TOLERANCE (default 0.5)")
-        ->type_name("FRAMES[:TOLERANCE]");
-    app.add_flag("--json", o.json, "one JSON object on standard output");
-    app.add_option("--response", o.response_file, "write the magnitude and phase response (a longer sweep: seconds)")
-        ->type_name("FILE.csv");
-    app.add_option("--ir", o.ir_file, "write the impulse response around its peak")->type_name("FILE.csv");
-    app.add_flag("-q,--quiet", o.quiet, "print only the latency in frames");
+    app.add_option("--expect", expect);
+    app.add_flag("--allow-monitor", o.allow_monitor);
+    app.add_flag("--json", o.json);
+    app.add_option("--response", o.response_file);
+    app.add_option("--ir", o.ir_file);
+    app.add_flag("-q,--quiet", o.quiet);
     try {
         app.parse(argc, argv);
+        if (help) {
+            std::fputs(options_usage, stdout);
+            std::fputs("\n", stdout);
+            std::fputs(options_help, stdout);
+            return 0;
+        }
         const std::string problem = expect.empty() ? "" : expect_read(expect, o);
         if (!problem.empty())
             throw CLI::ValidationError(problem);

@@ -84,7 +84,30 @@ run_statistics report_statistics(const check_report& report)
     for (const run_report& x : report.runs)
         squares += (x.result.latency - s.mean) * (x.result.latency - s.mean);
     s.sd = report.runs.size() > 1 ? std::sqrt(squares / (n - 1.0)) : 0.0;
+    // The runs' own uncertainty does not average down where it is the path's
+    // (a delay that depends on the frequency): their RMS, or the scatter's
+    // standard error of the mean where that is larger.
+    double own = 0.0;
+    for (const run_report& x : report.runs)
+        own += x.result.latency_uncertainty * x.result.latency_uncertainty;
+    s.uncertainty = std::max(std::sqrt(own / n), s.sd / std::sqrt(n));
     return s;
+}
+
+int report_exit_code(const check_report& r) { return check_status_of(r.status).exit_code; }
+
+std::string report_latency_text(double latency, double uncertainty)
+{
+    // The last digit printed is the uncertainty's first significant one.
+    const int decimals = uncertainty > 0.0 ? std::clamp(static_cast<int>(-std::floor(std::log10(uncertainty))), 0, 3) : 3;
+    char value[64], plus[64];
+    std::snprintf(value, sizeof value, "%.*f", decimals, latency);
+    // One significant digit, rounded up, so that it never reads smaller than it is.
+    const double scale = uncertainty > 0.0 ? std::pow(10.0, std::floor(std::log10(uncertainty))) : 0.001;
+    const double shown = uncertainty > 0.0 ? std::ceil(uncertainty / scale * (1.0 - 1e-12)) * scale : 0.0;
+    const int plus_decimals = std::max(0, static_cast<int>(-std::floor(std::log10(scale) + 1e-9)));
+    std::snprintf(plus, sizeof plus, "%.*f", plus_decimals, shown);
+    return std::string(value) + " ± " + plus;
 }
 
 double report_reported_frames(const check_report& r) { return r.input_latency_frames + r.output_latency_frames; }
@@ -99,7 +122,8 @@ bool report_reported_known(const check_report& r)
 std::string report_run_text(const check_report& r, size_t i)
 {
     const run_result& x = r.runs[i].result;
-    std::string text = "run " + std::to_string(i + 1) + ": latency " + frames_text(x.latency) + " frames (" +
+    std::string text = "run " + std::to_string(i + 1) + ": latency " +
+                       report_latency_text(x.latency, x.latency_uncertainty) + " frames (" +
                        ms_text(x.latency, r.rate) + " ms) at " + format("%.0f", r.rate) + " Hz · gain " +
                        format("%.2f", x.gain_db) + " dB · polarity " + (x.inverted ? "inverted" : "normal") +
                        " · SNR " + format("%.0f", x.snr_db) + " dB\n";
@@ -122,7 +146,7 @@ std::string report_tail_text(const check_report& r)
     if (!r.runs.empty()) {
         const run_statistics s = report_statistics(r);
         text += "summary: " + std::to_string(r.runs.size()) + (r.runs.size() == 1 ? " run" : " runs") +
-                " · latency " + frames_text(s.mean) + " frames (" + ms_text(s.mean, r.rate) + " ms)";
+                " · latency " + report_latency_text(s.mean, s.uncertainty) + " frames (" + ms_text(s.mean, r.rate) + " ms)";
         if (r.runs.size() > 1)
             text += ", min " + frames_text(s.min) + ", max " + frames_text(s.max) + ", sd " + frames_text(s.sd) +
                     " · gain " + format("%.2f", s.gain_db) + " dB";
@@ -153,7 +177,7 @@ std::string report_tail_text(const check_report& r)
     }
     if (inverted_any(r))
         text += "warning: polarity inverted (the latency stands)\n";
-    if (r.input_is_monitor)
+    if (r.input_is_monitor && r.options.allow_monitor)
         text += "warning: the input is an output's monitor: the inputs of \"" + r.in_name +
                 "\" are its monitor ports, so this measures PipeWire's monitor (one quantum), not the "
                 "cable; give the card's sink as --out-device and its source as --in-device\n";
@@ -178,8 +202,8 @@ std::string report_json(const check_report& r)
     json j;
     j["program"] = "loopcheck";
     j["version"] = LOOPCABLE_VERSION;
-    j["status"] = r.status;
-    j["exit_status"] = r.exit_status;
+    j["status"] = std::string(check_status_of(r.status).json);
+    j["exit_status"] = report_exit_code(r);
     j["message"] = r.message;
     j["host_api"] = r.host_api;
     j["device"] = {{"output", {{"index", r.out_device}, {"name", r.out_name}}},
@@ -197,6 +221,8 @@ std::string report_json(const check_report& r)
     for (const run_report& x : r.runs) {
         const run_result& v = x.result;
         runs.push_back({{"latency_frames", v.latency},
+                        {"latency_uncertainty_frames", v.latency_uncertainty},
+                        {"latency_halves_frames", {v.latency_low_half, v.latency_high_half}},
                         {"latency_ms", 1000.0 * v.latency / r.rate},
                         {"group_delay_frames", v.group_delay},
                         {"group_delay_1khz_frames", v.group_delay_1khz},
@@ -219,6 +245,7 @@ std::string report_json(const check_report& r)
     } else {
         const run_statistics s = report_statistics(r);
         j["summary"] = {{"runs", r.runs.size()},          {"mean_frames", s.mean},
+                        {"latency_uncertainty_frames", s.uncertainty},
                         {"mean_ms", 1000.0 * s.mean / r.rate}, {"min_frames", s.min},
                         {"max_frames", s.max},            {"sd_frames", s.sd},
                         {"gain_db", s.gain_db},
@@ -226,7 +253,7 @@ std::string report_json(const check_report& r)
     }
     j["expect"] = r.options.expect ? json{{"frames", r.options.expect_frames},
                                           {"tolerance", r.options.expect_tolerance},
-                                          {"pass", r.status != "outside expected"}}
+                                          {"pass", r.status == check_status::ok}}
                                    : json(nullptr);
     j["response"] = r.has_response ? json{{"file", r.options.response_file},
                                           {"valid", r.response_valid},

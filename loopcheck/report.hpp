@@ -6,6 +6,7 @@
 
 #include "analysis/analyse.hpp"
 #include "loopcheck/options.hpp"
+#include "loopcheck/status.hpp"
 #include "analysis/response.hpp"
 
 // A sample within 0.1 dB of full scale is clipping; above -3 dBFS a note.
@@ -22,8 +23,8 @@ struct run_report {
 
 struct check_report {
     check_options options;
-    std::string status = "ok", message;  // "ok", "no loop", "unstable", "outside expected", "error"
-    int exit_status = 0;
+    check_status status = check_status::ok;
+    std::string message;
     std::string host_api;
     int in_device = -1, out_device = -1;
     std::string in_name, out_name;
@@ -34,10 +35,14 @@ struct check_report {
     bool input_is_monitor = false;
     bool has_response = false, response_valid = false;
     response_summary response;
+    std::vector<response_row> response_rows;  // the last run's, for the file
+    int64_t ir_first = 0;                     // the lag of ir[0]
+    std::vector<double> ir;                   // the last run's impulse response around its peak
 };
 
 struct run_statistics {
     double mean = 0.0, min = 0.0, max = 0.0, sd = 0.0;  // of the latency, frames
+    double uncertainty = 0.0;                           // the mean's: the runs' own, or their scatter's
     double gain_db = 0.0;                               // the runs' mean gain (of |H|, in dB)
 };
 run_statistics report_statistics(const check_report& report);
@@ -47,6 +52,13 @@ double report_reported_frames(const check_report& report);
 // False when the host reported nonsense (PipeWire's JACK face gives 2^32 - 1024
 // frames, a negative number read as unsigned): then there is no excess either.
 bool report_reported_known(const check_report& report);
+
+// The session's exit code, from its status.
+int report_exit_code(const check_report& report);
+
+// The latency and its uncertainty, with as many decimals as the uncertainty
+// supports (at most three): "619.000 ± 0.0003", "619.00 ± 0.06", "359.0 ± 0.4".
+std::string report_latency_text(double latency, double uncertainty);
 
 // One run's two lines (with its number, from 1).
 std::string report_run_text(const check_report& report, size_t run);

@@ -1,102 +1,138 @@
-// The callback and the capture ring.
+// The callback, the capture ring and the log of flagged calls.
 #include "loopcheck/stream.hpp"
 
 #include <algorithm>
-#include <limits>
 
 #include "frame/realtime.hpp"
 
-std::vector<float> stream_sweep;
-std::vector<float> stream_long_sweep;
-std::vector<float> stream_ring;
-int stream_out_channels = 1, stream_out_channel = 0, stream_in_channels = 1, stream_in_channel = 0;
-
-std::atomic<int64_t> stream_sweep_next{std::numeric_limits<int64_t>::max() & ~int64_t{1}};
-std::atomic<int64_t> stream_frames_done{0};
-std::atomic<int64_t> stream_flagged_frame{-1};
-std::atomic<unsigned long> stream_flags_seen{0};
-std::atomic<int64_t> stream_largest_buffer{0};
-std::atomic<int64_t> stream_skipped_frame{-1};
-double stream_clock_rate = 0.0;
-
 namespace {
-uint64_t ring_mask = 0;
-// The callback's own: the last call's input clock and frame count.
-double last_input_time = -1.0;
-int64_t last_frame_count = 0;
+
+// Appends one mark. Only the callback writes, so the count is its own.
+void mark_add(stream_state& s, int64_t frame, int64_t frames, unsigned long what)
+{
+    const int64_t n = s.marks_written.load(std::memory_order_relaxed);
+    stream_mark& m = s.marks[static_cast<size_t>(n % stream_mark_capacity)];
+    m.frame.store(frame, std::memory_order_relaxed);
+    m.frames.store(frames, std::memory_order_relaxed);
+    m.what.store(what, std::memory_order_relaxed);
+    s.marks_written.store(n + 1, std::memory_order_release);
 }
 
-void stream_sweep_schedule(int64_t start, bool long_sweep)
+// Whether a mark concerns frames from..to - 1: a flagged call when its buffer
+// overlaps them; a missed cycle when the gap lies between two of them.
+bool mark_within(int64_t frame, int64_t frames, unsigned long what, int64_t from, int64_t to)
 {
-    stream_sweep_next.store(start * 2 + (long_sweep ? 1 : 0), std::memory_order_release);
+    if (what & stream_mark_missed)
+        return frame > from && frame < to;
+    return frame < to && frame + frames > from;
 }
 
-void stream_prepare(std::span<const float> sweep, std::span<const float> long_sweep, int64_t frames)
+}  // namespace
+
+void stream_prepare(stream_state& s, int64_t frames)
 {
-    stream_sweep.assign(sweep.begin(), sweep.end());
-    stream_long_sweep.assign(long_sweep.begin(), long_sweep.end());
     size_t size = 1;
     while (size < static_cast<size_t>(frames))
         size *= 2;
-    stream_ring.assign(size, 0.0f);
-    ring_mask = size - 1;
-    stream_sweep_next.store(std::numeric_limits<int64_t>::max() & ~int64_t{1});
-    stream_frames_done.store(0);
-    stream_flagged_frame.store(-1);
-    stream_flags_seen.store(0);
-    stream_largest_buffer.store(0);
-    stream_skipped_frame.store(-1);
-    last_input_time = -1.0;
-    last_frame_count = 0;
+    s.ring.assign(size * static_cast<size_t>(s.loops), 0.0f);
+    s.ring_mask = size - 1;
+    s.next.store(stream_no_clip);
+    s.frames_done.store(0);
+    s.largest_buffer.store(0);
+    s.marks_written.store(0);
+    s.last_input_time = -1.0;
+    s.last_frame_count = 0;
+}
+
+void stream_schedule(stream_state& s, int64_t start, int clip)
+{
+    s.next.store((start << stream_clip_bits) | clip, std::memory_order_release);
 }
 
 int stream_callback(const void* input, void* output, unsigned long frame_count, const PaStreamCallbackTimeInfo* time,
-                    PaStreamCallbackFlags flags, void*)
+                    PaStreamCallbackFlags flags, void* user)
 {
     realtime_thread_prepare();
-    const int64_t first = stream_frames_done.load(std::memory_order_relaxed);
+    stream_state& s = *static_cast<stream_state*>(user);
+    const int64_t first = s.frames_done.load(std::memory_order_relaxed);
     // Read once per call: the main thread sets a start well beyond this buffer.
-    const int64_t next = stream_sweep_next.load(std::memory_order_acquire);
-    const int64_t start = next >> 1;
-    const std::vector<float>& sweep = (next & 1) ? stream_long_sweep : stream_sweep;
-    const int64_t sweep_frames = static_cast<int64_t>(sweep.size());
+    const int64_t next = s.next.load(std::memory_order_acquire);
+    const int64_t start = next >> stream_clip_bits, index = next & stream_no_clip;
+    const stream_clip* clip = index < static_cast<int64_t>(s.clips.size()) ? &s.clips[index] : nullptr;
+    const int64_t loops = s.loops;
+    const int64_t clip_frames = clip ? static_cast<int64_t>(clip->samples.size()) / loops : 0;
     const auto* in = static_cast<const float*>(input);
     auto* out = static_cast<float*>(output);
     const int64_t count = static_cast<int64_t>(frame_count);
     for (int64_t i = 0; i < count; i++) {
         const int64_t frame = first + i;
         if (out) {
-            float* o = out + i * stream_out_channels;
-            std::fill(o, o + stream_out_channels, 0.0f);
-            if (frame >= start && frame - start < sweep_frames)
-                o[stream_out_channel] = sweep[frame - start];
+            float* o = out + i * s.out_channels;
+            std::fill(o, o + s.out_channels, 0.0f);
+            int64_t at = frame - start;
+            if (clip && at >= 0 && clip_frames > 0 && clip->looping)
+                at %= clip_frames;
+            if (clip && at >= 0 && at < clip_frames)
+                for (int64_t k = 0; k < loops; k++)
+                    o[s.out_channel[k]] = clip->samples[at * loops + k];
         }
-        stream_ring[static_cast<uint64_t>(frame) & ring_mask] =
-            in ? in[i * stream_in_channels + stream_in_channel] : 0.0f;
+        float* r = s.ring.data() + (static_cast<uint64_t>(frame) & s.ring_mask) * loops;
+        for (int64_t k = 0; k < loops; k++)
+            r[k] = in ? in[i * s.in_channels + s.in_channel[k]] : 0.0f;
     }
     // The output's priming at the start is not a dropout.
     const PaStreamCallbackFlags trouble = flags & ~static_cast<PaStreamCallbackFlags>(paPrimingOutput);
-    if (trouble) {
-        stream_flagged_frame.store(first, std::memory_order_relaxed);
-        stream_flags_seen.fetch_or(trouble, std::memory_order_relaxed);
-    }
+    if (trouble)
+        mark_add(s, first, count, trouble);
     // Half a buffer more than the last call's frames: a cycle went missing.
-    if (stream_clock_rate > 0.0 && time && time->inputBufferAdcTime > 0.0) {
-        const double expected = static_cast<double>(last_frame_count) / stream_clock_rate;
-        if (last_input_time >= 0.0 && time->inputBufferAdcTime - last_input_time > 1.5 * expected)
-            stream_skipped_frame.store(first, std::memory_order_relaxed);
-        last_input_time = time->inputBufferAdcTime;
-        last_frame_count = count;
+    if (s.clock_rate > 0.0 && time && time->inputBufferAdcTime > 0.0) {
+        const double expected = static_cast<double>(s.last_frame_count) / s.clock_rate;
+        if (s.last_input_time >= 0.0 && time->inputBufferAdcTime - s.last_input_time > 1.5 * expected)
+            mark_add(s, first, 0, stream_mark_missed);
+        s.last_input_time = time->inputBufferAdcTime;
+        s.last_frame_count = count;
     }
-    if (count > stream_largest_buffer.load(std::memory_order_relaxed))
-        stream_largest_buffer.store(count, std::memory_order_relaxed);
-    stream_frames_done.store(first + count, std::memory_order_release);
+    if (count > s.largest_buffer.load(std::memory_order_relaxed))
+        s.largest_buffer.store(count, std::memory_order_relaxed);
+    s.frames_done.store(first + count, std::memory_order_release);
     return paContinue;
 }
 
-void stream_capture_copy(int64_t from, int64_t to, std::vector<float>& into)
+bool stream_capture_copy(const stream_state& s, int64_t from, int64_t to, int loop, std::vector<float>& into)
 {
     into.resize(static_cast<size_t>(std::max<int64_t>(0, to - from)));
+    const int64_t done = s.frames_done.load(std::memory_order_acquire);
+    const int64_t size = static_cast<int64_t>(s.ring_mask) + 1;
+    if (from < 0 || to > done || done - from > size)
+        return false;
     for (int64_t f = from; f < to; f++)
-        into[f - from] = stream_ring[static_cast<uint64_t>(f) & ring_mask];
+        into[f - from] = s.ring[(static_cast<uint64_t>(f) & s.ring_mask) * s.loops + loop];
+    // The callback may have written over the oldest frames while they were copied.
+    return s.frames_done.load(std::memory_order_acquire) - from <= size;
+}
+
+stream_marks stream_marks_within(const stream_state& s, int64_t from, int64_t to)
+{
+    stream_marks m;
+    const int64_t written = s.marks_written.load(std::memory_order_acquire);
+    const int64_t oldest = std::max<int64_t>(0, written - stream_mark_capacity);
+    // Marks come in frame order: when the oldest one kept is not older than
+    // the stretch, some of the stretch's may have been written over.
+    m.lost = oldest > 0 && s.marks[static_cast<size_t>(oldest % stream_mark_capacity)].frame.load(
+                               std::memory_order_relaxed) >= from;
+    for (int64_t n = oldest; n < written; n++) {
+        const stream_mark& e = s.marks[static_cast<size_t>(n % stream_mark_capacity)];
+        const int64_t frame = e.frame.load(std::memory_order_relaxed), frames = e.frames.load(std::memory_order_relaxed);
+        const unsigned long what = e.what.load(std::memory_order_relaxed);
+        if (!mark_within(frame, frames, what, from, to))
+            continue;
+        (what & stream_mark_missed ? m.missed : m.flagged)++;
+        m.flags |= what & ~stream_mark_missed;
+        m.first = m.first < 0 ? frame : std::min(m.first, frame);
+        m.last = std::max(m.last, frame);
+    }
+    // Marks overwritten while they were read: what they said is not known.
+    if (s.marks_written.load(std::memory_order_acquire) - stream_mark_capacity > oldest)
+        m.lost = true;
+    return m;
 }

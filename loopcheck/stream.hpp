@@ -1,51 +1,92 @@
-// loopcheck's audio side: the sweep played and the capture kept by a
-// full-duplex PortAudio callback that only copies, and the main thread's view
-// of both.
+// loopcheck's audio side: a full-duplex PortAudio callback that only copies.
+// It plays precomputed clips on the loops' output channels, copies the loops'
+// input channels into a ring, and logs every call the host flagged and every
+// cycle it missed. Its state is one struct per stream, handed to PortAudio as
+// the callback's user data and owned by whoever opened the stream.
 #pragma once
 #include <portaudio.h>
 
+#include <array>
 #include <atomic>
 #include <cstdint>
-#include <span>
 #include <vector>
 
-// Program-wide state, set before the stream starts and fixed while it runs.
-extern std::vector<float> stream_sweep;       // the sweep of a measurement of the delay
-extern std::vector<float> stream_long_sweep;  // and the one for a response, or for a weak loop
-extern std::vector<float> stream_ring;    // the capture, a power of two long
-extern int stream_out_channels, stream_out_channel, stream_in_channels, stream_in_channel;
+inline constexpr int stream_max_loops = 8;
+inline constexpr int stream_clip_bits = 6;  // clips 0 .. 63, packed beside the start frame
+inline constexpr int64_t stream_no_clip = (int64_t{1} << stream_clip_bits) - 1;
+inline constexpr int64_t stream_mark_capacity = 512;
+// A mark's kind beside PortAudio's status flags: a cycle the callback missed.
+inline constexpr unsigned long stream_mark_missed = 1ul << 30;
 
-// Shared with the callback. The next sweep: the frame it starts at, shifted
-// left by one, with the long sweep's choice in the lowest bit, so that the
-// callback never reads one start with the other sweep. The main thread stores
-// it (release, by stream_sweep_schedule) always ahead of the callback; the
-// callback stores the frames it has handled (release) after writing them to
-// the ring.
-extern std::atomic<int64_t> stream_sweep_next;
-extern std::atomic<int64_t> stream_frames_done;
-extern std::atomic<int64_t> stream_flagged_frame;  // the first frame of the last call with under- or overflow flags
-extern std::atomic<unsigned long> stream_flags_seen;  // the flags of every such call since the main thread cleared them
-extern std::atomic<int64_t> stream_largest_buffer;
-// The first frame of the last call after which the input's clock had moved on
-// further than the frames delivered: cycles the callback missed (a JACK server
-// skips a late client's cycles), which shift the loop's timing as the frames
-// count it without any status flag. Watched only where stream_clock_rate is set.
-extern std::atomic<int64_t> stream_skipped_frame;
-extern double stream_clock_rate;  // the stream's rate, or 0 not to watch the clock
+// A stimulus, frames x loops interleaved (the loop's sample k of frame f at
+// f * loops + k). A looping clip plays again from its start when it ends.
+struct stream_clip {
+    std::vector<float> samples;
+    bool looping = false;
+};
+
+// One entry of the callback's log: a call with status flags (frames: its
+// buffer) or a missed cycle (frames 0, at the first frame after the gap).
+struct stream_mark {
+    std::atomic<int64_t> frame{0};
+    std::atomic<int64_t> frames{0};
+    std::atomic<unsigned long> what{0};
+};
+
+struct stream_state {
+    // Set before the stream starts and fixed while it runs.
+    std::vector<stream_clip> clips;
+    int loops = 1;
+    std::array<int, stream_max_loops> out_channel{}, in_channel{};  // per loop, from 0
+    int out_channels = 1, in_channels = 1;                          // the stream's
+    std::vector<float> ring;  // the capture, loops interleaved, a power of two of frames
+    uint64_t ring_mask = 0;   // frames - 1
+    double clock_rate = 0.0;  // the stream's rate where the input clock shows missed cycles (JACK), else 0
+
+    // Shared with the callback. next: the frame the next clip starts at,
+    // shifted left by stream_clip_bits, with the clip's index in the low bits,
+    // so that the callback never reads one start with another clip. The main
+    // thread stores it (release) ahead of the callback; the callback stores the
+    // frames it has handled (release) after writing them to the ring, and the
+    // count of marks (release) after writing each mark.
+    std::atomic<int64_t> next{stream_no_clip};
+    std::atomic<int64_t> frames_done{0};
+    std::atomic<int64_t> largest_buffer{0};
+    std::atomic<int64_t> marks_written{0};
+    std::array<stream_mark, stream_mark_capacity> marks;
+
+    // The callback's own: the last call's input clock and frame count.
+    double last_input_time = -1.0;
+    int64_t last_frame_count = 0;
+};
 static_assert(std::atomic<int64_t>::is_always_lock_free && std::atomic<unsigned long>::is_always_lock_free);
 
-// Plays the (long) sweep from frame start on, once the previous one has ended.
-void stream_sweep_schedule(int64_t start, bool long_sweep);
+// What the log holds for a stretch of frames.
+struct stream_marks {
+    int64_t flagged = 0;       // calls with under- or overflow flags whose buffer overlaps it
+    int64_t missed = 0;        // gaps from missed cycles inside it
+    int64_t first = -1, last = -1;  // the frames of the first and last of them
+    unsigned long flags = 0;   // their PortAudio flags together
+    bool lost = false;         // the log overflowed: more happened than it kept
+};
 
-// Keeps the two sweeps, sizes the ring for captures of up to frames, and puts
-// the state back to its start.
-void stream_prepare(std::span<const float> sweep, std::span<const float> long_sweep, int64_t frames);
+// Sizes the ring for captures of up to frames and puts the shared state back
+// to its start; clips and channels are set by the caller before the stream starts.
+void stream_prepare(stream_state& s, int64_t frames);
 
-// Real-time: flushes subnormals on the audio thread, plays the sweep where it falls, silence elsewhere and on every
-// other channel; copies the loop's input channel into the ring; counts the
-// status flags. No allocation, lock, print or wait.
+// Plays clip from frame start on; the callback switches at that frame.
+void stream_schedule(stream_state& s, int64_t start, int clip);
+
+// Real-time: flushes subnormals on the audio thread, plays the scheduled clip
+// where it falls and silence elsewhere and on every other channel, copies the
+// loops' input channels into the ring, and logs flagged calls and missed
+// cycles. No allocation, lock, print or wait. user: the stream_state.
 int stream_callback(const void* input, void* output, unsigned long frame_count, const PaStreamCallbackTimeInfo* time,
-                    PaStreamCallbackFlags flags, void*);
+                    PaStreamCallbackFlags flags, void* user);
 
-// Frames from..to (absolute frame numbers) of the capture, which must still be in the ring.
-void stream_capture_copy(int64_t from, int64_t to, std::vector<float>& into);
+// Frames from..to (absolute frame numbers) of one loop's capture. False when
+// they are not all in the ring any more (or not yet).
+bool stream_capture_copy(const stream_state& s, int64_t from, int64_t to, int loop, std::vector<float>& into);
+
+// The flagged calls and missed cycles within frames from..to - 1.
+stream_marks stream_marks_within(const stream_state& s, int64_t from, int64_t to);

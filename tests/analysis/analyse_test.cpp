@@ -43,7 +43,7 @@ const std::vector<float>& sweep()
 run_result measure(const std::vector<float>& capture)
 {
     const impulse_response r = deconvolve(sweep(), capture, rate);
-    return analyse_run(r, capture, static_cast<int64_t>(sweep().size()), capture_frames - sweep().size());
+    return analyse_run(r, sweep(), capture, capture_frames - sweep().size());
 }
 
 }  // namespace

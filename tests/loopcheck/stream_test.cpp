@@ -1,7 +1,8 @@
-// loopcheck's callback: where the sweep is played, what the ring keeps, and
-// which calls spoil a run (status flags, a clock that jumped past missed cycles).
+// loopcheck's callback: where a clip is played, what the ring keeps, and
+// which calls the log keeps (status flags, a clock that jumped past missed cycles).
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <vector>
 
 #include "loopcheck/stream.hpp"
@@ -9,58 +10,105 @@
 namespace {
 
 // Three output and two input channels, the loop on output 2 and input 2.
-void prepare()
+std::unique_ptr<stream_state> prepared()
 {
-    stream_prepare(std::vector<float>{0.5f, -0.25f, 0.125f}, {}, 64);
-    stream_out_channels = 3, stream_out_channel = 1, stream_in_channels = 2, stream_in_channel = 1;
-    stream_clock_rate = 48000.0;
+    auto s = std::make_unique<stream_state>();
+    s->clips.push_back({{0.5f, -0.25f, 0.125f}, false});
+    s->out_channels = 3, s->out_channel[0] = 1, s->in_channels = 2, s->in_channel[0] = 1;
+    s->clock_rate = 48000.0;
+    stream_prepare(*s, 64);
+    return s;
 }
 
 // One call of frames frames at input clock time seconds, flags as given; input
 // channel 2 carries 100 + the frame number.
-std::vector<float> call(int64_t frames, double time, PaStreamCallbackFlags flags = 0)
+std::vector<float> call(stream_state& s, int64_t frames, double time, PaStreamCallbackFlags flags = 0)
 {
-    const int64_t first = stream_frames_done.load();
+    const int64_t first = s.frames_done.load();
     std::vector<float> in(2 * frames), out(3 * frames, 9.0f);
     for (int64_t i = 0; i < frames; i++)
         in[2 * i] = -1.0f, in[2 * i + 1] = static_cast<float>(100 + first + i);
     PaStreamCallbackTimeInfo info{time, time, time};
-    stream_callback(in.data(), out.data(), static_cast<unsigned long>(frames), &info, flags, nullptr);
+    stream_callback(in.data(), out.data(), static_cast<unsigned long>(frames), &info, flags, &s);
     return out;
 }
 
 }  // namespace
 
-TEST(LoopcheckStream, TheSweepPlaysFromItsStartOnItsChannelAlone)
+TEST(LoopcheckStream, TheClipPlaysFromItsStartOnItsChannelAlone)
 {
-    prepare();
-    stream_sweep_schedule(6, false);
-    const std::vector<float> first = call(4, 0.0), second = call(4, 4.0 / 48000.0);
-    const std::vector<float> want_first(12, 0.0f);
-    const std::vector<float> want_second{0, 0, 0, 0, 0, 0, 0, 0.5f, 0, 0, -0.25f, 0};
-    EXPECT_EQ(first, want_first);
-    EXPECT_EQ(second, want_second);
+    const auto s = prepared();
+    stream_schedule(*s, 6, 0);
+    const std::vector<float> first = call(*s, 4, 0.0), second = call(*s, 4, 4.0 / 48000.0);
+    EXPECT_EQ(first, std::vector<float>(12, 0.0f));
+    EXPECT_EQ(second, (std::vector<float>{0, 0, 0, 0, 0, 0, 0, 0.5f, 0, 0, -0.25f, 0}));
     std::vector<float> kept;
-    stream_capture_copy(2, 8, kept);
+    ASSERT_TRUE(stream_capture_copy(*s, 2, 8, 0, kept));
     EXPECT_EQ(kept, (std::vector<float>{102, 103, 104, 105, 106, 107}));
+    // Frames not yet handled, or written over since, are not there to copy.
+    EXPECT_FALSE(stream_capture_copy(*s, 2, 9, 0, kept));
+    for (int i = 0; i < 20; i++)
+        call(*s, 4, (8.0 + 4 * i) / 48000.0);
+    EXPECT_FALSE(stream_capture_copy(*s, 2, 8, 0, kept));
 }
 
-TEST(LoopcheckStream, FlagsAndMissedCyclesMarkTheirCall)
+TEST(LoopcheckStream, ALoopingClipPlaysOnAndOn)
+{
+    const auto s = prepared();
+    s->clips[0].looping = true;
+    stream_schedule(*s, 1, 0);
+    const std::vector<float> out = call(*s, 8, 0.0);
+    const std::vector<float> loop{0.0f, 0.5f, -0.25f, 0.125f, 0.5f, -0.25f, 0.125f, 0.5f};
+    for (size_t i = 0; i < loop.size(); i++)
+        EXPECT_EQ(out[3 * i + 1], loop[i]) << "frame " << i;
+}
+
+// Every flagged call and every missed cycle is logged, and a stretch of
+// frames is told each one that concerns it, not only the last.
+TEST(LoopcheckStream, TheLogKeepsEveryFlaggedCallAndMissedCycle)
 {
     struct step {
         int64_t frames;
         double time;  // frames of the input clock
         PaStreamCallbackFlags flags;
-        int64_t flagged, skipped;  // the marks after the call
     };
-    prepare();
-    for (const step s : {step{256, 0, paPrimingOutput, -1, -1}, step{256, 256, 0, -1, -1},
-                         step{256, 512 + 100, 0, -1, -1},          // late by less than half a buffer
-                         step{256, 768 + 100 + 256, 0, -1, 768},   // a whole cycle missing
-                         step{256, 1024 + 100 + 256, paInputOverflow, 1024, 768}}) {
-        call(s.frames, s.time / 48000.0, s.flags);
-        EXPECT_EQ(stream_flagged_frame.load(), s.flagged);
-        EXPECT_EQ(stream_skipped_frame.load(), s.skipped);
+    const auto s = prepared();
+    for (const step c : {step{256, 0, paPrimingOutput}, step{256, 256, 0},
+                         step{256, 512 + 100, 0},            // late by less than half a buffer
+                         step{256, 768 + 100 + 256, 0},      // a whole cycle missing: at frame 768
+                         step{256, 1024 + 100 + 256, paInputOverflow},  // frames 1024..1279
+                         step{256, 1280 + 100 + 256, 0}, step{256, 1536 + 100 + 256, paOutputUnderflow}})  // 1536..1791
+        call(*s, c.frames, c.time / 48000.0, c.flags);
+    struct window {
+        int64_t from, to, flagged, missed, first, last;
+        unsigned long flags;
+    };
+    for (const window w : {window{0, 768, 0, 0, -1, -1, 0},          // the priming is no dropout
+                           window{0, 769, 0, 1, 768, 768, 0},        // the gap lies before frame 768
+                           window{768, 1024, 0, 0, -1, -1, 0},       // ... not within 768..1023
+                           window{1000, 1600, 2, 0, 1024, 1536, paInputOverflow | paOutputUnderflow},
+                           window{1279, 1280, 1, 0, 1024, 1024, paInputOverflow},
+                           window{1280, 1536, 0, 0, -1, -1, 0},
+                           window{0, 4000, 2, 1, 768, 1536, paInputOverflow | paOutputUnderflow}}) {
+        const stream_marks m = stream_marks_within(*s, w.from, w.to);
+        EXPECT_EQ(m.flagged, w.flagged) << w.from << ".." << w.to;
+        EXPECT_EQ(m.missed, w.missed) << w.from << ".." << w.to;
+        EXPECT_EQ(m.first, w.first) << w.from << ".." << w.to;
+        EXPECT_EQ(m.last, w.last) << w.from << ".." << w.to;
+        EXPECT_EQ(m.flags, w.flags) << w.from << ".." << w.to;
+        EXPECT_FALSE(m.lost);
     }
-    EXPECT_EQ(stream_flags_seen.load(), static_cast<unsigned long>(paInputOverflow));
+}
+
+// More flagged calls than the log holds: a stretch whose marks may have been
+// written over says so, one after them does not.
+TEST(LoopcheckStream, AnOverflowingLogSaysWhatItLost)
+{
+    const auto s = prepared();
+    for (int64_t i = 0; i < stream_mark_capacity + 10; i++)
+        call(*s, 4, static_cast<double>(4 * i) / 48000.0, paInputUnderflow);
+    EXPECT_TRUE(stream_marks_within(*s, 0, 40).lost);
+    const stream_marks late = stream_marks_within(*s, 4 * (stream_mark_capacity + 5), 4 * (stream_mark_capacity + 6));
+    EXPECT_FALSE(late.lost);
+    EXPECT_EQ(late.flagged, 1);
 }

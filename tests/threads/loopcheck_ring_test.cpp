@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <memory>
 #include <thread>
 #include <vector>
 
@@ -12,28 +13,28 @@
 
 TEST(LoopcheckRing, TheMainThreadCopiesWhatTheCallbackWrote)
 {
-    stream_prepare(std::vector<float>(100, 1.0f), {}, 1 << 16);
-    stream_out_channels = stream_in_channels = 1, stream_out_channel = stream_in_channel = 0;
-    stream_clock_rate = 0.0;
+    const auto s = std::make_unique<stream_state>();
+    s->clips.push_back({std::vector<float>(100, 1.0f), false});
+    stream_prepare(*s, 1 << 20);
     std::atomic<bool> stop{false};
-    std::thread audio([&stop] {
+    std::thread audio([&stop, &s] {
         std::vector<float> in(64), out(64);
         while (!stop.load()) {
             // The input carries its own frame number, as a loop of 0 frames would.
-            const int64_t first = stream_frames_done.load();
+            const int64_t first = s->frames_done.load();
             for (int64_t i = 0; i < 64; i++)
                 in[i] = static_cast<float>((first + i) % 4096);
-            stream_callback(in.data(), out.data(), 64, nullptr, 0, nullptr);
+            stream_callback(in.data(), out.data(), 64, nullptr, 0, s.get());
             std::this_thread::yield();
         }
     });
     std::vector<float> copy;
     for (int round = 0; round < 20; round++) {
-        const int64_t start = stream_frames_done.load(std::memory_order_acquire) + 1000;
-        stream_sweep_schedule(start, false);
-        while (stream_frames_done.load(std::memory_order_acquire) < start + 2000)
+        const int64_t start = s->frames_done.load(std::memory_order_acquire) + 1000;
+        stream_schedule(*s, start, 0);
+        while (s->frames_done.load(std::memory_order_acquire) < start + 2000)
             std::this_thread::yield();
-        stream_capture_copy(start - 500, start + 2000, copy);
+        ASSERT_TRUE(stream_capture_copy(*s, start - 500, start + 2000, 0, copy));
         for (int64_t i = 0; i < 2500; i++)
             ASSERT_EQ(copy[i], static_cast<float>((start - 500 + i) % 4096)) << "round " << round << " frame " << i;
     }

@@ -7,7 +7,7 @@
 
 #include "loopcheck/devices.hpp"
 
-bool device_inputs_are_monitor(PaDeviceIndex device)
+bool devices_inputs_are_monitor(PaDeviceIndex device)
 {
     const PaDeviceInfo* info = device >= 0 ? Pa_GetDeviceInfo(device) : nullptr;
     const PaHostApiInfo* api = info ? Pa_GetHostApiInfo(info->hostApi) : nullptr;

@@ -1,0 +1,32 @@
+// The runs of a measurement on a running stream, their retries, and the
+// verdicts over them: a loop or none, stable or not, as expected or not.
+#pragma once
+#include <atomic>
+#include <cstddef>
+#include <span>
+#include <string>
+
+#include "loopcheck/capture.hpp"
+#include "loopcheck/report.hpp"
+#include "loopcheck/stream.hpp"
+
+inline constexpr int runs_attempts = 3;             // a run and two retries
+inline constexpr double runs_agree_frames = 0.5;    // runs further apart than this are unstable
+inline constexpr double runs_lengthen_below_db = 60.0;  // a run this weak is measured again with the long sweep
+
+struct runs_setup {
+    int short_clip = 0, long_clip = 1;                   // the sweeps' clips in the stream
+    std::span<const float> short_sweep, long_sweep;      // and their samples
+    const std::atomic<bool>* interrupted = nullptr;      // set by a signal: end at the next look
+    std::string stall_advice;                            // what to try when the stream stalls, after the message
+};
+
+// Frames of silence kept before each sweep of the response for its noise: 4096 at 48000 Hz.
+int64_t runs_quiet_frames(double rate);
+
+// Waits for the stream's first frames, then measures options.repeat runs
+// (each retried when spoiled, lengthened when weak) and judges them. Sets the
+// report's runs, status and message, and the last run's response rows and
+// impulse response; on_run is called as each run is kept.
+void runs_measure(check_report& report, stream_state& s, const runs_setup& setup, const capture_wait& wait,
+                  void (*on_run)(const check_report&, size_t));

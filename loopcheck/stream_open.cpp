@@ -1,0 +1,136 @@
+// The stream's life: open, start, wait for frames, close.
+#include "loopcheck/stream_open.hpp"
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <thread>
+
+#include "frame/host.hpp"
+
+namespace {
+
+constexpr int64_t stall_ms = 1000;  // no frames for this long: a stall
+
+int64_t now_ms()
+{
+    using namespace std::chrono;
+    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
+PaStreamParameters side(PaDeviceIndex device, int channels, double latency)
+{
+    PaStreamParameters p{};
+    p.device = device;
+    p.channelCount = channels;
+    p.sampleFormat = paFloat32;
+    p.suggestedLatency = latency;
+    p.hostApiSpecificStreamInfo = host_stream_info(device);  // WASAPI's mode on Windows
+    return p;
+}
+
+std::string device_text(PaDeviceIndex device, const std::string& name)
+{
+    return "device " + std::to_string(device) + " \"" + name + "\"";
+}
+
+}  // namespace
+
+std::string stream_open(stream_state& s, const check_options& o, const devices_pair& pair, stream_opened& opened)
+{
+    const PaDeviceInfo* oi = Pa_GetDeviceInfo(pair.output);
+    const PaDeviceInfo* ii = Pa_GetDeviceInfo(pair.input);
+    const PaHostApiInfo* api = Pa_GetHostApiInfo(oi->hostApi);
+    if (oi->maxOutputChannels < o.out_channel)
+        return "output channel " + std::to_string(o.out_channel) + " not present (" +
+               device_text(pair.output, pair.output_name) + " has " + std::to_string(oi->maxOutputChannels) + " outputs)";
+    if (ii->maxInputChannels < o.in_channel)
+        return "input channel " + std::to_string(o.in_channel) + " not present (" +
+               device_text(pair.input, pair.input_name) + " has " + std::to_string(ii->maxInputChannels) + " inputs)";
+    // At least two channels where the device has them, as the windowed
+    // programs open: a mono stream is the host APIs' least travelled road
+    // (Wine's WASAPI carries nothing on it).
+    s.loops = 1;
+    s.out_channels = std::max(static_cast<int>(o.out_channel), std::min(2, oi->maxOutputChannels));
+    s.in_channels = std::max(static_cast<int>(o.in_channel), std::min(2, ii->maxInputChannels));
+    s.out_channel[0] = static_cast<int>(o.out_channel - 1), s.in_channel[0] = static_cast<int>(o.in_channel - 1);
+    opened.rate = o.rate > 0.0 ? o.rate : oi->defaultSampleRate;
+    // -b as the suggested latency, at the rate asked for; ALSA's choice is
+    // made again below if the rate changes (a latency in seconds scales).
+    const double asked = o.buffer > 0 ? static_cast<double>(o.buffer) / opened.rate : 0.0;
+    PaStreamParameters output = side(pair.output, s.out_channels, asked > 0 ? asked : oi->defaultLowOutputLatency);
+    PaStreamParameters input = side(pair.input, s.in_channels, asked > 0 ? asked : ii->defaultLowInputLatency);
+    // PortAudio gives every ALSA plugin device (PipeWire's "default" among
+    // them) 44100 Hz as its own rate, whatever the server behind it runs at:
+    // there the suite's 48000 Hz, when the device takes it.
+    if (o.rate <= 0.0 && api->type == paALSA && Pa_IsFormatSupported(&input, &output, 48000.0) == paFormatIsSupported) {
+        if (asked > 0)
+            input.suggestedLatency = output.suggestedLatency = static_cast<double>(o.buffer) / 48000.0;
+        opened.rate = 48000.0;
+    }
+    const std::string where =
+        " (output " + device_text(pair.output, pair.output_name) + ", input " + device_text(pair.input, pair.input_name) + ")";
+    PaError error = Pa_IsFormatSupported(&input, &output, opened.rate);
+    if (error != paFormatIsSupported)
+        return "rate " + std::to_string(std::lrint(opened.rate)) + " Hz not granted: " + Pa_GetErrorText(error) + where;
+    // JACK's clock is the server's frame counter: a missed cycle shows in it exactly.
+    s.clock_rate = api->type == paJACK ? opened.rate : 0.0;
+    error = Pa_OpenStream(&opened.stream, &input, &output, opened.rate, paFramesPerBufferUnspecified, paNoFlag,
+                          stream_callback, &s);
+    if (error != paNoError) {
+        opened.stream = nullptr;
+        return std::string("PortAudio cannot open the stream: ") + Pa_GetErrorText(error) + where;
+    }
+    return "";
+}
+
+std::string stream_start(stream_opened& opened)
+{
+    const PaError started = Pa_StartStream(opened.stream);
+    if (started != paNoError)
+        return std::string("PortAudio cannot start the stream: ") + Pa_GetErrorText(started);
+    const PaStreamInfo* info = Pa_GetStreamInfo(opened.stream);
+    if (!info)
+        return "";
+    opened.input_latency_frames = info->inputLatency * opened.rate;
+    opened.output_latency_frames = info->outputLatency * opened.rate;
+    if (std::fabs(info->sampleRate - opened.rate) > 0.5)
+        return "rate " + std::to_string(std::lrint(opened.rate)) + " Hz not granted: the stream runs at " +
+               std::to_string(std::lrint(info->sampleRate)) + " Hz";
+    return "";
+}
+
+void stream_close(stream_opened& opened)
+{
+    if (!opened.stream)
+        return;
+    if (Pa_IsStreamStopped(opened.stream) == 0)
+        Pa_StopStream(opened.stream);
+    Pa_CloseStream(opened.stream);
+    opened.stream = nullptr;
+}
+
+bool stream_wait_frames(const stream_state& s, int64_t until, double rate, const std::atomic<bool>& interrupted)
+{
+    int64_t seen = s.frames_done.load(std::memory_order_acquire), since = now_ms();
+    const int64_t deadline = since + stall_ms + std::lrint(2000.0 * static_cast<double>(std::max<int64_t>(0, until - seen)) / rate);
+    while (seen < until && !interrupted.load()) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        const int64_t now = s.frames_done.load(std::memory_order_acquire), time = now_ms();
+        if (now != seen)
+            seen = now, since = time;
+        else if (time - since > stall_ms)
+            return false;
+        if (time > deadline)
+            return false;
+    }
+    return !interrupted.load();
+}
+
+std::string stream_stall_advice(PaDeviceIndex device)
+{
+    const PaDeviceInfo* info = Pa_GetDeviceInfo(device);
+    const PaHostApiInfo* host = info ? Pa_GetHostApiInfo(info->hostApi) : nullptr;
+    return host && host->type == paJACK ? " (JACK server stopped? restart it)"
+                                        : " (try another -b, or a smaller PipeWire quantum)";
+}

@@ -1,0 +1,34 @@
+// Opening, starting and closing loopcheck's stream on the loop's devices.
+#pragma once
+#include <portaudio.h>
+
+#include <string>
+
+#include "loopcheck/devices.hpp"
+#include "loopcheck/options.hpp"
+#include "loopcheck/stream.hpp"
+
+struct stream_opened {
+    PaStream* stream = nullptr;
+    double rate = 0.0;
+    double input_latency_frames = 0.0, output_latency_frames = 0.0;  // as the host reports them
+};
+
+// Checks the channels and the rate and opens the stream for the loop (the
+// options' channels on the pair of devices), with s as the callback's user
+// data; sets s's channels. "" or the reason it could not.
+std::string stream_open(stream_state& s, const check_options& options, const devices_pair& pair, stream_opened& opened);
+
+// Starts the stream and checks the rate it runs at. "" or the reason.
+std::string stream_start(stream_opened& opened);
+
+// Stops and closes the stream, if open.
+void stream_close(stream_opened& opened);
+
+// Waits until the callback has handled frame until - 1, polling; false when
+// the stream stalls first (no frames for a second, or a trickle that takes
+// more than twice the frames' own time and a second besides) or interrupted is set.
+bool stream_wait_frames(const stream_state& s, int64_t until, double rate, const std::atomic<bool>& interrupted);
+
+// What to try when the stream stops delivering frames, as the windowed programs advise.
+std::string stream_stall_advice(PaDeviceIndex device);

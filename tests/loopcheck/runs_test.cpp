@@ -1,0 +1,274 @@
+// The run logic driven by a scripted stream: the callback called cycle by
+// cycle on the main thread by the wait itself, its input the loop's answer to
+// what it played, with flags, skipped cycles, zeros, slips, stalls and stray
+// clicks where each row of the table puts them.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <memory>
+#include <optional>
+#include <vector>
+
+#include "analysis/sweep.hpp"
+#include "loopcheck/runs.hpp"
+
+namespace {
+
+constexpr double rate = 48000.0;
+constexpr int64_t period = 256;
+
+// Something that happens at a frame counted from the start of the k-th sweep played.
+struct at {
+    int sweep = 0;
+    int64_t offset = 0;
+};
+
+struct script {
+    int64_t delay = 600;  // the loop's delay, frames
+    double gain = 0.5;
+    double noise_dbfs = -400.0;  // white noise's RMS, dB re full scale
+    bool sixteen_bits = false;   // the input quantised to 16 bits
+    std::vector<at> flags = {};     // the call holding this frame reports an input overflow
+    std::vector<at> skips = {};     // the cycle holding this frame is skipped: the callback never sees it
+    std::vector<at> zeros = {};     // 100 frames of digital silence from here
+    std::optional<at> slip = {};    // the delay grows by 3 frames from here on, without a flag
+    std::optional<at> stall = {};   // the stream stops here once: the wait gives up
+    std::optional<at> click = {};   // a stray click of 0.9 here
+    bool never = false;          // no frames at all
+};
+
+// The loop, played cycle by cycle: each cycle's input is the answer to the output
+// of delay frames before, in the time the server keeps (a skipped cycle moves it
+// on without the callback).
+class scripted_stream {
+public:
+    scripted_stream(stream_state& s, const script& sc) : s_(s), sc_(sc), stall_pending_(sc.stall.has_value()) {}
+
+    bool wait(int64_t until)
+    {
+        if (sc_.never)
+            return false;
+        while (s_.frames_done.load() < until) {
+            if (stall_pending_ && due(*sc_.stall, s_.frames_done.load(), period)) {
+                stall_pending_ = false;
+                return false;
+            }
+            cycle();
+        }
+        return true;
+    }
+
+private:
+    // The frame at of the stream's count, once its sweep has been scheduled.
+    std::optional<int64_t> frame_of(const at& a) const
+    {
+        if (a.sweep >= static_cast<int>(starts_.size()))
+            return std::nullopt;
+        return starts_[a.sweep] + a.offset;
+    }
+    bool due(const at& a, int64_t first, int64_t frames) const
+    {
+        const std::optional<int64_t> f = frame_of(a);
+        return f && *f >= first && *f < first + frames;
+    }
+    bool any_due(const std::vector<at>& list, int64_t first) const
+    {
+        for (const at& a : list)
+            if (due(a, first, period))
+                return true;
+        return false;
+    }
+
+    double noise()
+    {
+        seed_ = seed_ * 6364136223846793005ull + 1442695040888963407ull;
+        const double uniform = static_cast<double>(seed_ >> 11) / 9007199254740992.0 - 0.5;
+        return uniform * std::sqrt(12.0) * std::pow(10.0, sc_.noise_dbfs / 20.0);
+    }
+
+    void cycle()
+    {
+        const int64_t first = s_.frames_done.load();
+        const int64_t next = s_.next.load(), start = next >> stream_clip_bits;
+        if ((next & stream_no_clip) != stream_no_clip && (starts_.empty() || starts_.back() != start))
+            starts_.push_back(start);
+        if (any_due(sc_.skips, first)) {
+            // The server's time moves on by a cycle the client never sees;
+            // what it plays meanwhile is silence.
+            sc_.skips.clear();
+            time_ += period;
+            played_.resize(static_cast<size_t>(time_), 0.0f);
+        }
+        std::vector<float> in(period), out(period);
+        for (int64_t i = 0; i < period; i++) {
+            const int64_t frame = first + i, source = time_ + i - sc_.delay - slipped(frame);
+            double v = source >= 0 && source < static_cast<int64_t>(played_.size()) ? sc_.gain * played_[source] : 0.0;
+            v += noise();
+            if (sc_.click && frame_of(*sc_.click) == frame)
+                v += 0.9;
+            if (sc_.sixteen_bits)
+                v = std::nearbyint(v * 32768.0) / 32768.0;
+            for (const at& z : sc_.zeros)
+                if (frame_of(z) && frame >= *frame_of(z) && frame < *frame_of(z) + 100)
+                    v = 0.0;
+            in[i] = static_cast<float>(v);
+        }
+        const PaStreamCallbackFlags flags = any_due(sc_.flags, first) ? paInputOverflow : 0;
+        const double clock = static_cast<double>(time_) / rate + 1.0;
+        PaStreamCallbackTimeInfo info{clock, clock, clock};
+        stream_callback(in.data(), out.data(), period, &info, flags, &s_);
+        played_.insert(played_.end(), out.begin(), out.end());
+        time_ += period;
+    }
+
+    int64_t slipped(int64_t frame) const
+    {
+        return sc_.slip && frame_of(*sc_.slip) && frame >= *frame_of(*sc_.slip) ? 3 : 0;
+    }
+
+    stream_state& s_;
+    script sc_;
+    std::vector<int64_t> starts_;
+    std::vector<float> played_;
+    int64_t time_ = 0;
+    bool stall_pending_;
+    uint64_t seed_ = 12345;
+};
+
+struct measured {
+    check_report report;
+    std::unique_ptr<stream_state> state;
+};
+
+measured measure(const script& sc, check_options o)
+{
+    measured m;
+    m.report.options = o;
+    m.report.rate = rate;
+    m.report.host_api = "scripted";
+    m.state = std::make_unique<stream_state>();
+    stream_state& s = *m.state;
+    const double amplitude = std::pow(10.0, o.level_dbfs / 20.0);
+    s.clips.push_back({sweep_make(sweep_frames(rate, false), rate, amplitude), false});
+    s.clips.push_back({sweep_make(sweep_frames(rate, true), rate, amplitude), false});
+    s.clock_rate = rate;
+    stream_prepare(s, 1 << 20);
+    runs_setup setup;
+    setup.short_sweep = s.clips[0].samples, setup.long_sweep = s.clips[1].samples;
+    scripted_stream stream(s, sc);
+    runs_measure(m.report, s, setup, [&stream](int64_t until) { return stream.wait(until); }, nullptr);
+    return m;
+}
+
+check_options options(double max_delay_s = 0.5, bool response = false, double level_dbfs = -12.0)
+{
+    check_options o;
+    o.max_delay_s = max_delay_s;
+    o.settle_s = 0.0;
+    o.level_dbfs = level_dbfs;
+    if (response)
+        o.response_file = "unused.csv";
+    return o;
+}
+
+}  // namespace
+
+// The short sweep is 4096 frames and the loop 600, so its answer spans frames
+// 600 .. 4695 after the sweep's start, and the tail 125 ms (6000 frames) after it.
+TEST(LoopcheckRuns, EverySpoiledRunIsCaughtAndRetried)
+{
+    struct row {
+        const char* name;
+        script sc;
+        check_options o;
+        check_status status;
+        int attempts;  // of the first run; 0 when there is none
+        double latency;
+    };
+    const row rows[] = {
+        {"clean", {}, options(), check_status::ok, 1, 600.0},
+        {"a flag in the answer, then one in the tail", {.flags = {{0, 2000}, {0, 9000}}}, options(), check_status::ok, 2, 600.0},
+        {"a skipped cycle in the answer", {.skips = {{0, 2000}}}, options(), check_status::ok, 2, 600.0},
+        {"a flag in the response's tail",
+         {.flags = {{0, 600 + 65536 + 20000}}},
+         options(0.5, true),
+         check_status::ok,
+         2,
+         600.0},
+        {"a flag in the response's quiet lead", {.flags = {{0, -1000}}}, options(0.5, true), check_status::ok, 2, 600.0},
+        {"digital silence in the answer", {.zeros = {{0, 3000}}}, options(), check_status::ok, 2, 600.0},
+        {"a stalled capture with a late stray click",
+         {.zeros = {{0, 500}}, .stall = at{0, 5000}, .click = at{0, 4500}},
+         options(0.05),
+         check_status::ok,
+         2,
+         600.0},
+        {"a quiet 16-bit sweep's own zeros", {.gain = 1.0, .sixteen_bits = true}, options(0.5, false, -70.0), check_status::ok, 1, 600.0},
+        {"a flag every run", {.flags = {{0, 2000}, {1, 2000}, {2, 2000}}}, options(), check_status::unstable, 0, 0.0},
+        {"no loop", {.gain = 0.0, .noise_dbfs = -60.0}, options(), check_status::no_loop, 0, 0.0},
+        {"no frames at all", {.never = true}, options(), check_status::error, 0, 0.0},
+    };
+    for (const row& r : rows) {
+        SCOPED_TRACE(r.name);
+        const measured m = measure(r.sc, r.o);
+        EXPECT_EQ(m.report.status, r.status) << m.report.message;
+        ASSERT_EQ(m.report.runs.size(), r.attempts > 0 ? 1u : 0u);
+        if (r.attempts == 0)
+            continue;
+        EXPECT_EQ(m.report.runs[0].attempts, r.attempts) << testing::PrintToString(m.report.runs[0].dropouts);
+        EXPECT_NEAR(m.report.runs[0].result.latency, r.latency, 0.01);
+    }
+}
+
+// A loop too weak for the short sweep is measured again with the long one
+// before it is called no loop, and its latency lies within its uncertainty.
+TEST(LoopcheckRuns, AWeakLoopIsFoundWithTheLongSweep)
+{
+    const measured m = measure({.gain = 0.003, .noise_dbfs = -46.0}, options());
+    ASSERT_EQ(m.report.status, check_status::ok) << m.report.message;
+    const run_report& run = m.report.runs[0];
+    EXPECT_TRUE(run.lengthened);
+    EXPECT_LT(run.result.snr_db, 40.0);
+    EXPECT_LE(std::fabs(run.result.latency - 600.0), 3.0 * run.result.latency_uncertainty);
+    EXPECT_GT(run.result.latency_uncertainty, 0.001);
+}
+
+// Frames that slip without a flag during the answer: either the run is
+// spoiled, or its uncertainty reaches from its latency to a delay the loop had.
+TEST(LoopcheckRuns, ASlipInTheAnswerIsNeverACleanNumber)
+{
+    for (const int64_t offset : {1500, 2600, 4000}) {
+        SCOPED_TRACE(offset);
+        const measured m = measure({.slip = at{0, offset}}, options());
+        if (m.report.status != check_status::ok)
+            continue;
+        const run_result& x = m.report.runs[0].result;
+        const double u = x.latency_uncertainty;
+        EXPECT_TRUE(std::fabs(x.latency - 600.0) <= u || std::fabs(x.latency - 603.0) <= u)
+            << x.latency << " ± " << u;
+    }
+}
+
+// Every run of a response gets the quiet frames its noise needs: the second
+// of two runs reads the SNRs the first does, within a few dB, never "200".
+TEST(LoopcheckRuns, EveryResponseRunMeasuresItsNoise)
+{
+    const auto median_snr = [](const check_report& r) {
+        std::vector<double> snr;
+        for (const response_row& row : r.response_rows)
+            if (row.hz > 100.0 && row.hz < 10000.0)
+                snr.push_back(row.snr_db);
+        std::sort(snr.begin(), snr.end());
+        return snr.empty() ? std::nan("") : snr[snr.size() / 2];
+    };
+    check_options twice = options(0.5, true);
+    twice.repeat = 2;
+    const measured one = measure({.noise_dbfs = -60.0}, options(0.5, true));
+    const measured two = measure({.noise_dbfs = -60.0}, twice);
+    ASSERT_EQ(one.report.status, check_status::ok);
+    ASSERT_EQ(two.report.status, check_status::ok);
+    for (const response_row& row : two.report.response_rows)
+        ASSERT_FALSE(std::isnan(row.snr_db)) << row.hz;
+    EXPECT_NEAR(median_snr(two.report), median_snr(one.report), 3.0);
+    EXPECT_LT(median_snr(one.report), 150.0);
+}
