@@ -12,6 +12,7 @@
 #include "loopcheck/devices.hpp"
 #include "loopcheck/runs.hpp"
 #include "loopcheck/stream.hpp"
+#include "loopcheck/stream_clock.hpp"
 #include "loopcheck/stream_open.hpp"
 
 std::atomic<bool> session_interrupted{false};
@@ -29,6 +30,7 @@ struct session_audio {
     ~session_audio()
     {
         stream_close(opened);
+        stream_clock_close(*state);
         Pa_Terminate();
     }
 };
@@ -84,6 +86,9 @@ void session_run(check_report& r, void (*on_run)(const check_report&, size_t))
     const int64_t longest = std::lrint((r.options.max_delay_s + r.options.settle_s + 1.0) * r.rate) +
                             static_cast<int64_t>(state->clips[1].samples.size()) + capture_tail(r.rate, true);
     stream_prepare(*state, 2 * longest);
+    // JACK's frame counter shows a cycle the callback missed exactly.
+    if (host && host->type == paJACK)
+        stream_clock_open(*state);
     problem = stream_start(audio.opened);
     r.input_latency_frames = audio.opened.input_latency_frames;
     r.output_latency_frames = audio.opened.output_latency_frames;

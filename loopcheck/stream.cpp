@@ -18,6 +18,19 @@ void mark_add(stream_state& s, int64_t frame, int64_t frames, unsigned long what
     s.marks_written.store(n + 1, std::memory_order_release);
 }
 
+// Missed cycles: between two calls the server's frame counter moves on by
+// the first call's frames, unless a cycle went by without the callback (a
+// JACK server skips a client that was late), which no status flag reports
+// and which moves the loop's timing by a buffer as the frames count it.
+// Unsigned arithmetic: the counter wraps at 2^32.
+void clock_check(stream_state& s, uint32_t now, int64_t first, int64_t count)
+{
+    const int64_t moved = static_cast<uint32_t>(now - s.clock_last);
+    if (s.clock_started && moved > s.clock_last_count + s.clock_last_count / 2)
+        mark_add(s, first, 0, stream_mark_missed);
+    s.clock_started = true, s.clock_last = now, s.clock_last_count = count;
+}
+
 // Whether a mark concerns frames from..to - 1: a flagged call when its buffer
 // overlaps them; a missed cycle when the gap lies between two of them.
 bool mark_within(int64_t frame, int64_t frames, unsigned long what, int64_t from, int64_t to)
@@ -40,8 +53,7 @@ void stream_prepare(stream_state& s, int64_t frames)
     s.frames_done.store(0);
     s.largest_buffer.store(0);
     s.marks_written.store(0);
-    s.last_input_time = -1.0;
-    s.last_frame_count = 0;
+    s.clock_started = false;
 }
 
 void stream_schedule(stream_state& s, int64_t start, int clip)
@@ -49,7 +61,7 @@ void stream_schedule(stream_state& s, int64_t start, int clip)
     s.next.store((start << stream_clip_bits) | clip, std::memory_order_release);
 }
 
-int stream_callback(const void* input, void* output, unsigned long frame_count, const PaStreamCallbackTimeInfo* time,
+int stream_callback(const void* input, void* output, unsigned long frame_count, const PaStreamCallbackTimeInfo*,
                     PaStreamCallbackFlags flags, void* user)
 {
     realtime_thread_prepare();
@@ -84,14 +96,8 @@ int stream_callback(const void* input, void* output, unsigned long frame_count, 
     const PaStreamCallbackFlags trouble = flags & ~static_cast<PaStreamCallbackFlags>(paPrimingOutput);
     if (trouble)
         mark_add(s, first, count, trouble);
-    // Half a buffer more than the last call's frames: a cycle went missing.
-    if (s.clock_rate > 0.0 && time && time->inputBufferAdcTime > 0.0) {
-        const double expected = static_cast<double>(s.last_frame_count) / s.clock_rate;
-        if (s.last_input_time >= 0.0 && time->inputBufferAdcTime - s.last_input_time > 1.5 * expected)
-            mark_add(s, first, 0, stream_mark_missed);
-        s.last_input_time = time->inputBufferAdcTime;
-        s.last_frame_count = count;
-    }
+    if (s.clock_read)
+        clock_check(s, s.clock_read(s.clock_context), first, count);
     if (count > s.largest_buffer.load(std::memory_order_relaxed))
         s.largest_buffer.store(count, std::memory_order_relaxed);
     s.frames_done.store(first + count, std::memory_order_release);

@@ -41,7 +41,11 @@ struct stream_state {
     int out_channels = 1, in_channels = 1;                          // the stream's
     std::vector<float> ring;  // the capture, loops interleaved, a power of two of frames
     uint64_t ring_mask = 0;   // frames - 1
-    double clock_rate = 0.0;  // the stream's rate where the input clock shows missed cycles (JACK), else 0
+    // The server's frame counter at the start of the current cycle (JACK's
+    // jack_last_frame_time), where there is one: it moves on by exactly the
+    // frames of each cycle, so a cycle the callback never saw shows in it.
+    uint32_t (*clock_read)(void* context) = nullptr;
+    void* clock_context = nullptr;
 
     // Shared with the callback. next: the frame the next clip starts at,
     // shifted left by stream_clip_bits, with the clip's index in the low bits,
@@ -55,9 +59,10 @@ struct stream_state {
     std::atomic<int64_t> marks_written{0};
     std::array<stream_mark, stream_mark_capacity> marks;
 
-    // The callback's own: the last call's input clock and frame count.
-    double last_input_time = -1.0;
-    int64_t last_frame_count = 0;
+    // The callback's own: the server's frame counter at the last call, and that call's frames.
+    bool clock_started = false;
+    uint32_t clock_last = 0;
+    int64_t clock_last_count = 0;
 };
 static_assert(std::atomic<int64_t>::is_always_lock_free && std::atomic<unsigned long>::is_always_lock_free);
 

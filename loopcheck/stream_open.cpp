@@ -73,8 +73,6 @@ std::string stream_open(stream_state& s, const check_options& o, const devices_p
     PaError error = Pa_IsFormatSupported(&input, &output, opened.rate);
     if (error != paFormatIsSupported)
         return "rate " + std::to_string(std::lrint(opened.rate)) + " Hz not granted: " + Pa_GetErrorText(error) + where;
-    // JACK's clock is the server's frame counter: a missed cycle shows in it exactly.
-    s.clock_rate = api->type == paJACK ? opened.rate : 0.0;
     error = Pa_OpenStream(&opened.stream, &input, &output, opened.rate, paFramesPerBufferUnspecified, paNoFlag,
                           stream_callback, &s);
     if (error != paNoError) {

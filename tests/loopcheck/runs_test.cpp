@@ -17,6 +17,10 @@ namespace {
 constexpr double rate = 48000.0;
 constexpr int64_t period = 256;
 
+// The server's frame counter at the current cycle's start.
+uint32_t server_frames = 0;
+uint32_t server_clock(void*) { return server_frames; }
+
 // Something that happens at a frame counted from the start of the k-th sweep played.
 struct at {
     int sweep = 0;
@@ -114,9 +118,8 @@ private:
             in[i] = static_cast<float>(v);
         }
         const PaStreamCallbackFlags flags = any_due(sc_.flags, first) ? paInputOverflow : 0;
-        const double clock = static_cast<double>(time_) / rate + 1.0;
-        PaStreamCallbackTimeInfo info{clock, clock, clock};
-        stream_callback(in.data(), out.data(), period, &info, flags, &s_);
+        server_frames = static_cast<uint32_t>(time_);
+        stream_callback(in.data(), out.data(), period, nullptr, flags, &s_);
         played_.insert(played_.end(), out.begin(), out.end());
         time_ += period;
     }
@@ -151,7 +154,7 @@ measured measure(const script& sc, check_options o)
     const double amplitude = std::pow(10.0, o.level_dbfs / 20.0);
     s.clips.push_back({sweep_make(sweep_frames(rate, false), rate, amplitude), false});
     s.clips.push_back({sweep_make(sweep_frames(rate, true), rate, amplitude), false});
-    s.clock_rate = rate;
+    s.clock_read = server_clock;
     stream_prepare(s, 1 << 20);
     runs_setup setup;
     setup.short_sweep = s.clips[0].samples, setup.long_sweep = s.clips[1].samples;

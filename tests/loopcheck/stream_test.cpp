@@ -2,6 +2,7 @@
 // which calls the log keeps (status flags, a clock that jumped past missed cycles).
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <memory>
 #include <vector>
 
@@ -9,27 +10,31 @@
 
 namespace {
 
+// The server's frame counter, as the test sets it before each call.
+uint32_t server_frames = 0;
+uint32_t server_clock(void*) { return server_frames; }
+
 // Three output and two input channels, the loop on output 2 and input 2.
 std::unique_ptr<stream_state> prepared()
 {
     auto s = std::make_unique<stream_state>();
     s->clips.push_back({{0.5f, -0.25f, 0.125f}, false});
     s->out_channels = 3, s->out_channel[0] = 1, s->in_channels = 2, s->in_channel[0] = 1;
-    s->clock_rate = 48000.0;
+    s->clock_read = server_clock;
     stream_prepare(*s, 64);
     return s;
 }
 
-// One call of frames frames at input clock time seconds, flags as given; input
-// channel 2 carries 100 + the frame number.
+// One call of frames frames at the server's frame time (in frames), flags as
+// given; input channel 2 carries 100 + the frame number.
 std::vector<float> call(stream_state& s, int64_t frames, double time, PaStreamCallbackFlags flags = 0)
 {
+    server_frames = static_cast<uint32_t>(time);
     const int64_t first = s.frames_done.load();
     std::vector<float> in(2 * frames), out(3 * frames, 9.0f);
     for (int64_t i = 0; i < frames; i++)
         in[2 * i] = -1.0f, in[2 * i + 1] = static_cast<float>(100 + first + i);
-    PaStreamCallbackTimeInfo info{time, time, time};
-    stream_callback(in.data(), out.data(), static_cast<unsigned long>(frames), &info, flags, &s);
+    stream_callback(in.data(), out.data(), static_cast<unsigned long>(frames), nullptr, flags, &s);
     return out;
 }
 
@@ -39,7 +44,7 @@ TEST(LoopcheckStream, TheClipPlaysFromItsStartOnItsChannelAlone)
 {
     const auto s = prepared();
     stream_schedule(*s, 6, 0);
-    const std::vector<float> first = call(*s, 4, 0.0), second = call(*s, 4, 4.0 / 48000.0);
+    const std::vector<float> first = call(*s, 4, 0.0), second = call(*s, 4, 4.0);
     EXPECT_EQ(first, std::vector<float>(12, 0.0f));
     EXPECT_EQ(second, (std::vector<float>{0, 0, 0, 0, 0, 0, 0, 0.5f, 0, 0, -0.25f, 0}));
     std::vector<float> kept;
@@ -48,7 +53,7 @@ TEST(LoopcheckStream, TheClipPlaysFromItsStartOnItsChannelAlone)
     // Frames not yet handled, or written over since, are not there to copy.
     EXPECT_FALSE(stream_capture_copy(*s, 2, 9, 0, kept));
     for (int i = 0; i < 20; i++)
-        call(*s, 4, (8.0 + 4 * i) / 48000.0);
+        call(*s, 4, 8.0 + 4 * i);
     EXPECT_FALSE(stream_capture_copy(*s, 2, 8, 0, kept));
 }
 
@@ -69,16 +74,17 @@ TEST(LoopcheckStream, TheLogKeepsEveryFlaggedCallAndMissedCycle)
 {
     struct step {
         int64_t frames;
-        double time;  // frames of the input clock
+        double time;  // the server's frame counter
         PaStreamCallbackFlags flags;
     };
     const auto s = prepared();
-    for (const step c : {step{256, 0, paPrimingOutput}, step{256, 256, 0},
-                         step{256, 512 + 100, 0},            // late by less than half a buffer
-                         step{256, 768 + 100 + 256, 0},      // a whole cycle missing: at frame 768
-                         step{256, 1024 + 100 + 256, paInputOverflow},  // frames 1024..1279
-                         step{256, 1280 + 100 + 256, 0}, step{256, 1536 + 100 + 256, paOutputUnderflow}})  // 1536..1791
-        call(*s, c.frames, c.time / 48000.0, c.flags);
+    // The counter starts near its wrap: it runs on through 2^32.
+    const double base = 4294967296.0 - 600.0;
+    for (const step c : {step{256, 0, paPrimingOutput}, step{256, 256, 0}, step{256, 512, 0},
+                         step{256, 768 + 256, 0},                       // a whole cycle missing: at frame 768
+                         step{256, 1024 + 256, paInputOverflow},        // frames 1024..1279
+                         step{256, 1280 + 256, 0}, step{256, 1536 + 256, paOutputUnderflow}})  // 1536..1791
+        call(*s, c.frames, std::fmod(base + c.time, 4294967296.0), c.flags);
     struct window {
         int64_t from, to, flagged, missed, first, last;
         unsigned long flags;
@@ -106,7 +112,7 @@ TEST(LoopcheckStream, AnOverflowingLogSaysWhatItLost)
 {
     const auto s = prepared();
     for (int64_t i = 0; i < stream_mark_capacity + 10; i++)
-        call(*s, 4, static_cast<double>(4 * i) / 48000.0, paInputUnderflow);
+        call(*s, 4, static_cast<double>(4 * i), paInputUnderflow);
     EXPECT_TRUE(stream_marks_within(*s, 0, 40).lost);
     const stream_marks late = stream_marks_within(*s, 4 * (stream_mark_capacity + 5), 4 * (stream_mark_capacity + 6));
     EXPECT_FALSE(late.lost);
