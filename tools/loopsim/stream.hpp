@@ -69,7 +69,7 @@ stream stream_build(const stream_options& o);
 // Real-time safe.
 void stream_process(stream& s, const double* y, double* out, int64_t since, glitch_queue& q);
 
-// The read position of frame j (fractional with a clock): for the tests.
+// The read position of frame j in the stage's input (fractional with a clock).
 double stream_position(const stream& s, int64_t j);
 
 }  // namespace loopsim
