@@ -5,6 +5,7 @@
 #include <sys/signalfd.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -33,10 +34,11 @@ void port_registered(jack_port_id_t id, int registered, void* arg)
     }
 }
 
-// Connects what is not yet connected; true when both connections stand.
-bool plug(jack_client_t* client, jack_port_t* in, jack_port_t* out, const cable& c)
+// Connects what is not yet connected of one pair; true when both connections stand.
+bool plug_pair(jack_client_t* client, jack_port_t* in, jack_port_t* out, const cable& c, const std::string& output,
+               const std::string& input)
 {
-    const std::string their_out = c.client + ":" + c.output, their_in = c.client + ":" + c.input;
+    const std::string their_out = c.client + ":" + output, their_in = c.client + ":" + input;
     jack_port_t* source = jack_port_by_name(client, their_out.c_str());
     jack_port_t* sink = jack_port_by_name(client, their_in.c_str());
     if (!source || !sink)
@@ -49,17 +51,30 @@ bool plug(jack_client_t* client, jack_port_t* in, jack_port_t* out, const cable&
     return ok;
 }
 
-// A 1-based channel N as PortAudio's port PREFIX<N-1>; a name stands as it is.
-bool port_name(const std::string& text, const char* prefix, std::string& name)
+bool plug(jack_client_t* client, const cable_ports& ports, const cable& c)
+{
+    bool ok = plug_pair(client, ports.in[0], ports.out[0], c, c.output, c.input);
+    if (ports.pairs == 2 && !c.output2.empty() && !c.input2.empty())
+        ok = plug_pair(client, ports.in[1], ports.out[1], c, c.output2, c.input2) && ok;
+    return ok;
+}
+
+// A 1-based channel N as PortAudio's port PREFIX<N-1> and the next channel's
+// as next; a name stands as it is, with no next.
+bool port_name(const std::string& text, const char* prefix, std::string& name, std::string& next)
 {
     if (text.empty())
         return false;
     if (text.find_first_not_of("0123456789") != std::string::npos) {
         name = text;
+        next.clear();
         return true;
     }
+    if (text.size() > 6)  // no device has a million channels; atol stays in range
+        return false;
     const long channel = std::atol(text.c_str());
     name = prefix + std::to_string(channel - 1);
+    next = prefix + std::to_string(channel);
     return channel >= 1;
 }
 
@@ -72,9 +87,10 @@ bool cable_parse(const char* text, cable& c)
     c = cable{};
     c.client = t.substr(0, first);
     if (first != std::string::npos &&
-        !port_name(t.substr(first + 1, second == std::string::npos ? second : second - first - 1), "out_", c.output))
+        !port_name(t.substr(first + 1, second == std::string::npos ? second : second - first - 1), "out_", c.output,
+                   c.output2))
         return false;
-    if (second != std::string::npos && !port_name(t.substr(second + 1), "in_", c.input))
+    if (second != std::string::npos && !port_name(t.substr(second + 1), "in_", c.input, c.input2))
         return false;
     return !c.client.empty();
 }
@@ -86,7 +102,8 @@ bool cable_watch(jack_client_t* client, const cable& c)
     return wake_fd >= 0 && (c.client.empty() || jack_set_port_registration_callback(client, port_registered, client) == 0);
 }
 
-void cable_serve(jack_client_t* client, jack_port_t* in, jack_port_t* out, const cable& c, const sigset_t& stop)
+void cable_serve(jack_client_t* client, const cable_ports& ports, const cable& c, const sigset_t& stop,
+                 void (*tick)(), int tick_ms)
 {
     const int signal_fd = signalfd(-1, &stop, SFD_CLOEXEC);
     if (signal_fd < 0) {
@@ -94,12 +111,14 @@ void cable_serve(jack_client_t* client, jack_port_t* in, jack_port_t* out, const
         return;
     }
     pollfd fds[2] = {{signal_fd, POLLIN, 0}, {wake_fd, POLLIN, 0}};
-    bool plugged = c.client.empty() || plug(client, in, out, c);
+    bool plugged = c.client.empty() || plug(client, ports, c);
     for (;;) {
         // A refused connection (the client not yet active) is tried again
         // soon; otherwise the registrations wake us, and a rescan once a second
         // covers one that came before the callback was set.
-        const int ready = poll(fds, 2, plugged ? 1000 : 10);
+        const int ready = poll(fds, 2, std::min(plugged ? 1000 : 10, tick ? tick_ms : 1000));
+        if (tick)
+            tick();
         if (ready > 0 && (fds[0].revents & POLLIN))
             break;
         if (ready > 0 && (fds[1].revents & POLLIN)) {
@@ -107,8 +126,10 @@ void cable_serve(jack_client_t* client, jack_port_t* in, jack_port_t* out, const
             [[maybe_unused]] const ssize_t got = read(wake_fd, &count, sizeof count);
         }
         if (!c.client.empty())
-            plugged = plug(client, in, out, c);
+            plugged = plug(client, ports, c);
     }
+    if (tick)
+        tick();
     close(signal_fd);
 }
 

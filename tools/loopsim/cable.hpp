@@ -1,8 +1,10 @@
 // The loop cable loopsim plugs in by itself: whenever a JACK client of a given
 // name registers its ports CLIENT:out_<N> and CLIENT:in_<M> (PortAudio's
 // names), CLIENT:out_<N> -> loopsim:in and loopsim:out -> CLIENT:in_<M> are
-// connected, for every new instance of that client. OUT and IN may also name
-// the ports themselves (jack_iodelay's jack_delay:out:in).
+// connected, for every new instance of that client; with a second channel also
+// CLIENT:out_<N+1> -> loopsim:in2 and loopsim:out2 -> CLIENT:in_<M+1>. OUT and
+// IN may also name the ports themselves (jack_iodelay's jack_delay:out:in);
+// then only the first pair is plugged.
 #pragma once
 #include <jack/jack.h>
 
@@ -13,6 +15,7 @@ namespace loopsim {
 struct cable {
     std::string client;                     // empty: no cable
     std::string output = "out_0", input = "in_0";  // CLIENT's port names
+    std::string output2 = "out_1", input2 = "in_1";  // the second pair's; empty: none
 };
 
 // Reads CLIENT[:OUT[:IN]]; false when it cannot.
@@ -22,9 +25,18 @@ bool cable_parse(const char* text, cable& c);
 // jack_activate. False when JACK refuses it.
 bool cable_watch(jack_client_t* client, const cable& c);
 
+// loopsim's own ports: pairs of them (1 or 2), in[i] fed by CLIENT's i-th output.
+struct cable_ports {
+    jack_port_t* in[2] = {};
+    jack_port_t* out[2] = {};
+    int pairs = 1;
+};
+
 // Runs until SIGINT or SIGTERM arrives (blocked by the caller before the client
 // opened, so that JACK's threads never take them), plugging the cable in
-// whenever the watched client registers a port, and once a second besides.
-void cable_serve(jack_client_t* client, jack_port_t* in, jack_port_t* out, const cable& c, const sigset_t& stop);
+// whenever the watched client registers a port, and once a second besides;
+// calls tick (if any) at least every tick_ms milliseconds, and once at the end.
+void cable_serve(jack_client_t* client, const cable_ports& ports, const cable& c, const sigset_t& stop,
+                 void (*tick)(), int tick_ms);
 
 }  // namespace loopsim

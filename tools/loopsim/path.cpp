@@ -199,6 +199,8 @@ std::string path_check(const path_options& o)
         return "a dropout must be shorter than its period";
     if (o.dropout_once_s < 0.0 || o.dropout_once_ms < 0.0)
         return "a single dropout needs a start and a length >= 0";
+    if (!(o.noise_dbfs <= 20.0))
+        return "noise must be at most +20 dB re full scale";
     if (o.echoes.size() > max_echoes)
         return "at most four echoes";
     for (const echo_options& e : o.echoes)
@@ -235,6 +237,12 @@ path path_build(const path_options& o)
     if (p.use_eq)
         p.eq = eq_section(o.eq, o.eq_hz, o.eq_q, o.eq_db, o.rate);
     p.noise_amplitude = o.noise_dbfs > -300.0 ? std::sqrt(3.0) * std::pow(10.0, o.noise_dbfs / 20.0) : 0.0;
+    p.noise_state = o.noise_seed | 1;
+    p.pink = p.noise_amplitude > 0.0 && o.colour == noise_colour::pink;
+    if (p.pink) {
+        // Uniform in [-1, 1) has an RMS of 1 / sqrt(3).
+        p.pink_noise = pink_design(o.rate, 1.0 / std::sqrt(3.0), std::pow(10.0, o.noise_dbfs / 20.0));
+    }
     if (o.dropout_ms > 0.0) {
         p.dropout_length = std::llrint(o.dropout_ms * o.rate / 1000.0);
         p.dropout_period = std::llrint(o.dropout_every_s * o.rate);
@@ -246,7 +254,7 @@ path path_build(const path_options& o)
     return p;
 }
 
-double path_process(path& p, double x)
+double path_linear(path& p, double x)
 {
     p.ring[p.write_pos & p.ring_mask] = x;
     double y = 0.0;
@@ -260,15 +268,34 @@ double path_process(path& p, double x)
         y = run(p.eq, y);
     for (int64_t e = 0; e < p.echo_count; e++)
         y += p.echo_gain[e] * p.ring[(p.write_pos - 1 - static_cast<uint64_t>(p.echo_delay[e])) & p.ring_mask];
-    if (p.noise_amplitude > 0.0)
-        y += p.noise_amplitude * next_uniform(p.noise_state);
+    return y;
+}
+
+double path_noise(path& p)
+{
+    if (p.noise_amplitude == 0.0)
+        return 0.0;
+    if (p.pink)
+        return pink_run(p.pink_noise, next_uniform(p.noise_state));
+    return p.noise_amplitude * next_uniform(p.noise_state);
+}
+
+bool path_dropped(const path& p, int64_t frame)
+{
     // A dropout falls in the last dropout_length frames of each period, so
-    // that the first period runs clean. The clock starts with the first
-    // sound, so that a test knows when the dropouts come after closing its loop.
+    // that the first period runs clean.
+    if (p.dropout_period > 0 && frame % p.dropout_period >= p.dropout_period - p.dropout_length)
+        return true;
+    return frame >= p.dropout_once_start && frame < p.dropout_once_end;
+}
+
+double path_process(path& p, double x)
+{
+    double y = path_linear(p, x) + path_noise(p);
+    // The clock starts with the first sound, so that a test knows when the
+    // dropouts come after closing its loop.
     p.sounding = p.sounding || x != 0.0;
-    if (p.dropout_period > 0 && p.frame % p.dropout_period >= p.dropout_period - p.dropout_length)
-        y = 0.0;
-    if (p.frame >= p.dropout_once_start && p.frame < p.dropout_once_end)
+    if (path_dropped(p, p.frame))
         y = 0.0;
     if (p.sounding)
         p.frame++;

@@ -7,8 +7,8 @@
 //   + up to four echoes: plain copies of the input, delayed by the whole delay
 //     + an offset, at a level relative to the gain (and with its polarity)
 //
-// followed by two disturbances that are not part of the "truth": white noise
-// added at a fixed RMS level, and dropouts (the output forced to zero for a
+// followed by two disturbances that are not part of the "truth": noise (white,
+// or pink: see noise.hpp) added at a fixed RMS level, and dropouts (the output forced to zero for a
 // while, at regular intervals and once). The filters are designed for the
 // given sample rate. All arithmetic in double; one sample in, one out.
 #pragma once
@@ -17,7 +17,11 @@
 #include <string>
 #include <vector>
 
+#include "tools/loopsim/noise.hpp"
+
 namespace loopsim {
+
+enum class noise_colour { white, pink };
 
 enum class eq_kind { none, peak, low_shelf, high_shelf };
 
@@ -39,7 +43,9 @@ struct path_options {
     double highpass_hz = 0.0;   // 0: no DC blocker
     eq_kind eq = eq_kind::none;
     double eq_hz = 1000.0, eq_q = 0.7071, eq_db = 0.0;
-    double noise_dbfs = -400.0;    // RMS of the added white noise, dB re full scale; <= -300 off
+    double noise_dbfs = -400.0;    // RMS of the added noise, dB re 1.0, the whole band; <= -300 off
+    noise_colour colour = noise_colour::white;
+    uint64_t noise_seed = 0x9E3779B97F4A7C15ull;  // another for each channel: uncorrelated noise
     double dropout_ms = 0.0;       // length of each dropout; 0: none
     double dropout_every_s = 1.0;  // period of the dropouts, counted from the first non-zero input
     double dropout_once_s = 0.0;   // a single dropout this long after the first non-zero input ...
@@ -64,8 +70,10 @@ struct path {
     int64_t echo_count = 0;
     int64_t echo_delay[max_echoes] = {};  // whole delay + offset
     double echo_gain[max_echoes] = {};    // signed: the main path's polarity
-    double noise_amplitude = 0.0;  // half-width of the uniform noise
+    double noise_amplitude = 0.0;  // half-width of the uniform (white) noise
     uint64_t noise_state = 0x9E3779B97F4A7C15ull;
+    bool pink = false;  // the uniform noise through pink_filter, which sets its level
+    pink_filter pink_noise;
     int64_t dropout_length = 0, dropout_period = 0, frame = 0;  // frames since the first sound
     int64_t dropout_once_start = 0, dropout_once_end = 0;
     bool sounding = false;
@@ -78,7 +86,18 @@ std::string path_check(const path_options& options);
 path path_build(const path_options& options);
 
 // One sample through the path. Real-time safe: indexes preallocated memory only.
+// The same as path_linear, plus path_noise, then zero where path_dropped says,
+// on a clock that starts with the first non-zero x.
 double path_process(path& p, double x);
+
+// One sample through the linear part alone (the truth the prints describe).
+double path_linear(path& p, double x);
+
+// The next sample of the path's noise (0 without noise).
+double path_noise(path& p);
+
+// Whether the dropouts zero the frame this many frames after the first sound.
+bool path_dropped(const path& p, int64_t frame);
 
 // The linear part's first n taps of impulse response, by running the same
 // per-sample code on a unit impulse (noise and dropouts off).

@@ -1,0 +1,98 @@
+#include "tools/loopsim/glitch.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+
+namespace loopsim {
+
+namespace {
+
+uint64_t next_bits(uint64_t& state)
+{
+    state ^= state << 13;
+    state ^= state >> 7;
+    state ^= state << 17;
+    return state;
+}
+
+// Uniform in [0, 1).
+double next_unit(uint64_t& state) { return static_cast<double>(next_bits(state) >> 11) / 9007199254740992.0; }
+
+int64_t next_gap(glitch_random& r, double rate)
+{
+    return std::max<int64_t>(1, std::llrint(rate * 60.0 / r.per_minute * (0.5 + next_unit(r.state))));
+}
+
+}  // namespace
+
+glitch_random glitch_random_make(double per_minute, uint64_t seed, double rate)
+{
+    glitch_random r;
+    r.per_minute = per_minute;
+    // splitmix64 of the seed: any seed, 0 included, gives a non-zero xorshift state.
+    uint64_t z = seed + 0x9E3779B97F4A7C15ull;
+    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+    z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+    r.state = (z ^ (z >> 31)) | 1;
+    if (per_minute > 0.0)
+        r.next_at = next_gap(r, rate);
+    return r;
+}
+
+glitch glitch_random_next(glitch_random& r, double rate)
+{
+    glitch g;
+    g.at = r.next_at;
+    g.kind = static_cast<glitch_kind>(next_bits(r.state) % 3);
+    g.n = std::llrint(std::exp(next_unit(r.state) * std::log(1024.0)));
+    r.next_at += next_gap(r, rate);
+    return g;
+}
+
+void glitch_queue_push(glitch_queue& q, const glitch_record& r)
+{
+    const uint64_t head = q.head.load(std::memory_order_relaxed);
+    if (head - q.tail.load(std::memory_order_acquire) >= glitch_queue_size) {
+        q.lost.fetch_add(1, std::memory_order_relaxed);
+        return;
+    }
+    q.records[head % glitch_queue_size] = r;
+    q.head.store(head + 1, std::memory_order_release);
+}
+
+bool glitch_queue_pop(glitch_queue& q, glitch_record& r)
+{
+    const uint64_t tail = q.tail.load(std::memory_order_relaxed);
+    if (tail == q.head.load(std::memory_order_acquire))
+        return false;
+    r = q.records[tail % glitch_queue_size];
+    q.tail.store(tail + 1, std::memory_order_release);
+    return true;
+}
+
+const char* glitch_kind_name(glitch_kind kind)
+{
+    return kind == glitch_kind::drop ? "drop" : kind == glitch_kind::insert ? "insert" : "zero";
+}
+
+bool glitch_kind_parse(const std::string& text, glitch_kind& kind)
+{
+    for (glitch_kind k : {glitch_kind::drop, glitch_kind::insert, glitch_kind::zero})
+        if (text == glitch_kind_name(k)) {
+            kind = k;
+            return true;
+        }
+    return false;
+}
+
+std::string glitch_format(const glitch_record& r, double rate)
+{
+    char line[160];
+    std::snprintf(line, sizeof line, "glitch kind=%s n=%lld out=%lld in=%lld t=%.6f\n", glitch_kind_name(r.kind),
+                  static_cast<long long>(r.n), static_cast<long long>(r.out), static_cast<long long>(r.in),
+                  static_cast<double>(r.out) / rate);
+    return line;
+}
+
+}  // namespace loopsim

@@ -1,0 +1,89 @@
+// loopsim's whole interface: one or two channels, each a path (path.hpp), and
+// what happens between them and after them. For every frame and channel c:
+//
+//   linear_c = the path's linear part (delay, filters, gain, EQ, echoes)
+//   y_c      = poly(linear_c)                         the static nonlinearity
+//            + crosstalk(linear_other)                from the other channel
+//            + hum + the path's noise
+//   then the stream stage (stream.hpp: --ppm clock, drops, inserts, zeros),
+//   then the dropouts, on every channel at once.
+//
+// One clock for the planned events of every channel: frames since the first
+// non-zero input on any channel.
+#pragma once
+#include <complex>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "tools/loopsim/distortion.hpp"
+#include "tools/loopsim/glitch.hpp"
+#include "tools/loopsim/path.hpp"
+#include "tools/loopsim/stream.hpp"
+
+namespace loopsim {
+
+enum class crosstalk_shape { flat, capacitive };
+
+constexpr int64_t hum_max_harmonics = 20;
+
+struct loop_options {
+    path_options path;  // channel 1; channel 2 the same but for the two below
+    int64_t channels = 1;
+    double gain2_db = 0.0;  // channel 2's gain re channel 1's
+    int64_t delay2 = 0;     // channel 2's whole delay re channel 1's (may be negative)
+    // The crosstalk, both ways: at crosstalk_db re the other channel's linear
+    // output, flat, or capacitive: a first difference, rising 6 dB an octave,
+    // crosstalk_db at 1 kHz. <= -300: none.
+    double crosstalk_db = -400.0;
+    crosstalk_shape shape = crosstalk_shape::flat;
+    std::vector<double> poly;  // a2, a3, ... a10
+    // Hum: the fundamental at hum_hz, a sine of peak 10^(hum_dbfs / 20) (a
+    // full-scale sine is 0 dBFS); harmonic k = 2 .. hum_harmonics at 1 / k of
+    // it (-20 log10 k dB); all starting at phase 0 on the client's first frame.
+    double hum_hz = 0.0;  // 0: none
+    double hum_dbfs = -400.0;
+    int64_t hum_harmonics = 1;
+    double ppm = 0.0;
+    std::vector<glitch> glitches;  // at seconds converted to frames by loop_build
+    std::vector<double> glitch_seconds;  // when each of glitches happens, from the first sound
+    double glitch_per_minute = 0.0;
+    uint64_t glitch_seed = 0;
+};
+
+std::string loop_check(const loop_options& o);
+
+// The path options of channel 1 or 2.
+path_options loop_channel(const loop_options& o, int64_t channel);
+
+// The frames of the whole delay the stream stage takes over (0 without it):
+// all of it, less what the earliest echo needs.
+int64_t loop_reserve(const loop_options& o);
+
+struct loop {
+    int64_t channels = 1;
+    path paths[stream_max_channels];
+    double linear_before[stream_max_channels] = {};  // last frame's linear outputs
+    poly distortion;
+    bool distorted = false;
+    double crosstalk_gain = 0.0;  // flat: the gain; capacitive: the first difference's
+    crosstalk_shape shape = crosstalk_shape::flat;
+    double hum_amplitude[hum_max_harmonics] = {};
+    int64_t hum_harmonics = 0;
+    double hum_hz = 0.0, rate = 48000.0;
+    int64_t frame = 0;   // frames since the client started
+    int64_t since = -1;  // frames since the first sound, -1 before it
+    stream tail;
+    bool dropouts = false;
+};
+
+loop loop_build(const loop_options& o);
+
+// One frame: x and y hold one sample per channel. Real-time safe.
+void loop_process(loop& l, const double* x, double* y, glitch_queue& q);
+
+// The crosstalk's transfer function at hz: what arrives in one channel over the
+// other channel's linear output.
+std::complex<double> loop_crosstalk_at(const loop_options& o, double hz);
+
+}  // namespace loopsim
