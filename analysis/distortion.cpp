@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <numbers>
 
 #include "analysis/weighting.hpp"
 #include "analysis/tones.hpp"
@@ -79,6 +80,27 @@ double distortion_thd(const std::array<std::optional<double>, 9>& harmonics)
         if (h)
             sum += *h * *h;
     return std::sqrt(sum);
+}
+
+double distortion_offset_bins(std::span<const float> frames, int64_t bin, int64_t n)
+{
+    // Each half mixed down by the bin's own frequency; its image at twice the
+    // frequency makes whole cycles in a half (bin is whole) and sums to 0.
+    std::complex<double> halves[2] = {0.0, 0.0};
+    const double step = 2.0 * std::numbers::pi / static_cast<double>(n);
+    int64_t phase = 0;
+    for (int64_t m = 0; m < n; m++) {
+        halves[m < n / 2 ? 0 : 1] += static_cast<double>(frames[static_cast<size_t>(m)]) *
+                                     std::polar(1.0, -step * static_cast<double>(phase));
+        phase = (phase + bin) % n;
+    }
+    // The halves' centres lie n/2 frames apart: pi x offset radians.
+    return std::arg(halves[1] * std::conj(halves[0])) / std::numbers::pi;
+}
+
+double distortion_leakage(double offset_bins)
+{
+    return std::fabs(offset_bins) * std::sqrt(2.0 * (std::numbers::pi * std::numbers::pi / 6.0 - 1.0));
 }
 
 double distortion_smpte(const distortion_block& b, int64_t low_bin, int64_t high_bin)

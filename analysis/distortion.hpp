@@ -45,6 +45,18 @@ std::array<std::optional<double>, 9> distortion_harmonics(const distortion_block
 // The root sum of squares of the harmonics that lie in the band.
 double distortion_thd(const std::array<std::optional<double>, 9>& harmonics);
 
+// How far the tone on bin came back from it, in bins (positive: above), from
+// the phase it gains from the block's first half to its second: a loop whose
+// output and input run on two clocks (a resampler between them) returns the
+// tone off its bin, and the block's edges then spread it over its neighbours
+// (bin k + m holds offset / m of it), which no notch of a few bins removes.
+// frames: the block's n frames.
+double distortion_offset_bins(std::span<const float> frames, int64_t bin, int64_t n);
+
+// The RMS, re the tone's, of what an offset spreads beyond the notch:
+// offset x sqrt(2 (pi^2 / 6 - 1)).
+double distortion_leakage(double offset_bins);
+
 // SMPTE intermodulation of a low tone (f1) and a high one (f2): the RSS of the
 // sidebands at f2 +- f1 and f2 +- 2 f1 over the high tone.
 double distortion_smpte(const distortion_block& b, int64_t low_bin, int64_t high_bin);

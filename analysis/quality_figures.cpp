@@ -122,6 +122,17 @@ quality_tone_figures quality_tone_measure(const quality_plan& p, const quality_s
     }
     const double rms = amplitude / std::numbers::sqrt2;
     const double ratio = distortion_band_rms(b, false, notch) / rms;
+    // A tone off its bin: what the block's edges spread of it would pass for
+    // distortion. Noise alone moves the estimate by far less than half the
+    // residual (its two half-sums see a few bins' noise, the residual the
+    // band's thousands), so only a real offset trips this.
+    const double offset = distortion_offset_bins(capture.subspan(static_cast<size_t>(s.settle_frames)), bin, p.block);
+    f.conditions.offset_ppm = 1e6 * offset / static_cast<double>(bin);
+    if (distortion_leakage(offset) > 0.5 * ratio) {
+        f.reason = "the tone came back off its bin: the loop's output and input clocks differ (a resampler between "
+                   "them?); the coherent analysis needs one clock";
+        return f;
+    }
     f.thd_n_db = db_of(ratio);
     f.thd_n_pct = 100.0 * ratio;
     f.thd_n_a_db = db_of(distortion_band_rms(b, true, notch) / rms);

@@ -27,6 +27,7 @@ struct quality_conditions {
     int64_t block_frames = 0;              // analysed, no window, tones coherent
     double averaging_s = 0.0;              // the block's duration
     int64_t settle_frames = 0;             // played before the block
+    std::optional<double> offset_ppm;      // a tone's frequency as it came back, re as played (tones only)
 };
 
 // What every segment's figures carry: its conditions and its validity.

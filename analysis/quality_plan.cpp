@@ -53,6 +53,14 @@ int64_t quality_plan_segment_frames(const quality_segment& s)
 quality_plan quality_plan_make(double rate, int loops)
 {
     quality_plan p;
+    if (!(rate >= quality_rate_min && rate <= quality_rate_max)) {
+        p.error = "the quality battery needs a rate from 44100 to 768000 Hz";
+        return p;
+    }
+    if (loops < 1) {
+        p.error = "the quality battery needs a loop";
+        return p;
+    }
     p.rate = rate;
     p.loops = loops;
     p.block = fft_size_at_least(frames_of(quality_block_s, rate));

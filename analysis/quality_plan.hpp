@@ -56,6 +56,7 @@ struct quality_segment {
 };
 
 struct quality_plan {
+    std::string error;  // why no plan could be made (the rate, the loops); no segments then
     double rate = 0.0;
     int loops = 0;
     int64_t block = 0;  // the analysed block's frames: a power of two
@@ -65,9 +66,15 @@ struct quality_plan {
 // The segments' frames: settle + analysed + tail.
 int64_t quality_plan_segment_frames(const quality_segment& s);
 
+// Rates it plans for: the band's top, 20 kHz, and CCIF's 20 kHz tone must lie
+// below the Nyquist frequency.
+inline constexpr double quality_rate_min = 44100.0, quality_rate_max = 768000.0;
+
 // The battery for the rate and number of loops (1 or more): silence, the
 // three tones, SMPTE, CCIF, then (with two loops or more) for each loop the
-// crosstalk tone and the octave tones on it alone.
+// crosstalk tone and the octave tones on it alone. A rate that is not a
+// number within quality_rate_min .. max, or fewer than one loop: no segments
+// and the reason in error.
 quality_plan quality_plan_make(double rate, int loops);
 
 // All the battery's frames.

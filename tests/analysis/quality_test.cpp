@@ -304,6 +304,12 @@ TEST(QualityPlan, CoherentAtEveryRateAndUnderTenSecondsAt48k)
         }
     }
     EXPECT_EQ(quality_plan_make(48000.0, 1).segments.size(), 6u) << "no crosstalk with one loop";
+    for (const auto& [rate, loops] : std::vector<std::pair<double, int>>{
+             {NAN, 2}, {INFINITY, 2}, {0.0, 2}, {22050.0, 2}, {1e9, 2}, {48000.0, 0}}) {
+        const quality_plan p = quality_plan_make(rate, loops);
+        EXPECT_NE(p.error, "") << rate << " Hz, " << loops << " loops";
+        EXPECT_TRUE(p.segments.empty());
+    }
 }
 
 TEST(QualityFigures, FaultsLeaveTheFiguresEmptyWithAReason)
@@ -324,6 +330,10 @@ TEST(QualityFigures, FaultsLeaveTheFiguresEmptyWithAReason)
         {"silent", [](int64_t) { return 0.0; }, 0, "no tone"},
         {"short", [&](int64_t m) { return a * cosine(k, m, p.block); }, -1, "too short"},
         {"not a number", [&](int64_t m) { return m == 100 ? NAN : a * cosine(k, m, p.block); }, 0, "not finite"},
+        // 10 ppm of 997 Hz: the output's clock a little fast.
+        {"off its bin",
+         [&](int64_t m) { return a * std::cos(2.0 * pi * static_cast<double>(k) * (1.0 + 1e-5) * static_cast<double>(m) / static_cast<double>(p.block)); },
+         0, "off its bin"},
     };
     for (const row& r : rows) {
         SCOPED_TRACE(r.name);
