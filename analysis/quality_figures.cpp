@@ -190,81 +190,97 @@ quality_imd_figures quality_imd_measure(const quality_plan& p, const quality_seg
     return f;
 }
 
-std::vector<quality_loop_figures> quality_analyse(const quality_plan& p, std::span<const quality_segment_captures> captures)
+namespace {
+
+quality_loop_figures loop_start(const quality_plan& p, int loop)
 {
-    std::vector<quality_loop_figures> loops(static_cast<size_t>(p.loops));
-    for (int l = 0; l < p.loops; l++) {
-        quality_loop_figures& f = loops[static_cast<size_t>(l)];
-        f.loop = l;
-        f.valid = true;
-        f.noise.reason = "not in the plan";
-        f.smpte.reason = f.ccif.reason = "not in the plan";
-        f.crosstalk_reason = p.loops < 2 ? "one loop: nothing to cross into" : "";
-        for (const double hz : quality_octave_hz)
-            f.crosstalk_octaves.push_back({tones_hz(tones_bin(hz, p.rate, p.block), p.rate, p.block), std::nullopt});
+    quality_loop_figures f;
+    f.loop = loop;
+    f.valid = true;
+    f.noise.reason = f.smpte.reason = f.ccif.reason = "not in the plan";
+    f.crosstalk_reason = p.loops < 2 ? "one loop: nothing to cross into" : "";
+    for (const double hz : quality_octave_hz)
+        f.crosstalk_octaves.push_back({tones_hz(tones_bin(hz, p.rate, p.block), p.rate, p.block), std::nullopt});
+    return f;
+}
+
+void take_tone(const quality_plan& p, const quality_segment& s, std::span<const float> capture, quality_loop_figures& f)
+{
+    const quality_tone_figures t = quality_tone_measure(p, s, capture);
+    note_fault(f, t.reason);
+    if (s.level_dbfs == quality_gain_level_dbfs)
+        f.gain_db = t.gain_db;
+    if (s.level_dbfs == quality_range_level_dbfs && t.thd_n_a_db)
+        f.dynamic_range_db_a = -quality_range_level_dbfs - *t.thd_n_a_db;
+    f.tones.push_back(t);
+}
+
+// This loop's input while another loop's output plays alone.
+void take_crosstalk(const quality_plan& p, const quality_segment& s, std::span<const float> driven_capture,
+                    std::span<const float> capture, quality_loop_figures& f)
+{
+    std::string reason = capture_fault(s, driven_capture);
+    if (reason.empty())
+        reason = capture_fault(s, capture);
+    if (!reason.empty()) {
+        note_fault(f, reason);
+        f.crosstalk_reason = reason;
+        return;
     }
-    for (size_t i = 0; i < p.segments.size(); i++) {
-        const quality_segment& s = p.segments[i];
-        auto capture = [&](int l) {
-            return i < captures.size() && static_cast<size_t>(l) < captures[i].size() ? captures[i][static_cast<size_t>(l)]
-                                                                                       : std::span<const float>();
-        };
-        for (int l = 0; l < p.loops; l++) {
-            quality_loop_figures& f = loops[static_cast<size_t>(l)];
-            switch (s.kind) {
-            case quality_kind::idle:
-                f.noise = quality_noise_measure(p, s, capture(l));
-                note_fault(f, f.noise.reason);
-                break;
-            case quality_kind::tone: {
-                const quality_tone_figures t = quality_tone_measure(p, s, capture(l));
-                note_fault(f, t.reason);
-                if (s.level_dbfs == quality_gain_level_dbfs)
-                    f.gain_db = t.gain_db;
-                if (s.level_dbfs == quality_range_level_dbfs && t.thd_n_a_db)
-                    f.dynamic_range_db_a = -quality_range_level_dbfs - *t.thd_n_a_db;
-                f.tones.push_back(t);
-                break;
-            }
-            case quality_kind::smpte:
-            case quality_kind::ccif: {
-                quality_imd_figures& m = s.kind == quality_kind::smpte ? f.smpte : f.ccif;
-                m = quality_imd_measure(p, s, capture(l));
-                note_fault(f, m.reason);
-                break;
-            }
-            case quality_kind::crosstalk_tone:
-            case quality_kind::crosstalk_octaves: {
-                if (s.driven == l)
-                    break;
-                std::string reason = capture_fault(s, capture(s.driven));
-                if (reason.empty())
-                    reason = capture_fault(s, capture(l));
-                if (!reason.empty()) {
-                    note_fault(f, reason), f.crosstalk_reason = reason;
-                    break;
-                }
-                const distortion_block driven = block_of(p, s, capture(s.driven)), other = block_of(p, s, capture(l));
-                if (s.kind == quality_kind::crosstalk_tone) {
-                    const std::optional<double> db = crosstalk_at(driven, other, s.tones[0].bin);
-                    f.crosstalk_db = worse(f.crosstalk_db, db);
-                    if (!db)
-                        note_fault(f, no_tone), f.crosstalk_reason = no_tone;
-                } else
-                    for (size_t k = 0; k < s.tones.size() && k < f.crosstalk_octaves.size(); k++)
-                        f.crosstalk_octaves[k].db = worse(f.crosstalk_octaves[k].db, crosstalk_at(driven, other, s.tones[k].bin));
-                break;
-            }
-            }
+    const distortion_block driven = block_of(p, s, driven_capture), other = block_of(p, s, capture);
+    if (s.kind == quality_kind::crosstalk_tone) {
+        const std::optional<double> db = crosstalk_at(driven, other, s.tones[0].bin);
+        f.crosstalk_db = worse(f.crosstalk_db, db);
+        if (!db) {
+            note_fault(f, no_tone);
+            f.crosstalk_reason = no_tone;
         }
+        return;
     }
-    // Channel match at the -20 dBFS tone: each loop re the first.
-    auto gain_tone = [](const quality_loop_figures& f) -> const quality_tone_figures* {
-        for (const quality_tone_figures& t : f.tones)
-            if (t.conditions.level_dbfs == quality_gain_level_dbfs)
-                return &t;
-        return nullptr;
+    for (size_t k = 0; k < s.tones.size() && k < f.crosstalk_octaves.size(); k++)
+        f.crosstalk_octaves[k].db = worse(f.crosstalk_octaves[k].db, crosstalk_at(driven, other, s.tones[k].bin));
+}
+
+void take_segment(const quality_plan& p, const quality_segment& s, const quality_segment_captures& captures,
+                  quality_loop_figures& f)
+{
+    auto capture = [&](int l) {
+        return static_cast<size_t>(l) < captures.size() ? captures[static_cast<size_t>(l)] : std::span<const float>();
     };
+    switch (s.kind) {
+    case quality_kind::idle:
+        f.noise = quality_noise_measure(p, s, capture(f.loop));
+        note_fault(f, f.noise.reason);
+        break;
+    case quality_kind::tone:
+        take_tone(p, s, capture(f.loop), f);
+        break;
+    case quality_kind::smpte:
+    case quality_kind::ccif: {
+        quality_imd_figures& m = s.kind == quality_kind::smpte ? f.smpte : f.ccif;
+        m = quality_imd_measure(p, s, capture(f.loop));
+        note_fault(f, m.reason);
+        break;
+    }
+    case quality_kind::crosstalk_tone:
+    case quality_kind::crosstalk_octaves:
+        if (s.driven != f.loop)
+            take_crosstalk(p, s, capture(s.driven), capture(f.loop), f);
+        break;
+    }
+}
+
+const quality_tone_figures* gain_tone(const quality_loop_figures& f)
+{
+    for (const quality_tone_figures& t : f.tones)
+        if (t.conditions.level_dbfs == quality_gain_level_dbfs)
+            return &t;
+    return nullptr;
+}
+
+// Channel match at the -20 dBFS tone: each loop re the first.
+void match_loops(std::vector<quality_loop_figures>& loops)
+{
     for (quality_loop_figures& f : loops) {
         const quality_tone_figures *mine = gain_tone(f), *first = gain_tone(loops[0]);
         if (f.loop == 0)
@@ -276,5 +292,19 @@ std::vector<quality_loop_figures> quality_analyse(const quality_plan& p, std::sp
             f.match_phase_deg = wrap_deg(*mine->phase_deg - *first->phase_deg);
         }
     }
+}
+
+}  // namespace
+
+std::vector<quality_loop_figures> quality_analyse(const quality_plan& p, std::span<const quality_segment_captures> captures)
+{
+    std::vector<quality_loop_figures> loops;
+    for (int l = 0; l < p.loops; l++)
+        loops.push_back(loop_start(p, l));
+    const quality_segment_captures none;
+    for (size_t i = 0; i < p.segments.size(); i++)
+        for (quality_loop_figures& f : loops)
+            take_segment(p, p.segments[i], i < captures.size() ? captures[i] : none, f);
+    match_loops(loops);
     return loops;
 }
