@@ -100,6 +100,18 @@ void note_fault(quality_loop_figures& f, const std::string& reason)
         f.valid = false, f.reason = reason;
 }
 
+// H2 .. H10 and THD of the tone on bin.
+void take_harmonics(const distortion_block& b, int64_t bin, quality_tone_figures& f)
+{
+    const std::array<std::optional<double>, 9> harmonics = distortion_harmonics(b, bin);
+    for (size_t i = 0; i < harmonics.size(); i++)
+        if (harmonics[i])
+            f.harmonics_db[i] = db_of(*harmonics[i]);
+    const double thd = distortion_thd(harmonics);
+    f.thd_db = db_of(thd);
+    f.thd_pct = 100.0 * thd;
+}
+
 }  // namespace
 
 quality_tone_figures quality_tone_measure(const quality_plan& p, const quality_segment& s, std::span<const float> capture)
@@ -136,13 +148,7 @@ quality_tone_figures quality_tone_measure(const quality_plan& p, const quality_s
     f.thd_n_db = db_of(ratio);
     f.thd_n_pct = 100.0 * ratio;
     f.thd_n_a_db = db_of(distortion_band_rms(b, true, notch) / rms);
-    const std::array<std::optional<double>, 9> harmonics = distortion_harmonics(b, bin);
-    for (size_t i = 0; i < harmonics.size(); i++)
-        if (harmonics[i])
-            f.harmonics_db[i] = db_of(*harmonics[i]);
-    const double thd = distortion_thd(harmonics);
-    f.thd_db = db_of(thd);
-    f.thd_pct = 100.0 * thd;
+    take_harmonics(b, bin, f);
     f.gain_db = db_of(amplitude / s.tones[0].amplitude);
     // The stimulus's cosine has phase 0 at the block's first frame.
     f.phase_deg = std::arg(fundamental) * 180.0 / std::numbers::pi;
