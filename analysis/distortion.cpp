@@ -1,0 +1,120 @@
+// Tones, notch, band power, harmonics and intermodulation on a coherent block.
+#include "analysis/distortion.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <numbers>
+
+#include "analysis/weighting.hpp"
+#include "analysis/tones.hpp"
+
+namespace {
+
+bool notched(int64_t k, std::span<const int64_t> notch)
+{
+    return std::any_of(notch.begin(), notch.end(),
+                       [k](int64_t c) { return k >= c - distortion_notch_bins && k <= c + distortion_notch_bins; });
+}
+
+double amplitude(const distortion_block& b, int64_t bin) { return std::abs(distortion_phasor(b, bin)); }
+
+bool in_band(const distortion_block& b, int64_t bin)
+{
+    return bin > 0 && bin < b.n / 2 && weighting_band(tones_hz(bin, b.rate, b.n)) > 0.0;
+}
+
+}  // namespace
+
+distortion_block distortion_block_of(std::span<const float> frames, int64_t n, double rate)
+{
+    return {n, rate, spectrum_of(frames.first(static_cast<size_t>(n)), n)};
+}
+
+std::complex<double> distortion_phasor(const distortion_block& b, int64_t bin)
+{
+    if (bin <= 0 || bin >= b.n / 2)
+        return 0.0;
+    return 2.0 * b.bins[static_cast<size_t>(bin)] / static_cast<double>(b.n);
+}
+
+double distortion_band_rms(const distortion_block& b, bool a_weighted, std::span<const int64_t> notch)
+{
+    // Parseval over the half spectrum: a bin k (0 < k < n/2) holds half of a
+    // real component's power, |X_k|^2 x 2 / n^2. Bins 0 and n/2 lie outside
+    // the band at every rate.
+    double power = 0.0;
+    for (int64_t k = 1; k < b.n / 2; k++) {
+        const double hz = tones_hz(k, b.rate, b.n);
+        if (weighting_band(hz) == 0.0 || notched(k, notch))
+            continue;
+        const double g = a_weighted ? weighting_a_gain(hz) : 1.0;
+        power += g * g * std::norm(b.bins[static_cast<size_t>(k)]);
+    }
+    return std::sqrt(2.0 * power) / static_cast<double>(b.n);
+}
+
+double distortion_mean_bin_power(const distortion_block& b, std::span<const int64_t> notch)
+{
+    double power = 0.0;
+    int64_t count = 0;
+    for (int64_t k = 1; k < b.n / 2; k++)
+        if (in_band(b, k) && !notched(k, notch))
+            power += std::norm(distortion_phasor(b, k)), count++;
+    return count > 0 ? power / static_cast<double>(count) : 0.0;
+}
+
+std::array<std::optional<double>, 9> distortion_harmonics(const distortion_block& b, int64_t bin)
+{
+    std::array<std::optional<double>, 9> h;
+    const double fundamental = amplitude(b, bin);
+    for (int64_t order = 2; order <= 10; order++)
+        if (fundamental > 0.0 && in_band(b, order * bin))
+            h[static_cast<size_t>(order - 2)] = amplitude(b, order * bin) / fundamental;
+    return h;
+}
+
+double distortion_thd(const std::array<std::optional<double>, 9>& harmonics)
+{
+    double sum = 0.0;
+    for (const std::optional<double>& h : harmonics)
+        if (h)
+            sum += *h * *h;
+    return std::sqrt(sum);
+}
+
+double distortion_offset_bins(std::span<const float> frames, int64_t bin, int64_t n)
+{
+    // Each half mixed down by the bin's own frequency; its image at twice the
+    // frequency makes whole cycles in a half (bin is whole) and sums to 0.
+    std::complex<double> halves[2] = {0.0, 0.0};
+    const double step = 2.0 * std::numbers::pi / static_cast<double>(n);
+    int64_t phase = 0;
+    for (int64_t m = 0; m < n; m++) {
+        halves[m < n / 2 ? 0 : 1] += static_cast<double>(frames[static_cast<size_t>(m)]) *
+                                     std::polar(1.0, -step * static_cast<double>(phase));
+        phase = (phase + bin) % n;
+    }
+    // The halves' centres lie n/2 frames apart: pi x offset radians.
+    return std::arg(halves[1] * std::conj(halves[0])) / std::numbers::pi;
+}
+
+double distortion_leakage(double offset_bins)
+{
+    return std::fabs(offset_bins) * std::sqrt(2.0 * (std::numbers::pi * std::numbers::pi / 6.0 - 1.0));
+}
+
+double distortion_smpte(const distortion_block& b, int64_t low_bin, int64_t high_bin)
+{
+    double sum = 0.0;
+    for (const int64_t k : {high_bin - 2 * low_bin, high_bin - low_bin, high_bin + low_bin, high_bin + 2 * low_bin})
+        sum += std::pow(amplitude(b, k), 2);
+    const double carrier = amplitude(b, high_bin);
+    return carrier > 0.0 ? std::sqrt(sum) / carrier : 0.0;
+}
+
+double distortion_ccif(const distortion_block& b, int64_t low_bin, int64_t high_bin)
+{
+    const double products = std::hypot(amplitude(b, high_bin - low_bin), amplitude(b, 2 * low_bin - high_bin));
+    const double tones = std::hypot(amplitude(b, low_bin), amplitude(b, high_bin));
+    return tones > 0.0 ? products / tones : 0.0;
+}

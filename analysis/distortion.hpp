@@ -1,0 +1,66 @@
+// Distortion and noise measured on one coherent block: the transform of n
+// frames (a power of two) in which every tone of the stimulus makes a whole
+// number of cycles (tones.hpp). A tone is then one bin and its amplitude is
+// read from that bin alone; the notch is the removal of that bin and its
+// neighbours, and leaves nothing of a pure tone but the rounding of the
+// samples. No window: a window would widen every tone over several bins.
+#pragma once
+#include <array>
+#include <complex>
+#include <cstdint>
+#include <optional>
+#include <span>
+
+#include "analysis/deconvolve.hpp"
+
+// Bins either side of a tone's that the notch removes as well: room for a
+// tone that is not quite coherent (a fade's last trace, a slow wander) at the
+// cost of 2 of the band's 13650 bins of noise (at 48 kHz), 0.0006 dB.
+inline constexpr int64_t distortion_notch_bins = 1;
+
+struct distortion_block {
+    int64_t n = 0;
+    double rate = 0.0;
+    spectrum bins;  // 0 .. n/2
+};
+
+// The transform of frames[0 .. n) (n a power of two; frames at least n long).
+distortion_block distortion_block_of(std::span<const float> frames, int64_t n, double rate);
+
+// The tone on a bin as a phasor: its peak amplitude and its phase (cosine).
+std::complex<double> distortion_phasor(const distortion_block& b, int64_t bin);
+
+// The RMS of the band (weighting.hpp), A-weighted or not, over every bin but
+// those within distortion_notch_bins of the bins in notch.
+double distortion_band_rms(const distortion_block& b, bool a_weighted, std::span<const int64_t> notch);
+
+// The mean power per bin of what the band holds beyond the notch, for a
+// tone's standing above the noise.
+double distortion_mean_bin_power(const distortion_block& b, std::span<const int64_t> notch);
+
+// Harmonics 2 .. 10 of the tone on bin, each as a ratio to the tone's
+// amplitude; empty for a harmonic beyond the band.
+std::array<std::optional<double>, 9> distortion_harmonics(const distortion_block& b, int64_t bin);
+
+// The root sum of squares of the harmonics that lie in the band.
+double distortion_thd(const std::array<std::optional<double>, 9>& harmonics);
+
+// How far the tone on bin came back from it, in bins (positive: above), from
+// the phase it gains from the block's first half to its second: a loop whose
+// output and input run on two clocks (a resampler between them) returns the
+// tone off its bin, and the block's edges then spread it over its neighbours
+// (bin k + m holds offset / m of it), which no notch of a few bins removes.
+// frames: the block's n frames.
+double distortion_offset_bins(std::span<const float> frames, int64_t bin, int64_t n);
+
+// The RMS, re the tone's, of what an offset spreads beyond the notch:
+// offset x sqrt(2 (pi^2 / 6 - 1)).
+double distortion_leakage(double offset_bins);
+
+// SMPTE intermodulation of a low tone (f1) and a high one (f2): the RSS of the
+// sidebands at f2 +- f1 and f2 +- 2 f1 over the high tone.
+double distortion_smpte(const distortion_block& b, int64_t low_bin, int64_t high_bin);
+
+// CCIF (twin-tone) intermodulation of f1 < f2: the RSS of the products at
+// f2 - f1 and 2 f1 - f2 over the RSS of the two tones.
+double distortion_ccif(const distortion_block& b, int64_t low_bin, int64_t high_bin);

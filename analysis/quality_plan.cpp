@@ -1,0 +1,132 @@
+// The battery's segments and their stimuli.
+#include "analysis/quality_plan.hpp"
+
+#include <cmath>
+#include <numbers>
+
+#include "analysis/deconvolve.hpp"
+
+namespace {
+
+int64_t frames_of(double seconds, double rate) { return std::lrint(seconds * rate); }
+
+quality_segment segment(const quality_plan& p, quality_kind kind, int driven, double level_dbfs)
+{
+    quality_segment s;
+    s.kind = kind;
+    s.driven = driven;
+    s.level_dbfs = level_dbfs;
+    s.fade_frames = frames_of(quality_fade_in_s, p.rate);
+    s.settle_frames = frames_of(quality_settle_s, p.rate);
+    s.analysed_frames = p.block;
+    s.tail_frames = frames_of(quality_tail_s, p.rate);
+    return s;
+}
+
+// Tones at the given frequencies whose amplitudes, in the given proportions,
+// add up to the peak: cosines of phase 0 all peak together at the block's
+// start, so that is the sum's peak.
+std::vector<tone> tones_summing_to(const quality_plan& p, std::span<const double> hz, std::span<const double> parts,
+                                   double peak_dbfs)
+{
+    double total = 0.0;
+    for (const double part : parts)
+        total += part;
+    std::vector<tone> t;
+    for (size_t i = 0; i < hz.size(); i++)
+        t.push_back({tones_bin(hz[i], p.rate, p.block), tones_amplitude(peak_dbfs) * parts[i] / total});
+    return t;
+}
+
+double raised_cosine(int64_t i, int64_t frames)
+{
+    return 0.5 - 0.5 * std::cos(std::numbers::pi * (static_cast<double>(i) + 0.5) / static_cast<double>(frames));
+}
+
+}  // namespace
+
+int64_t quality_plan_segment_frames(const quality_segment& s)
+{
+    return s.settle_frames + s.analysed_frames + s.tail_frames;
+}
+
+quality_plan quality_plan_make(double rate, int loops)
+{
+    quality_plan p;
+    if (!(rate >= quality_rate_min && rate <= quality_rate_max)) {
+        p.error = "the quality battery needs a rate from 44100 to 768000 Hz";
+        return p;
+    }
+    if (loops < 1) {
+        p.error = "the quality battery needs a loop";
+        return p;
+    }
+    p.rate = rate;
+    p.loops = loops;
+    p.block = fft_size_at_least(frames_of(quality_block_s, rate));
+    const int64_t tone_bin = tones_bin(quality_tone_hz, rate, p.block);
+
+    p.segments.push_back(segment(p, quality_kind::idle, -1, tones_floor_dbfs));
+    for (const double level : quality_tone_levels_dbfs) {
+        quality_segment s = segment(p, quality_kind::tone, -1, level);
+        s.tones = {{tone_bin, tones_amplitude(level)}};
+        p.segments.push_back(s);
+    }
+    quality_segment smpte = segment(p, quality_kind::smpte, -1, quality_pair_peak_dbfs);
+    smpte.tones = tones_summing_to(p, quality_smpte_hz, std::vector<double>{4.0, 1.0}, quality_pair_peak_dbfs);
+    p.segments.push_back(smpte);
+    quality_segment ccif = segment(p, quality_kind::ccif, -1, quality_pair_peak_dbfs);
+    ccif.tones = tones_summing_to(p, quality_ccif_hz, std::vector<double>{1.0, 1.0}, quality_pair_peak_dbfs);
+    p.segments.push_back(ccif);
+
+    if (loops >= 2)
+        for (int driven = 0; driven < loops; driven++) {
+            quality_segment single = segment(p, quality_kind::crosstalk_tone, driven, quality_pair_peak_dbfs);
+            single.tones = {{tone_bin, tones_amplitude(quality_pair_peak_dbfs)}};
+            p.segments.push_back(single);
+            quality_segment octaves = segment(p, quality_kind::crosstalk_octaves, driven, quality_pair_peak_dbfs);
+            octaves.tones = tones_summing_to(p, quality_octave_hz, std::vector<double>(std::size(quality_octave_hz), 1.0),
+                                             quality_pair_peak_dbfs);
+            p.segments.push_back(octaves);
+        }
+
+    int64_t start = 0;
+    for (quality_segment& s : p.segments)
+        s.start = start, start += quality_plan_segment_frames(s);
+    return p;
+}
+
+int64_t quality_plan_frames(const quality_plan& p)
+{
+    int64_t frames = 0;
+    for (const quality_segment& s : p.segments)
+        frames += quality_plan_segment_frames(s);
+    return frames;
+}
+
+std::vector<float> quality_plan_stimulus(const quality_plan& p, const quality_segment& s)
+{
+    const int64_t frames = quality_plan_segment_frames(s);
+    // Frame settle_frames is the block's first: the tones' phase counts from
+    // there, so that the block starts at phase 0 whatever the settle.
+    std::vector<double> x(static_cast<size_t>(frames), 0.0);
+    tones_add(x, p.block - s.settle_frames % p.block, p.block, s.tones);
+    for (int64_t i = 0; i < s.fade_frames; i++)
+        x[static_cast<size_t>(i)] *= raised_cosine(i, s.fade_frames);
+    for (int64_t i = 0; i < s.tail_frames; i++)
+        x[static_cast<size_t>(frames - 1 - i)] *= raised_cosine(i, s.tail_frames);
+    return std::vector<float>(x.begin(), x.end());
+}
+
+std::string quality_plan_kind_name(quality_kind k)
+{
+    switch (k) {
+    case quality_kind::idle: return "idle";
+    case quality_kind::tone: return "tone";
+    case quality_kind::smpte: return "imd_smpte";
+    case quality_kind::ccif: return "imd_ccif";
+    case quality_kind::crosstalk_tone: return "crosstalk_tone";
+    case quality_kind::crosstalk_octaves: return "crosstalk_octaves";
+    }
+    return "unknown";
+}

@@ -1,0 +1,89 @@
+// The quality battery's plan: the segments played after the latency, in
+// order, each with its stimulus computed before the stream starts (the
+// callback only copies floats out).
+//
+// How long each segment plays: settle, analysed block, tail.
+// - settle: 0.2 s, the first 20 ms of it a raised-cosine fade-in; the loop's
+//   filters and DC blockers (a 3 Hz high-pass's transient is e^-4 down after
+//   0.2 s) and the previous segment's end die away before the block starts;
+// - analysed block: the power of two nearest above 0.6 s of frames (32768 at
+//   44.1 and 48 kHz, 65536 at 96 kHz, 131072 at 192 kHz): one transform, no
+//   window, the tones coherent with it; this is the averaging time (0.68 s at
+//   48 kHz), and a bin is 1.46 Hz wide there;
+// - tail: 10 ms fade-out, not analysed, so that no segment ends in a click.
+// At 48 kHz with two loops, ten segments of 42848 frames: 8.93 s of audio.
+#pragma once
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "analysis/tones.hpp"
+
+inline constexpr double quality_settle_s = 0.2;
+inline constexpr double quality_fade_in_s = 0.02;
+inline constexpr double quality_tail_s = 0.01;
+inline constexpr double quality_block_s = 0.6;  // at least; rounded up to a power of two of frames
+
+// AES17's stimuli: the tone, the two intermodulation pairs, octave centres.
+inline constexpr double quality_tone_hz = 997.0;
+inline constexpr double quality_tone_levels_dbfs[] = {-1.0, -20.0, -60.0};
+inline constexpr double quality_gain_level_dbfs = -20.0;     // gain and channel match
+inline constexpr double quality_range_level_dbfs = -60.0;   // dynamic range
+inline constexpr double quality_pair_peak_dbfs = -1.0;      // the sum of each pair, and of the octave tones
+inline constexpr double quality_smpte_hz[] = {60.0, 7000.0};  // 4:1
+inline constexpr double quality_ccif_hz[] = {19000.0, 20000.0};  // 1:1
+inline constexpr double quality_octave_hz[] = {125.0, 250.0, 500.0, 1000.0, 2000.0, 4000.0, 8000.0, 16000.0};
+
+enum class quality_kind {
+    idle,               // digital silence on every output
+    tone,               // 997 Hz on every output at once
+    smpte,              // 60 Hz + 7 kHz on every output
+    ccif,               // 19 kHz + 20 kHz on every output
+    crosstalk_tone,     // 997 Hz at -1 dBFS on one output alone
+    crosstalk_octaves,  // the octave centres together on one output alone
+};
+
+struct quality_segment {
+    quality_kind kind = quality_kind::idle;
+    int driven = -1;              // the one loop driven; -1: every loop
+    std::vector<tone> tones;      // bins of the analysed block and peak amplitudes
+    double level_dbfs = 0.0;      // a tone's level; for several tones, their sum's peak
+    int64_t start = 0;            // the segment's first frame within the battery
+    int64_t fade_frames = 0;      // the fade-in, within settle
+    int64_t settle_frames = 0;    // played before the analysed block
+    int64_t analysed_frames = 0;  // the block
+    int64_t tail_frames = 0;      // the fade-out after it
+};
+
+struct quality_plan {
+    std::string error;  // why no plan could be made (the rate, the loops); no segments then
+    double rate = 0.0;
+    int loops = 0;
+    int64_t block = 0;  // the analysed block's frames: a power of two
+    std::vector<quality_segment> segments;
+};
+
+// The segments' frames: settle + analysed + tail.
+int64_t quality_plan_segment_frames(const quality_segment& s);
+
+// Rates it plans for: the band's top, 20 kHz, and CCIF's 20 kHz tone must lie
+// below the Nyquist frequency.
+inline constexpr double quality_rate_min = 44100.0, quality_rate_max = 768000.0;
+
+// The battery for the rate and number of loops (1 or more): silence, the
+// three tones, SMPTE, CCIF, then (with two loops or more) for each loop the
+// crosstalk tone and the octave tones on it alone. A rate that is not a
+// number within quality_rate_min .. max, or fewer than one loop: no segments
+// and the reason in error.
+quality_plan quality_plan_make(double rate, int loops);
+
+// All the battery's frames.
+int64_t quality_plan_frames(const quality_plan& p);
+
+// The segment's stimulus for a driven output (every output for driven -1,
+// silence on the others): settle, block and tail, faded in and out, computed
+// in double precision and stored as float.
+std::vector<float> quality_plan_stimulus(const quality_plan& p, const quality_segment& s);
+
+// The kind's name as the results and the documentation give it.
+std::string quality_plan_kind_name(quality_kind k);

@@ -1,0 +1,80 @@
+// Limits files: what is read, what is refused and why, and the verdict over
+// the worst loop.
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "analysis/quality_limits.hpp"
+
+TEST(QualityLimits, ReadsBoundsAndRefusesWhatIsNotALimit)
+{
+    struct row {
+        const char* text;
+        const char* error;  // a part of the error; "" for none
+    };
+    const row rows[] = {
+        {R"({"thd_n_db": {"max": -55}, "gain_db": {"min": -0.5, "max": 0.5}, "response_deviation_db": {"max": 1}})", ""},
+        {R"({})", ""},
+        {R"({"thd_n": {"max": -55}})", "unknown figure \"thd_n\""},
+        {R"({"thd_n_db": {"maximum": -55}})", "unknown limit \"maximum\""},
+        {R"({"thd_n_db": {}})", "neither"},
+        {R"({"thd_n_db": -55})", "not an object"},
+        {R"({"thd_n_db": {"max": "-55"}})", "thd_n_db.max is not a finite number"},
+        {R"({"thd_n_db": {"max": null}})", "not a finite number"},
+        // A number beyond a double's range: nlohmann-json refuses it as it parses.
+        {R"({"thd_n_db": {"max": 1e999}})", "not valid JSON"},
+        {R"({"gain_db": {"min": 1, "max": -1}})", "min above max"},
+        {R"({"thd_n_db": {"max": -55},})", "not valid JSON"},
+        {R"([{"thd_n_db": {"max": -55}}])", "not a JSON object"},
+        {"", "not valid JSON"},
+    };
+    for (const row& r : rows) {
+        SCOPED_TRACE(r.text);
+        const quality_limits l = quality_limits_parse(r.text);
+        if (*r.error == 0)
+            EXPECT_EQ(l.error, "");
+        else
+            EXPECT_NE(l.error.find(r.error), std::string::npos) << l.error;
+    }
+    const quality_limits l = quality_limits_parse(rows[0].text);
+    ASSERT_EQ(l.items.size(), 3u);
+    // In the keys' order, whatever the file's.
+    EXPECT_EQ(l.items[0].figure, "thd_n_db");
+    EXPECT_EQ(*l.items[0].max, -55.0);
+    EXPECT_FALSE(l.items[0].min.has_value());
+    EXPECT_EQ(l.items[1].figure, "gain_db");
+    EXPECT_EQ(*l.items[1].min, -0.5);
+    EXPECT_EQ(l.items[2].figure, "response_deviation_db");
+}
+
+TEST(QualityLimits, JudgesTheWorstLoop)
+{
+    const quality_limits l = quality_limits_parse(
+        R"({"thd_n_db": {"max": -55}, "gain_db": {"min": -0.5, "max": 0.5}, "dynamic_range_db_a": {"min": 90},
+            "crosstalk_db": {"max": -80}, "latency_frames": {"max": 1000}})");
+    ASSERT_EQ(l.error, "");
+    const std::vector<quality_figure_set> loops = {
+        {{"thd_n_db", -80.0}, {"gain_db", 0.4}, {"dynamic_range_db_a", 95.0}, {"latency_frames", 619.0}},
+        {{"thd_n_db", -54.0}, {"gain_db", -0.45}, {"dynamic_range_db_a", 92.0}, {"latency_frames", 619.0}},
+    };
+    struct row {
+        const char* figure;
+        std::optional<double> value;
+        bool pass;
+    };
+    // gain: 0.4 is 0.1 inside its max, -0.45 0.05 inside its min; crosstalk
+    // not taken fails.
+    // In the keys' order.
+    const row rows[] = {{"thd_n_db", -54.0, false}, {"dynamic_range_db_a", 92.0, true}, {"crosstalk_db", std::nullopt, false},
+                        {"gain_db", -0.45, true}, {"latency_frames", 619.0, true}};
+    const std::vector<quality_verdict> v = quality_limits_judge(l.items, loops);
+    ASSERT_EQ(v.size(), std::size(rows));
+    for (size_t i = 0; i < v.size(); i++) {
+        SCOPED_TRACE(rows[i].figure);
+        EXPECT_EQ(v[i].figure, rows[i].figure);
+        EXPECT_EQ(v[i].value, rows[i].value);
+        EXPECT_EQ(v[i].pass, rows[i].pass);
+    }
+    EXPECT_EQ(*v[3].min, -0.5);
+    EXPECT_EQ(*v[3].max, 0.5);
+}

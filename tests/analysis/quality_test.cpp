@@ -1,0 +1,349 @@
+// The quality battery on synthetic captures whose figures follow in closed
+// form: tones with harmonics of chosen levels, a tone in white noise of known
+// variance, two tones through a polynomial, a digital loop, crosstalk and a
+// second loop of known gain and polarity. The signals are built here with
+// std::cos, independent of the plan's own tone synthesis.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <functional>
+#include <numbers>
+#include <random>
+#include <vector>
+
+#include "analysis/quality_figures.hpp"
+#include "analysis/weighting.hpp"
+
+namespace {
+
+constexpr double pi = std::numbers::pi;
+
+const quality_segment& find(const quality_plan& p, quality_kind kind, double level = -1.0)
+{
+    for (const quality_segment& s : p.segments)
+        if (s.kind == kind && (kind != quality_kind::tone || s.level_dbfs == level))
+            return s;
+    throw std::logic_error("segment not in the plan");
+}
+
+// cos(2 pi bin m / n) with the phase reduced in integers, m counted from the
+// analysed block's first frame (negative during the settle).
+double cosine(int64_t bin, int64_t m, int64_t n, double phase = 0.0)
+{
+    const int64_t r = ((bin % n) * (((m % n) + n) % n)) % n;
+    return std::cos(2.0 * pi * static_cast<double>(r) / static_cast<double>(n) + phase);
+}
+
+// A capture of the segment's settle and block: sample(m) at block frame m.
+std::vector<float> capture_of(const quality_segment& s, const std::function<double(int64_t)>& sample)
+{
+    std::vector<float> c(static_cast<size_t>(s.settle_frames + s.analysed_frames));
+    for (size_t i = 0; i < c.size(); i++)
+        c[i] = static_cast<float>(sample(static_cast<int64_t>(i) - s.settle_frames));
+    return c;
+}
+
+double db(double ratio) { return 20.0 * std::log10(ratio); }
+
+}  // namespace
+
+TEST(QualityFigures, HarmonicsAndThdMatchTheirLevelsDownTo130dB)
+{
+    struct row {
+        double rate;
+        std::vector<std::pair<int, double>> harmonics;  // order, dB re the fundamental
+    };
+    const row rows[] = {
+        {48000.0, {{2, -20.0}, {3, -40.0}, {5, -80.0}, {10, -130.0}}},
+        {44100.0, {{2, -130.0}, {3, -60.0}, {7, -100.0}}},
+        {96000.0, {{4, -110.0}, {9, -120.0}}},
+        {192000.0, {{2, -20.0}, {3, -125.0}, {6, -90.0}}},
+    };
+    for (const row& r : rows) {
+        SCOPED_TRACE(testing::Message() << r.rate << " Hz");
+        const quality_plan p = quality_plan_make(r.rate, 1);
+        const quality_segment& s = find(p, quality_kind::tone, -1.0);
+        const int64_t k = s.tones[0].bin;
+        const double a = std::pow(10.0, -1.0 / 20.0);
+        // Harmonics at odd phases, so that none lines up with the fundamental's.
+        const std::vector<float> c = capture_of(s, [&](int64_t m) {
+            double x = a * cosine(k, m, p.block);
+            for (const auto& [order, level] : r.harmonics)
+                x += a * std::pow(10.0, level / 20.0) * 0.5 * cosine(order * k, m, p.block, 0.7 * order);
+            return x;
+        });
+        const quality_tone_figures f = quality_tone_measure(p, s, c);
+        ASSERT_TRUE(f.valid) << f.reason;
+        double sum = 0.0;
+        for (int order = 2; order <= 10; order++) {
+            const auto it = std::find_if(r.harmonics.begin(), r.harmonics.end(), [&](auto& h) { return h.first == order; });
+            ASSERT_TRUE(f.harmonics_db[order - 2].has_value());
+            if (it == r.harmonics.end()) {
+                EXPECT_LT(*f.harmonics_db[order - 2], -150.0) << "H" << order;
+                continue;
+            }
+            // Half the fundamental's amplitude: level - 6.02 dB.
+            const double expected = it->second + db(0.5);
+            EXPECT_NEAR(*f.harmonics_db[order - 2], expected, 0.05) << "H" << order;
+            sum += std::pow(10.0, expected / 10.0);
+        }
+        EXPECT_NEAR(*f.thd_db, 10.0 * std::log10(sum), 0.05);
+        EXPECT_NEAR(*f.gain_db, 0.0, 1e-4);
+    }
+}
+
+TEST(QualityFigures, ThdNAndNoiseOfWhiteNoiseMatchItsVarianceInTheBand)
+{
+    struct row {
+        double rate, noise_db;  // the noise's RMS re the tone's
+        bool tone;
+    };
+    const row rows[] = {{48000.0, -60.0, true}, {44100.0, -100.0, true}, {96000.0, -80.0, true},
+                        {192000.0, -40.0, true}, {48000.0, -90.0, false}, {192000.0, -110.0, false}};
+    std::mt19937_64 generator(20261208);
+    for (const row& r : rows) {
+        SCOPED_TRACE(testing::Message() << r.rate << " Hz, noise " << r.noise_db << " dB, tone " << r.tone);
+        const quality_plan p = quality_plan_make(r.rate, 1);
+        const quality_segment& s = r.tone ? find(p, quality_kind::tone, -20.0) : find(p, quality_kind::idle);
+        const double a = std::pow(10.0, -20.0 / 20.0), sigma = a / std::numbers::sqrt2 * std::pow(10.0, r.noise_db / 20.0);
+        std::normal_distribution<double> normal(0.0, sigma);
+        std::vector<double> noise(static_cast<size_t>(s.settle_frames + s.analysed_frames));
+        for (double& v : noise)
+            v = normal(generator);
+        // Truth: the variance this block's noise actually has, times the
+        // share of the spectrum the band holds.
+        double mean = 0.0, variance = 0.0;
+        for (int64_t m = 0; m < s.analysed_frames; m++)
+            mean += noise[static_cast<size_t>(s.settle_frames + m)] / static_cast<double>(s.analysed_frames);
+        for (int64_t m = 0; m < s.analysed_frames; m++)
+            variance += std::pow(noise[static_cast<size_t>(s.settle_frames + m)] - mean, 2) / static_cast<double>(s.analysed_frames);
+        const double in_band = variance * (weighting_band_high_hz - weighting_band_low_hz) / (r.rate / 2.0);
+        const std::vector<float> c = capture_of(s, [&](int64_t m) {
+            return noise[static_cast<size_t>(m + s.settle_frames)] + (r.tone ? a * cosine(s.tones[0].bin, m, p.block) : 0.0);
+        });
+        if (r.tone) {
+            const quality_tone_figures f = quality_tone_measure(p, s, c);
+            ASSERT_TRUE(f.valid) << f.reason;
+            EXPECT_NEAR(*f.thd_n_db, 10.0 * std::log10(in_band / (a * a / 2.0)), 0.1);
+            EXPECT_NEAR(*f.thd_n_pct, 100.0 * std::sqrt(in_band / (a * a / 2.0)), 0.012 * *f.thd_n_pct);
+        } else {
+            const quality_noise_figures f = quality_noise_measure(p, s, c);
+            ASSERT_TRUE(f.valid) << f.reason;
+            EXPECT_NEAR(*f.noise_dbfs, 10.0 * std::log10(2.0 * in_band), 0.1);
+            // White noise A-weighted over the band: the weighting's mean square there.
+            double mean_square = 0.0;
+            for (double hz = 20.0; hz < 20000.0; hz += 1.0)
+                mean_square += std::pow(weighting_a_gain(hz + 0.5), 2) / 19980.0;
+            EXPECT_NEAR(*f.noise_dbfs_a, 10.0 * std::log10(2.0 * in_band * mean_square), 0.1);
+        }
+    }
+}
+
+TEST(QualityFigures, AWeightingWithinClass1OfIec61672sTable)
+{
+    // Nominal third-octave centres, the table's A-weighting (dB) and class 1's
+    // tolerances (+, -; 99 where the table gives minus infinity), at the
+    // exact base-ten frequencies 1000 x 10^(i/10).
+    struct row {
+        double nominal_hz, a_db, plus, minus;
+    };
+    const row rows[] = {
+        {10, -70.4, 3.5, 99},  {12.5, -63.4, 3.0, 99}, {16, -56.7, 2.5, 4.5}, {20, -50.5, 2.5, 2.5},
+        {25, -44.7, 2.5, 2.0}, {31.5, -39.4, 2.0, 2.0}, {40, -34.6, 1.5, 1.5}, {50, -30.2, 1.5, 1.5},
+        {63, -26.2, 1.5, 1.5}, {80, -22.5, 1.5, 1.5},  {100, -19.1, 1.5, 1.5}, {125, -16.1, 1.5, 1.5},
+        {160, -13.4, 1.5, 1.5}, {200, -10.9, 1.5, 1.5}, {250, -8.6, 1.4, 1.4}, {315, -6.6, 1.4, 1.4},
+        {400, -4.8, 1.4, 1.4}, {500, -3.2, 1.4, 1.4},  {630, -1.9, 1.4, 1.4}, {800, -0.8, 1.4, 1.4},
+        {1000, 0.0, 1.1, 1.1}, {1250, 0.6, 1.4, 1.4},  {1600, 1.0, 1.6, 1.6}, {2000, 1.2, 1.6, 1.6},
+        {2500, 1.3, 1.6, 1.6}, {3150, 1.2, 1.6, 1.6},  {4000, 1.0, 1.6, 1.6}, {5000, 0.5, 1.8, 1.8},
+        {6300, -0.1, 2.1, 2.1}, {8000, -1.1, 2.1, 3.1}, {10000, -2.5, 2.6, 3.6}, {12500, -4.3, 3.0, 6.0},
+        {16000, -6.6, 3.5, 17.0}, {20000, -9.3, 4.0, 99},
+    };
+    for (size_t i = 0; i < std::size(rows); i++) {
+        const row& r = rows[i];
+        const double hz = 1000.0 * std::pow(10.0, (static_cast<double>(i) - 20.0) / 10.0);
+        const double a = weighting_a_db(hz);
+        SCOPED_TRACE(testing::Message() << r.nominal_hz << " Hz");
+        EXPECT_LE(a, r.a_db + r.plus);
+        EXPECT_GE(a, r.a_db - r.minus);
+        // The table is the closed form rounded to 0.1 dB.
+        EXPECT_NEAR(a, r.a_db, 0.051);
+    }
+    EXPECT_EQ(weighting_a_db(1000.0), 0.0);
+}
+
+TEST(QualityFigures, DigitalLoopFloorAndSecondLoopsGainPhaseAndCrosstalk)
+{
+    // Loop 0 a float32 digital loop; loop 1 the same at -0.5 x (-6.02 dB,
+    // inverted), and each input also receives the other output at -90 dB.
+    const double gain1 = -0.5, leak = std::pow(10.0, -90.0 / 20.0);
+    for (const double rate : {44100.0, 48000.0, 96000.0, 192000.0}) {
+        SCOPED_TRACE(testing::Message() << rate << " Hz");
+        const quality_plan p = quality_plan_make(rate, 2);
+        std::vector<std::vector<float>> store;
+        std::vector<quality_segment_captures> captures;
+        for (const quality_segment& s : p.segments) {
+            const std::vector<float> x = quality_plan_stimulus(p, s);
+            std::vector<float> in0(x.size()), in1(x.size());
+            for (size_t i = 0; i < x.size(); i++) {
+                const double out0 = s.driven != 1 ? x[i] : 0.0, out1 = s.driven != 0 ? x[i] : 0.0;
+                // Crosstalk only where one output plays alone, so that the
+                // tone segments stay a pure digital loop.
+                in0[i] = static_cast<float>(s.driven == 1 ? leak * out1 : out0);
+                in1[i] = static_cast<float>(s.driven == 0 ? leak * out0 : gain1 * out1);
+            }
+            store.push_back(in0), store.push_back(in1);
+        }
+        for (size_t i = 0; i < p.segments.size(); i++)
+            captures.push_back({store[2 * i], store[2 * i + 1]});
+        const std::vector<quality_loop_figures> loops = quality_analyse(p, captures);
+        ASSERT_EQ(loops.size(), 2u);
+        for (const quality_loop_figures& f : loops) {
+            ASSERT_TRUE(f.valid) << f.reason;
+            ASSERT_EQ(f.tones.size(), 3u);
+            // The notch leaves nothing of a float32 tone but its rounding.
+            EXPECT_LE(*f.tones[0].thd_n_db, -150.0);
+            for (const quality_tone_figures& t : f.tones) {
+                EXPECT_LE(*t.thd_n_db, -140.0) << t.conditions.level_dbfs;
+                EXPECT_LE(*t.thd_n_a_db, -140.0) << t.conditions.level_dbfs;
+                EXPECT_NEAR(*t.conditions.received_dbfs, t.conditions.level_dbfs + (f.loop == 0 ? 0.0 : db(0.5)), 1e-4);
+            }
+            EXPECT_LE(*f.noise.noise_dbfs, -140.0);
+            EXPECT_GE(*f.dynamic_range_db_a, 140.0);
+            EXPECT_LE(*f.smpte.db, -140.0);
+            EXPECT_LE(*f.ccif.db, -140.0);
+            // Loop 0 hears loop 1's output at -90 dB re loop 1's own input,
+            // which is 6.02 dB down.
+            const double crosstalk = -90.0 - (f.loop == 0 ? db(0.5) : 0.0);
+            EXPECT_NEAR(*f.crosstalk_db, crosstalk, 1e-3);
+            for (const quality_crosstalk_row& x : f.crosstalk_octaves)
+                EXPECT_NEAR(*x.db, crosstalk, 1e-3) << x.hz;
+        }
+        EXPECT_NEAR(*loops[0].gain_db, 0.0, 1e-5);
+        EXPECT_NEAR(*loops[1].gain_db, db(0.5), 1e-5);
+        EXPECT_NEAR(*loops[1].match_gain_db, db(0.5), 1e-5);
+        EXPECT_NEAR(std::fabs(*loops[1].match_phase_deg), 180.0, 1e-4);
+        EXPECT_FALSE(loops[0].match_gain_db.has_value());
+    }
+}
+
+TEST(QualityFigures, IntermodulationOfAPolynomialMatchesItsExpansion)
+{
+    // y = x + a2 x^2 + a3 x^3 on x = A1 cos w1 t + A2 cos w2 t puts a2 A1 A2 on
+    // f2 +- f1, 3 a3 A1^2 A2 / 4 on f2 +- 2 f1 (= 2 f1 - f2 for a pair close
+    // together), and takes each tone to Ai + a3 (3 Ai^3 / 4 + 3 Ai Aj^2 / 2).
+    struct row {
+        quality_kind kind;
+        double rate, a2, a3;
+    };
+    const row rows[] = {{quality_kind::smpte, 48000.0, 1e-3, 1e-4}, {quality_kind::smpte, 96000.0, 0.0, 1e-2},
+                        {quality_kind::smpte, 44100.0, 3e-6, 0.0},   {quality_kind::ccif, 48000.0, 1e-2, 0.0},
+                        {quality_kind::ccif, 44100.0, 1e-4, -1e-3},  {quality_kind::ccif, 192000.0, 2e-5, 2e-5}};
+    for (const row& r : rows) {
+        SCOPED_TRACE(testing::Message() << quality_plan_kind_name(r.kind) << " " << r.rate << " Hz a2 " << r.a2 << " a3 " << r.a3);
+        const quality_plan p = quality_plan_make(r.rate, 1);
+        const quality_segment& s = find(p, r.kind);
+        const double a1 = s.tones[0].amplitude, a2 = s.tones[1].amplitude;
+        const std::vector<float> c = capture_of(s, [&](int64_t m) {
+            const double x = a1 * cosine(s.tones[0].bin, m, p.block) + a2 * cosine(s.tones[1].bin, m, p.block);
+            return x + r.a2 * x * x + r.a3 * x * x * x;
+        });
+        const double second = r.a2 * a1 * a2, third = 0.75 * r.a3 * a1 * a1 * a2;
+        const double t1 = a1 + r.a3 * (0.75 * a1 * a1 * a1 + 1.5 * a1 * a2 * a2);
+        const double t2 = a2 + r.a3 * (0.75 * a2 * a2 * a2 + 1.5 * a1 * a1 * a2);
+        const double expected = r.kind == quality_kind::smpte ? std::sqrt(2.0 * second * second + 2.0 * third * third) / t2
+                                                              : std::hypot(second, third) / std::hypot(t1, t2);
+        const quality_imd_figures f = quality_imd_measure(p, s, c);
+        ASSERT_TRUE(f.valid) << f.reason;
+        EXPECT_NEAR(*f.db, db(expected), 0.05);
+    }
+}
+
+TEST(QualityPlan, CoherentAtEveryRateAndUnderTenSecondsAt48k)
+{
+    for (const double rate : {44100.0, 48000.0, 96000.0, 192000.0}) {
+        SCOPED_TRACE(testing::Message() << rate << " Hz");
+        const quality_plan p = quality_plan_make(rate, 2);
+        EXPECT_EQ(p.block & (p.block - 1), 0) << "a power of two";
+        EXPECT_GE(static_cast<double>(p.block), 0.6 * rate);
+        ASSERT_EQ(p.segments.size(), 10u);
+        int64_t start = 0;
+        for (const quality_segment& s : p.segments) {
+            EXPECT_EQ(s.start, start);
+            start += s.settle_frames + s.analysed_frames + s.tail_frames;
+            EXPECT_GE(static_cast<double>(s.settle_frames), 0.2 * rate - 1.0);
+            // Every tone an odd whole number of cycles in the block, within a
+            // bin of its nominal frequency, and the stimulus's block exactly
+            // those cosines from phase 0.
+            double peak = 0.0;
+            for (const tone& t : s.tones)
+                EXPECT_EQ(t.bin % 2, 1);
+            const std::vector<float> x = quality_plan_stimulus(p, s);
+            ASSERT_EQ(static_cast<int64_t>(x.size()), s.settle_frames + s.analysed_frames + s.tail_frames);
+            for (int64_t m = 0; m < s.analysed_frames; m++) {
+                double expected = 0.0;
+                for (const tone& t : s.tones)
+                    expected += t.amplitude * cosine(t.bin, m, p.block);
+                ASSERT_NEAR(x[static_cast<size_t>(s.settle_frames + m)], expected, 1e-6) << quality_plan_kind_name(s.kind) << " frame " << m;
+                peak = std::max(peak, std::fabs(expected));
+            }
+            if (!s.tones.empty()) {
+                EXPECT_NEAR(db(peak), s.level_dbfs, 1e-6);
+            }
+            EXPECT_LT(std::fabs(x.front()) + std::fabs(x.back()), 1e-3) << "faded in and out";
+        }
+        EXPECT_EQ(quality_plan_frames(p), start);
+        const auto near = [&](const quality_segment& s, size_t i, double hz) {
+            EXPECT_LE(std::fabs(tones_hz(s.tones[i].bin, rate, p.block) - hz), rate / static_cast<double>(p.block));
+        };
+        near(find(p, quality_kind::tone, -1.0), 0, 997.0);
+        near(find(p, quality_kind::smpte), 0, 60.0), near(find(p, quality_kind::smpte), 1, 7000.0);
+        near(find(p, quality_kind::ccif), 0, 19000.0), near(find(p, quality_kind::ccif), 1, 20000.0);
+        if (rate == 48000.0) {
+            EXPECT_LE(static_cast<double>(quality_plan_frames(p)) / rate, 10.0);
+        }
+    }
+    EXPECT_EQ(quality_plan_make(48000.0, 1).segments.size(), 6u) << "no crosstalk with one loop";
+    for (const auto& [rate, loops] : std::vector<std::pair<double, int>>{
+             {NAN, 2}, {INFINITY, 2}, {0.0, 2}, {22050.0, 2}, {1e9, 2}, {48000.0, 0}}) {
+        const quality_plan p = quality_plan_make(rate, loops);
+        EXPECT_NE(p.error, "") << rate << " Hz, " << loops << " loops";
+        EXPECT_TRUE(p.segments.empty());
+    }
+}
+
+TEST(QualityFigures, FaultsLeaveTheFiguresEmptyWithAReason)
+{
+    const quality_plan p = quality_plan_make(48000.0, 1);
+    const quality_segment& s = find(p, quality_kind::tone, -1.0);
+    const int64_t k = s.tones[0].bin;
+    const double a = s.tones[0].amplitude;
+    struct row {
+        const char* name;
+        std::function<double(int64_t)> sample;
+        int64_t frames;  // 0: all
+        const char* reason;
+    };
+    const row rows[] = {
+        {"clipped", [&](int64_t m) { return std::clamp(1.2 * a * cosine(k, m, p.block), -1.0, 1.0); }, 0, "clipped"},
+        {"just under", [&](int64_t m) { return 0.988 / a * a * cosine(k, m, p.block); }, 0, ""},
+        {"silent", [](int64_t) { return 0.0; }, 0, "no tone"},
+        {"short", [&](int64_t m) { return a * cosine(k, m, p.block); }, -1, "too short"},
+        {"not a number", [&](int64_t m) { return m == 100 ? NAN : a * cosine(k, m, p.block); }, 0, "not finite"},
+        // 10 ppm of 997 Hz: the output's clock a little fast.
+        {"off its bin",
+         [&](int64_t m) { return a * std::cos(2.0 * pi * static_cast<double>(k) * (1.0 + 1e-5) * static_cast<double>(m) / static_cast<double>(p.block)); },
+         0, "off its bin"},
+    };
+    for (const row& r : rows) {
+        SCOPED_TRACE(r.name);
+        std::vector<float> c = capture_of(s, r.sample);
+        if (r.frames < 0)
+            c.pop_back();
+        const quality_tone_figures f = quality_tone_measure(p, s, c);
+        EXPECT_EQ(f.valid, *r.reason == 0);
+        EXPECT_NE(f.reason.find(r.reason), std::string::npos) << f.reason;
+        EXPECT_EQ(f.thd_n_db.has_value(), f.valid);
+        EXPECT_EQ(f.harmonics_db[0].has_value(), f.valid);
+    }
+}
