@@ -148,9 +148,11 @@ void draw_vlines(std::string& out, const plot& p, const plot_frame& a)
 {
     int k = 0;
     for (const plot_vline& v : p.vlines) {
-        const double x = plot_map_x(p.x, a, v.x);
-        if (std::isnan(x) || x < a.left || x > a.left + a.width)
+        const double at = plot_map_x(p.x, a, v.x);
+        if (std::isnan(at) || at < a.left || at >= a.left + a.width)
             continue;
+        // In column floor(at), as the mapping promises, not smeared over two.
+        const double x = crisp(at);
         svg_line(out, x, a.top, x, a.top + a.height, v.stroke);
         // Staggered, so that the labels of nearby lines do not overwrite each other.
         if (!v.label.empty())

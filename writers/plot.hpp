@@ -48,7 +48,8 @@ struct plot_band {
     double opacity = 0.15;
 };
 
-// A vertical line at x with its label near the top (latency, an echo, a harmonic).
+// A vertical line at x with its label near the top (latency, an echo, a
+// harmonic); a 1 px line fills exactly pixel column floor(px).
 struct plot_vline {
     double x;
     svg_stroke stroke{"#d62728", 1.0, "5 3"};
