@@ -20,7 +20,7 @@ constexpr double reach = 1e5;
 
 bool axis_valid(const plot_axis& a)
 {
-    if (!std::isfinite(a.min) || !std::isfinite(a.max) || !(a.max > a.min))
+    if (!std::isfinite(a.max - a.min) || !(a.max > a.min))
         return false;
     return a.scale == plot_scale::linear || a.min > 0.0;
 }
