@@ -89,6 +89,9 @@ def group_running(group):
 def end_group(process):
     """Ends the browser's process group: a polite signal and 3 s of grace if
     the browser still runs, then a kill for whatever is left of the group."""
+    # A second signal must not cut the cleaning short.
+    for sig in (signal.SIGTERM, signal.SIGINT, signal.SIGHUP):
+        signal.signal(sig, signal.SIG_IGN)
     if process.poll() is None:
         try:
             os.killpg(process.pid, signal.SIGTERM)
@@ -125,6 +128,10 @@ def parse_timeout(text):
 
 
 def main():
+    # Ended from outside (a test's time-out, ^C): through the finally clauses
+    # below, so that the browser's group and the profile go too.
+    for sig in (signal.SIGTERM, signal.SIGINT, signal.SIGHUP):
+        signal.signal(sig, lambda number, frame: sys.exit(3))
     parser = argparse.ArgumentParser(description="Checks an HTML page in headless Chromium.")
     parser.add_argument("page")
     parser.add_argument("--shot", required=True, help="PNG screenshot to write")
@@ -156,7 +163,7 @@ def main():
     try:
         with open(os.path.join(profile, "stdout"), "wb") as out, open(os.path.join(profile, "stderr"), "wb") as err:
             process = subprocess.Popen(command, stdout=out, stderr=err, stdin=subprocess.DEVNULL,
-                                       start_new_session=True, env={**os.environ, "HOME": profile})
+                                       start_new_session=True, env={**os.environ, "HOME": profile, "TMPDIR": profile})
             try:
                 process.wait(timeout=args.timeout)
             except subprocess.TimeoutExpired:
