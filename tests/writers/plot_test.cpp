@@ -225,3 +225,32 @@ TEST(WritersPlot, PlotsThatCannotBeDrawnSaySo)
     small.width = 100.0;
     EXPECT_NE(plot_check(small), "");
 }
+
+TEST(WritersPlot, BarsPointsAndMarkersLandOnTheirPixels)
+{
+    // x 0 .. 720 over the 720 px area: px = 64 + x; y 0 .. 316: py = 352 - y.
+    plot p;
+    p.x = {0.0, 720.0, plot_scale::linear, plot_units::plain, "frames"};
+    p.y = {0.0, 316.0, plot_scale::linear, plot_units::plain, "runs"};
+    const std::vector<double> x0 = {10, 20, 700}, x1 = {20, 30, 800}, count = {100, 0.5, 50};
+    p.bars.push_back({x0, x1, count, "#1f77b4", 0.0});
+    const std::vector<double> px = {100, 100, 900}, py = {10, 400, 10};
+    p.points.push_back({px, py, "#d62728", 3.0});
+    p.vlines.push_back({300.25, {"#9467bd", 1.0, ""}, "a<b"});
+    p.vlines.push_back({-1.0, {"#9467bd", 1.0, ""}, "outside"});
+    const std::string svg = plot_svg(p);
+    const std::string wanted[] = {
+        "<rect x=\"74\" y=\"252\" width=\"10\" height=\"100\" fill=\"#1f77b4\"/>",
+        "<rect x=\"84\" y=\"351.5\" width=\"10\" height=\"0.5\" fill=\"#1f77b4\"/>",
+        // Reaching beyond the area: the area's viewport clips it.
+        "<rect x=\"764\" y=\"302\" width=\"100\" height=\"50\" fill=\"#1f77b4\"/>",
+        "<circle cx=\"164\" cy=\"342\" r=\"3\" fill=\"#d62728\"/>",
+        "<line x1=\"364.5\" y1=\"36\" x2=\"364.5\" y2=\"352\" stroke=\"#9467bd\"",
+        ">a&lt;b</text>",
+    };
+    for (const std::string& w : wanted)
+        EXPECT_NE(svg.find(w), std::string::npos) << w;
+    // Points outside the area and a marker left of it are not drawn at all.
+    EXPECT_EQ(svg.find("<circle", svg.find("<circle") + 1), std::string::npos);
+    EXPECT_EQ(svg.find("outside"), std::string::npos);
+}
