@@ -15,19 +15,20 @@ cd "$(dirname "$0")/.."
 # The programs and their man pages (`cmake -S . -B build && cmake --build build`).
 build=(build-essential cmake pkg-config scdoc
        libsdl2-dev portaudio19-dev libopenblas-dev libasound2-dev libjack-jackd2-dev
-       libcli11-dev nlohmann-json3-dev libeigen3-dev)
+       libcli11-dev nlohmann-json3-dev libeigen3-dev libsndfile1-dev)
 # What tools/demo.sh runs: JACK's tools (jack_lsp, jack_connect) and its dummy server.
 demo=(jackd2 procps)
 # The demo without a display: a private X server, its keys, the screenshot.
 headless=(xvfb xdotool imagemagick)
 # The unit tests, the benches and the end-to-end rig: Xvfb and private JACK
 # servers and PipeWire sessions, the Windows build and Wine with ALSA's jack
-# plugin for its programs' sound, man for the man pages.
+# plugin for its programs' sound, man for the man pages, headless Chromium for
+# the report pages (tools/browser_check.py).
 test=(googletest libgtest-dev libbenchmark-dev jq
       jackd2 xvfb xdotool imagemagick procps
       g++-mingw-w64-x86-64 wine64 libasound2-plugins
       pipewire pipewire-bin wireplumber pipewire-jack dbus-daemon
-      man-db)
+      man-db chromium)
 # tools/package.sh and its end-to-end test: dpkg-shlibdeps, dpkg-buildflags, lintian.
 package=(dpkg-dev lintian)
 # tools/make_font.py, which regenerates display/font_cp437.inc from its fonts.
