@@ -199,7 +199,7 @@ double rms_bandwidth(std::span<const std::complex<double>> bins, const impulse_r
     return weight > 0.0 ? std::sqrt(moment / weight) : 0.0;
 }
 
-// The latency's uncertainty, from two sources:
+// The latency's expanded uncertainty, from two sources:
 // - noise: a band-limited peak of curvature (2 pi B)^2 in noise of 1/SNR of
 //   its height moves by 1 / (2 pi B SNR) frames (B the RMS bandwidth);
 // - the sweep's two halves, each read on its own: on a loop of one delay they
@@ -208,6 +208,7 @@ double rms_bandwidth(std::span<const std::complex<double>> bins, const impulse_r
 //   (a resampler, a driver that drops or repeats frames without a flag), and
 //   the uncertainty grows by their disagreement, so that it reaches from the
 //   latency to either half's reading.
+// Their standard uncertainty times the coverage factor.
 void latency_uncertainty(const impulse_response& r, double sign, run_result& result)
 {
     const double snr = std::pow(10.0, result.snr_db / 20.0);
@@ -234,7 +235,7 @@ void latency_uncertainty(const impulse_response& r, double sign, run_result& res
     const double spread = std::fabs(result.latency_high_half - result.latency_low_half);
     const double excess = std::max(0.0, spread * spread - half_noise * half_noise);
     result.latency_noise = noise;
-    result.latency_uncertainty = std::sqrt(noise * noise + excess);
+    result.latency_uncertainty = latency_coverage * std::sqrt(noise * noise + excess);
 }
 
 // The largest tap's value as it would be without the band window's top:

@@ -13,6 +13,9 @@
 inline constexpr double loop_snr_floor_db = 20.0;
 inline constexpr double weak_snr_db = 30.0;       // below: a weak-signal warning
 inline constexpr double echo_warning_db = -30.0;  // a next peak above this: an echo warning
+// The latency's uncertainty is given expanded by this factor: about 95 % of
+// readings lie within it, as a measurement's "±" is read.
+inline constexpr double latency_coverage = 2.0;
 
 struct run_result {
     bool loop = false;           // a peak clearly above the noise
@@ -20,8 +23,8 @@ struct run_result {
     int64_t peak = 0;            // the largest tap's lag
     double peak_value = 0.0;     // and its signed value, as the path would have it to the Nyquist frequency
     double latency = 0.0;        // the band-limited peak's position, frames
-    double latency_uncertainty = 0.0;  // its standard uncertainty, frames: noise and the halves' disagreement
-    double latency_noise = 0.0;        // the noise's share alone, from the SNR and the bandwidth
+    double latency_uncertainty = 0.0;  // its expanded uncertainty, frames: noise and the halves' disagreement
+    double latency_noise = 0.0;        // the noise's standard share alone, from the SNR and the bandwidth
     double latency_low_half = 0.0, latency_high_half = 0.0;  // the peak read from each half of the sweep
     double group_delay = 0.0;    // from the phase slope over 500 Hz - 15 kHz, frames
     double group_delay_1khz = 0.0;     // the phase slope at 1 kHz itself, frames

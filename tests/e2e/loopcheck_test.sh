@@ -41,6 +41,7 @@ beyond        |48000|--delay 60000                        |--max-delay 0.5      
 just-beyond   |48000|--delay 30000                        |--max-delay 0.5               |3|text:no loop found within 24000 frames
 dropout-once  |48000|@CLEAN@ --dropout-once 0.05,20        |--json                        |0|near(.summary.mean_frames; $lat; 0.01) and .runs[0].attempts == 2 and .flags.retried
 dropout-every |48000|@CLEAN@ --dropout 5,0.05              |--json                        |4|.status == "unstable" and (.message | test("spoiled 3 times")) and (.runs | length) == 0
+weak          |48000|--delay 300 --gain 0.003 --noise -40   |--json                        |0|.runs[0].lengthened and .runs[0].snr_db < 40 and ((.summary.mean_frames - $lat) | fabs) <= .summary.latency_uncertainty_frames
 rate-44100    |44100|--delay 1000 --aa 20000 --gain 0.5   |--json                        |0|.rate == 44100 and near(.summary.mean_frames; $lat; 0.01) and near(.summary.mean_ms; $lat / 44.1; 0.001) and near(.runs[0].gain_db; $gain; 0.01)
 rate-96000    |96000|--delay 1000 --aa 40000 --gain 0.5   |--json                        |0|.rate == 96000 and near(.summary.mean_frames; $lat; 0.01) and near(.summary.mean_ms; $lat / 96; 0.001) and near(.runs[0].gain_db; $gain; 0.01)
 CASES
@@ -92,5 +93,50 @@ while IFS='|' read -r name rate sim_options check_options want check; do
         failed=1
     fi
 done <<<"$cases"
+
+# The response's noise: every run of --repeat 3 measures its own, and reads
+# what a single run reads, row by row, within a few dB (never "200", never empty).
+rig_jack_stop
+rig_jack_start "loopcheck-test-$$-noise" 256 48000 || fail "no JACK server"
+rig_loopsim_start --delay 300 --aa 20000 --gain 0.5 --noise -60 --cable loopcheck || fail "no loopsim"
+timeout 60 "$loopcheck" -q --response "$work/one.csv" >/dev/null 2>&1 || fail "the single response run failed"
+timeout 60 "$loopcheck" -q --repeat 3 --response "$work/three.csv" >/dev/null 2>&1 || fail "the response of three runs failed"
+rig_stop $RIG_LOOPSIM_PID
+paste -d, "$work/one.csv" "$work/three.csv" | awk -F, '
+    NR > 1 && $1 >= 100 && $1 <= 15000 {
+        rows++
+        if ($4 == "" || $9 == "" || $4 >= 199 || $9 >= 199) bad++
+        d = $4 - $9; if (d < 0) d = -d
+        if (d > 6) far++
+        sum += d
+    }
+    END {
+        printf "response noise: %d rows, mean |SNR difference| %.2f dB, %d over 6 dB, %d unmeasured\n", rows, sum / rows, far, bad
+        exit !(rows > 1000 && bad == 0 && sum / rows < 2 && far < rows / 20)
+    }' || fail "the runs after the first measure the noise unlike the first"
+
+# Every bad number is refused with status 2 and its reason, before PortAudio is
+# touched: within a second, and no JACK client of loopcheck's is left behind.
+bad_numbers=(
+    "--level nan" "--level inf" "--level -inf" "--level 1e999" "--level 1" "--level -81" "--level 3x"
+    "--max-delay nan" "--max-delay inf" "--max-delay -inf" "--max-delay 1e999" "--max-delay 0" "--max-delay 11"
+    "--settle nan" "--settle inf" "--settle -inf" "--settle 1e999" "--settle -1" "--settle 11"
+    "--expect nan" "--expect inf" "--expect -inf" "--expect 1e999" "--expect 0:nan" "--expect 100:inf" "--expect 100:-1"
+    "-r nan" "-r inf" "-r -inf" "-r 1e999" "-r 1000" "-r 1000000"
+    "--repeat nan" "--repeat inf" "--repeat -inf" "--repeat 1e999" "--repeat 0" "--repeat 101" "--repeat 1.5")
+for bad in "${bad_numbers[@]}"; do
+    # shellcheck disable=SC2086
+    timeout 1 "$loopcheck" $bad >"$work/out" 2>"$work/err"
+    status=$?
+    [ $status = 2 ] || { echo "FAIL loopcheck $bad: exit status $status, not 2: $(cat "$work/out" "$work/err")"; failed=1; continue; }
+    grep -q "^usage: loopcheck" "$work/err" || { echo "FAIL loopcheck $bad: no usage"; failed=1; }
+done
+if jack_lsp 2>/dev/null | grep -q "^loopcheck"; then
+    echo "FAIL a bad number left a JACK client: $(jack_lsp | grep loopcheck)"
+    failed=1
+fi
+echo "bad numbers: ${#bad_numbers[@]} refused with status 2"
+"$loopcheck" --help >"$work/out" || fail "--help ended with an error"
+head -1 "$work/out" | grep -q "^usage: loopcheck" || fail "--help does not begin with the usage: $(head -3 "$work/out")"
 [ $failed = 0 ] || fail "some cases failed"
 echo "PASS"

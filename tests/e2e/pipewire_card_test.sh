@@ -6,7 +6,8 @@
 # and the converters. loopcheck with --out-device sink --in-device source
 # measures PipeWire's own round trip (loopsim at 0 frames) and, at 3000 frames
 # (beyond Karvel's 2000 taps), exactly 3000 frames more; with -d on the sink
-# alone its input is the sink's monitor: it measures one quantum and says so.
+# alone its input is the sink's monitor: it measures one quantum, says so and
+# ends with status 6 (0 with --allow-monitor), and -q prints nothing.
 set -u
 . "$SOURCE_DIR/tools/rig.sh"
 rig_test_begin
@@ -44,8 +45,20 @@ for delay in 0 3000; do
     rig_stop $RIG_LOOPSIM_PID
 done
 
-check -d "Card sink"
+# loopcheck OPTIONS... through pw-jack; fails unless it ends with status 6, the monitor's.
+check_monitor() {
+    timeout 60 pw-jack "$loopcheck" "$@" >"$work/out" 2>"$work/err"
+    local status=$?
+    [ $status = 6 ] || fail "loopcheck $* on the monitor: exit status $status, not 6: $(cat "$work/out" "$work/err")"
+}
+check_monitor -d "Card sink"
+grep -q "^input is an output's monitor" "$work/out" || fail "no monitor verdict: $(cat "$work/out")"
+check_monitor -d "Card sink" -q
+[ ! -s "$work/out" ] || fail "-q printed a monitor's latency: $(cat "$work/out")"
+check_monitor -d "Card sink" --json --expect 1024
+json_holds '.status == "monitor input" and .flags.input_is_monitor and .expect.pass == false and near(.summary.mean_frames; 1024; 0.01)'
+check -d "Card sink" --allow-monitor
 grep -q "^warning: the input is an output's monitor" "$work/out" || fail "no monitor warning: $(cat "$work/out")"
-check -d "Card sink" --json
-json_holds '.flags.input_is_monitor and near(.summary.mean_frames; 1024; 0.01)'
+check -d "Card sink" --json --allow-monitor
+json_holds '.status == "ok" and .flags.input_is_monitor and near(.summary.mean_frames; 1024; 0.01)'
 echo "PASS"
