@@ -22,12 +22,14 @@ double sweep_frequency(double g, double top_hz)
 
 }  // namespace
 
-int64_t sweep_frames(double rate, bool response)
+int64_t sweep_frames(double rate, bool long_sweep)
 {
     // A power of two near 85 ms (1.4 s), whatever the rate.
-    const double seconds = response ? 65536.0 / 48000.0 : 4096.0 / 48000.0;
+    const double seconds = long_sweep ? 65536.0 / 48000.0 : 4096.0 / 48000.0;
     return int64_t{1} << std::lrint(std::log2(seconds * rate));
 }
+
+int64_t sweep_frames_response(double rate) { return std::lrint(40960.0 / 48000.0 * rate); }
 
 std::vector<float> sweep_make(int64_t frames, double rate, double amplitude)
 {

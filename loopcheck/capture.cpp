@@ -4,7 +4,7 @@
 #include <algorithm>
 #include <cmath>
 
-int64_t capture_tail(double rate, bool response) { return std::lrint((response ? 0.6 : 0.125) * rate); }
+int64_t capture_tail(double rate, bool response) { return std::lrint((response ? 0.4 : 0.125) * rate); }
 
 run_capture capture_run(stream_state& s, const capture_plan& plan, const capture_wait& wait)
 {

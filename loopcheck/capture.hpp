@@ -29,7 +29,8 @@ struct capture_plan {
 
 // A capture is certain once the impulse response has been analysed this far
 // past its peak: a later, stronger path (a monitoring route, an echo) arrives
-// within it. 125 ms, or 0.6 s for the response (the loop's own tail).
+// within it. 125 ms, or 0.4 s for the response (the loop's own tail: a 3 Hz
+// DC blocker's has fallen by 65 dB by then).
 int64_t capture_tail(double rate, bool response);
 
 struct run_capture {

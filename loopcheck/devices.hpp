@@ -1,6 +1,5 @@
 // Finding the devices of the loop: by index as Dravik lists it, or by a unique
-// part of the name; pairing an output with an input; and whether an input is
-// really an output's monitor.
+// part of the name; and pairing an output with an input.
 #pragma once
 #include <portaudio.h>
 
@@ -25,12 +24,6 @@ int devices_alsa_card(std::string_view name);
 
 // The device's name, or "" when there is none.
 std::string devices_name_of(PaDeviceIndex device);
-
-// True when the JACK device's inputs are the monitor ports of a sink
-// (PipeWire's JACK face lists a sink's "monitor_FL" ... as the inputs of the
-// sink's own device): what comes back there is what was played to the sink,
-// one quantum later, not what the interface's cable brings. False elsewhere.
-bool devices_inputs_are_monitor(PaDeviceIndex device);
 
 struct devices_pair {
     PaDeviceIndex output = paNoDevice, input = paNoDevice;

@@ -68,7 +68,7 @@ int main(int argc, char** argv)
     std::signal(SIGHUP, interrupt);
 #endif
     if (!o.response_file.empty() && !o.json && !o.quiet)
-        std::fputs("loopcheck: measuring the response too: a 1.4 s sweep\n", stderr);
+        std::fputs("loopcheck: measuring the response too: a 0.85 s sweep\n", stderr);
     session_run(report, run_print);
     files_write(report);
     // -q prints the number only where it is the loop's: measured, and not a monitor's.

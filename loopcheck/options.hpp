@@ -10,7 +10,7 @@ struct check_options {
     int64_t out_channel = 1, in_channel = 1;    // 1-based
     double level_dbfs = -12.0;
     int64_t repeat = 1;
-    double max_delay_s = 2.0, settle_s = 0.1;
+    double max_delay_s = 2.0, settle_s = 0.05;
     bool expect = false;
     double expect_frames = 0.0, expect_tolerance = 0.5;
     bool json = false, quiet = false, allow_monitor = false;

@@ -102,10 +102,14 @@ std::string report_latency_text(double latency, double uncertainty)
     const int decimals = uncertainty > 0.0 ? std::clamp(static_cast<int>(-std::floor(std::log10(uncertainty))), 0, 3) : 3;
     char value[64], plus[64];
     std::snprintf(value, sizeof value, "%.*f", decimals, latency);
-    // One significant digit, rounded up, so that it never reads smaller than it is.
-    const double scale = uncertainty > 0.0 ? std::pow(10.0, std::floor(std::log10(uncertainty))) : 0.001;
-    const double shown = uncertainty > 0.0 ? std::ceil(uncertainty / scale * (1.0 - 1e-12)) * scale : 0.0;
-    const int plus_decimals = std::max(0, static_cast<int>(-std::floor(std::log10(scale) + 1e-9)));
+    // One significant digit, rounded up, so that it never reads smaller than
+    // it is (0.000097 reads 0.0001, with four decimals, not 0.00010).
+    double scale = uncertainty > 0.0 ? std::pow(10.0, std::floor(std::log10(uncertainty))) : 0.001;
+    const double digit = uncertainty > 0.0 ? std::ceil(uncertainty / scale * (1.0 - 1e-12)) : 0.0;
+    if (digit >= 10.0)
+        scale *= 10.0;
+    const double shown = digit >= 10.0 ? scale : digit * scale;
+    const int plus_decimals = std::max(0, static_cast<int>(std::lrint(-std::log10(scale))));
     std::snprintf(plus, sizeof plus, "%.*f", plus_decimals, shown);
     return std::string(value) + " ± " + plus;
 }

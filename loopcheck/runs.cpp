@@ -40,8 +40,8 @@ bool run_one(check_report& r, stream_state& s, const runs_setup& setup, const ca
 {
     const bool response = !r.options.response_file.empty();
     for (run.attempts = 1;;) {
-        const bool long_sweep = plan.clip == setup.long_clip;
-        plan.sweep = long_sweep ? setup.long_sweep : setup.short_sweep;
+        const bool long_sweep = plan.clip == setup.long_clip, response_sweep = plan.clip == setup.response_clip;
+        plan.sweep = long_sweep ? setup.long_sweep : response_sweep ? setup.response_sweep : setup.short_sweep;
         plan.quiet = response ? runs_quiet_frames(r.rate) : 0;
         run_capture capture = capture_run(s, plan, wait);
         plan.lead = std::lrint(run_gap_s * r.rate);
@@ -62,8 +62,11 @@ bool run_one(check_report& r, stream_state& s, const runs_setup& setup, const ca
         if (capture.beyond)
             return verdict(r, check_status::no_loop, no_loop_message(r, plan.last_lag, capture)), false;
         // Not an attempt: the loop may be there, only weak. The runs after
-        // this one take the long sweep at once (12 dB more signal).
-        if (!long_sweep && (!capture.result.loop || capture.result.snr_db < runs_lengthen_below_db)) {
+        // this one take the long sweep at once (12 dB more signal than the
+        // short one, 2 dB more than the response's, which is lengthened only
+        // for a loop it leaves weak or unseen).
+        const double lengthen_below = response_sweep ? weak_snr_db : runs_lengthen_below_db;
+        if (!long_sweep && (!capture.result.loop || capture.result.snr_db < lengthen_below)) {
             plan.clip = setup.long_clip;
             run.lengthened = true;
             continue;
@@ -100,6 +103,8 @@ void run_keep_files(check_report& r, const run_capture& capture)
 
 int64_t runs_quiet_frames(double rate) { return std::lrint(4096.0 * rate / 48000.0); }
 
+int64_t runs_settle_frames(double settle_s, double rate) { return std::lrint(settle_s * rate); }
+
 void runs_measure(check_report& r, stream_state& s, const runs_setup& setup, const capture_wait& wait,
                   void (*on_run)(const check_report&, size_t))
 {
@@ -115,8 +120,10 @@ void runs_measure(check_report& r, stream_state& s, const runs_setup& setup, con
     plan.rate = r.rate;
     plan.last_lag = std::lrint(o.max_delay_s * r.rate);
     plan.tail = capture_tail(r.rate, response);
-    plan.clip = response ? setup.long_clip : setup.short_clip;
-    plan.lead = std::lrint(o.settle_s * r.rate);
+    plan.clip = response ? setup.response_clip : setup.short_clip;
+    // --settle counts from the stream's first frame: whatever the session did
+    // since (the monitor's check, say) is part of it, not added to it.
+    plan.lead = std::max<int64_t>(0, runs_settle_frames(o.settle_s, r.rate) - s.frames_done.load());
     for (int64_t i = 0; i < o.repeat; i++) {
         run_report run;
         run_capture capture;

@@ -15,14 +15,17 @@ inline constexpr double runs_agree_frames = 0.5;    // runs further apart than t
 inline constexpr double runs_lengthen_below_db = 60.0;  // a run this weak is measured again with the long sweep
 
 struct runs_setup {
-    int short_clip = 0, long_clip = 1;                   // the sweeps' clips in the stream
-    std::span<const float> short_sweep, long_sweep;      // and their samples
+    int short_clip = 0, long_clip = 1, response_clip = 2;           // the sweeps' clips in the stream
+    std::span<const float> short_sweep, long_sweep, response_sweep;  // and their samples
     const std::atomic<bool>* interrupted = nullptr;      // set by a signal: end at the next look
     std::string stall_advice;                            // what to try when the stream stalls, after the message
 };
 
 // Frames of silence kept before each sweep of the response for its noise: 4096 at 48000 Hz.
 int64_t runs_quiet_frames(double rate);
+
+// Frames after the stream's first frame before the first sweep may start: --settle's.
+int64_t runs_settle_frames(double settle_s, double rate);
 
 // Waits for the stream's first frames, then measures options.repeat runs
 // (each retried when spoiled, lengthened when weak) and judges them. Sets the

@@ -25,6 +25,10 @@ namespace {
 // body has closed the stream that writes to it.
 struct session_audio {
     std::unique_ptr<stream_state> state = std::make_unique<stream_state>();
+    // JACK's frame counter shows a cycle the callback missed exactly; asked
+    // before PortAudio starts, so that PortAudio, told JACK is there, skips
+    // ALSA's plugin devices.
+    bool jack = stream_clock_open(*state);
     PaError started = audio_initialize("loopcheck");
     stream_opened opened;
     ~session_audio()
@@ -45,6 +49,17 @@ std::string host_words()
 {
     const PaHostErrorInfo* info = Pa_GetLastHostErrorInfo();
     return info && info->errorText && info->errorText[0] ? std::string(": ") + info->errorText : "";
+}
+
+// True when the input device is JACK's and its inputs are the monitor ports
+// of a sink (PipeWire's JACK face lists a sink's "monitor_FL" ... as the inputs
+// of the sink's own device): what comes back there is what was played to the
+// sink, one quantum later, not what the interface's cable brings.
+bool input_is_monitor(const stream_state& s, PaDeviceIndex device)
+{
+    const PaDeviceInfo* info = device >= 0 ? Pa_GetDeviceInfo(device) : nullptr;
+    const PaHostApiInfo* api = info ? Pa_GetHostApiInfo(info->hostApi) : nullptr;
+    return api && api->type == paJACK && stream_clock_inputs_are_monitor(s, info->name);
 }
 
 // The monitor's verdict: measured as any loop, but not the cable.
@@ -82,13 +97,11 @@ void session_run(check_report& r, void (*on_run)(const check_report&, size_t))
     const double amplitude = std::pow(10.0, r.options.level_dbfs / 20.0);
     state->clips.push_back({sweep_make(sweep_frames(r.rate, false), r.rate, amplitude), false});
     state->clips.push_back({sweep_make(sweep_frames(r.rate, true), r.rate, amplitude), false});
+    state->clips.push_back({sweep_make(sweep_frames_response(r.rate), r.rate, amplitude), false});
     // Room for the longest run twice over, its lead and its tail included.
     const int64_t longest = std::lrint((r.options.max_delay_s + r.options.settle_s + 1.0) * r.rate) +
                             static_cast<int64_t>(state->clips[1].samples.size()) + capture_tail(r.rate, true);
     stream_prepare(*state, 2 * longest);
-    // JACK's frame counter shows a cycle the callback missed exactly.
-    if (host && host->type == paJACK)
-        stream_clock_open(*state);
     problem = stream_start(audio.opened);
     r.input_latency_frames = audio.opened.input_latency_frames;
     r.output_latency_frames = audio.opened.output_latency_frames;
@@ -97,15 +110,17 @@ void session_run(check_report& r, void (*on_run)(const check_report&, size_t))
 
     runs_setup setup;
     setup.short_sweep = state->clips[0].samples, setup.long_sweep = state->clips[1].samples;
+    setup.response_sweep = state->clips[2].samples;
     setup.interrupted = &session_interrupted;
     setup.stall_advice = stream_stall_advice(pair.output);
     const stream_state& s = *state;
     const double rate = r.rate;
+    // Asked while the stream settles: the settle counts from the first frame.
+    r.input_is_monitor = input_is_monitor(*state, pair.input);
     runs_measure(r, *state, setup,
                  [&s, rate](int64_t until) { return stream_wait_frames(s, until, rate, session_interrupted); }, on_run);
     if (r.status == check_status::error)
         r.message += host_words();
     r.buffer_granted = state->largest_buffer.load();
-    r.input_is_monitor = devices_inputs_are_monitor(r.in_device);
     monitor_verdict(r);
 }

@@ -2,10 +2,17 @@
 #pragma once
 #include "loopcheck/stream.hpp"
 
-// Opens a client of loopcheck's own on the JACK server the stream runs on and
-// hands its frame counter to the callback (s.clock_read). Only JACK has one;
-// elsewhere, and where the client cannot open, the check stays off.
-void stream_clock_open(stream_state& s);
+// Opens a client of loopcheck's own on a running JACK server, before
+// PortAudio starts, and hands its frame counter to the callback
+// (s.clock_read). True when a JACK server answered: PortAudio will then take
+// JACK, and need not probe ALSA's plugin devices (one of which, ALSA's jack
+// plugin, would open a client of its own); it is told so. Elsewhere, and
+// where the client cannot open, the check stays off.
+bool stream_clock_open(stream_state& s);
+
+// Whether the JACK device's inputs are the monitor ports of a sink, asked
+// through the clock's client (one of its own when there is none).
+bool stream_clock_inputs_are_monitor(const stream_state& s, const char* device_name);
 
 // Closes it, once the stream is closed.
 void stream_clock_close(stream_state& s);

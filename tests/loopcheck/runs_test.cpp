@@ -154,10 +154,12 @@ measured measure(const script& sc, check_options o)
     const double amplitude = std::pow(10.0, o.level_dbfs / 20.0);
     s.clips.push_back({sweep_make(sweep_frames(rate, false), rate, amplitude), false});
     s.clips.push_back({sweep_make(sweep_frames(rate, true), rate, amplitude), false});
+    s.clips.push_back({sweep_make(sweep_frames_response(rate), rate, amplitude), false});
     s.clock_read = server_clock;
     stream_prepare(s, 1 << 20);
     runs_setup setup;
     setup.short_sweep = s.clips[0].samples, setup.long_sweep = s.clips[1].samples;
+    setup.response_sweep = s.clips[2].samples;
     scripted_stream stream(s, sc);
     runs_measure(m.report, s, setup, [&stream](int64_t until) { return stream.wait(until); }, nullptr);
     return m;
@@ -193,7 +195,7 @@ TEST(LoopcheckRuns, EverySpoiledRunIsCaughtAndRetried)
         {"a flag in the answer, then one in the tail", {.flags = {{0, 2000}, {0, 9000}}}, options(), check_status::ok, 2, 600.0},
         {"a skipped cycle in the answer", {.skips = {{0, 2000}}}, options(), check_status::ok, 2, 600.0},
         {"a flag in the response's tail",
-         {.flags = {{0, 600 + 65536 + 20000}}},
+         {.flags = {{0, 600 + 40960 + 12000}}},
          options(0.5, true),
          check_status::ok,
          2,
