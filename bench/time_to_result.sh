@@ -1,14 +1,14 @@
 #!/usr/bin/env bash
-# Time to a result: loopcheck against jack_iodelay on the same loops, on a
-# private JACK server (dummy backend, 48000 Hz, period 256), through loopsim
-# paths whose round trips reach 8192 frames. loopsim plugs itself into each
-# program's ports the moment they exist (--cable), so neither waits for a
-# script to wire it.
+# Time to a result: loopcheck against jack_iodelay on the same loops, on
+# private JACK servers (dummy backend, 48000 Hz) at periods 64, 256 and 1024,
+# through loopsim paths whose round trips reach 8192 frames. loopsim plugs
+# itself into each program's ports the moment they exist (--cable), so
+# neither waits for a script to wire it.
 #   jack_iodelay: from its start to its first reading within 0.01 frame of
 #     its last (it runs for RUN_S seconds, 4 by default, and never ends by itself);
-#   loopcheck: from its start to its printed latency ("run 1: ..."), default
-#     options, and the same with --response.
-# Each figure is the median of TRIES (3) runs. Prints a Markdown table and the
+#   loopcheck: from its start to its exit with the latency printed (-q): a
+#     script waits for the exit, not for a line; and the same with --response.
+# Each figure is the median of TRIES (5) runs. Prints a Markdown table and the
 # ratios loopcheck / jack_iodelay; then how soon loopsim's cable follows
 # loopcheck's ports (jack_evmon's events, time-stamped as they come).
 #
@@ -18,8 +18,7 @@ cd "$(dirname "$0")/.."
 export SOURCE_DIR=$PWD BUILD_DIR="${BUILD_DIR:-$PWD/build}"
 . tools/rig.sh
 rig_test_begin
-loopcheck="$BUILD_DIR/loopcheck/loopcheck" tries=${TRIES:-3} run_s=${RUN_S:-4}
-rig_jack_start "time-to-result-$$" 256 || fail "no JACK server"
+loopcheck="$BUILD_DIR/loopcheck/loopcheck" tries=${TRIES:-5} run_s=${RUN_S:-4}
 
 # Prints each line of standard input after the seconds since START.
 stamp() { while IFS= read -r line; do echo "$(date +%s.%N | awk -v s="$1" '{ printf "%.3f", $1 - s }') $line"; done; }
@@ -39,35 +38,42 @@ iodelay_time() {
 }
 iodelay_value() { awk '$3 == "frames" && / total roundtrip/ { v = $2 } END { print v }' "$work/iodelay"; }
 
-# Seconds from loopcheck's start to its first run line; OPTIONS follow.
+# Seconds from loopcheck's start to its exit, its latency printed; OPTIONS follow.
 loopcheck_time() {
-    local start
+    local start end
     start=$(date +%s.%N)
-    timeout 60 "$loopcheck" "$@" 2>/dev/null | stamp "$start" >"$work/loopcheck"
-    awk '$2 == "run" && $3 == "1:" { print $1; found = 1; exit } END { if (!found) print "-" }' "$work/loopcheck"
+    timeout 60 "$loopcheck" -q "$@" >"$work/loopcheck" 2>/dev/null || { echo "-"; return; }
+    end=$(date +%s.%N)
+    awk -v s="$start" -v e="$end" 'BEGIN { printf "%.3f\n", e - s }'
 }
-loopcheck_value() { awk '$2 == "run" && $3 == "1:" { print $5; exit }' "$work/loopcheck"; }
+loopcheck_value() { head -1 "$work/loopcheck"; }
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (a + 0 > 0 && b + 0 > 0) printf "%.2f", a / b; else print "-" }'; }
 
-echo "| round trip (frames) | jack_iodelay reads | after (s) | loopcheck reads | after (s) | ratio | with --response (s) | ratio |"
+echo "| period | round trip (frames) | jack_iodelay reads | after (s) | loopcheck reads | until its exit (s) | ratio | with --response (s) |"
 echo "|---|---|---|---|---|---|---|---|"
-for delay in 0 331 3031 7936; do
-    loopsim_start jack_delay:out:in --delay $delay --aa 20000
-    for _ in $(seq "$tries"); do iodelay_time; done | median >"$work/t.iodelay"
-    iodelay_read=$(iodelay_value)
-    rig_stop $RIG_LOOPSIM_PID
-    loopsim_start loopcheck --delay $delay --aa 20000
-    for _ in $(seq "$tries"); do loopcheck_time; done | median >"$work/t.loopcheck"
-    loopcheck_read=$(loopcheck_value)
-    for _ in $(seq "$tries"); do loopcheck_time --response "$work/r.csv"; done | median >"$work/t.response"
-    rig_stop $RIG_LOOPSIM_PID
-    read -r ti <"$work/t.iodelay"
-    read -r tl <"$work/t.loopcheck"
-    read -r tr <"$work/t.response"
-    ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (a + 0 > 0 && b + 0 > 0) printf "%.2f", a / b; else print "-" }'; }
-    echo "| $((256 + delay + 63)) | $iodelay_read | $ti | $loopcheck_read | $tl | $(ratio "$tl" "$ti") | $tr | $(ratio "$tr" "$ti") |"
+for period in 64 256 1024; do
+    rig_jack_stop
+    rig_jack_start "time-to-result-$$-$period" "$period" || fail "no JACK server at period $period"
+    for delay in 0 3031 $((8192 - period - 63)); do
+        loopsim_start jack_delay:out:in --delay $delay --aa 20000
+        for _ in $(seq "$tries"); do iodelay_time; done | median >"$work/t.iodelay"
+        iodelay_read=$(iodelay_value)
+        rig_stop $RIG_LOOPSIM_PID
+        loopsim_start loopcheck --delay $delay --aa 20000
+        for _ in $(seq "$tries"); do loopcheck_time; done | median >"$work/t.loopcheck"
+        loopcheck_read=$(loopcheck_value)
+        for _ in $(seq "$tries"); do loopcheck_time --response "$work/r.csv"; done | median >"$work/t.response"
+        rig_stop $RIG_LOOPSIM_PID
+        read -r ti <"$work/t.iodelay"
+        read -r tl <"$work/t.loopcheck"
+        read -r tr <"$work/t.response"
+        echo "| $period | $((period + delay + 63)) | $iodelay_read | $ti | $loopcheck_read | $tl | $(ratio "$tl" "$ti") | $tr |"
+    done
 done
 
 # ---- the cable ------------------------------------------------------------------------
+rig_jack_stop
+rig_jack_start "time-to-result-$$-cable" 256 || fail "no JACK server"
 # jack_evmon reports ports by number: loopsim's two come first, then
 # loopcheck's; the connections that involve loopsim's are the cable.
 echo
