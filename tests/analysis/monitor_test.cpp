@@ -1,0 +1,193 @@
+// The long-run monitor on synthetic captures fed at full speed: the loop is
+// the stimulus delayed (whole frames, or a band-limited fractional delay
+// that slides), through a weak polynomial distortion, with noise; glitches are
+// cut into the capture by the test, which so knows their frame, kind and size.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <numbers>
+#include <random>
+#include <vector>
+
+#include "analysis/monitor.hpp"
+
+namespace {
+
+constexpr double rate = 48000.0;
+constexpr double noise_rms = 3.1623e-5;  // -90 dBFS
+
+const monitor_stimulus& stimulus()
+{
+    static const monitor_stimulus s = monitor_stimulus_design(rate, monitor_default_level_dbfs);
+    return s;
+}
+
+struct path {
+    double latency = 300.0;  // frames at frame 0
+    double ppm = 0.0;        // the delay grows by ppm x 1e-6 frames per frame
+    double gain = 0.5;
+    double a2 = 0.0, a3 = 0.0;  // x + a2 x^2 + a3 x^3
+    double noise = noise_rms;
+};
+
+// The stimulus read at x(n) = n - latency - ppm 1e-6 n: whole frames copied;
+// otherwise a 256-tap Blackman-Harris windowed sinc (flat to -92 dB well past
+// the top tone), one sine per frame and the window's cosines by their sums.
+std::vector<float> capture_of(const path& p, int64_t frames)
+{
+    constexpr int64_t half = 128;
+    const double slide = p.ppm * 1e-6;
+    const bool whole = slide == 0.0 && p.latency == std::floor(p.latency);
+    const int64_t low = -static_cast<int64_t>(std::ceil(p.latency)) - 2 * half - 16;
+    std::vector<float> played(static_cast<size_t>(frames - low + 2 * half));
+    monitor_stimulus_fill(stimulus(), played, low);
+    std::vector<double> table_c(2 * half + 1), table_s(2 * half + 1);
+    for (int64_t t = -half; t <= half; t++) {
+        table_c[t + half] = std::cos(std::numbers::pi * static_cast<double>(t) / half);
+        table_s[t + half] = std::sin(std::numbers::pi * static_cast<double>(t) / half);
+    }
+    std::mt19937_64 random(12345);
+    std::normal_distribution<double> normal(0.0, p.noise);
+    std::vector<float> capture(static_cast<size_t>(frames));
+    for (int64_t n = 0; n < frames; n++) {
+        const double x = static_cast<double>(n) - p.latency - slide * static_cast<double>(n);
+        double s = 0.0;
+        if (whole) {
+            s = played[n - static_cast<int64_t>(p.latency) - low];
+        } else {
+            const double base = std::floor(x), f = x - base;
+            const double sin_f = std::sin(std::numbers::pi * f);
+            const double wc = std::cos(std::numbers::pi * f / half), ws = std::sin(std::numbers::pi * f / half);
+            for (int64_t t = -half + 1; t <= half; t++) {
+                const double u = f - static_cast<double>(t);  // x - (base + t)
+                const double sinc = std::fabs(u) < 1e-12 ? 1.0 : (t % 2 == 0 ? 1.0 : -1.0) * sin_f / (std::numbers::pi * u);
+                // cos(pi u / half) from the sums of f's and t's angles.
+                const double c1 = wc * table_c[t + half] + ws * table_s[t + half];
+                const double w = 0.35875 + 0.48829 * c1 + 0.14128 * (2.0 * c1 * c1 - 1.0) + 0.01168 * (4.0 * c1 * c1 * c1 - 3.0 * c1);
+                s += played[static_cast<int64_t>(base) + t - low] * sinc * w;
+            }
+        }
+        const double y = p.gain * s;
+        capture[n] = static_cast<float>(y + p.a2 * y * y + p.a3 * y * y * y + normal(random));
+    }
+    return capture;
+}
+
+struct outcome {
+    std::vector<monitor_event> events;
+    monitor_summary summary;
+};
+
+// Feeds the capture in blocks of 256 .. 8192 frames, as a host would.
+outcome monitor(const std::vector<float>& capture, const path& p)
+{
+    monitor_detector d = monitor_detector_make(stimulus(), monitor_loop{std::round(p.latency), p.gain, 0});
+    outcome o;
+    const int64_t sizes[] = {256, 1000, 8192, 333, 4096};
+    int64_t at = 0;
+    for (int i = 0; at < static_cast<int64_t>(capture.size()); i++) {
+        const int64_t n = std::min<int64_t>(sizes[i % 5], static_cast<int64_t>(capture.size()) - at);
+        monitor_feed(d, std::span<const float>(capture).subspan(at, n), at, false, o.events);
+        at += n;
+    }
+    o.summary = monitor_summarise(d);
+    return o;
+}
+
+enum class cut { drop, insert, zeros, level };
+
+struct glitch_row {
+    cut how;
+    int64_t frame, frames;
+    monitor_kind kind;
+    int64_t size;  // as reported
+};
+
+void apply(std::vector<float>& c, const glitch_row& g)
+{
+    switch (g.how) {
+    case cut::drop: c.erase(c.begin() + g.frame, c.begin() + g.frame + g.frames); break;
+    case cut::insert: {
+        const std::vector<float> again(c.begin() + g.frame - g.frames, c.begin() + g.frame);
+        c.insert(c.begin() + g.frame, again.begin(), again.end());
+        break;
+    }
+    case cut::zeros: std::fill(c.begin() + g.frame, c.begin() + g.frame + g.frames, 0.0f); break;
+    case cut::level:
+        for (size_t n = g.frame; n < c.size(); n++)
+            c[n] *= 0.5f;
+        break;
+    }
+}
+
+}  // namespace
+
+TEST(Monitor, EachGlitchAtItsFrameWithItsKindAndSize)
+{
+    const path p;
+    const std::vector<float> clean = capture_of(p, 96000);
+    const glitch_row rows[] = {
+        {cut::drop, 50001, 1, monitor_kind::dropped, 1},
+        {cut::insert, 50001, 1, monitor_kind::inserted, 1},
+        {cut::zeros, 50001, 48, monitor_kind::zeros, 48},
+        {cut::drop, 47777, 64, monitor_kind::dropped, 64},
+        {cut::drop, 47777, 4096, monitor_kind::dropped, 4096},
+        {cut::insert, 60000, 256, monitor_kind::inserted, 256},
+        {cut::level, 55555, 0, monitor_kind::discontinuity, 0},
+    };
+    for (const glitch_row& g : rows) {
+        SCOPED_TRACE(testing::Message() << monitor_kind_name(g.kind) << " " << g.frames << " at " << g.frame);
+        std::vector<float> c = clean;
+        apply(c, g);
+        const outcome o = monitor(c, p);
+        ASSERT_EQ(o.events.size(), 1u);
+        const monitor_event& e = o.events[0];
+        EXPECT_NEAR(static_cast<double>(e.frame), static_cast<double>(g.frame), 2.0);
+        EXPECT_EQ(e.kind, g.kind);
+        if (g.kind != monitor_kind::discontinuity) {
+            EXPECT_EQ(e.frames, g.size);
+        }
+        // The threshold: 8 sigma of the noise, below the signal's RMS (0.5 x -20 dBFS).
+        EXPECT_NEAR(o.summary.residue_db, 20.0 * std::log10(8.0 * noise_rms / 0.05), 1.0);
+        EXPECT_NEAR(o.summary.delay_end_frames - o.summary.delay_start_frames,
+                    g.how == cut::drop ? -g.frames : g.how == cut::insert ? g.frames : 0, 0.01);
+    }
+}
+
+// A long stretch of signal with noise and distortion: no glitch, and the
+// delay and drift of one clock. (24 hours: the "long" test below.)
+TEST(Monitor, NoFalseGlitchInNoiseAndDistortion)
+{
+    // x + 1e-3 x^2 + 2e-2 x^3 on a -26 dBFS signal: products about 80 dB down.
+    const path p{300.0, 0.0, 0.5, 1e-3, 2e-2, noise_rms};
+    const outcome o = monitor(capture_of(p, 48000 * 8), p);
+    EXPECT_TRUE(o.events.empty());
+    EXPECT_TRUE(o.summary.aligned);
+    EXPECT_FALSE(o.summary.learnt_disturbed);
+    EXPECT_NEAR(o.summary.delay_start_frames, 300.0, 0.001);
+    EXPECT_NEAR(o.summary.delay_end_frames, 300.0, 0.001);
+    EXPECT_LT(std::fabs(o.summary.drift_ppm), 3.0 * o.summary.drift_ppm_uncertainty + 1e-3);
+    EXPECT_GT(o.summary.longest_clean_frames, 48000 * 7);
+}
+
+// Two clocks: the delay slides; tracked, not reported, and the glitches found still.
+TEST(Monitor, SlideIsTrackedNotReported)
+{
+    struct row {
+        double ppm, tolerance;
+        int64_t frames;
+    };
+    for (const row r : {row{100.0, 1.0, 48000 * 3}, row{-200.0, 1.0, 48000 * 3}, row{0.5, 0.0, 48000 * 6}}) {
+        SCOPED_TRACE(testing::Message() << r.ppm << " ppm");
+        const path p{300.25, r.ppm, 0.5, 0.0, 0.0, noise_rms};
+        const outcome o = monitor(capture_of(p, r.frames), p);
+        EXPECT_TRUE(o.events.empty());
+        const double tolerance = r.tolerance > 0.0 ? r.tolerance : 2.0 * o.summary.drift_ppm_uncertainty;
+        EXPECT_NEAR(o.summary.drift_ppm, r.ppm, tolerance);
+        EXPECT_GT(o.summary.drift_ppm_uncertainty, 0.0);
+        EXPECT_LT(o.summary.drift_ppm_uncertainty, 0.2);
+        for (const auto& [delay, at] : {std::pair{o.summary.delay_start_frames, o.summary.delay_start_at},
+                                       std::pair{o.summary.delay_end_frames, o.summary.delay_end_at}})
+            EXPECT_NEAR(delay, 300.25 + r.ppm * 1e-6 * static_cast<double>(at), 0.001);
+    }
+}
