@@ -8,6 +8,7 @@
 namespace {
 
 constexpr int candidates = 4;
+constexpr double max_level_change_db = 20.0;
 
 struct candidate {
     int64_t shift = 0;
@@ -162,16 +163,19 @@ monitor_shift monitor_align(const monitor_model& m, std::span<const float> y, in
         if (!allow_level)
             continue;
         make_trial(m, w, d, true);
-        if (fits(window_frames, first, peak_limit, rms_limit, w)) {
-            double before = 0.0, after = 0.0;
-            for (size_t k = 0; k < m.tones.size(); k++) {
-                before += w.weight[k];
-                after += w.trial->gain_re[k] * w.trial->gain_re[k] + w.trial->gain_im[k] * w.trial->gain_im[k];
-            }
+        double before = 0.0, after = 0.0;
+        for (size_t k = 0; k < m.tones.size(); k++) {
+            before += w.weight[k];
+            after += w.trial->gain_re[k] * w.trial->gain_re[k] + w.trial->gain_im[k] * w.trial->gain_im[k];
+        }
+        // A change of more than 20 dB is no change of level but the signal
+        // gone (silence fits a model of silence) or another one.
+        const double level_db = 10.0 * std::log10(after / before);
+        if (std::fabs(level_db) <= max_level_change_db && fits(window_frames, first, peak_limit, rms_limit, w)) {
             found.found = true;
             found.frames = d;
             found.level_changed = true;
-            found.level_db = 10.0 * std::log10(after / before);
+            found.level_db = level_db;
             return found;
         }
     }

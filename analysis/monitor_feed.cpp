@@ -282,7 +282,7 @@ bool step_find(monitor_detector& d)
 }
 
 // The stretch of near-silence (|y| within the threshold) around frame:
-// [first, end). end == fed_end when it has not ended yet.
+// [first, end). end == fed_end when it has not ended yet or lasts 0.15 s.
 void quiet_run(const monitor_detector& d, int64_t frame, int64_t& first, int64_t& end)
 {
     const double limit = d.summary.threshold;
@@ -292,8 +292,11 @@ void quiet_run(const monitor_detector& d, int64_t frame, int64_t& first, int64_t
     const int64_t low = std::max(oldest(d), frame - 4);
     while (first > low && std::fabs(ring_at(d, first - 1)) <= limit)
         first--;
-    while (end < d.fed_end && std::fabs(ring_at(d, end)) <= limit)
+    const int64_t high = std::min(d.fed_end, frame + seconds(d, lost_seconds));
+    while (end < high && std::fabs(ring_at(d, end)) <= limit)
         end++;
+    if (end == high && high < d.fed_end)
+        end = d.fed_end;  // at least as long as the search waits: as good as unending
 }
 
 // The earliest frame from which the (adopted) model fits every frame up to
@@ -340,22 +343,33 @@ monitor_event classify(const monitor_detector& d, const monitor_shift& s, int64_
     return e;
 }
 
+// Once the search has looked 0.15 s past the disturbance's start in vain
+// (reached: the frame it has looked up to), says so.
+void report_lost(monitor_detector& d, int64_t reached, std::vector<monitor_event>& out)
+{
+    if (d.lost_reported || d.silent || reached - d.trigger < seconds(d, lost_seconds))
+        return;
+    report(d, monitor_event{d.trigger, monitor_kind::lost, 0, 0.0, 0.0, false}, out);
+    d.lost_reported = true;
+}
+
 // After a disturbance: tries a window past it for the new alignment, moving
 // on while none is found; reports what happened once one is.
 bool step_search(monitor_detector& d, std::vector<monitor_event>& out)
 {
-    const int64_t lost = seconds(d, lost_seconds);
-    if (!d.lost_reported && !d.silent && d.fed_end - d.trigger >= lost + d.window) {
-        report(d, monitor_event{d.trigger, monitor_kind::lost, 0, 0.0, 0.0, false}, out);
-        d.lost_reported = true;
-    }
     int64_t quiet_first = d.trigger, quiet_end = d.trigger;
-    if (d.trigger >= oldest(d)) {
+    if (!d.lost_reported && d.trigger >= oldest(d)) {
         quiet_run(d, d.trigger, quiet_first, quiet_end);
-        if (quiet_end == d.fed_end)
-            return false;
+        // Silence longer than the search waits is the stimulus lost, however
+        // the blocks fell; shorter, the search waits for the silence's end.
+        report_lost(d, quiet_end, out);
+        if (!d.lost_reported) {
+            if (quiet_end == d.fed_end)
+                return false;
+            d.attempt = std::max(d.attempt, quiet_end);
+        }
     }
-    d.attempt = std::max({d.attempt, quiet_end, oldest(d)});
+    d.attempt = std::max(d.attempt, oldest(d));
     if (d.attempt + d.window > d.fed_end)
         return false;
     const std::span<const float> y = ring_stretch(d, d.attempt, d.window);
@@ -363,6 +377,7 @@ bool step_search(monitor_detector& d, std::vector<monitor_event>& out)
     const monitor_shift s = monitor_align(d.model, y, d.attempt, d.reach, d.summary.threshold, infinity, true, w);
     if (!s.found) {
         d.attempt += d.lost_reported ? 4 * d.window : d.window / 4;
+        report_lost(d, d.attempt, out);
         return true;
     }
     adopt_trial(d);

@@ -7,6 +7,7 @@
 #include <cmath>
 #include <numbers>
 #include <random>
+#include <string>
 #include <vector>
 
 #include "analysis/monitor.hpp"
@@ -79,19 +80,28 @@ struct outcome {
 };
 
 // Feeds the capture in blocks of 256 .. 8192 frames, as a host would.
-outcome monitor(const std::vector<float>& capture, const path& p)
+outcome monitor(const std::vector<float>& capture, const path& p, int64_t xrun_at = -1, size_t cap = 1000)
 {
-    monitor_detector d = monitor_detector_make(stimulus(), monitor_loop{std::round(p.latency), p.gain, 0});
+    monitor_detector d = monitor_detector_make(stimulus(), monitor_loop{std::round(p.latency), p.gain, 0}, cap);
     outcome o;
     const int64_t sizes[] = {256, 1000, 8192, 333, 4096};
     int64_t at = 0;
     for (int i = 0; at < static_cast<int64_t>(capture.size()); i++) {
         const int64_t n = std::min<int64_t>(sizes[i % 5], static_cast<int64_t>(capture.size()) - at);
-        monitor_feed(d, std::span<const float>(capture).subspan(at, n), at, false, o.events);
+        const bool xrun = xrun_at >= at && xrun_at < at + n;
+        monitor_feed(d, std::span<const float>(capture).subspan(at, n), at, xrun, o.events);
         at += n;
     }
     o.summary = monitor_summarise(d);
     return o;
+}
+
+std::string listed(const std::vector<monitor_event>& events)
+{
+    std::string s;
+    for (const monitor_event& e : events)
+        s += std::string(monitor_kind_name(e.kind)) + " " + std::to_string(e.frames) + " at " + std::to_string(e.frame) + "; ";
+    return s;
 }
 
 enum class cut { drop, insert, zeros, level };
@@ -103,7 +113,7 @@ struct glitch_row {
     int64_t size;  // as reported
 };
 
-void apply(std::vector<float>& c, const glitch_row& g)
+void cut_into(std::vector<float>& c, const glitch_row& g)
 {
     switch (g.how) {
     case cut::drop: c.erase(c.begin() + g.frame, c.begin() + g.frame + g.frames); break;
@@ -122,9 +132,11 @@ void apply(std::vector<float>& c, const glitch_row& g)
 
 }  // namespace
 
+// On one clock, and on two sliding 150 ppm apart.
 TEST(Monitor, EachGlitchAtItsFrameWithItsKindAndSize)
 {
-    const path p;
+  for (const path p : {path{}, path{300.25, 150.0}}) {
+    SCOPED_TRACE(testing::Message() << p.ppm << " ppm");
     const std::vector<float> clean = capture_of(p, 96000);
     const glitch_row rows[] = {
         {cut::drop, 50001, 1, monitor_kind::dropped, 1},
@@ -134,13 +146,14 @@ TEST(Monitor, EachGlitchAtItsFrameWithItsKindAndSize)
         {cut::drop, 47777, 4096, monitor_kind::dropped, 4096},
         {cut::insert, 60000, 256, monitor_kind::inserted, 256},
         {cut::level, 55555, 0, monitor_kind::discontinuity, 0},
+        {cut::zeros, 50001, 14400, monitor_kind::lost, 0},
     };
     for (const glitch_row& g : rows) {
         SCOPED_TRACE(testing::Message() << monitor_kind_name(g.kind) << " " << g.frames << " at " << g.frame);
         std::vector<float> c = clean;
-        apply(c, g);
+        cut_into(c, g);
         const outcome o = monitor(c, p);
-        ASSERT_EQ(o.events.size(), 1u);
+        ASSERT_EQ(o.events.size(), 1u) << listed(o.events);
         const monitor_event& e = o.events[0];
         EXPECT_NEAR(static_cast<double>(e.frame), static_cast<double>(g.frame), 2.0);
         EXPECT_EQ(e.kind, g.kind);
@@ -149,9 +162,13 @@ TEST(Monitor, EachGlitchAtItsFrameWithItsKindAndSize)
         }
         // The threshold: 8 sigma of the noise, below the signal's RMS (0.5 x -20 dBFS).
         EXPECT_NEAR(o.summary.residue_db, 20.0 * std::log10(8.0 * noise_rms / 0.05), 1.0);
-        EXPECT_NEAR(o.summary.delay_end_frames - o.summary.delay_start_frames,
-                    g.how == cut::drop ? -g.frames : g.how == cut::insert ? g.frames : 0, 0.01);
+        const double slid = p.ppm * 1e-6 * static_cast<double>(o.summary.delay_end_at - o.summary.delay_start_at);
+        // Frames cut from (or repeated in) a sliding capture carry N (1 - slide) frames of the stimulus.
+        const double moved = static_cast<double>(g.frames) * (1.0 - p.ppm * 1e-6);
+        EXPECT_NEAR(o.summary.delay_end_frames - o.summary.delay_start_frames - slid,
+                    g.how == cut::drop ? -moved : g.how == cut::insert ? moved : 0.0, 0.01);
     }
+  }
 }
 
 // A long stretch of signal with noise and distortion: no glitch, and the
@@ -190,4 +207,70 @@ TEST(Monitor, SlideIsTrackedNotReported)
                                        std::pair{o.summary.delay_end_frames, o.summary.delay_end_at}})
             EXPECT_NEAR(delay, 300.25 + r.ppm * 1e-6 * static_cast<double>(at), 0.001);
     }
+}
+
+// The host's flag beside an event, the list's cap, the ring's copy.
+TEST(Monitor, XrunFlagListCapAndCaptureCopy)
+{
+    const path p;
+    std::vector<float> c = capture_of(p, 96000);
+    for (const int64_t at : {50000, 60000, 70000})
+        cut_into(c, glitch_row{cut::drop, at, 8, monitor_kind::dropped, 8});
+    const outcome o = monitor(c, p, 60500, 2);
+    ASSERT_EQ(o.events.size(), 3u);
+    EXPECT_EQ(o.summary.events, 3);
+    EXPECT_EQ(o.summary.events_not_listed, 1);
+    EXPECT_EQ(o.summary.by_kind[static_cast<size_t>(monitor_kind::dropped)], 3) << o.events[2].frame << " " << monitor_kind_name(o.events[2].kind) << " " << o.events[2].frames;
+    EXPECT_EQ(o.summary.xrun_blocks, 1);
+    for (const monitor_event& e : o.events)
+        EXPECT_EQ(e.xrun_flagged, e.frame == 60000) << e.frame << " " << monitor_kind_name(e.kind) << " " << e.frames;
+
+    monitor_detector d = monitor_detector_make(stimulus(), monitor_loop{300.0, 0.5, 0});
+    std::vector<monitor_event> events;
+    monitor_feed(d, c, 0, false, events);
+    std::vector<float> copy(40000, 1.0f);
+    const int64_t first = static_cast<int64_t>(c.size()) - 38000;
+    const int64_t there = monitor_capture_copy(d, first, copy);
+    EXPECT_GE(there, 28800);  // at least 0.6 s
+    for (int64_t i = 0; i < static_cast<int64_t>(copy.size()); i++) {
+        const int64_t frame = first + i;
+        const bool held = frame >= static_cast<int64_t>(c.size()) - there && frame < static_cast<int64_t>(c.size());
+        ASSERT_EQ(copy[i], held ? c[frame] : 0.0f) << frame;
+    }
+}
+
+TEST(Monitor, BadNumbersAreRefused)
+{
+    const double nan = std::nan(""), inf = INFINITY;
+    for (const double r : {nan, inf, -inf, 7999.0, 768001.0, 0.0})
+        EXPECT_THROW(monitor_stimulus_design(r, -20.0), std::invalid_argument) << r;
+    for (const double level : {nan, inf, -inf, -61.0, -5.0})
+        EXPECT_THROW(monitor_stimulus_design(48000.0, level), std::invalid_argument) << level;
+    for (const monitor_loop l : {monitor_loop{nan, 1.0, 0}, monitor_loop{-1.0, 1.0, 0}, monitor_loop{inf, 1.0, 0},
+                                 monitor_loop{10.0, nan, 0}, monitor_loop{10.0, 0.0, 0}, monitor_loop{10.0, -inf, 0}})
+        EXPECT_THROW(monitor_detector_make(stimulus(), l), std::invalid_argument);
+}
+
+// 24 hours at 48 kHz of the NoFalseGlitch loop, generated block by block:
+// about half an hour. ctest -L long runs it; the normal suite does not.
+TEST(MonitorLong, DISABLED_NoFalseGlitchIn24Hours)
+{
+    const int64_t frames = int64_t{48000} * 86400, block = 4096, latency = 300;
+    monitor_detector d = monitor_detector_make(stimulus(), monitor_loop{static_cast<double>(latency), 0.5, 0});
+    std::mt19937_64 random(2024);
+    std::normal_distribution<double> normal(0.0, noise_rms);
+    std::vector<float> played(block), capture(block);
+    std::vector<monitor_event> events;
+    for (int64_t at = 0; at < frames; at += block) {
+        monitor_stimulus_fill(stimulus(), played, at - latency);
+        for (int64_t n = 0; n < block; n++) {
+            const double y = 0.5 * played[n];
+            capture[n] = static_cast<float>(y + 1e-3 * y * y + 2e-2 * y * y * y + normal(random));
+        }
+        monitor_feed(d, capture, at, false, events);
+    }
+    const monitor_summary s = monitor_summarise(d);
+    EXPECT_TRUE(events.empty());
+    EXPECT_GT(s.frames_checked, frames - 48000);
+    EXPECT_LT(std::fabs(s.drift_ppm), 3.0 * s.drift_ppm_uncertainty + 1e-4);
 }
