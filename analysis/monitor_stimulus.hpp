@@ -11,6 +11,8 @@
 
 inline constexpr int64_t monitor_period = int64_t{1} << 22;  // frames
 inline constexpr double monitor_default_level_dbfs = -20.0;  // the sum's RMS
+// The peak reaches 12.3 dB over the RMS in a period: at -13 dBFS, -0.7 dBFS.
+inline constexpr double monitor_max_level_dbfs = -13.0;
 
 struct monitor_tone {
     int64_t cycles = 0;      // per period: odd, so that the tone's own period is the whole period
@@ -27,7 +29,7 @@ struct monitor_stimulus {
 
 // The tones that lie below 0.4 x rate, scaled so that their sum's RMS is
 // level_dbfs. Throws std::invalid_argument for a rate outside 8000 ..
-// 768000 Hz or a level outside -60 .. -6 dBFS (NaN and infinities included).
+// 768000 Hz or a level outside -60 .. -13 dBFS (NaN and infinities included).
 monitor_stimulus monitor_stimulus_design(double rate, double level_dbfs);
 
 // The tone's phase at frame (any int64_t, negative too), in radians: exact to

@@ -104,7 +104,7 @@ std::string listed(const std::vector<monitor_event>& events)
     return s;
 }
 
-enum class cut { drop, insert, zeros, level };
+enum class cut { drop, insert, silence_inserted, zeros, click, level };
 
 struct glitch_row {
     cut how;
@@ -122,7 +122,9 @@ void cut_into(std::vector<float>& c, const glitch_row& g)
         c.insert(c.begin() + g.frame, again.begin(), again.end());
         break;
     }
+    case cut::silence_inserted: c.insert(c.begin() + g.frame, static_cast<size_t>(g.frames), 0.0f); break;
     case cut::zeros: std::fill(c.begin() + g.frame, c.begin() + g.frame + g.frames, 0.0f); break;
+    case cut::click: c[g.frame] += 0.01f; break;
     case cut::level:
         for (size_t n = g.frame; n < c.size(); n++)
             c[n] *= 0.5f;
@@ -145,6 +147,8 @@ TEST(Monitor, EachGlitchAtItsFrameWithItsKindAndSize)
         {cut::drop, 47777, 64, monitor_kind::dropped, 64},
         {cut::drop, 47777, 4096, monitor_kind::dropped, 4096},
         {cut::insert, 60000, 256, monitor_kind::inserted, 256},
+        {cut::silence_inserted, 52000, 256, monitor_kind::inserted, 256},
+        {cut::click, 52000, 1, monitor_kind::discontinuity, 1},
         {cut::level, 55555, 0, monitor_kind::discontinuity, 0},
         {cut::zeros, 50001, 14400, monitor_kind::lost, 0},
     };
@@ -157,7 +161,7 @@ TEST(Monitor, EachGlitchAtItsFrameWithItsKindAndSize)
         const monitor_event& e = o.events[0];
         EXPECT_NEAR(static_cast<double>(e.frame), static_cast<double>(g.frame), 2.0);
         EXPECT_EQ(e.kind, g.kind);
-        if (g.kind != monitor_kind::discontinuity) {
+        if (g.how != cut::level) {
             EXPECT_EQ(e.frames, g.size);
         }
         // The threshold: 8 sigma of the noise, below the signal's RMS (0.5 x -20 dBFS).
@@ -166,7 +170,7 @@ TEST(Monitor, EachGlitchAtItsFrameWithItsKindAndSize)
         // Frames cut from (or repeated in) a sliding capture carry N (1 - slide) frames of the stimulus.
         const double moved = static_cast<double>(g.frames) * (1.0 - p.ppm * 1e-6);
         EXPECT_NEAR(o.summary.delay_end_frames - o.summary.delay_start_frames - slid,
-                    g.how == cut::drop ? -moved : g.how == cut::insert ? moved : 0.0, 0.01);
+                    g.kind == monitor_kind::dropped ? -moved : g.kind == monitor_kind::inserted ? moved : 0.0, 0.01);
     }
   }
 }
@@ -244,7 +248,7 @@ TEST(Monitor, BadNumbersAreRefused)
     const double nan = std::nan(""), inf = INFINITY;
     for (const double r : {nan, inf, -inf, 7999.0, 768001.0, 0.0})
         EXPECT_THROW(monitor_stimulus_design(r, -20.0), std::invalid_argument) << r;
-    for (const double level : {nan, inf, -inf, -61.0, -5.0})
+    for (const double level : {nan, inf, -inf, -61.0, -12.9})
         EXPECT_THROW(monitor_stimulus_design(48000.0, level), std::invalid_argument) << level;
     for (const monitor_loop l : {monitor_loop{nan, 1.0, 0}, monitor_loop{-1.0, 1.0, 0}, monitor_loop{inf, 1.0, 0},
                                  monitor_loop{10.0, nan, 0}, monitor_loop{10.0, 0.0, 0}, monitor_loop{10.0, -inf, 0}})
