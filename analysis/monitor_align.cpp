@@ -86,6 +86,8 @@ void make_trial(const monitor_model& m, const monitor_align_work& w, double d, b
     t.slope = m.slope;
     if (!level)
         return;
+    // A gain change before the input's DC offset scales it too.
+    t.dc = w.mean;
     for (size_t k = 0; k < m.tones.size(); k++) {
         const double c = std::cos(m.tones[k].omega * d), s = -std::sin(m.tones[k].omega * d);
         const double re = w.rho_re[k] * c - w.rho_im[k] * s, im = w.rho_re[k] * s + w.rho_im[k] * c;
@@ -121,10 +123,11 @@ void monitor_align_ratios(const monitor_model& m, std::span<const float> y, int6
     const size_t tones = m.tones.size();
     for (size_t k = 0; k < tones; k++)
         w.rho_re[k] = w.rho_im[k] = 0.0;
-    double total = 0.0;
+    double total = 0.0, sum = 0.0;
     for (size_t n = 0; n < w.window.size(); n++) {
         const double v = w.window[n] * (static_cast<double>(y[n]) - m.dc);
         total += w.window[n];
+        sum += w.window[n] * static_cast<double>(y[n]);
         for (size_t k = 0; k < tones; k++) {
             w.rho_re[k] += v * p.unit_re[k];
             w.rho_im[k] -= v * p.unit_im[k];
@@ -133,6 +136,8 @@ void monitor_align_ratios(const monitor_model& m, std::span<const float> y, int6
             p.unit_re[k] = re;
         }
     }
+    // The Blackman-Harris window keeps the tones out of the mean to 92 dB.
+    w.mean = sum / total;
     // y's tone k is Im(g_k e^(i phase)) = (g_k e^(i phase) - conj) / 2i: 2i x
     // its mean against e^(-i phase), over g_k, is the ratio sought.
     for (size_t k = 0; k < tones; k++) {

@@ -20,6 +20,7 @@ struct monitor_align_work {
     std::span<const double> window;  // monitor_align_window of the window's length
     monitor_pass pass;               // phasor scratch; limit and accumulators unused
     monitor_model* trial = nullptr;  // the model tried; on success the model to adopt
+    double mean = 0.0;               // the window's weighted mean of the capture: its DC
 };
 
 // A 4-term Blackman-Harris window (sidelobes 92 dB down) into out.
@@ -34,6 +35,7 @@ void monitor_align_ratios(const monitor_model& m, std::span<const float> y, int6
 // integer shifts by the tones' phases, each refined to a fraction of a frame,
 // then tried on the samples themselves; the first whose residue stays within
 // peak_limit and whose RMS within rms_limit wins. With allow_level, a change
-// of the tones' gain and phase is taken too (and said so).
+// of the tones' gain and phase (and of the DC with them) is taken too, and
+// said so.
 monitor_shift monitor_align(const monitor_model& m, std::span<const float> y, int64_t first, int64_t reach,
                             double peak_limit, double rms_limit, bool allow_level, monitor_align_work& w);

@@ -49,6 +49,7 @@ void monitor_adopt_trial(monitor_detector& d)
     d.model.gain_re = d.trial.gain_re;
     d.model.gain_im = d.trial.gain_im;
     d.model.delay = d.trial.delay;
+    d.model.dc = d.trial.dc;
 }
 
 int64_t monitor_capture_copy(const monitor_detector& d, int64_t first_frame, std::span<float> out)
