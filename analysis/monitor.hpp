@@ -106,11 +106,12 @@ struct monitor_detector {
     std::vector<double> unit_re, unit_im, turn_re, turn_im, acc_re, acc_im, rho_re, rho_im, weight;
     std::vector<double> window_weights;
     std::vector<float> frames;      // a stretch of the ring, contiguous
-    std::vector<double> residue;    // and its residue
+    std::vector<double> residue;    // a chunk's residue, while it is learnt
 
     // Learning the residue: a histogram of 20 log10 |r| in quarter decibels.
     std::vector<int64_t> histogram;
     double learnt_peak = 0.0;
+    double learnt_level = 0.0;  // the largest |prediction| then: beyond it the threshold grows
     int64_t phase_end = 0;
 
     // The search after a disturbance.

@@ -81,6 +81,8 @@ void make_trial(const monitor_model& m, const monitor_align_work& w, double d, b
     t.gain_re = m.gain_re;
     t.gain_im = m.gain_im;
     t.dc = m.dc;
+    t.square = m.square;
+    t.cube = m.cube;
     t.anchor = m.anchor;
     t.delay = m.delay - d;
     t.slope = m.slope;

@@ -31,19 +31,41 @@ void monitor_model_run(const monitor_model& m, std::span<const float> y, int64_t
     monitor_model_phasors(m, first, p);
     const size_t tones = m.tones.size();
     const bool accumulate = !p.acc_re.empty(), keep = !p.residue.empty();
-    p.sum = p.sum_squares = p.peak = 0.0;
+    p.sum = p.sum_squares = p.peak = p.peak_signal = 0.0;
     p.done = 0;
+    p.last_over = -1;
     // Complex arithmetic written out: std::complex's multiply checks for
     // infinities on every call, which this loop cannot afford.
     for (size_t n = 0; n < y.size(); n++) {
-        double predicted = m.dc;
+        double signal = 0.0;
         for (size_t k = 0; k < tones; k++)
-            predicted += m.gain_re[k] * p.unit_im[k] + m.gain_im[k] * p.unit_re[k];
-        const double r = static_cast<double>(y[n]) - predicted;
-        if (p.limit > 0.0 && std::fabs(r) > p.limit)
-            return;
+            signal += m.gain_re[k] * p.unit_im[k] + m.gain_im[k] * p.unit_re[k];
+        const double square = signal * signal, cube = square * signal;
+        const double r = static_cast<double>(y[n]) - m.dc - signal - m.square * square - m.cube * cube;
+        const double size = std::fabs(signal);
+        p.peak_signal = std::fmax(p.peak_signal, size);
+        if (p.limit > 0.0) {
+            // A converter's distortion grows at the signal's peaks, which
+            // the tones reach only now and then: the limit grows with them.
+            double limit = p.limit;
+            if (p.limit_level > 0.0 && size > p.limit_level) {
+                const double excess = size / p.limit_level;
+                limit *= excess * excess * excess;
+            }
+            if (std::fabs(r) > limit) {
+                if (p.stop)
+                    return;
+                p.last_over = static_cast<int64_t>(n);
+            }
+        }
         if (keep)
             p.residue[n] = r;
+        if (accumulate) {
+            p.acc_square += r * square;
+            p.acc_cube += r * cube;
+            p.norm_square += square * square;
+            p.norm_cube += cube * cube;
+        }
         for (size_t k = 0; k < tones; k++) {
             if (accumulate) {
                 p.acc_re[k] += r * p.unit_re[k];

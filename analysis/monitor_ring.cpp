@@ -29,6 +29,7 @@ monitor_pass monitor_pass_of(monitor_detector& d)
     p.unit_im = d.unit_im;
     p.turn_re = d.turn_re;
     p.turn_im = d.turn_im;
+    p.limit_level = d.learnt_level;
     return p;
 }
 
@@ -50,6 +51,8 @@ void monitor_adopt_trial(monitor_detector& d)
     d.model.gain_im = d.trial.gain_im;
     d.model.delay = d.trial.delay;
     d.model.dc = d.trial.dc;
+    d.model.square = d.trial.square;
+    d.model.cube = d.trial.cube;
 }
 
 int64_t monitor_capture_copy(const monitor_detector& d, int64_t first_frame, std::span<float> out)

@@ -58,12 +58,10 @@ int64_t fit_from(monitor_detector& d, int64_t low, int64_t end)
         return end;
     const std::span<const float> y = monitor_ring_stretch(d, low, end - low);
     monitor_pass p = monitor_pass_of(d);
-    p.residue = std::span<double>(d.residue).first(y.size());
+    p.limit = d.summary.threshold;
+    p.stop = false;
     monitor_model_run(d.model, y, low, p);
-    int64_t n = end - low;
-    while (n > 0 && std::fabs(p.residue[n - 1]) <= d.summary.threshold)
-        n--;
-    return low + n;
+    return low + p.last_over + 1;
 }
 
 monitor_event classify(const monitor_detector& d, const monitor_shift& s, int64_t quiet_first, int64_t quiet_end, int64_t fits)

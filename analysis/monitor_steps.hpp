@@ -9,6 +9,7 @@
 
 #include "analysis/monitor.hpp"
 
+constexpr double tail_factor = 2.0;           // x the learnt residue's 99.99th percentile
 constexpr double threshold_sigmas = 8.0;      // see docs/monitor.md for the false alarms this gives
 constexpr double threshold_floor_db = -100.0; // of the signal: a digital loop's rounding is no glitch
 constexpr double settle_seconds = 0.05;       // after the stimulus's answer arrives: the converters' filters fill

@@ -39,18 +39,29 @@ void drift_add(monitor_detector& d, double t, double delay)
 
 // ---- locking on and tracking: one chunk at a time.
 
-void threshold_from_histogram(monitor_detector& d)
+// The |r| below which the share of the learnt frames lies.
+double histogram_quantile(const monitor_detector& d, double share)
 {
     int64_t total = 0;
     for (const int64_t c : d.histogram)
         total += c;
     int64_t seen = 0, bin = 0;
-    while (bin < histogram_bins - 1 && 2 * (seen + d.histogram[bin]) < total)
+    while (bin < histogram_bins - 1 && static_cast<double>(seen + d.histogram[bin]) < share * static_cast<double>(total))
         seen += d.histogram[bin++];
-    // The median |r| of a Gaussian residue is 0.6745 sigma.
-    const double median = std::pow(10.0, (histogram_floor_db + 0.25 * (static_cast<double>(bin) + 0.5)) / 20.0);
+    return std::pow(10.0, (histogram_floor_db + 0.25 * (static_cast<double>(bin) + 0.5)) / 20.0);
+}
+
+void threshold_from_histogram(monitor_detector& d)
+{
+    // The median |r| of a Gaussian residue is 0.6745 sigma. A residue with
+    // heavier tails (distortion the model does not hold) raises the
+    // threshold to twice its 99.99th percentile, which for a Gaussian one is
+    // 3.9 sigma: the same 8 sigma.
+    const double sigma = 1.4826 * histogram_quantile(d, 0.5);
+    const double tail = histogram_quantile(d, 0.9999);
     const double level = monitor_model_level(d.model);
-    d.summary.threshold = std::max(threshold_sigmas * 1.4826 * median, level * std::pow(10.0, threshold_floor_db / 20.0));
+    d.summary.threshold = std::max({threshold_sigmas * sigma, tail_factor * tail,
+                                    level * std::pow(10.0, threshold_floor_db / 20.0)});
     d.summary.residue_db = 20.0 * std::log10(d.summary.threshold / level);
     d.summary.learnt_disturbed = d.learnt_peak > d.summary.threshold;
     d.summary.aligned = true;
@@ -85,6 +96,11 @@ double update_loops(monitor_detector& d, const monitor_pass& p, const loop_gains
         m.gain_im[k] += g.gain * (re * e_im + im * e_re);
     }
     m.dc += g.dc * p.sum / frames;
+    // The distortion's coefficients, each by a normalised step.
+    if (p.norm_square > 0.0 && p.norm_cube > 0.0) {
+        m.square += g.gain * p.acc_square / p.norm_square;
+        m.cube += g.gain * p.acc_cube / p.norm_cube;
+    }
     const int64_t end = d.next + d.chunk;
     m.delay = monitor_model_delay_at(m, end) + g.delay * error;
     m.slope += g.slope * error / frames;
@@ -135,6 +151,7 @@ bool monitor_step_chunk(monitor_detector& d)
     }
     if (learning) {
         d.learnt_peak = std::max(d.learnt_peak, p.peak);
+        d.learnt_level = std::max(d.learnt_level, p.peak_signal);
         for (const double r : p.residue) {
             const double db = r == 0.0 ? histogram_floor_db : 20.0 * std::log10(std::fabs(r));
             const double bin = std::clamp(std::floor((db - histogram_floor_db) * 4.0), 0.0, static_cast<double>(histogram_bins - 1));
@@ -153,7 +170,7 @@ bool monitor_step_chunk(monitor_detector& d)
         d.summary.delay_start_frames = monitor_model_delay_at(d.model, d.next);
         d.summary.delay_start_at = d.next;
         std::fill(d.histogram.begin(), d.histogram.end(), 0);
-        d.learnt_peak = 0.0;
+        d.learnt_peak = d.learnt_level = 0.0;
     } else if (learning && d.next >= d.phase_end) {
         threshold_from_histogram(d);
         d.state = monitor_state::track;
