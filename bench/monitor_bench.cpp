@@ -36,8 +36,9 @@ void BM_monitor_feed(benchmark::State& state)
         benchmark::DoNotOptimize(events.data());
     }
     state.SetItemsProcessed(state.iterations() * measured);
-    // Seconds of signal per second of CPU: 1 / this is the share of a core.
-    state.counters["signal_s_per_cpu_s"] = benchmark::Counter(static_cast<double>(state.iterations() * 3), benchmark::Counter::kIsRate);
+    // Seconds of CPU per second of signal: the share of a core in real time.
+    state.counters["cpu_per_signal_s"] = benchmark::Counter(static_cast<double>(state.iterations() * 3),
+                                                            benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
 }
 BENCHMARK(BM_monitor_feed)->Arg(48000)->Arg(192000)->Unit(benchmark::kMillisecond);
 
