@@ -1,0 +1,134 @@
+// The long-run monitor's detector: fed every captured frame of a loop that
+// plays the monitor's stimulus, it predicts each frame from the stimulus and
+// the loop's gain and phase at each tone, follows the loop's delay as a
+// delay-locked loop does (so that two clocks' slide is tracked, not
+// reported), and reports each frame where the capture leaves the prediction:
+// frames dropped, frames inserted, zeros, or another discontinuity. Its state
+// is sized at the start from the rate and never grows.
+#pragma once
+#include <array>
+#include <cstdint>
+#include <span>
+#include <vector>
+
+#include "analysis/monitor_align.hpp"
+#include "analysis/monitor_model.hpp"
+#include "analysis/monitor_stimulus.hpp"
+
+enum class monitor_kind {
+    dropped,        // the answer jumped ahead: the delay shrank by frames
+    inserted,       // frames repeated or held back: the delay grew by frames
+    zeros,          // frames of silence, then the same alignment
+    discontinuity,  // a jump in phase or level, or a burst, that is none of those: frames disturbed
+    lost,           // no alignment found within 0.15 s: the stimulus is not (recognisably) there
+};
+inline constexpr int monitor_kinds = 5;
+const char* monitor_kind_name(monitor_kind kind);
+
+struct monitor_event {
+    int64_t frame = 0;          // the capture frame where it starts
+    monitor_kind kind = monitor_kind::discontinuity;
+    int64_t frames = 0;         // its size, as the kind says
+    double delay_change = 0.0;  // frames, sub-frame (+: the delay grew)
+    double level_db = 0.0;      // a discontinuity's change of level
+    bool xrun_flagged = false;  // the host flagged an xrun within 50 ms of it
+};
+
+// What the detector knows of the loop before it starts: the stimulus's first
+// frame was played at playback frame first_played (stimulus frame i at
+// playback frame i), and capture frame n holds what was played latency
+// frames earlier, times gain (negative: inverted).
+struct monitor_loop {
+    double latency = 0.0;  // frames, fractional
+    double gain = 1.0;
+    int64_t first_played = 0;
+};
+
+struct monitor_summary {
+    bool aligned = false;           // the stimulus was found and the residue learnt
+    bool learnt_disturbed = false;  // the residue's peak while it was learnt exceeded the threshold
+    double residue_db = 0.0;        // the threshold below the signal's RMS, dB (negative)
+    double threshold = 0.0;         // linear
+    double drift_ppm = 0.0;         // d(delay)/d(frame) x 1e6: + when the capture's clock is fast
+    double drift_ppm_uncertainty = -1.0;  // one standard error; -1 before there are three tenths of a second
+    double delay_start_frames = 0.0, delay_end_frames = 0.0;  // the loop's delay at the two frames below
+    int64_t delay_start_at = 0, delay_end_at = 0;               // capture frames
+    int64_t frames_checked = 0;     // captured frames compared with the prediction
+    int64_t frames_unchecked = 0;   // between each event's start and the alignment found again
+    int64_t longest_clean_frames = 0, longest_clean_from = 0;
+    int64_t events = 0, events_not_listed = 0;
+    std::array<int64_t, monitor_kinds> by_kind{};
+    int64_t xrun_blocks = 0;        // blocks fed with the host's xrun flag
+    int64_t frames_skipped = 0;     // gaps between the blocks' frame numbers
+};
+
+struct monitor_detector;
+
+// A detector for the stimulus on a loop. Throws std::invalid_argument for a
+// latency outside 0 .. 1e7 frames or a gain whose size is outside 1e-4 .. 100
+// (NaN, infinities included). event_cap: events kept for the summary's list.
+monitor_detector monitor_detector_make(const monitor_stimulus& s, const monitor_loop& loop, size_t event_cap = 1000);
+
+// Checks the block (captured frames first_frame ..; any size; contiguous with
+// the last, a gap is skipped and the alignment looked for afresh) and appends
+// the events found to events (each at most about 0.2 s after its frame).
+// xrun: the host flagged an under- or overflow for this block.
+void monitor_feed(monitor_detector& d, std::span<const float> block, int64_t first_frame, bool xrun,
+                  std::vector<monitor_event>& events);
+
+monitor_summary monitor_summarise(const monitor_detector& d);
+// The events so far, the first event_cap of them.
+std::span<const monitor_event> monitor_events(const monitor_detector& d);
+
+// Copies captured frames first_frame .. into out from the detector's ring of
+// the last 0.6 s at least; frames no longer (or not yet) there become 0.
+// Returns how many were there. For a snippet 100 ms either side of an event,
+// copy once the detector has been fed 100 ms past the event's frame.
+int64_t monitor_capture_copy(const monitor_detector& d, int64_t first_frame, std::span<float> out);
+// The last frame fed, plus one.
+int64_t monitor_frames_fed(const monitor_detector& d);
+
+enum class monitor_state { find, acquire, learn, track, search };
+
+struct monitor_detector {
+    monitor_model model, trial;
+    double rate = 0.0;
+    int64_t chunk = 0, window = 0, reach = 0;  // frames
+    int64_t start = 0;                         // the first capture frame looked at
+    monitor_state state = monitor_state::find;
+
+    // The capture: a ring of the last ring.size() frames, a power of two.
+    std::vector<float> ring;
+    int64_t fed_end = 0, valid_from = 0, next = 0;
+    bool fed_any = false;
+
+    // Scratch, sized at the start.
+    std::vector<double> unit_re, unit_im, turn_re, turn_im, acc_re, acc_im, rho_re, rho_im, weight;
+    std::vector<double> window_weights;
+    std::vector<float> frames;      // a stretch of the ring, contiguous
+    std::vector<double> residue;    // a chunk's residue, while it is learnt
+
+    // Learning the residue: a histogram of 20 log10 |r| in quarter decibels.
+    std::vector<int64_t> histogram;
+    double learnt_peak = 0.0;
+    double learnt_level = 0.0;  // the largest |prediction| then: beyond it the threshold grows
+    int64_t phase_end = 0;
+
+    // The search after a disturbance.
+    int64_t trigger = 0, attempt = 0;
+    bool lost_reported = false, silent = false;
+
+    // Drift: chunk measurements averaged over epochs of about 0.1 s, then a
+    // running least-squares line through the epochs' means.
+    double jumps = 0.0;  // the delay changes of the events, taken out of the line
+    double epoch_t = 0.0, epoch_delay = 0.0;
+    int64_t epoch_count = 0, epoch_chunks = 0;
+    double line_n = 0.0, line_mx = 0.0, line_my = 0.0, line_sxx = 0.0, line_sxy = 0.0, line_syy = 0.0;
+
+    int64_t clean_start = 0;
+    monitor_summary summary;
+    std::vector<monitor_event> events;
+    size_t event_cap = 0;
+    std::array<int64_t, 16> xrun_first{}, xrun_end{};  // the last blocks flagged, a ring
+    int64_t xrun_count = 0;
+};

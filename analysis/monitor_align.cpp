@@ -1,0 +1,190 @@
+// The search for the capture's shift: phases first, then the samples.
+#include "analysis/monitor_align.hpp"
+
+#include <array>
+#include <cmath>
+#include <numbers>
+
+namespace {
+
+constexpr int candidates = 4;
+constexpr double max_level_change_db = 20.0;
+
+struct candidate {
+    int64_t shift = 0;
+    double score = -1e300;
+};
+
+// sum_k weight_k Re(rho_k e^(-i w_k d)) for every integer d in -reach .. reach,
+// keeping the best local maxima. The rotations run on from one d to the next.
+std::array<candidate, candidates> best_shifts(const monitor_model& m, int64_t reach, monitor_align_work& w)
+{
+    const size_t tones = m.tones.size();
+    std::span<double> z_re = w.pass.unit_re, z_im = w.pass.unit_im, t_re = w.pass.turn_re, t_im = w.pass.turn_im;
+    for (size_t k = 0; k < tones; k++) {
+        const double start = m.tones[k].omega * static_cast<double>(reach);  // e^(-i w (-reach))
+        const double c = std::cos(start), s = std::sin(start);
+        z_re[k] = w.rho_re[k] * c - w.rho_im[k] * s;
+        z_im[k] = w.rho_re[k] * s + w.rho_im[k] * c;
+        t_re[k] = std::cos(m.tones[k].omega);
+        t_im[k] = -std::sin(m.tones[k].omega);
+    }
+    std::array<candidate, candidates> best{};
+    double before = -1e300, current = -1e300;
+    for (int64_t d = -reach; d <= reach + 1; d++) {
+        double score = -1e300;
+        if (d <= reach) {
+            score = 0.0;
+            for (size_t k = 0; k < tones; k++) {
+                score += w.weight[k] * z_re[k];
+                const double re = z_re[k] * t_re[k] - z_im[k] * t_im[k];
+                z_im[k] = z_re[k] * t_im[k] + z_im[k] * t_re[k];
+                z_re[k] = re;
+            }
+        }
+        // current (at d - 1) is a local maximum: keep it among the best.
+        if (current >= before && current > score) {
+            candidate c{d - 1, current};
+            for (candidate& b : best)
+                if (c.score > b.score)
+                    std::swap(c, b);
+        }
+        before = current;
+        current = score;
+    }
+    return best;
+}
+
+// The shift near d that the tones' phases give, to a fraction of a frame:
+// the weighted least-squares slope of their phases against frequency.
+double refine(const monitor_model& m, const monitor_align_work& w, double d)
+{
+    for (int pass = 0; pass < 2; pass++) {
+        double num = 0.0, den = 0.0;
+        for (size_t k = 0; k < m.tones.size(); k++) {
+            const double omega = m.tones[k].omega;
+            const double c = std::cos(omega * d), s = -std::sin(omega * d);
+            const double re = w.rho_re[k] * c - w.rho_im[k] * s, im = w.rho_re[k] * s + w.rho_im[k] * c;
+            num += w.weight[k] * omega * std::atan2(im, re);
+            den += w.weight[k] * omega * omega;
+        }
+        d += num / den;
+    }
+    return d;
+}
+
+// The trial model: the shift, and with level each tone's own change too.
+void make_trial(const monitor_model& m, const monitor_align_work& w, double d, bool level)
+{
+    monitor_model& t = *w.trial;
+    t.tones = m.tones;
+    t.gain_re = m.gain_re;
+    t.gain_im = m.gain_im;
+    t.dc = m.dc;
+    t.square = m.square;
+    t.cube = m.cube;
+    t.anchor = m.anchor;
+    t.delay = m.delay - d;
+    t.slope = m.slope;
+    if (!level)
+        return;
+    // A gain change before the input's DC offset scales it too.
+    t.dc = w.mean;
+    for (size_t k = 0; k < m.tones.size(); k++) {
+        const double c = std::cos(m.tones[k].omega * d), s = -std::sin(m.tones[k].omega * d);
+        const double re = w.rho_re[k] * c - w.rho_im[k] * s, im = w.rho_re[k] * s + w.rho_im[k] * c;
+        t.gain_re[k] = m.gain_re[k] * re - m.gain_im[k] * im;
+        t.gain_im[k] = m.gain_re[k] * im + m.gain_im[k] * re;
+    }
+}
+
+bool fits(std::span<const float> y, int64_t first, double peak_limit, double rms_limit, monitor_align_work& w)
+{
+    w.pass.limit = peak_limit;
+    w.pass.acc_re = w.pass.acc_im = w.pass.residue = {};
+    monitor_model_run(*w.trial, y, first, w.pass);
+    return w.pass.done == y.size() &&
+           std::sqrt(w.pass.sum_squares / static_cast<double>(y.size())) <= rms_limit;
+}
+
+}  // namespace
+
+void monitor_align_window(std::span<double> out)
+{
+    const double n = static_cast<double>(out.size());
+    for (size_t i = 0; i < out.size(); i++) {
+        const double x = 2.0 * std::numbers::pi * (static_cast<double>(i) + 0.5) / n;
+        out[i] = 0.35875 - 0.48829 * std::cos(x) + 0.14128 * std::cos(2.0 * x) - 0.01168 * std::cos(3.0 * x);
+    }
+}
+
+void monitor_align_ratios(const monitor_model& m, std::span<const float> y, int64_t first, monitor_align_work& w)
+{
+    monitor_pass& p = w.pass;
+    monitor_model_phasors(m, first, p);
+    const size_t tones = m.tones.size();
+    for (size_t k = 0; k < tones; k++)
+        w.rho_re[k] = w.rho_im[k] = 0.0;
+    double total = 0.0, sum = 0.0;
+    for (size_t n = 0; n < w.window.size(); n++) {
+        const double v = w.window[n] * (static_cast<double>(y[n]) - m.dc);
+        total += w.window[n];
+        sum += w.window[n] * static_cast<double>(y[n]);
+        for (size_t k = 0; k < tones; k++) {
+            w.rho_re[k] += v * p.unit_re[k];
+            w.rho_im[k] -= v * p.unit_im[k];
+            const double re = p.unit_re[k] * p.turn_re[k] - p.unit_im[k] * p.turn_im[k];
+            p.unit_im[k] = p.unit_re[k] * p.turn_im[k] + p.unit_im[k] * p.turn_re[k];
+            p.unit_re[k] = re;
+        }
+    }
+    // The Blackman-Harris window keeps the tones out of the mean to 92 dB.
+    w.mean = sum / total;
+    // y's tone k is Im(g_k e^(i phase)) = (g_k e^(i phase) - conj) / 2i: 2i x
+    // its mean against e^(-i phase), over g_k, is the ratio sought.
+    for (size_t k = 0; k < tones; k++) {
+        const double a_re = -2.0 * w.rho_im[k] / total, a_im = 2.0 * w.rho_re[k] / total;
+        const double g_re = m.gain_re[k], g_im = m.gain_im[k], g2 = g_re * g_re + g_im * g_im;
+        w.rho_re[k] = (a_re * g_re + a_im * g_im) / g2;
+        w.rho_im[k] = (a_im * g_re - a_re * g_im) / g2;
+        w.weight[k] = g2;
+    }
+}
+
+monitor_shift monitor_align(const monitor_model& m, std::span<const float> y, int64_t first, int64_t reach,
+                            double peak_limit, double rms_limit, bool allow_level, monitor_align_work& w)
+{
+    const std::span<const float> window_frames = y.first(w.window.size());
+    monitor_align_ratios(m, window_frames, first, w);
+    monitor_shift found;
+    for (const candidate& c : best_shifts(m, reach, w)) {
+        if (c.score <= 0.0)
+            continue;
+        const double d = refine(m, w, static_cast<double>(c.shift));
+        make_trial(m, w, d, false);
+        if (fits(window_frames, first, peak_limit, rms_limit, w)) {
+            found.found = true;
+            found.frames = d;
+            return found;
+        }
+        if (!allow_level)
+            continue;
+        make_trial(m, w, d, true);
+        double before = 0.0, after = 0.0;
+        for (size_t k = 0; k < m.tones.size(); k++) {
+            before += w.weight[k];
+            after += w.trial->gain_re[k] * w.trial->gain_re[k] + w.trial->gain_im[k] * w.trial->gain_im[k];
+        }
+        // A change of more than 20 dB is no change of level but the signal
+        // gone (silence fits a model of silence) or another one.
+        const double level_db = 10.0 * std::log10(after / before);
+        if (std::fabs(level_db) <= max_level_change_db && fits(window_frames, first, peak_limit, rms_limit, w)) {
+            found.found = true;
+            found.frames = d;
+            found.level_changed = true;
+            found.level_db = level_db;
+            return found;
+        }
+    }
+    return found;
+}

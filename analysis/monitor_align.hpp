@@ -1,0 +1,41 @@
+// Finding the capture's alignment again after a disturbance: how far the
+// answer moved against the model, to a fraction of a frame, from one window
+// of clean capture, within a reach of many thousand frames.
+#pragma once
+#include <cstdint>
+#include <span>
+
+#include "analysis/monitor_model.hpp"
+
+struct monitor_shift {
+    bool found = false;
+    double frames = 0.0;         // stimulus frames the capture moved ahead: + when frames were lost
+    bool level_changed = false;  // the tones' gain or phase changed beyond a shift
+    double level_db = 0.0;       // the tones' mean gain change
+};
+
+// The caller's scratch: one element per tone, and the window's weights.
+struct monitor_align_work {
+    std::span<double> rho_re, rho_im, weight;
+    std::span<const double> window;  // monitor_align_window of the window's length
+    monitor_pass pass;               // phasor scratch; limit and accumulators unused
+    monitor_model* trial = nullptr;  // the model tried; on success the model to adopt
+    double mean = 0.0;               // the window's weighted mean of the capture: its DC
+};
+
+// A 4-term Blackman-Harris window (sidelobes 92 dB down) into out.
+void monitor_align_window(std::span<double> out);
+
+// Each tone of y (frames first .., window.size() of them) against the
+// model's: rho_k = 1 when the capture still follows it, e^(i w_k d) when it
+// moved ahead by d frames.
+void monitor_align_ratios(const monitor_model& m, std::span<const float> y, int64_t first, monitor_align_work& w);
+
+// The shift of y against the model within +-reach frames: the few best
+// integer shifts by the tones' phases, each refined to a fraction of a frame,
+// then tried on the samples themselves; the first whose residue stays within
+// peak_limit and whose RMS within rms_limit wins. With allow_level, a change
+// of the tones' gain and phase (and of the DC with them) is taken too, and
+// said so.
+monitor_shift monitor_align(const monitor_model& m, std::span<const float> y, int64_t first, int64_t reach,
+                            double peak_limit, double rms_limit, bool allow_level, monitor_align_work& w);

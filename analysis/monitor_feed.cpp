@@ -1,0 +1,130 @@
+// The detector's state made, fed and summarised.
+#include <algorithm>
+#include <cmath>
+#include <stdexcept>
+
+#include "analysis/monitor_steps.hpp"
+
+namespace {
+
+int64_t pow2_at_least(double frames)
+{
+    int64_t n = 1;
+    while (static_cast<double>(n) < frames)
+        n *= 2;
+    return n;
+}
+
+void process(monitor_detector& d, std::vector<monitor_event>& out)
+{
+    for (;;) {
+        bool progressed = false;
+        switch (d.state) {
+        case monitor_state::find: progressed = monitor_step_find(d); break;
+        case monitor_state::search: progressed = monitor_step_search(d, out); break;
+        default: progressed = monitor_step_chunk(d); break;
+        }
+        if (!progressed)
+            return;
+    }
+}
+
+}  // namespace
+
+int64_t monitor_seconds(const monitor_detector& d, double s) { return static_cast<int64_t>(std::llround(s * d.rate)); }
+
+monitor_detector monitor_detector_make(const monitor_stimulus& s, const monitor_loop& loop, size_t event_cap)
+{
+    if (!(loop.latency >= 0.0 && loop.latency <= 1e7))
+        throw std::invalid_argument("monitor: the latency must lie within 0 .. 1e7 frames");
+    if (!(std::fabs(loop.gain) >= 1e-4 && std::fabs(loop.gain) <= 100.0))
+        throw std::invalid_argument("monitor: the loop's gain must lie within 1e-4 .. 100 (or -100 .. -1e-4)");
+    if (s.tones.empty())
+        throw std::invalid_argument("monitor: a stimulus without tones");
+    monitor_detector d;
+    d.rate = s.rate;
+    const size_t tones = s.tones.size();
+    d.model.tones = s.tones;
+    d.model.gain_re.assign(tones, 0.0);
+    d.model.gain_im.assign(tones, 0.0);
+    for (size_t k = 0; k < tones; k++)
+        d.model.gain_re[k] = loop.gain * s.tones[k].amplitude;
+    d.start = loop.first_played + static_cast<int64_t>(std::ceil(loop.latency)) + monitor_seconds(d, settle_seconds);
+    d.model.anchor = d.start;
+    d.model.delay = loop.latency;
+    d.trial = d.model;
+    // About 5 ms chunks for the loops, 21 ms windows for the alignment (256
+    // and 1024 frames at 48 kHz, whatever the rate the same in time).
+    d.chunk = pow2_at_least(s.rate / 200.0);
+    d.window = 4 * d.chunk;
+    d.reach = monitor_seconds(d, search_reach_seconds);
+    d.epoch_chunks = std::max<int64_t>(1, std::llround(epoch_seconds * s.rate / static_cast<double>(d.chunk)));
+    d.ring.assign(static_cast<size_t>(pow2_at_least(0.6 * s.rate)), 0.0f);
+    d.frames.assign(d.ring.size(), 0.0f);
+    d.residue.assign(static_cast<size_t>(d.chunk), 0.0);
+    for (auto* v : {&d.unit_re, &d.unit_im, &d.turn_re, &d.turn_im, &d.acc_re, &d.acc_im, &d.rho_re, &d.rho_im, &d.weight})
+        v->assign(tones, 0.0);
+    d.window_weights.assign(static_cast<size_t>(d.window), 0.0);
+    monitor_align_window(d.window_weights);
+    d.histogram.assign(histogram_bins, 0);
+    d.event_cap = event_cap;
+    d.events.reserve(event_cap);
+    return d;
+}
+
+void monitor_feed(monitor_detector& d, std::span<const float> block, int64_t first_frame, bool xrun,
+                  std::vector<monitor_event>& events)
+{
+    if (!d.fed_any) {
+        d.fed_end = d.valid_from = first_frame;
+        d.fed_any = true;
+    }
+    if (first_frame > d.fed_end) {
+        // Frames the caller never had: skipped, and the alignment looked for afresh after them.
+        d.summary.frames_skipped += first_frame - d.fed_end;
+        d.fed_end = d.valid_from = first_frame;
+        if (d.state == monitor_state::track || d.state == monitor_state::search) {
+            monitor_begin_search(d, first_frame, true);
+        } else if (d.state != monitor_state::find) {
+            d.state = monitor_state::find;
+            d.start = first_frame;
+        }
+    }
+    // Frames already fed are not fed twice.
+    const int64_t overlap = std::min<int64_t>(static_cast<int64_t>(block.size()), d.fed_end - first_frame);
+    block = block.subspan(static_cast<size_t>(std::max<int64_t>(0, overlap)));
+    if (xrun)
+        monitor_note_xrun(d, first_frame, first_frame + static_cast<int64_t>(block.size()));
+    // A quarter of the ring at a time, so that a long block never overwrites
+    // frames the search still reads.
+    const size_t piece = d.ring.size() / 4;
+    while (!block.empty()) {
+        const size_t n = std::min(piece, block.size());
+        for (size_t i = 0; i < n; i++)
+            d.ring[static_cast<size_t>(d.fed_end + static_cast<int64_t>(i)) & (d.ring.size() - 1)] = block[i];
+        d.fed_end += static_cast<int64_t>(n);
+        block = block.subspan(n);
+        process(d, events);
+    }
+}
+
+monitor_summary monitor_summarise(const monitor_detector& d)
+{
+    monitor_summary s = d.summary;
+    if (d.line_n >= 2.0 && d.line_sxx > 0.0)
+        s.drift_ppm = 1e6 * d.line_sxy / d.line_sxx;
+    if (d.line_n >= 3.0 && d.line_sxx > 0.0) {
+        const double spread = std::max(0.0, d.line_syy - d.line_sxy * d.line_sxy / d.line_sxx) / (d.line_n - 2.0);
+        s.drift_ppm_uncertainty = 1e6 * std::sqrt(spread / d.line_sxx);
+    }
+    s.delay_end_frames = monitor_model_delay_at(d.model, d.next);
+    s.delay_end_at = d.next;
+    if (d.state == monitor_state::track && d.next - d.clean_start > s.longest_clean_frames) {
+        s.longest_clean_frames = d.next - d.clean_start;
+        s.longest_clean_from = d.clean_start;
+    }
+    return s;
+}
+
+std::span<const monitor_event> monitor_events(const monitor_detector& d) { return d.events; }
+

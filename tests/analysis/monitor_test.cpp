@@ -1,0 +1,324 @@
+// The long-run monitor on synthetic captures fed at full speed: the loop is
+// the stimulus delayed (whole frames, or a band-limited fractional delay
+// that slides), through a weak polynomial distortion, with noise; glitches are
+// cut into the capture by the test, which so knows their frame, kind and size.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <numbers>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "analysis/monitor.hpp"
+
+namespace {
+
+constexpr double rate = 48000.0;
+constexpr double noise_rms = 3.1623e-5;  // -90 dBFS
+
+const monitor_stimulus& stimulus()
+{
+    static const monitor_stimulus s = monitor_stimulus_design(rate, monitor_default_level_dbfs);
+    return s;
+}
+
+struct path {
+    double latency = 300.0;  // frames at frame 0
+    double ppm = 0.0;        // the delay grows by ppm x 1e-6 frames per frame
+    double gain = 0.5;
+    double a2 = 0.0, a3 = 0.0;  // x + a2 x^2 + a3 x^3
+    double noise = noise_rms;
+    double pole = 0.0;  // a one-pole low-pass, y += (1 - pole)(x - y): each tone its own gain and phase
+    double dc = 0.0;
+    int64_t first = 0;  // the capture's first frame; the stimulus has played for a second by then
+};
+
+// The stimulus read at x(n) = n - latency - ppm 1e-6 n: whole frames copied;
+// otherwise a 256-tap Blackman-Harris windowed sinc (flat to -92 dB well past
+// the top tone), one sine per frame and the window's cosines by their sums.
+std::vector<float> capture_of(const path& p, int64_t frames)
+{
+    constexpr int64_t half = 128;
+    const double slide = p.ppm * 1e-6;
+    const bool whole = slide == 0.0 && p.latency == std::floor(p.latency);
+    const int64_t low = -static_cast<int64_t>(std::ceil(p.latency)) - 2 * half - 16;
+    std::vector<float> played(static_cast<size_t>(frames - low + 2 * half));
+    monitor_stimulus_fill(stimulus(), played, p.first + low);
+    std::vector<double> table_c(2 * half + 1), table_s(2 * half + 1);
+    for (int64_t t = -half; t <= half; t++) {
+        table_c[t + half] = std::cos(std::numbers::pi * static_cast<double>(t) / half);
+        table_s[t + half] = std::sin(std::numbers::pi * static_cast<double>(t) / half);
+    }
+    std::mt19937_64 random(12345);
+    std::normal_distribution<double> normal(0.0, p.noise);
+    std::vector<float> capture(static_cast<size_t>(frames));
+    double smoothed = 0.0;
+    for (int64_t n = 0; n < frames; n++) {
+        const double x = static_cast<double>(n) - p.latency - slide * static_cast<double>(n);
+        double s = 0.0;
+        if (whole) {
+            s = played[n - static_cast<int64_t>(p.latency) - low];
+        } else {
+            const double base = std::floor(x), f = x - base;
+            const double sin_f = std::sin(std::numbers::pi * f);
+            const double wc = std::cos(std::numbers::pi * f / half), ws = std::sin(std::numbers::pi * f / half);
+            for (int64_t t = -half + 1; t <= half; t++) {
+                const double u = f - static_cast<double>(t);  // x - (base + t)
+                const double sinc = std::fabs(u) < 1e-12 ? 1.0 : (t % 2 == 0 ? 1.0 : -1.0) * sin_f / (std::numbers::pi * u);
+                // cos(pi u / half) from the sums of f's and t's angles.
+                const double c1 = wc * table_c[t + half] + ws * table_s[t + half];
+                const double w = 0.35875 + 0.48829 * c1 + 0.14128 * (2.0 * c1 * c1 - 1.0) + 0.01168 * (4.0 * c1 * c1 * c1 - 3.0 * c1);
+                s += played[static_cast<int64_t>(base) + t - low] * sinc * w;
+            }
+        }
+        smoothed += (1.0 - p.pole) * (p.gain * s - smoothed);
+        const double y = smoothed;
+        capture[n] = static_cast<float>(y + p.a2 * y * y + p.a3 * y * y * y + p.dc + normal(random));
+    }
+    return capture;
+}
+
+// The RMS of the stimulus through the path: each tone through the one-pole
+// low-pass, |H|^2 = (1 - a)^2 / (1 - 2 a cos w + a^2).
+double level_of(const path& p)
+{
+    double power = 0.0;
+    for (const monitor_tone& t : stimulus().tones)
+        power += 0.5 * t.amplitude * t.amplitude * (1.0 - p.pole) * (1.0 - p.pole) /
+                 (1.0 - 2.0 * p.pole * std::cos(t.omega) + p.pole * p.pole);
+    return std::fabs(p.gain) * std::sqrt(power);
+}
+
+struct outcome {
+    std::vector<monitor_event> events;
+    monitor_summary summary;
+};
+
+// Feeds the capture in blocks of 256 .. 8192 frames, as a host would.
+outcome monitor(const std::vector<float>& capture, const path& p, int64_t xrun_at = -1, size_t cap = 1000)
+{
+    const int64_t played = p.first == 0 ? 0 : p.first - 48000;
+    monitor_detector d = monitor_detector_make(stimulus(), monitor_loop{std::round(p.latency), p.gain, played}, cap);
+    outcome o;
+    const int64_t sizes[] = {256, 1000, 8192, 333, 4096};
+    int64_t at = 0;
+    for (int i = 0; at < static_cast<int64_t>(capture.size()); i++) {
+        const int64_t n = std::min<int64_t>(sizes[i % 5], static_cast<int64_t>(capture.size()) - at);
+        const bool xrun = xrun_at >= at && xrun_at < at + n;
+        monitor_feed(d, std::span<const float>(capture).subspan(at, n), p.first + at, xrun, o.events);
+        at += n;
+    }
+    o.summary = monitor_summarise(d);
+    return o;
+}
+
+std::string listed(const std::vector<monitor_event>& events)
+{
+    std::string s;
+    for (const monitor_event& e : events)
+        s += std::string(monitor_kind_name(e.kind)) + " " + std::to_string(e.frames) + " at " + std::to_string(e.frame) + "; ";
+    return s;
+}
+
+enum class cut { drop, insert, silence_inserted, zeros, click, level };
+
+struct glitch_row {
+    cut how;
+    int64_t frame, frames;
+    monitor_kind kind;
+    int64_t size;  // as reported
+};
+
+void cut_into(std::vector<float>& c, const glitch_row& g)
+{
+    switch (g.how) {
+    case cut::drop: c.erase(c.begin() + g.frame, c.begin() + g.frame + g.frames); break;
+    case cut::insert: {
+        const std::vector<float> again(c.begin() + g.frame - g.frames, c.begin() + g.frame);
+        c.insert(c.begin() + g.frame, again.begin(), again.end());
+        break;
+    }
+    case cut::silence_inserted: c.insert(c.begin() + g.frame, static_cast<size_t>(g.frames), 0.0f); break;
+    case cut::zeros: std::fill(c.begin() + g.frame, c.begin() + g.frame + g.frames, 0.0f); break;
+    case cut::click: c[g.frame] += 0.01f; break;
+    case cut::level:
+        for (size_t n = g.frame; n < c.size(); n++)
+            c[n] *= 0.5f;
+        break;
+    }
+}
+
+}  // namespace
+
+// On one clock, on two sliding 150 ppm apart, and inverted through a
+// low-pass with a DC offset.
+TEST(Monitor, EachGlitchAtItsFrameWithItsKindAndSize)
+{
+  for (const path& p : {path{}, path{300.25, 150.0}, path{300.0, 0.0, -0.5, 0.0, 0.0, noise_rms, 0.5, 0.01}}) {
+    SCOPED_TRACE(testing::Message() << p.ppm << " ppm, pole " << p.pole);
+    const std::vector<float> clean = capture_of(p, 96000);
+    const glitch_row rows[] = {
+        {cut::drop, 50001, 1, monitor_kind::dropped, 1},
+        {cut::insert, 50001, 1, monitor_kind::inserted, 1},
+        {cut::zeros, 50001, 48, monitor_kind::zeros, 48},
+        {cut::drop, 47777, 64, monitor_kind::dropped, 64},
+        {cut::drop, 47777, 4096, monitor_kind::dropped, 4096},
+        {cut::insert, 60000, 256, monitor_kind::inserted, 256},
+        {cut::silence_inserted, 52000, 256, monitor_kind::inserted, 256},
+        {cut::click, 52000, 1, monitor_kind::discontinuity, 1},
+        {cut::level, 55555, 0, monitor_kind::discontinuity, 0},
+        {cut::zeros, 50001, 14400, monitor_kind::lost, 0},
+    };
+    for (const glitch_row& g : rows) {
+        SCOPED_TRACE(testing::Message() << monitor_kind_name(g.kind) << " " << g.frames << " at " << g.frame);
+        std::vector<float> c = clean;
+        cut_into(c, g);
+        const outcome o = monitor(c, p);
+        ASSERT_EQ(o.events.size(), 1u) << listed(o.events);
+        const monitor_event& e = o.events[0];
+        EXPECT_NEAR(static_cast<double>(e.frame), static_cast<double>(g.frame), 2.0);
+        EXPECT_EQ(e.kind, g.kind);
+        if (g.how != cut::level) {
+            EXPECT_EQ(e.frames, g.size);
+        }
+        // The threshold: 8 sigma of the noise, below the signal's RMS.
+        EXPECT_NEAR(o.summary.residue_db, 20.0 * std::log10(8.0 * noise_rms / level_of(p)), 1.0);
+        const double slid = p.ppm * 1e-6 * static_cast<double>(o.summary.delay_end_at - o.summary.delay_start_at);
+        // Frames cut from (or repeated in) a sliding capture carry N (1 - slide) frames of the stimulus.
+        const double moved = static_cast<double>(g.frames) * (1.0 - p.ppm * 1e-6);
+        EXPECT_NEAR(o.summary.delay_end_frames - o.summary.delay_start_frames - slid,
+                    g.kind == monitor_kind::dropped ? -moved : g.kind == monitor_kind::inserted ? moved : 0.0, 0.01);
+    }
+  }
+}
+
+// A long stretch of signal with noise and distortion: no glitch, and the
+// delay and drift of one clock; also inverted, through a low-pass (the
+// tones' phases no longer a pure delay's) with a DC offset. (24 hours: the
+// "long" test below.)
+TEST(Monitor, NoFalseGlitchInNoiseAndDistortion)
+{
+    // x + 1e-3 x^2 + 2e-2 x^3 on a -26 dBFS signal: products about 80 dB down.
+    for (const path& p : {path{300.0, 0.0, 0.5, 1e-3, 2e-2, noise_rms},
+                         path{300.0, 0.0, -0.5, 1e-3, 2e-2, noise_rms, 0.5, 0.01}}) {
+        SCOPED_TRACE(testing::Message() << "gain " << p.gain << " pole " << p.pole);
+        const outcome o = monitor(capture_of(p, 48000 * 8), p);
+        EXPECT_TRUE(o.events.empty()) << listed(o.events);
+        EXPECT_TRUE(o.summary.aligned);
+        EXPECT_FALSE(o.summary.learnt_disturbed);
+        if (p.pole == 0.0) {
+            EXPECT_NEAR(o.summary.delay_start_frames, 300.0, 0.001);
+            EXPECT_NEAR(o.summary.delay_end_frames, 300.0, 0.001);
+        }
+        EXPECT_NEAR(o.summary.delay_end_frames, o.summary.delay_start_frames, 0.001);
+        EXPECT_LT(std::fabs(o.summary.drift_ppm), 3.0 * o.summary.drift_ppm_uncertainty + 1e-3);
+        EXPECT_GT(o.summary.longest_clean_frames, 48000 * 7);
+    }
+}
+
+// Two clocks: the delay slides; tracked, not reported, and the glitches found still.
+TEST(Monitor, SlideIsTrackedNotReported)
+{
+    struct row {
+        double ppm, tolerance;
+        int64_t frames;
+    };
+    for (const row r : {row{100.0, 1.0, 48000 * 3}, row{-200.0, 1.0, 48000 * 3}, row{0.5, 0.0, 48000 * 6}}) {
+        SCOPED_TRACE(testing::Message() << r.ppm << " ppm");
+        const path p{300.25, r.ppm, 0.5, 0.0, 0.0, noise_rms};
+        const outcome o = monitor(capture_of(p, r.frames), p);
+        EXPECT_TRUE(o.events.empty());
+        const double tolerance = r.tolerance > 0.0 ? r.tolerance : 2.0 * o.summary.drift_ppm_uncertainty;
+        EXPECT_NEAR(o.summary.drift_ppm, r.ppm, tolerance);
+        EXPECT_GT(o.summary.drift_ppm_uncertainty, 0.0);
+        EXPECT_LT(o.summary.drift_ppm_uncertainty, 0.2);
+        for (const auto& [delay, at] : {std::pair{o.summary.delay_start_frames, o.summary.delay_start_at},
+                                       std::pair{o.summary.delay_end_frames, o.summary.delay_end_at}})
+            EXPECT_NEAR(delay, 300.25 + r.ppm * 1e-6 * static_cast<double>(at), 0.001);
+    }
+}
+
+// The host's flag beside an event, the list's cap, the ring's copy.
+TEST(Monitor, XrunFlagListCapAndCaptureCopy)
+{
+    const path p;
+    std::vector<float> c = capture_of(p, 96000);
+    for (const int64_t at : {50000, 60000, 70000})
+        cut_into(c, glitch_row{cut::drop, at, 8, monitor_kind::dropped, 8});
+    const outcome o = monitor(c, p, 60500, 2);
+    ASSERT_EQ(o.events.size(), 3u);
+    EXPECT_EQ(o.summary.events, 3);
+    EXPECT_EQ(o.summary.events_not_listed, 1);
+    EXPECT_EQ(o.summary.by_kind[static_cast<size_t>(monitor_kind::dropped)], 3) << listed(o.events);
+    EXPECT_EQ(o.summary.xrun_blocks, 1);
+    for (const monitor_event& e : o.events)
+        EXPECT_EQ(e.xrun_flagged, e.frame == 60000) << e.frame;
+
+    monitor_detector d = monitor_detector_make(stimulus(), monitor_loop{300.0, 0.5, 0});
+    std::vector<monitor_event> events;
+    monitor_feed(d, c, 0, false, events);
+    std::vector<float> copy(40000, 1.0f);
+    const int64_t first = static_cast<int64_t>(c.size()) - 38000;
+    const int64_t there = monitor_capture_copy(d, first, copy);
+    EXPECT_GE(there, 28800);  // at least 0.6 s
+    for (int64_t i = 0; i < static_cast<int64_t>(copy.size()); i++) {
+        const int64_t frame = first + i;
+        const bool held = frame >= static_cast<int64_t>(c.size()) - there && frame < static_cast<int64_t>(c.size());
+        ASSERT_EQ(copy[i], held ? c[frame] : 0.0f) << frame;
+    }
+}
+
+TEST(Monitor, BadNumbersAreRefused)
+{
+    const double nan = std::nan(""), inf = INFINITY;
+    for (const double r : {nan, inf, -inf, 7999.0, 768001.0, 0.0})
+        EXPECT_THROW(monitor_stimulus_design(r, -20.0), std::invalid_argument) << r;
+    for (const double level : {nan, inf, -inf, -61.0, -12.9})
+        EXPECT_THROW(monitor_stimulus_design(48000.0, level), std::invalid_argument) << level;
+    for (const monitor_loop l : {monitor_loop{nan, 1.0, 0}, monitor_loop{-1.0, 1.0, 0}, monitor_loop{inf, 1.0, 0},
+                                 monitor_loop{10.0, nan, 0}, monitor_loop{10.0, 0.0, 0}, monitor_loop{10.0, -inf, 0}})
+        EXPECT_THROW(monitor_detector_make(stimulus(), l), std::invalid_argument);
+}
+
+// The stimulus's largest peak in its period, where the tones meet: a cubic
+// distortion is 36 dB stronger there than on average. Here about -70 dB on
+// average, so that at the peak it stands well above the noise: no false glitch.
+TEST(Monitor, NoFalseGlitchAtTheStimulusPeak)
+{
+    std::vector<float> period(monitor_period);
+    monitor_stimulus_fill(stimulus(), period, 0);
+    int64_t peak = 0;
+    for (int64_t n = 0; n < monitor_period; n++)
+        if (std::fabs(period[n]) > std::fabs(period[peak]))
+            peak = n;
+    path p{300.0, 0.0, 0.5, 3e-3, 6e-2, noise_rms};
+    p.first = peak + 300 - 48000;  // the peak comes back a second into the capture
+    const outcome o = monitor(capture_of(p, 96000), p);
+    EXPECT_TRUE(o.events.empty()) << listed(o.events);
+    EXPECT_GT(o.summary.longest_clean_frames, 48000);
+}
+
+// 24 hours at 48 kHz of the NoFalseGlitch loop, generated block by block:
+// about half an hour. ctest -L long runs it; the normal suite does not.
+TEST(MonitorLong, DISABLED_NoFalseGlitchIn24Hours)
+{
+    const int64_t frames = int64_t{48000} * 86400, block = 4096, latency = 300;
+    monitor_detector d = monitor_detector_make(stimulus(), monitor_loop{static_cast<double>(latency), 0.5, 0});
+    std::mt19937_64 random(2024);
+    std::normal_distribution<double> normal(0.0, noise_rms);
+    std::vector<float> played(block), capture(block);
+    std::vector<monitor_event> events;
+    for (int64_t at = 0; at < frames; at += block) {
+        monitor_stimulus_fill(stimulus(), played, at - latency);
+        for (int64_t n = 0; n < block; n++) {
+            const double y = 0.5 * played[n];
+            capture[n] = static_cast<float>(y + 1e-3 * y * y + 2e-2 * y * y * y + normal(random));
+        }
+        monitor_feed(d, capture, at, false, events);
+    }
+    const monitor_summary s = monitor_summarise(d);
+    EXPECT_TRUE(events.empty());
+    EXPECT_GT(s.frames_checked, frames - 48000);
+    EXPECT_LT(std::fabs(s.drift_ppm), 3.0 * s.drift_ppm_uncertainty + 1e-4);
+}
