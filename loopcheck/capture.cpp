@@ -14,7 +14,7 @@ run_capture capture_run(stream_state& s, const capture_plan& plan, const capture
     const int64_t ahead = 2 * s.largest_buffer.load() + std::lrint(0.01 * plan.rate);
     const int64_t lead = std::max({plan.lead, plan.quiet, ahead});
     const int64_t start = s.frames_done.load(std::memory_order_acquire) + lead;
-    run.start = start;
+    run.start = start, run.clip = plan.clip;
     stream_schedule(s, start, plan.clip);
 
     const int64_t longest = plan.last_lag + sweep + plan.tail;

@@ -39,6 +39,7 @@ struct run_capture {
     bool beyond = false;         // the largest peak lies beyond last_lag: a loop longer than looked for
     stream_marks marks;          // flagged calls and missed cycles within the frames analysed
     int64_t start = 0;           // the sweep's first frame
+    int clip = 0;                // and its clip
     std::vector<float> quiet;    // the capture just before the sweep started
     std::vector<float> capture;  // from the sweep's first frame on
     impulse_response response;

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -31,6 +32,44 @@ std::string no_loop_message(const check_report& r, int64_t last_lag, const run_c
                               "any monitoring; a longer loop needs --max-delay");
 }
 
+// What an earlier attempt of the run saw: where its sweep started, which
+// sweep, whether it was spoiled, how far it searched and where, if anywhere,
+// it found the loop.
+struct earlier_attempt {
+    int64_t start = 0;
+    int clip = 0;
+    bool spoiled = false;
+    int64_t searched = 0;
+    bool loop = false;
+    int64_t peak = 0;
+};
+
+enum class answer_of { this_sweep, earlier_sweep, unsure };
+
+// Whether a loop found at lag x could be the answer to an earlier playing of
+// the same sweep rather than to this one: an earlier sweep's answer, from a
+// loop longer than the lags looked at, lands in this capture earlier by the
+// frames between the two starts, and the same sweep cannot tell the two
+// apart. The earlier attempts decide: one that was not spoiled and searched
+// that far would have seen a loop as short as it looks here; one that found
+// the loop at the same lag, its sweep started at another spacing (the retries'
+// leads differ), confirms it. A spoiled one that saw nothing cannot say.
+answer_of earlier_answer(const std::vector<earlier_attempt>& earlier, const run_capture& now, int64_t tolerance)
+{
+    bool unsure = false;
+    for (const earlier_attempt& e : earlier) {
+        if (e.clip != now.clip)
+            continue;
+        const int64_t x = now.result.peak;
+        if (e.loop && std::llabs(e.peak - x) <= tolerance)
+            return answer_of::this_sweep;
+        if (!e.spoiled && !e.loop && e.searched > x + tolerance)
+            return answer_of::earlier_sweep;
+        unsure = true;
+    }
+    return unsure ? answer_of::unsure : answer_of::this_sweep;
+}
+
 // One run: attempts until one is not spoiled (three at most), measured again
 // with the long sweep if the short one leaves the loop weak or unseen. A
 // spoiled attempt is retried before anything is judged of its peak. False
@@ -39,6 +78,7 @@ bool run_one(check_report& r, stream_state& s, const runs_setup& setup, const ca
              run_report& run, run_capture& kept)
 {
     const bool response = !r.options.response_file.empty();
+    std::vector<earlier_attempt> earlier;
     for (run.attempts = 1;;) {
         const bool long_sweep = plan.clip == setup.long_clip, response_sweep = plan.clip == setup.response_clip;
         plan.sweep = long_sweep ? setup.long_sweep : response_sweep ? setup.response_sweep : setup.short_sweep;
@@ -47,7 +87,41 @@ bool run_one(check_report& r, stream_state& s, const runs_setup& setup, const ca
         plan.lead = std::lrint(run_gap_s * r.rate);
         if (interrupted(setup))
             return verdict(r, check_status::interrupted, "loopcheck: interrupted"), false;
-        const std::string spoiled = capture_spoiled_by(capture);
+        std::string spoiled = capture_spoiled_by(capture);
+        const int64_t tolerance = peak_neighbourhood(r.rate) + s.largest_buffer.load();
+        answer_of answer = spoiled.empty() && capture.result.loop && !capture.beyond
+                                     ? earlier_answer(earlier, capture, tolerance)
+                                     : answer_of::this_sweep;
+        // After a short sweep that found nothing, its answer from a loop
+        // longer than the lags it searched may arrive in the long sweep's
+        // capture, where the long sweep's division smears it into peaks of
+        // its own, far smaller than the loop's tap. Divided by the short sweep
+        // instead, that answer stands as a clean peak, larger than the one the
+        // long sweep found: then the loop is the short sweep's, and out of
+        // range. (A loop of the long sweep's own, divided so, is the smear.)
+        if (answer == answer_of::this_sweep && capture.result.loop && run.lengthened && plan.clip == setup.long_clip &&
+            !earlier.empty() && earlier.front().clip == setup.short_clip && !earlier.front().loop) {
+            const int64_t frames = static_cast<int64_t>(capture.capture.size() - setup.short_sweep.size());
+            const run_result short_answer = analyse_peak(deconvolve(setup.short_sweep, capture.capture, r.rate), frames);
+            if (short_answer.loop && std::fabs(short_answer.peak_value) > std::fabs(capture.result.peak_value))
+                answer = answer_of::earlier_sweep, capture.result.peak = short_answer.peak;
+        }
+        if (answer == answer_of::earlier_sweep) {
+            char text[200];
+            std::snprintf(text, sizeof text,
+                          "no loop found within %lld frames (%.3f s): an earlier sweep's answer arrived %lld frames "
+                          "after this one began; the loop is longer, and a longer --max-delay measures it",
+                          static_cast<long long>(plan.last_lag), static_cast<double>(plan.last_lag) / r.rate,
+                          static_cast<long long>(capture.result.peak));
+            return verdict(r, check_status::no_loop, text), false;
+        }
+        earlier.push_back({capture.start, capture.clip, !spoiled.empty() || answer == answer_of::unsure,
+                           capture.result.searched_lags, capture.result.loop, capture.result.peak});
+        if (answer == answer_of::unsure)
+            spoiled = "its peak may be an earlier sweep's answer";
+        // A retry's sweep starts at another spacing from the last, so that
+        // an earlier sweep's answer cannot land at the same lag twice.
+        plan.lead += static_cast<int64_t>(run.attempts) * 3 * tolerance;
         if (!spoiled.empty()) {
             run.dropouts.push_back(spoiled);
             if (run.attempts == runs_attempts)

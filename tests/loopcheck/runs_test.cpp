@@ -206,8 +206,15 @@ TEST(LoopcheckRuns, EverySpoiledRunIsCaughtAndRetried)
          {.zeros = {{0, 500}}, .stall = at{0, 5000}, .click = at{0, 4500}},
          options(0.05),
          check_status::ok,
-         2,
+         3,  // the retry's peak is confirmed by a third sweep at another spacing
          600.0},
+        {"a loop beyond --max-delay, its first attempt spoiled",
+         {.delay = 40000, .flags = {{0, 2000}}},
+         options(),
+         check_status::unstable,  // an earlier sweep's answer lands in range: never a number
+         0,
+         0.0},
+        {"a loop beyond --max-delay", {.delay = 40000}, options(), check_status::no_loop, 0, 0.0},
         {"a quiet 16-bit sweep's own zeros", {.gain = 1.0, .sixteen_bits = true}, options(0.5, false, -70.0), check_status::ok, 1, 600.0},
         {"a flag every run", {.flags = {{0, 2000}, {1, 2000}, {2, 2000}}}, options(), check_status::unstable, 0, 0.0},
         {"no loop", {.gain = 0.0, .noise_dbfs = -60.0}, options(), check_status::no_loop, 0, 0.0},
@@ -216,7 +223,8 @@ TEST(LoopcheckRuns, EverySpoiledRunIsCaughtAndRetried)
     for (const row& r : rows) {
         SCOPED_TRACE(r.name);
         const measured m = measure(r.sc, r.o);
-        EXPECT_EQ(m.report.status, r.status) << m.report.message;
+        EXPECT_EQ(m.report.status, r.status) << m.report.message
+                                             << (m.report.runs.empty() ? "" : " " + std::to_string(m.report.runs[0].result.latency) + " ± " + std::to_string(m.report.runs[0].result.latency_uncertainty) + " snr " + std::to_string(m.report.runs[0].result.snr_db));
         ASSERT_EQ(m.report.runs.size(), r.attempts > 0 ? 1u : 0u);
         if (r.attempts == 0)
             continue;
