@@ -117,6 +117,7 @@ void runs_measure(check_report& r, stream_state& s, const runs_setup& setup, con
     plan.tail = capture_tail(r.rate, response);
     plan.clip = response ? setup.long_clip : setup.short_clip;
     plan.lead = std::lrint(o.settle_s * r.rate);
+    plan.loop = setup.loop;
     for (int64_t i = 0; i < o.repeat; i++) {
         run_report run;
         run_capture capture;
