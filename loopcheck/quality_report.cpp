@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "analysis/response.hpp"
+#include "analysis/sweep.hpp"
 #include "analysis/weighting.hpp"
 
 namespace {
@@ -98,7 +99,7 @@ json response_json(const quality_response& r, double rate)
         j["deviation_db_reason"] = r.reason;
     j["minus3db_hz"] = {opt_json(r.minus3_low_hz), opt_json(r.minus3_high_hz)};
     j["conditions"] = {{"rate", rate},
-                       {"stimulus", "the long sweep"},
+                       {"stimulus", r.sweep_frames == sweep_frames(rate, true) ? "the long sweep" : "the short sweep"},
                        {"level_dbfs", quality_sweep_dbfs},
                        {"received_peak_dbfs", r.received_peak_dbfs},
                        {"band_hz", {weighting_band_low_hz, weighting_band_high_hz}},
@@ -214,7 +215,7 @@ std::string loop_text(const quality_outcome& q, size_t k, const std::vector<int6
     text += "  gain at " + fmt("%.2f", hz) + " Hz, " + fmt("%g", quality_gain_level_dbfs) +
             " dBFS: " + opt_text(f.gain_db, "%.2f dB", "not measured") + "\n";
     const quality_response& r = q.responses[k];
-    text += "  response, the long sweep at " + fmt("%g", quality_sweep_dbfs) + " dBFS: " +
+    text += "  response, a sweep of " + std::to_string(r.sweep_frames) + " frames at " + fmt("%g", quality_sweep_dbfs) + " dBFS: " +
             (r.min_db ? fmt("%+.2f", *r.min_db) + " to " + fmt("%+.2f", *r.max_db) + " dB re " +
                             fmt("%.1f", response_row_hz * std::round(1000.0 / response_row_hz)) + " Hz from 20 to 20000 Hz"
                       : "not measured: " + r.reason) +

@@ -1,5 +1,5 @@
-// --quality on the running stream, after the latency: the long sweep at
-// -20 dBFS for each loop's response, then the battery's segments back to
+// --quality on the running stream, after the latency: a sweep at -20 dBFS
+// for each loop's response, then the battery's segments back to
 // back (analysis/quality_plan.hpp), each loop's capture of each segment
 // copied from its first played frame plus that loop's latency, a segment a
 // dropout spoiled played again on its own, and the figures analysed and
@@ -18,8 +18,12 @@ inline constexpr int quality_run_attempts = 3;  // a segment and two replays, as
 struct quality_clips {
     int battery = -1;  // every segment back to back, each on its outputs
     int replay = -1;   // one segment's room, filled before each replay
-    int sweep = -1;    // the long sweep at quality_sweep_dbfs on every loop
-    std::vector<float> sweep_samples;  // the same, mono, for the deconvolution
+    // The sweeps at quality_sweep_dbfs on every loop, for the response: the
+    // short one (85 ms at 48 kHz), and the long one (1.4 s) where the short
+    // one stands less than runs_lengthen_below_db above the noise. The short
+    // one's capture is a third as long, so a dropout spoils it a third as often.
+    int short_sweep = -1, long_sweep = -1;
+    std::vector<float> short_samples, long_samples;  // the same, mono, for the deconvolution
 };
 
 // The plan for the stream's rate and loops, and its clips added to s. Before
