@@ -41,6 +41,14 @@ for file in unknown broken; do
     grep -q -- "--limits" "$work/err" || fail "--limits $file.json: no reason given: $(cat "$work/err")"
 done
 echo "ok   bad limits files: exit status 2"
+# Loops that are not pairs of channels: exit status 2 too, before any device.
+for bad in "--out 1,2 --in 1" "--out 1,1 --in 1,2" "--out 1.5" "--out nan" "--out 1, --in 1,2" "--out 0"; do
+    # shellcheck disable=SC2086
+    JACK_DEFAULT_SERVER=none timeout 10 "$loopcheck" $bad >/dev/null 2>"$work/err"
+    status=$?
+    [ $status = 2 ] || fail "$bad: exit status $status, not 2"
+done
+echo "ok   bad loops: exit status 2"
 
 # The frequency of the odd bin nearest hz.
 coherent() { awk -v f="$1" -v n=$block -v r=$rate 'BEGIN { b = 2 * int((f * n / r - 1) / 2 + 0.5) + 1; printf "%.6f", b * r / n }'; }
