@@ -25,7 +25,7 @@ run_capture capture_run(stream_state& s, const capture_plan& plan, const capture
             break;
         }
         const int64_t have = std::min(longest, s.frames_done.load(std::memory_order_acquire) - start);
-        if (!stream_capture_copy(s, start, start + have, 0, run.capture)) {
+        if (!stream_capture_copy(s, start, start + have, plan.loop, run.capture)) {
             run.overrun = true;
             break;
         }
@@ -42,7 +42,7 @@ run_capture capture_run(stream_state& s, const capture_plan& plan, const capture
         run.result = analyse_run(run.response, plan.sweep, run.capture, static_cast<int64_t>(run.capture.size()) - sweep);
     run.beyond = run.result.loop && run.result.peak > plan.last_lag;
     const int64_t quiet = std::min(plan.quiet, start);
-    if (!stream_capture_copy(s, start - quiet, start, 0, run.quiet))
+    if (!stream_capture_copy(s, start - quiet, start, plan.loop, run.quiet))
         run.quiet.clear();
     // Every frame analysed: the quiet frames of the noise, the sweep's answer
     // and the tail after it. A flag in any of them spoils the run.

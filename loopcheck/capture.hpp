@@ -24,6 +24,7 @@ struct capture_plan {
     int64_t quiet = 0;         // of them, frames kept for the noise before the sweep
     int64_t tail = 6000;       // frames of impulse response analysed after the peak
     int clip = 0;              // the sweep's clip in the stream
+    int loop = 0;              // the loop whose input is captured
     std::span<const float> sweep;  // and its samples
 };
 

@@ -69,10 +69,13 @@ int main(int argc, char** argv)
 #endif
     if (!o.response_file.empty() && !o.json && !o.quiet)
         std::fputs("loopcheck: measuring the response too: a 0.85 s sweep\n", stderr);
+    if (o.quality && !o.json && !o.quiet)
+        std::fputs("loopcheck: the quality battery follows the latency: about 6 s for one loop, 10 s for two\n", stderr);
     session_run(report, run_print);
     files_write(report);
     // -q prints the number only where it is the loop's: measured, and not a monitor's.
-    const bool number = report.status == check_status::ok || report.status == check_status::outside_expected;
+    const bool number = report.status == check_status::ok || report.status == check_status::outside_expected ||
+                        report.status == check_status::outside_limits;
     if (o.json)
         std::fputs(report_json(report).c_str(), stdout);
     else if (o.quiet && number)

@@ -5,6 +5,11 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <set>
+
+#include "loopcheck/stream.hpp"
 
 #ifndef LOOPCABLE_VERSION
 #error "LOOPCABLE_VERSION is the project's version, which CMake defines"
@@ -14,7 +19,7 @@ const char* const options_usage =
     "usage: loopcheck [-d INDEX|NAME] [--in-device INDEX|NAME] [--out-device INDEX|NAME] [-r RATE] [-b FRAMES]\n"
     "                 [--out N] [--in N] [--level DBFS] [--repeat N] [--max-delay SECONDS] [--settle SECONDS]\n"
     "                 [--expect FRAMES[:TOLERANCE]] [--allow-monitor] [--json] [--response FILE.csv]\n"
-    "                 [--ir FILE.csv] [-q]\n"
+    "                 [--ir FILE.csv] [--quality] [--limits FILE.json] [-q]\n"
     "       loopcheck -h|--help|--version\n";
 
 const char* const options_help =
@@ -28,7 +33,9 @@ const char* const options_help =
     "  -r, --rate RATE              sample rate in Hz, 8000 to 768000 (default: the device's)\n"
     "  -b, --buffer FRAMES          the latency asked of the host API, in frames at the stream's rate,\n"
     "                               1 to 65536 (PortAudio's suggested latency; the host picks the buffer)\n"
-    "  --out N, --in N              the loop's output and input channel, from 1 (default 1 and 1)\n"
+    "  --out N[,N...], --in N[,N...]\n"
+    "                               the loops' output and input channels, from 1 (default 1 and 1);\n"
+    "                               the k-th of each list make loop k (at most 8 loops)\n"
     "  --level DBFS                 peak level of the sweep, -80 to 0 (default -12)\n"
     "  --repeat N                   measure N times, 1 to 100 (default 1)\n"
     "  --max-delay SECONDS          the longest loop looked for, 0.001 to 10 (default 2)\n"
@@ -39,12 +46,15 @@ const char* const options_help =
     "  --json                       one JSON object on standard output instead of the text\n"
     "  --response FILE.csv          also measure the response with a 0.85 s sweep and write it\n"
     "  --ir FILE.csv                write the impulse response around its peak\n"
+    "  --quality                    after the latency, measure THD+N, harmonics, noise, dynamic range,\n"
+    "                               IMD, gain, response, crosstalk and channel match per loop (9 s)\n"
+    "  --limits FILE.json           judge the figures against the file's limits (implies --quality)\n"
     "  -q, --quiet                  print only the latency in frames\n"
     "  -h, --help                   this text\n"
     "  --version                    the version\n"
     "\n"
     "Exit status: 0 measured, 1 PortAudio or device error, 2 bad options, 3 no loop, 4 unstable,\n"
-    "5 outside --expect, 6 input is an output's monitor, 130 interrupted. More: man loopcheck.\n";
+    "5 outside --expect or --limits, 6 input is an output's monitor, 130 interrupted. More: man loopcheck.\n";
 
 namespace {
 
@@ -72,6 +82,61 @@ std::string expect_read(const std::string& text, check_options& o)
             return "--expect: TOLERANCE " + problem;
     }
     o.expect = true;
+    return "";
+}
+
+// A list of channels, "1" or "1,2": whole numbers from 1 to 256, none twice.
+std::string channels_read(const std::string& text, const char* option, std::vector<int64_t>& channels)
+{
+    channels.clear();
+    size_t from = 0;
+    for (;;) {
+        const size_t comma = text.find(',', from);
+        const std::string item = text.substr(from, comma == std::string::npos ? std::string::npos : comma - from);
+        double value = 0.0;
+        std::string problem = options_number(item, 1.0, 256.0, value);
+        if (problem.empty() && value != std::floor(value))
+            problem = "\"" + item + "\" is not a whole number";
+        if (!problem.empty())
+            return std::string(option) + ": " + problem;
+        channels.push_back(static_cast<int64_t>(value));
+        if (comma == std::string::npos)
+            break;
+        from = comma + 1;
+    }
+    if (std::set<int64_t>(channels.begin(), channels.end()).size() != channels.size())
+        return std::string(option) + ": a channel named twice";
+    if (channels.size() > static_cast<size_t>(stream_max_loops))
+        return std::string(option) + ": more than " + std::to_string(stream_max_loops) + " loops";
+    return "";
+}
+
+// The loops: as many inputs as outputs, each list's first the single loop's.
+std::string loops_read(const std::string& out, const std::string& in, check_options& o)
+{
+    std::string problem = channels_read(out, "--out", o.out_channels);
+    if (problem.empty())
+        problem = channels_read(in, "--in", o.in_channels);
+    if (problem.empty() && o.out_channels.size() != o.in_channels.size())
+        problem = "--out names " + std::to_string(o.out_channels.size()) + " channels and --in " +
+                  std::to_string(o.in_channels.size()) + ": a loop is one of each";
+    if (!problem.empty())
+        return problem;
+    o.out_channel = o.out_channels[0], o.in_channel = o.in_channels[0];
+    return "";
+}
+
+// The limits file, read and checked now, before any device is touched.
+std::string limits_read(check_options& o)
+{
+    std::ifstream file(o.limits_file, std::ios::binary);
+    if (!file)
+        return "--limits: cannot read " + o.limits_file;
+    const std::string text((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    o.limits = quality_limits_parse(text);
+    if (!o.limits.error.empty())
+        return "--limits " + o.limits_file + ": " + o.limits.error;
+    o.quality = true;
     return "";
 }
 
@@ -106,8 +171,9 @@ int options_parse(int argc, char** argv, check_options& o)
     app.add_option("--out-device", o.out_device);
     app.add_option("-r,--rate", o.rate)->check(number_check(8000.0, 768000.0));
     app.add_option("-b,--buffer", o.buffer)->check(CLI::Range(int64_t{1}, int64_t{65536}));
-    app.add_option("--out", o.out_channel)->check(CLI::Range(1, 256));
-    app.add_option("--in", o.in_channel)->check(CLI::Range(1, 256));
+    std::string out = "1", in = "1";
+    app.add_option("--out", out);
+    app.add_option("--in", in);
     app.add_option("--level", o.level_dbfs)->check(number_check(-80.0, 0.0));
     app.add_option("--repeat", o.repeat)->check(CLI::Range(int64_t{1}, int64_t{100}));
     app.add_option("--max-delay", o.max_delay_s)->check(number_check(0.001, 10.0));
@@ -118,6 +184,8 @@ int options_parse(int argc, char** argv, check_options& o)
     app.add_flag("--json", o.json);
     app.add_option("--response", o.response_file);
     app.add_option("--ir", o.ir_file);
+    app.add_option("--limits", o.limits_file);
+    app.add_flag("--quality", o.quality);
     app.add_flag("-q,--quiet", o.quiet);
     try {
         app.parse(argc, argv);
@@ -127,7 +195,11 @@ int options_parse(int argc, char** argv, check_options& o)
             std::fputs(options_help, stdout);
             return 0;
         }
-        const std::string problem = expect.empty() ? "" : expect_read(expect, o);
+        std::string problem = expect.empty() ? "" : expect_read(expect, o);
+        if (problem.empty())
+            problem = loops_read(out, in, o);
+        if (problem.empty() && !o.limits_file.empty())
+            problem = limits_read(o);
         if (!problem.empty())
             throw CLI::ValidationError(problem);
     } catch (const CLI::ParseError& e) {

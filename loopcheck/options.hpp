@@ -2,12 +2,16 @@
 #pragma once
 #include <cstdint>
 #include <string>
+#include <vector>
+
+#include "analysis/quality_limits.hpp"
 
 struct check_options {
     std::string device, in_device, out_device;  // index or a unique part of the name; "" for the default
     double rate = 0.0;                          // 0: the device's own
     int64_t buffer = 0;                         // the latency asked of the host API, in frames; 0: its low-latency choice
-    int64_t out_channel = 1, in_channel = 1;    // 1-based
+    int64_t out_channel = 1, in_channel = 1;    // 1-based: the first loop's
+    std::vector<int64_t> out_channels{1}, in_channels{1};  // every loop's, the k-th of each paired into loop k
     double level_dbfs = -12.0;
     int64_t repeat = 1;
     double max_delay_s = 2.0, settle_s = 0.05;
@@ -15,6 +19,9 @@ struct check_options {
     double expect_frames = 0.0, expect_tolerance = 0.5;
     bool json = false, quiet = false, allow_monitor = false;
     std::string response_file, ir_file;
+    bool quality = false;     // the quality battery after the latency (--quality, or implied by --limits)
+    std::string limits_file;  // --limits
+    quality_limits limits;    // read from it before anything is measured
 };
 
 // The synopsis, as a bad option shows it; --help adds the options below it.

@@ -65,30 +65,32 @@ std::string device_text(const check_report& r)
 
 }  // namespace
 
-run_statistics report_statistics(const check_report& report)
+run_statistics report_statistics(const check_report& report) { return report_statistics_of(report.runs); }
+
+run_statistics report_statistics_of(std::span<const run_report> runs)
 {
     run_statistics s;
-    if (report.runs.empty())
+    if (runs.empty())
         return s;
-    s.min = s.max = report.runs[0].result.latency;
+    s.min = s.max = runs[0].result.latency;
     double gain = 0.0;
-    for (const run_report& x : report.runs) {
+    for (const run_report& x : runs) {
         s.mean += x.result.latency;
         gain += std::pow(10.0, x.result.gain_db / 20.0);
         s.min = std::min(s.min, x.result.latency), s.max = std::max(s.max, x.result.latency);
     }
-    const double n = static_cast<double>(report.runs.size());
+    const double n = static_cast<double>(runs.size());
     s.mean /= n;
     s.gain_db = 20.0 * std::log10(gain / n);
     double squares = 0.0;
-    for (const run_report& x : report.runs)
+    for (const run_report& x : runs)
         squares += (x.result.latency - s.mean) * (x.result.latency - s.mean);
-    s.sd = report.runs.size() > 1 ? std::sqrt(squares / (n - 1.0)) : 0.0;
+    s.sd = runs.size() > 1 ? std::sqrt(squares / (n - 1.0)) : 0.0;
     // The runs' own uncertainty does not average down where it is the path's
     // (a delay that depends on the frequency): their RMS, or the scatter's
     // standard error of the mean where that is larger.
     double own = 0.0;
-    for (const run_report& x : report.runs)
+    for (const run_report& x : runs)
         own += x.result.latency_uncertainty * x.result.latency_uncertainty;
     s.uncertainty = std::max(std::sqrt(own / n), s.sd / std::sqrt(n));
     return s;
@@ -195,6 +197,21 @@ std::string report_tail_text(const check_report& r)
                 (r.response.minus3_high_hz < 0 ? std::string("none below Nyquist") : format("%.0f Hz", r.response.minus3_high_hz)) +
                 "\n";
     }
+    for (size_t k = 0; k < r.loops.size(); k++) {
+        const loop_runs& l = r.loops[k];
+        if (l.runs.empty())
+            continue;
+        const run_statistics s = report_statistics_of(l.runs);
+        text += "loop " + std::to_string(k + 2) + " (out " + std::to_string(l.out_channel) + " → in " +
+                std::to_string(l.in_channel) + "): latency " + report_latency_text(s.mean, s.uncertainty) + " frames (" +
+                ms_text(s.mean, r.rate) + " ms) · gain " + format("%.2f", s.gain_db) + " dB · " +
+                std::to_string(l.runs.size()) + (l.runs.size() == 1 ? " run" : " runs") + "\n";
+        for (size_t i = 0; i < l.runs.size(); i++)
+            for (const std::string& d : l.runs[i].dropouts)
+                text += "warning: loop " + std::to_string(k + 2) + " run " + std::to_string(i + 1) +
+                        " retried after a dropout: " + d + "\n";
+    }
+    text += quality_report_text(r.quality, r.options.out_channels, r.options.in_channels);
     if (!r.message.empty())
         text += r.message + "\n";
     return text;
@@ -214,15 +231,18 @@ std::string report_json(const check_report& r)
                    {"input", {{"index", r.in_device}, {"name", r.in_name}}}};
     j["rate"] = r.rate;
     j["buffer"] = {{"requested", nullable_buffer(r.options.buffer)}, {"granted", nullable_buffer(r.buffer_granted)}};
-    j["channels"] = {{"output", r.options.out_channel}, {"input", r.options.in_channel}};
+    const bool many = r.options.out_channels.size() > 1;
+    j["channels"] = many ? json{{"output", r.options.out_channels}, {"input", r.options.in_channels}}
+                         : json{{"output", r.options.out_channel}, {"input", r.options.in_channel}};
     j["level_dbfs"] = r.options.level_dbfs;
     const bool known = report_reported_known(r);
     auto known_or_null = [known](double v) { return known ? json(v) : json(nullptr); };
     j["reported_latency"] = {{"input_frames", known_or_null(r.input_latency_frames)},
                              {"output_frames", known_or_null(r.output_latency_frames)},
                              {"frames", known_or_null(report_reported_frames(r))}};
+    const auto runs_json = [&](std::span<const run_report> list) {
     json runs = json::array();
-    for (const run_report& x : r.runs) {
+    for (const run_report& x : list) {
         const run_result& v = x.result;
         runs.push_back({{"latency_frames", v.latency},
                         {"latency_uncertainty_frames", v.latency_uncertainty},
@@ -243,17 +263,30 @@ std::string report_json(const check_report& r)
                         {"attempts", x.attempts},
                         {"dropouts", x.dropouts}});
     }
-    j["runs"] = runs;
-    if (r.runs.empty()) {
-        j["summary"] = nullptr;
-    } else {
-        const run_statistics s = report_statistics(r);
-        j["summary"] = {{"runs", r.runs.size()},          {"mean_frames", s.mean},
-                        {"latency_uncertainty_frames", s.uncertainty},
-                        {"mean_ms", 1000.0 * s.mean / r.rate}, {"min_frames", s.min},
-                        {"max_frames", s.max},            {"sd_frames", s.sd},
-                        {"gain_db", s.gain_db},
-                        {"excess_frames", known_or_null(s.mean - report_reported_frames(r))}};
+    return runs;
+    };
+    const auto summary_json = [&](std::span<const run_report> list) {
+        if (list.empty())
+            return json(nullptr);
+        const run_statistics s = report_statistics_of(list);
+        return json{{"runs", list.size()},          {"mean_frames", s.mean},
+                    {"latency_uncertainty_frames", s.uncertainty},
+                    {"mean_ms", 1000.0 * s.mean / r.rate}, {"min_frames", s.min},
+                    {"max_frames", s.max},            {"sd_frames", s.sd},
+                    {"gain_db", s.gain_db},
+                    {"excess_frames", known_or_null(s.mean - report_reported_frames(r))}};
+    };
+    j["runs"] = runs_json(r.runs);
+    j["summary"] = summary_json(r.runs);
+    // With several loops, every loop's latency; the runs and summary above are the first loop's.
+    if (many) {
+        json loops = json::array();
+        loops.push_back({{"loop", 1}, {"output", r.options.out_channels[0]}, {"input", r.options.in_channels[0]},
+                         {"summary", summary_json(r.runs)}, {"runs", runs_json(r.runs)}});
+        for (size_t k = 0; k < r.loops.size(); k++)
+            loops.push_back({{"loop", k + 2}, {"output", r.loops[k].out_channel}, {"input", r.loops[k].in_channel},
+                             {"summary", summary_json(r.loops[k].runs)}, {"runs", runs_json(r.loops[k].runs)}});
+        j["loops"] = loops;
     }
     j["expect"] = r.options.expect ? json{{"frames", r.options.expect_frames},
                                           {"tolerance", r.options.expect_tolerance},
@@ -275,6 +308,10 @@ std::string report_json(const check_report& r)
                   {"inverted", inverted_any(r)},
                   {"echo", echo_any(r)},
                   {"retried", retried_any(r)}};
+    if (r.options.quality) {
+        j["quality"] = quality_report_json(r.quality, r.options.out_channels, r.options.in_channels);
+        j["limits"] = quality_report_limits_json(r.quality);
+    }
     // Names with any bytes: invalid UTF-8 is replaced, never a throw.
     return j.dump(-1, ' ', false, json::error_handler_t::replace) + "\n";
 }

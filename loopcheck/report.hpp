@@ -1,13 +1,15 @@
 // What loopcheck found, as a person reads it and as JSON for scripts.
 #pragma once
 #include <cstdint>
+#include <span>
 #include <string>
 #include <vector>
 
 #include "analysis/analyse.hpp"
-#include "loopcheck/options.hpp"
-#include "loopcheck/status.hpp"
 #include "analysis/response.hpp"
+#include "loopcheck/options.hpp"
+#include "loopcheck/quality_report.hpp"
+#include "loopcheck/status.hpp"
 
 // A sample within 0.1 dB of full scale is clipping; above -3 dBFS a note.
 inline constexpr double clipping_level = 0.98855309465693886;  // 10^(-0.1 / 20)
@@ -19,6 +21,12 @@ struct run_report {
     std::vector<std::string> dropouts;  // what spoiled the attempts before the one kept
     int64_t sweep_frames = 0;           // the sweep's length
     bool lengthened = false;            // measured again with the long sweep: the short one left it weak
+};
+
+// The runs of a loop beyond the first (the first's are check_report's own).
+struct loop_runs {
+    int64_t out_channel = 1, in_channel = 1;  // 1-based
+    std::vector<run_report> runs;
 };
 
 struct check_report {
@@ -38,6 +46,8 @@ struct check_report {
     std::vector<response_row> response_rows;  // the last run's, for the file
     int64_t ir_first = 0;                     // the lag of ir[0]
     std::vector<double> ir;                   // the last run's impulse response around its peak
+    std::vector<loop_runs> loops;             // with --out and --in lists: loop 2 on
+    quality_outcome quality;                  // --quality's battery
 };
 
 struct run_statistics {
@@ -46,6 +56,8 @@ struct run_statistics {
     double gain_db = 0.0;                               // the runs' mean gain (of |H|, in dB)
 };
 run_statistics report_statistics(const check_report& report);
+// The same over any loop's runs.
+run_statistics report_statistics_of(std::span<const run_report> runs);
 
 // The reported round trip (PortAudio's input + output latency) in frames.
 double report_reported_frames(const check_report& report);

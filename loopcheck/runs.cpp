@@ -198,6 +198,7 @@ void runs_measure(check_report& r, stream_state& s, const runs_setup& setup, con
     // --settle counts from the stream's first frame: whatever the session did
     // since (the monitor's check, say) is part of it, not added to it.
     plan.lead = std::max<int64_t>(0, runs_settle_frames(o.settle_s, r.rate) - s.frames_done.load());
+    plan.loop = setup.loop;
     for (int64_t i = 0; i < o.repeat; i++) {
         run_report run;
         run_capture capture;

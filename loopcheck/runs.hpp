@@ -16,6 +16,7 @@ inline constexpr double runs_lengthen_below_db = 60.0;  // a run this weak is me
 
 struct runs_setup {
     int short_clip = 0, long_clip = 1, response_clip = 2;           // the sweeps' clips in the stream
+    int loop = 0;                                                    // the loop measured (every loop plays the sweeps)
     std::span<const float> short_sweep, long_sweep, response_sweep;  // and their samples
     const std::atomic<bool>* interrupted = nullptr;      // set by a signal: end at the next look
     std::string stall_advice;                            // what to try when the stream stalls, after the message

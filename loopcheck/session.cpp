@@ -3,6 +3,7 @@
 
 #include <portaudio.h>
 
+#include <algorithm>
 #include <cmath>
 #include <memory>
 #include <string>
@@ -10,6 +11,8 @@
 #include "analysis/sweep.hpp"
 #include "frame/device.hpp"
 #include "loopcheck/devices.hpp"
+#include "loopcheck/loops.hpp"
+#include "loopcheck/quality_run.hpp"
 #include "loopcheck/runs.hpp"
 #include "loopcheck/stream.hpp"
 #include "loopcheck/stream_clock.hpp"
@@ -95,13 +98,26 @@ void session_run(check_report& r, void (*on_run)(const check_report&, size_t))
         return failure(r, problem);
     r.rate = audio.opened.rate;
     const double amplitude = std::pow(10.0, r.options.level_dbfs / 20.0);
-    state->clips.push_back({sweep_make(sweep_frames(r.rate, false), r.rate, amplitude), false});
-    state->clips.push_back({sweep_make(sweep_frames(r.rate, true), r.rate, amplitude), false});
-    state->clips.push_back({sweep_make(sweep_frames_response(r.rate), r.rate, amplitude), false});
+    // The sweeps play on every loop at once; each loop's capture is analysed against the one sweep.
+    const std::vector<float> short_sweep = sweep_make(sweep_frames(r.rate, false), r.rate, amplitude);
+    const std::vector<float> long_sweep = sweep_make(sweep_frames(r.rate, true), r.rate, amplitude);
+    const std::vector<float> response_sweep = sweep_make(sweep_frames_response(r.rate), r.rate, amplitude);
+    state->clips.push_back({loops_interleave(short_sweep, state->loops), false});
+    state->clips.push_back({loops_interleave(long_sweep, state->loops), false});
+    state->clips.push_back({loops_interleave(response_sweep, state->loops), false});
     // Room for the longest run twice over, its lead and its tail included.
     const int64_t longest = std::lrint((r.options.max_delay_s + r.options.settle_s + 1.0) * r.rate) +
-                            static_cast<int64_t>(state->clips[1].samples.size()) + capture_tail(r.rate, true);
-    stream_prepare(*state, 2 * longest);
+                            static_cast<int64_t>(long_sweep.size()) + capture_tail(r.rate, true);
+    quality_clips quality;
+    int64_t ring = 2 * longest;
+    if (r.options.quality) {
+        r.quality.plan = quality_plan_make(r.rate, state->loops);
+        if (!r.quality.plan.error.empty())
+            return failure(r, r.quality.plan.error);
+        quality = quality_run_clips(*state, r.quality.plan);
+        ring = std::max(ring, quality_run_ring_frames(r.quality.plan, std::lrint(r.options.max_delay_s * r.rate)));
+    }
+    stream_prepare(*state, ring);
     problem = stream_start(audio.opened);
     r.input_latency_frames = audio.opened.input_latency_frames;
     r.output_latency_frames = audio.opened.output_latency_frames;
@@ -109,18 +125,20 @@ void session_run(check_report& r, void (*on_run)(const check_report&, size_t))
         return failure(r, problem);
 
     runs_setup setup;
-    setup.short_sweep = state->clips[0].samples, setup.long_sweep = state->clips[1].samples;
-    setup.response_sweep = state->clips[2].samples;
+    setup.short_sweep = short_sweep, setup.long_sweep = long_sweep, setup.response_sweep = response_sweep;
     setup.interrupted = &session_interrupted;
     setup.stall_advice = stream_stall_advice(pair.output);
     const stream_state& s = *state;
     const double rate = r.rate;
     // Asked while the stream settles: the settle counts from the first frame.
     r.input_is_monitor = input_is_monitor(*state, pair.input);
-    runs_measure(r, *state, setup,
-                 [&s, rate](int64_t until) { return stream_wait_frames(s, until, rate, session_interrupted); }, on_run);
+    const capture_wait wait = [&s, rate](int64_t until) { return stream_wait_frames(s, until, rate, session_interrupted); };
+    loops_measure(r, *state, setup, wait, on_run);
     if (r.status == check_status::error)
         r.message += host_words();
-    r.buffer_granted = state->largest_buffer.load();
     monitor_verdict(r);
+    // The battery only on loops that are there and not a monitor's.
+    if (r.options.quality && (r.status == check_status::ok || r.status == check_status::outside_expected))
+        quality_run_measure(r, *state, quality, wait, &session_interrupted);
+    r.buffer_granted = state->largest_buffer.load();
 }

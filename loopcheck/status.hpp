@@ -3,7 +3,9 @@
 #pragma once
 #include <string_view>
 
-enum class check_status { ok, error, bad_options, no_loop, unstable, outside_expected, monitor_input, interrupted };
+enum class check_status {
+    ok, error, bad_options, no_loop, unstable, outside_expected, outside_limits, monitor_input, interrupted
+};
 
 struct check_status_row {
     check_status status;
@@ -19,6 +21,7 @@ inline constexpr check_status_row check_status_table[] = {
     {check_status::no_loop, 3, "no loop found", "no loop"},
     {check_status::unstable, 4, "unstable", "unstable"},
     {check_status::outside_expected, 5, "outside the expected latency", "outside expected"},
+    {check_status::outside_limits, 5, "outside the --limits", "outside limits"},
     {check_status::monitor_input, 6, "input is an output's monitor", "monitor input"},
     {check_status::interrupted, 130, "interrupted", "interrupted"},
 };
@@ -36,5 +39,5 @@ constexpr const check_status_row& check_status_of(check_status status)
 constexpr bool check_status_measured(check_status status)
 {
     return status == check_status::ok || status == check_status::outside_expected ||
-           status == check_status::monitor_input;
+           status == check_status::outside_limits || status == check_status::monitor_input;
 }

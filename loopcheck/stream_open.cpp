@@ -41,19 +41,22 @@ std::string stream_open(stream_state& s, const check_options& o, const devices_p
     const PaDeviceInfo* oi = Pa_GetDeviceInfo(pair.output);
     const PaDeviceInfo* ii = Pa_GetDeviceInfo(pair.input);
     const PaHostApiInfo* api = Pa_GetHostApiInfo(oi->hostApi);
-    if (oi->maxOutputChannels < o.out_channel)
-        return "output channel " + std::to_string(o.out_channel) + " not present (" +
-               device_text(pair.output, pair.output_name) + " has " + std::to_string(oi->maxOutputChannels) + " outputs)";
-    if (ii->maxInputChannels < o.in_channel)
-        return "input channel " + std::to_string(o.in_channel) + " not present (" +
-               device_text(pair.input, pair.input_name) + " has " + std::to_string(ii->maxInputChannels) + " inputs)";
     // At least two channels where the device has them, as the windowed
     // programs open: a mono stream is the host APIs' least travelled road
     // (Wine's WASAPI carries nothing on it).
-    s.loops = 1;
-    s.out_channels = std::max(static_cast<int>(o.out_channel), std::min(2, oi->maxOutputChannels));
-    s.in_channels = std::max(static_cast<int>(o.in_channel), std::min(2, ii->maxInputChannels));
-    s.out_channel[0] = static_cast<int>(o.out_channel - 1), s.in_channel[0] = static_cast<int>(o.in_channel - 1);
+    s.loops = static_cast<int>(o.out_channels.size());
+    s.out_channels = std::min(2, oi->maxOutputChannels), s.in_channels = std::min(2, ii->maxInputChannels);
+    for (int k = 0; k < s.loops; k++) {
+        const int out = static_cast<int>(o.out_channels[k]), in = static_cast<int>(o.in_channels[k]);
+        if (oi->maxOutputChannels < out)
+            return "output channel " + std::to_string(out) + " not present (" + device_text(pair.output, pair.output_name) +
+                   " has " + std::to_string(oi->maxOutputChannels) + " outputs)";
+        if (ii->maxInputChannels < in)
+            return "input channel " + std::to_string(in) + " not present (" + device_text(pair.input, pair.input_name) +
+                   " has " + std::to_string(ii->maxInputChannels) + " inputs)";
+        s.out_channels = std::max(s.out_channels, out), s.in_channels = std::max(s.in_channels, in);
+        s.out_channel[k] = out - 1, s.in_channel[k] = in - 1;
+    }
     opened.rate = o.rate > 0.0 ? o.rate : oi->defaultSampleRate;
     // -b as the suggested latency, at the rate asked for; ALSA's choice is
     // made again below if the rate changes (a latency in seconds scales).

@@ -1,0 +1,184 @@
+#!/usr/bin/env bash
+# loopcheck --quality through loopsim on a private JACK server (dummy backend,
+# 48000 Hz, period 1024: the battery plays for 9 s, and on a loaded machine a
+# dummy server without real-time priority skips a late client more often the
+# shorter its period; loopcheck rightly plays a spoiled segment again, and
+# gives up, exit 4, after three). One table of paths, each with every figure
+# held to a truth that loopcheck's code has no part in:
+# - harmonics, THD and both IMDs: loopsim's own --print-distortion, the
+#   closed form of its polynomial for the tones as played;
+# - noise: white noise of RMS N over the whole band reads N + 3.01 dB
+#   (AES17's dBFS) + 10 log10 of the band's share of the bins, and its
+#   A-weighted level the mean of IEC 61672's |A|^2 over those bins (awk, below);
+#   a hum's sines read their peaks, each weighted at its frequency;
+# - THD+N with noise: the noise over the tone; dynamic range: minus the A noise;
+# - crosstalk: --print-crosstalk-at; channel match: --gain2-db and the phase of
+#   --delay2 frames at the tone, -360 f d / rate.
+# The tones' frequencies follow the documented rule (the odd bin of a
+# 32768-frame block nearest the nominal one), computed here.
+# Tolerances: 0.1 dB for harmonics, THD and IMD (a digital loop: float32
+# rounding sits 60 dB and more below the products asked for); 0.3 dB for
+# THD+N and noise of random noise (13640 bins: the estimate's own spread is
+# 0.04 dB, A-weighted below 0.1 dB); 0.02 dB for gain, match and crosstalk of
+# a linear path; 0.05 degrees of phase.
+set -u
+. "$SOURCE_DIR/tools/rig.sh"
+rig_test_begin
+loopsim="$BUILD_DIR/tools/loopsim/loopsim"
+loopcheck="$BUILD_DIR/loopcheck/loopcheck"
+rate=48000 block=32768
+
+echo '{"thd_n_db": {"max": -55}, "response_deviation_db": {"max": 1}, "gain_db": {"min": -0.5, "max": 0.5}}' >"$work/sof.json"
+echo '{"thd_n_db": {"max": -90}, "gain_db": {"min": -0.5, "max": 0.5}}' >"$work/tight.json"
+
+# Bad limits end with status 2 before any device is touched (no server needed).
+echo '{"thd_n_db": {"max": -90}, "wow_db": {"max": 1}}' >"$work/unknown.json"
+echo '{"thd_n_db": {"max": -90' >"$work/broken.json"
+for file in unknown broken; do
+    JACK_DEFAULT_SERVER=none timeout 10 "$loopcheck" --limits "$work/$file.json" >"$work/out" 2>"$work/err"
+    status=$?
+    [ $status = 2 ] || fail "--limits $file.json: exit status $status, not 2"
+    grep -q -- "--limits" "$work/err" || fail "--limits $file.json: no reason given: $(cat "$work/err")"
+done
+echo "ok   bad limits files: exit status 2"
+# Loops that are not pairs of channels: exit status 2 too, before any device.
+for bad in "--out 1,2 --in 1" "--out 1,1 --in 1,2" "--out 1.5" "--out nan" "--out 1, --in 1,2" "--out 0"; do
+    # shellcheck disable=SC2086
+    JACK_DEFAULT_SERVER=none timeout 10 "$loopcheck" $bad >/dev/null 2>"$work/err"
+    status=$?
+    [ $status = 2 ] || fail "$bad: exit status $status, not 2"
+done
+echo "ok   bad loops: exit status 2"
+
+# The frequency of the odd bin nearest hz.
+coherent() { awk -v f="$1" -v n=$block -v r=$rate 'BEGIN { b = 2 * int((f * n / r - 1) / 2 + 0.5) + 1; printf "%.6f", b * r / n }'; }
+tone=$(coherent 997) lo=$(coherent 60) hi=$(coherent 7000) c1=$(coherent 19000) c2=$(coherent 20000)
+
+# The value after --NAME in the options, or the default.
+option() { sed -n "s/.*--$1 \([^ ]*\).*/\1/p" <<<"$2" | grep . || echo "$3"; }
+
+# Noise and hum in the band, unweighted and A-weighted, as dBFS: "dbfs dbfs_a".
+noise_truth() {
+    local opts="$1"
+    awk -v noise="$(option noise "$opts" -400)" -v hum="$(option hum "$opts" "0,-400,1")" -v n=$block -v r=$rate '
+        function ra(f) { f2 = f * f
+            return 12194^2 * f2 * f2 / ((f2 + 20.6^2) * sqrt((f2 + 107.7^2) * (f2 + 737.9^2)) * (f2 + 12194^2)) }
+        function db(p) { return p > 0 ? 10 * log(p) / log(10) : -300 }
+        BEGIN {
+            a1k = ra(1000); bins = 0; wa = 0
+            for (k = 1; k < n / 2; k++) { f = k * r / n; if (f >= 20 && f <= 20000) { bins++; wa += (ra(f) / a1k)^2 } }
+            # White noise of RMS s over the whole band: s^2 / (n/2) a bin; AES17 counts 2 s^2.
+            s2 = 10^(noise / 10); p = 2 * s2 * bins / (n / 2); pa = 2 * s2 * wa / (n / 2)
+            split(hum, h, ","); count = (3 in h) ? h[3] : 5
+            for (k = 1; k <= count && h[1] > 0; k++) { a = 10^(h[2] / 20) / k; p += a * a; pa += (a * ra(k * h[1]) / a1k)^2 }
+            printf "%.4f %.4f", db(p), db(pa)
+        }'
+}
+
+# loopsim's products for the tones, at the output, in dBFS peak: "HZ DBFS P Q" lines.
+products() { "$loopsim" --rate $rate $1 --print-distortion "$2"; }
+level_at() { awk -v f="$1" '($1 - f)^2 < 1e-6 { print $2; exit }'; }
+
+# The distortion figures of the path: "h2 .. h10 thd smpte ccif", dB (null where none).
+distortion_truth() {
+    local opts="$1"
+    {
+        products "$opts" "$tone,-1" | awk -v f="$tone" '
+            $4 == 0 && $3 == 1 { fund = $2 } $4 == 0 && $3 >= 2 && $3 <= 10 { h[$3] = $2 }
+            END { for (k = 2; k <= 10; k++) { if (k in h && k * f <= 20000) { d = h[k] - fund; s += 10^(d / 10); printf "%.4f ", d } else printf "null " }
+                  printf "%.4f ", (s > 0 ? 10 * log(s) / log(10) : -300) }'
+        products "$opts" "$lo,-2.938200,$hi,-14.979400" | awk -v a="$lo" -v b="$hi" '
+            function near(x, y) { return (x - y)^2 < 1e-6 }
+            $3 == 0 && $4 == 1 { f2 = $2 }
+            near($1, b - a) || near($1, b + a) || near($1, b - 2 * a) || near($1, b + 2 * a) { if ($4 != 0) s += 10^($2 / 10) }
+            END { printf "%.4f ", (s > 0 ? 10 * log(s) / log(10) - f2 : -300) }'
+        products "$opts" "$c1,-7.020600,$c2,-7.020600" | awk -v a="$c1" -v b="$c2" '
+            function near(x, y) { return (x - y)^2 < 1e-6 }
+            $3 == 1 && $4 == 0 { t += 10^($2 / 10) } $3 == 0 && $4 == 1 { t += 10^($2 / 10) }
+            ($3 == -1 && $4 == 1) || ($3 == 1 && $4 == -1) || ($3 == 2 && $4 == -1) || ($3 == -2 && $4 == 1) { s += 10^($2 / 10) }
+            END { printf "%.4f", (s > 0 ? 10 * log(s / t) / log(10) : -300) }'
+    }
+}
+
+# Every truth of a path as one JSON object for jq's $t.
+truth() {
+    local opts="$1" noise d x gain2 delay2
+    read -r -a noise <<<"$(noise_truth "$opts")"
+    read -r -a d <<<"$(distortion_truth "$opts")"
+    x=$(echo "$tone" | "$loopsim" --rate $rate --channels 2 $opts --print-crosstalk-at 2>/dev/null | awk '{ print $2 }')
+    octaves=$(for f in 125 250 500 1000 2000 4000 8000 16000; do coherent $f; echo; done |
+        "$loopsim" --rate $rate --channels 2 $opts --print-crosstalk-at 2>/dev/null | awk '{ print $2 }' | paste -sd,)
+    gain=$(echo "$tone" | "$loopsim" --rate $rate $opts --print-response-at | awk '{ print $2 }')
+    gain2=$(option gain2-db "$opts" 0) delay2=$(option delay2 "$opts" 0)
+    cat <<JSON
+{"noise": ${noise[0]}, "noise_a": ${noise[1]}, "harmonics": [${d[0]},${d[1]},${d[2]},${d[3]},${d[4]},${d[5]},${d[6]},${d[7]},${d[8]}],
+ "thd": ${d[9]}, "smpte": ${d[10]}, "ccif": ${d[11]}, "gain": $gain, "crosstalk": ${x:-null}, "octaves": [${octaves}],
+ "match_gain": $gain2, "match_phase": $(awk -v f="$tone" -v d="$delay2" -v r=$rate 'BEGIN { p = -360 * f * d / r; print p - 360 * int(p / 360 - (p < 0 ? 0.5 : -0.5)) }')}
+JSON
+}
+
+# jq helpers: near within a tolerance; the first loop's figures; every harmonic
+# loopsim makes within 0.1 dB, and those it does not make below -150 dB (the
+# float32 floor); the noise unweighted and A-weighted within 0.3 dB.
+defs='def near(x; y; t): x != null and y != null and ((x - y) | fabs) <= t;
+def c: .quality.channels[0];
+def tone(l): c.thd_n[] | select(.level_dbfs == l);
+def harmonics_hold: [range(9) as $k | (tone(-1).harmonics_db[$k]) as $m | $t.harmonics[$k] as $h
+    | if $h == null then $m == null or $m < -150 else near($m; $h; 0.1) end] | all;
+def noise_holds: near(c.noise.dbfs; $t.noise; 0.3) and near(c.noise.dbfs_a; $t.noise_a; 0.3);
+def error(m; t): if m == null or t == null or t < -290 then null else (m - t) * 1000 | round / 1000 end;
+def errors: {h2: error(tone(-1).harmonics_db[0]; $t.harmonics[0]), h3: error(tone(-1).harmonics_db[1]; $t.harmonics[1]),
+    thd: error(tone(-1).thd_db; $t.thd), smpte: error(c.imd.smpte_db; $t.smpte), ccif: error(c.imd.ccif_db; $t.ccif),
+    noise: error(c.noise.dbfs; $t.noise), noise_a: error(c.noise.dbfs_a; $t.noise_a),
+    thd_n_1: error(tone(-1).thd_n_db; if $t.noise > -290 then $t.noise + 1 else $t.thd end),
+    crosstalk: error(.quality.crosstalk[0]?.db_1khz; $t.crosstalk), gain: error(c.gain_db; $t.gain),
+    match_gain: error(.quality.channel_match?.gain_db; $t.match_gain),
+    match_phase: error(.quality.channel_match?.phase_deg; $t.match_phase)} | with_entries(select(.value != null));'
+
+#    name     | loopsim options                                  | loopcheck options                         | exit | check
+cases=$(cat <<'CASES'
+clean        |--delay 300                                       |--json --limits @WORK@/sof.json             |0|c.valid and (tone(-1).thd_n_db < -140) and (tone(-60).thd_n_db < -140) and c.noise.dbfs < -140 and near(c.gain_db; $t.gain; 0.02) and near(c.response.deviation_db[0]; 0; 0.02) and near(c.response.deviation_db[1]; 0; 0.02) and .quality.crosstalk == null and (.quality.crosstalk_reason | length > 0) and .quality.channel_match == null and (.limits | length) == 3 and (.limits | map(.pass) | all)
+poly-80      |--delay 300 --poly 0.000224,0.0001                |--json --limits @WORK@/tight.json           |5|harmonics_hold and near(tone(-1).thd_db; $t.thd; 0.1) and near(tone(-1).thd_n_db; $t.thd; 0.3) and near(c.imd.smpte_db; $t.smpte; 0.1) and near(c.imd.ccif_db; $t.ccif; 0.1) and .status == "outside limits" and (.message | test("thd_n_db")) and ([.limits[] | select(.pass | not) | .figure] == ["thd_n_db"])
+poly-110     |--delay 300 --poly 0.0000071,0.000003             |--json                                      |0|harmonics_hold and near(tone(-1).thd_db; $t.thd; 0.1) and near(tone(-1).thd_n_db; $t.thd; 0.3) and near(c.imd.smpte_db; $t.smpte; 0.1) and near(c.imd.ccif_db; $t.ccif; 0.1) and .limits == null
+white-noise  |--delay 300 --noise -100                          |--json                                      |0|noise_holds and near(tone(-1).thd_n_db; $t.noise + 1; 0.3) and near(tone(-20).thd_n_db; $t.noise + 20; 0.3) and near(tone(-60).thd_n_db; $t.noise + 60; 0.3) and near(tone(-60).thd_n_a_db; $t.noise_a + 60; 0.3) and near(c.dynamic_range_db_a; -$t.noise_a; 0.3)
+hum          |--delay 300 --hum 50,-80                          |--json                                      |0|noise_holds and (c.noise.dbfs - c.noise.dbfs_a > 10)
+crosstalk    |--delay 300 --crosstalk -90,capacitive            |--json --out 1,2 --in 1,2                  |0|(.quality.crosstalk | length) == 2 and (.quality.crosstalk | map(near(.db_1khz; $t.crosstalk; 0.02) and ([.by_octave_db, $t.octaves] | transpose | map(near(.[0]; .[1]; 0.02)) | all)) | all) and near(.quality.channels[1].gain_db; $t.gain; 0.02)
+mismatch     |--delay 300 --gain2-db -0.5 --delay2 3            |--json --out 1,2 --in 1,2                  |0|near(.quality.channel_match.gain_db; $t.match_gain; 0.02) and near(.quality.channel_match.phase_deg; $t.match_phase; 0.05) and near(.loops[1].summary.mean_frames - .loops[0].summary.mean_frames; 3; 0.01) and .channels.output == [1,2]
+clipped      |--delay 300 --gain 1.2                            |--json                                      |0|(tone(-1) | .valid == false and .clipped and .thd_n_db == null and (.thd_n_db_reason | test("clipped"))) and tone(-20).valid and near(c.gain_db; $t.gain; 0.02) and (c.valid | not)
+no-loop      |--delay 300 --cable nobody                        |--json                                      |3|.status == "no loop" and .quality == null
+CASES
+)
+
+failed=0
+rig_jack_start "loopcheck-quality-$$" 1024 $rate || fail "no JACK server"
+while IFS='|' read -r name sim_options check_options want check; do
+    name=${name// /}
+    [ -n "$name" ] || continue
+    # shellcheck disable=SC2086
+    set -- $sim_options
+    [[ " $* " == *" --cable "* ]] || set -- "$@" --cable loopcheck
+    began=$SECONDS
+    t=$(truth "$(sed 's/--cable [^ ]*//' <<<"$sim_options")" </dev/null)
+    rig_loopsim_start "$@" || fail "$name: no loopsim"
+    # shellcheck disable=SC2086
+    timeout 90 "$loopcheck" --quality ${check_options//@WORK@/$work} </dev/null >"$work/out" 2>"$work/err"
+    status=$?
+    rig_stop $RIG_LOOPSIM_PID
+    verdict=ok
+    if [ "$status" != "$want" ]; then
+        verdict="exit status $status, not $want"
+    elif ! jq -e --argjson t "$t" "$defs $check" "$work/out" >/dev/null 2>"$work/jq.err"; then
+        verdict="the JSON fails: $check $(cat "$work/jq.err")"
+    fi
+    if [ "$verdict" = ok ]; then
+        echo "ok   $name ($((SECONDS - began)) s): $(jq -r '"\(.quality.played_s * 100 | round / 100) s played, \(.quality.replayed | length) replayed"' "$work/out" 2>/dev/null)"
+        # What the accuracy table in the documentation is made of: measured minus truth, dB (degrees for phase).
+        echo "     $(jq -c --argjson t "$t" "$defs errors" "$work/out" 2>/dev/null)"
+    else
+        echo "FAIL $name: $verdict; truth $t; loopcheck printed:"
+        sed 's/^/    /' "$work/out" "$work/err"
+        failed=1
+    fi
+done <<<"$cases"
+[ $failed = 0 ] || fail "some cases failed"
+echo "PASS"

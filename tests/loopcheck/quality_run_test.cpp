@@ -1,0 +1,179 @@
+// Two loops through a scripted stream: each input channel the answer, after
+// its own delay and gain, to the output channel wired to it; the callback
+// called cycle by cycle by the wait itself. It holds what the analysis's own
+// tests cannot see: which capture belongs to which loop, where each loop's
+// capture of a segment starts, and a dropout's segment played again.
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cmath>
+#include <memory>
+#include <numbers>
+#include <optional>
+#include <vector>
+
+#include "analysis/sweep.hpp"
+#include "loopcheck/loops.hpp"
+#include "loopcheck/quality_run.hpp"
+
+namespace {
+
+constexpr double rate = 48000.0;
+constexpr int64_t period = 256;
+
+struct wire {
+    int from = 0;        // the output channel that input channel k hears
+    int64_t delay = 0;   // frames
+    double gain = 1.0;
+};
+
+struct wiring {
+    std::array<wire, 2> inputs;
+    int flag_clip = -1;        // flag the call holding this clip's frame flag_offset, the first time it plays
+    int64_t flag_offset = 0;
+};
+
+class two_loop_stream {
+public:
+    two_loop_stream(stream_state& s, const wiring& w) : s_(s), w_(w) {}
+
+    bool wait(int64_t until)
+    {
+        while (s_.frames_done.load() < until)
+            cycle();
+        return true;
+    }
+
+private:
+    void cycle()
+    {
+        const int64_t first = s_.frames_done.load();
+        const int64_t next = s_.next.load(), start = next >> stream_clip_bits, clip = next & stream_no_clip;
+        bool flag = false;
+        if (clip == w_.flag_clip && !flagged_) {
+            const int64_t at = start + w_.flag_offset;
+            flag = flagged_ = at >= first && at < first + period;
+        }
+        std::vector<float> in(period * 2), out(period * 2);
+        for (int64_t i = 0; i < period; i++)
+            for (int k = 0; k < 2; k++) {
+                const wire& w = w_.inputs[static_cast<size_t>(k)];
+                const int64_t source = first + i - w.delay;
+                const std::vector<float>& played = played_[static_cast<size_t>(w.from)];
+                in[static_cast<size_t>(i * 2 + k)] =
+                    source >= 0 && source < static_cast<int64_t>(played.size())
+                        ? static_cast<float>(w.gain * played[static_cast<size_t>(source)])
+                        : 0.0f;
+            }
+        stream_callback(in.data(), out.data(), period, nullptr, flag ? paInputOverflow : 0, &s_);
+        for (int64_t i = 0; i < period; i++)
+            for (size_t k = 0; k < 2; k++)
+                played_[k].push_back(out[static_cast<size_t>(i * 2) + k]);
+    }
+
+    stream_state& s_;
+    wiring w_;
+    std::array<std::vector<float>, 2> played_;
+    bool flagged_ = false;
+};
+
+struct measured {
+    check_report report;
+    std::unique_ptr<stream_state> state;
+};
+
+// loops_measure and, with quality, quality_run_measure on two loops: loop 1
+// out 1 -> in 2, loop 2 out 2 -> in 1.
+measured measure(wiring w, bool quality)
+{
+    measured m;
+    check_options& o = m.report.options;
+    o.out_channels = {1, 2}, o.in_channels = {2, 1};
+    o.max_delay_s = 0.1, o.settle_s = 0.0;
+    m.report.rate = rate;
+    m.state = std::make_unique<stream_state>();
+    stream_state& s = *m.state;
+    s.loops = 2, s.out_channels = 2, s.in_channels = 2;
+    s.out_channel = {0, 1}, s.in_channel = {1, 0};
+    const std::vector<float> short_sweep = sweep_make(sweep_frames(rate, false), rate, 0.25);
+    const std::vector<float> long_sweep = sweep_make(sweep_frames(rate, true), rate, 0.25);
+    s.clips.push_back({loops_interleave(short_sweep, 2), false});
+    s.clips.push_back({loops_interleave(long_sweep, 2), false});
+    quality_clips clips;
+    if (quality) {
+        m.report.quality.plan = quality_plan_make(rate, 2);
+        clips = quality_run_clips(s, m.report.quality.plan);
+        if (w.flag_clip >= 0)
+            w.flag_clip = clips.battery;
+    }
+    stream_prepare(s, 1 << 20);
+    runs_setup setup;
+    setup.short_sweep = short_sweep, setup.long_sweep = long_sweep;
+    two_loop_stream stream(s, w);
+    const capture_wait wait = [&stream](int64_t until) { return stream.wait(until); };
+    loops_measure(m.report, s, setup, wait, nullptr);
+    if (quality && m.report.status == check_status::ok)
+        quality_run_measure(m.report, s, clips, wait, nullptr);
+    return m;
+}
+
+double db(double gain) { return 20.0 * std::log10(gain); }
+
+}  // namespace
+
+// Each loop's latency is read from its own input: loop 1 is out 1 -> in 2.
+TEST(LoopcheckLoops, EachLoopsLatencyFromItsOwnInput)
+{
+    const measured m = measure({{{{1, 603, 0.5}, {0, 600, 0.5}}}}, false);
+    ASSERT_EQ(m.report.status, check_status::ok) << m.report.message;
+    ASSERT_EQ(m.report.loops.size(), 1u);
+    EXPECT_NEAR(m.report.runs[0].result.latency, 600.0, 0.01);
+    EXPECT_NEAR(m.report.loops[0].runs[0].result.latency, 603.0, 0.01);
+    EXPECT_EQ(m.report.loops[0].out_channel, 2);
+    EXPECT_EQ(m.report.loops[0].in_channel, 1);
+}
+
+// A loop that is not there ends it with the loop named, before any figure.
+TEST(LoopcheckLoops, AMissingSecondLoopIsNoLoop)
+{
+    const measured m = measure({{{{1, 603, 0.0}, {0, 600, 0.5}}}}, true);
+    EXPECT_EQ(m.report.status, check_status::no_loop);
+    EXPECT_NE(m.report.message.find("loop 2 (out 2, in 1)"), std::string::npos) << m.report.message;
+    EXPECT_FALSE(m.report.quality.ran);
+}
+
+// The battery's captures start at each loop's own latency: the figures of a
+// clean loop hold to the float floor, the gains are the wiring's, and the
+// match's phase is the 3 frames' at the tone. A dropout inside a segment
+// plays that segment again and leaves the figures as they are.
+TEST(LoopcheckQualityRun, CapturesAlignedPerLoopAndSpoiledSegmentsReplayed)
+{
+    const quality_plan plan = quality_plan_make(rate, 2);
+    const int64_t in_the_ccif_block = plan.segments[5].start + plan.segments[5].settle_frames + 1000;
+    for (const int flag_clip : {-1, 1}) {
+        SCOPED_TRACE(flag_clip);
+        const double g1 = 0.5, g2 = 0.5 * std::pow(10.0, -0.5 / 20.0);
+        const measured m = measure({{{{1, 603, g2}, {0, 600, g1}}}, flag_clip, in_the_ccif_block}, true);
+        ASSERT_EQ(m.report.status, check_status::ok) << m.report.message;
+        const quality_outcome& q = m.report.quality;
+        ASSERT_TRUE(q.ran);
+        EXPECT_EQ(q.shifts, (std::vector<int64_t>{600, 603}));
+        EXPECT_EQ(q.replayed.size(), flag_clip < 0 ? 0u : 1u);
+        ASSERT_EQ(q.loops.size(), 2u);
+        for (const quality_loop_figures& f : q.loops) {
+            EXPECT_TRUE(f.valid) << f.reason;
+            for (const quality_tone_figures& t : f.tones)
+                EXPECT_LT(t.thd_n_db.value_or(0.0), -140.0) << t.conditions.level_dbfs;
+            EXPECT_LT(f.ccif.db.value_or(0.0), -140.0);
+        }
+        EXPECT_NEAR(q.loops[0].gain_db.value_or(0.0), db(g1), 1e-3);
+        EXPECT_NEAR(q.loops[1].gain_db.value_or(0.0), db(g2), 1e-3);
+        const double hz = tones_hz(tones_bin(quality_tone_hz, rate, plan.block), rate, plan.block);
+        EXPECT_NEAR(q.loops[1].match_gain_db.value_or(0.0), -0.5, 1e-3);
+        EXPECT_NEAR(q.loops[1].match_phase_deg.value_or(0.0), -360.0 * hz * 3.0 / rate, 0.01);
+        // No crosstalk in the wiring: each loop's input holds nothing of the other.
+        EXPECT_LE(q.loops[0].crosstalk_db.value_or(0.0), -200.0);
+        ASSERT_EQ(q.responses.size(), 2u);
+        EXPECT_NEAR(q.responses[1].max_db.value_or(1.0), 0.0, 0.01);
+    }
+}
