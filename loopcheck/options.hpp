@@ -15,6 +15,7 @@ struct check_options {
     double expect_frames = 0.0, expect_tolerance = 0.5;
     bool json = false, quiet = false, allow_monitor = false;
     std::string response_file, ir_file;
+    std::string report_file;  // the HTML report, written after any run
 };
 
 // The synopsis, as a bad option shows it; --help adds the options below it.
