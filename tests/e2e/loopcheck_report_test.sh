@@ -9,7 +9,9 @@
 #             rows that loopsim's own response gives; the WAV has the run's
 #             rate and 1281 frames (256 before the peak, 1024 after)
 #   repeat    --repeat 3 with --response FILE.frd: every run's latency on the
-#             page; the FRD parsed back equals the CSV of a run alike
+#             page; the FRD parsed back equals the CSV of a run alike (the
+#             path is noise-free and time-invariant, and both runs' transforms
+#             have the same length: their rows are the same numbers)
 #   no-loop   nothing connected back: exit 3, and the page says why and shows
 #             the impulse response it saw
 #
