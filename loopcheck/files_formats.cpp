@@ -11,12 +11,12 @@ bool files_named(std::string_view path, std::string_view extension)
 {
     if (path.size() <= extension.size())
         return false;
+    // ASCII only, whatever the locale: "R.FRD" is FRD too.
+    const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
     const std::string_view tail = path.substr(path.size() - extension.size());
-    for (size_t i = 0; i < tail.size(); i++) {
-        const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
+    for (size_t i = 0; i < tail.size(); i++)
         if (lower(tail[i]) != lower(extension[i]))
             return false;
-    }
     return true;
 }
 
