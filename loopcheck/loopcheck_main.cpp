@@ -5,8 +5,10 @@
 #include <cstdio>
 
 #include "loopcheck/files.hpp"
+#include "loopcheck/files_formats.hpp"
 #include "loopcheck/options.hpp"
 #include "loopcheck/report.hpp"
+#include "loopcheck/report_html.hpp"
 #include "loopcheck/session.hpp"
 
 namespace {
@@ -27,7 +29,7 @@ void run_print(const check_report& r, size_t run)
 // The output files: each can be written, before anything is measured; "" or why not.
 std::string files_check(const check_options& o)
 {
-    for (const std::string* path : {&o.response_file, &o.ir_file}) {
+    for (const std::string* path : {&o.response_file, &o.ir_file, &o.report_file}) {
         const std::string problem = path->empty() ? "" : files_check_writable(*path);
         if (!problem.empty())
             return problem;
@@ -42,9 +44,17 @@ void files_write(check_report& r)
         return;
     std::string problem;
     if (!r.options.response_file.empty())
-        problem = files_write_response(r.options.response_file, r.response_rows);
+        problem = files_write_response_named(r);
     if (problem.empty() && !r.options.ir_file.empty())
-        problem = files_write_ir(r.options.ir_file, r.ir_first, r.ir);
+        problem = files_write_ir_named(r);
+    if (!problem.empty())
+        r.status = check_status::error, r.message = "loopcheck: " + problem;
+}
+
+// The report, whatever the outcome: a failed run is shown with what it saw.
+void report_write(check_report& r)
+{
+    const std::string problem = r.options.report_file.empty() ? "" : report_html_write(r);
     if (!problem.empty())
         r.status = check_status::error, r.message = "loopcheck: " + problem;
 }
@@ -73,6 +83,7 @@ int main(int argc, char** argv)
         std::fputs("loopcheck: the quality battery follows the latency: about 6 s for one loop, 10 s for two\n", stderr);
     session_run(report, run_print);
     files_write(report);
+    report_write(report);
     // -q prints the number only where it is the loop's: measured, and not a monitor's.
     const bool number = report.status == check_status::ok || report.status == check_status::outside_expected ||
                         report.status == check_status::outside_limits;

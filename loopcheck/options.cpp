@@ -18,8 +18,8 @@
 const char* const options_usage =
     "usage: loopcheck [-d INDEX|NAME] [--in-device INDEX|NAME] [--out-device INDEX|NAME] [-r RATE] [-b FRAMES]\n"
     "                 [--out N] [--in N] [--level DBFS] [--repeat N] [--max-delay SECONDS] [--settle SECONDS]\n"
-    "                 [--expect FRAMES[:TOLERANCE]] [--allow-monitor] [--json] [--response FILE.csv]\n"
-    "                 [--ir FILE.csv] [--quality] [--limits FILE.json] [-q]\n"
+    "                 [--expect FRAMES[:TOLERANCE]] [--allow-monitor] [--json] [--response FILE.csv|.frd]\n"
+    "                 [--ir FILE.csv|.wav] [--report FILE.html] [--quality] [--limits FILE.json] [-q]\n"
     "       loopcheck -h|--help|--version\n";
 
 const char* const options_help =
@@ -44,8 +44,11 @@ const char* const options_help =
     "  --expect FRAMES[:TOLERANCE]  exit status 5 unless the latency lies within TOLERANCE (default 0.5)\n"
     "  --allow-monitor              exit status 0, not 6, when the input is an output's monitor\n"
     "  --json                       one JSON object on standard output instead of the text\n"
-    "  --response FILE.csv          also measure the response with a 0.85 s sweep and write it\n"
-    "  --ir FILE.csv                write the impulse response around its peak\n"
+    "  --response FILE.csv|.frd     also measure the response with a 0.85 s sweep and write it: FRD\n"
+    "                               (REW, VituixCAD) for a name ending .frd, else CSV\n"
+    "  --ir FILE.csv|.wav           write the impulse response around its peak: 32-bit float WAV at\n"
+    "                               the run's rate for a name ending .wav, else CSV\n"
+    "  --report FILE.html           write a self-contained HTML report with plots, whatever the outcome\n"
     "  --quality                    after the latency, measure THD+N, harmonics, noise, dynamic range,\n"
     "                               IMD, gain, response, crosstalk and channel match per loop (9 s)\n"
     "  --limits FILE.json           judge the figures against the file's limits (implies --quality)\n"
@@ -186,6 +189,7 @@ int options_parse(int argc, char** argv, check_options& o)
     app.add_option("--ir", o.ir_file);
     app.add_option("--limits", o.limits_file);
     app.add_flag("--quality", o.quality);
+    app.add_option("--report", o.report_file);
     app.add_flag("-q,--quiet", o.quiet);
     try {
         app.parse(argc, argv);

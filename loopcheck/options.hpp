@@ -22,6 +22,7 @@ struct check_options {
     bool quality = false;     // the quality battery after the latency (--quality, or implied by --limits)
     std::string limits_file;  // --limits
     quality_limits limits;    // read from it before anything is measured
+    std::string report_file;  // the HTML report, written after any run
 };
 
 // The synopsis, as a bad option shows it; --help adds the options below it.

@@ -43,11 +43,15 @@ struct check_report {
     bool input_is_monitor = false;
     bool has_response = false, response_valid = false;
     response_summary response;
-    std::vector<response_row> response_rows;  // the last run's, for the file
+    std::vector<response_row> response_rows;  // the last run's, for the file and the report
     int64_t ir_first = 0;                     // the lag of ir[0]
     std::vector<double> ir;                   // the last run's impulse response around its peak
     std::vector<loop_runs> loops;             // with --out and --in lists: loop 2 on
     quality_outcome quality;                  // --quality's battery
+    // The run that found no loop: its analysis, and in ir what it saw around
+    // its largest tap instead (for the report).
+    bool has_seen = false;
+    run_result seen;
 };
 
 struct run_statistics {

@@ -70,6 +70,29 @@ answer_of earlier_answer(const std::vector<earlier_attempt>& earlier, const run_
     return unsure ? answer_of::unsure : answer_of::this_sweep;
 }
 
+// The impulse response from 256 frames before the peak (the largest tap,
+// whether a loop or not) to 1024 after it, at 48000 Hz; more at higher rates.
+void run_keep_ir(check_report& r, const run_capture& capture)
+{
+    const run_result& x = capture.result;
+    const impulse_response& ir = capture.response;
+    r.ir.clear();
+    if (ir.n <= 0)
+        return;
+    const int64_t scale = std::max<int64_t>(1, std::lrint(r.rate / 48000.0));
+    r.ir_first = x.peak - 256 * scale;
+    for (int64_t lag = r.ir_first; lag <= x.peak + 1024 * scale; lag++)
+        r.ir.push_back(ir.ir[static_cast<size_t>(((lag % ir.n) + ir.n) % ir.n)]);
+}
+
+// The run that found no loop, for the report: what it saw instead.
+void run_keep_seen(check_report& r, const run_capture& capture)
+{
+    r.has_seen = true;
+    r.seen = capture.result;
+    run_keep_ir(r, capture);
+}
+
 // One run: attempts until one is not spoiled (three at most), measured again
 // with the long sweep if the short one leaves the loop weak or unseen. A
 // spoiled attempt is retried before anything is judged of its peak. False
@@ -77,12 +100,13 @@ answer_of earlier_answer(const std::vector<earlier_attempt>& earlier, const run_
 bool run_one(check_report& r, stream_state& s, const runs_setup& setup, const capture_wait& wait, capture_plan& plan,
              run_report& run, run_capture& kept)
 {
-    const bool response = !r.options.response_file.empty();
+    // The report draws the response too, from whichever sweep the run had: its noise is wanted as well.
+    const bool noise = !r.options.response_file.empty() || !r.options.report_file.empty();
     std::vector<earlier_attempt> earlier;
     for (run.attempts = 1;;) {
         const bool long_sweep = plan.clip == setup.long_clip, response_sweep = plan.clip == setup.response_clip;
         plan.sweep = long_sweep ? setup.long_sweep : response_sweep ? setup.response_sweep : setup.short_sweep;
-        plan.quiet = response ? runs_quiet_frames(r.rate) : 0;
+        plan.quiet = noise ? runs_quiet_frames(r.rate) : 0;
         run_capture capture = capture_run(s, plan, wait);
         plan.lead = std::lrint(run_gap_s * r.rate);
         if (interrupted(setup))
@@ -133,8 +157,10 @@ bool run_one(check_report& r, stream_state& s, const runs_setup& setup, const ca
             run.attempts++;
             continue;
         }
-        if (capture.beyond)
+        if (capture.beyond) {
+            run_keep_seen(r, capture);
             return verdict(r, check_status::no_loop, no_loop_message(r, plan.last_lag, capture)), false;
+        }
         // Not an attempt: the loop may be there, only weak. The runs after
         // this one take the long sweep at once (12 dB more signal than the
         // short one, 2 dB more than the response's, which is lengthened only
@@ -145,8 +171,10 @@ bool run_one(check_report& r, stream_state& s, const runs_setup& setup, const ca
             run.lengthened = true;
             continue;
         }
-        if (!capture.result.loop)
+        if (!capture.result.loop) {
+            run_keep_seen(r, capture);
             return verdict(r, check_status::no_loop, no_loop_message(r, plan.last_lag, capture)), false;
+        }
         run.result = capture.result;
         run.sweep_frames = static_cast<int64_t>(plan.sweep.size());
         kept = std::move(capture);
@@ -154,23 +182,20 @@ bool run_one(check_report& r, stream_state& s, const runs_setup& setup, const ca
     }
 }
 
-// The last run's response rows and impulse response, for the files.
+// The last run's response rows and impulse response, for the files and the
+// report (which draws the response of the short sweep when --response did
+// not ask for the long one).
 void run_keep_files(check_report& r, const run_capture& capture)
 {
     const run_result& x = capture.result;
-    if (!r.options.response_file.empty()) {
+    if (!r.options.response_file.empty() || !r.options.report_file.empty())
         r.response_rows = response_rows(capture.response, capture.quiet, x.latency);
+    if (!r.options.response_file.empty()) {
         r.has_response = true;
         r.response = response_summarise(r.response_rows, r.rate);
         r.response_valid = x.input_peak < clipping_level;
     }
-    // From 256 frames before the peak to 1024 after it (at 48000 Hz; more at higher rates).
-    const impulse_response& ir = capture.response;
-    const int64_t scale = std::max<int64_t>(1, std::lrint(r.rate / 48000.0));
-    r.ir_first = x.peak - 256 * scale;
-    r.ir.clear();
-    for (int64_t lag = r.ir_first; lag <= x.peak + 1024 * scale; lag++)
-        r.ir.push_back(ir.ir[static_cast<size_t>(((lag % ir.n) + ir.n) % ir.n)]);
+    run_keep_ir(r, capture);
 }
 
 }  // namespace

@@ -285,3 +285,27 @@ TEST(LoopcheckRuns, EveryResponseRunMeasuresItsNoise)
     EXPECT_NEAR(median_snr(two.report), median_snr(one.report), 3.0);
     EXPECT_LT(median_snr(one.report), 150.0);
 }
+
+// What the report draws is kept without --response too: the short sweep's
+// response with its noise measured; and for a run that finds no loop, the
+// impulse response it saw around its largest tap.
+TEST(LoopcheckRuns, TheReportKeepsTheResponseAndTheFailedRunsImpulseResponse)
+{
+    check_options o = options();
+    o.report_file = "unused.html";
+    const measured found = measure({.noise_dbfs = -60.0}, o);
+    ASSERT_EQ(found.report.status, check_status::ok) << found.report.message;
+    EXPECT_FALSE(found.report.has_response);
+    ASSERT_FALSE(found.report.response_rows.empty());
+    EXPECT_NEAR(found.report.response_rows.back().hz, rate / 2.0, response_row_hz);
+    for (const response_row& row : found.report.response_rows)
+        ASSERT_FALSE(std::isnan(row.snr_db)) << row.hz;
+
+    const measured none = measure({.gain = 0.0, .noise_dbfs = -60.0}, o);
+    ASSERT_EQ(none.report.status, check_status::no_loop);
+    ASSERT_TRUE(none.report.has_seen);
+    EXPECT_FALSE(none.report.seen.loop);
+    ASSERT_EQ(none.report.ir.size(), 1281u);
+    EXPECT_EQ(none.report.ir_first, none.report.seen.peak - 256);
+    EXPECT_EQ(std::fabs(none.report.ir[256]), std::fabs(none.report.seen.peak_value));
+}

@@ -1,0 +1,207 @@
+// The report's assembly from a check_report made by hand: the plots' data
+// and markers where the report's figures put them, the level axis chosen by
+// its table, phase wraps broken, the response files by their names (FRD with
+// the CSV's numbers, WAV at the run's rate), and a page whose every text is
+// escaped.
+#include <gtest/gtest.h>
+
+#include <sndfile.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <cstdio>
+#include <fstream>
+#include <numbers>
+#include <sstream>
+
+#include "loopcheck/files_formats.hpp"
+#include "loopcheck/report_html.hpp"
+
+namespace {
+
+// A report of one run at 48000 Hz, latency 300.25, a next peak 40 frames on,
+// and rows whose level and phase have no short decimal form.
+check_report sample_report()
+{
+    check_report r;
+    r.rate = 48000.0;
+    r.host_api = "JACK";
+    r.out_device = r.in_device = 1;
+    r.out_name = r.in_name = "card <1> & \"x\"";
+    run_report run;
+    run.result.loop = true;
+    run.result.latency = 300.25, run.result.peak = 300;
+    run.result.has_next = true, run.result.next_offset = 40, run.result.next_level_db = -35.0;
+    run.result.snr_db = 90.0;
+    run.sweep_frames = 4096;
+    r.runs.push_back(run);
+    r.ir_first = 300 - 256;
+    for (int i = 0; i < 1281; i++)
+        r.ir.push_back(i == 256 ? 0.5 : 1e-4 * std::sin(i / 7.0));
+    for (double hz = 11.71875; hz <= 24000.0; hz += 11.71875) {
+        const double phase = std::remainder(hz / 10.0, 360.0);  // wraps every 3600 Hz
+        r.response_rows.push_back({hz, -0.1 * std::log10(hz) / 3.0, phase, hz < 40.0 ? 12.5 : 60.0 + 1.0 / 3.0});
+    }
+    return r;
+}
+
+std::string temp_path(const std::string& name)
+{
+    return ::testing::TempDir() + "report_html_" + std::to_string(getpid()) + "_" + name;
+}
+
+std::string read_text(const std::string& path)
+{
+    std::ifstream f(path);
+    std::stringstream s;
+    s << f.rdbuf();
+    return s.str();
+}
+
+}  // namespace
+
+TEST(LoopcheckReportHtml, TheImpulsePlotMarksTheLatencyAndTheNextPeak)
+{
+    check_report r = sample_report();
+    report_plot ir;
+    ASSERT_TRUE(report_plot_impulse(r, ir));
+    EXPECT_EQ(ir.p.x.min, 44.0);
+    EXPECT_EQ(ir.p.x.max, 44.0 + 1280.0);
+    EXPECT_DOUBLE_EQ(ir.p.y.max, 0.575);
+    ASSERT_EQ(ir.p.vlines.size(), 2u);
+    EXPECT_EQ(ir.p.vlines[0].x, 300.25);
+    EXPECT_EQ(ir.p.vlines[1].x, 340.0);
+    // A next peak beyond the excerpt is not drawn; a run that found no loop
+    // marks its largest tap instead.
+    r.runs[0].result.next_offset = 5000;
+    ASSERT_TRUE(report_plot_impulse(r, ir));
+    EXPECT_EQ(ir.p.vlines.size(), 1u);
+    r.seen = r.runs[0].result, r.seen.loop = false, r.has_seen = true;
+    r.runs.clear();
+    ASSERT_TRUE(report_plot_impulse(r, ir));
+    ASSERT_EQ(ir.p.vlines.size(), 1u);
+    EXPECT_EQ(ir.p.vlines[0].x, 300.0);
+    r.ir.clear();
+    EXPECT_FALSE(report_plot_impulse(r, ir));
+}
+
+TEST(LoopcheckReportHtml, TheLevelAxisIsTheFirstRangeThatHoldsTheAudioBand)
+{
+    struct row {
+        double low, high;      // the levels put at 1 kHz and 5 kHz
+        double y_min, y_max;
+    };
+    const row rows[] = {
+        {-3.0, 3.0, -3.0, 3.0}, {-3.01, 0.0, -12.0, 6.0}, {0.0, 6.5, -30.0, 10.0},
+        {-59.0, 0.0, -60.0, 20.0}, {-200.0, 0.0, -120.0, 40.0},
+    };
+    for (const row& x : rows) {
+        check_report r = sample_report();
+        for (response_row& v : r.response_rows) {
+            v.level_db = std::fabs(v.hz - 1000.0) < 6.0 ? x.low : std::fabs(v.hz - 5000.0) < 6.0 ? x.high : 0.0;
+            if (v.hz > 20000.0)
+                v.level_db = -90.0;  // beyond the audio band: the curve may leave the plot
+        }
+        report_plot level;
+        ASSERT_TRUE(report_plot_level(r, level));
+        EXPECT_EQ(level.p.y.min, x.y_min) << x.low << " " << x.high;
+        EXPECT_EQ(level.p.y.max, x.y_max) << x.low << " " << x.high;
+        EXPECT_EQ(level.p.x.min, 10.0);
+        EXPECT_EQ(level.p.x.max, 24000.0);
+        ASSERT_EQ(level.weak.size(), r.response_rows.size());
+        for (size_t i = 0; i < level.weak.size(); i++)
+            ASSERT_EQ(level.weak[i] != 0, r.response_rows[i].hz < 40.0) << r.response_rows[i].hz;
+    }
+}
+
+TEST(LoopcheckReportHtml, ThePhaseBreaksWhereItWraps)
+{
+    const check_report r = sample_report();
+    report_plot phase;
+    ASSERT_TRUE(report_plot_phase(r, phase));
+    // The phase is hz / 10 wrapped: a wrap at 1800, 5400, ... 23400 Hz.
+    size_t breaks = 0;
+    for (size_t i = 0; i < phase.x.size(); i++) {
+        if (std::isnan(phase.y[i])) {
+            breaks++;
+            EXPECT_GT(std::fabs(phase.y[i + 1] - phase.y[i - 1]), 180.0);
+        }
+    }
+    EXPECT_EQ(breaks, 7u);
+    EXPECT_EQ(phase.x.size(), r.response_rows.size() + breaks);
+}
+
+TEST(LoopcheckReportHtml, FilesFollowTheirNames)
+{
+    check_report r = sample_report();
+    r.options.response_file = temp_path("r.csv");
+    ASSERT_EQ(files_write_response_named(r), "");
+    const std::string csv = r.options.response_file;
+    r.options.response_file = temp_path("r.FRD");
+    ASSERT_EQ(files_write_response_named(r), "");
+    std::vector<frd_point> frd;
+    ASSERT_EQ(frd_read(r.options.response_file, frd), "");
+    EXPECT_EQ(read_text(r.options.response_file).rfind("* loopcheck", 0), 0u);
+    // Every CSV line holds the FRD point's numbers as the CSV prints them.
+    std::istringstream lines(read_text(csv));
+    std::string line;
+    std::getline(lines, line);
+    size_t i = 0;
+    for (; std::getline(lines, line); i++) {
+        ASSERT_LT(i, frd.size());
+        char numbers[128];
+        std::snprintf(numbers, sizeof numbers, "%.4f,%.4f,%.3f,", frd[i].hz, frd[i].db, frd[i].deg);
+        ASSERT_EQ(line.rfind(numbers, 0), 0u) << line;
+    }
+    EXPECT_EQ(i, frd.size());
+
+    r.options.ir_file = temp_path("ir.wav");
+    ASSERT_EQ(files_write_ir_named(r), "");
+    SF_INFO info{};
+    SNDFILE* f = sf_open(r.options.ir_file.c_str(), SFM_READ, &info);
+    ASSERT_NE(f, nullptr);
+    EXPECT_EQ(info.samplerate, 48000);
+    EXPECT_EQ(info.frames, 1281);
+    EXPECT_EQ(info.format, SF_FORMAT_WAV | SF_FORMAT_FLOAT);
+    std::vector<float> back(1281);
+    EXPECT_EQ(sf_readf_float(f, back.data(), 1281), 1281);
+    EXPECT_EQ(back[256], 0.5f);
+    sf_close(f);
+    for (const std::string& path : {csv, r.options.response_file, r.options.ir_file})
+        std::remove(path.c_str());
+}
+
+TEST(LoopcheckReportHtml, ThePageEscapesAndShowsWhatTheReportHolds)
+{
+    struct row {
+        const char* name;
+        check_status status;
+        bool runs;
+        std::vector<std::string> shows;
+    };
+    const row rows[] = {
+        {"measured", check_status::ok, true, {"loopcheck: measured", "300.250 ± 0.0000 frames", "6.255 ms", "-35.0 dB", "<svg"}},
+        {"no loop", check_status::no_loop, false, {"loopcheck: no loop found", "stands 90.0 dB", "largest tap", "<svg"}},
+        {"error", check_status::error, false, {"a PortAudio or device error", "not opened"}},
+    };
+    for (const row& x : rows) {
+        SCOPED_TRACE(x.name);
+        check_report r = sample_report();
+        r.status = x.status;
+        r.message = "<why> & because";
+        if (x.status == check_status::no_loop)
+            r.seen = r.runs[0].result, r.seen.loop = false, r.seen.peak_value = 0.5, r.has_seen = true;
+        if (x.status == check_status::error)
+            r.rate = 0.0, r.ir.clear(), r.response_rows.clear();
+        if (!x.runs)
+            r.runs.clear();
+        const std::string page = report_html(r, "2026-01-02 03:04:05 UTC");
+        for (const std::string& text : x.shows)
+            EXPECT_NE(page.find(text), std::string::npos) << text;
+        EXPECT_NE(page.find("&lt;why&gt; &amp; because"), std::string::npos);
+        EXPECT_NE(page.find("card &lt;1&gt; &amp; &quot;x&quot;"), std::string::npos);
+        EXPECT_EQ(page.find("<why>"), std::string::npos);
+        EXPECT_EQ(page.find("<script"), std::string::npos);
+        EXPECT_EQ(page.find("Magnitude response") != std::string::npos, x.runs);
+    }
+}
