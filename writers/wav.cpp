@@ -1,7 +1,9 @@
 // The WAV writer.
 #include "writers/wav.hpp"
 
+#ifdef WRITERS_HAVE_SNDFILE
 #include <sndfile.h>
+#endif
 
 std::string wav_write(const std::string& path, int64_t rate, int channels, std::span<const float> samples)
 {
@@ -12,6 +14,9 @@ std::string wav_write(const std::string& path, int64_t rate, int channels, std::
     if (samples.size() % static_cast<size_t>(channels) != 0)
         return path + ": " + std::to_string(samples.size()) + " samples do not make whole frames of " +
                std::to_string(channels) + " channels";
+#ifndef WRITERS_HAVE_SNDFILE
+    return path + ": this build has no libsndfile to write WAV files with";
+#else
     SF_INFO info{};
     info.samplerate = static_cast<int>(rate);
     info.channels = channels;
@@ -27,4 +32,5 @@ std::string wav_write(const std::string& path, int64_t rate, int channels, std::
     if (sf_close(file) != 0 && error.empty())
         error = path + ": closing failed";
     return error;
+#endif
 }
