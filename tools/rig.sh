@@ -555,3 +555,46 @@ rig_iodelay_frames() {
     tr '\r' '\n' <"$log" | sed -n 's/^ *\([0-9]*\)\.[0-9]* frames .*total roundtrip latency.*/\1/p' | tail -1
     rm -f "$log"
 }
+
+# ---- one end-to-end test in a world of its own ---------------------------------------
+#
+#   bash tools/rig.sh run SCRIPT   how ctest starts every end-to-end test
+#
+# JACK keeps what its servers share in /dev/shm, machine-wide: the table of
+# servers (room for eight, whoever started them), their semaphores, and each
+# client's socket, which is named after the client alone, not its server. Two
+# tests that open "karvel" (or jack_iodelay's "jack_delay", or loopsim) on
+# their own servers at the same moment take each other's socket, and a third
+# test's servers may find the table full. So each test runs in a mount
+# namespace with a /dev/shm of its own, and in a process namespace whose every
+# process dies with the test, a time-out's kill included. Where namespaces are
+# not allowed (no root, no user namespaces) the tests take turns on one
+# machine-wide lock instead, and say so.
+rig_run() {
+    local script="$1" lock_dir isolate=(--mount --propagation private --pid --fork --kill-child --mount-proc)
+    if [ -z "${RIG_ISOLATED:-}" ]; then
+        if unshare "${isolate[@]}" true 2>/dev/null; then
+            RIG_ISOLATED=1 exec unshare "${isolate[@]}" bash "${BASH_SOURCE[0]}" run "$script"
+        elif unshare --user --map-root-user "${isolate[@]}" true 2>/dev/null; then
+            RIG_ISOLATED=1 exec unshare --user --map-root-user "${isolate[@]}" bash "${BASH_SOURCE[0]}" run "$script"
+        fi
+        lock_dir=/run/lock
+        [ -w "$lock_dir" ] || lock_dir="${TMPDIR:-/tmp}"
+        echo "rig: no namespaces here (unshare refused): the end-to-end tests take turns"
+        exec 8>"$lock_dir/loopcable-e2e-$(id -u).lock"
+        flock -w 1800 8 || { echo "FAIL: waited half an hour for the other end-to-end tests" >&2; exit 1; }
+        exec bash "$script"
+    fi
+    mount -t tmpfs -o mode=1777,size=512m rig-shm /dev/shm || { echo "FAIL: no private /dev/shm" >&2; exit 1; }
+    # Process 1 of the namespace: the test runs as its child, so that a test
+    # that ends (or a process it leaves behind) is reaped as anywhere else.
+    bash "$script"
+}
+
+if [ "${BASH_SOURCE[0]}" = "$0" ]; then
+    case "${1:-}" in
+    run) [ -f "${2:-}" ] || { echo "rig: run SCRIPT: no script ${2:-}" >&2; exit 2; }
+         rig_run "$2" ;;
+    *) echo "usage: bash tools/rig.sh run SCRIPT (or source it from a test)" >&2; exit 2 ;;
+    esac
+fi
