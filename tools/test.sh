@@ -44,18 +44,29 @@ run_ctest() { (cd "$1" && shift && exec ctest --no-tests=error --output-on-failu
 
 stage "setup: the Debian packages" tools/setup.sh
 
-# The background builds: each writes its log and, at its end, its status and time.
+# The background builds: each in a session of its own, niced, writes its log
+# and, at its end, its status and time. Once the foreground has nothing left
+# to run beside them they are reniced to 0 (where allowed): on a machine shared
+# with other builds, nice 10 would otherwise starve them. They end with this
+# script.
 background=()
 in_background() { # NAME COMMAND...
     local name="$1"
     shift
-    ( start=$SECONDS
-      if nice -n 10 "$@" >"$logs/$name.log" 2>&1; then result=0; else result=1; fi
-      echo "$result $((SECONDS - start))" >"$logs/$name.status" ) &
-    background+=("$name")
+    setsid bash -c 'start=$SECONDS log=$1
+                    shift
+                    if nice -n 10 "$@" >"$log.log" 2>&1; then result=0; else result=1; fi
+                    echo "$result $((SECONDS - start))" >"$log.status"' in_background "$logs/$name" "$@" &
+    background+=($!)
 }
+stop_background() {
+    local group
+    for group in "${background[@]}"; do kill -- -"$group" 2>/dev/null || true; done
+}
+trap stop_background EXIT
 finish_background() { # NAME: waits for it, shows its log on failure
-    local name="$1" result seconds
+    local name="$1" result seconds group
+    for group in "${background[@]}"; do renice -n 0 -g "$group" >/dev/null 2>&1 || true; done
     for _ in $(seq 3600); do [ -f "$logs/$name.status" ] && break; sleep 1; done
     read -r result seconds <"$logs/$name.status" 2>/dev/null || { result=1 seconds="?"; echo "$name: did not finish within an hour"; }
     if [ "$result" = 0 ]; then
