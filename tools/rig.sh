@@ -591,10 +591,24 @@ rig_run() {
     bash "$script"
 }
 
+# Bash reads a script as it runs it: the whole block is read before it runs,
+# and it exits before reading on, so that editing this file while tests run
+# cannot change what a running one does next.
 if [ "${BASH_SOURCE[0]}" = "$0" ]; then
     case "${1:-}" in
     run) [ -f "${2:-}" ] || { echo "rig: run SCRIPT: no script ${2:-}" >&2; exit 2; }
-         rig_run "$2" ;;
-    *) echo "usage: bash tools/rig.sh run SCRIPT (or source it from a test)" >&2; exit 2 ;;
+         rig_run "$2"
+         exit $? ;;
+    # The late end-to-end tests' fixture: waits, at most half an hour, for the
+    # mark file that RIG_LATE_BUILDS names, and ends with the status it holds.
+    wait-builds)
+        [ -n "${RIG_LATE_BUILDS:-}" ] || exit 0
+        for _ in $(seq 1800); do
+            [ -s "$RIG_LATE_BUILDS" ] && { echo "rig: the late builds ended with status $(cat "$RIG_LATE_BUILDS")"; exit "$(cat "$RIG_LATE_BUILDS")"; }
+            sleep 1
+        done
+        echo "rig: the late builds did not end within half an hour" >&2
+        exit 1 ;;
+    *) echo "usage: bash tools/rig.sh run SCRIPT | wait-builds (or source it from a test)" >&2; exit 2 ;;
     esac
 fi

@@ -26,7 +26,8 @@ pattern=${1:-.}
 [[ $runs =~ ^[1-9][0-9]{0,3}$ ]] || { echo "soak: -n wants a whole number from 1 to 9999, not $runs" >&2; exit 2; }
 [ -f build/CTestTestfile.cmake ] || { echo "soak: no build/ (tools/build.sh first)" >&2; exit 2; }
 
-mapfile -t tests < <(cd build && ctest --no-tests=error -N -L e2e -R "$pattern" | sed -n 's/^ *Test *#[0-9]*: \(e2e\..*\)$/\1/p')
+mapfile -t tests < <(cd build && ctest --no-tests=error -N -L e2e -R "$pattern" |
+                   sed -n 's/^ *Test *#[0-9]*: \(e2e\..*\)$/\1/p' | grep -vx 'e2e\.late_builds')
 [ ${#tests[@]} -gt 0 ] || { echo "soak: no end-to-end test matches $pattern" >&2; exit 2; }
 logs=build/soak
 rm -rf "$logs"

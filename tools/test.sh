@@ -14,16 +14,21 @@
 #                                              the libraries come from the cache,
 #                                              else they take about five minutes)
 #   the sanitizer builds                      (background once build/ is done, niced)
-#   the unit tests, the end-to-end tests but the "late" ones, side by side (ctest -j)
-#   once the background builds are done: the "late" end-to-end tests (Wine, and
-#   the frame's under ASan), the unit tests under ASan + UBSan and TSan
+#   the unit tests, then the end-to-end tests side by side (ctest -j4); the "late"
+#   ones (Wine, and the frame's, which also runs the ASan probe) wait in ctest
+#   for the background builds (the fixture e2e.late_builds holds one slot)
+#   the unit tests under ASan + UBSan and the threaded ones under TSan
 #
 # Each stage's time is printed at the end. E2E_JOBS sets ctest's -j for the
-# end-to-end tests (default 3: the heavy ones count as two, see
-# tests/CMakeLists.txt). Logs of the background builds: build-logs/.
+# end-to-end tests (default 4: the heavy ones count as two, the wait for the
+# background builds as one, see tests/CMakeLists.txt). Logs of the background
+# builds: build-logs/.
 set -eu
+# One block, read whole before it runs: editing this file during a run (a
+# checkout, a merge) cannot change what the run does next.
+{
 cd "$(dirname "$0")/.."
-e2e_jobs=${E2E_JOBS:-3}
+e2e_jobs=${E2E_JOBS:-4}
 logs=build-logs
 rm -rf "$logs"
 mkdir -p "$logs"
@@ -84,15 +89,25 @@ stage "build/: programs, tests, benchmarks, tools" tools/build.sh
 in_background sanitizers tools/build.sh sanitizers
 
 stage "unit tests" run_ctest build -L '^unit' -j2
-stage "end-to-end tests, side by side (all but the late ones)" run_ctest build -L e2e -LE late -j"$e2e_jobs"
 
-echo "== waiting for the background builds: the Windows programs and check, the sanitizer builds"
+# The late end-to-end tests wait (ctest's fixture e2e.late_builds) for this
+# mark: 0 once the background builds are done, 1 when one failed.
+export RIG_LATE_BUILDS="$PWD/$logs/late-builds.mark"
+( for _ in $(seq 3600); do
+      [ -f "$logs/windows.status" ] && [ -f "$logs/sanitizers.status" ] && break
+      sleep 1
+  done
+  cat "$logs"/windows.status "$logs"/sanitizers.status 2>/dev/null | awk '$1 != 0 { bad = 1 } END { print (bad || NR != 2) ? 1 : 0 }' \
+      >"$RIG_LATE_BUILDS.tmp" && mv "$RIG_LATE_BUILDS.tmp" "$RIG_LATE_BUILDS" ) &
+stage "end-to-end tests, side by side; the late ones once the background builds are done" \
+    run_ctest build -L e2e -j"$e2e_jobs"
+
+echo "== the background builds: the Windows programs and check, the sanitizer builds"
 wait_start=$SECONDS
 finish_background windows
 finish_background sanitizers
-times+=("$(printf '%5d s  %s' $((SECONDS - wait_start)) "waiting for the background builds")")
+times+=("$(printf '%5d s  %s' $((SECONDS - wait_start)) "waiting for the background builds after the end-to-end tests")")
 
-stage "late end-to-end tests: Wine, the frame under ASan" run_ctest build -L late -j"$e2e_jobs"
 asan_tests() { ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 run_ctest build-asan -L '^unit' -j2; }
 tsan_tests() { TSAN_OPTIONS=halt_on_error=1 run_ctest build-tsan -L unit-threads -j2; }
 stage "unit tests under AddressSanitizer + UndefinedBehaviorSanitizer" asan_tests
@@ -102,3 +117,4 @@ echo "== times"
 printf '%s\n' "${times[@]}"
 printf '%5d s  in all\n' $((SECONDS - begin))
 exit $status
+}
