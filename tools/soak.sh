@@ -35,12 +35,15 @@ mkdir -p "$logs"
 
 # The competing build, in a process group of its own so that it ends with
 # this script, by its group's id.
-competitor=""
+# Each test's ctest too, so that an interrupted soak ends at once, whole.
+competitor="" running=""
 stop_competitor() {
-    [ -n "$competitor" ] || return 0
-    kill -- -"$competitor" 2>/dev/null
-    wait "$competitor" 2>/dev/null
-    competitor=""
+    local group
+    for group in $running $competitor; do
+        kill -- -"$group" 2>/dev/null
+        wait "$group" 2>/dev/null
+    done
+    competitor="" running=""
 }
 trap stop_competitor EXIT
 trap 'exit 130' INT TERM
@@ -58,13 +61,16 @@ for name in "${tests[@]}"; do
     for k in $(seq "$runs"); do
         log="$logs/$name-$k.log"
         start=$SECONDS
-        if (cd build && ctest --no-tests=error -R "^${name//./\\.}\$" -V) >"$log" 2>&1; then
+        (cd build && exec setsid ctest --no-tests=error -R "^${name//./\\.}\$" -V) >"$log" 2>&1 &
+        running=$!
+        if wait $running; then
             verdict=pass
             passed[$name]=$((passed[$name] + 1))
         else
             verdict=FAIL
             status=1
         fi
+        running=""
         took=$((SECONDS - start))
         seconds[$name]=$((seconds[$name] + took))
         [ $took -gt "${slowest[$name]}" ] && slowest[$name]=$took
