@@ -23,8 +23,9 @@ while read -r program folder width height end; do
     sleep 2
     rig_jack_stop
 
-    # The line appears within about two seconds of the last frame.
-    rig_shot_until "$id" "$work/shot.png" 5 rig_text_shows "$work/shot.png" "$width" "$height" "$message" ||
+    # The line appears about two seconds after the last frame; a loaded
+    # machine may take longer to draw it, so look for up to 15 s.
+    rig_shot_until "$id" "$work/shot.png" 15 rig_text_shows "$work/shot.png" "$width" "$height" "$message" ||
         fail "$program: no stall line after the server stopped"
 
     # Timed from the key's delivery or the signal, so that a slow xdotool on a
