@@ -180,7 +180,12 @@ rig_jack_start() {
     export JACK_NO_START_SERVER=1
     rig_log_dir
     RIG_JACK_LOG="$RIG_LOG_DIR/jackd-$name.log"
-    jackd -r -n "$name" -d dummy -r "$rate" -p "$period" >"$RIG_JACK_LOG" 2>&1 &
+    # RIG_JACK_REALTIME=1: the server and its clients' process threads at
+    # real-time priority, as on a musician's machine, so that a loaded
+    # machine's builds cannot make it skip cycles (needs the right to it).
+    local scheduling=(-r)
+    [ "${RIG_JACK_REALTIME:-0}" = 1 ] && scheduling=(-R -P 60)
+    jackd "${scheduling[@]}" -n "$name" -d dummy -r "$rate" -p "$period" >"$RIG_JACK_LOG" 2>&1 &
     RIG_JACK_PID=$!
     RIG_PIDS+=($!)
     export JACK_DEFAULT_SERVER="$name"
