@@ -26,10 +26,11 @@ configure() {
         return 1
     fi
     # A warning block runs from its heading to the first line that is not
-    # indented or empty; the notes are the lines that say something is missing.
+    # indented or empty; the notes are the status lines that say something is
+    # not found or not built.
     awk '/^CMake (Deprecation )?Warning/ { block = 1 }
          block && /^[^ ]/ && !/^CMake (Deprecation )?Warning/ { block = 0 }
-         block || /not found|not built|skipped/ { print }' "$log" >&2
+         block || /^-- .*(not found|not built)/ { print }' "$log" >&2
 }
 
 case "${1:-}" in
