@@ -180,7 +180,12 @@ rig_jack_start() {
     export JACK_NO_START_SERVER=1
     rig_log_dir
     RIG_JACK_LOG="$RIG_LOG_DIR/jackd-$name.log"
-    jackd -r -n "$name" -d dummy -r "$rate" -p "$period" >"$RIG_JACK_LOG" 2>&1 &
+    # RIG_JACK_REALTIME=1: the server and its clients' process threads at
+    # real-time priority, as on a musician's machine, so that a loaded
+    # machine's builds cannot make it skip cycles (needs the right to it).
+    local scheduling=(-r)
+    [ "${RIG_JACK_REALTIME:-0}" = 1 ] && scheduling=(-R -P 60)
+    jackd "${scheduling[@]}" -n "$name" -d dummy -r "$rate" -p "$period" >"$RIG_JACK_LOG" 2>&1 &
     RIG_JACK_PID=$!
     RIG_PIDS+=($!)
     export JACK_DEFAULT_SERVER="$name"
@@ -555,3 +560,60 @@ rig_iodelay_frames() {
     tr '\r' '\n' <"$log" | sed -n 's/^ *\([0-9]*\)\.[0-9]* frames .*total roundtrip latency.*/\1/p' | tail -1
     rm -f "$log"
 }
+
+# ---- one end-to-end test in a world of its own ---------------------------------------
+#
+#   bash tools/rig.sh run SCRIPT   how ctest starts every end-to-end test
+#
+# JACK keeps what its servers share in /dev/shm, machine-wide: the table of
+# servers (room for eight, whoever started them), their semaphores, and each
+# client's socket, which is named after the client alone, not its server. Two
+# tests that open "karvel" (or jack_iodelay's "jack_delay", or loopsim) on
+# their own servers at the same moment take each other's socket, and a third
+# test's servers may find the table full. So each test runs in a mount
+# namespace with a /dev/shm of its own, and in a process namespace whose every
+# process dies with the test, a time-out's kill included. Where namespaces are
+# not allowed (no root, no user namespaces) the tests take turns on one
+# machine-wide lock instead, and say so.
+rig_run() {
+    local script="$1" lock_dir isolate=(--mount --propagation private --pid --fork --kill-child --mount-proc)
+    if [ -z "${RIG_ISOLATED:-}" ]; then
+        if unshare "${isolate[@]}" true 2>/dev/null; then
+            RIG_ISOLATED=1 exec unshare "${isolate[@]}" bash "${BASH_SOURCE[0]}" run "$script"
+        elif unshare --user --map-root-user "${isolate[@]}" true 2>/dev/null; then
+            RIG_ISOLATED=1 exec unshare --user --map-root-user "${isolate[@]}" bash "${BASH_SOURCE[0]}" run "$script"
+        fi
+        lock_dir=/run/lock
+        [ -w "$lock_dir" ] || lock_dir="${TMPDIR:-/tmp}"
+        echo "rig: no namespaces here (unshare refused): the end-to-end tests take turns"
+        exec 8>"$lock_dir/loopcable-e2e-$(id -u).lock"
+        flock -w 1800 8 || { echo "FAIL: waited half an hour for the other end-to-end tests" >&2; exit 1; }
+        exec bash "$script"
+    fi
+    mount -t tmpfs -o mode=1777,size=512m rig-shm /dev/shm || { echo "FAIL: no private /dev/shm" >&2; exit 1; }
+    # Process 1 of the namespace: the test runs as its child, so that a test
+    # that ends (or a process it leaves behind) is reaped as anywhere else.
+    bash "$script"
+}
+
+# Bash reads a script as it runs it: the whole block is read before it runs,
+# and it exits before reading on, so that editing this file while tests run
+# cannot change what a running one does next.
+if [ "${BASH_SOURCE[0]}" = "$0" ]; then
+    case "${1:-}" in
+    run) [ -f "${2:-}" ] || { echo "rig: run SCRIPT: no script ${2:-}" >&2; exit 2; }
+         rig_run "$2"
+         exit $? ;;
+    # The late end-to-end tests' fixture: waits, at most half an hour, for the
+    # mark file that RIG_LATE_BUILDS names, and ends with the status it holds.
+    wait-builds)
+        [ -n "${RIG_LATE_BUILDS:-}" ] || exit 0
+        for _ in $(seq 1800); do
+            [ -s "$RIG_LATE_BUILDS" ] && { echo "rig: the late builds ended with status $(cat "$RIG_LATE_BUILDS")"; exit "$(cat "$RIG_LATE_BUILDS")"; }
+            sleep 1
+        done
+        echo "rig: the late builds did not end within half an hour" >&2
+        exit 1 ;;
+    *) echo "usage: bash tools/rig.sh run SCRIPT | wait-builds (or source it from a test)" >&2; exit 2 ;;
+    esac
+fi

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages of the lists named (default: build, test and
 # package, everything tools/test.sh needs); only those missing, so a second run
-# does nothing. Needs root (or sudo).
+# does nothing. Needs root, or sudo without a password (it never prompts).
 #
 #   tools/setup.sh [build] [demo] [headless] [test] [package] [font]
 #
@@ -53,28 +53,63 @@ missing=()
 for p in $(printf '%s\n' "${packages[@]}" | sort -u); do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
 done
+# The unpacked plugin must be of the installed PipeWire's version (it records
+# it): after an upgrade of PipeWire it is unpacked anew.
 plugin_missing=no
 if [ $pipewire_alsa = yes ]; then
-    [ -n "$(find "$plugin_dir" -name libasound_module_pcm_pipewire.so 2>/dev/null)" ] || plugin_missing=yes
+    installed=$(dpkg-query -W -f='${Version}' libpipewire-0.3-0 2>/dev/null || true)
+    [ -n "$(find "$plugin_dir" -name libasound_module_pcm_pipewire.so 2>/dev/null)" ] &&
+        [ -n "$installed" ] && [ "$(cat "$plugin_dir/version" 2>/dev/null)" = "$installed" ] || plugin_missing=yes
 fi
 [ ${#missing[@]} -eq 0 ] && [ $plugin_missing = no ] && exit 0
-sudo=""
-[ "$(id -u)" -ne 0 ] && sudo="sudo"
+
+# Root, or sudo without a password: never a prompt, which would hang a CI run.
+sudo=()
+if [ "$(id -u)" -ne 0 ]; then
+    if ! sudo -n true 2>/dev/null; then
+        echo "setup: installing needs root: run tools/setup.sh as root, or allow sudo without a password" \
+             "(sudo -n refused)${missing[*]:+; missing: ${missing[*]}}" >&2
+        exit 1
+    fi
+    sudo=(sudo -n)
+fi
 export DEBIAN_FRONTEND=noninteractive
-$sudo apt-get update -qq
+"${sudo[@]}" apt-get update -qq
 if [ ${#missing[@]} -gt 0 ]; then
     echo "setup: installing ${missing[*]}"
-    $sudo apt-get install -y -q --no-install-recommends "${missing[@]}"
+    "${sudo[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"
 fi
 if [ $plugin_missing = yes ]; then
-    # The plugin of the same version as the installed PipeWire library.
-    version=$(dpkg-query -W -f='${Version}' libpipewire-0.3-0)
-    echo "setup: unpacking pipewire-alsa $version into $plugin_dir"
+    # The archive keeps only its newest PipeWire: the plugin is the archive's
+    # candidate, and PipeWire's installed packages are first brought up to that
+    # same candidate (installing an installed package upgrades it), so that the
+    # plugin and the library it loads match.
+    candidate=$(apt-cache policy pipewire-alsa | sed -n 's/^ *Candidate: //p')
+    if [ -z "$candidate" ] || [ "$candidate" = "(none)" ]; then
+        echo "setup: the archive offers no pipewire-alsa (apt-cache policy pipewire-alsa)" >&2
+        exit 1
+    fi
+    upgrade=()
+    for p in libpipewire-0.3-0 libpipewire-0.3-modules libspa-0.2-modules pipewire pipewire-bin pipewire-jack; do
+        version=$(dpkg-query -W -f='${Version}' "$p" 2>/dev/null || true)
+        [ -n "$version" ] && [ "$version" != "$candidate" ] && upgrade+=("$p")
+    done
+    if [ ${#upgrade[@]} -gt 0 ]; then
+        echo "setup: bringing ${upgrade[*]} up to the archive's $candidate"
+        "${sudo[@]}" apt-get install -y -q --no-install-recommends "${upgrade[@]}"
+    fi
+    installed=$(dpkg-query -W -f='${Version}' libpipewire-0.3-0)
+    if [ "$installed" != "$candidate" ]; then
+        echo "setup: libpipewire-0.3-0 is $installed, the archive's pipewire-alsa $candidate: they must match" >&2
+        exit 1
+    fi
+    echo "setup: unpacking pipewire-alsa $candidate into $plugin_dir"
     download=$(mktemp -d)
     chmod 0777 "$download"  # apt's download user writes there
-    (cd "$download" && apt-get download -q "pipewire-alsa=$version" >/dev/null)
+    (cd "$download" && apt-get download -q pipewire-alsa >/dev/null)
     rm -rf "$plugin_dir"
     mkdir -p "$plugin_dir"
     dpkg-deb -x "$download"/pipewire-alsa_*.deb "$plugin_dir"
+    dpkg-deb -f "$download"/pipewire-alsa_*.deb Version >"$plugin_dir/version"
     rm -rf "$download"
 fi

@@ -4,23 +4,117 @@
 # sessions, the Windows programs under Wine) in the normal build, the unit
 # tests again under ASan + UBSan, a compile of every translation unit for
 # Windows, and the threaded unit tests under TSan.
+#
+# On 2 cores the stages overlap where that pays: the end-to-end tests spend
+# most of their time waiting for windows and servers, so the builds they do not
+# need run meanwhile, niced, so that they take what CPU the tests leave:
+#
+#   setup, then build/                        (foreground: everything waits for it)
+#   the Windows programs, the Windows check   (background from the start, niced;
+#                                              the libraries come from the cache,
+#                                              else they take about five minutes)
+#   the sanitizer builds                      (background once build/ is done, niced)
+#   the unit tests, then the end-to-end tests side by side (ctest -j4); the "late"
+#   ones (Wine, and the frame's, which also runs the ASan probe) wait in ctest
+#   for the background builds (the fixture e2e.late_builds holds one slot)
+#   the unit tests under ASan + UBSan and the threaded ones under TSan
+#
+# Each stage's time is printed at the end. E2E_JOBS sets ctest's -j for the
+# end-to-end tests (default 4: the heavy ones count as two, the wait for the
+# background builds as one, see tests/CMakeLists.txt). Logs of the background
+# builds: build-logs/.
 set -eu
+# One block, read whole before it runs: editing this file during a run (a
+# checkout, a merge) cannot change what the run does next.
+{
 cd "$(dirname "$0")/.."
-tools/setup.sh
-tools/build.sh sanitize
+e2e_jobs=${E2E_JOBS:-4}
+logs=build-logs
+rm -rf "$logs"
+mkdir -p "$logs"
+begin=$SECONDS
+times=()
 status=0
-echo "== the Windows programs, built with mingw-w64 (the libraries come from the cache after the first run)"
-tools/windows_build.sh || status=1
-echo "== unit tests"
-(cd build && ctest --output-on-failure -L unit -j2) || status=1
-echo "== end-to-end tests: the programs in real windows on private JACK servers and PipeWire sessions, and under Wine, one at a time"
-(cd build && ctest --output-on-failure -L e2e) || status=1
-echo "== unit tests under AddressSanitizer + UndefinedBehaviorSanitizer"
-(cd build-asan && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
-    ctest --output-on-failure -L unit -j2) || status=1
-echo "== every translation unit compiled for Windows (mingw-w64, syntax only)"
-tools/windows_check.sh || status=1
-echo "== threaded unit tests under ThreadSanitizer"
-(cd build-tsan && TSAN_OPTIONS=halt_on_error=1 \
-    ctest --output-on-failure -L unit-threads -j2) || status=1
+# stage NAME COMMAND...: runs a foreground stage, notes its time and failure.
+stage() {
+    local name="$1" start=$SECONDS
+    shift
+    echo "== $name"
+    "$@" || { status=1; name="$name (FAILED)"; }
+    times+=("$(printf '%5d s  %s' $((SECONDS - start)) "$name")")
+}
+# Every ctest call fails when it finds no test: a missing GoogleTest or a
+# mistyped label must not pass as green.
+run_ctest() { (cd "$1" && shift && exec ctest --no-tests=error --output-on-failure "$@"); }
+
+stage "setup: the Debian packages" tools/setup.sh
+
+# The background builds: each in a session of its own, niced, writes its log
+# and, at its end, its status and time. Once the foreground has nothing left
+# to run beside them they are reniced to 0 (where allowed): on a machine shared
+# with other builds, nice 10 would otherwise starve them. They end with this
+# script.
+background=()
+in_background() { # NAME COMMAND...
+    local name="$1"
+    shift
+    setsid bash -c 'start=$SECONDS log=$1
+                    shift
+                    if nice -n 10 "$@" >"$log.log" 2>&1; then result=0; else result=1; fi
+                    echo "$result $((SECONDS - start))" >"$log.status"' in_background "$logs/$name" "$@" &
+    background+=($!)
+}
+stop_background() {
+    local group
+    for group in "${background[@]}"; do kill -- -"$group" 2>/dev/null || true; done
+}
+trap stop_background EXIT
+finish_background() { # NAME: waits for it, shows its log on failure
+    local name="$1" result seconds group
+    for group in "${background[@]}"; do renice -n 0 -g "$group" >/dev/null 2>&1 || true; done
+    for _ in $(seq 3600); do [ -f "$logs/$name.status" ] && break; sleep 1; done
+    read -r result seconds <"$logs/$name.status" 2>/dev/null || { result=1 seconds="?"; echo "$name: did not finish within an hour"; }
+    if [ "$result" = 0 ]; then
+        tail -1 "$logs/$name.log"
+    else
+        tail -40 "$logs/$name.log"
+        status=1
+        name="$name (FAILED)"
+    fi
+    times+=("$(printf '%5s s  %s (background)' "$seconds" "$name")")
+}
+
+in_background windows bash -c 'tools/windows_build.sh && tools/windows_check.sh'
+stage "build/: programs, tests, benchmarks, tools" tools/build.sh
+in_background sanitizers tools/build.sh sanitizers
+
+stage "unit tests" run_ctest build -L '^unit' -j2
+
+# The late end-to-end tests wait (ctest's fixture e2e.late_builds) for this
+# mark: 0 once the background builds are done, 1 when one failed.
+export RIG_LATE_BUILDS="$PWD/$logs/late-builds.mark"
+( for _ in $(seq 3600); do
+      [ -f "$logs/windows.status" ] && [ -f "$logs/sanitizers.status" ] && break
+      sleep 1
+  done
+  cat "$logs"/windows.status "$logs"/sanitizers.status 2>/dev/null | awk '$1 != 0 { bad = 1 } END { print (bad || NR != 2) ? 1 : 0 }' \
+      >"$RIG_LATE_BUILDS.tmp" && mv "$RIG_LATE_BUILDS.tmp" "$RIG_LATE_BUILDS" ) &
+stage "end-to-end tests, side by side; the late ones once the background builds are done" \
+    run_ctest build -L e2e -j"$e2e_jobs"
+
+echo "== the background builds: the Windows programs and check, the sanitizer builds"
+wait_start=$SECONDS
+finish_background windows
+finish_background sanitizers
+times+=("$(printf '%5d s  %s' $((SECONDS - wait_start)) "waiting for the background builds after the end-to-end tests")")
+
+asan_tests() { ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 run_ctest build-asan -L '^unit' -j2; }
+tsan_tests() { TSAN_OPTIONS=halt_on_error=1 run_ctest build-tsan -L unit-threads -j2; }
+stage "unit tests under AddressSanitizer + UndefinedBehaviorSanitizer" asan_tests
+stage "threaded unit tests under ThreadSanitizer" tsan_tests
+
+echo "== times"
+printf '%s\n' "${times[@]}"
+printf '%5d s  in all\n' $((SECONDS - begin))
 exit $status
+}

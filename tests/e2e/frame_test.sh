@@ -34,16 +34,27 @@ for port in probe:in_0 probe:in_1 probe:out_0 probe:out_1; do
     rig_wait_port "$port" 10 || fail "no port $port"
 done
 jack_lsp | grep -q '^probe:in_2$' && fail "more than two input channels"
-sleep 3
-read_counts; f1=$frames; s1=$span
-sleep 3
-read_counts; f2=$frames; s2=$span
+# Callbacks per second of stream time, within 3 %, while 44100 Hz would be
+# 8 % off. On a loaded machine the server skips the cycles in which the probe
+# was late (its log says "was not finished", 256 frames each): they are counted
+# back in. A window spoiled beyond that only reads too few, never too many, so
+# the best of up to five windows of three seconds counts.
+skipped() { grep -c "was not finished" "$RIG_JACK_LOG"; }
+sleep 1
+read_counts; f1=$frames; s1=$span; k1=$(skipped)
+windows=""
+for window in 1 2 3 4 5; do
+    sleep 3
+    read_counts; f2=$frames; s2=$span; k2=$(skipped)
+    rate_seen=$(awk -v f="$((f2 - f1 + 256 * (k2 - k1)))" -v s="$s2" -v t="$s1" 'BEGIN { printf "%.0f", f / (s - t) }')
+    windows+=" $rate_seen/s ($((k2 - k1)) cycles skipped)"
+    [ "$rate_seen" -gt 46560 ] && [ "$rate_seen" -lt 49440 ] && break
+    [ $window = 5 ] && fail "callbacks per second of stream time in five windows:$windows"
+    f1=$f2 s1=$s2 k1=$k2
+done
+[ "$window" -gt 1 ] && echo "callback rate: retried, windows:$windows"
 [ "$rate" = "48000" ] || fail "sample rate $rate"
 [ "$largest" = "1" ] || fail "a callback handled $largest frames"
-# Callbacks per second of stream time, within 3 %: a loaded machine may make
-# the dummy backend skip a cycle now and then, while 44100 Hz would be 8 % off.
-awk -v f="$((f2 - f1))" -v s="$s2" -v t="$s1" 'BEGIN { r = f / (s - t); exit !(r > 46560 && r < 49440) }' \
-    || fail "$((f2 - f1)) callbacks in $(awk -v s="$s2" -v t="$s1" 'BEGIN{print s-t}') s of stream time"
 grep -q "name=system" "$work/out" || fail "device name: $(tail -1 "$work/out")"
 
 xdotool key --window "$id" Escape

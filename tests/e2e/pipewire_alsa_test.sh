@@ -7,7 +7,7 @@
 # delay, morvane's model learns. A stream whose suggested latency is below
 # the quantum receives no frames (karvel and morvane with -b8 at quantum 256):
 # the window says so on its top line instead of showing a result, and Escape
-# still ends it within about a second with status 0.
+# still ends it within two seconds with status 0 (as when a JACK server goes).
 set -u
 . "$SOURCE_DIR/tools/rig.sh"
 rig_test_begin
@@ -37,12 +37,16 @@ start() {
     id=$(rig_wait_window "$title" 15) || fail "$name $*: no window ($(cat "$work/out"))"
 }
 
-# Escape ends the program started last within SECONDS with status 0, and it printed nothing.
+# Escape ends the program started last within SECONDS with status 0, and it
+# printed nothing; ended_ms is the time from the key's delivery (xdotool has
+# returned) to the program's end, so that a slow xdotool on a loaded machine
+# does not count.
 finish() {
     local seconds="$1"
     shift
+    xdotool key --window "$id" Escape
     local start_ns=$(date +%s%N)
-    rig_escape_ends "$id" $pid "$*" "$work/out" "$seconds"
+    rig_ends_clean $pid "$*" "$work/out" "$seconds"
     ended_ms=$(( ($(date +%s%N) - start_ns) / 1000000 ))
 }
 
@@ -88,7 +92,7 @@ stalled() {  # program width height options...
     rig_shot_until "$id" "$work/shot.png" 10 rig_text_shows "$work/shot.png" "$width" "$height" "$line" ||
         fail "${program##*/} $* at quantum $quantum: no \"$line\""
     finish 3 "${program##*/} $* at quantum $quantum, stalled"
-    [ "$ended_ms" -le 1500 ] || fail "${program##*/} $*, stalled: Escape took $ended_ms ms"
+    [ "$ended_ms" -le 2000 ] || fail "${program##*/} $*, stalled: Escape took $ended_ms ms"
     echo "quantum $quantum: ${program##*/}${*:+ $*} reports the stall; Escape ended it in $ended_ms ms"
 }
 quantum=256
