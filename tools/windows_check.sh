@@ -61,7 +61,7 @@ version=$(sed -n 's/^project([^)]*VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
 shopt -s nullglob  # loopcheck/ may not exist yet
 sources=()
 for source in charset/*.cpp display/*.cpp dsp/*.cpp frame/*.cpp latency/*.cpp rtresponse/*.cpp response/*.cpp bufsizes/*.cpp \
-              analysis/*.cpp loopcheck/*.cpp; do
+              analysis/*.cpp writers/*.cpp loopcheck/*.cpp; do
     case "$source" in *_posix.cpp) continue ;; esac
     sources+=("$source")
 done
