@@ -28,9 +28,7 @@ namespace {
 // body has closed the stream that writes to it.
 struct session_audio {
     std::unique_ptr<stream_state> state = std::make_unique<stream_state>();
-    // JACK's frame counter shows a cycle the callback missed exactly; asked
-    // before PortAudio starts, so that PortAudio, told JACK is there, skips
-    // ALSA's plugin devices.
+    // JACK's frame counter shows a cycle the callback missed exactly.
     bool jack = stream_clock_open(*state);
     PaError started = audio_initialize("loopcheck");
     stream_opened opened;

@@ -18,17 +18,35 @@ void mark_add(stream_state& s, int64_t frame, int64_t frames, unsigned long what
     s.marks_written.store(n + 1, std::memory_order_release);
 }
 
-// Missed cycles: between two calls the server's frame counter moves on by
-// the first call's frames, unless a cycle went by without the callback (a
-// JACK server skips a client that was late), which no status flag reports
-// and which moves the loop's timing by a buffer as the frames count it.
-// Unsigned arithmetic: the counter wraps at 2^32.
+// Missed cycles. The server's frame counter, read in each call, runs ahead
+// of the frames the callback has handled by a fixed lead; a cycle the
+// callback never saw (a JACK server skips a client that was late) moves the
+// lead on by a buffer for good, which no status flag reports and which moves
+// the loop's timing by a buffer as the frames count it. A call that merely
+// runs late reads the counter of the cycle after its own and moves the lead
+// for that call, or a few: so the lead must stand half a buffer above its
+// least for stream_clock_calls calls running, and the gap is marked at the
+// first of them. Unsigned arithmetic: the counter wraps at 2^32.
 void clock_check(stream_state& s, uint32_t now, int64_t first, int64_t count)
 {
-    const int64_t moved = static_cast<uint32_t>(now - s.clock_last);
-    if (s.clock_started && moved > s.clock_last_count + s.clock_last_count / 2)
-        mark_add(s, first, 0, stream_mark_missed);
-    s.clock_started = true, s.clock_last = now, s.clock_last_count = count;
+    // The lead, modulo 2^32, kept small by measuring it from the first call's.
+    if (!s.clock_started)
+        s.clock_origin = now - static_cast<uint32_t>(first), s.clock_base = 0, s.clock_started = true;
+    const int64_t lead = static_cast<int32_t>(now - static_cast<uint32_t>(first) - s.clock_origin);
+    if (lead < s.clock_base)
+        s.clock_base = lead;
+    if (lead - s.clock_base <= count / 2) {
+        s.clock_ahead_calls = 0;
+        return;
+    }
+    if (s.clock_ahead_calls++ == 0)
+        s.clock_ahead_frame = first, s.clock_ahead_lead = lead;
+    s.clock_ahead_lead = std::min(s.clock_ahead_lead, lead);
+    if (s.clock_ahead_calls < stream_clock_calls)
+        return;
+    mark_add(s, s.clock_ahead_frame, 0, stream_mark_missed);
+    s.clock_base = s.clock_ahead_lead;
+    s.clock_ahead_calls = 0;
 }
 
 // Whether a mark concerns frames from..to - 1: a flagged call when its buffer
@@ -54,6 +72,7 @@ void stream_prepare(stream_state& s, int64_t frames)
     s.largest_buffer.store(0);
     s.marks_written.store(0);
     s.clock_started = false;
+    s.clock_ahead_calls = 0;
 }
 
 void stream_schedule(stream_state& s, int64_t start, int clip)

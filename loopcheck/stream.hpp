@@ -16,6 +16,8 @@ inline constexpr int stream_clip_bits = 6;  // clips 0 .. 63, packed beside the 
 inline constexpr int64_t stream_no_clip = (int64_t{1} << stream_clip_bits) - 1;
 inline constexpr int64_t stream_mark_capacity = 512;
 // A mark's kind beside PortAudio's status flags: a cycle the callback missed.
+// Marked once the server's counter has stood a buffer ahead for this many calls.
+inline constexpr int stream_clock_calls = 4;
 inline constexpr unsigned long stream_mark_missed = 1ul << 30;
 
 // A stimulus, frames x loops interleaved (the loop's sample k of frame f at
@@ -59,10 +61,14 @@ struct stream_state {
     std::atomic<int64_t> marks_written{0};
     std::array<stream_mark, stream_mark_capacity> marks;
 
-    // The callback's own: the server's frame counter at the last call, and that call's frames.
+    // The callback's own: the server's counter's lead over the frames
+    // handled, its least so far, and the calls that have stood a buffer ahead
+    // of it (from frame clock_ahead_frame on, the least of their leads).
     bool clock_started = false;
-    uint32_t clock_last = 0;
-    int64_t clock_last_count = 0;
+    uint32_t clock_origin = 0;
+    int64_t clock_base = 0;
+    int clock_ahead_calls = 0;
+    int64_t clock_ahead_frame = 0, clock_ahead_lead = 0;
 };
 static_assert(std::atomic<int64_t>::is_always_lock_free && std::atomic<unsigned long>::is_always_lock_free);
 

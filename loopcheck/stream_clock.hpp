@@ -2,12 +2,9 @@
 #pragma once
 #include "loopcheck/stream.hpp"
 
-// Opens a client of loopcheck's own on a running JACK server, before
-// PortAudio starts, and hands its frame counter to the callback
-// (s.clock_read). True when a JACK server answered: PortAudio will then take
-// JACK, and need not probe ALSA's plugin devices (one of which, ALSA's jack
-// plugin, would open a client of its own); it is told so. Elsewhere, and
-// where the client cannot open, the check stays off.
+// Opens a client of loopcheck's own on a running JACK server and hands its
+// frame counter to the callback (s.clock_read). True when a JACK server
+// answered. Elsewhere, and where the client cannot open, the check stays off.
 bool stream_clock_open(stream_state& s);
 
 // Whether the JACK device's inputs are the monitor ports of a sink, asked

@@ -27,7 +27,6 @@ bool stream_clock_open(stream_state& s)
         return false;
     s.clock_context = client;
     s.clock_read = clock_read;
-    setenv("PA_ALSA_IGNORE_ALL_PLUGINS", "1", 0);  // a user's own setting stands
     return true;
 }
 

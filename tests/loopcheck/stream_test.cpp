@@ -80,7 +80,8 @@ TEST(LoopcheckStream, TheLogKeepsEveryFlaggedCallAndMissedCycle)
     const auto s = prepared();
     // The counter starts near its wrap: it runs on through 2^32.
     const double base = 4294967296.0 - 600.0;
-    for (const step c : {step{256, 0, paPrimingOutput}, step{256, 256, 0}, step{256, 512, 0},
+    for (const step c : {step{256, 0, paPrimingOutput}, step{256, 256 + 256, 0},  // late: the next cycle's counter
+                         step{256, 512, 0},
                          step{256, 768 + 256, 0},                       // a whole cycle missing: at frame 768
                          step{256, 1024 + 256, paInputOverflow},        // frames 1024..1279
                          step{256, 1280 + 256, 0}, step{256, 1536 + 256, paOutputUnderflow}})  // 1536..1791
