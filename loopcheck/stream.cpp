@@ -29,6 +29,14 @@ void mark_add(stream_state& s, int64_t frame, int64_t frames, unsigned long what
 // first of them. Unsigned arithmetic: the counter wraps at 2^32.
 void clock_check(stream_state& s, uint32_t now, int64_t first, int64_t count)
 {
+    // Where the host splits a cycle into several calls (PortAudio at a JACK
+    // period longer than its buffer) the counter stands still between them,
+    // and the lead falls call by call: the calls to wait for grow with them.
+    if (s.clock_started && now == s.clock_last)
+        s.clock_cycle_calls++;
+    else
+        s.clock_split = std::max(s.clock_split, s.clock_cycle_calls), s.clock_cycle_calls = 1;
+    s.clock_last = now;
     // The lead, modulo 2^32, kept small by measuring it from the first call's.
     if (!s.clock_started)
         s.clock_origin = now - static_cast<uint32_t>(first), s.clock_base = 0, s.clock_started = true;
@@ -42,7 +50,7 @@ void clock_check(stream_state& s, uint32_t now, int64_t first, int64_t count)
     if (s.clock_ahead_calls++ == 0)
         s.clock_ahead_frame = first, s.clock_ahead_lead = lead;
     s.clock_ahead_lead = std::min(s.clock_ahead_lead, lead);
-    if (s.clock_ahead_calls < stream_clock_calls)
+    if (s.clock_ahead_calls < std::max(stream_clock_calls, 2 * s.clock_split + 1))
         return;
     mark_add(s, s.clock_ahead_frame, 0, stream_mark_missed);
     s.clock_base = s.clock_ahead_lead;
@@ -73,6 +81,7 @@ void stream_prepare(stream_state& s, int64_t frames)
     s.marks_written.store(0);
     s.clock_started = false;
     s.clock_ahead_calls = 0;
+    s.clock_cycle_calls = 0, s.clock_split = 1;
 }
 
 void stream_schedule(stream_state& s, int64_t start, int clip)

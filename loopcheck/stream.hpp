@@ -65,9 +65,10 @@ struct stream_state {
     // handled, its least so far, and the calls that have stood a buffer ahead
     // of it (from frame clock_ahead_frame on, the least of their leads).
     bool clock_started = false;
-    uint32_t clock_origin = 0;
+    uint32_t clock_origin = 0, clock_last = 0;
     int64_t clock_base = 0;
     int clock_ahead_calls = 0;
+    int clock_cycle_calls = 0, clock_split = 1;  // calls in this cycle, and the most in one cycle so far
     int64_t clock_ahead_frame = 0, clock_ahead_lead = 0;
 };
 static_assert(std::atomic<int64_t>::is_always_lock_free && std::atomic<unsigned long>::is_always_lock_free);
