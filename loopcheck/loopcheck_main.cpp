@@ -32,7 +32,7 @@ std::string files_check(const check_options& o)
         if (!problem.empty())
             return problem;
     }
-    return "";
+    return o.monitor.save_dir.empty() ? "" : files_check_writable(o.monitor.save_dir + "/.loopcheck-check");
 }
 
 // The files, once measured.
@@ -71,6 +71,9 @@ int main(int argc, char** argv)
         std::fputs("loopcheck: measuring the response too: a 0.85 s sweep\n", stderr);
     session_run(report, run_print);
     files_write(report);
+    // The monitor printed its own lines as it ran, its summary last.
+    if (report.monitored)
+        return report_exit_code(report);
     // -q prints the number only where it is the loop's: measured, and not a monitor's.
     const bool number = report.status == check_status::ok || report.status == check_status::outside_expected;
     if (o.json)

@@ -15,6 +15,7 @@ const char* const options_usage =
     "                 [--out N] [--in N] [--level DBFS] [--repeat N] [--max-delay SECONDS] [--settle SECONDS]\n"
     "                 [--expect FRAMES[:TOLERANCE]] [--allow-monitor] [--json] [--response FILE.csv]\n"
     "                 [--ir FILE.csv] [-q]\n"
+    "                 [--monitor DURATION [--max-glitches N] [--max-drift PPM] [--save-glitches DIR]]\n"
     "       loopcheck -h|--help|--version\n";
 
 const char* const options_help =
@@ -39,12 +40,18 @@ const char* const options_help =
     "  --json                       one JSON object on standard output instead of the text\n"
     "  --response FILE.csv          also measure the response with a 0.85 s sweep and write it\n"
     "  --ir FILE.csv                write the impulse response around its peak\n"
-    "  -q, --quiet                  print only the latency in frames\n"
+    "  -q, --quiet                  print only the latency in frames (with --monitor: no status lines)\n"
+    "  --monitor DURATION           then play a stimulus for DURATION (30s, 10m, 8h; 0: until Ctrl-C) and\n"
+    "                               report every glitch of the loop and the clocks' drift\n"
+    "  --max-glitches N             with --monitor: exit status 5 beyond N glitches\n"
+    "  --max-drift PPM              with --monitor: exit status 5 when the drift exceeds PPM\n"
+    "  --save-glitches DIR          with --monitor: each glitch, 100 ms either side, as a WAV file in DIR\n"
     "  -h, --help                   this text\n"
     "  --version                    the version\n"
     "\n"
     "Exit status: 0 measured, 1 PortAudio or device error, 2 bad options, 3 no loop, 4 unstable,\n"
-    "5 outside --expect, 6 input is an output's monitor, 130 interrupted. More: man loopcheck.\n";
+    "5 outside --expect (or a --monitor limit), 6 input is an output's monitor, 7 glitches found,\n"
+    "130 interrupted. More: man loopcheck.\n";
 
 namespace {
 
@@ -119,6 +126,11 @@ int options_parse(int argc, char** argv, check_options& o)
     app.add_option("--response", o.response_file);
     app.add_option("--ir", o.ir_file);
     app.add_flag("-q,--quiet", o.quiet);
+    monitor_texts monitor;
+    app.add_option("--monitor", monitor.duration);
+    app.add_option("--max-glitches", monitor.max_glitches);
+    app.add_option("--max-drift", monitor.max_drift);
+    app.add_option("--save-glitches", o.monitor.save_dir);
     try {
         app.parse(argc, argv);
         if (help) {
@@ -127,7 +139,9 @@ int options_parse(int argc, char** argv, check_options& o)
             std::fputs(options_help, stdout);
             return 0;
         }
-        const std::string problem = expect.empty() ? "" : expect_read(expect, o);
+        std::string problem = expect.empty() ? "" : expect_read(expect, o);
+        if (problem.empty())
+            problem = monitor_options_read(monitor, o.monitor);
         if (!problem.empty())
             throw CLI::ValidationError(problem);
     } catch (const CLI::ParseError& e) {

@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <string>
 
+#include "loopcheck/monitor_options.hpp"
+
 struct check_options {
     std::string device, in_device, out_device;  // index or a unique part of the name; "" for the default
     double rate = 0.0;                          // 0: the device's own
@@ -15,6 +17,7 @@ struct check_options {
     double expect_frames = 0.0, expect_tolerance = 0.5;
     bool json = false, quiet = false, allow_monitor = false;
     std::string response_file, ir_file;
+    monitor_settings monitor;  // --monitor and its limits
 };
 
 // The synopsis, as a bad option shows it; --help adds the options below it.

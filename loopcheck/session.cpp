@@ -3,6 +3,7 @@
 
 #include <portaudio.h>
 
+#include <algorithm>
 #include <cmath>
 #include <memory>
 #include <string>
@@ -10,6 +11,7 @@
 #include "analysis/sweep.hpp"
 #include "frame/device.hpp"
 #include "loopcheck/devices.hpp"
+#include "loopcheck/monitor_run.hpp"
 #include "loopcheck/runs.hpp"
 #include "loopcheck/stream.hpp"
 #include "loopcheck/stream_clock.hpp"
@@ -101,7 +103,13 @@ void session_run(check_report& r, void (*on_run)(const check_report&, size_t))
     // Room for the longest run twice over, its lead and its tail included.
     const int64_t longest = std::lrint((r.options.max_delay_s + r.options.settle_s + 1.0) * r.rate) +
                             static_cast<int64_t>(state->clips[1].samples.size()) + capture_tail(r.rate, true);
-    stream_prepare(*state, 2 * longest);
+    // --monitor: its stimulus as a fourth clip, and a ring of 4 s at least.
+    const bool monitor = r.options.monitor.on;
+    const monitor_stimulus stimulus =
+        monitor ? monitor_stimulus_design(r.rate, monitor_default_level_dbfs) : monitor_stimulus{};
+    if (monitor)
+        state->clips.push_back(monitor_clip_make(stimulus));
+    stream_prepare(*state, std::max(2 * longest, monitor ? monitor_ring_frames(r.rate) : 0));
     problem = stream_start(audio.opened);
     r.input_latency_frames = audio.opened.input_latency_frames;
     r.output_latency_frames = audio.opened.output_latency_frames;
@@ -123,4 +131,6 @@ void session_run(check_report& r, void (*on_run)(const check_report&, size_t))
         r.message += host_words();
     r.buffer_granted = state->largest_buffer.load();
     monitor_verdict(r);
+    if (monitor && r.status == check_status::ok)
+        monitor_run(r, *state, {3, &stimulus, &session_interrupted, setup.stall_advice});
 }
