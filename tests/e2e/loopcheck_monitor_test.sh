@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # loopcheck --monitor through loopsim on a private JACK server (dummy backend,
-# period 4096, 48000 Hz): six glitches of the three kinds injected in 60 s, a
+# period 1024, 48000 Hz): six glitches of the three kinds injected in 60 s, a
 # clean 60 s, and a clock 50 ppm fast for 20 s. The truth is loopsim's own log:
 # each of its glitches must be reported within 10 ms, with its kind and size,
 # and nothing else.
@@ -18,14 +18,17 @@
 # reports it; but when the client skipped is loopsim, loopcheck's own stream
 # saw nothing wrong (its callback ran), and loopsim's frame count, the truth's
 # clock, falls a period behind. The server's log says so ("XRun: client = ...
-# was not finished"). So an attempt during which the server logged an xrun, or
-# loopcheck's stream flagged one, is disturbed: it is not judged against
-# loopsim's log, and the case runs again (three attempts). An attempt the
-# server left alone is judged strictly: every glitch must be one of loopsim's,
-# within 10 ms, of its kind and size, and every one of loopsim's found. When
-# every attempt was disturbed the test says so and ends as skipped (77), never
-# as passed. The server runs at period 4096 (85 ms a cycle): a client is late
-# far more rarely than at 256.
+# was not finished"). So every attempt is judged strictly: every glitch must
+# be one of loopsim's, within 10 ms, of its kind and size, every one of
+# loopsim's found, and the exit status right. An attempt that fails so is a
+# failure of the test unless the server logged an xrun during it or
+# loopcheck's stream flagged one: then it is run again (three attempts), and
+# when every attempt was disturbed and failed, the test says so and ends as
+# skipped (77), never as passed. The server runs at period 1024 (21 ms a cycle): a client is late
+# more rarely than at 256. (At 4096, PortAudio calls back four times a cycle
+# and loopcheck's check of JACK's frame counter takes three of them for missed
+# cycles.) A latency measurement the server spoiled three times (status 4,
+# "unstable") is disturbed too.
 set -u
 . "$SOURCE_DIR/tools/rig.sh"
 rig_test_begin
@@ -33,23 +36,26 @@ loopcheck="$BUILD_DIR/loopcheck/loopcheck"
 rate=48000
 tolerance=$((rate / 100))  # 10 ms
 
-rig_jack_start "loopcheck-monitor-$$" 4096 $rate || fail "no JACK server"
+rig_jack_start "loopcheck-monitor-$$" 1024 $rate || fail "no JACK server"
 
 # run_attempt NAME SECONDS LOOPCHECK_OPTIONS -- LOOPSIM_OPTIONS: one run, its
 # lines in $work/NAME.out, loopsim's log in $work/NAME.sim, status in $status,
 # the xruns the server logged meanwhile in $server_xruns.
 run_attempt() {
-    local name="$1" seconds="$2" checks=() before
+    local name="$1" seconds="$2" checks=()
     shift 2
     while [ "$1" != "--" ]; do checks+=("$1"); shift; done
     shift
     : >"$work/$name.sim"
-    before=$(grep -c XRun "$RIG_JACK_LOG")
     rig_loopsim_start --cable loopcheck --log "$work/$name.sim" "$@" || fail "$name: no loopsim"
+    local before
+    before=$(wc -l <"$RIG_JACK_LOG")
     timeout $((seconds + 60)) "$loopcheck" --monitor "${seconds}s" --json "${checks[@]}" >"$work/$name.out" 2>"$work/$name.err"
     status=$?
+    # Before loopsim stops: a client that leaves may be logged as late.
+    tail -n +$((before + 1)) "$RIG_JACK_LOG" | grep XRun >"$work/$name.xruns" || true
+    server_xruns=$(wc -l <"$work/$name.xruns")
     rig_stop "$RIG_LOOPSIM_PID"
-    server_xruns=$(($(grep -c XRun "$RIG_JACK_LOG") - before))
 }
 
 # Every line one JSON object, parsed alone; a start first and a summary last.
@@ -107,19 +113,24 @@ run_case() {
     shift 4
     for attempt in 1 2 3; do
         run_attempt "$name" "$seconds" "$@" --delay "$delay"
+        if [ "$status" = 4 ] && head -1 "$work/$name.out" | jq -e '.status == "unstable"' >/dev/null; then
+            echo "$name: attempt $attempt disturbed: $(head -1 "$work/$name.out" | jq -r .message)"
+            continue
+        fi
         check_lines "$name"
         flagged=$(tail -1 "$work/$name.out" | jq .xruns)
-        if [ "$server_xruns" = 0 ] && [ "$flagged" = 0 ]; then
-            verdict=$(judge "$name" "$delay")
-            [ -z "$verdict" ] || fail "$name: $verdict
-loopcheck: $(glitches_of "$name" | tr '\n' ';')
-loopsim: $(truth_of "$name" "$delay" | tr '\n' ';')"
-            [ "$status" = "$want" ] || fail "$name: exit status $status, not $want: $(tail -1 "$work/$name.out")"
-            echo "$name: ok (attempt $attempt)"
+        verdict=$(judge "$name" "$delay")
+        [ -n "$verdict" ] || [ "$status" = "$want" ] || verdict="exit status $status, not $want: $(tail -1 "$work/$name.out")"
+        if [ -z "$verdict" ]; then
+            echo "$name: ok (attempt $attempt; the server logged $server_xruns xruns, loopcheck's stream $flagged)"
             return 0
         fi
-        echo "$name: attempt $attempt disturbed: the server logged $server_xruns xruns, loopcheck's stream $flagged;" \
-             "loopcheck found $(tail -1 "$work/$name.out" | jq -c '{glitches, by_kind}')"
+        [ "$server_xruns" = 0 ] && [ "$flagged" = 0 ] && fail "$name: $verdict
+loopcheck: $(glitches_of "$name" | tr '\n' ';')
+loopsim: $(truth_of "$name" "$delay" | tr '\n' ';')"
+        echo "$name: attempt $attempt disturbed: the server logged $server_xruns xruns ($(sort "$work/$name.xruns" |
+             uniq -c | tr -s ' ' | tr '\n' ';')), loopcheck's stream $flagged; loopcheck found" \
+             "$(tail -1 "$work/$name.out" | jq -c '{glitches, by_kind}'): $(tr '\n' ';' <<<"$verdict")"
     done
     echo "SKIP: $name: the server skipped a client in every attempt: the machine is too busy to judge it"
     exit 77
