@@ -173,4 +173,5 @@ run_case clean 60 0 3000 --
 run_case ppm 20 5 3000 --max-drift 10 -- --ppm 50
 tail -1 "$work/ppm.out" | jq -e '(.drift_ppm - 50 | fabs) <= 2 and .status == "limit exceeded"' >/dev/null ||
     fail "ppm: $(tail -1 "$work/ppm.out")"
+echo "ppm: $(tail -1 "$work/ppm.out" | jq -c '{drift_ppm, drift_ppm_uncertainty, delay_start_frames, delay_end_frames}')"
 echo "PASS"
