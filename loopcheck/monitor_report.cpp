@@ -5,6 +5,9 @@
 #include <cstdio>
 #include <ctime>
 #include <nlohmann/json.hpp>
+#include <utility>
+
+#include "loopcheck/stream.hpp"
 
 namespace {
 
@@ -106,6 +109,39 @@ std::string monitor_overrun_text(int64_t frame, int64_t frames, double rate, con
     return "glitch at " + fixed("%.3f", static_cast<double>(frame) / rate) + " s (" + wall + "), frame " +
            std::to_string(frame) + ": the monitor fell behind the capture, " + std::to_string(frames) +
            " frames not checked (the machine is too busy)\n";
+}
+
+namespace {
+
+// What a log entry says, in a few words.
+std::string xrun_words(unsigned long what)
+{
+    if (what & stream_mark_missed)
+        return "missed cycle";
+    std::string words;
+    for (const auto& [flag, name] : {std::pair{paInputOverflow, "input overflow"}, std::pair{paInputUnderflow, "input underflow"},
+                                     std::pair{paOutputUnderflow, "output underflow"},
+                                     std::pair{paOutputOverflow, "output overflow"}})
+        if (what & flag)
+            words += std::string(words.empty() ? "" : ", ") + name;
+    return words.empty() ? "flagged" : words;
+}
+
+}  // namespace
+
+std::string monitor_xrun_json(int64_t frame, unsigned long what, double rate, const std::string& wall)
+{
+    return line({{"event", "xrun"},
+                 {"t_s", static_cast<double>(frame) / rate},
+                 {"wall", wall},
+                 {"frame", frame},
+                 {"what", xrun_words(what)}});
+}
+
+std::string monitor_xrun_text(int64_t frame, unsigned long what, double rate, const std::string& wall)
+{
+    return "xrun at " + fixed("%.3f", static_cast<double>(frame) / rate) + " s (" + wall + "), frame " +
+           std::to_string(frame) + ": " + xrun_words(what) + " (the stream's log)\n";
 }
 
 std::string monitor_start_json(const check_report& r, const monitor_progress& p, const std::string& wall)

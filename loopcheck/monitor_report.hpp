@@ -35,6 +35,11 @@ std::string monitor_glitch_text(const monitor_event& e, double rate, const std::
 std::string monitor_overrun_json(int64_t frame, int64_t frames, double rate, const std::string& wall);
 std::string monitor_overrun_text(int64_t frame, int64_t frames, double rate, const std::string& wall);
 
+// An entry of the stream's log as it comes: a call the host flagged (its
+// PortAudio flags) or a cycle the callback missed; frame from the stimulus's start.
+std::string monitor_xrun_json(int64_t frame, unsigned long what, double rate, const std::string& wall);
+std::string monitor_xrun_text(int64_t frame, unsigned long what, double rate, const std::string& wall);
+
 // The start: the latency measurement (report_json's object) and the plan.
 std::string monitor_start_json(const check_report& r, const monitor_progress& p, const std::string& wall);
 std::string monitor_start_text(const monitor_progress& p);

@@ -51,6 +51,7 @@ struct monitor_loop_state {
     std::vector<monitor_event> events;
     int64_t fed = 0;          // the next stream frame to feed
     int64_t marks_start = 0;  // the log's count when the stimulus began
+    int64_t marks_shown = 0;  // the log's entries printed
 };
 
 void glitch_print(monitor_loop_state& m, const monitor_event& e)
@@ -77,7 +78,10 @@ bool feed(monitor_loop_state& m, int64_t to)
 {
     if (!stream_capture_copy(m.s, m.fed, to, 0, m.block))
         return false;
-    const stream_marks marks = stream_marks_within(m.s, m.fed, to);
+    // A missed cycle is logged at the first frame after the gap, which is
+    // where a block starts when the block is what the callbacks delivered:
+    // the gap between the last block and this one belongs to this one.
+    const stream_marks marks = stream_marks_within(m.s, m.fed - 1, to);
     const bool xrun = marks.flagged > 0 || marks.missed > 0 || marks.lost;
     m.events.clear();
     monitor_feed(m.d, m.block, m.fed - m.p.stimulus_frame, xrun, m.events);
@@ -88,6 +92,23 @@ bool feed(monitor_loop_state& m, int64_t to)
     m.fed = to;
     monitor_files_write(m.files, m.d, false);
     return true;
+}
+
+// The stream's log since the last look, a line an entry: what the host and
+// the server did, beside the glitches. Entries the log no longer holds are
+// counted in the summary's xruns all the same.
+void xruns_print(monitor_loop_state& m)
+{
+    const int64_t written = m.s.marks_written.load(std::memory_order_acquire);
+    m.marks_shown = std::max(m.marks_shown, written - stream_mark_capacity);
+    for (; m.marks_shown < written; m.marks_shown++) {
+        const stream_mark& e = m.s.marks[static_cast<size_t>(m.marks_shown % stream_mark_capacity)];
+        const int64_t frame = e.frame.load(std::memory_order_relaxed);
+        const unsigned long what = e.what.load(std::memory_order_relaxed);
+        const std::string wall = wall_of(m.s, frame, m.p.rate);
+        const int64_t at = frame - m.p.stimulus_frame;
+        print(m.r.options.json ? monitor_xrun_json(at, what, m.p.rate, wall) : monitor_xrun_text(at, what, m.p.rate, wall));
+    }
 }
 
 void progress_update(monitor_loop_state& m)
@@ -145,7 +166,7 @@ void monitor_run(check_report& r, stream_state& s, const monitor_setup& setup)
     const int64_t ahead = 2 * s.largest_buffer.load() + std::lrint(0.01 * rate);
     m.p.rate = rate, m.p.latency = loop_of(r).latency, m.p.duration_s = o.monitor.duration_s;
     m.p.stimulus_frame = s.frames_done.load(std::memory_order_acquire) + ahead;
-    m.marks_start = s.marks_written.load(std::memory_order_acquire);
+    m.marks_start = m.marks_shown = s.marks_written.load(std::memory_order_acquire);
     m.fed = m.p.stimulus_frame;
     stream_schedule(s, m.p.stimulus_frame, setup.clip);
     m.block.reserve(static_cast<size_t>(std::lrint(0.05 * rate)));
@@ -183,6 +204,7 @@ void monitor_run(check_report& r, stream_state& s, const monitor_setup& setup)
         const int64_t to = std::min({done, m.fed + block_frames, end});
         if (!feed(m, to))
             overrun(m, s.frames_done.load(std::memory_order_acquire) - ring / 2);
+        xruns_print(m);
         if (m.fed >= next_status) {
             progress_update(m);
             if (!o.quiet)
@@ -191,6 +213,7 @@ void monitor_run(check_report& r, stream_state& s, const monitor_setup& setup)
         }
     }
     monitor_files_write(m.files, m.d, true);
+    xruns_print(m);
     progress_update(m);
     monitor_judge(r, m.p);
     if (stalled)
