@@ -3,6 +3,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 #include <nlohmann/json.hpp>
 #include <utility>
@@ -15,10 +16,14 @@ using json = nlohmann::ordered_json;
 
 std::string line(const json& j) { return j.dump(-1, ' ', false, json::error_handler_t::replace) + "\n"; }
 
+// A figure as printf writes it, but never "-0.000": a tiny negative that
+// rounds to zero is written as zero.
 std::string fixed(const char* pattern, double value)
 {
     char text[64];
     std::snprintf(text, sizeof text, pattern, value);
+    if (text[0] == '-' && std::strspn(text + 1, "0.") == std::strlen(text + 1))
+        std::snprintf(text, sizeof text, pattern, 0.0);
     return text;
 }
 
