@@ -2,7 +2,8 @@
 # The monitor's memory over a run: loopcheck --monitor on a private JACK
 # server (dummy backend, period 1024) through loopsim at RATE Hz, with a
 # glitch every 10 s (--glitch-random 6,1), its VmRSS and VmHWM read from
-# /proc once a minute. Nothing but the capped glitch list should grow: the
+# /proc once a minute (the run lasts MINUTES and 10 s, so that the last
+# minute is read too). Nothing but the capped glitch list should grow: the
 # figure after 1 minute and at the end should be the same.
 #
 #   bench/monitor_memory.sh [MINUTES] [RATE]    (default 2 minutes, 48000 Hz; after tools/build.sh)
@@ -18,7 +19,7 @@ work=$(mktemp -d)
 trap 'rig_cleanup; rm -rf "$work"' EXIT
 rig_jack_start "monitor-memory-$$" 1024 "$rate" || exit 1
 rig_loopsim_start --delay 3000 --cable loopcheck --glitch-random 6,1 --log "$work/sim.log" || exit 1
-"$BUILD_DIR/loopcheck/loopcheck" --monitor "${minutes}m" -q >"$work/out" 2>&1 &
+"$BUILD_DIR/loopcheck/loopcheck" --monitor "$((minutes * 60 + 10))s" -q >"$work/out" 2>&1 &
 pid=$!
 echo "| minute | VmRSS MB | VmHWM MB | glitches so far |"
 echo "|---|---|---|---|"
