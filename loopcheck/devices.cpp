@@ -99,8 +99,10 @@ std::string devices_choose(const check_options& o, PaHostApiIndex api, devices_p
     // Two ALSA devices are two cards, and two clocks, unless their names show one card.
     const PaHostApiInfo* out_api = Pa_GetHostApiInfo(oi->hostApi);
     const int out_card = devices_alsa_card(chosen.output_name), in_card = devices_alsa_card(chosen.input_name);
-    if (pair.input != pair.output && out_api && out_api->type == paALSA && (out_card < 0 || out_card != in_card))
+    // The monitor tracks the two clocks' slide and reports it: there they are allowed.
+    if (pair.input != pair.output && out_api && out_api->type == paALSA && (out_card < 0 || out_card != in_card) &&
+        !o.monitor.on)
         return "input and output on two ALSA devices run on two clocks: not supported (use one device, or JACK / "
-               "PipeWire's pw-jack, where every device shares the server's clock)";
+               "PipeWire's pw-jack, where every device shares the server's clock; --monitor measures their drift)";
     return "";
 }

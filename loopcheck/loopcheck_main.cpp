@@ -34,7 +34,7 @@ std::string files_check(const check_options& o)
         if (!problem.empty())
             return problem;
     }
-    return "";
+    return o.monitor.save_dir.empty() ? "" : files_check_writable(o.monitor.save_dir + "/.loopcheck-check");
 }
 
 // The files, once measured.
@@ -84,6 +84,9 @@ int main(int argc, char** argv)
     session_run(report, run_print);
     files_write(report);
     report_write(report);
+    // The monitor printed its own lines as it ran, its summary last.
+    if (report.monitored)
+        return report_exit_code(report);
     // -q prints the number only where it is the loop's: measured, and not a monitor's.
     const bool number = report.status == check_status::ok || report.status == check_status::outside_expected ||
                         report.status == check_status::outside_limits;

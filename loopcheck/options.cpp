@@ -20,6 +20,7 @@ const char* const options_usage =
     "                 [--out N] [--in N] [--level DBFS] [--repeat N] [--max-delay SECONDS] [--settle SECONDS]\n"
     "                 [--expect FRAMES[:TOLERANCE]] [--allow-monitor] [--json] [--response FILE.csv|.frd]\n"
     "                 [--ir FILE.csv|.wav] [--report FILE.html] [--quality] [--limits FILE.json] [-q]\n"
+    "                 [--monitor DURATION [--max-glitches N] [--max-drift PPM] [--save-glitches DIR]]\n"
     "       loopcheck -h|--help|--version\n";
 
 const char* const options_help =
@@ -52,12 +53,18 @@ const char* const options_help =
     "  --quality                    after the latency, measure THD+N, harmonics, noise, dynamic range,\n"
     "                               IMD, gain, response, crosstalk and channel match per loop (9 s)\n"
     "  --limits FILE.json           judge the figures against the file's limits (implies --quality)\n"
-    "  -q, --quiet                  print only the latency in frames\n"
+    "  -q, --quiet                  print only the latency in frames (with --monitor: no status lines)\n"
+    "  --monitor DURATION           then play a stimulus for DURATION (30s, 10m, 8h; 0: until Ctrl-C) and\n"
+    "                               report every glitch of the loop and the clocks' drift\n"
+    "  --max-glitches N             with --monitor: exit status 5 beyond N glitches\n"
+    "  --max-drift PPM              with --monitor: exit status 5 when the drift exceeds PPM\n"
+    "  --save-glitches DIR          with --monitor: each glitch, 100 ms either side, as a WAV file in DIR\n"
     "  -h, --help                   this text\n"
     "  --version                    the version\n"
     "\n"
     "Exit status: 0 measured, 1 PortAudio or device error, 2 bad options, 3 no loop, 4 unstable,\n"
-    "5 outside --expect or --limits, 6 input is an output's monitor, 130 interrupted. More: man loopcheck.\n";
+    "5 outside --expect, --limits or a --monitor limit, 6 input is an output's monitor, 7 glitches found,\n"
+    "130 interrupted. More: man loopcheck.\n";
 
 namespace {
 
@@ -191,6 +198,11 @@ int options_parse(int argc, char** argv, check_options& o)
     app.add_flag("--quality", o.quality);
     app.add_option("--report", o.report_file);
     app.add_flag("-q,--quiet", o.quiet);
+    monitor_texts monitor;
+    app.add_option("--monitor", monitor.duration);
+    app.add_option("--max-glitches", monitor.max_glitches);
+    app.add_option("--max-drift", monitor.max_drift);
+    app.add_option("--save-glitches", o.monitor.save_dir);
     try {
         app.parse(argc, argv);
         if (help) {
@@ -204,6 +216,8 @@ int options_parse(int argc, char** argv, check_options& o)
             problem = loops_read(out, in, o);
         if (problem.empty() && !o.limits_file.empty())
             problem = limits_read(o);
+        if (problem.empty())
+            problem = monitor_options_read(monitor, o.monitor);
         if (!problem.empty())
             throw CLI::ValidationError(problem);
     } catch (const CLI::ParseError& e) {

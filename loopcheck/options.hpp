@@ -6,6 +6,8 @@
 
 #include "analysis/quality_limits.hpp"
 
+#include "loopcheck/monitor_options.hpp"
+
 struct check_options {
     std::string device, in_device, out_device;  // index or a unique part of the name; "" for the default
     double rate = 0.0;                          // 0: the device's own
@@ -23,6 +25,7 @@ struct check_options {
     std::string limits_file;  // --limits
     quality_limits limits;    // read from it before anything is measured
     std::string report_file;  // the HTML report, written after any run
+    monitor_settings monitor;  // --monitor and its limits
 };
 
 // The synopsis, as a bad option shows it; --help adds the options below it.

@@ -41,6 +41,8 @@ struct check_report {
     double input_latency_frames = 0.0, output_latency_frames = 0.0;
     std::vector<run_report> runs;
     bool input_is_monitor = false;
+    int64_t first_sound_frame = -1;  // the stream's frame where the first sweep began
+    bool monitored = false;          // --monitor ran and printed its own report
     bool has_response = false, response_valid = false;
     response_summary response;
     std::vector<response_row> response_rows;  // the last run's, for the file and the report

@@ -108,6 +108,8 @@ bool run_one(check_report& r, stream_state& s, const runs_setup& setup, const ca
         plan.sweep = long_sweep ? setup.long_sweep : response_sweep ? setup.response_sweep : setup.short_sweep;
         plan.quiet = noise ? runs_quiet_frames(r.rate) : 0;
         run_capture capture = capture_run(s, plan, wait);
+        if (r.first_sound_frame < 0)
+            r.first_sound_frame = capture.start;
         plan.lead = std::lrint(run_gap_s * r.rate);
         if (interrupted(setup))
             return verdict(r, check_status::interrupted, "loopcheck: interrupted"), false;

@@ -13,6 +13,7 @@
 #include "loopcheck/devices.hpp"
 #include "loopcheck/loops.hpp"
 #include "loopcheck/quality_run.hpp"
+#include "loopcheck/monitor_run.hpp"
 #include "loopcheck/runs.hpp"
 #include "loopcheck/stream.hpp"
 #include "loopcheck/stream_clock.hpp"
@@ -115,6 +116,15 @@ void session_run(check_report& r, void (*on_run)(const check_report&, size_t))
         quality = quality_run_clips(*state, r.quality.plan);
         ring = std::max(ring, quality_run_ring_frames(r.quality.plan, std::lrint(r.options.max_delay_s * r.rate)));
     }
+    // --monitor: its stimulus as a clip of its own, and a ring of 4 s at least.
+    const bool monitor = r.options.monitor.on;
+    const monitor_stimulus stimulus =
+        monitor ? monitor_stimulus_design(r.rate, monitor_default_level_dbfs) : monitor_stimulus{};
+    const int monitor_clip = static_cast<int>(state->clips.size());
+    if (monitor) {
+        state->clips.push_back(monitor_clip_make(stimulus));
+        ring = std::max(ring, monitor_ring_frames(r.rate));
+    }
     stream_prepare(*state, ring);
     problem = stream_start(audio.opened);
     r.input_latency_frames = audio.opened.input_latency_frames;
@@ -138,5 +148,7 @@ void session_run(check_report& r, void (*on_run)(const check_report&, size_t))
     // The battery only on loops that are there and not a monitor's.
     if (r.options.quality && (r.status == check_status::ok || r.status == check_status::outside_expected))
         quality_run_measure(r, *state, quality, wait, &session_interrupted);
+    if (monitor && r.status == check_status::ok)
+        monitor_run(r, *state, {monitor_clip, &stimulus, &session_interrupted, setup.stall_advice});
     r.buffer_granted = state->largest_buffer.load();
 }

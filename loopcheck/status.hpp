@@ -4,7 +4,8 @@
 #include <string_view>
 
 enum class check_status {
-    ok, error, bad_options, no_loop, unstable, outside_expected, outside_limits, monitor_input, interrupted
+    ok, error, bad_options, no_loop, unstable, outside_expected, outside_limits, monitor_input, interrupted, glitches,
+    monitor_limit
 };
 
 struct check_status_row {
@@ -24,6 +25,9 @@ inline constexpr check_status_row check_status_table[] = {
     {check_status::outside_limits, 5, "outside the --limits", "outside limits"},
     {check_status::monitor_input, 6, "input is an output's monitor", "monitor input"},
     {check_status::interrupted, 130, "interrupted", "interrupted"},
+    // --monitor's verdicts, after a latency that stood.
+    {check_status::glitches, 7, "glitches found", "glitches"},
+    {check_status::monitor_limit, 5, "beyond --max-glitches or --max-drift", "limit exceeded"},
 };
 
 // The status's row of the table.
@@ -39,5 +43,6 @@ constexpr const check_status_row& check_status_of(check_status status)
 constexpr bool check_status_measured(check_status status)
 {
     return status == check_status::ok || status == check_status::outside_expected ||
-           status == check_status::outside_limits || status == check_status::monitor_input;
+           status == check_status::outside_limits || status == check_status::monitor_input ||
+           status == check_status::glitches || status == check_status::monitor_limit;
 }
