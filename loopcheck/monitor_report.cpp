@@ -1,4 +1,5 @@
 // The monitor's lines, text and JSON.
+#include "loopcheck/report.hpp"
 #include "loopcheck/monitor_report.hpp"
 
 #include <cmath>
@@ -16,16 +17,6 @@ using json = nlohmann::ordered_json;
 
 std::string line(const json& j) { return j.dump(-1, ' ', false, json::error_handler_t::replace) + "\n"; }
 
-// A figure as printf writes it, but never "-0.000": a tiny negative that
-// rounds to zero is written as zero.
-std::string fixed(const char* pattern, double value)
-{
-    char text[64];
-    std::snprintf(text, sizeof text, pattern, value);
-    if (text[0] == '-' && std::strspn(text + 1, "0.") == std::strlen(text + 1))
-        std::snprintf(text, sizeof text, pattern, 0.0);
-    return text;
-}
 
 // The drift's uncertainty is unknown for the first 0.3 s.
 json uncertainty_json(const monitor_summary& s)
@@ -37,8 +28,8 @@ std::string drift_text(const monitor_summary& s)
 {
     if (!s.aligned)
         return "drift unknown";
-    return "drift " + fixed("%+.3f", s.drift_ppm) +
-           (s.drift_ppm_uncertainty >= 0.0 ? " ± " + fixed("%.3f", s.drift_ppm_uncertainty) : "") + " ppm";
+    return "drift " + report_figure("%+.3f", s.drift_ppm) +
+           (s.drift_ppm_uncertainty >= 0.0 ? " ± " + report_figure("%.3f", s.drift_ppm_uncertainty) : "") + " ppm";
 }
 
 json by_kind_json(const monitor_summary& s)
@@ -87,15 +78,15 @@ std::string monitor_glitch_json(const monitor_event& e, double rate, const std::
 
 std::string monitor_glitch_text(const monitor_event& e, double rate, const std::string& wall)
 {
-    std::string text = "glitch at " + fixed("%.3f", static_cast<double>(e.frame) / rate) + " s (" + wall +
+    std::string text = "glitch at " + report_figure("%.3f", static_cast<double>(e.frame) / rate) + " s (" + wall +
                        "), frame " + std::to_string(e.frame) + ": ";
     switch (e.kind) {
     case monitor_kind::dropped: text += "dropped " + std::to_string(e.frames) + " frames"; break;
     case monitor_kind::inserted: text += "inserted " + std::to_string(e.frames) + " frames"; break;
     case monitor_kind::zeros: text += "zeros for " + std::to_string(e.frames) + " frames"; break;
     case monitor_kind::discontinuity:
-        text += "discontinuity over " + std::to_string(e.frames) + " frames (level " + fixed("%+.1f", e.level_db) +
-                " dB, delay " + fixed("%+.2f", e.delay_change) + " frames)";
+        text += "discontinuity over " + std::to_string(e.frames) + " frames (level " + report_figure("%+.1f", e.level_db) +
+                " dB, delay " + report_figure("%+.2f", e.delay_change) + " frames)";
         break;
     case monitor_kind::lost: text += "stimulus lost (not found again within 0.15 s)"; break;
     }
@@ -115,7 +106,7 @@ std::string monitor_overrun_json(int64_t frame, int64_t frames, double rate, con
 
 std::string monitor_overrun_text(int64_t frame, int64_t frames, double rate, const std::string& wall)
 {
-    return "glitch at " + fixed("%.3f", static_cast<double>(frame) / rate) + " s (" + wall + "), frame " +
+    return "glitch at " + report_figure("%.3f", static_cast<double>(frame) / rate) + " s (" + wall + "), frame " +
            std::to_string(frame) + ": the monitor fell behind the capture, " + std::to_string(frames) +
            " frames not checked (the machine is too busy)\n";
 }
@@ -149,7 +140,7 @@ std::string monitor_xrun_json(int64_t frame, unsigned long what, double rate, co
 
 std::string monitor_xrun_text(int64_t frame, unsigned long what, double rate, const std::string& wall)
 {
-    return "xrun at " + fixed("%.3f", static_cast<double>(frame) / rate) + " s (" + wall + "), frame " +
+    return "xrun at " + report_figure("%.3f", static_cast<double>(frame) / rate) + " s (" + wall + "), frame " +
            std::to_string(frame) + ": " + xrun_words(what) + " (the stream's log)\n";
 }
 
@@ -168,8 +159,8 @@ std::string monitor_start_json(const check_report& r, const monitor_progress& p,
 std::string monitor_start_text(const monitor_progress& p)
 {
     return "monitor: playing the stimulus " +
-           (p.duration_s > 0.0 ? "for " + fixed("%g", p.duration_s) + " s" : std::string("until Ctrl-C")) +
-           " from the loop's latency of " + fixed("%.3f", p.latency) + " frames; every frame checked\n";
+           (p.duration_s > 0.0 ? "for " + report_figure("%g", p.duration_s) + " s" : std::string("until Ctrl-C")) +
+           " from the loop's latency of " + report_figure("%.3f", p.latency) + " frames; every frame checked\n";
 }
 
 std::string monitor_status_json(const monitor_progress& p, const std::string& wall)
@@ -190,7 +181,7 @@ std::string monitor_status_json(const monitor_progress& p, const std::string& wa
 
 std::string monitor_status_text(const monitor_progress& p)
 {
-    return "monitor: " + fixed("%.0f", static_cast<double>(p.frames) / p.rate) + " s · " +
+    return "monitor: " + report_figure("%.0f", static_cast<double>(p.frames) / p.rate) + " s · " +
            std::to_string(monitor_glitch_count(p)) + " glitches · " + std::to_string(p.xruns) + " xruns · " +
            drift_text(p.summary) + "\n";
 }
@@ -232,13 +223,13 @@ std::string monitor_summary_text(const monitor_progress& p, const check_report& 
     if (p.overruns > 0)
         kinds += std::string(kinds.empty() ? " (" : ", ") + std::to_string(p.overruns) + " monitor overrun";
     kinds += kinds.empty() ? "" : ")";
-    std::string text = "monitor summary: " + fixed("%.1f", static_cast<double>(p.frames) / p.rate) + " s, " +
+    std::string text = "monitor summary: " + report_figure("%.1f", static_cast<double>(p.frames) / p.rate) + " s, " +
                        std::to_string(p.frames) + " frames · " + std::to_string(monitor_glitch_count(p)) +
                        " glitches" + kinds + " · longest clean stretch " +
-                       fixed("%.1f", static_cast<double>(s.longest_clean_frames) / p.rate) + " s · " +
+                       report_figure("%.1f", static_cast<double>(s.longest_clean_frames) / p.rate) + " s · " +
                        std::to_string(p.xruns) + " xruns · " + drift_text(s) + " · delay " +
-                       fixed("%.3f", s.delay_start_frames) + " to " + fixed("%.3f", s.delay_end_frames) +
-                       " frames · threshold " + fixed("%.1f", s.residue_db) + " dB below the signal\n";
+                       report_figure("%.3f", s.delay_start_frames) + " to " + report_figure("%.3f", s.delay_end_frames) +
+                       " frames · threshold " + report_figure("%.1f", s.residue_db) + " dB below the signal\n";
     if (s.events_not_listed > 0)
         text += "note: " + std::to_string(s.events_not_listed) + " glitches beyond the first " +
                 std::to_string(s.events - s.events_not_listed) + " were counted, not kept\n";

@@ -1,4 +1,5 @@
 // --quality's figures as text and as JSON.
+#include "loopcheck/report.hpp"
 #include "loopcheck/quality_report.hpp"
 
 #include <algorithm>
@@ -14,19 +15,10 @@ namespace {
 
 using json = nlohmann::ordered_json;
 
-// printf of one number, never "-0.0".
-std::string fmt(const char* pattern, double v)
-{
-    char text[64];
-    std::snprintf(text, sizeof text, pattern, v);
-    if (text[0] == '-' && std::strspn(text + 1, "0.") == std::strlen(text + 1))
-        std::snprintf(text, sizeof text, pattern, 0.0);
-    return text;
-}
 
 std::string opt_text(const std::optional<double>& v, const char* pattern, const std::string& none)
 {
-    return v ? fmt(pattern, *v) : none;
+    return v ? report_figure(pattern, *v) : none;
 }
 
 json opt_json(const std::optional<double>& v) { return v ? json(*v) : json(nullptr); }
@@ -50,7 +42,7 @@ std::string hz_list(const std::vector<double>& hz, const char* joint)
 {
     std::string text;
     for (const double f : hz)
-        text += (text.empty() ? "" : joint) + fmt("%.2f", f);
+        text += (text.empty() ? "" : joint) + report_figure("%.2f", f);
     return text + " Hz";
 }
 
@@ -177,12 +169,12 @@ const quality_segment* segment_of(const quality_plan& p, quality_kind kind)
 
 std::string tone_text(const quality_tone_figures& t)
 {
-    std::string text = "  THD+N at " + fmt("%g", t.conditions.level_dbfs) + " dBFS (" + hz_list(t.conditions.hz, " + ") +
+    std::string text = "  THD+N at " + report_figure("%g", t.conditions.level_dbfs) + " dBFS (" + hz_list(t.conditions.hz, " + ") +
                        ", received " + opt_text(t.conditions.received_dbfs, "%.2f", "—") + " dBFS): ";
     if (!t.valid)
         return text + "not measured: " + t.reason + "\n";
-    text += fmt("%.1f", *t.thd_n_db) + " dB (" + fmt("%.3g", *t.thd_n_pct) + " %) · A-weighted " +
-            fmt("%.1f", *t.thd_n_a_db) + " dB · THD " + fmt("%.1f", *t.thd_db) + " dB · H2…H10";
+    text += report_figure("%.1f", *t.thd_n_db) + " dB (" + report_figure("%.3g", *t.thd_n_pct) + " %) · A-weighted " +
+            report_figure("%.1f", *t.thd_n_a_db) + " dB · THD " + report_figure("%.1f", *t.thd_db) + " dB · H2…H10";
     for (const std::optional<double>& h : t.harmonics_db)
         text += " " + opt_text(h, "%.1f", "—");
     return text + " dB\n";
@@ -191,9 +183,9 @@ std::string tone_text(const quality_tone_figures& t)
 std::string imd_text(const char* name, const quality_imd_figures& m, const char* ratio)
 {
     std::string text = std::string("  IMD ") + name + ", " + hz_list(m.conditions.hz, " + ") + " " + ratio + " at " +
-                       fmt("%g", m.conditions.level_dbfs) + " dBFS peak (received " +
+                       report_figure("%g", m.conditions.level_dbfs) + " dBFS peak (received " +
                        opt_text(m.conditions.received_dbfs, "%.2f", "—") + " dBFS): ";
-    return text + (m.db ? fmt("%.1f", *m.db) + " dB (" + fmt("%.3g", *m.pct) + " %)" : "not measured: " + m.reason) + "\n";
+    return text + (m.db ? report_figure("%.1f", *m.db) + " dB (" + report_figure("%.3g", *m.pct) + " %)" : "not measured: " + m.reason) + "\n";
 }
 
 std::string loop_text(const quality_outcome& q, size_t k, const std::vector<int64_t>& out, const std::vector<int64_t>& in)
@@ -204,7 +196,7 @@ std::string loop_text(const quality_outcome& q, size_t k, const std::vector<int6
     for (const quality_tone_figures& t : f.tones)
         text += tone_text(t);
     text += "  noise, outputs silent: " +
-            (f.noise.valid ? fmt("%.1f", *f.noise.noise_dbfs) + " dBFS · A-weighted " + fmt("%.1f", *f.noise.noise_dbfs_a) + " dBFS"
+            (f.noise.valid ? report_figure("%.1f", *f.noise.noise_dbfs) + " dBFS · A-weighted " + report_figure("%.1f", *f.noise.noise_dbfs_a) + " dBFS"
                            : "not measured: " + f.noise.reason) +
             "\n";
     text += "  dynamic range: " + opt_text(f.dynamic_range_db_a, "%.1f dB A", "not measured") +
@@ -212,12 +204,12 @@ std::string loop_text(const quality_outcome& q, size_t k, const std::vector<int6
     text += imd_text("SMPTE", f.smpte, "4:1");
     text += imd_text("CCIF", f.ccif, "1:1");
     const double hz = tones_hz(tones_bin(quality_tone_hz, q.plan.rate, q.plan.block), q.plan.rate, q.plan.block);
-    text += "  gain at " + fmt("%.2f", hz) + " Hz, " + fmt("%g", quality_gain_level_dbfs) +
+    text += "  gain at " + report_figure("%.2f", hz) + " Hz, " + report_figure("%g", quality_gain_level_dbfs) +
             " dBFS: " + opt_text(f.gain_db, "%.2f dB", "not measured") + "\n";
     const quality_response& r = q.responses[k];
-    text += "  response, a sweep of " + std::to_string(r.sweep_frames) + " frames at " + fmt("%g", quality_sweep_dbfs) + " dBFS: " +
-            (r.min_db ? fmt("%+.2f", *r.min_db) + " to " + fmt("%+.2f", *r.max_db) + " dB re " +
-                            fmt("%.1f", response_row_hz * std::round(1000.0 / response_row_hz)) + " Hz from 20 to 20000 Hz"
+    text += "  response, a sweep of " + std::to_string(r.sweep_frames) + " frames at " + report_figure("%g", quality_sweep_dbfs) + " dBFS: " +
+            (r.min_db ? report_figure("%+.2f", *r.min_db) + " to " + report_figure("%+.2f", *r.max_db) + " dB re " +
+                            report_figure("%.1f", response_row_hz * std::round(1000.0 / response_row_hz)) + " Hz from 20 to 20000 Hz"
                       : "not measured: " + r.reason) +
             " · -3 dB at " + opt_text(r.minus3_low_hz, "%.1f Hz", "below 12 Hz") + " and " +
             opt_text(r.minus3_high_hz, "%.0f Hz", "none below Nyquist") + "\n";
@@ -231,14 +223,14 @@ std::string crosstalk_text(const quality_outcome& q)
     const quality_segment* tone = segment_of(q.plan, quality_kind::crosstalk_tone);
     if (!tone)
         return "crosstalk: not measured: " + q.loops[0].crosstalk_reason + "\n";
-    std::string text = "crosstalk, " + fmt("%.2f", tones_hz(tone->tones[0].bin, q.plan.rate, q.plan.block)) + " Hz at " +
-                       fmt("%g", tone->level_dbfs) + " dBFS on one output alone, re the driven loop's input:\n";
+    std::string text = "crosstalk, " + report_figure("%.2f", tones_hz(tone->tones[0].bin, q.plan.rate, q.plan.block)) + " Hz at " +
+                       report_figure("%g", tone->level_dbfs) + " dBFS on one output alone, re the driven loop's input:\n";
     for (const quality_crosstalk_pair& c : q.crosstalk) {
         text += "  loop " + std::to_string(c.from + 1) + " → loop " + std::to_string(c.to + 1) + ": " +
-                (c.db_1khz ? fmt("%.2f dB", *c.db_1khz) : "not measured: " + c.reason) + " · by octave (" +
-                fmt("%g", quality_pair_peak_dbfs) + " dBFS peak together)";
+                (c.db_1khz ? report_figure("%.2f dB", *c.db_1khz) : "not measured: " + c.reason) + " · by octave (" +
+                report_figure("%g", quality_pair_peak_dbfs) + " dBFS peak together)";
         for (size_t i = 0; i < c.octave_db.size(); i++)
-            text += " " + fmt("%.0f", c.octave_hz[i]) + " Hz " + opt_text(c.octave_db[i], "%.1f", "—");
+            text += " " + report_figure("%.0f", c.octave_hz[i]) + " Hz " + opt_text(c.octave_db[i], "%.1f", "—");
         text += " dB\n";
     }
     return text;
@@ -249,9 +241,9 @@ std::string match_text(const quality_outcome& q)
     std::string text;
     for (size_t k = 1; k < q.loops.size(); k++) {
         const quality_loop_figures& f = q.loops[k];
-        text += "channel match at " + fmt("%g", quality_gain_level_dbfs) + " dBFS, loop " + std::to_string(k + 1) +
+        text += "channel match at " + report_figure("%g", quality_gain_level_dbfs) + " dBFS, loop " + std::to_string(k + 1) +
                 " minus loop 1: " +
-                (f.match_gain_db ? "gain " + fmt("%+.3f", *f.match_gain_db) + " dB, phase " + fmt("%+.2f", *f.match_phase_deg) + "°"
+                (f.match_gain_db ? "gain " + report_figure("%+.3f", *f.match_gain_db) + " dB, phase " + report_figure("%+.2f", *f.match_phase_deg) + "°"
                                  : "not measured: " + f.match_reason) +
                 "\n";
     }
@@ -262,9 +254,9 @@ std::string limit_text(const quality_verdict& v)
 {
     std::string bounds;
     if (v.min)
-        bounds += "min " + fmt("%g", *v.min);
+        bounds += "min " + report_figure("%g", *v.min);
     if (v.max)
-        bounds += std::string(bounds.empty() ? "" : ", ") + "max " + fmt("%g", *v.max);
+        bounds += std::string(bounds.empty() ? "" : ", ") + "max " + report_figure("%g", *v.max);
     return "  " + v.figure + " " + opt_text(v.value, "%.2f", "not measured") + " (" + bounds + "): " +
            (v.pass ? "pass" : "FAIL") + "\n";
 }
@@ -286,11 +278,11 @@ std::string quality_report_text(const quality_outcome& q, const std::vector<int6
     if (!q.ran)
         return "";
     const quality_plan& p = q.plan;
-    std::string text = "quality battery: " + fmt("%.0f", p.rate) + " Hz · band 20-20000 Hz (brick wall), A-weighting IEC 61672 · " +
+    std::string text = "quality battery: " + report_figure("%.0f", p.rate) + " Hz · band 20-20000 Hz (brick wall), A-weighting IEC 61672 · " +
                        std::to_string(p.segments.size()) + " segments, each one block of " + std::to_string(p.block) +
-                       " frames (" + fmt("%.3f", static_cast<double>(p.block) / p.rate) + " s) after " +
-                       fmt("%.3f", quality_settle_s) + " s settling · tones coherent with the block, no window · " +
-                       fmt("%.2f", q.play_seconds) + " s played\n";
+                       " frames (" + report_figure("%.3f", static_cast<double>(p.block) / p.rate) + " s) after " +
+                       report_figure("%.3f", quality_settle_s) + " s settling · tones coherent with the block, no window · " +
+                       report_figure("%.2f", q.play_seconds) + " s played\n";
     for (const std::string& line : q.replayed)
         text += "warning: played again after a dropout: " + line + "\n";
     for (size_t k = 0; k < q.loops.size(); k++)

@@ -15,19 +15,9 @@ namespace {
 
 using json = nlohmann::ordered_json;
 
-// A figure as printf writes it, but never "-0.00": a tiny negative that rounds
-// to zero is written as zero.
-std::string format(const char* pattern, double a)
-{
-    char text[64];
-    std::snprintf(text, sizeof text, pattern, a);
-    if (text[0] == '-' && std::strspn(text + 1, "0.") == std::strlen(text + 1))
-        std::snprintf(text, sizeof text, pattern, 0.0);
-    return text;
-}
 
-std::string frames_text(double frames) { return format("%.3f", frames); }
-std::string ms_text(double frames, double rate) { return format("%.3f", 1000.0 * frames / rate); }
+std::string frames_text(double frames) { return report_figure("%.3f", frames); }
+std::string ms_text(double frames, double rate) { return report_figure("%.3f", 1000.0 * frames / rate); }
 
 bool inverted_any(const check_report& r)
 {
@@ -96,6 +86,15 @@ run_statistics report_statistics_of(std::span<const run_report> runs)
     return s;
 }
 
+std::string report_figure(const char* pattern, double a)
+{
+    char text[64];
+    std::snprintf(text, sizeof text, pattern, a);
+    if (text[0] == '-' && std::strspn(text + 1, "0.") == std::strlen(text + 1))
+        std::snprintf(text, sizeof text, pattern, 0.0);
+    return text;
+}
+
 int report_exit_code(const check_report& r) { return check_status_of(r.status).exit_code; }
 
 std::string report_latency_text(double latency, double uncertainty)
@@ -130,14 +129,14 @@ std::string report_run_text(const check_report& r, size_t i)
     const run_result& x = r.runs[i].result;
     std::string text = "run " + std::to_string(i + 1) + ": latency " +
                        report_latency_text(x.latency, x.latency_uncertainty) + " frames (" +
-                       ms_text(x.latency, r.rate) + " ms) at " + format("%.0f", r.rate) + " Hz · gain " +
-                       format("%.2f", x.gain_db) + " dB · polarity " + (x.inverted ? "inverted" : "normal") +
-                       " · SNR " + format("%.0f", x.snr_db) + " dB\n";
+                       ms_text(x.latency, r.rate) + " ms) at " + report_figure("%.0f", r.rate) + " Hz · gain " +
+                       report_figure("%.2f", x.gain_db) + " dB · polarity " + (x.inverted ? "inverted" : "normal") +
+                       " · SNR " + report_figure("%.0f", x.snr_db) + " dB\n";
     text += "       group delay " + frames_text(x.group_delay) + " frames (at 1 kHz " + frames_text(x.group_delay_1khz) +
-            (x.group_delay_1khz_sd >= 0.0 ? " ± " + frames_text(x.group_delay_1khz_sd) : std::string()) + ") · peak " + std::to_string(x.peak) + " (" + format("%.4f", x.peak_value) + ")";
+            (x.group_delay_1khz_sd >= 0.0 ? " ± " + frames_text(x.group_delay_1khz_sd) : std::string()) + ") · peak " + std::to_string(x.peak) + " (" + report_figure("%.4f", x.peak_value) + ")";
     if (x.has_next)
-        text += " · next peak " + format("%+.0f", static_cast<double>(x.next_offset)) + " frames at " +
-                format("%.1f", x.next_level_db) + " dB";
+        text += " · next peak " + report_figure("%+.0f", static_cast<double>(x.next_offset)) + " frames at " +
+                report_figure("%.1f", x.next_level_db) + " dB";
     if (report_reported_known(r))
         text += " · excess " + frames_text(x.latency - report_reported_frames(r)) + " frames";
     if (r.runs[i].lengthened)
@@ -155,8 +154,8 @@ std::string report_tail_text(const check_report& r)
                 " · latency " + report_latency_text(s.mean, s.uncertainty) + " frames (" + ms_text(s.mean, r.rate) + " ms)";
         if (r.runs.size() > 1)
             text += ", min " + frames_text(s.min) + ", max " + frames_text(s.max) + ", sd " + frames_text(s.sd) +
-                    " · gain " + format("%.2f", s.gain_db) + " dB";
-        text += " · " + device_text(r) + " (" + r.host_api + ") · " + format("%.0f", r.rate) + " Hz · buffer " +
+                    " · gain " + report_figure("%.2f", s.gain_db) + " dB";
+        text += " · " + device_text(r) + " (" + r.host_api + ") · " + report_figure("%.0f", r.rate) + " Hz · buffer " +
                 std::to_string(r.buffer_granted) +
                 (report_reported_known(r) ? " · reported " + frames_text(report_reported_frames(r)) + " frames · excess " +
                                                 frames_text(s.mean - report_reported_frames(r)) + " frames\n"
@@ -164,20 +163,20 @@ std::string report_tail_text(const check_report& r)
     }
     const double peak = input_peak(r);
     if (!r.runs.empty() && peak >= clipping_level)
-        text += "warning: input clipping (peak " + format("%.2f", 20.0 * std::log10(peak)) +
+        text += "warning: input clipping (peak " + report_figure("%.2f", 20.0 * std::log10(peak)) +
                 " dBFS): the latency stands, the response does not\n";
     else if (!r.runs.empty() && peak > near_clipping_level)
-        text += "note: input above -3 dBFS (peak " + format("%.2f", 20.0 * std::log10(peak)) + " dBFS)\n";
+        text += "note: input above -3 dBFS (peak " + report_figure("%.2f", 20.0 * std::log10(peak)) + " dBFS)\n";
     for (size_t i = 0; i < r.runs.size(); i++) {
         const run_result& x = r.runs[i].result;
         const std::string run = r.runs.size() > 1 ? " in run " + std::to_string(i + 1) : "";
         if (x.snr_db < weak_snr_db)
-            text += "warning: weak signal" + run + ": SNR " + format("%.0f", x.snr_db) + " dB (below 30 dB)\n";
+            text += "warning: weak signal" + run + ": SNR " + report_figure("%.0f", x.snr_db) + " dB (below 30 dB)\n";
         if (x.has_next && x.next_level_db > echo_warning_db)
             text += "warning: next peak within 30 dB" + run + ": " +
-                    format("%+.0f", static_cast<double>(x.next_offset)) + " frames (" +
-                    format("%+.3f", 1000.0 * static_cast<double>(x.next_offset) / r.rate) + " ms) at " +
-                    format("%.1f", x.next_level_db) + " dB: an echo or a monitoring path\n";
+                    report_figure("%+.0f", static_cast<double>(x.next_offset)) + " frames (" +
+                    report_figure("%+.3f", 1000.0 * static_cast<double>(x.next_offset) / r.rate) + " ms) at " +
+                    report_figure("%.1f", x.next_level_db) + " dB: an echo or a monitoring path\n";
         for (const std::string& d : r.runs[i].dropouts)
             text += "warning: run " + std::to_string(i + 1) + " retried after a dropout: " + d + "\n";
     }
@@ -189,12 +188,12 @@ std::string report_tail_text(const check_report& r)
                 "cable; give the card's sink as --out-device and its source as --in-device\n";
     if (r.has_response) {
         text += "response: " + r.options.response_file + (r.response_valid ? "" : " (not valid: the input clipped)") +
-                " · flat ±" + format("%.2f", r.response.flatness_db) + " dB from " +
-                format("%.0f", r.response.band_low_hz) + " to " + format("%.0f", r.response.band_high_hz) +
+                " · flat ±" + report_figure("%.2f", r.response.flatness_db) + " dB from " +
+                report_figure("%.0f", r.response.band_low_hz) + " to " + report_figure("%.0f", r.response.band_high_hz) +
                 " Hz · -3 dB points " +
-                (r.response.minus3_low_hz < 0 ? std::string("below 12 Hz") : format("%.1f Hz", r.response.minus3_low_hz)) +
+                (r.response.minus3_low_hz < 0 ? std::string("below 12 Hz") : report_figure("%.1f Hz", r.response.minus3_low_hz)) +
                 ", " +
-                (r.response.minus3_high_hz < 0 ? std::string("none below Nyquist") : format("%.0f Hz", r.response.minus3_high_hz)) +
+                (r.response.minus3_high_hz < 0 ? std::string("none below Nyquist") : report_figure("%.0f Hz", r.response.minus3_high_hz)) +
                 "\n";
     }
     for (size_t k = 0; k < r.loops.size(); k++) {
@@ -204,7 +203,7 @@ std::string report_tail_text(const check_report& r)
         const run_statistics s = report_statistics_of(l.runs);
         text += "loop " + std::to_string(k + 2) + " (out " + std::to_string(l.out_channel) + " → in " +
                 std::to_string(l.in_channel) + "): latency " + report_latency_text(s.mean, s.uncertainty) + " frames (" +
-                ms_text(s.mean, r.rate) + " ms) · gain " + format("%.2f", s.gain_db) + " dB · " +
+                ms_text(s.mean, r.rate) + " ms) · gain " + report_figure("%.2f", s.gain_db) + " dB · " +
                 std::to_string(l.runs.size()) + (l.runs.size() == 1 ? " run" : " runs") + "\n";
         for (size_t i = 0; i < l.runs.size(); i++)
             for (const std::string& d : l.runs[i].dropouts)
