@@ -560,7 +560,10 @@ rig_iodelay_frames() {
     fi
     kill $pid 2>/dev/null
     wait $pid 2>/dev/null
-    tr '\r' '\n' <"$log" | sed -n 's/^ *\([0-9]*\)\.[0-9]* frames .*total roundtrip latency.*/\1/p' | tail -1
+    # jack_iodelay's figure is fractional and wanders by a few thousandths
+    # around the whole frame (63.998 is 64): round it, never cut it.
+    tr '\r' '\n' <"$log" | sed -n 's/^ *\([0-9]*\.[0-9]*\) frames .*total roundtrip latency.*/\1/p' | tail -1 |
+        awk '{ printf "%.0f\n", $1 }'
     rm -f "$log"
 }
 
