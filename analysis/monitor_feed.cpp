@@ -1,6 +1,7 @@
 // The detector's state made, fed and summarised.
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <stdexcept>
 
 #include "analysis/monitor_steps.hpp"
@@ -114,7 +115,11 @@ monitor_summary monitor_summarise(const monitor_detector& d)
     if (d.line_n >= 2.0 && d.line_sxx > 0.0)
         s.drift_ppm = 1e6 * d.line_sxy / d.line_sxx;
     if (d.line_n >= 3.0 && d.line_sxx > 0.0) {
-        const double spread = std::max(0.0, d.line_syy - d.line_sxy * d.line_sxy / d.line_sxx) / (d.line_n - 2.0);
+        // On a clean digital path the epochs lie on the line to within the
+        // last bits of syy: the difference then cancels to nothing, or below.
+        // What the arithmetic cannot resolve is the least spread there is.
+        const double resolved = 4.0 * std::numeric_limits<double>::epsilon() * d.line_syy;
+        const double spread = std::max(resolved, d.line_syy - d.line_sxy * d.line_sxy / d.line_sxx) / (d.line_n - 2.0);
         s.drift_ppm_uncertainty = 1e6 * std::sqrt(spread / d.line_sxx);
     }
     s.delay_end_frames = monitor_model_delay_at(d.model, d.next);

@@ -32,4 +32,5 @@ for minute in $(seq "$minutes"); do
          END { printf "| %d | %.1f | %.1f | %d |\n", m, rss / 1024, hwm / 1024, g }' "/proc/$pid/status"
 done
 rig_wait_exit $pid 60
-tail -2 "$work/out"
+echo "loopcheck's exit status: $RIG_STATUS"
+grep -v '^glitch' "$work/out" | tail -4

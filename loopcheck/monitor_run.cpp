@@ -186,10 +186,16 @@ void monitor_run(check_report& r, stream_state& s, const monitor_setup& setup)
     int64_t next_status = m.p.stimulus_frame + std::lrint(status_every_s * rate);
     auto last_frames_at = std::chrono::steady_clock::now();
     bool stalled = false;
+    int64_t last_done = s.frames_done.load(std::memory_order_acquire);
     while (m.fed < end && !(setup.interrupted && setup.interrupted->load())) {
         const int64_t done = s.frames_done.load(std::memory_order_acquire);
         const auto now = std::chrono::steady_clock::now();
-        if (done <= m.fed) {
+        if (done != last_done)
+            last_done = done, last_frames_at = now;
+        // Fed only once the log has its last word on them: a missed cycle is
+        // marked some calls after its gap, and a glitch at the gap must see it.
+        const int64_t final = done - stream_marks_pending_frames(s);
+        if (final <= m.fed) {
             if (std::chrono::duration<double>(now - last_frames_at).count() > stall_s) {
                 stalled = true;
                 break;
@@ -197,11 +203,12 @@ void monitor_run(check_report& r, stream_state& s, const monitor_setup& setup)
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
             continue;
         }
-        last_frames_at = now;
         // A quarter of the ring kept in hand: the callback writes on while we read.
         if (done - m.fed > ring - ring / 4)
             overrun(m, done - ring / 2);
-        const int64_t to = std::min({done, m.fed + block_frames, end});
+        const int64_t to = std::min({final, m.fed + block_frames, end});
+        if (to <= m.fed)
+            continue;
         if (!feed(m, to))
             overrun(m, s.frames_done.load(std::memory_order_acquire) - ring / 2);
         xruns_print(m);

@@ -36,6 +36,7 @@ void clock_check(stream_state& s, uint32_t now, int64_t first, int64_t count)
         s.clock_cycle_calls++;
     else
         s.clock_split = std::max(s.clock_split, s.clock_cycle_calls), s.clock_cycle_calls = 1;
+    s.clock_split_seen.store(s.clock_split, std::memory_order_relaxed);
     s.clock_last = now;
     // The lead, modulo 2^32, kept small by measuring it from the first call's.
     if (!s.clock_started)
@@ -82,6 +83,7 @@ void stream_prepare(stream_state& s, int64_t frames)
     s.clock_started = false;
     s.clock_ahead_calls = 0;
     s.clock_cycle_calls = 0, s.clock_split = 1;
+    s.clock_split_seen.store(1);
 }
 
 void stream_schedule(stream_state& s, int64_t start, int clip)
@@ -169,4 +171,14 @@ stream_marks stream_marks_within(const stream_state& s, int64_t from, int64_t to
     if (s.marks_written.load(std::memory_order_acquire) - stream_mark_capacity > oldest)
         m.lost = true;
     return m;
+}
+
+int64_t stream_marks_pending_frames(const stream_state& s)
+{
+    if (!s.clock_read)
+        return 0;
+    // The calls clock_check waits for, one more for the call that writes the
+    // mark, and one for a cycle split differently since.
+    const int calls = std::max(stream_clock_calls, 2 * s.clock_split_seen.load(std::memory_order_relaxed) + 1) + 2;
+    return calls * s.largest_buffer.load(std::memory_order_relaxed);
 }

@@ -60,6 +60,7 @@ struct stream_state {
     std::atomic<int64_t> largest_buffer{0};
     std::atomic<int64_t> marks_written{0};
     std::array<stream_mark, stream_mark_capacity> marks;
+    std::atomic<int> clock_split_seen{1};  // the most calls in one server cycle so far
 
     // The callback's own: the server's counter's lead over the frames
     // handled, its least so far, and the calls that have stood a buffer ahead
@@ -102,3 +103,8 @@ bool stream_capture_copy(const stream_state& s, int64_t from, int64_t to, int lo
 
 // The flagged calls and missed cycles within frames from..to - 1.
 stream_marks stream_marks_within(const stream_state& s, int64_t from, int64_t to);
+
+// How far behind the frames handled the log is final: a missed cycle is
+// marked only once the server's counter has stood ahead for several calls,
+// so frames newer than this may still gain a mark.
+int64_t stream_marks_pending_frames(const stream_state& s);

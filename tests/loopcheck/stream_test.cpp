@@ -2,6 +2,7 @@
 // which calls the log keeps (status flags, a clock that jumped past missed cycles).
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <memory>
 #include <vector>
@@ -114,12 +115,18 @@ TEST(LoopcheckStream, TheLogKeepsEveryFlaggedCallAndMissedCycle)
 TEST(LoopcheckStream, ACycleSplitIntoCallsIsNoMissedCycle)
 {
     const auto s = prepared();
-    int64_t cycle = 0;
+    int64_t cycle = 0, final = 0;  // final: frames before it will never gain a mark
     for (int c = 0; c < 12; c++, cycle += 1024) {
         if (c == 8)
             cycle += 1024;  // the server skips a cycle: the callback never sees frames of it
-        for (int part = 0; part < 4; part++)
+        for (int part = 0; part < 4; part++) {
+            const int64_t written = s->marks_written.load();
             call(*s, 256, static_cast<double>(cycle));
+            if (s->marks_written.load() > written) {
+                EXPECT_GE(s->marks[static_cast<size_t>(written)].frame.load(), final) << "a mark behind the final frames";
+            }
+            final = std::max(final, s->frames_done.load() - stream_marks_pending_frames(*s));
+        }
     }
     const stream_marks m = stream_marks_within(*s, 0, 12 * 1024);
     EXPECT_EQ(m.missed, 1);
