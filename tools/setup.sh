@@ -12,8 +12,9 @@
 set -eu
 cd "$(dirname "$0")/.."
 
-# The programs and their man pages (`cmake -S . -B build && cmake --build build`).
-build=(build-essential cmake pkg-config scdoc
+# The programs and their man pages (`cmake -S . -B build && cmake --build build`);
+# ccache, so that a second build of the same sources compiles nothing again.
+build=(build-essential cmake pkg-config scdoc ccache
        libsdl2-dev portaudio19-dev libopenblas-dev libasound2-dev libjack-jackd2-dev
        libcli11-dev nlohmann-json3-dev libeigen3-dev libsndfile1-dev)
 # What tools/demo.sh runs: JACK's tools (jack_lsp, jack_connect) and its dummy server.
