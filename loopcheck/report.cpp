@@ -45,12 +45,17 @@ bool retried_any(const check_report& r)
     return std::any_of(r.runs.begin(), r.runs.end(), [](const run_report& x) { return x.attempts > 1; });
 }
 
+// A device's index (none where PortAudio did not list it) and name.
+std::string device_named(int index, const std::string& name)
+{
+    return (index >= 0 ? std::to_string(index) + " " : std::string()) + "\"" + name + "\"";
+}
+
 std::string device_text(const check_report& r)
 {
-    if (r.in_device == r.out_device)
-        return "device " + std::to_string(r.out_device) + " \"" + r.out_name + "\"";
-    return "output device " + std::to_string(r.out_device) + " \"" + r.out_name + "\", input device " +
-           std::to_string(r.in_device) + " \"" + r.in_name + "\"";
+    if (r.in_device == r.out_device && r.in_name == r.out_name)
+        return "device " + device_named(r.out_device, r.out_name);
+    return "output device " + device_named(r.out_device, r.out_name) + ", input device " + device_named(r.in_device, r.in_name);
 }
 
 }  // namespace
@@ -226,8 +231,10 @@ std::string report_json(const check_report& r)
     j["exit_status"] = report_exit_code(r);
     j["message"] = r.message;
     j["host_api"] = r.host_api;
-    j["device"] = {{"output", {{"index", r.out_device}, {"name", r.out_name}}},
-                   {"input", {{"index", r.in_device}, {"name", r.in_name}}}};
+    // The index is PortAudio's: null on the stream straight on JACK.
+    const auto index = [](int i) { return i >= 0 ? nlohmann::ordered_json(i) : nlohmann::ordered_json(nullptr); };
+    j["device"] = {{"output", {{"index", index(r.out_device)}, {"name", r.out_name}}},
+                   {"input", {{"index", index(r.in_device)}, {"name", r.in_name}}}};
     j["rate"] = r.rate;
     j["buffer"] = {{"requested", nullable_buffer(r.options.buffer)}, {"granted", nullable_buffer(r.buffer_granted)}};
     const bool many = r.options.out_channels.size() > 1;

@@ -25,7 +25,7 @@ std::string figure(const char* pattern, double value)
 
 std::string device_text(int index, const std::string& name, int64_t channel)
 {
-    return std::to_string(index) + " \"" + name + "\", channel " + std::to_string(channel);
+    return (index >= 0 ? std::to_string(index) + " " : std::string()) + "\"" + name + "\", channel " + std::to_string(channel);
 }
 
 // The figures that stand for the whole session, each with what it depends on.
@@ -117,9 +117,9 @@ void report_html_conditions(html_page& page, const check_report& r, const std::s
     out.push_back({"Program", "loopcheck " LOOPCABLE_VERSION});
     out.push_back({"Date", date});
     out.push_back({"Host API", r.host_api.empty() ? "none chosen" : r.host_api});
-    if (r.out_device >= 0)
+    if (!r.out_name.empty())
         out.push_back({"Output device", device_text(r.out_device, r.out_name, o.out_channel)});
-    if (r.in_device >= 0)
+    if (!r.in_name.empty())
         out.push_back({"Input device", device_text(r.in_device, r.in_name, o.in_channel)});
     out.push_back({"Rate", r.rate > 0.0 ? figure("%.0f Hz", r.rate) : "not opened"});
     out.push_back({"Buffer", "asked " + (o.buffer > 0 ? std::to_string(o.buffer) + " frames" : std::string("the host's low-latency choice")) +

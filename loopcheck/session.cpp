@@ -7,6 +7,7 @@
 #include <cmath>
 #include <memory>
 #include <string>
+#include <utility>
 
 #include "analysis/sweep.hpp"
 #include "frame/device.hpp"
@@ -17,27 +18,35 @@
 #include "loopcheck/runs.hpp"
 #include "loopcheck/stream.hpp"
 #include "loopcheck/stream_clock.hpp"
+#include "loopcheck/stream_jack.hpp"
 #include "loopcheck/stream_open.hpp"
 
 std::atomic<bool> session_interrupted{false};
 
 namespace {
 
-// PortAudio from start to end: whatever path the session leaves by, the
-// stream is stopped and closed and PortAudio terminated, in that order. The
-// callback's state lives here too and is freed last, after the destructor's
-// body has closed the stream that writes to it.
+// The audio from start to end: whatever path the session leaves by, the
+// stream is stopped and closed and PortAudio, if started, terminated, in
+// that order. The callback's state lives here too and is freed last, after
+// the destructor's body has closed the stream that writes to it.
 struct session_audio {
     std::unique_ptr<stream_state> state = std::make_unique<stream_state>();
-    // JACK's frame counter shows a cycle the callback missed exactly.
-    bool jack = stream_clock_open(*state);
-    PaError started = audio_initialize("loopcheck");
+    jack_stream* jack = nullptr;  // loopcheck's own JACK client, until a stream owns it
+    bool portaudio = false;  // Pa_Initialize called: Pa_Terminate owed, whatever it returned
     stream_opened opened;
+    std::string stall_advice;
+    PaError portaudio_start()
+    {
+        portaudio = true;
+        return audio_initialize("loopcheck");
+    }
     ~session_audio()
     {
         stream_close(opened);
+        stream_jack_release(jack);
         stream_clock_close(*state);
-        Pa_Terminate();
+        if (portaudio)
+            Pa_Terminate();
     }
 };
 
@@ -74,27 +83,52 @@ void monitor_verdict(check_report& r)
                 "\" hands back what was played, not what the cable brings (--allow-monitor to accept it)";
 }
 
+// The loop on the JACK server's first device, straight on JACK: no device
+// index, as PortAudio never started to count them.
+std::string open_on_jack(check_report& r, session_audio& audio, const stream_jack_device& device)
+{
+    r.host_api = stream_jack_host_api;
+    r.out_name = r.in_name = device.name;
+    audio.stall_advice = " (JACK server stopped? restart it)";
+    r.input_is_monitor = stream_clock_inputs_are_monitor(*audio.state, device.name.c_str());
+    jack_stream* const j = std::exchange(audio.jack, nullptr);
+    return stream_jack_open(j, *audio.state, r.options, device, audio.opened);
+}
+
+// The loop through PortAudio: its host API, the devices chosen, the stream.
+std::string open_on_portaudio(check_report& r, session_audio& audio)
+{
+    stream_jack_release(std::exchange(audio.jack, nullptr));
+    // JACK's frame counter shows a cycle the callback missed exactly.
+    stream_clock_open(*audio.state);
+    if (audio.portaudio_start() != paNoError)
+        return "PortAudio could not start";
+    const PaHostApiIndex api = host_api_choose();
+    const PaHostApiInfo* host = api >= 0 ? Pa_GetHostApiInfo(api) : nullptr;
+    r.host_api = host && host->name ? host->name : "";
+    devices_pair pair;
+    const std::string problem = devices_choose(r.options, api, pair);
+    if (!problem.empty())
+        return problem;
+    r.out_device = pair.output, r.in_device = pair.input;
+    r.out_name = pair.output_name, r.in_name = pair.input_name;
+    audio.stall_advice = stream_stall_advice(pair.output);
+    r.input_is_monitor = input_is_monitor(*audio.state, pair.input);
+    return stream_open(*audio.state, r.options, pair, audio.opened);
+}
+
 }  // namespace
 
 void session_run(check_report& r, void (*on_run)(const check_report&, size_t))
 {
     session_audio audio;
-    if (audio.started != paNoError)
-        return failure(r, "PortAudio could not start");
-    const PaHostApiIndex api = host_api_choose();
-    const PaHostApiInfo* host = api >= 0 ? Pa_GetHostApiInfo(api) : nullptr;
-    r.host_api = host && host->name ? host->name : "";
-    devices_pair pair;
-    std::string problem = devices_choose(r.options, api, pair);
+    audio.jack = stream_jack_connect(*audio.state, r.options);
+    stream_jack_device device;
+    std::string problem = stream_jack_usable(audio.jack, r.options, device) ? open_on_jack(r, audio, device)
+                                                                            : open_on_portaudio(r, audio);
     if (!problem.empty())
         return failure(r, problem);
-    r.out_device = pair.output, r.in_device = pair.input;
-    r.out_name = pair.output_name, r.in_name = pair.input_name;
-
     stream_state* const state = audio.state.get();
-    problem = stream_open(*state, r.options, pair, audio.opened);
-    if (!problem.empty())
-        return failure(r, problem);
     r.rate = audio.opened.rate;
     const double amplitude = std::pow(10.0, r.options.level_dbfs / 20.0);
     // The sweeps play on every loop at once; each loop's capture is analysed against the one sweep.
@@ -135,14 +169,12 @@ void session_run(check_report& r, void (*on_run)(const check_report&, size_t))
     runs_setup setup;
     setup.short_sweep = short_sweep, setup.long_sweep = long_sweep, setup.response_sweep = response_sweep;
     setup.interrupted = &session_interrupted;
-    setup.stall_advice = stream_stall_advice(pair.output);
+    setup.stall_advice = audio.stall_advice;
     const stream_state& s = *state;
     const double rate = r.rate;
-    // Asked while the stream settles: the settle counts from the first frame.
-    r.input_is_monitor = input_is_monitor(*state, pair.input);
     const capture_wait wait = [&s, rate](int64_t until) { return stream_wait_frames(s, until, rate, session_interrupted); };
     loops_measure(r, *state, setup, wait, on_run);
-    if (r.status == check_status::error)
+    if (r.status == check_status::error && audio.portaudio)
         r.message += host_words();
     monitor_verdict(r);
     // The battery only on loops that are there and not a monitor's.

@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "frame/host.hpp"
+#include "loopcheck/stream_jack.hpp"
 
 namespace {
 
@@ -36,27 +37,38 @@ std::string device_text(PaDeviceIndex device, const std::string& name)
 
 }  // namespace
 
+std::string stream_channels_set(stream_state& s, const check_options& o, int outputs, int inputs,
+                                const std::string& out_device, const std::string& in_device)
+{
+    // At least two channels where the device has them, as the windowed
+    // programs open: a mono stream is the host APIs' least travelled road
+    // (Wine's WASAPI carries nothing on it).
+    s.loops = static_cast<int>(o.out_channels.size());
+    s.out_channels = std::min(2, outputs), s.in_channels = std::min(2, inputs);
+    for (int k = 0; k < s.loops; k++) {
+        const int out = static_cast<int>(o.out_channels[k]), in = static_cast<int>(o.in_channels[k]);
+        if (outputs < out)
+            return "output channel " + std::to_string(out) + " not present (" + out_device + " has " +
+                   std::to_string(outputs) + " outputs)";
+        if (inputs < in)
+            return "input channel " + std::to_string(in) + " not present (" + in_device + " has " +
+                   std::to_string(inputs) + " inputs)";
+        s.out_channels = std::max(s.out_channels, out), s.in_channels = std::max(s.in_channels, in);
+        s.out_channel[k] = out - 1, s.in_channel[k] = in - 1;
+    }
+    return "";
+}
+
 std::string stream_open(stream_state& s, const check_options& o, const devices_pair& pair, stream_opened& opened)
 {
     const PaDeviceInfo* oi = Pa_GetDeviceInfo(pair.output);
     const PaDeviceInfo* ii = Pa_GetDeviceInfo(pair.input);
     const PaHostApiInfo* api = Pa_GetHostApiInfo(oi->hostApi);
-    // At least two channels where the device has them, as the windowed
-    // programs open: a mono stream is the host APIs' least travelled road
-    // (Wine's WASAPI carries nothing on it).
-    s.loops = static_cast<int>(o.out_channels.size());
-    s.out_channels = std::min(2, oi->maxOutputChannels), s.in_channels = std::min(2, ii->maxInputChannels);
-    for (int k = 0; k < s.loops; k++) {
-        const int out = static_cast<int>(o.out_channels[k]), in = static_cast<int>(o.in_channels[k]);
-        if (oi->maxOutputChannels < out)
-            return "output channel " + std::to_string(out) + " not present (" + device_text(pair.output, pair.output_name) +
-                   " has " + std::to_string(oi->maxOutputChannels) + " outputs)";
-        if (ii->maxInputChannels < in)
-            return "input channel " + std::to_string(in) + " not present (" + device_text(pair.input, pair.input_name) +
-                   " has " + std::to_string(ii->maxInputChannels) + " inputs)";
-        s.out_channels = std::max(s.out_channels, out), s.in_channels = std::max(s.in_channels, in);
-        s.out_channel[k] = out - 1, s.in_channel[k] = in - 1;
-    }
+    const std::string channels = stream_channels_set(s, o, oi->maxOutputChannels, ii->maxInputChannels,
+                                                     device_text(pair.output, pair.output_name),
+                                                     device_text(pair.input, pair.input_name));
+    if (!channels.empty())
+        return channels;
     opened.rate = o.rate > 0.0 ? o.rate : oi->defaultSampleRate;
     // -b as the suggested latency, at the rate asked for; ALSA's choice is
     // made again below if the rate changes (a latency in seconds scales).
@@ -87,6 +99,8 @@ std::string stream_open(stream_state& s, const check_options& o, const devices_p
 
 std::string stream_start(stream_opened& opened)
 {
+    if (opened.jack)
+        return stream_jack_start(opened);
     const PaError started = Pa_StartStream(opened.stream);
     if (started != paNoError)
         return std::string("PortAudio cannot start the stream: ") + Pa_GetErrorText(started);
@@ -103,6 +117,7 @@ std::string stream_start(stream_opened& opened)
 
 void stream_close(stream_opened& opened)
 {
+    stream_jack_close(opened);
     if (!opened.stream)
         return;
     if (Pa_IsStreamStopped(opened.stream) == 0)

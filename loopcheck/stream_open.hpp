@@ -8,11 +8,21 @@
 #include "loopcheck/options.hpp"
 #include "loopcheck/stream.hpp"
 
+struct jack_stream;
+
+// The stream, through PortAudio or (stream_jack.hpp) straight on JACK.
 struct stream_opened {
     PaStream* stream = nullptr;
+    jack_stream* jack = nullptr;
     double rate = 0.0;
     double input_latency_frames = 0.0, output_latency_frames = 0.0;  // as the host reports them
 };
+
+// Sets s's loops and channels from the options' channel lists: at least two
+// channels a side where the device has them, and every loop's present; "" or
+// the reason (out_device, in_device: how the devices are named in it).
+std::string stream_channels_set(stream_state& s, const check_options& options, int outputs, int inputs,
+                                const std::string& out_device, const std::string& in_device);
 
 // Checks the channels and the rate and opens the stream for the loop (the
 // options' channels on the pair of devices), with s as the callback's user
