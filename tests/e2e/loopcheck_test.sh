@@ -2,7 +2,9 @@
 # loopcheck through loopsim (the simulated interface) on private JACK servers
 # (dummy backend, period 256) at 48000, 44100 and 96000 Hz: one table of
 # paths, each with the latency, gain and polarity it must find, and the
-# loops that are not there, too long, broken by dropouts, clipped or echoed.
+# loops that are not there, too long, broken by dropouts, clipped or echoed;
+# the server's own device straight on JACK (no device index), and the same
+# named with -d, through PortAudio, which must read the same.
 # loopsim plugs itself in between loopcheck:out_0 and loopcheck:in_0 the
 # moment loopcheck registers its ports (--cable), within its 0.1 s of settling.
 #
@@ -25,7 +27,8 @@ loopcheck="$BUILD_DIR/loopcheck/loopcheck"
 clean="--delay 300 --aa 20000 --gain 0.5"
 #    name        | rate  | loopsim options                   | loopcheck options             | exit | check
 cases=$(cat <<'CASES'
-delay         |48000|--delay 300                          |--json                        |0|near(.summary.mean_frames; $lat; 0.01) and near(.runs[0].gain_db; $gain; 0.01) and .runs[0].polarity == "normal" and (.flags | del(.retried) | [.[]] | any | not)
+delay         |48000|--delay 300                          |--json                        |0|near(.summary.mean_frames; $lat; 0.01) and near(.runs[0].gain_db; $gain; 0.01) and .runs[0].polarity == "normal" and (.flags | del(.retried) | [.[]] | any | not) and .host_api == "JACK Audio Connection Kit" and .device.output == {"index": null, "name": "system"}
+portaudio     |48000|--delay 300                          |--json -d system              |0|near(.summary.mean_frames; $lat; 0.01) and .host_api == "JACK Audio Connection Kit" and (.device.output.index | type) == "number" and .device.input.name == "system" and .reported_latency.frames == 256
 converters    |48000|@CLEAN@ --highpass 3                  |--json                        |0|near(.runs[0].group_delay_frames; $lat; 0.05) and near(.runs[0].gain_db; $gain; 0.01)
 half-frame    |48000|--delay 2820 --fraction 0.5 --aa 22000 --gain 0.7|--json --repeat 3   |0|near(.summary.mean_frames; $lat; 0.01) and .summary.runs == 3 and .summary.sd_frames < 0.005 and (.runs | length) == 3
 long          |48000|--delay 60000                        |--json                        |0|near(.summary.mean_frames; $lat; 0.01) and near(.summary.mean_ms; $lat / 48; 0.001)
