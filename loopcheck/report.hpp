@@ -7,6 +7,7 @@
 
 #include "analysis/analyse.hpp"
 #include "analysis/response.hpp"
+#include "loopcheck/monitor_trace.hpp"
 #include "loopcheck/options.hpp"
 #include "loopcheck/quality_report.hpp"
 #include "loopcheck/status.hpp"
@@ -43,6 +44,7 @@ struct check_report {
     bool input_is_monitor = false;
     int64_t first_sound_frame = -1;  // the stream's frame where the first sweep began
     bool monitored = false;          // --monitor ran and printed its own report
+    monitor_trace monitor;           // what --monitor saw, for the HTML report
     bool has_response = false, response_valid = false;
     response_summary response;
     std::vector<response_row> response_rows;  // the last run's, for the file and the report
