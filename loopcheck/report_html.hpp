@@ -91,9 +91,11 @@ bool report_plot_crosstalk(const check_report& report, report_plot& out);
 
 // --monitor's (report_html_monitor_plots.cpp). The loop's delay against time
 // from the stimulus's start (s, min or h by the run's length: up to 600 s,
-// up to 600 min, beyond), each glitch kept a red line at its time.
+// up to 600 min, beyond), each glitch kept a red line at its time; the line
+// of the delay breaks between two points with a glitch between them.
 bool report_plot_delay(const check_report& report, report_plot& out);
 // The time unit of the delay's axis for a run of checked_s: 1, 60 or 3600 s.
 double report_delay_unit_s(double checked_s);
-// The histogram of the glitch-free stretches on a log axis of seconds.
+// The histogram of the glitch-free stretches on a log axis of seconds, from
+// the bin before the first that holds one to the bin after the last.
 bool report_plot_stretches(const check_report& report, report_plot& out);

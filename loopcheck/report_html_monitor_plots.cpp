@@ -1,8 +1,16 @@
 // --monitor's plots: the delay with the glitches on it, the glitch-free stretches.
 #include <algorithm>
 #include <cmath>
+#include <limits>
+#include <vector>
 
 #include "loopcheck/report_html.hpp"
+
+namespace {
+
+constexpr double gap = std::numeric_limits<double>::quiet_NaN();  // a point that breaks the line
+
+}  // namespace
 
 double report_delay_unit_s(double checked_s) { return checked_s <= 600.0 ? 1.0 : checked_s <= 36000.0 ? 60.0 : 3600.0; }
 
@@ -14,13 +22,24 @@ bool report_plot_delay(const check_report& r, report_plot& out)
     const double unit = report_delay_unit_s(m.checked_s);
     out.x.clear(), out.y.clear();
     double low = INFINITY, high = -INFINITY;
-    // Each bucket by its min and max, in the order they came.
+    const std::vector<double>& marks = m.glitches.t;
+    size_t next_mark = 0;
+    // Each point in time order; the line breaks where a glitch falls between
+    // two, as the delay steps there rather than slides.
+    const auto add = [&](double t, double v) {
+        bool glitch = false;
+        while (next_mark < marks.size() && marks[next_mark] <= t)
+            glitch = true, next_mark++;
+        if (glitch && !out.x.empty())
+            out.x.push_back(gap), out.y.push_back(gap);
+        out.x.push_back(t / unit), out.y.push_back(v);
+    };
     for (const report_series_bucket& b : m.delay.buckets) {
         if (!b.used)
             continue;
         const bool min_first = b.t_min <= b.t_max;
-        out.x.push_back((min_first ? b.t_min : b.t_max) / unit), out.y.push_back(min_first ? b.min : b.max);
-        out.x.push_back((min_first ? b.t_max : b.t_min) / unit), out.y.push_back(min_first ? b.max : b.min);
+        add(min_first ? b.t_min : b.t_max, min_first ? b.min : b.max);
+        add(min_first ? b.t_max : b.t_min, min_first ? b.max : b.min);
         low = std::min(low, b.min), high = std::max(high, b.max);
     }
     if (out.x.empty())
@@ -56,6 +75,8 @@ bool report_plot_stretches(const check_report& r, report_plot& out)
             first = std::min(first, i), last = i, most = std::max(most, h.counts[i]);
     if (first > last)
         return false;
+    // A bin either side, so that a lone bar stands between two labelled edges.
+    first = first > 0 ? first - 1 : 0, last = std::min(last + 1, h.counts.size() - 1);
     out.x.clear(), out.y.clear();
     out.more.assign(1, {});
     for (size_t i = first; i <= last; i++) {
