@@ -73,8 +73,8 @@ double report_reported_frames(const check_report& report);
 // frames, a negative number read as unsigned): then there is no excess either.
 bool report_reported_known(const check_report& report);
 
-// A figure as printf writes it (one number), but never "-0.00": a tiny
-// negative that rounds to zero is written as zero.
+// A figure as printf writes it (one number, words around it allowed), but
+// never "-0.00": a tiny negative that rounds to zero is written as zero.
 std::string report_figure(const char* pattern, double value);
 
 // The session's exit code, from its status.

@@ -182,7 +182,8 @@ summary=$(tail -1 "$work/monitor.out")
 duration=$(jq -r .duration_s <<<"$summary")
 times=$(truth monitor | paste -sd,)
 browse monitor 3600
-shows monitor "Monitor" "3 (1 dropped, 1 inserted, 1 zeros)" "$(jq -r .drift_ppm <<<"$summary" | xargs printf '%+.3f ppm')" \
+# The page writes a drift that rounds to zero as +0.000, never -0.000.
+shows monitor "Monitor" "3 (1 dropped, 1 inserted, 1 zeros)" "$(jq -r .drift_ppm <<<"$summary" | xargs printf '%+.3f ppm' | sed 's/^-0\.000 /+0.000 /')" \
     "$(jq -r .longest_clean_s <<<"$summary" | xargs printf '%.1f s')" "$(jq -r .delay_end_frames <<<"$summary" | xargs printf '%.3f frames')" \
     "The loop's delay, glitches in red" "Glitch-free stretches"
 # The stretches' truth: start to each glitch to the end, in 1-2-5 bins.
