@@ -58,9 +58,13 @@ rows key_figures(const check_report& r)
 void report_html_monitor(html_page& page, const check_report& r, const std::string&)
 {
     const monitor_trace& m = r.monitor;
-    if (!m.on)
+    if (!r.options.monitor.on)
         return;
     html_heading(page, 2, "Monitor");
+    if (!m.on) {
+        html_paragraph(page, "The monitor did not start: it follows a latency measured without fault.");
+        return;
+    }
     const rows figures = key_figures(r);
     html_table(page, figures);
     report_plot delay, stretches;
