@@ -22,7 +22,9 @@ bool report_plot_delay(const check_report& r, report_plot& out)
     const double unit = report_delay_unit_s(m.checked_s);
     out.x.clear(), out.y.clear();
     double low = INFINITY, high = -INFINITY;
-    const std::vector<double>& marks = m.glitches.t;
+    // In time order: an overrun is marked as it happens, a glitch up to 0.2 s after its frame.
+    std::vector<double> marks = m.glitches.t;
+    std::sort(marks.begin(), marks.end());
     size_t next_mark = 0;
     // Each point in time order; the line breaks where a glitch falls between
     // two, as the delay steps there rather than slides.

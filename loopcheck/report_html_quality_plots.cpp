@@ -9,7 +9,10 @@
 
 namespace {
 
-plot_axis frequency_axis(double rate) { return {10.0, rate / 2.0, plot_scale::log, plot_units::hz, "Frequency (Hz)"}; }
+plot_axis frequency_axis(double rate)
+{
+    return {quality_spectrum_low_hz, rate / 2.0, plot_scale::log, plot_units::hz, "Frequency (Hz)"};
+}
 
 void spectrum_frame(plot& p, const std::string& title, double rate)
 {
