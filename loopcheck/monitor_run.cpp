@@ -43,6 +43,7 @@ monitor_loop loop_of(const check_report& r)
 
 struct monitor_loop_state {
     const check_report& r;
+    monitor_trace& trace;
     stream_state& s;
     monitor_detector d;
     monitor_progress p;
@@ -68,9 +69,18 @@ void overrun(monitor_loop_state& m, int64_t resume)
     m.p.overruns++, m.p.overrun_frames += frames;
     const std::string wall = wall_of(m.s, m.fed, m.p.rate);
     const int64_t frame = m.fed - m.p.stimulus_frame;
+    monitor_trace_glitch(m.trace, static_cast<double>(frame) / m.p.rate);
     print(m.r.options.json ? monitor_overrun_json(frame, frames, m.p.rate, wall)
                            : monitor_overrun_text(frame, frames, m.p.rate, wall));
     m.fed = resume;
+}
+
+// The loop's delay where the detector stands, once a second, while it tracks.
+void delay_note(monitor_loop_state& m)
+{
+    const double t = static_cast<double>(m.d.next) / m.p.rate;
+    if (m.d.state == monitor_state::track && monitor_trace_delay_due(m.trace, t))
+        monitor_trace_delay(m.trace, t, monitor_summarise(m.d).delay_end_frames);
 }
 
 // Feeds frames fed .. to - 1 of the ring; false when they were overwritten meanwhile.
@@ -88,8 +98,10 @@ bool feed(monitor_loop_state& m, int64_t to)
     for (const monitor_event& e : m.events) {
         glitch_print(m, e);
         monitor_files_note(m.files, e);
+        monitor_trace_glitch(m.trace, static_cast<double>(e.frame) / m.p.rate);
     }
     m.fed = to;
+    delay_note(m);
     monitor_files_write(m.files, m.d, false);
     return true;
 }
@@ -159,7 +171,8 @@ void monitor_run(check_report& r, stream_state& s, const monitor_setup& setup)
 {
     const check_options& o = r.options;
     const double rate = r.rate;
-    monitor_loop_state m{r, s, monitor_detector_make(*setup.stimulus, loop_of(r)), {}, monitor_files_make(o.monitor.save_dir, rate),
+    r.monitor = monitor_trace_start(rate);
+    monitor_loop_state m{r, r.monitor, s, monitor_detector_make(*setup.stimulus, loop_of(r)), {}, monitor_files_make(o.monitor.save_dir, rate),
                          {}, {}, 0, 0};
     r.monitored = true;
     // Ahead of any buffer the callback may be in, whatever the host's buffer.
@@ -222,6 +235,11 @@ void monitor_run(check_report& r, stream_state& s, const monitor_setup& setup)
     monitor_files_write(m.files, m.d, true);
     xruns_print(m);
     progress_update(m);
+    monitor_trace_end(r.monitor, static_cast<double>(m.p.frames) / rate);
+    r.monitor.duration_asked_s = m.p.duration_s, r.monitor.latency = m.p.latency;
+    r.monitor.frames = m.p.frames, r.monitor.xruns = m.p.xruns;
+    r.monitor.overruns = m.p.overruns, r.monitor.overrun_frames = m.p.overrun_frames;
+    r.monitor.summary = m.p.summary;
     monitor_judge(r, m.p);
     if (stalled)
         r.status = check_status::error,

@@ -11,6 +11,7 @@
 
 #include "analysis/quality_figures.hpp"
 #include "analysis/quality_limits.hpp"
+#include "loopcheck/quality_spectra.hpp"
 
 // The sweep the response is read from, and the band its deviation spans.
 inline constexpr double quality_sweep_dbfs = -20.0;
@@ -47,6 +48,7 @@ struct quality_outcome {
     double play_seconds = 0.0;                      // the battery's audio, replays included
     bool judged = false;                            // --limits given
     std::vector<quality_verdict> verdicts;
+    std::vector<quality_loop_spectra> spectra;      // per loop, decimated, for the HTML report
 };
 
 // The figures of one loop by the limits' names: the battery's, the response's

@@ -374,6 +374,7 @@ void quality_run_measure(check_report& r, stream_state& s, const quality_clips& 
     q.loops = quality_analyse(q.plan, spans);
     match_with_delay(q);
     crosstalk_pairs(q, captures);
+    q.spectra = quality_spectra_take(q.plan, captures);
     q.ran = true;
     judge(r);
 }

@@ -93,11 +93,22 @@ run_statistics report_statistics_of(std::span<const run_report> runs)
 
 std::string report_figure(const char* pattern, double a)
 {
-    char text[64];
+    char text[64], zero[64];
     std::snprintf(text, sizeof text, pattern, a);
-    if (text[0] == '-' && std::strspn(text + 1, "0.") == std::strlen(text + 1))
-        std::snprintf(text, sizeof text, pattern, 0.0);
-    return text;
+    std::snprintf(zero, sizeof zero, pattern, 0.0);
+    // A tiny negative prints as zero with a minus ("-0.0 dB", "-0.000 ppm"):
+    // where the two first differ, a minus that is all that tells them apart
+    // (zero's own sign there dropped too) goes, and zero is written instead.
+    size_t at = 0;
+    while (text[at] != '\0' && text[at] == zero[at])
+        at++;
+    if (text[at] != '-')
+        return text;
+    std::string minus_gone = text, sign_gone = zero;
+    minus_gone.erase(at, 1);
+    if (sign_gone[at] == '+')
+        sign_gone.erase(at, 1);
+    return minus_gone == sign_gone ? zero : text;
 }
 
 int report_exit_code(const check_report& r) { return check_status_of(r.status).exit_code; }

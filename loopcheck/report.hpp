@@ -7,6 +7,7 @@
 
 #include "analysis/analyse.hpp"
 #include "analysis/response.hpp"
+#include "loopcheck/monitor_trace.hpp"
 #include "loopcheck/options.hpp"
 #include "loopcheck/quality_report.hpp"
 #include "loopcheck/status.hpp"
@@ -43,6 +44,7 @@ struct check_report {
     bool input_is_monitor = false;
     int64_t first_sound_frame = -1;  // the stream's frame where the first sweep began
     bool monitored = false;          // --monitor ran and printed its own report
+    monitor_trace monitor;           // what --monitor saw, for the HTML report
     bool has_response = false, response_valid = false;
     response_summary response;
     std::vector<response_row> response_rows;  // the last run's, for the file and the report
@@ -71,8 +73,8 @@ double report_reported_frames(const check_report& report);
 // frames, a negative number read as unsigned): then there is no excess either.
 bool report_reported_known(const check_report& report);
 
-// A figure as printf writes it (one number), but never "-0.00": a tiny
-// negative that rounds to zero is written as zero.
+// A figure as printf writes it (one number, words around it allowed), but
+// never "-0.00": a tiny negative that rounds to zero is written as zero.
 std::string report_figure(const char* pattern, double value);
 
 // The session's exit code, from its status.

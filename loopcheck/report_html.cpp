@@ -18,6 +18,8 @@ constexpr report_section sections[] = {
     {"impulse response", report_html_impulse},
     {"runs", report_html_runs},
     {"response", report_html_response},
+    {"quality", report_html_quality},
+    {"monitor", report_html_monitor},
 };
 
 std::string date_now()

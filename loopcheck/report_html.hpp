@@ -33,6 +33,9 @@ void report_html_conditions(html_page& page, const check_report& report, const s
 void report_html_impulse(html_page& page, const check_report& report, const std::string& date);
 void report_html_runs(html_page& page, const check_report& report, const std::string& date);
 void report_html_response(html_page& page, const check_report& report, const std::string& date);
+// --quality's and --monitor's (report_html_quality.cpp, report_html_monitor.cpp).
+void report_html_quality(html_page& page, const check_report& report, const std::string& date);
+void report_html_monitor(html_page& page, const check_report& report, const std::string& date);
 
 // A plot with the data its series, points and bands point into, held
 // together: the spans point into these vectors, so it is filled in place
@@ -41,6 +44,8 @@ struct report_plot {
     plot p;
     std::vector<double> x, y;
     std::vector<uint8_t> weak;
+    // More curves' and points' data: every vector filled before a span points into it.
+    std::vector<std::vector<double>> more;
     report_plot() = default;
     report_plot(const report_plot&) = delete;
     report_plot& operator=(const report_plot&) = delete;
@@ -68,3 +73,29 @@ bool report_plot_phase(const check_report& report, report_plot& out);
 // Every run's latency against its number, with the mean's uncertainty as a
 // band. False for fewer than two runs.
 bool report_plot_runs(const check_report& report, report_plot& out);
+
+// --quality's (report_html_quality_plots.cpp), all on the response's
+// frequency axis (10 Hz to the Nyquist frequency, log). A tone's spectrum
+// (loop, tone: the index in quality_loop_figures::tones) in dBFS, -200..0,
+// the fundamental's level and each harmonic in the band marked, and the
+// THD+N residue's RMS level as a line across the band.
+inline constexpr double report_spectrum_low_dbfs = -200.0;
+inline constexpr const char* report_harmonic_colour = "#ff7f0e";
+inline constexpr const char* report_residue_colour = "#2ca02c";
+bool report_plot_tone_spectrum(const check_report& report, size_t loop, size_t tone, report_plot& out);
+// The silent outputs' noise spectrum, unweighted and A-weighted.
+bool report_plot_noise_spectrum(const check_report& report, size_t loop, report_plot& out);
+// Every ordered pair's crosstalk at the octave centres, -160..0 dB. False
+// with one loop.
+bool report_plot_crosstalk(const check_report& report, report_plot& out);
+
+// --monitor's (report_html_monitor_plots.cpp). The loop's delay against time
+// from the stimulus's start (s, min or h by the run's length: up to 600 s,
+// up to 600 min, beyond), each glitch kept a red line at its time; the line
+// of the delay breaks between two points with a glitch between them.
+bool report_plot_delay(const check_report& report, report_plot& out);
+// The time unit of the delay's axis for a run of checked_s: 1, 60 or 3600 s.
+double report_delay_unit_s(double checked_s);
+// The histogram of the glitch-free stretches on a log axis of seconds, from
+// the bin before the first that holds one to the bin after the last.
+bool report_plot_stretches(const check_report& report, report_plot& out);
