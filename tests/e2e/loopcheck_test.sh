@@ -16,7 +16,9 @@
 # (R + the path's delay) and $gain (dB), or "text:" and an extended regular
 # expression its text output must match. A retry is not checked where the case
 # does not cause one: on a busy machine a late JACK cycle spoils a run now and
-# then, and loopcheck rightly retries it.
+# then, and loopcheck rightly retries it. Where no loop is found every lag up
+# to --max-delay is listened to: no-loop searches 0.5 s, not 2, so that three
+# attempts on a busy machine are not all spoiled by such a cycle.
 set -u
 . "$SOURCE_DIR/tools/rig.sh"
 rig_test_begin
@@ -39,7 +41,7 @@ echo-after    |48000|--delay 300 --gain 0.5 --echo 5000,-6  |--json             
 echo-before   |48000|--delay 300 --gain 0.5 --echo -200,-20 |--json                        |0|near(.summary.mean_frames; $lat; 0.01) and .runs[0].next_peak.offset_frames == -200 and near(.runs[0].next_peak.level_db; -20; 0.1) and .flags.echo
 expect-pass   |48000|--delay 300                          |--json --expect @LAT@:0.01    |0|.status == "ok" and .expect.pass and .expect.frames == $lat
 expect-fail   |48000|--delay 300                          |--json --expect 300           |5|.status == "outside expected" and .expect.pass == false and near(.summary.mean_frames; $lat; 0.01)
-no-loop       |48000|--delay 300 --cable nobody           |--json                        |3|.status == "no loop" and (.message | test("no loop found")) and (.runs | length) == 0
+no-loop       |48000|--delay 300 --cable nobody           |--json --max-delay 0.5       |3|.status == "no loop" and (.message | test("no loop found")) and (.runs | length) == 0
 beyond        |48000|--delay 60000                        |--max-delay 0.5               |3|text:no loop found within 24000 frames
 just-beyond   |48000|--delay 30000                        |--max-delay 0.5               |3|text:no loop found within 24000 frames
 dropout-once  |48000|@CLEAN@ --dropout-once 0.05,20        |--json                        |0|near(.summary.mean_frames; $lat; 0.01) and .runs[0].attempts >= 2 and (.runs[0].dropouts[0] | test("digital silence")) and .flags.retried
@@ -51,6 +53,15 @@ CASES
 )
 
 server_rate="" round_trip="" failed=0
+
+# A run the server disturbed (its log gained an XRun: a client late because
+# the machine stalled) that loopcheck rightly judged unstable (4) is run again,
+# twice at most; never a case that wants 4.
+xruns_logged() { grep -c XRun "$RIG_JACK_LOG"; }
+disturbed() { # STATUS XRUNS_BEFORE NAME
+    [ "$1" = 4 ] && [ "$(xruns_logged)" -gt "$2" ] || return 1
+    echo "note $3: unstable while the server logged an xrun; run again"
+}
 while IFS='|' read -r name rate sim_options check_options want check; do
     name=${name// /}
     [ -n "$name" ] || continue
@@ -73,12 +84,16 @@ while IFS='|' read -r name rate sim_options check_options want check; do
     lat=$(awk -v r="$round_trip" -v d="$("$loopsim" --rate "$rate" $main_path --print-group-delay 1000)" 'BEGIN { print r + d }')
     # shellcheck disable=SC2086
     gain=$(echo 1000 | "$loopsim" --rate "$rate" $main_path --print-response-at | awk '{ print $2 }')
-    rig_loopsim_start "$@" || fail "$name: no loopsim"
     check_options=${check_options//@LAT@/$lat}
-    # shellcheck disable=SC2086
-    timeout 60 "$loopcheck" ${check_options//@WORK@/$work} >"$work/out" 2>"$work/err"
-    status=$?
-    rig_stop $RIG_LOOPSIM_PID
+    for attempt in 1 2 3; do
+        xruns=$(xruns_logged)
+        rig_loopsim_start "$@" || fail "$name: no loopsim"
+        # shellcheck disable=SC2086
+        timeout 60 "$loopcheck" ${check_options//@WORK@/$work} >"$work/out" 2>"$work/err"
+        status=$?
+        rig_stop $RIG_LOOPSIM_PID
+        [ "$want" != 4 ] && disturbed "$status" "$xruns" "$name" || break
+    done
     verdict=ok
     if [ "$status" != "$want" ]; then
         verdict="exit status $status, not $want"
@@ -100,12 +115,22 @@ done <<<"$cases"
 # The response's noise: every run of --repeat 3 measures its own, and reads
 # what a single run reads, row by row, within a few dB (never "200", never
 # empty). Each row's SNR is an estimate from 4096 quiet frames: two runs'
-# differ by about 3 dB on average, and without a bias.
+# differ by about 3 dB on average, and without a bias. At period 1024: four
+# runs of 1.3 s each at 256 are often spoiled three times over by the odd
+# 10 ms the machine stalls (the server's log: "JackTimedDriver::Process XRun").
 rig_jack_stop
-rig_jack_start "loopcheck-test-$$-noise" 256 48000 || fail "no JACK server"
+rig_jack_start "loopcheck-test-$$-noise" 1024 48000 || fail "no JACK server"
 rig_loopsim_start --delay 300 --aa 20000 --gain 0.5 --noise -60 --cable loopcheck || fail "no loopsim"
-timeout 60 "$loopcheck" -q --response "$work/one.csv" >/dev/null 2>&1 || fail "the single response run failed"
-timeout 60 "$loopcheck" -q --repeat 3 --response "$work/three.csv" >/dev/null 2>&1 || fail "the response of three runs failed"
+for what in "one.csv" "three.csv --repeat 3"; do
+    for attempt in 1 2 3; do
+        xruns=$(xruns_logged)
+        # shellcheck disable=SC2086
+        timeout 60 "$loopcheck" -q --response "$work/"$what >/dev/null 2>&1
+        status=$?
+        disturbed "$status" "$xruns" "response $what" || break
+    done
+    [ "$status" = 0 ] || fail "the response run $what failed: exit status $status"
+done
 rig_stop $RIG_LOOPSIM_PID
 awk -F, '
     FNR == 1 { file++; next }
