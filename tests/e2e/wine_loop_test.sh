@@ -3,11 +3,16 @@
 # driver and ALSA's jack plugin, to a private JACK server, where the plugin's
 # output 1 is cabled back to its input 1. The loop is exact (unity gain), so
 # the peak value grows towards 1 as on Linux; its position is the round trip
-# of that path, which Wine's start-up timing sets anew on every run: at least
-# a JACK period of 256 frames and WASAPI's two 10 ms periods (480 frames each),
-# 1380 to 2600 frames in all as a click measures it, so only a run that lands
-# within Karvel's 2000 taps can find it. Skipped when build-windows/ has no
-# karvel.exe.
+# of that path, which Wine's start-up timing sets anew on every run, in steps
+# of 32 frames: a JACK period of 256 frames each way and Wine's own buffers,
+# whatever the program asks for. loopcheck.exe measured it at 1888 to 3000
+# frames on an idle machine and 2200 to 3100 beside a build, so only some
+# runs land within Karvel's 2000 taps, and under load hardly any: the test
+# draws up to ten runs, each given up once the peak value has not grown in
+# 8 s. When none lands, loopcheck.exe's measurement of the path says why: a
+# path beyond the taps is Wine's, and the test ends as skipped (77), never
+# as passed; a path within them is a failure. Skipped too when build-windows/
+# has no karvel.exe.
 set -u
 . "$SOURCE_DIR/tools/rig.sh"
 rig_test_begin
@@ -43,14 +48,22 @@ converged() {
 
 # One run of karvel.exe on the loop: 0 with the position in $position once the
 # peak value reached 0.5 (about 3 s on a steady loop: the filter's time
-# constant is 3.5 s), 1 when it did not within 15 s; Escape ends it either way.
+# constant is 3.5 s), 1 when the run missed: no stream on JACK within 30 s, or
+# a peak value still under 0.1 after 8 s (a loop beyond the taps leaves it at
+# about 0.01), or under 0.5 after 15 s. Escape ends it either way.
 measure() {
-    local pid id converged_in=yes
+    local pid id started converged_in=yes
     rig_wine "$karvel" -b256 >/dev/null 2>&1 &
     pid=$!
-    id=$(rig_wait_window "Karvel.exe" 30) || fail "no karvel.exe window"
-    rig_wine_loop 30 || fail "karvel.exe: no stream on JACK"
-    rig_shot_until "$id" "$work/shot.png" 15 converged || converged_in=no
+    id=$(rig_wait_window "Karvel.exe" 60) || fail "no karvel.exe window"
+    if rig_wine_loop 30; then
+        started=$SECONDS
+        landed() { converged || { [ $((SECONDS - started)) -ge 8 ] && readout_shows 167 "peak val    : 0.0" && return 2; }; }
+        rig_shot_until "$id" "$work/shot.png" 15 landed_or_not || converged_in=no
+    else
+        missed="no stream on JACK within 30 s ($(jack_lsp 2>/dev/null | grep -c '^rigwine') rigwine ports)"
+        converged_in=no
+    fi
     [ $converged_in = yes ] && { position=$(position_read) || fail "no four-digit peak position in the read-out"; }
     [ $converged_in = yes ] && { readout_shows 157 "buffer size : 256" || fail "buffer size read-out"; }
     rig_wine_key "$id" Escape
@@ -58,33 +71,46 @@ measure() {
     [ "$RIG_STATUS" = "0" ] || fail "exit status $RIG_STATUS after Escape"
     [ $converged_in = yes ]
 }
+# The check for rig_shot_until: succeeds when the run landed, and ends the
+# wait, marked as a miss, once it plainly has not.
+landed_or_not() {
+    landed
+    case $? in
+    0) return 0 ;;
+    2) missed="the peak value under 0.1 after 8 s"; converged_in=no; return 0 ;;
+    *) missed="the peak value under 0.5 after 15 s"; return 1 ;;
+    esac
+}
 
-# About one run in two puts the loop beyond Karvel's 2000 taps and finds no
-# peak: such a run is started anew, up to six runs in all (all six miss about
-# once in sixty-four).
-for run in 1 2 3 4 5 6; do
+karvel_runs=10
+for run in $(seq $karvel_runs); do
+    missed=""
     measure && break
-    echo "run $run: the peak value did not reach 0.5 in 15 s"
-    [ $run = 6 ] && fail "no run of six found the loop"
+    echo "run $run: missed: $missed"
+    position=""
 done
-[ "$position" -ge 1216 ] && [ "$position" -le 1999 ] ||
-    fail "peak position $position, not within 1216 to 1999 frames"
-echo "karvel.exe: the loop at $position frames ($(awk -v p="$position" 'BEGIN { printf "%.1f", p / 48 }') ms), found by run $run of 6"
+if [ -n "$position" ]; then
+    [ "$position" -ge 1216 ] && [ "$position" -le 1999 ] ||
+        fail "peak position $position, not within 1216 to 1999 frames"
+    echo "karvel.exe: the loop at $position frames ($(awk -v p="$position" 'BEGIN { printf "%.1f", p / 48 }') ms), found by run $run of $karvel_runs"
+fi
 
 # loopcheck.exe on the same path, whatever its length this time: it settles
 # four seconds, for the rig to find its ports and close the loop. On a loaded
 # machine Wine's WASAPI stream now and then stops delivering frames for good:
 # loopcheck.exe retries the spoiled run twice on the same stream, then ends
-# with status 4. Such a run is started anew, on a new stream, up to three in
-# all; the test says how many it took and how often loopcheck.exe retried.
+# with status 4; and beside a build the rig may close the loop only after the
+# sweep (status 3). Such a run is started anew, on a new stream, up to three
+# in all; the test says how many it took and how often loopcheck.exe retried.
+latency=""
 if loopcheck=$(rig_wine_exe loopcheck 2>/dev/null); then
     for run in 1 2 3; do
         rig_wine "$loopcheck" --settle 4 --json >"$work/loopcheck.json" 2>"$work/loopcheck.err" &
         pid=$!
         rig_wine_loop 30 || fail "loopcheck.exe: no stream on JACK"
         rig_wait_exit $pid 40
-        [ "$RIG_STATUS" = "4" ] && [ $run -lt 3 ] || break
-        echo "loopcheck.exe run $run: status 4: $(jq -r '.message' "$work/loopcheck.json" 2>/dev/null)"
+        { [ "$RIG_STATUS" = "3" ] || [ "$RIG_STATUS" = "4" ]; } && [ $run -lt 3 ] || break
+        echo "loopcheck.exe run $run: status $RIG_STATUS: $(jq -r '.message' "$work/loopcheck.json" 2>/dev/null)"
     done
     [ "$RIG_STATUS" = "0" ] || fail "loopcheck.exe: exit status $RIG_STATUS: $(cat "$work/loopcheck.err" "$work/loopcheck.json")"
     latency=$(jq -r '.summary.mean_frames' "$work/loopcheck.json") || fail "loopcheck.exe: no JSON"
@@ -94,5 +120,11 @@ if loopcheck=$(rig_wine_exe loopcheck 2>/dev/null); then
         "$work/loopcheck.json" >/dev/null || fail "loopcheck.exe: $(cat "$work/loopcheck.json")"
     retries=$(jq '[.runs[].attempts - 1] | add' "$work/loopcheck.json")
     echo "loopcheck.exe: the loop at $latency frames, by run $run of 3, with $retries retries of its own"
+fi
+if [ -z "$position" ]; then
+    [ -n "$latency" ] && awk -v l="$latency" 'BEGIN { exit !(l >= 2000) }' ||
+        fail "no run of $karvel_runs found the loop${latency:+, which loopcheck.exe measured at $latency frames, within the 2000 taps}"
+    echo "SKIP: no run of $karvel_runs put the loop within Karvel's 2000 taps: Wine's path, $latency frames as loopcheck.exe measured it"
+    exit 77
 fi
 echo "PASS"
