@@ -14,13 +14,13 @@
 #                                              the libraries come from the cache,
 #                                              else they take about five minutes)
 #   the sanitizer builds                      (background once build/ is done, niced)
-#   the unit tests, then the end-to-end tests side by side (ctest -j4); the "late"
+#   the unit tests, then the end-to-end tests side by side (ctest -j6); the "late"
 #   ones (Wine, and the frame's, which also runs the ASan probe) wait in ctest
 #   for the background builds (the fixture e2e.late_builds holds one slot)
 #   the unit tests under ASan + UBSan and the threaded ones under TSan
 #
 # Each stage's time is printed at the end. E2E_JOBS sets ctest's -j for the
-# end-to-end tests (default 4: the heavy ones count as two, the wait for the
+# end-to-end tests (default 6: the heavy ones count as two, the wait for the
 # background builds as one, see tests/CMakeLists.txt). Logs of the background
 # builds: build-logs/.
 set -eu
@@ -28,7 +28,7 @@ set -eu
 # checkout, a merge) cannot change what the run does next.
 {
 cd "$(dirname "$0")/.."
-e2e_jobs=${E2E_JOBS:-4}
+e2e_jobs=${E2E_JOBS:-6}
 logs=build-logs
 rm -rf "$logs"
 mkdir -p "$logs"
