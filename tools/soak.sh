@@ -14,6 +14,9 @@
 # is counted apart), 1 when one failed, 2 for bad options.
 # The logs of failed and skipped runs stay in build/soak/
 set -u
+# One block, read whole before it runs: editing this file during a soak
+# cannot change what the soak does next.
+{
 cd "$(dirname "$0")/.."
 runs=10
 while getopts n: option; do
@@ -101,3 +104,4 @@ for name in "${tests[@]}"; do
 done
 [ $status = 0 ] && echo "soak: no run failed" || echo "soak: some runs failed (logs in $logs/)"
 exit $status
+}

@@ -138,7 +138,7 @@ fi
 if [ -z "$position" ]; then
     [ -n "$latency" ] && awk -v l="$latency" 'BEGIN { exit !(l >= 2000) }' ||
         fail "no run of $karvel_runs found the loop${latency:+, which loopcheck.exe measured at $latency frames, within the 2000 taps}"
-    echo "SKIP: no run of $karvel_runs put the loop within Karvel's 2000 taps: Wine's path, $latency frames as loopcheck.exe measured it"
+    echo "SKIP: no run of $karvel_runs put the loop within Karvel's 2000 taps: Wine's path, $(printf "%.0f" "$latency") frames as loopcheck.exe measured it"
     exit 77
 fi
 echo "PASS"
