@@ -15,8 +15,9 @@
 #                                              else they take about five minutes)
 #   the sanitizer builds                      (background once build/ is done, niced)
 #   the unit tests, then the end-to-end tests side by side (ctest -j6); the "late"
-#   ones (Wine, and the frame's, which also runs the ASan probe) wait in ctest
-#   for the background builds (the fixture e2e.late_builds holds one slot)
+#   ones (Wine; the frame's, which also runs the ASan probe; the PipeWire
+#   monitor, which a starved session spoils) wait in ctest for the Windows
+#   programs and the sanitizer builds (the fixture e2e.late_builds holds one slot)
 #   the unit tests under ASan + UBSan and the threaded ones under TSan
 #
 # Each stage's time is printed at the end. E2E_JOBS sets ctest's -j for the
@@ -84,21 +85,25 @@ finish_background() { # NAME: waits for it, shows its log on failure
     times+=("$(printf '%5s s  %s (background)' "$seconds" "$name")")
 }
 
-in_background windows bash -c 'tools/windows_build.sh && tools/windows_check.sh'
+# The Windows programs are marked built before the check of every translation
+# unit runs (a minute of two cores): the late tests need the programs only.
+in_background windows bash -c 'tools/windows_build.sh && touch "$1" && tools/windows_check.sh' windows "$logs/windows-programs.built"
 stage "build/: programs, tests, benchmarks, tools" tools/build.sh
 in_background sanitizers tools/build.sh sanitizers
 
 stage "unit tests" run_ctest build -L '^unit' -j2
 
 # The late end-to-end tests wait (ctest's fixture e2e.late_builds) for this
-# mark: 0 once the background builds are done, 1 when one failed.
+# mark: 0 once the Windows programs and the sanitizer builds are done, 1 when
+# one failed.
 export RIG_LATE_BUILDS="$PWD/$logs/late-builds.mark"
 ( for _ in $(seq 3600); do
-      [ -f "$logs/windows.status" ] && [ -f "$logs/sanitizers.status" ] && break
+      { [ -f "$logs/windows-programs.built" ] || [ -f "$logs/windows.status" ]; } && [ -f "$logs/sanitizers.status" ] && break
       sleep 1
   done
-  cat "$logs"/windows.status "$logs"/sanitizers.status 2>/dev/null | awk '$1 != 0 { bad = 1 } END { print (bad || NR != 2) ? 1 : 0 }' \
-      >"$RIG_LATE_BUILDS.tmp" && mv "$RIG_LATE_BUILDS.tmp" "$RIG_LATE_BUILDS" ) &
+  late=1
+  [ -f "$logs/windows-programs.built" ] && [ "$(cut -d' ' -f1 "$logs/sanitizers.status" 2>/dev/null)" = 0 ] && late=0
+  echo $late >"$RIG_LATE_BUILDS.tmp" && mv "$RIG_LATE_BUILDS.tmp" "$RIG_LATE_BUILDS" ) &
 stage "end-to-end tests, side by side; the late ones once the background builds are done" \
     run_ctest build -L e2e -j"$e2e_jobs"
 
