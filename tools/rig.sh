@@ -610,16 +610,18 @@ if [ "${BASH_SOURCE[0]}" = "$0" ]; then
     run) [ -f "${2:-}" ] || { echo "rig: run SCRIPT: no script ${2:-}" >&2; exit 2; }
          rig_run "$2"
          exit $? ;;
-    # The late end-to-end tests' fixture: waits, at most half an hour, for the
-    # mark file that RIG_LATE_BUILDS names, and ends with the status it holds.
+    # The late end-to-end tests' fixtures: wait, at most half an hour, for the
+    # mark file MARK.mark (windows, or all) in the folder RIG_LATE_BUILDS
+    # names, and end with the status it holds.
     wait-builds)
         [ -n "${RIG_LATE_BUILDS:-}" ] || exit 0
+        mark="$RIG_LATE_BUILDS/${2:-all}.mark"
         for _ in $(seq 1800); do
-            [ -s "$RIG_LATE_BUILDS" ] && { echo "rig: the late builds ended with status $(cat "$RIG_LATE_BUILDS")"; exit "$(cat "$RIG_LATE_BUILDS")"; }
+            [ -s "$mark" ] && { echo "rig: $(basename "$mark" .mark): the builds ended with status $(cat "$mark")"; exit "$(cat "$mark")"; }
             sleep 1
         done
         echo "rig: the late builds did not end within half an hour" >&2
         exit 1 ;;
-    *) echo "usage: bash tools/rig.sh run SCRIPT | wait-builds (or source it from a test)" >&2; exit 2 ;;
+    *) echo "usage: bash tools/rig.sh run SCRIPT | wait-builds [windows|all] (or source it from a test)" >&2; exit 2 ;;
     esac
 fi

@@ -10,18 +10,19 @@
 # need run meanwhile, niced, so that they take what CPU the tests leave:
 #
 #   setup, then build/                        (foreground: everything waits for it)
-#   the Windows programs, the Windows check   (background from the start, niced;
+#   the Windows programs, the Windows check   (background from the start, the check niced;
 #                                              the libraries come from the cache,
 #                                              else they take about five minutes)
 #   the sanitizer builds                      (background once build/ is done, niced)
 #   the unit tests, then the end-to-end tests side by side (ctest -j6); the "late"
-#   ones (Wine; the frame's, which also runs the ASan probe; the PipeWire
-#   monitor, which a starved session spoils) wait in ctest for the Windows
-#   programs and the sanitizer builds (the fixture e2e.late_builds holds one slot)
+#   ones (Wine; the frame's, which also runs the ASan probe; the two monitors,
+#   which servers starved by the builds spoil) wait in ctest for the Windows
+#   programs (Wine's) or for the sanitizer builds too (the others); each of the
+#   two fixtures that wait holds one slot while it waits
 #   the unit tests under ASan + UBSan and the threaded ones under TSan
 #
 # Each stage's time is printed at the end. E2E_JOBS sets ctest's -j for the
-# end-to-end tests (default 6: the heavy ones count as two, the wait for the
+# end-to-end tests (default 6: the heavy ones count as two, each wait for the
 # background builds as one, see tests/CMakeLists.txt). Logs of the background
 # builds: build-logs/.
 set -eu
@@ -61,7 +62,7 @@ in_background() { # NAME COMMAND...
     shift
     setsid bash -c 'start=$SECONDS log=$1
                     shift
-                    if nice -n 10 "$@" >"$log.log" 2>&1; then result=0; else result=1; fi
+                    if nice -n "${NICE:-10}" "$@" >"$log.log" 2>&1; then result=0; else result=1; fi
                     echo "$result $((SECONDS - start))" >"$log.status"' in_background "$logs/$name" "$@" &
     background+=($!)
 }
@@ -85,25 +86,37 @@ finish_background() { # NAME: waits for it, shows its log on failure
     times+=("$(printf '%5s s  %s (background)' "$seconds" "$name")")
 }
 
-# The Windows programs are marked built before the check of every translation
-# unit runs (a minute of two cores): the late tests need the programs only.
-in_background windows bash -c 'tools/windows_build.sh && touch "$1" && tools/windows_check.sh' windows "$logs/windows-programs.built"
+# The Windows programs at full priority (from the compiler cache they take
+# seconds, and the Wine tests wait for them), marked built before the check of
+# every translation unit runs niced (a minute of two cores, needed by none).
+NICE=0 in_background windows bash -c 'tools/windows_build.sh && touch "$1" && nice -n 10 tools/windows_check.sh' \
+    windows "$logs/windows-programs.built"
 stage "build/: programs, tests, benchmarks, tools" tools/build.sh
 in_background sanitizers tools/build.sh sanitizers
 
 stage "unit tests" run_ctest build -L '^unit' -j2
 
-# The late end-to-end tests wait (ctest's fixture e2e.late_builds) for this
-# mark: 0 once the Windows programs and the sanitizer builds are done, 1 when
-# one failed.
-export RIG_LATE_BUILDS="$PWD/$logs/late-builds.mark"
-( for _ in $(seq 3600); do
-      { [ -f "$logs/windows-programs.built" ] || [ -f "$logs/windows.status" ]; } && [ -f "$logs/sanitizers.status" ] && break
+# The late end-to-end tests wait (ctest's fixtures e2e.late_windows and
+# e2e.late_builds) for these marks: windows.mark, 0 once the Windows programs
+# are built; all.mark, 0 once the sanitizer builds are done too; 1 when one
+# failed.
+export RIG_LATE_BUILDS="$PWD/$logs/late"
+mkdir -p "$RIG_LATE_BUILDS"
+mark() { echo "$2" >"$RIG_LATE_BUILDS/$1.tmp" && mv "$RIG_LATE_BUILDS/$1.tmp" "$RIG_LATE_BUILDS/$1.mark"; }
+( windows="" all=""
+  for _ in $(seq 3600); do
+      if [ -z "$windows" ] && { [ -f "$logs/windows-programs.built" ] || [ -f "$logs/windows.status" ]; }; then
+          windows=1
+          [ -f "$logs/windows-programs.built" ] && windows=0
+          mark windows $windows
+      fi
+      [ -n "$windows" ] && [ -f "$logs/sanitizers.status" ] && break
       sleep 1
   done
-  late=1
-  [ -f "$logs/windows-programs.built" ] && [ "$(cut -d' ' -f1 "$logs/sanitizers.status" 2>/dev/null)" = 0 ] && late=0
-  echo $late >"$RIG_LATE_BUILDS.tmp" && mv "$RIG_LATE_BUILDS.tmp" "$RIG_LATE_BUILDS" ) &
+  all=1
+  [ "$windows" = 0 ] && [ "$(cut -d' ' -f1 "$logs/sanitizers.status" 2>/dev/null)" = 0 ] && all=0
+  [ -n "$windows" ] || mark windows 1
+  mark all $all ) &
 stage "end-to-end tests, side by side; the late ones once the background builds are done" \
     run_ctest build -L e2e -j"$e2e_jobs"
 
