@@ -291,17 +291,34 @@ rig_escape_ends() {
 # connects its output 1 to its input 1; takes the screenshot SHOT after SECONDS
 # and ends the program with Escape (rig_escape_ends).
 rig_measure() {
-    local binary="$1" cable="$2" seconds="$3" shot="$4" program id pid
-    shift 4
+    local seconds="$3" shot="$4"
+    rig_measure_start "$1" "$2" "${@:5}"
+    sleep "$seconds"
+    rig_shot "$RIG_MEASURE_ID" "$shot" || fail "no screenshot"
+    rig_escape_ends "$RIG_MEASURE_ID" $RIG_MEASURE_PID "$(basename "$1") ${*:5}" "$work/out"
+}
+
+# rig_measure_until BINARY CABLE SECONDS SHOT CHECK [OPTIONS...]: the same, but
+# takes screenshots until CHECK (a command and its words, split at blanks)
+# succeeds on SHOT, for at most SECONDS
+# (rig_shot_until); the last one stays in SHOT either way.
+rig_measure_until() {
+    local seconds="$3" shot="$4" check="$5"
+    rig_measure_start "$1" "$2" "${@:6}"
+    rig_shot_until "$RIG_MEASURE_ID" "$shot" "$seconds" $check || rig_shot "$RIG_MEASURE_ID" "$shot" || fail "no screenshot"
+    rig_escape_ends "$RIG_MEASURE_ID" $RIG_MEASURE_PID "$(basename "$1") ${*:6}" "$work/out"
+}
+
+# Starts BINARY with OPTIONS, cabled or not: RIG_MEASURE_PID and its window RIG_MEASURE_ID.
+rig_measure_start() {
+    local binary="$1" cable="$2" program
+    shift 2
     program=$(basename "$binary")
     "$binary" "$@" >"$work/out" 2>&1 &
-    pid=$!
+    RIG_MEASURE_PID=$!
     rig_wait_port "$program:in_0" 15 || fail "$program has no ports"
     [ "$cable" = cable ] && jack_connect "$program:out_0" "$program:in_0"
-    id=$(rig_wait_window "$(rig_title "$program")" 15) || fail "no $program window"
-    sleep "$seconds"
-    rig_shot "$id" "$shot" || fail "no screenshot"
-    rig_escape_ends "$id" $pid "$program $*" "$work/out"
+    RIG_MEASURE_ID=$(rig_wait_window "$(rig_title "$program")" 15) || fail "no $program window"
 }
 
 rig_wait_exit() {
