@@ -461,6 +461,21 @@ rig_pipewire_quantum() {
 RIG_WINE_BUILD="${WINDOWS_BUILD_DIR:-$RIG_ROOT/build-windows}"
 RIG_WINE_PREFIX=""
 
+# rig_wait_builds MARK: under tools/test.sh, which builds beside the tests and
+# names a folder in RIG_LATE_BUILDS, waits (half an hour at most) for its mark
+# MARK.mark: windows (the Windows programs built) or all (the sanitizer builds
+# too); returns the status it holds. Without RIG_LATE_BUILDS, at once.
+rig_wait_builds() {
+    [ -n "${RIG_LATE_BUILDS:-}" ] || return 0
+    local mark="$RIG_LATE_BUILDS/${1:-all}.mark"
+    for _ in $(seq 1800); do
+        [ -s "$mark" ] && return "$(cat "$mark")"
+        sleep 1
+    done
+    echo "rig: the late builds did not end within half an hour" >&2
+    return 1
+}
+
 rig_wine_exe() {
     local exe
     exe=$(find "$RIG_WINE_BUILD" -mindepth 1 -maxdepth 2 -type f -name "$1.exe" 2>/dev/null | head -1)
@@ -627,18 +642,12 @@ if [ "${BASH_SOURCE[0]}" = "$0" ]; then
     run) [ -f "${2:-}" ] || { echo "rig: run SCRIPT: no script ${2:-}" >&2; exit 2; }
          rig_run "$2"
          exit $? ;;
-    # The late end-to-end tests' fixtures: wait, at most half an hour, for the
-    # mark file MARK.mark (windows, or all) in the folder RIG_LATE_BUILDS
-    # names, and end with the status it holds.
+    # The late end-to-end tests' fixture: rig_wait_builds all.
     wait-builds)
-        [ -n "${RIG_LATE_BUILDS:-}" ] || exit 0
-        mark="$RIG_LATE_BUILDS/${2:-all}.mark"
-        for _ in $(seq 1800); do
-            [ -s "$mark" ] && { echo "rig: $(basename "$mark" .mark): the builds ended with status $(cat "$mark")"; exit "$(cat "$mark")"; }
-            sleep 1
-        done
-        echo "rig: the late builds did not end within half an hour" >&2
-        exit 1 ;;
+        rig_wait_builds "${2:-all}"
+        status=$?
+        [ -n "${RIG_LATE_BUILDS:-}" ] && echo "rig: the late builds ended with status $status"
+        exit $status ;;
     *) echo "usage: bash tools/rig.sh run SCRIPT | wait-builds [windows|all] (or source it from a test)" >&2; exit 2 ;;
     esac
 fi

@@ -15,10 +15,10 @@
 #                                              else they take about five minutes)
 #   the sanitizer builds                      (background once build/ is done, niced)
 #   the unit tests, then the end-to-end tests side by side (ctest -j6); the "late"
-#   ones (Wine; the frame's, which also runs the ASan probe; the two monitors,
-#   which servers starved by the builds spoil) wait in ctest for the Windows
-#   programs (Wine's) or for the sanitizer builds too (the others); each of the
-#   two fixtures that wait holds one slot while it waits
+#   ones (the frame's, which also runs the ASan probe; the two monitors, which
+#   servers starved by the builds spoil) wait in ctest for the Windows programs
+#   and the sanitizer builds (the fixture e2e.late_builds holds one slot); the
+#   Wine tests start first and wait in their scripts for the Windows programs
 #   the unit tests under ASan + UBSan and the threaded ones under TSan
 #
 # Each stage's time is printed at the end. E2E_JOBS sets ctest's -j for the
@@ -96,10 +96,10 @@ in_background sanitizers tools/build.sh sanitizers
 
 stage "unit tests" run_ctest build -L '^unit' -j2
 
-# The late end-to-end tests wait (ctest's fixtures e2e.late_windows and
-# e2e.late_builds) for these marks: windows.mark, 0 once the Windows programs
-# are built; all.mark, 0 once the sanitizer builds are done too; 1 when one
-# failed.
+# The late end-to-end tests wait for these marks: windows.mark, 0 once the
+# Windows programs are built (the Wine tests, in their scripts); all.mark, 0
+# once the sanitizer builds are done too (ctest's fixture e2e.late_builds); 1
+# when one failed.
 export RIG_LATE_BUILDS="$PWD/$logs/late"
 mkdir -p "$RIG_LATE_BUILDS"
 mark() { echo "$2" >"$RIG_LATE_BUILDS/$1.tmp" && mv "$RIG_LATE_BUILDS/$1.tmp" "$RIG_LATE_BUILDS/$1.mark"; }

@@ -16,6 +16,8 @@
 set -u
 . "$SOURCE_DIR/tools/rig.sh"
 rig_test_begin
+# Under tools/test.sh the Windows programs are built beside the first tests.
+rig_wait_builds windows || fail "the Windows programs were not built (tools/test.sh: build-logs/windows.log)"
 karvel=$(rig_wine_exe karvel 2>/dev/null) ||
     { echo "SKIP: no karvel.exe in $RIG_WINE_BUILD (tools/windows_build.sh builds the Windows programs)"; exit 0; }
 rig_xvfb_start || fail "no X server"

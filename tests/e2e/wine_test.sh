@@ -9,6 +9,8 @@
 set -u
 . "$SOURCE_DIR/tools/rig.sh"
 rig_test_begin
+# Under tools/test.sh the Windows programs are built beside the first tests.
+rig_wait_builds windows || fail "the Windows programs were not built (tools/test.sh: build-logs/windows.log)"
 
 for program in dravik karvel tessaly orbisca morvane; do
     rig_wine_exe $program >/dev/null 2>&1 ||
