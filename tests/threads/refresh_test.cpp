@@ -89,9 +89,12 @@ TEST(RefreshLifetime, ALateDrawingKeepsItsSnapshotAndHasNoSecond)
     EXPECT_EQ(torn.load(), 0);
     EXPECT_EQ(most_drawing.load(), 1);
     EXPECT_EQ(refreshes_while_drawing.load(), 0);
-    // Published again between drawings: each one drew a newer snapshot.
+    // Published again between drawings: never an older snapshot, and a newer
+    // one over the four. (Between two drawings the publisher has only the
+    // 40 ms of hold and pause to run in, which a busy machine may not give it.)
     for (int i = 1; i < 4; i++)
-        EXPECT_GT(first_values[i], first_values[i - 1]) << i;
+        EXPECT_GE(first_values[i], first_values[i - 1]) << i;
+    EXPECT_GT(first_values[3], first_values[0]);
     snapshot_reset();
 }
 
