@@ -57,6 +57,7 @@
 #   rig_wine PROGRAM.exe [ARGS]    runs a Windows program in the prefix
 #   rig_wine_loop [SECONDS]        once a Windows program's stream runs, connects its output 1
 #                                  to its input 1 (the ALSA jack plugin's clients "rigwine")
+#   rig_wine_kill PID              ends every process of the prefix by force (a hung start)
 #   rig_wine_key WINDOW KEY        focuses the Wine window and types KEY (Wine ignores keys
 #                                  sent to a window that has no focus)
 #
@@ -527,6 +528,15 @@ rig_wine_loop() {
     done
     [ -n "$out" ] || { echo "rig: no stream of a Windows program on JACK after ${seconds}s" >&2; return 1; }
     jack_connect "$out" "$in"
+}
+
+# rig_wine_kill PID: ends by force every process in the prefix (a hung program
+# among them: killing the launcher PID alone may leave it running, its window
+# and its stream with it) and waits for them and the server to end.
+rig_wine_kill() {
+    wineserver -k >/dev/null 2>&1 || true
+    rig_wait_exit "$1" 10
+    wineserver -w >/dev/null 2>&1 || true
 }
 
 rig_wine_key() {

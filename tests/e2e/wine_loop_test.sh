@@ -64,8 +64,7 @@ measure() {
         # jack plugin: the window is up, the key loop not yet, so Escape would
         # go unread. Such a run is ended by force and counts as missed.
         missed="no stream on JACK within 30 s (the ports: $(jack_lsp 2>/dev/null | tr '\n' ' '))"
-        rig_wait_exit $pid 0
-        wineserver -w >/dev/null 2>&1 || true
+        rig_wine_kill $pid
         return 1
     fi
     started=$SECONDS
@@ -118,8 +117,7 @@ if loopcheck=$(rig_wine_exe loopcheck 2>/dev/null); then
         pid=$!
         if ! rig_wine_loop 30; then
             kill -0 $pid 2>/dev/null && state="still running" || state="ended"
-            rig_wait_exit $pid 0
-            wineserver -w >/dev/null 2>&1 || true
+            rig_wine_kill $pid
             echo "loopcheck.exe run $run: no stream on JACK within 30 s ($state; $(jack_lsp 2>/dev/null | tr '\n' ' ')): $(cat "$work/loopcheck.err" "$work/loopcheck.json" 2>/dev/null | tr '\n' ' ')"
             [ $run -lt 3 ] && continue
             fail "loopcheck.exe: no stream on JACK in three runs"

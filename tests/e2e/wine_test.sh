@@ -120,8 +120,7 @@ while read -r program key; do
         rig_wine_loop 20 && break
         [ $start = 2 ] && fail "$program.exe: no stream, twice"
         echo "$program.exe: no stream on JACK within 20 s: started again"
-        rig_wait_exit $pid 0
-        wineserver -w >/dev/null 2>&1 || true
+        rig_wine_kill $pid
     done
     sleep 1
     kill -0 $pid 2>/dev/null || fail "$program.exe ended before $key"
