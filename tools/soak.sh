@@ -1,13 +1,14 @@
 #!/usr/bin/env bash
 # The end-to-end tests under load: while a competing build compiles the suite
 # again and again (a second build folder, build-soak/, cleaned and rebuilt with
-# -j2 in a loop), each end-to-end test runs N times in a row. Prints
+# -j2 in a loop), each end-to-end test runs N times in a row, LANES tests at
+# a time (1 by default; the tests run side by side in tools/test.sh too). Prints
 # "NAME k/N" with the verdict and time of each run, the retries a test
 # reported (lines that name a retry or a run started anew), and a summary.
 # Long (an hour or more at N = 10): tools/test.sh does not run it.
 #
-#   tools/soak.sh [-n N] [REGEX]     (after tools/test.sh, or tools/build.sh and
-#                                     tools/windows_build.sh for the Wine tests)
+#   tools/soak.sh [-n N] [-j LANES] [REGEX]   (after tools/test.sh, or tools/build.sh
+#                                     and tools/windows_build.sh for the Wine tests)
 #
 # N is 10 by default; REGEX picks tests by ctest name (e.g. 'wine|frame').
 # Exit status 0 when no run failed (a skipped run, one the test could not judge,
@@ -18,16 +19,18 @@ set -u
 # cannot change what the soak does next.
 {
 cd "$(dirname "$0")/.."
-runs=10
-while getopts n: option; do
+runs=10 lanes=1
+while getopts n:j: option; do
     case $option in
     n) runs=$OPTARG ;;
-    *) echo "usage: tools/soak.sh [-n N] [REGEX]" >&2; exit 2 ;;
+    j) lanes=$OPTARG ;;
+    *) echo "usage: tools/soak.sh [-n N] [-j LANES] [REGEX]" >&2; exit 2 ;;
     esac
 done
 shift $((OPTIND - 1))
 pattern=${1:-.}
 [[ $runs =~ ^[1-9][0-9]{0,3}$ ]] || { echo "soak: -n wants a whole number from 1 to 9999, not $runs" >&2; exit 2; }
+[[ $lanes =~ ^[1-8]$ ]] || { echo "soak: -j wants a whole number from 1 to 8, not $lanes" >&2; exit 2; }
 [ -f build/CTestTestfile.cmake ] || { echo "soak: no build/ (tools/build.sh first)" >&2; exit 2; }
 
 mapfile -t tests < <(cd build && ctest --no-tests=error -N -L e2e -R "$pattern" |
@@ -39,11 +42,13 @@ mkdir -p "$logs"
 
 # The competing build, in a process group of its own so that it ends with
 # this script, by its group's id.
-# Each test's ctest too, so that an interrupted soak ends at once, whole.
+# The lanes and each test's ctest too, so that an interrupted soak ends at
+# once, whole.
 competitor="" running=""
 stop_competitor() {
     local group
-    for group in $running $competitor; do
+    # The lanes, the ctest each runs (a session of its own), the build.
+    for group in $running $(cat "$logs"/*.running 2>/dev/null) $competitor; do
         kill -- -"$group" 2>/dev/null
         wait "$group" 2>/dev/null
     done
@@ -58,49 +63,78 @@ setsid bash -c 'while :; do cmake --build build-soak --target clean >/dev/null 2
 competitor=$!
 echo "soak: ${#tests[@]} tests, $runs runs each, beside a competing build (cmake --build build-soak -j2, in a loop)"
 
-declare -A passed skipped seconds slowest notes
-status=0
-for name in "${tests[@]}"; do
-    passed[$name]=0 skipped[$name]=0 seconds[$name]=0 slowest[$name]=0 notes[$name]=""
+# soak_test NAME: its runs in a row. Prints a line per run and leaves its
+# tally (passed skipped seconds slowest runs-with-retries) in NAME.tally.
+soak_test() {
+    local name=$1 passed=0 skipped=0 seconds=0 slowest=0 retries=0 k log start took verdict retried
     for k in $(seq "$runs"); do
         log="$logs/$name-$k.log"
         start=$SECONDS
         (cd build && exec setsid ctest --no-tests=error -R "^${name//./\\.}\$" -V) >"$log" 2>&1 &
-        running=$!
-        if wait $running; then
+        echo $! >"$logs/$name.running"
+        if wait $!; then
             # A test that could not judge ends as skipped (77): never a pass.
             if grep -q '\*\*\*Skipped' "$log"; then
-                verdict=skip
-                skipped[$name]=$((skipped[$name] + 1))
+                verdict=skip skipped=$((skipped + 1))
             else
-                verdict=pass
-                passed[$name]=$((passed[$name] + 1))
+                verdict=pass passed=$((passed + 1))
             fi
         else
             verdict=FAIL
-            status=1
         fi
-        running=""
+        rm -f "$logs/$name.running"
         took=$((SECONDS - start))
-        seconds[$name]=$((seconds[$name] + took))
-        [ $took -gt "${slowest[$name]}" ] && slowest[$name]=$took
+        seconds=$((seconds + took))
+        [ $took -gt $slowest ] && slowest=$took
         # What the test says about its own retries: a run started anew, or a
         # program's retries of its own.
         retried=$(sed -n 's/^[0-9]*: //p' "$log" | grep -E '^(run [0-9]+:|loopcheck\.exe run [0-9]+:)|retr' | grep -v ' 0 retries' |
                   paste -sd ';' -)
-        echo "$name $k/$runs $verdict ${took}s${retried:+  retried: $retried}"
-        [ -n "$retried" ] && notes[$name]+="x"
+        [ -n "$retried" ] && retries=$((retries + 1))
+        {
+            echo "$name $k/$runs $verdict ${took}s${retried:+  retried: $retried}"
+            [ $verdict = FAIL ] && sed -n 's/^[0-9]*: //p' "$log" | grep -E '^FAIL|rig:' | head -3 | sed 's/^/    /'
+            [ $verdict = skip ] && sed -n 's/^[0-9]*: //p' "$log" | grep -E '^SKIP' | head -1 | sed 's/^/    /'
+        } | flock "$logs/out.lock" cat  # whole lines, though lanes print at once
         [ $verdict = pass ] && rm -f "$log"  # the logs of skipped and failed runs stay
-        [ $verdict = FAIL ] && sed -n 's/^[0-9]*: //p' "$log" | grep -E '^FAIL|rig:' | head -3 | sed 's/^/    /'
-        [ $verdict = skip ] && sed -n 's/^[0-9]*: //p' "$log" | grep -E '^SKIP' | head -1 | sed 's/^/    /'
     done
+    echo "$passed $skipped $seconds $slowest $retries" >"$logs/$name.tally"
+}
+
+# Lanes: the tests shared out longest first (by the times ctest has recorded
+# for them, else alike), each to the lane with the least so far.
+declare -A cost lane_of
+for name in "${tests[@]}"; do cost[$name]=1; done
+if [ -f build/Testing/Temporary/CTestCostData.txt ]; then
+    while read -r name _ average; do
+        [ -n "${cost[$name]:-}" ] && cost[$name]=${average%.*}
+    done <build/Testing/Temporary/CTestCostData.txt
+fi
+load=()
+for ((l = 0; l < lanes; l++)); do load[l]=0; done
+for name in $(for name in "${tests[@]}"; do echo "${cost[$name]} $name"; done | sort -rn | cut -d' ' -f2); do
+    least=0
+    for ((l = 1; l < lanes; l++)); do [ "${load[l]}" -lt "${load[least]}" ] && least=$l; done
+    lane_of[$name]=$least
+    load[least]=$((load[least] + cost[$name] + 1))
 done
+for ((l = 0; l < lanes; l++)); do
+    setsid bash -c "$(declare -f soak_test); runs=$runs logs=$logs"'
+                    for name in "$@"; do soak_test "$name"; done' lane \
+        $(for name in "${tests[@]}"; do [ "${lane_of[$name]}" = $l ] && echo "$name"; done) &
+    running+=" $!"
+done
+wait
+running=""
 stop_competitor
 
-echo "== soak summary ($runs runs each, beside a competing build)"
+echo "== soak summary ($runs runs each, $lanes at a time, beside a competing build)"
+status=0
 for name in "${tests[@]}"; do
-    printf '%-32s %3d/%d passed, %d skipped  mean %4d s  slowest %4d s  runs with retries %d\n' "$name" "${passed[$name]}" "$runs" "${skipped[$name]}" \
-        $((seconds[$name] / runs)) "${slowest[$name]}" "${#notes[$name]}"
+    read -r passed skipped seconds slowest retries <"$logs/$name.tally" 2>/dev/null || passed=0 skipped=0 seconds=0 slowest=0 retries=0
+    [ $((passed + skipped)) = "$runs" ] || status=1
+    printf '%-32s %3d/%d passed, %d skipped  mean %4d s  slowest %4d s  runs with retries %d\n' "$name" "$passed" "$runs" "$skipped" \
+        $((seconds / runs)) "$slowest" "$retries"
 done
 [ $status = 0 ] && echo "soak: no run failed" || echo "soak: some runs failed (logs in $logs/)"
 exit $status

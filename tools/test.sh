@@ -2,15 +2,16 @@
 # Installs what is missing, builds, and runs every test: the unit tests and the
 # end-to-end tests (real windows under Xvfb, private JACK servers and PipeWire
 # sessions, the Windows programs under Wine) in the normal build, the unit
-# tests again under ASan + UBSan, a compile of every translation unit for
-# Windows, and the threaded unit tests under TSan.
+# tests again under ASan + UBSan, the programs for Windows (their warnings
+# errors, ASIO's code paths compiled as well), and the threaded unit tests
+# under TSan.
 #
 # On 2 cores the stages overlap where that pays: the end-to-end tests spend
 # most of their time waiting for windows and servers, so the builds they do not
 # need run meanwhile, niced, so that they take what CPU the tests leave:
 #
 #   setup, then build/                        (foreground: everything waits for it)
-#   the Windows programs, the Windows check   (background from the start, the check niced;
+#   the Windows programs, the ASIO check      (background from the start;
 #                                              the libraries come from the cache,
 #                                              else they take about five minutes)
 #   the sanitizer builds                      (background once build/ is done, niced)
@@ -86,10 +87,10 @@ finish_background() { # NAME: waits for it, shows its log on failure
     times+=("$(printf '%5s s  %s (background)' "$seconds" "$name")")
 }
 
-# The Windows programs at full priority (from the compiler cache they take
-# seconds, and the Wine tests wait for them), marked built before the check of
-# every translation unit runs niced (a minute of two cores, needed by none).
-NICE=0 in_background windows bash -c 'tools/windows_build.sh && touch "$1" && nice -n 10 tools/windows_check.sh' \
+# The Windows programs at full priority, warnings as errors (from the
+# compiler cache they take seconds, and the Wine tests wait for them), then
+# the ASIO side of the one unit that has it, which needs no test.
+NICE=0 in_background windows bash -c 'WINDOWS_WERROR=ON tools/windows_build.sh && touch "$1" && tools/windows_check.sh' \
     windows "$logs/windows-programs.built"
 stage "build/: programs, tests, benchmarks, tools" tools/build.sh
 in_background sanitizers tools/build.sh sanitizers

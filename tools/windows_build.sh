@@ -8,6 +8,8 @@
 #   tools/windows_build.sh --libraries        the three libraries only
 #
 # The tarballs are read from ../shared/third_party (THIRD_PARTY to change it).
+# WINDOWS_WERROR=ON (tools/test.sh sets it) makes the programs' warnings
+# errors: another mingw-w64 may warn where Debian's does not, so not by default.
 # Each library is built once into a cache outside the work tree,
 # ${XDG_CACHE_HOME:-~/.cache}/loopcable-windows/NAME-SHA256-COMPILER/, keyed by
 # its tarball's checksum and the compiler (and for PortAudio the ASIO SDK's
@@ -138,6 +140,7 @@ build=${WINDOWS_BUILD_DIR:-build-windows}
 cmake -S . -B "$build" -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_BUILD_TYPE=Release \
     -DCMAKE_FIND_ROOT_PATH="$portaudio;$sdl2;$openblas;$headers" \
     -DPORTAUDIO_HAS_ASIO=$([ -n "$asio_sdk" ] && echo ON || echo OFF) \
-    -DBUILD_TESTING=OFF -DBUILD_BENCHMARKS=OFF >/dev/null
+    -DBUILD_TESTING=OFF -DBUILD_BENCHMARKS=OFF \
+    -DCMAKE_COMPILE_WARNING_AS_ERROR="${WINDOWS_WERROR:-OFF}" >/dev/null
 cmake --build "$build" -j"$jobs"
 echo "windows build: $(cd "$build" && find . -maxdepth 2 -name '*.exe' | sort | xargs -n1 basename | tr '\n' ' ')in $build/"
