@@ -124,7 +124,7 @@ for ((l = 0; l < lanes; l++)); do
         $(for name in "${tests[@]}"; do [ "${lane_of[$name]}" = $l ] && echo "$name"; done) &
     running+=" $!"
 done
-wait
+for lane in $running; do wait "$lane"; done  # the lanes: the build runs on
 running=""
 stop_competitor
 
