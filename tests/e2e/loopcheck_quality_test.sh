@@ -149,16 +149,8 @@ no-loop      |--delay 300 --cable nobody                        |--json         
 CASES
 )
 
-failed=0
-rig_jack_start "loopcheck-quality-$$" 1024 $rate || fail "no JACK server"
-while IFS='|' read -r name sim_options check_options want check; do
-    name=${name// /}
-    [ -n "$name" ] || continue
-    # shellcheck disable=SC2086
-    set -- $sim_options
-    [[ " $* " == *" --cable "* ]] || set -- "$@" --cable loopcheck
-    began=$SECONDS
-    t=$(truth "$(sed 's/--cable [^ ]*//' <<<"$sim_options")" </dev/null)
+# One case: loopsim and loopcheck --quality; sets verdict (ok or why not).
+run_case() {
     rig_loopsim_start "$@" || fail "$name: no loopsim"
     # shellcheck disable=SC2086
     timeout 90 "$loopcheck" --quality ${check_options//@WORK@/$work} </dev/null >"$work/out" 2>"$work/err"
@@ -170,10 +162,37 @@ while IFS='|' read -r name sim_options check_options want check; do
     elif ! jq -e --argjson t "$t" "$defs $check" "$work/out" >/dev/null 2>"$work/jq.err"; then
         verdict="the JSON fails: $check $(cat "$work/jq.err")"
     fi
+}
+# Cycles the dummy server skipped because loopsim was late (a busy machine):
+# the path then drops a period that loopcheck cannot see, and the noise and
+# distortion figures rightly rise.
+skipped() { grep -c "was not finished" "$RIG_JACK_LOG"; }
+
+failed=0 undecided=""
+rig_jack_start "loopcheck-quality-$$" 1024 $rate || fail "no JACK server"
+while IFS='|' read -r name sim_options check_options want check; do
+    name=${name// /}
+    [ -n "$name" ] || continue
+    # shellcheck disable=SC2086
+    set -- $sim_options
+    [[ " $* " == *" --cable "* ]] || set -- "$@" --cable loopcheck
+    began=$SECONDS
+    t=$(truth "$(sed 's/--cable [^ ]*//' <<<"$sim_options")" </dev/null)
+    # A failure in a run the server disturbed is run again, up to three times.
+    for attempt in 1 2 3; do
+        before=$(skipped)
+        run_case "$@"
+        disturbed=$(($(skipped) - before))
+        [ "$verdict" = ok ] || [ $disturbed = 0 ] && break
+        echo "note $name: attempt $attempt failed, the server skipped $disturbed late cycles of loopsim: run again"
+    done
     if [ "$verdict" = ok ]; then
         echo "ok   $name ($((SECONDS - began)) s): $(jq -r '"\(.quality.played_s * 100 | round / 100) s played, \(.quality.replayed | length) replayed"' "$work/out" 2>/dev/null)"
         # What the accuracy table in the documentation is made of: measured minus truth, dB (degrees for phase).
         echo "     $(jq -c --argjson t "$t" "$defs errors" "$work/out" 2>/dev/null)"
+    elif [ $disturbed -gt 0 ]; then
+        echo "SKIP $name: disturbed by the server in all three attempts ($verdict)"
+        undecided+=" $name"
     else
         echo "FAIL $name: $verdict; truth $t; loopcheck printed:"
         sed 's/^/    /' "$work/out" "$work/err"
@@ -181,4 +200,8 @@ while IFS='|' read -r name sim_options check_options want check; do
     fi
 done <<<"$cases"
 [ $failed = 0 ] || fail "some cases failed"
+if [ -n "$undecided" ]; then
+    echo "SKIP:$undecided: the server skipped loopsim in every attempt: the machine is too busy to judge them"
+    exit 77
+fi
 echo "PASS"
