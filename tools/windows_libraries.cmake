@@ -4,6 +4,11 @@
 # statically (the C and C++ runtimes and winpthread included), so an .exe runs
 # on a Windows machine as it is, with nothing to install beside it.
 add_link_options(-static)
+# The cache folders are named after the libraries' recipes, so a changed
+# recipe moves them: look again on every configure, never at the last one's.
+foreach(found PORTAUDIO_INCLUDE_DIR PORTAUDIO_LIBRARY SDL2_INCLUDE_DIR SDL2_LIBRARY OPENBLAS_INCLUDE_DIR OPENBLAS_LIBRARY)
+  unset(${found} CACHE)
+endforeach()
 
 find_path(PORTAUDIO_INCLUDE_DIR portaudio.h REQUIRED)
 find_library(PORTAUDIO_LIBRARY NAMES libportaudio.a REQUIRED)
