@@ -121,31 +121,44 @@ done <<<"$cases"
 rig_jack_stop
 rig_jack_start "loopcheck-test-$$-noise" 1024 48000 || fail "no JACK server"
 rig_loopsim_start --delay 300 --aa 20000 --gain 0.5 --noise -60 --cable loopcheck || fail "no loopsim"
-for what in "one.csv" "three.csv --repeat 3"; do
-    for attempt in 1 2 3; do
-        xruns=$(xruns_logged)
-        # shellcheck disable=SC2086
-        timeout 60 "$loopcheck" -q --response "$work/"$what >/dev/null 2>&1
-        status=$?
-        disturbed "$status" "$xruns" "response $what" || break
+# What the server logged that loopcheck cannot see: cycles it skipped
+# because loopsim was late, which add their clicks to the noise.
+unseen_logged() { grep -c "was not finished" "$RIG_JACK_LOG"; }
+response_noise_pair() {
+    for what in "one.csv" "three.csv --repeat 3"; do
+        for attempt in 1 2 3; do
+            xruns=$(xruns_logged)
+            # shellcheck disable=SC2086
+            timeout 60 "$loopcheck" -q --response "$work/"$what >/dev/null 2>&1
+            status=$?
+            disturbed "$status" "$xruns" "response $what" || break
+        done
+        [ "$status" = 0 ] || fail "the response run $what failed: exit status $status"
     done
-    [ "$status" = 0 ] || fail "the response run $what failed: exit status $status"
+    awk -F, '
+        FNR == 1 { file++; next }
+        file == 1 { one[$1] = $4; next }
+        $1 >= 100 && $1 <= 15000 && ($1 in one) {
+            rows++
+            if ($4 == "" || one[$1] == "" || $4 >= 199 || one[$1] >= 199) bad++
+            d = $4 - one[$1]; bias += d; if (d < 0) d = -d
+            if (d > 6) far++
+            sum += d
+        }
+        END {
+            printf "response noise: %d rows, mean SNR difference %.2f dB, mean |difference| %.2f dB, %d over 6 dB, %d unmeasured\n", rows, bias / rows, sum / rows, far, bad
+            exit !(rows > 1000 && bad == 0 && bias / rows < 1.5 && -bias / rows < 1.5 && sum / rows < 4 && far < rows / 8)
+        }' "$work/one.csv" "$work/three.csv"
+}
+# A pair that disagrees while the server logged an xrun or a skipped cycle is
+# taken again, up to three times; disturbed every time, it cannot be judged.
+for pair in 1 2 3; do
+    before=$(($(xruns_logged) + $(unseen_logged)))
+    response_noise_pair && break
+    [ $(($(xruns_logged) + $(unseen_logged))) -gt $before ] || fail "the runs after the first measure the noise unlike the first"
+    [ $pair = 3 ] && { echo "SKIP: the response noise pair was disturbed by the server in every attempt: the machine is too busy to judge it"; exit 77; }
+    echo "note response noise: the pair disagreed while the server logged xruns or skipped cycles; run again"
 done
-rig_stop $RIG_LOOPSIM_PID
-awk -F, '
-    FNR == 1 { file++; next }
-    file == 1 { one[$1] = $4; next }
-    $1 >= 100 && $1 <= 15000 && ($1 in one) {
-        rows++
-        if ($4 == "" || one[$1] == "" || $4 >= 199 || one[$1] >= 199) bad++
-        d = $4 - one[$1]; bias += d; if (d < 0) d = -d
-        if (d > 6) far++
-        sum += d
-    }
-    END {
-        printf "response noise: %d rows, mean SNR difference %.2f dB, mean |difference| %.2f dB, %d over 6 dB, %d unmeasured\n", rows, bias / rows, sum / rows, far, bad
-        exit !(rows > 1000 && bad == 0 && bias / rows < 1.5 && -bias / rows < 1.5 && sum / rows < 4 && far < rows / 8)
-    }' "$work/one.csv" "$work/three.csv" || fail "the runs after the first measure the noise unlike the first"
 
 # Every bad number is refused with status 2 and its reason, before PortAudio is
 # touched: within a second, and no JACK client of loopcheck's is left behind.
