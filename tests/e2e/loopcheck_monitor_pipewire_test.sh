@@ -9,9 +9,10 @@
 # printed beside the result, whatever they are. On a loaded machine PipeWire
 # runs a late client's quantum again or skips it, and the capture shows it (an
 # inserted or dropped quantum): a run that is not clean fails the test unless
-# the stream's log counted an xrun during it; then it is run again (three
-# attempts), and every attempt disturbed ends the test as skipped (77), never
-# as passed.
+# the stream's log counted an xrun during it (or, on the ALSA face, the
+# capture shows only whole quanta of silence: the plugin reports no xrun);
+# then it is run again (three attempts), and every attempt disturbed ends the
+# test as skipped (77), never as passed.
 set -u
 . "$SOURCE_DIR/tools/rig.sh"
 rig_test_begin
@@ -33,10 +34,16 @@ monitor_clean() {
         jq -r 'select(.event == "glitch" or .event == "xrun") | "\(.event): \(.)"' "$work/out" 2>/dev/null
         [ "$status" = 0 ] && jq -e '.event == "summary" and .glitches == 0 and .duration_s == 30 and
             (.drift_ppm | fabs) < 0.1' <<<"$summary" >/dev/null && return 0
-        jq -e '.xruns > 0' <<<"$summary" >/dev/null 2>&1 ||
-            fail "$label: not clean, and no xrun counted: exit status $status: $summary $(cat "$work/err")"
+        jq -e '.xruns > 0' <<<"$summary" >/dev/null 2>&1 && continue
+        # PipeWire's ALSA plugin fills a quantum its late client missed with
+        # silence and reports no xrun (a busy machine: seen beside the builds).
+        # Whole quanta of zeros, and nothing else, count as that.
+        [ "$label" = "PipeWire's ALSA face" ] && jq -s -e '[.[] | select(.event == "glitch")] |
+            length > 0 and all(.kind == "zeros" and .frames % 1024 == 0)' "$work/out" >/dev/null 2>&1 &&
+            { echo "note $label: whole quanta of silence, no xrun reported: PipeWire's plugin on a busy machine; run again"; continue; }
+        fail "$label: not clean, and no xrun counted: exit status $status: $summary $(cat "$work/err")"
     done
-    echo "SKIP: $label: an xrun in every attempt: the machine is too busy to judge it"
+    echo "SKIP: $label: disturbed in every attempt: the machine is too busy to judge it"
     exit 77
 }
 
