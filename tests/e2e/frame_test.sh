@@ -39,13 +39,12 @@ jack_lsp | grep -q '^probe:in_2$' && fail "more than two input channels"
 # was late (its log says "was not finished", 256 frames each): they are counted
 # back in. A window spoiled beyond that only reads too few, never too many, so
 # the best of up to five windows of three seconds counts.
-skipped() { grep -c "was not finished" "$RIG_JACK_LOG"; }
 sleep 1
-read_counts; f1=$frames; s1=$span; k1=$(skipped)
+read_counts; f1=$frames; s1=$span; k1=$(rig_jack_skipped)
 windows=""
 for window in 1 2 3 4 5; do
     sleep 3
-    read_counts; f2=$frames; s2=$span; k2=$(skipped)
+    read_counts; f2=$frames; s2=$span; k2=$(rig_jack_skipped)
     rate_seen=$(awk -v f="$((f2 - f1 + 256 * (k2 - k1)))" -v s="$s2" -v t="$s1" 'BEGIN { printf "%.0f", f / (s - t) }')
     windows+=" $rate_seen/s ($((k2 - k1)) cycles skipped)"
     [ "$rate_seen" -gt 46560 ] && [ "$rate_seen" -lt 49440 ] && break

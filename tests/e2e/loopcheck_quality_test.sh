@@ -163,10 +163,6 @@ run_case() {
         verdict="the JSON fails: $check $(cat "$work/jq.err")"
     fi
 }
-# Cycles the dummy server skipped because loopsim was late (a busy machine):
-# the path then drops a period that loopcheck cannot see, and the noise and
-# distortion figures rightly rise.
-skipped() { grep -c "was not finished" "$RIG_JACK_LOG"; }
 
 failed=0 undecided=""
 rig_jack_start "loopcheck-quality-$$" 1024 $rate || fail "no JACK server"
@@ -178,11 +174,13 @@ while IFS='|' read -r name sim_options check_options want check; do
     [[ " $* " == *" --cable "* ]] || set -- "$@" --cable loopcheck
     began=$SECONDS
     t=$(truth "$(sed 's/--cable [^ ]*//' <<<"$sim_options")" </dev/null)
-    # A failure in a run the server disturbed is run again, up to three times.
+    # A failure in a run whose loopsim the server skipped is run again, up to
+    # three times: the path then drops a period that loopcheck cannot see, and
+    # the noise and distortion figures rightly rise.
     for attempt in 1 2 3; do
-        before=$(skipped)
+        before=$(rig_jack_skipped)
         run_case "$@"
-        disturbed=$(($(skipped) - before))
+        disturbed=$(($(rig_jack_skipped) - before))
         [ "$verdict" = ok ] || [ $disturbed = 0 ] && break
         echo "note $name: attempt $attempt failed, the server skipped $disturbed late cycles of loopsim: run again"
     done
