@@ -41,7 +41,9 @@ rm -rf "$logs"
 mkdir -p "$logs"
 
 # The competing build, in a process group of its own so that it ends with
-# this script, by its group's id.
+# this script, by its group's id. It compiles for real: through the compiler
+# cache every round after the first would be hits, a few links and little
+# load.
 # The lanes and each test's ctest too, so that an interrupted soak ends at
 # once, whole.
 competitor="" running=""
@@ -56,7 +58,7 @@ stop_competitor() {
 }
 trap stop_competitor EXIT
 trap 'exit 130' INT TERM
-cmake -S . -B build-soak -DCMAKE_BUILD_TYPE=RelWithDebInfo >"$logs/competitor-configure.log" 2>&1 ||
+cmake -S . -B build-soak -DCMAKE_BUILD_TYPE=RelWithDebInfo -DLOOPCABLE_CCACHE=OFF >"$logs/competitor-configure.log" 2>&1 ||
     { echo "soak: cannot configure build-soak/: $(tail -3 "$logs/competitor-configure.log")" >&2; exit 1; }
 setsid bash -c 'while :; do cmake --build build-soak --target clean >/dev/null 2>&1
                           cmake --build build-soak -j2 >/dev/null 2>&1; done' &
