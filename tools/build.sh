@@ -1,6 +1,9 @@
 #!/usr/bin/env bash
 # Builds the suite into build/ (programs, man pages, tests, benchmarks, tools).
 # With "programs": the programs only (build/<folder>/<program>), as the demo needs.
+# With "e2e": build/ without the unit tests (what the end-to-end tests, the
+# package and the benchmarks need), for tools/test.sh, which runs the unit
+# tests under the sanitizers only.
 # With "sanitize": build/ as without, then the sanitizer builds; with
 # "sanitizers": those alone. They are for the unit tests: build-asan/ (AddressSanitizer + UndefinedBehaviorSanitizer) with the
 # unit tests and the frame's probe, build-tsan/ (ThreadSanitizer) with the
@@ -38,9 +41,13 @@ programs)
     configure build -DCMAKE_BUILD_TYPE=RelWithDebInfo
     cmake --build build -j"$jobs" --target programs
     ;;
+e2e)
+    configure build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_UNIT_TESTS=OFF
+    cmake --build build -j"$jobs"
+    ;;
 sanitize | sanitizers)
     if [ "$1" = sanitize ]; then
-        configure build -DCMAKE_BUILD_TYPE=RelWithDebInfo
+        configure build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_UNIT_TESTS=ON
         cmake --build build -j"$jobs"
     fi
     configure build-asan -DSANITIZE=address -DBUILD_BENCHMARKS=OFF
@@ -49,8 +56,8 @@ sanitize | sanitizers)
     cmake --build build-tsan -j"$jobs" --target threads_tests
     ;;
 "")
-    configure build -DCMAKE_BUILD_TYPE=RelWithDebInfo
+    configure build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_UNIT_TESTS=ON
     cmake --build build -j"$jobs"
     ;;
-*) echo "build: unknown stage $1 (programs, sanitize, sanitizers, or nothing)" >&2; exit 2 ;;
+*) echo "build: unknown stage $1 (programs, e2e, sanitize, sanitizers, or nothing)" >&2; exit 2 ;;
 esac

@@ -1,21 +1,23 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds, and runs every test: the unit tests and the
-# end-to-end tests (real windows under Xvfb, private JACK servers and PipeWire
-# sessions, the Windows programs under Wine) in the normal build, the unit
-# tests again under ASan + UBSan, the programs for Windows (their warnings
-# errors, ASIO's code paths compiled as well), and the threaded unit tests
-# under TSan.
+# Installs what is missing, builds, and runs every test: the end-to-end tests
+# (real windows under Xvfb, private JACK servers and PipeWire sessions, the
+# Windows programs under Wine) in the normal build, the unit tests under
+# ASan + UBSan, the programs for Windows (their warnings errors, ASIO's code
+# paths compiled as well), and the threaded unit tests under TSan. The unit
+# tests are compiled once, in the sanitizer build where they run, not in
+# build/ as well: from an empty compiler cache that second compile was the
+# largest part of build/.
 #
 # On 2 cores the stages overlap where that pays: the end-to-end tests spend
 # most of their time waiting for windows and servers, so the builds they do not
 # need run meanwhile, niced, so that they take what CPU the tests leave:
 #
-#   setup, then build/                        (foreground: everything waits for it)
+#   setup, then build/ without the unit tests (foreground: everything waits for it)
 #   the Windows programs, the ASIO check      (background from the start;
 #                                              the libraries come from the cache,
 #                                              else they take about five minutes)
 #   the sanitizer builds                      (background once build/ is done, niced)
-#   the unit tests, then the end-to-end tests side by side (ctest -j6); the "late"
+#   the end-to-end tests side by side (ctest -j6); the "late"
 #   ones (the frame's, which also runs the ASan probe; the two monitors, which
 #   servers starved by the builds spoil) wait in ctest for the Windows programs
 #   and the sanitizer builds (the fixture e2e.late_builds holds one slot); the
@@ -92,10 +94,8 @@ finish_background() { # NAME: waits for it, shows its log on failure
 # the ASIO side of the one unit that has it, which needs no test.
 NICE=0 in_background windows bash -c 'WINDOWS_WERROR=ON tools/windows_build.sh && touch "$1" && tools/windows_check.sh' \
     windows "$logs/windows-programs.built"
-stage "build/: programs, tests, benchmarks, tools" tools/build.sh
+stage "build/: programs, benchmarks, tools, the end-to-end tests' probes" tools/build.sh e2e
 in_background sanitizers tools/build.sh sanitizers
-
-stage "unit tests" run_ctest build -L '^unit' -j2
 
 # The late end-to-end tests wait for these marks: windows.mark, 0 once the
 # Windows programs are built (the Wine tests, in their scripts); all.mark, 0
