@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cmath>
 #include <numbers>
+#include <vector>
 
 #include "analysis/weighting.hpp"
 #include "analysis/tones.hpp"
@@ -18,6 +19,14 @@ bool notched(int64_t k, std::span<const int64_t> notch)
 
 double amplitude(const distortion_block& b, int64_t bin) { return std::abs(distortion_phasor(b, bin)); }
 
+// The periodic Hann window, 0 at m = 0, whose transform is three bins:
+// 1/2 on the centre, -1/4 either side. Its mean square over the block is 3/8.
+double hann_periodic(int64_t m, int64_t n)
+{
+    return 0.5 - 0.5 * std::cos(2.0 * std::numbers::pi * static_cast<double>(m) / static_cast<double>(n));
+}
+constexpr double hann_mean_square = 0.375;
+
 bool in_band(const distortion_block& b, int64_t bin)
 {
     return bin > 0 && bin < b.n / 2 && weighting_band(tones_hz(bin, b.rate, b.n)) > 0.0;
@@ -27,7 +36,11 @@ bool in_band(const distortion_block& b, int64_t bin)
 
 distortion_block distortion_block_of(std::span<const float> frames, int64_t n, double rate)
 {
-    return {n, rate, spectrum_of(frames.first(static_cast<size_t>(n)), n)};
+    std::vector<double> windowed(static_cast<size_t>(n));
+    for (int64_t m = 0; m < n; m++)
+        windowed[static_cast<size_t>(m)] =
+            static_cast<double>(frames[static_cast<size_t>(m)]) * hann_periodic(m, n);
+    return {n, rate, spectrum_of(frames.first(static_cast<size_t>(n)), n), spectrum_of(windowed, n)};
 }
 
 std::complex<double> distortion_phasor(const distortion_block& b, int64_t bin)
@@ -40,17 +53,17 @@ std::complex<double> distortion_phasor(const distortion_block& b, int64_t bin)
 double distortion_band_rms(const distortion_block& b, bool a_weighted, std::span<const int64_t> notch)
 {
     // Parseval over the half spectrum: a bin k (0 < k < n/2) holds half of a
-    // real component's power, |X_k|^2 x 2 / n^2. Bins 0 and n/2 lie outside
-    // the band at every rate.
+    // real component's power, |X_k|^2 x 2 / n^2, here through the window, whose
+    // mean square is 3/8. Bins 0 and n/2 lie outside the band at every rate.
     double power = 0.0;
     for (int64_t k = 1; k < b.n / 2; k++) {
         const double hz = tones_hz(k, b.rate, b.n);
         if (weighting_band(hz) == 0.0 || notched(k, notch))
             continue;
         const double g = a_weighted ? weighting_a_gain(hz) : 1.0;
-        power += g * g * std::norm(b.bins[static_cast<size_t>(k)]);
+        power += g * g * std::norm(b.hann[static_cast<size_t>(k)]);
     }
-    return std::sqrt(2.0 * power) / static_cast<double>(b.n);
+    return std::sqrt(2.0 * power / hann_mean_square) / static_cast<double>(b.n);
 }
 
 double distortion_mean_bin_power(const distortion_block& b, std::span<const int64_t> notch)

@@ -281,7 +281,7 @@ std::string quality_report_text(const quality_outcome& q, const std::vector<int6
     std::string text = "quality battery: " + report_figure("%.0f", p.rate) + " Hz · band 20-20000 Hz (brick wall), A-weighting IEC 61672 · " +
                        std::to_string(p.segments.size()) + " segments, each one block of " + std::to_string(p.block) +
                        " frames (" + report_figure("%.3f", static_cast<double>(p.block) / p.rate) + " s) after " +
-                       report_figure("%.3f", quality_settle_s) + " s settling · tones coherent with the block, no window · " +
+                       report_figure("%.3f", quality_settle_s) + " s settling · tones coherent with the block, no window; noise through Hann · " +
                        report_figure("%.2f", q.play_seconds) + " s played\n";
     for (const std::string& line : q.replayed)
         text += "warning: played again after a dropout: " + line + "\n";
@@ -306,7 +306,7 @@ json quality_report_json(const quality_outcome& q, const std::vector<int64_t>& o
     j["rate"] = p.rate;
     j["band_hz"] = {weighting_band_low_hz, weighting_band_high_hz};
     j["weighting_a"] = "IEC 61672";
-    j["analysis"] = "tones coherent with the block, no window";
+    j["analysis"] = "tones coherent with the block, no window; noise through Hann";
     j["block_frames"] = p.block;
     j["averaging_s"] = static_cast<double>(p.block) / p.rate;
     j["settle_s"] = quality_settle_s;
