@@ -6,7 +6,7 @@
 # of that path, which Wine's start-up timing sets anew on every run, in steps
 # of 32 frames: a JACK period of 256 frames each way and Wine's own buffers,
 # whatever the program asks for. loopcheck.exe measured it at 1888 to 3000
-# frames on an idle machine and 2200 to 3100 beside a build, so only some
+# frames on an idle machine and 2200 to 4832 beside a build, so only some
 # runs land within Karvel's 2000 taps, and under load hardly any: the test
 # draws up to ten runs, each given up once the peak value has not grown in
 # 5 s. When none lands, loopcheck.exe's measurement of the path says why: a
@@ -128,8 +128,11 @@ if loopcheck=$(rig_wine_exe loopcheck 2>/dev/null); then
     done
     [ "$RIG_STATUS" = "0" ] || fail "loopcheck.exe: exit status $RIG_STATUS: $(cat "$work/loopcheck.err" "$work/loopcheck.json")"
     latency=$(jq -r '.summary.mean_frames' "$work/loopcheck.json") || fail "loopcheck.exe: no JSON"
-    awk -v l="$latency" 'BEGIN { exit !(l >= 1216 && l <= 4000) }' ||
-        fail "loopcheck.exe: latency $latency, not within 1216 to 4000 frames"
+    # At most 200 ms, more than Wine's buffers hold each way (its ALSA
+    # buffer of four 10 ms periods, and the stream's own): beside a real
+    # build the path grows, to 4832 frames once.
+    awk -v l="$latency" 'BEGIN { exit !(l >= 1216 && l <= 9600) }' ||
+        fail "loopcheck.exe: latency $latency, not within 1216 to 9600 frames"
     jq -e '.host_api == "Windows WASAPI" and .runs[0].polarity == "normal" and (.runs[0].gain_db | fabs) < 0.1' \
         "$work/loopcheck.json" >/dev/null || fail "loopcheck.exe: $(cat "$work/loopcheck.json")"
     retries=$(jq '[.runs[].attempts - 1] | add' "$work/loopcheck.json")
