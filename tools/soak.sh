@@ -88,10 +88,11 @@ soak_test() {
         took=$((SECONDS - start))
         seconds=$((seconds + took))
         [ $took -gt $slowest ] && slowest=$took
-        # What the test says about its own retries: a run started anew, or a
-        # program's retries of its own (not a JSON document the test shows,
-        # whose "retried" flag is a field).
-        retried=$(sed -n 's/^[0-9]*: //p' "$log" | grep -E '^(run [0-9]+:|loopcheck\.exe run [0-9]+:)|retr' |
+        # What the test says about its own retries: a run started anew, an
+        # attempt disturbed or made again, or a program's retries of its own
+        # (not a JSON document the test shows, whose "retried" flag is a field).
+        retried=$(sed -n 's/^[0-9]*: //p' "$log" |
+                  grep -E '^(run [0-9]+:|loopcheck\.exe run [0-9]+:)|retr|attempt [2-9]|disturbed' |
                   grep -v -e ' 0 retries' -e '^ *{' |
                   paste -sd ';' -)
         [ -n "$retried" ] && retries=$((retries + 1))
