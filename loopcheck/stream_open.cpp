@@ -8,7 +8,6 @@
 
 #include "frame/host.hpp"
 #include "loopcheck/stream_jack.hpp"
-#include "loopcheck/stream_priority.hpp"
 
 namespace {
 
@@ -95,7 +94,6 @@ std::string stream_open(stream_state& s, const check_options& o, const devices_p
         opened.stream = nullptr;
         return std::string("PortAudio cannot open the stream: ") + Pa_GetErrorText(error) + where;
     }
-    stream_priority_ask(opened.stream, api->type);
     return "";
 }
 

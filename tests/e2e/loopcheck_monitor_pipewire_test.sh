@@ -1,19 +1,19 @@
 #!/usr/bin/env bash
 # loopcheck --monitor through PipeWire's JACK face on a private headless
-# session at quantum 1024, the rig's stand-in card ("Card sink", and apart from
-# it the virtual source "Card source") with loopsim between the sink's monitor
-# and the source's input as the cable; then through its ALSA face (PipeWire's
-# ALSA plugin, no JACK server) on "default", the session's duplex loop node.
-# Each a clean 30 s: no glitch, exit status 0, the drift 0 within 0.1 ppm (one
-# clock); on the ALSA face loopcheck's callback thread at real-time priority
-# where the machine allows it. The xruns the stream's log counted during the
-# run are printed beside the result, whatever they are. On a loaded machine
-# PipeWire runs a late client's quantum again or skips it, and the capture
-# shows it (an inserted or dropped quantum): a run that is not clean fails the
-# test unless the stream's log counted an xrun during it (or, on the ALSA face,
-# the capture shows only silence or shifts in steps of 512 frames: the plugin
-# reports no xrun); then it is run again (three attempts), and every attempt
-# disturbed ends the test as skipped (77), never as passed.
+# session at quantum 1024, the rig's stand-in card ("Card sink", and apart
+# from it the virtual source "Card source") with loopsim between the sink's
+# monitor and the source's input as the cable; then through its ALSA face
+# (PipeWire's ALSA plugin, no JACK server) on "default", the session's duplex
+# loop node. Each a clean 30 s: no glitch, exit status 0, the drift 0 within
+# 0.1 ppm (one clock). The xruns the stream's log counted during the run are
+# printed beside the result, whatever they are. On a loaded machine PipeWire
+# runs a late client's quantum again or skips it, and the capture shows it (an
+# inserted or dropped quantum): a run that is not clean fails the test unless
+# the stream's log counted an xrun during it (or, on the ALSA face, the
+# capture shows only silence or shifts in steps of 512 frames: the plugin
+# reports no xrun);
+# then it is run again (three attempts), and every attempt disturbed ends the
+# test as skipped (77), never as passed.
 set -u
 . "$SOURCE_DIR/tools/rig.sh"
 rig_test_begin
@@ -22,33 +22,12 @@ rig_pipewire_start 1024 || fail "no PipeWire session"
 rig_loopsim_start --delay 0 || fail "no loopsim"
 jack_connect "Card sink:monitor_FL" loopsim:in && jack_connect loopsim:out "Card source:input_FL" ||
     fail "cannot wire loopsim between the card's sink and source"
-# callback_realtime PID: where this machine allows real-time scheduling,
-# PortAudio's ALSA callback thread in the loopcheck under timeout PID runs at
-# SCHED_FIFO, priority 1 (the plugin's own threads run at PipeWire's 88):
-# an ordinary thread, late on a busy machine, shows as glitches.
-callback_realtime() {
-    chrt -f 1 true 2>/dev/null || return 0
-    local child
-    for _ in $(seq 200); do
-        child=$(pgrep -P "$1" | head -1)
-        [ -n "$child" ] && ps -L -o cls=,rtprio= -p "$child" | grep -qx ' *FF *1' && return 0
-        kill -0 "$1" 2>/dev/null || break
-        sleep 0.1
-    done
-    local threads
-    threads=$(ps -L -o tid=,cls=,rtprio=,comm= -p "$child" | tr '\n' ';')
-    kill "$1" 2>/dev/null
-    fail "loopcheck's ALSA callback thread does not run at SCHED_FIFO: $threads"
-}
 # monitor_clean LABEL COMMAND...: a clean 30 s run of COMMAND --monitor 30s --json -q.
 monitor_clean() {
-    local label="$1" status summary attempt run
+    local label="$1" status summary attempt
     shift
     for attempt in 1 2 3; do
-        timeout 90 "$@" --monitor 30s --json -q >"$work/out" 2>"$work/err" &
-        run=$!
-        [ "$label" = "PipeWire's ALSA face" ] && callback_realtime $run
-        wait $run
+        timeout 90 "$@" --monitor 30s --json -q >"$work/out" 2>"$work/err"
         status=$?
         summary=$(tail -1 "$work/out")
         echo "$label, 30 s, attempt $attempt: exit status $status, $(jq -c '{glitches, by_kind, xruns, drift_ppm,
