@@ -73,7 +73,9 @@ while IFS='|' read -r program folder; do
     title=$(rig_title "$program")
     "$BUILD_DIR/$folder/$program" -h >/dev/null 2>&1 &
     pid=$!
-    id=$(rig_wait_window "$title" 15) || fail "$program: no Linux window"
+    # As long as the Wine windows get: the tests beside it load the machine.
+    id=$(rig_wait_window "$title" 30) ||
+        fail "$program: no Linux window ($(kill -0 $pid 2>/dev/null && echo still running || echo exited))"
     sleep 0.5
     rig_shot "$id" "$work/linux.png" || fail "$program: no Linux screenshot"
     xdotool key --window "$id" space
