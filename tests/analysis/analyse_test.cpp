@@ -9,10 +9,10 @@
 
 #include "analysis/analyse.hpp"
 #include "analysis/sweep.hpp"
+#include "common/rig.hpp"
 
 namespace {
 
-constexpr double rate = 48000.0;
 constexpr int64_t capture_frames = 16384;
 
 // Adds gain x the sweep delayed by delay frames to capture: a 1023-tap

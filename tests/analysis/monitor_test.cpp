@@ -11,10 +11,10 @@
 #include <vector>
 
 #include "analysis/monitor.hpp"
+#include "common/rig.hpp"
 
 namespace {
 
-constexpr double rate = 48000.0;
 constexpr double noise_rms = 3.1623e-5;  // -90 dBFS
 
 const monitor_stimulus& stimulus()

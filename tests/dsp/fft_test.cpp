@@ -9,6 +9,8 @@
 #include <numbers>
 #include <vector>
 
+#include "common/same_bits.hpp"
+
 namespace {
 
 constexpr int64_t n_fft = 2048;
@@ -109,9 +111,6 @@ Block reference_transform(const Block& in, int64_t direction)
     }
     return out;
 }
-
-// Bitwise equality of two floats (tells -0 from +0).
-bool same_bits(float a, float b) { return std::memcmp(&a, &b, sizeof a) == 0; }
 
 // The forward transform of a unit impulse at index at, with the tables as they are.
 Block impulse_transform(int64_t at)

@@ -10,6 +10,8 @@
 #include <numbers>
 #include <vector>
 
+#include "common/same_bits.hpp"
+
 namespace {
 
 constexpr double k1 = 0.9963044429897594;
@@ -23,8 +25,6 @@ protected:
     void SetUp() override { loopback_filters_reset(); }
     void TearDown() override { loopback_filters_reset(); }
 };
-
-bool same_bits(float a, float b) { return std::memcmp(&a, &b, sizeof a) == 0; }
 
 // Analytic magnitude of k1 (1 - 2 z^-2 + z^-4) / (1 - k2 z^-2 + k3 z^-4) in dB.
 double analytic_db(double hz)

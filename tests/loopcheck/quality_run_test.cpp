@@ -15,11 +15,9 @@
 #include "analysis/sweep.hpp"
 #include "loopcheck/loops.hpp"
 #include "loopcheck/quality_run.hpp"
+#include "common/rig.hpp"
 
 namespace {
-
-constexpr double rate = 48000.0;
-constexpr int64_t period = 256;
 
 struct wire {
     int from = 0;        // the output channel that input channel k hears

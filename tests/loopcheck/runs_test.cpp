@@ -11,15 +11,9 @@
 
 #include "analysis/sweep.hpp"
 #include "loopcheck/runs.hpp"
+#include "common/rig.hpp"
 
 namespace {
-
-constexpr double rate = 48000.0;
-constexpr int64_t period = 256;
-
-// The server's frame counter at the current cycle's start.
-uint32_t server_frames = 0;
-uint32_t server_clock(void*) { return server_frames; }
 
 // Something that happens at a frame counted from the start of the k-th sweep played.
 struct at {

@@ -8,12 +8,9 @@
 #include <vector>
 
 #include "loopcheck/stream.hpp"
+#include "common/rig.hpp"
 
 namespace {
-
-// The server's frame counter, as the test sets it before each call.
-uint32_t server_frames = 0;
-uint32_t server_clock(void*) { return server_frames; }
 
 // Three output and two input channels, the loop on output 2 and input 2.
 std::unique_ptr<stream_state> prepared()

@@ -11,10 +11,9 @@
 
 #include "tests/loopsim/tone.hpp"
 #include "tools/loopsim/loop.hpp"
+#include "common/rig.hpp"
 
 namespace {
-
-constexpr double rate = 48000.0;
 
 // Both channels' outputs for a sine at hz on channel `driven` only.
 std::vector<std::vector<double>> drive(const loopsim::loop_options& o, int driven, double hz)

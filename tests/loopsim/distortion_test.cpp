@@ -10,10 +10,9 @@
 
 #include "tests/loopsim/tone.hpp"
 #include "tools/loopsim/loop.hpp"
+#include "common/rig.hpp"
 
 namespace {
-
-constexpr double rate = 48000.0;
 
 struct distortion_case {
     std::vector<double> poly;

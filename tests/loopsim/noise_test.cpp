@@ -9,10 +9,9 @@
 
 #include "tests/loopsim/tone.hpp"
 #include "tools/loopsim/loop.hpp"
+#include "common/rig.hpp"
 
 namespace {
-
-constexpr double rate = 48000.0;
 
 std::vector<double> noise(double dbfs, loopsim::noise_colour colour, size_t count)
 {

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "tools/loopsim/loop.hpp"
+#include "common/rig.hpp"
 
 namespace {
 
@@ -15,7 +16,6 @@ using loopsim::glitch;
 using loopsim::glitch_kind;
 using loopsim::loop_options;
 
-constexpr double rate = 48000.0;
 
 // Runs channel 1 of a loop over input x; returns its output and fills records.
 std::vector<double> run(const loop_options& o, const std::vector<double>& x, std::vector<loopsim::glitch_record>* records)
