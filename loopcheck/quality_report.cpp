@@ -33,7 +33,7 @@ void put(json& j, const std::string& key, const std::optional<double>& v, const 
 
 std::string first_reason(const std::string& a, const std::string& b) { return a.empty() ? b : a; }
 
-std::string loop_name(size_t k, const std::vector<int64_t>& out, const std::vector<int64_t>& in)
+std::string quality_loop_name(size_t k, const std::vector<int64_t>& out, const std::vector<int64_t>& in)
 {
     return "loop " + std::to_string(k + 1) + " (out " + std::to_string(out[k]) + " → in " + std::to_string(in[k]) + ")";
 }
@@ -191,7 +191,7 @@ std::string imd_text(const char* name, const quality_imd_figures& m, const char*
 std::string loop_text(const quality_outcome& q, size_t k, const std::vector<int64_t>& out, const std::vector<int64_t>& in)
 {
     const quality_loop_figures& f = q.loops[k];
-    std::string text = "quality, " + loop_name(k, out, in) + ", captures from " + std::to_string(q.shifts[k]) +
+    std::string text = "quality, " + quality_loop_name(k, out, in) + ", captures from " + std::to_string(q.shifts[k]) +
                        " frames on:\n";
     for (const quality_tone_figures& t : f.tones)
         text += tone_text(t);

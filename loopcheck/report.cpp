@@ -51,7 +51,7 @@ std::string device_named(int index, const std::string& name)
     return (index >= 0 ? std::to_string(index) + " " : std::string()) + "\"" + name + "\"";
 }
 
-std::string device_text(const check_report& r)
+std::string report_device_text(const check_report& r)
 {
     if (r.in_device == r.out_device && r.in_name == r.out_name)
         return "device " + device_named(r.out_device, r.out_name);
@@ -171,7 +171,7 @@ std::string report_tail_text(const check_report& r)
         if (r.runs.size() > 1)
             text += ", min " + frames_text(s.min) + ", max " + frames_text(s.max) + ", sd " + frames_text(s.sd) +
                     " · gain " + report_figure("%.2f", s.gain_db) + " dB";
-        text += " · " + device_text(r) + " (" + r.host_api + ") · " + report_figure("%.0f", r.rate) + " Hz · buffer " +
+        text += " · " + report_device_text(r) + " (" + r.host_api + ") · " + report_figure("%.0f", r.rate) + " Hz · buffer " +
                 std::to_string(r.buffer_granted) +
                 (report_reported_known(r) ? " · reported " + frames_text(report_reported_frames(r)) + " frames · excess " +
                                                 frames_text(s.mean - report_reported_frames(r)) + " frames\n"

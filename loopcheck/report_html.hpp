@@ -5,6 +5,7 @@
 // its section to report_html_sections() (docs/reports.md).
 #pragma once
 #include <cstdint>
+#include <limits>
 #include <span>
 #include <string>
 #include <vector>
@@ -26,6 +27,10 @@ std::span<const report_section> report_html_sections();
 std::string report_html(const check_report& report, const std::string& date);
 // The page to report.options.report_file, dated now (UTC). "" or why not.
 std::string report_html_write(const check_report& report);
+
+// A value formatted by a printf pattern that takes one double, such as "%.2f s",
+// as it stands (report_figure also drops the minus of a negative zero).
+std::string report_html_figure(const char* pattern, double value);
 
 // The sections (report_html_text.cpp, report_html_figures.cpp).
 void report_html_verdict(html_page& page, const check_report& report, const std::string& date);
@@ -52,6 +57,8 @@ struct report_plot {
 };
 
 inline constexpr double report_plot_width = 900.0;
+// A point that breaks a plot's line.
+inline constexpr double report_plot_gap = std::numeric_limits<double>::quiet_NaN();
 inline constexpr const char* report_curve_colour = "#1f77b4";
 inline constexpr const char* report_latency_colour = "#d62728";
 inline constexpr const char* report_next_colour = "#ff7f0e";

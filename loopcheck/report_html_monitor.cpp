@@ -23,7 +23,7 @@ std::string kinds_text(const monitor_trace& m)
     return kinds.empty() ? "" : " (" + kinds + ")";
 }
 
-rows key_figures(const check_report& r)
+rows monitor_key_figures(const check_report& r)
 {
     const monitor_trace& m = r.monitor;
     const monitor_summary& s = m.summary;
@@ -65,7 +65,7 @@ void report_html_monitor(html_page& page, const check_report& r, const std::stri
         html_paragraph(page, "The monitor did not start: it follows a latency measured without fault.");
         return;
     }
-    const rows figures = key_figures(r);
+    const rows figures = monitor_key_figures(r);
     html_table(page, figures);
     report_plot delay, stretches;
     if (report_plot_delay(r, delay)) {

@@ -8,7 +8,6 @@
 
 namespace {
 
-constexpr double gap = std::numeric_limits<double>::quiet_NaN();  // a point that breaks the line
 
 }  // namespace
 
@@ -33,7 +32,7 @@ bool report_plot_delay(const check_report& r, report_plot& out)
         while (next_mark < marks.size() && marks[next_mark] <= t)
             glitch = true, next_mark++;
         if (glitch && !out.x.empty())
-            out.x.push_back(gap), out.y.push_back(gap);
+            out.x.push_back(report_plot_gap), out.y.push_back(report_plot_gap);
         out.x.push_back(t / unit), out.y.push_back(v);
     };
     for (const report_series_bucket& b : m.delay.buckets) {

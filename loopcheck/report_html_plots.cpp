@@ -7,7 +7,6 @@
 
 namespace {
 
-constexpr double gap = std::numeric_limits<double>::quiet_NaN();  // a point that breaks the line
 
 // The response's frequency axis: 10 Hz to the Nyquist frequency.
 plot_axis frequency_axis(double rate) { return {response_low_hz, rate / 2.0, plot_scale::log, plot_units::hz, "Frequency (Hz)"}; }
@@ -97,7 +96,7 @@ bool report_plot_phase(const check_report& r, report_plot& out)
         const response_row& row = r.response_rows[i];
         // A wrap from +180 to -180 is not a fall across the plot: the line breaks there.
         if (i > 0 && std::fabs(row.phase_deg - r.response_rows[i - 1].phase_deg) > 180.0) {
-            out.x.push_back(gap), out.y.push_back(gap), out.weak.push_back(0);
+            out.x.push_back(report_plot_gap), out.y.push_back(report_plot_gap), out.weak.push_back(0);
         }
         out.x.push_back(row.hz);
         out.y.push_back(row.phase_deg);

@@ -9,7 +9,7 @@
 
 namespace {
 
-plot_axis frequency_axis(double rate)
+plot_axis spectrum_axis(double rate)
 {
     return {quality_spectrum_low_hz, rate / 2.0, plot_scale::log, plot_units::hz, "Frequency (Hz)"};
 }
@@ -19,7 +19,7 @@ void spectrum_frame(plot& p, const std::string& title, double rate)
     p = plot{};
     p.width = report_plot_width, p.height = 340.0;
     p.title = title;
-    p.x = frequency_axis(rate);
+    p.x = spectrum_axis(rate);
     p.y = {report_spectrum_low_dbfs, 0.0, plot_scale::linear, plot_units::plain, "Level (dBFS)"};
 }
 
@@ -109,7 +109,7 @@ bool report_plot_crosstalk(const check_report& r, report_plot& out)
     p = plot{};
     p.width = report_plot_width, p.height = 300.0;
     p.title = "Crosstalk at the octave centres";
-    p.x = frequency_axis(q.plan.rate);
+    p.x = spectrum_axis(q.plan.rate);
     p.y = {-160.0, 0.0, plot_scale::linear, plot_units::plain, "Crosstalk (dB)"};
     for (size_t i = 0; i < q.crosstalk.size(); i++) {
         const char* colour = plot_colours[i % std::size(plot_colours)];

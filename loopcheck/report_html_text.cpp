@@ -16,14 +16,7 @@ namespace {
 
 using rows = std::vector<std::pair<std::string, std::string>>;
 
-std::string figure(const char* pattern, double value)
-{
-    char text[64];
-    std::snprintf(text, sizeof text, pattern, value);
-    return text;
-}
-
-std::string device_text(int index, const std::string& name, int64_t channel)
+std::string channel_text(int index, const std::string& name, int64_t channel)
 {
     return (index >= 0 ? std::to_string(index) + " " : std::string()) + "\"" + name + "\", channel " + std::to_string(channel);
 }
@@ -37,36 +30,36 @@ rows key_figures(const check_report& r)
     const std::string over = n == 1 ? "one run" : "the mean of " + std::to_string(n) + " runs";
     rows out;
     out.push_back({"Latency", report_latency_text(s.mean, s.uncertainty) + " frames = " +
-                                  figure("%.3f ms", 1000.0 * s.mean / r.rate) + " — " + over +
+                                  report_html_figure("%.3f ms", 1000.0 * s.mean / r.rate) + " — " + over +
                                   ", the band-limited peak of the impulse response, round trip output " +
                                   std::to_string(r.options.out_channel) + " to input " +
-                                  std::to_string(r.options.in_channel) + " at " + figure("%.0f Hz", r.rate) +
+                                  std::to_string(r.options.in_channel) + " at " + report_html_figure("%.0f Hz", r.rate) +
                                   ", buffer " + std::to_string(r.buffer_granted)});
     if (n > 1)
-        out.push_back({"Spread", "min " + figure("%.3f", s.min) + ", max " + figure("%.3f", s.max) + ", sd " +
-                                     figure("%.3f", s.sd) + " frames — runs further apart than " +
-                                     figure("%.1f", runs_agree_frames) + " frames are unstable"});
+        out.push_back({"Spread", "min " + report_html_figure("%.3f", s.min) + ", max " + report_html_figure("%.3f", s.max) + ", sd " +
+                                     report_html_figure("%.3f", s.sd) + " frames — runs further apart than " +
+                                     report_html_figure("%.1f", runs_agree_frames) + " frames are unstable"});
     if (report_reported_known(r))
-        out.push_back({"Excess", figure("%.3f frames", s.mean - report_reported_frames(r)) +
+        out.push_back({"Excess", report_html_figure("%.3f frames", s.mean - report_reported_frames(r)) +
                                      " — over the latency the host API reports, " +
-                                     figure("%.3f frames", report_reported_frames(r))});
+                                     report_html_figure("%.3f frames", report_reported_frames(r))});
     else
         out.push_back({"Excess", "unknown — the host API's reported latency is not a figure"});
-    out.push_back({"Gain", figure("%.2f dB", s.gain_db) + " — mean |H| over 500 Hz to 2 kHz at " +
-                               figure("%.1f dBFS", r.options.level_dbfs) + " sweep level"});
+    out.push_back({"Gain", report_html_figure("%.2f dB", s.gain_db) + " — mean |H| over 500 Hz to 2 kHz at " +
+                               report_html_figure("%.1f dBFS", r.options.level_dbfs) + " sweep level"});
     out.push_back({"Polarity", std::string(last.inverted ? "inverted" : "normal") + " — the sign of the peak"});
-    out.push_back({"SNR", figure("%.0f dB", last.snr_db) + " — the peak over the impulse response's noise" +
+    out.push_back({"SNR", report_html_figure("%.0f dB", last.snr_db) + " — the peak over the impulse response's noise" +
                               (n > 1 ? ", last run" : "")});
-    out.push_back({"Group delay at 1 kHz", figure("%.3f frames", last.group_delay_1khz) +
+    out.push_back({"Group delay at 1 kHz", report_html_figure("%.3f frames", last.group_delay_1khz) +
                                                " — the phase slope" + (n > 1 ? ", last run" : "")});
-    out.push_back({"Next peak", last.has_next ? figure("%+.0f frames", static_cast<double>(last.next_offset)) +
-                                                    figure(" at %.1f dB", last.next_level_db) +
+    out.push_back({"Next peak", last.has_next ? report_html_figure("%+.0f frames", static_cast<double>(last.next_offset)) +
+                                                    report_html_figure(" at %.1f dB", last.next_level_db) +
                                                     " — the largest tap outside the main peak's neighbourhood"
                                               : std::string("none outside the main peak's neighbourhood")});
     if (r.has_response)
-        out.push_back({"Flatness", "±" + figure("%.2f dB", r.response.flatness_db) + " from " +
-                                       figure("%.0f", r.response.band_low_hz) + " to " +
-                                       figure("%.0f Hz", r.response.band_high_hz) + " — the 0.85 s sweep" +
+        out.push_back({"Flatness", "±" + report_html_figure("%.2f dB", r.response.flatness_db) + " from " +
+                                       report_html_figure("%.0f", r.response.band_low_hz) + " to " +
+                                       report_html_figure("%.0f Hz", r.response.band_high_hz) + " — the 0.85 s sweep" +
                                        (r.response_valid ? "" : "; not valid: the input clipped")});
     return out;
 }
@@ -77,12 +70,12 @@ std::string seen_text(const check_report& r)
     const run_result& x = r.seen;
     if (x.loop)
         return "A loop showed at lag " + std::to_string(x.peak) + " frames, beyond the " +
-               figure("%.3f s", r.options.max_delay_s) + " of --max-delay.";
+               report_html_figure("%.3f s", r.options.max_delay_s) + " of --max-delay.";
     if (x.peak_value == 0.0)
         return "The input was digital silence: every tap of the impulse response is zero.";
     return "The largest tap of the impulse response, at lag " + std::to_string(x.peak) + " frames (value " +
-           figure("%.3g", x.peak_value) + "), stands " + figure("%.1f dB", x.snr_db) +
-           " above the response's noise; a loop stands at least " + figure("%.0f dB", loop_snr_floor_db) +
+           report_html_figure("%.3g", x.peak_value) + "), stands " + report_html_figure("%.1f dB", x.snr_db) +
+           " above the response's noise; a loop stands at least " + report_html_figure("%.0f dB", loop_snr_floor_db) +
            " above it.";
 }
 
@@ -118,18 +111,18 @@ void report_html_conditions(html_page& page, const check_report& r, const std::s
     out.push_back({"Date", date});
     out.push_back({"Host API", r.host_api.empty() ? "none chosen" : r.host_api});
     if (!r.out_name.empty())
-        out.push_back({"Output device", device_text(r.out_device, r.out_name, o.out_channel)});
+        out.push_back({"Output device", channel_text(r.out_device, r.out_name, o.out_channel)});
     if (!r.in_name.empty())
-        out.push_back({"Input device", device_text(r.in_device, r.in_name, o.in_channel)});
-    out.push_back({"Rate", r.rate > 0.0 ? figure("%.0f Hz", r.rate) : "not opened"});
+        out.push_back({"Input device", channel_text(r.in_device, r.in_name, o.in_channel)});
+    out.push_back({"Rate", r.rate > 0.0 ? report_html_figure("%.0f Hz", r.rate) : "not opened"});
     out.push_back({"Buffer", "asked " + (o.buffer > 0 ? std::to_string(o.buffer) + " frames" : std::string("the host's low-latency choice")) +
                                  ", largest seen " + std::to_string(r.buffer_granted) + " frames"});
     if (report_reported_known(r) && r.rate > 0.0)
-        out.push_back({"Reported latency", figure("input %.0f", r.input_latency_frames) +
-                                               figure(" + output %.0f frames", r.output_latency_frames)});
-    out.push_back({"Sweep level", figure("%.1f dBFS", o.level_dbfs)});
+        out.push_back({"Reported latency", report_html_figure("input %.0f", r.input_latency_frames) +
+                                               report_html_figure(" + output %.0f frames", r.output_latency_frames)});
+    out.push_back({"Sweep level", report_html_figure("%.1f dBFS", o.level_dbfs)});
     out.push_back({"Runs", std::to_string(r.runs.size()) + " of " + std::to_string(o.repeat) + " asked"});
-    out.push_back({"Longest loop looked for", figure("%.3f s", o.max_delay_s)});
+    out.push_back({"Longest loop looked for", report_html_figure("%.3f s", o.max_delay_s)});
     html_heading(page, 2, "Conditions");
     html_table(page, out);
 }

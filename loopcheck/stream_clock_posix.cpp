@@ -14,14 +14,14 @@ namespace {
 uint32_t clock_read(void* client) { return jack_last_frame_time(static_cast<jack_client_t*>(client)); }
 
 // Quiet: a missing server is an answer here, not an error to print.
-void jack_quiet(const char*) {}
+void clock_jack_quiet(const char*) {}
 
 }  // namespace
 
 bool stream_clock_open(stream_state& s)
 {
-    jack_set_error_function(jack_quiet);
-    jack_set_info_function(jack_quiet);
+    jack_set_error_function(clock_jack_quiet);
+    jack_set_info_function(clock_jack_quiet);
     jack_client_t* client = jack_client_open("loopcheck-clock", JackNoStartServer, nullptr);
     if (!client)
         return false;

@@ -30,7 +30,7 @@ PaStreamParameters side(PaDeviceIndex device, int channels, double latency)
     return p;
 }
 
-std::string device_text(PaDeviceIndex device, const std::string& name)
+std::string pa_device_text(PaDeviceIndex device, const std::string& name)
 {
     return "device " + std::to_string(device) + " \"" + name + "\"";
 }
@@ -65,8 +65,8 @@ std::string stream_open(stream_state& s, const check_options& o, const devices_p
     const PaDeviceInfo* ii = Pa_GetDeviceInfo(pair.input);
     const PaHostApiInfo* api = Pa_GetHostApiInfo(oi->hostApi);
     const std::string channels = stream_channels_set(s, o, oi->maxOutputChannels, ii->maxInputChannels,
-                                                     device_text(pair.output, pair.output_name),
-                                                     device_text(pair.input, pair.input_name));
+                                                     pa_device_text(pair.output, pair.output_name),
+                                                     pa_device_text(pair.input, pair.input_name));
     if (!channels.empty())
         return channels;
     opened.rate = o.rate > 0.0 ? o.rate : oi->defaultSampleRate;
@@ -84,7 +84,7 @@ std::string stream_open(stream_state& s, const check_options& o, const devices_p
         opened.rate = 48000.0;
     }
     const std::string where =
-        " (output " + device_text(pair.output, pair.output_name) + ", input " + device_text(pair.input, pair.input_name) + ")";
+        " (output " + pa_device_text(pair.output, pair.output_name) + ", input " + pa_device_text(pair.input, pair.input_name) + ")";
     PaError error = Pa_IsFormatSupported(&input, &output, opened.rate);
     if (error != paFormatIsSupported)
         return "rate " + std::to_string(std::lrint(opened.rate)) + " Hz not granted: " + Pa_GetErrorText(error) + where;

@@ -36,7 +36,7 @@ double cosine(int64_t bin, int64_t m, int64_t n, double phase = 0.0)
 }
 
 // A capture of the segment's settle and block: sample(m) at block frame m.
-std::vector<float> capture_of(const quality_segment& s, const std::function<double(int64_t)>& sample)
+std::vector<float> segment_capture(const quality_segment& s, const std::function<double(int64_t)>& sample)
 {
     std::vector<float> c(static_cast<size_t>(s.settle_frames + s.analysed_frames));
     for (size_t i = 0; i < c.size(); i++)
@@ -67,7 +67,7 @@ TEST(QualityFigures, HarmonicsAndThdMatchTheirLevelsDownTo130dB)
         const int64_t k = s.tones[0].bin;
         const double a = std::pow(10.0, -1.0 / 20.0);
         // Harmonics at odd phases, so that none lines up with the fundamental's.
-        const std::vector<float> c = capture_of(s, [&](int64_t m) {
+        const std::vector<float> c = segment_capture(s, [&](int64_t m) {
             double x = a * cosine(k, m, p.block);
             for (const auto& [order, level] : r.harmonics)
                 x += a * std::pow(10.0, level / 20.0) * 0.5 * cosine(order * k, m, p.block, 0.7 * order);
@@ -119,7 +119,7 @@ TEST(QualityFigures, ThdNAndNoiseOfWhiteNoiseMatchItsVarianceInTheBand)
         for (int64_t m = 0; m < s.analysed_frames; m++)
             variance += std::pow(noise[static_cast<size_t>(s.settle_frames + m)] - mean, 2) / static_cast<double>(s.analysed_frames);
         const double in_band = variance * (weighting_band_high_hz - weighting_band_low_hz) / (r.rate / 2.0);
-        const std::vector<float> c = capture_of(s, [&](int64_t m) {
+        const std::vector<float> c = segment_capture(s, [&](int64_t m) {
             return noise[static_cast<size_t>(m + s.settle_frames)] + (r.tone ? a * cosine(s.tones[0].bin, m, p.block) : 0.0);
         });
         if (r.tone) {
@@ -168,13 +168,13 @@ TEST(QualityFigures, HumIsWeightedAtItsPowerWhateverItsPhaseAtTheBlocksStart)
                 return v;
             };
             const quality_segment& idle = find(p, quality_kind::idle);
-            const quality_noise_figures n = quality_noise_measure(p, idle, capture_of(idle, hum));
+            const quality_noise_figures n = quality_noise_measure(p, idle, segment_capture(idle, hum));
             ASSERT_TRUE(n.valid) << n.reason;
             EXPECT_NEAR(*n.noise_dbfs_a, 10.0 * std::log10(2.0 * weighted), 0.02);
             const quality_segment& low = find(p, quality_kind::tone, -60.0);
             const double t = std::pow(10.0, -60.0 / 20.0);
             const quality_tone_figures f = quality_tone_measure(
-                p, low, capture_of(low, [&](int64_t m) { return t * cosine(low.tones[0].bin, m, p.block) + hum(m); }));
+                p, low, segment_capture(low, [&](int64_t m) { return t * cosine(low.tones[0].bin, m, p.block) + hum(m); }));
             ASSERT_TRUE(f.valid) << f.reason;
             EXPECT_NEAR(*f.thd_n_a_db, 10.0 * std::log10(weighted / (t * t / 2.0)), 0.02);
         }
@@ -285,7 +285,7 @@ TEST(QualityFigures, IntermodulationOfAPolynomialMatchesItsExpansion)
         const quality_plan p = quality_plan_make(r.rate, 1);
         const quality_segment& s = find(p, r.kind);
         const double a1 = s.tones[0].amplitude, a2 = s.tones[1].amplitude;
-        const std::vector<float> c = capture_of(s, [&](int64_t m) {
+        const std::vector<float> c = segment_capture(s, [&](int64_t m) {
             const double x = a1 * cosine(s.tones[0].bin, m, p.block) + a2 * cosine(s.tones[1].bin, m, p.block);
             return x + r.a2 * x * x + r.a3 * x * x * x;
         });
@@ -378,7 +378,7 @@ TEST(QualityFigures, FaultsLeaveTheFiguresEmptyWithAReason)
     };
     for (const row& r : rows) {
         SCOPED_TRACE(r.name);
-        std::vector<float> c = capture_of(s, r.sample);
+        std::vector<float> c = segment_capture(s, r.sample);
         if (r.frames < 0)
             c.pop_back();
         const quality_tone_figures f = quality_tone_measure(p, s, c);

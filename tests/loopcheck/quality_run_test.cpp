@@ -75,16 +75,16 @@ private:
     bool flagged_ = false;
 };
 
-struct measured {
+struct loops_measured {
     check_report report;
     std::unique_ptr<stream_state> state;
 };
 
 // loops_measure and, with quality, quality_run_measure on two loops: loop 1
 // out 1 -> in 2, loop 2 out 2 -> in 1.
-measured measure(wiring w, bool quality)
+loops_measured measure_loops(wiring w, bool quality)
 {
-    measured m;
+    loops_measured m;
     check_options& o = m.report.options;
     o.out_channels = {1, 2}, o.in_channels = {2, 1};
     o.max_delay_s = 0.1, o.settle_s = 0.0;
@@ -122,7 +122,7 @@ double db(double gain) { return 20.0 * std::log10(gain); }
 // Each loop's latency is read from its own input: loop 1 is out 1 -> in 2.
 TEST(LoopcheckLoops, EachLoopsLatencyFromItsOwnInput)
 {
-    const measured m = measure({{{{1, 603, 0.5}, {0, 600, 0.5}}}}, false);
+    const loops_measured m = measure_loops({{{{1, 603, 0.5}, {0, 600, 0.5}}}}, false);
     ASSERT_EQ(m.report.status, check_status::ok) << m.report.message;
     ASSERT_EQ(m.report.loops.size(), 1u);
     EXPECT_NEAR(m.report.runs[0].result.latency, 600.0, 0.01);
@@ -134,7 +134,7 @@ TEST(LoopcheckLoops, EachLoopsLatencyFromItsOwnInput)
 // A loop that is not there ends it with the loop named, before any figure.
 TEST(LoopcheckLoops, AMissingSecondLoopIsNoLoop)
 {
-    const measured m = measure({{{{1, 603, 0.0}, {0, 600, 0.5}}}}, true);
+    const loops_measured m = measure_loops({{{{1, 603, 0.0}, {0, 600, 0.5}}}}, true);
     EXPECT_EQ(m.report.status, check_status::no_loop);
     EXPECT_NE(m.report.message.find("loop 2 (out 2, in 1)"), std::string::npos) << m.report.message;
     EXPECT_FALSE(m.report.quality.ran);
@@ -151,7 +151,7 @@ TEST(LoopcheckQualityRun, CapturesAlignedPerLoopAndSpoiledSegmentsReplayed)
     for (const int flag_clip : {-1, 1}) {
         SCOPED_TRACE(flag_clip);
         const double g1 = 0.5, g2 = 0.5 * std::pow(10.0, -0.5 / 20.0);
-        const measured m = measure({{{{1, 603, g2}, {0, 600, g1}}}, flag_clip, in_the_ccif_block}, true);
+        const loops_measured m = measure_loops({{{{1, 603, g2}, {0, 600, g1}}}, flag_clip, in_the_ccif_block}, true);
         ASSERT_EQ(m.report.status, check_status::ok) << m.report.message;
         const quality_outcome& q = m.report.quality;
         ASSERT_TRUE(q.ran);
