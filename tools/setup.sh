@@ -23,11 +23,12 @@ demo=(jackd2 procps)
 headless=(xvfb xdotool imagemagick)
 # The unit tests, the benches and the end-to-end rig: Xvfb and private JACK
 # servers and PipeWire sessions, the Windows build and Wine with ALSA's jack
-# plugin for its programs' sound, man for the man pages, headless Chromium for
-# the report pages (tools/browser_check.py).
+# plugin for its programs' sound (Ninja builds its libraries: see
+# tools/windows_build.sh), man for the man pages, headless Chromium for the
+# report pages (tools/browser_check.py).
 test=(googletest libgtest-dev libbenchmark-dev jq
       jackd2 xvfb xdotool imagemagick procps
-      g++-mingw-w64-x86-64 wine64 libasound2-plugins
+      g++-mingw-w64-x86-64 ninja-build wine64 libasound2-plugins
       pipewire pipewire-bin wireplumber pipewire-jack dbus-daemon
       man-db chromium)
 # tools/package.sh and its end-to-end test: dpkg-shlibdeps, dpkg-buildflags, lintian.
