@@ -144,12 +144,17 @@ karvel_case() {
     done
     [ $ok = 1 ] || fail "$name: \"$got_pos\", true largest tap(s) at $(cut -d' ' -f1 <<<"$taps" | tr '\n' ' ')+ 257"
     # About 0.15 % of the tap per cycle skipped in the last 8 s (2.3 time
-    # constants) comes on top of the 0.02 above.
+    # constants) comes on top of the 0.02 above: up to ten skips, 0.015. (The
+    # bound holds a read-out exactly on it, which a difference of decimals
+    # misses by its last bit.)
+    local skips
+    skips=$(skipped "$name" 12 20)
     if ! calm "$name" 12 20; then
-        echo "$name: peak value NOT CHECKED: the loop skipped $(skipped "$name" 12 20) cycles in the second run too"
+        echo "$name: peak value NOT CHECKED: the loop skipped $skips cycles in the second run too"
     else
-        awk -v g="$got_val" -v v="$value" 'BEGIN { v = v < 0 ? -v : v; exit !(g - v <= 0.02 && v - g <= 0.02) }' ||
-            fail "$name: peak value $got_val, the largest true tap is $value"
+        awk -v g="$got_val" -v v="$value" -v s="$skips" \
+            'BEGIN { v = v < 0 ? -v : v; d = g - v; d = d < 0 ? -d : d; exit !(d <= 0.02 + 0.0015 * s + 1e-9) }' ||
+            fail "$name: peak value $got_val, the largest true tap is $value ($skips cycles skipped from 12 to 20 s)"
     fi
     # The trace peaks in the column of the read-out: 85 rows above the zero line, or below when inverted.
     pos=$(sed 's/peak pos    : \([0-9]*\).*/\1/' <<<"$got_pos")
