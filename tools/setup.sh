@@ -25,12 +25,13 @@ headless=(xvfb xdotool imagemagick)
 # servers and PipeWire sessions, the Windows build and Wine with ALSA's jack
 # plugin for its programs' sound (Ninja builds its libraries: see
 # tools/windows_build.sh), man for the man pages, headless Chromium for the
-# report pages (tools/browser_check.py).
+# report pages (tools/browser_check.py), cyclictest for tools/soak.sh's
+# wake-up probe.
 test=(googletest libgtest-dev libbenchmark-dev jq
       jackd2 xvfb xdotool imagemagick procps
       g++-mingw-w64-x86-64 ninja-build wine64 libasound2-plugins
       pipewire pipewire-bin wireplumber pipewire-jack dbus-daemon
-      man-db chromium)
+      man-db chromium rt-tests)
 # tools/package.sh and its end-to-end test: dpkg-shlibdeps, dpkg-buildflags, lintian.
 package=(dpkg-dev lintian)
 # tools/make_font.py, which regenerates display/font_cp437.inc from its fonts.
