@@ -3,15 +3,18 @@
 
 #include <algorithm>
 #include <cmath>
-#include <numbers>
 #include <complex>
+#include <numbers>
 #include <vector>
 
 #include "analysis/peak.hpp"
 
 namespace {
 
-double hz_of_bin(const impulse_response& r, size_t k) { return static_cast<double>(k) * r.rate / static_cast<double>(r.n); }
+double hz_of_bin(const impulse_response& r, size_t k)
+{
+    return static_cast<double>(k) * r.rate / static_cast<double>(r.n);
+}
 
 // The transfer at bin k with the latency taken out and the polarity turned
 // back: what is left is the path's own phase, small for any ordinary path.

@@ -18,19 +18,19 @@ inline constexpr double echo_warning_db = -30.0;  // a next peak above this: an 
 inline constexpr double latency_coverage = 2.0;
 
 struct run_result {
-    bool loop = false;           // a peak clearly above the noise
-    int64_t searched_lags = 0;   // lags 0 .. searched_lags - 1 were searched
-    int64_t peak = 0;            // the largest tap's lag
-    double peak_value = 0.0;     // and its signed value, as the path would have it to the Nyquist frequency
-    double latency = 0.0;        // the band-limited peak's position, frames
+    bool loop = false;                 // a peak clearly above the noise
+    int64_t searched_lags = 0;         // lags 0 .. searched_lags - 1 were searched
+    int64_t peak = 0;                  // the largest tap's lag
+    double peak_value = 0.0;           // and its signed value, as the path would have it to the Nyquist frequency
+    double latency = 0.0;              // the band-limited peak's position, frames
     double latency_uncertainty = 0.0;  // its expanded uncertainty, frames: noise and the halves' disagreement
     double latency_noise = 0.0;        // the noise's standard share alone, from the SNR and the bandwidth
     double latency_low_half = 0.0, latency_high_half = 0.0;  // the peak read from each half of the sweep
-    double group_delay = 0.0;    // from the phase slope over 500 Hz - 15 kHz, frames
-    double group_delay_1khz = 0.0;     // the phase slope at 1 kHz itself, frames
-    double group_delay_1khz_sd = 0.0;  // and its standard error; -1 when it could not be had
-    double gain_db = 0.0;        // mean |H| over 500 Hz - 2 kHz
-    double snr_db = 0.0;         // the peak over the response's noise
+    double group_delay = 0.0;                                // from the phase slope over 500 Hz - 15 kHz, frames
+    double group_delay_1khz = 0.0;                           // the phase slope at 1 kHz itself, frames
+    double group_delay_1khz_sd = 0.0;                        // and its standard error; -1 when it could not be had
+    double gain_db = 0.0;                                    // mean |H| over 500 Hz - 2 kHz
+    double snr_db = 0.0;                                     // the peak over the response's noise
     bool inverted = false;
     bool has_next = false;       // a next peak outside the main one's neighbourhood
     int64_t next_offset = 0;     // its lag minus the peak's

@@ -24,12 +24,12 @@ std::vector<double> signal_of(const spectrum& bins, int64_t n);
 double band_window(double hz, double rate);
 
 struct impulse_response {
-    int64_t n = 0;          // transform length; lags 0 .. n/2 - 1 at ir[lag], negative lags at the end
+    int64_t n = 0;  // transform length; lags 0 .. n/2 - 1 at ir[lag], negative lags at the end
     double rate = 0.0;
-    spectrum stimulus;      // the played sweep's bins
-    spectrum transfer;      // captured / played, every bin (0 where nothing was played)
-    spectrum banded;        // transfer x band window
-    std::vector<double> ir; // the band-limited impulse response
+    spectrum stimulus;       // the played sweep's bins
+    spectrum transfer;       // captured / played, every bin (0 where nothing was played)
+    spectrum banded;         // transfer x band window
+    std::vector<double> ir;  // the band-limited impulse response
 };
 
 // Deconvolves the capture (frame 0: the frame the sweep's first sample was

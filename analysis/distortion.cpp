@@ -6,8 +6,8 @@
 #include <numbers>
 #include <vector>
 
-#include "analysis/weighting.hpp"
 #include "analysis/tones.hpp"
+#include "analysis/weighting.hpp"
 
 namespace {
 
@@ -38,8 +38,7 @@ distortion_block distortion_block_of(std::span<const float> frames, int64_t n, d
 {
     std::vector<double> windowed(static_cast<size_t>(n));
     for (int64_t m = 0; m < n; m++)
-        windowed[static_cast<size_t>(m)] =
-            static_cast<double>(frames[static_cast<size_t>(m)]) * hann_periodic(m, n);
+        windowed[static_cast<size_t>(m)] = static_cast<double>(frames[static_cast<size_t>(m)]) * hann_periodic(m, n);
     return {n, rate, spectrum_of(frames.first(static_cast<size_t>(n)), n), spectrum_of(windowed, n)};
 }
 
@@ -103,8 +102,8 @@ double distortion_offset_bins(std::span<const float> frames, int64_t bin, int64_
     const double step = 2.0 * std::numbers::pi / static_cast<double>(n);
     int64_t phase = 0;
     for (int64_t m = 0; m < n; m++) {
-        halves[m < n / 2 ? 0 : 1] += static_cast<double>(frames[static_cast<size_t>(m)]) *
-                                     std::polar(1.0, -step * static_cast<double>(phase));
+        halves[m < n / 2 ? 0 : 1] +=
+            static_cast<double>(frames[static_cast<size_t>(m)]) * std::polar(1.0, -step * static_cast<double>(phase));
         phase = (phase + bin) % n;
     }
     // The halves' centres lie n/2 frames apart: pi x offset radians.

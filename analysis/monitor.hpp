@@ -26,7 +26,7 @@ inline constexpr int monitor_kinds = 5;
 const char* monitor_kind_name(monitor_kind kind);
 
 struct monitor_event {
-    int64_t frame = 0;          // the capture frame where it starts
+    int64_t frame = 0;  // the capture frame where it starts
     monitor_kind kind = monitor_kind::discontinuity;
     int64_t frames = 0;         // its size, as the kind says
     double delay_change = 0.0;  // frames, sub-frame (+: the delay grew)
@@ -45,21 +45,21 @@ struct monitor_loop {
 };
 
 struct monitor_summary {
-    bool aligned = false;           // the stimulus was found and the residue learnt
-    bool learnt_disturbed = false;  // the residue's peak while it was learnt exceeded the threshold
-    double residue_db = 0.0;        // the threshold below the signal's RMS, dB (negative)
-    double threshold = 0.0;         // linear
-    double drift_ppm = 0.0;         // d(delay)/d(frame) x 1e6: + when the capture's clock is fast
+    bool aligned = false;                 // the stimulus was found and the residue learnt
+    bool learnt_disturbed = false;        // the residue's peak while it was learnt exceeded the threshold
+    double residue_db = 0.0;              // the threshold below the signal's RMS, dB (negative)
+    double threshold = 0.0;               // linear
+    double drift_ppm = 0.0;               // d(delay)/d(frame) x 1e6: + when the capture's clock is fast
     double drift_ppm_uncertainty = -1.0;  // one standard error; -1 before there are three tenths of a second
     double delay_start_frames = 0.0, delay_end_frames = 0.0;  // the loop's delay at the two frames below
-    int64_t delay_start_at = 0, delay_end_at = 0;               // capture frames
-    int64_t frames_checked = 0;     // captured frames compared with the prediction
-    int64_t frames_unchecked = 0;   // between each event's start and the alignment found again
+    int64_t delay_start_at = 0, delay_end_at = 0;             // capture frames
+    int64_t frames_checked = 0;                               // captured frames compared with the prediction
+    int64_t frames_unchecked = 0;  // between each event's start and the alignment found again
     int64_t longest_clean_frames = 0, longest_clean_from = 0;
     int64_t events = 0, events_not_listed = 0;
     std::array<int64_t, monitor_kinds> by_kind{};
-    int64_t xrun_blocks = 0;        // blocks fed with the host's xrun flag
-    int64_t frames_skipped = 0;     // gaps between the blocks' frame numbers
+    int64_t xrun_blocks = 0;     // blocks fed with the host's xrun flag
+    int64_t frames_skipped = 0;  // gaps between the blocks' frame numbers
 };
 
 struct monitor_detector;
@@ -105,8 +105,8 @@ struct monitor_detector {
     // Scratch, sized at the start.
     std::vector<double> unit_re, unit_im, turn_re, turn_im, acc_re, acc_im, rho_re, rho_im, weight;
     std::vector<double> window_weights;
-    std::vector<float> frames;      // a stretch of the ring, contiguous
-    std::vector<double> residue;    // a chunk's residue, while it is learnt
+    std::vector<float> frames;    // a stretch of the ring, contiguous
+    std::vector<double> residue;  // a chunk's residue, while it is learnt
 
     // Learning the residue: a histogram of 20 log10 |r| in quarter decibels.
     std::vector<int64_t> histogram;

@@ -103,8 +103,7 @@ bool fits(std::span<const float> y, int64_t first, double peak_limit, double rms
     w.pass.limit = peak_limit;
     w.pass.acc_re = w.pass.acc_im = w.pass.residue = {};
     monitor_model_run(*w.trial, y, first, w.pass);
-    return w.pass.done == y.size() &&
-           std::sqrt(w.pass.sum_squares / static_cast<double>(y.size())) <= rms_limit;
+    return w.pass.done == y.size() && std::sqrt(w.pass.sum_squares / static_cast<double>(y.size())) <= rms_limit;
 }
 
 }  // namespace

@@ -63,7 +63,8 @@ monitor_detector monitor_detector_make(const monitor_stimulus& s, const monitor_
     d.ring.assign(static_cast<size_t>(pow2_at_least(0.6 * s.rate)), 0.0f);
     d.frames.assign(d.ring.size(), 0.0f);
     d.residue.assign(static_cast<size_t>(d.chunk), 0.0);
-    for (auto* v : {&d.unit_re, &d.unit_im, &d.turn_re, &d.turn_im, &d.acc_re, &d.acc_im, &d.rho_re, &d.rho_im, &d.weight})
+    for (auto* v :
+         {&d.unit_re, &d.unit_im, &d.turn_re, &d.turn_im, &d.acc_re, &d.acc_im, &d.rho_re, &d.rho_im, &d.weight})
         v->assign(tones, 0.0);
     d.window_weights.assign(static_cast<size_t>(d.window), 0.0);
     monitor_align_window(d.window_weights);
@@ -132,4 +133,3 @@ monitor_summary monitor_summarise(const monitor_detector& d)
 }
 
 std::span<const monitor_event> monitor_events(const monitor_detector& d) { return d.events; }
-

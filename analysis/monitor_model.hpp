@@ -15,7 +15,7 @@
 
 struct monitor_model {
     std::vector<monitor_tone> tones;
-    std::vector<double> gain_re, gain_im;  // G_k A_k
+    std::vector<double> gain_re, gain_im;       // G_k A_k
     double dc = 0.0, square = 0.0, cube = 0.0;  // dc, c2, c3
     int64_t anchor = 0;
     double delay = 0.0;
@@ -26,18 +26,18 @@ struct monitor_model {
 // spans are the caller's, one element per tone (acc and residue may be empty).
 struct monitor_pass {
     std::span<double> unit_re, unit_im, turn_re, turn_im;  // scratch
-    std::span<double> acc_re, acc_im;  // += residue x e^(-i phase_k), when given
+    std::span<double> acc_re, acc_im;                      // += residue x e^(-i phase_k), when given
     double acc_square = 0.0, acc_cube = 0.0, norm_square = 0.0, norm_cube = 0.0;  // and sum r q^2, r q^3, q^4, q^6
-    std::span<double> residue;         // the residue per frame, when given
-    double limit = 0.0;                // stop at the first |residue| above it (0: never)
+    std::span<double> residue;                                                    // the residue per frame, when given
+    double limit = 0.0;  // stop at the first |residue| above it (0: never)
     // Where the prediction (dc aside) exceeds limit_level, the limit grows
     // as the cube of the excess (0: it never grows).
     double limit_level = 0.0;
-    bool stop = true;                  // false: go on, noting the last frame over the limit
+    bool stop = true;                                 // false: go on, noting the last frame over the limit
     double sum = 0.0, sum_squares = 0.0, peak = 0.0;  // of the residue over the frames done
-    double peak_signal = 0.0;          // the largest |prediction - dc| over them
-    size_t done = 0;                   // frames done; the one past them exceeded the limit
-    int64_t last_over = -1;            // with stop false: the last frame over the limit, -1: none
+    double peak_signal = 0.0;                         // the largest |prediction - dc| over them
+    size_t done = 0;                                  // frames done; the one past them exceeded the limit
+    int64_t last_over = -1;                           // with stop false: the last frame over the limit, -1: none
 };
 
 // The model's delay at frame.

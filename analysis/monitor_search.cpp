@@ -64,7 +64,8 @@ int64_t fit_from(monitor_detector& d, int64_t low, int64_t end)
     return low + p.last_over + 1;
 }
 
-monitor_event classify(const monitor_detector& d, const monitor_shift& s, int64_t quiet_first, int64_t quiet_end, int64_t fits)
+monitor_event classify(const monitor_detector& d, const monitor_shift& s, int64_t quiet_first, int64_t quiet_end,
+                       int64_t fits)
 {
     // The shift in captured frames: a drop of N captured frames moves the
     // stimulus on by N (1 - slope) of its own.
@@ -164,4 +165,3 @@ const char* monitor_kind_name(monitor_kind kind)
     }
     return "?";
 }
-

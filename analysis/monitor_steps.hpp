@@ -9,15 +9,15 @@
 
 #include "analysis/monitor.hpp"
 
-constexpr double tail_factor = 2.0;           // x the learnt residue's 99.99th percentile
-constexpr double threshold_sigmas = 8.0;      // see docs/monitor.md for the false alarms this gives
-constexpr double threshold_floor_db = -100.0; // of the signal: a digital loop's rounding is no glitch
-constexpr double settle_seconds = 0.05;       // after the stimulus's answer arrives: the converters' filters fill
+constexpr double tail_factor = 2.0;            // x the learnt residue's 99.99th percentile
+constexpr double threshold_sigmas = 8.0;       // see docs/monitor.md for the false alarms this gives
+constexpr double threshold_floor_db = -100.0;  // of the signal: a digital loop's rounding is no glitch
+constexpr double settle_seconds = 0.05;        // after the stimulus's answer arrives: the converters' filters fill
 constexpr double acquire_seconds = 0.25, learn_seconds = 0.25;
 constexpr double lost_seconds = 0.15, epoch_seconds = 0.1, xrun_near_seconds = 0.05;
 constexpr double find_reach_seconds = 0.02, search_reach_seconds = 0.25;
-constexpr double sanity_share = 0.3;          // while locking on: a residue this large restarts the search
-constexpr double histogram_floor_db = -240.0; // quarter-decibel bins above it, up to 0 dB
+constexpr double sanity_share = 0.3;           // while locking on: a residue this large restarts the search
+constexpr double histogram_floor_db = -240.0;  // quarter-decibel bins above it, up to 0 dB
 constexpr int64_t histogram_bins = 960;
 constexpr double infinity = std::numeric_limits<double>::infinity();
 

@@ -25,7 +25,8 @@ void drift_add(monitor_detector& d, double t, double delay)
     if (++d.epoch_count < d.epoch_chunks)
         return;
     // Welford's running co-moments, in frames relative to the start.
-    const double x = d.epoch_t / static_cast<double>(d.epoch_count), y = d.epoch_delay / static_cast<double>(d.epoch_count);
+    const double x = d.epoch_t / static_cast<double>(d.epoch_count),
+                 y = d.epoch_delay / static_cast<double>(d.epoch_count);
     d.epoch_t = d.epoch_delay = 0.0;
     d.epoch_count = 0;
     d.line_n += 1.0;
@@ -46,7 +47,8 @@ double histogram_quantile(const monitor_detector& d, double share)
     for (const int64_t c : d.histogram)
         total += c;
     int64_t seen = 0, bin = 0;
-    while (bin < histogram_bins - 1 && static_cast<double>(seen + d.histogram[bin]) < share * static_cast<double>(total))
+    while (bin < histogram_bins - 1 &&
+           static_cast<double>(seen + d.histogram[bin]) < share * static_cast<double>(total))
         seen += d.histogram[bin++];
     return std::pow(10.0, (histogram_floor_db + 0.25 * (static_cast<double>(bin) + 0.5)) / 20.0);
 }
@@ -60,8 +62,8 @@ void threshold_from_histogram(monitor_detector& d)
     const double sigma = 1.4826 * histogram_quantile(d, 0.5);
     const double tail = histogram_quantile(d, 0.9999);
     const double level = monitor_model_level(d.model);
-    d.summary.threshold = std::max({threshold_sigmas * sigma, tail_factor * tail,
-                                    level * std::pow(10.0, threshold_floor_db / 20.0)});
+    d.summary.threshold =
+        std::max({threshold_sigmas * sigma, tail_factor * tail, level * std::pow(10.0, threshold_floor_db / 20.0)});
     d.summary.residue_db = 20.0 * std::log10(d.summary.threshold / level);
     d.summary.learnt_disturbed = d.learnt_peak > d.summary.threshold;
     d.summary.aligned = true;
@@ -154,7 +156,8 @@ bool monitor_step_chunk(monitor_detector& d)
         d.learnt_level = std::max(d.learnt_level, p.peak_signal);
         for (const double r : p.residue) {
             const double db = r == 0.0 ? histogram_floor_db : 20.0 * std::log10(std::fabs(r));
-            const double bin = std::clamp(std::floor((db - histogram_floor_db) * 4.0), 0.0, static_cast<double>(histogram_bins - 1));
+            const double bin =
+                std::clamp(std::floor((db - histogram_floor_db) * 4.0), 0.0, static_cast<double>(histogram_bins - 1));
             d.histogram[static_cast<size_t>(bin)]++;
         }
     }
@@ -189,7 +192,8 @@ bool monitor_step_find(monitor_detector& d)
     const std::span<const float> y = monitor_ring_stretch(d, d.start, d.window);
     monitor_align_work w = monitor_align_of(d);
     const double level = monitor_model_level(d.model);
-    const monitor_shift s = monitor_align(d.model, y, d.start, monitor_seconds(d, find_reach_seconds), infinity, 0.1 * level, true, w);
+    const monitor_shift s =
+        monitor_align(d.model, y, d.start, monitor_seconds(d, find_reach_seconds), infinity, 0.1 * level, true, w);
     if (!s.found) {
         d.start += d.window;
         return true;

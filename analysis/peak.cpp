@@ -3,8 +3,8 @@
 
 #include <algorithm>
 #include <cmath>
-#include <numbers>
 #include <complex>
+#include <numbers>
 #include <vector>
 
 namespace {

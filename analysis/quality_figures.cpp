@@ -11,7 +11,10 @@
 
 namespace {
 
-double db_of(double ratio) { return ratio > 0.0 ? std::max(tones_floor_dbfs, 20.0 * std::log10(ratio)) : tones_floor_dbfs; }
+double db_of(double ratio)
+{
+    return ratio > 0.0 ? std::max(tones_floor_dbfs, 20.0 * std::log10(ratio)) : tones_floor_dbfs;
+}
 
 quality_conditions conditions_of(const quality_plan& p, const quality_segment& s, const char* weighting)
 {
@@ -114,7 +117,8 @@ void take_harmonics(const distortion_block& b, int64_t bin, quality_tone_figures
 
 }  // namespace
 
-quality_tone_figures quality_tone_measure(const quality_plan& p, const quality_segment& s, std::span<const float> capture)
+quality_tone_figures quality_tone_measure(const quality_plan& p, const quality_segment& s,
+                                          std::span<const float> capture)
 {
     quality_tone_figures f;
     f.conditions = conditions_of(p, s, "none and A");
@@ -141,8 +145,9 @@ quality_tone_figures quality_tone_measure(const quality_plan& p, const quality_s
     const double offset = distortion_offset_bins(capture.subspan(static_cast<size_t>(s.settle_frames)), bin, p.block);
     f.conditions.offset_ppm = 1e6 * offset / static_cast<double>(bin);
     if (distortion_leakage(offset) > 0.5 * ratio) {
-        f.reason = "the tone came back off its bin: the loop's output and input clocks differ (a resampler between "
-                   "them?); the coherent analysis needs one clock";
+        f.reason =
+            "the tone came back off its bin: the loop's output and input clocks differ (a resampler between "
+            "them?); the coherent analysis needs one clock";
         return f;
     }
     f.thd_n_db = db_of(ratio);
@@ -156,7 +161,8 @@ quality_tone_figures quality_tone_measure(const quality_plan& p, const quality_s
     return f;
 }
 
-quality_noise_figures quality_noise_measure(const quality_plan& p, const quality_segment& s, std::span<const float> capture)
+quality_noise_figures quality_noise_measure(const quality_plan& p, const quality_segment& s,
+                                            std::span<const float> capture)
 {
     quality_noise_figures f;
     f.conditions = conditions_of(p, s, "none and A");
@@ -188,8 +194,8 @@ quality_imd_figures quality_imd_measure(const quality_plan& p, const quality_seg
         f.reason = no_tone;
         return f;
     }
-    const double ratio = s.kind == quality_kind::smpte ? distortion_smpte(b, bins[0], bins[1])
-                                                       : distortion_ccif(b, bins[0], bins[1]);
+    const double ratio =
+        s.kind == quality_kind::smpte ? distortion_smpte(b, bins[0], bins[1]) : distortion_ccif(b, bins[0], bins[1]);
     f.db = db_of(ratio);
     f.pct = 100.0 * ratio;
     f.valid = true;
@@ -258,9 +264,7 @@ void take_segment(const quality_plan& p, const quality_segment& s, const quality
         f.noise = quality_noise_measure(p, s, capture(f.loop));
         note_fault(f, f.noise.reason);
         break;
-    case quality_kind::tone:
-        take_tone(p, s, capture(f.loop), f);
-        break;
+    case quality_kind::tone: take_tone(p, s, capture(f.loop), f); break;
     case quality_kind::smpte:
     case quality_kind::ccif: {
         quality_imd_figures& m = s.kind == quality_kind::smpte ? f.smpte : f.ccif;
@@ -302,7 +306,8 @@ void match_loops(std::vector<quality_loop_figures>& loops)
 
 }  // namespace
 
-std::vector<quality_loop_figures> quality_analyse(const quality_plan& p, std::span<const quality_segment_captures> captures)
+std::vector<quality_loop_figures> quality_analyse(const quality_plan& p,
+                                                  std::span<const quality_segment_captures> captures)
 {
     std::vector<quality_loop_figures> loops;
     for (int l = 0; l < p.loops; l++)

@@ -19,15 +19,16 @@ inline constexpr double quality_tone_floor_db = 20.0;
 
 struct quality_conditions {
     double rate = 0.0;
-    std::vector<double> hz;                // the tones' actual frequencies
-    double level_dbfs = 0.0;               // played: the tone's level, or several tones' peak
-    std::optional<double> received_dbfs;   // the fundamental's level; several tones' summed amplitudes as a peak; the band's RMS in silence
+    std::vector<double> hz;               // the tones' actual frequencies
+    double level_dbfs = 0.0;              // played: the tone's level, or several tones' peak
+    std::optional<double> received_dbfs;  // the fundamental's level; several tones' summed amplitudes as a peak; the
+                                          // band's RMS in silence
     double band_low_hz = 0.0, band_high_hz = 0.0;
-    std::string weighting;                 // "none", or "none and A" where an _a figure goes with it
-    int64_t block_frames = 0;              // analysed, no window, tones coherent
-    double averaging_s = 0.0;              // the block's duration
-    int64_t settle_frames = 0;             // played before the block
-    std::optional<double> offset_ppm;      // a tone's frequency as it came back, re as played (tones only)
+    std::string weighting;             // "none", or "none and A" where an _a figure goes with it
+    int64_t block_frames = 0;          // analysed, no window, tones coherent
+    double averaging_s = 0.0;          // the block's duration
+    int64_t settle_frames = 0;         // played before the block
+    std::optional<double> offset_ppm;  // a tone's frequency as it came back, re as played (tones only)
 };
 
 // What every segment's figures carry: its conditions and its validity.
@@ -64,14 +65,14 @@ struct quality_loop_figures {
     quality_noise_figures noise;
     std::optional<double> dynamic_range_db_a;  // 60 dB minus the -60 dBFS tone's A-weighted THD+N
     quality_imd_figures smpte, ccif;
-    std::optional<double> gain_db;  // the -20 dBFS tone's
-    std::optional<double> crosstalk_db;       // at the crosstalk tone (997 Hz)
+    std::optional<double> gain_db;       // the -20 dBFS tone's
+    std::optional<double> crosstalk_db;  // at the crosstalk tone (997 Hz)
     std::vector<quality_crosstalk_row> crosstalk_octaves;
-    std::string crosstalk_reason;             // why crosstalk_db is empty
+    std::string crosstalk_reason;                          // why crosstalk_db is empty
     std::optional<double> match_gain_db, match_phase_deg;  // this loop minus loop 0, at the -20 dBFS tone
-    std::string match_reason;                 // why they are empty
-    bool valid = false;                       // every segment of this loop measured
-    std::string reason;                       // the first reason one was not
+    std::string match_reason;                              // why they are empty
+    bool valid = false;                                    // every segment of this loop measured
+    std::string reason;                                    // the first reason one was not
 };
 
 // One segment's captures, one span per loop, frame 0 the segment's first

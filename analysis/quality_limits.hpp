@@ -13,8 +13,8 @@
 
 // The figures a limits file may name.
 inline constexpr const char* quality_limits_keys[] = {
-    "thd_n_db",     "thd_db",       "noise_dbfs",  "noise_dbfs_a",          "dynamic_range_db_a", "imd_smpte_db",
-    "imd_ccif_db",  "crosstalk_db", "gain_db",     "response_deviation_db", "latency_frames"};
+    "thd_n_db",    "thd_db",       "noise_dbfs", "noise_dbfs_a",          "dynamic_range_db_a", "imd_smpte_db",
+    "imd_ccif_db", "crosstalk_db", "gain_db",    "response_deviation_db", "latency_frames"};
 
 struct quality_limit {
     std::string figure;
@@ -44,7 +44,7 @@ struct quality_verdict {
     std::string figure;
     std::optional<double> value;  // the worst loop's; empty when no loop has the figure
     std::optional<double> min, max;
-    bool pass = false;            // within the limits; a figure not taken fails
+    bool pass = false;  // within the limits; a figure not taken fails
 };
 
 // Every limit against the loops' figures: the value nearest to breaking (or

@@ -85,8 +85,8 @@ quality_plan quality_plan_make(double rate, int loops)
             single.tones = {{tone_bin, tones_amplitude(quality_pair_peak_dbfs)}};
             p.segments.push_back(single);
             quality_segment octaves = segment(p, quality_kind::crosstalk_octaves, driven, quality_pair_peak_dbfs);
-            octaves.tones = tones_summing_to(p, quality_octave_hz, std::vector<double>(std::size(quality_octave_hz), 1.0),
-                                             quality_pair_peak_dbfs);
+            octaves.tones = tones_summing_to(
+                p, quality_octave_hz, std::vector<double>(std::size(quality_octave_hz), 1.0), quality_pair_peak_dbfs);
             p.segments.push_back(octaves);
         }
 

@@ -27,10 +27,10 @@ inline constexpr double quality_block_s = 0.6;  // at least; rounded up to a pow
 // AES17's stimuli: the tone, the two intermodulation pairs, octave centres.
 inline constexpr double quality_tone_hz = 997.0;
 inline constexpr double quality_tone_levels_dbfs[] = {-1.0, -20.0, -60.0};
-inline constexpr double quality_gain_level_dbfs = -20.0;     // gain and channel match
-inline constexpr double quality_range_level_dbfs = -60.0;   // dynamic range
-inline constexpr double quality_pair_peak_dbfs = -1.0;      // the sum of each pair, and of the octave tones
-inline constexpr double quality_smpte_hz[] = {60.0, 7000.0};  // 4:1
+inline constexpr double quality_gain_level_dbfs = -20.0;         // gain and channel match
+inline constexpr double quality_range_level_dbfs = -60.0;        // dynamic range
+inline constexpr double quality_pair_peak_dbfs = -1.0;           // the sum of each pair, and of the octave tones
+inline constexpr double quality_smpte_hz[] = {60.0, 7000.0};     // 4:1
 inline constexpr double quality_ccif_hz[] = {19000.0, 20000.0};  // 1:1
 inline constexpr double quality_octave_hz[] = {125.0, 250.0, 500.0, 1000.0, 2000.0, 4000.0, 8000.0, 16000.0};
 

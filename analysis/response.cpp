@@ -3,10 +3,10 @@
 
 #include <algorithm>
 #include <cmath>
-#include <numbers>
 #include <complex>
 #include <cstdio>
 #include <limits>
+#include <numbers>
 
 namespace {
 
@@ -65,7 +65,8 @@ std::vector<response_row> response_rows(const impulse_response& r, std::span<con
             // A bin of the n-frame transform holds n times the noise power per
             // frame; divided by the sweep's power there, as the transfer is.
             if (!noise.empty()) {
-                const size_t nk = std::min(noise.size() - 1, static_cast<size_t>(std::lrint(k * bin_hz * 2048.0 / r.rate)));
+                const size_t nk =
+                    std::min(noise.size() - 1, static_cast<size_t>(std::lrint(k * bin_hz * 2048.0 / r.rate)));
                 const double s = std::norm(r.stimulus[k]);
                 noise_sum += s > 0.0 ? static_cast<double>(r.n) * noise[nk] / s : 1e300;
             }

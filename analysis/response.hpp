@@ -22,7 +22,7 @@ struct response_row {
 };
 
 struct response_summary {
-    double flatness_db = 0.0;                  // half the level's spread over the band below
+    double flatness_db = 0.0;  // half the level's spread over the band below
     double band_low_hz = 20.0, band_high_hz = 20000.0;
     double minus3_low_hz = -1.0, minus3_high_hz = -1.0;  // -1: not within the rows
 };

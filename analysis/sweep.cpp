@@ -42,7 +42,8 @@ std::vector<float> sweep_make(int64_t frames, double rate, double amplitude)
         if (n >= frames - fade)
             gain *= 0.5 + 0.5 * std::cos(std::numbers::pi * static_cast<double>(n - (frames - fade) + 1) / (fade + 1));
         sweep[n] = static_cast<float>(gain * std::sin(phase));
-        phase += 2.0 * std::numbers::pi * sweep_frequency(static_cast<double>(n) / static_cast<double>(frames), top_hz) / rate;
+        phase += 2.0 * std::numbers::pi *
+                 sweep_frequency(static_cast<double>(n) / static_cast<double>(frames), top_hz) / rate;
         phase = std::fmod(phase, 2.0 * std::numbers::pi);
     }
     return sweep;

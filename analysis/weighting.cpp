@@ -16,10 +16,7 @@ double a_unnormalised(double hz)
 
 }  // namespace
 
-double weighting_band(double hz)
-{
-    return hz >= weighting_band_low_hz && hz <= weighting_band_high_hz ? 1.0 : 0.0;
-}
+double weighting_band(double hz) { return hz >= weighting_band_low_hz && hz <= weighting_band_high_hz ? 1.0 : 0.0; }
 
 double weighting_a_gain(double hz)
 {

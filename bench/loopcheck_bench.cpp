@@ -5,8 +5,8 @@
 #include <vector>
 
 #include "analysis/analyse.hpp"
-#include "loopcheck/stream.hpp"
 #include "analysis/sweep.hpp"
+#include "loopcheck/stream.hpp"
 
 namespace {
 

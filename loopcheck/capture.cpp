@@ -36,10 +36,12 @@ run_capture capture_run(stream_state& s, const capture_plan& plan, const capture
         if (have >= longest)
             break;
         // Where the answer would be certain if this peak stands; else half as much again.
-        wanted = run.result.loop ? run.result.peak + sweep + plan.tail : std::min(longest, have + std::max(sweep / 2, have / 2));
+        wanted = run.result.loop ? run.result.peak + sweep + plan.tail
+                                 : std::min(longest, have + std::max(sweep / 2, have / 2));
     }
     if (!run.capture.empty() && run.response.n > 0)
-        run.result = analyse_run(run.response, plan.sweep, run.capture, static_cast<int64_t>(run.capture.size()) - sweep);
+        run.result =
+            analyse_run(run.response, plan.sweep, run.capture, static_cast<int64_t>(run.capture.size()) - sweep);
     run.beyond = run.result.loop && run.result.peak > plan.last_lag;
     const int64_t quiet = std::min(plan.quiet, start);
     if (!stream_capture_copy(s, start - quiet, start, plan.loop, run.quiet))
@@ -59,13 +61,14 @@ std::string capture_spoiled_by(const run_capture& run)
     if (run.marks.lost)
         return "more under- and overflows than could be counted";
     if (run.marks.missed > 0)
-        return "the callback missed " + std::string(run.marks.missed > 1 ? std::to_string(run.marks.missed) + " cycles" : "a cycle") +
+        return "the callback missed " +
+               std::string(run.marks.missed > 1 ? std::to_string(run.marks.missed) + " cycles" : "a cycle") +
                " (a JACK server skips a late client)";
     if (run.marks.flagged > 0) {
         std::string what;
-        for (const auto& [flag, name] : {std::pair{paInputOverflow, "input overflow"}, std::pair{paInputUnderflow, "input underflow"},
-                                         std::pair{paOutputUnderflow, "output underflow"},
-                                         std::pair{paOutputOverflow, "output overflow"}})
+        for (const auto& [flag, name] :
+             {std::pair{paInputOverflow, "input overflow"}, std::pair{paInputUnderflow, "input underflow"},
+              std::pair{paOutputUnderflow, "output underflow"}, std::pair{paOutputOverflow, "output overflow"}})
             if (run.marks.flags & flag)
                 what += std::string(what.empty() ? "" : ", ") + name;
         return what + " reported by the host (" + std::to_string(run.marks.flagged) + " call" +

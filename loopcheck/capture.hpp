@@ -19,12 +19,12 @@ using capture_wait = std::function<bool(int64_t until)>;
 
 struct capture_plan {
     double rate = 48000.0;
-    int64_t last_lag = 96000;  // the longest round trip looked for, frames
-    int64_t lead = 4800;       // frames of silence before the sweep, at least
-    int64_t quiet = 0;         // of them, frames kept for the noise before the sweep
-    int64_t tail = 6000;       // frames of impulse response analysed after the peak
-    int clip = 0;              // the sweep's clip in the stream
-    int loop = 0;              // the loop whose input is captured
+    int64_t last_lag = 96000;      // the longest round trip looked for, frames
+    int64_t lead = 4800;           // frames of silence before the sweep, at least
+    int64_t quiet = 0;             // of them, frames kept for the noise before the sweep
+    int64_t tail = 6000;           // frames of impulse response analysed after the peak
+    int clip = 0;                  // the sweep's clip in the stream
+    int loop = 0;                  // the loop whose input is captured
     std::span<const float> sweep;  // and its samples
 };
 

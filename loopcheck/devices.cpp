@@ -33,7 +33,8 @@ std::string devices_name_of(PaDeviceIndex device)
 int devices_alsa_card(std::string_view name)
 {
     const size_t at = name.rfind("(hw:");
-    if (at == std::string_view::npos || at + 4 >= name.size() || !std::isdigit(static_cast<unsigned char>(name[at + 4])))
+    if (at == std::string_view::npos || at + 4 >= name.size() ||
+        !std::isdigit(static_cast<unsigned char>(name[at + 4])))
         return -1;
     return std::atoi(std::string(name.substr(at + 4)).c_str());
 }

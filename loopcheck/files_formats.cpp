@@ -32,13 +32,14 @@ std::vector<frd_point> files_frd_points(std::span<const response_row> rows)
 std::vector<std::string> files_frd_comments(const check_report& r)
 {
     char line[200];
-    std::vector<std::string> comments = {"loopcheck " LOOPCABLE_VERSION ": the loop's response, output " +
-                                         std::to_string(r.options.out_channel) + " to input " +
-                                         std::to_string(r.options.in_channel) + ", device \"" + r.out_name + "\"" +
-                                         (r.in_device == r.out_device ? "" : " to \"" + r.in_name + "\"") + " (" +
-                                         r.host_api + ")"};
-    std::snprintf(line, sizeof line, "rate %.0f Hz, level %.1f dBFS; magnitude in dB relative to 1 kHz, phase in degrees "
-                  "with the latency taken out", r.rate, r.options.level_dbfs);
+    std::vector<std::string> comments = {
+        "loopcheck " LOOPCABLE_VERSION ": the loop's response, output " + std::to_string(r.options.out_channel) +
+        " to input " + std::to_string(r.options.in_channel) + ", device \"" + r.out_name + "\"" +
+        (r.in_device == r.out_device ? "" : " to \"" + r.in_name + "\"") + " (" + r.host_api + ")"};
+    std::snprintf(line, sizeof line,
+                  "rate %.0f Hz, level %.1f dBFS; magnitude in dB relative to 1 kHz, phase in degrees "
+                  "with the latency taken out",
+                  r.rate, r.options.level_dbfs);
     comments.push_back(line);
     // FRD has no column for the SNR: the weak stretches are named here.
     size_t weak = 0, unknown = 0;

@@ -80,7 +80,8 @@ int main(int argc, char** argv)
     if (!o.response_file.empty() && !o.json && !o.quiet)
         std::fputs("loopcheck: measuring the response too: a 0.85 s sweep\n", stderr);
     if (o.quality && !o.json && !o.quiet)
-        std::fputs("loopcheck: the quality battery follows the latency: about 6 s for one loop, 10 s for two\n", stderr);
+        std::fputs("loopcheck: the quality battery follows the latency: about 6 s for one loop, 10 s for two\n",
+                   stderr);
     session_run(report, run_print);
     files_write(report);
     report_write(report);

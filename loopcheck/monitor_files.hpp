@@ -11,7 +11,7 @@
 inline constexpr size_t monitor_files_pending_max = 64;
 
 struct monitor_files {
-    std::string dir;             // "": none written
+    std::string dir;  // "": none written
     double rate = 48000.0;
     std::array<monitor_event, monitor_files_pending_max> pending{};
     size_t pending_count = 0;

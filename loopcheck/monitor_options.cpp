@@ -40,7 +40,8 @@ std::string monitor_options_read(const monitor_texts& t, monitor_settings& m)
         double n = 0.0;
         const std::string problem = options_number(t.max_glitches, 0.0, 1e9, n);
         if (!problem.empty() || n != std::floor(n))
-            return "--max-glitches: " + (problem.empty() ? "\"" + t.max_glitches + "\" is not a whole number" : problem);
+            return "--max-glitches: " +
+                   (problem.empty() ? "\"" + t.max_glitches + "\" is not a whole number" : problem);
         m.max_glitches = static_cast<int64_t>(n);
     }
     if (!t.max_drift.empty()) {

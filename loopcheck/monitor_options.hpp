@@ -6,10 +6,10 @@
 
 struct monitor_settings {
     bool on = false;
-    double duration_s = 0.0;    // 0: until Ctrl-C
-    int64_t max_glitches = -1;  // -1: no limit
+    double duration_s = 0.0;      // 0: until Ctrl-C
+    int64_t max_glitches = -1;    // -1: no limit
     double max_drift_ppm = -1.0;  // -1: no limit
-    std::string save_dir;       // "": no snippets
+    std::string save_dir;         // "": no snippets
 };
 
 // What the command line gave, before it is checked.

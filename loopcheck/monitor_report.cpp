@@ -1,6 +1,6 @@
 // The monitor's lines, text and JSON.
-#include "loopcheck/report.hpp"
 #include "loopcheck/monitor_report.hpp"
+#include "loopcheck/report.hpp"
 
 #include <cmath>
 #include <cstdio>
@@ -16,7 +16,6 @@ namespace {
 using json = nlohmann::ordered_json;
 
 std::string line(const json& j) { return j.dump(-1, ' ', false, json::error_handler_t::replace) + "\n"; }
-
 
 // The drift's uncertainty is unknown for the first 0.3 s.
 json uncertainty_json(const monitor_summary& s)
@@ -63,14 +62,9 @@ std::string monitor_wall_text(std::chrono::system_clock::time_point t)
 
 std::string monitor_glitch_json(const monitor_event& e, double rate, const std::string& wall)
 {
-    json j{{"event", "glitch"},
-           {"t_s", static_cast<double>(e.frame) / rate},
-           {"wall", wall},
-           {"frame", e.frame},
-           {"kind", monitor_kind_name(e.kind)},
-           {"frames", e.frames},
-           {"xrun", e.xrun_flagged},
-           {"delay_change_frames", e.delay_change}};
+    json j{{"event", "glitch"},      {"t_s", static_cast<double>(e.frame) / rate}, {"wall", wall},
+           {"frame", e.frame},       {"kind", monitor_kind_name(e.kind)},          {"frames", e.frames},
+           {"xrun", e.xrun_flagged}, {"delay_change_frames", e.delay_change}};
     if (e.kind == monitor_kind::discontinuity)
         j["level_change_db"] = e.level_db;
     return line(j);
@@ -85,8 +79,9 @@ std::string monitor_glitch_text(const monitor_event& e, double rate, const std::
     case monitor_kind::inserted: text += "inserted " + std::to_string(e.frames) + " frames"; break;
     case monitor_kind::zeros: text += "zeros for " + std::to_string(e.frames) + " frames"; break;
     case monitor_kind::discontinuity:
-        text += "discontinuity over " + std::to_string(e.frames) + " frames (level " + report_figure("%+.1f", e.level_db) +
-                " dB, delay " + report_figure("%+.2f", e.delay_change) + " frames)";
+        text += "discontinuity over " + std::to_string(e.frames) + " frames (level " +
+                report_figure("%+.1f", e.level_db) + " dB, delay " + report_figure("%+.2f", e.delay_change) +
+                " frames)";
         break;
     case monitor_kind::lost: text += "stimulus lost (not found again within 0.15 s)"; break;
     }
@@ -119,9 +114,9 @@ std::string xrun_words(unsigned long what)
     if (what & stream_mark_missed)
         return "missed cycle";
     std::string words;
-    for (const auto& [flag, name] : {std::pair{paInputOverflow, "input overflow"}, std::pair{paInputUnderflow, "input underflow"},
-                                     std::pair{paOutputUnderflow, "output underflow"},
-                                     std::pair{paOutputOverflow, "output overflow"}})
+    for (const auto& [flag, name] :
+         {std::pair{paInputOverflow, "input overflow"}, std::pair{paInputUnderflow, "input underflow"},
+          std::pair{paOutputUnderflow, "output underflow"}, std::pair{paOutputOverflow, "output overflow"}})
         if (what & flag)
             words += std::string(words.empty() ? "" : ", ") + name;
     return words.empty() ? "flagged" : words;
@@ -146,14 +141,15 @@ std::string monitor_xrun_text(int64_t frame, unsigned long what, double rate, co
 
 std::string monitor_start_json(const check_report& r, const monitor_progress& p, const std::string& wall)
 {
-    return line({{"event", "start"},
-                 {"wall", wall},
-                 {"duration_s", p.duration_s > 0.0 ? json(p.duration_s) : json(nullptr)},
-                 {"rate", p.rate},
-                 {"latency_frames", p.latency},
-                 {"stimulus", {{"tones", 12}, {"level_dbfs", monitor_default_level_dbfs}, {"stream_frame", p.stimulus_frame}}},
-                 {"first_sound_stream_frame", r.first_sound_frame},
-                 {"measurement", json::parse(report_json(r))}});
+    return line(
+        {{"event", "start"},
+         {"wall", wall},
+         {"duration_s", p.duration_s > 0.0 ? json(p.duration_s) : json(nullptr)},
+         {"rate", p.rate},
+         {"latency_frames", p.latency},
+         {"stimulus", {{"tones", 12}, {"level_dbfs", monitor_default_level_dbfs}, {"stream_frame", p.stimulus_frame}}},
+         {"first_sound_stream_frame", r.first_sound_frame},
+         {"measurement", json::parse(report_json(r))}});
 }
 
 std::string monitor_start_text(const monitor_progress& p)
@@ -223,13 +219,13 @@ std::string monitor_summary_text(const monitor_progress& p, const check_report& 
     if (p.overruns > 0)
         kinds += std::string(kinds.empty() ? " (" : ", ") + std::to_string(p.overruns) + " monitor overrun";
     kinds += kinds.empty() ? "" : ")";
-    std::string text = "monitor summary: " + report_figure("%.1f", static_cast<double>(p.frames) / p.rate) + " s, " +
-                       std::to_string(p.frames) + " frames · " + std::to_string(monitor_glitch_count(p)) +
-                       " glitches" + kinds + " · longest clean stretch " +
-                       report_figure("%.1f", static_cast<double>(s.longest_clean_frames) / p.rate) + " s · " +
-                       std::to_string(p.xruns) + " xruns · " + drift_text(s) + " · delay " +
-                       report_figure("%.3f", s.delay_start_frames) + " to " + report_figure("%.3f", s.delay_end_frames) +
-                       " frames · threshold " + report_figure("%.1f", s.residue_db) + " dB below the signal\n";
+    std::string text =
+        "monitor summary: " + report_figure("%.1f", static_cast<double>(p.frames) / p.rate) + " s, " +
+        std::to_string(p.frames) + " frames · " + std::to_string(monitor_glitch_count(p)) + " glitches" + kinds +
+        " · longest clean stretch " + report_figure("%.1f", static_cast<double>(s.longest_clean_frames) / p.rate) +
+        " s · " + std::to_string(p.xruns) + " xruns · " + drift_text(s) + " · delay " +
+        report_figure("%.3f", s.delay_start_frames) + " to " + report_figure("%.3f", s.delay_end_frames) +
+        " frames · threshold " + report_figure("%.1f", s.residue_db) + " dB below the signal\n";
     if (s.events_not_listed > 0)
         text += "note: " + std::to_string(s.events_not_listed) + " glitches beyond the first " +
                 std::to_string(s.events - s.events_not_listed) + " were counted, not kept\n";

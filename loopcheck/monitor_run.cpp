@@ -119,7 +119,8 @@ void xruns_print(monitor_loop_state& m)
         const unsigned long what = e.what.load(std::memory_order_relaxed);
         const std::string wall = wall_of(m.s, frame, m.p.rate);
         const int64_t at = frame - m.p.stimulus_frame;
-        print(m.r.options.json ? monitor_xrun_json(at, what, m.p.rate, wall) : monitor_xrun_text(at, what, m.p.rate, wall));
+        print(m.r.options.json ? monitor_xrun_json(at, what, m.p.rate, wall)
+                               : monitor_xrun_text(at, what, m.p.rate, wall));
     }
 }
 
@@ -149,18 +150,21 @@ void monitor_judge(check_report& r, const monitor_progress& p)
     const int64_t glitches = monitor_glitch_count(p);
     char text[200];
     if (o.max_glitches >= 0 && glitches > o.max_glitches) {
-        std::snprintf(text, sizeof text, "%lld glitches, more than --max-glitches %lld", static_cast<long long>(glitches),
-                      static_cast<long long>(o.max_glitches));
+        std::snprintf(text, sizeof text, "%lld glitches, more than --max-glitches %lld",
+                      static_cast<long long>(glitches), static_cast<long long>(o.max_glitches));
         r.status = check_status::monitor_limit, r.message = text;
     } else if (o.max_drift_ppm >= 0.0 && p.summary.aligned && std::fabs(p.summary.drift_ppm) > o.max_drift_ppm) {
-        std::snprintf(text, sizeof text, "drift %+.3f ppm, beyond --max-drift %g", p.summary.drift_ppm, o.max_drift_ppm);
+        std::snprintf(text, sizeof text, "drift %+.3f ppm, beyond --max-drift %g", p.summary.drift_ppm,
+                      o.max_drift_ppm);
         r.status = check_status::monitor_limit, r.message = text;
     } else if (!p.summary.aligned) {
         r.status = check_status::glitches;
-        r.message = "the stimulus never came back recognisably: nothing was checked (a gain or latency that changed "
-                    "since the measurement, a mute, a cable pulled)";
+        r.message =
+            "the stimulus never came back recognisably: nothing was checked (a gain or latency that changed "
+            "since the measurement, a mute, a cable pulled)";
     } else if (glitches > 0 && o.max_glitches < 0) {
-        std::snprintf(text, sizeof text, "%lld glitch%s found", static_cast<long long>(glitches), glitches > 1 ? "es" : "");
+        std::snprintf(text, sizeof text, "%lld glitch%s found", static_cast<long long>(glitches),
+                      glitches > 1 ? "es" : "");
         r.status = check_status::glitches, r.message = text;
     } else {
         r.status = check_status::ok, r.message = "";
@@ -172,8 +176,11 @@ void monitor_run(check_report& r, stream_state& s, const monitor_setup& setup)
     const check_options& o = r.options;
     const double rate = r.rate;
     r.monitor = monitor_trace_start(rate);
-    monitor_loop_state m{r, r.monitor, s, monitor_detector_make(*setup.stimulus, loop_of(r)), {}, monitor_files_make(o.monitor.save_dir, rate),
-                         {}, {}, 0, 0};
+    monitor_loop_state m{r,  r.monitor,
+                         s,  monitor_detector_make(*setup.stimulus, loop_of(r)),
+                         {}, monitor_files_make(o.monitor.save_dir, rate),
+                         {}, {},
+                         0,  0};
     r.monitored = true;
     // Ahead of any buffer the callback may be in, whatever the host's buffer.
     const int64_t ahead = 2 * s.largest_buffer.load() + std::lrint(0.01 * rate);
@@ -193,9 +200,8 @@ void monitor_run(check_report& r, stream_state& s, const monitor_setup& setup)
 
     const int64_t block_frames = std::lrint(0.05 * rate);
     const int64_t ring = static_cast<int64_t>(s.ring_mask) + 1;
-    const int64_t end = o.monitor.duration_s > 0.0
-                            ? m.p.stimulus_frame + std::llrint(o.monitor.duration_s * rate)
-                            : std::numeric_limits<int64_t>::max();
+    const int64_t end = o.monitor.duration_s > 0.0 ? m.p.stimulus_frame + std::llrint(o.monitor.duration_s * rate)
+                                                   : std::numeric_limits<int64_t>::max();
     int64_t next_status = m.p.stimulus_frame + std::lrint(status_every_s * rate);
     auto last_frames_at = std::chrono::steady_clock::now();
     bool stalled = false;

@@ -23,7 +23,7 @@ stream_clip monitor_clip_make(const monitor_stimulus& s);
 int64_t monitor_ring_frames(double rate);
 
 struct monitor_setup {
-    int clip = 0;                        // the stimulus's clip in the stream
+    int clip = 0;  // the stimulus's clip in the stream
     const monitor_stimulus* stimulus = nullptr;
     const std::atomic<bool>* interrupted = nullptr;
     std::string stall_advice;

@@ -15,7 +15,7 @@ inline constexpr double monitor_trace_every_s = 1.0;
 struct monitor_trace {
     bool on = false;
     double rate = 0.0;
-    double checked_s = 0.0;      // how far the run got, set at the end
+    double checked_s = 0.0;  // how far the run got, set at the end
     // The end's figures, as the summary line gives them.
     double duration_asked_s = 0.0;  // 0: until Ctrl-C
     double latency = 0.0;           // frames, the measurement's
@@ -27,7 +27,7 @@ struct monitor_trace {
     // glitches, the last to the end (the whole run when there was none).
     report_histogram stretches;
     double stretch_from = 0.0;
-    double next_delay_s = 0.0;   // when the next delay point is due
+    double next_delay_s = 0.0;  // when the next delay point is due
 };
 
 monitor_trace monitor_trace_start(double rate);

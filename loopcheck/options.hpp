@@ -11,8 +11,8 @@
 struct check_options {
     std::string device, in_device, out_device;  // index or a unique part of the name; "" for the default
     double rate = 0.0;                          // 0: the device's own
-    int64_t buffer = 0;                         // the latency asked of the host API, in frames; 0: its low-latency choice
-    int64_t out_channel = 1, in_channel = 1;    // 1-based: the first loop's
+    int64_t buffer = 0;                       // the latency asked of the host API, in frames; 0: its low-latency choice
+    int64_t out_channel = 1, in_channel = 1;  // 1-based: the first loop's
     std::vector<int64_t> out_channels{1}, in_channels{1};  // every loop's, the k-th of each paired into loop k
     double level_dbfs = -12.0;
     int64_t repeat = 1;
@@ -21,10 +21,10 @@ struct check_options {
     double expect_frames = 0.0, expect_tolerance = 0.5;
     bool json = false, quiet = false, allow_monitor = false;
     std::string response_file, ir_file;
-    bool quality = false;     // the quality battery after the latency (--quality, or implied by --limits)
-    std::string limits_file;  // --limits
-    quality_limits limits;    // read from it before anything is measured
-    std::string report_file;  // the HTML report, written after any run
+    bool quality = false;      // the quality battery after the latency (--quality, or implied by --limits)
+    std::string limits_file;   // --limits
+    quality_limits limits;     // read from it before anything is measured
+    std::string report_file;   // the HTML report, written after any run
     monitor_settings monitor;  // --monitor and its limits
 };
 

@@ -1,6 +1,6 @@
 // --quality's figures as text and as JSON.
-#include "loopcheck/report.hpp"
 #include "loopcheck/quality_report.hpp"
+#include "loopcheck/report.hpp"
 
 #include <algorithm>
 #include <cmath>
@@ -14,7 +14,6 @@
 namespace {
 
 using json = nlohmann::ordered_json;
-
 
 std::string opt_text(const std::optional<double>& v, const char* pattern, const std::string& none)
 {
@@ -169,8 +168,9 @@ const quality_segment* segment_of(const quality_plan& p, quality_kind kind)
 
 std::string tone_text(const quality_tone_figures& t)
 {
-    std::string text = "  THD+N at " + report_figure("%g", t.conditions.level_dbfs) + " dBFS (" + hz_list(t.conditions.hz, " + ") +
-                       ", received " + opt_text(t.conditions.received_dbfs, "%.2f", "—") + " dBFS): ";
+    std::string text = "  THD+N at " + report_figure("%g", t.conditions.level_dbfs) + " dBFS (" +
+                       hz_list(t.conditions.hz, " + ") + ", received " +
+                       opt_text(t.conditions.received_dbfs, "%.2f", "—") + " dBFS): ";
     if (!t.valid)
         return text + "not measured: " + t.reason + "\n";
     text += report_figure("%.1f", *t.thd_n_db) + " dB (" + report_figure("%.3g", *t.thd_n_pct) + " %) · A-weighted " +
@@ -185,10 +185,14 @@ std::string imd_text(const char* name, const quality_imd_figures& m, const char*
     std::string text = std::string("  IMD ") + name + ", " + hz_list(m.conditions.hz, " + ") + " " + ratio + " at " +
                        report_figure("%g", m.conditions.level_dbfs) + " dBFS peak (received " +
                        opt_text(m.conditions.received_dbfs, "%.2f", "—") + " dBFS): ";
-    return text + (m.db ? report_figure("%.1f", *m.db) + " dB (" + report_figure("%.3g", *m.pct) + " %)" : "not measured: " + m.reason) + "\n";
+    return text +
+           (m.db ? report_figure("%.1f", *m.db) + " dB (" + report_figure("%.3g", *m.pct) + " %)"
+                 : "not measured: " + m.reason) +
+           "\n";
 }
 
-std::string loop_text(const quality_outcome& q, size_t k, const std::vector<int64_t>& out, const std::vector<int64_t>& in)
+std::string loop_text(const quality_outcome& q, size_t k, const std::vector<int64_t>& out,
+                      const std::vector<int64_t>& in)
 {
     const quality_loop_figures& f = q.loops[k];
     std::string text = "quality, " + quality_loop_name(k, out, in) + ", captures from " + std::to_string(q.shifts[k]) +
@@ -196,7 +200,8 @@ std::string loop_text(const quality_outcome& q, size_t k, const std::vector<int6
     for (const quality_tone_figures& t : f.tones)
         text += tone_text(t);
     text += "  noise, outputs silent: " +
-            (f.noise.valid ? report_figure("%.1f", *f.noise.noise_dbfs) + " dBFS · A-weighted " + report_figure("%.1f", *f.noise.noise_dbfs_a) + " dBFS"
+            (f.noise.valid ? report_figure("%.1f", *f.noise.noise_dbfs) + " dBFS · A-weighted " +
+                                 report_figure("%.1f", *f.noise.noise_dbfs_a) + " dBFS"
                            : "not measured: " + f.noise.reason) +
             "\n";
     text += "  dynamic range: " + opt_text(f.dynamic_range_db_a, "%.1f dB A", "not measured") +
@@ -207,9 +212,11 @@ std::string loop_text(const quality_outcome& q, size_t k, const std::vector<int6
     text += "  gain at " + report_figure("%.2f", hz) + " Hz, " + report_figure("%g", quality_gain_level_dbfs) +
             " dBFS: " + opt_text(f.gain_db, "%.2f dB", "not measured") + "\n";
     const quality_response& r = q.responses[k];
-    text += "  response, a sweep of " + std::to_string(r.sweep_frames) + " frames at " + report_figure("%g", quality_sweep_dbfs) + " dBFS: " +
+    text += "  response, a sweep of " + std::to_string(r.sweep_frames) + " frames at " +
+            report_figure("%g", quality_sweep_dbfs) + " dBFS: " +
             (r.min_db ? report_figure("%+.2f", *r.min_db) + " to " + report_figure("%+.2f", *r.max_db) + " dB re " +
-                            report_figure("%.1f", response_row_hz * std::round(1000.0 / response_row_hz)) + " Hz from 20 to 20000 Hz"
+                            report_figure("%.1f", response_row_hz * std::round(1000.0 / response_row_hz)) +
+                            " Hz from 20 to 20000 Hz"
                       : "not measured: " + r.reason) +
             " · -3 dB at " + opt_text(r.minus3_low_hz, "%.1f Hz", "below 12 Hz") + " and " +
             opt_text(r.minus3_high_hz, "%.0f Hz", "none below Nyquist") + "\n";
@@ -223,8 +230,9 @@ std::string crosstalk_text(const quality_outcome& q)
     const quality_segment* tone = segment_of(q.plan, quality_kind::crosstalk_tone);
     if (!tone)
         return "crosstalk: not measured: " + q.loops[0].crosstalk_reason + "\n";
-    std::string text = "crosstalk, " + report_figure("%.2f", tones_hz(tone->tones[0].bin, q.plan.rate, q.plan.block)) + " Hz at " +
-                       report_figure("%g", tone->level_dbfs) + " dBFS on one output alone, re the driven loop's input:\n";
+    std::string text = "crosstalk, " + report_figure("%.2f", tones_hz(tone->tones[0].bin, q.plan.rate, q.plan.block)) +
+                       " Hz at " + report_figure("%g", tone->level_dbfs) +
+                       " dBFS on one output alone, re the driven loop's input:\n";
     for (const quality_crosstalk_pair& c : q.crosstalk) {
         text += "  loop " + std::to_string(c.from + 1) + " → loop " + std::to_string(c.to + 1) + ": " +
                 (c.db_1khz ? report_figure("%.2f dB", *c.db_1khz) : "not measured: " + c.reason) + " · by octave (" +
@@ -241,9 +249,10 @@ std::string match_text(const quality_outcome& q)
     std::string text;
     for (size_t k = 1; k < q.loops.size(); k++) {
         const quality_loop_figures& f = q.loops[k];
-        text += "channel match at " + report_figure("%g", quality_gain_level_dbfs) + " dBFS, loop " + std::to_string(k + 1) +
-                " minus loop 1: " +
-                (f.match_gain_db ? "gain " + report_figure("%+.3f", *f.match_gain_db) + " dB, phase " + report_figure("%+.2f", *f.match_phase_deg) + "°"
+        text += "channel match at " + report_figure("%g", quality_gain_level_dbfs) + " dBFS, loop " +
+                std::to_string(k + 1) + " minus loop 1: " +
+                (f.match_gain_db ? "gain " + report_figure("%+.3f", *f.match_gain_db) + " dB, phase " +
+                                       report_figure("%+.2f", *f.match_phase_deg) + "°"
                                  : "not measured: " + f.match_reason) +
                 "\n";
     }
@@ -257,8 +266,8 @@ std::string limit_text(const quality_verdict& v)
         bounds += "min " + report_figure("%g", *v.min);
     if (v.max)
         bounds += std::string(bounds.empty() ? "" : ", ") + "max " + report_figure("%g", *v.max);
-    return "  " + v.figure + " " + opt_text(v.value, "%.2f", "not measured") + " (" + bounds + "): " +
-           (v.pass ? "pass" : "FAIL") + "\n";
+    return "  " + v.figure + " " + opt_text(v.value, "%.2f", "not measured") + " (" + bounds +
+           "): " + (v.pass ? "pass" : "FAIL") + "\n";
 }
 
 }  // namespace
@@ -273,15 +282,18 @@ quality_figure_set quality_report_figures(const quality_outcome& q, size_t k)
     return set;
 }
 
-std::string quality_report_text(const quality_outcome& q, const std::vector<int64_t>& out, const std::vector<int64_t>& in)
+std::string quality_report_text(const quality_outcome& q, const std::vector<int64_t>& out,
+                                const std::vector<int64_t>& in)
 {
     if (!q.ran)
         return "";
     const quality_plan& p = q.plan;
-    std::string text = "quality battery: " + report_figure("%.0f", p.rate) + " Hz · band 20-20000 Hz (brick wall), A-weighting IEC 61672 · " +
+    std::string text = "quality battery: " + report_figure("%.0f", p.rate) +
+                       " Hz · band 20-20000 Hz (brick wall), A-weighting IEC 61672 · " +
                        std::to_string(p.segments.size()) + " segments, each one block of " + std::to_string(p.block) +
                        " frames (" + report_figure("%.3f", static_cast<double>(p.block) / p.rate) + " s) after " +
-                       report_figure("%.3f", quality_settle_s) + " s settling · tones coherent with the block, no window; noise through Hann · " +
+                       report_figure("%.3f", quality_settle_s) +
+                       " s settling · tones coherent with the block, no window; noise through Hann · " +
                        report_figure("%.2f", q.play_seconds) + " s played\n";
     for (const std::string& line : q.replayed)
         text += "warning: played again after a dropout: " + line + "\n";
@@ -354,7 +366,10 @@ json quality_report_limits_json(const quality_outcome& q)
         return nullptr;
     json limits = json::array();
     for (const quality_verdict& v : q.verdicts)
-        limits.push_back({{"figure", v.figure}, {"value", opt_json(v.value)}, {"min", opt_json(v.min)},
-                          {"max", opt_json(v.max)}, {"pass", v.pass}});
+        limits.push_back({{"figure", v.figure},
+                          {"value", opt_json(v.value)},
+                          {"min", opt_json(v.min)},
+                          {"max", opt_json(v.max)},
+                          {"pass", v.pass}});
     return limits;
 }

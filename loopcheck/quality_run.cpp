@@ -41,13 +41,14 @@ void wait_failed(check_report& r, const std::atomic<bool>* interrupted)
     if (stop(interrupted))
         r.status = check_status::interrupted, r.message = "loopcheck: interrupted";
     else
-        r.status = check_status::unstable, r.message = "unstable: the stream stopped delivering frames during --quality";
+        r.status = check_status::unstable,
+        r.message = "unstable: the stream stopped delivering frames during --quality";
 }
 
 // --- the response ---------------------------------------------------------
 
-quality_response response_of(std::span<const float> sweep, std::span<const float> capture,
-                             std::span<const float> quiet, double latency, double rate)
+quality_response response_of(std::span<const float> sweep, std::span<const float> capture, std::span<const float> quiet,
+                             double latency, double rate)
 {
     quality_response q;
     q.sweep_frames = static_cast<int64_t>(sweep.size());
@@ -261,8 +262,9 @@ void crosstalk_pairs(quality_outcome& q, const std::vector<std::vector<std::vect
                 if (static_cast<int64_t>(std::min(a.size(), b.size())) < seg.settle_frames + seg.analysed_frames)
                     continue;
                 const auto block = [&](const std::vector<float>& x) {
-                    return distortion_block_of(std::span<const float>(x).subspan(static_cast<size_t>(seg.settle_frames)),
-                                               seg.analysed_frames, p.rate);
+                    return distortion_block_of(
+                        std::span<const float>(x).subspan(static_cast<size_t>(seg.settle_frames)), seg.analysed_frames,
+                        p.rate);
                 };
                 const distortion_block da = block(a), db = block(b);
                 if (seg.kind == quality_kind::crosstalk_tone) {

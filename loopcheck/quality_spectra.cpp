@@ -21,7 +21,8 @@ quality_spectrum_curve quality_spectrum_of(const quality_plan& p, const quality_
     for (int64_t k = 1; k < b.n / 2; k++) {
         const double f = tones_hz(k, b.rate, b.n);
         hz.push_back(f);
-        dbfs.push_back(tones_dbfs_of_amplitude(std::abs(distortion_phasor(b, k))) + (a_weighted ? weighting_a_db(f) : 0.0));
+        dbfs.push_back(tones_dbfs_of_amplitude(std::abs(distortion_phasor(b, k))) +
+                       (a_weighted ? weighting_a_db(f) : 0.0));
     }
     report_decimate_log(hz, dbfs, quality_spectrum_low_hz, p.rate / 2.0, quality_spectrum_bins, c.hz, c.dbfs);
     return c;

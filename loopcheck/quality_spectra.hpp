@@ -19,9 +19,10 @@ struct quality_spectrum_curve {
 };
 
 struct quality_loop_spectra {
-    std::vector<quality_spectrum_curve> tones;  // the tone segments', in the plan's order (as quality_loop_figures::tones)
-    std::vector<double> tone_levels_dbfs;       // each one's level as played
-    quality_spectrum_curve noise, noise_a;      // the idle segment's, unweighted and A-weighted
+    std::vector<quality_spectrum_curve>
+        tones;                              // the tone segments', in the plan's order (as quality_loop_figures::tones)
+    std::vector<double> tone_levels_dbfs;   // each one's level as played
+    quality_spectrum_curve noise, noise_a;  // the idle segment's, unweighted and A-weighted
 };
 
 // One block's spectrum (frames: settle then the analysed block), A-weighted or not.

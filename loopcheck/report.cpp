@@ -15,7 +15,6 @@ namespace {
 
 using json = nlohmann::ordered_json;
 
-
 std::string frames_text(double frames) { return report_figure("%.3f", frames); }
 std::string ms_text(double frames, double rate) { return report_figure("%.3f", 1000.0 * frames / rate); }
 
@@ -55,7 +54,8 @@ std::string report_device_text(const check_report& r)
 {
     if (r.in_device == r.out_device && r.in_name == r.out_name)
         return "device " + device_named(r.out_device, r.out_name);
-    return "output device " + device_named(r.out_device, r.out_name) + ", input device " + device_named(r.in_device, r.in_name);
+    return "output device " + device_named(r.out_device, r.out_name) + ", input device " +
+           device_named(r.in_device, r.in_name);
 }
 
 }  // namespace
@@ -116,7 +116,8 @@ int report_exit_code(const check_report& r) { return check_status_of(r.status).e
 std::string report_latency_text(double latency, double uncertainty)
 {
     // The last digit printed is the uncertainty's first significant one.
-    const int decimals = uncertainty > 0.0 ? std::clamp(static_cast<int>(-std::floor(std::log10(uncertainty))), 0, 3) : 3;
+    const int decimals =
+        uncertainty > 0.0 ? std::clamp(static_cast<int>(-std::floor(std::log10(uncertainty))), 0, 3) : 3;
     char value[64], plus[64];
     std::snprintf(value, sizeof value, "%.*f", decimals, latency);
     // One significant digit, rounded up, so that it never reads smaller than
@@ -148,8 +149,10 @@ std::string report_run_text(const check_report& r, size_t i)
                        ms_text(x.latency, r.rate) + " ms) at " + report_figure("%.0f", r.rate) + " Hz · gain " +
                        report_figure("%.2f", x.gain_db) + " dB · polarity " + (x.inverted ? "inverted" : "normal") +
                        " · SNR " + report_figure("%.0f", x.snr_db) + " dB\n";
-    text += "       group delay " + frames_text(x.group_delay) + " frames (at 1 kHz " + frames_text(x.group_delay_1khz) +
-            (x.group_delay_1khz_sd >= 0.0 ? " ± " + frames_text(x.group_delay_1khz_sd) : std::string()) + ") · peak " + std::to_string(x.peak) + " (" + report_figure("%.4f", x.peak_value) + ")";
+    text += "       group delay " + frames_text(x.group_delay) + " frames (at 1 kHz " +
+            frames_text(x.group_delay_1khz) +
+            (x.group_delay_1khz_sd >= 0.0 ? " ± " + frames_text(x.group_delay_1khz_sd) : std::string()) + ") · peak " +
+            std::to_string(x.peak) + " (" + report_figure("%.4f", x.peak_value) + ")";
     if (x.has_next)
         text += " · next peak " + report_figure("%+.0f", static_cast<double>(x.next_offset)) + " frames at " +
                 report_figure("%.1f", x.next_level_db) + " dB";
@@ -166,16 +169,17 @@ std::string report_tail_text(const check_report& r)
     std::string text;
     if (!r.runs.empty()) {
         const run_statistics s = report_statistics(r);
-        text += "summary: " + std::to_string(r.runs.size()) + (r.runs.size() == 1 ? " run" : " runs") +
-                " · latency " + report_latency_text(s.mean, s.uncertainty) + " frames (" + ms_text(s.mean, r.rate) + " ms)";
+        text += "summary: " + std::to_string(r.runs.size()) + (r.runs.size() == 1 ? " run" : " runs") + " · latency " +
+                report_latency_text(s.mean, s.uncertainty) + " frames (" + ms_text(s.mean, r.rate) + " ms)";
         if (r.runs.size() > 1)
             text += ", min " + frames_text(s.min) + ", max " + frames_text(s.max) + ", sd " + frames_text(s.sd) +
                     " · gain " + report_figure("%.2f", s.gain_db) + " dB";
-        text += " · " + report_device_text(r) + " (" + r.host_api + ") · " + report_figure("%.0f", r.rate) + " Hz · buffer " +
-                std::to_string(r.buffer_granted) +
-                (report_reported_known(r) ? " · reported " + frames_text(report_reported_frames(r)) + " frames · excess " +
-                                                frames_text(s.mean - report_reported_frames(r)) + " frames\n"
-                                          : std::string(" · reported latency unknown (the host's figure is not one)\n"));
+        text +=
+            " · " + report_device_text(r) + " (" + r.host_api + ") · " + report_figure("%.0f", r.rate) +
+            " Hz · buffer " + std::to_string(r.buffer_granted) +
+            (report_reported_known(r) ? " · reported " + frames_text(report_reported_frames(r)) + " frames · excess " +
+                                            frames_text(s.mean - report_reported_frames(r)) + " frames\n"
+                                      : std::string(" · reported latency unknown (the host's figure is not one)\n"));
     }
     const double peak = input_peak(r);
     if (!r.runs.empty() && peak >= clipping_level)
@@ -205,11 +209,13 @@ std::string report_tail_text(const check_report& r)
     if (r.has_response) {
         text += "response: " + r.options.response_file + (r.response_valid ? "" : " (not valid: the input clipped)") +
                 " · flat ±" + report_figure("%.2f", r.response.flatness_db) + " dB from " +
-                report_figure("%.0f", r.response.band_low_hz) + " to " + report_figure("%.0f", r.response.band_high_hz) +
-                " Hz · -3 dB points " +
-                (r.response.minus3_low_hz < 0 ? std::string("below 12 Hz") : report_figure("%.1f Hz", r.response.minus3_low_hz)) +
+                report_figure("%.0f", r.response.band_low_hz) + " to " +
+                report_figure("%.0f", r.response.band_high_hz) + " Hz · -3 dB points " +
+                (r.response.minus3_low_hz < 0 ? std::string("below 12 Hz")
+                                              : report_figure("%.1f Hz", r.response.minus3_low_hz)) +
                 ", " +
-                (r.response.minus3_high_hz < 0 ? std::string("none below Nyquist") : report_figure("%.0f Hz", r.response.minus3_high_hz)) +
+                (r.response.minus3_high_hz < 0 ? std::string("none below Nyquist")
+                                               : report_figure("%.0f Hz", r.response.minus3_high_hz)) +
                 "\n";
     }
     for (size_t k = 0; k < r.loops.size(); k++) {
@@ -218,8 +224,8 @@ std::string report_tail_text(const check_report& r)
             continue;
         const run_statistics s = report_statistics_of(l.runs);
         text += "loop " + std::to_string(k + 2) + " (out " + std::to_string(l.out_channel) + " → in " +
-                std::to_string(l.in_channel) + "): latency " + report_latency_text(s.mean, s.uncertainty) + " frames (" +
-                ms_text(s.mean, r.rate) + " ms) · gain " + report_figure("%.2f", s.gain_db) + " dB · " +
+                std::to_string(l.in_channel) + "): latency " + report_latency_text(s.mean, s.uncertainty) +
+                " frames (" + ms_text(s.mean, r.rate) + " ms) · gain " + report_figure("%.2f", s.gain_db) + " dB · " +
                 std::to_string(l.runs.size()) + (l.runs.size() == 1 ? " run" : " runs") + "\n";
         for (size_t i = 0; i < l.runs.size(); i++)
             for (const std::string& d : l.runs[i].dropouts)
@@ -258,38 +264,43 @@ std::string report_json(const check_report& r)
                              {"output_frames", known_or_null(r.output_latency_frames)},
                              {"frames", known_or_null(report_reported_frames(r))}};
     const auto runs_json = [&](std::span<const run_report> list) {
-    json runs = json::array();
-    for (const run_report& x : list) {
-        const run_result& v = x.result;
-        runs.push_back({{"latency_frames", v.latency},
-                        {"latency_uncertainty_frames", v.latency_uncertainty},
-                        {"latency_halves_frames", {v.latency_low_half, v.latency_high_half}},
-                        {"latency_ms", 1000.0 * v.latency / r.rate},
-                        {"group_delay_frames", v.group_delay},
-                        {"group_delay_1khz_frames", v.group_delay_1khz},
-                        {"group_delay_1khz_sd_frames", v.group_delay_1khz_sd >= 0.0 ? json(v.group_delay_1khz_sd) : json(nullptr)},
-                        {"peak", {{"position", v.peak}, {"value", v.peak_value}}},
-                        {"gain_db", v.gain_db},
-                        {"polarity", v.inverted ? "inverted" : "normal"},
-                        {"snr_db", v.snr_db},
-                        {"next_peak", v.has_next ? json{{"offset_frames", v.next_offset}, {"level_db", v.next_level_db}}
-                                                 : json(nullptr)},
-                        {"excess_frames", known_or_null(v.latency - report_reported_frames(r))},
-                        {"sweep_frames", x.sweep_frames},
-                        {"lengthened", x.lengthened},
-                        {"attempts", x.attempts},
-                        {"dropouts", x.dropouts}});
-    }
-    return runs;
+        json runs = json::array();
+        for (const run_report& x : list) {
+            const run_result& v = x.result;
+            runs.push_back(
+                {{"latency_frames", v.latency},
+                 {"latency_uncertainty_frames", v.latency_uncertainty},
+                 {"latency_halves_frames", {v.latency_low_half, v.latency_high_half}},
+                 {"latency_ms", 1000.0 * v.latency / r.rate},
+                 {"group_delay_frames", v.group_delay},
+                 {"group_delay_1khz_frames", v.group_delay_1khz},
+                 {"group_delay_1khz_sd_frames",
+                  v.group_delay_1khz_sd >= 0.0 ? json(v.group_delay_1khz_sd) : json(nullptr)},
+                 {"peak", {{"position", v.peak}, {"value", v.peak_value}}},
+                 {"gain_db", v.gain_db},
+                 {"polarity", v.inverted ? "inverted" : "normal"},
+                 {"snr_db", v.snr_db},
+                 {"next_peak",
+                  v.has_next ? json{{"offset_frames", v.next_offset}, {"level_db", v.next_level_db}} : json(nullptr)},
+                 {"excess_frames", known_or_null(v.latency - report_reported_frames(r))},
+                 {"sweep_frames", x.sweep_frames},
+                 {"lengthened", x.lengthened},
+                 {"attempts", x.attempts},
+                 {"dropouts", x.dropouts}});
+        }
+        return runs;
     };
     const auto summary_json = [&](std::span<const run_report> list) {
         if (list.empty())
             return json(nullptr);
         const run_statistics s = report_statistics_of(list);
-        return json{{"runs", list.size()},          {"mean_frames", s.mean},
+        return json{{"runs", list.size()},
+                    {"mean_frames", s.mean},
                     {"latency_uncertainty_frames", s.uncertainty},
-                    {"mean_ms", 1000.0 * s.mean / r.rate}, {"min_frames", s.min},
-                    {"max_frames", s.max},            {"sd_frames", s.sd},
+                    {"mean_ms", 1000.0 * s.mean / r.rate},
+                    {"min_frames", s.min},
+                    {"max_frames", s.max},
+                    {"sd_frames", s.sd},
                     {"gain_db", s.gain_db},
                     {"excess_frames", known_or_null(s.mean - report_reported_frames(r))}};
     };
@@ -298,25 +309,32 @@ std::string report_json(const check_report& r)
     // With several loops, every loop's latency; the runs and summary above are the first loop's.
     if (many) {
         json loops = json::array();
-        loops.push_back({{"loop", 1}, {"output", r.options.out_channels[0]}, {"input", r.options.in_channels[0]},
-                         {"summary", summary_json(r.runs)}, {"runs", runs_json(r.runs)}});
+        loops.push_back({{"loop", 1},
+                         {"output", r.options.out_channels[0]},
+                         {"input", r.options.in_channels[0]},
+                         {"summary", summary_json(r.runs)},
+                         {"runs", runs_json(r.runs)}});
         for (size_t k = 0; k < r.loops.size(); k++)
-            loops.push_back({{"loop", k + 2}, {"output", r.loops[k].out_channel}, {"input", r.loops[k].in_channel},
-                             {"summary", summary_json(r.loops[k].runs)}, {"runs", runs_json(r.loops[k].runs)}});
+            loops.push_back({{"loop", k + 2},
+                             {"output", r.loops[k].out_channel},
+                             {"input", r.loops[k].in_channel},
+                             {"summary", summary_json(r.loops[k].runs)},
+                             {"runs", runs_json(r.loops[k].runs)}});
         j["loops"] = loops;
     }
     j["expect"] = r.options.expect ? json{{"frames", r.options.expect_frames},
                                           {"tolerance", r.options.expect_tolerance},
                                           {"pass", r.status == check_status::ok}}
                                    : json(nullptr);
-    j["response"] = r.has_response ? json{{"file", r.options.response_file},
-                                          {"valid", r.response_valid},
-                                          {"flatness_db", r.response.flatness_db},
-                                          {"flatness_band_hz", {r.response.band_low_hz, r.response.band_high_hz}},
-                                          {"minus3db_hz",
-                                           {r.response.minus3_low_hz < 0 ? json(nullptr) : json(r.response.minus3_low_hz),
-                                            r.response.minus3_high_hz < 0 ? json(nullptr) : json(r.response.minus3_high_hz)}}}
-                                   : json(nullptr);
+    j["response"] = r.has_response
+                        ? json{{"file", r.options.response_file},
+                               {"valid", r.response_valid},
+                               {"flatness_db", r.response.flatness_db},
+                               {"flatness_band_hz", {r.response.band_low_hz, r.response.band_high_hz}},
+                               {"minus3db_hz",
+                                {r.response.minus3_low_hz < 0 ? json(nullptr) : json(r.response.minus3_low_hz),
+                                 r.response.minus3_high_hz < 0 ? json(nullptr) : json(r.response.minus3_high_hz)}}}
+                        : json(nullptr);
     const double peak = input_peak(r);
     j["flags"] = {{"input_is_monitor", r.input_is_monitor},
                   {"clipping", !r.runs.empty() && peak >= clipping_level},

@@ -13,7 +13,7 @@
 #include "loopcheck/status.hpp"
 
 // A sample within 0.1 dB of full scale is clipping; above -3 dBFS a note.
-inline constexpr double clipping_level = 0.98855309465693886;  // 10^(-0.1 / 20)
+inline constexpr double clipping_level = 0.98855309465693886;       // 10^(-0.1 / 20)
 inline constexpr double near_clipping_level = 0.70794578438413791;  // 10^(-3 / 20)
 
 struct run_report {

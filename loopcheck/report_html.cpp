@@ -13,12 +13,8 @@ namespace {
 // after the response: a function of check_report that adds its headings,
 // tables and plots, and nothing when its data are not there.
 constexpr report_section sections[] = {
-    {"verdict", report_html_verdict},
-    {"conditions", report_html_conditions},
-    {"impulse response", report_html_impulse},
-    {"runs", report_html_runs},
-    {"response", report_html_response},
-    {"quality", report_html_quality},
+    {"verdict", report_html_verdict}, {"conditions", report_html_conditions}, {"impulse response", report_html_impulse},
+    {"runs", report_html_runs},       {"response", report_html_response},     {"quality", report_html_quality},
     {"monitor", report_html_monitor},
 };
 

@@ -8,7 +8,6 @@
 
 namespace {
 
-
 }  // namespace
 
 double report_delay_unit_s(double checked_s) { return checked_s <= 600.0 ? 1.0 : checked_s <= 36000.0 ? 60.0 : 3600.0; }
@@ -52,7 +51,9 @@ bool report_plot_delay(const check_report& r, report_plot& out)
     p.width = report_plot_width, p.height = 300.0;
     p.title = "The loop's delay, glitches in red";
     p.x = {0.0, m.checked_s / unit, plot_scale::linear, plot_units::plain,
-           unit == 1.0 ? "Time (s)" : unit == 60.0 ? "Time (min)" : "Time (h)"};
+           unit == 1.0    ? "Time (s)"
+           : unit == 60.0 ? "Time (min)"
+                          : "Time (h)"};
     p.y = {low - pad, high + pad, plot_scale::linear, plot_units::plain, "Delay (frames)"};
     plot_series s;
     s.x = out.x, s.y = out.y;

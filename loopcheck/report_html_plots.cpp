@@ -7,9 +7,11 @@
 
 namespace {
 
-
 // The response's frequency axis: 10 Hz to the Nyquist frequency.
-plot_axis frequency_axis(double rate) { return {response_low_hz, rate / 2.0, plot_scale::log, plot_units::hz, "Frequency (Hz)"}; }
+plot_axis frequency_axis(double rate)
+{
+    return {response_low_hz, rate / 2.0, plot_scale::log, plot_units::hz, "Frequency (Hz)"};
+}
 
 }  // namespace
 

@@ -19,8 +19,8 @@ std::string or_reason(const std::optional<double>& v, const char* pattern, const
 
 std::string band_text(const quality_conditions& c)
 {
-    return report_figure("%.0f Hz", c.band_low_hz) + " to " + report_figure("%.0f kHz", c.band_high_hz / 1000.0) + ", " +
-           report_figure("%.2f s", c.averaging_s) + " block";
+    return report_figure("%.0f Hz", c.band_low_hz) + " to " + report_figure("%.0f kHz", c.band_high_hz / 1000.0) +
+           ", " + report_figure("%.2f s", c.averaging_s) + " block";
 }
 
 std::string received_text(const quality_conditions& c)
@@ -38,8 +38,9 @@ void tone_rows(const quality_tone_figures& t, rows& out)
         out.push_back({"THD+N at " + level, "not measured: " + t.reason + conditions});
         return;
     }
-    out.push_back({"THD+N at " + level, report_figure("%.1f dB", *t.thd_n_db) + report_figure(" (%.3g %)", *t.thd_n_pct) +
-                                            " · A-weighted " + report_figure("%.1f dB", *t.thd_n_a_db) + conditions});
+    out.push_back({"THD+N at " + level, report_figure("%.1f dB", *t.thd_n_db) +
+                                            report_figure(" (%.3g %)", *t.thd_n_pct) + " · A-weighted " +
+                                            report_figure("%.1f dB", *t.thd_n_a_db) + conditions});
     std::string harmonics;
     for (size_t i = 0; i < 2 && i < t.harmonics_db.size(); i++)
         harmonics += " · H" + std::to_string(i + 2) + " " + or_reason(t.harmonics_db[i], "%.1f dB", "beyond the band");
@@ -53,14 +54,15 @@ rows loop_rows(const quality_outcome& q, size_t k)
     rows out;
     for (const quality_tone_figures& t : f.tones)
         tone_rows(t, out);
-    out.push_back({"Noise", f.noise.valid ? report_figure("%.1f dBFS", *f.noise.noise_dbfs) + " · A-weighted " +
-                                                report_figure("%.1f dBFS", *f.noise.noise_dbfs_a) +
-                                                " — outputs silent, RMS re a full-scale sine, " +
-                                                band_text(f.noise.conditions)
-                                          : "not measured: " + f.noise.reason});
+    out.push_back({"Noise", f.noise.valid
+                                ? report_figure("%.1f dBFS", *f.noise.noise_dbfs) + " · A-weighted " +
+                                      report_figure("%.1f dBFS", *f.noise.noise_dbfs_a) +
+                                      " — outputs silent, RMS re a full-scale sine, " + band_text(f.noise.conditions)
+                                : "not measured: " + f.noise.reason});
     out.push_back({"Dynamic range", or_reason(f.dynamic_range_db_a, "%.1f dB", "the -60 dBFS tone was not measured") +
                                         " — A-weighted: 60 dB minus the -60 dBFS tone's A-weighted THD+N"});
-    for (const auto& [name, m, ratio] : {std::tuple{"IMD SMPTE", &f.smpte, "4:1"}, std::tuple{"IMD CCIF", &f.ccif, "1:1"}}) {
+    for (const auto& [name, m, ratio] :
+         {std::tuple{"IMD SMPTE", &f.smpte, "4:1"}, std::tuple{"IMD CCIF", &f.ccif, "1:1"}}) {
         std::string hz;
         for (const double x : m->conditions.hz)
             hz += (hz.empty() ? "" : " + ") + report_figure("%.2f", x);
@@ -71,16 +73,18 @@ rows loop_rows(const quality_outcome& q, size_t k)
                                report_figure("%g dBFS", quality_gain_level_dbfs)});
     if (k < q.responses.size()) {
         const quality_response& resp = q.responses[k];
-        out.push_back({"Response", resp.min_db ? report_figure("%+.2f", *resp.min_db) + " to " +
-                                                     report_figure("%+.2f dB", *resp.max_db) + " — " +
-                                                     report_figure("%.0f Hz", weighting_band_low_hz) + " to " +
-                                                     report_figure("%.0f kHz", weighting_band_high_hz / 1000.0) +
-                                                     " re 1 kHz, " + report_figure("%g dBFS", quality_sweep_dbfs) + " sweep"
-                                               : "not measured: " + resp.reason});
+        out.push_back({"Response", resp.min_db
+                                       ? report_figure("%+.2f", *resp.min_db) + " to " +
+                                             report_figure("%+.2f dB", *resp.max_db) + " — " +
+                                             report_figure("%.0f Hz", weighting_band_low_hz) + " to " +
+                                             report_figure("%.0f kHz", weighting_band_high_hz / 1000.0) +
+                                             " re 1 kHz, " + report_figure("%g dBFS", quality_sweep_dbfs) + " sweep"
+                                       : "not measured: " + resp.reason});
     }
     if (q.loops.size() > 1) {
-        out.push_back({"Crosstalk", or_reason(f.crosstalk_db, "%.1f dB", f.crosstalk_reason) +
-                                        " — into this loop at 1 kHz, the worst of the other loops driven alone at -1 dBFS"});
+        out.push_back(
+            {"Crosstalk", or_reason(f.crosstalk_db, "%.1f dB", f.crosstalk_reason) +
+                              " — into this loop at 1 kHz, the worst of the other loops driven alone at -1 dBFS"});
         if (k > 0)
             out.push_back({"Match", or_reason(f.match_gain_db, "%+.3f dB", f.match_reason) + ", " +
                                         or_reason(f.match_phase_deg, "%+.2f°", f.match_reason) +
@@ -106,13 +110,15 @@ void figures(html_page& page, const check_report& r, size_t k)
         if (report_plot_tone_spectrum(r, k, t, spectrum))
             html_svg(page, plot_svg(spectrum.p));
     }
-    html_paragraph(page, "Each bin as a sine's peak level (dBFS), no window, the tone coherent with the block; the "
-                         "largest bin of each of a thousand log-spaced stretches drawn. Orange: the harmonics in the "
-                         "band and their levels; green, dashed: the THD+N residue's RMS over 20 Hz to 20 kHz.");
+    html_paragraph(page,
+                   "Each bin as a sine's peak level (dBFS), no window, the tone coherent with the block; the "
+                   "largest bin of each of a thousand log-spaced stretches drawn. Orange: the harmonics in the "
+                   "band and their levels; green, dashed: the THD+N residue's RMS over 20 Hz to 20 kHz.");
     report_plot noise;
     if (report_plot_noise_spectrum(r, k, noise)) {
         html_svg(page, plot_svg(noise.p));
-        html_paragraph(page, "Blue: unweighted; orange: A-weighted (IEC 61672, 0 dB at 1 kHz). The same bins as above.");
+        html_paragraph(page,
+                       "Blue: unweighted; orange: A-weighted (IEC 61672, 0 dB at 1 kHz). The same bins as above.");
     }
 }
 
@@ -152,7 +158,8 @@ void report_html_quality(html_page& page, const check_report& r, const std::stri
     if (report_plot_crosstalk(r, crosstalk)) {
         html_heading(page, 3, "Crosstalk");
         html_svg(page, plot_svg(crosstalk.p));
-        html_paragraph(page, "Each loop's input re the driven loop's, while the octave centres play together on the "
-                             "driven loop's output alone, at -1 dBFS peak.");
+        html_paragraph(page,
+                       "Each loop's input re the driven loop's, while the octave centres play together on the "
+                       "driven loop's output alone, at -1 dBFS peak.");
     }
 }

@@ -49,7 +49,8 @@ bool report_plot_tone_spectrum(const check_report& r, size_t loop, size_t tone, 
     const quality_tone_figures& t = r.quality.loops[loop].tones[tone];
     out.x = sp->tones[tone].hz, out.y = sp->tones[tone].dbfs;
     out.more.assign(4, {});
-    std::vector<double>&residue_x = out.more[0], &residue_y = out.more[1], &marks_x = out.more[2], &marks_y = out.more[3];
+    std::vector<double>&residue_x = out.more[0], &residue_y = out.more[1], &marks_x = out.more[2],
+    &marks_y = out.more[3];
     const double f0 = t.conditions.hz.empty() ? 0.0 : t.conditions.hz[0];
     const bool valid = t.valid && t.conditions.received_dbfs && t.thd_n_db;
     if (valid) {
@@ -62,8 +63,10 @@ bool report_plot_tone_spectrum(const check_report& r, size_t loop, size_t tone, 
                     marks_y.push_back(*t.conditions.received_dbfs + *t.harmonics_db[i]);
     }
     plot& p = out.p;
-    spectrum_frame(p, "Spectrum of the " + report_figure("%g", t.conditions.level_dbfs) + " dBFS tone, loop " +
-                          std::to_string(loop + 1), r.quality.plan.rate);
+    spectrum_frame(p,
+                   "Spectrum of the " + report_figure("%g", t.conditions.level_dbfs) + " dBFS tone, loop " +
+                       std::to_string(loop + 1),
+                   r.quality.plan.rate);
     p.series.push_back(curve(out.x, out.y, report_curve_colour, 1.0, "spectrum"));
     if (valid) {
         plot_series residue = curve(residue_x, residue_y, report_residue_colour, 1.5, "THD+N residue (RMS)");

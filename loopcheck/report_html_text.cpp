@@ -18,7 +18,8 @@ using rows = std::vector<std::pair<std::string, std::string>>;
 
 std::string channel_text(int index, const std::string& name, int64_t channel)
 {
-    return (index >= 0 ? std::to_string(index) + " " : std::string()) + "\"" + name + "\", channel " + std::to_string(channel);
+    return (index >= 0 ? std::to_string(index) + " " : std::string()) + "\"" + name + "\", channel " +
+           std::to_string(channel);
 }
 
 // The figures that stand for the whole session, each with what it depends on.
@@ -29,15 +30,17 @@ rows key_figures(const check_report& r)
     const size_t n = r.runs.size();
     const std::string over = n == 1 ? "one run" : "the mean of " + std::to_string(n) + " runs";
     rows out;
-    out.push_back({"Latency", report_latency_text(s.mean, s.uncertainty) + " frames = " +
-                                  report_html_figure("%.3f ms", 1000.0 * s.mean / r.rate) + " — " + over +
-                                  ", the band-limited peak of the impulse response, round trip output " +
+    out.push_back({"Latency", report_latency_text(s.mean, s.uncertainty) +
+                                  " frames = " + report_html_figure("%.3f ms", 1000.0 * s.mean / r.rate) + " — " +
+                                  over + ", the band-limited peak of the impulse response, round trip output " +
                                   std::to_string(r.options.out_channel) + " to input " +
-                                  std::to_string(r.options.in_channel) + " at " + report_html_figure("%.0f Hz", r.rate) +
-                                  ", buffer " + std::to_string(r.buffer_granted)});
+                                  std::to_string(r.options.in_channel) + " at " +
+                                  report_html_figure("%.0f Hz", r.rate) + ", buffer " +
+                                  std::to_string(r.buffer_granted)});
     if (n > 1)
-        out.push_back({"Spread", "min " + report_html_figure("%.3f", s.min) + ", max " + report_html_figure("%.3f", s.max) + ", sd " +
-                                     report_html_figure("%.3f", s.sd) + " frames — runs further apart than " +
+        out.push_back({"Spread", "min " + report_html_figure("%.3f", s.min) + ", max " +
+                                     report_html_figure("%.3f", s.max) + ", sd " + report_html_figure("%.3f", s.sd) +
+                                     " frames — runs further apart than " +
                                      report_html_figure("%.1f", runs_agree_frames) + " frames are unstable"});
     if (report_reported_known(r))
         out.push_back({"Excess", report_html_figure("%.3f frames", s.mean - report_reported_frames(r)) +
@@ -52,10 +55,11 @@ rows key_figures(const check_report& r)
                               (n > 1 ? ", last run" : "")});
     out.push_back({"Group delay at 1 kHz", report_html_figure("%.3f frames", last.group_delay_1khz) +
                                                " — the phase slope" + (n > 1 ? ", last run" : "")});
-    out.push_back({"Next peak", last.has_next ? report_html_figure("%+.0f frames", static_cast<double>(last.next_offset)) +
-                                                    report_html_figure(" at %.1f dB", last.next_level_db) +
-                                                    " — the largest tap outside the main peak's neighbourhood"
-                                              : std::string("none outside the main peak's neighbourhood")});
+    out.push_back({"Next peak", last.has_next
+                                    ? report_html_figure("%+.0f frames", static_cast<double>(last.next_offset)) +
+                                          report_html_figure(" at %.1f dB", last.next_level_db) +
+                                          " — the largest tap outside the main peak's neighbourhood"
+                                    : std::string("none outside the main peak's neighbourhood")});
     if (r.has_response)
         out.push_back({"Flatness", "±" + report_html_figure("%.2f dB", r.response.flatness_db) + " from " +
                                        report_html_figure("%.0f", r.response.band_low_hz) + " to " +
@@ -115,7 +119,9 @@ void report_html_conditions(html_page& page, const check_report& r, const std::s
     if (!r.in_name.empty())
         out.push_back({"Input device", channel_text(r.in_device, r.in_name, o.in_channel)});
     out.push_back({"Rate", r.rate > 0.0 ? report_html_figure("%.0f Hz", r.rate) : "not opened"});
-    out.push_back({"Buffer", "asked " + (o.buffer > 0 ? std::to_string(o.buffer) + " frames" : std::string("the host's low-latency choice")) +
+    out.push_back({"Buffer", "asked " +
+                                 (o.buffer > 0 ? std::to_string(o.buffer) + " frames"
+                                               : std::string("the host's low-latency choice")) +
                                  ", largest seen " + std::to_string(r.buffer_granted) + " frames"});
     if (report_reported_known(r) && r.rate > 0.0)
         out.push_back({"Reported latency", report_html_figure("input %.0f", r.input_latency_frames) +

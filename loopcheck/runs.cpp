@@ -28,8 +28,9 @@ std::string no_loop_message(const check_report& r, int64_t last_lag, const run_c
     if (capture.beyond)
         return text + std::string(": the loop is longer, its sweep came back from about ") +
                std::to_string(capture.result.peak) + " frames on; a longer --max-delay measures it";
-    return text + std::string(": check the cable, the channels (--out, --in), that the output is not muted, and "
-                              "any monitoring; a longer loop needs --max-delay");
+    return text + std::string(
+                      ": check the cable, the channels (--out, --in), that the output is not muted, and "
+                      "any monitoring; a longer loop needs --max-delay");
 }
 
 // What an earlier attempt of the run saw: where its sweep started, which
@@ -116,8 +117,8 @@ bool run_one(check_report& r, stream_state& s, const runs_setup& setup, const ca
         std::string spoiled = capture_spoiled_by(capture);
         const int64_t tolerance = peak_neighbourhood(r.rate) + s.largest_buffer.load();
         answer_of answer = spoiled.empty() && capture.result.loop && !capture.beyond
-                                     ? earlier_answer(earlier, capture, tolerance)
-                                     : answer_of::this_sweep;
+                               ? earlier_answer(earlier, capture, tolerance)
+                               : answer_of::this_sweep;
         // After a short sweep that found nothing, its answer from a loop
         // longer than the lags it searched may arrive in the long sweep's
         // capture, where the long sweep's division smears it into peaks of
@@ -128,7 +129,8 @@ bool run_one(check_report& r, stream_state& s, const runs_setup& setup, const ca
         if (answer == answer_of::this_sweep && capture.result.loop && run.lengthened && plan.clip == setup.long_clip &&
             !earlier.empty() && earlier.front().clip == setup.short_clip && !earlier.front().loop) {
             const int64_t frames = static_cast<int64_t>(capture.capture.size() - setup.short_sweep.size());
-            const run_result short_answer = analyse_peak(deconvolve(setup.short_sweep, capture.capture, r.rate), frames);
+            const run_result short_answer =
+                analyse_peak(deconvolve(setup.short_sweep, capture.capture, r.rate), frames);
             if (short_answer.loop && std::fabs(short_answer.peak_value) > std::fabs(capture.result.peak_value))
                 answer = answer_of::earlier_sweep, capture.result.peak = short_answer.peak;
         }
@@ -246,7 +248,8 @@ void runs_measure(check_report& r, stream_state& s, const runs_setup& setup, con
     }
     if (o.expect && std::fabs(st.mean - o.expect_frames) > o.expect_tolerance) {
         char text[160];
-        std::snprintf(text, sizeof text, "outside the expected %.3f ± %.3f frames", o.expect_frames, o.expect_tolerance);
+        std::snprintf(text, sizeof text, "outside the expected %.3f ± %.3f frames", o.expect_frames,
+                      o.expect_tolerance);
         verdict(r, check_status::outside_expected, text);
     }
 }

@@ -10,16 +10,16 @@
 #include "loopcheck/report.hpp"
 #include "loopcheck/stream.hpp"
 
-inline constexpr int runs_attempts = 3;             // a run and two retries
-inline constexpr double runs_agree_frames = 0.5;    // runs further apart than this are unstable
+inline constexpr int runs_attempts = 3;                 // a run and two retries
+inline constexpr double runs_agree_frames = 0.5;        // runs further apart than this are unstable
 inline constexpr double runs_lengthen_below_db = 60.0;  // a run this weak is measured again with the long sweep
 
 struct runs_setup {
-    int short_clip = 0, long_clip = 1, response_clip = 2;           // the sweeps' clips in the stream
+    int short_clip = 0, long_clip = 1, response_clip = 2;            // the sweeps' clips in the stream
     int loop = 0;                                                    // the loop measured (every loop plays the sweeps)
     std::span<const float> short_sweep, long_sweep, response_sweep;  // and their samples
-    const std::atomic<bool>* interrupted = nullptr;      // set by a signal: end at the next look
-    std::string stall_advice;                            // what to try when the stream stalls, after the message
+    const std::atomic<bool>* interrupted = nullptr;                  // set by a signal: end at the next look
+    std::string stall_advice;  // what to try when the stream stalls, after the message
 };
 
 // Frames of silence kept before each sweep of the response for its noise: 4096 at 48000 Hz.

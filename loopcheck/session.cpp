@@ -13,8 +13,8 @@
 #include "frame/device.hpp"
 #include "loopcheck/devices.hpp"
 #include "loopcheck/loops.hpp"
-#include "loopcheck/quality_run.hpp"
 #include "loopcheck/monitor_run.hpp"
+#include "loopcheck/quality_run.hpp"
 #include "loopcheck/runs.hpp"
 #include "loopcheck/stream.hpp"
 #include "loopcheck/stream_clock.hpp"
@@ -32,7 +32,7 @@ namespace {
 struct session_audio {
     std::unique_ptr<stream_state> state = std::make_unique<stream_state>();
     jack_stream* jack = nullptr;  // loopcheck's own JACK client, until a stream owns it
-    bool portaudio = false;  // Pa_Initialize called: Pa_Terminate owed, whatever it returned
+    bool portaudio = false;       // Pa_Initialize called: Pa_Terminate owed, whatever it returned
     stream_opened opened;
     std::string stall_advice;
     PaError portaudio_start()
@@ -172,7 +172,9 @@ void session_run(check_report& r, void (*on_run)(const check_report&, size_t))
     setup.stall_advice = audio.stall_advice;
     const stream_state& s = *state;
     const double rate = r.rate;
-    const capture_wait wait = [&s, rate](int64_t until) { return stream_wait_frames(s, until, rate, session_interrupted); };
+    const capture_wait wait = [&s, rate](int64_t until) {
+        return stream_wait_frames(s, until, rate, session_interrupted);
+    };
     loops_measure(r, *state, setup, wait, on_run);
     if (r.status == check_status::error && audio.portaudio)
         r.message += host_words();

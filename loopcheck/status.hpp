@@ -4,7 +4,16 @@
 #include <string_view>
 
 enum class check_status {
-    ok, error, bad_options, no_loop, unstable, outside_expected, outside_limits, monitor_input, interrupted, glitches,
+    ok,
+    error,
+    bad_options,
+    no_loop,
+    unstable,
+    outside_expected,
+    outside_limits,
+    monitor_input,
+    interrupted,
+    glitches,
     monitor_limit
 };
 

@@ -154,11 +154,12 @@ stream_marks stream_marks_within(const stream_state& s, int64_t from, int64_t to
     const int64_t oldest = std::max<int64_t>(0, written - stream_mark_capacity);
     // Marks come in frame order: when the oldest one kept is not older than
     // the stretch, some of the stretch's may have been written over.
-    m.lost = oldest > 0 && s.marks[static_cast<size_t>(oldest % stream_mark_capacity)].frame.load(
-                               std::memory_order_relaxed) >= from;
+    m.lost = oldest > 0 &&
+             s.marks[static_cast<size_t>(oldest % stream_mark_capacity)].frame.load(std::memory_order_relaxed) >= from;
     for (int64_t n = oldest; n < written; n++) {
         const stream_mark& e = s.marks[static_cast<size_t>(n % stream_mark_capacity)];
-        const int64_t frame = e.frame.load(std::memory_order_relaxed), frames = e.frames.load(std::memory_order_relaxed);
+        const int64_t frame = e.frame.load(std::memory_order_relaxed),
+                      frames = e.frames.load(std::memory_order_relaxed);
         const unsigned long what = e.what.load(std::memory_order_relaxed);
         if (!mark_within(frame, frames, what, from, to))
             continue;

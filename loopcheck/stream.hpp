@@ -76,11 +76,11 @@ static_assert(std::atomic<int64_t>::is_always_lock_free && std::atomic<unsigned 
 
 // What the log holds for a stretch of frames.
 struct stream_marks {
-    int64_t flagged = 0;       // calls with under- or overflow flags whose buffer overlaps it
-    int64_t missed = 0;        // gaps from missed cycles inside it
+    int64_t flagged = 0;            // calls with under- or overflow flags whose buffer overlaps it
+    int64_t missed = 0;             // gaps from missed cycles inside it
     int64_t first = -1, last = -1;  // the frames of the first and last of them
-    unsigned long flags = 0;   // their PortAudio flags together
-    bool lost = false;         // the log overflowed: more happened than it kept
+    unsigned long flags = 0;        // their PortAudio flags together
+    bool lost = false;              // the log overflowed: more happened than it kept
 };
 
 // Sizes the ring for captures of up to frames and puts the shared state back

@@ -18,9 +18,9 @@ struct jack_stream {
     jack_client_t* client = nullptr;
     stream_state* state = nullptr;
     std::vector<jack_port_t*> out_ports, in_ports;
-    std::vector<float*> out_buffers;       // this cycle's, one per port
+    std::vector<float*> out_buffers;  // this cycle's, one per port
     std::vector<const float*> in_buffers;
-    std::vector<float> out_frames, in_frames;  // a chunk interleaved
+    std::vector<float> out_frames, in_frames;                // a chunk interleaved
     std::vector<std::string> device_inputs, device_outputs;  // the device's ports we play into and capture from
     std::atomic<bool> xrun{false};
     bool active = false;
@@ -41,7 +41,8 @@ int jack_process(jack_nframes_t frames, void* arg)
     for (size_t k = 0; k < ins; k++)
         j.in_buffers[k] = static_cast<const float*>(jack_port_get_buffer(j.in_ports[k], frames));
     // An xrun since the last cycle, as PortAudio's JACK host API reports it.
-    PaStreamCallbackFlags flags = j.xrun.exchange(false, std::memory_order_relaxed) ? paInputOverflow | paOutputUnderflow : 0;
+    PaStreamCallbackFlags flags =
+        j.xrun.exchange(false, std::memory_order_relaxed) ? paInputOverflow | paOutputUnderflow : 0;
     for (jack_nframes_t done = 0; done < frames;) {
         const jack_nframes_t n = std::min(chunk_frames, frames - done);
         for (jack_nframes_t i = 0; i < n; i++)
@@ -165,7 +166,8 @@ std::string stream_jack_start(stream_opened& opened)
     const char* own = jack_get_client_name(j.client);
     for (size_t k = 0; k < j.out_ports.size() && k < j.device_inputs.size(); k++)
         if (jack_connect(j.client, jack_port_name(j.out_ports[k]), j.device_inputs[k].c_str()) != 0)
-            return std::string("JACK cannot connect ") + own + ":out_" + std::to_string(k) + " to " + j.device_inputs[k];
+            return std::string("JACK cannot connect ") + own + ":out_" + std::to_string(k) + " to " +
+                   j.device_inputs[k];
     for (size_t k = 0; k < j.in_ports.size() && k < j.device_outputs.size(); k++)
         if (jack_connect(j.client, j.device_outputs[k].c_str(), jack_port_name(j.in_ports[k])) != 0)
             return "JACK cannot connect " + j.device_outputs[k] + " to " + own + ":in_" + std::to_string(k);

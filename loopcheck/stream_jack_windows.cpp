@@ -3,7 +3,8 @@
 
 jack_stream* stream_jack_connect(stream_state&, const check_options&) { return nullptr; }
 bool stream_jack_usable(jack_stream*, const check_options&, stream_jack_device&) { return false; }
-std::string stream_jack_open(jack_stream*, stream_state&, const check_options&, const stream_jack_device&, stream_opened&)
+std::string stream_jack_open(jack_stream*, stream_state&, const check_options&, const stream_jack_device&,
+                             stream_opened&)
 {
     return "no JACK here";
 }

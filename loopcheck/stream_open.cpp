@@ -64,9 +64,9 @@ std::string stream_open(stream_state& s, const check_options& o, const devices_p
     const PaDeviceInfo* oi = Pa_GetDeviceInfo(pair.output);
     const PaDeviceInfo* ii = Pa_GetDeviceInfo(pair.input);
     const PaHostApiInfo* api = Pa_GetHostApiInfo(oi->hostApi);
-    const std::string channels = stream_channels_set(s, o, oi->maxOutputChannels, ii->maxInputChannels,
-                                                     pa_device_text(pair.output, pair.output_name),
-                                                     pa_device_text(pair.input, pair.input_name));
+    const std::string channels =
+        stream_channels_set(s, o, oi->maxOutputChannels, ii->maxInputChannels,
+                            pa_device_text(pair.output, pair.output_name), pa_device_text(pair.input, pair.input_name));
     if (!channels.empty())
         return channels;
     opened.rate = o.rate > 0.0 ? o.rate : oi->defaultSampleRate;
@@ -83,8 +83,8 @@ std::string stream_open(stream_state& s, const check_options& o, const devices_p
             input.suggestedLatency = output.suggestedLatency = static_cast<double>(o.buffer) / 48000.0;
         opened.rate = 48000.0;
     }
-    const std::string where =
-        " (output " + pa_device_text(pair.output, pair.output_name) + ", input " + pa_device_text(pair.input, pair.input_name) + ")";
+    const std::string where = " (output " + pa_device_text(pair.output, pair.output_name) + ", input " +
+                              pa_device_text(pair.input, pair.input_name) + ")";
     PaError error = Pa_IsFormatSupported(&input, &output, opened.rate);
     if (error != paFormatIsSupported)
         return "rate " + std::to_string(std::lrint(opened.rate)) + " Hz not granted: " + Pa_GetErrorText(error) + where;
@@ -129,7 +129,8 @@ void stream_close(stream_opened& opened)
 bool stream_wait_frames(const stream_state& s, int64_t until, double rate, const std::atomic<bool>& interrupted)
 {
     int64_t seen = s.frames_done.load(std::memory_order_acquire), since = now_ms();
-    const int64_t deadline = since + stall_ms + std::lrint(2000.0 * static_cast<double>(std::max<int64_t>(0, until - seen)) / rate);
+    const int64_t deadline =
+        since + stall_ms + std::lrint(2000.0 * static_cast<double>(std::max<int64_t>(0, until - seen)) / rate);
     while (seen < until && !interrupted.load()) {
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
         const int64_t now = s.frames_done.load(std::memory_order_acquire), time = now_ms();

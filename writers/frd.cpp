@@ -49,8 +49,7 @@ std::string frd_format(std::span<const std::string> comments, std::span<const fr
     return out;
 }
 
-std::string frd_write(const std::string& path, std::span<const std::string> comments,
-                      std::span<const frd_point> points)
+std::string frd_write(const std::string& path, std::span<const std::string> comments, std::span<const frd_point> points)
 {
     std::ofstream file(path, std::ios::binary);
     if (!file)

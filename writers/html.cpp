@@ -27,18 +27,16 @@ svg { display: block; max-width: 100%; height: auto; }
 
 }  // namespace
 
-std::string html_escape(std::string_view text)
-{
-    return svg_escape(text);
-}
+std::string html_escape(std::string_view text) { return svg_escape(text); }
 
 void html_begin(html_page& page, std::string_view title)
 {
     page.text = "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n";
     // Nothing from the network, nor from beside the file: only the page's own
     // styles and embedded data pictures. A browser refuses anything else.
-    page.text += "<meta http-equiv=\"Content-Security-Policy\" content=\"default-src 'none'; "
-                 "style-src 'unsafe-inline'; img-src data:\">\n";
+    page.text +=
+        "<meta http-equiv=\"Content-Security-Policy\" content=\"default-src 'none'; "
+        "style-src 'unsafe-inline'; img-src data:\">\n";
     page.text += "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n";
     page.text += "<title>" + html_escape(title) + "</title>\n<style>";
     page.text += style;
@@ -51,15 +49,9 @@ void html_heading(html_page& page, int level, std::string_view text)
     page.text += std::string("<h") + n + '>' + html_escape(text) + "</h" + n + ">\n";
 }
 
-void html_paragraph(html_page& page, std::string_view text)
-{
-    page.text += "<p>" + html_escape(text) + "</p>\n";
-}
+void html_paragraph(html_page& page, std::string_view text) { page.text += "<p>" + html_escape(text) + "</p>\n"; }
 
-void html_pre(html_page& page, std::string_view text)
-{
-    page.text += "<pre>" + html_escape(text) + "</pre>\n";
-}
+void html_pre(html_page& page, std::string_view text) { page.text += "<pre>" + html_escape(text) + "</pre>\n"; }
 
 void html_table(html_page& page, std::span<const std::pair<std::string, std::string>> rows)
 {
@@ -76,7 +68,4 @@ void html_svg(html_page& page, std::string_view svg)
     page.text += "</figure>\n";
 }
 
-void html_end(html_page& page)
-{
-    page.text += "</body>\n</html>\n";
-}
+void html_end(html_page& page) { page.text += "</body>\n</html>\n"; }

@@ -5,10 +5,7 @@
 #include "writers/plot_parts.hpp"
 #include "writers/ticks.hpp"
 
-double plot_crisp(double v)
-{
-    return std::floor(v) + 0.5;
-}
+double plot_crisp(double v) { return std::floor(v) + 0.5; }
 
 void plot_draw_x_grid(std::string& out, const plot& p, const plot_frame& a)
 {
@@ -19,7 +16,9 @@ void plot_draw_x_grid(std::string& out, const plot& p, const plot_frame& a)
             const double x = plot_crisp(plot_map_x(p.x, a, t.value));
             svg_line(out, x, a.top, x, a.top + a.height, t.labelled ? major : minor);
             if (t.labelled)
-                svg_text(out, x, label_y, p.x.units == plot_units::hz ? ticks_label_hz(t.value) : ticks_label(t.value, t.value), "middle");
+                svg_text(out, x, label_y,
+                         p.x.units == plot_units::hz ? ticks_label_hz(t.value) : ticks_label(t.value, t.value),
+                         "middle");
         }
         return;
     }

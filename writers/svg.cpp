@@ -54,10 +54,7 @@ void svg_begin(std::string& out, double width, double height)
            "\" font-family=\"sans-serif\">\n";
 }
 
-void svg_end(std::string& out)
-{
-    out += "</svg>\n";
-}
+void svg_end(std::string& out) { out += "</svg>\n"; }
 
 namespace {
 

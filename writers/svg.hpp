@@ -34,7 +34,7 @@ void svg_rect(std::string& out, double x, double y, double w, double h, std::str
 void svg_frame(std::string& out, double x, double y, double w, double h, const svg_stroke& stroke);
 void svg_circle(std::string& out, double x, double y, double r, std::string_view fill);
 // anchor: "start", "middle" or "end"; rotate: degrees about (x, y).
-void svg_text(std::string& out, double x, double y, std::string_view text, std::string_view anchor,
-              double size = 12.0, std::string_view colour = "#222222", double rotate = 0.0);
+void svg_text(std::string& out, double x, double y, std::string_view text, std::string_view anchor, double size = 12.0,
+              std::string_view colour = "#222222", double rotate = 0.0);
 // xy holds x0 y0 x1 y1 ...; written with one decimal (a tenth of a pixel).
 void svg_polyline(std::string& out, std::span<const double> xy, const svg_stroke& stroke);

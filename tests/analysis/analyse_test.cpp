@@ -24,7 +24,8 @@ void add_path(std::vector<float>& capture, const std::vector<float>& sweep, doub
     for (int64_t t = -511; t <= 511; t++) {
         const double x = static_cast<double>(t) - fraction;
         const double sinc = x == 0.0 ? 1.0 : std::sin(std::numbers::pi * x) / (std::numbers::pi * x);
-        const double w = 0.42 + 0.5 * std::cos(std::numbers::pi * x / 512.0) + 0.08 * std::cos(2.0 * std::numbers::pi * x / 512.0);
+        const double w =
+            0.42 + 0.5 * std::cos(std::numbers::pi * x / 512.0) + 0.08 * std::cos(2.0 * std::numbers::pi * x / 512.0);
         const double tap = gain * sinc * w;
         for (int64_t n = 0; n < static_cast<int64_t>(sweep.size()); n++) {
             const int64_t at = n + whole + t;

@@ -65,10 +65,12 @@ std::vector<float> capture_of(const path& p, int64_t frames)
             const double wc = std::cos(std::numbers::pi * f / half), ws = std::sin(std::numbers::pi * f / half);
             for (int64_t t = -half + 1; t <= half; t++) {
                 const double u = f - static_cast<double>(t);  // x - (base + t)
-                const double sinc = std::fabs(u) < 1e-12 ? 1.0 : (t % 2 == 0 ? 1.0 : -1.0) * sin_f / (std::numbers::pi * u);
+                const double sinc =
+                    std::fabs(u) < 1e-12 ? 1.0 : (t % 2 == 0 ? 1.0 : -1.0) * sin_f / (std::numbers::pi * u);
                 // cos(pi u / half) from the sums of f's and t's angles.
                 const double c1 = wc * table_c[t + half] + ws * table_s[t + half];
-                const double w = 0.35875 + 0.48829 * c1 + 0.14128 * (2.0 * c1 * c1 - 1.0) + 0.01168 * (4.0 * c1 * c1 * c1 - 3.0 * c1);
+                const double w = 0.35875 + 0.48829 * c1 + 0.14128 * (2.0 * c1 * c1 - 1.0) +
+                                 0.01168 * (4.0 * c1 * c1 * c1 - 3.0 * c1);
                 s += played[static_cast<int64_t>(base) + t - low] * sinc * w;
             }
         }
@@ -117,7 +119,8 @@ std::string listed(const std::vector<monitor_event>& events)
 {
     std::string s;
     for (const monitor_event& e : events)
-        s += std::string(monitor_kind_name(e.kind)) + " " + std::to_string(e.frames) + " at " + std::to_string(e.frame) + "; ";
+        s += std::string(monitor_kind_name(e.kind)) + " " + std::to_string(e.frames) + " at " +
+             std::to_string(e.frame) + "; ";
     return s;
 }
 
@@ -155,42 +158,45 @@ void cut_into(std::vector<float>& c, const glitch_row& g)
 // low-pass with a DC offset.
 TEST(Monitor, EachGlitchAtItsFrameWithItsKindAndSize)
 {
-  for (const path& p : {path{}, path{300.25, 150.0}, path{300.0, 0.0, -0.5, 0.0, 0.0, noise_rms, 0.5, 0.01}}) {
-    SCOPED_TRACE(testing::Message() << p.ppm << " ppm, pole " << p.pole);
-    const std::vector<float> clean = capture_of(p, 96000);
-    const glitch_row rows[] = {
-        {cut::drop, 50001, 1, monitor_kind::dropped, 1},
-        {cut::insert, 50001, 1, monitor_kind::inserted, 1},
-        {cut::zeros, 50001, 48, monitor_kind::zeros, 48},
-        {cut::drop, 47777, 64, monitor_kind::dropped, 64},
-        {cut::drop, 47777, 4096, monitor_kind::dropped, 4096},
-        {cut::insert, 60000, 256, monitor_kind::inserted, 256},
-        {cut::silence_inserted, 52000, 256, monitor_kind::inserted, 256},
-        {cut::click, 52000, 1, monitor_kind::discontinuity, 1},
-        {cut::level, 55555, 0, monitor_kind::discontinuity, 0},
-        {cut::zeros, 50001, 14400, monitor_kind::lost, 0},
-    };
-    for (const glitch_row& g : rows) {
-        SCOPED_TRACE(testing::Message() << monitor_kind_name(g.kind) << " " << g.frames << " at " << g.frame);
-        std::vector<float> c = clean;
-        cut_into(c, g);
-        const outcome o = monitor(c, p);
-        ASSERT_EQ(o.events.size(), 1u) << listed(o.events);
-        const monitor_event& e = o.events[0];
-        EXPECT_NEAR(static_cast<double>(e.frame), static_cast<double>(g.frame), 2.0);
-        EXPECT_EQ(e.kind, g.kind);
-        if (g.how != cut::level) {
-            EXPECT_EQ(e.frames, g.size);
+    for (const path& p : {path{}, path{300.25, 150.0}, path{300.0, 0.0, -0.5, 0.0, 0.0, noise_rms, 0.5, 0.01}}) {
+        SCOPED_TRACE(testing::Message() << p.ppm << " ppm, pole " << p.pole);
+        const std::vector<float> clean = capture_of(p, 96000);
+        const glitch_row rows[] = {
+            {cut::drop, 50001, 1, monitor_kind::dropped, 1},
+            {cut::insert, 50001, 1, monitor_kind::inserted, 1},
+            {cut::zeros, 50001, 48, monitor_kind::zeros, 48},
+            {cut::drop, 47777, 64, monitor_kind::dropped, 64},
+            {cut::drop, 47777, 4096, monitor_kind::dropped, 4096},
+            {cut::insert, 60000, 256, monitor_kind::inserted, 256},
+            {cut::silence_inserted, 52000, 256, monitor_kind::inserted, 256},
+            {cut::click, 52000, 1, monitor_kind::discontinuity, 1},
+            {cut::level, 55555, 0, monitor_kind::discontinuity, 0},
+            {cut::zeros, 50001, 14400, monitor_kind::lost, 0},
+        };
+        for (const glitch_row& g : rows) {
+            SCOPED_TRACE(testing::Message() << monitor_kind_name(g.kind) << " " << g.frames << " at " << g.frame);
+            std::vector<float> c = clean;
+            cut_into(c, g);
+            const outcome o = monitor(c, p);
+            ASSERT_EQ(o.events.size(), 1u) << listed(o.events);
+            const monitor_event& e = o.events[0];
+            EXPECT_NEAR(static_cast<double>(e.frame), static_cast<double>(g.frame), 2.0);
+            EXPECT_EQ(e.kind, g.kind);
+            if (g.how != cut::level) {
+                EXPECT_EQ(e.frames, g.size);
+            }
+            // The threshold: 8 sigma of the noise, below the signal's RMS.
+            EXPECT_NEAR(o.summary.residue_db, 20.0 * std::log10(8.0 * noise_rms / level_of(p)), 1.0);
+            const double slid = p.ppm * 1e-6 * static_cast<double>(o.summary.delay_end_at - o.summary.delay_start_at);
+            // Frames cut from (or repeated in) a sliding capture carry N (1 - slide) frames of the stimulus.
+            const double moved = static_cast<double>(g.frames) * (1.0 - p.ppm * 1e-6);
+            EXPECT_NEAR(o.summary.delay_end_frames - o.summary.delay_start_frames - slid,
+                        g.kind == monitor_kind::dropped    ? -moved
+                        : g.kind == monitor_kind::inserted ? moved
+                                                           : 0.0,
+                        0.01);
         }
-        // The threshold: 8 sigma of the noise, below the signal's RMS.
-        EXPECT_NEAR(o.summary.residue_db, 20.0 * std::log10(8.0 * noise_rms / level_of(p)), 1.0);
-        const double slid = p.ppm * 1e-6 * static_cast<double>(o.summary.delay_end_at - o.summary.delay_start_at);
-        // Frames cut from (or repeated in) a sliding capture carry N (1 - slide) frames of the stimulus.
-        const double moved = static_cast<double>(g.frames) * (1.0 - p.ppm * 1e-6);
-        EXPECT_NEAR(o.summary.delay_end_frames - o.summary.delay_start_frames - slid,
-                    g.kind == monitor_kind::dropped ? -moved : g.kind == monitor_kind::inserted ? moved : 0.0, 0.01);
     }
-  }
 }
 
 // A long stretch of signal with noise and distortion: no glitch, and the
@@ -200,8 +206,8 @@ TEST(Monitor, EachGlitchAtItsFrameWithItsKindAndSize)
 TEST(Monitor, NoFalseGlitchInNoiseAndDistortion)
 {
     // x + 1e-3 x^2 + 2e-2 x^3 on a -26 dBFS signal: products about 80 dB down.
-    for (const path& p : {path{300.0, 0.0, 0.5, 1e-3, 2e-2, noise_rms},
-                         path{300.0, 0.0, -0.5, 1e-3, 2e-2, noise_rms, 0.5, 0.01}}) {
+    for (const path& p :
+         {path{300.0, 0.0, 0.5, 1e-3, 2e-2, noise_rms}, path{300.0, 0.0, -0.5, 1e-3, 2e-2, noise_rms, 0.5, 0.01}}) {
         SCOPED_TRACE(testing::Message() << "gain " << p.gain << " pole " << p.pole);
         const outcome o = monitor(capture_of(p, 48000 * 8), p);
         EXPECT_TRUE(o.events.empty()) << listed(o.events);
@@ -238,7 +244,7 @@ TEST(Monitor, SlideIsTrackedNotReported)
         EXPECT_GT(o.summary.drift_ppm_uncertainty, 0.0);
         EXPECT_LT(o.summary.drift_ppm_uncertainty, 0.2);
         for (const auto& [delay, at] : {std::pair{o.summary.delay_start_frames, o.summary.delay_start_at},
-                                       std::pair{o.summary.delay_end_frames, o.summary.delay_end_at}})
+                                        std::pair{o.summary.delay_end_frames, o.summary.delay_end_at}})
             EXPECT_NEAR(delay, 300.25 + r.ppm * 1e-6 * static_cast<double>(at), 0.001);
     }
 }
@@ -253,7 +259,7 @@ TEST(Monitor, DriftUncertaintyIsNeverZero)
     struct row {
         double sxx, sxy, syy, least, most;  // 10 epochs; the uncertainty within least..most ppm
     };
-    for (const row r : {row{4.0, 2.0, 1.0, 1e-3, 1e-1},                   // exact: 1e6 sqrt(4 eps / 8 / 4)
+    for (const row r : {row{4.0, 2.0, 1.0, 1e-3, 1e-1},                // exact: 1e6 sqrt(4 eps / 8 / 4)
                         row{4.0, 2.0, 1.0 + 32e-12, 0.999, 1.001}}) {  // scatter: 1e6 sqrt(32e-12 / 8 / 4)
         monitor_detector d = monitor_detector_make(stimulus(), monitor_loop{300.0, 0.5, 0});
         d.line_n = 10.0, d.line_sxx = r.sxx, d.line_sxy = r.sxy, d.line_syy = r.syy;

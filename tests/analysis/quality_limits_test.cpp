@@ -13,7 +13,8 @@ TEST(QualityLimits, ReadsBoundsAndRefusesWhatIsNotALimit)
         const char* error;  // a part of the error; "" for none
     };
     const row rows[] = {
-        {R"({"thd_n_db": {"max": -55}, "gain_db": {"min": -0.5, "max": 0.5}, "response_deviation_db": {"max": 1}})", ""},
+        {R"({"thd_n_db": {"max": -55}, "gain_db": {"min": -0.5, "max": 0.5}, "response_deviation_db": {"max": 1}})",
+         ""},
         {R"({})", ""},
         {R"({"thd_n": {"max": -55}})", "unknown figure \"thd_n\""},
         {R"({"thd_n_db": {"maximum": -55}})", "unknown limit \"maximum\""},
@@ -65,8 +66,11 @@ TEST(QualityLimits, JudgesTheWorstLoop)
     // gain: 0.4 is 0.1 inside its max, -0.45 0.05 inside its min; crosstalk
     // not taken fails.
     // In the keys' order.
-    const row rows[] = {{"thd_n_db", -54.0, false}, {"dynamic_range_db_a", 92.0, true}, {"crosstalk_db", std::nullopt, false},
-                        {"gain_db", -0.45, true}, {"latency_frames", 619.0, true}};
+    const row rows[] = {{"thd_n_db", -54.0, false},
+                        {"dynamic_range_db_a", 92.0, true},
+                        {"crosstalk_db", std::nullopt, false},
+                        {"gain_db", -0.45, true},
+                        {"latency_frames", 619.0, true}};
     const std::vector<quality_verdict> v = quality_limits_judge(l.items, loops);
     ASSERT_EQ(v.size(), std::size(rows));
     for (size_t i = 0; i < v.size(); i++) {

@@ -77,7 +77,8 @@ TEST(QualityFigures, HarmonicsAndThdMatchTheirLevelsDownTo130dB)
         ASSERT_TRUE(f.valid) << f.reason;
         double sum = 0.0;
         for (int order = 2; order <= 10; order++) {
-            const auto it = std::find_if(r.harmonics.begin(), r.harmonics.end(), [&](auto& h) { return h.first == order; });
+            const auto it =
+                std::find_if(r.harmonics.begin(), r.harmonics.end(), [&](auto& h) { return h.first == order; });
             ASSERT_TRUE(f.harmonics_db[order - 2].has_value());
             if (it == r.harmonics.end()) {
                 EXPECT_LT(*f.harmonics_db[order - 2], -150.0) << "H" << order;
@@ -99,14 +100,15 @@ TEST(QualityFigures, ThdNAndNoiseOfWhiteNoiseMatchItsVarianceInTheBand)
         double rate, noise_db;  // the noise's RMS re the tone's
         bool tone;
     };
-    const row rows[] = {{48000.0, -60.0, true}, {44100.0, -100.0, true}, {96000.0, -80.0, true},
+    const row rows[] = {{48000.0, -60.0, true},  {44100.0, -100.0, true}, {96000.0, -80.0, true},
                         {192000.0, -40.0, true}, {48000.0, -90.0, false}, {192000.0, -110.0, false}};
     std::mt19937_64 generator(20261208);
     for (const row& r : rows) {
         SCOPED_TRACE(testing::Message() << r.rate << " Hz, noise " << r.noise_db << " dB, tone " << r.tone);
         const quality_plan p = quality_plan_make(r.rate, 1);
         const quality_segment& s = r.tone ? find(p, quality_kind::tone, -20.0) : find(p, quality_kind::idle);
-        const double a = std::pow(10.0, -20.0 / 20.0), sigma = a / std::numbers::sqrt2 * std::pow(10.0, r.noise_db / 20.0);
+        const double a = std::pow(10.0, -20.0 / 20.0),
+                     sigma = a / std::numbers::sqrt2 * std::pow(10.0, r.noise_db / 20.0);
         std::normal_distribution<double> normal(0.0, sigma);
         std::vector<double> noise(static_cast<size_t>(s.settle_frames + s.analysed_frames));
         for (double& v : noise)
@@ -117,10 +119,12 @@ TEST(QualityFigures, ThdNAndNoiseOfWhiteNoiseMatchItsVarianceInTheBand)
         for (int64_t m = 0; m < s.analysed_frames; m++)
             mean += noise[static_cast<size_t>(s.settle_frames + m)] / static_cast<double>(s.analysed_frames);
         for (int64_t m = 0; m < s.analysed_frames; m++)
-            variance += std::pow(noise[static_cast<size_t>(s.settle_frames + m)] - mean, 2) / static_cast<double>(s.analysed_frames);
+            variance += std::pow(noise[static_cast<size_t>(s.settle_frames + m)] - mean, 2) /
+                        static_cast<double>(s.analysed_frames);
         const double in_band = variance * (weighting_band_high_hz - weighting_band_low_hz) / (r.rate / 2.0);
         const std::vector<float> c = segment_capture(s, [&](int64_t m) {
-            return noise[static_cast<size_t>(m + s.settle_frames)] + (r.tone ? a * cosine(s.tones[0].bin, m, p.block) : 0.0);
+            return noise[static_cast<size_t>(m + s.settle_frames)] +
+                   (r.tone ? a * cosine(s.tones[0].bin, m, p.block) : 0.0);
         });
         if (r.tone) {
             const quality_tone_figures f = quality_tone_measure(p, s, c);
@@ -174,7 +178,8 @@ TEST(QualityFigures, HumIsWeightedAtItsPowerWhateverItsPhaseAtTheBlocksStart)
             const quality_segment& low = find(p, quality_kind::tone, -60.0);
             const double t = std::pow(10.0, -60.0 / 20.0);
             const quality_tone_figures f = quality_tone_measure(
-                p, low, segment_capture(low, [&](int64_t m) { return t * cosine(low.tones[0].bin, m, p.block) + hum(m); }));
+                p, low,
+                segment_capture(low, [&](int64_t m) { return t * cosine(low.tones[0].bin, m, p.block) + hum(m); }));
             ASSERT_TRUE(f.valid) << f.reason;
             EXPECT_NEAR(*f.thd_n_a_db, 10.0 * std::log10(weighted / (t * t / 2.0)), 0.02);
         }
@@ -190,14 +195,14 @@ TEST(QualityFigures, AWeightingWithinClass1OfIec61672sTable)
         double nominal_hz, a_db, plus, minus;
     };
     const row rows[] = {
-        {10, -70.4, 3.5, 99},  {12.5, -63.4, 3.0, 99}, {16, -56.7, 2.5, 4.5}, {20, -50.5, 2.5, 2.5},
-        {25, -44.7, 2.5, 2.0}, {31.5, -39.4, 2.0, 2.0}, {40, -34.6, 1.5, 1.5}, {50, -30.2, 1.5, 1.5},
-        {63, -26.2, 1.5, 1.5}, {80, -22.5, 1.5, 1.5},  {100, -19.1, 1.5, 1.5}, {125, -16.1, 1.5, 1.5},
-        {160, -13.4, 1.5, 1.5}, {200, -10.9, 1.5, 1.5}, {250, -8.6, 1.4, 1.4}, {315, -6.6, 1.4, 1.4},
-        {400, -4.8, 1.4, 1.4}, {500, -3.2, 1.4, 1.4},  {630, -1.9, 1.4, 1.4}, {800, -0.8, 1.4, 1.4},
-        {1000, 0.0, 1.1, 1.1}, {1250, 0.6, 1.4, 1.4},  {1600, 1.0, 1.6, 1.6}, {2000, 1.2, 1.6, 1.6},
-        {2500, 1.3, 1.6, 1.6}, {3150, 1.2, 1.6, 1.6},  {4000, 1.0, 1.6, 1.6}, {5000, 0.5, 1.8, 1.8},
-        {6300, -0.1, 2.1, 2.1}, {8000, -1.1, 2.1, 3.1}, {10000, -2.5, 2.6, 3.6}, {12500, -4.3, 3.0, 6.0},
+        {10, -70.4, 3.5, 99},     {12.5, -63.4, 3.0, 99},  {16, -56.7, 2.5, 4.5},   {20, -50.5, 2.5, 2.5},
+        {25, -44.7, 2.5, 2.0},    {31.5, -39.4, 2.0, 2.0}, {40, -34.6, 1.5, 1.5},   {50, -30.2, 1.5, 1.5},
+        {63, -26.2, 1.5, 1.5},    {80, -22.5, 1.5, 1.5},   {100, -19.1, 1.5, 1.5},  {125, -16.1, 1.5, 1.5},
+        {160, -13.4, 1.5, 1.5},   {200, -10.9, 1.5, 1.5},  {250, -8.6, 1.4, 1.4},   {315, -6.6, 1.4, 1.4},
+        {400, -4.8, 1.4, 1.4},    {500, -3.2, 1.4, 1.4},   {630, -1.9, 1.4, 1.4},   {800, -0.8, 1.4, 1.4},
+        {1000, 0.0, 1.1, 1.1},    {1250, 0.6, 1.4, 1.4},   {1600, 1.0, 1.6, 1.6},   {2000, 1.2, 1.6, 1.6},
+        {2500, 1.3, 1.6, 1.6},    {3150, 1.2, 1.6, 1.6},   {4000, 1.0, 1.6, 1.6},   {5000, 0.5, 1.8, 1.8},
+        {6300, -0.1, 2.1, 2.1},   {8000, -1.1, 2.1, 3.1},  {10000, -2.5, 2.6, 3.6}, {12500, -4.3, 3.0, 6.0},
         {16000, -6.6, 3.5, 17.0}, {20000, -9.3, 4.0, 99},
     };
     for (size_t i = 0; i < std::size(rows); i++) {
@@ -278,10 +283,11 @@ TEST(QualityFigures, IntermodulationOfAPolynomialMatchesItsExpansion)
         double rate, a2, a3;
     };
     const row rows[] = {{quality_kind::smpte, 48000.0, 1e-3, 1e-4}, {quality_kind::smpte, 96000.0, 0.0, 1e-2},
-                        {quality_kind::smpte, 44100.0, 3e-6, 0.0},   {quality_kind::ccif, 48000.0, 1e-2, 0.0},
-                        {quality_kind::ccif, 44100.0, 1e-4, -1e-3},  {quality_kind::ccif, 192000.0, 2e-5, 2e-5}};
+                        {quality_kind::smpte, 44100.0, 3e-6, 0.0},  {quality_kind::ccif, 48000.0, 1e-2, 0.0},
+                        {quality_kind::ccif, 44100.0, 1e-4, -1e-3}, {quality_kind::ccif, 192000.0, 2e-5, 2e-5}};
     for (const row& r : rows) {
-        SCOPED_TRACE(testing::Message() << quality_plan_kind_name(r.kind) << " " << r.rate << " Hz a2 " << r.a2 << " a3 " << r.a3);
+        SCOPED_TRACE(testing::Message() << quality_plan_kind_name(r.kind) << " " << r.rate << " Hz a2 " << r.a2
+                                        << " a3 " << r.a3);
         const quality_plan p = quality_plan_make(r.rate, 1);
         const quality_segment& s = find(p, r.kind);
         const double a1 = s.tones[0].amplitude, a2 = s.tones[1].amplitude;
@@ -292,8 +298,9 @@ TEST(QualityFigures, IntermodulationOfAPolynomialMatchesItsExpansion)
         const double second = r.a2 * a1 * a2, third = 0.75 * r.a3 * a1 * a1 * a2;
         const double t1 = a1 + r.a3 * (0.75 * a1 * a1 * a1 + 1.5 * a1 * a2 * a2);
         const double t2 = a2 + r.a3 * (0.75 * a2 * a2 * a2 + 1.5 * a1 * a1 * a2);
-        const double expected = r.kind == quality_kind::smpte ? std::sqrt(2.0 * second * second + 2.0 * third * third) / t2
-                                                              : std::hypot(second, third) / std::hypot(t1, t2);
+        const double expected = r.kind == quality_kind::smpte
+                                    ? std::sqrt(2.0 * second * second + 2.0 * third * third) / t2
+                                    : std::hypot(second, third) / std::hypot(t1, t2);
         const quality_imd_figures f = quality_imd_measure(p, s, c);
         ASSERT_TRUE(f.valid) << f.reason;
         EXPECT_NEAR(*f.db, db(expected), 0.05);
@@ -325,7 +332,8 @@ TEST(QualityPlan, CoherentAtEveryRateAndUnderTenSecondsAt48k)
                 double expected = 0.0;
                 for (const tone& t : s.tones)
                     expected += t.amplitude * cosine(t.bin, m, p.block);
-                ASSERT_NEAR(x[static_cast<size_t>(s.settle_frames + m)], expected, 1e-6) << quality_plan_kind_name(s.kind) << " frame " << m;
+                ASSERT_NEAR(x[static_cast<size_t>(s.settle_frames + m)], expected, 1e-6)
+                    << quality_plan_kind_name(s.kind) << " frame " << m;
                 peak = std::max(peak, std::fabs(expected));
             }
             if (!s.tones.empty()) {
@@ -345,8 +353,8 @@ TEST(QualityPlan, CoherentAtEveryRateAndUnderTenSecondsAt48k)
         }
     }
     EXPECT_EQ(quality_plan_make(48000.0, 1).segments.size(), 6u) << "no crosstalk with one loop";
-    for (const auto& [rate, loops] : std::vector<std::pair<double, int>>{
-             {NAN, 2}, {INFINITY, 2}, {0.0, 2}, {22050.0, 2}, {1e9, 2}, {48000.0, 0}}) {
+    for (const auto& [rate, loops] :
+         std::vector<std::pair<double, int>>{{NAN, 2}, {INFINITY, 2}, {0.0, 2}, {22050.0, 2}, {1e9, 2}, {48000.0, 0}}) {
         const quality_plan p = quality_plan_make(rate, loops);
         EXPECT_NE(p.error, "") << rate << " Hz, " << loops << " loops";
         EXPECT_TRUE(p.segments.empty());
@@ -373,7 +381,10 @@ TEST(QualityFigures, FaultsLeaveTheFiguresEmptyWithAReason)
         {"not a number", [&](int64_t m) { return m == 100 ? NAN : a * cosine(k, m, p.block); }, 0, "not finite"},
         // 10 ppm of 997 Hz: the output's clock a little fast.
         {"off its bin",
-         [&](int64_t m) { return a * std::cos(2.0 * pi * static_cast<double>(k) * (1.0 + 1e-5) * static_cast<double>(m) / static_cast<double>(p.block)); },
+         [&](int64_t m) {
+             return a * std::cos(2.0 * pi * static_cast<double>(k) * (1.0 + 1e-5) * static_cast<double>(m) /
+                                 static_cast<double>(p.block));
+         },
          0, "off its bin"},
     };
     for (const row& r : rows) {

@@ -14,12 +14,11 @@ TEST(MonitorOptions, Durations)
         bool good;
         double seconds;
     };
-    const row rows[] = {
-        {"30s", true, 30.0},     {"10m", true, 600.0},   {"8h", true, 28800.0}, {"0", true, 0.0},
-        {"90", true, 90.0},      {"1.5h", true, 5400.0}, {"1s", true, 1.0},     {"1000h", true, 3.6e6},
-        {"0.5s", false, 0.0},    {"1001h", false, 0.0},  {"-1s", false, 0.0},   {"nanh", false, 0.0},
-        {"infs", false, 0.0},    {"1e999h", false, 0.0}, {"", false, 0.0},      {"h", false, 0.0},
-        {"10 m", false, 0.0},    {"10d", false, 0.0},    {"1e308h", false, 0.0}, {"3600001", false, 0.0}};
+    const row rows[] = {{"30s", true, 30.0},  {"10m", true, 600.0},   {"8h", true, 28800.0},  {"0", true, 0.0},
+                        {"90", true, 90.0},   {"1.5h", true, 5400.0}, {"1s", true, 1.0},      {"1000h", true, 3.6e6},
+                        {"0.5s", false, 0.0}, {"1001h", false, 0.0},  {"-1s", false, 0.0},    {"nanh", false, 0.0},
+                        {"infs", false, 0.0}, {"1e999h", false, 0.0}, {"", false, 0.0},       {"h", false, 0.0},
+                        {"10 m", false, 0.0}, {"10d", false, 0.0},    {"1e308h", false, 0.0}, {"3600001", false, 0.0}};
     for (const row& r : rows) {
         double seconds = -1.0;
         const std::string problem = monitor_duration_parse(r.text, seconds);
@@ -38,10 +37,10 @@ TEST(MonitorOptions, LimitsAreCheckedAndGoWithTheMonitor)
         bool good;
     };
     const row rows[] = {
-        {{"60s", "3", "2.5"}, "", true},  {{"60s", "0", "0"}, "dir", true}, {{"60s", "1.5", ""}, "", false},
-        {{"60s", "-1", ""}, "", false},   {{"60s", "nan", ""}, "", false},  {{"60s", "", "inf"}, "", false},
-        {{"60s", "", "-2"}, "", false},   {{"", "3", ""}, "", false},       {{"", "", "1"}, "", false},
-        {{"", "", ""}, "dir", false},     {{"", "", ""}, "", true}};
+        {{"60s", "3", "2.5"}, "", true}, {{"60s", "0", "0"}, "dir", true}, {{"60s", "1.5", ""}, "", false},
+        {{"60s", "-1", ""}, "", false},  {{"60s", "nan", ""}, "", false},  {{"60s", "", "inf"}, "", false},
+        {{"60s", "", "-2"}, "", false},  {{"", "3", ""}, "", false},       {{"", "", "1"}, "", false},
+        {{"", "", ""}, "dir", false},    {{"", "", ""}, "", true}};
     for (const row& r : rows) {
         monitor_settings m;
         m.save_dir = r.save_dir;

@@ -70,10 +70,9 @@ TEST(MonitorReport, Verdicts)
         double max_drift;
         int exit_code;
     };
-    const row rows[] = {
-        {0, 0.0, true, -1, -1.0, 0},   {1, 0.0, true, -1, -1.0, 7},  {3, 0.0, true, 2, -1.0, 5},
-        {2, 0.0, true, 2, -1.0, 0},    {0, 12.0, true, -1, 10.0, 5}, {0, -12.0, true, -1, 10.0, 5},
-        {0, 9.0, true, -1, 10.0, 0},   {0, 0.0, false, -1, -1.0, 7}, {5, 50.0, true, 10, 10.0, 5}};
+    const row rows[] = {{0, 0.0, true, -1, -1.0, 0}, {1, 0.0, true, -1, -1.0, 7},  {3, 0.0, true, 2, -1.0, 5},
+                        {2, 0.0, true, 2, -1.0, 0},  {0, 12.0, true, -1, 10.0, 5}, {0, -12.0, true, -1, 10.0, 5},
+                        {0, 9.0, true, -1, 10.0, 0}, {0, 0.0, false, -1, -1.0, 7}, {5, 50.0, true, 10, 10.0, 5}};
     for (const row& x : rows) {
         check_report r;
         r.options.monitor.on = true, r.options.monitor.max_glitches = x.max_glitches;

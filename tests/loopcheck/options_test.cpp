@@ -34,13 +34,34 @@ int parse(std::vector<std::string> words, check_options& o)
 
 TEST(LoopcheckOptions, EveryBadNumberIsRefused)
 {
-    const std::vector<std::vector<std::string>> bad = {
-        {"--level", "nan"},    {"--level", "inf"},       {"--level", "-inf"},  {"--level", "1e999"}, {"--level", "0.5"},
-        {"--level", "-12dB"},  {"--max-delay", "nan"},   {"--max-delay", "0"}, {"--max-delay", "10.5"},
-        {"--settle", "nan"},   {"--settle", "-0.1"},     {"--settle", "inf"},  {"-r", "nan"},         {"-r", "7999"},
-        {"-r", "1e999"},       {"--expect", "nan"},      {"--expect", "0:nan"}, {"--expect", "100:-1"},
-        {"--expect", "100:"},  {"--expect", "inf:1"},    {"--repeat", "0"},    {"--repeat", "101"},   {"--repeat", "nan"},
-        {"--repeat", "1.5"},   {"-b", "0"},              {"-b", "65537"},      {"--out", "0"},        {"--in", "257"}};
+    const std::vector<std::vector<std::string>> bad = {{"--level", "nan"},
+                                                       {"--level", "inf"},
+                                                       {"--level", "-inf"},
+                                                       {"--level", "1e999"},
+                                                       {"--level", "0.5"},
+                                                       {"--level", "-12dB"},
+                                                       {"--max-delay", "nan"},
+                                                       {"--max-delay", "0"},
+                                                       {"--max-delay", "10.5"},
+                                                       {"--settle", "nan"},
+                                                       {"--settle", "-0.1"},
+                                                       {"--settle", "inf"},
+                                                       {"-r", "nan"},
+                                                       {"-r", "7999"},
+                                                       {"-r", "1e999"},
+                                                       {"--expect", "nan"},
+                                                       {"--expect", "0:nan"},
+                                                       {"--expect", "100:-1"},
+                                                       {"--expect", "100:"},
+                                                       {"--expect", "inf:1"},
+                                                       {"--repeat", "0"},
+                                                       {"--repeat", "101"},
+                                                       {"--repeat", "nan"},
+                                                       {"--repeat", "1.5"},
+                                                       {"-b", "0"},
+                                                       {"-b", "65537"},
+                                                       {"--out", "0"},
+                                                       {"--in", "257"}};
     for (const auto& words : bad) {
         check_options o;
         EXPECT_EQ(parse(words, o), 2) << words[0] << " " << words[1];
@@ -50,7 +71,9 @@ TEST(LoopcheckOptions, EveryBadNumberIsRefused)
 TEST(LoopcheckOptions, GoodNumbersAreRead)
 {
     check_options o;
-    ASSERT_EQ(parse({"--level", "-20.5", "--expect", "619.5:0.25", "--settle", "0", "-r", "44100", "--allow-monitor"}, o), -1);
+    ASSERT_EQ(
+        parse({"--level", "-20.5", "--expect", "619.5:0.25", "--settle", "0", "-r", "44100", "--allow-monitor"}, o),
+        -1);
     EXPECT_EQ(o.level_dbfs, -20.5);
     EXPECT_TRUE(o.expect && o.allow_monitor);
     EXPECT_EQ(o.expect_frames, 619.5);

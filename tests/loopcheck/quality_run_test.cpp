@@ -13,21 +13,21 @@
 #include <vector>
 
 #include "analysis/sweep.hpp"
+#include "common/rig.hpp"
 #include "loopcheck/loops.hpp"
 #include "loopcheck/quality_run.hpp"
-#include "common/rig.hpp"
 
 namespace {
 
 struct wire {
-    int from = 0;        // the output channel that input channel k hears
-    int64_t delay = 0;   // frames
+    int from = 0;       // the output channel that input channel k hears
+    int64_t delay = 0;  // frames
     double gain = 1.0;
 };
 
 struct wiring {
     std::array<wire, 2> inputs;
-    int flag_clip = -1;        // flag the call holding this clip's frame flag_offset, the first time it plays
+    int flag_clip = -1;  // flag the call holding this clip's frame flag_offset, the first time it plays
     int64_t flag_offset = 0;
 };
 

@@ -88,11 +88,11 @@ TEST(LoopcheckReportHtml, TheImpulsePlotMarksTheLatencyAndTheNextPeak)
 TEST(LoopcheckReportHtml, TheLevelAxisIsTheFirstRangeThatHoldsTheAudioBand)
 {
     struct row {
-        double low, high;      // the levels put at 1 kHz and 5 kHz
+        double low, high;  // the levels put at 1 kHz and 5 kHz
         double y_min, y_max;
     };
     const row rows[] = {
-        {-3.0, 3.0, -3.0, 3.0}, {-3.01, 0.0, -12.0, 6.0}, {0.0, 6.5, -30.0, 10.0},
+        {-3.0, 3.0, -3.0, 3.0},    {-3.01, 0.0, -12.0, 6.0},    {0.0, 6.5, -30.0, 10.0},
         {-59.0, 0.0, -60.0, 20.0}, {-200.0, 0.0, -120.0, 40.0},
     };
     for (const row& x : rows) {
@@ -180,8 +180,14 @@ TEST(LoopcheckReportHtml, ThePageEscapesAndShowsWhatTheReportHolds)
         std::vector<std::string> shows;
     };
     const row rows[] = {
-        {"measured", check_status::ok, true, {"loopcheck: measured", "300.250 ± 0.0000 frames", "6.255 ms", "-35.0 dB", "<svg"}},
-        {"no loop", check_status::no_loop, false, {"loopcheck: no loop found", "stands 90.0 dB", "largest tap", "<svg"}},
+        {"measured",
+         check_status::ok,
+         true,
+         {"loopcheck: measured", "300.250 ± 0.0000 frames", "6.255 ms", "-35.0 dB", "<svg"}},
+        {"no loop",
+         check_status::no_loop,
+         false,
+         {"loopcheck: no loop found", "stands 90.0 dB", "largest tap", "<svg"}},
         {"error", check_status::error, false, {"a PortAudio or device error", "not opened"}},
     };
     for (const row& x : rows) {

@@ -110,8 +110,8 @@ TEST(LoopcheckReportSeries, HistogramBinsOnOneTwoFive)
     const struct {
         double length;
         size_t bin;
-    } rows[] = {{0.0, 0}, {0.005, 0}, {0.01, 0}, {0.0199, 0}, {0.02, 1}, {0.05, 2}, {0.1, 3}, {0.3, 4}, {1.0, 6},
-                {1.5, 6}, {2.0, 7}, {4.99, 7}, {5.0, 8}, {10.0, 9}, {28800.0, 19}, {1e6, 23}, {1e9, 23}};
+    } rows[] = {{0.0, 0}, {0.005, 0}, {0.01, 0}, {0.0199, 0}, {0.02, 1}, {0.05, 2},     {0.1, 3},  {0.3, 4}, {1.0, 6},
+                {1.5, 6}, {2.0, 7},   {4.99, 7}, {5.0, 8},    {10.0, 9}, {28800.0, 19}, {1e6, 23}, {1e9, 23}};
     for (const auto& r : rows)
         EXPECT_EQ(report_histogram_bin_of(r.length), r.bin) << r.length;
 }

@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "analysis/sweep.hpp"
-#include "loopcheck/runs.hpp"
 #include "common/rig.hpp"
+#include "loopcheck/runs.hpp"
 
 namespace {
 
@@ -24,15 +24,15 @@ struct at {
 struct script {
     int64_t delay = 600;  // the loop's delay, frames
     double gain = 0.5;
-    double noise_dbfs = -400.0;  // white noise's RMS, dB re full scale
-    bool sixteen_bits = false;   // the input quantised to 16 bits
-    std::vector<at> flags = {};     // the call holding this frame reports an input overflow
-    std::vector<at> skips = {};     // the cycle holding this frame is skipped: the callback never sees it
-    std::vector<at> zeros = {};     // 100 frames of digital silence from here
-    std::optional<at> slip = {};    // the delay grows by 3 frames from here on, without a flag
-    std::optional<at> stall = {};   // the stream stops here once: the wait gives up
-    std::optional<at> click = {};   // a stray click of 0.9 here
-    bool never = false;          // no frames at all
+    double noise_dbfs = -400.0;    // white noise's RMS, dB re full scale
+    bool sixteen_bits = false;     // the input quantised to 16 bits
+    std::vector<at> flags = {};    // the call holding this frame reports an input overflow
+    std::vector<at> skips = {};    // the cycle holding this frame is skipped: the callback never sees it
+    std::vector<at> zeros = {};    // 100 frames of digital silence from here
+    std::optional<at> slip = {};   // the delay grows by 3 frames from here on, without a flag
+    std::optional<at> stall = {};  // the stream stops here once: the wait gives up
+    std::optional<at> click = {};  // a stray click of 0.9 here
+    bool never = false;            // no frames at all
 };
 
 // The loop, played cycle by cycle: each cycle's input is the answer to the output
@@ -155,7 +155,8 @@ measured measure(const script& sc, check_options o)
     setup.short_sweep = s.clips[0].samples, setup.long_sweep = s.clips[1].samples;
     setup.response_sweep = s.clips[2].samples;
     scripted_stream stream(s, sc);
-    runs_measure(m.report, s, setup, [&stream](int64_t until) { return stream.wait(until); }, nullptr);
+    runs_measure(
+        m.report, s, setup, [&stream](int64_t until) { return stream.wait(until); }, nullptr);
     return m;
 }
 
@@ -186,7 +187,12 @@ TEST(LoopcheckRuns, EverySpoiledRunIsCaughtAndRetried)
     };
     const row rows[] = {
         {"clean", {}, options(), check_status::ok, 1, 600.0},
-        {"a flag in the answer, then one in the tail", {.flags = {{0, 2000}, {0, 9000}}}, options(), check_status::ok, 2, 600.0},
+        {"a flag in the answer, then one in the tail",
+         {.flags = {{0, 2000}, {0, 9000}}},
+         options(),
+         check_status::ok,
+         2,
+         600.0},
         {"a skipped cycle in the answer", {.skips = {{0, 2000}}}, options(), check_status::ok, 2, 600.0},
         {"a flag in the response's tail",
          {.flags = {{0, 600 + 40960 + 12000}}},
@@ -194,7 +200,12 @@ TEST(LoopcheckRuns, EverySpoiledRunIsCaughtAndRetried)
          check_status::ok,
          2,
          600.0},
-        {"a flag in the response's quiet lead", {.flags = {{0, -1000}}}, options(0.5, true), check_status::ok, 2, 600.0},
+        {"a flag in the response's quiet lead",
+         {.flags = {{0, -1000}}},
+         options(0.5, true),
+         check_status::ok,
+         2,
+         600.0},
         {"digital silence in the answer", {.zeros = {{0, 3000}}}, options(), check_status::ok, 2, 600.0},
         {"a stalled capture with a late stray click",
          {.zeros = {{0, 500}}, .stall = at{0, 5000}, .click = at{0, 4500}},
@@ -209,7 +220,12 @@ TEST(LoopcheckRuns, EverySpoiledRunIsCaughtAndRetried)
          0,
          0.0},
         {"a loop beyond --max-delay", {.delay = 40000}, options(), check_status::no_loop, 0, 0.0},
-        {"a quiet 16-bit sweep's own zeros", {.gain = 1.0, .sixteen_bits = true}, options(0.5, false, -70.0), check_status::ok, 1, 600.0},
+        {"a quiet 16-bit sweep's own zeros",
+         {.gain = 1.0, .sixteen_bits = true},
+         options(0.5, false, -70.0),
+         check_status::ok,
+         1,
+         600.0},
         {"a flag every run", {.flags = {{0, 2000}, {1, 2000}, {2, 2000}}}, options(), check_status::unstable, 0, 0.0},
         {"no loop", {.gain = 0.0, .noise_dbfs = -60.0}, options(), check_status::no_loop, 0, 0.0},
         {"no frames at all", {.never = true}, options(), check_status::error, 0, 0.0},
@@ -217,8 +233,12 @@ TEST(LoopcheckRuns, EverySpoiledRunIsCaughtAndRetried)
     for (const row& r : rows) {
         SCOPED_TRACE(r.name);
         const measured m = measure(r.sc, r.o);
-        EXPECT_EQ(m.report.status, r.status) << m.report.message
-                                             << (m.report.runs.empty() ? "" : " " + std::to_string(m.report.runs[0].result.latency) + " ± " + std::to_string(m.report.runs[0].result.latency_uncertainty) + " snr " + std::to_string(m.report.runs[0].result.snr_db));
+        EXPECT_EQ(m.report.status, r.status)
+            << m.report.message
+            << (m.report.runs.empty() ? ""
+                                      : " " + std::to_string(m.report.runs[0].result.latency) + " ± " +
+                                            std::to_string(m.report.runs[0].result.latency_uncertainty) + " snr " +
+                                            std::to_string(m.report.runs[0].result.snr_db));
         ASSERT_EQ(m.report.runs.size(), r.attempts > 0 ? 1u : 0u);
         if (r.attempts == 0)
             continue;
@@ -251,8 +271,7 @@ TEST(LoopcheckRuns, ASlipInTheAnswerIsNeverACleanNumber)
             continue;
         const run_result& x = m.report.runs[0].result;
         const double u = x.latency_uncertainty;
-        EXPECT_TRUE(std::fabs(x.latency - 600.0) <= u || std::fabs(x.latency - 603.0) <= u)
-            << x.latency << " ± " << u;
+        EXPECT_TRUE(std::fabs(x.latency - 600.0) <= u || std::fabs(x.latency - 603.0) <= u) << x.latency << " ± " << u;
     }
 }
 

@@ -7,8 +7,8 @@
 #include <memory>
 #include <vector>
 
-#include "loopcheck/stream.hpp"
 #include "common/rig.hpp"
+#include "loopcheck/stream.hpp"
 
 namespace {
 
@@ -79,9 +79,8 @@ TEST(LoopcheckStream, TheLogKeepsEveryFlaggedCallAndMissedCycle)
     // The counter starts near its wrap: it runs on through 2^32.
     const double base = 4294967296.0 - 600.0;
     for (const step c : {step{256, 0, paPrimingOutput}, step{256, 256 + 256, 0},  // late: the next cycle's counter
-                         step{256, 512, 0},
-                         step{256, 768 + 256, 0},                       // a whole cycle missing: at frame 768
-                         step{256, 1024 + 256, paInputOverflow},        // frames 1024..1279
+                         step{256, 512, 0}, step{256, 768 + 256, 0},              // a whole cycle missing: at frame 768
+                         step{256, 1024 + 256, paInputOverflow},                  // frames 1024..1279
                          step{256, 1280 + 256, 0}, step{256, 1536 + 256, paOutputUnderflow},  // 1536..1791
                          step{256, 1792 + 256, 0}})  // the lead still a buffer ahead: the gap stands
         call(*s, c.frames, std::fmod(base + c.time, 4294967296.0), c.flags);
@@ -89,12 +88,11 @@ TEST(LoopcheckStream, TheLogKeepsEveryFlaggedCallAndMissedCycle)
         int64_t from, to, flagged, missed, first, last;
         unsigned long flags;
     };
-    for (const window w : {window{0, 768, 0, 0, -1, -1, 0},          // the priming is no dropout
-                           window{0, 769, 0, 1, 768, 768, 0},        // the gap lies before frame 768
-                           window{768, 1024, 0, 0, -1, -1, 0},       // ... not within 768..1023
+    for (const window w : {window{0, 768, 0, 0, -1, -1, 0},     // the priming is no dropout
+                           window{0, 769, 0, 1, 768, 768, 0},   // the gap lies before frame 768
+                           window{768, 1024, 0, 0, -1, -1, 0},  // ... not within 768..1023
                            window{1000, 1600, 2, 0, 1024, 1536, paInputOverflow | paOutputUnderflow},
-                           window{1279, 1280, 1, 0, 1024, 1024, paInputOverflow},
-                           window{1280, 1536, 0, 0, -1, -1, 0},
+                           window{1279, 1280, 1, 0, 1024, 1024, paInputOverflow}, window{1280, 1536, 0, 0, -1, -1, 0},
                            window{0, 4000, 2, 1, 768, 1536, paInputOverflow | paOutputUnderflow}}) {
         const stream_marks m = stream_marks_within(*s, w.from, w.to);
         EXPECT_EQ(m.flagged, w.flagged) << w.from << ".." << w.to;
@@ -120,7 +118,8 @@ TEST(LoopcheckStream, ACycleSplitIntoCallsIsNoMissedCycle)
             const int64_t written = s->marks_written.load();
             call(*s, 256, static_cast<double>(cycle));
             if (s->marks_written.load() > written) {
-                EXPECT_GE(s->marks[static_cast<size_t>(written)].frame.load(), final) << "a mark behind the final frames";
+                EXPECT_GE(s->marks[static_cast<size_t>(written)].frame.load(), final)
+                    << "a mark behind the final frames";
             }
             final = std::max(final, s->frames_done.load() - stream_marks_pending_frames(*s));
         }

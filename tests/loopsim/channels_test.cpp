@@ -9,9 +9,9 @@
 #include <complex>
 #include <vector>
 
+#include "common/rig.hpp"
 #include "tests/loopsim/tone.hpp"
 #include "tools/loopsim/loop.hpp"
-#include "common/rig.hpp"
 
 namespace {
 
@@ -48,11 +48,12 @@ TEST(LoopsimChannels, CrosstalkHasItsClosedForm)
             o.channels = 2, o.crosstalk_db = c.db, o.shape = c.shape;
             o.path.delay = 20, o.path.gain = 0.7, o.delay2 = 5, o.gain2_db = -1.0;
             const std::vector<std::vector<double>> y = drive(o, c.driven, hz);
-            const std::complex<double> leak = tone_at(y[1 - c.driven], 1000, 48000, hz, rate) /
-                                              tone_at(y[c.driven], 1000, 48000, hz, rate);
+            const std::complex<double> leak =
+                tone_at(y[1 - c.driven], 1000, 48000, hz, rate) / tone_at(y[c.driven], 1000, 48000, hz, rate);
             // A first difference: |1 - e^(-jw)| = 2 sin(w / 2), its phase 90 degrees less half a frame.
             const bool flat = c.shape == loopsim::crosstalk_shape::flat;
-            const double level = c.db + (flat ? 0.0 : 20.0 * std::log10(std::sin(M_PI * hz / rate) / std::sin(M_PI * 1000.0 / rate)));
+            const double level =
+                c.db + (flat ? 0.0 : 20.0 * std::log10(std::sin(M_PI * hz / rate) / std::sin(M_PI * 1000.0 / rate)));
             const double phase = flat ? 0.0 : 90.0 - 180.0 * hz / rate;
             EXPECT_NEAR(20.0 * std::log10(std::abs(leak)), level, 1e-6) << c.db << " at " << hz;
             EXPECT_NEAR(std::arg(leak) * 180.0 / M_PI, phase, 1e-6) << c.db << " at " << hz;

@@ -8,9 +8,9 @@
 #include <map>
 #include <vector>
 
+#include "common/rig.hpp"
 #include "tests/loopsim/tone.hpp"
 #include "tools/loopsim/loop.hpp"
-#include "common/rig.hpp"
 
 namespace {
 
@@ -22,9 +22,9 @@ struct distortion_case {
 const std::vector<distortion_case> cases = {
     {{0.01}, 997.0, 0.5, 0.0, 0.0},
     {{0.003, 0.002, 0.001, 0.0005, 3e-4, 2e-4, 1e-4, 5e-5, 2e-5}, 1001.0, 0.9, 0.0, 0.0},  // H2 .. H10
-    {{0.0, 0.0, 0.0, 0.01}, 6007.0, 0.7, 0.0, 0.0},           // H5 (30035 Hz) folds to 17965 Hz
-    {{0.002, 0.003}, 60.0, 0.4, 7000.0, 0.1},                 // SMPTE, 4:1
-    {{0.004, 0.002}, 19000.0, 0.35, 20000.0, 0.35},           // CCIF, 1:1 (aliases that meet are left out)
+    {{0.0, 0.0, 0.0, 0.01}, 6007.0, 0.7, 0.0, 0.0},  // H5 (30035 Hz) folds to 17965 Hz
+    {{0.002, 0.003}, 60.0, 0.4, 7000.0, 0.1},        // SMPTE, 4:1
+    {{0.004, 0.002}, 19000.0, 0.35, 20000.0, 0.35},  // CCIF, 1:1 (aliases that meet are left out)
 };
 
 TEST(LoopsimDistortion, ProductsHaveTheirClosedFormLevels)
@@ -40,14 +40,16 @@ TEST(LoopsimDistortion, ProductsHaveTheirClosedFormLevels)
         std::vector<double> y(settle + count);
         for (size_t n = 0; n < y.size(); n++) {
             const double t = static_cast<double>(n) / rate;
-            double x[2] = {c.a1 * std::cos(2.0 * M_PI * c.f1 * t) + c.a2 * std::cos(2.0 * M_PI * c.f2 * t), 0.0}, out[2];
+            double x[2] = {c.a1 * std::cos(2.0 * M_PI * c.f1 * t) + c.a2 * std::cos(2.0 * M_PI * c.f2 * t), 0.0},
+                   out[2];
             loopsim::loop_process(l, x, out, q);
             y[n] = out[0];
         }
         // The amplitudes arriving at the polynomial: the played ones through the linear part.
         const double at1 = c.a1 * std::abs(loopsim::path_response_at(o.path, c.f1));
         const double at2 = c.a2 * std::abs(loopsim::path_response_at(o.path, c.f2));
-        const std::vector<loopsim::poly_product> products = loopsim::poly_products(loopsim::poly_make(c.poly), at1, at2);
+        const std::vector<loopsim::poly_product> products =
+            loopsim::poly_products(loopsim::poly_make(c.poly), at1, at2);
         std::map<int64_t, int> landing;  // folded frequency -> products landing there
         auto folded = [](const loopsim::poly_product& p, const distortion_case& c) {
             const int64_t hz = std::llabs(std::llrint(p.p * c.f1 + p.q * c.f2)) % 48000;

@@ -7,9 +7,9 @@
 #include <complex>
 #include <vector>
 
+#include "common/rig.hpp"
 #include "tests/loopsim/tone.hpp"
 #include "tools/loopsim/loop.hpp"
-#include "common/rig.hpp"
 
 namespace {
 

@@ -188,7 +188,8 @@ TEST(LoopsimPath, LevelPhaseAndGroupDelayAreThoseOfTheImpulseResponse)
             const std::complex<double> got = loopsim::path_response_at(paths[c], hz);
             EXPECT_NEAR(std::abs(got - want), 0.0, 1e-9 * std::abs(want)) << "path " << c << " at " << hz;
             const double slope = std::arg(direct_transfer(h, hz + 0.01, paths[c].rate) *
-                                          std::conj(direct_transfer(h, hz - 0.01, paths[c].rate))) / 0.02;
+                                          std::conj(direct_transfer(h, hz - 0.01, paths[c].rate))) /
+                                 0.02;
             EXPECT_NEAR(loopsim::path_group_delay(paths[c], hz), -slope * paths[c].rate / (2.0 * M_PI),
                         paths[c].echoes.empty() ? 1e-3 : 1e-2)
                 << "path " << c << " at " << hz;
@@ -204,7 +205,7 @@ TEST(LoopsimPath, GroupDelayOfLinearPhasePathsIsTheirDelay)
     };
     const std::vector<delay_case> cases = {
         {options(300, 0.0, 1.0, false, 0, 0, eq_kind::none, 0, 0, 0), 300.0},
-        {options(300, 0.0, 0.5, true, 20000.0, 0, eq_kind::none, 0, 0, 0), 363.0},    // 127 taps: 63
+        {options(300, 0.0, 0.5, true, 20000.0, 0, eq_kind::none, 0, 0, 0), 363.0},     // 127 taps: 63
         {options(300, 0.5, 1.0, false, 0, 0, eq_kind::none, 0, 0, 0), 315.5},          // 32 taps: 15.5
         {options(2820, 0.5, 1.0, false, 22000.0, 0, eq_kind::none, 0, 0, 0), 2898.5},  // 15.5 + 63
         {at_rate(options(300, 0.0, 1.0, false, 40000.0, 0, eq_kind::none, 0, 0, 0), 96000.0), 363.0},
@@ -216,7 +217,8 @@ TEST(LoopsimPath, GroupDelayOfLinearPhasePathsIsTheirDelay)
 
 TEST(LoopsimPath, EchoesAndTheSingleDropoutSitWhereAsked)
 {
-    path_options o = with_echoes(options(300, 0.0, 0.5, true, 0, 0, eq_kind::none, 0, 0, 0), {{5000, -6.0}, {-300, -20.0}});
+    path_options o =
+        with_echoes(options(300, 0.0, 0.5, true, 0, 0, eq_kind::none, 0, 0, 0), {{5000, -6.0}, {-300, -20.0}});
     const std::vector<double> h = loopsim::path_impulse_response(o, 8192);
     EXPECT_EQ(h[0], -0.5 * std::pow(10.0, -20.0 / 20.0));
     EXPECT_EQ(h[300], -0.5);

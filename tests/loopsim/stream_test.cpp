@@ -7,8 +7,8 @@
 #include <cmath>
 #include <vector>
 
-#include "tools/loopsim/loop.hpp"
 #include "common/rig.hpp"
+#include "tools/loopsim/loop.hpp"
 
 namespace {
 
@@ -16,9 +16,9 @@ using loopsim::glitch;
 using loopsim::glitch_kind;
 using loopsim::loop_options;
 
-
 // Runs channel 1 of a loop over input x; returns its output and fills records.
-std::vector<double> run(const loop_options& o, const std::vector<double>& x, std::vector<loopsim::glitch_record>* records)
+std::vector<double> run(const loop_options& o, const std::vector<double>& x,
+                        std::vector<loopsim::glitch_record>* records)
 {
     loopsim::loop l = loopsim::loop_build(o);
     static loopsim::glitch_queue q;  // large: not on the stack
@@ -141,9 +141,19 @@ TEST(LoopsimStream, GlitchesMakeExactlyTheStreamTheLogSays)
         size_t least_records;
     };
     const std::vector<glitch_case> cases = {
-        {{{glitch_kind::drop, 0, 100}, {glitch_kind::insert, 0, 50}, {glitch_kind::zero, 0, 30}}, {0.01, 0.02, 0.03}, 0.0, 0, 4800, 3},
-        {{{glitch_kind::drop, 0, 600}, {glitch_kind::insert, 0, 1000}, {glitch_kind::drop, 0, 1000}}, {0.01, 0.01, 0.05}, 0.0, 0, 4800, 3},
-        {{}, {}, 60.0, 7, 48000 * 30, 20},    // a reserve of 600: many a random drop turns into an insert
+        {{{glitch_kind::drop, 0, 100}, {glitch_kind::insert, 0, 50}, {glitch_kind::zero, 0, 30}},
+         {0.01, 0.02, 0.03},
+         0.0,
+         0,
+         4800,
+         3},
+        {{{glitch_kind::drop, 0, 600}, {glitch_kind::insert, 0, 1000}, {glitch_kind::drop, 0, 1000}},
+         {0.01, 0.01, 0.05},
+         0.0,
+         0,
+         4800,
+         3},
+        {{}, {}, 60.0, 7, 48000 * 30, 20},  // a reserve of 600: many a random drop turns into an insert
         {{}, {}, 30.0, 1234, 48000 * 60, 20},
     };
     for (const glitch_case& c : cases) {

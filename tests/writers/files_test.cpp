@@ -27,8 +27,8 @@ TEST(WritersFiles, FrdRoundTripsExactly)
 {
     const double nan = std::numeric_limits<double>::quiet_NaN();
     const std::vector<frd_point> points = {
-        {10.0, -0.25, 179.999}, {1000.0 / 3.0, -3.0103, -45.5}, {20000.0, 1e-7, 0.0}, {123.456, nan, 1.0},
-        {24000.0, -96.25, -180.0},
+        {10.0, -0.25, 179.999}, {1000.0 / 3.0, -3.0103, -45.5}, {20000.0, 1e-7, 0.0},
+        {123.456, nan, 1.0},    {24000.0, -96.25, -180.0},
     };
     const std::vector<std::string> comments = {"loopcheck response", "rate 48000\nlevel -12 dBFS"};
     const std::string path = temp_path("response.frd");

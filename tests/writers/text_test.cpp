@@ -18,7 +18,12 @@ TEST(WritersText, Escaping)
         {"\"quoted\" 'single'", "&quot;quoted&quot; &#39;single&#39;"},
         {"</svg><script>", "&lt;/svg&gt;&lt;script&gt;"},
         {std::string("bell\a nul") + '\0' + "tab\tline\n", "bell nultab\tline\n"},
-        {"Gr\xc3\xbc\xc3\x9f" "e \xc2\xb1" "0.1 dB", "Gr\xc3\xbc\xc3\x9f" "e \xc2\xb1" "0.1 dB"},
+        {"Gr\xc3\xbc\xc3\x9f"
+         "e \xc2\xb1"
+         "0.1 dB",
+         "Gr\xc3\xbc\xc3\x9f"
+         "e \xc2\xb1"
+         "0.1 dB"},
     };
     for (const row& r : rows) {
         EXPECT_EQ(svg_escape(r.in), r.out);
@@ -37,9 +42,16 @@ TEST(WritersText, NumbersBoundedAndLocaleFree)
     };
     const double inf = std::numeric_limits<double>::infinity();
     const row rows[] = {
-        {1.5, 2, "1.5"},     {3.0, 2, "3"},        {2.0 / 3.0, 1, "0.7"},  {-0.0001, 2, "0"},
-        {-12.345, 2, "-12.35"}, {1e6, 1, "1000000"}, {0.125, 2, "0.12"}, // ties to even
-        {std::numeric_limits<double>::quiet_NaN(), 2, "0"}, {inf, 2, "0"}, {-inf, 2, "0"},
+        {1.5, 2, "1.5"},
+        {3.0, 2, "3"},
+        {2.0 / 3.0, 1, "0.7"},
+        {-0.0001, 2, "0"},
+        {-12.345, 2, "-12.35"},
+        {1e6, 1, "1000000"},
+        {0.125, 2, "0.12"},  // ties to even
+        {std::numeric_limits<double>::quiet_NaN(), 2, "0"},
+        {inf, 2, "0"},
+        {-inf, 2, "0"},
     };
     for (const row& r : rows)
         EXPECT_EQ(svg_number(r.value, r.decimals), r.text) << r.value;

@@ -68,10 +68,17 @@ TEST(WritersTicks, Labels)
         std::string text, want;
     };
     const row rows[] = {
-        {ticks_label_hz(20.0), "20"},      {ticks_label_hz(500.0), "500"},  {ticks_label_hz(1000.0), "1k"},
-        {ticks_label_hz(1500.0), "1.5k"},  {ticks_label_hz(20000.0), "20k"}, {ticks_label_hz(31.5), "31.5"},
-        {ticks_label(0.30000000000000004, 0.1), "0.3"}, {ticks_label(-2.0, 1.0), "-2"},
-        {ticks_label(0.05, 0.05), "0.05"}, {ticks_label(-1e-17, 0.1), "0"}, {ticks_label(20000.0, 5000.0), "20000"},
+        {ticks_label_hz(20.0), "20"},
+        {ticks_label_hz(500.0), "500"},
+        {ticks_label_hz(1000.0), "1k"},
+        {ticks_label_hz(1500.0), "1.5k"},
+        {ticks_label_hz(20000.0), "20k"},
+        {ticks_label_hz(31.5), "31.5"},
+        {ticks_label(0.30000000000000004, 0.1), "0.3"},
+        {ticks_label(-2.0, 1.0), "-2"},
+        {ticks_label(0.05, 0.05), "0.05"},
+        {ticks_label(-1e-17, 0.1), "0"},
+        {ticks_label(20000.0, 5000.0), "20000"},
     };
     for (const row& r : rows)
         EXPECT_EQ(r.text, r.want);

@@ -99,11 +99,12 @@ bool cable_watch(jack_client_t* client, const cable& c)
 {
     wake_fd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     watched_prefix = c.client + ":";
-    return wake_fd >= 0 && (c.client.empty() || jack_set_port_registration_callback(client, port_registered, client) == 0);
+    return wake_fd >= 0 &&
+           (c.client.empty() || jack_set_port_registration_callback(client, port_registered, client) == 0);
 }
 
-void cable_serve(jack_client_t* client, const cable_ports& ports, const cable& c, const sigset_t& stop,
-                 void (*tick)(), int tick_ms)
+void cable_serve(jack_client_t* client, const cable_ports& ports, const cable& c, const sigset_t& stop, void (*tick)(),
+                 int tick_ms)
 {
     const int signal_fd = signalfd(-1, &stop, SFD_CLOEXEC);
     if (signal_fd < 0) {

@@ -13,8 +13,8 @@
 namespace loopsim {
 
 struct cable {
-    std::string client;                     // empty: no cable
-    std::string output = "out_0", input = "in_0";  // CLIENT's port names
+    std::string client;                              // empty: no cable
+    std::string output = "out_0", input = "in_0";    // CLIENT's port names
     std::string output2 = "out_1", input2 = "in_1";  // the second pair's; empty: none
 };
 
@@ -36,7 +36,7 @@ struct cable_ports {
 // opened, so that JACK's threads never take them), plugging the cable in
 // whenever the watched client registers a port, and once a second besides;
 // calls tick (if any) at least every tick_ms milliseconds, and once at the end.
-void cable_serve(jack_client_t* client, const cable_ports& ports, const cable& c, const sigset_t& stop,
-                 void (*tick)(), int tick_ms);
+void cable_serve(jack_client_t* client, const cable_ports& ports, const cable& c, const sigset_t& stop, void (*tick)(),
+                 int tick_ms);
 
 }  // namespace loopsim

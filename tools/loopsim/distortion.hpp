@@ -11,7 +11,7 @@ namespace loopsim {
 constexpr int64_t poly_max_order = 10;
 
 struct poly {
-    int64_t order = 1;                       // 1: the identity, no distortion
+    int64_t order = 1;                          // 1: the identity, no distortion
     double a[poly_max_order + 1] = {0.0, 1.0};  // a[k] multiplies x^k; a[1] = 1
 };
 

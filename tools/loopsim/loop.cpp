@@ -73,14 +73,17 @@ std::string loop_check(const loop_options& o)
     std::vector<size_t> order(o.glitches.size());
     for (size_t i = 0; i < order.size(); i++)
         order[i] = i;
-    std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) { return o.glitch_seconds[a] < o.glitch_seconds[b]; });
+    std::stable_sort(order.begin(), order.end(),
+                     [&](size_t a, size_t b) { return o.glitch_seconds[a] < o.glitch_seconds[b]; });
     int64_t left = loop_reserve(o);
     for (size_t i : order) {
         const glitch& g = o.glitches[i];
         left += g.kind == glitch_kind::insert ? g.n : g.kind == glitch_kind::drop ? -g.n : 0;
         if (left < 0)
-            return "the drop at " + std::to_string(o.glitch_seconds[i]) + " s overdraws the --delay (less the earliest "
-                   "echo, plus the inserts before it) by " + std::to_string(-left) + " frames: drops take their frames from there";
+            return "the drop at " + std::to_string(o.glitch_seconds[i]) +
+                   " s overdraws the --delay (less the earliest "
+                   "echo, plus the inserts before it) by " +
+                   std::to_string(-left) + " frames: drops take their frames from there";
     }
     return "";
 }
@@ -159,9 +162,8 @@ void loop_process(loop& l, const double* x, double* y, glitch_queue& q)
         mixed[c] = l.distorted ? poly_apply(l.distortion, linear[c]) : linear[c];
         if (l.channels == 2 && l.crosstalk_gain != 0.0) {
             const int64_t other = 1 - c;
-            mixed[c] += l.shape == crosstalk_shape::flat
-                            ? l.crosstalk_gain * linear[other]
-                            : l.crosstalk_gain * (linear[other] - l.linear_before[other]);
+            mixed[c] += l.shape == crosstalk_shape::flat ? l.crosstalk_gain * linear[other]
+                                                         : l.crosstalk_gain * (linear[other] - l.linear_before[other]);
         }
         mixed[c] += hum + path_noise(l.paths[c]);
     }

@@ -45,7 +45,7 @@ struct loop_options {
     double hum_dbfs = -400.0;
     int64_t hum_harmonics = 1;
     double ppm = 0.0;
-    std::vector<glitch> glitches;  // at seconds converted to frames by loop_build
+    std::vector<glitch> glitches;        // at seconds converted to frames by loop_build
     std::vector<double> glitch_seconds;  // when each of glitches happens, from the first sound
     double glitch_per_minute = 0.0;
     uint64_t glitch_seed = 0;

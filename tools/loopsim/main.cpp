@@ -120,8 +120,9 @@ void drain_events()
                      static_cast<unsigned long long>(lost_told = lost));
     const uint64_t clamped = events.clamped.load(std::memory_order_relaxed);
     if (clamped != 0 && clamped_told == 0)
-        std::fprintf(stderr, "loopsim: the clock's lag reached its bound (a slow --ppm needs more --delay): "
-                             "from now on the delay stands still\n");
+        std::fprintf(stderr,
+                     "loopsim: the clock's lag reached its bound (a slow --ppm needs more --delay): "
+                     "from now on the delay stands still\n");
     clamped_told = clamped;
 }
 
@@ -240,7 +241,8 @@ void print_distortion(const loopsim::loop_options& o, const loopsim::path_option
 {
     const double f1 = tones[0], f2 = tones.size() > 2 ? tones[2] : 0.0;
     const double a1 = std::pow(10.0, tones[1] / 20.0) * std::abs(loopsim::path_response_at(channel, f1));
-    const double a2 = tones.size() > 2 ? std::pow(10.0, tones[3] / 20.0) * std::abs(loopsim::path_response_at(channel, f2)) : 0.0;
+    const double a2 =
+        tones.size() > 2 ? std::pow(10.0, tones[3] / 20.0) * std::abs(loopsim::path_response_at(channel, f2)) : 0.0;
     for (const loopsim::poly_product& p : loopsim::poly_products(loopsim::poly_make(o.poly), a1, a2)) {
         double hz = std::fabs(static_cast<double>(p.p) * f1 + static_cast<double>(p.q) * f2);
         hz = std::fmod(hz, channel.rate);

@@ -15,7 +15,7 @@ struct pink_filter {
     double pole[pink_max_sections] = {}, zero[pink_max_sections] = {};  // z-plane, real
     double x1[pink_max_sections] = {}, y1[pink_max_sections] = {};
     double tilt_x1 = 0.0;  // the final zero at half the rate
-    double scale = 1.0;  // makes the output's RMS, over the whole band, the one asked for
+    double scale = 1.0;    // makes the output's RMS, over the whole band, the one asked for
 };
 
 // Sections for the rate, scaled so that white input of RMS white_rms comes out

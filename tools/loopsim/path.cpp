@@ -212,8 +212,8 @@ std::string path_check(const path_options& o)
 path path_build(const path_options& o)
 {
     path p;
-    p.fir = convolve(fractional_delay_taps(o.fraction, o.fraction_taps),
-                     lowpass_taps(o.aa_cutoff_hz, o.aa_taps, o.rate));
+    p.fir =
+        convolve(fractional_delay_taps(o.fraction, o.fraction_taps), lowpass_taps(o.aa_cutoff_hz, o.aa_taps, o.rate));
     const double gain = o.invert ? -o.gain : o.gain;
     for (double& t : p.fir)
         t *= gain;

@@ -43,13 +43,13 @@ struct path_options {
     double highpass_hz = 0.0;   // 0: no DC blocker
     eq_kind eq = eq_kind::none;
     double eq_hz = 1000.0, eq_q = 0.7071, eq_db = 0.0;
-    double noise_dbfs = -400.0;    // RMS of the added noise, dB re 1.0, the whole band; <= -300 off
+    double noise_dbfs = -400.0;  // RMS of the added noise, dB re 1.0, the whole band; <= -300 off
     noise_colour colour = noise_colour::white;
     uint64_t noise_seed = 0x9E3779B97F4A7C15ull;  // another for each channel: uncorrelated noise
-    double dropout_ms = 0.0;       // length of each dropout; 0: none
-    double dropout_every_s = 1.0;  // period of the dropouts, counted from the first non-zero input
-    double dropout_once_s = 0.0;   // a single dropout this long after the first non-zero input ...
-    double dropout_once_ms = 0.0;  // ... and this long; 0: none
+    double dropout_ms = 0.0;                      // length of each dropout; 0: none
+    double dropout_every_s = 1.0;                 // period of the dropouts, counted from the first non-zero input
+    double dropout_once_s = 0.0;                  // a single dropout this long after the first non-zero input ...
+    double dropout_once_ms = 0.0;                 // ... and this long; 0: none
     std::vector<echo_options> echoes;
 };
 
@@ -70,7 +70,7 @@ struct path {
     int64_t echo_count = 0;
     int64_t echo_delay[max_echoes] = {};  // whole delay + offset
     double echo_gain[max_echoes] = {};    // signed: the main path's polarity
-    double noise_amplitude = 0.0;  // half-width of the uniform (white) noise
+    double noise_amplitude = 0.0;         // half-width of the uniform (white) noise
     uint64_t noise_state = 0x9E3779B97F4A7C15ull;
     bool pink = false;  // the uniform noise through pink_filter, which sets its level
     pink_filter pink_noise;

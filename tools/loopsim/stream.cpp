@@ -145,10 +145,7 @@ stream stream_build(const stream_options& o)
     return s;
 }
 
-double stream_position(const stream& s, int64_t j)
-{
-    return s.anchor_q + static_cast<double>(j - s.anchor_j) * s.step;
-}
+double stream_position(const stream& s, int64_t j) { return s.anchor_q + static_cast<double>(j - s.anchor_j) * s.step; }
 
 void stream_process(stream& s, const double* y, double* out, int64_t since, glitch_queue& q)
 {

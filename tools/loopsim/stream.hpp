@@ -24,8 +24,8 @@
 namespace loopsim {
 
 constexpr int64_t stream_max_channels = 2;
-constexpr int64_t stream_half = 64;      // the resampler's half length, its delay in frames
-constexpr int64_t stream_phases = 4096;  // rows of the tabulated kernel
+constexpr int64_t stream_half = 64;           // the resampler's half length, its delay in frames
+constexpr int64_t stream_phases = 4096;       // rows of the tabulated kernel
 constexpr int64_t stream_headroom = 1 << 18;  // frames of lag the inserts and a fast clock may add
 
 struct stream_options {
@@ -45,13 +45,13 @@ struct stream {
     double rate = 48000.0;
     std::vector<double> ring[stream_max_channels];
     uint64_t mask = 0;
-    int64_t written = 0;          // frames written: the index of the next one
-    std::vector<double> kernel;   // (stream_phases + 1) rows of 2 stream_half taps; empty: whole frames
-    int64_t half = 0;             // stream_half when resampling, else 0
-    double anchor_q = 0.0;        // read position at frame anchor_j; then step a frame
+    int64_t written = 0;         // frames written: the index of the next one
+    std::vector<double> kernel;  // (stream_phases + 1) rows of 2 stream_half taps; empty: whole frames
+    int64_t half = 0;            // stream_half when resampling, else 0
+    double anchor_q = 0.0;       // read position at frame anchor_j; then step a frame
     int64_t anchor_j = 0;
     double step = 1.0;
-    double clocked_step = 1.0;    // 1 / (1 + ppm 1e-6), from the first sound on
+    double clocked_step = 1.0;  // 1 / (1 + ppm 1e-6), from the first sound on
     int64_t min_lag = 0, max_lag = 0;
     int64_t upstream_delay = 0;
     int64_t zero_left = 0;
