@@ -53,6 +53,7 @@ stage() {
 run_ctest() { (cd "$1" && shift && exec ctest --no-tests=error --output-on-failure "$@"); }
 
 stage "setup: the Debian packages" tools/setup.sh
+stage "the sources in the house style (clang-format)" tools/format.sh --check
 
 # The background builds: each in a session of its own, niced, writes its log
 # and, at its end, its status and time. Once the foreground has nothing left
