@@ -9,6 +9,7 @@
 #include <array>
 #include <cstdint>
 #include <span>
+#include <string>
 #include <vector>
 
 #include "analysis/monitor_align.hpp"
@@ -67,6 +68,16 @@ struct monitor_detector;
 // A detector for the stimulus on a loop. Throws std::invalid_argument for a
 // latency outside 0 .. 1e7 frames or a gain whose size is outside 1e-4 .. 100
 // (NaN, infinities included). event_cap: events kept for the summary's list.
+// The loops the detector can follow: a latency of 0 .. 1e7 frames and a gain
+// whose magnitude lies within these (-80 dB to +40 dB); below, the stimulus
+// sinks into the converters' noise.
+inline constexpr double monitor_gain_least = 1e-4, monitor_gain_most = 100.0;
+inline constexpr double monitor_latency_most = 1e7;
+
+// "" when the detector can follow the loop; otherwise why not.
+std::string monitor_loop_unusable(const monitor_loop& loop);
+
+// Throws std::invalid_argument on a loop monitor_loop_unusable refuses, or a stimulus without tones.
 monitor_detector monitor_detector_make(const monitor_stimulus& s, const monitor_loop& loop, size_t event_cap = 1000);
 
 // Checks the block (captured frames first_frame ..; any size; contiguous with

@@ -34,12 +34,20 @@ void process(monitor_detector& d, std::vector<monitor_event>& out)
 
 int64_t monitor_seconds(const monitor_detector& d, double s) { return static_cast<int64_t>(std::llround(s * d.rate)); }
 
+std::string monitor_loop_unusable(const monitor_loop& loop)
+{
+    if (!(loop.latency >= 0.0 && loop.latency <= monitor_latency_most))
+        return "the latency must lie within 0 .. 1e7 frames";
+    if (!(std::fabs(loop.gain) >= monitor_gain_least && std::fabs(loop.gain) <= monitor_gain_most))
+        return "the loop's gain must lie within -80 dB .. +40 dB";
+    return "";
+}
+
 monitor_detector monitor_detector_make(const monitor_stimulus& s, const monitor_loop& loop, size_t event_cap)
 {
-    if (!(loop.latency >= 0.0 && loop.latency <= 1e7))
-        throw std::invalid_argument("monitor: the latency must lie within 0 .. 1e7 frames");
-    if (!(std::fabs(loop.gain) >= 1e-4 && std::fabs(loop.gain) <= 100.0))
-        throw std::invalid_argument("monitor: the loop's gain must lie within 1e-4 .. 100 (or -100 .. -1e-4)");
+    const std::string unusable = monitor_loop_unusable(loop);
+    if (!unusable.empty())
+        throw std::invalid_argument("monitor: " + unusable);
     if (s.tones.empty())
         throw std::invalid_argument("monitor: a stimulus without tones");
     monitor_detector d;

@@ -33,9 +33,10 @@ quality_conditions conditions_of(const quality_plan& p, const quality_segment& s
 }
 
 // Why a capture cannot be measured, or empty: too short, a sample that is
-// not a number (a driver's fault) or one that clipped, over all it holds.
-std::string capture_fault(const quality_segment& s, std::span<const float> capture)
+// not a number (a driver's fault) or one that clipped (clipped set), over all it holds.
+std::string capture_fault(const quality_segment& s, std::span<const float> capture, bool& clipped)
 {
+    clipped = false;
     if (static_cast<int64_t>(capture.size()) < s.settle_frames + s.analysed_frames)
         return "capture too short";
     double peak = 0.0;
@@ -44,9 +45,8 @@ std::string capture_fault(const quality_segment& s, std::span<const float> captu
             return "capture holds samples that are not finite";
         peak = std::max(peak, static_cast<double>(std::fabs(v)));
     }
-    if (peak >= quality_clip_level)
-        return "clipped: a capture sample within 0.1 dB of full scale";
-    return {};
+    clipped = peak >= quality_clip_level;
+    return clipped ? "clipped: a capture sample within 0.1 dB of full scale" : "";
 }
 
 distortion_block block_of(const quality_plan& p, const quality_segment& s, std::span<const float> capture)
@@ -122,7 +122,7 @@ quality_tone_figures quality_tone_measure(const quality_plan& p, const quality_s
 {
     quality_tone_figures f;
     f.conditions = conditions_of(p, s, "none and A");
-    f.reason = capture_fault(s, capture);
+    f.reason = capture_fault(s, capture, f.clipped);
     if (f.reason.empty() && s.tones.size() != 1)
         f.reason = "not a tone segment";
     if (!f.reason.empty())
@@ -166,7 +166,7 @@ quality_noise_figures quality_noise_measure(const quality_plan& p, const quality
 {
     quality_noise_figures f;
     f.conditions = conditions_of(p, s, "none and A");
-    f.reason = capture_fault(s, capture);
+    f.reason = capture_fault(s, capture, f.clipped);
     if (!f.reason.empty())
         return f;
     const distortion_block b = block_of(p, s, capture);
@@ -181,7 +181,7 @@ quality_imd_figures quality_imd_measure(const quality_plan& p, const quality_seg
 {
     quality_imd_figures f;
     f.conditions = conditions_of(p, s, "none");
-    f.reason = capture_fault(s, capture);
+    f.reason = capture_fault(s, capture, f.clipped);
     if (f.reason.empty() && (s.tones.size() != 2 || (s.kind != quality_kind::smpte && s.kind != quality_kind::ccif)))
         f.reason = "not an intermodulation segment";
     if (!f.reason.empty())
@@ -231,9 +231,10 @@ void take_tone(const quality_plan& p, const quality_segment& s, std::span<const 
 void take_crosstalk(const quality_plan& p, const quality_segment& s, std::span<const float> driven_capture,
                     std::span<const float> capture, quality_loop_figures& f)
 {
-    std::string reason = capture_fault(s, driven_capture);
+    bool clipped = false;
+    std::string reason = capture_fault(s, driven_capture, clipped);
     if (reason.empty())
-        reason = capture_fault(s, capture);
+        reason = capture_fault(s, capture, clipped);
     if (!reason.empty()) {
         note_fault(f, reason);
         f.crosstalk_reason = reason;

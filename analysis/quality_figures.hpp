@@ -35,7 +35,8 @@ struct quality_conditions {
 struct quality_measured {
     quality_conditions conditions;
     bool valid = false;
-    std::string reason;  // why not valid; empty when valid
+    bool clipped = false;  // not valid because a capture sample reached full scale
+    std::string reason;    // why not valid; empty when valid
 };
 
 struct quality_tone_figures : quality_measured {

@@ -4,16 +4,16 @@
 #include <algorithm>
 #include <cmath>
 
+#include "loopcheck/stream_wait.hpp"
+
 int64_t capture_tail(double rate, bool response) { return std::lrint((response ? 0.4 : 0.125) * rate); }
 
 run_capture capture_run(stream_state& s, const capture_plan& plan, const capture_wait& wait)
 {
     run_capture run;
     const int64_t sweep = static_cast<int64_t>(plan.sweep.size());
-    // Ahead of any buffer the callback may be in, whatever the host's buffer.
-    const int64_t ahead = 2 * s.largest_buffer.load() + std::lrint(0.01 * plan.rate);
-    const int64_t lead = std::max({plan.lead, plan.quiet, ahead});
-    const int64_t start = s.frames_done.load(std::memory_order_acquire) + lead;
+    const int64_t now = s.frames_done.load(std::memory_order_acquire);
+    const int64_t start = std::max(now + std::max(plan.lead, plan.quiet), stream_ahead_of_callback(s, plan.rate));
     run.start = start, run.clip = plan.clip;
     stream_schedule(s, start, plan.clip);
 

@@ -3,13 +3,16 @@
 // as text or JSON, with an exit status that says what was found.
 #include <csignal>
 #include <cstdio>
+#include <exception>
 
 #include "loopcheck/files.hpp"
 #include "loopcheck/files_formats.hpp"
+#include "loopcheck/monitor_report.hpp"
 #include "loopcheck/options.hpp"
 #include "loopcheck/report.hpp"
 #include "loopcheck/report_html.hpp"
 #include "loopcheck/session.hpp"
+#include "loopcheck/verdict.hpp"
 
 namespace {
 
@@ -17,13 +20,44 @@ check_report report;
 
 void interrupt(int) { session_interrupted.store(true); }
 
+void print(const std::string& text)
+{
+    std::fputs(text.c_str(), stdout);
+    std::fflush(stdout);
+}
+
 // Each run as it is measured, for a person watching.
 void run_print(const check_report& r, size_t run)
 {
-    if (!r.options.json && !r.options.quiet) {
-        std::fputs(report_run_text(r, run).c_str(), stdout);
-        std::fflush(stdout);
-    }
+    if (!r.options.json && !r.options.quiet)
+        print(report_run_text(r, run));
+}
+
+// The monitor's lines as it runs: text, or JSON Lines.
+monitor_sink monitor_printer(const check_options& o)
+{
+    monitor_sink sink;
+    sink.start = [&o](const check_report& r, const monitor_progress& p, const std::string& wall) {
+        // The measurement as it stands before the monitor: its verdict so far.
+        const check_verdict so_far = verdict_judge(r);
+        print(o.json ? monitor_start_json(r, so_far, p, wall)
+                     : (o.quiet ? "" : report_tail_text(r, so_far)) + monitor_start_text(p));
+    };
+    sink.glitch = [&o](const monitor_event& e, const monitor_progress& p, const std::string& wall) {
+        print(o.json ? monitor_glitch_json(e, p.rate, wall) : monitor_glitch_text(e, p.rate, wall));
+    };
+    sink.overrun = [&o](int64_t frame, int64_t frames, const monitor_progress& p, const std::string& wall) {
+        print(o.json ? monitor_overrun_json(frame, frames, p.rate, wall)
+                     : monitor_overrun_text(frame, frames, p.rate, wall));
+    };
+    sink.xrun = [&o](int64_t frame, unsigned long what, const monitor_progress& p, const std::string& wall) {
+        print(o.json ? monitor_xrun_json(frame, what, p.rate, wall) : monitor_xrun_text(frame, what, p.rate, wall));
+    };
+    sink.status = [&o](const monitor_progress& p, const std::string& wall) {
+        if (!o.quiet)
+            print(o.json ? monitor_status_json(p, wall) : monitor_status_text(p));
+    };
+    return sink;
 }
 
 // The output files: each can be written, before anything is measured; "" or why not.
@@ -37,10 +71,10 @@ std::string files_check(const check_options& o)
     return o.monitor.save_dir.empty() ? "" : files_check_writable(o.monitor.save_dir + "/.loopcheck-check");
 }
 
-// The files, once measured.
+// The files, once the latency stands.
 void files_write(check_report& r)
 {
-    if (!check_status_measured(r.status))
+    if (!verdict_judge(r).measured)
         return;
     std::string problem;
     if (!r.options.response_file.empty())
@@ -48,15 +82,35 @@ void files_write(check_report& r)
     if (problem.empty() && !r.options.ir_file.empty())
         problem = files_write_ir_named(r);
     if (!problem.empty())
-        r.status = check_status::error, r.message = "loopcheck: " + problem;
+        r.files.failure = check_status::error, r.files.reason = "loopcheck: " + problem;
 }
 
 // The report, whatever the outcome: a failed run is shown with what it saw.
 void report_write(check_report& r)
 {
-    const std::string problem = r.options.report_file.empty() ? "" : report_html_write(r);
+    const std::string problem = r.options.report_file.empty() ? "" : report_html_write(r, verdict_judge(r));
     if (!problem.empty())
-        r.status = check_status::error, r.message = "loopcheck: " + problem;
+        r.files.failure = check_status::error, r.files.reason = "loopcheck: " + problem;
+}
+
+// What a person or a script reads at the end.
+void render(const check_report& r, const check_verdict& v)
+{
+    const check_options& o = r.options;
+    // The monitor printed its lines as it ran: its summary last.
+    if (r.watch.ran)
+        return print(o.json ? monitor_summary_json(r.monitor_end, v) : monitor_summary_text(r.monitor_end, v));
+    // -q prints the number only where it is the loop's.
+    const bool number = v.status == check_status::ok || v.status == check_status::outside_expected ||
+                        v.status == check_status::outside_limits;
+    if (o.json)
+        print(report_json(r, v));
+    else if (o.quiet && number)
+        std::printf("%.3f\n", report_statistics(r).mean);
+    else if (!o.quiet && v.status != check_status::error && v.status != check_status::interrupted)
+        print(report_tail_text(r, v));
+    if (v.status == check_status::error || v.status == check_status::interrupted || (o.quiet && !number))
+        std::fprintf(stderr, "%s\n", v.message.c_str());
 }
 
 }  // namespace
@@ -82,22 +136,19 @@ int main(int argc, char** argv)
     if (o.quality && !o.json && !o.quiet)
         std::fputs("loopcheck: the quality battery follows the latency: about 6 s for one loop, 10 s for two\n",
                    stderr);
-    session_run(report, run_print);
+    session_hooks hooks;
+    hooks.on_run = run_print;
+    hooks.monitor = monitor_printer(o);
+    try {
+        session_run(report, hooks);
+    } catch (const std::exception& e) {
+        // Outside any mode (the stimuli made, the stream prepared): the session is torn down already.
+        report.setup.failure = check_status::error;
+        report.setup.reason = std::string("loopcheck: ") + e.what();
+    }
     files_write(report);
     report_write(report);
-    // The monitor printed its own lines as it ran, its summary last.
-    if (report.monitored)
-        return report_exit_code(report);
-    // -q prints the number only where it is the loop's: measured, and not a monitor's.
-    const bool number = report.status == check_status::ok || report.status == check_status::outside_expected ||
-                        report.status == check_status::outside_limits;
-    if (o.json)
-        std::fputs(report_json(report).c_str(), stdout);
-    else if (o.quiet && number)
-        std::printf("%.3f\n", report_statistics(report).mean);
-    else if (!o.quiet && report.status != check_status::error && report.status != check_status::interrupted)
-        std::fputs(report_tail_text(report).c_str(), stdout);
-    if (report.status == check_status::error || report.status == check_status::interrupted || (o.quiet && !number))
-        std::fprintf(stderr, "%s\n", report.message.c_str());
-    return report_exit_code(report);
+    const check_verdict verdict = verdict_judge(report);
+    render(report, verdict);
+    return verdict_exit_code(verdict);
 }

@@ -139,7 +139,8 @@ std::string monitor_xrun_text(int64_t frame, unsigned long what, double rate, co
            std::to_string(frame) + ": " + xrun_words(what) + " (the stream's log)\n";
 }
 
-std::string monitor_start_json(const check_report& r, const monitor_progress& p, const std::string& wall)
+std::string monitor_start_json(const check_report& r, const check_verdict& v, const monitor_progress& p,
+                               const std::string& wall)
 {
     return line(
         {{"event", "start"},
@@ -149,7 +150,7 @@ std::string monitor_start_json(const check_report& r, const monitor_progress& p,
          {"latency_frames", p.latency},
          {"stimulus", {{"tones", 12}, {"level_dbfs", monitor_default_level_dbfs}, {"stream_frame", p.stimulus_frame}}},
          {"first_sound_stream_frame", r.first_sound_frame},
-         {"measurement", json::parse(report_json(r))}});
+         {"measurement", json::parse(report_json(r, v))}});
 }
 
 std::string monitor_start_text(const monitor_progress& p)
@@ -182,7 +183,7 @@ std::string monitor_status_text(const monitor_progress& p)
            drift_text(p.summary) + "\n";
 }
 
-std::string monitor_summary_json(const monitor_progress& p, const check_report& r)
+std::string monitor_summary_json(const monitor_progress& p, const check_verdict& v)
 {
     const monitor_summary& s = p.summary;
     json by_kind = by_kind_json(s);
@@ -203,12 +204,12 @@ std::string monitor_summary_json(const monitor_progress& p, const check_report& 
                  {"locked", s.aligned},
                  {"frames_checked", s.frames_checked},
                  {"frames_not_checked", s.frames_unchecked + p.overrun_frames},
-                 {"status", std::string(check_status_of(r.status).json)},
-                 {"exit_status", check_status_of(r.status).exit_code},
-                 {"message", r.message}});
+                 {"status", std::string(check_status_of(v.status).json)},
+                 {"exit_status", verdict_exit_code(v)},
+                 {"message", v.message}});
 }
 
-std::string monitor_summary_text(const monitor_progress& p, const check_report& r)
+std::string monitor_summary_text(const monitor_progress& p, const check_verdict& v)
 {
     const monitor_summary& s = p.summary;
     std::string kinds;
@@ -229,5 +230,5 @@ std::string monitor_summary_text(const monitor_progress& p, const check_report& 
     if (s.events_not_listed > 0)
         text += "note: " + std::to_string(s.events_not_listed) + " glitches beyond the first " +
                 std::to_string(s.events - s.events_not_listed) + " were counted, not kept\n";
-    return text + (r.message.empty() ? "" : r.message + "\n");
+    return text + (v.message.empty() ? "" : v.message + "\n");
 }

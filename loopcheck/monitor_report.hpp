@@ -8,19 +8,7 @@
 
 #include "analysis/monitor.hpp"
 #include "loopcheck/report.hpp"
-
-// Where the monitor stands: what every status line and the summary show.
-struct monitor_progress {
-    double rate = 48000.0;
-    double latency = 0.0;        // frames, from the measurement: the delay at the start
-    int64_t stimulus_frame = 0;  // the stream's frame where the stimulus began playing
-    double duration_s = 0.0;     // asked for; 0 until Ctrl-C
-    int64_t frames = 0;          // captured frames fed to the detector
-    int64_t xruns = 0;           // flagged calls and missed cycles the stream logged meanwhile
-    int64_t overruns = 0;        // times the monitor fell behind the capture ring (frames lost to it)
-    int64_t overrun_frames = 0;
-    monitor_summary summary;
-};
+#include "loopcheck/verdict.hpp"
 
 // The glitches, the detector's and the monitor's own overruns together.
 int64_t monitor_glitch_count(const monitor_progress& p);
@@ -40,13 +28,14 @@ std::string monitor_overrun_text(int64_t frame, int64_t frames, double rate, con
 std::string monitor_xrun_json(int64_t frame, unsigned long what, double rate, const std::string& wall);
 std::string monitor_xrun_text(int64_t frame, unsigned long what, double rate, const std::string& wall);
 
-// The start: the latency measurement (report_json's object) and the plan.
-std::string monitor_start_json(const check_report& r, const monitor_progress& p, const std::string& wall);
+// The start: the latency measurement (report_json's object, with the verdict so far) and the plan.
+std::string monitor_start_json(const check_report& r, const check_verdict& v, const monitor_progress& p,
+                               const std::string& wall);
 std::string monitor_start_text(const monitor_progress& p);
 
 std::string monitor_status_json(const monitor_progress& p, const std::string& wall);
 std::string monitor_status_text(const monitor_progress& p);
 
 // The end, with the verdict's status and message.
-std::string monitor_summary_json(const monitor_progress& p, const check_report& r);
-std::string monitor_summary_text(const monitor_progress& p, const check_report& r);
+std::string monitor_summary_json(const monitor_progress& p, const check_verdict& v);
+std::string monitor_summary_text(const monitor_progress& p, const check_verdict& v);

@@ -6,22 +6,16 @@
 #include <cmath>
 #include <cstdio>
 #include <limits>
-#include <thread>
 #include <vector>
 
 #include "analysis/monitor.hpp"
 #include "loopcheck/monitor_files.hpp"
+#include "loopcheck/monitor_report.hpp"
 
 namespace {
 
 constexpr double status_every_s = 10.0;
-constexpr double stall_s = 1.0;
-
-void print(const std::string& text)
-{
-    std::fputs(text.c_str(), stdout);
-    std::fflush(stdout);
-}
+constexpr int64_t look_every_ms = 5;
 
 // The wall-clock time at which the stream captured stream frame `frame`,
 // reckoned back from now and the frames captured since.
@@ -43,6 +37,7 @@ monitor_loop loop_of(const check_report& r)
 
 struct monitor_loop_state {
     const check_report& r;
+    const monitor_sink& sink;
     monitor_trace& trace;
     stream_state& s;
     monitor_detector d;
@@ -52,14 +47,8 @@ struct monitor_loop_state {
     std::vector<monitor_event> events;
     int64_t fed = 0;          // the next stream frame to feed
     int64_t marks_start = 0;  // the log's count when the stimulus began
-    int64_t marks_shown = 0;  // the log's entries printed
+    int64_t marks_shown = 0;  // the log's entries handed to the sink
 };
-
-void glitch_print(monitor_loop_state& m, const monitor_event& e)
-{
-    const std::string wall = wall_of(m.s, m.p.stimulus_frame + e.frame, m.p.rate);
-    print(m.r.options.json ? monitor_glitch_json(e, m.p.rate, wall) : monitor_glitch_text(e, m.p.rate, wall));
-}
 
 // The monitor fell behind the ring: the frames it no longer holds are
 // skipped, and the detector, seeing the gap, looks for the stimulus afresh.
@@ -67,11 +56,10 @@ void overrun(monitor_loop_state& m, int64_t resume)
 {
     const int64_t frames = resume - m.fed;
     m.p.overruns++, m.p.overrun_frames += frames;
-    const std::string wall = wall_of(m.s, m.fed, m.p.rate);
     const int64_t frame = m.fed - m.p.stimulus_frame;
     monitor_trace_glitch(m.trace, static_cast<double>(frame) / m.p.rate);
-    print(m.r.options.json ? monitor_overrun_json(frame, frames, m.p.rate, wall)
-                           : monitor_overrun_text(frame, frames, m.p.rate, wall));
+    if (m.sink.overrun)
+        m.sink.overrun(frame, frames, m.p, wall_of(m.s, m.fed, m.p.rate));
     m.fed = resume;
 }
 
@@ -96,7 +84,8 @@ bool feed(monitor_loop_state& m, int64_t to)
     m.events.clear();
     monitor_feed(m.d, m.block, m.fed - m.p.stimulus_frame, xrun, m.events);
     for (const monitor_event& e : m.events) {
-        glitch_print(m, e);
+        if (m.sink.glitch)
+            m.sink.glitch(e, m.p, wall_of(m.s, m.p.stimulus_frame + e.frame, m.p.rate));
         monitor_files_note(m.files, e);
         monitor_trace_glitch(m.trace, static_cast<double>(e.frame) / m.p.rate);
     }
@@ -106,10 +95,10 @@ bool feed(monitor_loop_state& m, int64_t to)
     return true;
 }
 
-// The stream's log since the last look, a line an entry: what the host and
-// the server did, beside the glitches. Entries the log no longer holds are
-// counted in the summary's xruns all the same.
-void xruns_print(monitor_loop_state& m)
+// The stream's log since the last look, an entry at a time: what the host
+// and the server did, beside the glitches. Entries the log no longer holds
+// are counted in the summary's xruns all the same.
+void xruns_note(monitor_loop_state& m)
 {
     const int64_t written = m.s.marks_written.load(std::memory_order_acquire);
     m.marks_shown = std::max(m.marks_shown, written - stream_mark_capacity);
@@ -117,10 +106,8 @@ void xruns_print(monitor_loop_state& m)
         const stream_mark& e = m.s.marks[static_cast<size_t>(m.marks_shown % stream_mark_capacity)];
         const int64_t frame = e.frame.load(std::memory_order_relaxed);
         const unsigned long what = e.what.load(std::memory_order_relaxed);
-        const std::string wall = wall_of(m.s, frame, m.p.rate);
-        const int64_t at = frame - m.p.stimulus_frame;
-        print(m.r.options.json ? monitor_xrun_json(at, what, m.p.rate, wall)
-                               : monitor_xrun_text(at, what, m.p.rate, wall));
+        if (m.sink.xrun)
+            m.sink.xrun(frame - m.p.stimulus_frame, what, m.p, wall_of(m.s, frame, m.p.rate));
     }
 }
 
@@ -129,6 +116,46 @@ void progress_update(monitor_loop_state& m)
     m.p.frames = std::max<int64_t>(0, m.fed - m.p.stimulus_frame);
     m.p.xruns = m.s.marks_written.load(std::memory_order_acquire) - m.marks_start;
     m.p.summary = monitor_summarise(m.d);
+}
+
+bool interrupted(const monitor_setup& setup) { return setup.interrupted && setup.interrupted->load(); }
+
+// Feeds the detector until the end frame, an interruption or a stall; true on a stall.
+bool watch(monitor_loop_state& m, const monitor_setup& setup, int64_t end)
+{
+    const double rate = m.p.rate;
+    const int64_t block_frames = std::lrint(0.05 * rate);
+    const int64_t ring = static_cast<int64_t>(m.s.ring_mask) + 1;
+    int64_t next_status = m.p.stimulus_frame + std::lrint(status_every_s * rate);
+    stream_stall_watch stall;
+    while (m.fed < end && !interrupted(setup)) {
+        const int64_t done = m.s.frames_done.load(std::memory_order_acquire);
+        // Fed only once the log has its last word on them: a missed cycle is
+        // marked some calls after its gap, and a glitch at the gap must see it.
+        const int64_t final = done - stream_marks_pending_frames(m.s);
+        if (stream_stall_look(stall, done, setup.pace.now_ms()))
+            return true;
+        if (final <= m.fed) {
+            setup.pace.pause(look_every_ms);
+            continue;
+        }
+        // A quarter of the ring kept in hand: the callback writes on while we read.
+        if (done - m.fed > ring - ring / 4)
+            overrun(m, done - ring / 2);
+        const int64_t to = std::min({final, m.fed + block_frames, end});
+        if (to <= m.fed)
+            continue;
+        if (!feed(m, to))
+            overrun(m, m.s.frames_done.load(std::memory_order_acquire) - ring / 2);
+        xruns_note(m);
+        if (m.fed >= next_status) {
+            progress_update(m);
+            if (m.sink.status)
+                m.sink.status(m.p, wall_of(m.s, m.fed, rate));
+            next_status += std::lrint(status_every_s * rate);
+        }
+    }
+    return false;
 }
 
 }  // namespace
@@ -144,118 +171,75 @@ stream_clip monitor_clip_make(const monitor_stimulus& s)
 
 int64_t monitor_ring_frames(double rate) { return std::lrint(4.0 * rate); }
 
-void monitor_judge(check_report& r, const monitor_progress& p)
+std::string monitor_refusal(const check_report& r)
 {
-    const monitor_settings& o = r.options.monitor;
-    const int64_t glitches = monitor_glitch_count(p);
-    char text[200];
-    if (o.max_glitches >= 0 && glitches > o.max_glitches) {
-        std::snprintf(text, sizeof text, "%lld glitches, more than --max-glitches %lld",
-                      static_cast<long long>(glitches), static_cast<long long>(o.max_glitches));
-        r.status = check_status::monitor_limit, r.message = text;
-    } else if (o.max_drift_ppm >= 0.0 && p.summary.aligned && std::fabs(p.summary.drift_ppm) > o.max_drift_ppm) {
-        std::snprintf(text, sizeof text, "drift %+.3f ppm, beyond --max-drift %g", p.summary.drift_ppm,
-                      o.max_drift_ppm);
-        r.status = check_status::monitor_limit, r.message = text;
-    } else if (!p.summary.aligned) {
-        r.status = check_status::glitches;
-        r.message =
-            "the stimulus never came back recognisably: nothing was checked (a gain or latency that changed "
-            "since the measurement, a mute, a cable pulled)";
-    } else if (glitches > 0 && o.max_glitches < 0) {
-        std::snprintf(text, sizeof text, "%lld glitch%s found", static_cast<long long>(glitches),
-                      glitches > 1 ? "es" : "");
-        r.status = check_status::glitches, r.message = text;
-    } else {
-        r.status = check_status::ok, r.message = "";
-    }
+    const monitor_loop loop = loop_of(r);
+    if (monitor_loop_unusable(loop).empty())
+        return "";
+    char text[240];
+    if (std::fabs(loop.gain) < monitor_gain_least)
+        std::snprintf(text, sizeof text,
+                      "the loop is too weak for --monitor: its gain is %.1f dB, and the monitor needs %.0f dB or "
+                      "more (raise the input's gain or the output's level on the interface)",
+                      20.0 * std::log10(std::fabs(loop.gain)), 20.0 * std::log10(monitor_gain_least));
+    else
+        std::snprintf(text, sizeof text, "the loop cannot be monitored: %s", monitor_loop_unusable(loop).c_str());
+    return text;
 }
 
 void monitor_run(check_report& r, stream_state& s, const monitor_setup& setup)
 {
     const check_options& o = r.options;
     const double rate = r.rate;
+    const std::string refusal = monitor_refusal(r);
+    if (!refusal.empty()) {
+        r.watch.failure = check_status::no_loop, r.watch.reason = refusal;
+        return;
+    }
     r.monitor = monitor_trace_start(rate);
-    monitor_loop_state m{r,  r.monitor,
-                         s,  monitor_detector_make(*setup.stimulus, loop_of(r)),
-                         {}, monitor_files_make(o.monitor.save_dir, rate),
-                         {}, {},
-                         0,  0};
-    r.monitored = true;
-    // Ahead of any buffer the callback may be in, whatever the host's buffer.
-    const int64_t ahead = 2 * s.largest_buffer.load() + std::lrint(0.01 * rate);
+    monitor_loop_state m{r,
+                         setup.sink,
+                         r.monitor,
+                         s,
+                         monitor_detector_make(*setup.stimulus, loop_of(r)),
+                         {},
+                         monitor_files_make(o.monitor.save_dir, rate),
+                         {},
+                         {},
+                         0,
+                         0,
+                         0};
+    r.watch.ran = true;
     m.p.rate = rate, m.p.latency = loop_of(r).latency, m.p.duration_s = o.monitor.duration_s;
-    m.p.stimulus_frame = s.frames_done.load(std::memory_order_acquire) + ahead;
+    m.p.stimulus_frame = stream_ahead_of_callback(s, rate);
     m.marks_start = m.marks_shown = s.marks_written.load(std::memory_order_acquire);
     m.fed = m.p.stimulus_frame;
     stream_schedule(s, m.p.stimulus_frame, setup.clip);
     m.block.reserve(static_cast<size_t>(std::lrint(0.05 * rate)));
     m.events.reserve(64);
+    if (setup.sink.start)
+        setup.sink.start(r, m.p, wall_of(s, m.p.stimulus_frame, rate));
 
-    const std::string start_wall = wall_of(s, m.p.stimulus_frame, rate);
-    if (o.json)
-        print(monitor_start_json(r, m.p, start_wall));
-    else
-        print((o.quiet ? "" : report_tail_text(r)) + monitor_start_text(m.p));
-
-    const int64_t block_frames = std::lrint(0.05 * rate);
-    const int64_t ring = static_cast<int64_t>(s.ring_mask) + 1;
     const int64_t end = o.monitor.duration_s > 0.0 ? m.p.stimulus_frame + std::llrint(o.monitor.duration_s * rate)
                                                    : std::numeric_limits<int64_t>::max();
-    int64_t next_status = m.p.stimulus_frame + std::lrint(status_every_s * rate);
-    auto last_frames_at = std::chrono::steady_clock::now();
-    bool stalled = false;
-    int64_t last_done = s.frames_done.load(std::memory_order_acquire);
-    while (m.fed < end && !(setup.interrupted && setup.interrupted->load())) {
-        const int64_t done = s.frames_done.load(std::memory_order_acquire);
-        const auto now = std::chrono::steady_clock::now();
-        if (done != last_done)
-            last_done = done, last_frames_at = now;
-        // Fed only once the log has its last word on them: a missed cycle is
-        // marked some calls after its gap, and a glitch at the gap must see it.
-        const int64_t final = done - stream_marks_pending_frames(s);
-        if (final <= m.fed) {
-            if (std::chrono::duration<double>(now - last_frames_at).count() > stall_s) {
-                stalled = true;
-                break;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-            continue;
-        }
-        // A quarter of the ring kept in hand: the callback writes on while we read.
-        if (done - m.fed > ring - ring / 4)
-            overrun(m, done - ring / 2);
-        const int64_t to = std::min({final, m.fed + block_frames, end});
-        if (to <= m.fed)
-            continue;
-        if (!feed(m, to))
-            overrun(m, s.frames_done.load(std::memory_order_acquire) - ring / 2);
-        xruns_print(m);
-        if (m.fed >= next_status) {
-            progress_update(m);
-            if (!o.quiet)
-                print(o.json ? monitor_status_json(m.p, wall_of(s, m.fed, rate)) : monitor_status_text(m.p));
-            next_status += std::lrint(status_every_s * rate);
-        }
-    }
+    const bool stalled = watch(m, setup, end);
     monitor_files_write(m.files, m.d, true);
-    xruns_print(m);
+    xruns_note(m);
     progress_update(m);
     monitor_trace_end(r.monitor, static_cast<double>(m.p.frames) / rate);
     r.monitor.duration_asked_s = m.p.duration_s, r.monitor.latency = m.p.latency;
     r.monitor.frames = m.p.frames, r.monitor.xruns = m.p.xruns;
     r.monitor.overruns = m.p.overruns, r.monitor.overrun_frames = m.p.overrun_frames;
     r.monitor.summary = m.p.summary;
-    monitor_judge(r, m.p);
+    r.monitor_end = m.p;
     if (stalled)
-        r.status = check_status::error,
-        r.message = "loopcheck: the stream stopped delivering frames during the monitor" + setup.stall_advice;
-    else if (setup.interrupted && setup.interrupted->load() && o.monitor.duration_s > 0.0)
-        r.status = check_status::interrupted, r.message = "loopcheck: interrupted; the summary covers what was checked";
-    if (!m.files.problem.empty() && r.status != check_status::error)
-        r.status = check_status::error, r.message = "loopcheck: " + m.files.problem;
+        r.watch.failure = check_status::error,
+        r.watch.reason = "loopcheck: the stream stopped delivering frames during the monitor" + setup.stall_advice;
+    else if (interrupted(setup) && o.monitor.duration_s > 0.0)
+        r.watch.failure = check_status::interrupted,
+        r.watch.reason = "loopcheck: interrupted; the summary covers what was checked";
+    if (!m.files.problem.empty() && r.watch.failure != check_status::error)
+        r.watch.failure = check_status::error, r.watch.reason = "loopcheck: " + m.files.problem;
     else if (m.files.skipped > 0)
-        r.message += (r.message.empty() ? "" : "; ") + std::to_string(m.files.skipped) +
-                     " glitches not saved (too many at once, or beyond 1000)";
-    print(o.json ? monitor_summary_json(m.p, r) : monitor_summary_text(m.p, r));
+        r.watch.note = std::to_string(m.files.skipped) + " glitches not saved (too many at once, or beyond 1000)";
 }

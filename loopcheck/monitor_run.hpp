@@ -2,16 +2,18 @@
 // measured, the callback plays the stimulus as a looping clip (a copy out)
 // and fills the capture ring (a copy in); this main-thread loop reads the ring
 // as it fills, feeds the detector block by block with whether the stream's
-// log holds a flagged call or a missed cycle within the block, and reports
-// each glitch as it is found, a status every 10 s and a summary at the end.
+// log holds a flagged call or a missed cycle within the block, and hands each
+// glitch as it is found, a status every 10 s and the stream's log to a sink.
+// It prints nothing and judges nothing: the sink and the verdict do.
 #pragma once
 #include <atomic>
+#include <functional>
 #include <string>
 
 #include "analysis/monitor_stimulus.hpp"
-#include "loopcheck/monitor_report.hpp"
 #include "loopcheck/report.hpp"
 #include "loopcheck/stream.hpp"
+#include "loopcheck/stream_wait.hpp"
 
 // One period of the stimulus (2^22 frames, 16 MB), stimulus frame i at i: the
 // callback plays it looping, so that stream frame f carries stimulus frame
@@ -22,16 +24,30 @@ stream_clip monitor_clip_make(const monitor_stimulus& s);
 // that far behind before frames are lost.
 int64_t monitor_ring_frames(double rate);
 
+// What the monitor has to say as it runs; wall: when the frame concerned was
+// captured, as monitor_wall_text gives it. Frames count from the stimulus's start.
+struct monitor_sink {
+    std::function<void(const check_report&, const monitor_progress&, const std::string& wall)> start;
+    std::function<void(const monitor_event&, const monitor_progress&, const std::string& wall)> glitch;
+    std::function<void(int64_t frame, int64_t frames, const monitor_progress&, const std::string& wall)> overrun;
+    std::function<void(int64_t frame, unsigned long what, const monitor_progress&, const std::string& wall)> xrun;
+    std::function<void(const monitor_progress&, const std::string& wall)> status;
+};
+
 struct monitor_setup {
     int clip = 0;  // the stimulus's clip in the stream
     const monitor_stimulus* stimulus = nullptr;
     const std::atomic<bool>* interrupted = nullptr;
     std::string stall_advice;
+    stream_pace pace;
+    monitor_sink sink;
 };
 
-// Runs the monitor for report.options.monitor's duration (or until
-// interrupted), printing as it goes, and sets the report's status and message.
-void monitor_run(check_report& report, stream_state& s, const monitor_setup& setup);
+// "" when the measured loop can be monitored; otherwise why not, naming the level it needs.
+std::string monitor_refusal(const check_report& report);
 
-// The verdict on a finished run: ok, glitches, or a limit exceeded.
-void monitor_judge(check_report& report, const monitor_progress& p);
+// Runs the monitor for report.options.monitor's duration (or until
+// interrupted, or the stream stalls) and leaves what it saw in report.monitor,
+// report.monitor_end and report.watch. A loop monitor_refusal refuses is not
+// monitored: report.watch says why.
+void monitor_run(check_report& report, stream_state& s, const monitor_setup& setup);

@@ -9,6 +9,19 @@
 #include "analysis/monitor.hpp"
 #include "loopcheck/report_series.hpp"
 
+// Where the monitor stands: what every status line and the summary show.
+struct monitor_progress {
+    double rate = 48000.0;
+    double latency = 0.0;        // frames, from the measurement: the delay at the start
+    int64_t stimulus_frame = 0;  // the stream's frame where the stimulus began playing
+    double duration_s = 0.0;     // asked for; 0 until Ctrl-C
+    int64_t frames = 0;          // captured frames fed to the detector
+    int64_t xruns = 0;           // flagged calls and missed cycles the stream logged meanwhile
+    int64_t overruns = 0;        // times the monitor fell behind the capture ring (frames lost to it)
+    int64_t overrun_frames = 0;
+    monitor_summary summary;
+};
+
 inline constexpr size_t monitor_trace_buckets = 4096;
 inline constexpr double monitor_trace_every_s = 1.0;
 

@@ -59,8 +59,6 @@ json conditions_json(const quality_conditions& c)
             {"offset_ppm", opt_json(c.offset_ppm)}};
 }
 
-bool clipped(const quality_measured& m) { return m.reason.rfind("clipped", 0) == 0; }
-
 json tone_json(const quality_tone_figures& t)
 {
     json j;
@@ -77,7 +75,7 @@ json tone_json(const quality_tone_figures& t)
     j["harmonics_db"] = h;
     j["valid"] = t.valid;
     j["reason"] = t.valid ? json(nullptr) : json(t.reason);
-    j["clipped"] = clipped(t);
+    j["clipped"] = t.clipped;
     j["conditions"] = conditions_json(t.conditions);
     return j;
 }
@@ -282,6 +280,14 @@ quality_figure_set quality_report_figures(const quality_outcome& q, size_t k)
     return set;
 }
 
+std::string quality_report_warnings(const quality_outcome& q)
+{
+    std::string text;
+    for (const std::string& line : q.replayed)
+        text += "warning: played again after a dropout: " + line + "\n";
+    return text;
+}
+
 std::string quality_report_text(const quality_outcome& q, const std::vector<int64_t>& out,
                                 const std::vector<int64_t>& in)
 {
@@ -295,8 +301,7 @@ std::string quality_report_text(const quality_outcome& q, const std::vector<int6
                        report_figure("%.3f", quality_settle_s) +
                        " s settling · tones coherent with the block, no window; noise through Hann · " +
                        report_figure("%.2f", q.play_seconds) + " s played\n";
-    for (const std::string& line : q.replayed)
-        text += "warning: played again after a dropout: " + line + "\n";
+    text += quality_report_warnings(q);
     for (size_t k = 0; k < q.loops.size(); k++)
         text += loop_text(q, k, out, in);
     text += crosstalk_text(q);

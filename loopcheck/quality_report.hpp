@@ -56,6 +56,8 @@ struct quality_outcome {
 // deviation (the larger of |min| and |max|) and the latency.
 quality_figure_set quality_report_figures(const quality_outcome& q, size_t loop);
 
+// The battery's warnings: segments played again after a dropout.
+std::string quality_report_warnings(const quality_outcome& q);
 // The text: a block per loop, every figure with its conditions; the crosstalk,
 // the match and the verdicts after them. out and in: the loops' channels, from 1.
 std::string quality_report_text(const quality_outcome& q, const std::vector<int64_t>& out,

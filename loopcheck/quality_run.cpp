@@ -10,6 +10,7 @@
 #include "analysis/weighting.hpp"
 #include "loopcheck/loops.hpp"
 #include "loopcheck/runs.hpp"
+#include "loopcheck/stream_wait.hpp"
 
 namespace {
 
@@ -21,28 +22,22 @@ int64_t segment_frames(const quality_plan& p)
     return frames;
 }
 
-// Where the callback cannot be yet: two of its largest buffers and 10 ms ahead.
-int64_t ahead_of_callback(const stream_state& s, double rate)
-{
-    return s.frames_done.load(std::memory_order_acquire) + 2 * s.largest_buffer.load() + std::lrint(0.01 * rate);
-}
-
 bool stop(const std::atomic<bool>* interrupted) { return interrupted && interrupted->load(); }
 
 void unstable(check_report& r, const std::string& what, const std::string& why)
 {
-    r.status = check_status::unstable;
-    r.message = "unstable: " + what + " was spoiled " + std::to_string(quality_run_attempts) + " times: " + why;
+    r.battery.failure = check_status::unstable;
+    r.battery.reason = "unstable: " + what + " was spoiled " + std::to_string(quality_run_attempts) + " times: " + why;
 }
 
 // The stream's end of a wait that failed: interrupted, or stalled.
 void wait_failed(check_report& r, const std::atomic<bool>* interrupted)
 {
     if (stop(interrupted))
-        r.status = check_status::interrupted, r.message = "loopcheck: interrupted";
+        r.battery.failure = check_status::interrupted, r.battery.reason = "loopcheck: interrupted";
     else
-        r.status = check_status::unstable,
-        r.message = "unstable: the stream stopped delivering frames during --quality";
+        r.battery.failure = check_status::unstable,
+        r.battery.reason = "unstable: the stream stopped delivering frames during --quality";
 }
 
 // --- the response ---------------------------------------------------------
@@ -117,7 +112,8 @@ bool measure_responses(check_report& r, stream_state& s, const quality_clips& c,
     for (size_t k = 0; k < q.shifts.size(); k++) {
         if (k > 0 && (!stream_capture_copy(s, run.start, to, static_cast<int>(k), capture) ||
                       !stream_capture_copy(s, from, run.start, static_cast<int>(k), quiet))) {
-            r.status = check_status::unstable, r.message = "unstable: the analysis fell behind the capture";
+            r.battery.failure = check_status::unstable,
+            r.battery.reason = "unstable: the analysis fell behind the capture";
             return false;
         }
         q.responses.push_back(response_of(plan.sweep, k == 0 ? run.capture : capture, k == 0 ? run.quiet : quiet,
@@ -186,7 +182,7 @@ bool replay_segment(check_report& r, stream_state& s, const quality_clips& c, si
         std::fill(room.begin(), room.end(), 0.0f);
         const std::vector<float> mono = quality_plan_stimulus(q.plan, seg);
         loops_place(room, q.plan.loops, 0, mono, seg.driven);
-        const int64_t start = ahead_of_callback(s, r.rate);
+        const int64_t start = stream_ahead_of_callback(s, r.rate);
         stream_schedule(s, start, c.replay);
         q.play_seconds += static_cast<double>(quality_plan_segment_frames(seg)) / r.rate;
         if (!capture_segment(s, q, seg, start, wait, captures))
@@ -207,7 +203,7 @@ bool play_battery(check_report& r, stream_state& s, const quality_clips& c, cons
                   const std::atomic<bool>* interrupted, std::vector<std::vector<std::vector<float>>>& captures)
 {
     quality_outcome& q = r.quality;
-    const int64_t start = ahead_of_callback(s, r.rate);
+    const int64_t start = stream_ahead_of_callback(s, r.rate);
     stream_schedule(s, start, c.battery);
     q.play_seconds += static_cast<double>(quality_plan_frames(q.plan)) / r.rate;
     captures.resize(q.plan.segments.size());
@@ -298,7 +294,8 @@ void match_with_delay(quality_outcome& q)
     }
 }
 
-void judge(check_report& r)
+// Each figure against --limits: the verdict reads which failed.
+void limits_compare(check_report& r)
 {
     quality_outcome& q = r.quality;
     if (r.options.limits.items.empty())
@@ -308,17 +305,6 @@ void judge(check_report& r)
         sets.push_back(quality_report_figures(q, k));
     q.verdicts = quality_limits_judge(r.options.limits.items, sets);
     q.judged = true;
-    std::string failed;
-    for (const quality_verdict& v : q.verdicts)
-        if (!v.pass)
-            failed += (failed.empty() ? "" : ", ") + v.figure;
-    if (failed.empty())
-        return;
-    // Outside --expect too: the same exit status, both named.
-    if (r.status == check_status::outside_expected)
-        r.message += "; outside limits: " + failed;
-    else if (r.status == check_status::ok)
-        r.status = check_status::outside_limits, r.message = "outside limits: " + failed;
 }
 
 }  // namespace
@@ -359,6 +345,7 @@ void quality_run_measure(check_report& r, stream_state& s, const quality_clips& 
                          const std::atomic<bool>* interrupted)
 {
     quality_outcome& q = r.quality;
+    r.battery.ran = true;
     q.latency_frames = {report_statistics(r).mean};
     for (const loop_runs& l : r.loops)
         q.latency_frames.push_back(report_statistics_of(l.runs).mean);
@@ -378,5 +365,5 @@ void quality_run_measure(check_report& r, stream_state& s, const quality_clips& 
     crosstalk_pairs(q, captures);
     q.spectra = quality_spectra_take(q.plan, captures);
     q.ran = true;
-    judge(r);
+    limits_compare(r);
 }

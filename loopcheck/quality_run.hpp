@@ -40,7 +40,8 @@ bool quality_run_copy(const stream_state& s, const quality_segment& seg, int64_t
                       std::vector<float>& into);
 
 // Plays and analyses it all into report.quality for the loops whose latency
-// report holds, and judges report.options.limits. A segment or sweep spoiled
-// quality_run_attempts times leaves the report unstable; a stall ends it so too.
+// report holds, and compares its figures with report.options.limits. A
+// segment or sweep spoiled quality_run_attempts times leaves report.battery
+// unstable; a stall ends it so too.
 void quality_run_measure(check_report& report, stream_state& s, const quality_clips& clips, const capture_wait& wait,
                          const std::atomic<bool>* interrupted);

@@ -7,6 +7,8 @@
 #include <cstring>
 #include <nlohmann/json.hpp>
 
+#include "loopcheck/verdict.hpp"
+
 #ifndef LOOPCABLE_VERSION
 #error "LOOPCABLE_VERSION is the project's version, which CMake defines"
 #endif
@@ -18,30 +20,12 @@ using json = nlohmann::ordered_json;
 std::string frames_text(double frames) { return report_figure("%.3f", frames); }
 std::string ms_text(double frames, double rate) { return report_figure("%.3f", 1000.0 * frames / rate); }
 
-bool inverted_any(const check_report& r)
-{
-    return std::any_of(r.runs.begin(), r.runs.end(), [](const run_report& x) { return x.result.inverted; });
-}
 double input_peak(const check_report& r)
 {
     double peak = 0.0;
     for (const run_report& x : r.runs)
         peak = std::max(peak, x.result.input_peak);
     return peak;
-}
-bool weak_any(const check_report& r)
-{
-    return std::any_of(r.runs.begin(), r.runs.end(), [](const run_report& x) { return x.result.snr_db < weak_snr_db; });
-}
-bool echo_any(const check_report& r)
-{
-    return std::any_of(r.runs.begin(), r.runs.end(), [](const run_report& x) {
-        return x.result.has_next && x.result.next_level_db > echo_warning_db;
-    });
-}
-bool retried_any(const check_report& r)
-{
-    return std::any_of(r.runs.begin(), r.runs.end(), [](const run_report& x) { return x.attempts > 1; });
 }
 
 // A device's index (none where PortAudio did not list it) and name.
@@ -56,6 +40,25 @@ std::string report_device_text(const check_report& r)
         return "device " + device_named(r.out_device, r.out_name);
     return "output device " + device_named(r.out_device, r.out_name) + ", input device " +
            device_named(r.in_device, r.in_name);
+}
+
+// The retries of loop k + 2's runs.
+std::string loop_warnings(const loop_runs& l, size_t k)
+{
+    std::string text;
+    for (size_t i = 0; i < l.runs.size(); i++)
+        for (const std::string& d : l.runs[i].dropouts)
+            text += "warning: loop " + std::to_string(k + 2) + " run " + std::to_string(i + 1) +
+                    " retried after a dropout: " + d + "\n";
+    return text;
+}
+
+std::string not_run_text(const check_verdict& v)
+{
+    std::string text;
+    for (const check_not_run& n : v.not_run)
+        text += "note: --" + n.mode + " did not run: " + n.reason + "\n";
+    return text;
 }
 
 }  // namespace
@@ -111,8 +114,6 @@ std::string report_figure(const char* pattern, double a)
     return minus_gone == sign_gone ? zero : text;
 }
 
-int report_exit_code(const check_report& r) { return check_status_of(r.status).exit_code; }
-
 std::string report_latency_text(double latency, double uncertainty)
 {
     // The last digit printed is the uncertainty's first significant one.
@@ -164,7 +165,46 @@ std::string report_run_text(const check_report& r, size_t i)
     return text;
 }
 
-std::string report_tail_text(const check_report& r)
+std::string report_warnings_text(const check_report& r, const check_verdict& v)
+{
+    std::string text;
+    const double peak = input_peak(r);
+    if (verdict_has(v, check_finding::clipping))
+        text += "warning: input clipping (peak " + report_figure("%.2f", 20.0 * std::log10(peak)) +
+                " dBFS): the latency stands, the response does not\n";
+    else if (verdict_has(v, check_finding::near_clipping))
+        text += "note: input above -3 dBFS (peak " + report_figure("%.2f", 20.0 * std::log10(peak)) + " dBFS)\n";
+    for (size_t i = 0; i < r.runs.size(); i++) {
+        const run_result& x = r.runs[i].result;
+        const std::string run = r.runs.size() > 1 ? " in run " + std::to_string(i + 1) : "";
+        if (x.snr_db < weak_snr_db)
+            text += "warning: weak signal" + run + ": SNR " + report_figure("%.0f", x.snr_db) + " dB (below 30 dB)\n";
+        if (x.has_next && x.next_level_db > echo_warning_db)
+            text += "warning: next peak within 30 dB" + run + ": " +
+                    report_figure("%+.0f", static_cast<double>(x.next_offset)) + " frames (" +
+                    report_figure("%+.3f", 1000.0 * static_cast<double>(x.next_offset) / r.rate) + " ms) at " +
+                    report_figure("%.1f", x.next_level_db) + " dB: an echo or a monitoring path\n";
+        for (const std::string& d : r.runs[i].dropouts)
+            text += "warning: run " + std::to_string(i + 1) + " retried after a dropout: " + d + "\n";
+    }
+    if (verdict_has(v, check_finding::inverted))
+        text += "warning: polarity inverted (the latency stands)\n";
+    if (r.input_is_monitor && r.options.allow_monitor)
+        text += "warning: the input is an output's monitor: the inputs of \"" + r.in_name +
+                "\" are its monitor ports, so this measures PipeWire's monitor (one quantum), not the "
+                "cable; give the card's sink as --out-device and its source as --in-device\n";
+    return text;
+}
+
+std::string report_notes_text(const check_report& r, const check_verdict& v)
+{
+    std::string text = report_warnings_text(r, v);
+    for (size_t k = 0; k < r.loops.size(); k++)
+        text += loop_warnings(r.loops[k], k);
+    return text + quality_report_warnings(r.quality) + not_run_text(v);
+}
+
+std::string report_tail_text(const check_report& r, const check_verdict& v)
 {
     std::string text;
     if (!r.runs.empty()) {
@@ -181,31 +221,7 @@ std::string report_tail_text(const check_report& r)
                                             frames_text(s.mean - report_reported_frames(r)) + " frames\n"
                                       : std::string(" · reported latency unknown (the host's figure is not one)\n"));
     }
-    const double peak = input_peak(r);
-    if (!r.runs.empty() && peak >= clipping_level)
-        text += "warning: input clipping (peak " + report_figure("%.2f", 20.0 * std::log10(peak)) +
-                " dBFS): the latency stands, the response does not\n";
-    else if (!r.runs.empty() && peak > near_clipping_level)
-        text += "note: input above -3 dBFS (peak " + report_figure("%.2f", 20.0 * std::log10(peak)) + " dBFS)\n";
-    for (size_t i = 0; i < r.runs.size(); i++) {
-        const run_result& x = r.runs[i].result;
-        const std::string run = r.runs.size() > 1 ? " in run " + std::to_string(i + 1) : "";
-        if (x.snr_db < weak_snr_db)
-            text += "warning: weak signal" + run + ": SNR " + report_figure("%.0f", x.snr_db) + " dB (below 30 dB)\n";
-        if (x.has_next && x.next_level_db > echo_warning_db)
-            text += "warning: next peak within 30 dB" + run + ": " +
-                    report_figure("%+.0f", static_cast<double>(x.next_offset)) + " frames (" +
-                    report_figure("%+.3f", 1000.0 * static_cast<double>(x.next_offset) / r.rate) + " ms) at " +
-                    report_figure("%.1f", x.next_level_db) + " dB: an echo or a monitoring path\n";
-        for (const std::string& d : r.runs[i].dropouts)
-            text += "warning: run " + std::to_string(i + 1) + " retried after a dropout: " + d + "\n";
-    }
-    if (inverted_any(r))
-        text += "warning: polarity inverted (the latency stands)\n";
-    if (r.input_is_monitor && r.options.allow_monitor)
-        text += "warning: the input is an output's monitor: the inputs of \"" + r.in_name +
-                "\" are its monitor ports, so this measures PipeWire's monitor (one quantum), not the "
-                "cable; give the card's sink as --out-device and its source as --in-device\n";
+    text += report_warnings_text(r, v);
     if (r.has_response) {
         text += "response: " + r.options.response_file + (r.response_valid ? "" : " (not valid: the input clipped)") +
                 " · flat ±" + report_figure("%.2f", r.response.flatness_db) + " dB from " +
@@ -227,26 +243,24 @@ std::string report_tail_text(const check_report& r)
                 std::to_string(l.in_channel) + "): latency " + report_latency_text(s.mean, s.uncertainty) +
                 " frames (" + ms_text(s.mean, r.rate) + " ms) · gain " + report_figure("%.2f", s.gain_db) + " dB · " +
                 std::to_string(l.runs.size()) + (l.runs.size() == 1 ? " run" : " runs") + "\n";
-        for (size_t i = 0; i < l.runs.size(); i++)
-            for (const std::string& d : l.runs[i].dropouts)
-                text += "warning: loop " + std::to_string(k + 2) + " run " + std::to_string(i + 1) +
-                        " retried after a dropout: " + d + "\n";
+        text += loop_warnings(l, k);
     }
     text += quality_report_text(r.quality, r.options.out_channels, r.options.in_channels);
-    if (!r.message.empty())
-        text += r.message + "\n";
+    text += not_run_text(v);
+    if (!v.message.empty())
+        text += v.message + "\n";
     return text;
 }
 
-std::string report_json(const check_report& r)
+std::string report_json(const check_report& r, const check_verdict& v)
 {
     auto nullable_buffer = [](int64_t b) { return b > 0 ? json(b) : json(nullptr); };
     json j;
     j["program"] = "loopcheck";
     j["version"] = LOOPCABLE_VERSION;
-    j["status"] = std::string(check_status_of(r.status).json);
-    j["exit_status"] = report_exit_code(r);
-    j["message"] = r.message;
+    j["status"] = std::string(check_status_of(v.status).json);
+    j["exit_status"] = verdict_exit_code(v);
+    j["message"] = v.message;
     j["host_api"] = r.host_api;
     // The index is PortAudio's: null on the stream straight on JACK.
     const auto index = [](int i) { return i >= 0 ? nlohmann::ordered_json(i) : nlohmann::ordered_json(nullptr); };
@@ -324,7 +338,7 @@ std::string report_json(const check_report& r)
     }
     j["expect"] = r.options.expect ? json{{"frames", r.options.expect_frames},
                                           {"tolerance", r.options.expect_tolerance},
-                                          {"pass", r.status == check_status::ok}}
+                                          {"pass", v.expect_pass.value_or(false)}}
                                    : json(nullptr);
     j["response"] = r.has_response
                         ? json{{"file", r.options.response_file},
@@ -335,14 +349,18 @@ std::string report_json(const check_report& r)
                                 {r.response.minus3_low_hz < 0 ? json(nullptr) : json(r.response.minus3_low_hz),
                                  r.response.minus3_high_hz < 0 ? json(nullptr) : json(r.response.minus3_high_hz)}}}
                         : json(nullptr);
-    const double peak = input_peak(r);
-    j["flags"] = {{"input_is_monitor", r.input_is_monitor},
-                  {"clipping", !r.runs.empty() && peak >= clipping_level},
-                  {"near_clipping", !r.runs.empty() && peak > near_clipping_level},
-                  {"weak_signal", weak_any(r)},
-                  {"inverted", inverted_any(r)},
-                  {"echo", echo_any(r)},
-                  {"retried", retried_any(r)}};
+    const auto has = [&v](check_finding f) { return verdict_has(v, f); };
+    j["flags"] = {{"input_is_monitor", has(check_finding::input_is_monitor)},
+                  {"clipping", has(check_finding::clipping)},
+                  {"near_clipping", has(check_finding::near_clipping)},
+                  {"weak_signal", has(check_finding::weak_signal)},
+                  {"inverted", has(check_finding::inverted)},
+                  {"echo", has(check_finding::echo)},
+                  {"retried", has(check_finding::retried)}};
+    json not_run = json::array();
+    for (const check_not_run& n : v.not_run)
+        not_run.push_back({{"mode", n.mode}, {"reason", n.reason}});
+    j["not_run"] = not_run;
     if (r.options.quality) {
         j["quality"] = quality_report_json(r.quality, r.options.out_channels, r.options.in_channels);
         j["limits"] = quality_report_limits_json(r.quality);

@@ -30,10 +30,24 @@ struct loop_runs {
     std::vector<run_report> runs;
 };
 
+// How one mode ended: whether it ran, and if it failed, with which status
+// and in what words. Modes fill these in; only the verdict (verdict.hpp)
+// turns them into the session's status.
+struct mode_end {
+    bool ran = false;
+    check_status failure = check_status::ok;  // ok: it ran to its end
+    std::string reason;                       // the failure's words, or why the mode did not run
+    std::string note;                         // said after the verdict, whatever it is
+};
+
+// What a session's modes found: the facts the verdict judges and the renderers show.
 struct check_report {
     check_options options;
-    check_status status = check_status::ok;
-    std::string message;
+    mode_end setup;    // PortAudio, the devices, the stream
+    mode_end latency;  // the runs on every loop
+    mode_end battery;  // --quality
+    mode_end watch;    // --monitor
+    mode_end files;    // the output files, once measured
     std::string host_api;
     int in_device = -1, out_device = -1;
     std::string in_name, out_name;
@@ -43,8 +57,8 @@ struct check_report {
     std::vector<run_report> runs;
     bool input_is_monitor = false;
     int64_t first_sound_frame = -1;  // the stream's frame where the first sweep began
-    bool monitored = false;          // --monitor ran and printed its own report
-    monitor_trace monitor;           // what --monitor saw, for the HTML report
+    monitor_trace monitor;           // what --monitor saw: its end's figures and, for the HTML report, its trace
+    monitor_progress monitor_end;    // where the monitor stood when it ended
     bool has_response = false, response_valid = false;
     response_summary response;
     std::vector<response_row> response_rows;  // the last run's, for the file and the report
@@ -77,16 +91,21 @@ bool report_reported_known(const check_report& report);
 // never "-0.00": a tiny negative that rounds to zero is written as zero.
 std::string report_figure(const char* pattern, double value);
 
-// The session's exit code, from its status.
-int report_exit_code(const check_report& report);
-
 // The latency and its uncertainty, with as many decimals as the uncertainty
 // supports (at most three): "619.000 ± 0.0003", "619.00 ± 0.06", "359.0 ± 0.4".
 std::string report_latency_text(double latency, double uncertainty);
 
+struct check_verdict;
+
 // One run's two lines (with its number, from 1).
 std::string report_run_text(const check_report& report, size_t run);
-// The summary line, the warnings and the verdict (everything after the runs).
-std::string report_tail_text(const check_report& report);
+// The warnings and notes on the runs, a line each ("warning: ...", "note: ...").
+std::string report_warnings_text(const check_report& report, const check_verdict& verdict);
+// Every warning and note the text report gives, in its order: the runs'
+// the other loops', the battery's, the modes that did not run.
+std::string report_notes_text(const check_report& report, const check_verdict& verdict);
+// The summary line, the warnings, the modes that did not run and the
+// verdict's message (everything after the runs).
+std::string report_tail_text(const check_report& report, const check_verdict& verdict);
 // The whole report as one JSON object (a line of its own).
-std::string report_json(const check_report& report);
+std::string report_json(const check_report& report, const check_verdict& verdict);

@@ -32,20 +32,20 @@ std::string date_now()
 
 std::span<const report_section> report_html_sections() { return sections; }
 
-std::string report_html(const check_report& r, const std::string& date)
+std::string report_html(const check_report& r, const check_verdict& v, const std::string& date)
 {
     html_page page;
-    html_begin(page, "loopcheck report: " + std::string(check_status_of(r.status).text));
+    html_begin(page, "loopcheck report: " + std::string(check_status_of(v.status).text));
     for (const report_section& s : sections)
-        s.add(page, r, date);
+        s.add(page, r, v, date);
     html_end(page);
     return page.text;
 }
 
-std::string report_html_write(const check_report& r)
+std::string report_html_write(const check_report& r, const check_verdict& v)
 {
     const std::string& path = r.options.report_file;
-    const std::string text = report_html(r, date_now());
+    const std::string text = report_html(r, v, date_now());
     errno = 0;
     std::FILE* f = std::fopen(path.c_str(), "w");
     if (!f)

@@ -11,36 +11,40 @@
 #include <vector>
 
 #include "loopcheck/report.hpp"
+#include "loopcheck/verdict.hpp"
 #include "writers/html.hpp"
 #include "writers/plot.hpp"
 
 // A part of the page. add writes nothing when the report holds nothing for it.
 struct report_section {
     const char* name;
-    void (*add)(html_page& page, const check_report& report, const std::string& date);
+    void (*add)(html_page& page, const check_report& report, const check_verdict& verdict, const std::string& date);
 };
 
 // The sections in the page's order.
 std::span<const report_section> report_html_sections();
 
 // The page; date: when it was made, as the page names it.
-std::string report_html(const check_report& report, const std::string& date);
+std::string report_html(const check_report& report, const check_verdict& verdict, const std::string& date);
 // The page to report.options.report_file, dated now (UTC). "" or why not.
-std::string report_html_write(const check_report& report);
-
-// A value formatted by a printf pattern that takes one double, such as "%.2f s",
-// as it stands (report_figure also drops the minus of a negative zero).
-std::string report_html_figure(const char* pattern, double value);
+std::string report_html_write(const check_report& report, const check_verdict& verdict);
 
 // The sections (report_html_text.cpp, report_html_figures.cpp).
-void report_html_verdict(html_page& page, const check_report& report, const std::string& date);
-void report_html_conditions(html_page& page, const check_report& report, const std::string& date);
-void report_html_impulse(html_page& page, const check_report& report, const std::string& date);
-void report_html_runs(html_page& page, const check_report& report, const std::string& date);
-void report_html_response(html_page& page, const check_report& report, const std::string& date);
+void report_html_verdict(html_page& page, const check_report& report, const check_verdict& verdict,
+                         const std::string& date);
+void report_html_conditions(html_page& page, const check_report& report, const check_verdict& verdict,
+                            const std::string& date);
+void report_html_impulse(html_page& page, const check_report& report, const check_verdict& verdict,
+                         const std::string& date);
+void report_html_runs(html_page& page, const check_report& report, const check_verdict& verdict,
+                      const std::string& date);
+void report_html_response(html_page& page, const check_report& report, const check_verdict& verdict,
+                          const std::string& date);
 // --quality's and --monitor's (report_html_quality.cpp, report_html_monitor.cpp).
-void report_html_quality(html_page& page, const check_report& report, const std::string& date);
-void report_html_monitor(html_page& page, const check_report& report, const std::string& date);
+void report_html_quality(html_page& page, const check_report& report, const check_verdict& verdict,
+                         const std::string& date);
+void report_html_monitor(html_page& page, const check_report& report, const check_verdict& verdict,
+                         const std::string& date);
 
 // A plot with the data its series, points and bands point into, held
 // together: the spans point into these vectors, so it is filled in place

@@ -5,27 +5,20 @@
 
 #include "loopcheck/report_html.hpp"
 
-std::string report_html_figure(const char* pattern, double value)
-{
-    char text[64];
-    std::snprintf(text, sizeof text, pattern, value);
-    return text;
-}
-
 namespace {
 
 std::string sweep_text(int64_t frames, double rate)
 {
-    return report_html_figure("%.2f s", static_cast<double>(frames) / rate);
+    return report_figure("%.2f s", static_cast<double>(frames) / rate);
 }
 
 }  // namespace
 
-void report_html_impulse(html_page& page, const check_report& r, const std::string&)
+void report_html_impulse(html_page& page, const check_report& r, const check_verdict& verdict, const std::string&)
 {
     report_plot ir;
     if (!report_plot_impulse(r, ir)) {
-        if (r.status != check_status::ok)
+        if (verdict.status != check_status::ok)
             html_paragraph(page, "No impulse response to show: no run was analysed to its end.");
         return;
     }
@@ -37,20 +30,20 @@ void report_html_impulse(html_page& page, const check_report& r, const std::stri
         words += "Red: the largest tap, at " + std::to_string(r.seen.peak) + " frames.";
     } else {
         const run_result& x = r.runs.back().result;
-        words += "Red: the latency, " + report_html_figure("%.3f frames", x.latency) +
+        words += "Red: the latency, " + report_figure("%.3f frames", x.latency) +
                  (r.runs.size() > 1 ? " (last run)" : "") + ".";
         if (x.has_next) {
             const int64_t next = x.peak + x.next_offset;
             const bool within = next >= r.ir_first && next < r.ir_first + static_cast<int64_t>(r.ir.size());
             words += std::string(within ? " Orange: the next peak, " : " The next peak, beyond this excerpt: ") +
-                     report_html_figure("%+.0f frames", static_cast<double>(x.next_offset)) +
-                     report_html_figure(" from the peak at %.1f dB.", x.next_level_db);
+                     report_figure("%+.0f frames", static_cast<double>(x.next_offset)) +
+                     report_figure(" from the peak at %.1f dB.", x.next_level_db);
         }
     }
     html_paragraph(page, words);
 }
 
-void report_html_runs(html_page& page, const check_report& r, const std::string&)
+void report_html_runs(html_page& page, const check_report& r, const check_verdict&, const std::string&)
 {
     if (r.runs.empty())
         return;
@@ -64,10 +57,10 @@ void report_html_runs(html_page& page, const check_report& r, const std::string&
     for (size_t i = 0; i < r.runs.size(); i++) {
         const run_report& run = r.runs[i];
         const run_result& x = run.result;
-        std::string value =
-            report_html_figure("%.3f", x.latency) + report_html_figure(" ± %.4f frames", x.latency_uncertainty) +
-            report_html_figure(" · gain %.2f dB", x.gain_db) + report_html_figure(" · SNR %.0f dB", x.snr_db) + " · " +
-            (x.inverted ? "inverted" : "normal") + " · sweep " + sweep_text(run.sweep_frames, r.rate);
+        std::string value = report_figure("%.3f", x.latency) + report_figure(" ± %.4f frames", x.latency_uncertainty) +
+                            report_figure(" · gain %.2f dB", x.gain_db) + report_figure(" · SNR %.0f dB", x.snr_db) +
+                            " · " + (x.inverted ? "inverted" : "normal") + " · sweep " +
+                            sweep_text(run.sweep_frames, r.rate);
         if (run.attempts > 1)
             value += " · " + std::to_string(run.attempts) + " attempts";
         rows.push_back({"Run " + std::to_string(i + 1), value});
@@ -75,7 +68,7 @@ void report_html_runs(html_page& page, const check_report& r, const std::string&
     html_table(page, rows);
 }
 
-void report_html_response(html_page& page, const check_report& r, const std::string&)
+void report_html_response(html_page& page, const check_report& r, const check_verdict&, const std::string&)
 {
     if (r.runs.empty())
         return;
@@ -97,7 +90,7 @@ void report_html_response(html_page& page, const check_report& r, const std::str
     if (unknown > 0)
         source += " The noise was not measured: every stretch is drawn alike.";
     else if (weak > 0)
-        source += " Grey, dashed: below " + report_html_figure("%.0f dB", response_snr_floor_db) + " SNR (" +
+        source += " Grey, dashed: below " + report_figure("%.0f dB", response_snr_floor_db) + " SNR (" +
                   std::to_string(weak) + " of " + std::to_string(r.response_rows.size()) + " points).";
     source += " Green: ±1 dB and ±0.1 dB.";
     html_svg(page, plot_svg(level.p));

@@ -59,7 +59,7 @@ rows monitor_key_figures(const check_report& r)
 
 }  // namespace
 
-void report_html_monitor(html_page& page, const check_report& r, const std::string&)
+void report_html_monitor(html_page& page, const check_report& r, const check_verdict&, const std::string&)
 {
     const monitor_trace& m = r.monitor;
     if (!r.options.monitor.on)

@@ -124,15 +124,22 @@ void figures(html_page& page, const check_report& r, size_t k)
 
 }  // namespace
 
-void report_html_quality(html_page& page, const check_report& r, const std::string&)
+void report_html_quality(html_page& page, const check_report& r, const check_verdict& verdict, const std::string&)
 {
     if (!r.options.quality)
         return;
     const quality_outcome& q = r.quality;
     html_heading(page, 2, "Quality");
     if (!q.ran) {
-        html_paragraph(page, "The quality battery did not run to its end" +
-                                 (r.message.empty() ? std::string(".") : ": " + r.message));
+        // Why: the battery's own failure, or what kept it from starting.
+        std::string why = r.battery.reason;
+        for (const check_not_run& n : verdict.not_run)
+            if (n.mode == "quality")
+                why = n.reason;
+        if (why.empty())
+            why = verdict.message;
+        html_paragraph(page,
+                       "The quality battery did not run to its end" + (why.empty() ? std::string(".") : ": " + why));
         return;
     }
     for (size_t k = 0; k < q.loops.size(); k++) {

@@ -1,4 +1,4 @@
-// Runs, retries, verdicts.
+// Runs and their retries.
 #include "loopcheck/runs.hpp"
 
 #include <algorithm>
@@ -11,9 +11,10 @@ namespace {
 
 constexpr double run_gap_s = 0.02;  // silence between one run's capture and the next sweep
 
-void verdict(check_report& r, check_status status, const std::string& message)
+// The measurement ends here, unfinished: its status and words.
+void unfinished(check_report& r, check_status status, const std::string& message)
 {
-    r.status = status, r.message = message;
+    r.latency.failure = status, r.latency.reason = message;
 }
 
 bool interrupted(const runs_setup& setup) { return setup.interrupted && setup.interrupted->load(); }
@@ -97,7 +98,7 @@ void run_keep_seen(check_report& r, const run_capture& capture)
 // One run: attempts until one is not spoiled (three at most), measured again
 // with the long sweep if the short one leaves the loop weak or unseen. A
 // spoiled attempt is retried before anything is judged of its peak. False
-// when the session ends here, with its verdict set.
+// when the session ends here, with its failure set.
 bool run_one(check_report& r, stream_state& s, const runs_setup& setup, const capture_wait& wait, capture_plan& plan,
              run_report& run, run_capture& kept)
 {
@@ -113,7 +114,7 @@ bool run_one(check_report& r, stream_state& s, const runs_setup& setup, const ca
             r.first_sound_frame = capture.start;
         plan.lead = std::lrint(run_gap_s * r.rate);
         if (interrupted(setup))
-            return verdict(r, check_status::interrupted, "loopcheck: interrupted"), false;
+            return unfinished(r, check_status::interrupted, "loopcheck: interrupted"), false;
         std::string spoiled = capture_spoiled_by(capture);
         const int64_t tolerance = peak_neighbourhood(r.rate) + s.largest_buffer.load();
         answer_of answer = spoiled.empty() && capture.result.loop && !capture.beyond
@@ -141,7 +142,7 @@ bool run_one(check_report& r, stream_state& s, const runs_setup& setup, const ca
                           "after this one began; the loop is longer, and a longer --max-delay measures it",
                           static_cast<long long>(plan.last_lag), static_cast<double>(plan.last_lag) / r.rate,
                           static_cast<long long>(capture.result.peak));
-            return verdict(r, check_status::no_loop, text), false;
+            return unfinished(r, check_status::no_loop, text), false;
         }
         earlier.push_back({capture.start, capture.clip, !spoiled.empty() || answer == answer_of::unsure,
                            capture.result.searched_lags, capture.result.loop, capture.result.peak});
@@ -153,17 +154,17 @@ bool run_one(check_report& r, stream_state& s, const runs_setup& setup, const ca
         if (!spoiled.empty()) {
             run.dropouts.push_back(spoiled);
             if (run.attempts == runs_attempts)
-                return verdict(r, check_status::unstable,
-                               "unstable: run " + std::to_string(r.runs.size() + 1) + " was spoiled " +
-                                   std::to_string(runs_attempts) + " times: " + spoiled +
-                                   (capture.stalled ? setup.stall_advice : "")),
+                return unfinished(r, check_status::unstable,
+                                  "unstable: run " + std::to_string(r.runs.size() + 1) + " was spoiled " +
+                                      std::to_string(runs_attempts) + " times: " + spoiled +
+                                      (capture.stalled ? setup.stall_advice : "")),
                        false;
             run.attempts++;
             continue;
         }
         if (capture.beyond) {
             run_keep_seen(r, capture);
-            return verdict(r, check_status::no_loop, no_loop_message(r, plan.last_lag, capture)), false;
+            return unfinished(r, check_status::no_loop, no_loop_message(r, plan.last_lag, capture)), false;
         }
         // Not an attempt: the loop may be there, only weak. The runs after
         // this one take the long sweep at once (12 dB more signal than the
@@ -177,7 +178,7 @@ bool run_one(check_report& r, stream_state& s, const runs_setup& setup, const ca
         }
         if (!capture.result.loop) {
             run_keep_seen(r, capture);
-            return verdict(r, check_status::no_loop, no_loop_message(r, plan.last_lag, capture)), false;
+            return unfinished(r, check_status::no_loop, no_loop_message(r, plan.last_lag, capture)), false;
         }
         run.result = capture.result;
         run.sweep_frames = static_cast<int64_t>(plan.sweep.size());
@@ -212,11 +213,12 @@ void runs_measure(check_report& r, stream_state& s, const runs_setup& setup, con
                   void (*on_run)(const check_report&, size_t))
 {
     const check_options& o = r.options;
+    r.latency.ran = true;
     if (!wait(1)) {
         if (interrupted(setup))
-            return verdict(r, check_status::interrupted, "loopcheck: interrupted");
-        return verdict(r, check_status::error,
-                       "loopcheck: the stream delivered no frames within a second of starting (" + r.host_api + ")");
+            return unfinished(r, check_status::interrupted, "loopcheck: interrupted");
+        return unfinished(r, check_status::error,
+                          "loopcheck: the stream delivered no frames within a second of starting (" + r.host_api + ")");
     }
     const bool response = !o.response_file.empty();
     capture_plan plan;
@@ -238,18 +240,5 @@ void runs_measure(check_report& r, stream_state& s, const runs_setup& setup, con
             on_run(r, r.runs.size() - 1);
         if (i + 1 == o.repeat)
             run_keep_files(r, capture);
-    }
-    const run_statistics st = report_statistics(r);
-    if (st.max - st.min > runs_agree_frames) {
-        char text[160];
-        std::snprintf(text, sizeof text, "unstable: the runs disagree by %.3f frames (from %.3f to %.3f)",
-                      st.max - st.min, st.min, st.max);
-        return verdict(r, check_status::unstable, text);
-    }
-    if (o.expect && std::fabs(st.mean - o.expect_frames) > o.expect_tolerance) {
-        char text[160];
-        std::snprintf(text, sizeof text, "outside the expected %.3f ± %.3f frames", o.expect_frames,
-                      o.expect_tolerance);
-        verdict(r, check_status::outside_expected, text);
     }
 }

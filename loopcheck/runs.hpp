@@ -1,5 +1,5 @@
-// The runs of a measurement on a running stream, their retries, and the
-// verdicts over them: a loop or none, stable or not, as expected or not.
+// The runs of a measurement on a running stream and their retries: a loop
+// found and measured, or why not.
 #pragma once
 #include <atomic>
 #include <cstddef>
@@ -11,7 +11,6 @@
 #include "loopcheck/stream.hpp"
 
 inline constexpr int runs_attempts = 3;                 // a run and two retries
-inline constexpr double runs_agree_frames = 0.5;        // runs further apart than this are unstable
 inline constexpr double runs_lengthen_below_db = 60.0;  // a run this weak is measured again with the long sweep
 
 struct runs_setup {
@@ -29,8 +28,10 @@ int64_t runs_quiet_frames(double rate);
 int64_t runs_settle_frames(double settle_s, double rate);
 
 // Waits for the stream's first frames, then measures options.repeat runs
-// (each retried when spoiled, lengthened when weak) and judges them. Sets the
-// report's runs, status and message, and the last run's response rows and
-// impulse response; on_run is called as each run is kept.
+// (each retried when spoiled, lengthened when weak). Sets the report's runs
+// and, where the measurement could not finish, report.latency's failure and
+// reason, and the last run's response rows and impulse response; on_run is
+// called as each run is kept. Whether the runs agree, and fall within
+// --expect, is the verdict's to judge.
 void runs_measure(check_report& report, stream_state& s, const runs_setup& setup, const capture_wait& wait,
                   void (*on_run)(const check_report&, size_t));

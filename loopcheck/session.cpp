@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <exception>
 #include <memory>
 #include <string>
 #include <utility>
@@ -20,6 +21,8 @@
 #include "loopcheck/stream_clock.hpp"
 #include "loopcheck/stream_jack.hpp"
 #include "loopcheck/stream_open.hpp"
+#include "loopcheck/stream_wait.hpp"
+#include "loopcheck/verdict.hpp"
 
 std::atomic<bool> session_interrupted{false};
 
@@ -52,7 +55,21 @@ struct session_audio {
 
 void failure(check_report& r, const std::string& message)
 {
-    r.status = check_status::error, r.message = "loopcheck: " + message;
+    r.setup.failure = check_status::error, r.setup.reason = "loopcheck: " + message;
+}
+
+// A mode that threw (the analysis refusing its input, memory run out): its
+// end is an error with the exception's words, and the session goes on to its
+// teardown as from any other end.
+template <typename Mode>
+void guarded(mode_end& end, const char* name, Mode&& mode)
+{
+    try {
+        mode();
+    } catch (const std::exception& e) {
+        end.failure = check_status::error;
+        end.reason = std::string("loopcheck: ") + name + ": " + e.what();
+    }
 }
 
 // The host API's own words on its last error, if it left any.
@@ -71,16 +88,6 @@ bool input_is_monitor(const stream_state& s, PaDeviceIndex device)
     const PaDeviceInfo* info = device >= 0 ? Pa_GetDeviceInfo(device) : nullptr;
     const PaHostApiInfo* api = info ? Pa_GetHostApiInfo(info->hostApi) : nullptr;
     return api && api->type == paJACK && stream_clock_inputs_are_monitor(s, info->name);
-}
-
-// The monitor's verdict: measured as any loop, but not the cable.
-void monitor_verdict(check_report& r)
-{
-    if (!r.input_is_monitor || r.options.allow_monitor || !check_status_measured(r.status))
-        return;
-    r.status = check_status::monitor_input;
-    r.message = "input is an output's monitor: \"" + r.in_name +
-                "\" hands back what was played, not what the cable brings (--allow-monitor to accept it)";
 }
 
 // The loop on the JACK server's first device, straight on JACK: no device
@@ -119,7 +126,7 @@ std::string open_on_portaudio(check_report& r, session_audio& audio)
 
 }  // namespace
 
-void session_run(check_report& r, void (*on_run)(const check_report&, size_t))
+void session_run(check_report& r, const session_hooks& hooks)
 {
     session_audio audio;
     audio.jack = stream_jack_connect(*audio.state, r.options);
@@ -151,9 +158,10 @@ void session_run(check_report& r, void (*on_run)(const check_report&, size_t))
         ring = std::max(ring, quality_run_ring_frames(r.quality.plan, std::lrint(r.options.max_delay_s * r.rate)));
     }
     // --monitor: its stimulus as a clip of its own, and a ring of 4 s at least.
-    const bool monitor = r.options.monitor.on;
-    const monitor_stimulus stimulus =
-        monitor ? monitor_stimulus_design(r.rate, monitor_default_level_dbfs) : monitor_stimulus{};
+    monitor_stimulus stimulus;
+    if (r.options.monitor.on)
+        guarded(r.watch, "--monitor", [&] { stimulus = monitor_stimulus_design(r.rate, monitor_default_level_dbfs); });
+    const bool monitor = r.options.monitor.on && r.watch.failure == check_status::ok;
     const int monitor_clip = static_cast<int>(state->clips.size());
     if (monitor) {
         state->clips.push_back(monitor_clip_make(stimulus));
@@ -172,17 +180,20 @@ void session_run(check_report& r, void (*on_run)(const check_report&, size_t))
     setup.stall_advice = audio.stall_advice;
     const stream_state& s = *state;
     const double rate = r.rate;
-    const capture_wait wait = [&s, rate](int64_t until) {
-        return stream_wait_frames(s, until, rate, session_interrupted);
+    const stream_pace pace = stream_pace_system();
+    const capture_wait wait = [&s, rate, &pace](int64_t until) {
+        return stream_wait_frames(s, until, rate, session_interrupted, pace);
     };
-    loops_measure(r, *state, setup, wait, on_run);
-    if (r.status == check_status::error && audio.portaudio)
-        r.message += host_words();
-    monitor_verdict(r);
-    // The battery only on loops that are there and not a monitor's.
-    if (r.options.quality && (r.status == check_status::ok || r.status == check_status::outside_expected))
-        quality_run_measure(r, *state, quality, wait, &session_interrupted);
-    if (monitor && r.status == check_status::ok)
-        monitor_run(r, *state, {monitor_clip, &stimulus, &session_interrupted, setup.stall_advice});
+    guarded(r.latency, "the latency", [&] { loops_measure(r, *state, setup, wait, hooks.on_run); });
+    if (r.latency.failure == check_status::error && audio.portaudio)
+        r.latency.reason += host_words();
+    // The battery and the monitor only on loops that are there, hold still and are the cable.
+    if (r.options.quality && verdict_blocker(r, false).empty())
+        guarded(r.battery, "--quality", [&] { quality_run_measure(r, *state, quality, wait, &session_interrupted); });
+    if (monitor && verdict_blocker(r, true).empty() && !session_interrupted.load())
+        guarded(r.watch, "--monitor", [&] {
+            monitor_run(r, *state,
+                        {monitor_clip, &stimulus, &session_interrupted, setup.stall_advice, pace, hooks.monitor});
+        });
     r.buffer_granted = state->largest_buffer.load();
 }

@@ -4,6 +4,7 @@
 #include <atomic>
 #include <cstddef>
 
+#include "loopcheck/monitor_run.hpp"
 #include "loopcheck/report.hpp"
 
 // Set by a signal handler (Ctrl-C, SIGTERM, SIGHUP): the run ends at its next
@@ -11,7 +12,14 @@
 extern std::atomic<bool> session_interrupted;
 static_assert(std::atomic<bool>::is_always_lock_free);
 
-// Runs the session for report.options and fills in the report, its status
-// and message; on_run is called as each run is measured. Every path after
-// Pa_Initialize calls Pa_Terminate.
-void session_run(check_report& report, void (*on_run)(const check_report&, size_t));
+// What the session hands back as it goes, for a person watching.
+struct session_hooks {
+    void (*on_run)(const check_report&, size_t) = nullptr;  // each run as it is measured
+    monitor_sink monitor;                                   // the monitor's lines
+};
+
+// Runs every mode report.options asks for, each on what the ones before it
+// found, and fills in the report: its facts and each mode's end. A mode that
+// throws ends with status error and the exception's words, the others go
+// on being torn down. Every path after Pa_Initialize calls Pa_Terminate.
+void session_run(check_report& report, const session_hooks& hooks);

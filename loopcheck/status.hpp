@@ -48,10 +48,33 @@ constexpr const check_status_row& check_status_of(check_status status)
     return check_status_table[1];
 }
 
-// True when the session measured the loop: its latency stands, whatever the verdict on it.
-constexpr bool check_status_measured(check_status status)
+// Which status the session ends with when several modes failed: the first of
+// these that any of them reached. What stops the measurement (the device, a
+// signal, no loop, a loop that will not hold still) comes before what judges
+// it; a loop that is not the cable before any judgement of it; glitches (data
+// lost or made up) before a figure outside its tolerance.
+inline constexpr check_status check_status_precedence[] = {
+    check_status::bad_options,
+    check_status::error,
+    check_status::interrupted,
+    check_status::no_loop,
+    check_status::unstable,
+    check_status::monitor_input,
+    check_status::glitches,
+    check_status::outside_expected,
+    check_status::outside_limits,
+    check_status::monitor_limit,
+    check_status::ok,
+};
+
+// The status's place in check_status_precedence: smaller comes first.
+constexpr int check_status_rank(check_status status)
 {
-    return status == check_status::ok || status == check_status::outside_expected ||
-           status == check_status::outside_limits || status == check_status::monitor_input ||
-           status == check_status::glitches || status == check_status::monitor_limit;
+    int rank = 0;
+    for (const check_status s : check_status_precedence) {
+        if (s == status)
+            return rank;
+        rank++;
+    }
+    return 0;
 }

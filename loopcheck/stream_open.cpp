@@ -1,23 +1,13 @@
-// The stream's life: open, start, wait for frames, close.
+// The stream's life: open, start, close.
 #include "loopcheck/stream_open.hpp"
 
 #include <algorithm>
-#include <chrono>
 #include <cmath>
-#include <thread>
 
 #include "frame/host.hpp"
 #include "loopcheck/stream_jack.hpp"
 
 namespace {
-
-constexpr int64_t stall_ms = 1000;  // no frames for this long: a stall
-
-int64_t now_ms()
-{
-    using namespace std::chrono;
-    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
-}
 
 PaStreamParameters side(PaDeviceIndex device, int channels, double latency)
 {
@@ -124,24 +114,6 @@ void stream_close(stream_opened& opened)
         Pa_StopStream(opened.stream);
     Pa_CloseStream(opened.stream);
     opened.stream = nullptr;
-}
-
-bool stream_wait_frames(const stream_state& s, int64_t until, double rate, const std::atomic<bool>& interrupted)
-{
-    int64_t seen = s.frames_done.load(std::memory_order_acquire), since = now_ms();
-    const int64_t deadline =
-        since + stall_ms + std::lrint(2000.0 * static_cast<double>(std::max<int64_t>(0, until - seen)) / rate);
-    while (seen < until && !interrupted.load()) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        const int64_t now = s.frames_done.load(std::memory_order_acquire), time = now_ms();
-        if (now != seen)
-            seen = now, since = time;
-        else if (time - since > stall_ms)
-            return false;
-        if (time > deadline)
-            return false;
-    }
-    return !interrupted.load();
 }
 
 std::string stream_stall_advice(PaDeviceIndex device)

@@ -35,10 +35,5 @@ std::string stream_start(stream_opened& opened);
 // Stops and closes the stream, if open.
 void stream_close(stream_opened& opened);
 
-// Waits until the callback has handled frame until - 1, polling; false when
-// the stream stalls first (no frames for a second, or a trickle that takes
-// more than twice the frames' own time and a second besides) or interrupted is set.
-bool stream_wait_frames(const stream_state& s, int64_t until, double rate, const std::atomic<bool>& interrupted);
-
 // What to try when the stream stops delivering frames, as the windowed programs advise.
 std::string stream_stall_advice(PaDeviceIndex device);

@@ -7,7 +7,7 @@
 #include <string>
 
 #include "loopcheck/monitor_report.hpp"
-#include "loopcheck/monitor_run.hpp"
+#include "loopcheck/verdict.hpp"
 
 namespace {
 
@@ -45,10 +45,9 @@ TEST(MonitorReport, LinesHaveTheirKeys)
     EXPECT_EQ(g["xrun"], true);
     EXPECT_TRUE(g.contains("wall"));
 
-    check_report r;
     monitor_progress p = progress(2, 0.5);
     p.summary.by_kind[static_cast<size_t>(monitor_kind::dropped)] = 2;
-    const json s = one_line(monitor_summary_json(p, r));
+    const json s = one_line(monitor_summary_json(p, check_verdict{}));
     for (const char* key : {"duration_s", "frames", "glitches", "by_kind", "longest_clean_s", "xruns", "drift_ppm",
                             "drift_ppm_uncertainty", "delay_start_frames", "delay_end_frames", "residue_db"})
         EXPECT_TRUE(s.contains(key)) << key;
@@ -74,10 +73,9 @@ TEST(MonitorReport, Verdicts)
                         {2, 0.0, true, 2, -1.0, 0},  {0, 12.0, true, -1, 10.0, 5}, {0, -12.0, true, -1, 10.0, 5},
                         {0, 9.0, true, -1, 10.0, 0}, {0, 0.0, false, -1, -1.0, 7}, {5, 50.0, true, 10, 10.0, 5}};
     for (const row& x : rows) {
-        check_report r;
-        r.options.monitor.on = true, r.options.monitor.max_glitches = x.max_glitches;
-        r.options.monitor.max_drift_ppm = x.max_drift;
-        monitor_judge(r, progress(x.events, x.drift, x.aligned));
-        EXPECT_EQ(report_exit_code(r), x.exit_code) << x.events << " " << x.drift << " " << x.aligned;
+        monitor_settings o;
+        o.on = true, o.max_glitches = x.max_glitches, o.max_drift_ppm = x.max_drift;
+        const mode_judgement j = verdict_monitor(o, progress(x.events, x.drift, x.aligned));
+        EXPECT_EQ(check_status_of(j.status).exit_code, x.exit_code) << x.events << " " << x.drift << " " << x.aligned;
     }
 }

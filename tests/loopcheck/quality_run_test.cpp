@@ -16,6 +16,7 @@
 #include "common/rig.hpp"
 #include "loopcheck/loops.hpp"
 #include "loopcheck/quality_run.hpp"
+#include "loopcheck/verdict.hpp"
 
 namespace {
 
@@ -110,7 +111,7 @@ loops_measured measure_loops(wiring w, bool quality)
     two_loop_stream stream(s, w);
     const capture_wait wait = [&stream](int64_t until) { return stream.wait(until); };
     loops_measure(m.report, s, setup, wait, nullptr);
-    if (quality && m.report.status == check_status::ok)
+    if (quality && verdict_judge(m.report).status == check_status::ok)
         quality_run_measure(m.report, s, clips, wait, nullptr);
     return m;
 }
@@ -123,7 +124,7 @@ double db(double gain) { return 20.0 * std::log10(gain); }
 TEST(LoopcheckLoops, EachLoopsLatencyFromItsOwnInput)
 {
     const loops_measured m = measure_loops({{{{1, 603, 0.5}, {0, 600, 0.5}}}}, false);
-    ASSERT_EQ(m.report.status, check_status::ok) << m.report.message;
+    ASSERT_EQ(verdict_judge(m.report).status, check_status::ok) << verdict_judge(m.report).message;
     ASSERT_EQ(m.report.loops.size(), 1u);
     EXPECT_NEAR(m.report.runs[0].result.latency, 600.0, 0.01);
     EXPECT_NEAR(m.report.loops[0].runs[0].result.latency, 603.0, 0.01);
@@ -135,8 +136,9 @@ TEST(LoopcheckLoops, EachLoopsLatencyFromItsOwnInput)
 TEST(LoopcheckLoops, AMissingSecondLoopIsNoLoop)
 {
     const loops_measured m = measure_loops({{{{1, 603, 0.0}, {0, 600, 0.5}}}}, true);
-    EXPECT_EQ(m.report.status, check_status::no_loop);
-    EXPECT_NE(m.report.message.find("loop 2 (out 2, in 1)"), std::string::npos) << m.report.message;
+    EXPECT_EQ(verdict_judge(m.report).status, check_status::no_loop);
+    EXPECT_NE(verdict_judge(m.report).message.find("loop 2 (out 2, in 1)"), std::string::npos)
+        << verdict_judge(m.report).message;
     EXPECT_FALSE(m.report.quality.ran);
 }
 
@@ -152,7 +154,7 @@ TEST(LoopcheckQualityRun, CapturesAlignedPerLoopAndSpoiledSegmentsReplayed)
         SCOPED_TRACE(flag_clip);
         const double g1 = 0.5, g2 = 0.5 * std::pow(10.0, -0.5 / 20.0);
         const loops_measured m = measure_loops({{{{1, 603, g2}, {0, 600, g1}}}, flag_clip, in_the_ccif_block}, true);
-        ASSERT_EQ(m.report.status, check_status::ok) << m.report.message;
+        ASSERT_EQ(verdict_judge(m.report).status, check_status::ok) << verdict_judge(m.report).message;
         const quality_outcome& q = m.report.quality;
         ASSERT_TRUE(q.ran);
         EXPECT_EQ(q.shifts, (std::vector<int64_t>{600, 603}));

@@ -193,15 +193,16 @@ TEST(LoopcheckReportHtml, ThePageEscapesAndShowsWhatTheReportHolds)
     for (const row& x : rows) {
         SCOPED_TRACE(x.name);
         check_report r = sample_report();
-        r.status = x.status;
-        r.message = "<why> & because";
+        check_verdict v;
+        v.status = x.status;
+        v.message = "<why> & because";
         if (x.status == check_status::no_loop)
             r.seen = r.runs[0].result, r.seen.loop = false, r.seen.peak_value = 0.5, r.has_seen = true;
         if (x.status == check_status::error)
             r.rate = 0.0, r.ir.clear(), r.response_rows.clear();
         if (!x.runs)
             r.runs.clear();
-        const std::string page = report_html(r, "2026-01-02 03:04:05 UTC");
+        const std::string page = report_html(r, v, "2026-01-02 03:04:05 UTC");
         for (const std::string& text : x.shows)
             EXPECT_NE(page.find(text), std::string::npos) << text;
         EXPECT_NE(page.find("&lt;why&gt; &amp; because"), std::string::npos);

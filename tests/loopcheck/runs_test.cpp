@@ -12,6 +12,7 @@
 #include "analysis/sweep.hpp"
 #include "common/rig.hpp"
 #include "loopcheck/runs.hpp"
+#include "loopcheck/verdict.hpp"
 
 namespace {
 
@@ -233,8 +234,8 @@ TEST(LoopcheckRuns, EverySpoiledRunIsCaughtAndRetried)
     for (const row& r : rows) {
         SCOPED_TRACE(r.name);
         const measured m = measure(r.sc, r.o);
-        EXPECT_EQ(m.report.status, r.status)
-            << m.report.message
+        EXPECT_EQ(verdict_judge(m.report).status, r.status)
+            << verdict_judge(m.report).message
             << (m.report.runs.empty() ? ""
                                       : " " + std::to_string(m.report.runs[0].result.latency) + " ± " +
                                             std::to_string(m.report.runs[0].result.latency_uncertainty) + " snr " +
@@ -252,7 +253,7 @@ TEST(LoopcheckRuns, EverySpoiledRunIsCaughtAndRetried)
 TEST(LoopcheckRuns, AWeakLoopIsFoundWithTheLongSweep)
 {
     const measured m = measure({.gain = 0.003, .noise_dbfs = -46.0}, options());
-    ASSERT_EQ(m.report.status, check_status::ok) << m.report.message;
+    ASSERT_EQ(verdict_judge(m.report).status, check_status::ok) << verdict_judge(m.report).message;
     const run_report& run = m.report.runs[0];
     EXPECT_TRUE(run.lengthened);
     EXPECT_LT(run.result.snr_db, 40.0);
@@ -267,7 +268,7 @@ TEST(LoopcheckRuns, ASlipInTheAnswerIsNeverACleanNumber)
     for (const int64_t offset : {1500, 2600, 4000}) {
         SCOPED_TRACE(offset);
         const measured m = measure({.slip = at{0, offset}}, options());
-        if (m.report.status != check_status::ok)
+        if (verdict_judge(m.report).status != check_status::ok)
             continue;
         const run_result& x = m.report.runs[0].result;
         const double u = x.latency_uncertainty;
@@ -291,8 +292,8 @@ TEST(LoopcheckRuns, EveryResponseRunMeasuresItsNoise)
     twice.repeat = 2;
     const measured one = measure({.noise_dbfs = -60.0}, options(0.5, true));
     const measured two = measure({.noise_dbfs = -60.0}, twice);
-    ASSERT_EQ(one.report.status, check_status::ok);
-    ASSERT_EQ(two.report.status, check_status::ok);
+    ASSERT_EQ(verdict_judge(one.report).status, check_status::ok);
+    ASSERT_EQ(verdict_judge(two.report).status, check_status::ok);
     for (const response_row& row : two.report.response_rows)
         ASSERT_FALSE(std::isnan(row.snr_db)) << row.hz;
     EXPECT_NEAR(median_snr(two.report), median_snr(one.report), 3.0);
@@ -307,7 +308,7 @@ TEST(LoopcheckRuns, TheReportKeepsTheResponseAndTheFailedRunsImpulseResponse)
     check_options o = options();
     o.report_file = "unused.html";
     const measured found = measure({.noise_dbfs = -60.0}, o);
-    ASSERT_EQ(found.report.status, check_status::ok) << found.report.message;
+    ASSERT_EQ(verdict_judge(found.report).status, check_status::ok) << verdict_judge(found.report).message;
     EXPECT_FALSE(found.report.has_response);
     ASSERT_FALSE(found.report.response_rows.empty());
     EXPECT_NEAR(found.report.response_rows.back().hz, rate / 2.0, response_row_hz);
@@ -315,7 +316,7 @@ TEST(LoopcheckRuns, TheReportKeepsTheResponseAndTheFailedRunsImpulseResponse)
         ASSERT_FALSE(std::isnan(row.snr_db)) << row.hz;
 
     const measured none = measure({.gain = 0.0, .noise_dbfs = -60.0}, o);
-    ASSERT_EQ(none.report.status, check_status::no_loop);
+    ASSERT_EQ(verdict_judge(none.report).status, check_status::no_loop);
     ASSERT_TRUE(none.report.has_seen);
     EXPECT_FALSE(none.report.seen.loop);
     ASSERT_EQ(none.report.ir.size(), 1281u);
