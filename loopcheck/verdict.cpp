@@ -93,8 +93,7 @@ void monitor_failures(const check_report& r, std::vector<judged_failure>& out)
     end_failure(out, r.watch);
     if (!r.watch.ran)
         return;
-    const mode_judgement j = verdict_monitor(r.options.monitor, r.monitor_end);
-    if (j.status != check_status::ok)
+    for (const mode_judgement& j : verdict_monitor(r.options.monitor, r.monitor_end))
         out.push_back({j.status, j.message});
 }
 
@@ -168,30 +167,31 @@ std::string verdict_blocker(const check_report& r, bool after_battery)
     return "";
 }
 
-mode_judgement verdict_monitor(const monitor_settings& o, const monitor_progress& p)
+std::vector<mode_judgement> verdict_monitor(const monitor_settings& o, const monitor_progress& p)
 {
+    std::vector<mode_judgement> out;
     const int64_t glitches = p.summary.events + p.overruns;
     char text[200];
+    if (!p.summary.aligned)
+        out.push_back({check_status::glitches,
+                       "the stimulus never came back recognisably: nothing was checked (a gain or latency that "
+                       "changed since the measurement, a mute, a cable pulled)"});
+    if (o.max_glitches < 0 && glitches > 0) {
+        std::snprintf(text, sizeof text, "%lld glitch%s found", static_cast<long long>(glitches),
+                      glitches > 1 ? "es" : "");
+        out.push_back({check_status::glitches, text});
+    }
     if (o.max_glitches >= 0 && glitches > o.max_glitches) {
         std::snprintf(text, sizeof text, "%lld glitches, more than --max-glitches %lld",
                       static_cast<long long>(glitches), static_cast<long long>(o.max_glitches));
-        return {check_status::monitor_limit, text};
+        out.push_back({check_status::monitor_limit, text});
     }
     if (o.max_drift_ppm >= 0.0 && p.summary.aligned && std::fabs(p.summary.drift_ppm) > o.max_drift_ppm) {
         std::snprintf(text, sizeof text, "drift %+.3f ppm, beyond --max-drift %g", p.summary.drift_ppm,
                       o.max_drift_ppm);
-        return {check_status::monitor_limit, text};
+        out.push_back({check_status::monitor_limit, text});
     }
-    if (!p.summary.aligned)
-        return {check_status::glitches,
-                "the stimulus never came back recognisably: nothing was checked (a gain or latency that changed "
-                "since the measurement, a mute, a cable pulled)"};
-    if (glitches > 0 && o.max_glitches < 0) {
-        std::snprintf(text, sizeof text, "%lld glitch%s found", static_cast<long long>(glitches),
-                      glitches > 1 ? "es" : "");
-        return {check_status::glitches, text};
-    }
-    return {};
+    return out;
 }
 
 check_verdict verdict_judge(const check_report& r)

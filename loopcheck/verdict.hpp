@@ -48,9 +48,10 @@ bool verdict_has(const check_verdict& verdict, check_finding finding);
 // may run after what the modes before it found; otherwise why not, in a few words.
 std::string verdict_blocker(const check_report& report, bool after_battery);
 
-// The monitor's figures against its limits: glitches, a drift beyond
-// --max-drift, more glitches than --max-glitches, or a stimulus never found.
-mode_judgement verdict_monitor(const monitor_settings& settings, const monitor_progress& progress);
+// The monitor's figures against its limits, each that fails: a stimulus
+// never found, glitches (without --max-glitches), more glitches than
+// --max-glitches, a drift beyond --max-drift. Empty when all hold.
+std::vector<mode_judgement> verdict_monitor(const monitor_settings& settings, const monitor_progress& progress);
 
 // "loop 2 (out 2, in 1)": the k-th loop (from 0), as messages name it.
 std::string verdict_loop_name(const check_options& options, size_t k);

@@ -1,0 +1,229 @@
+// The monitor's main loop offline: a scripted stream whose pause runs the
+// callback cycle by cycle, its input the loop's answer to what it played,
+// with frames dropped or repeated, a flagged call, a stall and Ctrl-C where
+// each row puts them; the clock is the script's, so nothing waits for real.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cmath>
+#include <memory>
+#include <random>
+#include <vector>
+
+#include "analysis/monitor.hpp"
+#include "common/rig.hpp"
+#include "loopcheck/monitor_run.hpp"
+#include "loopcheck/verdict.hpp"
+
+namespace {
+
+constexpr int64_t delay = 1000;  // longer than a cycle and any slip: the answer is always played already
+
+struct script {
+    double gain_db = -6.0;
+    double seconds = 2.0;       // --monitor's duration; 0: until Ctrl-C
+    int64_t slip_at = -1;       // a capture frame from the stimulus's start: the delay changes there
+    int64_t slip = 0;           // by this many frames: > 0 frames dropped, < 0 repeated
+    int64_t flag_at = -1;       // the call holding this frame reports an input overflow
+    int64_t stall_at = -1;      // no frames from here on
+    int64_t interrupt_at = -1;  // Ctrl-C here
+};
+
+struct seen {
+    int starts = 0, statuses = 0, xruns = 0;
+    std::vector<monitor_event> glitches;
+};
+
+class scripted_loop {
+public:
+    scripted_loop(stream_state& s, const script& sc, std::atomic<bool>& interrupted)
+        : s_(s), sc_(sc), interrupted_(interrupted)
+    {
+    }
+
+    // The pause: the stream runs on for ms of the script's time.
+    void pause(int64_t ms)
+    {
+        now_ms_ += ms;
+        while (static_cast<double>(s_.frames_done.load()) < static_cast<double>(now_ms_) * rate / 1000.0) {
+            if (stalled())
+                return;
+            cycle();
+        }
+    }
+    int64_t now_ms() const { return now_ms_; }
+
+private:
+    int64_t from_stimulus(int64_t frame) const
+    {
+        const int64_t next = s_.next.load(), start = next >> stream_clip_bits;
+        return (next & stream_no_clip) == stream_no_clip ? -1 : frame - start;
+    }
+    bool stalled() const { return sc_.stall_at >= 0 && from_stimulus(s_.frames_done.load()) >= sc_.stall_at; }
+
+    void cycle()
+    {
+        const int64_t first = s_.frames_done.load();
+        std::vector<float> in(period), out(period);
+        bool flagged = false;
+        for (int64_t i = 0; i < period; i++) {
+            const int64_t f = from_stimulus(first + i);
+            const int64_t shift = sc_.slip_at >= 0 && f >= sc_.slip_at ? sc_.slip : 0;
+            const int64_t source = first + i - delay + shift;
+            double v = source >= 0 && source < static_cast<int64_t>(played_.size()) ? gain() * played_[source] : 0.0;
+            v += noise_(random_);
+            in[static_cast<size_t>(i)] = static_cast<float>(v);
+            flagged = flagged || (sc_.flag_at >= 0 && f == sc_.flag_at);
+            if (sc_.interrupt_at >= 0 && f == sc_.interrupt_at)
+                interrupted_.store(true);
+        }
+        stream_callback(in.data(), out.data(), period, nullptr, flagged ? paInputOverflow : 0, &s_);
+        played_.insert(played_.end(), out.begin(), out.end());
+    }
+    double gain() const { return std::pow(10.0, sc_.gain_db / 20.0); }
+
+    stream_state& s_;
+    script sc_;
+    std::atomic<bool>& interrupted_;
+    std::vector<float> played_;
+    int64_t now_ms_ = 0;
+    std::mt19937_64 random_{7};
+    std::normal_distribution<double> noise_{0.0, 3e-5};  // -90 dBFS
+};
+
+struct monitored {
+    check_report report;
+    check_verdict verdict;
+    seen lines;
+};
+
+monitored monitor(const script& sc)
+{
+    monitored m;
+    check_report& r = m.report;
+    r.rate = rate;
+    r.setup.ran = true;
+    r.options.monitor.on = true, r.options.monitor.duration_s = sc.seconds;
+    run_report run;
+    run.result.loop = true, run.result.latency = static_cast<double>(delay), run.result.gain_db = sc.gain_db;
+    run.result.snr_db = 80.0;
+    r.runs = {run};
+    r.latency.ran = true;
+
+    static const monitor_stimulus stimulus = monitor_stimulus_design(rate, monitor_default_level_dbfs);
+    auto s = std::make_unique<stream_state>();
+    s->clips.push_back(monitor_clip_make(stimulus));
+    stream_prepare(*s, monitor_ring_frames(rate));
+    std::atomic<bool> interrupted{false};
+    scripted_loop loop(*s, sc, interrupted);
+    loop.pause(100);  // the stream running before the monitor starts
+    monitor_setup setup{0, &stimulus, &interrupted, " (advice)", {}, {}};
+    setup.pace = {[&loop] { return loop.now_ms(); }, [&loop](int64_t ms) { loop.pause(ms); }};
+    seen& lines = m.lines;
+    setup.sink.start = [&lines](const check_report&, const monitor_progress&, const std::string&) { lines.starts++; };
+    setup.sink.glitch = [&lines](const monitor_event& e, const monitor_progress&, const std::string&) {
+        lines.glitches.push_back(e);
+    };
+    setup.sink.xrun = [&lines](int64_t, unsigned long, const monitor_progress&, const std::string&) { lines.xruns++; };
+    setup.sink.status = [&lines](const monitor_progress&, const std::string&) { lines.statuses++; };
+    monitor_run(r, *s, setup);
+    m.verdict = verdict_judge(r);
+    return m;
+}
+
+}  // namespace
+
+TEST(LoopcheckMonitorRun, TheMainLoopOnAScriptedStream)
+{
+    const int64_t at = 60000;  // 1.25 s in: well after the detector has locked on
+    struct row {
+        const char* name;
+        script sc;
+        check_status status;
+        size_t glitches;
+        monitor_kind kind;
+        int64_t frames;
+        int xruns;
+        const char* words;
+    };
+    const row rows[] = {
+        {"clean", {}, check_status::ok, 0, monitor_kind::dropped, 0, 0, ""},
+        {"64 frames dropped",
+         {.slip_at = at, .slip = 64},
+         check_status::glitches,
+         1,
+         monitor_kind::dropped,
+         64,
+         0,
+         "1 glitch found"},
+        {"256 frames repeated",
+         {.slip_at = at, .slip = -256},
+         check_status::glitches,
+         1,
+         monitor_kind::inserted,
+         256,
+         0,
+         "1 glitch found"},
+        {"a flagged call, the audio intact", {.flag_at = at}, check_status::ok, 0, monitor_kind::dropped, 0, 1, ""},
+        {"the stream stalls",
+         {.stall_at = at},
+         check_status::error,
+         0,
+         monitor_kind::dropped,
+         0,
+         0,
+         "stopped delivering frames during the monitor (advice)"},
+        {"Ctrl-C before the end",
+         {.interrupt_at = at},
+         check_status::interrupted,
+         0,
+         monitor_kind::dropped,
+         0,
+         0,
+         "interrupted; the summary covers what was checked"},
+        {"Ctrl-C ends a run until Ctrl-C",
+         {.seconds = 0.0, .interrupt_at = at},
+         check_status::ok,
+         0,
+         monitor_kind::dropped,
+         0,
+         0,
+         ""},
+    };
+    for (const row& x : rows) {
+        SCOPED_TRACE(x.name);
+        const monitored m = monitor(x.sc);
+        EXPECT_TRUE(m.report.watch.ran);
+        EXPECT_EQ(m.lines.starts, 1);
+        EXPECT_EQ(m.verdict.status, x.status) << m.verdict.message;
+        EXPECT_NE(m.verdict.message.find(x.words), std::string::npos) << m.verdict.message;
+        EXPECT_TRUE(m.report.monitor_end.summary.aligned);
+        ASSERT_EQ(m.lines.glitches.size(), x.glitches);
+        if (x.glitches > 0) {
+            EXPECT_EQ(m.lines.glitches[0].kind, x.kind);
+            EXPECT_EQ(m.lines.glitches[0].frames, x.frames);
+            EXPECT_NEAR(static_cast<double>(m.lines.glitches[0].frame), static_cast<double>(at), 2.0 * period);
+        }
+        EXPECT_EQ(m.lines.xruns, x.xruns);
+        // The summary's frames: the whole run, or up to where it ended.
+        const int64_t end = x.sc.stall_at >= 0 ? x.sc.stall_at : x.sc.interrupt_at >= 0 ? x.sc.interrupt_at : -1;
+        if (end < 0)
+            EXPECT_EQ(m.report.monitor_end.frames, std::llrint(x.sc.seconds * rate));
+        else
+            EXPECT_NEAR(static_cast<double>(m.report.monitor_end.frames), static_cast<double>(end), 0.06 * rate);
+    }
+}
+
+// A loop below the detector's reach is refused before anything plays: no
+// start line, status 3 with the level it needs, and no exception.
+TEST(LoopcheckMonitorRun, ALoopTooWeakIsRefusedBeforeItStarts)
+{
+    const monitored m = monitor({.gain_db = -86.0});
+    EXPECT_FALSE(m.report.watch.ran);
+    EXPECT_EQ(m.lines.starts, 0);
+    EXPECT_EQ(m.verdict.status, check_status::no_loop);
+    EXPECT_NE(m.verdict.message.find("-86.0 dB"), std::string::npos) << m.verdict.message;
+    EXPECT_NE(m.verdict.message.find("-80 dB or more"), std::string::npos) << m.verdict.message;
+    ASSERT_EQ(m.verdict.not_run.size(), 1u);
+    EXPECT_EQ(m.verdict.not_run[0].mode, "monitor");
+}
