@@ -6,7 +6,7 @@
 
 #include "analysis/analyse.hpp"
 #include "analysis/sweep.hpp"
-#include "loopcheck/stream.hpp"
+#include "loopcheck/io/stream.hpp"
 
 namespace {
 

@@ -5,14 +5,14 @@
 #include <cstdio>
 #include <exception>
 
-#include "loopcheck/files.hpp"
-#include "loopcheck/files_formats.hpp"
-#include "loopcheck/monitor_report.hpp"
-#include "loopcheck/options.hpp"
-#include "loopcheck/report.hpp"
-#include "loopcheck/report_html.hpp"
+#include "loopcheck/options/options.hpp"
+#include "loopcheck/outcome/verdict.hpp"
+#include "loopcheck/report/files.hpp"
+#include "loopcheck/report/files_formats.hpp"
+#include "loopcheck/report/monitor_report.hpp"
+#include "loopcheck/report/report.hpp"
+#include "loopcheck/report/report_html.hpp"
 #include "loopcheck/session.hpp"
-#include "loopcheck/verdict.hpp"
 
 namespace {
 
@@ -37,25 +37,28 @@ void run_print(const check_report& r, size_t run)
 monitor_sink monitor_printer(const check_options& o)
 {
     monitor_sink sink;
-    sink.start = [&o](const check_report& r, const monitor_progress& p, const std::string& wall) {
+    sink.start = [&o](const check_report& r, const monitor_progress& p, monitor_wall at) {
         // The measurement as it stands before the monitor: its verdict so far.
         const check_verdict so_far = verdict_judge(r);
-        print(o.json ? monitor_start_json(r, so_far, p, wall)
+        print(o.json ? monitor_start_json(r, so_far, p, monitor_wall_text(at))
                      : (o.quiet ? "" : report_tail_text(r, so_far)) + monitor_start_text(p));
     };
-    sink.glitch = [&o](const monitor_event& e, const monitor_progress& p, const std::string& wall) {
+    sink.glitch = [&o](const monitor_event& e, const monitor_progress& p, monitor_wall at) {
+        const std::string wall = monitor_wall_text(at);
         print(o.json ? monitor_glitch_json(e, p.rate, wall) : monitor_glitch_text(e, p.rate, wall));
     };
-    sink.overrun = [&o](int64_t frame, int64_t frames, const monitor_progress& p, const std::string& wall) {
+    sink.overrun = [&o](int64_t frame, int64_t frames, const monitor_progress& p, monitor_wall at) {
+        const std::string wall = monitor_wall_text(at);
         print(o.json ? monitor_overrun_json(frame, frames, p.rate, wall)
                      : monitor_overrun_text(frame, frames, p.rate, wall));
     };
-    sink.xrun = [&o](int64_t frame, unsigned long what, const monitor_progress& p, const std::string& wall) {
+    sink.xrun = [&o](int64_t frame, unsigned what, const monitor_progress& p, monitor_wall at) {
+        const std::string wall = monitor_wall_text(at);
         print(o.json ? monitor_xrun_json(frame, what, p.rate, wall) : monitor_xrun_text(frame, what, p.rate, wall));
     };
-    sink.status = [&o](const monitor_progress& p, const std::string& wall) {
+    sink.status = [&o](const monitor_progress& p, monitor_wall at) {
         if (!o.quiet)
-            print(o.json ? monitor_status_json(p, wall) : monitor_status_text(p));
+            print(o.json ? monitor_status_json(p, monitor_wall_text(at)) : monitor_status_text(p));
     };
     return sink;
 }
@@ -106,7 +109,7 @@ void render(const check_report& r, const check_verdict& v)
     if (o.json)
         print(report_json(r, v));
     else if (o.quiet && number)
-        std::printf("%.3f\n", report_statistics(r).mean);
+        std::printf("%.3f\n", outcome_statistics(r).mean);
     else if (!o.quiet && v.status != check_status::error && v.status != check_status::interrupted)
         print(report_tail_text(r, v));
     if (v.status == check_status::error || v.status == check_status::interrupted || (o.quiet && !number))

@@ -12,17 +12,17 @@
 
 #include "analysis/sweep.hpp"
 #include "frame/device.hpp"
-#include "loopcheck/devices.hpp"
-#include "loopcheck/loops.hpp"
-#include "loopcheck/monitor_run.hpp"
-#include "loopcheck/quality_run.hpp"
-#include "loopcheck/runs.hpp"
-#include "loopcheck/stream.hpp"
-#include "loopcheck/stream_clock.hpp"
-#include "loopcheck/stream_jack.hpp"
-#include "loopcheck/stream_open.hpp"
-#include "loopcheck/stream_wait.hpp"
-#include "loopcheck/verdict.hpp"
+#include "loopcheck/io/devices.hpp"
+#include "loopcheck/io/stream.hpp"
+#include "loopcheck/io/stream_clock.hpp"
+#include "loopcheck/io/stream_jack.hpp"
+#include "loopcheck/io/stream_open.hpp"
+#include "loopcheck/io/stream_wait.hpp"
+#include "loopcheck/latency/loops.hpp"
+#include "loopcheck/latency/runs.hpp"
+#include "loopcheck/monitor/monitor_run.hpp"
+#include "loopcheck/outcome/verdict.hpp"
+#include "loopcheck/quality/quality_run.hpp"
 
 std::atomic<bool> session_interrupted{false};
 

@@ -4,8 +4,8 @@
 #include <atomic>
 #include <cstddef>
 
-#include "loopcheck/monitor_run.hpp"
-#include "loopcheck/report.hpp"
+#include "loopcheck/monitor/monitor_run.hpp"
+#include "loopcheck/outcome/outcome.hpp"
 
 // Set by a signal handler (Ctrl-C, SIGTERM, SIGHUP): the run ends at its next
 // look, and the session through the same shutdown as every other path.

@@ -60,7 +60,7 @@ done
 # The project's version, as CMake's project() gives it to the programs.
 version=$(sed -n 's/^project([^)]*VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
 shopt -s nullglob  # loopcheck/ may not exist yet
-folders=(charset display dsp frame latency rtresponse response bufsizes analysis writers loopcheck)
+folders=(charset display dsp frame latency rtresponse response bufsizes analysis writers loopcheck loopcheck/*/)
 all_headers=() all_units=()
 for folder in "${folders[@]}"; do
     all_headers+=("$folder"/*.hpp)

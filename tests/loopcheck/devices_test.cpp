@@ -1,7 +1,7 @@
 // The ALSA card a device name shows: two devices of one card share its clock.
 #include <gtest/gtest.h>
 
-#include "loopcheck/devices.hpp"
+#include "loopcheck/io/devices.hpp"
 
 TEST(LoopcheckDevices, AlsaCardFromTheName)
 {

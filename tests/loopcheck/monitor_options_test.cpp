@@ -5,7 +5,7 @@
 #include <cmath>
 #include <string>
 
-#include "loopcheck/monitor_options.hpp"
+#include "loopcheck/options/monitor_options.hpp"
 
 TEST(MonitorOptions, Durations)
 {

@@ -12,8 +12,8 @@
 
 #include "analysis/monitor.hpp"
 #include "common/rig.hpp"
-#include "loopcheck/monitor_run.hpp"
-#include "loopcheck/verdict.hpp"
+#include "loopcheck/monitor/monitor_run.hpp"
+#include "loopcheck/outcome/verdict.hpp"
 
 namespace {
 
@@ -120,12 +120,12 @@ monitored monitor(const script& sc)
     monitor_setup setup{0, &stimulus, &interrupted, " (advice)", {}, {}};
     setup.pace = {[&loop] { return loop.now_ms(); }, [&loop](int64_t ms) { loop.pause(ms); }};
     seen& lines = m.lines;
-    setup.sink.start = [&lines](const check_report&, const monitor_progress&, const std::string&) { lines.starts++; };
-    setup.sink.glitch = [&lines](const monitor_event& e, const monitor_progress&, const std::string&) {
+    setup.sink.start = [&lines](const check_report&, const monitor_progress&, monitor_wall) { lines.starts++; };
+    setup.sink.glitch = [&lines](const monitor_event& e, const monitor_progress&, monitor_wall) {
         lines.glitches.push_back(e);
     };
-    setup.sink.xrun = [&lines](int64_t, unsigned long, const monitor_progress&, const std::string&) { lines.xruns++; };
-    setup.sink.status = [&lines](const monitor_progress&, const std::string&) { lines.statuses++; };
+    setup.sink.xrun = [&lines](int64_t, unsigned, const monitor_progress&, monitor_wall) { lines.xruns++; };
+    setup.sink.status = [&lines](const monitor_progress&, monitor_wall) { lines.statuses++; };
     monitor_run(r, *s, setup);
     m.verdict = verdict_judge(r);
     return m;

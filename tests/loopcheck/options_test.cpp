@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "loopcheck/options.hpp"
-#include "loopcheck/report.hpp"
+#include "loopcheck/options/options.hpp"
+#include "loopcheck/report/report.hpp"
 
 namespace {
 

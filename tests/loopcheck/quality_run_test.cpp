@@ -14,9 +14,9 @@
 
 #include "analysis/sweep.hpp"
 #include "common/rig.hpp"
-#include "loopcheck/loops.hpp"
-#include "loopcheck/quality_run.hpp"
-#include "loopcheck/verdict.hpp"
+#include "loopcheck/latency/loops.hpp"
+#include "loopcheck/outcome/verdict.hpp"
+#include "loopcheck/quality/quality_run.hpp"
 
 namespace {
 

@@ -1,7 +1,7 @@
 // report_figure: printf's figure, words around it allowed, never "-0".
 #include <gtest/gtest.h>
 
-#include "loopcheck/report.hpp"
+#include "loopcheck/report/report.hpp"
 
 TEST(LoopcheckReportFigure, ATinyNegativeIsWrittenAsZero)
 {

@@ -14,8 +14,8 @@
 #include <numbers>
 #include <sstream>
 
-#include "loopcheck/files_formats.hpp"
-#include "loopcheck/report_html.hpp"
+#include "loopcheck/report/files_formats.hpp"
+#include "loopcheck/report/report_html.hpp"
 
 namespace {
 

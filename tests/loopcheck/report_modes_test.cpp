@@ -9,10 +9,10 @@
 #include <numbers>
 #include <vector>
 
+#include "analysis/quality_spectra.hpp"
 #include "analysis/tones.hpp"
 #include "analysis/weighting.hpp"
-#include "loopcheck/quality_spectra.hpp"
-#include "loopcheck/report_html.hpp"
+#include "loopcheck/report/report_html.hpp"
 
 namespace {
 
@@ -107,7 +107,7 @@ TEST(LoopcheckReportModes, EightHoursStayBounded)
     for (const int64_t n : m.stretches.counts)
         stretches += n;
     EXPECT_EQ(stretches, 8 * 3600 + 1);
-    EXPECT_EQ(m.stretches.counts[report_histogram_bin_of(1.0)], 8 * 3600 - 1);
+    EXPECT_EQ(m.stretches.counts[series_histogram_bin_of(1.0)], 8 * 3600 - 1);
 }
 
 }  // namespace

@@ -11,8 +11,8 @@
 
 #include "analysis/sweep.hpp"
 #include "common/rig.hpp"
-#include "loopcheck/runs.hpp"
-#include "loopcheck/verdict.hpp"
+#include "loopcheck/latency/runs.hpp"
+#include "loopcheck/outcome/verdict.hpp"
 
 namespace {
 

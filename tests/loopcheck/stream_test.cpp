@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "common/rig.hpp"
-#include "loopcheck/stream.hpp"
+#include "loopcheck/io/stream.hpp"
 
 namespace {
 

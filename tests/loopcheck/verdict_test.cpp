@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "loopcheck/monitor_run.hpp"
-#include "loopcheck/report.hpp"
-#include "loopcheck/verdict.hpp"
+#include "loopcheck/monitor/monitor_run.hpp"
+#include "loopcheck/outcome/verdict.hpp"
+#include "loopcheck/report/report.hpp"
 
 namespace {
 
@@ -305,8 +305,9 @@ TEST(LoopcheckVerdict, TheMonitorRefusesALoopTooWeak)
         r.runs = {run_at(600.0, x.gain_db)};
         const std::string why = monitor_refusal(r);
         EXPECT_EQ(!why.empty(), x.refused) << x.gain_db << ": " << why;
-        if (x.refused)
+        if (x.refused) {
             EXPECT_NE(why.find("-80 dB"), std::string::npos) << why;
+        }
     }
 }
 
@@ -333,7 +334,7 @@ TEST(LoopcheckVerdict, TheMeansUncertaintyKeepsItsScatterTerm)
             runs.push_back(run_at(x.latency[i]));
             runs.back().result.latency_uncertainty = x.own[i];
         }
-        const run_statistics s = report_statistics_of(runs);
+        const run_statistics s = runs_statistics(runs);
         EXPECT_NEAR(s.mean, x.mean, 1e-9);
         EXPECT_NEAR(s.sd, x.sd, 1e-9);
         EXPECT_NEAR(s.uncertainty, x.uncertainty, 1e-9);

@@ -9,7 +9,7 @@
 #include <thread>
 #include <vector>
 
-#include "loopcheck/stream.hpp"
+#include "loopcheck/io/stream.hpp"
 
 TEST(LoopcheckRing, TheMainThreadCopiesWhatTheCallbackWrote)
 {

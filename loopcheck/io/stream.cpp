@@ -1,0 +1,197 @@
+// The callback, the capture ring and the log of flagged calls.
+#include "loopcheck/io/stream.hpp"
+
+#include "loopcheck/outcome/xrun.hpp"
+
+#include <algorithm>
+
+#include "frame/realtime.hpp"
+
+namespace {
+
+// Appends one mark. Only the callback writes, so the count is its own.
+void mark_add(stream_state& s, int64_t frame, int64_t frames, unsigned long what)
+{
+    const int64_t n = s.marks_written.load(std::memory_order_relaxed);
+    stream_mark& m = s.marks[static_cast<size_t>(n % stream_mark_capacity)];
+    m.frame.store(frame, std::memory_order_relaxed);
+    m.frames.store(frames, std::memory_order_relaxed);
+    m.what.store(what, std::memory_order_relaxed);
+    s.marks_written.store(n + 1, std::memory_order_release);
+}
+
+// Missed cycles. The server's frame counter, read in each call, runs ahead
+// of the frames the callback has handled by a fixed lead; a cycle the
+// callback never saw (a JACK server skips a client that was late) moves the
+// lead on by a buffer for good, which no status flag reports and which moves
+// the loop's timing by a buffer as the frames count it. A call that merely
+// runs late reads the counter of the cycle after its own and moves the lead
+// for that call, or a few: so the lead must stand half a buffer above its
+// least for stream_clock_calls calls running, and the gap is marked at the
+// first of them. Unsigned arithmetic: the counter wraps at 2^32.
+void clock_check(stream_state& s, uint32_t now, int64_t first, int64_t count)
+{
+    // Where the host splits a cycle into several calls (PortAudio at a JACK
+    // period longer than its buffer) the counter stands still between them,
+    // and the lead falls call by call: the calls to wait for grow with them.
+    if (s.clock_started && now == s.clock_last)
+        s.clock_cycle_calls++;
+    else
+        s.clock_split = std::max(s.clock_split, s.clock_cycle_calls), s.clock_cycle_calls = 1;
+    s.clock_split_seen.store(s.clock_split, std::memory_order_relaxed);
+    s.clock_last = now;
+    // The lead, modulo 2^32, kept small by measuring it from the first call's.
+    if (!s.clock_started)
+        s.clock_origin = now - static_cast<uint32_t>(first), s.clock_base = 0, s.clock_started = true;
+    const int64_t lead = static_cast<int32_t>(now - static_cast<uint32_t>(first) - s.clock_origin);
+    if (lead < s.clock_base)
+        s.clock_base = lead;
+    if (lead - s.clock_base <= count / 2) {
+        s.clock_ahead_calls = 0;
+        return;
+    }
+    if (s.clock_ahead_calls++ == 0)
+        s.clock_ahead_frame = first, s.clock_ahead_lead = lead;
+    s.clock_ahead_lead = std::min(s.clock_ahead_lead, lead);
+    if (s.clock_ahead_calls < std::max(stream_clock_calls, 2 * s.clock_split + 1))
+        return;
+    mark_add(s, s.clock_ahead_frame, 0, stream_mark_missed);
+    s.clock_base = s.clock_ahead_lead;
+    s.clock_ahead_calls = 0;
+}
+
+// Whether a mark concerns frames from..to - 1: a flagged call when its buffer
+// overlaps them; a missed cycle when the gap lies between two of them.
+bool mark_within(int64_t frame, int64_t frames, unsigned long what, int64_t from, int64_t to)
+{
+    if (what & stream_mark_missed)
+        return frame > from && frame < to;
+    return frame < to && frame + frames > from;
+}
+
+}  // namespace
+
+void stream_prepare(stream_state& s, int64_t frames)
+{
+    size_t size = 1;
+    while (size < static_cast<size_t>(frames))
+        size *= 2;
+    s.ring.assign(size * static_cast<size_t>(s.loops), 0.0f);
+    s.ring_mask = size - 1;
+    s.next.store(stream_no_clip);
+    s.frames_done.store(0);
+    s.largest_buffer.store(0);
+    s.marks_written.store(0);
+    s.clock_started = false;
+    s.clock_ahead_calls = 0;
+    s.clock_cycle_calls = 0, s.clock_split = 1;
+    s.clock_split_seen.store(1);
+}
+
+void stream_schedule(stream_state& s, int64_t start, int clip)
+{
+    s.next.store((start << stream_clip_bits) | clip, std::memory_order_release);
+}
+
+int stream_callback(const void* input, void* output, unsigned long frame_count, const PaStreamCallbackTimeInfo*,
+                    PaStreamCallbackFlags flags, void* user)
+{
+    realtime_thread_prepare();
+    stream_state& s = *static_cast<stream_state*>(user);
+    const int64_t first = s.frames_done.load(std::memory_order_relaxed);
+    // Read once per call: the main thread sets a start well beyond this buffer.
+    const int64_t next = s.next.load(std::memory_order_acquire);
+    const int64_t start = next >> stream_clip_bits, index = next & stream_no_clip;
+    const stream_clip* clip = index < static_cast<int64_t>(s.clips.size()) ? &s.clips[index] : nullptr;
+    const int64_t loops = s.loops;
+    const int64_t clip_frames = clip ? static_cast<int64_t>(clip->samples.size()) / loops : 0;
+    const auto* in = static_cast<const float*>(input);
+    auto* out = static_cast<float*>(output);
+    const int64_t count = static_cast<int64_t>(frame_count);
+    for (int64_t i = 0; i < count; i++) {
+        const int64_t frame = first + i;
+        if (out) {
+            float* o = out + i * s.out_channels;
+            std::fill(o, o + s.out_channels, 0.0f);
+            int64_t at = frame - start;
+            if (clip && at >= 0 && clip_frames > 0 && clip->looping)
+                at %= clip_frames;
+            if (clip && at >= 0 && at < clip_frames)
+                for (int64_t k = 0; k < loops; k++)
+                    o[s.out_channel[k]] = clip->samples[at * loops + k];
+        }
+        float* r = s.ring.data() + (static_cast<uint64_t>(frame) & s.ring_mask) * loops;
+        for (int64_t k = 0; k < loops; k++)
+            r[k] = in ? in[i * s.in_channels + s.in_channel[k]] : 0.0f;
+    }
+    // The output's priming at the start is not a dropout.
+    const PaStreamCallbackFlags trouble = flags & ~static_cast<PaStreamCallbackFlags>(paPrimingOutput);
+    if (trouble)
+        mark_add(s, first, count, trouble);
+    if (s.clock_read)
+        clock_check(s, s.clock_read(s.clock_context), first, count);
+    if (count > s.largest_buffer.load(std::memory_order_relaxed))
+        s.largest_buffer.store(count, std::memory_order_relaxed);
+    s.frames_done.store(first + count, std::memory_order_release);
+    return paContinue;
+}
+
+bool stream_capture_copy(const stream_state& s, int64_t from, int64_t to, int loop, std::vector<float>& into)
+{
+    into.resize(static_cast<size_t>(std::max<int64_t>(0, to - from)));
+    const int64_t done = s.frames_done.load(std::memory_order_acquire);
+    const int64_t size = static_cast<int64_t>(s.ring_mask) + 1;
+    if (from < 0 || to > done || done - from > size)
+        return false;
+    for (int64_t f = from; f < to; f++)
+        into[f - from] = s.ring[(static_cast<uint64_t>(f) & s.ring_mask) * s.loops + loop];
+    // The callback may have written over the oldest frames while they were copied.
+    return s.frames_done.load(std::memory_order_acquire) - from <= size;
+}
+
+stream_marks stream_marks_within(const stream_state& s, int64_t from, int64_t to)
+{
+    stream_marks m;
+    const int64_t written = s.marks_written.load(std::memory_order_acquire);
+    const int64_t oldest = std::max<int64_t>(0, written - stream_mark_capacity);
+    // Marks come in frame order: when the oldest one kept is not older than
+    // the stretch, some of the stretch's may have been written over.
+    m.lost = oldest > 0 &&
+             s.marks[static_cast<size_t>(oldest % stream_mark_capacity)].frame.load(std::memory_order_relaxed) >= from;
+    for (int64_t n = oldest; n < written; n++) {
+        const stream_mark& e = s.marks[static_cast<size_t>(n % stream_mark_capacity)];
+        const int64_t frame = e.frame.load(std::memory_order_relaxed),
+                      frames = e.frames.load(std::memory_order_relaxed);
+        const unsigned long what = e.what.load(std::memory_order_relaxed);
+        if (!mark_within(frame, frames, what, from, to))
+            continue;
+        (what & stream_mark_missed ? m.missed : m.flagged)++;
+        m.flags |= what & ~stream_mark_missed;
+        m.first = m.first < 0 ? frame : std::min(m.first, frame);
+        m.last = std::max(m.last, frame);
+    }
+    // Marks overwritten while they were read: what they said is not known.
+    if (s.marks_written.load(std::memory_order_acquire) - stream_mark_capacity > oldest)
+        m.lost = true;
+    return m;
+}
+
+int64_t stream_marks_pending_frames(const stream_state& s)
+{
+    if (!s.clock_read)
+        return 0;
+    // The calls clock_check waits for, one more for the call that writes the
+    // mark, and one for a cycle split differently since.
+    const int calls = std::max(stream_clock_calls, 2 * s.clock_split_seen.load(std::memory_order_relaxed) + 1) + 2;
+    return calls * s.largest_buffer.load(std::memory_order_relaxed);
+}
+
+unsigned stream_mark_xrun_flags(unsigned long what)
+{
+    unsigned flags = (what & stream_mark_missed) ? xrun_missed_cycle : 0u;
+    flags |= (what & paInputOverflow) ? xrun_input_overflow : 0u;
+    flags |= (what & paInputUnderflow) ? xrun_input_underflow : 0u;
+    flags |= (what & paOutputUnderflow) ? xrun_output_underflow : 0u;
+    flags |= (what & paOutputOverflow) ? xrun_output_overflow : 0u;
+    return flags;
+}

@@ -1,0 +1,51 @@
+// Waiting on the stream: the clock, the stall rule, the safe start.
+#include "loopcheck/io/stream_wait.hpp"
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <thread>
+
+stream_pace stream_pace_system()
+{
+    return {
+        [] {
+            using namespace std::chrono;
+            return static_cast<int64_t>(duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
+        },
+        [](int64_t ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }};
+}
+
+bool stream_stall_look(stream_stall_watch& w, int64_t frames, int64_t now_ms)
+{
+    if (frames != w.frames) {
+        w.frames = frames, w.since_ms = now_ms;
+        return false;
+    }
+    return now_ms - w.since_ms > stream_stall_ms;
+}
+
+int64_t stream_ahead_of_callback(const stream_state& s, double rate)
+{
+    return s.frames_done.load(std::memory_order_acquire) + 2 * s.largest_buffer.load() + std::lrint(0.01 * rate);
+}
+
+bool stream_wait_frames(const stream_state& s, int64_t until, double rate, const std::atomic<bool>& interrupted,
+                        const stream_pace& pace)
+{
+    stream_stall_watch watch;
+    int64_t seen = s.frames_done.load(std::memory_order_acquire);
+    const int64_t start = pace.now_ms();
+    stream_stall_look(watch, seen, start);
+    // A trickle never stands still, but never arrives either.
+    const int64_t deadline =
+        start + stream_stall_ms + std::lrint(2000.0 * static_cast<double>(std::max<int64_t>(0, until - seen)) / rate);
+    while (seen < until && !interrupted.load()) {
+        pace.pause(1);
+        seen = s.frames_done.load(std::memory_order_acquire);
+        const int64_t now = pace.now_ms();
+        if (stream_stall_look(watch, seen, now) || now > deadline)
+            return false;
+    }
+    return !interrupted.load();
+}

@@ -1,0 +1,40 @@
+// How the main thread waits on a running stream, for every mode alike: its
+// clock and its pause between looks (the system's, or a script's in tests,
+// whose pause drives a scripted stream), the stall rule, and where the
+// callback cannot be yet, so that what is scheduled there is played whole.
+#pragma once
+#include <atomic>
+#include <cstdint>
+#include <functional>
+
+#include "loopcheck/io/stream.hpp"
+
+// No new frames for this long: the stream has stalled.
+inline constexpr int64_t stream_stall_ms = 1000;
+
+struct stream_pace {
+    std::function<int64_t()> now_ms;        // a steady clock, in milliseconds
+    std::function<void(int64_t ms)> pause;  // lets the callback run this long
+};
+
+// The steady clock and a sleep.
+stream_pace stream_pace_system();
+
+// The stall rule over the frame count, its clock passed in.
+struct stream_stall_watch {
+    int64_t frames = -1;   // the count last seen to move; -1 before the first look
+    int64_t since_ms = 0;  // when it moved
+};
+// Looks at the count at now_ms: true once it has stood still for more than stream_stall_ms.
+bool stream_stall_look(stream_stall_watch& watch, int64_t frames, int64_t now_ms);
+
+// The first frame the main thread may schedule a clip at: two of the
+// callback's largest buffers and 10 ms past the frames it has handled,
+// whatever buffer the host hands it next.
+int64_t stream_ahead_of_callback(const stream_state& s, double rate);
+
+// Waits until the callback has handled frame until - 1; false when the
+// stream stalls first (no frames for a second, or a trickle that takes more
+// than twice the frames' own time and a second besides) or interrupted is set.
+bool stream_wait_frames(const stream_state& s, int64_t until, double rate, const std::atomic<bool>& interrupted,
+                        const stream_pace& pace);

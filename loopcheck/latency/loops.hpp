@@ -1,0 +1,25 @@
+// Several loops at once (--out 1,2 --in 1,2): the stimuli laid out for every
+// loop's output, and the latency measured per loop, the sweeps played on
+// every loop together and each loop's capture analysed on its own.
+#pragma once
+#include <span>
+#include <vector>
+
+#include "loopcheck/io/capture.hpp"
+#include "loopcheck/io/stream.hpp"
+#include "loopcheck/latency/runs.hpp"
+#include "loopcheck/outcome/outcome.hpp"
+
+// A clip for the stream: mono's frames on every loop (driven -1) or on loop
+// driven alone, silence on the others; frames x loops interleaved.
+std::vector<float> loops_interleave(std::span<const float> mono, int loops, int driven = -1);
+
+// Puts mono into an interleaved clip at frame first, for loop driven (-1: every loop).
+void loops_place(std::span<float> clip, int loops, int64_t first, std::span<const float> mono, int driven);
+
+// The latency of every loop the stream carries: the first loop's runs into
+// report itself (its text and JSON as with one loop), the others' into
+// report.loops. A loop not found, unstable or broken ends it, with the
+// verdict naming the loop; on_run sees the first loop's runs.
+void loops_measure(check_report& report, stream_state& s, runs_setup setup, const capture_wait& wait,
+                   void (*on_run)(const check_report&, size_t));

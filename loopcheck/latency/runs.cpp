@@ -1,0 +1,244 @@
+// Runs and their retries.
+#include "loopcheck/latency/runs.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr double run_gap_s = 0.02;  // silence between one run's capture and the next sweep
+
+// The measurement ends here, unfinished: its status and words.
+void unfinished(check_report& r, check_status status, const std::string& message)
+{
+    r.latency.failure = status, r.latency.reason = message;
+}
+
+bool interrupted(const runs_setup& setup) { return setup.interrupted && setup.interrupted->load(); }
+
+// "no loop found within N frames (S s)", what may be wrong, and where a loop
+// too long for --max-delay showed its peak.
+std::string no_loop_message(const check_report& r, int64_t last_lag, const run_capture& capture)
+{
+    char text[320];
+    std::snprintf(text, sizeof text, "no loop found within %lld frames (%.3f s)", static_cast<long long>(last_lag),
+                  static_cast<double>(last_lag) / r.rate);
+    if (capture.beyond)
+        return text + std::string(": the loop is longer, its sweep came back from about ") +
+               std::to_string(capture.result.peak) + " frames on; a longer --max-delay measures it";
+    return text + std::string(
+                      ": check the cable, the channels (--out, --in), that the output is not muted, and "
+                      "any monitoring; a longer loop needs --max-delay");
+}
+
+// What an earlier attempt of the run saw: where its sweep started, which
+// sweep, whether it was spoiled, how far it searched and where, if anywhere,
+// it found the loop.
+struct earlier_attempt {
+    int64_t start = 0;
+    int clip = 0;
+    bool spoiled = false;
+    int64_t searched = 0;
+    bool loop = false;
+    int64_t peak = 0;
+};
+
+enum class answer_of { this_sweep, earlier_sweep, unsure };
+
+// Whether a loop found at lag x could be the answer to an earlier playing of
+// the same sweep rather than to this one: an earlier sweep's answer, from a
+// loop longer than the lags looked at, lands in this capture earlier by the
+// frames between the two starts, and the same sweep cannot tell the two
+// apart. The earlier attempts decide: one that was not spoiled and searched
+// that far would have seen a loop as short as it looks here; one that found
+// the loop at the same lag, its sweep started at another spacing (the retries'
+// leads differ), confirms it. A spoiled one that saw nothing cannot say.
+answer_of earlier_answer(const std::vector<earlier_attempt>& earlier, const run_capture& now, int64_t tolerance)
+{
+    bool unsure = false;
+    for (const earlier_attempt& e : earlier) {
+        if (e.clip != now.clip)
+            continue;
+        const int64_t x = now.result.peak;
+        if (e.loop && std::llabs(e.peak - x) <= tolerance)
+            return answer_of::this_sweep;
+        if (!e.spoiled && !e.loop && e.searched > x + tolerance)
+            return answer_of::earlier_sweep;
+        unsure = true;
+    }
+    return unsure ? answer_of::unsure : answer_of::this_sweep;
+}
+
+// The impulse response from 256 frames before the peak (the largest tap,
+// whether a loop or not) to 1024 after it, at 48000 Hz; more at higher rates.
+void run_keep_ir(check_report& r, const run_capture& capture)
+{
+    const run_result& x = capture.result;
+    const impulse_response& ir = capture.response;
+    r.ir.clear();
+    if (ir.n <= 0)
+        return;
+    const int64_t scale = std::max<int64_t>(1, std::lrint(r.rate / 48000.0));
+    r.ir_first = x.peak - 256 * scale;
+    for (int64_t lag = r.ir_first; lag <= x.peak + 1024 * scale; lag++)
+        r.ir.push_back(ir.ir[static_cast<size_t>(((lag % ir.n) + ir.n) % ir.n)]);
+}
+
+// The run that found no loop, for the report: what it saw instead.
+void run_keep_seen(check_report& r, const run_capture& capture)
+{
+    r.has_seen = true;
+    r.seen = capture.result;
+    run_keep_ir(r, capture);
+}
+
+// One run: attempts until one is not spoiled (three at most), measured again
+// with the long sweep if the short one leaves the loop weak or unseen. A
+// spoiled attempt is retried before anything is judged of its peak. False
+// when the session ends here, with its failure set.
+bool run_one(check_report& r, stream_state& s, const runs_setup& setup, const capture_wait& wait, capture_plan& plan,
+             run_report& run, run_capture& kept)
+{
+    // The report draws the response too, from whichever sweep the run had: its noise is wanted as well.
+    const bool noise = !r.options.response_file.empty() || !r.options.report_file.empty();
+    std::vector<earlier_attempt> earlier;
+    for (run.attempts = 1;;) {
+        const bool long_sweep = plan.clip == setup.long_clip, response_sweep = plan.clip == setup.response_clip;
+        plan.sweep = long_sweep ? setup.long_sweep : response_sweep ? setup.response_sweep : setup.short_sweep;
+        plan.quiet = noise ? runs_quiet_frames(r.rate) : 0;
+        run_capture capture = capture_run(s, plan, wait);
+        if (r.first_sound_frame < 0)
+            r.first_sound_frame = capture.start;
+        plan.lead = std::lrint(run_gap_s * r.rate);
+        if (interrupted(setup))
+            return unfinished(r, check_status::interrupted, "loopcheck: interrupted"), false;
+        std::string spoiled = capture_spoiled_by(capture);
+        const int64_t tolerance = peak_neighbourhood(r.rate) + s.largest_buffer.load();
+        answer_of answer = spoiled.empty() && capture.result.loop && !capture.beyond
+                               ? earlier_answer(earlier, capture, tolerance)
+                               : answer_of::this_sweep;
+        // After a short sweep that found nothing, its answer from a loop
+        // longer than the lags it searched may arrive in the long sweep's
+        // capture, where the long sweep's division smears it into peaks of
+        // its own, far smaller than the loop's tap. Divided by the short sweep
+        // instead, that answer stands as a clean peak, larger than the one the
+        // long sweep found: then the loop is the short sweep's, and out of
+        // range. (A loop of the long sweep's own, divided so, is the smear.)
+        if (answer == answer_of::this_sweep && capture.result.loop && run.lengthened && plan.clip == setup.long_clip &&
+            !earlier.empty() && earlier.front().clip == setup.short_clip && !earlier.front().loop) {
+            const int64_t frames = static_cast<int64_t>(capture.capture.size() - setup.short_sweep.size());
+            const run_result short_answer =
+                analyse_peak(deconvolve(setup.short_sweep, capture.capture, r.rate), frames);
+            if (short_answer.loop && std::fabs(short_answer.peak_value) > std::fabs(capture.result.peak_value))
+                answer = answer_of::earlier_sweep, capture.result.peak = short_answer.peak;
+        }
+        if (answer == answer_of::earlier_sweep) {
+            char text[200];
+            std::snprintf(text, sizeof text,
+                          "no loop found within %lld frames (%.3f s): an earlier sweep's answer arrived %lld frames "
+                          "after this one began; the loop is longer, and a longer --max-delay measures it",
+                          static_cast<long long>(plan.last_lag), static_cast<double>(plan.last_lag) / r.rate,
+                          static_cast<long long>(capture.result.peak));
+            return unfinished(r, check_status::no_loop, text), false;
+        }
+        earlier.push_back({capture.start, capture.clip, !spoiled.empty() || answer == answer_of::unsure,
+                           capture.result.searched_lags, capture.result.loop, capture.result.peak});
+        if (answer == answer_of::unsure)
+            spoiled = "its peak may be an earlier sweep's answer";
+        // A retry's sweep starts at another spacing from the last, so that
+        // an earlier sweep's answer cannot land at the same lag twice.
+        plan.lead += static_cast<int64_t>(run.attempts) * 3 * tolerance;
+        if (!spoiled.empty()) {
+            run.dropouts.push_back(spoiled);
+            if (run.attempts == runs_attempts)
+                return unfinished(r, check_status::unstable,
+                                  "unstable: run " + std::to_string(r.runs.size() + 1) + " was spoiled " +
+                                      std::to_string(runs_attempts) + " times: " + spoiled +
+                                      (capture.stalled ? setup.stall_advice : "")),
+                       false;
+            run.attempts++;
+            continue;
+        }
+        if (capture.beyond) {
+            run_keep_seen(r, capture);
+            return unfinished(r, check_status::no_loop, no_loop_message(r, plan.last_lag, capture)), false;
+        }
+        // Not an attempt: the loop may be there, only weak. The runs after
+        // this one take the long sweep at once (12 dB more signal than the
+        // short one, 2 dB more than the response's, which is lengthened only
+        // for a loop it leaves weak or unseen).
+        const double lengthen_below = response_sweep ? weak_snr_db : runs_lengthen_below_db;
+        if (!long_sweep && (!capture.result.loop || capture.result.snr_db < lengthen_below)) {
+            plan.clip = setup.long_clip;
+            run.lengthened = true;
+            continue;
+        }
+        if (!capture.result.loop) {
+            run_keep_seen(r, capture);
+            return unfinished(r, check_status::no_loop, no_loop_message(r, plan.last_lag, capture)), false;
+        }
+        run.result = capture.result;
+        run.sweep_frames = static_cast<int64_t>(plan.sweep.size());
+        kept = std::move(capture);
+        return true;
+    }
+}
+
+// The last run's response rows and impulse response, for the files and the
+// report (which draws the response of the short sweep when --response did
+// not ask for the long one).
+void run_keep_files(check_report& r, const run_capture& capture)
+{
+    const run_result& x = capture.result;
+    if (!r.options.response_file.empty() || !r.options.report_file.empty())
+        r.response_rows = response_rows(capture.response, capture.quiet, x.latency);
+    if (!r.options.response_file.empty()) {
+        r.has_response = true;
+        r.response = response_summarise(r.response_rows, r.rate);
+        r.response_valid = x.input_peak < clipping_level;
+    }
+    run_keep_ir(r, capture);
+}
+
+}  // namespace
+
+int64_t runs_quiet_frames(double rate) { return std::lrint(4096.0 * rate / 48000.0); }
+
+int64_t runs_settle_frames(double settle_s, double rate) { return std::lrint(settle_s * rate); }
+
+void runs_measure(check_report& r, stream_state& s, const runs_setup& setup, const capture_wait& wait,
+                  void (*on_run)(const check_report&, size_t))
+{
+    const check_options& o = r.options;
+    r.latency.ran = true;
+    if (!wait(1)) {
+        if (interrupted(setup))
+            return unfinished(r, check_status::interrupted, "loopcheck: interrupted");
+        return unfinished(r, check_status::error,
+                          "loopcheck: the stream delivered no frames within a second of starting (" + r.host_api + ")");
+    }
+    const bool response = !o.response_file.empty();
+    capture_plan plan;
+    plan.rate = r.rate;
+    plan.last_lag = std::lrint(o.max_delay_s * r.rate);
+    plan.tail = capture_tail(r.rate, response);
+    plan.clip = response ? setup.response_clip : setup.short_clip;
+    // --settle counts from the stream's first frame: whatever the session did
+    // since (the monitor's check, say) is part of it, not added to it.
+    plan.lead = std::max<int64_t>(0, runs_settle_frames(o.settle_s, r.rate) - s.frames_done.load());
+    plan.loop = setup.loop;
+    for (int64_t i = 0; i < o.repeat; i++) {
+        run_report run;
+        run_capture capture;
+        if (!run_one(r, s, setup, wait, plan, run, capture))
+            return;
+        r.runs.push_back(run);
+        if (on_run)
+            on_run(r, r.runs.size() - 1);
+        if (i + 1 == o.repeat)
+            run_keep_files(r, capture);
+    }
+}

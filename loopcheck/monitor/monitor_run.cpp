@@ -1,0 +1,243 @@
+// The monitor's main-thread loop.
+#include "loopcheck/monitor/monitor_run.hpp"
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <limits>
+#include <vector>
+
+#include "analysis/monitor.hpp"
+#include "loopcheck/monitor/monitor_files.hpp"
+
+namespace {
+
+constexpr double status_every_s = 10.0;
+constexpr int64_t look_every_ms = 5;
+
+// The wall-clock time at which the stream captured stream frame `frame`,
+// reckoned back from now and the frames captured since.
+monitor_wall wall_of(const stream_state& s, int64_t frame, double rate)
+{
+    const int64_t since = s.frames_done.load(std::memory_order_acquire) - frame;
+    const auto back = std::chrono::duration<double>(static_cast<double>(since) / rate);
+    return std::chrono::system_clock::now() - std::chrono::duration_cast<std::chrono::system_clock::duration>(back);
+}
+
+// The loop as the measurement found it: its mean latency, and its gain with the sign of its polarity.
+monitor_loop loop_of(const check_report& r)
+{
+    const run_statistics st = outcome_statistics(r);
+    const bool inverted = !r.runs.empty() && r.runs.back().result.inverted;
+    return {st.mean, (inverted ? -1.0 : 1.0) * std::pow(10.0, st.gain_db / 20.0), 0};
+}
+
+struct monitor_loop_state {
+    const check_report& r;
+    const monitor_sink& sink;
+    monitor_trace& trace;
+    stream_state& s;
+    monitor_detector d;
+    monitor_progress p;
+    monitor_files files;
+    std::vector<float> block;
+    std::vector<monitor_event> events;
+    int64_t fed = 0;          // the next stream frame to feed
+    int64_t marks_start = 0;  // the log's count when the stimulus began
+    int64_t marks_shown = 0;  // the log's entries handed to the sink
+};
+
+// The monitor fell behind the ring: the frames it no longer holds are
+// skipped, and the detector, seeing the gap, looks for the stimulus afresh.
+void overrun(monitor_loop_state& m, int64_t resume)
+{
+    const int64_t frames = resume - m.fed;
+    m.p.overruns++, m.p.overrun_frames += frames;
+    const int64_t frame = m.fed - m.p.stimulus_frame;
+    monitor_trace_glitch(m.trace, static_cast<double>(frame) / m.p.rate);
+    if (m.sink.overrun)
+        m.sink.overrun(frame, frames, m.p, wall_of(m.s, m.fed, m.p.rate));
+    m.fed = resume;
+}
+
+// The loop's delay where the detector stands, once a second, while it tracks.
+void delay_note(monitor_loop_state& m)
+{
+    const double t = static_cast<double>(m.d.next) / m.p.rate;
+    if (m.d.state == monitor_state::track && monitor_trace_delay_due(m.trace, t))
+        monitor_trace_delay(m.trace, t, monitor_summarise(m.d).delay_end_frames);
+}
+
+// Feeds frames fed .. to - 1 of the ring; false when they were overwritten meanwhile.
+bool feed(monitor_loop_state& m, int64_t to)
+{
+    if (!stream_capture_copy(m.s, m.fed, to, 0, m.block))
+        return false;
+    // A missed cycle is logged at the first frame after the gap, which is
+    // where a block starts when the block is what the callbacks delivered:
+    // the gap between the last block and this one belongs to this one.
+    const stream_marks marks = stream_marks_within(m.s, m.fed - 1, to);
+    const bool xrun = marks.flagged > 0 || marks.missed > 0 || marks.lost;
+    m.events.clear();
+    monitor_feed(m.d, m.block, m.fed - m.p.stimulus_frame, xrun, m.events);
+    for (const monitor_event& e : m.events) {
+        if (m.sink.glitch)
+            m.sink.glitch(e, m.p, wall_of(m.s, m.p.stimulus_frame + e.frame, m.p.rate));
+        monitor_files_note(m.files, e);
+        monitor_trace_glitch(m.trace, static_cast<double>(e.frame) / m.p.rate);
+    }
+    m.fed = to;
+    delay_note(m);
+    monitor_files_write(m.files, m.d, false);
+    return true;
+}
+
+// The stream's log since the last look, an entry at a time: what the host
+// and the server did, beside the glitches. Entries the log no longer holds
+// are counted in the summary's xruns all the same.
+void xruns_note(monitor_loop_state& m)
+{
+    const int64_t written = m.s.marks_written.load(std::memory_order_acquire);
+    m.marks_shown = std::max(m.marks_shown, written - stream_mark_capacity);
+    for (; m.marks_shown < written; m.marks_shown++) {
+        const stream_mark& e = m.s.marks[static_cast<size_t>(m.marks_shown % stream_mark_capacity)];
+        const int64_t frame = e.frame.load(std::memory_order_relaxed);
+        const unsigned long what = e.what.load(std::memory_order_relaxed);
+        if (m.sink.xrun)
+            m.sink.xrun(frame - m.p.stimulus_frame, stream_mark_xrun_flags(what), m.p, wall_of(m.s, frame, m.p.rate));
+    }
+}
+
+void progress_update(monitor_loop_state& m)
+{
+    m.p.frames = std::max<int64_t>(0, m.fed - m.p.stimulus_frame);
+    m.p.xruns = m.s.marks_written.load(std::memory_order_acquire) - m.marks_start;
+    m.p.summary = monitor_summarise(m.d);
+}
+
+bool interrupted(const monitor_setup& setup) { return setup.interrupted && setup.interrupted->load(); }
+
+// Feeds the detector until the end frame, an interruption or a stall; true on a stall.
+bool watch(monitor_loop_state& m, const monitor_setup& setup, int64_t end)
+{
+    const double rate = m.p.rate;
+    const int64_t block_frames = std::lrint(0.05 * rate);
+    const int64_t ring = static_cast<int64_t>(m.s.ring_mask) + 1;
+    int64_t next_status = m.p.stimulus_frame + std::lrint(status_every_s * rate);
+    stream_stall_watch stall;
+    while (m.fed < end && !interrupted(setup)) {
+        const int64_t done = m.s.frames_done.load(std::memory_order_acquire);
+        // Fed only once the log has its last word on them: a missed cycle is
+        // marked some calls after its gap, and a glitch at the gap must see it.
+        const int64_t final = done - stream_marks_pending_frames(m.s);
+        if (stream_stall_look(stall, done, setup.pace.now_ms()))
+            return true;
+        if (final <= m.fed) {
+            setup.pace.pause(look_every_ms);
+            continue;
+        }
+        // A quarter of the ring kept in hand: the callback writes on while we read.
+        if (done - m.fed > ring - ring / 4)
+            overrun(m, done - ring / 2);
+        const int64_t to = std::min({final, m.fed + block_frames, end});
+        if (to <= m.fed)
+            continue;
+        if (!feed(m, to))
+            overrun(m, m.s.frames_done.load(std::memory_order_acquire) - ring / 2);
+        xruns_note(m);
+        if (m.fed >= next_status) {
+            progress_update(m);
+            if (m.sink.status)
+                m.sink.status(m.p, wall_of(m.s, m.fed, rate));
+            next_status += std::lrint(status_every_s * rate);
+        }
+    }
+    return false;
+}
+
+}  // namespace
+
+stream_clip monitor_clip_make(const monitor_stimulus& s)
+{
+    stream_clip clip;
+    clip.samples.resize(static_cast<size_t>(monitor_period));
+    monitor_stimulus_fill(s, clip.samples, 0);
+    clip.looping = true;
+    return clip;
+}
+
+int64_t monitor_ring_frames(double rate) { return std::lrint(4.0 * rate); }
+
+std::string monitor_refusal(const check_report& r)
+{
+    const monitor_loop loop = loop_of(r);
+    if (monitor_loop_unusable(loop).empty())
+        return "";
+    char text[240];
+    if (std::fabs(loop.gain) < monitor_gain_least)
+        std::snprintf(text, sizeof text,
+                      "the loop is too weak for --monitor: its gain is %.1f dB, and the monitor needs %.0f dB or "
+                      "more (raise the input's gain or the output's level on the interface)",
+                      20.0 * std::log10(std::fabs(loop.gain)), 20.0 * std::log10(monitor_gain_least));
+    else
+        std::snprintf(text, sizeof text, "the loop cannot be monitored: %s", monitor_loop_unusable(loop).c_str());
+    return text;
+}
+
+void monitor_run(check_report& r, stream_state& s, const monitor_setup& setup)
+{
+    const check_options& o = r.options;
+    const double rate = r.rate;
+    const std::string refusal = monitor_refusal(r);
+    if (!refusal.empty()) {
+        r.watch.failure = check_status::no_loop, r.watch.reason = refusal;
+        return;
+    }
+    r.monitor = monitor_trace_start(rate);
+    monitor_loop_state m{r,
+                         setup.sink,
+                         r.monitor,
+                         s,
+                         monitor_detector_make(*setup.stimulus, loop_of(r)),
+                         {},
+                         monitor_files_make(o.monitor.save_dir, rate),
+                         {},
+                         {},
+                         0,
+                         0,
+                         0};
+    r.watch.ran = true;
+    m.p.rate = rate, m.p.latency = loop_of(r).latency, m.p.duration_s = o.monitor.duration_s;
+    m.p.stimulus_frame = stream_ahead_of_callback(s, rate);
+    m.marks_start = m.marks_shown = s.marks_written.load(std::memory_order_acquire);
+    m.fed = m.p.stimulus_frame;
+    stream_schedule(s, m.p.stimulus_frame, setup.clip);
+    m.block.reserve(static_cast<size_t>(std::lrint(0.05 * rate)));
+    m.events.reserve(64);
+    if (setup.sink.start)
+        setup.sink.start(r, m.p, wall_of(s, m.p.stimulus_frame, rate));
+
+    const int64_t end = o.monitor.duration_s > 0.0 ? m.p.stimulus_frame + std::llrint(o.monitor.duration_s * rate)
+                                                   : std::numeric_limits<int64_t>::max();
+    const bool stalled = watch(m, setup, end);
+    monitor_files_write(m.files, m.d, true);
+    xruns_note(m);
+    progress_update(m);
+    monitor_trace_end(r.monitor, static_cast<double>(m.p.frames) / rate);
+    r.monitor.duration_asked_s = m.p.duration_s, r.monitor.latency = m.p.latency;
+    r.monitor.frames = m.p.frames, r.monitor.xruns = m.p.xruns;
+    r.monitor.overruns = m.p.overruns, r.monitor.overrun_frames = m.p.overrun_frames;
+    r.monitor.summary = m.p.summary;
+    r.monitor_end = m.p;
+    if (stalled)
+        r.watch.failure = check_status::error,
+        r.watch.reason = "loopcheck: the stream stopped delivering frames during the monitor" + setup.stall_advice;
+    else if (interrupted(setup) && o.monitor.duration_s > 0.0)
+        r.watch.failure = check_status::interrupted,
+        r.watch.reason = "loopcheck: interrupted; the summary covers what was checked";
+    if (!m.files.problem.empty() && r.watch.failure != check_status::error)
+        r.watch.failure = check_status::error, r.watch.reason = "loopcheck: " + m.files.problem;
+    else if (m.files.skipped > 0)
+        r.watch.note = std::to_string(m.files.skipped) + " glitches not saved (too many at once, or beyond 1000)";
+}

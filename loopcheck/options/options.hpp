@@ -1,0 +1,46 @@
+// loopcheck's command line.
+#pragma once
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "analysis/quality_limits.hpp"
+
+#include "loopcheck/options/monitor_options.hpp"
+
+// The most loops one stream carries (--out and --in lists).
+inline constexpr int options_max_loops = 8;
+
+struct check_options {
+    std::string device, in_device, out_device;  // index or a unique part of the name; "" for the default
+    double rate = 0.0;                          // 0: the device's own
+    int64_t buffer = 0;                       // the latency asked of the host API, in frames; 0: its low-latency choice
+    int64_t out_channel = 1, in_channel = 1;  // 1-based: the first loop's
+    std::vector<int64_t> out_channels{1}, in_channels{1};  // every loop's, the k-th of each paired into loop k
+    double level_dbfs = -12.0;
+    int64_t repeat = 1;
+    double max_delay_s = 2.0, settle_s = 0.05;
+    bool expect = false;
+    double expect_frames = 0.0, expect_tolerance = 0.5;
+    bool json = false, quiet = false, allow_monitor = false;
+    std::string response_file, ir_file;
+    bool quality = false;      // the quality battery after the latency (--quality, or implied by --limits)
+    std::string limits_file;   // --limits
+    quality_limits limits;     // read from it before anything is measured
+    std::string report_file;   // the HTML report, written after any run
+    monitor_settings monitor;  // --monitor and its limits
+};
+
+// The synopsis, as a bad option shows it; --help adds the options below it.
+extern const char* const options_usage;
+extern const char* const options_help;
+
+// Reads the command line into options. Returns -1 to go on; otherwise the
+// program ends with the status returned: 0 after --help or --version (on
+// standard output), 2 after a bad option (the reason and the usage on
+// standard error). Every number is checked here, NaN and infinities included,
+// before anything else is touched.
+int options_parse(int argc, char** argv, check_options& options);
+
+// A number with nothing after it, finite and within min..max; "" or why not.
+std::string options_number(const std::string& text, double min, double max, double& value);

@@ -1,0 +1,301 @@
+// The battery through the stream: clips, play, capture, analysis, limits.
+#include "loopcheck/quality/quality_run.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <numbers>
+
+#include "analysis/distortion.hpp"
+#include "analysis/sweep.hpp"
+#include "analysis/weighting.hpp"
+#include "loopcheck/io/stream_wait.hpp"
+#include "loopcheck/latency/loops.hpp"
+#include "loopcheck/latency/runs.hpp"
+
+namespace {
+
+int64_t segment_frames(const quality_plan& p)
+{
+    int64_t frames = 0;
+    for (const quality_segment& seg : p.segments)
+        frames = std::max(frames, quality_plan_segment_frames(seg));
+    return frames;
+}
+
+bool stop(const std::atomic<bool>* interrupted) { return interrupted && interrupted->load(); }
+
+void unstable(check_report& r, const std::string& what, const std::string& why)
+{
+    r.battery.failure = check_status::unstable;
+    r.battery.reason = "unstable: " + what + " was spoiled " + std::to_string(quality_run_attempts) + " times: " + why;
+}
+
+// The stream's end of a wait that failed: interrupted, or stalled.
+void wait_failed(check_report& r, const std::atomic<bool>* interrupted)
+{
+    if (stop(interrupted))
+        r.battery.failure = check_status::interrupted, r.battery.reason = "loopcheck: interrupted";
+    else
+        r.battery.failure = check_status::unstable,
+        r.battery.reason = "unstable: the stream stopped delivering frames during --quality";
+}
+
+// --- the response ---------------------------------------------------------
+
+quality_response response_of(std::span<const float> sweep, std::span<const float> capture, std::span<const float> quiet,
+                             double latency, double rate)
+{
+    quality_response q;
+    q.sweep_frames = static_cast<int64_t>(sweep.size());
+    float peak = 0.0f;
+    for (const float v : capture)
+        peak = std::max(peak, std::fabs(v));
+    q.received_peak_dbfs = peak > 0.0f ? 20.0 * std::log10(static_cast<double>(peak)) : tones_floor_dbfs;
+    const std::vector<response_row> rows = response_rows(deconvolve(sweep, capture, rate), quiet, latency);
+    const response_summary sum = response_summarise(rows, rate);
+    if (sum.minus3_low_hz >= 0.0)
+        q.minus3_low_hz = sum.minus3_low_hz;
+    if (sum.minus3_high_hz >= 0.0)
+        q.minus3_high_hz = sum.minus3_high_hz;
+    if (peak >= quality_clip_level) {
+        q.reason = "clipped: a capture sample within 0.1 dB of full scale";
+        return q;
+    }
+    for (const response_row& row : rows)
+        if (row.hz >= weighting_band_low_hz && row.hz <= weighting_band_high_hz) {
+            q.min_db = std::min(q.min_db.value_or(row.level_db), row.level_db);
+            q.max_db = std::max(q.max_db.value_or(row.level_db), row.level_db);
+        }
+    if (!q.min_db)
+        q.reason = "no response row within the band";
+    return q;
+}
+
+// A sweep on every loop at once, found on the first loop's capture (it
+// waits for that loop's answer and its tail), the other loops' copied from
+// the same frames.
+bool measure_responses(check_report& r, stream_state& s, const quality_clips& c, const capture_wait& wait,
+                       const std::atomic<bool>* interrupted)
+{
+    quality_outcome& q = r.quality;
+    capture_plan plan;
+    plan.rate = r.rate;
+    plan.last_lag = *std::max_element(q.shifts.begin(), q.shifts.end()) + std::lrint(0.1 * r.rate);
+    plan.lead = std::lrint(0.02 * r.rate);
+    plan.quiet = runs_quiet_frames(r.rate);
+    plan.tail = capture_tail(r.rate, true);
+    plan.clip = c.short_sweep;
+    plan.sweep = c.short_samples;
+    run_capture run;
+    for (int attempt = 1;;) {
+        run = capture_run(s, plan, wait);
+        if (stop(interrupted))
+            return wait_failed(r, interrupted), false;
+        const std::string spoiled = capture_spoiled_by(run);
+        if (!spoiled.empty()) {
+            if (attempt == quality_run_attempts)
+                return unstable(r, "the response's sweep", spoiled), false;
+            q.replayed.push_back("the response's sweep: " + spoiled);
+            attempt++;
+            continue;
+        }
+        // Weak: not an attempt; the long sweep brings 12 dB more.
+        if (plan.clip == c.short_sweep && (!run.result.loop || run.result.snr_db < runs_lengthen_below_db)) {
+            plan.clip = c.long_sweep, plan.sweep = c.long_samples;
+            continue;
+        }
+        break;
+    }
+    const int64_t from = run.start - static_cast<int64_t>(run.quiet.size());
+    const int64_t to = run.start + static_cast<int64_t>(run.capture.size());
+    std::vector<float> capture, quiet;
+    for (size_t k = 0; k < q.shifts.size(); k++) {
+        if (k > 0 && (!stream_capture_copy(s, run.start, to, static_cast<int>(k), capture) ||
+                      !stream_capture_copy(s, from, run.start, static_cast<int>(k), quiet))) {
+            r.battery.failure = check_status::unstable,
+            r.battery.reason = "unstable: the analysis fell behind the capture";
+            return false;
+        }
+        q.responses.push_back(response_of(plan.sweep, k == 0 ? run.capture : capture, k == 0 ? run.quiet : quiet,
+                                          q.latency_frames[k], r.rate));
+    }
+    return true;
+}
+
+// --- the battery ------------------------------------------------------------
+
+// What spoiled a segment's frames from start on, in a few words; "" when nothing did.
+std::string segment_spoiled_by(const stream_state& s, const quality_segment& seg, int64_t start, int64_t longest)
+{
+    run_capture run;
+    run.marks = stream_marks_within(s, start, start + seg.settle_frames + seg.analysed_frames + longest);
+    return capture_spoiled_by(run);
+}
+
+// Every loop's capture of the segment that started at frame start, once it is all in.
+bool capture_segment(const stream_state& s, const quality_outcome& q, const quality_segment& seg, int64_t start,
+                     const capture_wait& wait, std::vector<std::vector<float>>& into)
+{
+    const int64_t longest = *std::max_element(q.shifts.begin(), q.shifts.end());
+    if (!wait(start + seg.settle_frames + seg.analysed_frames + longest))
+        return false;
+    into.resize(q.shifts.size());
+    for (size_t k = 0; k < q.shifts.size(); k++)
+        if (!quality_run_copy(s, seg, start, q.shifts[k], static_cast<int>(k), into[k]))
+            into[k].clear();  // too short now: the analysis says so, and the segment is played again
+    return true;
+}
+
+std::string spoiled_or_lost(const stream_state& s, const quality_outcome& q, const quality_segment& seg, int64_t start,
+                            const std::vector<std::vector<float>>& captures)
+{
+    const int64_t longest = *std::max_element(q.shifts.begin(), q.shifts.end());
+    for (const std::vector<float>& c : captures)
+        if (c.empty())
+            return "the analysis fell behind the capture";
+    return segment_spoiled_by(s, seg, start, longest);
+}
+
+std::string segment_name(const quality_segment& seg)
+{
+    std::string name = quality_plan_kind_name(seg.kind);
+    if (seg.kind == quality_kind::tone) {
+        char level[32];
+        std::snprintf(level, sizeof level, " at %g dBFS", seg.level_dbfs);
+        name += level;
+    }
+    if (seg.driven >= 0)
+        name += " on loop " + std::to_string(seg.driven + 1);
+    return name;
+}
+
+// A spoiled segment again, on its own, from the replay clip.
+bool replay_segment(check_report& r, stream_state& s, const quality_clips& c, size_t i, const capture_wait& wait,
+                    const std::atomic<bool>* interrupted, std::vector<std::vector<float>>& captures)
+{
+    quality_outcome& q = r.quality;
+    const quality_segment& seg = q.plan.segments[i];
+    std::vector<float>& room = s.clips[static_cast<size_t>(c.replay)].samples;
+    for (int attempt = 2;; attempt++) {
+        // The callback reads no sample of this clip now: the battery is
+        // scheduled, or an earlier replay that has played out.
+        std::fill(room.begin(), room.end(), 0.0f);
+        const std::vector<float> mono = quality_plan_stimulus(q.plan, seg);
+        loops_place(room, q.plan.loops, 0, mono, seg.driven);
+        const int64_t start = stream_ahead_of_callback(s, r.rate);
+        stream_schedule(s, start, c.replay);
+        q.play_seconds += static_cast<double>(quality_plan_segment_frames(seg)) / r.rate;
+        if (!capture_segment(s, q, seg, start, wait, captures))
+            return wait_failed(r, interrupted), false;
+        // Past its last frame before the room is filled again.
+        if (!wait(start + quality_plan_segment_frames(seg)))
+            return wait_failed(r, interrupted), false;
+        const std::string spoiled = spoiled_or_lost(s, q, seg, start, captures);
+        if (spoiled.empty())
+            return true;
+        if (attempt == quality_run_attempts)
+            return unstable(r, "the " + segment_name(seg) + " segment", spoiled), false;
+        q.replayed.push_back(segment_name(seg) + ": " + spoiled);
+    }
+}
+
+bool play_battery(check_report& r, stream_state& s, const quality_clips& c, const capture_wait& wait,
+                  const std::atomic<bool>* interrupted, std::vector<std::vector<std::vector<float>>>& captures)
+{
+    quality_outcome& q = r.quality;
+    const int64_t start = stream_ahead_of_callback(s, r.rate);
+    stream_schedule(s, start, c.battery);
+    q.play_seconds += static_cast<double>(quality_plan_frames(q.plan)) / r.rate;
+    captures.resize(q.plan.segments.size());
+    std::vector<size_t> spoiled;
+    for (size_t i = 0; i < q.plan.segments.size(); i++) {
+        const quality_segment& seg = q.plan.segments[i];
+        if (!capture_segment(s, q, seg, start + seg.start, wait, captures[i]))
+            return wait_failed(r, interrupted), false;
+        const std::string why = spoiled_or_lost(s, q, seg, start + seg.start, captures[i]);
+        if (!why.empty())
+            spoiled.push_back(i), q.replayed.push_back(segment_name(seg) + ": " + why);
+    }
+    if (!wait(start + quality_plan_frames(q.plan)))
+        return wait_failed(r, interrupted), false;
+    for (const size_t i : spoiled)
+        if (!replay_segment(r, s, c, i, wait, interrupted, captures[i]))
+            return false;
+    return true;
+}
+
+// --- the figures ------------------------------------------------------------
+
+// Each figure against --limits: the verdict reads which failed.
+void limits_compare(check_report& r)
+{
+    quality_outcome& q = r.quality;
+    if (r.options.limits.items.empty())
+        return;
+    std::vector<quality_figure_set> sets;
+    for (size_t k = 0; k < q.loops.size(); k++)
+        sets.push_back(quality_outcome_figures(q, k));
+    q.verdicts = quality_limits_judge(r.options.limits.items, sets);
+    q.judged = true;
+}
+
+}  // namespace
+
+quality_clips quality_run_clips(stream_state& s, const quality_plan& p)
+{
+    quality_clips c;
+    std::vector<float> battery(static_cast<size_t>(quality_plan_frames(p) * p.loops), 0.0f);
+    for (const quality_segment& seg : p.segments)
+        loops_place(battery, p.loops, seg.start, quality_plan_stimulus(p, seg), seg.driven);
+    c.battery = static_cast<int>(s.clips.size());
+    s.clips.push_back({std::move(battery), false});
+    c.replay = static_cast<int>(s.clips.size());
+    s.clips.push_back({std::vector<float>(static_cast<size_t>(segment_frames(p) * p.loops), 0.0f), false});
+    c.short_samples = sweep_make(sweep_frames(p.rate, false), p.rate, tones_amplitude(quality_sweep_dbfs));
+    c.short_sweep = static_cast<int>(s.clips.size());
+    s.clips.push_back({loops_interleave(c.short_samples, p.loops), false});
+    c.long_samples = sweep_make(sweep_frames(p.rate, true), p.rate, tones_amplitude(quality_sweep_dbfs));
+    c.long_sweep = static_cast<int>(s.clips.size());
+    s.clips.push_back({loops_interleave(c.long_samples, p.loops), false});
+    return c;
+}
+
+int64_t quality_run_ring_frames(const quality_plan& p, int64_t latency)
+{
+    // A segment and its latency, and a second of the main thread's lag behind the callback.
+    return segment_frames(p) + latency + std::lrint(p.rate);
+}
+
+bool quality_run_copy(const stream_state& s, const quality_segment& seg, int64_t start, int64_t shift, int loop,
+                      std::vector<float>& into)
+{
+    const int64_t from = start + shift;
+    return stream_capture_copy(s, from, from + seg.settle_frames + seg.analysed_frames, loop, into);
+}
+
+void quality_run_measure(check_report& r, stream_state& s, const quality_clips& c, const capture_wait& wait,
+                         const std::atomic<bool>* interrupted)
+{
+    quality_outcome& q = r.quality;
+    r.battery.ran = true;
+    q.latency_frames = {outcome_statistics(r).mean};
+    for (const loop_runs& l : r.loops)
+        q.latency_frames.push_back(runs_statistics(l.runs).mean);
+    for (const double latency : q.latency_frames)
+        q.shifts.push_back(std::lrint(latency));
+    if (!measure_responses(r, s, c, wait, interrupted))
+        return;
+    std::vector<std::vector<std::vector<float>>> captures;
+    if (!play_battery(r, s, c, wait, interrupted, captures))
+        return;
+    std::vector<quality_segment_captures> spans(captures.size());
+    for (size_t i = 0; i < captures.size(); i++)
+        for (const std::vector<float>& x : captures[i])
+            spans[i].push_back(x);
+    q.loops = quality_analyse(q.plan, spans);
+    quality_outcome_match_delay(q);
+    quality_outcome_crosstalk(q, captures);
+    q.spectra = quality_spectra_take(q.plan, captures);
+    q.ran = true;
+    limits_compare(r);
+}

@@ -1,0 +1,47 @@
+// --quality on the running stream, after the latency: a sweep at -20 dBFS
+// for each loop's response, then the battery's segments back to
+// back (analysis/quality_plan.hpp), each loop's capture of each segment
+// copied from its first played frame plus that loop's latency, a segment a
+// dropout spoiled played again on its own, and the figures analysed and
+// judged. The callback only copies the clips made here before the stream starts.
+#pragma once
+#include <atomic>
+#include <cstdint>
+#include <vector>
+
+#include "loopcheck/io/capture.hpp"
+#include "loopcheck/io/stream.hpp"
+#include "loopcheck/outcome/outcome.hpp"
+
+inline constexpr int quality_run_attempts = 3;  // a segment and two replays, as a latency run
+
+struct quality_clips {
+    int battery = -1;  // every segment back to back, each on its outputs
+    int replay = -1;   // one segment's room, filled before each replay
+    // The sweeps at quality_sweep_dbfs on every loop, for the response: the
+    // short one (85 ms at 48 kHz), and the long one (1.4 s) where the short
+    // one stands less than runs_lengthen_below_db above the noise. The short
+    // one's capture is a third as long, so a dropout spoils it a third as often.
+    int short_sweep = -1, long_sweep = -1;
+    std::vector<float> short_samples, long_samples;  // the same, mono, for the deconvolution
+};
+
+// The plan for the stream's rate and loops, and its clips added to s. Before
+// the stream starts: clips are fixed while it runs (the replay clip's samples
+// change only while it is not scheduled, and keep their size).
+quality_clips quality_run_clips(stream_state& s, const quality_plan& plan);
+
+// Frames the capture ring must hold for the battery on loops up to latency frames long.
+int64_t quality_run_ring_frames(const quality_plan& plan, int64_t latency);
+
+// The copy of one loop's capture of a segment that started playing at frame
+// start: from start + shift (the loop's latency) on, settle and analysed block.
+bool quality_run_copy(const stream_state& s, const quality_segment& seg, int64_t start, int64_t shift, int loop,
+                      std::vector<float>& into);
+
+// Plays and analyses it all into report.quality for the loops whose latency
+// report holds, and compares its figures with report.options.limits. A
+// segment or sweep spoiled quality_run_attempts times leaves report.battery
+// unstable; a stall ends it so too.
+void quality_run_measure(check_report& report, stream_state& s, const quality_clips& clips, const capture_wait& wait,
+                         const std::atomic<bool>* interrupted);

@@ -1,0 +1,233 @@
+// The monitor's lines, text and JSON.
+#include "loopcheck/report/monitor_report.hpp"
+#include "loopcheck/outcome/xrun.hpp"
+#include "loopcheck/report/report.hpp"
+
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <nlohmann/json.hpp>
+#include <utility>
+
+namespace {
+
+using json = nlohmann::ordered_json;
+
+std::string line(const json& j) { return j.dump(-1, ' ', false, json::error_handler_t::replace) + "\n"; }
+
+// The drift's uncertainty is unknown for the first 0.3 s.
+json uncertainty_json(const monitor_summary& s)
+{
+    return s.drift_ppm_uncertainty >= 0.0 ? json(s.drift_ppm_uncertainty) : json(nullptr);
+}
+
+std::string drift_text(const monitor_summary& s)
+{
+    if (!s.aligned)
+        return "drift unknown";
+    return "drift " + report_figure("%+.3f", s.drift_ppm) +
+           (s.drift_ppm_uncertainty >= 0.0 ? " ± " + report_figure("%.3f", s.drift_ppm_uncertainty) : "") + " ppm";
+}
+
+json by_kind_json(const monitor_summary& s)
+{
+    json j = json::object();
+    for (int k = 0; k < monitor_kinds; k++)
+        j[monitor_kind_name(static_cast<monitor_kind>(k))] = s.by_kind[static_cast<size_t>(k)];
+    return j;
+}
+
+}  // namespace
+
+int64_t monitor_glitch_count(const monitor_progress& p) { return p.summary.events + p.overruns; }
+
+std::string monitor_wall_text(std::chrono::system_clock::time_point t)
+{
+    using namespace std::chrono;
+    const auto ms = duration_cast<milliseconds>(t.time_since_epoch()).count();
+    const std::time_t seconds = static_cast<std::time_t>(ms / 1000);
+    std::tm utc{};
+#ifdef _WIN32
+    gmtime_s(&utc, &seconds);
+#else
+    gmtime_r(&seconds, &utc);
+#endif
+    char text[96];
+    std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ", utc.tm_year + 1900, utc.tm_mon + 1,
+                  utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec, static_cast<int>(ms % 1000));
+    return text;
+}
+
+std::string monitor_glitch_json(const monitor_event& e, double rate, const std::string& wall)
+{
+    json j{{"event", "glitch"},      {"t_s", static_cast<double>(e.frame) / rate}, {"wall", wall},
+           {"frame", e.frame},       {"kind", monitor_kind_name(e.kind)},          {"frames", e.frames},
+           {"xrun", e.xrun_flagged}, {"delay_change_frames", e.delay_change}};
+    if (e.kind == monitor_kind::discontinuity)
+        j["level_change_db"] = e.level_db;
+    return line(j);
+}
+
+std::string monitor_glitch_text(const monitor_event& e, double rate, const std::string& wall)
+{
+    std::string text = "glitch at " + report_figure("%.3f", static_cast<double>(e.frame) / rate) + " s (" + wall +
+                       "), frame " + std::to_string(e.frame) + ": ";
+    switch (e.kind) {
+    case monitor_kind::dropped: text += "dropped " + std::to_string(e.frames) + " frames"; break;
+    case monitor_kind::inserted: text += "inserted " + std::to_string(e.frames) + " frames"; break;
+    case monitor_kind::zeros: text += "zeros for " + std::to_string(e.frames) + " frames"; break;
+    case monitor_kind::discontinuity:
+        text += "discontinuity over " + std::to_string(e.frames) + " frames (level " +
+                report_figure("%+.1f", e.level_db) + " dB, delay " + report_figure("%+.2f", e.delay_change) +
+                " frames)";
+        break;
+    case monitor_kind::lost: text += "stimulus lost (not found again within 0.15 s)"; break;
+    }
+    return text + (e.xrun_flagged ? " · the host flagged an xrun" : "") + "\n";
+}
+
+std::string monitor_overrun_json(int64_t frame, int64_t frames, double rate, const std::string& wall)
+{
+    return line({{"event", "glitch"},
+                 {"t_s", static_cast<double>(frame) / rate},
+                 {"wall", wall},
+                 {"frame", frame},
+                 {"kind", "monitor overrun"},
+                 {"frames", frames},
+                 {"xrun", false}});
+}
+
+std::string monitor_overrun_text(int64_t frame, int64_t frames, double rate, const std::string& wall)
+{
+    return "glitch at " + report_figure("%.3f", static_cast<double>(frame) / rate) + " s (" + wall + "), frame " +
+           std::to_string(frame) + ": the monitor fell behind the capture, " + std::to_string(frames) +
+           " frames not checked (the machine is too busy)\n";
+}
+
+namespace {
+
+// What a log entry says, in a few words.
+std::string xrun_words(unsigned what)
+{
+    if (what & xrun_missed_cycle)
+        return "missed cycle";
+    std::string words;
+    for (const auto& [flag, name] :
+         {std::pair{xrun_input_overflow, "input overflow"}, std::pair{xrun_input_underflow, "input underflow"},
+          std::pair{xrun_output_underflow, "output underflow"}, std::pair{xrun_output_overflow, "output overflow"}})
+        if (what & flag)
+            words += std::string(words.empty() ? "" : ", ") + name;
+    return words.empty() ? "flagged" : words;
+}
+
+}  // namespace
+
+std::string monitor_xrun_json(int64_t frame, unsigned what, double rate, const std::string& wall)
+{
+    return line({{"event", "xrun"},
+                 {"t_s", static_cast<double>(frame) / rate},
+                 {"wall", wall},
+                 {"frame", frame},
+                 {"what", xrun_words(what)}});
+}
+
+std::string monitor_xrun_text(int64_t frame, unsigned what, double rate, const std::string& wall)
+{
+    return "xrun at " + report_figure("%.3f", static_cast<double>(frame) / rate) + " s (" + wall + "), frame " +
+           std::to_string(frame) + ": " + xrun_words(what) + " (the stream's log)\n";
+}
+
+std::string monitor_start_json(const check_report& r, const check_verdict& v, const monitor_progress& p,
+                               const std::string& wall)
+{
+    return line(
+        {{"event", "start"},
+         {"wall", wall},
+         {"duration_s", p.duration_s > 0.0 ? json(p.duration_s) : json(nullptr)},
+         {"rate", p.rate},
+         {"latency_frames", p.latency},
+         {"stimulus", {{"tones", 12}, {"level_dbfs", monitor_default_level_dbfs}, {"stream_frame", p.stimulus_frame}}},
+         {"first_sound_stream_frame", r.first_sound_frame},
+         {"measurement", json::parse(report_json(r, v))}});
+}
+
+std::string monitor_start_text(const monitor_progress& p)
+{
+    return "monitor: playing the stimulus " +
+           (p.duration_s > 0.0 ? "for " + report_figure("%g", p.duration_s) + " s" : std::string("until Ctrl-C")) +
+           " from the loop's latency of " + report_figure("%.3f", p.latency) + " frames; every frame checked\n";
+}
+
+std::string monitor_status_json(const monitor_progress& p, const std::string& wall)
+{
+    const monitor_summary& s = p.summary;
+    return line({{"event", "status"},
+                 {"t_s", static_cast<double>(p.frames) / p.rate},
+                 {"wall", wall},
+                 {"frames", p.frames},
+                 {"glitches", monitor_glitch_count(p)},
+                 {"xruns", p.xruns},
+                 {"locked", s.aligned},
+                 {"drift_ppm", s.drift_ppm},
+                 {"drift_ppm_uncertainty", uncertainty_json(s)},
+                 {"delay_frames", s.delay_end_frames},
+                 {"residue_db", s.residue_db}});
+}
+
+std::string monitor_status_text(const monitor_progress& p)
+{
+    return "monitor: " + report_figure("%.0f", static_cast<double>(p.frames) / p.rate) + " s · " +
+           std::to_string(monitor_glitch_count(p)) + " glitches · " + std::to_string(p.xruns) + " xruns · " +
+           drift_text(p.summary) + "\n";
+}
+
+std::string monitor_summary_json(const monitor_progress& p, const check_verdict& v)
+{
+    const monitor_summary& s = p.summary;
+    json by_kind = by_kind_json(s);
+    by_kind["monitor overrun"] = p.overruns;
+    return line({{"event", "summary"},
+                 {"duration_s", static_cast<double>(p.frames) / p.rate},
+                 {"frames", p.frames},
+                 {"glitches", monitor_glitch_count(p)},
+                 {"glitches_not_listed", s.events_not_listed},
+                 {"by_kind", by_kind},
+                 {"longest_clean_s", static_cast<double>(s.longest_clean_frames) / p.rate},
+                 {"xruns", p.xruns},
+                 {"drift_ppm", s.drift_ppm},
+                 {"drift_ppm_uncertainty", uncertainty_json(s)},
+                 {"delay_start_frames", s.delay_start_frames},
+                 {"delay_end_frames", s.delay_end_frames},
+                 {"residue_db", s.residue_db},
+                 {"locked", s.aligned},
+                 {"frames_checked", s.frames_checked},
+                 {"frames_not_checked", s.frames_unchecked + p.overrun_frames},
+                 {"status", std::string(check_status_of(v.status).json)},
+                 {"exit_status", verdict_exit_code(v)},
+                 {"message", v.message}});
+}
+
+std::string monitor_summary_text(const monitor_progress& p, const check_verdict& v)
+{
+    const monitor_summary& s = p.summary;
+    std::string kinds;
+    for (int k = 0; k < monitor_kinds; k++)
+        if (s.by_kind[static_cast<size_t>(k)] > 0)
+            kinds += std::string(kinds.empty() ? " (" : ", ") + std::to_string(s.by_kind[static_cast<size_t>(k)]) +
+                     " " + monitor_kind_name(static_cast<monitor_kind>(k));
+    if (p.overruns > 0)
+        kinds += std::string(kinds.empty() ? " (" : ", ") + std::to_string(p.overruns) + " monitor overrun";
+    kinds += kinds.empty() ? "" : ")";
+    std::string text =
+        "monitor summary: " + report_figure("%.1f", static_cast<double>(p.frames) / p.rate) + " s, " +
+        std::to_string(p.frames) + " frames · " + std::to_string(monitor_glitch_count(p)) + " glitches" + kinds +
+        " · longest clean stretch " + report_figure("%.1f", static_cast<double>(s.longest_clean_frames) / p.rate) +
+        " s · " + std::to_string(p.xruns) + " xruns · " + drift_text(s) + " · delay " +
+        report_figure("%.3f", s.delay_start_frames) + " to " + report_figure("%.3f", s.delay_end_frames) +
+        " frames · threshold " + report_figure("%.1f", s.residue_db) + " dB below the signal\n";
+    if (s.events_not_listed > 0)
+        text += "note: " + std::to_string(s.events_not_listed) + " glitches beyond the first " +
+                std::to_string(s.events - s.events_not_listed) + " were counted, not kept\n";
+    return text + (v.message.empty() ? "" : v.message + "\n");
+}
