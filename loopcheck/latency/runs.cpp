@@ -55,21 +55,41 @@ enum class answer_of { this_sweep, earlier_sweep, unsure };
 // apart. The earlier attempts decide: one that was not spoiled and searched
 // that far would have seen a loop as short as it looks here; one that found
 // the loop at the same lag, its sweep started at another spacing (the retries'
-// leads differ), confirms it. A spoiled one that saw nothing cannot say.
+// leads differ), confirms it. A spoiled one that saw nothing cannot say; but
+// two attempts whose peaks moved by just the spacing between their starts
+// both answered one earlier sweep (or two, at the same delay from each): a
+// loop as long as that delay, beyond the lags looked at. That is how a loop
+// too long for --max-delay shows when its first attempt was spoiled (a busy
+// machine's late cycle), and it must read as no loop, not as unstable.
 answer_of earlier_answer(const std::vector<earlier_attempt>& earlier, const run_capture& now, int64_t tolerance)
 {
     bool unsure = false;
+    const int64_t x = now.result.peak;
     for (const earlier_attempt& e : earlier) {
         if (e.clip != now.clip)
             continue;
-        const int64_t x = now.result.peak;
         if (e.loop && std::llabs(e.peak - x) <= tolerance)
             return answer_of::this_sweep;
         if (!e.spoiled && !e.loop && e.searched > x + tolerance)
             return answer_of::earlier_sweep;
         unsure = true;
     }
-    return unsure ? answer_of::unsure : answer_of::this_sweep;
+    if (!unsure)
+        return answer_of::this_sweep;
+    // The delays the two peaks imply, each from any sweep of the clip played before it.
+    for (const earlier_attempt& e : earlier) {
+        if (e.clip != now.clip || !e.loop)
+            continue;
+        for (const earlier_attempt& k : earlier) {
+            if (k.clip != now.clip || k.start >= e.start)
+                continue;
+            const int64_t delay = e.peak + (e.start - k.start);
+            for (const earlier_attempt& j : earlier)
+                if (j.clip == now.clip && std::llabs(x + (now.start - j.start) - delay) <= tolerance)
+                    return answer_of::earlier_sweep;
+        }
+    }
+    return answer_of::unsure;
 }
 
 // The impulse response from 256 frames before the peak (the largest tap,
