@@ -83,6 +83,32 @@ def path_text(path):
     return text
 
 
+def short(value, most=60):
+    if isinstance(value, (dict, list)):
+        return "this " + ("object" if isinstance(value, dict) else "array")
+    text = json.dumps(value, ensure_ascii=False)
+    return text if len(text) <= most else text[: most - 3] + "..."
+
+
+def leaves(error):
+    """The errors that say what is wrong: within a oneOf or anyOf, the one
+    form whose errors reach deeper into the instance than the others' (a
+    nullable object's own errors, not "is not of type 'null'"); else the
+    error itself, said shortly."""
+    if not error.context:
+        return [(error, error.message)]
+    forms = {}
+    for e in error.context:
+        forms.setdefault(e.relative_schema_path[0], []).append(e)
+    depths = sorted(((max(len(e.absolute_path) for e in errs), key) for key, errs in forms.items()), reverse=True)
+    if depths[0][0] > len(error.absolute_path) and (len(depths) == 1 or depths[0][0] > depths[1][0]):
+        return [leaf for e in forms[depths[0][1]] for leaf in leaves(e)]
+    said = error.schema.get("description") if isinstance(error.schema, dict) else None
+    if not said:
+        said = " or ".join(sorted({errs[0].message for errs in forms.values()}))
+    return [(error, f"{short(error.instance)} matches none of its forms ({said})")]
+
+
 class Checker:
     def __init__(self, schema):
         Draft202012Validator.check_schema(schema)
@@ -112,8 +138,8 @@ class Checker:
         errors = list(branch.iter_errors(document)) if branch else []
         if not errors:
             errors = list(self.whole.iter_errors(document))
-        errors.sort(key=lambda e: (list(map(str, e.absolute_path)), e.message))
-        return [(path_text(e.absolute_path), e.message) for e in errors]
+        found = sorted({(path_text(e.absolute_path), message) for error in errors for e, message in leaves(error)})
+        return [(path, message if len(message) <= 300 else message[:297] + "...") for path, message in found]
 
 
 def main():
