@@ -16,6 +16,7 @@ trap 'rm -rf "$tmp"' EXIT
 cases=$(cat <<'CASES'
 good/report.json              | 0 |
 good/report_no_loop.json      | 0 |
+good/report_two_loops_no_loop.json | 0 |
 good/report_monitor_input.json| 0 |
 good/report_quality.json      | 0 |
 good/monitor.jsonl            | 0 |
