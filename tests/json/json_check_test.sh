@@ -65,9 +65,13 @@ done <<<"$cases"
 for sample in good/* bad/*; do
     [[ " $listed " == *" $sample "* ]] || { echo "FAIL $sample: not in the table"; failed=1; }
 done
+# shellcheck disable=SC2016
 events=$(python3 -c 'import json, sys; print(" ".join(sorted(k[6:] for k in json.load(open(sys.argv[1]))["$defs"] if k.startswith("event_"))))' "$schema")
 seen=$(python3 -c 'import json, sys; print(" ".join(sorted({json.loads(l)["event"] for l in open(sys.argv[1]) if l.strip()})))' good/monitor.jsonl)
-[ -n "$events" ] && [ "$events" = "$seen" ] || { echo "FAIL good/monitor.jsonl has the events '$seen', the schema '$events'"; failed=1; }
+if [ -z "$events" ] || [ "$events" != "$seen" ]; then
+    echo "FAIL good/monitor.jsonl has the events '$seen', the schema '$events'"
+    failed=1
+fi
 
 # Standard input, and several files at once: one bad among good ones fails them all.
 timeout 60 python3 "$check" --quiet <good/monitor.jsonl || { echo "FAIL standard input"; failed=1; }
