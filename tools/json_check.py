@@ -66,8 +66,10 @@ def objects(text):
             continue
         try:
             found.append((number, parse(line), None))
-        except (ValueError, Refused) as e:
-            found.append((number, None, f"not a JSON object: {e}"))
+        except Refused as e:
+            found.append((number, None, f"not as nlohmann-json writes: {e}"))
+        except ValueError as e:
+            found.append((number, None, f"not JSON: {e}"))
     return found
 
 

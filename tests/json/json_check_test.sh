@@ -29,7 +29,8 @@ bad/not_run_mode.json         | 1 | bad/not_run_mode.json:1: report: $.not_run[0
 bad/reason_missing.json       | 1 | bad/reason_missing.json:1: report: $.quality.channels[1].thd_n[0]: 'thd_db_reason' is a required property
 bad/glitch_no_delay.jsonl     | 1 | bad/glitch_no_delay.jsonl:3: glitch: $: 'delay_change_frames' is a required property
 bad/event_unknown.jsonl       | 1 | bad/event_unknown.jsonl:2: stop: $.event: 'stop' is not an event of loopcheck's
-bad/nan.json                  | 1 | bad/nan.json:1: line: $: not a JSON object: NaN is not JSON
+bad/duplicate_key.json        | 1 | bad/duplicate_key.json:1: line: $: not as nlohmann-json writes: key 'status' appears twice
+bad/nan.json                  | 1 | bad/nan.json:1: line: $: not as nlohmann-json writes: NaN is not JSON
 bad/empty.json                | 1 | bad/empty.json: no JSON object (the input is empty)
 no-such-file.json             | 2 | json_check: no-such-file.json:
 CASES
