@@ -75,13 +75,13 @@ def objects(text):
 
 def path_text(path):
     text = "$"
-    for part in path:
-        if isinstance(part, int):
-            text += f"[{part}]"
-        elif part.isidentifier():
-            text += "." + part
+    for step in path:
+        if isinstance(step, int):
+            text += f"[{step}]"
+        elif step.isidentifier():
+            text += "." + step
         else:
-            text += "[" + json.dumps(part) + "]"
+            text += "[" + json.dumps(step) + "]"
     return text
 
 
