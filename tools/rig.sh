@@ -27,6 +27,10 @@
 #                                  (124 after the time-out, when it is killed)
 #   rig_test_begin                 a work folder in $work and the EXIT trap that cleans up
 #   fail MESSAGE                   says FAIL: MESSAGE and ends the test
+#   rig_json_check FILE...         holds loopcheck's JSON in each file (one object, or JSON
+#                                  Lines) to docs/loopcheck.schema.json (tools/json_check.py);
+#                                  fails, each problem's line and path on standard output,
+#                                  when one is not valid (or the file is empty)
 #   rig_cleanup                    stops the programs the test left running, then what
 #                                  the rig started
 #
@@ -105,6 +109,13 @@ rig_log_dir() {
     fi
 }
 fail() { echo "FAIL: $*"; exit 1; }
+
+rig_json_check() {
+    local problems
+    problems=$(timeout 60 python3 "$RIG_ROOT/tools/json_check.py" --quiet "$@" 2>&1) && return 0
+    printf '%s\n' "$problems" | sed 's/^/    /'
+    return 1
+}
 
 rig_cleanup() {
     # The programs a failed test left running go first: a JACK server that

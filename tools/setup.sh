@@ -26,8 +26,9 @@ headless=(xvfb xdotool imagemagick)
 # plugin for its programs' sound (Ninja builds its libraries: see
 # tools/windows_build.sh), man for the man pages, headless Chromium for the
 # report pages (tools/browser_check.py), cyclictest for tools/soak.sh's
-# wake-up probe; clang-format for tools/format.sh --check.
-test=(googletest libgtest-dev libbenchmark-dev jq clang-format
+# wake-up probe; clang-format for tools/format.sh --check; python3-jsonschema
+# for tools/json_check.py, which holds loopcheck's JSON to its schema.
+test=(googletest libgtest-dev libbenchmark-dev jq clang-format python3-jsonschema
       jackd2 xvfb xdotool imagemagick procps
       g++-mingw-w64-x86-64 ninja-build wine64 libasound2-plugins
       pipewire pipewire-bin wireplumber pipewire-jack dbus-daemon

@@ -29,6 +29,7 @@ monitor_clean() {
     for attempt in 1 2 3; do
         timeout 90 "$@" --monitor 30s --json -q >"$work/out" 2>"$work/err"
         status=$?
+        rig_json_check "$work/out" || fail "$label: attempt $attempt: a line breaks docs/loopcheck.schema.json"
         summary=$(tail -1 "$work/out")
         echo "$label, 30 s, attempt $attempt: exit status $status, $(jq -c '{glitches, by_kind, xruns, drift_ppm,
             drift_ppm_uncertainty, residue_db}' <<<"$summary" 2>/dev/null)"

@@ -60,6 +60,7 @@ run_attempt() {
 }
 
 # Every line one JSON object, parsed alone; a start first and a summary last.
+# (run_case holds each line to the schema as well.)
 check_lines() {
     local name="$1" line n=0
     while IFS= read -r line; do
@@ -114,6 +115,7 @@ run_case() {
     shift 4
     for attempt in 1 2 3; do
         run_attempt "$name" "$seconds" "$@" --delay "$delay"
+        rig_json_check "$work/$name.out" || fail "$name: attempt $attempt: a line breaks docs/loopcheck.schema.json"
         if [ "$status" = 4 ] && head -1 "$work/$name.out" | jq -e '.status == "unstable"' >/dev/null; then
             echo "$name: attempt $attempt disturbed: $(head -1 "$work/$name.out" | jq -r .message)"
             continue

@@ -150,12 +150,14 @@ CASES
 )
 
 # One case: loopsim and loopcheck --quality; sets verdict (ok or why not).
+# JSON that breaks its schema fails the test at once: no load explains it.
 run_case() {
     rig_loopsim_start "$@" || fail "$name: no loopsim"
     # shellcheck disable=SC2086
     timeout 90 "$loopcheck" --quality ${check_options//@WORK@/$work} </dev/null >"$work/out" 2>"$work/err"
     status=$?
     rig_stop $RIG_LOOPSIM_PID
+    rig_json_check "$work/out" || fail "$name: the JSON breaks docs/loopcheck.schema.json"
     verdict=ok
     if [ "$status" != "$want" ]; then
         verdict="exit status $status, not $want"

@@ -112,6 +112,7 @@ for attempt in 1 2 3 4; do
 done
 rig_stop "$RIG_LOOPSIM_PID"
 [ $status = 0 ] || fail "quality: exit status $status: $(cat "$work/quality.json" "$work/quality.err")"
+rig_json_check "$work/quality.json" || fail "quality: its JSON breaks docs/loopcheck.schema.json"
 browse quality 7400
 for k in 0 1; do
     for level in -1 -20 -60; do
@@ -145,7 +146,7 @@ echo "ok   quality page: H2 and H3 in their columns, H2 at $h2 dBFS, crosstalk $
 
 # ---- monitor -------------------------------------------------------------------
 # monitor_run NAME LOOPCHECK_OPTIONS -- LOOPSIM_OPTIONS: the JSON lines in
-# NAME.out, loopsim's log in NAME.sim, the status in $status, the xruns the
+# NAME.out (held to the schema), loopsim's log in NAME.sim, the status in $status, the xruns the
 # server logged meanwhile in $server_xruns.
 monitor_run() {
     local name="$1" checks=()
@@ -158,6 +159,7 @@ monitor_run() {
     before=$(wc -l <"$RIG_JACK_LOG")
     timeout 120 "$loopcheck" --json --report "$work/$name.html" "${checks[@]}" >"$work/$name.out" 2>"$work/$name.err" </dev/null
     status=$?
+    rig_json_check "$work/$name.out" || fail "$name: a line breaks docs/loopcheck.schema.json"
     # A client the server skipped is a glitch loopsim did not make, which loopcheck's stream may not see.
     server_xruns=$(tail -n +$((before + 1)) "$RIG_JACK_LOG" | grep -c XRun)
     rig_stop "$RIG_LOOPSIM_PID"
@@ -237,6 +239,7 @@ kill -0 $pid 2>/dev/null && { kill -9 $pid; fail "sigterm: loopcheck still runs 
 wait $pid
 status=$?
 rig_stop "$RIG_LOOPSIM_PID"
+rig_json_check "$work/sigterm.out" || fail "sigterm: a line breaks docs/loopcheck.schema.json"
 [ -s "$work/sigterm.html" ] || fail "sigterm: no report (exit status $status): $(cat "$work/sigterm.err")"
 browse sigterm 3600
 glitches=$(tail -1 "$work/sigterm.out" | jq -r .glitches)

@@ -39,7 +39,8 @@ mkdir -p "$TMPDIR"
 path="--delay 300 --peak 3000,1,2 --gain 0.5"
 
 # measure NAME EXIT OPTIONS...: loopcheck --json OPTIONS into $work/NAME.json,
-# again while it ends spoiled (status 4); fails unless it ends with EXIT.
+# again while it ends spoiled (status 4); fails unless it ends with EXIT and
+# its JSON holds to the schema.
 measure() {
     local name="$1" want="$2" status
     shift 2
@@ -50,6 +51,7 @@ measure() {
         echo "$name: spoiled by the machine's load (attempt $attempt), again"
     done
     [ "$status" = "$want" ] || fail "$name: exit status $status, not $want: $(cat "$work/$name.json" "$work/$name.err")"
+    rig_json_check "$work/$name.json" || fail "$name: its JSON breaks docs/loopcheck.schema.json"
 }
 
 # browse NAME HEIGHT: the page NAME.html in Chromium, 1100 px wide (no plot is

@@ -13,7 +13,8 @@
 # 1 kHz as loopsim prints it (for a linear-phase path its delay to the peak);
 # its gain: loopsim's level at 1 kHz; both of the main path, without its
 # echoes. Each case's check is a jq expression over loopcheck's JSON with $lat
-# (R + the path's delay) and $gain (dB), or "text:" and an extended regular
+# (R + the path's delay) and $gain (dB), the JSON then held to its schema
+# (docs/loopcheck.schema.json), or "text:" and an extended regular
 # expression its text output must match. A retry is not checked where the case
 # does not cause one: on a busy machine a late JACK cycle spoils a run now and
 # then, and loopcheck rightly retries it. Where no loop is found every lag up
@@ -102,6 +103,9 @@ while IFS='|' read -r name rate sim_options check_options want check; do
     elif ! jq -e --argjson lat "$lat" --argjson gain "$gain" \
         "def near(x; y; t): (x - y) | fabs <= t; $check" "$work/out" >/dev/null 2>"$work/jq.err"; then
         verdict="the JSON fails: $check $(cat "$work/jq.err")"
+    elif ! rig_json_check "$work/out" >"$work/schema.err"; then
+        verdict="the JSON breaks docs/loopcheck.schema.json:
+$(cat "$work/schema.err")"
     fi
     if [ "$verdict" = ok ]; then
         echo "ok   $name (truth $lat frames, $gain dB)"

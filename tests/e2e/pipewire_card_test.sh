@@ -20,8 +20,10 @@ check() {
     local status=$?
     [ $status = 0 ] || fail "loopcheck $*: exit status $status: $(cat "$work/out" "$work/err")"
 }
-# jq EXPRESSION on $work/out with $own; fails unless it is true.
+# jq EXPRESSION on $work/out with $own; fails unless it is true, or unless
+# the JSON holds to its schema.
 json_holds() {
+    rig_json_check "$work/out" || fail "loopcheck's JSON breaks docs/loopcheck.schema.json"
     jq -e --argjson own "${own:-0}" "def near(x; y; t): (x - y) | fabs <= t; $1" "$work/out" >/dev/null ||
         fail "loopcheck's JSON fails $1: $(cat "$work/out")"
 }

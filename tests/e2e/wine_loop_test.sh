@@ -127,6 +127,7 @@ if loopcheck=$(rig_wine_exe loopcheck 2>/dev/null); then
         echo "loopcheck.exe run $run: status $RIG_STATUS: $(jq -r '.message' "$work/loopcheck.json" 2>/dev/null)"
     done
     [ "$RIG_STATUS" = "0" ] || fail "loopcheck.exe: exit status $RIG_STATUS: $(cat "$work/loopcheck.err" "$work/loopcheck.json")"
+    rig_json_check "$work/loopcheck.json" || fail "loopcheck.exe: its JSON breaks docs/loopcheck.schema.json"
     latency=$(jq -r '.summary.mean_frames' "$work/loopcheck.json") || fail "loopcheck.exe: no JSON"
     # At most 200 ms, more than Wine's buffers hold each way (its ALSA
     # buffer of four 10 ms periods, and the stream's own): beside a real
