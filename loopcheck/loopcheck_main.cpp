@@ -16,8 +16,6 @@
 
 namespace {
 
-check_report report;
-
 void interrupt(int) { session_interrupted.store(true); }
 
 void print(const std::string& text)
@@ -120,6 +118,7 @@ void render(const check_report& r, const check_verdict& v)
 
 int main(int argc, char** argv)
 {
+    check_report report;
     const int parsed = options_parse(argc, argv, report.options);
     if (parsed >= 0)
         return parsed;
