@@ -8,6 +8,7 @@
 #include <nlohmann/json.hpp>
 
 #include "loopcheck/outcome/verdict.hpp"
+#include "loopcheck/report/quality_report.hpp"
 
 #ifndef LOOPCABLE_VERSION
 #error "LOOPCABLE_VERSION is the project's version, which CMake defines"
