@@ -28,8 +28,8 @@ files() {
     rig_stop "$RIG_LOOPSIM_PID"
     (cd "$work" && find "$root/$flow" -name '*.gcda' -print0 | xargs -0 gcov -n 2>/dev/null) |
         awk -v root="$root/" '
-            /^File / { file = $2; gsub(/\x27/, "", file); sub(root, "", file); next }
-            /^Lines executed:/ { if ($2 !~ /^0.00%/ && file ~ /^(loopcheck|analysis|writers)\//) print file }' |
+            /^File / { file = $2; gsub(/\x27/, "", file); sub(root, "", file); sub(/^(\.\.\/)+/, "", file); next }
+            /^Lines executed:/ { if ($2 !~ /^executed:0\.00%/ && file ~ /^(loopcheck|analysis|writers)\//) print file }' |
         sort -u >"$work/$mode.files"
     printf '%s\t%d\t%d\n' "$mode" "$(grep -c '\.cpp$' "$work/$mode.files")" "$(grep -c '\.hpp$' "$work/$mode.files")"
 }
