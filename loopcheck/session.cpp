@@ -190,6 +190,7 @@ void session_run(check_report& r, const session_hooks& hooks)
     // The battery and the monitor only on loops that are there, hold still and are the cable.
     if (r.options.quality && verdict_blocker(r, false).empty())
         guarded(r.battery, "--quality", [&] { quality_run_measure(r, *state, quality, wait, &session_interrupted); });
+    r.buffer_granted = state->largest_buffer.load();
     if (monitor && verdict_blocker(r, true).empty() && !session_interrupted.load())
         guarded(r.watch, "--monitor", [&] {
             monitor_run(r, *state,

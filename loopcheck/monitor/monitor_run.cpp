@@ -207,7 +207,6 @@ void monitor_run(check_report& r, stream_state& s, const monitor_setup& setup)
                          0,
                          0,
                          0};
-    r.watch.ran = true;
     m.p.rate = rate, m.p.latency = loop_of(r).latency, m.p.duration_s = o.monitor.duration_s;
     m.p.stimulus_frame = stream_ahead_of_callback(s, rate);
     m.marks_start = m.marks_shown = s.marks_written.load(std::memory_order_acquire);
@@ -215,8 +214,11 @@ void monitor_run(check_report& r, stream_state& s, const monitor_setup& setup)
     stream_schedule(s, m.p.stimulus_frame, setup.clip);
     m.block.reserve(static_cast<size_t>(std::lrint(0.05 * rate)));
     m.events.reserve(64);
+    // The start's line holds the measurement as judged so far: the monitor
+    // is not part of that judgement until it has run.
     if (setup.sink.start)
         setup.sink.start(r, m.p, wall_of(s, m.p.stimulus_frame, rate));
+    r.watch.ran = true;
 
     const int64_t end = o.monitor.duration_s > 0.0 ? m.p.stimulus_frame + std::llrint(o.monitor.duration_s * rate)
                                                    : std::numeric_limits<int64_t>::max();

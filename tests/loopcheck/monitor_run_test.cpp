@@ -31,6 +31,7 @@ struct script {
 
 struct seen {
     int starts = 0, statuses = 0, xruns = 0;
+    check_status status_at_start = check_status::error;
     std::vector<monitor_event> glitches;
 };
 
@@ -120,7 +121,11 @@ monitored monitor(const script& sc)
     monitor_setup setup{0, &stimulus, &interrupted, " (advice)", {}, {}};
     setup.pace = {[&loop] { return loop.now_ms(); }, [&loop](int64_t ms) { loop.pause(ms); }};
     seen& lines = m.lines;
-    setup.sink.start = [&lines](const check_report&, const monitor_progress&, monitor_wall) { lines.starts++; };
+    setup.sink.start = [&lines](const check_report& at_start, const monitor_progress&, monitor_wall) {
+        lines.starts++;
+        // The verdict so far, as the start's line gives it: the measurement's alone.
+        lines.status_at_start = verdict_judge(at_start).status;
+    };
     setup.sink.glitch = [&lines](const monitor_event& e, const monitor_progress&, monitor_wall) {
         lines.glitches.push_back(e);
     };
@@ -195,6 +200,7 @@ TEST(LoopcheckMonitorRun, TheMainLoopOnAScriptedStream)
         const monitored m = monitor(x.sc);
         EXPECT_TRUE(m.report.watch.ran);
         EXPECT_EQ(m.lines.starts, 1);
+        EXPECT_EQ(m.lines.status_at_start, check_status::ok);
         EXPECT_EQ(m.verdict.status, x.status) << m.verdict.message;
         EXPECT_NE(m.verdict.message.find(x.words), std::string::npos) << m.verdict.message;
         EXPECT_TRUE(m.report.monitor_end.summary.aligned);
