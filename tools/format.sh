@@ -16,10 +16,15 @@ if [ $mode = fix ]; then
     clang-format -i "${files[@]}"
     exit 0
 fi
-differ=()
-for f in "${files[@]}"; do
-    clang-format --dry-run --Werror "$f" >/dev/null 2>&1 || differ+=("$f")
-done
+# One clang-format for all of them (a process a file took half a minute):
+# each file that differs is named in its diagnostics.
+said=$(clang-format --dry-run --Werror "${files[@]}" 2>&1 >/dev/null)
+result=$?
+mapfile -t differ < <(sed -n 's/^\([^:]*\):[0-9]*:[0-9]*: error: code should be clang-formatted.*/\1/p' <<<"$said" | sort -u)
+if [ $result != 0 ] && [ ${#differ[@]} = 0 ]; then
+    echo "format: clang-format failed: $said" >&2
+    exit 1
+fi
 if [ ${#differ[@]} -gt 0 ]; then
     printf 'format: %s differs from .clang-format (tools/format.sh formats it)\n' "${differ[@]}" >&2
     exit 1
