@@ -18,8 +18,8 @@ if [ $mode = fix ]; then
 fi
 # One clang-format for all of them (a process a file took half a minute):
 # each file that differs is named in its diagnostics.
-said=$(clang-format --dry-run --Werror "${files[@]}" 2>&1 >/dev/null)
-result=$?
+result=0
+said=$(clang-format --dry-run --Werror "${files[@]}" 2>&1 >/dev/null) || result=$?
 mapfile -t differ < <(sed -n 's/^\([^:]*\):[0-9]*:[0-9]*: error: code should be clang-formatted.*/\1/p' <<<"$said" | sort -u)
 if [ $result != 0 ] && [ ${#differ[@]} = 0 ]; then
     echo "format: clang-format failed: $said" >&2
