@@ -32,10 +32,11 @@ void run_print(const check_report& r, size_t run)
 }
 
 // The monitor's lines as it runs: text, or JSON Lines.
-monitor_sink monitor_printer(const check_options& o)
+monitor_sink monitor_printer(const check_report& r)
 {
+    const check_options& o = r.options;
     monitor_sink sink;
-    sink.start = [&o](const check_report& r, const monitor_progress& p, monitor_wall at) {
+    sink.start = [&o, &r](const monitor_progress& p, monitor_wall at) {
         // The measurement as it stands before the monitor: its verdict so far.
         const check_verdict so_far = verdict_judge(r);
         print(o.json ? monitor_start_json(r, so_far, p, monitor_wall_text(at))
@@ -140,7 +141,7 @@ int main(int argc, char** argv)
                    stderr);
     session_hooks hooks;
     hooks.on_run = run_print;
-    hooks.monitor = monitor_printer(o);
+    hooks.monitor = monitor_printer(report);
     try {
         session_run(report, hooks);
     } catch (const std::exception& e) {

@@ -193,8 +193,10 @@ void session_run(check_report& r, const session_hooks& hooks)
     r.buffer_granted = state->largest_buffer.load();
     if (monitor && verdict_blocker(r, true).empty() && !session_interrupted.load())
         guarded(r.watch, "--monitor", [&] {
-            monitor_run(r, *state,
-                        {monitor_clip, &stimulus, &session_interrupted, setup.stall_advice, pace, hooks.monitor});
+            monitor_outcome m =
+                monitor_run(*state, monitor_plan_of(r),
+                            {monitor_clip, &stimulus, &session_interrupted, setup.stall_advice, pace, hooks.monitor});
+            r.watch = std::move(m.end), r.monitor = std::move(m.trace), r.monitor_end = m.progress;
         });
     r.buffer_granted = state->largest_buffer.load();
 }

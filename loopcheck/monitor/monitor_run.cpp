@@ -34,7 +34,6 @@ monitor_loop loop_of(const check_report& r)
 }
 
 struct monitor_loop_state {
-    const check_report& r;
     const monitor_sink& sink;
     monitor_trace& trace;
     stream_state& s;
@@ -169,9 +168,10 @@ stream_clip monitor_clip_make(const monitor_stimulus& s)
 
 int64_t monitor_ring_frames(double rate) { return std::lrint(4.0 * rate); }
 
-std::string monitor_refusal(const check_report& r)
+monitor_plan monitor_plan_of(const check_report& r) { return {r.options.monitor, loop_of(r), r.rate}; }
+
+std::string monitor_refusal(const monitor_loop& loop)
 {
-    const monitor_loop loop = loop_of(r);
     if (monitor_loop_unusable(loop).empty())
         return "";
     char text[240];
@@ -185,61 +185,55 @@ std::string monitor_refusal(const check_report& r)
     return text;
 }
 
-void monitor_run(check_report& r, stream_state& s, const monitor_setup& setup)
+monitor_outcome monitor_run(stream_state& s, const monitor_plan& plan, const monitor_setup& setup)
 {
-    const check_options& o = r.options;
-    const double rate = r.rate;
-    const std::string refusal = monitor_refusal(r);
+    monitor_outcome out;
+    const monitor_settings& o = plan.settings;
+    const double rate = plan.rate;
+    const std::string refusal = monitor_refusal(plan.loop);
     if (!refusal.empty()) {
-        r.watch.failure = check_status::no_loop, r.watch.reason = refusal;
-        return;
+        out.end.failure = check_status::no_loop, out.end.reason = refusal;
+        return out;
     }
-    r.monitor = monitor_trace_start(rate);
-    monitor_loop_state m{r,
-                         setup.sink,
-                         r.monitor,
-                         s,
-                         monitor_detector_make(*setup.stimulus, loop_of(r)),
-                         {},
-                         monitor_files_make(o.monitor.save_dir, rate),
-                         {},
-                         {},
-                         0,
-                         0,
+    out.trace = monitor_trace_start(rate);
+    monitor_loop_state m{setup.sink, out.trace,
+                         s,          monitor_detector_make(*setup.stimulus, plan.loop),
+                         {},         monitor_files_make(o.save_dir, rate),
+                         {},         {},
+                         0,          0,
                          0};
-    m.p.rate = rate, m.p.latency = loop_of(r).latency, m.p.duration_s = o.monitor.duration_s;
+    m.p.rate = rate, m.p.latency = plan.loop.latency, m.p.duration_s = o.duration_s;
     m.p.stimulus_frame = stream_ahead_of_callback(s, rate);
     m.marks_start = m.marks_shown = s.marks_written.load(std::memory_order_acquire);
     m.fed = m.p.stimulus_frame;
     stream_schedule(s, m.p.stimulus_frame, setup.clip);
     m.block.reserve(static_cast<size_t>(std::lrint(0.05 * rate)));
     m.events.reserve(64);
-    // The start's line holds the measurement as judged so far: the monitor
-    // is not part of that judgement until it has run.
     if (setup.sink.start)
-        setup.sink.start(r, m.p, wall_of(s, m.p.stimulus_frame, rate));
-    r.watch.ran = true;
+        setup.sink.start(m.p, wall_of(s, m.p.stimulus_frame, rate));
+    out.end.ran = true;
 
-    const int64_t end = o.monitor.duration_s > 0.0 ? m.p.stimulus_frame + std::llrint(o.monitor.duration_s * rate)
-                                                   : std::numeric_limits<int64_t>::max();
+    const int64_t end = o.duration_s > 0.0 ? m.p.stimulus_frame + std::llrint(o.duration_s * rate)
+                                           : std::numeric_limits<int64_t>::max();
     const bool stalled = watch(m, setup, end);
     monitor_files_write(m.files, m.d, true);
     xruns_note(m);
     progress_update(m);
-    monitor_trace_end(r.monitor, static_cast<double>(m.p.frames) / rate);
-    r.monitor.duration_asked_s = m.p.duration_s, r.monitor.latency = m.p.latency;
-    r.monitor.frames = m.p.frames, r.monitor.xruns = m.p.xruns;
-    r.monitor.overruns = m.p.overruns, r.monitor.overrun_frames = m.p.overrun_frames;
-    r.monitor.summary = m.p.summary;
-    r.monitor_end = m.p;
+    monitor_trace_end(out.trace, static_cast<double>(m.p.frames) / rate);
+    out.trace.duration_asked_s = m.p.duration_s, out.trace.latency = m.p.latency;
+    out.trace.frames = m.p.frames, out.trace.xruns = m.p.xruns;
+    out.trace.overruns = m.p.overruns, out.trace.overrun_frames = m.p.overrun_frames;
+    out.trace.summary = m.p.summary;
+    out.progress = m.p;
     if (stalled)
-        r.watch.failure = check_status::error,
-        r.watch.reason = "loopcheck: the stream stopped delivering frames during the monitor" + setup.stall_advice;
-    else if (interrupted(setup) && o.monitor.duration_s > 0.0)
-        r.watch.failure = check_status::interrupted,
-        r.watch.reason = "loopcheck: interrupted; the summary covers what was checked";
-    if (!m.files.problem.empty() && r.watch.failure != check_status::error)
-        r.watch.failure = check_status::error, r.watch.reason = "loopcheck: " + m.files.problem;
+        out.end.failure = check_status::error,
+        out.end.reason = "loopcheck: the stream stopped delivering frames during the monitor" + setup.stall_advice;
+    else if (interrupted(setup) && o.duration_s > 0.0)
+        out.end.failure = check_status::interrupted,
+        out.end.reason = "loopcheck: interrupted; the summary covers what was checked";
+    if (!m.files.problem.empty() && out.end.failure != check_status::error)
+        out.end.failure = check_status::error, out.end.reason = "loopcheck: " + m.files.problem;
     else if (m.files.skipped > 0)
-        r.watch.note = std::to_string(m.files.skipped) + " glitches not saved (too many at once, or beyond 1000)";
+        out.end.note = std::to_string(m.files.skipped) + " glitches not saved (too many at once, or beyond 1000)";
+    return out;
 }

@@ -4,13 +4,15 @@
 // as it fills, feeds the detector block by block with whether the stream's
 // log holds a flagged call or a missed cycle within the block, and hands each
 // glitch as it is found, a status every 10 s and the stream's log to a sink.
-// It prints nothing and judges nothing: the sink and the verdict do.
+// It prints nothing and judges nothing: the sink and the verdict do. It sees
+// its plan, not the command line, and returns what it found.
 #pragma once
 #include <atomic>
 #include <chrono>
 #include <functional>
 #include <string>
 
+#include "analysis/monitor.hpp"
 #include "analysis/monitor_stimulus.hpp"
 #include "loopcheck/io/stream.hpp"
 #include "loopcheck/io/stream_wait.hpp"
@@ -29,7 +31,7 @@ int64_t monitor_ring_frames(double rate);
 // captured. Frames count from the stimulus's start.
 using monitor_wall = std::chrono::system_clock::time_point;
 struct monitor_sink {
-    std::function<void(const check_report&, const monitor_progress&, monitor_wall)> start;
+    std::function<void(const monitor_progress&, monitor_wall)> start;
     std::function<void(const monitor_event&, const monitor_progress&, monitor_wall)> glitch;
     std::function<void(int64_t frame, int64_t frames, const monitor_progress&, monitor_wall)> overrun;
     std::function<void(int64_t frame, unsigned xrun_flags, const monitor_progress&, monitor_wall)> xrun;
@@ -45,11 +47,26 @@ struct monitor_setup {
     monitor_sink sink;
 };
 
-// "" when the measured loop can be monitored; otherwise why not, naming the level it needs.
-std::string monitor_refusal(const check_report& report);
+// What the monitor needs of the session: its settings, and the loop as the
+// measurement found it (its mean latency, its gain signed by its polarity).
+struct monitor_plan {
+    monitor_settings settings;
+    monitor_loop loop;
+    double rate = 48000.0;
+};
+monitor_plan monitor_plan_of(const check_report& report);
 
-// Runs the monitor for report.options.monitor's duration (or until
-// interrupted, or the stream stalls) and leaves what it saw in report.monitor,
-// report.monitor_end and report.watch. A loop monitor_refusal refuses is not
-// monitored: report.watch says why.
-void monitor_run(check_report& report, stream_state& s, const monitor_setup& setup);
+// What it saw, and how it ended.
+struct monitor_outcome {
+    mode_end end;
+    monitor_trace trace;
+    monitor_progress progress;
+};
+
+// "" when the loop can be monitored; otherwise why not, naming the level it needs.
+std::string monitor_refusal(const monitor_loop& loop);
+
+// Runs the monitor for the plan's duration (or until interrupted, or the
+// stream stalls). A loop monitor_refusal refuses is not monitored: the
+// outcome's end says why.
+monitor_outcome monitor_run(stream_state& s, const monitor_plan& plan, const monitor_setup& setup);

@@ -121,17 +121,18 @@ monitored monitor(const script& sc)
     monitor_setup setup{0, &stimulus, &interrupted, " (advice)", {}, {}};
     setup.pace = {[&loop] { return loop.now_ms(); }, [&loop](int64_t ms) { loop.pause(ms); }};
     seen& lines = m.lines;
-    setup.sink.start = [&lines](const check_report& at_start, const monitor_progress&, monitor_wall) {
+    setup.sink.start = [&lines, &r](const monitor_progress&, monitor_wall) {
         lines.starts++;
         // The verdict so far, as the start's line gives it: the measurement's alone.
-        lines.status_at_start = verdict_judge(at_start).status;
+        lines.status_at_start = verdict_judge(r).status;
     };
     setup.sink.glitch = [&lines](const monitor_event& e, const monitor_progress&, monitor_wall) {
         lines.glitches.push_back(e);
     };
     setup.sink.xrun = [&lines](int64_t, unsigned, const monitor_progress&, monitor_wall) { lines.xruns++; };
     setup.sink.status = [&lines](const monitor_progress&, monitor_wall) { lines.statuses++; };
-    monitor_run(r, *s, setup);
+    monitor_outcome out = monitor_run(*s, monitor_plan_of(r), setup);
+    r.watch = out.end, r.monitor = out.trace, r.monitor_end = out.progress;
     m.verdict = verdict_judge(r);
     return m;
 }

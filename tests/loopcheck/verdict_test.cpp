@@ -303,7 +303,7 @@ TEST(LoopcheckVerdict, TheMonitorRefusesALoopTooWeak)
     for (const row x : {row{-86.0, true}, row{-80.5, true}, row{-79.5, false}, row{-6.0, false}, row{39.0, false}}) {
         check_report r = measured();
         r.runs = {run_at(600.0, x.gain_db)};
-        const std::string why = monitor_refusal(r);
+        const std::string why = monitor_refusal(monitor_plan_of(r).loop);
         EXPECT_EQ(!why.empty(), x.refused) << x.gain_db << ": " << why;
         if (x.refused) {
             EXPECT_NE(why.find("-80 dB"), std::string::npos) << why;
