@@ -6,13 +6,13 @@
 #include <exception>
 
 #include "loopcheck/options/options.hpp"
-#include "loopcheck/outcome/verdict.hpp"
 #include "loopcheck/report/files.hpp"
 #include "loopcheck/report/files_formats.hpp"
 #include "loopcheck/report/monitor_report.hpp"
 #include "loopcheck/report/report.hpp"
 #include "loopcheck/report/report_html.hpp"
 #include "loopcheck/session.hpp"
+#include "loopcheck/verdict/verdict.hpp"
 
 namespace {
 
@@ -22,13 +22,6 @@ void print(const std::string& text)
 {
     std::fputs(text.c_str(), stdout);
     std::fflush(stdout);
-}
-
-// Each run as it is measured, for a person watching.
-void run_print(const check_report& r, size_t run)
-{
-    if (!r.options.json && !r.options.quiet)
-        print(report_run_text(r, run));
 }
 
 // The monitor's lines as it runs: text, or JSON Lines.
@@ -84,7 +77,7 @@ void files_write(check_report& r)
     if (problem.empty() && !r.options.ir_file.empty())
         problem = files_write_ir_named(r);
     if (!problem.empty())
-        r.files.failure = check_status::error, r.files.reason = "loopcheck: " + problem;
+        r.files.failure = check_status::error, r.files.reason = problem;
 }
 
 // The report, whatever the outcome: a failed run is shown with what it saw.
@@ -92,7 +85,7 @@ void report_write(check_report& r)
 {
     const std::string problem = r.options.report_file.empty() ? "" : report_html_write(r, verdict_judge(r));
     if (!problem.empty())
-        r.files.failure = check_status::error, r.files.reason = "loopcheck: " + problem;
+        r.files.failure = check_status::error, r.files.reason = problem;
 }
 
 // What a person or a script reads at the end.
@@ -120,9 +113,9 @@ void render(const check_report& r, const check_verdict& v)
 int main(int argc, char** argv)
 {
     check_report report;
-    const int parsed = options_parse(argc, argv, report.options);
-    if (parsed >= 0)
-        return parsed;
+    const options_next next = options_parse(argc, argv, report.options);
+    if (next != options_next::measure)
+        return next == options_next::shown ? 0 : check_status_of(check_status::bad_options).exit_code;
     const check_options& o = report.options;
     const std::string unwritable = files_check(o);
     if (!unwritable.empty()) {
@@ -140,14 +133,16 @@ int main(int argc, char** argv)
         std::fputs("loopcheck: the quality battery follows the latency: about 6 s for one loop, 10 s for two\n",
                    stderr);
     session_hooks hooks;
-    hooks.on_run = run_print;
+    // Each run as it is measured, for a person watching.
+    if (!o.json && !o.quiet)
+        hooks.on_run = [&report](const run_report& run, size_t i) { print(report_run_text(report, run, i)); };
     hooks.monitor = monitor_printer(report);
     try {
         session_run(report, hooks);
     } catch (const std::exception& e) {
         // Outside any mode (the stimuli made, the stream prepared): the session is torn down already.
         report.setup.failure = check_status::error;
-        report.setup.reason = std::string("loopcheck: ") + e.what();
+        report.setup.reason = e.what();
     }
     files_write(report);
     report_write(report);

@@ -21,8 +21,9 @@
 #include "loopcheck/latency/loops.hpp"
 #include "loopcheck/latency/runs.hpp"
 #include "loopcheck/monitor/monitor_run.hpp"
-#include "loopcheck/outcome/verdict.hpp"
 #include "loopcheck/quality/quality_run.hpp"
+#include "loopcheck/session_plans.hpp"
+#include "loopcheck/verdict/verdict.hpp"
 
 std::atomic<bool> session_interrupted{false};
 
@@ -55,7 +56,7 @@ struct session_audio {
 
 void failure(check_report& r, const std::string& message)
 {
-    r.setup.failure = check_status::error, r.setup.reason = "loopcheck: " + message;
+    r.setup.failure = check_status::error, r.setup.reason = message;
 }
 
 // A mode that threw (the analysis refusing its input, memory run out): its
@@ -68,7 +69,7 @@ void guarded(mode_end& end, const char* name, Mode&& mode)
         mode();
     } catch (const std::exception& e) {
         end.failure = check_status::error;
-        end.reason = std::string("loopcheck: ") + name + ": " + e.what();
+        end.reason = std::string(name) + ": " + e.what();
     }
 }
 
@@ -99,7 +100,7 @@ std::string open_on_jack(check_report& r, session_audio& audio, const stream_jac
     audio.stall_advice = " (JACK server stopped? restart it)";
     r.input_is_monitor = stream_clock_inputs_are_monitor(*audio.state, device.name.c_str());
     jack_stream* const j = std::exchange(audio.jack, nullptr);
-    return stream_jack_open(j, *audio.state, r.options, device, audio.opened);
+    return stream_jack_open(j, *audio.state, stream_request_of(r.options), device, audio.opened);
 }
 
 // The loop through PortAudio: its host API, the devices chosen, the stream.
@@ -114,14 +115,15 @@ std::string open_on_portaudio(check_report& r, session_audio& audio)
     const PaHostApiInfo* host = api >= 0 ? Pa_GetHostApiInfo(api) : nullptr;
     r.host_api = host && host->name ? host->name : "";
     devices_pair pair;
-    const std::string problem = devices_choose(r.options, api, pair);
+    const stream_request request = stream_request_of(r.options);
+    const std::string problem = devices_choose(request, api, pair);
     if (!problem.empty())
         return problem;
     r.out_device = pair.output, r.in_device = pair.input;
     r.out_name = pair.output_name, r.in_name = pair.input_name;
     audio.stall_advice = stream_stall_advice(pair.output);
     r.input_is_monitor = input_is_monitor(*audio.state, pair.input);
-    return stream_open(*audio.state, r.options, pair, audio.opened);
+    return stream_open(*audio.state, request, pair, audio.opened);
 }
 
 }  // namespace
@@ -129,10 +131,11 @@ std::string open_on_portaudio(check_report& r, session_audio& audio)
 void session_run(check_report& r, const session_hooks& hooks)
 {
     session_audio audio;
-    audio.jack = stream_jack_connect(*audio.state, r.options);
+    const stream_request request = stream_request_of(r.options);
+    audio.jack = stream_jack_connect(*audio.state, request);
     stream_jack_device device;
-    std::string problem = stream_jack_usable(audio.jack, r.options, device) ? open_on_jack(r, audio, device)
-                                                                            : open_on_portaudio(r, audio);
+    std::string problem =
+        stream_jack_usable(audio.jack, request, device) ? open_on_jack(r, audio, device) : open_on_portaudio(r, audio);
     if (!problem.empty())
         return failure(r, problem);
     stream_state* const state = audio.state.get();
@@ -184,12 +187,17 @@ void session_run(check_report& r, const session_hooks& hooks)
     const capture_wait wait = [&s, rate, &pace](int64_t until) {
         return stream_wait_frames(s, until, rate, session_interrupted, pace);
     };
-    guarded(r.latency, "the latency", [&] { loops_measure(r, *state, setup, wait, hooks.on_run); });
+    guarded(r.latency, "the latency", [&] {
+        outcome_take(r, loops_measure(*state, latency_plan_of(r), setup, wait, hooks.on_run, r.options.out_channels,
+                                      r.options.in_channels));
+    });
     if (r.latency.failure == check_status::error && audio.portaudio)
         r.latency.reason += host_words();
     // The battery and the monitor only on loops that are there, hold still and are the cable.
     if (r.options.quality && verdict_blocker(r, false).empty())
-        guarded(r.battery, "--quality", [&] { quality_run_measure(r, *state, quality, wait, &session_interrupted); });
+        guarded(r.battery, "--quality", [&] {
+            outcome_take(r, quality_run_measure(*state, battery_plan_of(r), quality, wait, &session_interrupted));
+        });
     r.buffer_granted = state->largest_buffer.load();
     if (monitor && verdict_blocker(r, true).empty() && !session_interrupted.load())
         guarded(r.watch, "--monitor", [&] {

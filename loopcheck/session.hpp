@@ -4,8 +4,9 @@
 #include <atomic>
 #include <cstddef>
 
+#include "loopcheck/latency/runs.hpp"
 #include "loopcheck/monitor/monitor_run.hpp"
-#include "loopcheck/outcome/outcome.hpp"
+#include "loopcheck/verdict/check_report.hpp"
 
 // Set by a signal handler (Ctrl-C, SIGTERM, SIGHUP): the run ends at its next
 // look, and the session through the same shutdown as every other path.
@@ -14,8 +15,8 @@ static_assert(std::atomic<bool>::is_always_lock_free);
 
 // What the session hands back as it goes, for a person watching.
 struct session_hooks {
-    void (*on_run)(const check_report&, size_t) = nullptr;  // each run as it is measured
-    monitor_sink monitor;                                   // the monitor's lines
+    runs_hook on_run;      // the first loop's runs as each is measured
+    monitor_sink monitor;  // the monitor's lines
 };
 
 // Runs every mode report.options asks for, each on what the ones before it

@@ -72,7 +72,7 @@ device_pick devices_pick_named(std::string_view text, PaHostApiIndex api)
     return {paNoDevice, "\"" + std::string(text) + "\" names " + std::to_string(matches.size()) + " devices: " + names};
 }
 
-std::string devices_choose(const check_options& o, PaHostApiIndex api, devices_pair& chosen)
+std::string devices_choose(const stream_request& o, PaHostApiIndex api, devices_pair& chosen)
 {
     duplex_devices pair = duplex_choose(-1);
     if (!o.device.empty()) {
@@ -102,7 +102,7 @@ std::string devices_choose(const check_options& o, PaHostApiIndex api, devices_p
     const int out_card = devices_alsa_card(chosen.output_name), in_card = devices_alsa_card(chosen.input_name);
     // The monitor tracks the two clocks' slide and reports it: there they are allowed.
     if (pair.input != pair.output && out_api && out_api->type == paALSA && (out_card < 0 || out_card != in_card) &&
-        !o.monitor.on)
+        !o.two_clocks)
         return "input and output on two ALSA devices run on two clocks: not supported (use one device, or JACK / "
                "PipeWire's pw-jack, where every device shares the server's clock; --monitor measures their drift)";
     return "";

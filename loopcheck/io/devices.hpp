@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "loopcheck/options/options.hpp"
+#include "loopcheck/io/stream.hpp"
 
 struct device_pick {
     PaDeviceIndex index = paNoDevice;
@@ -35,4 +35,4 @@ struct devices_pair {
 // devices, WASAPI or WMME, with the default of the other way); --out-device
 // and --in-device set one side each. Two devices on two clocks are refused.
 // "" or the reason there are none.
-std::string devices_choose(const check_options& options, PaHostApiIndex api, devices_pair& pair);
+std::string devices_choose(const stream_request& request, PaHostApiIndex api, devices_pair& pair);

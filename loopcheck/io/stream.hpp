@@ -9,11 +9,10 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
+#include <string>
 #include <vector>
 
-#include "loopcheck/options/options.hpp"
-
-inline constexpr int stream_max_loops = options_max_loops;
+inline constexpr int stream_max_loops = 8;  // the most loops one stream carries
 inline constexpr int stream_clip_bits = 6;  // clips 0 .. 63, packed beside the start frame
 inline constexpr int64_t stream_no_clip = (int64_t{1} << stream_clip_bits) - 1;
 inline constexpr int64_t stream_mark_capacity = 512;
@@ -27,6 +26,17 @@ inline constexpr unsigned long stream_mark_missed = 1ul << 30;
 struct stream_clip {
     std::vector<float> samples;
     bool looping = false;
+};
+
+// What the stream is asked for: the devices, each loop's channels, the rate
+// and the buffer. The session makes it from the command line; nothing in
+// the stream's layer sees more of it.
+struct stream_request {
+    std::string device, in_device, out_device;             // index or a unique part of the name; "" for the default
+    std::vector<int64_t> out_channels{1}, in_channels{1};  // 1-based, the k-th of each paired into loop k
+    double rate = 0.0;                                     // 0: the device's own
+    int64_t buffer = 0;       // the latency asked of the host API, in frames; 0: its low-latency choice
+    bool two_clocks = false;  // two ALSA cards allowed (the monitor measures their drift)
 };
 
 // One entry of the callback's log: a call with status flags (frames: its

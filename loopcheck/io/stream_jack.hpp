@@ -10,7 +10,6 @@
 #include <string>
 
 #include "loopcheck/io/stream.hpp"
-#include "loopcheck/options/options.hpp"
 
 struct stream_opened;
 struct jack_stream;
@@ -25,20 +24,20 @@ struct stream_jack_device {
     double rate = 0.0;
 };
 
-// Opens the client "loopcheck" on a running JACK server, unless the options
-// name a device (then PortAudio chooses it), and makes it s's clock (its
+// Opens the client "loopcheck" on a running JACK server, unless the request
+// names a device (then PortAudio chooses it), and makes it s's clock (its
 // frame counter, as stream_clock_open does). nullptr when no server answers.
-jack_stream* stream_jack_connect(stream_state& s, const check_options& o);
+jack_stream* stream_jack_connect(stream_state& s, const stream_request& request);
 
 // Whether the loop can open on it: the first device has inputs and outputs,
 // and no other rate is asked (PortAudio has the words for those). Sets device.
-bool stream_jack_usable(jack_stream* j, const check_options& o, stream_jack_device& device);
+bool stream_jack_usable(jack_stream* j, const stream_request& request, stream_jack_device& device);
 
-// Registers the ports for the options' loops (as stream_open does, two
+// Registers the ports for the request's loops (as stream_open does, two
 // channels at least where the device has them) and hands j to opened, which
 // owns it from here; sets s's channels and opened's rate. "" or the reason.
-std::string stream_jack_open(jack_stream* j, stream_state& s, const check_options& o, const stream_jack_device& device,
-                             stream_opened& opened);
+std::string stream_jack_open(jack_stream* j, stream_state& s, const stream_request& request,
+                             const stream_jack_device& device, stream_opened& opened);
 // Activates the client, connects the ports and reads the latencies. "" or the reason.
 std::string stream_jack_start(stream_opened& opened);
 // Closes a client not handed to a stream, or opened's; s's clock goes with it.

@@ -95,7 +95,7 @@ void jack_quiet(const char*) {}
 
 }  // namespace
 
-jack_stream* stream_jack_connect(stream_state& s, const check_options& o)
+jack_stream* stream_jack_connect(stream_state& s, const stream_request& o)
 {
     if (!o.device.empty() || !o.out_device.empty() || !o.in_device.empty())
         return nullptr;
@@ -111,7 +111,7 @@ jack_stream* stream_jack_connect(stream_state& s, const check_options& o)
     return j.release();
 }
 
-bool stream_jack_usable(jack_stream* j, const check_options& o, stream_jack_device& device)
+bool stream_jack_usable(jack_stream* j, const stream_request& o, stream_jack_device& device)
 {
     if (!j)
         return false;
@@ -128,7 +128,7 @@ bool stream_jack_usable(jack_stream* j, const check_options& o, stream_jack_devi
     return device.inputs > 0 && device.outputs > 0 && (o.rate <= 0.0 || std::fabs(o.rate - device.rate) < 0.5);
 }
 
-std::string stream_jack_open(jack_stream* j, stream_state& s, const check_options& o, const stream_jack_device& device,
+std::string stream_jack_open(jack_stream* j, stream_state& s, const stream_request& o, const stream_jack_device& device,
                              stream_opened& opened)
 {
     opened.jack = j;

@@ -1,9 +1,9 @@
 // Windows has no JACK server: the stream always opens through PortAudio.
 #include "loopcheck/io/stream_jack.hpp"
 
-jack_stream* stream_jack_connect(stream_state&, const check_options&) { return nullptr; }
-bool stream_jack_usable(jack_stream*, const check_options&, stream_jack_device&) { return false; }
-std::string stream_jack_open(jack_stream*, stream_state&, const check_options&, const stream_jack_device&,
+jack_stream* stream_jack_connect(stream_state&, const stream_request&) { return nullptr; }
+bool stream_jack_usable(jack_stream*, const stream_request&, stream_jack_device&) { return false; }
+std::string stream_jack_open(jack_stream*, stream_state&, const stream_request&, const stream_jack_device&,
                              stream_opened&)
 {
     return "no JACK here";

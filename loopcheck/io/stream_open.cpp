@@ -27,7 +27,7 @@ std::string pa_device_text(PaDeviceIndex device, const std::string& name)
 
 }  // namespace
 
-std::string stream_channels_set(stream_state& s, const check_options& o, int outputs, int inputs,
+std::string stream_channels_set(stream_state& s, const stream_request& o, int outputs, int inputs,
                                 const std::string& out_device, const std::string& in_device)
 {
     // At least two channels where the device has them, as the windowed
@@ -49,7 +49,7 @@ std::string stream_channels_set(stream_state& s, const check_options& o, int out
     return "";
 }
 
-std::string stream_open(stream_state& s, const check_options& o, const devices_pair& pair, stream_opened& opened)
+std::string stream_open(stream_state& s, const stream_request& o, const devices_pair& pair, stream_opened& opened)
 {
     const PaDeviceInfo* oi = Pa_GetDeviceInfo(pair.output);
     const PaDeviceInfo* ii = Pa_GetDeviceInfo(pair.input);

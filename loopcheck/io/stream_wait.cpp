@@ -25,6 +25,18 @@ bool stream_stall_look(stream_stall_watch& w, int64_t frames, int64_t now_ms)
     return now_ms - w.since_ms > stream_stall_ms;
 }
 
+stream_retry stream_retry_after(int attempt, std::string_view spoiled)
+{
+    if (spoiled.empty())
+        return stream_retry::keep;
+    return attempt < stream_attempts ? stream_retry::again : stream_retry::give_up;
+}
+
+std::string stream_retry_given_up(const std::string& what, const std::string& why)
+{
+    return "unstable: " + what + " was spoiled " + std::to_string(stream_attempts) + " times: " + why;
+}
+
 int64_t stream_ahead_of_callback(const stream_state& s, double rate)
 {
     return s.frames_done.load(std::memory_order_acquire) + 2 * s.largest_buffer.load() + std::lrint(0.01 * rate);

@@ -1,9 +1,8 @@
 // Stimuli for several loops, and their latencies one loop after the other.
 #include "loopcheck/latency/loops.hpp"
 
-#include <cstdio>
-
-#include "loopcheck/outcome/verdict.hpp"
+#include <string>
+#include <utility>
 
 std::vector<float> loops_interleave(std::span<const float> mono, int loops, int driven)
 {
@@ -20,28 +19,32 @@ void loops_place(std::span<float> clip, int loops, int64_t first, std::span<cons
                 clip[(static_cast<size_t>(first) + i) * static_cast<size_t>(loops) + static_cast<size_t>(k)] = mono[i];
 }
 
-void loops_measure(check_report& r, stream_state& s, runs_setup setup, const capture_wait& wait,
-                   void (*on_run)(const check_report&, size_t))
+namespace {
+
+// "loop 2 (out 2, in 1): why", when the plan names the loops.
+std::string named(const latency_plan& p, size_t k, const std::string& why)
 {
-    const check_options& o = r.options;
-    const bool many = o.out_channels.size() > 1;
+    return k < p.loop_names.size() ? p.loop_names[k] + ": " + why : why;
+}
+
+}  // namespace
+
+latency_outcome loops_measure(stream_state& s, const latency_plan& p, runs_setup setup, const capture_wait& wait,
+                              const runs_hook& on_run, std::span<const int64_t> out_channels,
+                              std::span<const int64_t> in_channels)
+{
     setup.loop = 0;
-    runs_measure(r, s, setup, wait, on_run);
-    if (many && r.latency.failure != check_status::ok && r.latency.failure != check_status::interrupted)
-        r.latency.reason = verdict_loop_name(o, 0) + ": " + r.latency.reason;
-    for (size_t k = 1; k < o.out_channels.size() && r.latency.failure == check_status::ok; k++) {
-        // The loop's own report: the same options and stream, its own runs and end.
-        check_report loop;
-        loop.options = o, loop.rate = r.rate, loop.host_api = r.host_api;
-        loop.input_latency_frames = r.input_latency_frames, loop.output_latency_frames = r.output_latency_frames;
+    latency_outcome out = runs_measure(s, p, setup, wait, on_run);
+    if (out.end.failure != check_status::ok && out.end.failure != check_status::interrupted)
+        out.end.reason = named(p, 0, out.end.reason);
+    for (size_t k = 1; k < out_channels.size() && out.end.failure == check_status::ok; k++) {
         setup.loop = static_cast<int>(k);
-        runs_measure(loop, s, setup, wait, nullptr);
-        r.loops.push_back({o.out_channels[k], o.in_channels[k], loop.runs});
-        if (loop.latency.failure == check_status::ok)
+        latency_outcome loop = runs_measure(s, p, setup, wait, nullptr);
+        out.facts.loops.push_back({out_channels[k], in_channels[k], std::move(loop.facts.runs)});
+        if (loop.end.failure == check_status::ok)
             continue;
-        r.latency.failure = loop.latency.failure;
-        r.latency.reason = loop.latency.failure == check_status::interrupted
-                               ? loop.latency.reason
-                               : verdict_loop_name(o, k) + ": " + loop.latency.reason;
+        out.end.failure = loop.end.failure;
+        out.end.reason = loop.end.failure == check_status::interrupted ? loop.end.reason : named(p, k, loop.end.reason);
     }
+    return out;
 }

@@ -17,9 +17,11 @@ std::vector<float> loops_interleave(std::span<const float> mono, int loops, int 
 // Puts mono into an interleaved clip at frame first, for loop driven (-1: every loop).
 void loops_place(std::span<float> clip, int loops, int64_t first, std::span<const float> mono, int driven);
 
-// The latency of every loop the stream carries: the first loop's runs into
-// report itself (its text and JSON as with one loop), the others' into
-// report.loops. A loop not found, unstable or broken ends it, with the
-// verdict naming the loop; on_run sees the first loop's runs.
-void loops_measure(check_report& report, stream_state& s, runs_setup setup, const capture_wait& wait,
-                   void (*on_run)(const check_report&, size_t));
+// The latency of every loop the stream carries: the first loop's runs as
+// the outcome's own (its text and JSON as with one loop), the others' in its
+// loops, each with the channels in out_channels and in_channels (1-based). A
+// loop not found, unstable or broken ends it, its reason naming the loop
+// (plan.loop_names); on_run sees the first loop's runs.
+latency_outcome loops_measure(stream_state& s, const latency_plan& plan, runs_setup setup, const capture_wait& wait,
+                              const runs_hook& on_run, std::span<const int64_t> out_channels,
+                              std::span<const int64_t> in_channels);

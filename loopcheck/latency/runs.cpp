@@ -7,25 +7,27 @@
 #include <string>
 #include <vector>
 
+#include "loopcheck/io/stream_wait.hpp"
+
 namespace {
 
 constexpr double run_gap_s = 0.02;  // silence between one run's capture and the next sweep
 
 // The measurement ends here, unfinished: its status and words.
-void unfinished(check_report& r, check_status status, const std::string& message)
+void unfinished(latency_outcome& out, check_status status, const std::string& message)
 {
-    r.latency.failure = status, r.latency.reason = message;
+    out.end.failure = status, out.end.reason = message;
 }
 
 bool interrupted(const runs_setup& setup) { return setup.interrupted && setup.interrupted->load(); }
 
 // "no loop found within N frames (S s)", what may be wrong, and where a loop
 // too long for --max-delay showed its peak.
-std::string no_loop_message(const check_report& r, int64_t last_lag, const run_capture& capture)
+std::string no_loop_message(double rate, int64_t last_lag, const run_capture& capture)
 {
     char text[320];
     std::snprintf(text, sizeof text, "no loop found within %lld frames (%.3f s)", static_cast<long long>(last_lag),
-                  static_cast<double>(last_lag) / r.rate);
+                  static_cast<double>(last_lag) / rate);
     if (capture.beyond)
         return text + std::string(": the loop is longer, its sweep came back from about ") +
                std::to_string(capture.result.peak) + " frames on; a longer --max-delay measures it";
@@ -94,49 +96,47 @@ answer_of earlier_answer(const std::vector<earlier_attempt>& earlier, const run_
 
 // The impulse response from 256 frames before the peak (the largest tap,
 // whether a loop or not) to 1024 after it, at 48000 Hz; more at higher rates.
-void run_keep_ir(check_report& r, const run_capture& capture)
+void run_keep_ir(latency_facts& f, const run_capture& capture, double rate)
 {
     const run_result& x = capture.result;
     const impulse_response& ir = capture.response;
-    r.ir.clear();
+    f.ir.clear();
     if (ir.n <= 0)
         return;
-    const int64_t scale = std::max<int64_t>(1, std::lrint(r.rate / 48000.0));
-    r.ir_first = x.peak - 256 * scale;
-    for (int64_t lag = r.ir_first; lag <= x.peak + 1024 * scale; lag++)
-        r.ir.push_back(ir.ir[static_cast<size_t>(((lag % ir.n) + ir.n) % ir.n)]);
+    const int64_t scale = std::max<int64_t>(1, std::lrint(rate / 48000.0));
+    f.ir_first = x.peak - 256 * scale;
+    for (int64_t lag = f.ir_first; lag <= x.peak + 1024 * scale; lag++)
+        f.ir.push_back(ir.ir[static_cast<size_t>(((lag % ir.n) + ir.n) % ir.n)]);
 }
 
 // The run that found no loop, for the report: what it saw instead.
-void run_keep_seen(check_report& r, const run_capture& capture)
+void run_keep_seen(latency_facts& f, const run_capture& capture, double rate)
 {
-    r.has_seen = true;
-    r.seen = capture.result;
-    run_keep_ir(r, capture);
+    f.has_seen = true;
+    f.seen = capture.result;
+    run_keep_ir(f, capture, rate);
 }
 
 // One run: attempts until one is not spoiled (three at most), measured again
 // with the long sweep if the short one leaves the loop weak or unseen. A
 // spoiled attempt is retried before anything is judged of its peak. False
 // when the session ends here, with its failure set.
-bool run_one(check_report& r, stream_state& s, const runs_setup& setup, const capture_wait& wait, capture_plan& plan,
-             run_report& run, run_capture& kept)
+bool run_one(const latency_plan& p, latency_outcome& out, stream_state& s, const runs_setup& setup,
+             const capture_wait& wait, capture_plan& plan, run_report& run, run_capture& kept)
 {
-    // The report draws the response too, from whichever sweep the run had: its noise is wanted as well.
-    const bool noise = !r.options.response_file.empty() || !r.options.report_file.empty();
     std::vector<earlier_attempt> earlier;
     for (run.attempts = 1;;) {
         const bool long_sweep = plan.clip == setup.long_clip, response_sweep = plan.clip == setup.response_clip;
         plan.sweep = long_sweep ? setup.long_sweep : response_sweep ? setup.response_sweep : setup.short_sweep;
-        plan.quiet = noise ? runs_quiet_frames(r.rate) : 0;
+        plan.quiet = p.rows ? runs_quiet_frames(p.rate) : 0;
         run_capture capture = capture_run(s, plan, wait);
-        if (r.first_sound_frame < 0)
-            r.first_sound_frame = capture.start;
-        plan.lead = std::lrint(run_gap_s * r.rate);
+        if (out.facts.first_sound_frame < 0)
+            out.facts.first_sound_frame = capture.start;
+        plan.lead = std::lrint(run_gap_s * p.rate);
         if (interrupted(setup))
-            return unfinished(r, check_status::interrupted, "loopcheck: interrupted"), false;
+            return unfinished(out, check_status::interrupted, "interrupted"), false;
         std::string spoiled = capture_spoiled_by(capture);
-        const int64_t tolerance = peak_neighbourhood(r.rate) + s.largest_buffer.load();
+        const int64_t tolerance = peak_neighbourhood(p.rate) + s.largest_buffer.load();
         answer_of answer = spoiled.empty() && capture.result.loop && !capture.beyond
                                ? earlier_answer(earlier, capture, tolerance)
                                : answer_of::this_sweep;
@@ -151,7 +151,7 @@ bool run_one(check_report& r, stream_state& s, const runs_setup& setup, const ca
             !earlier.empty() && earlier.front().clip == setup.short_clip && !earlier.front().loop) {
             const int64_t frames = static_cast<int64_t>(capture.capture.size() - setup.short_sweep.size());
             const run_result short_answer =
-                analyse_peak(deconvolve(setup.short_sweep, capture.capture, r.rate), frames);
+                analyse_peak(deconvolve(setup.short_sweep, capture.capture, p.rate), frames);
             if (short_answer.loop && std::fabs(short_answer.peak_value) > std::fabs(capture.result.peak_value))
                 answer = answer_of::earlier_sweep, capture.result.peak = short_answer.peak;
         }
@@ -160,9 +160,9 @@ bool run_one(check_report& r, stream_state& s, const runs_setup& setup, const ca
             std::snprintf(text, sizeof text,
                           "no loop found within %lld frames (%.3f s): an earlier sweep's answer arrived %lld frames "
                           "after this one began; the loop is longer, and a longer --max-delay measures it",
-                          static_cast<long long>(plan.last_lag), static_cast<double>(plan.last_lag) / r.rate,
+                          static_cast<long long>(plan.last_lag), static_cast<double>(plan.last_lag) / p.rate,
                           static_cast<long long>(capture.result.peak));
-            return unfinished(r, check_status::no_loop, text), false;
+            return unfinished(out, check_status::no_loop, text), false;
         }
         earlier.push_back({capture.start, capture.clip, !spoiled.empty() || answer == answer_of::unsure,
                            capture.result.searched_lags, capture.result.loop, capture.result.peak});
@@ -171,20 +171,21 @@ bool run_one(check_report& r, stream_state& s, const runs_setup& setup, const ca
         // A retry's sweep starts at another spacing from the last, so that
         // an earlier sweep's answer cannot land at the same lag twice.
         plan.lead += static_cast<int64_t>(run.attempts) * 3 * tolerance;
-        if (!spoiled.empty()) {
+        const stream_retry next = stream_retry_after(run.attempts, spoiled);
+        if (next != stream_retry::keep)
             run.dropouts.push_back(spoiled);
-            if (run.attempts == runs_attempts)
-                return unfinished(r, check_status::unstable,
-                                  "unstable: run " + std::to_string(r.runs.size() + 1) + " was spoiled " +
-                                      std::to_string(runs_attempts) + " times: " + spoiled +
-                                      (capture.stalled ? setup.stall_advice : "")),
-                       false;
+        if (next == stream_retry::give_up)
+            return unfinished(out, check_status::unstable,
+                              stream_retry_given_up("run " + std::to_string(out.facts.runs.size() + 1),
+                                                    spoiled + (capture.stalled ? setup.stall_advice : ""))),
+                   false;
+        if (next == stream_retry::again) {
             run.attempts++;
             continue;
         }
         if (capture.beyond) {
-            run_keep_seen(r, capture);
-            return unfinished(r, check_status::no_loop, no_loop_message(r, plan.last_lag, capture)), false;
+            run_keep_seen(out.facts, capture, p.rate);
+            return unfinished(out, check_status::no_loop, no_loop_message(p.rate, plan.last_lag, capture)), false;
         }
         // Not an attempt: the loop may be there, only weak. The runs after
         // this one take the long sweep at once (12 dB more signal than the
@@ -197,8 +198,8 @@ bool run_one(check_report& r, stream_state& s, const runs_setup& setup, const ca
             continue;
         }
         if (!capture.result.loop) {
-            run_keep_seen(r, capture);
-            return unfinished(r, check_status::no_loop, no_loop_message(r, plan.last_lag, capture)), false;
+            run_keep_seen(out.facts, capture, p.rate);
+            return unfinished(out, check_status::no_loop, no_loop_message(p.rate, plan.last_lag, capture)), false;
         }
         run.result = capture.result;
         run.sweep_frames = static_cast<int64_t>(plan.sweep.size());
@@ -210,17 +211,17 @@ bool run_one(check_report& r, stream_state& s, const runs_setup& setup, const ca
 // The last run's response rows and impulse response, for the files and the
 // report (which draws the response of the short sweep when --response did
 // not ask for the long one).
-void run_keep_files(check_report& r, const run_capture& capture)
+void run_keep_files(const latency_plan& p, latency_facts& f, const run_capture& capture)
 {
     const run_result& x = capture.result;
-    if (!r.options.response_file.empty() || !r.options.report_file.empty())
-        r.response_rows = response_rows(capture.response, capture.quiet, x.latency);
-    if (!r.options.response_file.empty()) {
-        r.has_response = true;
-        r.response = response_summarise(r.response_rows, r.rate);
-        r.response_valid = x.input_peak < clipping_level;
+    if (p.rows)
+        f.response_rows = response_rows(capture.response, capture.quiet, x.latency);
+    if (p.response) {
+        f.has_response = true;
+        f.response = response_summarise(f.response_rows, p.rate);
+        f.response_valid = x.input_peak < clipping_level;
     }
-    run_keep_ir(r, capture);
+    run_keep_ir(f, capture, p.rate);
 }
 
 }  // namespace
@@ -229,36 +230,38 @@ int64_t runs_quiet_frames(double rate) { return std::lrint(4096.0 * rate / 48000
 
 int64_t runs_settle_frames(double settle_s, double rate) { return std::lrint(settle_s * rate); }
 
-void runs_measure(check_report& r, stream_state& s, const runs_setup& setup, const capture_wait& wait,
-                  void (*on_run)(const check_report&, size_t))
+latency_outcome runs_measure(stream_state& s, const latency_plan& p, const runs_setup& setup, const capture_wait& wait,
+                             const runs_hook& on_run)
 {
-    const check_options& o = r.options;
-    r.latency.ran = true;
+    latency_outcome out;
+    out.end.ran = true;
     if (!wait(1)) {
         if (interrupted(setup))
-            return unfinished(r, check_status::interrupted, "loopcheck: interrupted");
-        return unfinished(r, check_status::error,
-                          "loopcheck: the stream delivered no frames within a second of starting (" + r.host_api + ")");
+            unfinished(out, check_status::interrupted, "interrupted");
+        else
+            unfinished(out, check_status::error,
+                       "the stream delivered no frames within a second of starting (" + p.host_api + ")");
+        return out;
     }
-    const bool response = !o.response_file.empty();
     capture_plan plan;
-    plan.rate = r.rate;
-    plan.last_lag = std::lrint(o.max_delay_s * r.rate);
-    plan.tail = capture_tail(r.rate, response);
-    plan.clip = response ? setup.response_clip : setup.short_clip;
+    plan.rate = p.rate;
+    plan.last_lag = std::lrint(p.max_delay_s * p.rate);
+    plan.tail = capture_tail(p.rate, p.response);
+    plan.clip = p.response ? setup.response_clip : setup.short_clip;
     // --settle counts from the stream's first frame: whatever the session did
     // since (the monitor's check, say) is part of it, not added to it.
-    plan.lead = std::max<int64_t>(0, runs_settle_frames(o.settle_s, r.rate) - s.frames_done.load());
+    plan.lead = std::max<int64_t>(0, runs_settle_frames(p.settle_s, p.rate) - s.frames_done.load());
     plan.loop = setup.loop;
-    for (int64_t i = 0; i < o.repeat; i++) {
+    for (int64_t i = 0; i < p.repeat; i++) {
         run_report run;
         run_capture capture;
-        if (!run_one(r, s, setup, wait, plan, run, capture))
-            return;
-        r.runs.push_back(run);
+        if (!run_one(p, out, s, setup, wait, plan, run, capture))
+            return out;
+        out.facts.runs.push_back(run);
         if (on_run)
-            on_run(r, r.runs.size() - 1);
-        if (i + 1 == o.repeat)
-            run_keep_files(r, capture);
+            on_run(run, out.facts.runs.size() - 1);
+        if (i + 1 == p.repeat)
+            run_keep_files(p, out.facts, capture);
     }
+    return out;
 }

@@ -3,14 +3,15 @@
 #pragma once
 #include <atomic>
 #include <cstddef>
+#include <functional>
 #include <span>
 #include <string>
+#include <vector>
 
 #include "loopcheck/io/capture.hpp"
 #include "loopcheck/io/stream.hpp"
 #include "loopcheck/outcome/outcome.hpp"
 
-inline constexpr int runs_attempts = 3;                 // a run and two retries
 inline constexpr double runs_lengthen_below_db = 60.0;  // a run this weak is measured again with the long sweep
 
 struct runs_setup {
@@ -27,11 +28,25 @@ int64_t runs_quiet_frames(double rate);
 // Frames after the stream's first frame before the first sweep may start: --settle's.
 int64_t runs_settle_frames(double settle_s, double rate);
 
-// Waits for the stream's first frames, then measures options.repeat runs
-// (each retried when spoiled, lengthened when weak). Sets the report's runs
-// and, where the measurement could not finish, report.latency's failure and
-// reason, and the last run's response rows and impulse response; on_run is
-// called as each run is kept. Whether the runs agree, and fall within
-// --expect, is the verdict's to judge.
-void runs_measure(check_report& report, stream_state& s, const runs_setup& setup, const capture_wait& wait,
-                  void (*on_run)(const check_report&, size_t));
+// What the latency needs of the session: the stream's rate, the runs and
+// their reach, what to keep for the files, and the names messages use.
+struct latency_plan {
+    double rate = 48000.0;
+    int64_t repeat = 1;                         // runs per loop
+    double max_delay_s = 2.0, settle_s = 0.05;  // --max-delay, --settle
+    bool response = false;                      // the response sweep, and its summary (--response)
+    bool rows = false;                    // the response's rows and the noise before each sweep (a file, the report)
+    std::vector<std::string> loop_names;  // each loop's name, when there are several
+    std::string host_api;                 // named when the stream delivers nothing
+};
+
+// Called as each run is kept, with its index from 0.
+using runs_hook = std::function<void(const run_report&, size_t)>;
+
+// Waits for the stream's first frames, then measures plan.repeat runs of
+// setup.loop (each retried when spoiled, lengthened when weak): the runs and,
+// where the measurement could not finish, the end's failure and reason, and
+// the last run's response rows and impulse response. Whether the runs agree,
+// and fall within --expect, is the verdict's to judge.
+latency_outcome runs_measure(stream_state& s, const latency_plan& plan, const runs_setup& setup,
+                             const capture_wait& wait, const runs_hook& on_run);

@@ -25,14 +25,6 @@ monitor_wall wall_of(const stream_state& s, int64_t frame, double rate)
     return std::chrono::system_clock::now() - std::chrono::duration_cast<std::chrono::system_clock::duration>(back);
 }
 
-// The loop as the measurement found it: its mean latency, and its gain with the sign of its polarity.
-monitor_loop loop_of(const check_report& r)
-{
-    const run_statistics st = outcome_statistics(r);
-    const bool inverted = !r.runs.empty() && r.runs.back().result.inverted;
-    return {st.mean, (inverted ? -1.0 : 1.0) * std::pow(10.0, st.gain_db / 20.0), 0};
-}
-
 struct monitor_loop_state {
     const monitor_sink& sink;
     monitor_trace& trace;
@@ -168,7 +160,12 @@ stream_clip monitor_clip_make(const monitor_stimulus& s)
 
 int64_t monitor_ring_frames(double rate) { return std::lrint(4.0 * rate); }
 
-monitor_plan monitor_plan_of(const check_report& r) { return {r.options.monitor, loop_of(r), r.rate}; }
+monitor_loop monitor_loop_of(std::span<const run_report> runs)
+{
+    const run_statistics st = runs_statistics(runs);
+    const bool inverted = !runs.empty() && runs.back().result.inverted;
+    return {st.mean, (inverted ? -1.0 : 1.0) * std::pow(10.0, st.gain_db / 20.0), 0};
+}
 
 std::string monitor_refusal(const monitor_loop& loop)
 {
@@ -188,7 +185,7 @@ std::string monitor_refusal(const monitor_loop& loop)
 monitor_outcome monitor_run(stream_state& s, const monitor_plan& plan, const monitor_setup& setup)
 {
     monitor_outcome out;
-    const monitor_settings& o = plan.settings;
+    const monitor_plan& o = plan;
     const double rate = plan.rate;
     const std::string refusal = monitor_refusal(plan.loop);
     if (!refusal.empty()) {
@@ -227,12 +224,12 @@ monitor_outcome monitor_run(stream_state& s, const monitor_plan& plan, const mon
     out.progress = m.p;
     if (stalled)
         out.end.failure = check_status::error,
-        out.end.reason = "loopcheck: the stream stopped delivering frames during the monitor" + setup.stall_advice;
+        out.end.reason = "the stream stopped delivering frames during the monitor" + setup.stall_advice;
     else if (interrupted(setup) && o.duration_s > 0.0)
         out.end.failure = check_status::interrupted,
-        out.end.reason = "loopcheck: interrupted; the summary covers what was checked";
+        out.end.reason = "interrupted; the summary covers what was checked";
     if (!m.files.problem.empty() && out.end.failure != check_status::error)
-        out.end.failure = check_status::error, out.end.reason = "loopcheck: " + m.files.problem;
+        out.end.failure = check_status::error, out.end.reason = m.files.problem;
     else if (m.files.skipped > 0)
         out.end.note = std::to_string(m.files.skipped) + " glitches not saved (too many at once, or beyond 1000)";
     return out;

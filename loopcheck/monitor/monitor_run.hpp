@@ -10,6 +10,7 @@
 #include <atomic>
 #include <chrono>
 #include <functional>
+#include <span>
 #include <string>
 
 #include "analysis/monitor.hpp"
@@ -47,14 +48,18 @@ struct monitor_setup {
     monitor_sink sink;
 };
 
-// What the monitor needs of the session: its settings, and the loop as the
-// measurement found it (its mean latency, its gain signed by its polarity).
+// What the monitor needs of the session: how long, where its snippets go,
+// and the loop as the measurement found it (its mean latency, its gain
+// signed by its polarity).
 struct monitor_plan {
-    monitor_settings settings;
+    double duration_s = 0.0;  // 0: until interrupted
+    std::string save_dir;     // "": no snippets
     monitor_loop loop;
     double rate = 48000.0;
 };
-monitor_plan monitor_plan_of(const check_report& report);
+
+// The loop as the runs found it: their mean latency, and their gain with the sign of the last one's polarity.
+monitor_loop monitor_loop_of(std::span<const run_report> runs);
 
 // What it saw, and how it ended.
 struct monitor_outcome {

@@ -167,7 +167,7 @@ std::string options_number(const std::string& text, double min, double max, doub
     return "";
 }
 
-int options_parse(int argc, char** argv, check_options& o)
+options_next options_parse(int argc, char** argv, check_options& o)
 {
     CLI::App app{"loopcheck"};
     app.set_help_flag();
@@ -207,7 +207,7 @@ int options_parse(int argc, char** argv, check_options& o)
             std::fputs(options_usage, stdout);
             std::fputs("\n", stdout);
             std::fputs(options_help, stdout);
-            return 0;
+            return options_next::shown;
         }
         std::string problem = expect.empty() ? "" : expect_read(expect, o);
         if (problem.empty())
@@ -219,10 +219,12 @@ int options_parse(int argc, char** argv, check_options& o)
         if (!problem.empty())
             throw CLI::ValidationError(problem);
     } catch (const CLI::ParseError& e) {
-        if (e.get_exit_code() == 0)
-            return app.exit(e);
+        if (e.get_exit_code() == 0) {
+            app.exit(e);
+            return options_next::shown;
+        }
         std::fprintf(stderr, "loopcheck: %s\n%s", e.what(), options_usage);
-        return 2;
+        return options_next::refused;
     }
-    return -1;
+    return options_next::measure;
 }

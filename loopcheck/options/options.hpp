@@ -35,12 +35,14 @@ struct check_options {
 extern const char* const options_usage;
 extern const char* const options_help;
 
-// Reads the command line into options. Returns -1 to go on; otherwise the
-// program ends with the status returned: 0 after --help or --version (on
-// standard output), 2 after a bad option (the reason and the usage on
-// standard error). Every number is checked here, NaN and infinities included,
-// before anything else is touched.
-int options_parse(int argc, char** argv, check_options& options);
+// What follows the command line: the measurement, or the program's end,
+// after --help or --version (on standard output, status 0) or a bad option
+// (its reason and the usage on standard error, status 2).
+enum class options_next { measure, shown, refused };
+
+// Reads the command line into options. Every number is checked here, NaN and
+// infinities included, before anything else is touched.
+options_next options_parse(int argc, char** argv, check_options& options);
 
 // A number with nothing after it, finite and within min..max; "" or why not.
 std::string options_number(const std::string& text, double min, double max, double& value);

@@ -24,20 +24,19 @@ int64_t segment_frames(const quality_plan& p)
 
 bool stop(const std::atomic<bool>* interrupted) { return interrupted && interrupted->load(); }
 
-void unstable(check_report& r, const std::string& what, const std::string& why)
+void unstable(mode_end& end, const std::string& what, const std::string& why)
 {
-    r.battery.failure = check_status::unstable;
-    r.battery.reason = "unstable: " + what + " was spoiled " + std::to_string(quality_run_attempts) + " times: " + why;
+    end.failure = check_status::unstable, end.reason = stream_retry_given_up(what, why);
 }
 
 // The stream's end of a wait that failed: interrupted, or stalled.
-void wait_failed(check_report& r, const std::atomic<bool>* interrupted)
+void wait_failed(mode_end& end, const std::atomic<bool>* interrupted)
 {
     if (stop(interrupted))
-        r.battery.failure = check_status::interrupted, r.battery.reason = "loopcheck: interrupted";
+        end.failure = check_status::interrupted, end.reason = "interrupted";
     else
-        r.battery.failure = check_status::unstable,
-        r.battery.reason = "unstable: the stream stopped delivering frames during --quality";
+        end.failure = check_status::unstable,
+        end.reason = "unstable: the stream stopped delivering frames during --quality";
 }
 
 // --- the response ---------------------------------------------------------
@@ -74,27 +73,29 @@ quality_response response_of(std::span<const float> sweep, std::span<const float
 // A sweep on every loop at once, found on the first loop's capture (it
 // waits for that loop's answer and its tail), the other loops' copied from
 // the same frames.
-bool measure_responses(check_report& r, stream_state& s, const quality_clips& c, const capture_wait& wait,
+bool measure_responses(battery_outcome& out, stream_state& s, const quality_clips& c, const capture_wait& wait,
                        const std::atomic<bool>* interrupted)
 {
-    quality_outcome& q = r.quality;
+    quality_outcome& q = out.quality;
+    const double rate = q.plan.rate;
     capture_plan plan;
-    plan.rate = r.rate;
-    plan.last_lag = *std::max_element(q.shifts.begin(), q.shifts.end()) + std::lrint(0.1 * r.rate);
-    plan.lead = std::lrint(0.02 * r.rate);
-    plan.quiet = runs_quiet_frames(r.rate);
-    plan.tail = capture_tail(r.rate, true);
+    plan.rate = rate;
+    plan.last_lag = *std::max_element(q.shifts.begin(), q.shifts.end()) + std::lrint(0.1 * rate);
+    plan.lead = std::lrint(0.02 * rate);
+    plan.quiet = runs_quiet_frames(rate);
+    plan.tail = capture_tail(rate, true);
     plan.clip = c.short_sweep;
     plan.sweep = c.short_samples;
     run_capture run;
     for (int attempt = 1;;) {
         run = capture_run(s, plan, wait);
         if (stop(interrupted))
-            return wait_failed(r, interrupted), false;
+            return wait_failed(out.end, interrupted), false;
         const std::string spoiled = capture_spoiled_by(run);
-        if (!spoiled.empty()) {
-            if (attempt == quality_run_attempts)
-                return unstable(r, "the response's sweep", spoiled), false;
+        const stream_retry next = stream_retry_after(attempt, spoiled);
+        if (next == stream_retry::give_up)
+            return unstable(out.end, "the response's sweep", spoiled), false;
+        if (next == stream_retry::again) {
             q.replayed.push_back("the response's sweep: " + spoiled);
             attempt++;
             continue;
@@ -112,12 +113,11 @@ bool measure_responses(check_report& r, stream_state& s, const quality_clips& c,
     for (size_t k = 0; k < q.shifts.size(); k++) {
         if (k > 0 && (!stream_capture_copy(s, run.start, to, static_cast<int>(k), capture) ||
                       !stream_capture_copy(s, from, run.start, static_cast<int>(k), quiet))) {
-            r.battery.failure = check_status::unstable,
-            r.battery.reason = "unstable: the analysis fell behind the capture";
+            out.end.failure = check_status::unstable, out.end.reason = "unstable: the analysis fell behind the capture";
             return false;
         }
         q.responses.push_back(response_of(plan.sweep, k == 0 ? run.capture : capture, k == 0 ? run.quiet : quiet,
-                                          q.latency_frames[k], r.rate));
+                                          q.latency_frames[k], rate));
     }
     return true;
 }
@@ -170,10 +170,11 @@ std::string segment_name(const quality_segment& seg)
 }
 
 // A spoiled segment again, on its own, from the replay clip.
-bool replay_segment(check_report& r, stream_state& s, const quality_clips& c, size_t i, const capture_wait& wait,
+bool replay_segment(battery_outcome& out, stream_state& s, const quality_clips& c, size_t i, const capture_wait& wait,
                     const std::atomic<bool>* interrupted, std::vector<std::vector<float>>& captures)
 {
-    quality_outcome& q = r.quality;
+    quality_outcome& q = out.quality;
+    const double rate = q.plan.rate;
     const quality_segment& seg = q.plan.segments[i];
     std::vector<float>& room = s.clips[static_cast<size_t>(c.replay)].samples;
     for (int attempt = 2;; attempt++) {
@@ -182,44 +183,46 @@ bool replay_segment(check_report& r, stream_state& s, const quality_clips& c, si
         std::fill(room.begin(), room.end(), 0.0f);
         const std::vector<float> mono = quality_plan_stimulus(q.plan, seg);
         loops_place(room, q.plan.loops, 0, mono, seg.driven);
-        const int64_t start = stream_ahead_of_callback(s, r.rate);
+        const int64_t start = stream_ahead_of_callback(s, rate);
         stream_schedule(s, start, c.replay);
-        q.play_seconds += static_cast<double>(quality_plan_segment_frames(seg)) / r.rate;
+        q.play_seconds += static_cast<double>(quality_plan_segment_frames(seg)) / rate;
         if (!capture_segment(s, q, seg, start, wait, captures))
-            return wait_failed(r, interrupted), false;
+            return wait_failed(out.end, interrupted), false;
         // Past its last frame before the room is filled again.
         if (!wait(start + quality_plan_segment_frames(seg)))
-            return wait_failed(r, interrupted), false;
+            return wait_failed(out.end, interrupted), false;
         const std::string spoiled = spoiled_or_lost(s, q, seg, start, captures);
-        if (spoiled.empty())
+        const stream_retry next = stream_retry_after(attempt, spoiled);
+        if (next == stream_retry::keep)
             return true;
-        if (attempt == quality_run_attempts)
-            return unstable(r, "the " + segment_name(seg) + " segment", spoiled), false;
+        if (next == stream_retry::give_up)
+            return unstable(out.end, "the " + segment_name(seg) + " segment", spoiled), false;
         q.replayed.push_back(segment_name(seg) + ": " + spoiled);
     }
 }
 
-bool play_battery(check_report& r, stream_state& s, const quality_clips& c, const capture_wait& wait,
+bool play_battery(battery_outcome& out, stream_state& s, const quality_clips& c, const capture_wait& wait,
                   const std::atomic<bool>* interrupted, std::vector<std::vector<std::vector<float>>>& captures)
 {
-    quality_outcome& q = r.quality;
-    const int64_t start = stream_ahead_of_callback(s, r.rate);
+    quality_outcome& q = out.quality;
+    const double rate = q.plan.rate;
+    const int64_t start = stream_ahead_of_callback(s, rate);
     stream_schedule(s, start, c.battery);
-    q.play_seconds += static_cast<double>(quality_plan_frames(q.plan)) / r.rate;
+    q.play_seconds += static_cast<double>(quality_plan_frames(q.plan)) / rate;
     captures.resize(q.plan.segments.size());
     std::vector<size_t> spoiled;
     for (size_t i = 0; i < q.plan.segments.size(); i++) {
         const quality_segment& seg = q.plan.segments[i];
         if (!capture_segment(s, q, seg, start + seg.start, wait, captures[i]))
-            return wait_failed(r, interrupted), false;
+            return wait_failed(out.end, interrupted), false;
         const std::string why = spoiled_or_lost(s, q, seg, start + seg.start, captures[i]);
         if (!why.empty())
             spoiled.push_back(i), q.replayed.push_back(segment_name(seg) + ": " + why);
     }
     if (!wait(start + quality_plan_frames(q.plan)))
-        return wait_failed(r, interrupted), false;
+        return wait_failed(out.end, interrupted), false;
     for (const size_t i : spoiled)
-        if (!replay_segment(r, s, c, i, wait, interrupted, captures[i]))
+        if (!replay_segment(out, s, c, i, wait, interrupted, captures[i]))
             return false;
     return true;
 }
@@ -227,15 +230,14 @@ bool play_battery(check_report& r, stream_state& s, const quality_clips& c, cons
 // --- the figures ------------------------------------------------------------
 
 // Each figure against --limits: the verdict reads which failed.
-void limits_compare(check_report& r)
+void limits_compare(quality_outcome& q, std::span<const quality_limit> limits)
 {
-    quality_outcome& q = r.quality;
-    if (r.options.limits.items.empty())
+    if (limits.empty())
         return;
     std::vector<quality_figure_set> sets;
     for (size_t k = 0; k < q.loops.size(); k++)
         sets.push_back(quality_outcome_figures(q, k));
-    q.verdicts = quality_limits_judge(r.options.limits.items, sets);
+    q.verdicts = quality_limits_judge(limits, sets);
     q.judged = true;
 }
 
@@ -273,21 +275,21 @@ bool quality_run_copy(const stream_state& s, const quality_segment& seg, int64_t
     return stream_capture_copy(s, from, from + seg.settle_frames + seg.analysed_frames, loop, into);
 }
 
-void quality_run_measure(check_report& r, stream_state& s, const quality_clips& c, const capture_wait& wait,
-                         const std::atomic<bool>* interrupted)
+battery_outcome quality_run_measure(stream_state& s, const battery_plan& p, const quality_clips& c,
+                                    const capture_wait& wait, const std::atomic<bool>* interrupted)
 {
-    quality_outcome& q = r.quality;
-    r.battery.ran = true;
-    q.latency_frames = {outcome_statistics(r).mean};
-    for (const loop_runs& l : r.loops)
-        q.latency_frames.push_back(runs_statistics(l.runs).mean);
+    battery_outcome out;
+    quality_outcome& q = out.quality;
+    out.end.ran = true;
+    q.plan = p.plan;
+    q.latency_frames = p.latency_frames;
     for (const double latency : q.latency_frames)
         q.shifts.push_back(std::lrint(latency));
-    if (!measure_responses(r, s, c, wait, interrupted))
-        return;
+    if (!measure_responses(out, s, c, wait, interrupted))
+        return out;
     std::vector<std::vector<std::vector<float>>> captures;
-    if (!play_battery(r, s, c, wait, interrupted, captures))
-        return;
+    if (!play_battery(out, s, c, wait, interrupted, captures))
+        return out;
     std::vector<quality_segment_captures> spans(captures.size());
     for (size_t i = 0; i < captures.size(); i++)
         for (const std::vector<float>& x : captures[i])
@@ -297,5 +299,6 @@ void quality_run_measure(check_report& r, stream_state& s, const quality_clips& 
     quality_outcome_crosstalk(q, captures);
     q.spectra = quality_spectra_take(q.plan, captures);
     q.ran = true;
-    limits_compare(r);
+    limits_compare(q, p.limits);
+    return out;
 }

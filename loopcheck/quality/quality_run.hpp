@@ -13,8 +13,6 @@
 #include "loopcheck/io/stream.hpp"
 #include "loopcheck/outcome/outcome.hpp"
 
-inline constexpr int quality_run_attempts = 3;  // a segment and two replays, as a latency run
-
 struct quality_clips {
     int battery = -1;  // every segment back to back, each on its outputs
     int replay = -1;   // one segment's room, filled before each replay
@@ -39,9 +37,17 @@ int64_t quality_run_ring_frames(const quality_plan& plan, int64_t latency);
 bool quality_run_copy(const stream_state& s, const quality_segment& seg, int64_t start, int64_t shift, int loop,
                       std::vector<float>& into);
 
-// Plays and analyses it all into report.quality for the loops whose latency
-// report holds, and compares its figures with report.options.limits. A
-// segment or sweep spoiled quality_run_attempts times leaves report.battery
-// unstable; a stall ends it so too.
-void quality_run_measure(check_report& report, stream_state& s, const quality_clips& clips, const capture_wait& wait,
-                         const std::atomic<bool>* interrupted);
+// What the battery needs of the session: its plan (made before the stream
+// starts, with the clips), each loop's mean latency as the runs measured it,
+// and --limits' items (none: the figures are not judged).
+struct battery_plan {
+    quality_plan plan;
+    std::vector<double> latency_frames;
+    std::vector<quality_limit> limits;
+};
+
+// Plays and analyses it all for the plan's loops, and compares its figures
+// with the plan's limits. A segment or sweep spoiled stream_attempts times
+// (the battery's first play counting for its segments) ends it unstable; a stall ends it so too.
+battery_outcome quality_run_measure(stream_state& s, const battery_plan& plan, const quality_clips& clips,
+                                    const capture_wait& wait, const std::atomic<bool>* interrupted);

@@ -7,8 +7,8 @@
 #include <string>
 
 #include "analysis/monitor.hpp"
-#include "loopcheck/outcome/verdict.hpp"
 #include "loopcheck/report/report.hpp"
+#include "loopcheck/verdict/verdict.hpp"
 
 // The glitches, the detector's and the monitor's own overruns together.
 int64_t monitor_glitch_count(const monitor_progress& p);

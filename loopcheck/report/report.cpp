@@ -7,8 +7,8 @@
 #include <cstring>
 #include <nlohmann/json.hpp>
 
-#include "loopcheck/outcome/verdict.hpp"
 #include "loopcheck/report/quality_report.hpp"
+#include "loopcheck/verdict/verdict.hpp"
 
 #ifndef LOOPCABLE_VERSION
 #error "LOOPCABLE_VERSION is the project's version, which CMake defines"
@@ -103,9 +103,9 @@ std::string report_latency_text(double latency, double uncertainty)
     return std::string(value) + " ± " + plus;
 }
 
-std::string report_run_text(const check_report& r, size_t i)
+std::string report_run_text(const check_report& r, const run_report& run, size_t i)
 {
-    const run_result& x = r.runs[i].result;
+    const run_result& x = run.result;
     std::string text = "run " + std::to_string(i + 1) + ": latency " +
                        report_latency_text(x.latency, x.latency_uncertainty) + " frames (" +
                        ms_text(x.latency, r.rate) + " ms) at " + report_figure("%.0f", r.rate) + " Hz · gain " +
@@ -120,7 +120,7 @@ std::string report_run_text(const check_report& r, size_t i)
                 report_figure("%.1f", x.next_level_db) + " dB";
     if (outcome_reported_known(r))
         text += " · excess " + frames_text(x.latency - outcome_reported_frames(r)) + " frames";
-    if (r.runs[i].lengthened)
+    if (run.lengthened)
         text += " · measured again with the long sweep (SNR below 60 dB)";
     text += "\n";
     return text;

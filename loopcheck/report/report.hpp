@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "loopcheck/outcome/outcome.hpp"
+#include "loopcheck/verdict/check_report.hpp"
 
 // A figure as printf writes it (one number, words around it allowed), but
 // never "-0.00": a tiny negative that rounds to zero is written as zero.
@@ -18,8 +18,8 @@ std::string report_latency_text(double latency, double uncertainty);
 
 struct check_verdict;
 
-// One run's two lines (with its number, from 1).
-std::string report_run_text(const check_report& report, size_t run);
+// One run's two lines, with its number (i from 0), on the report's stream.
+std::string report_run_text(const check_report& report, const run_report& run, size_t i);
 // The warnings and notes on the runs, a line each ("warning: ...", "note: ...").
 std::string report_warnings_text(const check_report& report, const check_verdict& verdict);
 // Every warning and note the text report gives, in its order: the runs'

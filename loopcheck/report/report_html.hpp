@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "loopcheck/outcome/verdict.hpp"
 #include "loopcheck/report/report.hpp"
+#include "loopcheck/verdict/verdict.hpp"
 #include "writers/html.hpp"
 #include "writers/plot.hpp"
 

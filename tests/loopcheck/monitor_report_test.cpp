@@ -6,8 +6,8 @@
 #include <nlohmann/json.hpp>
 #include <string>
 
-#include "loopcheck/outcome/verdict.hpp"
 #include "loopcheck/report/monitor_report.hpp"
+#include "loopcheck/verdict/verdict.hpp"
 
 namespace {
 

@@ -13,7 +13,8 @@
 #include "analysis/monitor.hpp"
 #include "common/rig.hpp"
 #include "loopcheck/monitor/monitor_run.hpp"
-#include "loopcheck/outcome/verdict.hpp"
+#include "loopcheck/session_plans.hpp"
+#include "loopcheck/verdict/verdict.hpp"
 
 namespace {
 

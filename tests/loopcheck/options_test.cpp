@@ -14,7 +14,7 @@
 namespace {
 
 // options_parse on "loopcheck" and words, its standard error kept quiet.
-int parse(std::vector<std::string> words, check_options& o)
+options_next parse(std::vector<std::string> words, check_options& o)
 {
     words.insert(words.begin(), "loopcheck");
     std::vector<char*> argv;
@@ -23,11 +23,11 @@ int parse(std::vector<std::string> words, check_options& o)
     std::fflush(stderr);
     const int saved = dup(2), null = open("/dev/null", O_WRONLY);
     dup2(null, 2);
-    const int status = options_parse(static_cast<int>(argv.size()), argv.data(), o);
+    const options_next next = options_parse(static_cast<int>(argv.size()), argv.data(), o);
     std::fflush(stderr);
     dup2(saved, 2);
     close(null), close(saved);
-    return status;
+    return next;
 }
 
 }  // namespace
@@ -64,7 +64,7 @@ TEST(LoopcheckOptions, EveryBadNumberIsRefused)
                                                        {"--in", "257"}};
     for (const auto& words : bad) {
         check_options o;
-        EXPECT_EQ(parse(words, o), 2) << words[0] << " " << words[1];
+        EXPECT_EQ(parse(words, o), options_next::refused) << words[0] << " " << words[1];
     }
 }
 
@@ -73,7 +73,7 @@ TEST(LoopcheckOptions, GoodNumbersAreRead)
     check_options o;
     ASSERT_EQ(
         parse({"--level", "-20.5", "--expect", "619.5:0.25", "--settle", "0", "-r", "44100", "--allow-monitor"}, o),
-        -1);
+        options_next::measure);
     EXPECT_EQ(o.level_dbfs, -20.5);
     EXPECT_TRUE(o.expect && o.allow_monitor);
     EXPECT_EQ(o.expect_frames, 619.5);

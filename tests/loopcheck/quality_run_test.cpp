@@ -15,8 +15,9 @@
 #include "analysis/sweep.hpp"
 #include "common/rig.hpp"
 #include "loopcheck/latency/loops.hpp"
-#include "loopcheck/outcome/verdict.hpp"
 #include "loopcheck/quality/quality_run.hpp"
+#include "loopcheck/session_plans.hpp"
+#include "loopcheck/verdict/verdict.hpp"
 
 namespace {
 
@@ -110,9 +111,10 @@ loops_measured measure_loops(wiring w, bool quality)
     setup.short_sweep = short_sweep, setup.long_sweep = long_sweep;
     two_loop_stream stream(s, w);
     const capture_wait wait = [&stream](int64_t until) { return stream.wait(until); };
-    loops_measure(m.report, s, setup, wait, nullptr);
+    outcome_take(m.report,
+                 loops_measure(s, latency_plan_of(m.report), setup, wait, nullptr, o.out_channels, o.in_channels));
     if (quality && verdict_judge(m.report).status == check_status::ok)
-        quality_run_measure(m.report, s, clips, wait, nullptr);
+        outcome_take(m.report, quality_run_measure(s, battery_plan_of(m.report), clips, wait, nullptr));
     return m;
 }
 

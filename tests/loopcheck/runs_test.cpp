@@ -12,7 +12,8 @@
 #include "analysis/sweep.hpp"
 #include "common/rig.hpp"
 #include "loopcheck/latency/runs.hpp"
-#include "loopcheck/outcome/verdict.hpp"
+#include "loopcheck/session_plans.hpp"
+#include "loopcheck/verdict/verdict.hpp"
 
 namespace {
 
@@ -156,8 +157,9 @@ measured measure(const script& sc, check_options o)
     setup.short_sweep = s.clips[0].samples, setup.long_sweep = s.clips[1].samples;
     setup.response_sweep = s.clips[2].samples;
     scripted_stream stream(s, sc);
-    runs_measure(
-        m.report, s, setup, [&stream](int64_t until) { return stream.wait(until); }, nullptr);
+    outcome_take(m.report, runs_measure(
+                               s, latency_plan_of(m.report), setup,
+                               [&stream](int64_t until) { return stream.wait(until); }, nullptr));
     return m;
 }
 

@@ -9,8 +9,9 @@
 #include <vector>
 
 #include "loopcheck/monitor/monitor_run.hpp"
-#include "loopcheck/outcome/verdict.hpp"
 #include "loopcheck/report/report.hpp"
+#include "loopcheck/session_plans.hpp"
+#include "loopcheck/verdict/verdict.hpp"
 
 namespace {
 
@@ -50,14 +51,15 @@ struct outcome {
 };
 
 const outcome outcomes[] = {
-    {check_status::error, "cannot write", "files",
+    // A mode's words never name the program; the verdict names it for its own failures.
+    {check_status::error, "loopcheck: cannot write x.csv", "files",
      [](check_report& r) {
-         r.files = {true, check_status::error, "loopcheck: cannot write x.csv", ""};
+         r.files = {true, check_status::error, "cannot write x.csv", ""};
      }},
-    {check_status::interrupted, "interrupted", "monitor",
+    {check_status::interrupted, "loopcheck: interrupted; the summary", "monitor",
      [](check_report& r) {
          r.options.monitor.on = true;
-         r.watch = {true, check_status::interrupted, "loopcheck: interrupted; the summary covers what was checked", ""};
+         r.watch = {true, check_status::interrupted, "interrupted; the summary covers what was checked", ""};
          r.monitor_end.summary.aligned = true;
      }},
     {check_status::no_loop, "too weak for --monitor", "monitor",
@@ -133,6 +135,7 @@ TEST(LoopcheckVerdict, EachOutcomeAloneGivesItsStatus)
         const check_verdict v = verdict_judge(r);
         EXPECT_EQ(v.status, o.status) << o.words;
         EXPECT_NE(v.message.find(o.words), std::string::npos) << v.message;
+        EXPECT_EQ(v.message.find("loopcheck: loopcheck"), std::string::npos) << v.message;
         EXPECT_EQ(verdict_exit_code(v), check_status_of(o.status).exit_code);
     }
 }
@@ -270,7 +273,7 @@ TEST(LoopcheckVerdict, LaterModesRunUnlessImpossible)
          false, "never started"},
         {"the battery interrupted",
          [](check_report& r) {
-             r.battery = {true, check_status::interrupted, "loopcheck: interrupted", ""};
+             r.battery = {true, check_status::interrupted, "interrupted", ""};
          },
          true, false, "interrupted"},
     };

@@ -1,5 +1,19 @@
-// The outcome's own figures.
-#include "loopcheck/outcome/outcome.hpp"
+// The record's own figures.
+#include "loopcheck/verdict/check_report.hpp"
+
+#include <utility>
+
+void outcome_take(check_report& r, latency_outcome&& latency)
+{
+    r.latency = std::move(latency.end);
+    static_cast<latency_facts&>(r) = std::move(latency.facts);
+}
+
+void outcome_take(check_report& r, battery_outcome&& battery)
+{
+    r.battery = std::move(battery.end);
+    r.quality = std::move(battery.quality);
+}
 
 run_statistics outcome_statistics(const check_report& report) { return runs_statistics(report.runs); }
 

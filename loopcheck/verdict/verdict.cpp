@@ -1,5 +1,5 @@
 // The session's verdict over every mode's outcome.
-#include "loopcheck/outcome/verdict.hpp"
+#include "loopcheck/verdict/verdict.hpp"
 
 #include <algorithm>
 #include <cmath>
@@ -40,9 +40,13 @@ std::string loop_named(const check_report& r, size_t k, const std::string& text)
     return r.options.out_channels.size() > 1 ? verdict_loop_name(r.options, k) + ": " + text : text;
 }
 
+// A mode's failure in the verdict's words: the program's own failures (an
+// error, an interruption) name the program, as standard error shows them.
 void end_failure(std::vector<judged_failure>& out, const mode_end& e)
 {
-    if (e.failure != check_status::ok)
+    if (e.failure == check_status::error || e.failure == check_status::interrupted)
+        out.push_back({e.failure, "loopcheck: " + e.reason});
+    else if (e.failure != check_status::ok)
         out.push_back({e.failure, e.reason});
 }
 

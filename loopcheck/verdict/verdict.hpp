@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "loopcheck/outcome/outcome.hpp"
+#include "loopcheck/verdict/check_report.hpp"
 
 inline constexpr double runs_agree_frames = 0.5;  // runs further apart than this are unstable
 
