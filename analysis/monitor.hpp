@@ -19,20 +19,42 @@
 enum class monitor_kind {
     dropped,        // the answer jumped ahead: the delay shrank by frames
     inserted,       // frames repeated or held back: the delay grew by frames
-    zeros,          // frames of silence, then the same alignment
+    zeros,          // frames of silence (digital zero, or the loop's own DC), then the same alignment
     discontinuity,  // a jump in phase or level, or a burst, that is none of those: frames disturbed
     lost,           // no alignment found within 0.15 s: the stimulus is not (recognisably) there
+    found,          // the stimulus back after it was lost: frames, how long it was gone
 };
-inline constexpr int monitor_kinds = 5;
+inline constexpr int monitor_kinds = 6;
 const char* monitor_kind_name(monitor_kind kind);
+
+// Which end of the loop a slip (dropped, inserted) happened at, told by the
+// frames it is whole in: the capture's, or the playback's, which differ by
+// the clocks' offset. none: one clock, or a slip too small for the offset to
+// tell the two apart (fewer than monitor_side_resolution frames between them).
+enum class monitor_side { none, capture, playback };
+const char* monitor_side_name(monitor_side side);  // "capture", "playback"; nullptr for none
+inline constexpr double monitor_side_resolution = 0.025;
+
+// A shift of the stimulus (the stimulus frames the capture moved on) read
+// as a slip: whole, within monitor_slip_tolerance, in the capture's frames or
+// the playback's; frames: its size there (+: dropped, -: inserted).
+inline constexpr double monitor_slip_tolerance = 0.1;
+struct monitor_slip {
+    bool whole = false;
+    int64_t frames = 0;
+    monitor_side side = monitor_side::none;
+};
+monitor_slip monitor_slip_of(double shift, double slope);
 
 struct monitor_event {
     int64_t frame = 0;  // the capture frame where it starts
     monitor_kind kind = monitor_kind::discontinuity;
-    int64_t frames = 0;         // its size, as the kind says
+    int64_t frames = 0;         // its size, as the kind says: a slip's in its side's frames, others' in captured frames
     double delay_change = 0.0;  // frames, sub-frame (+: the delay grew)
     double level_db = 0.0;      // a discontinuity's change of level
     bool xrun_flagged = false;  // the host flagged an xrun within 50 ms of it
+    monitor_side side = monitor_side::none;
+    double delay = 0.0;  // found: the loop's delay now, frames
 };
 
 // What the detector knows of the loop before it starts: the stimulus's first
@@ -59,7 +81,7 @@ struct monitor_summary {
     int64_t longest_clean_frames = 0, longest_clean_from = 0;
     int64_t events = 0, events_not_listed = 0;
     std::array<int64_t, monitor_kinds> by_kind{};
-    int64_t xrun_blocks = 0;     // blocks fed with the host's xrun flag
+    int64_t xrun_blocks = 0;     // xruns the host flagged: calls noted, or blocks fed with the flag
     int64_t frames_skipped = 0;  // gaps between the blocks' frame numbers
 };
 
@@ -86,6 +108,11 @@ monitor_detector monitor_detector_make(const monitor_stimulus& s, const monitor_
 // xrun: the host flagged an under- or overflow for this block.
 void monitor_feed(monitor_detector& d, std::span<const float> block, int64_t first_frame, bool xrun,
                   std::vector<monitor_event>& events);
+
+// The host flagged an xrun at capture frames first .. end - 1 (a call's
+// buffer, a missed cycle's gap): an event within 50 ms of them says so.
+// Noted before the frames are fed. (monitor_feed's xrun flags its whole block.)
+void monitor_xrun(monitor_detector& d, int64_t first, int64_t end);
 
 monitor_summary monitor_summarise(const monitor_detector& d);
 // The events so far, the first event_cap of them.
@@ -125,9 +152,13 @@ struct monitor_detector {
     double learnt_level = 0.0;  // the largest |prediction| then: beyond it the threshold grows
     int64_t phase_end = 0;
 
-    // The search after a disturbance.
+    // The search after a disturbance: the model before it, and scratch for
+    // the stretch between two disturbances close together.
+    monitor_model previous;
+    std::vector<double> stretch_window, stretch_residue;
     int64_t trigger = 0, attempt = 0;
     bool lost_reported = false, silent = false;
+    size_t lost_listed = 0;  // the lost event's place in events (the list's cap aside), to close it when found
 
     // Drift: chunk measurements averaged over epochs of about 0.1 s, then a
     // running least-squares line through the epochs' means.

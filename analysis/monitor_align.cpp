@@ -8,6 +8,8 @@
 namespace {
 
 constexpr int candidates = 4;
+// A stretch between two disturbances is short, and its phases less sure: more tried.
+constexpr int run_candidates = 256;
 constexpr double max_level_change_db = 20.0;
 
 struct candidate {
@@ -17,7 +19,8 @@ struct candidate {
 
 // sum_k weight_k Re(rho_k e^(-i w_k d)) for every integer d in -reach .. reach,
 // keeping the best local maxima. The rotations run on from one d to the next.
-std::array<candidate, candidates> best_shifts(const monitor_model& m, int64_t reach, monitor_align_work& w)
+template <int count>
+std::array<candidate, count> best_shifts(const monitor_model& m, int64_t reach, monitor_align_work& w)
 {
     const size_t tones = m.tones.size();
     std::span<double> z_re = w.pass.unit_re, z_im = w.pass.unit_im, t_re = w.pass.turn_re, t_im = w.pass.turn_im;
@@ -29,7 +32,7 @@ std::array<candidate, candidates> best_shifts(const monitor_model& m, int64_t re
         t_re[k] = std::cos(m.tones[k].omega);
         t_im[k] = -std::sin(m.tones[k].omega);
     }
-    std::array<candidate, candidates> best{};
+    std::array<candidate, count> best{};
     double before = -1e300, current = -1e300;
     for (int64_t d = -reach; d <= reach + 1; d++) {
         double score = -1e300;
@@ -150,13 +153,48 @@ void monitor_align_ratios(const monitor_model& m, std::span<const float> y, int6
     }
 }
 
+monitor_run_shift monitor_align_run(const monitor_model& m, std::span<const float> y, int64_t first, int64_t reach,
+                                    double peak_limit, int64_t least, monitor_align_work& w, std::span<double> residue)
+{
+    monitor_align_ratios(m, y, first, w);
+    monitor_run_shift best;
+    for (const candidate& c : best_shifts<run_candidates>(m, reach, w)) {
+        if (c.score <= 0.0)
+            continue;
+        // A short stretch's phases refine the shift to a few hundredths of a
+        // frame only; a slip's is whole in the playback's frames or the
+        // capture's (which differ by the slope), and those are tried as well.
+        const double d = refine(m, w, static_cast<double>(c.shift));
+        const double whole_capture = std::nearbyint(d / (1.0 - m.slope)) * (1.0 - m.slope);
+        for (const double tried : {d, std::nearbyint(d), whole_capture}) {
+            make_trial(m, w, tried, false);
+            w.pass.limit = 0.0;
+            w.pass.acc_re = w.pass.acc_im = {};
+            w.pass.residue = residue.first(y.size());
+            monitor_model_run(*w.trial, y, first, w.pass);
+            w.pass.residue = {};
+            int64_t from = 0;
+            for (int64_t n = 0; n <= static_cast<int64_t>(y.size()); n++) {
+                if (n < static_cast<int64_t>(y.size()) && std::fabs(residue[static_cast<size_t>(n)]) <= peak_limit)
+                    continue;
+                // The earliest run: after it, a repeat may bring back frames from before the first disturbance.
+                if (n - from >= least &&
+                    (!best.found || from < best.run_first || (from == best.run_first && n > best.run_end)))
+                    best = {true, tried, from, n};
+                from = n + 1;
+            }
+        }
+    }
+    return best;
+}
+
 monitor_shift monitor_align(const monitor_model& m, std::span<const float> y, int64_t first, int64_t reach,
                             double peak_limit, double rms_limit, bool allow_level, monitor_align_work& w)
 {
     const std::span<const float> window_frames = y.first(w.window.size());
     monitor_align_ratios(m, window_frames, first, w);
     monitor_shift found;
-    for (const candidate& c : best_shifts(m, reach, w)) {
+    for (const candidate& c : best_shifts<candidates>(m, reach, w)) {
         if (c.score <= 0.0)
             continue;
         const double d = refine(m, w, static_cast<double>(c.shift));

@@ -39,3 +39,16 @@ void monitor_align_ratios(const monitor_model& m, std::span<const float> y, int6
 // said so.
 monitor_shift monitor_align(const monitor_model& m, std::span<const float> y, int64_t first, int64_t reach,
                             double peak_limit, double rms_limit, bool allow_level, monitor_align_work& w);
+
+// The stretch between two disturbances, whose ends are not clean: the shift
+// of y against the model (w.window as long as y), among the few best by the
+// tones' phases, that leaves the earliest run of at least least frames
+// within peak_limit, [run_first, run_end) in y's frames. residue: the
+// caller's scratch, as long as y.
+struct monitor_run_shift {
+    bool found = false;
+    double frames = 0.0;
+    int64_t run_first = 0, run_end = 0;
+};
+monitor_run_shift monitor_align_run(const monitor_model& m, std::span<const float> y, int64_t first, int64_t reach,
+                                    double peak_limit, int64_t least, monitor_align_work& w, std::span<double> residue);

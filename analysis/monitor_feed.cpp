@@ -75,6 +75,9 @@ monitor_detector monitor_detector_make(const monitor_stimulus& s, const monitor_
          {&d.unit_re, &d.unit_im, &d.turn_re, &d.turn_im, &d.acc_re, &d.acc_im, &d.rho_re, &d.rho_im, &d.weight})
         v->assign(tones, 0.0);
     d.window_weights.assign(static_cast<size_t>(d.window), 0.0);
+    d.previous = d.model;
+    d.stretch_window.assign(static_cast<size_t>(d.window), 1.0);
+    d.stretch_residue.assign(static_cast<size_t>(d.window), 0.0);
     monitor_align_window(d.window_weights);
     d.histogram.assign(histogram_bins, 0);
     d.event_cap = event_cap;

@@ -16,8 +16,9 @@ constexpr double settle_seconds = 0.05;        // after the stimulus's answer ar
 constexpr double acquire_seconds = 0.25, learn_seconds = 0.25;
 constexpr double lost_seconds = 0.15, epoch_seconds = 0.1, xrun_near_seconds = 0.05;
 constexpr double find_reach_seconds = 0.02, search_reach_seconds = 0.25;
-constexpr double sanity_share = 0.3;           // while locking on: a residue this large restarts the search
-constexpr double histogram_floor_db = -240.0;  // quarter-decibel bins above it, up to 0 dB
+constexpr double between_least_seconds = 0.25e-3;  // a clean run this long between two disturbances parts them
+constexpr double sanity_share = 0.3;               // while locking on: a residue this large restarts the search
+constexpr double histogram_floor_db = -240.0;      // quarter-decibel bins above it, up to 0 dB
 constexpr int64_t histogram_bins = 960;
 constexpr double infinity = std::numeric_limits<double>::infinity();
 

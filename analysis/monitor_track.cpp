@@ -16,6 +16,13 @@ struct loop_gains {
 constexpr loop_gains acquire_gains{0.7, 0.25, 0.3, 0.3};
 constexpr loop_gains track_gains{0.14, 0.01, 0.01, 0.01};
 
+// The clocks' offsets the find step tries, ppm, 300 apart: the delay-locked
+// loop then has at most 150 ppm left to pull in while it locks on, which it
+// does as from one clock; up to 1050 ppm either way. From a slope of 0
+// alone, the delay's error grows faster than the loop pulls in beyond about
+// 260 ppm, the residue trips the lock-on's limit, and the search starts over.
+constexpr double find_slopes_ppm[] = {0.0, 300.0, -300.0, 600.0, -600.0, 900.0, -900.0};
+
 // ---- drift: the chunks' delays, by epochs, on a least-squares line.
 
 void drift_add(monitor_detector& d, double t, double delay)
@@ -192,14 +199,25 @@ bool monitor_step_find(monitor_detector& d)
     const std::span<const float> y = monitor_ring_stretch(d, d.start, d.window);
     monitor_align_work w = monitor_align_of(d);
     const double level = monitor_model_level(d.model);
-    const monitor_shift s =
-        monitor_align(d.model, y, d.start, monitor_seconds(d, find_reach_seconds), infinity, 0.1 * level, true, w);
-    if (!s.found) {
+    const int64_t reach = monitor_seconds(d, find_reach_seconds);
+    // Each offset tried from the same delay at the window's start; the one
+    // whose model leaves the least residue wins.
+    d.model.delay = monitor_model_delay_at(d.model, d.start);
+    d.model.anchor = d.start;
+    double best_slope = 0.0, best_residue = infinity;
+    for (const double ppm : find_slopes_ppm) {
+        d.model.slope = ppm * 1e-6;
+        const monitor_shift s = monitor_align(d.model, y, d.start, reach, infinity, 0.1 * level, true, w);
+        if (s.found && w.pass.sum_squares < best_residue)
+            best_slope = d.model.slope, best_residue = w.pass.sum_squares;
+    }
+    d.model.slope = best_slope;
+    if (best_residue == infinity) {
         d.start += d.window;
         return true;
     }
+    monitor_align(d.model, y, d.start, reach, infinity, 0.1 * level, true, w);
     monitor_adopt_trial(d);
-    d.model.slope = 0.0;
     d.state = monitor_state::acquire;
     d.next = d.start + d.window;
     d.phase_end = d.next + monitor_seconds(d, acquire_seconds);

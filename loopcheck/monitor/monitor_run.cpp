@@ -69,12 +69,20 @@ bool feed(monitor_loop_state& m, int64_t to)
     // where a block starts when the block is what the callbacks delivered:
     // the gap between the last block and this one belongs to this one.
     const stream_marks marks = stream_marks_within(m.s, m.fed - 1, to);
-    const bool xrun = marks.flagged > 0 || marks.missed > 0 || marks.lost;
+    const int64_t at = m.p.stimulus_frame;
+    // The xrun's own frames where the log has them (its call's buffer after
+    // the call's first frame); the whole block only where the log lost them.
+    if (marks.lost)
+        monitor_xrun(m.d, m.fed - at, to - at);
+    else if (marks.flagged > 0 || marks.missed > 0)
+        monitor_xrun(m.d, marks.first - at, marks.last + std::max<int64_t>(1, m.s.largest_buffer.load()) - at);
     m.events.clear();
-    monitor_feed(m.d, m.block, m.fed - m.p.stimulus_frame, xrun, m.events);
+    monitor_feed(m.d, m.block, m.fed - at, false, m.events);
     for (const monitor_event& e : m.events) {
         if (m.sink.glitch)
             m.sink.glitch(e, m.p, wall_of(m.s, m.p.stimulus_frame + e.frame, m.p.rate));
+        if (e.kind == monitor_kind::found)
+            continue;
         monitor_files_note(m.files, e);
         monitor_trace_glitch(m.trace, static_cast<double>(e.frame) / m.p.rate);
     }

@@ -30,12 +30,29 @@ std::string drift_text(const monitor_summary& s)
            (s.drift_ppm_uncertainty >= 0.0 ? " ± " + report_figure("%.3f", s.drift_ppm_uncertainty) : "") + " ppm";
 }
 
+// The glitches' kinds: the stimulus found again is none.
+bool glitch_kind(int k) { return static_cast<monitor_kind>(k) != monitor_kind::found; }
+
 json by_kind_json(const monitor_summary& s)
 {
     json j = json::object();
     for (int k = 0; k < monitor_kinds; k++)
-        j[monitor_kind_name(static_cast<monitor_kind>(k))] = s.by_kind[static_cast<size_t>(k)];
+        if (glitch_kind(k))
+            j[monitor_kind_name(static_cast<monitor_kind>(k))] = s.by_kind[static_cast<size_t>(k)];
     return j;
+}
+
+json side_json(monitor_side side)
+{
+    const char* name = monitor_side_name(side);
+    return name ? json(name) : json(nullptr);
+}
+
+// "at the playback": where a slip happened, when the clocks tell.
+std::string side_text(monitor_side side)
+{
+    const char* name = monitor_side_name(side);
+    return name ? std::string(" at the ") + name : "";
 }
 
 }  // namespace
@@ -61,9 +78,18 @@ std::string monitor_wall_text(std::chrono::system_clock::time_point t)
 
 std::string monitor_glitch_json(const monitor_event& e, double rate, const std::string& wall)
 {
+    if (e.kind == monitor_kind::found)
+        return line({{"event", "found"},
+                     {"t_s", static_cast<double>(e.frame) / rate},
+                     {"wall", wall},
+                     {"frame", e.frame},
+                     {"lost_frames", e.frames},
+                     {"lost_s", static_cast<double>(e.frames) / rate},
+                     {"delay_frames", e.delay},
+                     {"delay_change_frames", e.delay_change}});
     json j{{"event", "glitch"},      {"t_s", static_cast<double>(e.frame) / rate}, {"wall", wall},
            {"frame", e.frame},       {"kind", monitor_kind_name(e.kind)},          {"frames", e.frames},
-           {"xrun", e.xrun_flagged}, {"delay_change_frames", e.delay_change}};
+           {"xrun", e.xrun_flagged}, {"delay_change_frames", e.delay_change},      {"side", side_json(e.side)}};
     if (e.kind == monitor_kind::discontinuity)
         j["level_change_db"] = e.level_db;
     return line(j);
@@ -71,11 +97,16 @@ std::string monitor_glitch_json(const monitor_event& e, double rate, const std::
 
 std::string monitor_glitch_text(const monitor_event& e, double rate, const std::string& wall)
 {
-    std::string text = "glitch at " + report_figure("%.3f", static_cast<double>(e.frame) / rate) + " s (" + wall +
-                       "), frame " + std::to_string(e.frame) + ": ";
+    const std::string at = report_figure("%.3f", static_cast<double>(e.frame) / rate) + " s (" + wall + "), frame " +
+                           std::to_string(e.frame) + ": ";
+    if (e.kind == monitor_kind::found)
+        return "stimulus found again at " + at + "gone " + std::to_string(e.frames) + " frames (" +
+               report_figure("%.3f", static_cast<double>(e.frames) / rate) + " s), delay now " +
+               report_figure("%.3f", e.delay) + " frames\n";
+    std::string text = "glitch at " + at;
     switch (e.kind) {
-    case monitor_kind::dropped: text += "dropped " + std::to_string(e.frames) + " frames"; break;
-    case monitor_kind::inserted: text += "inserted " + std::to_string(e.frames) + " frames"; break;
+    case monitor_kind::dropped: text += "dropped " + std::to_string(e.frames) + " frames" + side_text(e.side); break;
+    case monitor_kind::inserted: text += "inserted " + std::to_string(e.frames) + " frames" + side_text(e.side); break;
     case monitor_kind::zeros: text += "zeros for " + std::to_string(e.frames) + " frames"; break;
     case monitor_kind::discontinuity:
         text += "discontinuity over " + std::to_string(e.frames) + " frames (level " +
@@ -83,6 +114,7 @@ std::string monitor_glitch_text(const monitor_event& e, double rate, const std::
                 " frames)";
         break;
     case monitor_kind::lost: text += "stimulus lost (not found again within 0.15 s)"; break;
+    case monitor_kind::found: break;
     }
     return text + (e.xrun_flagged ? " · the host flagged an xrun" : "") + "\n";
 }
@@ -213,7 +245,7 @@ std::string monitor_summary_text(const monitor_progress& p, const check_verdict&
     const monitor_summary& s = p.summary;
     std::string kinds;
     for (int k = 0; k < monitor_kinds; k++)
-        if (s.by_kind[static_cast<size_t>(k)] > 0)
+        if (glitch_kind(k) && s.by_kind[static_cast<size_t>(k)] > 0)
             kinds += std::string(kinds.empty() ? " (" : ", ") + std::to_string(s.by_kind[static_cast<size_t>(k)]) +
                      " " + monitor_kind_name(static_cast<monitor_kind>(k));
     if (p.overruns > 0)

@@ -14,7 +14,9 @@ std::string kinds_text(const monitor_trace& m)
 {
     std::string kinds;
     for (int k = 0; k < monitor_kinds; k++) {
-        const int64_t n = m.summary.by_kind[static_cast<size_t>(k)];
+        // The stimulus found again is no glitch.
+        const int64_t n =
+            static_cast<monitor_kind>(k) == monitor_kind::found ? 0 : m.summary.by_kind[static_cast<size_t>(k)];
         if (n > 0)
             kinds +=
                 (kinds.empty() ? "" : ", ") + std::to_string(n) + " " + monitor_kind_name(static_cast<monitor_kind>(k));

@@ -4,9 +4,11 @@
 // cut into the capture by the test, which so knows their frame, kind and size.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <numbers>
 #include <random>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -17,11 +19,24 @@ namespace {
 
 constexpr double noise_rms = 3.1623e-5;  // -90 dBFS
 
-const monitor_stimulus& stimulus()
+// The stimulus at the rig's rate, or at one of the other rates a row asks for.
+const monitor_stimulus& stimulus(double at = rate)
 {
-    static const monitor_stimulus s = monitor_stimulus_design(rate, monitor_default_level_dbfs);
-    return s;
+    static const monitor_stimulus s[] = {monitor_stimulus_design(rate, monitor_default_level_dbfs),
+                                         monitor_stimulus_design(44100.0, monitor_default_level_dbfs),
+                                         monitor_stimulus_design(96000.0, monitor_default_level_dbfs),
+                                         monitor_stimulus_design(192000.0, monitor_default_level_dbfs)};
+    for (const monitor_stimulus& x : s)
+        if (x.rate == at)
+            return x;
+    return s[0];
 }
+
+// A slip at the playback end: frames the program played that never reached
+// the converter (drop), reached it twice (repeat), or were held back by
+// silence (an underrun), or silenced in place (zeros); whole playback frames,
+// at the playback frame that reaches capture frame at.
+enum class played_slip { none, drop, repeat, underrun, zeros };
 
 struct path {
     double latency = 300.0;  // frames at frame 0
@@ -32,7 +47,44 @@ struct path {
     double pole = 0.0;  // a one-pole low-pass, y += (1 - pole)(x - y): each tone its own gain and phase
     double dc = 0.0;
     int64_t first = 0;  // the capture's first frame; the stimulus has played for a second by then
+    played_slip slip = played_slip::none;
+    int64_t slip_at = 0, slip_frames = 0;
+    double rate_hz = rate;
 };
+
+// What the playback end sent from relative playback frame low on, with the
+// path's slip: the stimulus read at each frame's own index, moved on by a
+// drop, back by a repeat or an underrun, and silence where there was none.
+std::vector<float> played_of(const path& p, int64_t low, size_t frames)
+{
+    std::vector<float> played(frames);
+    if (p.slip == played_slip::none) {
+        monitor_stimulus_fill(stimulus(p.rate_hz), played, p.first + low);
+        return played;
+    }
+    const double slide = p.ppm * 1e-6;
+    // The playback frame heard at capture frame slip_at.
+    const auto at = static_cast<int64_t>(
+        std::floor(static_cast<double>(p.slip_at) - p.latency - slide * static_cast<double>(p.slip_at)));
+    const size_t split = static_cast<size_t>(at - low);
+    const std::span<float> before = std::span(played).first(split), after = std::span(played).subspan(split);
+    monitor_stimulus_fill(stimulus(p.rate_hz), before, p.first + low);
+    const int64_t n = p.slip_frames;
+    switch (p.slip) {
+    case played_slip::drop: monitor_stimulus_fill(stimulus(p.rate_hz), after, p.first + at + n); break;
+    case played_slip::repeat: monitor_stimulus_fill(stimulus(p.rate_hz), after, p.first + at - n); break;
+    case played_slip::underrun:
+        monitor_stimulus_fill(stimulus(p.rate_hz), after, p.first + at - n);
+        std::fill_n(after.begin(), n, 0.0f);
+        break;
+    case played_slip::zeros:
+        monitor_stimulus_fill(stimulus(p.rate_hz), after, p.first + at);
+        std::fill_n(after.begin(), n, 0.0f);
+        break;
+    case played_slip::none: break;
+    }
+    return played;
+}
 
 // The stimulus read at x(n) = n - latency - ppm 1e-6 n: whole frames copied;
 // otherwise a 256-tap Blackman-Harris windowed sinc (flat to -92 dB well past
@@ -43,8 +95,7 @@ std::vector<float> capture_of(const path& p, int64_t frames)
     const double slide = p.ppm * 1e-6;
     const bool whole = slide == 0.0 && p.latency == std::floor(p.latency);
     const int64_t low = -static_cast<int64_t>(std::ceil(p.latency)) - 2 * half - 16;
-    std::vector<float> played(static_cast<size_t>(frames - low + 2 * half));
-    monitor_stimulus_fill(stimulus(), played, p.first + low);
+    const std::vector<float> played = played_of(p, low, static_cast<size_t>(frames - low + 2 * half));
     std::vector<double> table_c(2 * half + 1), table_s(2 * half + 1);
     for (int64_t t = -half; t <= half; t++) {
         table_c[t + half] = std::cos(std::numbers::pi * static_cast<double>(t) / half);
@@ -86,7 +137,7 @@ std::vector<float> capture_of(const path& p, int64_t frames)
 double level_of(const path& p)
 {
     double power = 0.0;
-    for (const monitor_tone& t : stimulus().tones)
+    for (const monitor_tone& t : stimulus(p.rate_hz).tones)
         power += 0.5 * t.amplitude * t.amplitude * (1.0 - p.pole) * (1.0 - p.pole) /
                  (1.0 - 2.0 * p.pole * std::cos(t.omega) + p.pole * p.pole);
     return std::fabs(p.gain) * std::sqrt(power);
@@ -100,8 +151,9 @@ struct outcome {
 // Feeds the capture in blocks of 256 .. 8192 frames, as a host would.
 outcome monitor(const std::vector<float>& capture, const path& p, int64_t xrun_at = -1, size_t cap = 1000)
 {
-    const int64_t played = p.first == 0 ? 0 : p.first - 48000;
-    monitor_detector d = monitor_detector_make(stimulus(), monitor_loop{std::round(p.latency), p.gain, played}, cap);
+    const int64_t played = p.first == 0 ? 0 : p.first - std::llrint(p.rate_hz);
+    monitor_detector d =
+        monitor_detector_make(stimulus(p.rate_hz), monitor_loop{std::round(p.latency), p.gain, played}, cap);
     outcome o;
     const int64_t sizes[] = {256, 1000, 8192, 333, 4096};
     int64_t at = 0;
@@ -177,7 +229,10 @@ TEST(Monitor, EachGlitchAtItsFrameWithItsKindAndSize)
             SCOPED_TRACE(testing::Message() << monitor_kind_name(g.kind) << " " << g.frames << " at " << g.frame);
             std::vector<float> c = clean;
             cut_into(c, g);
-            const outcome o = monitor(c, p);
+            outcome o = monitor(c, p);
+            // The stimulus found again after it was lost closes that event; no glitch of its own.
+            if (g.kind == monitor_kind::lost && o.events.size() == 2 && o.events[1].kind == monitor_kind::found)
+                o.events.pop_back();
             ASSERT_EQ(o.events.size(), 1u) << listed(o.events);
             const monitor_event& e = o.events[0];
             EXPECT_NEAR(static_cast<double>(e.frame), static_cast<double>(g.frame), 2.0);
@@ -197,6 +252,201 @@ TEST(Monitor, EachGlitchAtItsFrameWithItsKindAndSize)
                         0.01);
         }
     }
+}
+
+// A slip is whole in the frames of the end it happened at: N captured
+// frames at the capture, N played frames at the playback, which under a clock
+// offset differ by N x offset. Read with its kind, its size in its own side's
+// frames, and its side wherever the offset parts the two readings by more
+// than twice monitor_side_resolution (none where by less than half of it).
+TEST(Monitor, ASlipIsWholeInItsOwnSidesFrames)
+{
+    struct side_row {
+        bool playback;
+        bool drop;
+    };
+    int checked = 0;
+    for (const double ppm : {0.0, 150.0, -150.0, 900.0, -900.0}) {
+        const path clean_path{300.25, ppm};
+        const std::vector<float> clean = capture_of(clean_path, 72000);
+        for (const int64_t n : {int64_t{1}, int64_t{64}, int64_t{1024}, int64_t{4096}})
+            for (const side_row r :
+                 {side_row{false, true}, side_row{false, false}, side_row{true, true}, side_row{true, false}}) {
+                SCOPED_TRACE(testing::Message() << ppm << " ppm, " << (r.drop ? "drop " : "repeat ") << n << " at the "
+                                                << (r.playback ? "playback" : "capture"));
+                const int64_t at = 40000;
+                std::vector<float> c;
+                if (r.playback) {
+                    path p = clean_path;
+                    p.slip = r.drop ? played_slip::drop : played_slip::repeat, p.slip_at = at, p.slip_frames = n;
+                    c = capture_of(p, 72000);
+                } else {
+                    c = clean;
+                    cut_into(c, glitch_row{r.drop ? cut::drop : cut::insert, at, n, monitor_kind::dropped, n});
+                }
+                const outcome o = monitor(c, clean_path);
+                ASSERT_EQ(o.events.size(), 1u) << listed(o.events);
+                const monitor_event& e = o.events[0];
+                EXPECT_EQ(e.kind, r.drop ? monitor_kind::dropped : monitor_kind::inserted);
+                EXPECT_EQ(e.frames, n);
+                // A slip at the playback end reaches the capture through the
+                // converters' filters, whose ringing comes before it too.
+                EXPECT_NEAR(static_cast<double>(e.frame), static_cast<double>(at), r.playback ? 64.0 : 3.0);
+                const double parted = static_cast<double>(n) * std::fabs(ppm) * 1e-6;
+                const monitor_side side = r.playback ? monitor_side::playback : monitor_side::capture;
+                if (parted >= 2.0 * monitor_side_resolution) {
+                    EXPECT_EQ(e.side, side) << parted;
+                } else if (parted < 0.5 * monitor_side_resolution) {
+                    EXPECT_EQ(e.side, monitor_side::none) << parted;
+                }
+                checked++;
+            }
+    }
+    EXPECT_EQ(checked, 80);
+}
+
+// An underrun at the playback end: silence held the stream back by N played
+// frames, read as N inserted there, at either sign of the offset.
+TEST(Monitor, AnUnderrunIsInsertedAtThePlayback)
+{
+    for (const double ppm : {150.0, -900.0})
+        for (const int64_t n : {int64_t{1024}, int64_t{4096}}) {
+            SCOPED_TRACE(testing::Message() << ppm << " ppm, underrun of " << n);
+            path p{300.25, ppm};
+            p.slip = played_slip::underrun, p.slip_at = 40000, p.slip_frames = n;
+            const outcome o = monitor(capture_of(p, 72000), path{300.25, ppm});
+            ASSERT_EQ(o.events.size(), 1u) << listed(o.events);
+            EXPECT_EQ(o.events[0].kind, monitor_kind::inserted);
+            EXPECT_EQ(o.events[0].frames, n);
+            EXPECT_EQ(o.events[0].side, monitor_side::playback);
+        }
+}
+
+// The reading of a shift as a slip, on its own: which frames it is whole in.
+TEST(Monitor, AShiftIsASlipOfTheSideItIsWholeIn)
+{
+    struct row {
+        double shift, slope;
+        bool whole;
+        int64_t frames;
+        monitor_side side;
+    };
+    const double s = 900e-6;
+    const row rows[] = {
+        {64.0, 0.0, true, 64, monitor_side::none},                      // one clock
+        {-1024.0, s, true, -1024, monitor_side::playback},              // whole in played frames
+        {1024.0 * (1.0 - s), s, true, 1024, monitor_side::capture},     // whole in captured frames
+        {64.0 * (1.0 - 150e-6), 150e-6, true, 64, monitor_side::none},  // 0.0096 apart: not told
+        {64.0 * (1.0 - s), s, true, 64, monitor_side::capture},         // 0.0576 apart: told
+        {100.4, 0.0, false, 0, monitor_side::none},                     // no whole number of either
+        {1024.0 * (1.0 - s) + 0.3, s, false, 0, monitor_side::none},
+    };
+    for (const row& r : rows) {
+        const monitor_slip slip = monitor_slip_of(r.shift, r.slope);
+        EXPECT_EQ(slip.whole, r.whole) << r.shift;
+        if (r.whole) {
+            EXPECT_EQ(slip.frames, r.frames) << r.shift;
+            EXPECT_EQ(slip.side, r.side) << r.shift;
+        }
+    }
+}
+
+// Two clocks up to 1000 ppm apart: the detector locks on from the start with
+// no glitch, and the drift is the offset.
+TEST(Monitor, LocksOnAtAnyOffsetUpTo1000Ppm)
+{
+    struct row {
+        double rate_hz, ppm;
+    };
+    for (const row r : {row{rate, 300.0}, row{rate, -300.0}, row{rate, 600.0}, row{rate, -600.0}, row{rate, 1000.0},
+                        row{rate, -1000.0}, row{44100.0, 1000.0}, row{96000.0, -1000.0}, row{192000.0, 1000.0}}) {
+        SCOPED_TRACE(testing::Message() << r.ppm << " ppm at " << r.rate_hz << " Hz");
+        path p{300.25, r.ppm};
+        p.rate_hz = r.rate_hz;
+        const auto second = static_cast<int64_t>(r.rate_hz);
+        const outcome o = monitor(capture_of(p, 3 * second), p);
+        EXPECT_TRUE(o.events.empty()) << listed(o.events);
+        EXPECT_TRUE(o.summary.aligned);
+        EXPECT_NEAR(o.summary.drift_ppm, r.ppm, 1.0);
+        EXPECT_GT(o.summary.frames_checked, 2 * second);
+    }
+}
+
+// Two slips 1, 5 and 20 ms apart, as an xrun that costs a period at the
+// capture and another at the playback: two events, each with its own kind
+// and size, on one clock and on two.
+TEST(Monitor, SlipsAMillisecondApartAreTwoEvents)
+{
+    struct row {
+        cut first, second;
+        int64_t first_frames, second_frames;
+    };
+    const row rows[] = {
+        {cut::drop, cut::insert, 256, 64},  {cut::drop, cut::insert, 64, 256}, {cut::drop, cut::insert, 256, 256},
+        {cut::insert, cut::drop, 256, 256}, {cut::drop, cut::drop, 128, 512},
+    };
+    for (const double ppm : {0.0, 150.0}) {
+        const path p{300.0 + (ppm != 0.0 ? 0.25 : 0.0), ppm};
+        const std::vector<float> clean = capture_of(p, 96000);
+        for (const double ms : {1.0, 5.0, 20.0})
+            for (const row& r : rows) {
+                const int64_t at = 40000, gap = std::llrint(ms * 48.0);
+                SCOPED_TRACE(testing::Message() << ppm << " ppm, " << ms << " ms apart: " << r.first_frames << " then "
+                                                << r.second_frames);
+                std::vector<float> c = clean;
+                // Each at its frame of the capture as delivered.
+                cut_into(c, glitch_row{r.first, at, r.first_frames, monitor_kind::dropped, 0});
+                cut_into(c, glitch_row{r.second, at + gap, r.second_frames, monitor_kind::dropped, 0});
+                const outcome o = monitor(c, p);
+                ASSERT_EQ(o.events.size(), 2u) << listed(o.events);
+                const auto kind_of = [](cut how) {
+                    return how == cut::drop ? monitor_kind::dropped : monitor_kind::inserted;
+                };
+                EXPECT_EQ(o.events[0].kind, kind_of(r.first)) << listed(o.events);
+                EXPECT_EQ(o.events[0].frames, r.first_frames) << listed(o.events);
+                EXPECT_EQ(o.events[1].kind, kind_of(r.second)) << listed(o.events);
+                EXPECT_EQ(o.events[1].frames, r.second_frames) << listed(o.events);
+                EXPECT_NEAR(static_cast<double>(o.events[0].frame), static_cast<double>(at), 3.0);
+                EXPECT_NEAR(static_cast<double>(o.events[1].frame), static_cast<double>(at + gap), 3.0);
+            }
+    }
+}
+
+// A mute on a loop with a DC offset: its silence is the offset, not zero.
+TEST(Monitor, ASilenceOnTheLoopsDcIsZeros)
+{
+    for (const int64_t n : {int64_t{48}, int64_t{480}}) {
+        SCOPED_TRACE(testing::Message() << "mute of " << n);
+        path p{300.0};
+        p.dc = 1e-3;
+        p.slip = played_slip::zeros, p.slip_at = 50000, p.slip_frames = n;
+        const outcome o = monitor(capture_of(p, 96000), path{300.0});
+        ASSERT_EQ(o.events.size(), 1u) << listed(o.events);
+        EXPECT_EQ(o.events[0].kind, monitor_kind::zeros);
+        EXPECT_EQ(o.events[0].frames, n);
+        EXPECT_NEAR(static_cast<double>(o.events[0].frame), 50000.0, 2.0);
+    }
+}
+
+// The stimulus gone for a second, then back 100 frames later: lost, then
+// found with how long it was gone and the new delay; the summary's lost
+// event closed with its length. Neither is counted twice.
+TEST(Monitor, LostThenFoundWithItsLength)
+{
+    path p{300.0};
+    std::vector<float> c = capture_of(p, 48000 * 4);
+    std::fill(c.begin() + 60000, c.begin() + 108000, 0.0f);
+    c.erase(c.begin() + 108000, c.begin() + 108100);
+    const outcome o = monitor(c, p);
+    ASSERT_EQ(o.events.size(), 2u) << listed(o.events);
+    EXPECT_EQ(o.events[0].kind, monitor_kind::lost);
+    EXPECT_NEAR(static_cast<double>(o.events[0].frame), 60000.0, 2.0);
+    const monitor_event& back = o.events[1];
+    EXPECT_EQ(back.kind, monitor_kind::found);
+    EXPECT_NEAR(static_cast<double>(back.frames), 48000.0, 2.0);
+    EXPECT_NEAR(back.delay, 200.0, 0.01);
+    EXPECT_EQ(o.summary.events, 1);
+    EXPECT_EQ(o.summary.by_kind[static_cast<size_t>(monitor_kind::found)], 1);
 }
 
 // A long stretch of signal with noise and distortion: no glitch, and the
