@@ -549,6 +549,27 @@ TEST(Monitor, XrunFlagListCapAndCaptureCopy)
     }
 }
 
+// The host's own xrun marks the glitches within 50 ms of its frames, and no others.
+TEST(Monitor, AnXrunMarksTheGlitchesWithin50Ms)
+{
+    const path p;
+    std::vector<float> c = capture_of(p, 96000);
+    cut_into(c, glitch_row{cut::drop, 60000, 8, monitor_kind::dropped, 8});
+    struct row {
+        int64_t first, end;
+        bool flagged;
+    };
+    for (const row r : {row{62390, 62400, true}, row{62410, 62420, false}, row{57590, 57600, false},
+                        row{57600, 57610, true}, row{59000, 61000, true}}) {
+        monitor_detector d = monitor_detector_make(stimulus(), monitor_loop{300.0, 0.5, 0});
+        monitor_xrun(d, r.first, r.end);
+        std::vector<monitor_event> events;
+        monitor_feed(d, c, 0, false, events);
+        ASSERT_EQ(events.size(), 1u) << listed(events);
+        EXPECT_EQ(events[0].xrun_flagged, r.flagged) << r.first << " .. " << r.end;
+    }
+}
+
 TEST(Monitor, BadNumbersAreRefused)
 {
     const double nan = std::nan(""), inf = INFINITY;
