@@ -114,6 +114,11 @@ void monitor_feed(monitor_detector& d, std::span<const float> block, int64_t fir
 // Noted before the frames are fed. (monitor_feed's xrun flags its whole block.)
 void monitor_xrun(monitor_detector& d, int64_t first, int64_t end);
 
+// Whether an xrun noted so far lies within 50 ms of frame: for a caller that
+// holds an event until its log is final past it.
+inline constexpr double monitor_xrun_near_s = 0.05;
+bool monitor_xrun_near(const monitor_detector& d, int64_t frame);
+
 monitor_summary monitor_summarise(const monitor_detector& d);
 // The events so far, the first event_cap of them.
 std::span<const monitor_event> monitor_events(const monitor_detector& d);

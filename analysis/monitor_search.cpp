@@ -4,11 +4,9 @@
 
 #include "analysis/monitor_steps.hpp"
 
-namespace {
-
-bool xrun_near(const monitor_detector& d, int64_t frame)
+bool monitor_xrun_near(const monitor_detector& d, int64_t frame)
 {
-    const int64_t margin = monitor_seconds(d, xrun_near_seconds);
+    const int64_t margin = monitor_seconds(d, monitor_xrun_near_s);
     const int64_t kept = std::min<int64_t>(d.xrun_count, static_cast<int64_t>(d.xrun_first.size()));
     for (int64_t i = 0; i < kept; i++)
         if (frame >= d.xrun_first[i] - margin && frame < d.xrun_end[i] + margin)
@@ -16,11 +14,9 @@ bool xrun_near(const monitor_detector& d, int64_t frame)
     return false;
 }
 
-}  // namespace
-
 void monitor_report(monitor_detector& d, monitor_event e, std::vector<monitor_event>& out)
 {
-    e.xrun_flagged = xrun_near(d, e.frame);
+    e.xrun_flagged = monitor_xrun_near(d, e.frame);
     out.push_back(e);
     d.summary.by_kind[static_cast<size_t>(e.kind)]++;
     // The stimulus found again is no glitch of its own: it closes the lost one.

@@ -14,7 +14,7 @@ constexpr double threshold_sigmas = 8.0;       // see docs/monitor.md for the fa
 constexpr double threshold_floor_db = -100.0;  // of the signal: a digital loop's rounding is no glitch
 constexpr double settle_seconds = 0.05;        // after the stimulus's answer arrives: the converters' filters fill
 constexpr double acquire_seconds = 0.25, learn_seconds = 0.25;
-constexpr double lost_seconds = 0.15, epoch_seconds = 0.1, xrun_near_seconds = 0.05;
+constexpr double lost_seconds = 0.15, epoch_seconds = 0.1;
 constexpr double find_reach_seconds = 0.02, search_reach_seconds = 0.25;
 constexpr double between_least_seconds = 0.25e-3;  // a clean run this long between two disturbances parts them
 constexpr double sanity_share = 0.3;               // while locking on: a residue this large restarts the search

@@ -34,9 +34,11 @@ struct monitor_loop_state {
     monitor_files files;
     std::vector<float> block;
     std::vector<monitor_event> events;
-    int64_t fed = 0;          // the next stream frame to feed
-    int64_t marks_start = 0;  // the log's count when the stimulus began
-    int64_t marks_shown = 0;  // the log's entries handed to the sink
+    int64_t fed = 0;                  // the next stream frame to feed
+    int64_t marks_start = 0;          // the log's count when the stimulus began
+    int64_t marks_shown = 0;          // the log's entries handed to the sink
+    int64_t xruns_noted = 0;          // the stream frame up to which the log's xruns are the detector's
+    std::vector<monitor_event> held;  // found, held until the log is final 50 ms past them
 };
 
 // The monitor fell behind the ring: the frames it no longer holds are
@@ -60,25 +62,38 @@ void delay_note(monitor_loop_state& m)
         monitor_trace_delay(m.trace, t, monitor_summarise(m.d).delay_end_frames);
 }
 
-// Feeds frames fed .. to - 1 of the ring; false when they were overwritten meanwhile.
-bool feed(monitor_loop_state& m, int64_t to)
+// The log's xruns up to frame final (where it is final) into the detector,
+// ahead of the frames fed: a glitch is reported some 30 ms after its frame,
+// and an xrun up to 50 ms after it must still mark it. Each at its own
+// frames (its call's buffer after the call's first frame); a stretch whose
+// entries the log lost, as a whole.
+void xruns_ahead(monitor_loop_state& m, int64_t final)
 {
-    if (!stream_capture_copy(m.s, m.fed, to, 0, m.block))
-        return false;
-    // A missed cycle is logged at the first frame after the gap, which is
-    // where a block starts when the block is what the callbacks delivered:
-    // the gap between the last block and this one belongs to this one.
-    const stream_marks marks = stream_marks_within(m.s, m.fed - 1, to);
+    if (final <= m.xruns_noted)
+        return;
+    const stream_marks marks = stream_marks_within(m.s, m.xruns_noted, final);
     const int64_t at = m.p.stimulus_frame;
-    // The xrun's own frames where the log has them (its call's buffer after
-    // the call's first frame); the whole block only where the log lost them.
     if (marks.lost)
-        monitor_xrun(m.d, m.fed - at, to - at);
+        monitor_xrun(m.d, m.xruns_noted - at, final - at);
     else if (marks.flagged > 0 || marks.missed > 0)
         monitor_xrun(m.d, marks.first - at, marks.last + std::max<int64_t>(1, m.s.largest_buffer.load()) - at);
-    m.events.clear();
-    monitor_feed(m.d, m.block, m.fed - at, false, m.events);
-    for (const monitor_event& e : m.events) {
+    m.xruns_noted = final;
+}
+
+// The events held until the log is final 50 ms past each (all: whatever
+// the log holds by now), each marked if an xrun lies within 50 ms of it,
+// to the sink, the files and the trace.
+void release(monitor_loop_state& m, bool all)
+{
+    const int64_t margin = std::lrint(monitor_xrun_near_s * m.p.rate);
+    const int64_t final = m.xruns_noted - m.p.stimulus_frame;
+    size_t kept = 0;
+    for (monitor_event& e : m.held) {
+        if (!all && e.frame + margin > final) {
+            m.held[kept++] = e;
+            continue;
+        }
+        e.xrun_flagged = e.xrun_flagged || monitor_xrun_near(m.d, e.frame);
         if (m.sink.glitch)
             m.sink.glitch(e, m.p, wall_of(m.s, m.p.stimulus_frame + e.frame, m.p.rate));
         if (e.kind == monitor_kind::found)
@@ -86,6 +101,19 @@ bool feed(monitor_loop_state& m, int64_t to)
         monitor_files_note(m.files, e);
         monitor_trace_glitch(m.trace, static_cast<double>(e.frame) / m.p.rate);
     }
+    m.held.resize(kept);
+}
+
+// Feeds frames fed .. to - 1 of the ring; false when they were overwritten meanwhile.
+bool feed(monitor_loop_state& m, int64_t to)
+{
+    if (!stream_capture_copy(m.s, m.fed, to, 0, m.block))
+        return false;
+    const int64_t at = m.p.stimulus_frame;
+    m.events.clear();
+    monitor_feed(m.d, m.block, m.fed - at, false, m.events);
+    m.held.insert(m.held.end(), m.events.begin(), m.events.end());
+    release(m, false);
     m.fed = to;
     delay_note(m);
     monitor_files_write(m.files, m.d, false);
@@ -142,6 +170,7 @@ bool watch(monitor_loop_state& m, const monitor_setup& setup, int64_t end)
         const int64_t to = std::min({final, m.fed + block_frames, end});
         if (to <= m.fed)
             continue;
+        xruns_ahead(m, final);
         if (!feed(m, to))
             overrun(m, m.s.frames_done.load(std::memory_order_acquire) - ring / 2);
         xruns_note(m);
@@ -206,14 +235,16 @@ monitor_outcome monitor_run(stream_state& s, const monitor_plan& plan, const mon
                          {},         monitor_files_make(o.save_dir, rate),
                          {},         {},
                          0,          0,
-                         0};
+                         0,          0,
+                         {}};
     m.p.rate = rate, m.p.latency = plan.loop.latency, m.p.duration_s = o.duration_s;
     m.p.stimulus_frame = stream_ahead_of_callback(s, rate);
     m.marks_start = m.marks_shown = s.marks_written.load(std::memory_order_acquire);
-    m.fed = m.p.stimulus_frame;
+    m.fed = m.xruns_noted = m.p.stimulus_frame;
     stream_schedule(s, m.p.stimulus_frame, setup.clip);
     m.block.reserve(static_cast<size_t>(std::lrint(0.05 * rate)));
     m.events.reserve(64);
+    m.held.reserve(64);
     if (setup.sink.start)
         setup.sink.start(m.p, wall_of(s, m.p.stimulus_frame, rate));
     out.end.ran = true;
@@ -221,6 +252,8 @@ monitor_outcome monitor_run(stream_state& s, const monitor_plan& plan, const mon
     const int64_t end = o.duration_s > 0.0 ? m.p.stimulus_frame + std::llrint(o.duration_s * rate)
                                            : std::numeric_limits<int64_t>::max();
     const bool stalled = watch(m, setup, end);
+    xruns_ahead(m, m.s.frames_done.load(std::memory_order_acquire) - stream_marks_pending_frames(m.s));
+    release(m, true);
     monitor_files_write(m.files, m.d, true);
     xruns_note(m);
     progress_update(m);

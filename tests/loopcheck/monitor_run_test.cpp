@@ -152,6 +152,7 @@ TEST(LoopcheckMonitorRun, TheMainLoopOnAScriptedStream)
         int64_t frames;
         int xruns;
         const char* words;
+        bool flagged = false;  // the glitch beside the host's xrun
     };
     const row rows[] = {
         {"clean", {}, check_status::ok, 0, monitor_kind::dropped, 0, 0, ""},
@@ -172,6 +173,26 @@ TEST(LoopcheckMonitorRun, TheMainLoopOnAScriptedStream)
          0,
          "1 glitch found"},
         {"a flagged call, the audio intact", {.flag_at = at}, check_status::ok, 0, monitor_kind::dropped, 0, 1, ""},
+        // The glitch is reported some 30 ms after its frame: the host's flag
+        // 40 ms after it must still reach it.
+        {"a flagged call 40 ms after the slip",
+         {.slip_at = at, .slip = 64, .flag_at = at + 1920},
+         check_status::glitches,
+         1,
+         monitor_kind::dropped,
+         64,
+         1,
+         "1 glitch found",
+         true},
+        {"a flagged call 60 ms after the slip",
+         {.slip_at = at, .slip = 64, .flag_at = at + 2880},
+         check_status::glitches,
+         1,
+         monitor_kind::dropped,
+         64,
+         1,
+         "1 glitch found",
+         false},
         {"the stream stalls",
          {.stall_at = at},
          check_status::error,
@@ -211,6 +232,7 @@ TEST(LoopcheckMonitorRun, TheMainLoopOnAScriptedStream)
             EXPECT_EQ(m.lines.glitches[0].kind, x.kind);
             EXPECT_EQ(m.lines.glitches[0].frames, x.frames);
             EXPECT_NEAR(static_cast<double>(m.lines.glitches[0].frame), static_cast<double>(at), 2.0 * period);
+            EXPECT_EQ(m.lines.glitches[0].xrun_flagged, x.flagged);
         }
         EXPECT_EQ(m.lines.xruns, x.xruns);
         // The summary's frames: the whole run, or up to where it ended.
