@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "analysis/monitor_align.hpp"
+#include "analysis/monitor_drift.hpp"
 #include "analysis/monitor_model.hpp"
 #include "analysis/monitor_stimulus.hpp"
 
@@ -73,7 +74,9 @@ struct monitor_summary {
     double residue_db = 0.0;              // the threshold below the signal's RMS, dB (negative)
     double threshold = 0.0;               // linear
     double drift_ppm = 0.0;               // d(delay)/d(frame) x 1e6: + when the capture's clock is fast
-    double drift_ppm_uncertainty = -1.0;  // one standard error; -1 before there are three tenths of a second
+    double drift_ppm_uncertainty = -1.0;  // one standard error; -1 before 0.8 s of batches (monitor_drift.hpp)
+    double drift_ppm_interval = -1.0;     // the 95 % interval's half-width; -1 with the uncertainty
+    int64_t drift_batch_frames = 0;       // the batches' span: the uncertainty covers wander much faster
     double delay_start_frames = 0.0, delay_end_frames = 0.0;  // the loop's delay at the two frames below
     int64_t delay_start_at = 0, delay_end_at = 0;             // capture frames
     int64_t frames_checked = 0;                               // captured frames compared with the prediction
@@ -165,12 +168,9 @@ struct monitor_detector {
     bool lost_reported = false, silent = false;
     size_t lost_listed = 0;  // the lost event's place in events (the list's cap aside), to close it when found
 
-    // Drift: chunk measurements averaged over epochs of about 0.1 s, then a
-    // running least-squares line through the epochs' means.
-    double jumps = 0.0;  // the delay changes of the events, taken out of the line
-    double epoch_t = 0.0, epoch_delay = 0.0;
-    int64_t epoch_count = 0, epoch_chunks = 0;
-    double line_n = 0.0, line_mx = 0.0, line_my = 0.0, line_sxx = 0.0, line_sxy = 0.0, line_syy = 0.0;
+    // Drift: every chunk's measured delay, by batches (first of 0.1 s).
+    double jumps = 0.0;  // the delay changes of the events, taken out of the drift's measurements
+    monitor_drift drift;
 
     int64_t clean_start = 0;
     monitor_summary summary;

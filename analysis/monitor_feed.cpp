@@ -1,7 +1,6 @@
 // The detector's state made, fed and summarised.
 #include <algorithm>
 #include <cmath>
-#include <limits>
 #include <stdexcept>
 
 #include "analysis/monitor_steps.hpp"
@@ -67,7 +66,7 @@ monitor_detector monitor_detector_make(const monitor_stimulus& s, const monitor_
     d.chunk = pow2_at_least(s.rate / 200.0);
     d.window = 4 * d.chunk;
     d.reach = monitor_seconds(d, search_reach_seconds);
-    d.epoch_chunks = std::max<int64_t>(1, std::llround(epoch_seconds * s.rate / static_cast<double>(d.chunk)));
+    d.drift = monitor_drift_make(std::llround(epoch_seconds * s.rate / static_cast<double>(d.chunk)));
     d.ring.assign(static_cast<size_t>(pow2_at_least(0.6 * s.rate)), 0.0f);
     d.frames.assign(d.ring.size(), 0.0f);
     d.residue.assign(static_cast<size_t>(d.chunk), 0.0);
@@ -124,16 +123,11 @@ void monitor_feed(monitor_detector& d, std::span<const float> block, int64_t fir
 monitor_summary monitor_summarise(const monitor_detector& d)
 {
     monitor_summary s = d.summary;
-    if (d.line_n >= 2.0 && d.line_sxx > 0.0)
-        s.drift_ppm = 1e6 * d.line_sxy / d.line_sxx;
-    if (d.line_n >= 3.0 && d.line_sxx > 0.0) {
-        // On a clean digital path the epochs lie on the line to within the
-        // last bits of syy: the difference then cancels to nothing, or below.
-        // What the arithmetic cannot resolve is the least spread there is.
-        const double resolved = 4.0 * std::numeric_limits<double>::epsilon() * d.line_syy;
-        const double spread = std::max(resolved, d.line_syy - d.line_sxy * d.line_sxy / d.line_sxx) / (d.line_n - 2.0);
-        s.drift_ppm_uncertainty = 1e6 * std::sqrt(spread / d.line_sxx);
-    }
+    const monitor_drift_figure drift = monitor_drift_estimate(d.drift);
+    s.drift_ppm = drift.ppm;
+    s.drift_ppm_uncertainty = drift.sigma_ppm;
+    s.drift_ppm_interval = drift.interval_ppm;
+    s.drift_batch_frames = std::llrint(drift.batch_frames);
     s.delay_end_frames = monitor_model_delay_at(d.model, d.next);
     s.delay_end_at = d.next;
     if (d.state == monitor_state::track && d.next - d.clean_start > s.longest_clean_frames) {

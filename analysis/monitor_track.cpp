@@ -1,5 +1,5 @@
 // Finding the stimulus, locking on, learning the residue, then tracking it
-// chunk by chunk: the delay-locked loop, the tones' gains, the drift's line.
+// chunk by chunk: the delay-locked loop, the tones' gains, the drift's measurements.
 #include <algorithm>
 #include <cmath>
 
@@ -22,28 +22,6 @@ constexpr loop_gains track_gains{0.14, 0.01, 0.01, 0.01};
 // alone, the delay's error grows faster than the loop pulls in beyond about
 // 260 ppm, the residue trips the lock-on's limit, and the search starts over.
 constexpr double find_slopes_ppm[] = {0.0, 300.0, -300.0, 600.0, -600.0, 900.0, -900.0};
-
-// ---- drift: the chunks' delays, by epochs, on a least-squares line.
-
-void drift_add(monitor_detector& d, double t, double delay)
-{
-    d.epoch_t += t;
-    d.epoch_delay += delay;
-    if (++d.epoch_count < d.epoch_chunks)
-        return;
-    // Welford's running co-moments, in frames relative to the start.
-    const double x = d.epoch_t / static_cast<double>(d.epoch_count),
-                 y = d.epoch_delay / static_cast<double>(d.epoch_count);
-    d.epoch_t = d.epoch_delay = 0.0;
-    d.epoch_count = 0;
-    d.line_n += 1.0;
-    const double dx = x - d.line_mx, dy = y - d.line_my;
-    d.line_mx += dx / d.line_n;
-    d.line_my += dy / d.line_n;
-    d.line_sxx += dx * (x - d.line_mx);
-    d.line_sxy += dx * (y - d.line_my);
-    d.line_syy += dy * (y - d.line_my);
-}
 
 // ---- locking on and tracking: one chunk at a time.
 
@@ -129,8 +107,6 @@ void monitor_begin_search(monitor_detector& d, int64_t frame, bool silent)
     d.trigger = d.attempt = frame;
     d.lost_reported = false;
     d.silent = silent;
-    d.epoch_t = d.epoch_delay = 0.0;
-    d.epoch_count = 0;
 }
 
 bool monitor_step_chunk(monitor_detector& d)
@@ -170,7 +146,7 @@ bool monitor_step_chunk(monitor_detector& d)
     }
     const double measured = update_loops(d, p, d.state == monitor_state::acquire ? acquire_gains : track_gains);
     if (d.state != monitor_state::acquire)
-        drift_add(d, static_cast<double>(d.next + d.chunk / 2 - d.start), measured + d.jumps);
+        monitor_drift_add(d.drift, static_cast<double>(d.next + d.chunk / 2 - d.start), measured + d.jumps);
     d.next += d.chunk;
     if (tracking)
         d.summary.frames_checked += d.chunk;
@@ -222,8 +198,6 @@ bool monitor_step_find(monitor_detector& d)
     d.next = d.start + d.window;
     d.phase_end = d.next + monitor_seconds(d, acquire_seconds);
     d.jumps = 0.0;
-    d.line_n = d.line_mx = d.line_my = d.line_sxx = d.line_sxy = d.line_syy = 0.0;
-    d.epoch_t = d.epoch_delay = 0.0;
-    d.epoch_count = 0;
+    monitor_drift_restart(d.drift);
     return true;
 }

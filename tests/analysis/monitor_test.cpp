@@ -500,26 +500,6 @@ TEST(Monitor, SlideIsTrackedNotReported)
 }
 
 // The host's flag beside an event, the list's cap, the ring's copy.
-// The drift's uncertainty from the line through the epochs: their scatter,
-// and where they lie on it exactly (as on a clean digital path, where the
-// residue cancels to nothing), no less than what the arithmetic resolves:
-// small, but never a claim of none.
-TEST(Monitor, DriftUncertaintyIsNeverZero)
-{
-    struct row {
-        double sxx, sxy, syy, least, most;  // 10 epochs; the uncertainty within least..most ppm
-    };
-    for (const row r : {row{4.0, 2.0, 1.0, 1e-3, 1e-1},                // exact: 1e6 sqrt(4 eps / 8 / 4)
-                        row{4.0, 2.0, 1.0 + 32e-12, 0.999, 1.001}}) {  // scatter: 1e6 sqrt(32e-12 / 8 / 4)
-        monitor_detector d = monitor_detector_make(stimulus(), monitor_loop{300.0, 0.5, 0});
-        d.line_n = 10.0, d.line_sxx = r.sxx, d.line_sxy = r.sxy, d.line_syy = r.syy;
-        const monitor_summary s = monitor_summarise(d);
-        EXPECT_DOUBLE_EQ(s.drift_ppm, 0.5e6);
-        EXPECT_GE(s.drift_ppm_uncertainty, r.least) << r.syy;
-        EXPECT_LE(s.drift_ppm_uncertainty, r.most) << r.syy;
-    }
-}
-
 TEST(Monitor, XrunFlagListCapAndCaptureCopy)
 {
     const path p;
