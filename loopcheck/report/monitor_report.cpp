@@ -16,10 +16,15 @@ using json = nlohmann::ordered_json;
 
 std::string line(const json& j) { return j.dump(-1, ' ', false, json::error_handler_t::replace) + "\n"; }
 
-// The drift's uncertainty is unknown for the first 0.3 s.
+// The drift's uncertainty and its 95 % interval are unknown for the first 0.8 s.
 json uncertainty_json(const monitor_summary& s)
 {
     return s.drift_ppm_uncertainty >= 0.0 ? json(s.drift_ppm_uncertainty) : json(nullptr);
+}
+
+json interval_json(const monitor_summary& s)
+{
+    return s.drift_ppm_interval >= 0.0 ? json(s.drift_ppm_interval) : json(nullptr);
 }
 
 std::string drift_text(const monitor_summary& s)
@@ -28,6 +33,15 @@ std::string drift_text(const monitor_summary& s)
         return "drift unknown";
     return "drift " + report_figure("%+.3f", s.drift_ppm) +
            (s.drift_ppm_uncertainty >= 0.0 ? " ± " + report_figure("%.3f", s.drift_ppm_uncertainty) : "") + " ppm";
+}
+
+// The summary's drift: with its 95 % interval and the batches it is read from.
+std::string drift_summary_text(const monitor_summary& s, double rate)
+{
+    if (!s.aligned || s.drift_ppm_interval < 0.0)
+        return drift_text(s);
+    return drift_text(s) + " (95 % ± " + report_figure("%.3f", s.drift_ppm_interval) + ", over batches of " +
+           report_figure("%.1f", static_cast<double>(s.drift_batch_frames) / rate) + " s)";
 }
 
 // The glitches' kinds: the stimulus found again is none.
@@ -229,6 +243,8 @@ std::string monitor_summary_json(const monitor_progress& p, const check_verdict&
                  {"xruns", p.xruns},
                  {"drift_ppm", s.drift_ppm},
                  {"drift_ppm_uncertainty", uncertainty_json(s)},
+                 {"drift_ppm_interval_95", interval_json(s)},
+                 {"drift_batch_s", static_cast<double>(s.drift_batch_frames) / p.rate},
                  {"delay_start_frames", s.delay_start_frames},
                  {"delay_end_frames", s.delay_end_frames},
                  {"residue_db", s.residue_db},
@@ -255,7 +271,7 @@ std::string monitor_summary_text(const monitor_progress& p, const check_verdict&
         "monitor summary: " + report_figure("%.1f", static_cast<double>(p.frames) / p.rate) + " s, " +
         std::to_string(p.frames) + " frames · " + std::to_string(monitor_glitch_count(p)) + " glitches" + kinds +
         " · longest clean stretch " + report_figure("%.1f", static_cast<double>(s.longest_clean_frames) / p.rate) +
-        " s · " + std::to_string(p.xruns) + " xruns · " + drift_text(s) + " · delay " +
+        " s · " + std::to_string(p.xruns) + " xruns · " + drift_summary_text(s, p.rate) + " · delay " +
         report_figure("%.3f", s.delay_start_frames) + " to " + report_figure("%.3f", s.delay_end_frames) +
         " frames · threshold " + report_figure("%.1f", s.residue_db) + " dB below the signal\n";
     if (s.events_not_listed > 0)

@@ -43,7 +43,10 @@ rows monitor_key_figures(const check_report& r)
         {"Longest clean stretch", report_figure("%.1f s", static_cast<double>(s.longest_clean_frames) / rate)});
     out.push_back({"Drift", s.aligned ? report_figure("%+.3f ppm", s.drift_ppm) +
                                             (s.drift_ppm_uncertainty >= 0.0
-                                                 ? report_figure(" ± %.3f", s.drift_ppm_uncertainty)
+                                                 ? report_figure(" ± %.3f", s.drift_ppm_uncertainty) +
+                                                       report_figure(" (95 %%: ± %.3f", s.drift_ppm_interval) +
+                                                       report_figure(", over batches of %.1f s)",
+                                                                     static_cast<double>(s.drift_batch_frames) / rate)
                                                  : std::string(" (too short to tell its uncertainty)")) +
                                             " — the capture's clock re the playback's, from the delay's slope"
                                       : std::string("not measured: the stimulus was never locked")});
