@@ -26,10 +26,11 @@ int64_t next_gap(glitch_random& r, double rate)
 
 }  // namespace
 
-glitch_random glitch_random_make(double per_minute, uint64_t seed, double rate)
+glitch_random glitch_random_make(double per_minute, uint64_t seed, double rate, glitch_side side)
 {
     glitch_random r;
     r.per_minute = per_minute;
+    r.side = side;
     // splitmix64 of the seed: any seed, 0 included, gives a non-zero xorshift state.
     uint64_t z = seed + 0x9E3779B97F4A7C15ull;
     z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
@@ -46,6 +47,7 @@ glitch glitch_random_next(glitch_random& r, double rate)
     g.at = r.next_at;
     g.kind = static_cast<glitch_kind>(next_bits(r.state) % 3);
     g.n = std::llrint(std::exp(next_unit(r.state) * std::log(1024.0)));
+    g.side = r.side;
     r.next_at += next_gap(r, rate);
     return g;
 }
@@ -71,6 +73,27 @@ bool glitch_queue_pop(glitch_queue& q, glitch_record& r)
     return true;
 }
 
+void clock_queue_push(glitch_queue& q, const clock_record& r)
+{
+    const uint64_t head = q.clock_head.load(std::memory_order_relaxed);
+    if (head - q.clock_tail.load(std::memory_order_acquire) >= glitch_queue_size) {
+        q.lost.fetch_add(1, std::memory_order_relaxed);
+        return;
+    }
+    q.clocks[head % glitch_queue_size] = r;
+    q.clock_head.store(head + 1, std::memory_order_release);
+}
+
+bool clock_queue_pop(glitch_queue& q, clock_record& r)
+{
+    const uint64_t tail = q.clock_tail.load(std::memory_order_relaxed);
+    if (tail == q.clock_head.load(std::memory_order_acquire))
+        return false;
+    r = q.clocks[tail % glitch_queue_size];
+    q.clock_tail.store(tail + 1, std::memory_order_release);
+    return true;
+}
+
 const char* glitch_kind_name(glitch_kind kind)
 {
     return kind == glitch_kind::drop ? "drop" : kind == glitch_kind::insert ? "insert" : "zero";
@@ -86,11 +109,33 @@ bool glitch_kind_parse(const std::string& text, glitch_kind& kind)
     return false;
 }
 
+const char* glitch_side_name(glitch_side side) { return side == glitch_side::capture ? "capture" : "playback"; }
+
+bool glitch_side_parse(const std::string& text, glitch_side& side)
+{
+    for (glitch_side s : {glitch_side::capture, glitch_side::playback})
+        if (text == glitch_side_name(s)) {
+            side = s;
+            return true;
+        }
+    return false;
+}
+
 std::string glitch_format(const glitch_record& r, double rate)
 {
-    char line[160];
-    std::snprintf(line, sizeof line, "glitch kind=%s n=%lld out=%lld in=%lld t=%.6f\n", glitch_kind_name(r.kind),
+    char line[192];
+    // The capture side's line is the one loopsim always wrote; a playback one names its side.
+    std::snprintf(line, sizeof line, "glitch kind=%s n=%lld out=%lld in=%lld t=%.6f%s\n", glitch_kind_name(r.kind),
                   static_cast<long long>(r.n), static_cast<long long>(r.out), static_cast<long long>(r.in),
+                  static_cast<double>(r.out) / rate, r.side == glitch_side::playback ? " side=playback" : "");
+    return line;
+}
+
+std::string clock_format(const clock_record& r, double rate)
+{
+    char line[192];
+    std::snprintf(line, sizeof line, "clock out=%lld in=%.6f delay=%.6f ppm=%.6f t=%.6f\n",
+                  static_cast<long long>(r.out), r.in, static_cast<double>(r.out) - r.in, r.ppm,
                   static_cast<double>(r.out) / rate);
     return line;
 }

@@ -31,6 +31,30 @@ double hum_at(const loop& l)
 
 }  // namespace
 
+std::string loop_check_stream(const loop_options& o)
+{
+    if (!(std::fabs(o.ppm) <= 1000.0))
+        return "--ppm: the clock offset must lie within +-1000 ppm";
+    if (!(o.wander_rms >= 0.0 && o.wander_rms <= 100.0))
+        return "--wander: the rms must lie in 0 .. 100 ppm";
+    if (o.wander_rms > 0.0 && !(o.wander_tau >= 0.001 && o.wander_tau <= 1e6))
+        return "--wander: the correlation time must lie in 0.001 .. 1e6 s";
+    if (!(o.clock_log_s == 0.0 || (o.clock_log_s >= 0.001 && o.clock_log_s <= 86400.0)))
+        return "--clock-log: the interval must lie in 0.001 .. 86400 s (0: none)";
+    if (!(std::fabs(o.dc) < 1.0))
+        return "--dc: the level must be finite and less than 1 in size";
+    if (!(o.glitch_per_minute >= 0.0 && o.glitch_per_minute <= 60.0) ||
+        !(o.playback_glitch_per_minute >= 0.0 && o.playback_glitch_per_minute <= 60.0))
+        return "--glitch-random: 0 .. 60 a minute";
+    for (size_t i = 0; i < o.glitches.size(); i++) {
+        if (o.glitches[i].n < 1 || o.glitches[i].n > stream_headroom / 2)
+            return "--glitch: a glitch is 1 .. 131072 frames long";
+        if (!(o.glitch_seconds[i] >= 0.0 && o.glitch_seconds[i] < 1e7))
+            return "--glitch: a glitch's time must lie in 0 .. 1e7 seconds";
+    }
+    return "";
+}
+
 std::string loop_check(const loop_options& o)
 {
     const std::string path_problem = path_check(o.path);
@@ -58,34 +82,40 @@ std::string loop_check(const loop_options& o)
         return "hum has 1 .. 20 harmonics (the fundamental counts)";
     if (!(o.hum_dbfs <= 0.0))
         return "hum must be at most 0 dBFS";
-    if (!(std::fabs(o.ppm) <= 1000.0))
-        return "the clock offset must lie within +-1000 ppm";
-    if (!(o.glitch_per_minute >= 0.0 && o.glitch_per_minute <= 60.0))
-        return "random glitches: 0 .. 60 a minute";
-    for (size_t i = 0; i < o.glitches.size(); i++) {
-        if (o.glitches[i].n < 1 || o.glitches[i].n > stream_headroom / 2)
-            return "a glitch is 1 .. 131072 frames long";
-        if (!(o.glitch_seconds[i] >= 0.0 && o.glitch_seconds[i] < 1e7))
-            return "a glitch's time must lie in 0 .. 1e7 seconds";
-    }
-    // The drops take their frames from the reserve, the inserts give them back:
-    // in their order, the planned ones must never overdraw it.
+    const std::string stream_problem = loop_check_stream(o);
+    if (!stream_problem.empty())
+        return stream_problem;
+    // The drops of both sides take their frames from the reserve, the inserts
+    // give them back: in their order, the planned ones must never overdraw it.
+    // A capture glitch at T s acts T s after the first sound, a playback one
+    // when the played frames of T s reach the stage, the path's part of the
+    // delay later.
+    const int64_t reserve = loop_reserve(o);
+    const double upstream = static_cast<double>(o.path.delay - reserve) / o.path.rate;
+    const auto acts = [&](size_t i) {
+        return o.glitch_seconds[i] + (o.glitches[i].side == glitch_side::playback ? upstream : 0.0);
+    };
     std::vector<size_t> order(o.glitches.size());
     for (size_t i = 0; i < order.size(); i++)
         order[i] = i;
-    std::stable_sort(order.begin(), order.end(),
-                     [&](size_t a, size_t b) { return o.glitch_seconds[a] < o.glitch_seconds[b]; });
-    int64_t left = loop_reserve(o);
+    std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) { return acts(a) < acts(b); });
+    int64_t left = reserve;
     for (size_t i : order) {
         const glitch& g = o.glitches[i];
         left += g.kind == glitch_kind::insert ? g.n : g.kind == glitch_kind::drop ? -g.n : 0;
         if (left < 0)
-            return "the drop at " + std::to_string(o.glitch_seconds[i]) +
+            return "--glitch: the drop at " + std::to_string(o.glitch_seconds[i]) +
                    " s overdraws the --delay (less the earliest "
                    "echo, plus the inserts before it) by " +
                    std::to_string(-left) + " frames: drops take their frames from there";
     }
     return "";
+}
+
+bool loop_streams(const loop_options& o)
+{
+    return o.ppm != 0.0 || o.wander_rms > 0.0 || !o.glitches.empty() || o.glitch_per_minute > 0.0 ||
+           o.playback_glitch_per_minute > 0.0 || o.clock_log_s > 0.0;
 }
 
 path_options loop_channel(const loop_options& o, int64_t channel)
@@ -101,7 +131,7 @@ path_options loop_channel(const loop_options& o, int64_t channel)
 
 int64_t loop_reserve(const loop_options& o)
 {
-    if (o.ppm == 0.0 && o.glitches.empty() && o.glitch_per_minute == 0.0)
+    if (!loop_streams(o))
         return 0;
     int64_t earliest = 0;  // the whole delay of the earliest reading of any channel's ring
     for (const echo_options& e : o.path.echoes)
@@ -144,8 +174,12 @@ loop loop_build(const loop_options& o)
     }
     std::stable_sort(s.planned.begin(), s.planned.end(), [](const glitch& a, const glitch& b) { return a.at < b.at; });
     s.random_per_minute = o.glitch_per_minute, s.random_seed = o.glitch_seed;
+    s.playback_random_per_minute = o.playback_glitch_per_minute, s.playback_random_seed = o.playback_glitch_seed;
+    s.wander_rms = o.wander_rms, s.wander_tau = o.wander_tau, s.wander_seed = o.wander_seed;
+    s.clock_every = o.clock_log_s > 0.0 ? std::max<int64_t>(1, std::llrint(o.clock_log_s * o.path.rate)) : 0;
     l.tail = stream_build(s);
     l.dropouts = o.path.dropout_ms > 0.0 || o.path.dropout_once_ms > 0.0;
+    l.dc = o.dc;
     return l;
 }
 
@@ -178,6 +212,10 @@ void loop_process(loop& l, const double* x, double* y, glitch_queue& q)
     // Before the first sound the dropouts' clock stands at 0, as in path_process.
     if (l.dropouts && path_dropped(l.paths[0], std::max<int64_t>(l.since, 0)))
         std::fill(y, y + l.channels, 0.0);
+    // The converter's offset: on every frame, the silent ones included.
+    if (l.dc != 0.0)
+        for (int64_t c = 0; c < l.channels; c++)
+            y[c] += l.dc;
     l.frame++;
     if (l.since >= 0)
         l.since++;

@@ -5,8 +5,9 @@
 //   y_c      = poly(linear_c)                         the static nonlinearity
 //            + crosstalk(linear_other)                from the other channel
 //            + hum + the path's noise
-//   then the stream stage (stream.hpp: --ppm clock, drops, inserts, zeros),
-//   then the dropouts, on every channel at once.
+//   then the stream stage (stream.hpp: playback-side drops, inserts, zeros,
+//   the --ppm clock and its wander, capture-side drops, inserts, zeros),
+//   then the dropouts, on every channel at once, then the DC offset.
 //
 // One clock for the planned events of every channel: frames since the first
 // non-zero input on any channel.
@@ -45,13 +46,30 @@ struct loop_options {
     double hum_dbfs = -400.0;
     int64_t hum_harmonics = 1;
     double ppm = 0.0;
-    std::vector<glitch> glitches;        // at seconds converted to frames by loop_build
+    // The clock's wander (stream.hpp): an Ornstein-Uhlenbeck process of rms
+    // wander_rms ppm and correlation time wander_tau s added to ppm; 0: none.
+    double wander_rms = 0.0;
+    double wander_tau = 1.0;
+    uint64_t wander_seed = 1;
+    double clock_log_s = 0.0;            // a clock record every this many seconds of output; 0: none
+    std::vector<glitch> glitches;        // at seconds converted to frames by loop_build; each of its side
     std::vector<double> glitch_seconds;  // when each of glitches happens, from the first sound
-    double glitch_per_minute = 0.0;
+    double glitch_per_minute = 0.0;      // random capture-side glitches
     uint64_t glitch_seed = 0;
+    double playback_glitch_per_minute = 0.0;  // random playback-side glitches
+    uint64_t playback_glitch_seed = 0;
+    double dc = 0.0;  // added to every output channel after everything else
 };
 
 std::string loop_check(const loop_options& o);
+
+// The part of loop_check that does not depend on the rate (the clock, its
+// wander and log, the DC, the glitches' sizes and times): the client checks it
+// before it looks for a server.
+std::string loop_check_stream(const loop_options& o);
+
+// Whether the stream stage runs (a clock, a wander, glitches or clock records).
+bool loop_streams(const loop_options& o);
 
 // The path options of channel 1 or 2.
 path_options loop_channel(const loop_options& o, int64_t channel);
@@ -75,6 +93,7 @@ struct loop {
     int64_t since = -1;  // frames since the first sound, -1 before it
     stream tail;
     bool dropouts = false;
+    double dc = 0.0;
 };
 
 loop loop_build(const loop_options& o);

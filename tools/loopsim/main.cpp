@@ -58,10 +58,17 @@ const char* usage =
     "  --crosstalk DB[,SHAPE]  each channel leaks into the other at DB re its linear output;\n"
     "                          SHAPE flat (default) or capacitive (+6 dB/octave, DB at 1 kHz)\n"
     "  --ppm PPM               the input side's clock runs PPM fast (negative: slow)\n"
-    "  --glitch KIND,SECONDS,N drop, insert (repeat) or zero N frames SECONDS after the first\n"
-    "                          sound (repeatable); a drop takes its frames from --delay\n"
-    "  --glitch-random COUNT,SEED  COUNT glitches a minute on average, drawn from SEED\n"
-    "  --log FILE              the glitch lines to FILE instead of standard output\n"
+    "  --wander RMS,TAU[,SEED] the clock's offset wanders about PPM: an Ornstein-Uhlenbeck\n"
+    "                          process of RMS ppm, correlation time TAU s, from SEED (1)\n"
+    "  --clock-log SECONDS     a clock line (the delay's truth) every SECONDS (1 with --wander)\n"
+    "  --glitch KIND,SECONDS,N[,SIDE]  drop, insert (repeat) or zero N frames SECONDS after\n"
+    "                          the first sound (repeatable); SIDE capture (the default: the\n"
+    "                          recorded stream, after the clock) or playback (the played\n"
+    "                          stream, before it); a drop takes its frames from --delay\n"
+    "  --glitch-random COUNT,SEED[,SIDE]  COUNT glitches a minute on average on SIDE\n"
+    "                          (capture), drawn from SEED; one generator for each side\n"
+    "  --dc LEVEL              a DC offset added to every output, after everything else\n"
+    "  --log FILE              the glitch (and clock) lines to FILE instead of standard output\n"
     "  --dropout MS,SECONDS    MS milliseconds of zeros at the end of every SECONDS\n"
     "  --dropout-once SECONDS,MS  MS milliseconds of zeros SECONDS after the first sound\n"
     "  --echo OFFSET,DB        a copy of the input, delayed by the whole delay + OFFSET\n"
@@ -82,6 +89,7 @@ loopsim::loop sim;
 loopsim::glitch_queue events;
 FILE* log_file = stdout;
 double log_rate = 48000.0;
+bool log_clock = false;
 
 // Real time: reads and writes preallocated memory only.
 int process(jack_nframes_t frames, void*)
@@ -104,16 +112,25 @@ int process(jack_nframes_t frames, void*)
     return 0;
 }
 
-// The main thread: the glitches the callback queued, a line each, flushed; and
-// a word on standard error when records were lost or the clock ran out of room.
+// The main thread: the glitches (and clock records) the callback queued, a
+// line each in the order of their output frames, flushed; and a word on
+// standard error when records were lost or the clock ran out of room.
 void drain_events()
 {
     static uint64_t lost_told = 0, clamped_told = 0;
+    static std::vector<std::pair<int64_t, std::string>> lines;
+    lines.clear();
     loopsim::glitch_record r;
-    while (loopsim::glitch_queue_pop(events, r)) {
-        std::fputs(loopsim::glitch_format(r, log_rate).c_str(), log_file);
+    while (loopsim::glitch_queue_pop(events, r))
+        lines.emplace_back(r.out, loopsim::glitch_format(r, log_rate));
+    loopsim::clock_record c;
+    while (loopsim::clock_queue_pop(events, c))
+        lines.emplace_back(c.out, loopsim::clock_format(c, log_rate));
+    std::stable_sort(lines.begin(), lines.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+    for (const auto& line : lines)
+        std::fputs(line.second.c_str(), log_file);
+    if (!lines.empty())
         std::fflush(log_file);
-    }
     const uint64_t lost = events.lost.load(std::memory_order_relaxed);
     if (lost != lost_told)
         std::fprintf(stderr, "loopsim: %llu glitch records lost (the log fell behind)\n",
@@ -124,6 +141,20 @@ void drain_events()
                      "loopsim: the clock's lag reached its bound (a slow --ppm needs more --delay): "
                      "from now on the delay stands still\n");
     clamped_told = clamped;
+}
+
+// The items of a comma-separated list.
+std::vector<std::string> items(const std::string& text)
+{
+    std::vector<std::string> out;
+    size_t start = 0;
+    for (;;) {
+        const size_t comma = text.find(',', start);
+        out.push_back(text.substr(start, comma == std::string::npos ? comma : comma - start));
+        if (comma == std::string::npos)
+            return out;
+        start = comma + 1;
+    }
 }
 
 // Comma-separated numbers, each all of its text and finite.
@@ -178,19 +209,46 @@ bool parse_eq(const char* text, loopsim::eq_kind kind, loopsim::path_options& o)
     return true;
 }
 
-// KIND,SECONDS,N
+// KIND,SECONDS,N[,SIDE]
 bool parse_glitch(const char* text, loopsim::loop_options& o)
 {
-    const std::string t = text;
-    const size_t comma = t.find(',');
+    const std::vector<std::string> t = items(text);
     loopsim::glitch g;
-    std::vector<double> v;
-    if (comma == std::string::npos || !loopsim::glitch_kind_parse(t.substr(0, comma), g.kind) ||
-        !numbers(t.c_str() + comma + 1, v, 2, 2) || !whole(v[1]))
+    double seconds = 0.0, n = 0.0;
+    if ((t.size() != 3 && t.size() != 4) || !loopsim::glitch_kind_parse(t[0], g.kind) ||
+        !number(t[1].c_str(), seconds) || !number(t[2].c_str(), n) || !whole(n) ||
+        (t.size() == 4 && !loopsim::glitch_side_parse(t[3], g.side)))
         return false;
-    g.n = static_cast<int64_t>(v[1]);
+    g.n = static_cast<int64_t>(n);
     o.glitches.push_back(g);
-    o.glitch_seconds.push_back(v[0]);
+    o.glitch_seconds.push_back(seconds);
+    return true;
+}
+
+// COUNT,SEED[,SIDE]: one generator for each side (given again for a side, the last counts).
+bool parse_glitch_random(const char* text, loopsim::loop_options& o)
+{
+    const std::vector<std::string> t = items(text);
+    double count = 0.0, seed = 0.0;
+    loopsim::glitch_side side = loopsim::glitch_side::capture;
+    if ((t.size() != 2 && t.size() != 3) || !number(t[0].c_str(), count) || !number(t[1].c_str(), seed) ||
+        !whole(seed) || seed < 0.0 || (t.size() == 3 && !loopsim::glitch_side_parse(t[2], side)))
+        return false;
+    const bool capture = side == loopsim::glitch_side::capture;
+    (capture ? o.glitch_per_minute : o.playback_glitch_per_minute) = count;
+    (capture ? o.glitch_seed : o.playback_glitch_seed) = static_cast<uint64_t>(seed);
+    return true;
+}
+
+// RMS,TAU[,SEED]
+bool parse_wander(const char* text, loopsim::loop_options& o)
+{
+    std::vector<double> v;
+    if (!numbers(text, v, 2, 3) || (v.size() == 3 && (!whole(v[2]) || v[2] < 0.0)))
+        return false;
+    o.wander_rms = v[0], o.wander_tau = v[1];
+    if (v.size() == 3)
+        o.wander_seed = static_cast<uint64_t>(v[2]);
     return true;
 }
 
@@ -272,6 +330,14 @@ int run_client(const std::string& name, loopsim::loop_options o, const loopsim::
         jack_client_close(client);
         return 2;
     }
+    // The clock's truth starts with what was asked: the long-term offset is ppm.
+    if (log_clock) {
+        std::fprintf(log_file,
+                     "clock-start ppm=%.6f wander_rms=%.6f wander_tau=%.6f wander_seed=%llu every=%.6f rate=%.0f\n",
+                     o.ppm, o.wander_rms, o.wander_tau, static_cast<unsigned long long>(o.wander_seed), o.clock_log_s,
+                     o.path.rate);
+        std::fflush(log_file);
+    }
     sim = loopsim::loop_build(o);
     ports.pairs = static_cast<int>(o.channels);
     const char* in_names[2] = {"in", "in2"};
@@ -305,7 +371,7 @@ int main(int argc, char** argv)
     int64_t print_count = 0, print_channel = 1;
     double print_hz = 0.0;
     std::vector<double> tones, v;
-    bool second_channel = false;
+    bool second_channel = false, clock_log_given = false;
     loopsim::cable cable;
     for (int i = 1; i < argc; i++) {
         const std::string a = argv[i];
@@ -376,11 +442,15 @@ int main(int argc, char** argv)
             ok = number(text, lo.ppm);
         else if (a == "--glitch" && text)
             ok = parse_glitch(text, lo);
-        else if (a == "--glitch-random" && text) {
-            ok = numbers(text, v, 2, 2) && whole(v[1]) && v[1] >= 0.0;
-            if (ok)
-                lo.glitch_per_minute = v[0], lo.glitch_seed = static_cast<uint64_t>(v[1]);
-        } else if (a == "--log" && text)
+        else if (a == "--glitch-random" && text)
+            ok = parse_glitch_random(text, lo);
+        else if (a == "--wander" && text)
+            ok = parse_wander(text, lo);
+        else if (a == "--clock-log" && text)
+            ok = number(text, lo.clock_log_s), clock_log_given = true;
+        else if (a == "--dc" && text)
+            ok = number(text, lo.dc);
+        else if (a == "--log" && text)
             log_name = text;
         else if (a == "--dropout" && text) {
             ok = numbers(text, v, 2, 2);
@@ -388,12 +458,20 @@ int main(int argc, char** argv)
                 o.dropout_ms = v[0], o.dropout_every_s = v[1];
         } else if ((a == "--print-ir" || a == "--print-ir-response") && text)
             print_mode = a, ok = integer(text, print_count) && print_count >= 0 && print_count <= (1 << 24);
-        else {
-            std::fputs(usage, a == "--help" || a == "-h" ? stdout : stderr);
-            return a == "--help" || a == "-h" ? 0 : 2;
+        else if (a == "--help" || a == "-h") {
+            std::fputs(usage, stdout);
+            return 0;
+        } else {
+            // A bad option names itself: unknown, or one that needs a value at the end.
+            if (!text && std::strncmp(argv[i], "--", 2) == 0 && std::strstr(usage, (a + " ").c_str()))
+                std::fprintf(stderr, "loopsim: %s needs a value\n%s", argv[i], usage);
+            else
+                std::fprintf(stderr, "loopsim: unknown option %s\n%s", argv[i], usage);
+            return 2;
         }
         if (!ok) {
-            std::fprintf(stderr, "loopsim: cannot read %s %s\n%s", argv[i], text ? text : "", usage);
+            std::fprintf(stderr, "loopsim: cannot read %s %s (not of the form below, or a number not finite)\n%s",
+                         argv[i], text ? text : "", usage);
             return 2;
         }
         if (takes_value)
@@ -401,8 +479,13 @@ int main(int argc, char** argv)
     }
     if (second_channel && lo.channels == 1)
         lo.channels = 2;
-    // Running, the options are checked at the server's rate once it is known.
-    const std::string problem = print_mode.empty() ? "" : loopsim::loop_check(lo);
+    // With a wander, its truth at least every second; asked for, at the interval asked.
+    if (lo.wander_rms > 0.0 && !clock_log_given)
+        lo.clock_log_s = 1.0;
+    log_clock = lo.wander_rms > 0.0 || lo.clock_log_s > 0.0;
+    // Running, the options are checked at the server's rate once it is known
+    // (those that do not depend on it before).
+    const std::string problem = print_mode.empty() ? loopsim::loop_check_stream(lo) : loopsim::loop_check(lo);
     if (!problem.empty()) {
         std::fprintf(stderr, "loopsim: %s\n", problem.c_str());
         return 2;
