@@ -5,6 +5,7 @@
 # executed line. docs/layout.md's table of the modes' flows comes from it.
 #
 #   tools/mode_flow.sh [BUILD_DIR]     (default build-flow; prints a table)
+#   FLOW_KEEP=DIR keeps each run's output there.
 set -u
 root="$(cd "$(dirname "$0")/.." && pwd)"
 cd "$root"
@@ -31,6 +32,7 @@ files() {
             /^File / { file = $2; gsub(/\x27/, "", file); sub(root, "", file); sub(/^(\.\.\/)+/, "", file); next }
             /^Lines executed:/ { if ($2 !~ /^executed:0\.00%/ && file ~ /^(loopcheck|analysis|writers)\//) print file }' |
         sort -u >"$work/$mode.files"
+    [ -n "${FLOW_KEEP:-}" ] && cp "$work/$mode.out" "$FLOW_KEEP/$mode.out"
     printf '%s\t%d\t%d\n' "$mode" "$(grep -c '\.cpp$' "$work/$mode.files")" "$(grep -c '\.hpp$' "$work/$mode.files")"
 }
 echo -e "mode\tsources\theaders"

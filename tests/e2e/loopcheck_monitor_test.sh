@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # loopcheck --monitor through loopsim on a private JACK server (dummy backend,
 # period 1024, 48000 Hz): six glitches of the three kinds injected in 60 s, a
-# clean 60 s, and a clock 50 ppm fast for 20 s. The truth is loopsim's own log:
+# clean 40 s, a clock 50 ppm fast for 20 s, one 400 ppm slow for 20 s, and
+# slips at either end of a loop whose clocks are 150 ppm apart. The truth is loopsim's own log:
 # each of its glitches must be reported within 10 ms, with its kind and size,
 # and nothing else.
 #
@@ -76,33 +77,37 @@ check_lines() {
         and has("frames") and has("xrun"))' "$work/$name.out" >/dev/null || fail "$name: a glitch line lacks a key"
 }
 
-# The glitches as "stream_frame kind frames xrun", and loopsim's as "stream_frame kind n".
+# The glitches as "stream_frame kind frames side xrun", and loopsim's as
+# "stream_frame kind n side" (a line of its log without side= is the capture's).
 glitches_of() {
     jq -r -s '(.[0].stimulus.stream_frame) as $s | .[] | select(.event == "glitch") |
-        "\($s + .frame) \(.kind) \(.frames) \(.xrun)"' "$work/$1.out"
+        "\($s + .frame) \(.kind) \(.frames) \(.side // "none") \(.xrun)"' "$work/$1.out"
 }
 truth_of() {
     local start offset
     start=$(head -1 "$work/$1.out" | jq -r .first_sound_stream_frame)
     offset=$(head -1 "$work/$1.out" | jq -r ".latency_frames - $2")
     awk -v s0="$start" -v offset="$offset" '/^glitch / {
+        delete v
         for (i = 2; i <= NF; i++) { split($i, kv, "="); v[kv[1]] = kv[2] }
         kind = v["kind"] == "drop" ? "dropped" : v["kind"] == "insert" ? "inserted" : "zeros"
-        printf "%.0f %s %s\n", s0 + v["out"] + offset, kind, v["n"] }' "$work/$1.sim"
+        printf "%.0f %s %s %s\n", s0 + v["out"] + offset, kind, v["n"], ("side" in v) ? v["side"] : "capture" }' "$work/$1.sim"
 }
 
-# judge NAME DELAY: prints each disagreement with loopsim's log.
+# judge NAME DELAY: prints each disagreement with loopsim's log. A side
+# loopcheck names must be loopsim's (it names none on one clock).
 judge() {
     local name="$1" delay="$2"
     awk -v tol=$tolerance '
-        FNR == NR { tf[++t] = $1; tk[t] = $2; tn[t] = $3; next }
-        { gf[++g] = $1; gk[g] = $2; gn[g] = $3 }
+        FNR == NR { tf[++t] = $1; tk[t] = $2; tn[t] = $3; ts[t] = $4; next }
+        { gf[++g] = $1; gk[g] = $2; gn[g] = $3; gs[g] = $4 }
         END {
             for (j = 1; j <= g; j++) {
                 ok = 0
                 for (i = 1; i <= t; i++)
-                    if (!used[i] && (gf[j] - tf[i])^2 <= tol^2 && gk[j] == tk[i] && gn[j] == tn[i]) { used[i] = 1; ok = 1; break }
-                if (!ok) print "unexplained glitch at stream frame " gf[j] ": " gk[j] " " gn[j]
+                    if (!used[i] && (gf[j] - tf[i])^2 <= tol^2 && gk[j] == tk[i] && gn[j] == tn[i] &&
+                        (gs[j] == "none" || gs[j] == ts[i])) { used[i] = 1; ok = 1; break }
+                if (!ok) print "unexplained glitch at stream frame " gf[j] ": " gk[j] " " gn[j] " " gs[j]
             }
             for (i = 1; i <= t; i++)
                 if (!used[i]) print "missed: loopsim " tk[i] " " tn[i] " at stream frame " tf[i]
@@ -168,7 +173,7 @@ for path in sorted(glob.glob(folder + "/glitch-*.wav")):
     assert all(math.isfinite(x) for x in samples) and rms > 0.01, (path, rms)
 PY
 
-run_case clean 60 0 3000 -- 
+run_case clean 40 0 3000 -- 
 
 # A clock 50 ppm fast: the delay slides, no glitch, the drift within 2 ppm;
 # --max-drift 10 turns it into exit status 5.
@@ -176,4 +181,20 @@ run_case ppm 20 5 3000 --max-drift 10 -- --ppm 50
 tail -1 "$work/ppm.out" | jq -e '(.drift_ppm - 50 | fabs) <= 2 and .status == "limit exceeded"' >/dev/null ||
     fail "ppm: $(tail -1 "$work/ppm.out")"
 echo "ppm: $(tail -1 "$work/ppm.out" | jq -c '{drift_ppm, drift_ppm_uncertainty, delay_start_frames, delay_end_frames}')"
+
+# Two clocks 400 ppm apart, as a cheap interface's: locked on from the start,
+# no glitch, the drift within 2 ppm.
+run_case ppm400 20 0 3000 -- --ppm -400
+tail -1 "$work/ppm400.out" | jq -e '(.drift_ppm + 400 | fabs) <= 2 and .locked and .glitches == 0' >/dev/null ||
+    fail "ppm400: $(tail -1 "$work/ppm400.out")"
+echo "ppm400: $(tail -1 "$work/ppm400.out" | jq -c '{drift_ppm, drift_ppm_uncertainty, drift_ppm_interval_95, longest_clean_s}')"
+
+# Two clocks 150 ppm apart, a slip at each end: N played frames at the
+# playback, N captured at the capture, which differ by N x 150e-6 frames
+# (0.15 at 1024). Each read in its own side's frames, and named so.
+run_case sides 20 7 3000 -- --ppm 150 --glitch drop,4,1024,playback --glitch insert,9,2048,playback \
+    --glitch drop,14,1024
+glitches_of sides | awk '{ print $4 }' | tr '\n' ' ' | grep -qx 'playback playback capture ' ||
+    fail "sides: the sides read $(glitches_of sides | tr '\n' ';')"
+echo "sides: $(glitches_of sides | tr '\n' ';')"
 echo "PASS"
