@@ -12,7 +12,9 @@
 #include <random>
 #include <vector>
 
+#include "analysis/distortion.hpp"
 #include "analysis/quality_figures.hpp"
+#include "analysis/tones.hpp"
 #include "analysis/weighting.hpp"
 
 namespace {
@@ -397,5 +399,76 @@ TEST(QualityFigures, FaultsLeaveTheFiguresEmptyWithAReason)
         EXPECT_NE(f.reason.find(r.reason), std::string::npos) << f.reason;
         EXPECT_EQ(f.thd_n_db.has_value(), f.valid);
         EXPECT_EQ(f.harmonics_db[0].has_value(), f.valid);
+    }
+}
+
+TEST(QualityFigures, CoherentProductsReadTheSameThroughThreeHannBins)
+{
+    // A -1 dBFS tone with coherent components where the battery reads its
+    // harmonics and products (even bins and odd, at odd phases) from -20 to
+    // -130 dB: through Hann's three bins each reads what the plain
+    // transform's bin alone read, to the float32 capture's noise (1e-8 of
+    // full scale, 160 dB down), and its level to 0.01 dB (at -131 dBFS the
+    // rounding's 2e-10 a bin is 0.006 dB).
+    for (const double rate : {44100.0, 48000.0, 192000.0}) {
+        const quality_plan p = quality_plan_make(rate, 1);
+        const quality_segment& s = find(p, quality_kind::tone, -1.0);
+        const int64_t k = s.tones[0].bin;
+        // Three bins or more apart, so that each reads alone.
+        const std::vector<std::pair<int64_t, double>> parts = {
+            {k, -1.0},       {2 * k, -21.0},  {3 * k, -61.0},  {7 * k, -101.0}, {10 * k, -131.0},
+            {k + 41, -81.0}, {k - 82, -91.0}, {12294, -111.0}, {12301, -121.0},
+        };
+        const std::vector<float> c = segment_capture(s, [&](int64_t m) {
+            double x = 0.0;
+            for (size_t i = 0; i < parts.size(); i++)
+                x += std::pow(10.0, parts[i].second / 20.0) * cosine(parts[i].first, m, p.block, 0.9 * i);
+            return x;
+        });
+        const distortion_block b =
+            distortion_block_of(std::span<const float>(c).subspan(static_cast<size_t>(s.settle_frames)), p.block, rate);
+        for (const auto& [bin, level] : parts) {
+            SCOPED_TRACE(testing::Message() << rate << " Hz, bin " << bin << " at " << level << " dBFS");
+            EXPECT_NEAR(distortion_amplitude(b, bin), std::abs(distortion_phasor(b, bin)), 1e-8);
+            EXPECT_NEAR(db(distortion_amplitude(b, bin)), level, 0.01);
+        }
+    }
+}
+
+TEST(QualityFigures, OffBinRefusalAtWhatHannsResidueHoldsOfTheSpread)
+{
+    // A -1 dBFS tone d bins off its bin, beside a coherent residue r re the
+    // tone (a tone elsewhere in the band). The residue read through Hann
+    // holds the spread as c d, c = sqrt(pi^2/3 - 13/4) = 0.19967, and the
+    // tone is refused where that passes for half the residue or more:
+    // c d = sqrt(r^2 + (c d)^2) / 2, d = r / (sqrt(3) c). The plain
+    // transform's constant, k = 1.1357, refused at k d = sqrt(r^2 + (c d)^2)
+    // / 2, d = r / (2 sqrt(k^2 - c^2/4)): 16.3 dB lower.
+    const double c = std::sqrt(pi * pi / 3.0 - 13.0 / 4.0), k = std::sqrt(2.0 * (pi * pi / 6.0 - 1.0));
+    const quality_plan p = quality_plan_make(48000.0, 1);
+    const quality_segment& s = find(p, quality_kind::tone, -1.0);
+    const int64_t bin = s.tones[0].bin;
+    const double a = s.tones[0].amplitude;
+    for (const double residue_db : {-40.0, -60.0, -80.0}) {
+        const double r = std::pow(10.0, residue_db / 20.0);
+        const auto refused = [&](double d) {
+            const quality_tone_figures f =
+                quality_tone_measure(p, s, segment_capture(s, [&](int64_t m) {
+                                         return a * std::cos(2.0 * pi * (bin + d) * m / static_cast<double>(p.block)) +
+                                                a * r * cosine(5001, m, p.block);
+                                     }));
+            return !f.valid && f.reason.find("off its bin") != std::string::npos;
+        };
+        double below = 0.0, above = 0.1;
+        ASSERT_FALSE(refused(below));
+        ASSERT_TRUE(refused(above));
+        for (int i = 0; i < 30; i++) {
+            const double mid = 0.5 * (below + above);
+            (refused(mid) ? above : below) = mid;
+        }
+        const double expected = r / (std::sqrt(3.0) * c), plain = r / (2.0 * std::sqrt(k * k - c * c / 4.0));
+        SCOPED_TRACE(testing::Message() << "residue " << residue_db << " dB: refused from " << below << " bins");
+        EXPECT_NEAR(below / expected, 1.0, 0.01);
+        EXPECT_NEAR(db(below / plain), 16.32, 0.1);
     }
 }
