@@ -1,10 +1,12 @@
 // The battery's segments and their stimuli.
 #include "analysis/quality_plan.hpp"
 
+#include <algorithm>
 #include <cmath>
 #include <numbers>
 
 #include "analysis/deconvolve.hpp"
+#include "analysis/weighting.hpp"
 
 namespace {
 
@@ -38,12 +40,34 @@ std::vector<tone> tones_summing_to(const quality_plan& p, std::span<const double
     return t;
 }
 
+// CCIF's pair: f1 on the odd bin nearest its whole kHz, f2 the even number of
+// bins nearest quality_ccif_spacing_hz above it, both lowered a bin pair
+// should f2 land above the ceiling.
+std::vector<tone> ccif_pair(const quality_plan& p)
+{
+    const double ceiling = quality_plan_tone_ceiling_hz(p.rate);
+    const double f1 = 1000.0 * std::floor((ceiling - quality_ccif_spacing_hz) / 1000.0);
+    const double bin_hz = p.rate / static_cast<double>(p.block);
+    int64_t low = tones_bin(f1, p.rate, p.block);
+    int64_t high = low + 2 * std::lrint(quality_ccif_spacing_hz / bin_hz / 2.0);
+    if (tones_hz(high, p.rate, p.block) > ceiling)
+        low -= 2, high -= 2;
+    const double amplitude = tones_amplitude(quality_pair_peak_dbfs) / 2.0;
+    return {{low, amplitude}, {high, amplitude}};
+}
+
 double raised_cosine(int64_t i, int64_t frames)
 {
     return 0.5 - 0.5 * std::cos(std::numbers::pi * (static_cast<double>(i) + 0.5) / static_cast<double>(frames));
 }
 
 }  // namespace
+
+double quality_plan_tone_ceiling_hz(double rate)
+{
+    const double edge = quality_passband_edge_at_44k1_hz * rate / 44100.0;
+    return std::min(weighting_band_high_hz, edge - quality_edge_margin_hz);
+}
 
 int64_t quality_plan_segment_frames(const quality_segment& s)
 {
@@ -76,7 +100,7 @@ quality_plan quality_plan_make(double rate, int loops)
     smpte.tones = tones_summing_to(p, quality_smpte_hz, std::vector<double>{4.0, 1.0}, quality_pair_peak_dbfs);
     p.segments.push_back(smpte);
     quality_segment ccif = segment(p, quality_kind::ccif, -1, quality_pair_peak_dbfs);
-    ccif.tones = tones_summing_to(p, quality_ccif_hz, std::vector<double>{1.0, 1.0}, quality_pair_peak_dbfs);
+    ccif.tones = ccif_pair(p);
     p.segments.push_back(ccif);
 
     if (loops >= 2)
