@@ -11,14 +11,16 @@
 
 namespace {
 
-// Each segment's stimuli, one per loop, as the loops' captures.
+// Each segment's stimuli, one per loop, as the loops' captures: computed
+// once where every loop plays the same, as loopcheck does.
 std::vector<std::vector<std::vector<float>>> qb_stimuli(const quality_plan& p)
 {
     std::vector<std::vector<std::vector<float>>> stimuli;
     for (const quality_segment& s : p.segments) {
         stimuli.emplace_back();
         for (int loop = 0; loop < p.loops; loop++)
-            stimuli.back().push_back(quality_plan_stimulus(p, s, loop));
+            stimuli.back().push_back(loop > 0 && s.loop_tones.empty() ? stimuli.back().front()
+                                                                      : quality_plan_stimulus(p, s, loop));
     }
     return stimuli;
 }
