@@ -435,19 +435,19 @@ TEST(QualityFigures, CoherentProductsReadTheSameThroughThreeHannBins)
         const quality_segment& s = find(p, quality_kind::tone, -1.0);
         const int64_t k = s.tones[0].bin;
         // Three bins or more apart, so that each reads alone.
-        const std::vector<std::pair<int64_t, double>> parts = {
+        const std::vector<std::pair<int64_t, double>> components = {
             {k, -1.0},       {2 * k, -21.0},  {3 * k, -61.0},  {7 * k, -101.0}, {10 * k, -131.0},
             {k + 41, -81.0}, {k - 82, -91.0}, {12294, -111.0}, {12301, -121.0},
         };
         const std::vector<float> c = segment_capture(s, [&](int64_t m) {
             double x = 0.0;
-            for (size_t i = 0; i < parts.size(); i++)
-                x += std::pow(10.0, parts[i].second / 20.0) * cosine(parts[i].first, m, p.block, 0.9 * i);
+            for (size_t i = 0; i < components.size(); i++)
+                x += std::pow(10.0, components[i].second / 20.0) * cosine(components[i].first, m, p.block, 0.9 * i);
             return x;
         });
         const distortion_block b =
             distortion_block_of(std::span<const float>(c).subspan(static_cast<size_t>(s.settle_frames)), p.block, rate);
-        for (const auto& [bin, level] : parts) {
+        for (const auto& [bin, level] : components) {
             SCOPED_TRACE(testing::Message() << rate << " Hz, bin " << bin << " at " << level << " dBFS");
             EXPECT_NEAR(distortion_amplitude(b, bin), std::abs(distortion_phasor(b, bin)), 1e-8);
             EXPECT_NEAR(db(distortion_amplitude(b, bin)), level, 0.01);
@@ -461,7 +461,7 @@ TEST(QualityFigures, AMainsHarmonicBesideCcifsDifferenceProductStaysOutOfIt)
     // multiple of 50 and 60 Hz within 60 Hz of CCIF's products, at eight phases. At
     // 19 + 20 kHz and 48 kHz f2 - f1 was bin 682, 999.02 Hz, 0.67 bin from
     // 1000 Hz: the plain transform's bin took 41 % of it, and three Hann bins
-    // would take 98 % (no window parts two tones closer than a bin or two).
+    // would take 98 % (no window tells apart two tones closer than a bin or two).
     // The plan's pair puts f2 - f1 at 990 Hz: what the figure reads there is
     // under 1 % of H.
     const double h = 1e-3;  // -60 dBFS
