@@ -7,6 +7,7 @@
 #include <numbers>
 
 #include "analysis/distortion.hpp"
+#include "analysis/quality_crosstalk.hpp"
 #include "analysis/weighting.hpp"
 
 namespace {
@@ -30,23 +31,6 @@ quality_conditions conditions_of(const quality_plan& p, const quality_segment& s
     c.averaging_s = static_cast<double>(s.analysed_frames) / p.rate;
     c.settle_frames = s.settle_frames;
     return c;
-}
-
-// Why a capture cannot be measured, or empty: too short, a sample that is
-// not a number (a driver's fault) or one that clipped (clipped set), over all it holds.
-std::string capture_fault(const quality_segment& s, std::span<const float> capture, bool& clipped)
-{
-    clipped = false;
-    if (static_cast<int64_t>(capture.size()) < s.settle_frames + s.analysed_frames)
-        return "capture too short";
-    double peak = 0.0;
-    for (const float v : capture) {
-        if (!std::isfinite(v))
-            return "capture holds samples that are not finite";
-        peak = std::max(peak, static_cast<double>(std::fabs(v)));
-    }
-    clipped = peak >= quality_clip_level;
-    return clipped ? "clipped: a capture sample within 0.1 dB of full scale" : "";
 }
 
 distortion_block block_of(const quality_plan& p, const quality_segment& s, std::span<const float> capture)
@@ -79,16 +63,6 @@ double wrap_deg(double deg)
     return r <= -180.0 ? r + 360.0 : r;
 }
 
-// This loop's tone over the driven loop's at a bin, in dB; empty when the
-// driven loop's tone does not stand above its noise.
-std::optional<double> crosstalk_at(const distortion_block& driven, const distortion_block& other, int64_t bin)
-{
-    const int64_t bins[] = {bin};
-    if (!tones_stand(driven, bins))
-        return std::nullopt;
-    return db_of(std::abs(distortion_phasor(other, bin)) / std::abs(distortion_phasor(driven, bin)));
-}
-
 // The larger of two, either possibly empty.
 std::optional<double> worse(std::optional<double> a, std::optional<double> b)
 {
@@ -117,12 +91,27 @@ void take_harmonics(const distortion_block& b, int64_t bin, quality_tone_figures
 
 }  // namespace
 
+std::string quality_capture_fault(const quality_segment& s, std::span<const float> capture, bool& clipped)
+{
+    clipped = false;
+    if (static_cast<int64_t>(capture.size()) < s.settle_frames + s.analysed_frames)
+        return "capture too short";
+    double peak = 0.0;
+    for (const float v : capture) {
+        if (!std::isfinite(v))
+            return "capture holds samples that are not finite";
+        peak = std::max(peak, static_cast<double>(std::fabs(v)));
+    }
+    clipped = peak >= quality_clip_level;
+    return clipped ? "clipped: a capture sample within 0.1 dB of full scale" : "";
+}
+
 quality_tone_figures quality_tone_measure(const quality_plan& p, const quality_segment& s,
                                           std::span<const float> capture)
 {
     quality_tone_figures f;
     f.conditions = conditions_of(p, s, "none and A");
-    f.reason = capture_fault(s, capture, f.clipped);
+    f.reason = quality_capture_fault(s, capture, f.clipped);
     if (f.reason.empty() && s.tones.size() != 1)
         f.reason = "not a tone segment";
     if (!f.reason.empty())
@@ -166,7 +155,7 @@ quality_noise_figures quality_noise_measure(const quality_plan& p, const quality
 {
     quality_noise_figures f;
     f.conditions = conditions_of(p, s, "none and A");
-    f.reason = capture_fault(s, capture, f.clipped);
+    f.reason = quality_capture_fault(s, capture, f.clipped);
     if (!f.reason.empty())
         return f;
     const distortion_block b = block_of(p, s, capture);
@@ -181,7 +170,7 @@ quality_imd_figures quality_imd_measure(const quality_plan& p, const quality_seg
 {
     quality_imd_figures f;
     f.conditions = conditions_of(p, s, "none");
-    f.reason = capture_fault(s, capture, f.clipped);
+    f.reason = quality_capture_fault(s, capture, f.clipped);
     if (f.reason.empty() && (s.tones.size() != 2 || (s.kind != quality_kind::smpte && s.kind != quality_kind::ccif)))
         f.reason = "not an intermodulation segment";
     if (!f.reason.empty())
@@ -212,7 +201,7 @@ quality_loop_figures loop_start(const quality_plan& p, int loop)
     f.noise.reason = f.smpte.reason = f.ccif.reason = "not in the plan";
     f.crosstalk_reason = p.loops < 2 ? "one loop: nothing to cross into" : "";
     for (const double hz : quality_octave_hz)
-        f.crosstalk_octaves.push_back({tones_hz(tones_bin(hz, p.rate, p.block), p.rate, p.block), std::nullopt});
+        f.crosstalk_octaves.push_back({hz, std::nullopt});
     return f;
 }
 
@@ -227,31 +216,23 @@ void take_tone(const quality_plan& p, const quality_segment& s, std::span<const 
     f.tones.push_back(t);
 }
 
-// This loop's input while another loop's output plays alone.
-void take_crosstalk(const quality_plan& p, const quality_segment& s, std::span<const float> driven_capture,
-                    std::span<const float> capture, quality_loop_figures& f)
+// Every other loop's crosstalk into each loop, all from the one segment: the
+// worst at 1 kHz and at each octave centre; a fault of a capture the pairs
+// needed, or a driving loop's tone that did not come back, is the loop's.
+void take_crosstalk(const quality_plan& p, const quality_segment& s, const quality_segment_captures& captures,
+                    std::vector<quality_loop_figures>& loops)
 {
-    bool clipped = false;
-    std::string reason = capture_fault(s, driven_capture, clipped);
-    if (reason.empty())
-        reason = capture_fault(s, capture, clipped);
-    if (!reason.empty()) {
-        note_fault(f, reason);
-        f.crosstalk_reason = reason;
-        return;
-    }
-    const distortion_block driven = block_of(p, s, driven_capture), other = block_of(p, s, capture);
-    if (s.kind == quality_kind::crosstalk_tone) {
-        const std::optional<double> db = crosstalk_at(driven, other, s.tones[0].bin);
-        f.crosstalk_db = worse(f.crosstalk_db, db);
-        if (!db) {
-            note_fault(f, no_tone);
-            f.crosstalk_reason = no_tone;
+    for (const quality_crosstalk_pair& pair : quality_crosstalk_read(p, s, captures)) {
+        quality_loop_figures& f = loops[static_cast<size_t>(pair.to)];
+        f.crosstalk_db = worse(f.crosstalk_db, pair.db_1khz);
+        for (size_t k = 0; k < pair.octave_db.size() && k < f.crosstalk_octaves.size(); k++)
+            f.crosstalk_octaves[k].db = worse(f.crosstalk_octaves[k].db, pair.octave_db[k]);
+        if (!pair.reason.empty()) {
+            note_fault(f, pair.reason);
+            if (f.crosstalk_reason.empty())
+                f.crosstalk_reason = pair.reason;
         }
-        return;
     }
-    for (size_t k = 0; k < s.tones.size() && k < f.crosstalk_octaves.size(); k++)
-        f.crosstalk_octaves[k].db = worse(f.crosstalk_octaves[k].db, crosstalk_at(driven, other, s.tones[k].bin));
 }
 
 void take_segment(const quality_plan& p, const quality_segment& s, const quality_segment_captures& captures,
@@ -273,11 +254,7 @@ void take_segment(const quality_plan& p, const quality_segment& s, const quality
         note_fault(f, m.reason);
         break;
     }
-    case quality_kind::crosstalk_tone:
-    case quality_kind::crosstalk_octaves:
-        if (s.driven != f.loop)
-            take_crosstalk(p, s, capture(s.driven), capture(f.loop), f);
-        break;
+    case quality_kind::crosstalk: break;  // every loop's at once, below
     }
 }
 
@@ -314,9 +291,13 @@ std::vector<quality_loop_figures> quality_analyse(const quality_plan& p,
     for (int l = 0; l < p.loops; l++)
         loops.push_back(loop_start(p, l));
     const quality_segment_captures none;
-    for (size_t i = 0; i < p.segments.size(); i++)
+    for (size_t i = 0; i < p.segments.size(); i++) {
+        const quality_segment_captures& c = i < captures.size() ? captures[i] : none;
         for (quality_loop_figures& f : loops)
-            take_segment(p, p.segments[i], i < captures.size() ? captures[i] : none, f);
+            take_segment(p, p.segments[i], c, f);
+        if (p.segments[i].kind == quality_kind::crosstalk)
+            take_crosstalk(p, p.segments[i], c, loops);
+    }
     match_loops(loops);
     return loops;
 }

@@ -56,8 +56,8 @@ struct quality_imd_figures : quality_measured {
 };
 
 struct quality_crosstalk_row {
-    double hz = 0.0;
-    std::optional<double> db;  // this loop's input re the driven loop's, the worst over the other loops driven
+    double hz = 0.0;           // the octave centre (each other loop plays a tone of its own near it)
+    std::optional<double> db;  // this loop's input re the driving loop's, the worst over the other loops
 };
 
 struct quality_loop_figures {
@@ -67,7 +67,7 @@ struct quality_loop_figures {
     std::optional<double> dynamic_range_db_a;  // 60 dB minus the -60 dBFS tone's A-weighted THD+N
     quality_imd_figures smpte, ccif;
     std::optional<double> gain_db;       // the -20 dBFS tone's
-    std::optional<double> crosstalk_db;  // at the crosstalk tone (997 Hz)
+    std::optional<double> crosstalk_db;  // at the other loops' tones near 1 kHz, the worst
     std::vector<quality_crosstalk_row> crosstalk_octaves;
     std::string crosstalk_reason;                          // why crosstalk_db is empty
     std::optional<double> match_gain_db, match_phase_deg;  // this loop minus loop 0, at the -20 dBFS tone
@@ -79,6 +79,11 @@ struct quality_loop_figures {
 // One segment's captures, one span per loop, frame 0 the segment's first
 // played frame (the latency taken out); at least settle + analysed frames.
 using quality_segment_captures = std::vector<std::span<const float>>;
+
+// Why a capture cannot be measured, or empty: shorter than settle and block,
+// a sample that is not a number (a driver's fault), or one that clipped
+// (clipped set), over all it holds.
+std::string quality_capture_fault(const quality_segment& s, std::span<const float> capture, bool& clipped);
 
 // A tone segment's figures for one loop's capture.
 quality_tone_figures quality_tone_measure(const quality_plan& p, const quality_segment& s,

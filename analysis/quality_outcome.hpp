@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "analysis/quality_crosstalk.hpp"
 #include "analysis/quality_figures.hpp"
 #include "analysis/quality_limits.hpp"
 #include "analysis/quality_spectra.hpp"
@@ -25,15 +26,6 @@ struct quality_response {
     std::string reason;  // why min and max are empty
     int64_t sweep_frames = 0;
     double received_peak_dbfs = 0.0;  // the capture's peak sample, for clipping
-};
-
-// Loop to's input at a frequency re loop from's, while from alone plays.
-struct quality_crosstalk_pair {
-    int from = 0, to = 0;           // loops, from 0
-    std::optional<double> db_1khz;  // at the crosstalk tone
-    std::vector<double> octave_hz;  // the octave centres as played
-    std::vector<std::optional<double>> octave_db;
-    std::string reason;  // why db_1khz is empty
 };
 
 struct quality_outcome {
@@ -56,7 +48,8 @@ struct quality_outcome {
 quality_figure_set quality_outcome_figures(const quality_outcome& q, size_t loop);
 
 // Every ordered pair's crosstalk from the battery's captures (segment, then
-// loop): the analysis gives each loop's worst; this names the pairs.
+// loop), all from the crosstalk segment: the analysis gives each loop's
+// worst; this names the pairs.
 void quality_outcome_crosstalk(quality_outcome& q, const std::vector<std::vector<std::vector<float>>>& captures);
 
 // The captures start at each loop's own latency to the frame, which takes the

@@ -1,20 +1,22 @@
 // The battery's segments and their stimuli.
 #include "analysis/quality_plan.hpp"
 
+#include <algorithm>
 #include <cmath>
 #include <numbers>
 
 #include "analysis/deconvolve.hpp"
+#include "analysis/quality_crosstalk.hpp"
+#include "analysis/weighting.hpp"
 
 namespace {
 
 int64_t frames_of(double seconds, double rate) { return std::lrint(seconds * rate); }
 
-quality_segment segment(const quality_plan& p, quality_kind kind, int driven, double level_dbfs)
+quality_segment segment(const quality_plan& p, quality_kind kind, double level_dbfs)
 {
     quality_segment s;
     s.kind = kind;
-    s.driven = driven;
     s.level_dbfs = level_dbfs;
     s.fade_frames = frames_of(quality_fade_in_s, p.rate);
     s.settle_frames = frames_of(quality_settle_s, p.rate);
@@ -38,12 +40,34 @@ std::vector<tone> tones_summing_to(const quality_plan& p, std::span<const double
     return t;
 }
 
+// CCIF's pair: f1 on the odd bin nearest its whole kHz, f2 the even number of
+// bins nearest quality_ccif_spacing_hz above it, both lowered a bin pair
+// should f2 land above the ceiling.
+std::vector<tone> ccif_pair(const quality_plan& p)
+{
+    const double ceiling = quality_plan_tone_ceiling_hz(p.rate);
+    const double f1 = 1000.0 * std::floor((ceiling - quality_ccif_spacing_hz) / 1000.0);
+    const double bin_hz = p.rate / static_cast<double>(p.block);
+    int64_t low = tones_bin(f1, p.rate, p.block);
+    int64_t high = low + 2 * std::lrint(quality_ccif_spacing_hz / bin_hz / 2.0);
+    if (tones_hz(high, p.rate, p.block) > ceiling)
+        low -= 2, high -= 2;
+    const double amplitude = tones_amplitude(quality_pair_peak_dbfs) / 2.0;
+    return {{low, amplitude}, {high, amplitude}};
+}
+
 double raised_cosine(int64_t i, int64_t frames)
 {
     return 0.5 - 0.5 * std::cos(std::numbers::pi * (static_cast<double>(i) + 0.5) / static_cast<double>(frames));
 }
 
 }  // namespace
+
+double quality_plan_tone_ceiling_hz(double rate)
+{
+    const double edge = quality_passband_edge_at_44k1_hz * rate / 44100.0;
+    return std::min(weighting_band_high_hz, edge - quality_edge_margin_hz);
+}
 
 int64_t quality_plan_segment_frames(const quality_segment& s)
 {
@@ -66,29 +90,33 @@ quality_plan quality_plan_make(double rate, int loops)
     p.block = fft_size_at_least(frames_of(quality_block_s, rate));
     const int64_t tone_bin = tones_bin(quality_tone_hz, rate, p.block);
 
-    p.segments.push_back(segment(p, quality_kind::idle, -1, tones_floor_dbfs));
+    p.segments.push_back(segment(p, quality_kind::idle, tones_floor_dbfs));
     for (const double level : quality_tone_levels_dbfs) {
-        quality_segment s = segment(p, quality_kind::tone, -1, level);
+        quality_segment s = segment(p, quality_kind::tone, level);
         s.tones = {{tone_bin, tones_amplitude(level)}};
         p.segments.push_back(s);
     }
-    quality_segment smpte = segment(p, quality_kind::smpte, -1, quality_pair_peak_dbfs);
+    quality_segment smpte = segment(p, quality_kind::smpte, quality_pair_peak_dbfs);
     smpte.tones = tones_summing_to(p, quality_smpte_hz, std::vector<double>{4.0, 1.0}, quality_pair_peak_dbfs);
     p.segments.push_back(smpte);
-    quality_segment ccif = segment(p, quality_kind::ccif, -1, quality_pair_peak_dbfs);
-    ccif.tones = tones_summing_to(p, quality_ccif_hz, std::vector<double>{1.0, 1.0}, quality_pair_peak_dbfs);
+    quality_segment ccif = segment(p, quality_kind::ccif, quality_pair_peak_dbfs);
+    ccif.tones = ccif_pair(p);
     p.segments.push_back(ccif);
 
-    if (loops >= 2)
-        for (int driven = 0; driven < loops; driven++) {
-            quality_segment single = segment(p, quality_kind::crosstalk_tone, driven, quality_pair_peak_dbfs);
-            single.tones = {{tone_bin, tones_amplitude(quality_pair_peak_dbfs)}};
-            p.segments.push_back(single);
-            quality_segment octaves = segment(p, quality_kind::crosstalk_octaves, driven, quality_pair_peak_dbfs);
-            octaves.tones = tones_summing_to(
-                p, quality_octave_hz, std::vector<double>(std::size(quality_octave_hz), 1.0), quality_pair_peak_dbfs);
-            p.segments.push_back(octaves);
+    if (loops >= 2) {
+        // Every loop at once, each on bins of its own, the octave tones of
+        // each summing to the peak as the pairs do.
+        quality_segment crosstalk = segment(p, quality_kind::crosstalk, quality_pair_peak_dbfs);
+        const double amplitude =
+            tones_amplitude(quality_pair_peak_dbfs) / static_cast<double>(std::size(quality_octave_hz));
+        for (const std::vector<int64_t>& bins : quality_crosstalk_bins(rate, p.block, loops)) {
+            std::vector<tone> own;
+            for (const int64_t bin : bins)
+                own.push_back({bin, amplitude});
+            crosstalk.loop_tones.push_back(own);
         }
+        p.segments.push_back(crosstalk);
+    }
 
     int64_t start = 0;
     for (quality_segment& s : p.segments)
@@ -104,13 +132,22 @@ int64_t quality_plan_frames(const quality_plan& p)
     return frames;
 }
 
-std::vector<float> quality_plan_stimulus(const quality_plan& p, const quality_segment& s)
+const std::vector<tone>& quality_plan_tones(const quality_segment& s, int loop)
+{
+    static const std::vector<tone> silent;
+    if (s.loop_tones.empty())
+        return s.tones;
+    return loop >= 0 && static_cast<size_t>(loop) < s.loop_tones.size() ? s.loop_tones[static_cast<size_t>(loop)]
+                                                                        : silent;
+}
+
+std::vector<float> quality_plan_stimulus(const quality_plan& p, const quality_segment& s, int loop)
 {
     const int64_t frames = quality_plan_segment_frames(s);
     // Frame settle_frames is the block's first: the tones' phase counts from
     // there, so that the block starts at phase 0 whatever the settle.
     std::vector<double> x(static_cast<size_t>(frames), 0.0);
-    tones_add(x, p.block - s.settle_frames % p.block, p.block, s.tones);
+    tones_add(x, p.block - s.settle_frames % p.block, p.block, quality_plan_tones(s, loop));
     for (int64_t i = 0; i < s.fade_frames; i++)
         x[static_cast<size_t>(i)] *= raised_cosine(i, s.fade_frames);
     for (int64_t i = 0; i < s.tail_frames; i++)
@@ -125,8 +162,7 @@ std::string quality_plan_kind_name(quality_kind k)
     case quality_kind::tone: return "tone";
     case quality_kind::smpte: return "imd_smpte";
     case quality_kind::ccif: return "imd_ccif";
-    case quality_kind::crosstalk_tone: return "crosstalk_tone";
-    case quality_kind::crosstalk_octaves: return "crosstalk_octaves";
+    case quality_kind::crosstalk: return "crosstalk";
     }
     return "unknown";
 }

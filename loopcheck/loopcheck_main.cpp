@@ -130,7 +130,7 @@ int main(int argc, char** argv)
     if (!o.response_file.empty() && !o.json && !o.quiet)
         std::fputs("loopcheck: measuring the response too: a 0.85 s sweep\n", stderr);
     if (o.quality && !o.json && !o.quiet)
-        std::fputs("loopcheck: the quality battery follows the latency: about 6 s for one loop, 10 s for two\n",
+        std::fputs("loopcheck: the quality battery follows the latency: about 6 s for one loop, 7 s for more\n",
                    stderr);
     session_hooks hooks;
     // Each run as it is measured, for a person watching.

@@ -164,9 +164,19 @@ std::string segment_name(const quality_segment& seg)
         std::snprintf(level, sizeof level, " at %g dBFS", seg.level_dbfs);
         name += level;
     }
-    if (seg.driven >= 0)
-        name += " on loop " + std::to_string(seg.driven + 1);
     return name;
+}
+
+// The segment's stimuli into an interleaved clip at frame first: one for
+// every loop where they all play the same, each loop's own otherwise.
+void place_segment(std::span<float> clip, const quality_plan& p, const quality_segment& seg, int64_t first)
+{
+    if (seg.loop_tones.empty()) {
+        loops_place(clip, p.loops, first, quality_plan_stimulus(p, seg, 0), -1);
+        return;
+    }
+    for (int loop = 0; loop < p.loops; loop++)
+        loops_place(clip, p.loops, first, quality_plan_stimulus(p, seg, loop), loop);
 }
 
 // A spoiled segment again, on its own, from the replay clip.
@@ -181,8 +191,7 @@ bool replay_segment(battery_outcome& out, stream_state& s, const quality_clips& 
         // The callback reads no sample of this clip now: the battery is
         // scheduled, or an earlier replay that has played out.
         std::fill(room.begin(), room.end(), 0.0f);
-        const std::vector<float> mono = quality_plan_stimulus(q.plan, seg);
-        loops_place(room, q.plan.loops, 0, mono, seg.driven);
+        place_segment(room, q.plan, seg, 0);
         const int64_t start = stream_ahead_of_callback(s, rate);
         stream_schedule(s, start, c.replay);
         q.play_seconds += static_cast<double>(quality_plan_segment_frames(seg)) / rate;
@@ -248,7 +257,7 @@ quality_clips quality_run_clips(stream_state& s, const quality_plan& p)
     quality_clips c;
     std::vector<float> battery(static_cast<size_t>(quality_plan_frames(p) * p.loops), 0.0f);
     for (const quality_segment& seg : p.segments)
-        loops_place(battery, p.loops, seg.start, quality_plan_stimulus(p, seg), seg.driven);
+        place_segment(battery, p, seg, seg.start);
     c.battery = static_cast<int>(s.clips.size());
     s.clips.push_back({std::move(battery), false});
     c.replay = static_cast<int>(s.clips.size());

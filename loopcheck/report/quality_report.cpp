@@ -223,18 +223,27 @@ std::string loop_text(const quality_outcome& q, size_t k, const std::vector<int6
     return text;
 }
 
+// The level each of a loop's crosstalk tones plays at.
+double crosstalk_tone_dbfs(const quality_segment& s)
+{
+    return s.loop_tones.empty() || s.loop_tones[0].empty() ? s.level_dbfs
+                                                           : tones_dbfs_of_amplitude(s.loop_tones[0][0].amplitude);
+}
+
 std::string crosstalk_text(const quality_outcome& q)
 {
-    const quality_segment* tone = segment_of(q.plan, quality_kind::crosstalk_tone);
-    if (!tone)
+    const quality_segment* seg = segment_of(q.plan, quality_kind::crosstalk);
+    if (!seg)
         return "crosstalk: not measured: " + q.loops[0].crosstalk_reason + "\n";
-    std::string text = "crosstalk, " + report_figure("%.2f", tones_hz(tone->tones[0].bin, q.plan.rate, q.plan.block)) +
-                       " Hz at " + report_figure("%g", tone->level_dbfs) +
-                       " dBFS on one output alone, re the driven loop's input:\n";
+    std::string text = "crosstalk, every loop at once, each its own tones near the octave centres at " +
+                       report_figure("%.1f", crosstalk_tone_dbfs(*seg)) + " dBFS (" +
+                       report_figure("%g", seg->level_dbfs) + " dBFS peak together), re the driving loop's input:\n";
     for (const quality_crosstalk_pair& c : q.crosstalk) {
         text += "  loop " + std::to_string(c.from + 1) + " → loop " + std::to_string(c.to + 1) + ": " +
-                (c.db_1khz ? report_figure("%.2f dB", *c.db_1khz) : "not measured: " + c.reason) + " · by octave (" +
-                report_figure("%g", quality_pair_peak_dbfs) + " dBFS peak together)";
+                (c.db_1khz ? report_figure("%.2f dB", *c.db_1khz) : "not measured: " + c.reason);
+        if (quality_octave_1khz < c.octave_hz.size())
+            text += " at " + report_figure("%.2f", c.octave_hz[quality_octave_1khz]) + " Hz";
+        text += " · by octave";
         for (size_t i = 0; i < c.octave_db.size(); i++)
             text += " " + report_figure("%.0f", c.octave_hz[i]) + " Hz " + opt_text(c.octave_db[i], "%.1f", "—");
         text += " dB\n";
@@ -289,7 +298,7 @@ std::string quality_report_text(const quality_outcome& q, const std::vector<int6
                        std::to_string(p.segments.size()) + " segments, each one block of " + std::to_string(p.block) +
                        " frames (" + report_figure("%.3f", static_cast<double>(p.block) / p.rate) + " s) after " +
                        report_figure("%.3f", quality_settle_s) +
-                       " s settling · tones coherent with the block, no window; noise through Hann · " +
+                       " s settling · tones coherent with the block; noise, harmonics and products through Hann · " +
                        report_figure("%.2f", q.play_seconds) + " s played\n";
     text += quality_report_warnings(q);
     for (size_t k = 0; k < q.loops.size(); k++)
@@ -313,7 +322,7 @@ json quality_report_json(const quality_outcome& q, const std::vector<int64_t>& o
     j["rate"] = p.rate;
     j["band_hz"] = {weighting_band_low_hz, weighting_band_high_hz};
     j["weighting_a"] = "IEC 61672";
-    j["analysis"] = "tones coherent with the block, no window; noise through Hann";
+    j["analysis"] = "tones coherent with the block; noise, harmonics and products through Hann";
     j["block_frames"] = p.block;
     j["averaging_s"] = static_cast<double>(p.block) / p.rate;
     j["settle_s"] = quality_settle_s;
@@ -332,12 +341,13 @@ json quality_report_json(const quality_outcome& q, const std::vector<int64_t>& o
         for (const quality_crosstalk_pair& c : q.crosstalk)
             pairs.push_back(crosstalk_json(c));
         j["crosstalk"] = pairs;
-        const quality_segment* tone = segment_of(p, quality_kind::crosstalk_tone);
-        j["crosstalk_conditions"] = {{"level_dbfs", tone->level_dbfs},
-                                     {"octaves_level_dbfs", quality_pair_peak_dbfs},
-                                     {"octaves_level", "the sum's peak"},
-                                     {"block_frames", p.block},
-                                     {"averaging_s", static_cast<double>(p.block) / p.rate}};
+        const quality_segment* seg = segment_of(p, quality_kind::crosstalk);
+        j["crosstalk_conditions"] = {
+            {"level_dbfs", seg ? crosstalk_tone_dbfs(*seg) : quality_pair_peak_dbfs},
+            {"octaves_level_dbfs", quality_pair_peak_dbfs},
+            {"octaves_level", "the sum's peak, each loop's tones, every loop at once"},
+            {"block_frames", seg ? seg->analysed_frames : p.block},
+            {"averaging_s", static_cast<double>(seg ? seg->analysed_frames : p.block) / p.rate}};
     }
     if (q.loops.size() < 2) {
         j["channel_match"] = nullptr;

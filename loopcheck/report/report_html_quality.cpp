@@ -84,7 +84,7 @@ rows loop_rows(const quality_outcome& q, size_t k)
     if (q.loops.size() > 1) {
         out.push_back(
             {"Crosstalk", or_reason(f.crosstalk_db, "%.1f dB", f.crosstalk_reason) +
-                              " — into this loop at 1 kHz, the worst of the other loops driven alone at -1 dBFS"});
+                              " — into this loop near 1 kHz, the worst of the other loops, every loop driven at once"});
         if (k > 0)
             out.push_back({"Match", or_reason(f.match_gain_db, "%+.3f dB", f.match_reason) + ", " +
                                         or_reason(f.match_phase_deg, "%+.2f°", f.match_reason) +

@@ -96,9 +96,12 @@ rig_jack_start "loopcheck-report-modes-$$" 1024 $rate || fail "no JACK server"
 
 # ---- quality -------------------------------------------------------------------
 path="--delay 300 --poly 0.000224,0.0001 --noise -120 --crosstalk -90,capacitive"
-# The tone: the odd bin of the 32768-frame block nearest 997 Hz; 1 kHz likewise.
+# The tone: the odd bin of the 32768-frame block nearest 997 Hz. The
+# crosstalk plot's second series (loop 2 into loop 1) is read at loop 2's own
+# tone near 1 kHz: the bin 1 (mod 4) nearest 1 kHz, 4 bins lower.
 coherent() { awk -v f="$1" 'BEGIN { n = 32768; b = 2 * int((f * n / 48000 - 1) / 2 + 0.5) + 1; printf "%.6f", b * 48000 / n }'; }
-tone=$(coherent 997) khz=$(coherent 1000)
+tone=$(coherent 997)
+khz=$(awk 'BEGIN { n = 32768; b = 4 * int((1000 * n / 48000 - 1) / 4 + 0.5) + 1 - 4; printf "%.6f", b * 48000 / n }')
 h2=$("$loopsim" --rate $rate $path --print-distortion "$tone,-1" | awk '$3 == 2 && $4 == 0 { print $2 }')
 crosstalk=$(echo "$khz" | "$loopsim" --rate $rate --channels 2 $path --print-crosstalk-at 2>/dev/null | awk '{ print $2 }')
 [ -n "$h2" ] && [ -n "$crosstalk" ] || fail "loopsim gives no truth: H2 '$h2', crosstalk '$crosstalk'"

@@ -173,8 +173,10 @@ TEST(LoopcheckQualityRun, CapturesAlignedPerLoopAndSpoiledSegmentsReplayed)
         const double hz = tones_hz(tones_bin(quality_tone_hz, rate, plan.block), rate, plan.block);
         EXPECT_NEAR(q.loops[1].match_gain_db.value_or(0.0), -0.5, 1e-3);
         EXPECT_NEAR(q.loops[1].match_phase_deg.value_or(0.0), -360.0 * hz * 3.0 / rate, 0.01);
-        // No crosstalk in the wiring: each loop's input holds nothing of the other.
-        EXPECT_LE(q.loops[0].crosstalk_db.value_or(0.0), -200.0);
+        // No crosstalk in the wiring: at the other loop's bins each loop's
+        // input holds nothing but the float rounding of its own tones.
+        EXPECT_LE(q.loops[0].crosstalk_db.value_or(0.0), -170.0);
+        EXPECT_LE(q.loops[1].crosstalk_db.value_or(0.0), -170.0);
         ASSERT_EQ(q.responses.size(), 2u);
         EXPECT_NEAR(q.responses[1].max_db.value_or(1.0), 0.0, 0.01);
     }
