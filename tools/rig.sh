@@ -57,6 +57,8 @@
 #   rig_wine_start                 a private Wine prefix in $work/wine, booted; Wine's sound goes
 #                                  to ALSA, and ALSA's default device (a private ~/.asoundrc)
 #                                  to the JACK server started last through ALSA's jack plugin
+#   rig_wine_asio_start            WineASIO built (tools/wineasio_build.sh) and registered in that
+#                                  prefix: ASIO on the JACK server, two ports each way, unconnected
 #   rig_wine_stop                  stops the prefix's wineserver (rig_cleanup does it too)
 #   rig_wine PROGRAM.exe [ARGS]    runs a Windows program in the prefix
 #   rig_wine_loop [SECONDS]        once a Windows program's stream runs, connects its output 1
@@ -504,6 +506,8 @@ rig_wine_exe() {
 RIG_WINE64=$(command -v wine64 || echo /usr/lib/wine/wine64)
 RIG_WINESERVER=$(command -v wineserver || echo /usr/lib/wine/wineserver64)
 rig_wine() { WINEPREFIX="$RIG_WINE_PREFIX" "$RIG_WINE64" "$@"; }
+# The builds' cache, as the user's: rig_wine_start gives the test a HOME of its own.
+RIG_CACHE_HOME="${XDG_CACHE_HOME:-$HOME/.cache}"
 wineserver() { WINEPREFIX="$RIG_WINE_PREFIX" timeout 20 "$RIG_WINESERVER" "$@"; }
 
 rig_wine_start() {
@@ -526,6 +530,23 @@ CONF
         { echo "rig: wineboot did not finish" >&2; return 1; }
     WINEPREFIX="$RIG_WINE_PREFIX" timeout 30 "$RIG_WINE64" reg add 'HKCU\Software\Wine\Drivers' /v Audio /d alsa /f \
         >/dev/null 2>&1 || { echo "rig: cannot choose Wine's ALSA driver" >&2; return 1; }
+    wineserver -w || true
+}
+
+# rig_wine_asio_start: ASIO in the prefix (after rig_wine_start): WineASIO,
+# built from ../shared/third_party (tools/wineasio_build.sh), copied into the
+# prefix's system32 and registered there, WINEDLLPATH on its build folder for
+# the Unix side. It plays and records through the running JACK server, as a
+# client named after the program, with ports in_N and out_N left unconnected
+# (the test cables them); two of each. Nothing is written outside the prefix.
+rig_wine_asio_start() {
+    local folder
+    folder=$(XDG_CACHE_HOME="$RIG_CACHE_HOME" timeout 300 "$SOURCE_DIR/tools/wineasio_build.sh") ||
+        { echo "rig: WineASIO did not build" >&2; return 1; }
+    cp "$folder/wineasio64.dll" "$RIG_WINE_PREFIX/drive_c/windows/system32/" || return 1
+    export WINEDLLPATH="$folder" WINEASIO_NUMBER_INPUTS=2 WINEASIO_NUMBER_OUTPUTS=2 WINEASIO_CONNECT_TO_HARDWARE=off
+    WINEPREFIX="$RIG_WINE_PREFIX" timeout 60 "$RIG_WINE64" regsvr32 wineasio64.dll >/dev/null 2>&1 ||
+        { echo "rig: regsvr32 wineasio64.dll failed" >&2; return 1; }
     wineserver -w || true
 }
 

@@ -27,10 +27,12 @@ headless=(xvfb xdotool imagemagick)
 # tools/windows_build.sh), man for the man pages, headless Chromium for the
 # report pages (tools/browser_check.py), cyclictest for tools/soak.sh's
 # wake-up probe; clang-format for tools/format.sh --check; python3-jsonschema
-# for tools/json_check.py, which holds loopcheck's JSON to its schema.
+# for tools/json_check.py, which holds loopcheck's JSON to its schema;
+# wine64-tools and libwine-dev for WineASIO, the JACK-backed ASIO driver the
+# Windows programs' ASIO tests run on (tools/wineasio_build.sh).
 test=(googletest libgtest-dev libbenchmark-dev jq clang-format python3-jsonschema
       jackd2 xvfb xdotool imagemagick procps
-      g++-mingw-w64-x86-64 ninja-build wine64 libasound2-plugins
+      g++-mingw-w64-x86-64 ninja-build wine64 libasound2-plugins wine64-tools libwine-dev
       pipewire pipewire-bin wireplumber pipewire-jack dbus-daemon
       man-db chromium rt-tests)
 # tools/package.sh and its end-to-end test: dpkg-shlibdeps, dpkg-buildflags, lintian.

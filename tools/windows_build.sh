@@ -4,7 +4,9 @@
 # then every program as a static .exe in build-windows/ (or WINDOWS_BUILD_DIR).
 #
 #   tools/windows_build.sh                    (after tools/setup.sh)
-#   tools/windows_build.sh --asio SDK_FOLDER  PortAudio with ASIO as well
+#   tools/windows_build.sh --asio SDK_FOLDER  PortAudio with ASIO, the SDK's host files there
+#                                             (../shared/third_party/asiosdk has them)
+#   tools/windows_build.sh --no-asio          PortAudio without ASIO (the default, for now)
 #   tools/windows_build.sh --libraries        the three libraries only
 #
 # The tarballs are read from ../shared/third_party (THIRD_PARTY to change it).
@@ -12,9 +14,16 @@
 # errors: another mingw-w64 may warn where Debian's does not, so not by default.
 # Each library is built once into a cache outside the work tree,
 # ${XDG_CACHE_HOME:-~/.cache}/loopcable-windows/NAME-SHA256-COMPILER/, keyed by
-# its tarball's checksum and the compiler (and for PortAudio the ASIO SDK's
-# folder), so a later run builds only the programs. Steinberg's ASIO SDK may
-# not be redistributed: the user supplies it.
+# its tarball's checksum and the compiler (and for PortAudio the checksum of
+# the ASIO SDK's files), so a later run builds only the programs.
+#
+# ASIO: PortAudio's ASIO host API compiles the host side of Steinberg's ASIO
+# SDK. With --asio naming its files, the build has ASIO, and the programs
+# choose it first. Since SDK 2.3.4 the SDK is licensed under Steinberg's
+# licence or the GPL version 3: a build with it is, as a whole, a GPLv3 work.
+# Not yet the default: under Wine, on WineASIO (tools/wineasio_build.sh),
+# these programs end at their start with "stack smashing detected" just after
+# the driver loads libjack, and the Wine tests' prefixes have no ASIO driver.
 set -eu
 cd "$(dirname "$0")/.."
 source_dir=$PWD
@@ -24,6 +33,7 @@ libraries_only=no
 while [ $# -gt 0 ]; do
     case "$1" in
     --asio) asio_sdk=$(cd "$2" && pwd); shift 2 ;;
+    --no-asio) asio_sdk=""; shift ;;
     --libraries) libraries_only=yes; shift ;;
     *) echo "windows build: unknown option $1" >&2; exit 2 ;;
     esac
@@ -152,7 +162,9 @@ openblas_build() { # prefix
 }
 
 asio_key=""
-[ -n "$asio_sdk" ] && asio_key=asio$(echo "$asio_sdk" | sha256sum | cut -c1-8)
+# What goes in: the SDK's files, whatever folder holds them.
+[ -n "$asio_sdk" ] &&
+    asio_key=asio$(cd "$asio_sdk" && find . -type f -print0 | sort -z | xargs -0 sha256sum | sha256sum | cut -c1-8)
 portaudio=$(library_folder portaudio-19.7.0.tar.gz portaudio_build "$asio_key")
 sdl2=$(library_folder SDL2-2.26.5.tar.gz sdl2_build)
 openblas=$(library_folder OpenBLAS-0.3.21.tar.gz openblas_build)
@@ -185,4 +197,5 @@ cmake -S . -B "$build" -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_BUILD_TYPE=Re
     -DBUILD_TESTING=OFF -DBUILD_BENCHMARKS=OFF \
     -DCMAKE_COMPILE_WARNING_AS_ERROR="${WINDOWS_WERROR:-OFF}" "${werror_flags[@]}" >/dev/null
 cmake --build "$build" -j"$jobs"
-echo "windows build: $(cd "$build" && find . -maxdepth 2 -name '*.exe' | sort | xargs -n1 basename | tr '\n' ' ')in $build/"
+echo "windows build: $(cd "$build" && find . -maxdepth 2 -name '*.exe' | sort | xargs -n1 basename | tr '\n' ' ')in $build/" \
+    "($([ -n "$asio_sdk" ] && echo "with ASIO" || echo "without ASIO"))"

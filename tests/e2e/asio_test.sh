@@ -1,0 +1,68 @@
+#!/usr/bin/env bash
+# The Windows programs on ASIO, under Wine: WineASIO (an ASIO driver that
+# plays and records through JACK, built from ../shared/third_party) in a
+# private prefix, on a private JACK dummy server. Its out_1 is cabled to its
+# in_1 through loopsim's path of 300 frames, so the truth of every loop here
+# is the server's period (WineASIO's one buffer each way, as JACK's own round
+# trip) plus 300 frames.
+#
+#   - with no JACK server, ASIO lists no device: karvel.exe without -d says
+#     "!!! no ASIO device" and ends with status 1;
+#   - dravik.exe lists WineASIO's device with the period as its buffer sizes,
+#     at periods 256 and 64;
+#   - loopcheck.exe on ASIO reads the loop exactly, the period plus 300, within
+#     0.01 frame, its -b the ASIO buffer asked;
+#   - karvel.exe on ASIO finds the loop: its peak position is the truth within
+#     a frame, its buffer size the period.
+#
+# Skipped (77, named in the suite's summary) when the Windows build has no
+# ASIO: built without the SDK's files in ../shared/third_party/asiosdk.
+set -u
+. "$SOURCE_DIR/tools/rig.sh"
+rig_test_begin
+rig_wait_builds windows || fail "the Windows programs were not built (tools/test.sh: build-logs/windows.log)"
+dravik=$(rig_wine_exe dravik 2>/dev/null) ||
+    { echo "SKIP: no dravik.exe in $RIG_WINE_BUILD (tools/windows_build.sh builds the Windows programs)"; exit 77; }
+grep -q '^PORTAUDIO_HAS_ASIO:BOOL=ON' "$RIG_WINE_BUILD/CMakeCache.txt" 2>/dev/null ||
+    { echo "SKIP: the Windows build has no ASIO (no SDK files in ../shared/third_party/asiosdk)"; exit 77; }
+karvel=$(rig_wine_exe karvel) || fail "no karvel.exe"
+loopcheck=$(rig_wine_exe loopcheck) || fail "no loopcheck.exe"
+path=300
+# A console program in the prefix, bounded.
+wine_run() { WINEPREFIX="$RIG_WINE_PREFIX" timeout 60 "$RIG_WINE64" "$@"; }
+
+rig_xvfb_start || fail "no X server"
+rig_wine_start || fail "no Wine prefix"
+rig_wine_asio_start || fail "WineASIO not registered"
+
+# No JACK server: WineASIO has nothing to play on, and ASIO lists no device.
+wine_run "$karvel" >"$work/nojack.out" 2>"$work/nojack.err"
+status=$?
+[ "$status" = 1 ] || fail "karvel.exe without a JACK server: status $status, not 1: $(cat "$work/nojack.err")"
+grep -q "no ASIO device" "$work/nojack.err" || fail "karvel.exe without a JACK server said: $(cat "$work/nojack.err")"
+echo "no server: karvel.exe: $(grep -m1 "no ASIO device" "$work/nojack.err")"
+wineserver -w || true
+
+for period in 256 64; do
+    rig_jack_start "e2e-asio-$period-$$" $period 48000 || fail "no JACK server at period $period"
+    truth=$((period + path))
+
+    # Dravik: the ASIO device, the period as its smallest and largest buffer.
+    wine_run "$dravik" >"$work/dravik.out" 2>"$work/dravik.err" || fail "dravik.exe: $(cat "$work/dravik.err")"
+    line=$(grep "WineASIO" "$work/dravik.out" | head -1)
+    [ -n "$line" ] || fail "period $period: dravik.exe lists no WineASIO device: $(cat "$work/dravik.out")"
+    grep -Eq "\\<$period/$period\\>" <<<"$line" || fail "period $period: dravik.exe: $line"
+    echo "period $period: dravik.exe: $(tr -s ' ' <<<"$line")"
+
+    # loopcheck.exe through loopsim: WineASIO's client is named after the program.
+    rig_loopsim_start --delay $path --cable loopcheck.exe || fail "no loopsim"
+    wine_run "$loopcheck" -d WineASIO -b $period --json >"$work/lc.json" 2>"$work/lc.err"
+    status=$?
+    rig_stop "$RIG_LOOPSIM_PID"
+    [ "$status" = 0 ] || fail "period $period: loopcheck.exe: status $status: $(cat "$work/lc.err") $(jq -c .message "$work/lc.json" 2>/dev/null)"
+    jq -e --argjson t $truth '(.summary.mean_frames - $t | fabs) <= 0.01 and .host_api == "ASIO"' "$work/lc.json" >/dev/null ||
+        fail "period $period: loopcheck.exe read $(jq -c '{host_api, mean: .summary.mean_frames, buffer}' "$work/lc.json"), truth $truth"
+    echo "period $period: loopcheck.exe: $(jq -c '{host_api, latency: .summary.mean_frames, uncertainty: .summary.latency_uncertainty_frames, buffer}' "$work/lc.json") (truth $truth)"
+    rig_jack_stop
+done
+echo "PASS"
