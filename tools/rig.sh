@@ -547,6 +547,12 @@ rig_wine_asio_start() {
     export WINEDLLPATH="$folder" WINEASIO_NUMBER_INPUTS=2 WINEASIO_NUMBER_OUTPUTS=2 WINEASIO_CONNECT_TO_HARDWARE=off
     WINEPREFIX="$RIG_WINE_PREFIX" timeout 60 "$RIG_WINE64" regsvr32 wineasio64.dll >/dev/null 2>&1 ||
         { echo "rig: regsvr32 wineasio64.dll failed" >&2; return 1; }
+    # ASIO the only way to the server: with Wine's ALSA driver on ALSA's jack
+    # plugin as well, PortAudio's start opens the plugin's JACK client and
+    # WineASIO's in one process, and the program ends at once ("stack
+    # smashing detected", in libjack). No Wine audio driver: no WMME or WASAPI devices.
+    WINEPREFIX="$RIG_WINE_PREFIX" timeout 30 "$RIG_WINE64" reg add 'HKCU\Software\Wine\Drivers' /v Audio /d "" /f \
+        >/dev/null 2>&1 || { echo "rig: cannot turn Wine's audio driver off" >&2; return 1; }
     wineserver -w || true
 }
 

@@ -54,14 +54,17 @@ for period in 256 64; do
     grep -Eq "\\<$period/$period\\>" <<<"$line" || fail "period $period: dravik.exe: $line"
     echo "period $period: dravik.exe: $(tr -s ' ' <<<"$line")"
 
-    # loopcheck.exe through loopsim: WineASIO's client is named after the program.
-    rig_loopsim_start --delay $path --cable loopcheck.exe || fail "no loopsim"
-    wine_run "$loopcheck" -d WineASIO -b $period --json >"$work/lc.json" 2>"$work/lc.err"
+    # loopcheck.exe through loopsim: WineASIO's client, named here, with its
+    # ports out_1 and in_1 (from 1, where PortAudio's JACK ports count from 0).
+    rig_loopsim_start --delay $path --cable asio-loopcheck:out_1:in_1 || fail "no loopsim"
+    WINEASIO_CLIENT_NAME=asio-loopcheck wine_run "$loopcheck" -d WineASIO -b $period --json >"$work/lc.out" 2>"$work/lc.err"
     status=$?
     rig_stop "$RIG_LOOPSIM_PID"
+    # WineASIO itself prints a line on standard output as it loads libjack: the report is the JSON line.
+    grep '^{' "$work/lc.out" >"$work/lc.json" || true
     [ "$status" = 0 ] || fail "period $period: loopcheck.exe: status $status: $(cat "$work/lc.err") $(jq -c .message "$work/lc.json" 2>/dev/null)"
-    jq -e --argjson t $truth '(.summary.mean_frames - $t | fabs) <= 0.01 and .host_api == "ASIO"' "$work/lc.json" >/dev/null ||
-        fail "period $period: loopcheck.exe read $(jq -c '{host_api, mean: .summary.mean_frames, buffer}' "$work/lc.json"), truth $truth"
+    jq -e --argjson t $truth --argjson b $period '(.summary.mean_frames - $t | fabs) <= 0.01 and .host_api == "ASIO" and .buffer.granted == $b' "$work/lc.json" >/dev/null ||
+        fail "period $period: loopcheck.exe read $(head -c 600 "$work/lc.json"), truth $truth"
     echo "period $period: loopcheck.exe: $(jq -c '{host_api, latency: .summary.mean_frames, uncertainty: .summary.latency_uncertainty_frames, buffer}' "$work/lc.json") (truth $truth)"
     rig_jack_stop
 done
