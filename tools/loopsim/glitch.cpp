@@ -52,47 +52,46 @@ glitch glitch_random_next(glitch_random& r, double rate)
     return g;
 }
 
-void glitch_queue_push(glitch_queue& q, const glitch_record& r)
+namespace {
+
+// One single-producer, single-consumer ring of the queue: its records, its
+// two counters, and the queue's count of records lost to a full ring.
+template <typename Record>
+void ring_push(Record* items, std::atomic<uint64_t>& head_at, const std::atomic<uint64_t>& tail_at,
+               std::atomic<uint64_t>& lost, const Record& r)
 {
-    const uint64_t head = q.head.load(std::memory_order_relaxed);
-    if (head - q.tail.load(std::memory_order_acquire) >= glitch_queue_size) {
-        q.lost.fetch_add(1, std::memory_order_relaxed);
+    const uint64_t head = head_at.load(std::memory_order_relaxed);
+    if (head - tail_at.load(std::memory_order_acquire) >= glitch_queue_size) {
+        lost.fetch_add(1, std::memory_order_relaxed);
         return;
     }
-    q.records[head % glitch_queue_size] = r;
-    q.head.store(head + 1, std::memory_order_release);
+    items[head % glitch_queue_size] = r;
+    head_at.store(head + 1, std::memory_order_release);
 }
 
-bool glitch_queue_pop(glitch_queue& q, glitch_record& r)
+template <typename Record>
+bool ring_pop(const Record* items, const std::atomic<uint64_t>& head_at, std::atomic<uint64_t>& tail_at, Record& r)
 {
-    const uint64_t tail = q.tail.load(std::memory_order_relaxed);
-    if (tail == q.head.load(std::memory_order_acquire))
+    const uint64_t tail = tail_at.load(std::memory_order_relaxed);
+    if (tail == head_at.load(std::memory_order_acquire))
         return false;
-    r = q.records[tail % glitch_queue_size];
-    q.tail.store(tail + 1, std::memory_order_release);
+    r = items[tail % glitch_queue_size];
+    tail_at.store(tail + 1, std::memory_order_release);
     return true;
 }
+
+}  // namespace
+
+void glitch_queue_push(glitch_queue& q, const glitch_record& r) { ring_push(q.records, q.head, q.tail, q.lost, r); }
+
+bool glitch_queue_pop(glitch_queue& q, glitch_record& r) { return ring_pop(q.records, q.head, q.tail, r); }
 
 void clock_queue_push(glitch_queue& q, const clock_record& r)
 {
-    const uint64_t head = q.clock_head.load(std::memory_order_relaxed);
-    if (head - q.clock_tail.load(std::memory_order_acquire) >= glitch_queue_size) {
-        q.lost.fetch_add(1, std::memory_order_relaxed);
-        return;
-    }
-    q.clocks[head % glitch_queue_size] = r;
-    q.clock_head.store(head + 1, std::memory_order_release);
+    ring_push(q.clocks, q.clock_head, q.clock_tail, q.lost, r);
 }
 
-bool clock_queue_pop(glitch_queue& q, clock_record& r)
-{
-    const uint64_t tail = q.clock_tail.load(std::memory_order_relaxed);
-    if (tail == q.clock_head.load(std::memory_order_acquire))
-        return false;
-    r = q.clocks[tail % glitch_queue_size];
-    q.clock_tail.store(tail + 1, std::memory_order_release);
-    return true;
-}
+bool clock_queue_pop(glitch_queue& q, clock_record& r) { return ring_pop(q.clocks, q.clock_head, q.clock_tail, r); }
 
 const char* glitch_kind_name(glitch_kind kind)
 {
