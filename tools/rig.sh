@@ -60,6 +60,7 @@
 #   rig_wine_asio_start            WineASIO built (tools/wineasio_build.sh) and registered in that
 #                                  prefix: ASIO on the JACK server, two ports each way, unconnected
 #   rig_wine_stop                  stops the prefix's wineserver (rig_cleanup does it too)
+#   rig_karvel_shows, rig_karvel_position, rig_karvel_converged   Karvel's read-out in a screenshot
 #   rig_wine PROGRAM.exe [ARGS]    runs a Windows program in the prefix
 #   rig_wine_loop [SECONDS]        once a Windows program's stream runs, connects its output 1
 #                                  to its input 1 (the ALSA jack plugin's clients "rigwine")
@@ -554,6 +555,31 @@ rig_wine_asio_start() {
     WINEPREFIX="$RIG_WINE_PREFIX" timeout 30 "$RIG_WINE64" reg add 'HKCU\Software\Wine\Drivers' /v Audio /d "" /f \
         >/dev/null 2>&1 || { echo "rig: cannot turn Wine's audio driver off" >&2; return 1; }
     wineserver -w || true
+}
+
+# Karvel's read-out in a screenshot of its window (1001 x 201), yellow text from column 2:
+#   rig_karvel_shows SHOT ROW TEXT   the line at window row ROW shows TEXT
+#   rig_karvel_position SHOT         prints the peak position of "peak pos    : N (...)"
+#   rig_karvel_converged SHOT        the peak value reads 0.5 or more
+rig_karvel_shows() { rig_text_shows "$1" 1001 201 "@2,$2,14=$3"; }
+rig_karvel_position() {
+    local cell=14 digit found position=""
+    while :; do
+        found=""
+        for digit in 0 1 2 3 4 5 6 7 8 9; do
+            rig_text_shows "$1" 1001 201 "@$((2 + 8 * cell)),177,14=$digit" && { found=$digit; break; }
+        done
+        [ -n "$found" ] || break
+        position+=$found
+        cell=$((cell + 1))
+    done
+    [ -n "$position" ] && rig_karvel_shows "$1" 177 "peak pos    : $position (" && echo "$position"
+}
+rig_karvel_converged() {
+    local tenths
+    rig_karvel_shows "$1" 167 "peak val    : 1.0" && return 0
+    for tenths in 9 8 7 6 5; do rig_karvel_shows "$1" 167 "peak val    : 0.$tenths" && return 0; done
+    return 1
 }
 
 rig_wine_loop() {

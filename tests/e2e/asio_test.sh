@@ -43,30 +43,7 @@ grep -q "no ASIO device" "$work/nojack.err" || fail "karvel.exe without a JACK s
 echo "no server: karvel.exe: $(grep -m1 "no ASIO device" "$work/nojack.err")"
 wineserver -w || true
 
-# Karvel's read-out: the line at window row ROW shows TEXT (yellow, from column 2).
-readout_shows() { rig_text_shows "$work/shot.png" 1001 201 "@2,$1,14=$2"; }
-# The digit shown in text cell CELL of the position line, or nothing.
-position_digit() {
-    local digit
-    for digit in 0 1 2 3 4 5 6 7 8 9; do
-        rig_text_shows "$work/shot.png" 1001 201 "@$((2 + 8 * $1)),177,14=$digit" && { echo $digit; return; }
-    done
-}
-# The position in "peak pos    : NNN (...)": the digits from cell 14 on.
-position_read() {
-    local cell=14 digit position=""
-    while digit=$(position_digit $cell) && [ -n "$digit" ]; do
-        position+=$digit
-        cell=$((cell + 1))
-    done
-    [ -n "$position" ] && readout_shows 177 "peak pos    : $position (" && echo "$position"
-}
-converged() {
-    local tenths
-    readout_shows 167 "peak val    : 1.0" && return 0
-    for tenths in 9 8 7 6 5; do readout_shows 167 "peak val    : 0.$tenths" && return 0; done
-    return 1
-}
+converged() { rig_karvel_converged "$work/shot.png"; }
 
 for period in 256 64; do
     rig_jack_start "e2e-asio-$period-$$" $period 48000 || fail "no JACK server at period $period"
@@ -99,8 +76,8 @@ for period in 256 64; do
     pid=$!
     id=$(rig_wait_window "Karvel.exe" 60) || fail "period $period: no karvel.exe window"
     rig_shot_until "$id" "$work/shot.png" 20 converged || fail "period $period: karvel.exe: the peak value under 0.5 after 20 s"
-    position=$(position_read) || fail "period $period: karvel.exe: no peak position in the read-out"
-    readout_shows 157 "buffer size : $period" || fail "period $period: karvel.exe: the buffer size read-out"
+    position=$(rig_karvel_position "$work/shot.png") || fail "period $period: karvel.exe: no peak position in the read-out"
+    rig_karvel_shows "$work/shot.png" 157 "buffer size : $period" || fail "period $period: karvel.exe: the buffer size read-out"
     rig_wine_key "$id" Escape
     rig_wait_exit $pid 10
     [ "$RIG_STATUS" = "0" ] || fail "period $period: karvel.exe: exit status $RIG_STATUS after Escape"

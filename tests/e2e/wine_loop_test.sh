@@ -24,29 +24,8 @@ rig_xvfb_start || fail "no X server"
 rig_jack_start "e2e-wine-loop-$$" 256 || fail "no JACK server"
 rig_wine_start || fail "no Wine prefix"
 
-# The read-out line at window row ROW shows TEXT (yellow, from column 2).
-readout_shows() { rig_text_shows "$work/shot.png" 1001 201 "@2,$1,14=$2"; }
-# The digit shown in text cell CELL of the position line, or nothing.
-position_digit() {
-    local digit
-    for digit in 0 1 2 3 4 5 6 7 8 9; do
-        rig_text_shows "$work/shot.png" 1001 201 "@$((2 + 8 * $1)),177,14=$digit" && { echo $digit; return; }
-    done
-}
-# The position in the read-out "peak pos    : NNNN (...)": four digits.
-position_read() {
-    local cell position=""
-    for cell in 14 15 16 17; do position+=$(position_digit $cell); done
-    readout_shows 177 "peak pos    : $position (" && echo "$position"
-}
-# The peak value at 0.5 or more: without a loop it stays at about 0.01, and
-# the filter's taps cannot reach half the loop's gain by chance.
-converged() {
-    local tenths
-    readout_shows 167 "peak val    : 1.0" && return 0
-    for tenths in 9 8 7 6 5; do readout_shows 167 "peak val    : 0.$tenths" && return 0; done
-    return 1
-}
+readout_shows() { rig_karvel_shows "$work/shot.png" "$@"; }
+converged() { rig_karvel_converged "$work/shot.png"; }
 
 # One run of karvel.exe on the loop: 0 with the position in $position once the
 # peak value reached 0.5 (about 3 s on a steady loop: the filter's time
@@ -70,7 +49,7 @@ measure() {
     started=$SECONDS
     landed() { converged || { [ $((SECONDS - started)) -ge 5 ] && readout_shows 167 "peak val    : 0.0" && return 2; }; }
     rig_shot_until "$id" "$work/shot.png" 15 landed_or_not || converged_in=no
-    [ $converged_in = yes ] && { position=$(position_read) || fail "no four-digit peak position in the read-out"; }
+    [ $converged_in = yes ] && { position=$(rig_karvel_position "$work/shot.png") || fail "no peak position in the read-out"; }
     [ $converged_in = yes ] && { readout_shows 157 "buffer size : 256" || fail "buffer size read-out"; }
     rig_wine_key "$id" Escape
     rig_wait_exit $pid 10
