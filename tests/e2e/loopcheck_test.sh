@@ -151,15 +151,22 @@ response_noise_pair() {
             exit !(rows > 1000 && bad == 0 && bias / rows < 1.5 && -bias / rows < 1.5 && sum / rows < 4 && far < rows / 8)
         }' "$work/one.csv" "$work/three.csv"
 }
-# A pair that disagrees while the server logged an xrun or skipped loopsim's
-# cycles (which add their clicks to the noise, unseen by loopcheck) is taken
-# again, up to three times; disturbed every time, it cannot be judged.
+# The fault this looks for is systematic: every pair would disagree. A single
+# pair spoiled by a click the server did not log (a 10 ms stall of loopsim or
+# loopcheck on a loaded machine adds its energy to 4096 quiet frames) is taken
+# again: up to three pairs, and one that agrees passes. Three that disagree
+# fail, unless every one of them was disturbed, which cannot be judged.
+undisturbed_disagreements=0
 for pair in 1 2 3; do
     before=$(($(xruns_logged) + $(rig_jack_skipped)))
     response_noise_pair && break
-    [ $(($(xruns_logged) + $(rig_jack_skipped))) -gt $before ] || fail "the runs after the first measure the noise unlike the first"
-    [ $pair = 3 ] && { echo "SKIP: the response noise pair was disturbed by the server in every attempt: the machine is too busy to judge it"; exit 77; }
-    echo "note response noise: the pair disagreed while the server logged xruns or skipped cycles; run again"
+    [ $(($(xruns_logged) + $(rig_jack_skipped))) -gt $before ] || undisturbed_disagreements=$((undisturbed_disagreements + 1))
+    if [ $pair = 3 ]; then
+        [ $undisturbed_disagreements = 0 ] || fail "the runs after the first measure the noise unlike the first, in three pairs of three"
+        echo "SKIP: the response noise pair was disturbed by the server in every attempt: the machine is too busy to judge it"
+        exit 77
+    fi
+    echo "note response noise: the pair disagreed; run again"
 done
 rig_stop $RIG_LOOPSIM_PID
 
