@@ -54,16 +54,22 @@
 #
 # The Windows programs under Wine (tools/windows_build.sh builds them into build-windows/):
 #   rig_wine_exe PROGRAM           prints the path of PROGRAM.exe, or says it is missing and fails
-#   rig_wine_start                 a private Wine prefix in $work/wine, booted; Wine's sound goes
+#   rig_wine_has_asio              the build has ASIO: its programs choose it first
+#   rig_wine_start                 a private Wine prefix in $work/wine, a copy of the machine's
+#                                  template (booted once, rig_wine_template); Wine's sound goes
 #                                  to ALSA, and ALSA's default device (a private ~/.asoundrc)
 #                                  to the JACK server started last through ALSA's jack plugin
 #   rig_wine_asio_start            WineASIO built (tools/wineasio_build.sh) and registered in that
-#                                  prefix: ASIO on the JACK server, two ports each way, unconnected
+#                                  prefix: ASIO on the JACK server, two ports each way, unconnected,
+#                                  its client "rigwine"; Wine's own audio driver off
 #   rig_wine_stop                  stops the prefix's wineserver (rig_cleanup does it too)
 #   rig_karvel_shows, rig_karvel_position, rig_karvel_converged   Karvel's read-out in a screenshot
 #   rig_wine PROGRAM.exe [ARGS]    runs a Windows program in the prefix
+#   rig_wine_stream [SECONDS]      waits for a Windows program's stream on JACK; prints "OUT IN",
+#                                  its output 1 and input 1
 #   rig_wine_loop [SECONDS]        once a Windows program's stream runs, connects its output 1
-#                                  to its input 1 (the ALSA jack plugin's clients "rigwine")
+#                                  to its input 1 (the clients "rigwine": the ALSA jack plugin's
+#                                  ports out_000/in_000, WineASIO's out_1/in_1)
 #   rig_wine_kill PID              ends every process of the prefix by force (a hung start)
 #   rig_wine_key WINDOW KEY        focuses the Wine window and types KEY (Wine ignores keys
 #                                  sent to a window that has no focus)
@@ -73,6 +79,9 @@
 #   rig_pixels_differ SHOT EXPECTED           prints how many pixels of the two images differ
 #   rig_same_pixels SHOT EXPECTED             succeeds when none do
 #   rig_row_is_green SHOT FIRST LAST ROW      columns FIRST..LAST of ROW are all trace green
+#   rig_trace_within SHOT FIRST LAST LOW HIGH every column FIRST..LAST of a 1025 x 301 window
+#                                             holds trace green, all of it within rows LOW..HIGH
+#   rig_green_pixels SHOT FIRST LAST          its trace-green pixels there, as "x y" lines
 #   rig_row_partly_green SHOT FIRST LAST ROW  some, not all, of them are
 #   rig_iodelay_frames                        round-trip frames jack_iodelay measures on the
 #                                             loop jack_delay:out -> RIG_LOOP_OUT ... RIG_LOOP_IN
@@ -495,6 +504,9 @@ rig_wait_builds() {
     return 1
 }
 
+# The Windows build has PortAudio's ASIO host API (tools/windows_build.sh found the SDK).
+rig_wine_has_asio() { grep -q '^PORTAUDIO_HAS_ASIO:BOOL=ON' "$RIG_WINE_BUILD/CMakeCache.txt" 2>/dev/null; }
+
 rig_wine_exe() {
     local exe
     exe=$(find "$RIG_WINE_BUILD" -mindepth 1 -maxdepth 2 -type f -name "$1.exe" 2>/dev/null | head -1)
@@ -511,7 +523,11 @@ rig_wine() { WINEPREFIX="$RIG_WINE_PREFIX" "$RIG_WINE64" "$@"; }
 RIG_CACHE_HOME="${XDG_CACHE_HOME:-$HOME/.cache}"
 wineserver() { WINEPREFIX="$RIG_WINE_PREFIX" timeout 20 "$RIG_WINESERVER" "$@"; }
 
+# rig_wine_start: a private prefix in the test's folder, a copy of the
+# machine's prefix template (rig_wine_template), with ALSA's default device
+# the private JACK server's.
 rig_wine_start() {
+    local template
     RIG_WINE_PREFIX="$work/wine"
     mkdir -p "$work/home"
     # No debug channels; no Mono or Gecko installer dialog; no audio device of
@@ -526,12 +542,34 @@ pcm.rigjack {
     capture_ports { 0 system:capture_1 1 system:capture_2 }
 }
 CONF
-    # The first start creates the prefix (about 8 s on an idle machine).
-    WINEPREFIX="$RIG_WINE_PREFIX" timeout 120 "$RIG_WINE64" wineboot --init >/dev/null 2>&1 ||
-        { echo "rig: wineboot did not finish" >&2; return 1; }
-    WINEPREFIX="$RIG_WINE_PREFIX" timeout 30 "$RIG_WINE64" reg add 'HKCU\Software\Wine\Drivers' /v Audio /d alsa /f \
-        >/dev/null 2>&1 || { echo "rig: cannot choose Wine's ALSA driver" >&2; return 1; }
-    wineserver -w || true
+    template=$(rig_wine_template) || return 1
+    cp -a "$template/prefix" "$RIG_WINE_PREFIX" || { echo "rig: cannot copy the prefix template" >&2; return 1; }
+}
+
+# rig_wine_template: prints the folder whose prefix/ is a fresh Wine prefix
+# with Wine's ALSA driver chosen, made once per machine and Wine version (its
+# wineboot takes 8 to 15 s; a copy, a fraction of a second). Kept in the
+# builds' cache, keyed by Wine's version and this function's text; a lock keeps
+# two tests from making it at once, and only a finished one is marked built.
+rig_wine_template() {
+    local key folder
+    key=$({ "$RIG_WINE64" --version; declare -f rig_wine_template; } 2>/dev/null | sha256sum | cut -c1-12)
+    folder="$RIG_CACHE_HOME/loopcable-windows/wine-prefix-$key"
+    mkdir -p "$(dirname "$folder")" || return 1
+    (
+        flock 9
+        [ -f "$folder/built" ] && exit 0
+        rm -rf "$folder"
+        mkdir -p "$folder/home" || exit 1
+        # The shell folders (Desktop and the like) link to the HOME it is made with: its own.
+        HOME="$folder/home" WINEPREFIX="$folder/prefix" timeout 120 "$RIG_WINE64" wineboot --init >/dev/null 2>&1 &&
+            HOME="$folder/home" WINEPREFIX="$folder/prefix" timeout 30 "$RIG_WINE64" \
+                reg add 'HKCU\Software\Wine\Drivers' /v Audio /d alsa /f >/dev/null 2>&1 &&
+            WINEPREFIX="$folder/prefix" timeout 20 "$RIG_WINESERVER" -w ||
+            { echo "rig: wineboot did not finish" >&2; rm -rf "$folder"; exit 1; }
+        touch "$folder/built"
+    ) 9>"$folder.lock" || return 1
+    echo "$folder"
 }
 
 # rig_wine_asio_start: ASIO in the prefix (after rig_wine_start): WineASIO,
@@ -539,13 +577,16 @@ CONF
 # prefix's system32 and registered there, WINEDLLPATH on its build folder for
 # the Unix side. It plays and records through the running JACK server, as a
 # client named after the program, with ports in_N and out_N left unconnected
-# (the test cables them); two of each. Nothing is written outside the prefix.
+# (the test cables them); two of each. Its client is named rigwine, as the
+# jack plugin's (rig_wine_loop), unless a run names it. Nothing is written
+# outside the prefix.
 rig_wine_asio_start() {
     local folder
     folder=$(XDG_CACHE_HOME="$RIG_CACHE_HOME" timeout 300 "$SOURCE_DIR/tools/wineasio_build.sh") ||
         { echo "rig: WineASIO did not build" >&2; return 1; }
     cp "$folder/wineasio64.dll" "$RIG_WINE_PREFIX/drive_c/windows/system32/" || return 1
-    export WINEDLLPATH="$folder" WINEASIO_NUMBER_INPUTS=2 WINEASIO_NUMBER_OUTPUTS=2 WINEASIO_CONNECT_TO_HARDWARE=off
+    export WINEDLLPATH="$folder" WINEASIO_NUMBER_INPUTS=2 WINEASIO_NUMBER_OUTPUTS=2 WINEASIO_CONNECT_TO_HARDWARE=off \
+        WINEASIO_CLIENT_NAME=rigwine
     WINEPREFIX="$RIG_WINE_PREFIX" timeout 60 "$RIG_WINE64" regsvr32 wineasio64.dll >/dev/null 2>&1 ||
         { echo "rig: regsvr32 wineasio64.dll failed" >&2; return 1; }
     # ASIO the only way to the server: with Wine's ALSA driver on ALSA's jack
@@ -582,20 +623,25 @@ rig_karvel_converged() {
     return 1
 }
 
-rig_wine_loop() {
+rig_wine_stream() {
     local seconds="${1:-20}" out="" in="" previous=""
     # PortAudio opens and closes every device while it starts: the stream's
     # ports are those still there, unchanged, half a second later.
     for _ in $(seq $((seconds * 2))); do
-        out=$(jack_lsp 2>/dev/null | grep -E '^rigwine(-[0-9]+)?:out_000$' | head -1)
-        in=$(jack_lsp 2>/dev/null | grep -E '^rigwine(-[0-9]+)?:in_000$' | head -1)
-        [ -n "$out" ] && [ -n "$in" ] && [ "$out $in" = "$previous" ] && break
+        out=$(jack_lsp 2>/dev/null | grep -E '^rigwine(-[0-9]+)?:out_(000|1)$' | head -1)
+        in=$(jack_lsp 2>/dev/null | grep -E '^rigwine(-[0-9]+)?:in_(000|1)$' | head -1)
+        [ -n "$out" ] && [ -n "$in" ] && [ "$out $in" = "$previous" ] && { echo "$out $in"; return 0; }
         previous="$out $in"
-        out="" in=""
         sleep 0.5
     done
-    [ -n "$out" ] || { echo "rig: no stream of a Windows program on JACK after ${seconds}s" >&2; return 1; }
-    jack_connect "$out" "$in"
+    echo "rig: no stream of a Windows program on JACK after ${seconds}s" >&2
+    return 1
+}
+rig_wine_loop() {
+    local ports
+    ports=$(rig_wine_stream "$@") || return 1
+    # shellcheck disable=SC2086
+    jack_connect $ports
 }
 
 # rig_wine_kill PID: ends by force every process in the prefix (a hung program
@@ -640,6 +686,20 @@ rig_text_shows() {
 
 rig_pixels_differ() { compare -metric AE "$1" "$2" null: 2>&1; }
 rig_same_pixels() { [ "$(rig_pixels_differ "$1" "$2")" = "0" ]; }
+
+rig_green_pixels() {
+    local shot="$1" first="$2" last="$3"
+    convert "$shot" -crop "$((last - first + 1))x301+$first+0" +repage txt:- |
+        awk -v g="$RIG_GREEN" -v x0="$first" 'index($0, g) { split($1, p, /[,:]/); print p[1] + x0, p[2] }'
+}
+# Says, when it fails, how many pixels lie outside and how many columns are bare.
+rig_trace_within() {
+    local shot="$1" first="$2" last="$3" low="$4" high="$5"
+    rig_green_pixels "$shot" "$first" "$last" | awk -v a="$first" -v b="$last" -v lo="$low" -v hi="$high" '
+        { seen[$1] = 1; if ($2 < lo || $2 > hi) { bad++; if (!where) where = $1 "," $2 } }
+        END { for (x = a; x <= b; x++) if (!seen[x]) missing++
+              if (bad || missing) { printf "%d pixels outside rows %d..%d (first at %s), %d columns without trace\n", bad, lo, hi, where, missing; exit 1 } }'
+}
 
 rig_row_is_green() {
     local shot="$1" first="$2" last="$3" row="$4" colours

@@ -3,10 +3,10 @@
 # PortAudio, SDL2 and OpenBLAS from their release tarballs (static libraries),
 # then every program as a static .exe in build-windows/ (or WINDOWS_BUILD_DIR).
 #
-#   tools/windows_build.sh                    (after tools/setup.sh)
-#   tools/windows_build.sh --asio SDK_FOLDER  PortAudio with ASIO, the SDK's host files there
-#                                             (../shared/third_party/asiosdk has them)
-#   tools/windows_build.sh --no-asio          PortAudio without ASIO (the default, for now)
+#   tools/windows_build.sh                    (after tools/setup.sh) with ASIO when the
+#                                             SDK's host files are in THIRD_PARTY/asiosdk
+#   tools/windows_build.sh --asio SDK_FOLDER  with ASIO, the SDK's host files there
+#   tools/windows_build.sh --no-asio          PortAudio without ASIO
 #   tools/windows_build.sh --libraries        the three libraries only
 #
 # The tarballs are read from ../shared/third_party (THIRD_PARTY to change it).
@@ -18,16 +18,17 @@
 # the ASIO SDK's files), so a later run builds only the programs.
 #
 # ASIO: PortAudio's ASIO host API compiles the host side of Steinberg's ASIO
-# SDK. With --asio naming its files, the build has ASIO, and the programs
-# choose it first. Since SDK 2.3.4 the SDK is licensed under Steinberg's
-# licence or the GPL version 3: a build with it is, as a whole, a GPLv3 work.
-# Not yet the default: the Wine tests other than tests/e2e/asio_test.sh run
-# the programs in prefixes without an ASIO driver.
+# SDK. With its files found (or named by --asio), the build has ASIO, and the
+# programs choose it first. Since SDK 2.3.4 the SDK is licensed under
+# Steinberg's licence or the GPL version 3: a build with it is, as a whole, a
+# GPLv3 work (docs/windows.md). --no-asio builds without it, as a build does
+# where the SDK's files are missing.
 set -eu
 cd "$(dirname "$0")/.."
 source_dir=$PWD
 third_party=${THIRD_PARTY:-$source_dir/../shared/third_party}
 asio_sdk=""
+[ -f "$third_party/asiosdk/common/asio.h" ] && asio_sdk=$(cd "$third_party/asiosdk" && pwd)
 libraries_only=no
 while [ $# -gt 0 ]; do
     case "$1" in

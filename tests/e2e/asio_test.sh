@@ -13,7 +13,8 @@
 #   - loopcheck.exe on ASIO reads the loop exactly, the period plus 300, within
 #     0.01 frame, its -b the ASIO buffer asked;
 #   - karvel.exe on ASIO finds the loop: its peak position is the truth within
-#     a frame, its buffer size the period, at both periods.
+#     a frame, its buffer size the period, at period 64 (wine_loop_test runs
+#     it at 256, through a longer path, several times in a row).
 #
 # Skipped (77, named in the suite's summary) when the Windows build has no
 # ASIO: built without the SDK's files in ../shared/third_party/asiosdk.
@@ -23,7 +24,7 @@ rig_test_begin
 rig_wait_builds windows || fail "the Windows programs were not built (tools/test.sh: build-logs/windows.log)"
 dravik=$(rig_wine_exe dravik 2>/dev/null) ||
     { echo "SKIP: no dravik.exe in $RIG_WINE_BUILD (tools/windows_build.sh builds the Windows programs)"; exit 77; }
-grep -q '^PORTAUDIO_HAS_ASIO:BOOL=ON' "$RIG_WINE_BUILD/CMakeCache.txt" 2>/dev/null ||
+rig_wine_has_asio ||
     { echo "SKIP: the Windows build has no ASIO (no SDK files in ../shared/third_party/asiosdk)"; exit 77; }
 karvel=$(rig_wine_exe karvel) || fail "no karvel.exe"
 loopcheck=$(rig_wine_exe loopcheck) || fail "no loopcheck.exe"
@@ -71,6 +72,7 @@ for period in 256 64; do
 
     # Karvel on ASIO through the same path: its peak at the truth within a
     # frame, its buffer the period (the filter converges in about 3 s).
+    [ $period = 64 ] || { rig_jack_stop; continue; }
     rig_loopsim_start --delay $path --cable asio-karvel:out_1:in_1 || fail "no loopsim"
     WINEASIO_CLIENT_NAME=asio-karvel rig_wine "$karvel" -b$period >/dev/null 2>&1 &
     pid=$!

@@ -33,22 +33,6 @@ window_of() {
 # Checks that screenshot SHOT shows TEXT in yellow with its top row at ROW, x = 2.
 readout_shows() { rig_text_shows "$1" 1025 301 "@2,$2,14=$3"; }
 
-# Green pixels of screenshot SHOT in columns FIRST .. LAST, as "x y" lines.
-green_pixels() {
-    local shot="$1" first="$2" last="$3"
-    convert "$shot" -crop "$((last - first + 1))x301+$first+0" +repage txt:- |
-        awk -v g="$RIG_GREEN" -v x0="$first" 'index($0, g) { split($1, p, /[,:]/); print p[1] + x0, p[2] }'
-}
-
-# Every column FIRST .. LAST holds green pixels, all within rows LOW .. HIGH.
-trace_within() {
-    local shot="$1" first="$2" last="$3" low="$4" high="$5"
-    green_pixels "$shot" "$first" "$last" | awk -v a="$first" -v b="$last" -v lo="$low" -v hi="$high" '
-        { seen[$1] = 1; if ($2 < lo || $2 > hi) { bad++; if (!where) where = $1 "," $2 } }
-        END { for (x = a; x <= b; x++) if (!seen[x]) missing++
-              if (bad || missing) { printf "%d pixels outside rows %d..%d (first at %s), %d columns without trace\n", bad, lo, hi, where, missing; exit 1 } }'
-}
-
 # ---- the two measurements, side by side -----------------------------------------
 # One after the other, so that their audio start-ups do not compete.
 JACK_DEFAULT_SERVER="$cable_server" "$morvane" -b256 >"$work/cable.out" 2>&1 &
@@ -72,8 +56,8 @@ sleep "$settle"
 flat() {
     rig_shot "$cable_id" "$work/cable.png" || fail "no screenshot of the cable run"
     rig_shot "$loop_id" "$work/loop.png" || fail "no screenshot of the loopback run"
-    why=$(trace_within "$work/cable.png" 100 923 80 120) || { why="cable: $why"; return 1; }
-    why=$(trace_within "$work/loop.png" 100 923 80 120) || { why="loopback: $why"; return 1; }
+    why=$(rig_trace_within "$work/cable.png" 100 923 80 120) || { why="cable: $why"; return 1; }
+    why=$(rig_trace_within "$work/loop.png" 100 923 80 120) || { why="loopback: $why"; return 1; }
 }
 looks=1
 until flat; do
@@ -89,8 +73,8 @@ for run in cable loop; do
 done
 
 # Mid-band: rows 80 .. 120 are the 0 dB line (row 100) +- 0.2 dB.
-why=$(trace_within "$work/cable.png" 100 923 80 120) || fail "cable: mid-band trace not flat within 0.2 dB: $why"
-why=$(trace_within "$work/loop.png" 100 923 80 120) || fail "loopback: mid-band trace not flat within 0.2 dB: $why"
+why=$(rig_trace_within "$work/cable.png" 100 923 80 120) || fail "cable: mid-band trace not flat within 0.2 dB: $why"
+why=$(rig_trace_within "$work/loop.png" 100 923 80 120) || fail "loopback: mid-band trace not flat within 0.2 dB: $why"
 readout_shows "$work/cable.png" 277 "buffer size : 256" || fail "cable: buffer size read-out is not 256"
 readout_shows "$work/loop.png" 277 "buffer size : 64" || fail "loopback: buffer size read-out is not 64 after -b100"
 
@@ -98,7 +82,7 @@ readout_shows "$work/loop.png" 277 "buffer size : 64" || fail "loopback: buffer 
 # within 0.1 dB: the lowest green pixel of column 1023 (which also holds the
 # lower half of the stroke from bin 1022) lies in rows 272 .. 292. The stroke
 # from the DC bin, far below, reaches the bottom row in column 1.
-edge=$(green_pixels "$work/loop.png" 1023 1023 | awk 'BEGIN { m = -1 } $2 > m { m = $2 } END { print m }')
+edge=$(rig_green_pixels "$work/loop.png" 1023 1023 | awk 'BEGIN { m = -1 } $2 > m { m = $2 } END { print m }')
 [ "$edge" -ge 272 ] && [ "$edge" -le 292 ] || fail "loopback: bin 1023 not about 1.82 dB down (lowest row $edge)"
 [ "$(convert "$work/loop.png" -format "%[pixel:p{1,300}]" info:)" = "$RIG_GREEN" ] || fail "loopback: no stroke from the DC bin"
 

@@ -1,5 +1,16 @@
 #!/usr/bin/env bash
-# karvel.exe under Wine measuring a loop: Wine's WASAPI, through its ALSA
+# karvel.exe under Wine measuring a loop, and loopcheck.exe the same loop.
+#
+# A build with ASIO (the default where the SDK's files are) runs on WineASIO,
+# whose path is one JACK period each way in all: its out_1 is cabled to its
+# in_1 through loopsim's 1000 frames, so the truth is 1256 frames at period
+# 256, well within Karvel's 2000 taps. Every run must find it (never a skip):
+# the read-out's peak position is the truth within a frame, its buffer size
+# 256, in each of WINE_LOOP_RUNS runs in a row (3; 10 to show it holds);
+# then loopcheck.exe, without -d, chooses ASIO and reads the truth within
+# 0.01 frame.
+#
+# A build without ASIO runs on Wine's WASAPI, through its ALSA
 # driver and ALSA's jack plugin, to a private JACK server, where the plugin's
 # output 1 is cabled back to its input 1. The loop is exact (unity gain), so
 # the peak value grows towards 1 as on Linux; its position is the round trip
@@ -26,6 +37,43 @@ rig_wine_start || fail "no Wine prefix"
 
 readout_shows() { rig_karvel_shows "$work/shot.png" "$@"; }
 converged() { rig_karvel_converged "$work/shot.png"; }
+
+# ---- ASIO: WineASIO through loopsim, every run ------------------------------------
+if rig_wine_has_asio; then
+    rig_wine_asio_start || fail "WineASIO not registered"
+    path=1000 truth=1256 runs=${WINE_LOOP_RUNS:-3}
+    rig_loopsim_start --delay $path --cable rigwine:out_1:in_1 || fail "no loopsim"
+    for run in $(seq "$runs"); do
+        started=$SECONDS
+        rig_wine "$karvel" -b256 >/dev/null 2>&1 &
+        pid=$!
+        id=$(rig_wait_window "Karvel.exe" 60) || fail "run $run: no karvel.exe window"
+        # The filter's time constant is 3.5 s: 0.5 within about 3 s of the start.
+        rig_shot_until "$id" "$work/shot.png" 30 converged || fail "run $run: the peak value under 0.5 after 30 s"
+        position=$(rig_karvel_position "$work/shot.png") || fail "run $run: no peak position in the read-out"
+        readout_shows 157 "buffer size : 256" || fail "run $run: the buffer size read-out"
+        rig_wine_key "$id" Escape
+        rig_wait_exit $pid 10
+        [ "$RIG_STATUS" = "0" ] || fail "run $run: exit status $RIG_STATUS after Escape"
+        [ $((position - truth)) -ge -1 ] && [ $((position - truth)) -le 1 ] ||
+            fail "run $run: peak pos $position, truth $truth"
+        echo "run $run of $runs: karvel.exe on ASIO: peak pos $position (truth $truth), buffer size 256, in $((SECONDS - started)) s"
+    done
+    # loopcheck.exe without -d: ASIO first, its one device. WineASIO prints a
+    # line of its own on standard output as it loads libjack: the report is the JSON line.
+    rig_wine "$(rig_wine_exe loopcheck)" --json </dev/null >"$work/lc.out" 2>"$work/lc.err" &
+    rig_wait_exit $! 60
+    grep '^{' "$work/lc.out" >"$work/lc.json" || true
+    [ "$RIG_STATUS" = 0 ] || fail "loopcheck.exe: status $RIG_STATUS: $(cat "$work/lc.err" "$work/lc.json")"
+    rig_json_check "$work/lc.json" || fail "loopcheck.exe: its JSON breaks docs/loopcheck.schema.json"
+    jq -e --argjson t $truth '(.summary.mean_frames - $t | fabs) <= 0.01 and .host_api == "ASIO"' "$work/lc.json" >/dev/null ||
+        fail "loopcheck.exe read $(head -c 600 "$work/lc.json"), truth $truth"
+    echo "loopcheck.exe without -d: $(jq -c '{host_api, device: .device, latency: .summary.mean_frames}' "$work/lc.json") (truth $truth)"
+    echo "PASS"
+    exit 0
+fi
+
+# ---- WASAPI: Wine's path, whatever its length this run ------------------------------
 
 # One run of karvel.exe on the loop: 0 with the position in $position once the
 # peak value reached 0.5 (about 3 s on a steady loop: the filter's time
