@@ -46,6 +46,10 @@ std::string loop_check_stream(const loop_options& o)
     if (!(o.glitch_per_minute >= 0.0 && o.glitch_per_minute <= 60.0) ||
         !(o.playback_glitch_per_minute >= 0.0 && o.playback_glitch_per_minute <= 60.0))
         return "--glitch-random: 0 .. 60 a minute";
+    // A period below N is a glitch of n = the period: within --glitch's bound.
+    static_assert(struggle_max_below <= stream_headroom / 2);
+    if (o.struggle_below != 0 && !(o.struggle_below >= 2 && o.struggle_below <= struggle_max_below))
+        return "--struggle-below: N must be a whole number of frames in 2 .. 131072 (0: never)";
     for (size_t i = 0; i < o.glitches.size(); i++) {
         if (o.glitches[i].n < 1 || o.glitches[i].n > stream_headroom / 2)
             return "--glitch: a glitch is 1 .. 131072 frames long";
@@ -115,7 +119,7 @@ std::string loop_check(const loop_options& o)
 bool loop_streams(const loop_options& o)
 {
     return o.ppm != 0.0 || o.wander_rms > 0.0 || !o.glitches.empty() || o.glitch_per_minute > 0.0 ||
-           o.playback_glitch_per_minute > 0.0 || o.clock_log_s > 0.0;
+           o.playback_glitch_per_minute > 0.0 || o.clock_log_s > 0.0 || o.struggle_below > 0;
 }
 
 path_options loop_channel(const loop_options& o, int64_t channel)
@@ -175,12 +179,21 @@ loop loop_build(const loop_options& o)
     std::stable_sort(s.planned.begin(), s.planned.end(), [](const glitch& a, const glitch& b) { return a.at < b.at; });
     s.random_per_minute = o.glitch_per_minute, s.random_seed = o.glitch_seed;
     s.playback_random_per_minute = o.playback_glitch_per_minute, s.playback_random_seed = o.playback_glitch_seed;
+    s.struggle_below = o.struggle_below;
     s.wander_rms = o.wander_rms, s.wander_tau = o.wander_tau, s.wander_seed = o.wander_seed;
     s.clock_every = o.clock_log_s > 0.0 ? std::max<int64_t>(1, std::llrint(o.clock_log_s * o.path.rate)) : 0;
     l.tail = stream_build(s);
     l.dropouts = o.path.dropout_ms > 0.0 || o.path.dropout_once_ms > 0.0;
     l.dc = o.dc;
     return l;
+}
+
+void loop_period(loop& l, int64_t frames)
+{
+    // The next frame's output frame from the first sound: 0 before it, so that
+    // a period set before the first sound counts from there.
+    if (l.tail.active)
+        struggle_period(l.tail.struggling, frames, std::max<int64_t>(l.since, 0));
 }
 
 void loop_process(loop& l, const double* x, double* y, glitch_queue& q)

@@ -58,17 +58,20 @@ struct loop_options {
     uint64_t glitch_seed = 0;
     double playback_glitch_per_minute = 0.0;  // random playback-side glitches
     uint64_t playback_glitch_seed = 0;
+    // An interface that cannot keep up while the server's period is below this
+    // many frames (struggle.hpp): capture-side inserts and drops of a period; 0: never.
+    int64_t struggle_below = 0;
     double dc = 0.0;  // added to every output channel after everything else
 };
 
 std::string loop_check(const loop_options& o);
 
 // The part of loop_check that does not depend on the rate (the clock, its
-// wander and log, the DC, the glitches' sizes and times): the client checks it
+// wander and log, the DC, the glitches' sizes and times, --struggle-below): the client checks it
 // before it looks for a server.
 std::string loop_check_stream(const loop_options& o);
 
-// Whether the stream stage runs (a clock, a wander, glitches or clock records).
+// Whether the stream stage runs (a clock, a wander, glitches, a struggle or clock records).
 bool loop_streams(const loop_options& o);
 
 // The path options of channel 1 or 2.
@@ -97,6 +100,11 @@ struct loop {
 };
 
 loop loop_build(const loop_options& o);
+
+// The server's period (frames) for the frames that follow: the process
+// callback tells it before each period's frames, for --struggle-below; nothing
+// else in the loop depends on it. Real-time safe.
+void loop_period(loop& l, int64_t frames);
 
 // One frame: x and y hold one sample per channel. Real-time safe.
 void loop_process(loop& l, const double* x, double* y, glitch_queue& q);

@@ -67,6 +67,8 @@ const char* usage =
     "                          stream, before it); a drop takes its frames from --delay\n"
     "  --glitch-random COUNT,SEED[,SIDE]  COUNT glitches a minute on average on SIDE\n"
     "                          (capture), drawn from SEED; one generator for each side\n"
+    "  --struggle-below N      while the server's period is below N frames, insert one period\n"
+    "                          on the capture side every second and drop it half a second later\n"
     "  --dc LEVEL              a DC offset added to every output, after everything else\n"
     "  --log FILE              the glitch (and clock) lines to FILE instead of standard output\n"
     "  --dropout MS,SECONDS    MS milliseconds of zeros at the end of every SECONDS\n"
@@ -91,9 +93,13 @@ FILE* log_file = stdout;
 double log_rate = 48000.0;
 bool log_clock = false;
 
-// Real time: reads and writes preallocated memory only.
+// Real time: reads and writes preallocated memory only. Nothing in the loop is
+// sized by the period (it takes one frame at a time), so the server may change
+// its buffer size at any time: the new size reaches --struggle-below through
+// frames, which JACK makes the whole period on every call.
 int process(jack_nframes_t frames, void*)
 {
+    loopsim::loop_period(sim, static_cast<int64_t>(frames));
     const float* in[2] = {};
     float* out[2] = {};
     for (int c = 0; c < ports.pairs; c++) {
@@ -444,6 +450,8 @@ int main(int argc, char** argv)
             ok = parse_glitch(text, lo);
         else if (a == "--glitch-random" && text)
             ok = parse_glitch_random(text, lo);
+        else if (a == "--struggle-below" && text)
+            ok = integer(text, lo.struggle_below);
         else if (a == "--wander" && text)
             ok = parse_wander(text, lo);
         else if (a == "--clock-log" && text)

@@ -125,8 +125,9 @@ void adapt(const stream& s, double position, glitch& g)
         g.kind = g.kind == glitch_kind::drop ? glitch_kind::insert : glitch_kind::drop;
 }
 
-// Performs the capture-side g at frame j (since frames after the first sound) and records it.
-void apply_capture(stream& s, glitch g, bool random, int64_t j, int64_t since, glitch_queue& q)
+// Performs the capture-side g at frame j (since frames after the first sound)
+// and records it; returns the frames it moved (n, or less when cut short).
+int64_t apply_capture(stream& s, glitch g, bool random, int64_t j, int64_t since, glitch_queue& q)
 {
     const double position = stream_position(s, j);
     if (random)
@@ -142,6 +143,7 @@ void apply_capture(stream& s, glitch g, bool random, int64_t j, int64_t since, g
     r.kind = g.kind, r.n = g.n, r.out = since, r.side = glitch_side::capture;
     r.in = played(s, std::llrint(position));
     glitch_queue_push(q, r);
+    return g.n;
 }
 
 // Performs the playback-side g at the writer's converter frame (frame j
@@ -262,7 +264,7 @@ stream stream_build(const stream_options& o)
 {
     stream s;
     s.active = o.ppm != 0.0 || o.wander_rms > 0.0 || !o.planned.empty() || o.random_per_minute > 0.0 ||
-               o.playback_random_per_minute > 0.0 || o.clock_every > 0;
+               o.playback_random_per_minute > 0.0 || o.clock_every > 0 || o.struggle_below > 0;
     if (!s.active)
         return s;
     s.channels = o.channels;
@@ -305,6 +307,7 @@ stream stream_build(const stream_options& o)
     s.random_playback =
         glitch_random_make(o.playback_random_per_minute, o.playback_random_seed, o.rate, glitch_side::playback);
     s.pending.resize(s.planned_playback.size() + 1024);
+    s.struggling = struggle_make(o.struggle_below, o.rate);
     return s;
 }
 
@@ -329,6 +332,9 @@ void stream_process(stream& s, const double* y, double* out, int64_t since, glit
         apply_capture(s, s.planned[s.next_planned], false, j, since, q);
     while (since >= 0 && s.random.next_at >= 0 && s.random.next_at <= since)
         apply_capture(s, glitch_random_next(s.random, s.rate), true, j, since, q);
+    // The struggling interface's inserts and drops, done as planned ones are.
+    for (glitch g; since >= 0 && struggle_due(s.struggling, since, g);)
+        struggle_done(s.struggling, g, apply_capture(s, g, false, j, since, q));
     const double position = hold(s, j, q);
     // The playback glitches the reader has reached: their out is this frame.
     while (s.pending_tail != s.pending_head && position >= s.pending[s.pending_tail % s.pending.size()].at) {

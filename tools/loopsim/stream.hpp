@@ -36,6 +36,7 @@
 #include <vector>
 
 #include "tools/loopsim/glitch.hpp"
+#include "tools/loopsim/struggle.hpp"
 
 namespace loopsim {
 
@@ -75,6 +76,7 @@ struct stream_options {
     uint64_t random_seed = 0;
     double playback_random_per_minute = 0.0;
     uint64_t playback_random_seed = 0;
+    int64_t struggle_below = 0;  // --struggle-below (struggle.hpp); 0: never
 };
 
 // A playback-side glitch done by the writer and not yet reached by the reader:
@@ -117,6 +119,7 @@ struct stream {
     std::vector<glitch> planned_playback;  // playback side
     size_t next_playback = 0;
     glitch_random random, random_playback;
+    struggle struggling;                  // its capture glitches, planned on the fly from the server's period
     std::vector<stream_pending> pending;  // a ring of the playback records not yet reached
     uint64_t pending_head = 0, pending_tail = 0;
 };
