@@ -460,6 +460,12 @@ TEST(LoopsimSlip, NewNumbersAreChecked)
         EXPECT_NE(problem([&](loop_options& o) { o.ppm = ppm; }).find("--ppm"), std::string::npos) << ppm;
     EXPECT_NE(problem([](loop_options& o) { o.playback_glitch_per_minute = std::nan(""); }).find("--glitch-random"),
               std::string::npos);
+    for (int64_t below : {int64_t{-256}, int64_t{-1}, int64_t{1}, int64_t{131073}, int64_t{1} << 40})
+        EXPECT_NE(problem([&](loop_options& o) { o.struggle_below = below; }).find("--struggle-below"),
+                  std::string::npos)
+            << below;
+    for (int64_t below : {int64_t{0}, int64_t{2}, int64_t{256}, int64_t{131072}})
+        EXPECT_EQ(problem([&](loop_options& o) { o.struggle_below = below; }), "") << below;
     // A playback drop overdraws the reserve as a capture one does.
     EXPECT_NE(problem([](loop_options& o) {
                   o.path.delay = 100;

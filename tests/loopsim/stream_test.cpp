@@ -1,10 +1,12 @@
 // loopsim's output stream against closed forms and its own log: a sine through
 // the clock's resampler against the sine at the positions the clock promises;
 // the delay's slide from the sine's zero crossings; and the drops, inserts and
-// zeros rebuilt from the logged records alone, frame for frame.
+// zeros rebuilt from the logged records alone, frame for frame, those of a
+// struggling interface (--struggle-below) at the server's periods included.
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <string>
 #include <vector>
 
 #include "common/rig.hpp"
@@ -16,14 +18,30 @@ using loopsim::glitch;
 using loopsim::glitch_kind;
 using loopsim::loop_options;
 
+// A stretch of the server's process calls: this many of this period.
+struct periods {
+    int64_t period, calls;
+};
+
 // Runs channel 1 of a loop over input x; returns its output and fills records.
+// With `server`, the loop is told each call's period before its frames, as
+// loopsim's process callback does (x as long as the calls' frames together).
 std::vector<double> run(const loop_options& o, const std::vector<double>& x,
-                        std::vector<loopsim::glitch_record>* records)
+                        std::vector<loopsim::glitch_record>* records, const std::vector<periods>& server = {})
 {
     loopsim::loop l = loopsim::loop_build(o);
     static loopsim::glitch_queue q;  // large: not on the stack
     std::vector<double> y(x.size());
+    size_t stretch = 0;
+    int64_t calls = 0, left = 0;  // calls made in this stretch; frames left in this call
     for (size_t i = 0; i < x.size(); i++) {
+        if (!server.empty() && left == 0) {
+            if (calls == server[stretch].calls)
+                stretch++, calls = 0;
+            left = server.at(stretch).period, calls++;
+            loopsim::loop_period(l, left);
+        }
+        left--;
         double in[2] = {x[i], 0.0}, out[2] = {};
         loopsim::loop_process(l, in, out, q);
         y[i] = out[0];
@@ -106,15 +124,17 @@ TEST(LoopsimStream, DelaySlidesByPpmTimesTheFramesPlayed)
     }
 }
 
-// The output a ramp input (frame n carries n + 1) gives through a pure delay,
-// rebuilt from the records alone: each drop moves the content on by n, each
-// insert back by n, each zero blanks n frames.
-std::vector<double> rebuilt(const std::vector<loopsim::glitch_record>& records, int64_t delay, int64_t frames)
+// The output a ramp input (frame n carries n + 1, from the first sound at
+// frame onset on) gives through a pure delay, rebuilt from the records alone:
+// each drop moves the content on by n, each insert back by n, each zero blanks
+// n frames. m counts from the first sound, as the records do.
+std::vector<double> rebuilt(const std::vector<loopsim::glitch_record>& records, int64_t delay, int64_t frames,
+                            int64_t onset = 0)
 {
     std::vector<double> y(static_cast<size_t>(frames));
     int64_t shift = -delay, zero_until = 0;
     size_t next = 0;
-    for (int64_t m = 0; m < frames; m++) {
+    for (int64_t m = 0; m + onset < frames; m++) {
         for (; next < records.size() && records[next].out == m; next++) {
             const loopsim::glitch_record& r = records[next];
             EXPECT_EQ(r.in, m + shift) << "record " << next;  // what frame m would have carried
@@ -124,7 +144,7 @@ std::vector<double> rebuilt(const std::vector<loopsim::glitch_record>& records, 
                 shift += r.kind == glitch_kind::drop ? r.n : -r.n;
         }
         const int64_t content = m + shift;
-        y[m] = m < zero_until || content < 0 ? 0.0 : static_cast<double>(content + 1);
+        y[m + onset] = m < zero_until || content < 0 ? 0.0 : static_cast<double>(content + 1);
     }
     EXPECT_EQ(next, records.size());
     return y;
@@ -187,6 +207,132 @@ TEST(LoopsimStream, GlitchRecordsSitAtTheirTimesAfterTheFirstSound)
     EXPECT_EQ(records[0].in, 24000 - 300);
     for (int64_t m = 1000 + 24000 - 2; m < 1000 + 24000 + 50; m++)
         EXPECT_EQ(y[m], m >= 25000 && m < 25048 ? 0.0 : 0.25) << m;
+}
+
+// A ramp from the first sound at frame onset on (frame onset carries 1), zeros before.
+std::vector<double> ramp(int64_t frames, int64_t onset)
+{
+    std::vector<double> x(static_cast<size_t>(frames), 0.0);
+    for (int64_t n = onset; n < frames; n++)
+        x[n] = static_cast<double>(n - onset + 1);
+    return x;
+}
+
+TEST(LoopsimStream, StrugglingPeriodsRepeatAPeriodEverySecondAndDropItHalfASecondLater)
+{
+    // Below N, from the first sound on: one period inserted at 1, 2 and 3 s,
+    // one period dropped half a second after each, logged as capture glitches
+    // whose n is the period; the output repeats the period just played, then
+    // skips a period, and is exactly the stream the log says. At N and above,
+    // and with N = 0, nothing. The rates' half seconds are whole frames.
+    struct struggle_case {
+        double rate;
+        int64_t below, period, delay, onset;  // onset: silent frames before the first sound
+    };
+    const std::vector<struggle_case> cases = {
+        {48000.0, 256, 64, 600, 0},     {48000.0, 256, 128, 0, 1000},  // no --delay: the drop takes back the insert
+        {44100.0, 256, 255, 300, 77},   {22050.0, 1024, 512, 600, 5000}, {48000.0, 8192, 4096, 0, 0},
+        {48000.0, 256, 256, 600, 1000}, {48000.0, 256, 1024, 600, 0},    {48000.0, 0, 64, 600, 0},
+    };
+    for (const struggle_case& c : cases) {
+        loop_options o;
+        o.path.rate = c.rate, o.path.delay = c.delay, o.struggle_below = c.below;
+        ASSERT_EQ(loopsim::loop_check(o), "");
+        const int64_t second = static_cast<int64_t>(c.rate), half = second / 2;
+        const int64_t calls = (c.onset + 3 * second + half + c.period) / c.period + 1;  // past the third drop
+        const int64_t frames = calls * c.period;
+        std::vector<loopsim::glitch_record> records;
+        const std::vector<double> y = run(o, ramp(frames, c.onset), &records, {{c.period, calls}});
+        const std::string label =
+            std::to_string(c.period) + " frames at " + std::to_string(c.rate) + " Hz below " + std::to_string(c.below);
+        EXPECT_EQ(y, rebuilt(records, c.delay, frames, c.onset)) << label;
+        if (c.below == 0 || c.period >= c.below) {
+            EXPECT_TRUE(records.empty()) << label;
+            continue;
+        }
+        ASSERT_EQ(records.size(), 6u) << label;
+        for (int64_t k = 1; k <= 3; k++) {
+            const loopsim::glitch_record& in = records[2 * k - 2];
+            const loopsim::glitch_record& out = records[2 * k - 1];
+            EXPECT_EQ(in.kind, glitch_kind::insert) << label << ", " << k;
+            EXPECT_EQ(out.kind, glitch_kind::drop) << label << ", " << k;
+            for (const loopsim::glitch_record& r : {in, out}) {
+                EXPECT_EQ(r.side, loopsim::glitch_side::capture) << label << ", " << k;
+                EXPECT_EQ(r.n, c.period) << label << ", " << k;
+            }
+            EXPECT_EQ(in.out, k * second) << label;
+            EXPECT_EQ(out.out, k * second + half) << label;
+            // The frames of the period just played, again; then a period skipped.
+            const int64_t repeated = c.onset + in.out, skipped = c.onset + out.out;
+            for (int64_t i = 0; i < c.period; i++)
+                ASSERT_EQ(y[repeated + i], y[repeated - c.period + i]) << label << ", " << k << ", " << i;
+            EXPECT_EQ(y[repeated], y[repeated - 1] + 1.0 - static_cast<double>(c.period)) << label;
+            EXPECT_EQ(y[skipped], y[skipped - 1] + 1.0 + static_cast<double>(c.period)) << label;
+        }
+        if (&c == &cases[0]) {
+            // The log's lines, as a test reads the truth from loopsim's own log.
+            EXPECT_EQ(loopsim::glitch_format(records[0], c.rate),
+                      "glitch kind=insert n=64 out=48000 in=47400 t=1.000000\n");
+            EXPECT_EQ(loopsim::glitch_format(records[1], c.rate),
+                      "glitch kind=drop n=64 out=72000 in=71336 t=1.500000\n");
+        }
+    }
+}
+
+TEST(LoopsimStream, StrugglingCountsAgainFromEachPeriodChange)
+{
+    // N = 256 at 48 kHz, --delay 600. A new period restarts the count: its
+    // first insert comes a second after the change, or after the first sound
+    // if that is later; a period still inserted at the change is dropped on
+    // its first frame (n the old period), whatever the new period; an insert
+    // due on the first frame of a period at N or above is not made.
+    struct expected {
+        glitch_kind kind;
+        int64_t n, out;
+    };
+    struct schedule {
+        int64_t onset;
+        std::vector<periods> server;
+        std::vector<expected> records;
+    };
+    constexpr glitch_kind insert = glitch_kind::insert, drop = glitch_kind::drop;
+    const std::vector<schedule> schedules = {
+        // 128 from the first sound; 64 from 64000 (the drop due at 72000 made
+        // there); 512 from 160000, when the next insert was due; 32 from
+        // 211200; 512 from 275200, half way to the drop.
+        {0,
+         {{128, 500}, {64, 1500}, {512, 100}, {32, 2000}, {512, 100}},
+         {{insert, 128, 48000},
+          {drop, 128, 64000},
+          {insert, 64, 112000},
+          {drop, 64, 136000},
+          {insert, 32, 259200},
+          {drop, 32, 275200}}},
+        // 64 in the silence, 128 from frame 3200, still in it: the first sound
+        // at frame 5000 starts the count; 256 from 94200 (frames from the first
+        // sound); 64 from 145400.
+        {5000,
+         {{64, 50}, {128, 750}, {256, 200}, {64, 1200}},
+         {{insert, 128, 48000}, {drop, 128, 72000}, {insert, 64, 193400}, {drop, 64, 217400}}},
+    };
+    for (const schedule& c : schedules) {
+        loop_options o;
+        o.path.delay = 600, o.struggle_below = 256;
+        int64_t frames = 0;
+        for (const periods& p : c.server)
+            frames += p.period * p.calls;
+        std::vector<loopsim::glitch_record> records;
+        const std::vector<double> y = run(o, ramp(frames, c.onset), &records, c.server);
+        const std::string label = "first sound at " + std::to_string(c.onset);
+        EXPECT_EQ(y, rebuilt(records, 600, frames, c.onset)) << label;
+        ASSERT_EQ(records.size(), c.records.size()) << label;
+        for (size_t i = 0; i < records.size(); i++) {
+            EXPECT_EQ(records[i].kind, c.records[i].kind) << label << ", record " << i;
+            EXPECT_EQ(records[i].n, c.records[i].n) << label << ", record " << i;
+            EXPECT_EQ(records[i].out, c.records[i].out) << label << ", record " << i;
+            EXPECT_EQ(records[i].side, loopsim::glitch_side::capture) << label << ", record " << i;
+        }
+    }
 }
 
 }  // namespace
