@@ -11,6 +11,7 @@
 #include "loopcheck/report/monitor_report.hpp"
 #include "loopcheck/report/report.hpp"
 #include "loopcheck/report/report_html.hpp"
+#include "loopcheck/report/sweep_report.hpp"
 #include "loopcheck/session.hpp"
 #include "loopcheck/verdict/verdict.hpp"
 
@@ -92,6 +93,19 @@ void report_write(check_report& r)
 void render(const check_report& r, const check_verdict& v)
 {
     const check_options& o = r.options;
+    // The sweep printed a line per size as it went: the table last (-q: the smallest safe buffer alone).
+    if (o.sweep.on) {
+        const sweep_row* safe = sweep_smallest_safe(r.sweep);
+        if (o.json)
+            print(report_json(r, v));
+        else if (o.quiet && safe)
+            std::printf("%lld\n", static_cast<long long>(safe->granted));
+        else if (!o.quiet)
+            print(sweep_report_text(r, v));
+        if (v.status == check_status::error || v.status == check_status::interrupted || (o.quiet && !v.message.empty()))
+            std::fprintf(stderr, "%s\n", v.message.c_str());
+        return;
+    }
     // The monitor printed its lines as it ran: its summary last.
     if (r.watch.ran)
         return print(o.json ? monitor_summary_json(r.monitor_end, v) : monitor_summary_text(r.monitor_end, v));
@@ -129,16 +143,24 @@ int main(int argc, char** argv)
 #endif
     if (!o.response_file.empty() && !o.json && !o.quiet)
         std::fputs("loopcheck: measuring the response too: a 0.85 s sweep\n", stderr);
+    if (o.sweep.on && !o.json && !o.quiet)
+        std::fprintf(stderr, "loopcheck: a latency and a %g s soak at each buffer size, about %g s each\n",
+                     o.sweep.soak_s, o.sweep.soak_s + 1.5);
     if (o.quality && !o.json && !o.quiet)
         std::fputs("loopcheck: the quality battery follows the latency: about 6 s for one loop, 7 s for more\n",
                    stderr);
     session_hooks hooks;
     // Each run as it is measured, for a person watching.
-    if (!o.json && !o.quiet)
+    if (!o.json && !o.quiet && !o.sweep.on)
         hooks.on_run = [&report](const run_report& run, size_t i) { print(report_run_text(report, run, i)); };
+    if (!o.json && !o.quiet)
+        hooks.on_size = [](const check_report&, const sweep_row& row) { print(sweep_row_text(row)); };
     hooks.monitor = monitor_printer(report);
     try {
-        session_run(report, hooks);
+        if (o.sweep.on)
+            session_sweep_run(report, hooks);
+        else
+            session_run(report, hooks);
     } catch (const std::exception& e) {
         // Outside any mode (the stimuli made, the stream prepared): the session is torn down already.
         report.setup.failure = check_status::error;

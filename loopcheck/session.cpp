@@ -201,9 +201,13 @@ void session_run(check_report& r, const session_hooks& hooks)
     r.buffer_granted = state->largest_buffer.load();
     if (monitor && verdict_blocker(r, true).empty() && !session_interrupted.load())
         guarded(r.watch, "--monitor", [&] {
+            // --buffers' soak under --load: the callback busy for its share of every call meanwhile.
+            state->load_rate = r.rate;
+            state->load_share.store(r.options.sweep.load_percent / 100.0);
             monitor_outcome m =
                 monitor_run(*state, monitor_plan_of(r),
                             {monitor_clip, &stimulus, &session_interrupted, setup.stall_advice, pace, hooks.monitor});
+            state->load_share.store(0.0);
             r.watch = std::move(m.end), r.monitor = std::move(m.trace), r.monitor_end = m.progress;
         });
     r.buffer_granted = state->largest_buffer.load();

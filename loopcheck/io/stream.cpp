@@ -6,6 +6,7 @@
 #include <algorithm>
 
 #include "frame/realtime.hpp"
+#include "loopcheck/io/stream_load.hpp"
 
 namespace {
 
@@ -98,6 +99,10 @@ int stream_callback(const void* input, void* output, unsigned long frame_count, 
 {
     realtime_thread_prepare();
     stream_state& s = *static_cast<stream_state*>(user);
+    // The load's clock is read only under --load: a plain run pays nothing for it.
+    const double load = s.load_share.load(std::memory_order_relaxed);
+    int64_t (*const clock)() = s.load_clock ? s.load_clock : stream_load_clock_ns;
+    const int64_t began = load > 0.0 ? clock() : 0;
     const int64_t first = s.frames_done.load(std::memory_order_relaxed);
     // Read once per call: the main thread sets a start well beyond this buffer.
     const int64_t next = s.next.load(std::memory_order_acquire);
@@ -133,6 +138,8 @@ int stream_callback(const void* input, void* output, unsigned long frame_count, 
     if (count > s.largest_buffer.load(std::memory_order_relaxed))
         s.largest_buffer.store(count, std::memory_order_relaxed);
     s.frames_done.store(first + count, std::memory_order_release);
+    if (load > 0.0)
+        stream_load_spin(began, stream_load_budget_ns(load, count, s.load_rate), clock);
     return paContinue;
 }
 

@@ -73,6 +73,12 @@ struct stream_state {
     std::atomic<int64_t> marks_written{0};
     std::array<stream_mark, stream_mark_capacity> marks;
     std::atomic<int> clock_split_seen{1};  // the most calls in one server cycle so far
+    // --load: the share of each call's duration the callback stays busy
+    // (stream_load.hpp), set by the main thread while the sweep soaks, 0
+    // otherwise; the rate it is reckoned at, and the clock it spins on.
+    std::atomic<double> load_share{0.0};
+    double load_rate = 0.0;
+    int64_t (*load_clock)() = nullptr;  // nullptr: the steady clock
 
     // The callback's own: the server's counter's lead over the frames
     // handled, its least so far, and the calls that have stood a buffer ahead
@@ -84,7 +90,8 @@ struct stream_state {
     int clock_cycle_calls = 0, clock_split = 1;  // calls in this cycle, and the most in one cycle so far
     int64_t clock_ahead_frame = 0, clock_ahead_lead = 0;
 };
-static_assert(std::atomic<int64_t>::is_always_lock_free && std::atomic<unsigned long>::is_always_lock_free);
+static_assert(std::atomic<int64_t>::is_always_lock_free && std::atomic<unsigned long>::is_always_lock_free &&
+              std::atomic<double>::is_always_lock_free);
 
 // What the log holds for a stretch of frames.
 struct stream_marks {
@@ -105,7 +112,8 @@ void stream_schedule(stream_state& s, int64_t start, int clip);
 // Real-time: flushes subnormals on the audio thread, plays the scheduled clip
 // where it falls and silence elsewhere and on every other channel, copies the
 // loops' input channels into the ring, and logs flagged calls and missed
-// cycles. No allocation, lock, print or wait. user: the stream_state.
+// cycles; under --load stays busy for its share of the call's duration. No
+// allocation, lock, print or wait. user: the stream_state.
 int stream_callback(const void* input, void* output, unsigned long frame_count, const PaStreamCallbackTimeInfo* time,
                     PaStreamCallbackFlags flags, void* user);
 

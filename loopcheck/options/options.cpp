@@ -8,6 +8,7 @@
 #include <fstream>
 #include <iterator>
 #include <set>
+#include <utility>
 
 #ifndef LOOPCABLE_VERSION
 #error "LOOPCABLE_VERSION is the project's version, which CMake defines"
@@ -19,6 +20,7 @@ const char* const options_usage =
     "                 [--expect FRAMES[:TOLERANCE]] [--allow-monitor] [--json] [--response FILE.csv|.frd]\n"
     "                 [--ir FILE.csv|.wav] [--report FILE.html] [--quality] [--limits FILE.json] [-q]\n"
     "                 [--monitor DURATION [--max-glitches N] [--max-drift PPM] [--save-glitches DIR]]\n"
+    "                 [--buffers LIST|all [--soak SECONDS] [--load PERCENT] [--max-latency-ms MS]]\n"
     "       loopcheck -h|--help|--version\n";
 
 const char* const options_help =
@@ -57,11 +59,20 @@ const char* const options_help =
     "  --max-glitches N             with --monitor: exit status 5 beyond N glitches\n"
     "  --max-drift PPM              with --monitor: exit status 5 when the drift exceeds PPM\n"
     "  --save-glitches DIR          with --monitor: each glitch, 100 ms either side, as a WAV file in DIR\n"
+    "  --buffers LIST|all           at each buffer size in turn (32,64,128 or all: every power of two the\n"
+    "                               host grants) measure the latency and soak; the size is put back after\n"
+    "  --soak SECONDS               with --buffers: play the monitor's stimulus this long at each size and\n"
+    "                               count glitches and xruns (default 10)\n"
+    "  --load PERCENT               with --buffers: keep the callback busy for this share of every period\n"
+    "                               while soaking, 0 to 95 (default 0)\n"
+    "  --max-latency-ms MS          with --buffers: exit status 5 unless a glitch-free size's latency is\n"
+    "                               at most MS\n"
     "  -h, --help                   this text\n"
     "  --version                    the version\n"
     "\n"
     "Exit status: 0 measured, 1 PortAudio or device error, 2 bad options, 3 no loop, 4 unstable,\n"
-    "5 outside --expect, --limits or a --monitor limit, 6 input is an output's monitor, 7 glitches found,\n"
+    "5 outside --expect, --limits, a --monitor limit or --max-latency-ms, 6 input is an output's monitor, 7 glitches "
+    "found,\n"
     "130 interrupted. More: man loopcheck.\n";
 
 namespace {
@@ -148,6 +159,27 @@ std::string limits_read(check_options& o)
     return "";
 }
 
+// --buffers sets the buffer itself and measures the latency and a soak at
+// each size: the options that ask for one buffer, one expectation or
+// another mode's figures do not go with it.
+std::string sweep_alone(const check_options& o)
+{
+    if (!o.sweep.on)
+        return "";
+    const std::pair<bool, const char*> others[] = {
+        {o.buffer > 0, "-b"},
+        {o.monitor.on, "--monitor"},
+        {o.quality, "--quality and --limits"},
+        {o.expect, "--expect"},
+        {!o.response_file.empty(), "--response"},
+        {!o.ir_file.empty(), "--ir"},
+    };
+    for (const auto& [given, name] : others)
+        if (given)
+            return std::string("--buffers: ") + name + " does not go with it (each size is its own measurement)";
+    return "";
+}
+
 }  // namespace
 
 std::string options_number(const std::string& text, double min, double max, double& value)
@@ -201,6 +233,11 @@ options_next options_parse(int argc, char** argv, check_options& o)
     app.add_option("--max-glitches", monitor.max_glitches);
     app.add_option("--max-drift", monitor.max_drift);
     app.add_option("--save-glitches", o.monitor.save_dir);
+    sweep_texts sweep;
+    CLI::Option* buffers = app.add_option("--buffers", sweep.buffers);
+    app.add_option("--soak", sweep.soak);
+    app.add_option("--load", sweep.load);
+    app.add_option("--max-latency-ms", sweep.max_latency);
     try {
         app.parse(argc, argv);
         if (help) {
@@ -216,6 +253,11 @@ options_next options_parse(int argc, char** argv, check_options& o)
             problem = limits_read(o);
         if (problem.empty())
             problem = monitor_options_read(monitor, o.monitor);
+        sweep.buffers_given = buffers->count() > 0;
+        if (problem.empty())
+            problem = sweep_options_read(sweep, o.sweep);
+        if (problem.empty())
+            problem = sweep_alone(o);
         if (!problem.empty())
             throw CLI::ValidationError(problem);
     } catch (const CLI::ParseError& e) {

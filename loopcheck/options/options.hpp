@@ -7,6 +7,7 @@
 #include "analysis/quality_limits.hpp"
 
 #include "loopcheck/options/monitor_options.hpp"
+#include "loopcheck/options/sweep_options.hpp"
 
 // The most loops one stream carries (--out and --in lists).
 inline constexpr int options_max_loops = 8;
@@ -29,6 +30,7 @@ struct check_options {
     quality_limits limits;     // read from it before anything is measured
     std::string report_file;   // the HTML report, written after any run
     monitor_settings monitor;  // --monitor and its limits
+    sweep_settings sweep;      // --buffers: the latency and a soak at each buffer size
 };
 
 // The synopsis, as a bad option shows it; --help adds the options below it.

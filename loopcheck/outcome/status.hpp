@@ -14,7 +14,8 @@ enum class check_status {
     monitor_input,
     interrupted,
     glitches,
-    monitor_limit
+    monitor_limit,
+    max_latency
 };
 
 struct check_status_row {
@@ -37,6 +38,8 @@ inline constexpr check_status_row check_status_table[] = {
     // --monitor's verdicts, after a latency that stood.
     {check_status::glitches, 7, "glitches found", "glitches"},
     {check_status::monitor_limit, 5, "beyond --max-glitches or --max-drift", "limit exceeded"},
+    // --buffers' gate: no glitch-free buffer size with a round trip within --max-latency-ms.
+    {check_status::max_latency, 5, "no glitch-free buffer within --max-latency-ms", "outside max latency"},
 };
 
 // The status's row of the table.
@@ -54,17 +57,12 @@ constexpr const check_status_row& check_status_of(check_status status)
 // it; a loop that is not the cable before any judgement of it; glitches (data
 // lost or made up) before a figure outside its tolerance.
 inline constexpr check_status check_status_precedence[] = {
-    check_status::bad_options,
-    check_status::error,
-    check_status::interrupted,
-    check_status::no_loop,
-    check_status::unstable,
-    check_status::monitor_input,
-    check_status::glitches,
-    check_status::outside_expected,
-    check_status::outside_limits,
-    check_status::monitor_limit,
-    check_status::ok,
+    check_status::bad_options,    check_status::error,
+    check_status::interrupted,    check_status::no_loop,
+    check_status::unstable,       check_status::monitor_input,
+    check_status::glitches,       check_status::outside_expected,
+    check_status::outside_limits, check_status::monitor_limit,
+    check_status::max_latency,    check_status::ok,
 };
 
 // The status's place in check_status_precedence: smaller comes first.

@@ -8,6 +8,7 @@
 #include <nlohmann/json.hpp>
 
 #include "loopcheck/report/quality_report.hpp"
+#include "loopcheck/report/sweep_report.hpp"
 #include "loopcheck/verdict/verdict.hpp"
 
 #ifndef LOOPCABLE_VERSION
@@ -35,14 +36,6 @@ std::string device_named(int index, const std::string& name)
     return (index >= 0 ? std::to_string(index) + " " : std::string()) + "\"" + name + "\"";
 }
 
-std::string report_device_text(const check_report& r)
-{
-    if (r.in_device == r.out_device && r.in_name == r.out_name)
-        return "device " + device_named(r.out_device, r.out_name);
-    return "output device " + device_named(r.out_device, r.out_name) + ", input device " +
-           device_named(r.in_device, r.in_name);
-}
-
 // The retries of loop k + 2's runs.
 std::string loop_warnings(const loop_runs& l, size_t k)
 {
@@ -63,6 +56,14 @@ std::string not_run_text(const check_verdict& v)
 }
 
 }  // namespace
+
+std::string report_device_text(const check_report& r)
+{
+    if (r.in_device == r.out_device && r.in_name == r.out_name)
+        return "device " + device_named(r.out_device, r.out_name);
+    return "output device " + device_named(r.out_device, r.out_name) + ", input device " +
+           device_named(r.in_device, r.in_name);
+}
 
 std::string report_figure(const char* pattern, double a)
 {
@@ -326,6 +327,8 @@ std::string report_json(const check_report& r, const check_verdict& v)
         j["quality"] = quality_report_json(r.quality, r.options.out_channels, r.options.in_channels);
         j["limits"] = quality_report_limits_json(r.quality);
     }
+    if (r.sweep.on)
+        sweep_report_json(r, j);
     // Names with any bytes: invalid UTF-8 is replaced, never a throw.
     return j.dump(-1, ' ', false, json::error_handler_t::replace) + "\n";
 }

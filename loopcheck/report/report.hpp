@@ -18,6 +18,9 @@ std::string report_latency_text(double latency, double uncertainty);
 
 struct check_verdict;
 
+// The devices as the summary names them: `device 0 "name"`, or the output's and the input's.
+std::string report_device_text(const check_report& report);
+
 // One run's two lines, with its number (i from 0), on the report's stream.
 std::string report_run_text(const check_report& report, const run_report& run, size_t i);
 // The warnings and notes on the runs, a line each ("warning: ...", "note: ...").

@@ -10,6 +10,7 @@
 #include "loopcheck/options/options.hpp"
 #include "loopcheck/outcome/monitor_trace.hpp"
 #include "loopcheck/outcome/outcome.hpp"
+#include "loopcheck/outcome/sweep.hpp"
 
 // The latency's facts are the record's own (report.runs, report.ir ...).
 struct check_report : latency_facts {
@@ -19,6 +20,7 @@ struct check_report : latency_facts {
     mode_end battery;  // --quality
     mode_end watch;    // --monitor
     mode_end files;    // the output files, once measured
+    mode_end buffers;  // --buffers: the sweep as a whole (its sizes' own ends are in its rows)
     std::string host_api;
     int in_device = -1, out_device = -1;
     std::string in_name, out_name;
@@ -29,6 +31,7 @@ struct check_report : latency_facts {
     monitor_trace monitor;         // what --monitor saw: its end's figures and, for the HTML report, its trace
     monitor_progress monitor_end;  // where the monitor stood when it ended
     quality_outcome quality;       // --quality's battery
+    sweep_facts sweep;             // --buffers: a row per size
 };
 
 // The latency's and the battery's outcomes into the record.

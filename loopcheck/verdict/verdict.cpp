@@ -101,6 +101,29 @@ void monitor_failures(const check_report& r, std::vector<judged_failure>& out)
         out.push_back({j.status, j.message});
 }
 
+// The sweep's own end, then its gate: a safe size within --max-latency-ms.
+void sweep_failures(const check_report& r, std::vector<judged_failure>& out)
+{
+    end_failure(out, r.buffers);
+    const double most = r.options.sweep.max_latency_ms;
+    if (!r.buffers.ran || r.buffers.failure != check_status::ok || most < 0.0)
+        return;
+    for (const sweep_row& row : r.sweep.rows)
+        if (sweep_row_safe(row) && sweep_row_ms(row) <= most)
+            return;
+    const sweep_row* safe = sweep_smallest_safe(r.sweep);
+    char text[200];
+    if (safe)
+        std::snprintf(text, sizeof text,
+                      "no glitch-free buffer within --max-latency-ms %g: the smallest safe, %lld frames, has a "
+                      "round trip of %.3f ms",
+                      most, static_cast<long long>(safe->granted), sweep_row_ms(*safe));
+    else
+        std::snprintf(text, sizeof text, "no glitch-free buffer within --max-latency-ms %g: no size was glitch-free",
+                      most);
+    out.push_back({check_status::max_latency, text});
+}
+
 std::vector<check_finding> findings_of(const check_report& r)
 {
     std::vector<check_finding> f;
@@ -219,6 +242,7 @@ check_verdict verdict_judge(const check_report& r)
     }
     battery_failures(r, failures);
     monitor_failures(r, failures);
+    sweep_failures(r, failures);
     end_failure(failures, r.files);
     // The deciding failure first; the rest after it in the same order, so
     // that every check that failed is named.
@@ -230,7 +254,7 @@ check_verdict verdict_judge(const check_report& r)
     for (const judged_failure& f : failures)
         if (!f.message.empty())
             v.message += (v.message.empty() ? "" : "; ") + f.message;
-    for (const mode_end* e : {&r.setup, &r.latency, &r.battery, &r.watch, &r.files})
+    for (const mode_end* e : {&r.setup, &r.latency, &r.battery, &r.watch, &r.buffers, &r.files})
         if (!e->note.empty())
             v.message += (v.message.empty() ? "" : "; ") + e->note;
     v.findings = findings_of(r);

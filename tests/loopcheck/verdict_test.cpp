@@ -97,6 +97,15 @@ const outcome outcomes[] = {
          r.monitor_end.summary.aligned = true;
          r.monitor_end.summary.drift_ppm = 5.0;
      }},
+    {check_status::max_latency, "no glitch-free buffer within --max-latency-ms 5", "sweep",
+     [](check_report& r) {
+         r.options.sweep.on = r.sweep.on = true, r.options.sweep.max_latency_ms = 5.0;
+         r.buffers.ran = true;
+         sweep_row row;
+         row.requested = row.granted = 256, row.measured = row.soaked = row.found = true;
+         row.latency_frames = 556.0, row.rate = 48000.0;
+         r.sweep.rows.push_back(row);
+     }},
 };
 
 // The order the docs give, written out: what stops the measurement, then a
@@ -111,6 +120,7 @@ const check_status documented_order[] = {
     check_status::outside_expected,
     check_status::outside_limits,
     check_status::monitor_limit,
+    check_status::max_latency,
 };
 
 int place(check_status s)
@@ -174,7 +184,7 @@ TEST(LoopcheckVerdict, EveryPairFollowsThePrecedence)
             const outcome& second = &first == &a ? b : a;
             EXPECT_LT(v.message.find(first.words), v.message.find(second.words)) << v.message;
         }
-    EXPECT_EQ(pairs, 9 * 8 - 2 * 2 - 2 * 2);  // 72 ordered pairs less those of one slot and the refused monitor's
+    EXPECT_EQ(pairs, 10 * 9 - 2 * 2 - 2 * 2);  // 90 ordered pairs less those of one slot and the refused monitor's
 }
 
 // --expect's pass is the expectation's alone: a latency within it passes

@@ -1,0 +1,67 @@
+// Parsing the buffer sweep's sizes, soak, load and gate.
+#include "loopcheck/options/sweep_options.hpp"
+
+#include <algorithm>
+#include <cmath>
+
+#include "loopcheck/options/monitor_options.hpp"
+#include "loopcheck/options/options.hpp"
+
+std::string sweep_sizes_parse(const std::string& text, sweep_settings& s)
+{
+    s.sizes.clear();
+    s.all = text == "all";
+    if (s.all)
+        return "";
+    if (text.empty())
+        return "a list with nothing in it (a list of buffer sizes in frames, 1 to 65536, or all)";
+    size_t from = 0;
+    for (;;) {
+        const size_t comma = text.find(',', from);
+        const std::string item = text.substr(from, comma == std::string::npos ? std::string::npos : comma - from);
+        double value = 0.0;
+        std::string problem =
+            options_number(item, 1.0, static_cast<double>(sweep_largest_buffer), value);
+        if (problem.empty() && value != std::floor(value))
+            problem = "\"" + item + "\" is not a whole number of frames";
+        if (!problem.empty())
+            return problem + " (a list of buffer sizes in frames, 1 to 65536, or all)";
+        const auto size = static_cast<int64_t>(value);
+        if (std::find(s.sizes.begin(), s.sizes.end(), size) != s.sizes.end())
+            return std::to_string(size) + " named twice";
+        s.sizes.push_back(size);
+        if (comma == std::string::npos)
+            return "";
+        from = comma + 1;
+    }
+}
+
+std::string sweep_options_read(const sweep_texts& t, sweep_settings& s)
+{
+    if (t.buffers_given) {
+        const std::string problem = sweep_sizes_parse(t.buffers, s);
+        if (!problem.empty())
+            return "--buffers: " + problem;
+        s.on = true;
+    }
+    if (!t.soak.empty()) {
+        // A duration as --monitor takes it (10, 30s, 2m), but never 0: every size ends.
+        const std::string problem = monitor_duration_parse(t.soak, s.soak_s);
+        if (!problem.empty() || s.soak_s <= 0.0)
+            return "--soak: " + (problem.empty() ? "\"" + t.soak + "\" is not a length of time of 1 s or more"
+                                                 : problem);
+    }
+    if (!t.load.empty()) {
+        const std::string problem = options_number(t.load, 0.0, sweep_most_load_percent, s.load_percent);
+        if (!problem.empty())
+            return "--load: " + problem + " (percent of every period)";
+    }
+    if (!t.max_latency.empty()) {
+        const std::string problem = options_number(t.max_latency, 0.001, 10000.0, s.max_latency_ms);
+        if (!problem.empty())
+            return "--max-latency-ms: " + problem;
+    }
+    if (!s.on && (!t.soak.empty() || !t.load.empty() || !t.max_latency.empty()))
+        return "--soak, --load and --max-latency-ms go with --buffers";
+    return "";
+}

@@ -1,0 +1,157 @@
+// The buffer sweep's text and JSON.
+#include "loopcheck/report/sweep_report.hpp"
+
+#include <cstdio>
+
+#include "loopcheck/report/report.hpp"
+#include "loopcheck/verdict/verdict.hpp"
+
+namespace {
+
+using json = nlohmann::ordered_json;
+
+// The kinds a soak counts, in the table's order (the detector's own names).
+constexpr monitor_kind counted[] = {monitor_kind::dropped, monitor_kind::inserted, monitor_kind::zeros,
+                                    monitor_kind::discontinuity, monitor_kind::lost};
+
+int64_t of_kind(const sweep_row& row, monitor_kind k) { return row.by_kind[static_cast<size_t>(k)]; }
+
+std::string round_trip_text(const sweep_row& row)
+{
+    return report_latency_text(row.latency_frames, row.uncertainty_frames) + " frames (" +
+           report_figure("%.3f", sweep_row_ms(row)) + " ms)";
+}
+
+// "safe", "GLITCHES" or why the size has no verdict.
+std::string safety_text(const sweep_row& row)
+{
+    if (sweep_row_safe(row))
+        return "safe";
+    return row.soaked ? "NOT SAFE" : "not judged";
+}
+
+std::string cell(const char* pattern, long long value)
+{
+    char text[32];
+    std::snprintf(text, sizeof text, pattern, value);
+    return text;
+}
+
+std::string table_row(const sweep_row& row)
+{
+    std::string text = cell("%7lld", static_cast<long long>(row.requested)) +
+                       (row.granted > 0 ? cell(" %7lld", static_cast<long long>(row.granted)) : "       -");
+    if (!row.measured)
+        return text + "   " + row.reason + "\n";
+    char figures[96];
+    std::snprintf(figures, sizeof figures, " %12s %6s %9s", report_figure("%.3f", row.latency_frames).c_str(),
+                  report_figure("%.3f", row.uncertainty_frames).c_str(),
+                  report_figure("%.3f", sweep_row_ms(row)).c_str());
+    text += figures;
+    text += row.excess_known ? " " + std::string(9 - std::min<size_t>(9, report_figure("%.3f", row.excess_frames).size()), ' ') +
+                                   report_figure("%.3f", row.excess_frames)
+                             : std::string("         -");
+    if (!row.soaked)
+        return text + "   " + row.reason + "\n";
+    if (!row.found)
+        return text + "   NOT SAFE: " + row.reason + "\n";
+    text += " " + std::string(6 - std::min<size_t>(6, report_figure("%.1f", row.soak_s).size()), ' ') +
+            report_figure("%.1f", row.soak_s);
+    for (const monitor_kind k : counted)
+        text += cell(" %6lld", static_cast<long long>(of_kind(row, k)));
+    text += cell(" %6lld", static_cast<long long>(row.xruns));
+    return text + "  " + safety_text(row) + "\n";
+}
+
+std::string header()
+{
+    return " buffer granted   round trip      ±        ms    excess soak s dropped insert  zeros discon   lost  xruns\n";
+}
+
+}  // namespace
+
+std::string sweep_row_text(const sweep_row& row)
+{
+    std::string text = "buffer " + std::to_string(row.requested);
+    if (row.granted > 0 && row.granted != row.requested)
+        text += " (granted " + std::to_string(row.granted) + ")";
+    if (!row.measured)
+        return text + ": " + row.reason + "\n";
+    text += ": " + round_trip_text(row);
+    if (!row.soaked)
+        return text + " · " + row.reason + "\n";
+    if (!row.found)
+        return text + " · NOT SAFE: " + row.reason + "\n";
+    return text + " · soak " + report_figure("%.1f", row.soak_s) + " s: " + std::to_string(row.glitches) +
+           (row.glitches == 1 ? " glitch, " : " glitches, ") + std::to_string(row.xruns) +
+           (row.xruns == 1 ? " xrun" : " xruns") + " · " + safety_text(row) + "\n";
+}
+
+std::string sweep_report_text(const check_report& r, const check_verdict& v)
+{
+    const sweep_facts& f = r.sweep;
+    std::string text;
+    if (!r.host_api.empty())
+        text += "buffer sweep · " + report_device_text(r) + " (" + r.host_api + ") · " +
+                report_figure("%.0f", r.rate) + " Hz · soak " + report_figure("%g", f.soak_s) + " s per size" +
+                (f.load_percent > 0.0 ? " at " + report_figure("%g", f.load_percent) + " % load" : "") + "\n";
+    if (!f.rows.empty())
+        text += header();
+    for (const sweep_row& row : f.rows)
+        text += table_row(row);
+    if (const sweep_row* safe = sweep_smallest_safe(f))
+        text += "smallest safe buffer: " + std::to_string(safe->granted) + " frames, round trip " +
+                round_trip_text(*safe) + "\n";
+    else if (!f.rows.empty())
+        text += "smallest safe buffer: none (no size ran its soak without a glitch or an xrun)\n";
+    if (f.server_wide)
+        text += f.server + "'s buffer size was " + std::to_string(f.original) + " frames; the sweep set it to each size" +
+                (f.restored ? " and put it back to " + std::to_string(f.original) + "\n"
+                            : ", and could not put it back: " + f.restore_problem + "\n");
+    if (!v.message.empty())
+        text += v.message + "\n";
+    return text;
+}
+
+void sweep_report_json(const check_report& r, json& j)
+{
+    const sweep_facts& f = r.sweep;
+    const auto number_or_null = [](bool known, double value) { return known ? json(value) : json(nullptr); };
+    json rows = json::array();
+    for (const sweep_row& row : f.rows) {
+        json glitches = json::object();
+        for (const monitor_kind k : counted)
+            glitches[monitor_kind_name(k)] = of_kind(row, k);
+        rows.push_back({{"requested", row.requested},
+                        {"granted", row.granted > 0 ? json(row.granted) : json(nullptr)},
+                        {"refused", row.refused},
+                        {"measured", row.measured},
+                        {"latency_frames", number_or_null(row.measured, row.latency_frames)},
+                        {"latency_uncertainty_frames", number_or_null(row.measured, row.uncertainty_frames)},
+                        {"latency_ms", number_or_null(row.measured, sweep_row_ms(row))},
+                        {"excess_frames", number_or_null(row.measured && row.excess_known, row.excess_frames)},
+                        {"runs", row.runs},
+                        {"soaked", row.soaked},
+                        {"stimulus_found", row.found},
+                        {"soak_s", row.soak_s},
+                        {"glitches", row.glitches},
+                        {"glitches_by_kind", glitches},
+                        {"xruns", row.xruns},
+                        {"safe", sweep_row_safe(row)},
+                        {"reason", row.reason.empty() ? json(nullptr) : json(row.reason)}});
+    }
+    j["buffers"] = rows;
+    const sweep_row* safe = sweep_smallest_safe(f);
+    j["smallest_safe_buffer"] = safe ? json{{"requested", safe->requested},
+                                            {"granted", safe->granted},
+                                            {"latency_frames", safe->latency_frames},
+                                            {"latency_ms", sweep_row_ms(*safe)}}
+                                     : json(nullptr);
+    j["buffer_sweep"] = {{"server", f.server_wide ? json(f.server) : json(nullptr)},
+                         {"original", f.server_wide ? json(f.original) : json(nullptr)},
+                         {"restored", f.server_wide ? json(f.restored) : json(nullptr)},
+                         {"soak_s", f.soak_s},
+                         {"load_percent", f.load_percent},
+                         {"max_latency_ms",
+                          r.options.sweep.max_latency_ms >= 0.0 ? json(r.options.sweep.max_latency_ms) : json(nullptr)}};
+}
