@@ -16,13 +16,13 @@
 #   the Windows programs, the ASIO check      (background from the start;
 #                                              the libraries come from the cache,
 #                                              else they take about five minutes)
-#   the sanitizer builds                      (background once build/ is done, niced)
+#   the sanitizer builds, then the unit tests under ASan + UBSan and the
+#   threaded ones under TSan                  (background once build/ is done, niced)
 #   the end-to-end tests side by side (ctest -j6); the "late"
 #   ones (the frame's, which also runs the ASan probe; the two monitors, which
 #   servers starved by the builds spoil) wait in ctest for the Windows programs
 #   and the sanitizer builds (the fixture e2e.late_builds holds one slot); the
 #   Wine tests start first and wait in their scripts for the Windows programs
-#   the unit tests under ASan + UBSan and the threaded ones under TSan
 #
 # Each stage's time is printed at the end. E2E_JOBS sets ctest's -j for the
 # end-to-end tests (default 6: the heavy ones count as two, each wait for the
@@ -109,7 +109,21 @@ finish_background() { # NAME: waits for it, shows its log on failure
 NICE=0 in_background windows bash -c 'WINDOWS_WERROR=ON tools/windows_build.sh && touch "$1" && tools/windows_check.sh' \
     windows "$logs/windows-programs.built"
 stage "build/: programs, benchmarks, tools, the end-to-end tests' probes" tools/build.sh e2e
-in_background sanitizers tools/build.sh sanitizers
+# The sanitizer builds, then at once their unit tests, still niced, while the
+# end-to-end tests wait on servers and windows: the mark sanitizer-builds.built
+# lets the late end-to-end tests start as soon as the builds are done. Each
+# ctest's output is kept in build-logs/ctest-build-*.log and shown at the end.
+in_background sanitizers bash -c 'tools/build.sh sanitizers || exit 1
+    touch "$1"
+    (cd build-asan && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
+        exec ctest --no-tests=error --output-on-failure -L "^unit" -j2) >"$2" 2>&1
+    asan=$?
+    (cd build-tsan && TSAN_OPTIONS=halt_on_error=1 exec ctest --no-tests=error --output-on-failure -L unit-threads -j2) \
+        >"$3" 2>&1
+    tsan=$?
+    echo "unit tests: ASan + UBSan $([ $asan = 0 ] && echo passed || echo FAILED), TSan $([ $tsan = 0 ] && echo passed || echo FAILED)"
+    [ $asan = 0 ] && [ $tsan = 0 ]' \
+    sanitizers "$logs/sanitizer-builds.built" "$logs/ctest-build-asan.log" "$logs/ctest-build-tsan.log"
 
 # The late end-to-end tests wait for these marks: windows.mark, 0 once the
 # Windows programs are built (the Wine tests, in their scripts); all.mark, 0
@@ -125,11 +139,11 @@ mark() { echo "$2" >"$RIG_LATE_BUILDS/$1.tmp" && mv "$RIG_LATE_BUILDS/$1.tmp" "$
           [ -f "$logs/windows-programs.built" ] && windows=0
           mark windows $windows
       fi
-      [ -n "$windows" ] && [ -f "$logs/sanitizers.status" ] && break
+      [ -n "$windows" ] && { [ -f "$logs/sanitizer-builds.built" ] || [ -f "$logs/sanitizers.status" ]; } && break
       sleep 1
   done
   all=1
-  [ "$windows" = 0 ] && [ "$(cut -d' ' -f1 "$logs/sanitizers.status" 2>/dev/null)" = 0 ] && all=0
+  [ "$windows" = 0 ] && [ -f "$logs/sanitizer-builds.built" ] && all=0
   [ -n "$windows" ] || mark windows 1
   mark all $all ) &
 stage "end-to-end tests, side by side; the late ones once the background builds are done" \
@@ -141,10 +155,13 @@ finish_background windows
 finish_background sanitizers
 times+=("$(printf '%5d s  %s' $((SECONDS - wait_start)) "waiting for the background builds after the end-to-end tests")")
 
-asan_tests() { ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 run_ctest_noting build-asan -L '^unit' -j2; }
-tsan_tests() { TSAN_OPTIONS=halt_on_error=1 run_ctest_noting build-tsan -L unit-threads -j2; }
-stage "unit tests under AddressSanitizer + UndefinedBehaviorSanitizer" asan_tests
-stage "threaded unit tests under ThreadSanitizer" tsan_tests
+# The sanitized unit tests ran with the sanitizer builds: their output, and
+# any that ended as skipped.
+for log in "$logs/ctest-build-asan.log" "$logs/ctest-build-tsan.log"; do
+    echo "== $(basename "$log" .log)"
+    cat "$log" 2>/dev/null || echo "(none: the sanitizer builds failed)"
+    mapfile -t -O "${#skipped[@]}" skipped < <(sed -n 's/.*Test *#[0-9]*: \([^ ]*\) .*\*\*\*Skipped.*/\1/p' "$log" 2>/dev/null)
+done
 
 echo "== times"
 printf '%s\n' "${times[@]}"
