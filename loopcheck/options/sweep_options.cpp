@@ -20,8 +20,7 @@ std::string sweep_sizes_parse(const std::string& text, sweep_settings& s)
         const size_t comma = text.find(',', from);
         const std::string item = text.substr(from, comma == std::string::npos ? std::string::npos : comma - from);
         double value = 0.0;
-        std::string problem =
-            options_number(item, 1.0, static_cast<double>(sweep_largest_buffer), value);
+        std::string problem = options_number(item, 1.0, static_cast<double>(sweep_largest_buffer), value);
         if (problem.empty() && value != std::floor(value))
             problem = "\"" + item + "\" is not a whole number of frames";
         if (!problem.empty())
@@ -48,8 +47,8 @@ std::string sweep_options_read(const sweep_texts& t, sweep_settings& s)
         // A duration as --monitor takes it (10, 30s, 2m), but never 0: every size ends.
         const std::string problem = monitor_duration_parse(t.soak, s.soak_s);
         if (!problem.empty() || s.soak_s <= 0.0)
-            return "--soak: " + (problem.empty() ? "\"" + t.soak + "\" is not a length of time of 1 s or more"
-                                                 : problem);
+            return "--soak: " +
+                   (problem.empty() ? "\"" + t.soak + "\" is not a length of time of 1 s or more" : problem);
     }
     if (!t.load.empty()) {
         const std::string problem = options_number(t.load, 0.0, sweep_most_load_percent, s.load_percent);

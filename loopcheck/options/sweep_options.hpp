@@ -12,8 +12,8 @@ inline constexpr double sweep_most_load_percent = 95.0;
 
 struct sweep_settings {
     bool on = false;
-    bool all = false;              // --buffers all: every power of two the host grants
-    std::vector<int64_t> sizes;    // in the order given, none twice
+    bool all = false;            // --buffers all: every power of two the host grants
+    std::vector<int64_t> sizes;  // in the order given, none twice
     double soak_s = sweep_default_soak_s;
     double load_percent = 0.0;     // of every period, while soaking
     double max_latency_ms = -1.0;  // -1: no gate

@@ -9,13 +9,15 @@
 #include <vector>
 
 #include "analysis/monitor.hpp"
+#include "loopcheck/outcome/status.hpp"
 
 // One buffer size: the latency measured at it, then the soak.
 struct sweep_row {
     int64_t requested = 0;
-    int64_t granted = 0;  // the buffer the callback was handed (the most frames in a call); 0: none seen
+    int64_t granted = 0;   // the buffer the callback was handed (the most frames in a call); 0: none seen
     bool refused = false;  // the host would not set this size: nothing measured at it
     std::string reason;    // why it was refused, not measured or not soaked ("" when it was)
+    check_status failure = check_status::ok;  // the size's own session's status, where it was not measured
     // The round trip, as the plain run reports it, where it stood.
     bool measured = false;
     double latency_frames = 0.0, uncertainty_frames = 0.0, rate = 0.0;

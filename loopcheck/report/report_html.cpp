@@ -15,7 +15,7 @@ namespace {
 constexpr report_section sections[] = {
     {"verdict", report_html_verdict}, {"conditions", report_html_conditions}, {"impulse response", report_html_impulse},
     {"runs", report_html_runs},       {"response", report_html_response},     {"quality", report_html_quality},
-    {"monitor", report_html_monitor},
+    {"monitor", report_html_monitor}, {"buffer sweep", report_html_sweep},
 };
 
 std::string date_now()

@@ -45,6 +45,9 @@ void report_html_quality(html_page& page, const check_report& report, const chec
                          const std::string& date);
 void report_html_monitor(html_page& page, const check_report& report, const check_verdict& verdict,
                          const std::string& date);
+// --buffers' (report_html_sweep.cpp).
+void report_html_sweep(html_page& page, const check_report& report, const check_verdict& verdict,
+                       const std::string& date);
 
 // A plot with the data its series, points and bands point into, held
 // together: the spans point into these vectors, so it is filled in place
@@ -110,3 +113,8 @@ double report_delay_unit_s(double checked_s);
 // The histogram of the glitch-free stretches on a log axis of seconds, from
 // the bin before the first that holds one to the bin after the last.
 bool report_plot_stretches(const check_report& report, report_plot& out);
+
+// --buffers': each measured size's round trip (ms) against its granted buffer
+// on a log axis, safe sizes as green points, the others red with a line
+// saying how many glitches and xruns their soak had. False with none measured.
+bool report_plot_sweep(const check_report& report, report_plot& out);

@@ -37,26 +37,35 @@ std::string cell(const char* pattern, long long value)
     return text;
 }
 
+// A text padded on the left to width (counted in bytes: "±" takes two).
+std::string right(const std::string& text, size_t width)
+{
+    return text.size() < width ? std::string(width - text.size(), ' ') + text : text;
+}
+
+// Why a size has no round trip: a latency spoiled by xruns at that size is
+// itself a verdict on it.
+std::string unmeasured_text(const sweep_row& row)
+{
+    return (row.failure == check_status::unstable ? "NOT SAFE: " : "not measured: ") + row.reason;
+}
+
 std::string table_row(const sweep_row& row)
 {
     std::string text = cell("%7lld", static_cast<long long>(row.requested)) +
                        (row.granted > 0 ? cell(" %7lld", static_cast<long long>(row.granted)) : "       -");
+    if (row.refused)
+        return text + "   refused: " + row.reason + "\n";
     if (!row.measured)
-        return text + "   " + row.reason + "\n";
-    char figures[96];
-    std::snprintf(figures, sizeof figures, " %12s %6s %9s", report_figure("%.3f", row.latency_frames).c_str(),
-                  report_figure("%.3f", row.uncertainty_frames).c_str(),
-                  report_figure("%.3f", sweep_row_ms(row)).c_str());
-    text += figures;
-    text += row.excess_known ? " " + std::string(9 - std::min<size_t>(9, report_figure("%.3f", row.excess_frames).size()), ' ') +
-                                   report_figure("%.3f", row.excess_frames)
-                             : std::string("         -");
+        return text + "   " + unmeasured_text(row) + "\n";
+    text += right(report_latency_text(row.latency_frames, row.uncertainty_frames), 22) +
+            right(report_figure("%.3f", sweep_row_ms(row)), 10) +
+            (row.excess_known ? right(report_figure("%.3f", row.excess_frames), 10) : right("-", 10));
     if (!row.soaked)
         return text + "   " + row.reason + "\n";
     if (!row.found)
         return text + "   NOT SAFE: " + row.reason + "\n";
-    text += " " + std::string(6 - std::min<size_t>(6, report_figure("%.1f", row.soak_s).size()), ' ') +
-            report_figure("%.1f", row.soak_s);
+    text += right(report_figure("%.1f", row.soak_s), 7);
     for (const monitor_kind k : counted)
         text += cell(" %6lld", static_cast<long long>(of_kind(row, k)));
     text += cell(" %6lld", static_cast<long long>(row.xruns));
@@ -65,7 +74,8 @@ std::string table_row(const sweep_row& row)
 
 std::string header()
 {
-    return " buffer granted   round trip      ±        ms    excess soak s dropped insert  zeros discon   lost  xruns\n";
+    return " buffer granted  round trip (frames)        ms    excess soak s dropped insert  zeros discon   lost  "
+           "xruns\n";
 }
 
 }  // namespace
@@ -75,8 +85,10 @@ std::string sweep_row_text(const sweep_row& row)
     std::string text = "buffer " + std::to_string(row.requested);
     if (row.granted > 0 && row.granted != row.requested)
         text += " (granted " + std::to_string(row.granted) + ")";
+    if (row.refused)
+        return text + ": refused: " + row.reason + "\n";
     if (!row.measured)
-        return text + ": " + row.reason + "\n";
+        return text + ": " + unmeasured_text(row) + "\n";
     text += ": " + round_trip_text(row);
     if (!row.soaked)
         return text + " · " + row.reason + "\n";
@@ -92,8 +104,8 @@ std::string sweep_report_text(const check_report& r, const check_verdict& v)
     const sweep_facts& f = r.sweep;
     std::string text;
     if (!r.host_api.empty())
-        text += "buffer sweep · " + report_device_text(r) + " (" + r.host_api + ") · " +
-                report_figure("%.0f", r.rate) + " Hz · soak " + report_figure("%g", f.soak_s) + " s per size" +
+        text += "buffer sweep · " + report_device_text(r) + " (" + r.host_api + ") · " + report_figure("%.0f", r.rate) +
+                " Hz · soak " + report_figure("%g", f.soak_s) + " s per size" +
                 (f.load_percent > 0.0 ? " at " + report_figure("%g", f.load_percent) + " % load" : "") + "\n";
     if (!f.rows.empty())
         text += header();
@@ -105,7 +117,8 @@ std::string sweep_report_text(const check_report& r, const check_verdict& v)
     else if (!f.rows.empty())
         text += "smallest safe buffer: none (no size ran its soak without a glitch or an xrun)\n";
     if (f.server_wide)
-        text += f.server + "'s buffer size was " + std::to_string(f.original) + " frames; the sweep set it to each size" +
+        text += f.server + "'s buffer size was " + std::to_string(f.original) +
+                " frames; the sweep set it to each size" +
                 (f.restored ? " and put it back to " + std::to_string(f.original) + "\n"
                             : ", and could not put it back: " + f.restore_problem + "\n");
     if (!v.message.empty())
@@ -152,6 +165,6 @@ void sweep_report_json(const check_report& r, json& j)
                          {"restored", f.server_wide ? json(f.restored) : json(nullptr)},
                          {"soak_s", f.soak_s},
                          {"load_percent", f.load_percent},
-                         {"max_latency_ms",
-                          r.options.sweep.max_latency_ms >= 0.0 ? json(r.options.sweep.max_latency_ms) : json(nullptr)}};
+                         {"max_latency_ms", r.options.sweep.max_latency_ms >= 0.0 ? json(r.options.sweep.max_latency_ms)
+                                                                                  : json(nullptr)}};
 }

@@ -32,8 +32,9 @@ void row_soak(sweep_row& row, const check_report& r)
     else if (!whole)
         row.reason = "the soak ended early: " + r.watch.reason;
     else if (!row.found)
-        row.reason = "the stimulus never came back recognisably: the loop glitched before the monitor could "
-                     "follow it";
+        row.reason =
+            "the stimulus never came back recognisably: the loop glitched before the monitor could "
+            "follow it";
 }
 
 }  // namespace
@@ -46,6 +47,7 @@ sweep_row sweep_row_of(const check_report& r, int64_t requested, int64_t server)
     row.granted = server > 0 ? server : r.buffer_granted;
     const check_verdict v = verdict_judge(r);
     if (!v.measured) {
+        row.failure = v.status;
         row.reason = v.message.empty() ? std::string(check_status_of(v.status).text) : v.message;
         return row;
     }

@@ -69,9 +69,11 @@ rows
 sweep struggle-large 0 '(.buffers | length == 2) and ([.buffers[] | .safe and .glitches == 0] | all)
                         and .smallest_safe_buffer.granted == 256 and ((.smallest_safe_buffer.latency_ms - 556 / 48) | fabs) < 0.001
                         and .status == "ok"' \
-    --buffers 512,256 --soak 3 --max-latency-ms 12
+    --buffers 512,256 --soak 3 --max-latency-ms 12 --report "$work/sweep.html"
 echo "struggle at 256 and above: none, 256 the smallest safe buffer, --max-latency-ms 12 passes:"
 rows
+grep -q "<h2>Buffer sweep</h2>" "$work/sweep.html" && grep -q "256 frames, round trip 11.583 ms" "$work/sweep.html" &&
+    grep -q "<svg" "$work/sweep.html" || fail "the report has no buffer sweep section with the smallest safe buffer"
 grep -q "kind=insert n=64 " "$work/struggle.log" && grep -q "kind=insert n=128 " "$work/struggle.log" &&
     ! grep -Eq "kind=insert n=(256|512) " "$work/struggle.log" ||
     fail "loopsim's log does not hold inserts at 64 and 128 alone: $(head -5 "$work/struggle.log")"

@@ -14,6 +14,8 @@
 #include "loopcheck/io/stream.hpp"
 #include "loopcheck/io/stream_load.hpp"
 #include "loopcheck/options/options.hpp"
+#include "loopcheck/report/report_html.hpp"
+#include "loopcheck/report/sweep_report.hpp"
 #include "loopcheck/verdict/sweep_rows.hpp"
 #include "loopcheck/verdict/verdict.hpp"
 
@@ -60,10 +62,7 @@ check_report size_session(double latency, int64_t dropped, int64_t inserted, int
     return r;
 }
 
-sweep_row safe_row(int64_t size, double latency)
-{
-    return sweep_row_of(size_session(latency, 0, 0, 0), size, size);
-}
+sweep_row safe_row(int64_t size, double latency) { return sweep_row_of(size_session(latency, 0, 0, 0), size, size); }
 
 // A sweep's record with these rows and the gate (-1: none), judged.
 check_verdict judged(std::vector<sweep_row> rows, double max_latency_ms)
@@ -84,19 +83,34 @@ int64_t script_clock() { return script_ns += 1000; }
 
 TEST(LoopcheckSweep, OptionsAreCheckedBeforeAnythingIsTouched)
 {
-    const std::vector<std::vector<std::string>> bad = {
-        {"--buffers", "0"},           {"--buffers", "-64"},         {"--buffers", "65537"},
-        {"--buffers", "nan"},         {"--buffers", "inf"},         {"--buffers", ""},
-        {"--buffers", "64,"},         {"--buffers", "64,64"},       {"--buffers", "64.5"},
-        {"--buffers", "64;128"},      {"--buffers", "1e999"},       {"--buffers", "64", "--load", "96"},
-        {"--buffers", "64", "--load", "-1"},     {"--buffers", "64", "--load", "nan"},
-        {"--buffers", "64", "--soak", "0"},      {"--buffers", "64", "--soak", "nan"},
-        {"--buffers", "64", "--soak", "infs"},   {"--buffers", "64", "--max-latency-ms", "nan"},
-        {"--buffers", "64", "--max-latency-ms", "0"},  {"--buffers", "64", "-b", "64"},
-        {"--buffers", "64", "--monitor", "10s"}, {"--buffers", "64", "--quality"},
-        {"--buffers", "64", "--expect", "600"},  {"--buffers", "64", "--response", "r.csv"},
-        {"--buffers", "64", "--ir", "ir.wav"},   {"--soak", "10"},
-        {"--load", "50"},                        {"--max-latency-ms", "10"}};
+    const std::vector<std::vector<std::string>> bad = {{"--buffers", "0"},
+                                                       {"--buffers", "-64"},
+                                                       {"--buffers", "65537"},
+                                                       {"--buffers", "nan"},
+                                                       {"--buffers", "inf"},
+                                                       {"--buffers", ""},
+                                                       {"--buffers", "64,"},
+                                                       {"--buffers", "64,64"},
+                                                       {"--buffers", "64.5"},
+                                                       {"--buffers", "64;128"},
+                                                       {"--buffers", "1e999"},
+                                                       {"--buffers", "64", "--load", "96"},
+                                                       {"--buffers", "64", "--load", "-1"},
+                                                       {"--buffers", "64", "--load", "nan"},
+                                                       {"--buffers", "64", "--soak", "0"},
+                                                       {"--buffers", "64", "--soak", "nan"},
+                                                       {"--buffers", "64", "--soak", "infs"},
+                                                       {"--buffers", "64", "--max-latency-ms", "nan"},
+                                                       {"--buffers", "64", "--max-latency-ms", "0"},
+                                                       {"--buffers", "64", "-b", "64"},
+                                                       {"--buffers", "64", "--monitor", "10s"},
+                                                       {"--buffers", "64", "--quality"},
+                                                       {"--buffers", "64", "--expect", "600"},
+                                                       {"--buffers", "64", "--response", "r.csv"},
+                                                       {"--buffers", "64", "--ir", "ir.wav"},
+                                                       {"--soak", "10"},
+                                                       {"--load", "50"},
+                                                       {"--max-latency-ms", "10"}};
     for (const auto& words : bad) {
         check_options o;
         std::string line;
@@ -113,8 +127,12 @@ TEST(LoopcheckSweep, OptionsAreCheckedBeforeAnythingIsTouched)
     const good goods[] = {
         {{"--buffers", "32,64,128,256,512,1024"}, {32, 64, 128, 256, 512, 1024}, false, 10.0, 0.0, -1.0},
         {{"--buffers", "all", "--soak", "2m", "--load", "70"}, {}, true, 120.0, 70.0, -1.0},
-        {{"--buffers", "1,65536", "--soak", "3", "--max-latency-ms", "10", "--load", "95"}, {1, 65536}, false, 3.0,
-         95.0, 10.0},
+        {{"--buffers", "1,65536", "--soak", "3", "--max-latency-ms", "10", "--load", "95"},
+         {1, 65536},
+         false,
+         3.0,
+         95.0,
+         10.0},
     };
     for (const good& g : goods) {
         check_options o;
@@ -177,8 +195,8 @@ TEST(LoopcheckSweep, TheSmallestSafeBufferAndTheGate)
 {
     // 64 and 128 glitch; 256 (556 frames, 11.583 ms) and 512 (812 frames, 16.917 ms) are safe.
     const std::vector<sweep_row> table = {sweep_row_of(size_session(364.0, 10, 10, 0), 64, 64),
-                                          sweep_row_of(size_session(428.0, 5, 5, 2), 128, 128),
-                                          safe_row(512, 812.0), safe_row(256, 556.0)};
+                                          sweep_row_of(size_session(428.0, 5, 5, 2), 128, 128), safe_row(512, 812.0),
+                                          safe_row(256, 556.0)};
     sweep_facts f;
     f.rows = table;
     ASSERT_NE(sweep_smallest_safe(f), nullptr);
@@ -254,4 +272,36 @@ TEST(LoopcheckSweep, TheLoadKeepsTheCallbackBusyForItsShare)
             EXPECT_NEAR(busy, share, 0.02 * share + 1e-12) << frames << " frames at " << share;
             EXPECT_EQ(script_ns > 0, share > 0.0) << frames << " frames at " << share;
         }
+}
+
+// What a reviewer reads: the text table, the JSON and the report's section
+// say the same rows, the smallest safe buffer and that the server's size was
+// put back.
+TEST(LoopcheckSweep, TheRenderersSayTheSameTable)
+{
+    check_report r;
+    r.options.sweep.on = r.sweep.on = true;
+    r.options.sweep.max_latency_ms = 12.0;
+    r.host_api = "JACK Audio Connection Kit", r.in_name = r.out_name = "system", r.rate = 48000.0;
+    r.sweep.server_wide = true, r.sweep.server = "the JACK server", r.sweep.original = 256, r.sweep.restored = true;
+    r.sweep.soak_s = 10.0;
+    r.sweep.rows = {sweep_row_of(size_session(364.0, 2, 3, 1), 64, 64), safe_row(256, 556.0)};
+    r.buffers = sweep_end_of(r.sweep, false, {});
+    const check_verdict v = verdict_judge(r);
+    ASSERT_EQ(v.status, check_status::ok);
+    const std::string text = sweep_report_text(r, v);
+    for (const char* words : {"smallest safe buffer: 256 frames, round trip 556.000", "NOT SAFE", "  safe",
+                              "was 256 frames; the sweep set it to each size and put it back to 256"})
+        EXPECT_NE(text.find(words), std::string::npos) << words << " in\n" << text;
+    nlohmann::ordered_json j;
+    sweep_report_json(r, j);
+    EXPECT_EQ(j["smallest_safe_buffer"]["granted"], 256);
+    EXPECT_EQ(j["buffers"][0]["glitches_by_kind"]["inserted"], 3);
+    EXPECT_EQ(j["buffers"][0]["xruns"], 1);
+    EXPECT_EQ(j["buffers"][0]["safe"], false);
+    EXPECT_EQ(j["buffer_sweep"]["restored"], true);
+    const std::string page = report_html(r, v, "today");
+    for (const char* words : {"Buffer sweep", "256 frames, round trip 11.583 ms", "put back after the sweep",
+                              "2 dropped, 3 inserted", "<svg"})
+        EXPECT_NE(page.find(words), std::string::npos) << words;
 }
