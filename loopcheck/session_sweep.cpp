@@ -100,7 +100,11 @@ void session_sweep_run(check_report& r, const session_hooks& hooks)
         int64_t server = 0;
         if (hold.server) {
             std::string problem;
+            const int64_t before = server_buffer_size(hold.server);
             server = server_buffer_set(hold.server, size, problem);
+            // A size it rounds is measured, granted beside requested; one it ignored is refused.
+            if (problem.empty() && server != size && server == before)
+                problem = f.server + " stayed at " + std::to_string(server) + " frames";
             if (!problem.empty()) {
                 sweep_row refused;
                 refused.requested = size, refused.granted = server, refused.refused = true;

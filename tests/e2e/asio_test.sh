@@ -12,6 +12,8 @@
 #     at periods 256 and 64;
 #   - loopcheck.exe on ASIO reads the loop exactly, the period plus 300, within
 #     0.01 frame, its -b the ASIO buffer asked;
+#   - loopcheck.exe --buffers 128,512 on ASIO (WineASIO setting the server's
+#     period to the size asked): each size's round trip the size plus 300;
 #   - karvel.exe on ASIO finds the loop: its peak position is the truth within
 #     a frame, its buffer size the period, at period 64 (wine_loop_test runs
 #     it at 256, through a longer path, several times in a row).
@@ -89,4 +91,24 @@ for period in 256 64; do
     echo "period $period: karvel.exe: peak pos $position, buffer size $period (truth $truth)"
     rig_jack_stop
 done
+
+# The buffer sweep on ASIO: each size asked of the driver as the stream's
+# buffer. WineASIO, told not to hold the server's period
+# (WINEASIO_FIXED_BUFFERSIZE=off), offers 16 to 8192 frames and sets the JACK
+# server's period to the size asked: each size's round trip is the size plus
+# 300, the size granted as asked. (The server keeps the last size: WineASIO
+# sets it, not loopcheck, and on ASIO the size is the stream's own.)
+rig_jack_start "e2e-asio-sweep-$$" 256 48000 || fail "no JACK server for the sweep"
+rig_loopsim_start --delay $path --cable asio-loopcheck:out_1:in_1 || fail "no loopsim"
+WINEASIO_FIXED_BUFFERSIZE=off WINEASIO_CLIENT_NAME=asio-loopcheck wine_run "$loopcheck" -d WineASIO \
+    --buffers 128,512 --soak 2 --json >"$work/lc.out" 2>"$work/lc.err"
+status=$?
+rig_stop "$RIG_LOOPSIM_PID"
+grep '^{' "$work/lc.out" >"$work/lc.json" || true
+[ "$status" = 0 ] || fail "loopcheck.exe --buffers: status $status: $(cat "$work/lc.err" "$work/lc.json")"
+rig_json_check "$work/lc.json" || fail "loopcheck.exe --buffers: its JSON breaks docs/loopcheck.schema.json"
+jq -e --argjson p $path '.host_api == "ASIO" and (.buffers | length == 2) and .buffer_sweep.server == null and
+    ([.buffers[] | .granted == .requested and ((.latency_frames - .requested - $p) | fabs) < 0.01] | all)' \
+    "$work/lc.json" >/dev/null || fail "loopcheck.exe --buffers read $(jq -c .buffers "$work/lc.json")"
+echo "sweep: loopcheck.exe --buffers 128,512 on ASIO: $(jq -c '[.buffers[] | {requested, granted, latency_frames, glitches, xruns}]' "$work/lc.json")"
 echo "PASS"

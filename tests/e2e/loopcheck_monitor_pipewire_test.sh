@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# loopcheck --monitor through PipeWire's JACK face on a private headless
+# loopcheck --monitor (and --buffers) through PipeWire's JACK face on a private headless
 # session at quantum 1024, the rig's stand-in card ("Card sink", and apart
 # from it the virtual source "Card source") with loopsim between the sink's
 # monitor and the source's input as the cable; then through its ALSA face
@@ -52,6 +52,21 @@ monitor_clean() {
 }
 
 monitor_clean "PipeWire's JACK face" pw-jack "$loopcheck" --out-device "Card sink" --in-device "Card source"
+
+# The buffer sweep on PipeWire's JACK face: each quantum set through the JACK
+# API, the round trip through the sink's monitor one quantum, and the forced
+# quantum put back to 1024 afterwards.
+timeout 90 pw-jack "$loopcheck" --out-device "Card sink" --in-device "Card source" --buffers 256,1024 --soak 2 --json \
+    >"$work/sweep.json" 2>"$work/err"
+status=$?
+rig_json_check "$work/sweep.json" || fail "--buffers: the JSON breaks docs/loopcheck.schema.json"
+[ "$status" = 0 ] && jq -e '(.buffers | length == 2) and .buffer_sweep.original == 1024 and .buffer_sweep.restored and
+    ([.buffers[] | .granted == .requested and ((.latency_frames - .requested) | fabs) < 0.01] | all)' \
+    "$work/sweep.json" >/dev/null ||
+    fail "--buffers on PipeWire's JACK face: status $status: $(jq -c '{message, buffers: [.buffers[] | {requested, granted, latency_frames, reason}]}' "$work/sweep.json" 2>/dev/null) $(cat "$work/err")"
+timeout 5 pw-metadata -n settings 0 clock.force-quantum 2>/dev/null | grep -q "value:'1024'" ||
+    fail "--buffers: the forced quantum is not 1024 after the sweep: $(timeout 5 pw-metadata -n settings 0 2>&1 | grep quantum)"
+echo "PipeWire's JACK face, --buffers 256,1024: $(jq -c '[.buffers[] | {requested, granted, latency_frames, glitches, xruns}]' "$work/sweep.json"), the quantum back at 1024"
 rig_stop "$RIG_LOOPSIM_PID"
 # No JACK server answers: PortAudio's default host API, ALSA, and PipeWire's
 # plugin, asked for a latency above the quantum (below it no frames come).
