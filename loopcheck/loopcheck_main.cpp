@@ -145,7 +145,7 @@ int main(int argc, char** argv)
         std::fputs("loopcheck: measuring the response too: a 0.85 s sweep\n", stderr);
     if (o.sweep.on && !o.json && !o.quiet)
         std::fprintf(stderr, "loopcheck: a latency and a %g s soak at each buffer size, about %g s each\n",
-                     o.sweep.soak_s, o.sweep.soak_s + 1.5);
+                     o.sweep.soak_s, o.sweep.soak_s + 1.6);
     if (o.quality && !o.json && !o.quiet)
         std::fputs("loopcheck: the quality battery follows the latency: about 6 s for one loop, 7 s for more\n",
                    stderr);
