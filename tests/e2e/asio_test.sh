@@ -27,7 +27,7 @@ rig_wait_builds windows || fail "the Windows programs were not built (tools/test
 dravik=$(rig_wine_exe dravik 2>/dev/null) ||
     { echo "SKIP: no dravik.exe in $RIG_WINE_BUILD (tools/windows_build.sh builds the Windows programs)"; exit 77; }
 rig_wine_has_asio ||
-    { echo "SKIP: the Windows build has no ASIO (no SDK files in ../shared/third_party/asiosdk)"; exit 77; }
+    { echo "SKIP: the Windows build has no ASIO (built without the SDK's files in ../shared/third_party/asiosdk, or with --no-asio)"; exit 77; }
 karvel=$(rig_wine_exe karvel) || fail "no karvel.exe"
 loopcheck=$(rig_wine_exe loopcheck) || fail "no loopcheck.exe"
 path=300
