@@ -64,7 +64,11 @@ std::string files_check(const check_options& o)
         if (!problem.empty())
             return problem;
     }
-    return o.monitor.save_dir.empty() ? "" : files_check_writable(o.monitor.save_dir + "/.loopcheck-check");
+    if (o.monitor.save_dir.empty())
+        return "";
+    // The snippets' folder is made where it is missing, as the README's soak command expects.
+    const std::string problem = files_make_folder(o.monitor.save_dir);
+    return problem.empty() ? files_check_writable(o.monitor.save_dir + "/.loopcheck-check") : problem;
 }
 
 // The files, once the latency stands.

@@ -13,6 +13,17 @@ std::string failed(const std::string& path, int error) { return "cannot write " 
 
 }  // namespace
 
+std::string files_make_folder(const std::string& path)
+{
+    std::error_code error;
+    std::filesystem::create_directories(path, error);
+    if (error)
+        return "cannot make the folder " + path + ": " + error.message();
+    if (!std::filesystem::is_directory(path, error))
+        return "cannot make the folder " + path + ": a file of that name is in the way";
+    return "";
+}
+
 std::string files_check_writable(const std::string& path)
 {
     std::error_code ignored;

@@ -11,6 +11,10 @@
 // file that was not there before is not left behind.
 std::string files_check_writable(const std::string& path);
 
+// The folder path with its parents, as mkdir -p makes them (nothing to do
+// when it is there): "" or the reason, in the system's words.
+std::string files_make_folder(const std::string& path);
+
 // frequency_hz,level_db,phase_deg,snr_db with a header line first; rows under
 // the SNR floor have "low snr" in a fifth column, rows whose noise was not
 // measured an empty snr_db and "snr unknown". "" or the reason it cannot be written.

@@ -48,7 +48,7 @@ run_attempt() {
     while [ "$1" != "--" ]; do checks+=("$1"); shift; done
     shift
     : >"$work/$name.sim"
-    rm -rf "$work/wav" && mkdir -p "$work/wav"  # --save-glitches: this attempt's files only
+    rm -rf "$work/wav"  # --save-glitches: this attempt's files only, in a folder loopcheck makes
     rig_loopsim_start --cable loopcheck --log "$work/$name.sim" "$@" || fail "$name: no loopsim"
     local before
     before=$(wc -l <"$RIG_JACK_LOG")
@@ -145,7 +145,7 @@ loopsim: $(truth_of "$name" "$delay" | tr '\n' ';')"
 }
 
 # Six glitches of the three kinds, one frame to a thousand.
-run_case glitches 60 7 3000 --save-glitches "$work/wav" -- \
+run_case glitches 60 7 3000 --save-glitches "$work/wav/" -- \
     --glitch drop,8,1 --glitch insert,16,64 --glitch zero,24,48 --glitch drop,32,480 \
     --glitch insert,40,256 --glitch zero,48,1000
 [ "$(grep -c '^glitch' "$work/glitches.sim")" = 6 ] || fail "loopsim logged $(grep -c '^glitch' "$work/glitches.sim") glitches, not 6"
