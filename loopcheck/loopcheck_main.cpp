@@ -3,6 +3,7 @@
 // as text or JSON, with an exit status that says what was found.
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <exception>
 
 #include "loopcheck/options/options.hpp"
@@ -126,18 +127,46 @@ void render(const check_report& r, const check_verdict& v)
         std::fprintf(stderr, "%s\n", v.message.c_str());
 }
 
+// Whether --json is on the command line, even one the parser refused.
+bool json_asked(int argc, char** argv)
+{
+    for (int i = 1; i < argc; i++)
+        if (std::strcmp(argv[i], "--json") == 0)
+            return true;
+    return false;
+}
+
+// --json's one object for a command line refused (status 2): the defaults,
+// the reason and where the options are listed. The usage went to standard error.
+int refused_json(const std::string& refusal)
+{
+    check_report bad;
+    bad.options.json = true;
+    bad.setup = {true, check_status::bad_options, refusal + " (loopcheck --help lists the options)", ""};
+    const check_verdict v = verdict_judge(bad);
+    print(report_json(bad, v));
+    return verdict_exit_code(v);
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
 {
     check_report report;
-    const options_next next = options_parse(argc, argv, report.options);
+    std::string refusal;
+    const options_next next = options_parse(argc, argv, report.options, refusal);
+    if (next == options_next::refused && json_asked(argc, argv))
+        return refused_json(refusal);
     if (next != options_next::measure)
         return next == options_next::shown ? 0 : check_status_of(check_status::bad_options).exit_code;
     const check_options& o = report.options;
     const std::string unwritable = files_check(o);
     if (!unwritable.empty()) {
         std::fprintf(stderr, "loopcheck: %s\n", unwritable.c_str());
+        if (o.json) {
+            report.setup = {true, check_status::error, unwritable, ""};
+            print(report_json(report, verdict_judge(report)));
+        }
         return check_status_of(check_status::error).exit_code;
     }
     std::signal(SIGINT, interrupt);

@@ -201,6 +201,12 @@ std::string options_number(const std::string& text, double min, double max, doub
 
 options_next options_parse(int argc, char** argv, check_options& o)
 {
+    std::string refusal;
+    return options_parse(argc, argv, o, refusal);
+}
+
+options_next options_parse(int argc, char** argv, check_options& o, std::string& refusal)
+{
     CLI::App app{"loopcheck"};
     app.set_help_flag();
     bool help = false;
@@ -265,6 +271,7 @@ options_next options_parse(int argc, char** argv, check_options& o)
             app.exit(e);
             return options_next::shown;
         }
+        refusal = e.what();
         std::fprintf(stderr, "loopcheck: %s\n%s", e.what(), options_usage);
         return options_next::refused;
     }
