@@ -74,12 +74,14 @@ fi
 
 "$binary" -b256 >"$out/program.out" 2>&1 &
 pid=$!
-rig_wait_port "$program:in_0" 15 || fail "$program has no ports"
+# Beside the builds and the sanitized unit tests a program's start (PortAudio's
+# device scan, its window) has taken over 15 s: bounded, but generously.
+rig_wait_port "$program:in_0" 45 || fail "$program has no ports within 45 s"
 jack_connect "$program:out_0" loopsim:in && jack_connect loopsim:out "$program:in_0" || fail "no loop"
 start=$(date +%s.%N)
 flock -u 9
 title=$(rig_title "$program")
-id=$(rig_wait_window "$title" 15) || fail "no window"
+id=$(rig_wait_window "$title" 45) || fail "no window within 45 s"
 for t in ${times//,/ }; do
     # Sleep until T seconds after the loop closed, whatever the last shot cost.
     sleep "$(awk -v s="$start" -v t="$t" -v now="$(date +%s.%N)" 'BEGIN { d = s + t - now; print (d > 0 ? d : 0) }')"
