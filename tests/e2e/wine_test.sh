@@ -108,8 +108,15 @@ while IFS='|' read -r program folder; do
     "$BUILD_DIR/$folder/$program" -h >/dev/null 2>&1 &
     pid=$!
     # As long as the Wine windows get: the tests beside it load the machine.
-    id=$(rig_wait_window "$title" 30) ||
-        fail "$program: no Linux window ($(kill -0 $pid 2>/dev/null && echo still running || echo exited))"
+    # The Linux program's own window, by its process: the Wine and Linux
+    # windows share their titles, and X hands a new client the ids of one gone.
+    id=""
+    for _ in $(seq 300); do
+        id=$(timeout 2 xdotool search --all --pid "$pid" --name "$title" 2>/dev/null | head -1)
+        [ -n "$id" ] && break
+        sleep 0.1
+    done
+    [ -n "$id" ] || fail "$program: no Linux window ($(kill -0 $pid 2>/dev/null && echo still running || echo exited))"
     sleep 0.5
     rig_shot "$id" "$work/linux.png" || fail "$program: no Linux screenshot"
     xdotool key --window "$id" space
