@@ -16,6 +16,17 @@
 # Exit status 0 when every step worked and the program ended on Escape with
 # status 0, printing nothing; otherwise the reason is on standard output.
 set -u
+# A JACK server keeps its clients' metadata under /dev/shm/jack_db-UID, a
+# folder named after the user alone, and removes it when it stops: one case's
+# server stopping beside another case pulls it from under the other's clients
+# as they open ("__db.001: No such file or directory", "Cannot open DB
+# environment" on their standard error). So a case runs with a /dev/shm of its
+# own where mount namespaces are allowed (root, or inside the end-to-end tests'
+# own namespace); elsewhere it shares the machine's, as before.
+if [ -z "${LOOPCASE_OWN_SHM:-}" ] && unshare --mount --propagation private true 2>/dev/null; then
+    LOOPCASE_OWN_SHM=1 exec unshare --mount --propagation private bash -c \
+        'mount -t tmpfs -o mode=1777,size=256m loopcase-shm /dev/shm 2>/dev/null; exec bash "$0" "$@"' "$0" "$@"
+fi
 root="$(cd "$(dirname "$0")/.." && pwd)"
 build="${BUILD_DIR:-$root/build}"
 . "$root/tools/rig.sh"
@@ -41,10 +52,11 @@ loopsim="$build/tools/loopsim/loopsim"
 "$loopsim" "$@" --print-ir-response $((2048 - ${PERIOD:-256} - 1)) >"$out/truth-model.txt"
 
 rig_xvfb_start || fail "no X server"
-# Two clients of one name opening at the same moment on two servers spoil each
-# other's start (the server logs "Cannot connect to client name = loopsim":
-# the socket it calls back on is named after the client, not after the
-# server), so the cases that run at once take turns until their loop is closed.
+# Where cases share one /dev/shm, two clients of one name opening at the same
+# moment on two servers spoil each other's start (the server logs "Cannot
+# connect to client name = loopsim": the socket it calls back on is named after
+# the client, not after the server); and beside each other the cases' starts
+# are slow. So the cases that run at once take turns until their loop is closed.
 # The lock is machine-wide, so it lives where lock files do, not in /tmp.
 lock_dir=/run/lock
 [ -w "$lock_dir" ] || lock_dir="${TMPDIR:-/tmp}"
