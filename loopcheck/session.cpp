@@ -91,6 +91,20 @@ bool input_is_monitor(const stream_state& s, PaDeviceIndex device)
     return api && api->type == paJACK && stream_clock_inputs_are_monitor(s, info->name);
 }
 
+// A host API's name as PortAudio gives it ("" for none).
+std::string host_api_name(PaHostApiIndex api)
+{
+    const PaHostApiInfo* host = api >= 0 ? Pa_GetHostApiInfo(api) : nullptr;
+    return host && host->name ? host->name : "";
+}
+
+// The name of the host API a device belongs to.
+std::string device_api_name(PaDeviceIndex device)
+{
+    const PaDeviceInfo* info = device >= 0 ? Pa_GetDeviceInfo(device) : nullptr;
+    return info ? host_api_name(info->hostApi) : "";
+}
+
 // The loop on the JACK server's first device, straight on JACK: no device
 // index, as PortAudio never started to count them.
 std::string open_on_jack(check_report& r, session_audio& audio, const stream_jack_device& device)
@@ -112,13 +126,19 @@ std::string open_on_portaudio(check_report& r, session_audio& audio)
     if (audio.portaudio_start() != paNoError)
         return "PortAudio could not start";
     const PaHostApiIndex api = host_api_choose();
-    const PaHostApiInfo* host = api >= 0 ? Pa_GetHostApiInfo(api) : nullptr;
-    r.host_api = host && host->name ? host->name : "";
+    r.host_api = host_api_name(api);
     devices_pair pair;
     const stream_request request = stream_request_of(r.options);
     const std::string problem = devices_choose(request, api, pair);
     if (!problem.empty())
         return problem;
+    // A device named by its index may belong to another host API than the
+    // one chosen (ALSA's "jack" plugin is index 0 on a JACK machine): the
+    // label is that of the devices opened.
+    r.host_api = device_api_name(pair.output);
+    const std::string input_api = device_api_name(pair.input);
+    if (input_api != r.host_api)
+        r.host_api += " to " + input_api;
     r.out_device = pair.output, r.in_device = pair.input;
     r.out_name = pair.output_name, r.in_name = pair.input_name;
     audio.stall_advice = stream_stall_advice(pair.output);

@@ -21,6 +21,8 @@ latency_plan latency_plan_of(const check_report& r)
     if (o.out_channels.size() > 1)
         for (size_t k = 0; k < o.out_channels.size(); k++)
             p.loop_names.push_back(verdict_loop_name(o, k));
+    for (const int64_t channel : o.in_channels)
+        p.inputs.push_back("input " + std::to_string(channel) + " of \"" + r.in_name + "\"");
     p.host_api = r.host_api;
     return p;
 }

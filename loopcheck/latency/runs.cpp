@@ -21,13 +21,29 @@ void unfinished(latency_outcome& out, check_status status, const std::string& me
 
 bool interrupted(const runs_setup& setup) { return setup.interrupted && setup.interrupted->load(); }
 
+// True when every sample the run captured is exactly zero: nothing reaches
+// the input at all, not even its own noise.
+bool digital_silence(const run_capture& capture)
+{
+    const auto zero = [](float x) { return x == 0.0f; };
+    return !capture.capture.empty() && std::all_of(capture.capture.begin(), capture.capture.end(), zero) &&
+           std::all_of(capture.quiet.begin(), capture.quiet.end(), zero);
+}
+
 // "no loop found within N frames (S s)", what may be wrong, and where a loop
 // too long for --max-delay showed its peak.
-std::string no_loop_message(double rate, int64_t last_lag, const run_capture& capture)
+std::string no_loop_message(const latency_plan& p, const runs_setup& setup, int64_t last_lag,
+                            const run_capture& capture)
 {
     char text[320];
     std::snprintf(text, sizeof text, "no loop found within %lld frames (%.3f s)", static_cast<long long>(last_lag),
-                  static_cast<double>(last_lag) / rate);
+                  static_cast<double>(last_lag) / p.rate);
+    const size_t loop = static_cast<size_t>(setup.loop);
+    if (digital_silence(capture) && loop < p.inputs.size())
+        return text + (": " + p.inputs[loop]) +
+               " was digital silence, every sample exactly zero: nothing reaches it. Check that the cable goes "
+               "into that input (--in), that the input is not muted or switched off, and the device (-d; dravik "
+               "lists them)";
     if (capture.beyond)
         return text + std::string(": the loop is longer, its sweep came back from about ") +
                std::to_string(capture.result.peak) + " frames on; a longer --max-delay measures it";
@@ -185,21 +201,23 @@ bool run_one(const latency_plan& p, latency_outcome& out, stream_state& s, const
         }
         if (capture.beyond) {
             run_keep_seen(out.facts, capture, p.rate);
-            return unfinished(out, check_status::no_loop, no_loop_message(p.rate, plan.last_lag, capture)), false;
+            return unfinished(out, check_status::no_loop, no_loop_message(p, setup, plan.last_lag, capture)), false;
         }
         // Not an attempt: the loop may be there, only weak. The runs after
         // this one take the long sweep at once (12 dB more signal than the
         // short one, 2 dB more than the response's, which is lengthened only
         // for a loop it leaves weak or unseen).
         const double lengthen_below = response_sweep ? weak_snr_db : runs_lengthen_below_db;
-        if (!long_sweep && (!capture.result.loop || capture.result.snr_db < lengthen_below)) {
+        // A capture of exact zeros stays so whatever plays: no longer sweep for it.
+        if (!long_sweep && !digital_silence(capture) &&
+            (!capture.result.loop || capture.result.snr_db < lengthen_below)) {
             plan.clip = setup.long_clip;
             run.lengthened = true;
             continue;
         }
         if (!capture.result.loop) {
             run_keep_seen(out.facts, capture, p.rate);
-            return unfinished(out, check_status::no_loop, no_loop_message(p.rate, plan.last_lag, capture)), false;
+            return unfinished(out, check_status::no_loop, no_loop_message(p, setup, plan.last_lag, capture)), false;
         }
         run.result = capture.result;
         run.sweep_frames = static_cast<int64_t>(plan.sweep.size());

@@ -37,6 +37,7 @@ struct latency_plan {
     bool response = false;                      // the response sweep, and its summary (--response)
     bool rows = false;                    // the response's rows and the noise before each sweep (a file, the report)
     std::vector<std::string> loop_names;  // each loop's name, when there are several
+    std::vector<std::string> inputs;      // each loop's input as messages name it: input 1 of "system"
     std::string host_api;                 // named when the stream delivers nothing
 };
 

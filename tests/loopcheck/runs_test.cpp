@@ -145,6 +145,7 @@ measured measure(const script& sc, check_options o)
     m.report.options = o;
     m.report.rate = rate;
     m.report.host_api = "scripted";
+    m.report.in_name = "scripted";
     m.state = std::make_unique<stream_state>();
     stream_state& s = *m.state;
     const double amplitude = std::pow(10.0, o.level_dbfs / 20.0);
@@ -254,6 +255,33 @@ TEST(LoopcheckRuns, EverySpoiledRunIsCaughtAndRetried)
         EXPECT_EQ(m.report.runs[0].attempts, r.attempts) << testing::PrintToString(m.report.runs[0].dropouts);
         EXPECT_NEAR(m.report.runs[0].result.latency, r.latency, 0.01);
     }
+}
+
+// An input that brings back nothing at all, not even noise, is named as
+// digital silence, and is not kept waiting for the long sweep, which cannot
+// change it; an input with only noise on it is still given the long sweep.
+TEST(LoopcheckRuns, NothingWiredIsNamedAsDigitalSilence)
+{
+    struct row {
+        const char* name;
+        script sc;
+        const char* said;
+    };
+    const row rows[] = {
+        {"nothing wired", {.gain = 0.0, .noise_dbfs = -1000.0}, "input 1 of \"scripted\" was digital silence"},
+        {"only noise", {.gain = 0.0, .noise_dbfs = -60.0}, "check the cable"},
+    };
+    int64_t frames[2] = {};
+    for (size_t i = 0; i < 2; i++) {
+        SCOPED_TRACE(rows[i].name);
+        const measured m = measure(rows[i].sc, options());
+        const check_verdict v = verdict_judge(m.report);
+        EXPECT_EQ(v.status, check_status::no_loop);
+        EXPECT_NE(v.message.find(rows[i].said), std::string::npos) << v.message;
+        frames[i] = m.state->frames_done.load();
+    }
+    // The long sweep alone is 1.4 s: the silent input ends well before the noisy one.
+    EXPECT_LT(frames[0] + std::lrint(1.0 * rate), frames[1]);
 }
 
 // A loop too weak for the short sweep is measured again with the long one
