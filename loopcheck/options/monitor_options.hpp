@@ -17,8 +17,9 @@ struct monitor_texts {
     std::string duration, max_glitches, max_drift;
 };
 
-// "30s", "10m", "8h", "90" (seconds) or "0": seconds in duration_s. A
-// duration is 0 (until Ctrl-C) or 1 s to 1000 h; "" or why not.
+// "30s", "10m" or "10min", "8h", "1h30m" (units largest first, each once),
+// "90" (a bare number: seconds) or "0": seconds in duration_s. A duration is
+// 0 (until Ctrl-C) or 1 s to 1000 h; "" or why not.
 std::string monitor_duration_parse(const std::string& text, double& duration_s);
 
 // Checks the texts into settings: "" or the reason, with the option's name.

@@ -14,11 +14,42 @@ TEST(MonitorOptions, Durations)
         bool good;
         double seconds;
     };
-    const row rows[] = {{"30s", true, 30.0},  {"10m", true, 600.0},   {"8h", true, 28800.0},  {"0", true, 0.0},
-                        {"90", true, 90.0},   {"1.5h", true, 5400.0}, {"1s", true, 1.0},      {"1000h", true, 3.6e6},
-                        {"0.5s", false, 0.0}, {"1001h", false, 0.0},  {"-1s", false, 0.0},    {"nanh", false, 0.0},
-                        {"infs", false, 0.0}, {"1e999h", false, 0.0}, {"", false, 0.0},       {"h", false, 0.0},
-                        {"10 m", false, 0.0}, {"10d", false, 0.0},    {"1e308h", false, 0.0}, {"3600001", false, 0.0}};
+    const row rows[] = {{"30s", true, 30.0},
+                        {"10m", true, 600.0},
+                        {"8h", true, 28800.0},
+                        {"0", true, 0.0},
+                        {"90", true, 90.0},
+                        {"1.5h", true, 5400.0},
+                        {"1s", true, 1.0},
+                        {"1000h", true, 3.6e6},
+                        {"0.5s", false, 0.0},
+                        {"1001h", false, 0.0},
+                        {"-1s", false, 0.0},
+                        {"nanh", false, 0.0},
+                        {"infs", false, 0.0},
+                        {"1e999h", false, 0.0},
+                        {"", false, 0.0},
+                        {"h", false, 0.0},
+                        {"10 m", false, 0.0},
+                        {"10d", false, 0.0},
+                        {"1e308h", false, 0.0},
+                        {"3600001", false, 0.0},
+                        // Units spelt as people write them, and combined largest first.
+                        {"10min", true, 600.0},
+                        {"1h30m", true, 5400.0},
+                        {"1h30m15s", true, 5415.0},
+                        {"2m30s", true, 150.0},
+                        {"1.5m", true, 90.0},
+                        {"1h0m", true, 3600.0},
+                        {"1h30", false, 0.0},
+                        {"30m1h", false, 0.0},
+                        {"1h1h", false, 0.0},
+                        {"1m1min", false, 0.0},
+                        {"min", false, 0.0},
+                        {"1e3s", false, 0.0},
+                        {"+5s", false, 0.0},
+                        {"5ss", false, 0.0},
+                        {"1.2.3s", false, 0.0}};
     for (const row& r : rows) {
         double seconds = -1.0;
         const std::string problem = monitor_duration_parse(r.text, seconds);
