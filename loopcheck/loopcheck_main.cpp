@@ -6,6 +6,7 @@
 #include <cstring>
 #include <exception>
 
+#include "analysis/quality_plan.hpp"
 #include "loopcheck/options/options.hpp"
 #include "loopcheck/report/files.hpp"
 #include "loopcheck/report/files_formats.hpp"
@@ -179,9 +180,6 @@ int main(int argc, char** argv)
     if (o.sweep.on && !o.json && !o.quiet)
         std::fprintf(stderr, "loopcheck: a latency and a %g s soak at each buffer size, about %g s each\n",
                      o.sweep.soak_s, o.sweep.soak_s + 1.6);
-    if (o.quality && !o.json && !o.quiet)
-        std::fputs("loopcheck: the quality battery follows the latency: about 6 s for one loop, 7 s for more\n",
-                   stderr);
     session_hooks hooks;
     // Each run as it is measured, for a person watching.
     if (!o.json && !o.quiet && !o.sweep.on)
@@ -189,6 +187,14 @@ int main(int argc, char** argv)
     if (!o.json && !o.quiet)
         hooks.on_size = [](const check_report&, const sweep_row& row) { print(sweep_row_text(row)); };
     hooks.monitor = monitor_printer(report);
+    // The battery's length from its own plan, once the rate is known.
+    if (!o.json && !o.quiet)
+        hooks.on_battery = [](const check_report& r) {
+            const size_t loops = r.options.out_channels.size();
+            std::fprintf(stderr, "loopcheck: the quality battery: %.1f s of tones and sweeps on %zu loop%s at %g Hz\n",
+                         static_cast<double>(quality_plan_frames(r.quality.plan)) / r.rate, loops,
+                         loops == 1 ? "" : "s", r.rate);
+        };
     try {
         if (o.sweep.on)
             session_sweep_run(report, hooks);

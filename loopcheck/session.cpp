@@ -216,6 +216,8 @@ void session_run(check_report& r, const session_hooks& hooks)
     // The battery and the monitor only on loops that are there, hold still and are the cable.
     if (r.options.quality && verdict_blocker(r, false).empty())
         guarded(r.battery, "--quality", [&] {
+            if (hooks.on_battery)
+                hooks.on_battery(r);
             outcome_take(r, quality_run_measure(*state, battery_plan_of(r), quality, wait, &session_interrupted));
         });
     r.buffer_granted = state->largest_buffer.load();

@@ -19,6 +19,7 @@ struct session_hooks {
     runs_hook on_run;                                                    // the first loop's runs as each is measured
     monitor_sink monitor;                                                // the monitor's lines
     std::function<void(const check_report&, const sweep_row&)> on_size;  // --buffers: each size once done
+    std::function<void(const check_report&)> on_battery;                 // --quality: its plan made, before it plays
 };
 
 // Runs every mode report.options asks for, each on what the ones before it

@@ -37,6 +37,8 @@ struct monitor_loop_state {
     int64_t fed = 0;                  // the next stream frame to feed
     int64_t marks_start = 0;          // the log's count when the stimulus began
     int64_t marks_shown = 0;          // the log's entries handed to the sink
+    int64_t marks_merged = 0;         // entries at the frame of the one before: one xrun, not two
+    int64_t last_mark_frame = -1;     // the frame of the last entry handed on
     int64_t xruns_noted = 0;          // the stream frame up to which the log's xruns are the detector's
     std::vector<monitor_event> held;  // found, held until the log is final 50 ms past them
 };
@@ -131,6 +133,13 @@ void xruns_note(monitor_loop_state& m)
         const stream_mark& e = m.s.marks[static_cast<size_t>(m.marks_shown % stream_mark_capacity)];
         const int64_t frame = e.frame.load(std::memory_order_relaxed);
         const unsigned long what = e.what.load(std::memory_order_relaxed);
+        // A flagged call and the cycle the server skipped for it are logged
+        // apart, at the same frame: one xrun.
+        if (frame == m.last_mark_frame) {
+            m.marks_merged++;
+            continue;
+        }
+        m.last_mark_frame = frame;
         if (m.sink.xrun)
             m.sink.xrun(frame - m.p.stimulus_frame, stream_mark_xrun_flags(what), m.p, wall_of(m.s, frame, m.p.rate));
     }
@@ -139,7 +148,7 @@ void xruns_note(monitor_loop_state& m)
 void progress_update(monitor_loop_state& m)
 {
     m.p.frames = std::max<int64_t>(0, m.fed - m.p.stimulus_frame);
-    m.p.xruns = m.s.marks_written.load(std::memory_order_acquire) - m.marks_start;
+    m.p.xruns = m.s.marks_written.load(std::memory_order_acquire) - m.marks_start - m.marks_merged;
     m.p.summary = monitor_summarise(m.d);
 }
 

@@ -1,6 +1,8 @@
 // Options by CLI11, every number checked for being one, finite and in range.
 #include "loopcheck/options/options.hpp"
 
+#include "loopcheck/options/option_table.hpp"
+
 #include <CLI/CLI.hpp>
 #include <cmath>
 #include <cstdio>
@@ -13,67 +15,6 @@
 #ifndef LOOPCABLE_VERSION
 #error "LOOPCABLE_VERSION is the project's version, which CMake defines"
 #endif
-
-const char* const options_usage =
-    "usage: loopcheck [-d INDEX|NAME] [--in-device INDEX|NAME] [--out-device INDEX|NAME] [-r RATE] [-b FRAMES]\n"
-    "                 [--out N] [--in N] [--level DBFS] [--repeat N] [--max-delay SECONDS] [--settle SECONDS]\n"
-    "                 [--expect FRAMES[:TOLERANCE]] [--allow-monitor] [--json] [--response FILE.csv|.frd]\n"
-    "                 [--ir FILE.csv|.wav] [--report FILE.html] [--quality] [--limits FILE.json] [-q]\n"
-    "                 [--monitor DURATION [--max-glitches N] [--max-drift PPM] [--save-glitches DIR]]\n"
-    "                 [--buffers LIST|all [--soak SECONDS] [--load PERCENT] [--max-latency-ms MS]]\n"
-    "       loopcheck -h|--help|--version\n";
-
-const char* const options_help =
-    "Measures the round-trip latency, gain, polarity and response of an audio interface's loop (an output\n"
-    "cabled back to an input) by a sweep, and ends with an exit status a script can test.\n"
-    "\n"
-    "  -d, --device INDEX|NAME      the device for both sides: its index as dravik lists it, or a unique\n"
-    "                               part of its name\n"
-    "  --in-device, --out-device INDEX|NAME\n"
-    "                               the device for one side\n"
-    "  -r, --rate RATE              sample rate in Hz, 8000 to 768000 (default: the device's)\n"
-    "  -b, --buffer FRAMES          the latency asked of the host API, in frames at the stream's rate,\n"
-    "                               1 to 65536 (PortAudio's suggested latency; the host picks the buffer)\n"
-    "  --out N[,N...], --in N[,N...]\n"
-    "                               the loops' output and input channels, from 1 (default 1 and 1);\n"
-    "                               the k-th of each list make loop k (at most 8 loops)\n"
-    "  --level DBFS                 peak level of the sweep, -80 to 0 (default -12)\n"
-    "  --repeat N                   measure N times, 1 to 100 (default 1)\n"
-    "  --max-delay SECONDS          the longest loop looked for, 0.001 to 10 (default 2)\n"
-    "  --settle SECONDS             silence after the stream's first frames, before the first sweep,\n"
-    "                               0 to 10 (default 0.05)\n"
-    "  --expect FRAMES[:TOLERANCE]  exit status 5 unless the latency lies within TOLERANCE (default 0.5)\n"
-    "  --allow-monitor              exit status 0, not 6, when the input is an output's monitor\n"
-    "  --json                       one JSON object on standard output instead of the text\n"
-    "  --response FILE.csv|.frd     also measure the response with a 0.85 s sweep and write it: FRD\n"
-    "                               (REW, VituixCAD) for a name ending .frd, else CSV\n"
-    "  --ir FILE.csv|.wav           write the impulse response around its peak: 32-bit float WAV at\n"
-    "                               the run's rate for a name ending .wav, else CSV\n"
-    "  --report FILE.html           write a self-contained HTML report with plots, whatever the outcome\n"
-    "  --quality                    after the latency, measure THD+N, harmonics, noise, dynamic range,\n"
-    "                               IMD, gain, response, crosstalk and channel match per loop (9 s)\n"
-    "  --limits FILE.json           judge the figures against the file's limits (implies --quality)\n"
-    "  -q, --quiet                  print only the latency in frames (with --monitor: no status lines)\n"
-    "  --monitor DURATION           then play a stimulus for DURATION (30s, 10m, 8h; 0: until Ctrl-C) and\n"
-    "                               report every glitch of the loop and the clocks' drift\n"
-    "  --max-glitches N             with --monitor: exit status 5 beyond N glitches\n"
-    "  --max-drift PPM              with --monitor: exit status 5 when the drift exceeds PPM\n"
-    "  --save-glitches DIR          with --monitor: each glitch, 100 ms either side, as a WAV file in DIR\n"
-    "  --buffers LIST|all           at each buffer size in turn (32,64,128 or all: every power of two the\n"
-    "                               host grants) measure the latency and soak; the size is put back after\n"
-    "  --soak SECONDS               with --buffers: play the monitor's stimulus this long at each size and\n"
-    "                               count glitches and xruns (default 10)\n"
-    "  --load PERCENT               with --buffers: keep the callback busy for this share of every period\n"
-    "                               while soaking, 0 to 95 (default 0)\n"
-    "  --max-latency-ms MS          with --buffers: exit status 5 unless a glitch-free size's latency is\n"
-    "                               at most MS\n"
-    "  -h, --help                   this text\n"
-    "  --version                    the version\n"
-    "\n"
-    "Exit status: 0 measured, 1 PortAudio or device error, 2 bad options, 3 no loop, 4 unstable,\n"
-    "5 outside --expect, --limits, a --monitor limit or --max-latency-ms, 6 input is an output's monitor, 7 glitches "
-    "found,\n"
-    "130 interrupted. More: man loopcheck.\n";
 
 namespace {
 
@@ -180,6 +121,76 @@ std::string sweep_alone(const check_options& o)
     return "";
 }
 
+// The check of an option's number against its row's range.
+CLI::Validator range_of(const char* name)
+{
+    const option_row* row = option_row_of(name);
+    return number_check(row->min, row->max);
+}
+
+// A whole number within its row's range.
+CLI::Validator whole_range_of(const char* name)
+{
+    const option_row* row = option_row_of(name);
+    return CLI::Range(static_cast<int64_t>(row->min), static_cast<int64_t>(row->max));
+}
+
+// True when text reads in full as a number ("-12", "1e3"): a value, not an option.
+bool is_number(const std::string& text)
+{
+    double value = 0.0;
+    return options_number(text, -HUGE_VAL, HUGE_VAL, value).find("is not a number") == std::string::npos;
+}
+
+// True when a word of the command line is one of the options (with its value attached or not).
+bool option_named(const std::string& word)
+{
+    if (word.size() < 2 || word[0] != '-' || is_number(word))
+        return false;
+    return option_row_of(word[1] == '-' ? word.substr(0, word.find('=')) : word.substr(0, 2)) != nullptr;
+}
+
+// "--repaet is not an option; did you mean --repeat?"
+std::string not_an_option(const std::string& name)
+{
+    const std::string nearest = option_nearest(name);
+    return name + " is not an option" + (nearest.empty() ? "" : "; did you mean " + nearest + "?");
+}
+
+// The first word of the command line that looks like an option and is none,
+// before CLI11 reads it its own way ("-repeat 3" would be -r "epeat", and an
+// unknown long option only "an argument not expected"); "" when every one is
+// known. A known option's value is skipped, negative numbers included.
+std::string unknown_option(int argc, char** argv)
+{
+    for (int i = 1; i < argc; i++) {
+        const std::string word = argv[i];
+        if (word == "--")
+            return "";
+        if (word.size() < 2 || word[0] != '-' || is_number(word))
+            continue;
+        const bool long_name = word[1] == '-';
+        const std::string name = long_name ? word.substr(0, word.find('=')) : word.substr(0, 2);
+        const option_row* row = option_row_of(name);
+        if (!row)
+            return not_an_option(long_name ? name : word);
+        // A long name with one dash ("-repeat") is a slip, not -r with "epeat" attached.
+        if (!long_name && word.size() > 2 && option_row_of("-" + word) != nullptr)
+            return not_an_option(word);
+        if (!long_name && word.size() > 2 && !row->value[0])
+            return not_an_option(word);
+        const bool attached = long_name ? word.find('=') != std::string::npos : word.size() > 2;
+        if (!row->value[0] || attached)
+            continue;
+        // The value is the next word, unless there is none or it is an option itself.
+        const bool next_is_option = i + 1 < argc && option_named(argv[i + 1]);
+        if (i + 1 == argc || next_is_option)
+            return name + " needs a value: " + row->value;
+        i++;
+    }
+    return "";
+}
+
 }  // namespace
 
 std::string options_number(const std::string& text, double min, double max, double& value)
@@ -215,15 +226,15 @@ options_next options_parse(int argc, char** argv, check_options& o, std::string&
     app.add_option("-d,--device", o.device);
     app.add_option("--in-device", o.in_device);
     app.add_option("--out-device", o.out_device);
-    app.add_option("-r,--rate", o.rate)->check(number_check(8000.0, 768000.0));
-    app.add_option("-b,--buffer", o.buffer)->check(CLI::Range(int64_t{1}, int64_t{65536}));
+    app.add_option("-r,--rate", o.rate)->check(range_of("--rate"));
+    app.add_option("-b,--buffer", o.buffer)->check(whole_range_of("--buffer"));
     std::string out = "1", in = "1";
     app.add_option("--out", out);
     app.add_option("--in", in);
-    app.add_option("--level", o.level_dbfs)->check(number_check(-80.0, 0.0));
-    app.add_option("--repeat", o.repeat)->check(CLI::Range(int64_t{1}, int64_t{100}));
-    app.add_option("--max-delay", o.max_delay_s)->check(number_check(0.001, 10.0));
-    app.add_option("--settle", o.settle_s)->check(number_check(0.0, 10.0));
+    app.add_option("--level", o.level_dbfs)->check(range_of("--level"));
+    app.add_option("--repeat", o.repeat)->check(whole_range_of("--repeat"));
+    app.add_option("--max-delay", o.max_delay_s)->check(range_of("--max-delay"));
+    app.add_option("--settle", o.settle_s)->check(range_of("--settle"));
     std::string expect;
     app.add_option("--expect", expect);
     app.add_flag("--allow-monitor", o.allow_monitor);
@@ -245,11 +256,12 @@ options_next options_parse(int argc, char** argv, check_options& o, std::string&
     app.add_option("--load", sweep.load);
     app.add_option("--max-latency-ms", sweep.max_latency);
     try {
+        const std::string unknown = unknown_option(argc, argv);
+        if (!unknown.empty())
+            throw CLI::ValidationError(unknown);
         app.parse(argc, argv);
         if (help) {
-            std::fputs(options_usage, stdout);
-            std::fputs("\n", stdout);
-            std::fputs(options_help, stdout);
+            std::fputs((option_synopsis() + "\n" + option_help_text()).c_str(), stdout);
             return options_next::shown;
         }
         std::string problem = expect.empty() ? "" : expect_read(expect, o);
@@ -272,7 +284,7 @@ options_next options_parse(int argc, char** argv, check_options& o, std::string&
             return options_next::shown;
         }
         refusal = e.what();
-        std::fprintf(stderr, "loopcheck: %s\n%s", e.what(), options_usage);
+        std::fprintf(stderr, "loopcheck: %s\n%s\n", e.what(), options_see_help);
         return options_next::refused;
     }
     return options_next::measure;

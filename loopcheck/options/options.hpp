@@ -33,13 +33,12 @@ struct check_options {
     sweep_settings sweep;      // --buffers: the latency and a soak at each buffer size
 };
 
-// The synopsis, as a bad option shows it; --help adds the options below it.
-extern const char* const options_usage;
-extern const char* const options_help;
+// What a refused command line says after its reason: where the options are listed.
+inline constexpr const char* options_see_help = "Run \"loopcheck --help\" for the options.";
 
 // What follows the command line: the measurement, or the program's end,
 // after --help or --version (on standard output, status 0) or a bad option
-// (its reason and the usage on standard error, status 2).
+// (its reason and where the options are listed on standard error, status 2).
 enum class options_next { measure, shown, refused };
 
 // Reads the command line into options. Every number is checked here, NaN and

@@ -5,6 +5,7 @@
 #include <cmath>
 
 #include "loopcheck/options/monitor_options.hpp"
+#include "loopcheck/options/option_table.hpp"
 #include "loopcheck/options/options.hpp"
 
 std::string sweep_sizes_parse(const std::string& text, sweep_settings& s)
@@ -51,7 +52,8 @@ std::string sweep_options_read(const sweep_texts& t, sweep_settings& s)
                    (problem.empty() ? "\"" + t.soak + "\" is not a length of time of 1 s or more" : problem);
     }
     if (!t.load.empty()) {
-        const std::string problem = options_number(t.load, 0.0, sweep_most_load_percent, s.load_percent);
+        const option_row* row = option_row_of("--load");
+        const std::string problem = options_number(t.load, row->min, row->max, s.load_percent);
         if (!problem.empty())
             return "--load: " + problem + " (percent of every period)";
     }

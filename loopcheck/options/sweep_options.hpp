@@ -8,7 +8,6 @@
 
 inline constexpr int64_t sweep_largest_buffer = 65536;
 inline constexpr double sweep_default_soak_s = 10.0;
-inline constexpr double sweep_most_load_percent = 95.0;
 
 struct sweep_settings {
     bool on = false;

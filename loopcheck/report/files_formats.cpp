@@ -48,7 +48,8 @@ std::vector<std::string> files_frd_comments(const check_report& r)
     if (unknown > 0)
         comments.push_back("SNR not measured");
     else if (weak > 0) {
-        std::snprintf(line, sizeof line, "%zu of %zu points below %.0f dB SNR (the CSV marks them)", weak,
+        std::snprintf(line, sizeof line,
+                      "%zu of %zu points below %.0f dB SNR: trust them less (a .csv name gives each point's SNR)", weak,
                       r.response_rows.size(), response_snr_floor_db);
         comments.push_back(line);
     }

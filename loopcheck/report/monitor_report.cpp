@@ -224,8 +224,8 @@ std::string monitor_status_json(const monitor_progress& p, const std::string& wa
 std::string monitor_status_text(const monitor_progress& p)
 {
     return "monitor: " + report_figure("%.0f", static_cast<double>(p.frames) / p.rate) + " s · " +
-           std::to_string(monitor_glitch_count(p)) + " glitches · " + std::to_string(p.xruns) + " xruns · " +
-           drift_text(p.summary) + "\n";
+           report_count(monitor_glitch_count(p), "glitch", "glitches") + " · " +
+           report_count(p.xruns, "xrun", "xruns") + " · " + drift_text(p.summary) + "\n";
 }
 
 std::string monitor_summary_json(const monitor_progress& p, const check_verdict& v)
@@ -265,17 +265,18 @@ std::string monitor_summary_text(const monitor_progress& p, const check_verdict&
             kinds += std::string(kinds.empty() ? " (" : ", ") + std::to_string(s.by_kind[static_cast<size_t>(k)]) +
                      " " + monitor_kind_name(static_cast<monitor_kind>(k));
     if (p.overruns > 0)
-        kinds += std::string(kinds.empty() ? " (" : ", ") + std::to_string(p.overruns) + " monitor overrun";
+        kinds +=
+            std::string(kinds.empty() ? " (" : ", ") + report_count(p.overruns, "monitor overrun", "monitor overruns");
     kinds += kinds.empty() ? "" : ")";
     std::string text =
         "monitor summary: " + report_figure("%.1f", static_cast<double>(p.frames) / p.rate) + " s, " +
-        std::to_string(p.frames) + " frames · " + std::to_string(monitor_glitch_count(p)) + " glitches" + kinds +
+        std::to_string(p.frames) + " frames · " + report_count(monitor_glitch_count(p), "glitch", "glitches") + kinds +
         " · longest clean stretch " + report_figure("%.1f", static_cast<double>(s.longest_clean_frames) / p.rate) +
-        " s · " + std::to_string(p.xruns) + " xruns · " + drift_summary_text(s, p.rate) + " · delay " +
+        " s · " + report_count(p.xruns, "xrun", "xruns") + " · " + drift_summary_text(s, p.rate) + " · delay " +
         report_figure("%.3f", s.delay_start_frames) + " to " + report_figure("%.3f", s.delay_end_frames) +
         " frames · threshold " + report_figure("%.1f", s.residue_db) + " dB below the signal\n";
     if (s.events_not_listed > 0)
-        text += "note: " + std::to_string(s.events_not_listed) + " glitches beyond the first " +
+        text += "note: " + report_count(s.events_not_listed, "glitch", "glitches") + " beyond the first " +
                 std::to_string(s.events - s.events_not_listed) + " were counted, not kept\n";
     return text + (v.message.empty() ? "" : v.message + "\n");
 }

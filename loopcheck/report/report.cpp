@@ -65,6 +65,11 @@ std::string report_device_text(const check_report& r)
            device_named(r.in_device, r.in_name);
 }
 
+std::string report_count(int64_t n, const char* one, const char* many)
+{
+    return std::to_string(n) + " " + (n == 1 ? one : many);
+}
+
 std::string report_figure(const char* pattern, double a)
 {
     char text[64], zero[64];

@@ -42,7 +42,8 @@ echo-after    |48000|--delay 300 --gain 0.5 --echo 5000,-6  |--json             
 echo-before   |48000|--delay 300 --gain 0.5 --echo -200,-20 |--json                        |0|near(.summary.mean_frames; $lat; 0.01) and .runs[0].next_peak.offset_frames == -200 and near(.runs[0].next_peak.level_db; -20; 0.1) and .flags.echo
 expect-pass   |48000|--delay 300                          |--json --expect @LAT@:0.01    |0|.status == "ok" and .expect.pass and .expect.frames == $lat
 expect-fail   |48000|--delay 300                          |--json --expect 300           |5|.status == "outside expected" and .expect.pass == false and near(.summary.mean_frames; $lat; 0.01)
-no-loop       |48000|--delay 300 --cable nobody           |--json --max-delay 0.5       |3|.status == "no loop" and (.message | test("no loop found")) and (.runs | length) == 0
+no-loop       |48000|--delay 300 --cable nobody           |--json --max-delay 0.5       |3|.status == "no loop" and (.message | test("no loop found.*input 1 of .system. was digital silence")) and (.runs | length) == 0
+alsa-index    |48000|--delay 300                          |--json -d 0 --max-delay 0.5   |3|.host_api == "ALSA" and .device.output == {"index": 0, "name": "jack"} and (.message | test("input 1 of .jack. was digital silence"))
 beyond        |48000|--delay 60000                        |--max-delay 0.5               |3|text:no loop found within 24000 frames
 just-beyond   |48000|--delay 30000                        |--max-delay 0.5               |3|text:no loop found within 24000 frames
 dropout-once  |48000|@CLEAN@ --dropout-once 0.05,20        |--json                        |0|near(.summary.mean_frames; $lat; 0.01) and .runs[0].attempts >= 2 and (.runs[0].dropouts[0] | test("digital silence")) and .flags.retried
@@ -191,7 +192,8 @@ for bad in "${bad_numbers[@]}"; do
     timeout 1 "$loopcheck" $bad >"$work/out" 2>"$work/err"
     status=$?
     [ $status = 2 ] || { echo "FAIL loopcheck $bad: exit status $status, not 2: $(cat "$work/out" "$work/err")"; failed=1; continue; }
-    grep -q "^usage: loopcheck" "$work/err" || { echo "FAIL loopcheck $bad: no usage"; failed=1; }
+    [ "$(tail -1 "$work/err")" = 'Run "loopcheck --help" for the options.' ] && [ "$(wc -l <"$work/err")" = 2 ] ||
+        { echo "FAIL loopcheck $bad: not the reason and where the options are: $(cat "$work/err")"; failed=1; }
 done
 if jack_lsp 2>/dev/null | grep -q "^loopcheck"; then
     echo "FAIL a bad number left a JACK client: $(jack_lsp | grep loopcheck)"
@@ -213,5 +215,34 @@ done
 echo "--json: one object for a bad option (2) and an unwritable report (1)"
 "$loopcheck" --help >"$work/out" || fail "--help ended with an error"
 head -1 "$work/out" | grep -q "^usage: loopcheck" || fail "--help does not begin with the usage: $(head -3 "$work/out")"
+# Mistyped as people mistype them: the option named, the one meant, and where
+# the options are listed, on two lines.
+while IFS='|' read -r options said; do
+    # shellcheck disable=SC2086
+    timeout 5 "$loopcheck" $options >"$work/out" 2>"$work/err"
+    status=$?
+    printf 'loopcheck: %s\nRun "loopcheck --help" for the options.\n' "$said" | cmp -s - "$work/err" && [ $status = 2 ] ||
+        fail "loopcheck $options: exit status $status and \"$(cat "$work/err")\", not 2 and \"$said\""
+done <<'TYPED'
+--repaet 3|--repaet is not an option; did you mean --repeat?
+-repeat 3|-repeat is not an option; did you mean --repeat?
+--monitor 1h30m --levle -3|--levle is not an option; did you mean --level?
+--monitor 10min --max-glitches 1.5|--max-glitches: "1.5" is not a whole number
+--level|--level needs a value: DBFS
+TYPED
+# The man page says what --help says of every option's range and default: both
+# are printed from one table. (Lines joined: each wraps them its own way.)
+man_page="$BUILD_DIR/man/loopcheck.1"
+if [ -f "$man_page" ]; then
+    man_text=$(MANWIDTH=5000 man -l "$man_page" 2>/dev/null | col -b | tr -s ' \n' '  ')
+    help_text=$("$loopcheck" --help | tr -s ' \n' '  ')
+    while read -r fact; do
+        [ -n "$fact" ] || continue
+        grep -qF -- "$fact" <<<"$man_text" || fail "the man page lacks --help's \"$fact\""
+    done < <(grep -oE '[-0-9.]+ to [-0-9.]+( \(default [^)]*\))?|\(default [^)]*\)' <<<"$help_text")
+    echo "man page: every range and default --help gives"
+else
+    echo "note: no man page built (scdoc missing): --help and the man page not compared"
+fi
 [ $failed = 0 ] || fail "some cases failed"
 echo "PASS"

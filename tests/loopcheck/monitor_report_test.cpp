@@ -82,3 +82,24 @@ TEST(MonitorReport, Verdicts)
         EXPECT_EQ(check_status_of(status).exit_code, x.exit_code) << x.events << " " << x.drift << " " << x.aligned;
     }
 }
+
+// The counts a person reads are in the singular for one: "1 glitch", never "1 glitches".
+TEST(MonitorReport, OneGlitchAndOneXrunInTheSingular)
+{
+    const struct {
+        int64_t events, xruns;
+        const char* status;  // what the status line says of them
+    } rows[] = {
+        {1, 1, "1 glitch · 1 xrun ·"},
+        {0, 0, "0 glitches · 0 xruns ·"},
+        {2, 3, "2 glitches · 3 xruns ·"},
+    };
+    for (const auto& r : rows) {
+        monitor_progress p = progress(r.events, 0.5);
+        p.xruns = r.xruns;
+        const std::string status = monitor_status_text(p), summary = monitor_summary_text(p, check_verdict{});
+        EXPECT_NE(status.find(r.status), std::string::npos) << status;
+        EXPECT_EQ(summary.find("1 glitches"), std::string::npos) << summary;
+        EXPECT_EQ(summary.find("1 xruns"), std::string::npos) << summary;
+    }
+}

@@ -26,6 +26,7 @@ struct script {
     int64_t slip_at = -1;       // a capture frame from the stimulus's start: the delay changes there
     int64_t slip = 0;           // by this many frames: > 0 frames dropped, < 0 repeated
     int64_t flag_at = -1;       // the call holding this frame reports an input overflow
+    int64_t skip_at = -1;       // the server runs a cycle the callback never sees before the call holding this frame
     int64_t stall_at = -1;      // no frames from here on
     int64_t interrupt_at = -1;  // Ctrl-C here
 };
@@ -76,11 +77,15 @@ private:
             v += noise_(random_);
             in[static_cast<size_t>(i)] = static_cast<float>(v);
             flagged = flagged || (sc_.flag_at >= 0 && f == sc_.flag_at);
+            if (sc_.skip_at >= 0 && f == sc_.skip_at)
+                server_time_ += period;
             if (sc_.interrupt_at >= 0 && f == sc_.interrupt_at)
                 interrupted_.store(true);
         }
+        server_frames = static_cast<uint32_t>(server_time_);
         stream_callback(in.data(), out.data(), period, nullptr, flagged ? paInputOverflow : 0, &s_);
         played_.insert(played_.end(), out.begin(), out.end());
+        server_time_ += period;
     }
     double gain() const { return std::pow(10.0, sc_.gain_db / 20.0); }
 
@@ -89,6 +94,7 @@ private:
     std::atomic<bool>& interrupted_;
     std::vector<float> played_;
     int64_t now_ms_ = 0;
+    int64_t server_time_ = 0;  // the server's frame counter
     std::mt19937_64 random_{7};
     std::normal_distribution<double> noise_{0.0, 3e-5};  // -90 dBFS
 };
@@ -115,6 +121,7 @@ monitored monitor(const script& sc)
     static const monitor_stimulus stimulus = monitor_stimulus_design(rate, monitor_default_level_dbfs);
     auto s = std::make_unique<stream_state>();
     s->clips.push_back(monitor_clip_make(stimulus));
+    s->clock_read = server_clock;
     stream_prepare(*s, monitor_ring_frames(rate));
     std::atomic<bool> interrupted{false};
     scripted_loop loop(*s, sc, interrupted);
@@ -173,6 +180,14 @@ TEST(LoopcheckMonitorRun, TheMainLoopOnAScriptedStream)
          0,
          "1 glitch found"},
         {"a flagged call, the audio intact", {.flag_at = at}, check_status::ok, 0, monitor_kind::dropped, 0, 1, ""},
+        {"a flagged call and the cycle skipped for it: one xrun",
+         {.flag_at = at, .skip_at = at},
+         check_status::ok,
+         0,
+         monitor_kind::dropped,
+         0,
+         1,
+         ""},
         // The glitch is reported some 30 ms after its frame: the host's flag
         // 40 ms after it must still reach it.
         {"a flagged call 40 ms after the slip",
@@ -235,6 +250,7 @@ TEST(LoopcheckMonitorRun, TheMainLoopOnAScriptedStream)
             EXPECT_EQ(m.lines.glitches[0].xrun_flagged, x.flagged);
         }
         EXPECT_EQ(m.lines.xruns, x.xruns);
+        EXPECT_EQ(m.report.monitor_end.xruns, x.xruns);
         // The summary's frames: the whole run, or up to where it ended.
         const int64_t end = x.sc.stall_at >= 0 ? x.sc.stall_at : x.sc.interrupt_at >= 0 ? x.sc.interrupt_at : -1;
         if (end < 0)

@@ -4,31 +4,22 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
+#include "common/loopcheck_parse.hpp"
+#include "loopcheck/options/option_table.hpp"
 #include "loopcheck/options/options.hpp"
 #include "loopcheck/report/report.hpp"
 
 namespace {
 
-// options_parse on "loopcheck" and words, its standard error kept quiet.
-options_next parse(std::vector<std::string> words, check_options& o)
-{
-    words.insert(words.begin(), "loopcheck");
-    std::vector<char*> argv;
-    for (std::string& w : words)
-        argv.push_back(w.data());
-    std::fflush(stderr);
-    const int saved = dup(2), null = open("/dev/null", O_WRONLY);
-    dup2(null, 2);
-    const options_next next = options_parse(static_cast<int>(argv.size()), argv.data(), o);
-    std::fflush(stderr);
-    dup2(saved, 2);
-    close(null), close(saved);
-    return next;
-}
+// options_parse on "loopcheck" and words, its standard error kept apart.
+options_next parse(const std::vector<std::string>& words, check_options& o) { return loopcheck_parse(words, o).next; }
 
 }  // namespace
 
@@ -80,6 +71,110 @@ TEST(LoopcheckOptions, GoodNumbersAreRead)
     EXPECT_EQ(o.expect_tolerance, 0.25);
     EXPECT_EQ(o.settle_s, 0.0);
     EXPECT_EQ(o.rate, 44100.0);
+}
+
+// A mistyped option is named, with the option meant when one is near, on one
+// line, and then where the options are listed: never the whole usage.
+TEST(LoopcheckOptions, AMistypedOptionIsNamedWithTheNearest)
+{
+    struct row {
+        std::vector<std::string> words;
+        const char* said;  // the first line, in full; "" when the command line is good
+    };
+    const row rows[] = {
+        {{"--repaet", "3"}, "--repaet is not an option; did you mean --repeat?"},
+        {{"-repeat", "3"}, "-repeat is not an option; did you mean --repeat?"},
+        {{"-rate", "48000"}, "-rate is not an option; did you mean --rate?"},
+        {{"--monitor", "10min", "--levle", "-3"}, "--levle is not an option; did you mean --level?"},
+        {{"--qualty"}, "--qualty is not an option; did you mean --quality?"},
+        {{"--buffers", "all", "--max-latency", "10"}, "--max-latency is not an option; did you mean --max-latency-ms?"},
+        {{"--frobnicate"}, "--frobnicate is not an option"},
+        {{"-x"}, "-x is not an option"},
+        {{"-q5"}, "-q5 is not an option"},
+        {{"--level"}, "--level needs a value: DBFS"},
+        {{"--level", "--json"}, "--level needs a value: DBFS"},
+        {{"--level", "-6"}, ""},
+        {{"--level=-6", "-r48000", "-dsystem"}, ""},
+        {{"--device", "-x"}, ""},
+        {{"--monitor", "1h30m"}, ""},
+    };
+    for (const row& r : rows) {
+        std::string line;
+        for (const std::string& w : r.words)
+            line += w + " ";
+        SCOPED_TRACE(line);
+        check_options o;
+        const parsed_command p = loopcheck_parse(r.words, o);
+        if (!r.said[0]) {
+            EXPECT_EQ(p.next, options_next::measure) << p.said;
+            continue;
+        }
+        EXPECT_EQ(p.next, options_next::refused);
+        EXPECT_EQ(p.said, "loopcheck: " + std::string(r.said) + "\n" + options_see_help + "\n");
+        EXPECT_EQ(p.refusal, r.said);
+    }
+}
+
+// --help and the man page print every option's range and default from the
+// one table, and the parser checks against that range and starts from that
+// default: what a user reads is what the program does.
+TEST(LoopcheckOptions, HelpAndTheManPageTellTheRangeAndDefaultThatHold)
+{
+    const std::string help = option_help_text(), man = option_man_options();
+    for (const option_row& row : option_rows()) {
+        SCOPED_TRACE(row.names);
+        const std::string range = option_range_text(row);
+        if (range.empty())
+            continue;
+        EXPECT_NE(help.find(range.substr(0, range.find(' '))), std::string::npos);
+        EXPECT_NE(man.find(range), std::string::npos);
+        if (row.max <= row.min)
+            continue;
+        const std::string name = std::string(row.names).substr(std::string(row.names).rfind(',') + 1);
+        // An option that goes with another is given with it.
+        std::vector<std::string> words;
+        if (row.within[0])
+            words = {row.within, std::string(row.within) == "--buffers" ? "all" : "10"};
+        words.push_back(name);
+        for (const double edge : {row.min, row.max}) {
+            char text[40];
+            std::snprintf(text, sizeof text, "%.17g", edge);
+            check_options o;
+            words.push_back(text);
+            EXPECT_EQ(loopcheck_parse(words, o).next, options_next::measure) << text;
+            // Just beyond, though not by a denormal: a scripted callback earlier in this
+            // process may have left the thread flushing those to zero.
+            const double beyond = edge + (edge == row.min ? -1e-12 : 1e-12) * std::max(std::fabs(edge), 1.0);
+            const double whole_beyond = edge == row.min ? edge - 1.0 : edge + 1.0;
+            std::snprintf(text, sizeof text, "%.17g", name == "--buffer" || name == "--repeat" ? whole_beyond : beyond);
+            words.back() = text;
+            EXPECT_EQ(loopcheck_parse(words, o).next, options_next::refused) << text;
+            words.pop_back();
+        }
+    }
+    // Every default printed as a number is the one the options start from.
+    const check_options o;
+    const struct {
+        const char* name;
+        double value;
+    } defaults[] = {{"--level", o.level_dbfs},      {"--repeat", static_cast<double>(o.repeat)},
+                    {"--max-delay", o.max_delay_s}, {"--settle", o.settle_s},
+                    {"--out", 1.0 * o.out_channel}, {"--in", 1.0 * o.in_channel},
+                    {"--soak", o.sweep.soak_s},     {"--load", o.sweep.load_percent}};
+    for (const auto& d : defaults) {
+        const option_row* row = option_row_of(d.name);
+        ASSERT_NE(row, nullptr) << d.name;
+        EXPECT_EQ(std::strtod(row->fallback, nullptr), d.value) << d.name;
+    }
+    // And every option the table lists is one the parser takes.
+    for (const option_row& row : option_rows()) {
+        const std::string name = std::string(row.names).substr(std::string(row.names).rfind(',') + 1);
+        if (name == "--help" || name == "--version")
+            continue;
+        check_options unused;
+        const parsed_command p = loopcheck_parse({name, row.value[0] ? "1" : "--json"}, unused);
+        EXPECT_EQ(p.said.find("is not an option"), std::string::npos) << name << ": " << p.said;
+    }
 }
 
 TEST(LoopcheckReport, TheLatencyHasTheDecimalsItsUncertaintySupports)

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "common/loopcheck_parse.hpp"
 #include "loopcheck/io/stream.hpp"
 #include "loopcheck/io/stream_load.hpp"
 #include "loopcheck/options/options.hpp"
@@ -21,21 +22,10 @@
 
 namespace {
 
-// options_parse on "loopcheck" and words, its standard error kept quiet.
-options_next sweep_parse(std::vector<std::string> words, check_options& o)
+// options_parse on "loopcheck" and words, its standard error kept apart.
+options_next sweep_parse(const std::vector<std::string>& words, check_options& o)
 {
-    words.insert(words.begin(), "loopcheck");
-    std::vector<char*> argv;
-    for (std::string& w : words)
-        argv.push_back(w.data());
-    std::fflush(stderr);
-    const int saved = dup(2), null = open("/dev/null", O_WRONLY);
-    dup2(null, 2);
-    const options_next next = options_parse(static_cast<int>(argv.size()), argv.data(), o);
-    std::fflush(stderr);
-    dup2(saved, 2);
-    close(null), close(saved);
-    return next;
+    return loopcheck_parse(words, o).next;
 }
 
 // A size's session whose latency stood at latency frames, and whose soak ran

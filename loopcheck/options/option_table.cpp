@@ -1,0 +1,406 @@
+// loopcheck's options and exit statuses: the one table the parser, --help
+// and the man page read.
+#include "loopcheck/options/option_table.hpp"
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <iterator>
+#include <vector>
+
+namespace {
+
+// clang-format off
+constexpr option_row rows[] = {
+    {"-d,--device", "INDEX|NAME",
+     "the device for both sides: a unique part of its name as dravik lists it, or its index there",
+     "Without it, the chosen host API's first device; on a JACK server that is opened straight on JACK, without "
+     "PortAudio, and has no index. Run dravik first: on a machine with a JACK server, index 0 is often ALSA's "
+     "\"jack\" plugin, not the server's \"system\" device. The output names the device opened and its host API."},
+    {"--in-device", "INDEX|NAME", "the device for the input side", ""},
+    {"--out-device", "INDEX|NAME", "the device for the output side", ""},
+    {"-r,--rate", "RATE", "sample rate in Hz,", "", 8000.0, 768000.0, "the device's, or the JACK server's"},
+    {"-b,--buffer", "FRAMES",
+     "the latency asked of the host API, in frames at the stream's rate (PortAudio's suggested latency: the host "
+     "picks its buffer),",
+     "The output gives the frames per callback granted.", 1.0, 65536.0, "the host API's low-latency suggestion"},
+    {"--out", "N[,N...]", "the loops' output channels, counted from 1; the k-th of --out and --in make loop k",
+     "Up to 8 loops; the latency is measured per loop.", 0.0, 0.0, "1"},
+    {"--in", "N[,N...]", "the loops' input channels, counted from 1", "", 0.0, 0.0, "1"},
+    {"--level", "DBFS", "peak level of the sweep in dBFS,", "", -80.0, 0.0, "-12"},
+    {"--repeat", "N", "measure N times,", "With several runs the summary adds the mean, minimum, maximum and "
+     "standard deviation.", 1.0, 100.0, "1"},
+    {"--max-delay", "SECONDS", "the longest loop looked for, in seconds,", "", 0.001, 10.0, "2"},
+    {"--settle", "SECONDS", "silence after the stream's first frames, before the first sweep, in seconds,", "", 0.0,
+     10.0, "0.05"},
+    {"--expect", "FRAMES[:TOLERANCE]",
+     "exit status 5 unless the latency lies within TOLERANCE frames (0.5 unless given) of FRAMES",
+     "It never passes on an output's monitor."},
+    {"--allow-monitor", "", "exit status 0, not 6, when the input is an output's monitor", ""},
+    {"--json", "", "one JSON object on standard output instead of the text, whatever the exit status",
+     "A bad option (2) and a file that cannot be written (1) give one too, with the reason in \"message\". With "
+     "--monitor, one object a line (JSON Lines): start, glitch, status, summary."},
+    {"--response", "FILE.csv|.frd",
+     "also measure the response with a 0.85 s sweep and write it: FRD (REW, VituixCAD) for a name ending .frd, "
+     "else CSV",
+     "The CSV's columns are frequency_hz,level_db,phase_deg,snr_db; FRD has comment lines starting with *, then "
+     "frequency, magnitude in dB and phase in degrees per line."},
+    {"--ir", "FILE.csv|.wav",
+     "write the impulse response around its peak: 32-bit float WAV at the run's rate for a name ending .wav, else "
+     "CSV",
+     "The CSV's columns are frame,value; the WAV's first frame is 256 frames (at 48 kHz) before the peak."},
+    {"--report", "FILE.html", "write a self-contained HTML report with plots, whatever the outcome",
+     "The verdict and the key figures with their conditions, the session's conditions (devices, host API, rate, "
+     "buffer, date, version), the impulse response with the latency and the next peak marked, every run's latency "
+     "with --repeat, and the magnitude and phase response. A run that found no loop shows the impulse response it "
+     "saw and why it is not a loop. --quality, --monitor and --buffers add their sections. The page loads nothing "
+     "from the network; open it in any browser."},
+    {"--quality", "",
+     "after the latency, measure THD+N, harmonics, noise, dynamic range, IMD, gain, response, crosstalk and "
+     "channel match per loop",
+     "The battery prints its length before it starts."},
+    {"--limits", "FILE.json", "judge the battery's figures against the file's limits (implies --quality)",
+     "A JSON object of limits over the worst loop, such as {\"thd_n_db\": {\"max\": -55}, \"gain_db\": {\"min\": "
+     "-0.5, \"max\": 0.5}}. Keys: thd_n_db, thd_db, noise_dbfs, noise_dbfs_a, dynamic_range_db_a, imd_smpte_db, "
+     "imd_ccif_db, crosstalk_db, response_deviation_db, gain_db, latency_frames. The file is read before any device "
+     "is opened: one that cannot be read, is not such JSON, or names an unknown key gives exit status 2."},
+    {"-q,--quiet", "", "print only the latency in frames (with --monitor: no status lines)", ""},
+    {"--monitor", "DURATION",
+     "then play a stimulus for DURATION (30s, 10min, 8h, 1h30m; a bare number is seconds; 0: until Ctrl-C; 1 s to "
+     "1000 h) and report every glitch of the loop and the clocks' drift",
+     "A line per glitch as it is found (its time since the stimulus began and on the wall clock, its frame, its "
+     "kind: dropped, inserted, zeros, discontinuity, lost, and its size in frames; whether the host flagged an xrun "
+     "beside it), a status line every 10 s (not with -q), and a summary with the drift in ppm. --out-device and "
+     "--in-device on two cards are allowed: the drift is the ratio of their clocks."},
+    {"--max-glitches", "N", "exit status 5 beyond N glitches", "", 0.0, 0.0, "", "--monitor"},
+    {"--max-drift", "PPM", "exit status 5 when the drift exceeds PPM", "", 0.0, 0.0, "", "--monitor"},
+    {"--save-glitches", "DIR", "each glitch, 100 ms either side, as a WAV file in DIR (made where missing)",
+     "32-bit float WAV files, at most 1000.", 0.0, 0.0, "", "--monitor"},
+    {"--buffers", "LIST|all",
+     "at each buffer size in turn (32,64,128, or all: every power of two from 16 to 8192 the host grants) measure "
+     "the latency and soak; the size is put back after",
+     "For each size: set it, measure the latency as a plain run does (with --repeat, --level, --out and --in), then "
+     "play the monitor's stimulus for --soak and count glitches and xruns. On JACK (and PipeWire's JACK face) the "
+     "size is the whole server's, set through the JACK API and put back afterwards, after Ctrl-C too; elsewhere "
+     "each stream is opened with the size. Ends with the table and the smallest safe buffer (no glitch, no xrun). "
+     "Does not go with -b, --monitor, --quality, --limits, --expect, --response or --ir."},
+    {"--soak", "SECONDS",
+     "how long (in seconds, or 30s, 2m) to play the monitor's stimulus at each size and count glitches and xruns",
+     "", 0.0, 0.0, "10", "--buffers"},
+    {"--load", "PERCENT", "keep the callback busy for this share of every period while soaking, as a DAW's DSP would,",
+     "", 0.0, 95.0, "0", "--buffers"},
+    {"--max-latency-ms", "MS", "exit status 5 unless a glitch-free size's round trip is at most MS milliseconds", "",
+     0.0, 0.0, "", "--buffers"},
+    {"-h,--help", "", "this text", ""},
+    {"--version", "", "the version", ""},
+};
+
+constexpr option_exit exits[] = {
+    {check_status::ok, "measured", "Measured."},
+    {check_status::error, "a PortAudio or device error",
+     "A PortAudio or device error, a rate not granted, a channel not present, a stream that delivers no frames "
+     "within a second of starting, or an output file that cannot be written."},
+    {check_status::bad_options, "bad options", "Bad options, or a bad --limits file: the reason on one line."},
+    {check_status::no_loop, "no loop",
+     "No loop found, with what may be wrong (an input of digital silence is named), or no loop within --max-delay; "
+     "with several loops, the loop is named. With --monitor, also a loop too weak for the monitor (a gain below "
+     "-80 dB): it is refused before the stimulus plays."},
+    {check_status::unstable, "unstable",
+     "Unstable: the repeats disagree by more than 0.5 frame, or a run and its two retries were spoiled by a dropout (with "
+     "--quality, a segment of the battery or its sweep too)."},
+    {check_status::outside_expected, "outside --expect, --limits, a --monitor limit or --max-latency-ms",
+     "--expect given and the latency outside it, or --limits given and a figure outside its limits (named on the "
+     "last line, and in \"limits\" in the JSON); with --monitor, more glitches than --max-glitches or a drift beyond "
+     "--max-drift; with --buffers, no glitch-free size within --max-latency-ms."},
+    {check_status::monitor_input, "input is an output's monitor",
+     "The input is an output's monitor (PipeWire's JACK face lists a sink's monitor ports as its device's inputs): "
+     "measured and printed, but not the cable; no battery is played. --allow-monitor makes it 0."},
+    {check_status::glitches, "glitches found", "With --monitor: glitches found (or the stimulus never recognised)."},
+    {check_status::interrupted, "interrupted",
+     "Ended by Ctrl-C, SIGTERM or SIGHUP (a --monitor 0 run ends with its summary and the status of what it "
+     "found)."},
+};
+// clang-format on
+
+// The names of a row, one by one: "-d,--device" gives "-d" and "--device".
+std::vector<std::string> names_of(const option_row& row)
+{
+    std::vector<std::string> names;
+    std::string all = row.names;
+    for (size_t from = 0;;) {
+        const size_t comma = all.find(',', from);
+        names.push_back(all.substr(from, comma == std::string::npos ? std::string::npos : comma - from));
+        if (comma == std::string::npos)
+            return names;
+        from = comma + 1;
+    }
+}
+
+// A number as a user writes it: "0.05", "768000", "-12".
+std::string number_text(double value)
+{
+    char text[32];
+    std::snprintf(text, sizeof text, "%g", value);
+    return text;
+}
+
+// Words wrapped to width, each line after the first indented by indent.
+std::string wrapped(const std::string& words, size_t indent, size_t first_column, size_t width)
+{
+    std::string out, line;
+    size_t column = first_column;
+    for (size_t from = 0; from < words.size();) {
+        size_t space = words.find(' ', from);
+        if (space == std::string::npos)
+            space = words.size();
+        const std::string word = words.substr(from, space - from);
+        from = space + 1;
+        if (!line.empty() && column + line.size() + 1 + word.size() > width) {
+            out += line + "\n" + std::string(indent, ' ');
+            line.clear(), column = indent;
+        }
+        line += (line.empty() ? "" : " ") + word;
+    }
+    return out + line;
+}
+
+// "-d, --device INDEX|NAME"
+std::string heading(const option_row& row)
+{
+    std::string text;
+    for (const std::string& name : names_of(row))
+        text += (text.empty() ? "" : ", ") + name;
+    return row.value[0] ? text + " " + row.value : text;
+}
+
+// The man page's markup: option names bold, the rest escaped for scdoc.
+std::string man_escaped(const std::string& text)
+{
+    std::string out;
+    for (size_t i = 0; i < text.size(); i++) {
+        const char c = text[i];
+        const bool starts_word = i == 0 || text[i - 1] == ' ' || text[i - 1] == '(';
+        if (c == '-' && starts_word && i + 1 < text.size() && (text[i + 1] == '-' || std::isalpha(text[i + 1]))) {
+            size_t end = i + 1;
+            while (end < text.size() && (std::isalnum(text[end]) || text[end] == '-'))
+                end++;
+            const std::string word = text.substr(i, end - i);
+            if (option_row_of(word)) {
+                out += "*" + word + "*";
+                i = end - 1;
+                continue;
+            }
+        }
+        if (c == '_' || c == '*' || c == '\\' || c == '[' || c == ']')
+            out += '\\';
+        out += c;
+    }
+    return out;
+}
+
+// "*-d*, *--device* _INDEX_|_NAME_": names bold, the value's words underlined.
+std::string man_heading(const option_row& row, const char* between = ", ")
+{
+    std::string text;
+    for (const std::string& name : names_of(row))
+        text += (text.empty() ? "*" : between + std::string("*")) + name + "*";
+    if (!row.value[0])
+        return text;
+    text += " ";
+    for (const char* c = row.value; *c;) {
+        if (std::isalpha(static_cast<unsigned char>(*c)) || *c == '.') {
+            std::string word;
+            for (; *c && (std::isalnum(static_cast<unsigned char>(*c)) || *c == '.'); c++)
+                word += *c;
+            text += word == "all" ? "*all*" : "_" + word + "_";
+        } else {
+            text += *c == '[' || *c == ']' ? std::string("\\") + *c : std::string(1, *c);
+            c++;
+        }
+    }
+    return text;
+}
+
+// Edit distance between two names (insertions, deletions, substitutions and
+// swaps of neighbours, as typing slips are).
+size_t distance(const std::string& a, const std::string& b)
+{
+    std::vector<std::vector<size_t>> d(a.size() + 1, std::vector<size_t>(b.size() + 1));
+    for (size_t i = 0; i <= a.size(); i++)
+        d[i][0] = i;
+    for (size_t j = 0; j <= b.size(); j++)
+        d[0][j] = j;
+    for (size_t i = 1; i <= a.size(); i++)
+        for (size_t j = 1; j <= b.size(); j++) {
+            d[i][j] = std::min({d[i - 1][j] + 1, d[i][j - 1] + 1, d[i - 1][j - 1] + (a[i - 1] == b[j - 1] ? 0 : 1)});
+            if (i > 1 && j > 1 && a[i - 1] == b[j - 2] && a[i - 2] == b[j - 1])
+                d[i][j] = std::min(d[i][j], d[i - 2][j - 2] + 1);
+        }
+    return d[a.size()][b.size()];
+}
+
+}  // namespace
+
+std::span<const option_row> option_rows() { return rows; }
+
+std::span<const option_exit> option_exits() { return exits; }
+
+const option_row* option_row_of(const std::string& name)
+{
+    for (const option_row& row : rows)
+        for (const std::string& n : names_of(row))
+            if (n == name)
+                return &row;
+    return nullptr;
+}
+
+std::string option_range_text(const option_row& row)
+{
+    std::string text;
+    if (row.max > row.min)
+        text = number_text(row.min) + " to " + number_text(row.max);
+    if (row.fallback[0])
+        text += (text.empty() ? "(default " : " (default ") + std::string(row.fallback) + ")";
+    return text;
+}
+
+std::string option_synopsis()
+{
+    // One item per option; the options that go with another inside its brackets.
+    std::vector<std::string> items;
+    std::string host;
+    for (const option_row& row : rows) {
+        const std::vector<std::string> names = names_of(row);
+        if (names[0] == "-h" || names[0] == "--version")
+            continue;
+        std::string item = "[";
+        for (size_t i = 0; i < names.size(); i++)
+            item += (i ? "|" : "") + names[i];
+        item += row.value[0] ? " " + std::string(row.value) + "]" : "]";
+        if (row.within[0] && row.within == host)
+            items.back().insert(items.back().size() - 1, " " + item);
+        else
+            items.push_back(item), host = names.back();
+    }
+    std::string out, line = "usage: loopcheck";
+    for (const std::string& item : items) {
+        if (line.size() + 1 + item.size() > 110)
+            out += line + "\n", line = std::string(16, ' ');
+        line += " " + item;
+    }
+    return out + line + "\n       loopcheck -h|--help|--version\n";
+}
+
+std::string option_help_text()
+{
+    constexpr size_t column = 31, width = 110;
+    std::string out =
+        "Measures the round-trip latency, gain, polarity and response of an audio interface's loop (an output\n"
+        "cabled back to an input) by a sweep, and ends with an exit status a script can test. Run dravik first to\n"
+        "see the devices.\n\n";
+    for (const option_row& row : rows) {
+        std::string left = "  " + heading(row);
+        std::string words = row.help;
+        const std::string range = option_range_text(row);
+        if (!range.empty())
+            words += " " + range;
+        if (row.within[0])
+            words = "with " + std::string(row.within) + ": " + words;
+        if (left.size() + 1 > column)
+            out += left + "\n", left.clear();
+        left.resize(column, ' ');
+        out += left + wrapped(words, column, column, width) + "\n";
+    }
+    std::string line;
+    for (const option_exit& e : exits)
+        line += (line.empty() ? "" : ", ") + std::to_string(check_status_of(e.status).exit_code) + " " + e.help;
+    return out + "\nExit status: " + wrapped(line + ". More: man loopcheck.", 0, 13, width) + "\n";
+}
+
+std::string option_man_synopsis()
+{
+    // The items as the synopsis of --help groups them, a few to a line; the
+    // line's length counted without the markup.
+    std::vector<std::string> items;
+    std::vector<size_t> widths;
+    std::string host;
+    for (const option_row& row : rows) {
+        const std::vector<std::string> names = names_of(row);
+        if (names[0] == "-h" || names[0] == "--version")
+            continue;
+        const std::string item = "\\[" + man_heading(row, "|") + "]";
+        const size_t width = heading(row).size() + 2;
+        if (row.within[0] && row.within == host) {
+            items.back().insert(items.back().size() - 1, " " + item);
+            widths.back() += width + 1;
+        } else {
+            items.push_back(item), widths.push_back(width), host = names.back();
+        }
+    }
+    std::string out = "*loopcheck*";
+    size_t column = 9;
+    for (size_t i = 0; i < items.size(); i++) {
+        if (column + 1 + widths[i] > 72)
+            out += " ++\n\t", column = 8;
+        else
+            out += " ", column++;
+        out += items[i], column += widths[i];
+    }
+    return out + "\n\n*loopcheck* *-h*|*--help*|*--version*\n";
+}
+
+std::string option_man_options()
+{
+    std::string out;
+    for (const option_row& row : rows) {
+        std::string words = row.help;
+        words[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(words[0])));
+        const std::string range = option_range_text(row);
+        if (!range.empty())
+            words += " " + range;
+        if (row.within[0])
+            words = "With " + std::string(row.within) + ": " + row.help + (range.empty() ? "" : " " + range);
+        words += ".";
+        if (row.more[0])
+            words += " " + std::string(row.more);
+        out += man_heading(row) + "\n\t" + man_escaped(words) + "\n\n";
+    }
+    return out;
+}
+
+std::string option_man_exits()
+{
+    std::string out;
+    int last = -1;
+    for (const option_exit& e : exits) {
+        const int code = check_status_of(e.status).exit_code;
+        if (code == last)
+            continue;
+        last = code;
+        out += "*" + std::to_string(code) + "*\n\t" + man_escaped(e.more) + "\n\n";
+    }
+    return out;
+}
+
+std::string option_nearest(const std::string& name)
+{
+    std::string best;
+    size_t best_distance = 0;
+    for (const option_row& row : rows)
+        for (const std::string& n : names_of(row)) {
+            const size_t d = distance(name, n);
+            if (best.empty() || d < best_distance)
+                best = n, best_distance = d;
+        }
+    // A slip or two in a long name; one in a short one; none in a letter.
+    const size_t allowed = name.size() > 6 ? 2 : 1;
+    if (name.size() >= 4 && best_distance <= allowed)
+        return best;
+    // Or the start of one long name ("--max-latency"), which CLI11 does not take as its abbreviation.
+    std::string only;
+    for (const option_row& row : rows)
+        for (const std::string& n : names_of(row))
+            if (name.size() >= 4 && n.size() > name.size() && n.compare(0, name.size(), name) == 0)
+                only = only.empty() ? n : "-";
+    return only == "-" ? "" : only;
+}
