@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
-# The README's screenshots of loopcheck's HTML report, made again: three runs
-# through loopsim on a private JACK server (dummy backend, 48000 Hz, period
-# 1024), each page opened in headless Chromium (tools/browser_check.py) 948 px
-# wide (the plots unscaled), a part of it cropped and written as a PNG of 64
-# colours:
+# The screenshots of loopcheck's HTML report in docs/reports.md, made again:
+# three runs through loopsim on a private JACK server (dummy backend,
+# 48000 Hz, period 1024), each page opened in headless Chromium
+# (tools/browser_check.py) 948 px wide (the plots unscaled), a part of it
+# cropped and written as a PNG of 64 colours:
 #   docs/report-latency.png   one run on loopsim's converters path: the top of the page
 #   docs/report-quality.png   --quality on a path with distortion and noise:
 #                             the section's key figures and the first two spectra

@@ -2,7 +2,7 @@
 // from sections, each drawn from the check_report alone: the verdict and the
 // key figures with their conditions, the conditions of the session, then the
 // plots. A mode that measures more keeps its data in check_report and adds
-// its section to report_html_sections() (docs/reports.md).
+// its section to report_html_sections() (docs/internals/reports.md).
 #pragma once
 #include <cstdint>
 #include <limits>

@@ -3,7 +3,8 @@
 # on a private JACK server (dummy backend, 48000 Hz, period 1024), each page
 # opened in headless Chromium (tools/browser_check.py): no console line, no
 # request; the page's text holds the JSON's figures, and the plots' marks sit
-# at the pixels docs/reports.md gives, for truths loopcheck has no part in:
+# at the pixels docs/internals/reports.md gives, for truths loopcheck has no
+# part in:
 #
 #   quality   two loops, loopsim's polynomial, noise and capacitive crosstalk:
 #             in loop 1's spectrum of the -1 dBFS tone the H2 and H3 markers

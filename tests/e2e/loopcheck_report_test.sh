@@ -19,9 +19,9 @@
 # the path, relative to the row nearest 1 kHz (996.09375 Hz, 85 rows of
 # 48000 / 4096 Hz), as the report draws it. The path keeps within ±3 dB, so
 # the level axis is -3..3 dB (docs/reports.md). Pixels follow the mapping of
-# docs/reports.md: plots 900 px wide have an area of 820 px from left 64; the
-# impulse response (360 high: area 276) spans lags peak - 256 .. peak + 1024,
-# the level (400 high: area 316) 10 Hz .. 24 kHz on a log axis.
+# docs/internals/reports.md: plots 900 px wide have an area of 820 px from
+# left 64; the impulse response (360 high: area 276) spans lags peak - 256 ..
+# peak + 1024, the level (400 high: area 316) 10 Hz .. 24 kHz on a log axis.
 #
 # On a loaded machine the dummy server skips a late client now and then, and
 # loopcheck rightly ends with status 4 after three spoiled attempts; such a

@@ -4,7 +4,8 @@
 # paths, each with the latency, gain and polarity it must find, and the
 # loops that are not there, too long, broken by dropouts, clipped or echoed;
 # the server's own device straight on JACK (no device index), and the same
-# named with -d, through PortAudio, which must read the same.
+# named with -d, through PortAudio, which must read the same; and the JSON
+# sample of docs/loopcheck.md held to a real run's keys and to the schema.
 # loopsim plugs itself in between loopcheck:out_0 and loopcheck:in_0 the
 # moment loopcheck registers its ports (--cable), within its 0.1 s of settling.
 #
@@ -133,6 +134,25 @@ done <<<"$cases"
 rig_jack_stop
 rig_jack_start "loopcheck-test-$$-noise" 1024 48000 || fail "no JACK server"
 rig_loopsim_start --delay 300 --aa 20000 --gain 0.5 --noise -60 --cable loopcheck || fail "no loopsim"
+
+# The JSON sample of docs/loopcheck.md ("key for key") is a real run's: the
+# keys loopcheck prints with the options the sample names (--expect,
+# --response), nested objects recursively and arrays by their first element
+# (tools/json_sample.py), and the sample passes the schema. A key added to
+# the output fails here until the sample shows it.
+for attempt in 1 2 3; do
+    xruns=$(xruns_logged)
+    timeout 60 "$loopcheck" --json --expect 1387 --response "$work/sample.csv" >"$work/real.json" 2>"$work/err"
+    status=$?
+    disturbed "$status" "$xruns" "the JSON sample's run" || break
+done
+[ "$status" = 0 ] || [ "$status" = 5 ] || fail "the JSON sample's run: exit status $status: $(cat "$work/real.json" "$work/err")"
+python3 "$SOURCE_DIR/tools/json_sample.py" --out "$work/sample.json" "$work/real.json" >"$work/keys" ||
+    fail "docs/loopcheck.md's JSON sample is not a real run's, key for key (refresh it from loopcheck --json --expect 619 --response r.csv):
+$(sed 's/^/    /' "$work/keys")"
+rig_json_check "$work/sample.json" || fail "docs/loopcheck.md's JSON sample breaks docs/loopcheck.schema.json"
+echo "docs/loopcheck.md's JSON sample: the keys of a real run, and the schema's"
+
 response_noise_pair() {
     for what in "one.csv" "three.csv --repeat 3"; do
         for attempt in 1 2 3; do
@@ -176,6 +196,7 @@ for pair in 1 2 3; do
     fi
     echo "note response noise: the pair disagreed; run again"
 done
+
 rig_stop $RIG_LOOPSIM_PID
 
 # Every bad number is refused with status 2 and its reason, before PortAudio is

@@ -108,7 +108,7 @@ expected="karvel: PortAudio stream setting error: Invalid number of channels (de
 [ -s "$work/out" ] && fail "karvel on Stack loop printed: $(cat "$work/out")"
 echo "stack loop: $(cat "$work/err")"
 
-# ---- a loop made in the running session, as the README shows it ---------------------
+# ---- a loop made in the running session, as docs/pipewire.md shows it -------------
 timeout 5 pw-cli create-node adapter '{ factory.name=support.null-audio-sink node.name=my_loop node.description="My loop" media.class=Audio/Sink audio.position=[FL FR] object.linger=true }' >/dev/null ||
     fail "pw-cli create-node failed"
 rig_wait_port "My loop:monitor_FL" 5 || fail "the node made with pw-cli has no monitor port"
@@ -140,7 +140,7 @@ finish morvane
 # The rig's stand-ins "Card sink" and "Card source", with loopsim as the cable
 # (100 frames) from the sink's monitor into the source. pw-jack karvel on the
 # sink hears the sink's own monitor (quantum + 1, not the cable); linked as the
-# README's recipe links a card's source, its input hears the cable.
+# recipe of docs/pipewire.md links a card's source, its input hears the cable.
 rig_loopsim_start --delay 100 || fail "no loopsim"
 { jack_connect "Card sink:monitor_FL" loopsim:in && jack_connect loopsim:out "Card source:input_FL"; } ||
     fail "no stand-in cable"
