@@ -6,7 +6,82 @@
 #include <iterator>
 #include <nlohmann/json.hpp>
 
+#include "text/nearest.hpp"
+
 namespace {
+
+// "(did you mean "x"?); the KIND are a, b, ...": the names, the nearest first when one is close.
+std::string limits_names_hint(const std::string& word, std::span<const std::string> names, const char* kind)
+{
+    std::string out;
+    const std::vector<std::string> near = nearest_names(word, names);
+    if (!near.empty())
+        out += " (did you mean " + nearest_names_list(near, "\"") + "?)";
+    out += "; the " + std::string(kind) + " are ";
+    for (size_t i = 0; i < names.size(); i++)
+        out += (i > 0 ? ", " : "") + names[i];
+    return out;
+}
+
+// Line and column (both from 1; the column in characters, UTF-8's
+// continuation bytes and a leading byte order mark not counted) of the byte
+// at offset in text; past its end, just after its last character.
+std::string limits_line_column(std::string_view text, size_t offset)
+{
+    offset = std::min(offset, text.size());
+    size_t line = 1, column = 1;
+    for (size_t i = 0; i < offset; i++) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        if (c == '\n')
+            line++, column = 1;
+        else if ((c & 0xC0) != 0x80 && !(i == 0 && text.starts_with("\xEF\xBB\xBF")))
+            column++;
+    }
+    return "line " + std::to_string(line) + ", column " + std::to_string(column);
+}
+
+// nlohmann-json's reason without its own prefix ("[json.exception.parse_error.101]
+// parse error at line 1, column 9: ").
+std::string limits_json_reason(const nlohmann::json::exception& e)
+{
+    std::string reason = e.what();
+    const size_t prefix = reason.find("parse error");
+    const size_t colon = prefix == std::string::npos ? std::string::npos : reason.find(": ", prefix);
+    if (colon != std::string::npos)
+        return reason.substr(colon + 2);
+    const size_t bracket = reason.find("] ");
+    return bracket == std::string::npos ? reason : reason.substr(bracket + 2);
+}
+
+// The text as one JSON document, or why it is not and where: the empty text;
+// a syntax error at the last byte read (parse_error's byte counts from 1), an
+// unexpected end just after the last character that is not blank; a
+// number beyond a double's range (1e999), which nlohmann-json gives no
+// position for, where it stands in the text.
+std::optional<std::string> limits_json_read(std::string_view text, nlohmann::json& doc)
+{
+    if (text.find_first_not_of(" \t\r\n") == std::string_view::npos)
+        return "not valid JSON: the text is empty (a limits file is one JSON object, such as "
+               "{\"thd_n_db\": {\"max\": -55}})";
+    try {
+        doc = nlohmann::json::parse(text);
+        return std::nullopt;
+    } catch (const nlohmann::json::parse_error& e) {
+        size_t at = e.byte > 0 ? e.byte - 1 : 0;
+        // The end of the input: just after its last character that is not blank.
+        if (at >= text.size())
+            at = text.find_last_not_of(" \t\r\n") + 1;
+        return "not valid JSON at " + limits_line_column(text, at) + ": " + limits_json_reason(e);
+    } catch (const nlohmann::json::exception& e) {
+        const std::string reason = limits_json_reason(e);
+        const size_t open = reason.find('\''), close = reason.rfind('\'');
+        const size_t found =
+            open < close ? text.find(std::string_view(reason).substr(open + 1, close - open - 1)) : text.npos;
+        if (found == text.npos)
+            return "not valid JSON: " + reason;
+        return "not valid JSON at " + limits_line_column(text, found) + ": " + reason;
+    }
+}
 
 std::optional<std::string> read_bound(const nlohmann::json& value, const std::string& where, std::optional<double>& out)
 {
@@ -23,8 +98,10 @@ std::optional<std::string> read_limit(const std::string& key, const nlohmann::js
         return key + ": not an object with \"min\" and/or \"max\"";
     limit.figure = key;
     for (const auto& [bound, number] : value.items()) {
-        if (bound != "min" && bound != "max")
-            return key + ": unknown limit \"" + bound + "\" (min and max are)";
+        if (bound != "min" && bound != "max") {
+            const std::string bounds[] = {"min", "max"};
+            return key + ": unknown limit \"" + bound + "\"" + limits_names_hint(bound, bounds, "limits");
+        }
         if (auto error = read_bound(number, key + "." + bound, bound == "min" ? limit.min : limit.max))
             return error;
     }
@@ -51,15 +128,20 @@ double margin(const quality_limit& l, double v)
 quality_limits quality_limits_parse(std::string_view text)
 {
     quality_limits limits;
-    const nlohmann::json doc = nlohmann::json::parse(text, nullptr, false);
-    if (doc.is_discarded() || !doc.is_object()) {
-        limits.error = doc.is_discarded() ? "not valid JSON" : "not a JSON object";
+    nlohmann::json doc;
+    if (auto error = limits_json_read(text, doc)) {
+        limits.error = *error;
         return limits;
     }
+    if (!doc.is_object()) {
+        limits.error = std::string("not a JSON object but ") + doc.type_name() +
+                       " (a limits file is one object, such as {\"thd_n_db\": {\"max\": -55}})";
+        return limits;
+    }
+    const std::vector<std::string> keys(std::begin(quality_limits_keys), std::end(quality_limits_keys));
     for (const auto& [key, value] : doc.items())
-        if (std::none_of(std::begin(quality_limits_keys), std::end(quality_limits_keys),
-                         [&](const char* k) { return key == k; })) {
-            limits.error = "unknown figure \"" + key + "\"";
+        if (std::find(keys.begin(), keys.end(), key) == keys.end()) {
+            limits.error = "unknown figure \"" + key + "\"" + limits_names_hint(key, keys, "figures");
             return limits;
         }
     for (const char* key : quality_limits_keys) {

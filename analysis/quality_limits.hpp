@@ -28,7 +28,10 @@ struct quality_limits {
 
 // The limits in text. An unknown figure, a limit other than min and max, a
 // value that is not a finite number, a figure with neither or with min above
-// max, or text that is not one JSON object: an error naming it.
+// max, or text that is not one JSON object: an error naming it. An unknown
+// name is followed by the valid ones, the nearest first when one is close
+// ("did you mean"); text that is not JSON by the line and column where its
+// reading stopped.
 quality_limits quality_limits_parse(std::string_view text);
 
 // One loop's figures by their limits' names; a figure not taken is absent.

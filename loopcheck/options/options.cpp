@@ -89,11 +89,7 @@ std::string loops_read(const std::string& out, const std::string& in, check_opti
 // The limits file, read and checked now, before any device is touched.
 std::string limits_read(check_options& o)
 {
-    std::ifstream file(o.limits_file, std::ios::binary);
-    if (!file)
-        return "--limits: cannot read " + o.limits_file;
-    const std::string text((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
-    o.limits = quality_limits_parse(text);
+    o.limits = limits_file_read(o.limits_file);
     if (!o.limits.error.empty())
         return "--limits " + o.limits_file + ": " + o.limits.error;
     o.quality = true;

@@ -6,6 +6,7 @@
 
 #include "analysis/quality_limits.hpp"
 
+#include "loopcheck/options/limits_file.hpp"
 #include "loopcheck/options/monitor_options.hpp"
 #include "loopcheck/options/sweep_options.hpp"
 

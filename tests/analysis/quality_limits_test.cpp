@@ -17,17 +17,50 @@ TEST(QualityLimits, ReadsBoundsAndRefusesWhatIsNotALimit)
          ""},
         {R"({})", ""},
         {R"({"thd_n": {"max": -55}})", "unknown figure \"thd_n\""},
-        {R"({"thd_n_db": {"maximum": -55}})", "unknown limit \"maximum\""},
+        // An unknown figure: the nearest first when one is close, then every figure.
+        {R"({"thdn_db": {"max": -55}})",
+         "unknown figure \"thdn_db\" (did you mean \"thd_n_db\"?); the figures are thd_n_db, thd_db, noise_dbfs, "
+         "noise_dbfs_a, dynamic_range_db_a, imd_smpte_db, imd_ccif_db, crosstalk_db, gain_db, response_deviation_db, "
+         "latency_frames"},
+        {R"({"THD_N_DB": {"max": -55}})", "(did you mean \"thd_n_db\"?)"},
+        {R"({"gain": {"min": -1}})", "(did you mean \"gain_db\"?)"},
+        {R"({"latency": {"max": 700}})", "(did you mean \"latency_frames\"?)"},
+        {R"({"crosstalk_bd": {"max": -80}})", "(did you mean \"crosstalk_db\"?)"},
+        {R"({"imd_smtpe_db": {"max": -60}})", "(did you mean \"imd_smpte_db\"?)"},
+        {R"({"noise": {"max": -90}})", "(did you mean \"noise_dbfs\"?)"},
+        {R"({"thd_n_db": {"max": -90}, "wow_db": {"max": 1}})",
+         "unknown figure \"wow_db\"; the figures are thd_n_db, thd_db,"},
+        {R"({"thd_n_db": {"maximum": -55}})",
+         "unknown limit \"maximum\" (did you mean \"max\"?); the limits are min, max"},
+        {R"({"thd_n_db": {"mni": -55}})", "thd_n_db: unknown limit \"mni\" (did you mean \"min\"?)"},
         {R"({"thd_n_db": {}})", "neither"},
         {R"({"thd_n_db": -55})", "not an object"},
         {R"({"thd_n_db": {"max": "-55"}})", "thd_n_db.max is not a finite number"},
         {R"({"thd_n_db": {"max": null}})", "not a finite number"},
-        // A number beyond a double's range: nlohmann-json refuses it as it parses.
-        {R"({"thd_n_db": {"max": 1e999}})", "not valid JSON"},
+        // A number beyond a double's range: nlohmann-json refuses it as it
+        // parses, without a position; it is found where it stands.
+        {R"({"thd_n_db": {"max": 1e999}})", "not valid JSON at line 1, column 22: number overflow parsing '1e999'"},
         {R"({"gain_db": {"min": 1, "max": -1}})", "min above max"},
-        {R"({"thd_n_db": {"max": -55},})", "not valid JSON"},
-        {R"([{"thd_n_db": {"max": -55}}])", "not a JSON object"},
-        {"", "not valid JSON"},
+        // Broken JSON: the line and column where the reading stopped (the
+        // last byte read, or just past the end), and nlohmann-json's reason.
+        {R"({"thd_n_db": {"max": -55},})",
+         "not valid JSON at line 1, column 27: syntax error while parsing object key - unexpected '}'; expected "
+         "string literal"},
+        {"{\"thd_n_db\": {\"max\": -90", "not valid JSON at line 1, column 25: syntax error while parsing object"},
+        // The end of the input: just after its last character, not on the blank lines after it.
+        {"{\"thd_n_db\": {\"max\": -90\n\n",
+         "not valid JSON at line 1, column 25: syntax error while parsing object - unexpected end of input; "
+         "expected '}'"},
+        {"{\n  \"thd_n_db\": {\"max\": -55},\n  \"gain_db\": {\"min\": -1}\n  \"thd_db\": {\"max\": -60}\n}\n",
+         "not valid JSON at line 4, column 10: syntax error while parsing object - unexpected string literal; "
+         "expected '}'"},
+        {"{\r\n  \"thd_n_db\": {\"max\": -55,}\r\n}", "not valid JSON at line 2, column 27:"},
+        // The column counts characters, not bytes: "\u00b5" is two bytes in UTF-8.
+        {"{\"\u00b5\": 1 2}", "not valid JSON at line 1, column 9:"},
+        {"{\"thd_n_db\": {\"max\": -55}} x", "not valid JSON at line 1, column 28:"},
+        {R"([{"thd_n_db": {"max": -55}}])", "not a JSON object but array"},
+        {"", "not valid JSON: the text is empty"},
+        {" \n", "not valid JSON: the text is empty"},
     };
     for (const row& r : rows) {
         SCOPED_TRACE(r.text);

@@ -34,15 +34,27 @@ rate=48000 block=32768
 echo '{"thd_n_db": {"max": -55}, "response_deviation_db": {"max": 1}, "gain_db": {"min": -0.5, "max": 0.5}}' >"$work/sof.json"
 echo '{"thd_n_db": {"max": -90}, "gain_db": {"min": -0.5, "max": 0.5}}' >"$work/tight.json"
 
-# Bad limits end with status 2 before any device is touched (no server needed).
-echo '{"thd_n_db": {"max": -90}, "wow_db": {"max": 1}}' >"$work/unknown.json"
+# Bad limits end with status 2 before any device is touched (no server needed),
+# the first line on standard error naming the file and why, as a user types
+# the command in the file's folder: the figure meant and every figure; the
+# line and column where the JSON broke; the system's reason.
+echo '{"thd_n_db": {"max": -90}, "thdn_db": {"max": 1}}' >"$work/unknown.json"
+echo '{"thd_n_db": {"max": -90}, "wow_db": {"max": 1}}' >"$work/far.json"
 echo '{"thd_n_db": {"max": -90' >"$work/broken.json"
-for file in unknown broken; do
-    JACK_DEFAULT_SERVER=none timeout 10 "$loopcheck" --limits "$work/$file.json" >"$work/out" 2>"$work/err"
+mkdir -p "$work/folder.json"
+while IFS='|' read -r file words; do
+    (cd "$work" && JACK_DEFAULT_SERVER=none timeout 10 "$loopcheck" --limits "$file" >out 2>err)
     status=$?
-    [ $status = 2 ] || fail "--limits $file.json: exit status $status, not 2"
-    grep -q -- "--limits" "$work/err" || fail "--limits $file.json: no reason given: $(cat "$work/err")"
-done
+    [ $status = 2 ] || fail "--limits $file: exit status $status, not 2"
+    head -1 "$work/err" | grep -qF -- "loopcheck: --limits $file: $words" ||
+        fail "--limits $file: not \"$words\": $(cat "$work/err")"
+done <<'LIMITS'
+unknown.json|unknown figure "thdn_db" (did you mean "thd_n_db"?); the figures are thd_n_db, thd_db, noise_dbfs,
+far.json|unknown figure "wow_db"; the figures are thd_n_db, thd_db, noise_dbfs,
+broken.json|not valid JSON at line 1, column 25: syntax error while parsing object - unexpected end of input; expected '}'
+missing.json|cannot read: No such file or directory
+folder.json|cannot read: Is a directory
+LIMITS
 echo "ok   bad limits files: exit status 2"
 # Loops that are not pairs of channels: exit status 2 too, before any device.
 for bad in "--out 1,2 --in 1" "--out 1,1 --in 1,2" "--out 1.5" "--out nan" "--out 1, --in 1,2" "--out 0"; do
