@@ -9,6 +9,7 @@
 #include <string>
 #include <string_view>
 #include <tuple>
+#include <utility>
 #include <vector>
 
 namespace text_nearest {
@@ -49,27 +50,28 @@ inline size_t distance(std::string_view a, std::string_view b)
 // The names nearest to word, when any is close: a folded distance of 1 for a
 // word of 3 to 5 letters, 2 up to 9, 3 beyond (none below 3 but the word
 // itself, folded), or one the start of the other, of 3 letters or more
-// ("gain" of "gain_db", "max" of "maximum"). The nearest by the folded
-// distance, then the plain one; all of those that tie, in the names' order.
-// Empty when none is close.
+// ("gain" of "gain_db", "max" of "maximum"). Names that the word is the start
+// of come first ("--gain2" meant "--gain2-db" rather than "--gain"), then by
+// the folded distance, then the plain one; all of the first that tie, in the
+// names' order. Empty when none is close.
 inline std::vector<std::string> nearest_names(std::string_view word, std::span<const std::string> names)
 {
     using namespace text_nearest;
     const std::string w = folded(word);
     const size_t allowed = w.size() < 3 ? 0 : w.size() <= 5 ? 1 : w.size() <= 9 ? 2 : 3;
-    std::vector<std::tuple<size_t, size_t, size_t>> close;  // folded distance, plain distance, index
+    // (not the word's extension, folded distance, plain distance), index
+    std::vector<std::pair<std::tuple<bool, size_t, size_t>, size_t>> close;
     for (size_t i = 0; i < names.size(); i++) {
         const std::string f = folded(names[i]);
         const size_t d = distance(w, f);
-        if (d <= allowed || (w.size() >= 3 && f.starts_with(w)) || (f.size() >= 3 && w.starts_with(f)))
-            close.emplace_back(d, distance(word, names[i]), i);
+        const bool extends = w.size() >= 3 && f.starts_with(w);
+        if (d <= allowed || extends || (f.size() >= 3 && w.starts_with(f)))
+            close.push_back({{!extends, d, distance(word, names[i])}, i});
     }
-    std::vector<std::string> out;
-    if (close.empty())
-        return out;
     std::sort(close.begin(), close.end());
-    for (const auto& [d, plain, i] : close)
-        if (d == std::get<0>(close[0]) && plain == std::get<1>(close[0]))
+    std::vector<std::string> out;
+    for (const auto& [rank, i] : close)
+        if (rank == close[0].first)
             out.push_back(names[i]);
     return out;
 }

@@ -42,6 +42,18 @@ trap 'rig_cleanup; rm -rf "$work"' EXIT
 fail() { echo "FAIL: $*"; failed=1; }
 failed=0
 check="$BUILD_DIR/tools/shot_check"
+
+# A refused option, as a user types it (no server needed): status 2, one line
+# that names it and the option meant, one that points to --help, no usage.
+"$BUILD_DIR/tools/loopsim/loopsim" --dealy 300 >"$work/refused.out" 2>"$work/refused.err"
+status=$?
+refused=$(printf 'loopsim: unknown option --dealy: did you mean --delay?\nsee loopsim --help')
+if [ $status != 2 ] || [ -s "$work/refused.out" ] || [ "$(cat "$work/refused.err")" != "$refused" ]; then
+    fail "loopsim --dealy 300: status $status, standard error: $(cat "$work/refused.err")"
+fi
+if ! "$BUILD_DIR/tools/loopsim/loopsim" --help >"$work/help.out" 2>&1 || ! grep -q -- "^  --delay N " "$work/help.out"; then
+    fail "loopsim --help: $(head -3 "$work/help.out")"
+fi
 eq_path="--delay 300 --aa 22000 --highpass 3 --peak 1000,2,0.5 --gain 0.7"
 
 #   name        program  seconds    loopsim options

@@ -10,16 +10,9 @@
 
 #include <string>
 
+#include "tools/loopsim/cable_name.hpp"
+
 namespace loopsim {
-
-struct cable {
-    std::string client;                              // empty: no cable
-    std::string output = "out_0", input = "in_0";    // CLIENT's port names
-    std::string output2 = "out_1", input2 = "in_1";  // the second pair's; empty: none
-};
-
-// Reads CLIENT[:OUT[:IN]]; false when it cannot.
-bool cable_parse(const char* text, cable& c);
 
 // Sets the port registration callback that wakes cable_serve; before
 // jack_activate. False when JACK refuses it.
