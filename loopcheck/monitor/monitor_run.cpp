@@ -245,6 +245,7 @@ monitor_outcome monitor_run(stream_state& s, const monitor_plan& plan, const mon
                          {},         {},
                          0,          0,
                          0,          0,
+                         -1,         0,
                          {}};
     m.p.rate = rate, m.p.latency = plan.loop.latency, m.p.duration_s = o.duration_s;
     m.p.stimulus_frame = stream_ahead_of_callback(s, rate);

@@ -2,6 +2,8 @@
 // and the man page read.
 #include "loopcheck/options/option_table.hpp"
 
+#include "text/nearest.hpp"
+
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
@@ -221,24 +223,6 @@ std::string man_heading(const option_row& row, const char* between = ", ")
     return text;
 }
 
-// Edit distance between two names (insertions, deletions, substitutions and
-// swaps of neighbours, as typing slips are).
-size_t distance(const std::string& a, const std::string& b)
-{
-    std::vector<std::vector<size_t>> d(a.size() + 1, std::vector<size_t>(b.size() + 1));
-    for (size_t i = 0; i <= a.size(); i++)
-        d[i][0] = i;
-    for (size_t j = 0; j <= b.size(); j++)
-        d[0][j] = j;
-    for (size_t i = 1; i <= a.size(); i++)
-        for (size_t j = 1; j <= b.size(); j++) {
-            d[i][j] = std::min({d[i - 1][j] + 1, d[i][j - 1] + 1, d[i - 1][j - 1] + (a[i - 1] == b[j - 1] ? 0 : 1)});
-            if (i > 1 && j > 1 && a[i - 1] == b[j - 2] && a[i - 2] == b[j - 1])
-                d[i][j] = std::min(d[i][j], d[i - 2][j - 2] + 1);
-        }
-    return d[a.size()][b.size()];
-}
-
 }  // namespace
 
 std::span<const option_row> option_rows() { return rows; }
@@ -384,23 +368,11 @@ std::string option_man_exits()
 
 std::string option_nearest(const std::string& name)
 {
-    std::string best;
-    size_t best_distance = 0;
-    for (const option_row& row : rows)
-        for (const std::string& n : names_of(row)) {
-            const size_t d = distance(name, n);
-            if (best.empty() || d < best_distance)
-                best = n, best_distance = d;
-        }
-    // A slip or two in a long name; one in a short one; none in a letter.
-    const size_t allowed = name.size() > 6 ? 2 : 1;
-    if (name.size() >= 4 && best_distance <= allowed)
-        return best;
-    // Or the start of one long name ("--max-latency"), which CLI11 does not take as its abbreviation.
-    std::string only;
+    std::vector<std::string> names;
     for (const option_row& row : rows)
         for (const std::string& n : names_of(row))
-            if (name.size() >= 4 && n.size() > name.size() && n.compare(0, name.size(), name) == 0)
-                only = only.empty() ? n : "-";
-    return only == "-" ? "" : only;
+            if (n.size() > 2)  // a letter's option is never what a longer slip meant
+                names.push_back(n);
+    const std::vector<std::string> near = nearest_names(name, names);
+    return near.empty() ? "" : near.front();
 }

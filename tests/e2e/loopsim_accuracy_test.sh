@@ -47,7 +47,7 @@ check="$BUILD_DIR/tools/shot_check"
 # that names it and the option meant, one that points to --help, no usage.
 "$BUILD_DIR/tools/loopsim/loopsim" --dealy 300 >"$work/refused.out" 2>"$work/refused.err"
 status=$?
-refused=$(printf 'loopsim: unknown option --dealy: did you mean --delay?\nsee loopsim --help')
+refused=$(printf 'loopsim: unknown option --dealy: did you mean --delay?\nRun "loopsim --help" for the options.')
 if [ $status != 2 ] || [ -s "$work/refused.out" ] || [ "$(cat "$work/refused.err")" != "$refused" ]; then
     fail "loopsim --dealy 300: status $status, standard error: $(cat "$work/refused.err")"
 fi

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -16,6 +17,17 @@ namespace {
 
 int wake_fd = -1;
 std::string watched_prefix;  // "CLIENT:"
+std::atomic<bool> plugging{false};
+
+// JACK's own messages, on standard error as its default prints them, but
+// for those of a connection refused while plugging in: the client plugged
+// into may not be active yet, or be closing ("Unknown destination port"
+// once its ports are gone), and the next registration or look tries again.
+void jack_words(const char* text)
+{
+    if (!plugging.load())
+        std::fprintf(stderr, "%s\n", text);
+}
 
 // JACK's notification thread: no jack_connect here (JACK forbids it in its
 // callbacks); one write to an eventfd wakes the main thread, which does it.
@@ -53,9 +65,11 @@ bool plug_pair(jack_client_t* client, jack_port_t* in, jack_port_t* out, const c
 
 bool plug(jack_client_t* client, const cable_ports& ports, const cable& c)
 {
+    plugging.store(true);
     bool ok = plug_pair(client, ports.in[0], ports.out[0], c, c.output, c.input);
     if (ports.pairs == 2 && !c.output2.empty() && !c.input2.empty())
         ok = plug_pair(client, ports.in[1], ports.out[1], c, c.output2, c.input2) && ok;
+    plugging.store(false);
     return ok;
 }
 
@@ -65,6 +79,7 @@ bool cable_watch(jack_client_t* client, const cable& c)
 {
     wake_fd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     watched_prefix = c.client + ":";
+    jack_set_error_function(jack_words);
     return wake_fd >= 0 &&
            (c.client.empty() || jack_set_port_registration_callback(client, port_registered, client) == 0);
 }

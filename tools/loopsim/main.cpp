@@ -34,7 +34,7 @@ namespace {
 // A refused command line: why on one line, where to look on the next; exit status 2.
 int refuse(const std::string& problem)
 {
-    std::fprintf(stderr, "loopsim: %s\nsee loopsim --help\n", problem.c_str());
+    std::fprintf(stderr, "loopsim: %s\nRun \"loopsim --help\" for the options.\n", problem.c_str());
     return 2;
 }
 
