@@ -176,11 +176,14 @@ std::string unknown_option(int argc, char** argv)
         if (!long_name && word.size() > 2 && !row->value[0])
             return not_an_option(word);
         const bool attached = long_name ? word.find('=') != std::string::npos : word.size() > 2;
+        if (row->value[0] && attached && word.back() == '=')
+            return name + " needs a value: " + row->value;
         if (!row->value[0] || attached)
             continue;
-        // The value is the next word, unless there is none or it is an option itself.
+        // The value is the next word, unless there is none, it is empty
+        // (--limits "" would be no limits at all), or it is an option itself.
         const bool next_is_option = i + 1 < argc && option_named(argv[i + 1]);
-        if (i + 1 == argc || next_is_option)
+        if (i + 1 == argc || next_is_option || argv[i + 1][0] == '\0')
             return name + " needs a value: " + row->value;
         i++;
     }

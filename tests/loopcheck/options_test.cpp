@@ -93,6 +93,8 @@ TEST(LoopcheckOptions, AMistypedOptionIsNamedWithTheNearest)
         {{"-q5"}, "-q5 is not an option"},
         {{"--level"}, "--level needs a value: DBFS"},
         {{"--level", "--json"}, "--level needs a value: DBFS"},
+        {{"--limits", ""}, "--limits needs a value: FILE.json"},
+        {{"--report="}, "--report needs a value: FILE.html"},
         {{"--level", "-6"}, ""},
         {{"--level=-6", "-r48000", "-dsystem"}, ""},
         {{"--device", "-x"}, ""},
