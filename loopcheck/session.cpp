@@ -98,6 +98,14 @@ std::string host_api_name(PaHostApiIndex api)
     return host && host->name ? host->name : "";
 }
 
+// True when a device is one of PortAudio's JACK host API.
+bool device_on_jack(PaDeviceIndex device)
+{
+    const PaDeviceInfo* info = device >= 0 ? Pa_GetDeviceInfo(device) : nullptr;
+    const PaHostApiInfo* api = info ? Pa_GetHostApiInfo(info->hostApi) : nullptr;
+    return api && api->type == paJACK;
+}
+
 // The name of the host API a device belongs to.
 std::string device_api_name(PaDeviceIndex device)
 {
@@ -139,6 +147,13 @@ std::string open_on_portaudio(check_report& r, session_audio& audio)
     const std::string input_api = device_api_name(pair.input);
     if (input_api != r.host_api)
         r.host_api += " to " + input_api;
+    // The server's frame counter tells the cycles its own clients missed,
+    // and nothing of a device of another host API: an ALSA card beside a
+    // JACK server, or ALSA's "jack" plugin, which buffers on a clock of its
+    // own. Read against those, its lead wanders and "misses" cycles that
+    // never were, and spoils every run.
+    if (!device_on_jack(pair.output) || !device_on_jack(pair.input))
+        audio.state->clock_read = nullptr;
     r.out_device = pair.output, r.in_device = pair.input;
     r.out_name = pair.output_name, r.in_name = pair.input_name;
     audio.stall_advice = stream_stall_advice(pair.output);
