@@ -191,7 +191,7 @@ int main(int argc, char** argv)
     if (!o.json && !o.quiet)
         hooks.on_battery = [](const check_report& r) {
             const size_t loops = r.options.out_channels.size();
-            std::fprintf(stderr, "loopcheck: the quality battery: %.1f s of tones and sweeps on %zu loop%s at %g Hz\n",
+            std::fprintf(stderr, "loopcheck: the quality battery: %.2f s of tones and sweeps on %zu loop%s at %g Hz\n",
                          static_cast<double>(quality_plan_frames(r.quality.plan)) / r.rate, loops,
                          loops == 1 ? "" : "s", r.rate);
         };

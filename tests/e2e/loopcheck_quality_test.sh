@@ -224,6 +224,16 @@ while IFS='|' read -r name sim_options check_options want check; do
         failed=1
     fi
 done <<<"$cases"
+# In text, the battery says how long it plays before it starts, from the
+# plan it then plays: the summary's "s played" is the same figure.
+rig_loopsim_start --delay 300 --cable loopcheck || fail "no loopsim"
+timeout 90 "$loopcheck" --quality </dev/null >"$work/out" 2>"$work/err"
+rig_stop $RIG_LOOPSIM_PID
+announced=$(sed -n 's/^loopcheck: the quality battery: \([0-9.]*\) s of tones and sweeps on 1 loop at 48000 Hz$/\1/p' "$work/err")
+played=$(sed -n 's/^quality battery: .* · \([0-9.]*\) s played$/\1/p' "$work/out")
+[ -n "$announced" ] && [ "$announced" = "$played" ] ||
+    fail "the battery announced \"$announced\" s and played \"$played\" s: $(cat "$work/err" "$work/out")"
+echo "text: the battery announced $announced s before it played, and played $played s"
 [ $failed = 0 ] || fail "some cases failed"
 if [ -n "$undecided" ]; then
     echo "SKIP:$undecided: the server skipped loopsim in every attempt: the machine is too busy to judge them"
