@@ -265,5 +265,9 @@ if [ -f "$man_page" ]; then
 else
     echo "note: no man page built (scdoc missing): --help and the man page not compared"
 fi
+# The user's reference names every option --help lists.
+for option in $("$loopcheck" --help | grep -oE '^  (-[a-z], )?--[a-z-]+' | grep -oE -- '--[a-z-]+'); do
+    grep -qF -- "\`$option" "$SOURCE_DIR/docs/loopcheck.md" || fail "docs/loopcheck.md does not name $option"
+done
 [ $failed = 0 ] || fail "some cases failed"
 echo "PASS"
