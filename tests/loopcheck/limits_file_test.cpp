@@ -1,7 +1,6 @@
 // The --limits file as the command line reads it: a file that cannot be read
 // refused with the system's reason, one that can with what its text holds,
 // each on the one line loopcheck prints (exit status 2).
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -11,26 +10,10 @@
 #include <string>
 #include <vector>
 
+#include "common/loopcheck_parse.hpp"
 #include "loopcheck/options/options.hpp"
 
 namespace {
-
-// options_parse on loopcheck --limits path, its standard error kept quiet; the refusal's reason in reason.
-options_next limits_parse(const std::string& path, check_options& o, std::string& reason)
-{
-    std::vector<std::string> words = {"loopcheck", "--limits", path};
-    std::vector<char*> argv;
-    for (std::string& w : words)
-        argv.push_back(w.data());
-    std::fflush(stderr);
-    const int saved = dup(2), null = open("/dev/null", O_WRONLY);
-    dup2(null, 2);
-    const options_next next = options_parse(static_cast<int>(argv.size()), argv.data(), o, reason);
-    std::fflush(stderr);
-    dup2(saved, 2);
-    close(null), close(saved);
-    return next;
-}
 
 void limits_write(const std::filesystem::path& path, const char* text)
 {
@@ -75,8 +58,9 @@ TEST(LoopcheckLimitsFile, EachRefusalGivesItsReason)
         const std::string path = (root / r.file).string();
         SCOPED_TRACE(path);
         check_options o;
-        std::string reason;
-        const options_next next = limits_parse(path, o, reason);
+        const parsed_command p = loopcheck_parse({"--limits", path}, o);
+        const options_next next = p.next;
+        const std::string& reason = p.refusal;
         if (*r.reason == '\0') {
             EXPECT_EQ(next, options_next::measure) << reason;
             EXPECT_TRUE(o.quality);
