@@ -108,8 +108,8 @@ constexpr option_exit exits[] = {
      "with several loops, the loop is named. With --monitor, also a loop too weak for the monitor (a gain below "
      "-80 dB): it is refused before the stimulus plays."},
     {check_status::unstable, "unstable",
-     "Unstable: the repeats disagree by more than 0.5 frame, or a run and its two retries were spoiled by a dropout (with "
-     "--quality, a segment of the battery or its sweep too)."},
+     "Unstable: the repeats disagree by more than 0.5 frame, or a run and its two retries were spoiled by a "
+     "dropout (with --quality, a segment of the battery or its sweep too)."},
     {check_status::outside_expected, "outside --expect, --limits, a --monitor limit or --max-latency-ms",
      "--expect given and the latency outside it, or --limits given and a figure outside its limits (named on the "
      "last line, and in \"limits\" in the JSON); with --monitor, more glitches than --max-glitches or a drift beyond "
