@@ -80,15 +80,21 @@ std::string host_words()
     return info && info->errorText && info->errorText[0] ? std::string(": ") + info->errorText : "";
 }
 
+// True when a device is one of PortAudio's JACK host API.
+bool device_on_jack(PaDeviceIndex device)
+{
+    const PaDeviceInfo* info = device >= 0 ? Pa_GetDeviceInfo(device) : nullptr;
+    const PaHostApiInfo* api = info ? Pa_GetHostApiInfo(info->hostApi) : nullptr;
+    return api && api->type == paJACK;
+}
+
 // True when the input device is JACK's and its inputs are the monitor ports
 // of a sink (PipeWire's JACK face lists a sink's "monitor_FL" ... as the inputs
 // of the sink's own device): what comes back there is what was played to the
 // sink, one quantum later, not what the interface's cable brings.
 bool input_is_monitor(const stream_state& s, PaDeviceIndex device)
 {
-    const PaDeviceInfo* info = device >= 0 ? Pa_GetDeviceInfo(device) : nullptr;
-    const PaHostApiInfo* api = info ? Pa_GetHostApiInfo(info->hostApi) : nullptr;
-    return api && api->type == paJACK && stream_clock_inputs_are_monitor(s, info->name);
+    return device_on_jack(device) && stream_clock_inputs_are_monitor(s, Pa_GetDeviceInfo(device)->name);
 }
 
 // A host API's name as PortAudio gives it ("" for none).
@@ -96,14 +102,6 @@ std::string host_api_name(PaHostApiIndex api)
 {
     const PaHostApiInfo* host = api >= 0 ? Pa_GetHostApiInfo(api) : nullptr;
     return host && host->name ? host->name : "";
-}
-
-// True when a device is one of PortAudio's JACK host API.
-bool device_on_jack(PaDeviceIndex device)
-{
-    const PaDeviceInfo* info = device >= 0 ? Pa_GetDeviceInfo(device) : nullptr;
-    const PaHostApiInfo* api = info ? Pa_GetHostApiInfo(info->hostApi) : nullptr;
-    return api && api->type == paJACK;
 }
 
 // The name of the host API a device belongs to.

@@ -182,9 +182,10 @@ std::string man_escaped(const std::string& text)
     for (size_t i = 0; i < text.size(); i++) {
         const char c = text[i];
         const bool starts_word = i == 0 || text[i - 1] == ' ' || text[i - 1] == '(';
-        if (c == '-' && starts_word && i + 1 < text.size() && (text[i + 1] == '-' || std::isalpha(text[i + 1]))) {
+        if (c == '-' && starts_word && i + 1 < text.size() &&
+            (text[i + 1] == '-' || std::isalpha(static_cast<unsigned char>(text[i + 1])))) {
             size_t end = i + 1;
-            while (end < text.size() && (std::isalnum(text[end]) || text[end] == '-'))
+            while (end < text.size() && (std::isalnum(static_cast<unsigned char>(text[end])) || text[end] == '-'))
                 end++;
             const std::string word = text.substr(i, end - i);
             if (option_row_of(word)) {

@@ -134,8 +134,9 @@ CLI::Validator whole_range_of(const char* name)
 // True when text reads in full as a number ("-12", "1e3"): a value, not an option.
 bool is_number(const std::string& text)
 {
-    double value = 0.0;
-    return options_number(text, -HUGE_VAL, HUGE_VAL, value).find("is not a number") == std::string::npos;
+    char* end = nullptr;
+    std::strtod(text.c_str(), &end);
+    return !text.empty() && end != text.c_str() && *end == '\0';
 }
 
 // True when a word of the command line is one of the options (with its value attached or not).
