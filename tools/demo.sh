@@ -13,6 +13,7 @@
 # without a display Xvfb, xdotool and ImageMagick (tools/test.sh installs the rest).
 set -eu
 cd "$(dirname "$0")/.."
+. tools/packaged.sh
 headless=0
 [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ] && headless=1
 if [ $headless = 1 ]; then tools/setup.sh build demo headless; else tools/setup.sh build demo; fi

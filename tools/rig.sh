@@ -91,6 +91,8 @@ RIG_PIDS=()
 RIG_DIRS=()
 RIG_JACK_RUN=""
 RIG_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+# The packages' tools first on PATH; packaged_command for those kept off it.
+. "$RIG_ROOT/tools/packaged.sh"
 
 # The tools the tests call, each bounded in time: a stuck server or display
 # fails the command instead of hanging the test.
@@ -515,9 +517,10 @@ rig_wine_exe() {
 }
 
 # Wine's own tools, bounded: a prefix that hangs fails the test instead.
-# Debian's wine64 package keeps its loader and server off PATH.
-RIG_WINE64=$(command -v wine64 || echo /usr/lib/wine/wine64)
-RIG_WINESERVER=$(command -v wineserver || echo /usr/lib/wine/wineserver64)
+# Debian's wine64 package keeps its loader and server off PATH: they are
+# taken from its file list, never from whatever else a machine has.
+RIG_WINE64=$(packaged_command wine64 wine64 2>/dev/null || echo "no-wine64-installed")
+RIG_WINESERVER=$(packaged_command wine64 wineserver64 2>/dev/null || echo "no-wineserver64-installed")
 rig_wine() { WINEPREFIX="$RIG_WINE_PREFIX" "$RIG_WINE64" "$@"; }
 # The builds' cache, as the user's: rig_wine_start gives the test a HOME of its own.
 RIG_CACHE_HOME="${XDG_CACHE_HOME:-$HOME/.cache}"

@@ -4,6 +4,9 @@
 # does nothing. Needs root, or sudo without a password (it never prompts).
 #
 #   tools/setup.sh [build] [demo] [headless] [test] [package] [font]
+#   tools/setup.sh --check    every command the scripts call, and every Python
+#                             module they import, from a package of these lists
+#                             (tools/setup_check.py); installs nothing
 #
 # PipeWire's ALSA plugin (pipewire-alsa), part of the test list, is not
 # installed but unpacked into build/pipewire-alsa: installed, its files in
@@ -11,10 +14,11 @@
 # on the machine. The test rig points a private ~/.asoundrc at the unpacked copy.
 set -eu
 cd "$(dirname "$0")/.."
+. tools/packaged.sh
 
 # The programs and their man pages (`cmake -S . -B build && cmake --build build`);
 # ccache, so that a second build of the same sources compiles nothing again.
-build=(build-essential cmake pkg-config scdoc ccache
+build=(build-essential cmake pkg-config scdoc ccache git
        libsdl2-dev portaudio19-dev libopenblas-dev libasound2-dev libjack-jackd2-dev
        libcli11-dev nlohmann-json3-dev libeigen3-dev libsndfile1-dev)
 # What tools/demo.sh runs: JACK's tools (jack_lsp, jack_connect) and its dummy server.
@@ -29,8 +33,10 @@ headless=(xvfb xdotool imagemagick)
 # wake-up probe; clang-format for tools/format.sh --check; python3-jsonschema
 # for tools/json_check.py, which holds loopcheck's JSON to its schema;
 # wine64-tools and libwine-dev for WineASIO, the JACK-backed ASIO driver the
-# Windows programs' ASIO tests run on (tools/wineasio_build.sh).
-test=(googletest libgtest-dev libbenchmark-dev jq clang-format python3-jsonschema
+# Windows programs' ASIO tests run on (tools/wineasio_build.sh); python3 for
+# the scripts in Python; shfmt, with which tools/setup.sh --check reads the
+# scripts' commands.
+test=(googletest libgtest-dev libbenchmark-dev jq clang-format python3 python3-jsonschema shfmt
       jackd2 xvfb xdotool imagemagick procps
       g++-mingw-w64-x86-64 ninja-build wine64 libasound2-plugins wine64-tools libwine-dev
       pipewire pipewire-bin wireplumber pipewire-jack dbus-daemon
@@ -40,8 +46,11 @@ package=(dpkg-dev lintian)
 # tools/make_font.py, which regenerates display/font_cp437.inc from its fonts.
 font=(console-setup-linux)
 
+check=no
+[ "${1:-}" = --check ] && { check=yes; shift; }
 lists=("$@")
 [ ${#lists[@]} -gt 0 ] || lists=(build test package)
+[ $check = yes ] && [ $# = 0 ] && lists=(build demo headless test package)
 packages=()
 pipewire_alsa=no
 for list in "${lists[@]}"; do
@@ -53,6 +62,12 @@ for list in "${lists[@]}"; do
     packages+=("${chosen[@]}")
     [ "$list" = test ] && pipewire_alsa=yes
 done
+
+if [ $check = yes ]; then
+    command -v python3 >/dev/null && command -v shfmt >/dev/null ||
+        { echo "setup: --check needs python3 and shfmt: run tools/setup.sh first" >&2; exit 1; }
+    exec python3 tools/setup_check.py "$PWD" $(printf '%s\n' "${packages[@]}" | sort -u)
+fi
 
 plugin_dir=build/pipewire-alsa
 missing=()

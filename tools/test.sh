@@ -33,6 +33,7 @@ set -eu
 # checkout, a merge) cannot change what the run does next.
 {
 cd "$(dirname "$0")/.."
+. tools/packaged.sh
 e2e_jobs=${E2E_JOBS:-6}
 logs=build-logs
 rm -rf "$logs"

@@ -116,7 +116,7 @@ portaudio_build() { # prefix
 sdl2_build() { # prefix
     local off=()
     for option in AUDIO RENDER JOYSTICK HAPTIC HIDAPI POWER SENSOR OPENGL OPENGLES VULKAN RENDER_D3D WASAPI DISKAUDIO DUMMYAUDIO; do
-        off+=(-DSDL_$option=OFF)
+        off+=("-DSDL_$option=OFF")
     done
     cmake -G Ninja -S . -B build -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_BUILD_TYPE=Release \
         -DCMAKE_INSTALL_PREFIX="$1" -DSDL_SHARED=OFF -DSDL_STATIC=ON -DSDL_TEST=OFF "${off[@]}"

@@ -14,13 +14,18 @@
 # Needs wine64-tools (winegcc) and libwine-dev (tools/setup.sh test).
 set -eu
 cd "$(dirname "$0")/.."
+. tools/packaged.sh
 third_party=${THIRD_PARTY:-$PWD/../shared/third_party}
 tarball=$third_party/wineasio-1.3.0.tar.gz
 patch=$third_party/wineasio-exit.patch
 for file in "$tarball" "$patch"; do
     [ -f "$file" ] || { echo "wineasio build: no $file" >&2; exit 1; }
 done
-command -v winegcc >/dev/null || { echo "wineasio build: no winegcc (tools/setup.sh installs wine64-tools)" >&2; exit 1; }
+# Debian 12's wine64-tools keeps winegcc, winebuild and the rest in
+# /usr/lib/wine, off PATH: WineASIO's Makefile calls them by name, so their
+# folder goes first on its PATH.
+winegcc=$(packaged_command wine64-tools winegcc) || { echo "wineasio build: no winegcc" >&2; exit 1; }
+export PATH="${winegcc%/*}:$PATH"
 [ -d /usr/include/wine/wine/windows ] ||
     { echo "wineasio build: no Wine headers (tools/setup.sh installs libwine-dev)" >&2; exit 1; }
 
