@@ -270,8 +270,11 @@ rig_proc_status() {
 }
 
 rig_wait_window() {
-    local title="$1" seconds="${2:-10}" id
-    for _ in $(seq $((seconds * 10))); do
+    local title="$1" seconds="${2:-10}" id end
+    # By the clock, not by a count of tries: on a loaded machine each search
+    # itself may take a second.
+    end=$((SECONDS + seconds))
+    while [ $SECONDS -lt $end ]; do
         id=$(timeout 2 xdotool search --name "$title" 2>/dev/null | head -1)
         [ -n "$id" ] && { echo "$id"; return 0; }
         sleep 0.1

@@ -78,7 +78,7 @@ for period in 256 64; do
     rig_loopsim_start --delay $path --cable asio-karvel:out_1:in_1 || fail "no loopsim"
     WINEASIO_CLIENT_NAME=asio-karvel rig_wine "$karvel" -b$period >/dev/null 2>&1 &
     pid=$!
-    id=$(rig_wait_window "Karvel.exe" 60) || fail "period $period: no karvel.exe window"
+    id=$(rig_wait_window "Karvel.exe" 120) || fail "period $period: no karvel.exe window"
     rig_shot_until "$id" "$work/shot.png" 20 converged || fail "period $period: karvel.exe: the peak value under 0.5 after 20 s"
     position=$(rig_karvel_position "$work/shot.png") || fail "period $period: karvel.exe: no peak position in the read-out"
     rig_karvel_shows "$work/shot.png" 157 "buffer size : $period" || fail "period $period: karvel.exe: the buffer size read-out"

@@ -17,7 +17,7 @@ rig_jack_start "e2e-frame-$$" 256 || fail "no JACK server"
 start_probe() {
     "$probe" "$@" >"$work/out" 2>"$work/err" &
     pid=$!
-    id=$(rig_wait_window "Probe.exe" 30) ||
+    id=$(rig_wait_window "Probe.exe" 120) ||
         fail "no window for probe $*; $(kill -0 $pid 2>/dev/null && echo running || echo ended)
 standard output: $(tail -c 2000 "$work/out")
 standard error: $(tail -c 3000 "$work/err")"

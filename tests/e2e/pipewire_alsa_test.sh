@@ -34,7 +34,7 @@ start() {
     title=$(rig_title "$name")
     "$BUILD_DIR/$path" "$@" >"$work/out" 2>&1 &
     pid=$!
-    id=$(rig_wait_window "$title" 15) || fail "$name $*: no window ($(cat "$work/out"))"
+    id=$(rig_wait_window "$title" 60) || fail "$name $*: no window ($(cat "$work/out"))"
 }
 
 # Escape ends the program started last within SECONDS with status 0, and it

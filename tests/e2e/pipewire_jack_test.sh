@@ -45,7 +45,7 @@ start() {
     title=$(rig_title "$name")
     pw-jack "$BUILD_DIR/$path" "$@" >"$work/out" 2>&1 &
     pid=$!
-    id=$(rig_wait_window "$title" 15) || fail "$name $*: no window ($(cat "$work/out"))"
+    id=$(rig_wait_window "$title" 60) || fail "$name $*: no window ($(cat "$work/out"))"
     rig_wait_port "$name:in_0" 15 || fail "$name $*: no JACK ports"
 }
 
@@ -99,7 +99,7 @@ echo "dravik: $(dravik_row "Stack loop (null sink)")"
 stack=$(device_index "Stack loop (null sink)")
 pw-jack "$BUILD_DIR/latency/karvel" -d"$stack" >"$work/out" 2>"$work/err" &
 pid=$!
-id=$(rig_wait_window "Karvel.exe" 15) || fail "karvel -d$stack: no window"
+id=$(rig_wait_window "Karvel.exe" 60) || fail "karvel -d$stack: no window"
 xdotool key --window "$id" x
 rig_wait_exit $pid 10
 [ "$RIG_STATUS" = "1" ] || fail "karvel on Stack loop: exit status $RIG_STATUS"

@@ -19,7 +19,7 @@ while read -r program folder width height end; do
     rig_wait_port "$program:in_0" 15 || fail "$program has no ports"
     jack_connect "$program:out_0" "$program:in_0"
     title=$(rig_title "$program")
-    id=$(rig_wait_window "$title" 15) || fail "no $title window"
+    id=$(rig_wait_window "$title" 60) || fail "no $title window"
     sleep 2
     rig_jack_stop
 

@@ -23,7 +23,7 @@ while IFS='|' read -r program folder width height heading; do
     fi
     "$BUILD_DIR/$folder/$program" -h >"$work/out" 2>&1 &
     pid=$!
-    id=$(rig_wait_window "$title" 15) || fail "$program: no window"
+    id=$(rig_wait_window "$title" 60) || fail "$program: no window"
     [ "$(xdotool getwindowname "$id")" = "$title  (C) 2026 Loopcable Test Suite" ] ||
         fail "$program: title $(xdotool getwindowname "$id")"
     xdotool getwindowgeometry "$id" | grep -q "Geometry: ${width}x$height" ||

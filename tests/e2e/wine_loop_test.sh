@@ -47,7 +47,7 @@ if rig_wine_has_asio; then
         started=$SECONDS
         rig_wine "$karvel" -b256 >/dev/null 2>&1 &
         pid=$!
-        id=$(rig_wait_window "Karvel.exe" 60) || fail "run $run: no karvel.exe window"
+        id=$(rig_wait_window "Karvel.exe" 120) || fail "run $run: no karvel.exe window"
         # The filter's time constant is 3.5 s: 0.5 within about 3 s of the start.
         rig_shot_until "$id" "$work/shot.png" 30 converged || fail "run $run: the peak value under 0.5 after 30 s"
         position=$(rig_karvel_position "$work/shot.png") || fail "run $run: no peak position in the read-out"
@@ -85,7 +85,7 @@ measure() {
     local pid id started converged_in=yes
     rig_wine "$karvel" -b256 >/dev/null 2>&1 &
     pid=$!
-    id=$(rig_wait_window "Karvel.exe" 60) || fail "no karvel.exe window"
+    id=$(rig_wait_window "Karvel.exe" 120) || fail "no karvel.exe window"
     if ! rig_wine_loop 30; then
         # Beside a build, Wine's stream start now and then hangs in the ALSA
         # jack plugin: the window is up, the key loop not yet, so Escape would

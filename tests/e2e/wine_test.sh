@@ -124,7 +124,7 @@ while IFS='|' read -r program folder; do
 
     rig_wine "$(rig_wine_exe $program)" -h >"$work/out" 2>&1 &
     pid=$!
-    id=$(rig_wait_window "$title" 30) || fail "$program.exe: no window"
+    id=$(rig_wait_window "$title" 120) || fail "$program.exe: no window"
     [ "$(xdotool getwindowname "$id")" = "$title  (C) 2026 Loopcable Test Suite" ] ||
         fail "$program.exe: title $(xdotool getwindowname "$id")"
     rig_shot_until "$id" "$work/wine.png" 6 rig_same_pixels "$work/wine.png" "$work/linux.png" ||
@@ -200,7 +200,7 @@ while read -r program key look within path; do
     for start in 1 2; do
         rig_wine "$(rig_wine_exe $program)" >/dev/null 2>"$work/err" &
         pid=$!
-        id=$(rig_wait_window "$title" 30) || fail "$program.exe: no window"
+        id=$(rig_wait_window "$title" 120) || fail "$program.exe: no window"
         if [ -n "$loopsim" ]; then rig_wine_stream 20 >/dev/null; else rig_wine_loop 20; fi && break
         [ $start = 2 ] && fail "$program.exe: no stream, twice"
         echo "$program.exe: no stream on JACK within 20 s: started again"
