@@ -8,6 +8,8 @@
 #   tools/windows_build.sh --asio SDK_FOLDER  with ASIO, the SDK's host files there
 #   tools/windows_build.sh --no-asio          PortAudio without ASIO
 #   tools/windows_build.sh --libraries        the three libraries only
+#   tools/windows_build.sh --sdl2-checks      SDL2's configure in full, its
+#                                             answers written to tools/sdl2_mingw_checks.cmake
 #
 # The tarballs are read from ../shared/third_party (THIRD_PARTY to change it).
 # WINDOWS_WERROR=ON (tools/test.sh sets it) makes the programs' warnings
@@ -30,11 +32,13 @@ third_party=${THIRD_PARTY:-$source_dir/../shared/third_party}
 asio_sdk=""
 [ -f "$third_party/asiosdk/common/asio.h" ] && asio_sdk=$(cd "$third_party/asiosdk" && pwd)
 libraries_only=no
+sdl2_checks=read
 while [ $# -gt 0 ]; do
     case "$1" in
     --asio) asio_sdk=$(cd "$2" && pwd); shift 2 ;;
     --no-asio) asio_sdk=""; shift ;;
     --libraries) libraries_only=yes; shift ;;
+    --sdl2-checks) sdl2_checks=write; shift ;;
     *) echo "windows build: unknown option $1" >&2; exit 2 ;;
     esac
 done
@@ -52,6 +56,11 @@ compiler=$("$cc" -dumpversion)-$(sha256sum "$(readlink -f "$(command -v "$cc")")
 cache=${XDG_CACHE_HOME:-$HOME/.cache}/loopcable-windows
 mkdir -p "$cache"
 toolchain=$source_dir/tools/mingw-w64.cmake
+# -O2, as Debian builds and as build/ compiles the Linux programs, not CMake's
+# Release default -O3: the code does what it did (neither reassociates floating
+# point), and the libraries and programs compile in less time (SDL2 in 137
+# processor seconds instead of 164).
+release=(-DCMAKE_BUILD_TYPE=Release "-DCMAKE_C_FLAGS_RELEASE=-O2 -DNDEBUG" "-DCMAKE_CXX_FLAGS_RELEASE=-O2 -DNDEBUG")
 
 # The cache folder of a tarball's build: NAME-SHA256-COMPILER-RECIPE[-EXTRA],
 # RECIPE the checksum of its builder's text, so that a changed option builds
@@ -61,7 +70,7 @@ library_folder() { # tarball builder [extra key]
     [ -f "$tarball" ] || { echo "windows build: no $tarball" >&2; exit 1; }
     local sum recipe
     sum=$(sha256sum "$tarball" | cut -d' ' -f1)
-    recipe=$(declare -f "$2" | sha256sum | cut -c1-8)
+    recipe=$({ declare -f "$2" "${2%_build}_configure" 2>/dev/null; declare -p release; } | sha256sum | cut -c1-8)
     echo "$cache/${1%.tar.gz}-$sum-$compiler-$recipe${3:+-$3}"
 }
 
@@ -99,7 +108,7 @@ library_build() { # tarball folder builder
 portaudio_build() { # prefix
     local asio=(-DPA_USE_ASIO=OFF)
     [ -n "$asio_sdk" ] && asio=(-DPA_USE_ASIO=ON -DASIOSDK_ROOT_DIR="$asio_sdk")
-    cmake -G Ninja -S . -B build -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_BUILD_TYPE=Release \
+    cmake -G Ninja -S . -B build -DCMAKE_TOOLCHAIN_FILE="$toolchain" "${release[@]}" \
         -DCMAKE_INSTALL_PREFIX="$1" -DPA_BUILD_SHARED=OFF -DPA_BUILD_STATIC=ON \
         -DPA_LIBNAME_ADD_SUFFIX=OFF -DPA_USE_WMME=ON -DPA_USE_WASAPI=ON -DPA_USE_DS=ON \
         -DPA_USE_WDMKS=ON "${asio[@]}"
@@ -113,15 +122,63 @@ portaudio_build() { # prefix
 # own framebuffer (no renderer, no OpenGL or Direct3D) and play through
 # PortAudio (no audio), with no joystick, haptic, sensor or power support.
 # A third of the library, and a third of its build time.
-sdl2_build() { # prefix
+sdl2_configure() { # prefix [-C checks file]
     local off=()
     for option in AUDIO RENDER JOYSTICK HAPTIC HIDAPI POWER SENSOR OPENGL OPENGLES VULKAN RENDER_D3D WASAPI DISKAUDIO DUMMYAUDIO; do
         off+=("-DSDL_$option=OFF")
     done
-    cmake -G Ninja -S . -B build -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_BUILD_TYPE=Release \
+    cmake "${@:2}" -G Ninja -S . -B build -DCMAKE_TOOLCHAIN_FILE="$toolchain" "${release[@]}" \
         -DCMAKE_INSTALL_PREFIX="$1" -DSDL_SHARED=OFF -DSDL_STATIC=ON -DSDL_TEST=OFF "${off[@]}"
+}
+sdl2_build() { # prefix
+    local seed=()
+    [ "$(sdl2_checks_key)" = "$(sed -n 's/^# key: //p' "$sdl2_checks_file")" ] && seed=(-C "$sdl2_checks_file")
+    sdl2_configure "$1" "${seed[@]}"
     cmake --build build -j"$jobs"
     cmake --install build
+}
+
+# SDL2's configure asks some 370 questions of the compiler and its headers,
+# each a small build of its own: 75 processor seconds, a minute on two cores
+# beside the other builds, for answers that are the same every time.
+# tools/sdl2_mingw_checks.cmake keeps them, keyed by the tarball, the
+# compiler's version and the versions of Debian's mingw-w64 packages: where
+# the key is this machine's, configure reads them (2 s) and the build is the
+# same (SDL_config.h and the build files alike, checked when the file is
+# written); elsewhere every check runs as before. --sdl2-checks configures in
+# full and writes the file anew.
+sdl2_checks_file=$source_dir/tools/sdl2_mingw_checks.cmake
+sdl2_checks_key() {
+    echo "$(sha256sum "$third_party/SDL2-2.26.5.tar.gz" | cut -c1-16) $("$cc" -dumpversion)" \
+        $(dpkg-query -W -f '${Version} ' gcc-mingw-w64-x86-64-posix mingw-w64-x86-64-dev 2>/dev/null)
+}
+sdl2_checks_write() {
+    local scratch
+    scratch=$(mktemp -d)
+    tar -xzf "$third_party/SDL2-2.26.5.tar.gz" -C "$scratch"
+    (
+        cd "$scratch"/SDL2-*/ && sdl2_configure "$scratch/prefix" >"$scratch/full.log" 2>&1 || {
+            tail -20 "$scratch/full.log" >&2
+            exit 1
+        }
+        {
+            echo "# SDL2's configure answers for the Windows build (tools/windows_build.sh --sdl2-checks writes"
+            echo "# this file): the cache entries its checks left, read with cmake -C where the key is the machine's."
+            echo "# key: $(sdl2_checks_key)"
+            grep -E '^[A-Za-z0-9_]+:INTERNAL=' build/CMakeCache.txt | grep -v -E '^(CMAKE_|_|PKG_CONFIG|SDL_CMAKE|FIND_PACKAGE_MESSAGE)|-ADVANCED:' |
+                sed -E 's/^([A-Za-z0-9_]+):INTERNAL=(.*)$/set(\1 "\2" CACHE INTERNAL "")/'
+        } >"$scratch/checks.cmake"
+        mv build full  # both configured in build/, so that their files name the same paths
+        sdl2_configure "$scratch/prefix" -C "$scratch/checks.cmake" >"$scratch/seeded.log" 2>&1 &&
+            diff -r full/include-config-release build/include-config-release >&2 &&
+            diff <(grep -v -E '^(//|#|CMAKE_CACHEFILE_DIR|.*_BINARY_DIR)' full/CMakeCache.txt) \
+                <(grep -v -E '^(//|#|CMAKE_CACHEFILE_DIR|.*_BINARY_DIR)' build/CMakeCache.txt) >&2 &&
+            diff full/build.ninja build/build.ninja >&2 ||
+            { echo "windows build: SDL2 configured from the answers differs from its full configure" >&2; exit 1; }
+    ) || { rm -rf "$scratch"; exit 1; }
+    mv "$scratch/checks.cmake" "$sdl2_checks_file"
+    rm -rf "$scratch"
+    echo "windows build: SDL2's configure answers in $sdl2_checks_file ($(grep -c '^set' "$sdl2_checks_file") entries)"
 }
 
 # Only what the suite calls: the CBLAS interface and the single-precision
@@ -161,6 +218,11 @@ openblas_build() { # prefix
     make "${options[@]}" PREFIX="$1" -f Makefile.install install
 }
 
+if [ $sdl2_checks = write ]; then
+    sdl2_checks_write
+    exit 0
+fi
+
 asio_key=""
 # What goes in: the SDK's files, whatever folder holds them.
 [ -n "$asio_sdk" ] &&
@@ -191,7 +253,7 @@ build=${WINDOWS_BUILD_DIR:-build-windows}
 # (GCC bug 105651): a warning still, never an error.
 werror_flags=()
 [ "${WINDOWS_WERROR:-OFF}" = ON ] && werror_flags=(-DCMAKE_CXX_FLAGS=-Wno-error=restrict)
-cmake -S . -B "$build" -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_BUILD_TYPE=Release \
+cmake -S . -B "$build" -DCMAKE_TOOLCHAIN_FILE="$toolchain" "${release[@]}" \
     -DCMAKE_FIND_ROOT_PATH="$portaudio;$sdl2;$openblas;$headers" \
     -DPORTAUDIO_HAS_ASIO=$([ -n "$asio_sdk" ] && echo ON || echo OFF) \
     -DBUILD_TESTING=OFF -DBUILD_BENCHMARKS=OFF \
