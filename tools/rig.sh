@@ -19,6 +19,9 @@
 #                                  $work/loopsim.out; its process id in RIG_LOOPSIM_PID
 #                                  once its ports exist
 #   rig_proc_status PID FIELD      prints a field of /proc/PID/status (kB for sizes)
+#   rig_hold_builds SECONDS        under tools/test.sh, its background builds stopped for
+#                                  SECONDS at most, for an attempt after a disturbed one;
+#                                  rig_release_builds (or the test's end) lets them go on
 #   rig_wait_window TITLE [SECONDS] prints the X window id of the titled window
 #   rig_shot WINDOW FILE           screenshot of one window as PNG
 #   rig_shot_until WINDOW FILE SECONDS CHECK...
@@ -132,6 +135,7 @@ rig_json_check() {
 }
 
 rig_cleanup() {
+    rig_release_builds
     # The programs a failed test left running go first: a JACK server that
     # still has clients may outlast its grace period, and one killed outright
     # stays listed in JACK's table of servers, which has room for only eight.
@@ -493,6 +497,28 @@ rig_pipewire_quantum() {
 
 RIG_WINE_BUILD="${WINDOWS_BUILD_DIR:-$RIG_ROOT/build-windows}"
 RIG_WINE_PREFIX=""
+
+# rig_hold_builds SECONDS: under tools/test.sh, asks it to stop its
+# background builds for SECONDS at most (until rig_release_builds, or the
+# test's end): for the attempt after one that a busy machine disturbed. Waits
+# (10 s at most) until they are stopped, or have ended. Without
+# RIG_LATE_BUILDS, or once the builds are done, at once.
+rig_hold_builds() {
+    [ -n "${RIG_LATE_BUILDS:-}" ] && [ -d "$RIG_LATE_BUILDS" ] && [ ! -f "$RIG_LATE_BUILDS/done" ] || return 0
+    [ -n "${RIG_HOLD:-}" ] || RIG_HOLD=$(mktemp "$RIG_LATE_BUILDS/hold.XXXXXX") || return 0
+    echo $((EPOCHSECONDS + $1)) >"$RIG_HOLD"
+    local end=$((SECONDS + 10))
+    while [ $SECONDS -lt $end ]; do
+        [ -f "$RIG_LATE_BUILDS/held" ] || [ -f "$RIG_LATE_BUILDS/done" ] &&
+            { echo "rig: the background builds stopped for this attempt" >&2; return 0; }
+        sleep 0.2
+    done
+    echo "rig: the background builds did not stop within 10 s" >&2
+}
+rig_release_builds() {
+    [ -n "${RIG_HOLD:-}" ] && rm -f "$RIG_HOLD"
+    RIG_HOLD=""
+}
 
 # rig_wait_builds MARK: under tools/test.sh, which builds beside the tests and
 # names a folder in RIG_LATE_BUILDS, waits (half an hour at most) for its mark

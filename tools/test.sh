@@ -129,24 +129,55 @@ in_background sanitizers bash -c 'tools/build.sh sanitizers || exit 1
 # The late end-to-end tests wait for these marks: windows.mark, 0 once the
 # Windows programs are built (the Wine tests, in their scripts); all.mark, 0
 # once the sanitizer builds are done too (ctest's fixture e2e.late_builds); 1
-# when one failed.
+# when one failed; done once both background jobs have ended.
+#
+# And the holds. A test that a busy machine disturbed asks for quiet before it
+# tries again (rig_hold_builds): a file hold.* in RIG_LATE_BUILDS that holds
+# the time until which it asks. While one asks, the background builds are
+# stopped (SIGSTOP to their process groups) and the file "held" says so; they
+# go on (SIGCONT) once none asks, a hold whose time has passed (its test died
+# holding) no longer counting. Tests run in PID namespaces of their own, so
+# this, outside them, sends the signals.
 export RIG_LATE_BUILDS="$PWD/$logs/late"
 mkdir -p "$RIG_LATE_BUILDS"
 mark() { echo "$2" >"$RIG_LATE_BUILDS/$1.tmp" && mv "$RIG_LATE_BUILDS/$1.tmp" "$RIG_LATE_BUILDS/$1.mark"; }
-( windows="" all=""
-  for _ in $(seq 3600); do
+( windows="" stopped=no
+  signal() { local group; for group in "${background[@]}"; do kill -"$1" -- -"$group" 2>/dev/null || true; done; }
+  resume() { [ $stopped = no ] || signal CONT; stopped=no; rm -f "$RIG_LATE_BUILDS/held"; }
+  trap resume EXIT
+  for _ in $(seq 7200); do
       if [ -z "$windows" ] && { [ -f "$logs/windows-programs.built" ] || [ -f "$logs/windows.status" ]; }; then
           windows=1
           [ -f "$logs/windows-programs.built" ] && windows=0
           mark windows $windows
       fi
-      [ -n "$windows" ] && { [ -f "$logs/sanitizer-builds.built" ] || [ -f "$logs/sanitizers.status" ]; } && break
-      sleep 1
+      if [ -n "$windows" ] && [ ! -f "$RIG_LATE_BUILDS/all.mark" ] &&
+          { [ -f "$logs/sanitizer-builds.built" ] || [ -f "$logs/sanitizers.status" ]; }; then
+          all=1
+          [ "$windows" = 0 ] && [ -f "$logs/sanitizer-builds.built" ] && all=0
+          mark all $all
+      fi
+      [ -f "$logs/windows.status" ] && [ -f "$logs/sanitizers.status" ] && break
+      holding=no
+      for hold in "$RIG_LATE_BUILDS"/hold.*; do
+          [ -f "$hold" ] && [ "$(cat "$hold" 2>/dev/null || echo 0)" -gt "$EPOCHSECONDS" ] 2>/dev/null && holding=yes
+      done
+      if [ $holding = yes ] && [ $stopped = no ]; then
+          signal STOP
+          stopped=yes
+          touch "$RIG_LATE_BUILDS/held"
+          echo "$(date +%T) held for $(basename -a "$RIG_LATE_BUILDS"/hold.* | tr '\n' ' ')" >>"$logs/holds.log"
+      elif [ $holding = no ] && [ $stopped = yes ]; then
+          resume
+          echo "$(date +%T) going on" >>"$logs/holds.log"
+      fi
+      sleep 0.5
   done
-  all=1
-  [ "$windows" = 0 ] && [ -f "$logs/sanitizer-builds.built" ] && all=0
-  [ -n "$windows" ] || mark windows 1
-  mark all $all ) &
+  [ -f "$RIG_LATE_BUILDS/windows.mark" ] || mark windows 1
+  [ -f "$RIG_LATE_BUILDS/all.mark" ] || mark all 1
+  touch "$RIG_LATE_BUILDS/done" ) &
+watcher=$!
+trap 'stop_background; kill $watcher 2>/dev/null || true' EXIT
 stage "end-to-end tests, side by side; the late ones once the background builds are done" \
     run_ctest_noting build -L e2e -j"$e2e_jobs"
 

@@ -88,6 +88,7 @@ done
 check_failure() {
     local attempt
     for attempt in 1 2 3; do
+        [ "$attempt" = 1 ] || rig_hold_builds 60  # the next attempt without the builds beside it
         check_failure_once "$@" && return 0
         echo "${*:4}: attempt $attempt: the screenshots came too slowly to time the key; again"
     done

@@ -32,6 +32,7 @@ sweep() { # name want check options...
     local name="$1" want="$2" check="$3" before status
     shift 3
     for attempt in 1 2 3; do
+        [ "$attempt" = 1 ] || rig_hold_builds 130  # the next attempt without the builds beside it
         before=$(disturbances)
         timeout 120 "$loopcheck" --json "$@" >"$work/out.json" 2>"$work/err"
         status=$?

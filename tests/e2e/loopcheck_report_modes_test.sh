@@ -109,6 +109,7 @@ crosstalk=$(echo "$khz" | "$loopsim" --rate $rate --channels 2 $path --print-cro
 # shellcheck disable=SC2086
 rig_loopsim_start $path --cable loopcheck || fail "no loopsim"
 for attempt in 1 2 3 4; do
+    [ "$attempt" = 1 ] || rig_hold_builds 130  # the next attempt without the builds beside it
     timeout 120 "$loopcheck" --json --quality --out 1,2 --in 1,2 --report "$work/quality.html" >"$work/quality.json" 2>"$work/quality.err" </dev/null
     status=$?
     [ $status = 4 ] || break
@@ -181,6 +182,7 @@ truth() {
 }
 
 for attempt in 1 2 3; do
+    [ "$attempt" = 1 ] || rig_hold_builds 100  # the next attempt without the builds beside it
     monitor_run monitor --monitor 30s -- --glitch drop,4,480 --glitch zero,5.5,1000 --glitch insert,17,256
     glitches=$(tail -1 "$work/monitor.out" | jq -r .glitches)
     [ "$status" = 7 ] && [ "$glitches" = 3 ] && break

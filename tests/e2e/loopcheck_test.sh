@@ -106,6 +106,7 @@ while IFS='|' read -r name rate sim_options check_options want check; do
     gain=$(echo 1000 | "$loopsim" --rate "$rate" $main_path --print-response-at | awk '{ print $2 }')
     check_options=${check_options//@LAT@/$lat}
     for attempt in 1 2 3; do
+        [ "$attempt" = 1 ] || rig_hold_builds 70  # the next attempt without the builds beside it
         xruns=$(xruns_logged)
         rig_loopsim_start "$@" || fail "$name: no loopsim"
         # shellcheck disable=SC2086
@@ -141,6 +142,7 @@ rig_loopsim_start --delay 300 --aa 20000 --gain 0.5 --noise -60 --cable loopchec
 # (tools/json_sample.py), and the sample passes the schema. A key added to
 # the output fails here until the sample shows it.
 for attempt in 1 2 3; do
+    [ "$attempt" = 1 ] || rig_hold_builds 70  # the next attempt without the builds beside it
     xruns=$(xruns_logged)
     timeout 60 "$loopcheck" --json --expect 1387 --response "$work/sample.csv" >"$work/real.json" 2>"$work/err"
     status=$?
@@ -156,6 +158,7 @@ echo "docs/loopcheck.md's JSON sample: the keys of a real run, and the schema's"
 response_noise_pair() {
     for what in "one.csv" "three.csv --repeat 3"; do
         for attempt in 1 2 3; do
+            [ "$attempt" = 1 ] || rig_hold_builds 70  # the next attempt without the builds beside it
             xruns=$(xruns_logged)
             # shellcheck disable=SC2086
             timeout 60 "$loopcheck" -q --response "$work/"$what >/dev/null 2>&1
