@@ -67,6 +67,10 @@ run_ctest_noting() {
 }
 
 stage "setup: the Debian packages" tools/setup.sh
+# Every tool the scripts call comes from those packages: a machine mended by
+# hand (a tool under /usr/local, a link, a package installed by hand) would
+# pass here and fail on a fresh one.
+stage "the scripts' tools, each from a package setup.sh installs (tools/setup.sh --check)" tools/setup.sh --check
 stage "the sources in the house style (clang-format)" tools/format.sh --check
 
 # The background builds: each in a session of its own, niced, writes its log
