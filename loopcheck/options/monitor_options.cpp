@@ -1,50 +1,19 @@
-// Parsing the monitor's duration and limits.
+// Parsing the monitor's duration and limits, each against its row's range.
 #include "loopcheck/options/monitor_options.hpp"
 
 #include <cmath>
 
-#include "loopcheck/options/options.hpp"
-
-namespace {
-
-constexpr double longest_s = 1000.0 * 3600.0;
-
-}  // namespace
+#include "loopcheck/options/option_table.hpp"
+#include "loopcheck/options/option_values.hpp"
 
 std::string monitor_duration_parse(const std::string& text, double& duration_s)
 {
-    const std::string refused =
-        "\"" + text + "\" is not a duration (30s, 10m or 10min, 8h, 1h30m; a bare number is seconds; 0: until Ctrl-C)";
-    if (text.empty())
-        return refused;
-    double total = 0.0, last_unit = INFINITY;
-    for (size_t at = 0; at < text.size();) {
-        // A decimal number: digits and a point only, so that no sign, exponent,
-        // "inf" or "nan" gets through to strtod.
-        size_t end = at;
-        while (end < text.size() && ((text[end] >= '0' && text[end] <= '9') || text[end] == '.'))
-            end++;
-        double value = 0.0;
-        // The number's own range first, so that "1e999h" is refused, not infinite.
-        if (end == at || !options_number(text.substr(at, end - at), 0.0, longest_s, value).empty())
-            return refused;
-        double unit = 0.0;
-        if (text.compare(end, 3, "min") == 0)
-            unit = 60.0, end += 3;
-        else if (end < text.size() && (text[end] == 'h' || text[end] == 'm' || text[end] == 's'))
-            unit = text[end] == 'h' ? 3600.0 : text[end] == 'm' ? 60.0 : 1.0, end++;
-        else if (at == 0 && end == text.size())
-            unit = 1.0;  // a bare number: seconds
-        // Each unit once, the largest first: "1h30" and "30m1h" are refused, not guessed.
-        if (unit == 0.0 || unit >= last_unit)
-            return refused;
-        last_unit = unit;
-        total += value * unit;
-        at = end;
-    }
-    duration_s = total;
-    if (duration_s != 0.0 && (duration_s < 1.0 || duration_s > longest_s))
-        return "\"" + text + "\" is outside 1 s to 1000 h (or 0 for until Ctrl-C)";
+    const std::string problem = options_duration(text, duration_s);
+    if (!problem.empty())
+        return problem;
+    const option_row* row = option_row_of("--monitor");
+    if (duration_s != 0.0 && (duration_s < row->min || duration_s > row->max))
+        return "\"" + text + "\" is outside " + option_bounds_text(*row) + " (or 0 for until Ctrl-C)";
     return "";
 }
 
@@ -57,15 +26,17 @@ std::string monitor_options_read(const monitor_texts& t, monitor_settings& m)
         m.on = true;
     }
     if (!t.max_glitches.empty()) {
+        const option_row* row = option_row_of("--max-glitches");
         double n = 0.0;
-        const std::string problem = options_number(t.max_glitches, 0.0, 1e9, n);
+        const std::string problem = options_number(t.max_glitches, row->min, row->max, n);
         if (!problem.empty() || n != std::floor(n))
             return "--max-glitches: " +
                    (problem.empty() ? "\"" + t.max_glitches + "\" is not a whole number" : problem);
         m.max_glitches = static_cast<int64_t>(n);
     }
     if (!t.max_drift.empty()) {
-        const std::string problem = options_number(t.max_drift, 0.0, 1e6, m.max_drift_ppm);
+        const option_row* row = option_row_of("--max-drift");
+        const std::string problem = options_number(t.max_drift, row->min, row->max, m.max_drift_ppm);
         if (!problem.empty())
             return "--max-drift: " + problem;
     }

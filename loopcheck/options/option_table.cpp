@@ -21,27 +21,31 @@ constexpr option_row rows[] = {
      "\"jack\" plugin, not the server's \"system\" device. The output names the device opened and its host API."},
     {"--in-device", "INDEX|NAME", "the device for the input side", ""},
     {"--out-device", "INDEX|NAME", "the device for the output side", ""},
-    {"-r,--rate", "RATE", "sample rate in Hz,", "", 8000.0, 768000.0, "the device's, or the JACK server's"},
+    {"-r,--rate", "RATE", "sample rate in Hz,", "", 8000.0, 768000.0, "the device's, or the JACK server's", "",
+     option_kind::number},
     {"-b,--buffer", "FRAMES",
      "the latency asked of the host API, in frames at the stream's rate (PortAudio's suggested latency: the host "
      "picks its buffer),",
-     "The output gives the frames per callback granted.", 1.0, 65536.0, "the host API's low-latency suggestion"},
-    {"--out", "N[,N...]", "the loops' output channels, counted from 1; the k-th of --out and --in make loop k",
-     "Up to 8 loops; the latency is measured per loop.", 0.0, 0.0, "1"},
-    {"--in", "N[,N...]", "the loops' input channels, counted from 1", "", 0.0, 0.0, "1"},
-    {"--level", "DBFS", "peak level of the sweep in dBFS,", "", -80.0, 0.0, "-12"},
+     "The output gives the frames per callback granted.", 1.0, 65536.0, "the host API's low-latency suggestion", "",
+     option_kind::whole},
+    {"--out", "N[,N...]", "the loops' output channels, counted from 1; the k-th of --out and --in make loop k;",
+     "Up to 8 loops; the latency is measured per loop.", 1.0, 256.0, "1"},
+    {"--in", "N[,N...]", "the loops' input channels, counted from 1,", "", 1.0, 256.0, "1"},
+    {"--level", "DBFS", "peak level of the sweep in dBFS,", "", -80.0, 0.0, "-12", "", option_kind::number},
     {"--repeat", "N", "measure N times,", "With several runs the summary adds the mean, minimum, maximum and "
-     "standard deviation.", 1.0, 100.0, "1"},
-    {"--max-delay", "SECONDS", "the longest loop looked for, in seconds,", "", 0.001, 10.0, "2"},
+     "standard deviation.", 1.0, 100.0, "1", "", option_kind::whole},
+    {"--max-delay", "SECONDS", "the longest loop looked for, in seconds,", "", 0.001, 10.0, "2", "",
+     option_kind::number},
     {"--settle", "SECONDS", "silence after the stream's first frames, before the first sweep, in seconds,", "", 0.0,
-     10.0, "0.05"},
+     10.0, "0.05", "", option_kind::number},
     {"--expect", "FRAMES[:TOLERANCE]",
-     "exit status 5 unless the latency lies within TOLERANCE frames (0.5 unless given) of FRAMES",
-     "It never passes on an output's monitor."},
-    {"--allow-monitor", "", "exit status 0, not 6, when the input is an output's monitor", ""},
+     "exit status 5 unless the latency lies within TOLERANCE frames (0.5 unless given) of FRAMES; FRAMES",
+     "It never passes on an output's monitor.", -1e9, 1e9},
+    {"--allow-monitor", "", "exit status 0, not 6, when the input is an output's monitor", "", 0.0, 0.0, "", "",
+     option_kind::flag},
     {"--json", "", "one JSON object on standard output instead of the text, whatever the exit status",
      "A bad option (2) and a file that cannot be written (1) give one too, with the reason in \"message\". With "
-     "--monitor, one object a line (JSON Lines): start, glitch, status, summary."},
+     "--monitor, one object a line (JSON Lines): start, glitch, status, summary.", 0.0, 0.0, "", "", option_kind::flag},
     {"--response", "FILE.csv|.frd",
      "also measure the response with a 0.85 s sweep and write it: FRD (REW, VituixCAD) for a name ending .frd, "
      "else CSV",
@@ -60,41 +64,45 @@ constexpr option_row rows[] = {
     {"--quality", "",
      "after the latency, measure THD+N, harmonics, noise, dynamic range, IMD, gain, response, crosstalk and "
      "channel match per loop",
-     "The battery prints its length before it starts."},
+     "The battery prints its length before it starts.", 0.0, 0.0, "", "", option_kind::flag},
     {"--limits", "FILE.json", "judge the battery's figures against the file's limits (implies --quality)",
      "A JSON object of limits over the worst loop, such as {\"thd_n_db\": {\"max\": -55}, \"gain_db\": {\"min\": "
      "-0.5, \"max\": 0.5}}. Keys: thd_n_db, thd_db, noise_dbfs, noise_dbfs_a, dynamic_range_db_a, imd_smpte_db, "
      "imd_ccif_db, crosstalk_db, response_deviation_db, gain_db, latency_frames. The file is read before any device "
      "is opened: one that cannot be read, is not such JSON, or names an unknown key gives exit status 2."},
-    {"-q,--quiet", "", "print only the latency in frames (with --monitor: no status lines)", ""},
+    {"-q,--quiet", "", "print only the latency in frames (with --monitor: no status lines)", "", 0.0, 0.0, "", "",
+     option_kind::flag},
     {"--monitor", "DURATION",
-     "then play a stimulus for DURATION (30s, 10min, 8h, 1h30m; a bare number is seconds; 0: until Ctrl-C; 1 s to "
-     "1000 h) and report every glitch of the loop and the clocks' drift",
+     "then play a stimulus for DURATION (30s, 10min, 8h, 1h30m; a bare number is seconds; 0: until Ctrl-C) and "
+     "report every glitch of the loop and the clocks' drift; DURATION",
      "A line per glitch as it is found (its time since the stimulus began and on the wall clock, its frame, its "
      "kind: dropped, inserted, zeros, discontinuity, lost, and its size in frames; whether the host flagged an xrun "
      "beside it), a status line every 10 s (not with -q), and a summary with the drift in ppm. --out-device and "
-     "--in-device on two cards are allowed: the drift is the ratio of their clocks."},
-    {"--max-glitches", "N", "exit status 5 beyond N glitches", "", 0.0, 0.0, "", "--monitor"},
-    {"--max-drift", "PPM", "exit status 5 when the drift exceeds PPM", "", 0.0, 0.0, "", "--monitor"},
+     "--in-device on two cards are allowed: the drift is the ratio of their clocks.", 1.0, 3.6e6, "", "",
+     option_kind::duration},
+    {"--max-glitches", "N", "exit status 5 beyond N glitches,", "", 0.0, 1e9, "", "--monitor"},
+    {"--max-drift", "PPM", "exit status 5 when the drift exceeds PPM,", "", 0.0, 1e6, "", "--monitor"},
     {"--save-glitches", "DIR", "each glitch, 100 ms either side, as a WAV file in DIR (made where missing)",
      "32-bit float WAV files, at most 1000.", 0.0, 0.0, "", "--monitor"},
     {"--buffers", "LIST|all",
      "at each buffer size in turn (32,64,128, or all: every power of two from 16 to 8192 the host grants) measure "
-     "the latency and soak; the size is put back after",
+     "the latency and soak; the size is put back after; each size",
      "For each size: set it, measure the latency as a plain run does (with --repeat, --level, --out and --in), then "
      "play the monitor's stimulus for --soak and count glitches and xruns. On JACK (and PipeWire's JACK face) the "
      "size is the whole server's, set through the JACK API and put back afterwards, after Ctrl-C too; elsewhere "
      "each stream is opened with the size. Ends with the table and the smallest safe buffer (no glitch, no xrun). "
-     "Does not go with -b, --monitor, --quality, --limits, --expect, --response or --ir."},
+     "Does not go with -b, --monitor, --quality, --limits, --expect, --response or --ir.", 1.0, 65536.0},
     {"--soak", "SECONDS",
-     "how long (in seconds, or 30s, 2m) to play the monitor's stimulus at each size and count glitches and xruns",
-     "", 0.0, 0.0, "10", "--buffers"},
+     "how long (in seconds, or 30s, 2m) to play the monitor's stimulus at each size and count glitches and xruns,",
+     "A soak checks the loop from some 0.6 s after it starts, once the monitor has found and learnt its stimulus: "
+     "a size whose soak checked less than a second says so and is not judged.", 2.0, 3.6e6, "10", "--buffers",
+     option_kind::duration},
     {"--load", "PERCENT", "keep the callback busy for this share of every period while soaking, as a DAW's DSP would,",
      "", 0.0, 95.0, "0", "--buffers"},
-    {"--max-latency-ms", "MS", "exit status 5 unless a glitch-free size's round trip is at most MS milliseconds", "",
-     0.0, 0.0, "", "--buffers"},
-    {"-h,--help", "", "this text", ""},
-    {"--version", "", "the version", ""},
+    {"--max-latency-ms", "MS", "exit status 5 unless a glitch-free size's round trip is at most MS milliseconds,",
+     "", 0.001, 10000.0, "", "--buffers"},
+    {"-h,--help", "", "this text", "", 0.0, 0.0, "", "", option_kind::flag},
+    {"--version", "", "the version", "", 0.0, 0.0, "", "", option_kind::flag},
 };
 
 constexpr option_exit exits[] = {
@@ -239,11 +247,20 @@ const option_row* option_row_of(const std::string& name)
     return nullptr;
 }
 
+std::string option_bounds_text(const option_row& row)
+{
+    // A duration's range in the units a person reads it in: "2 s to 1000 h".
+    const auto shown = [&row](double value) {
+        if (row.kind != option_kind::duration)
+            return number_text(value);
+        return value >= 3600.0 ? number_text(value / 3600.0) + " h" : number_text(value) + " s";
+    };
+    return row.max > row.min ? shown(row.min) + " to " + shown(row.max) : "";
+}
+
 std::string option_range_text(const option_row& row)
 {
-    std::string text;
-    if (row.max > row.min)
-        text = number_text(row.min) + " to " + number_text(row.max);
+    std::string text = option_bounds_text(row);
     if (row.fallback[0])
         text += (text.empty() ? "(default " : " (default ") + std::string(row.fallback) + ")";
     return text;

@@ -5,18 +5,8 @@
 #include <span>
 #include <string>
 
+#include "loopcheck/options/option_row.hpp"
 #include "loopcheck/outcome/status.hpp"
-
-struct option_row {
-    const char* names;  // as CLI11 takes them: "-d,--device"
-    const char* value;  // the value's name ("INDEX|NAME"); "" for a flag
-    const char* help;   // what it does, for --help: a sentence without its range
-    const char* more;   // what the man page says besides ("" for nothing more)
-    double min = 0.0;   // the range a number is checked against, when max > min
-    double max = 0.0;
-    const char* fallback = "";  // the default as a user writes it ("" when there is none to print)
-    const char* within = "";    // the option it goes with, for the synopsis ("--monitor")
-};
 
 // One exit status: its number from the status table, a few words for --help,
 // and what the man page says of it.
@@ -32,9 +22,11 @@ std::span<const option_exit> option_exits();
 // The row of an option by any of its names ("--level", "-d"); nullptr if none.
 const option_row* option_row_of(const std::string& name);
 
-// "-80 to 0 (default -12)", "(default 0.05)" or "": the range and default as
-// both --help and the man page print them.
+// "-80 to 0 (default -12)", "2 s to 1000 h (default 10)", "(default 0.05)"
+// or "": the range and default as both --help and the man page print them.
 std::string option_range_text(const option_row& row);
+// The range alone, as the readers' refusals give it: "-80 to 0", "2 s to 1000 h"; "" for none.
+std::string option_bounds_text(const option_row& row);
 
 // The synopsis, --help's text and the man page's sections, each from the tables.
 std::string option_synopsis();

@@ -2,6 +2,7 @@
 #include "loopcheck/options/options.hpp"
 
 #include "loopcheck/options/option_table.hpp"
+#include "loopcheck/options/option_values.hpp"
 
 #include <CLI/CLI.hpp>
 #include <cmath>
@@ -33,11 +34,12 @@ CLI::Validator number_check(double min, double max)
 std::string expect_read(const std::string& text, check_options& o)
 {
     const size_t colon = text.find(':');
-    std::string problem = options_number(text.substr(0, colon), -1e9, 1e9, o.expect_frames);
+    const option_row* row = option_row_of("--expect");
+    std::string problem = options_number(text.substr(0, colon), row->min, row->max, o.expect_frames);
     if (!problem.empty())
         return "--expect: FRAMES " + problem;
     if (colon != std::string::npos) {
-        problem = options_number(text.substr(colon + 1), 0.0, 1e9, o.expect_tolerance);
+        problem = options_number(text.substr(colon + 1), 0.0, row->max, o.expect_tolerance);
         if (!problem.empty())
             return "--expect: TOLERANCE " + problem;
     }
@@ -48,13 +50,14 @@ std::string expect_read(const std::string& text, check_options& o)
 // A list of channels, "1" or "1,2": whole numbers from 1 to 256, none twice.
 std::string channels_read(const std::string& text, const char* option, std::vector<int64_t>& channels)
 {
+    const option_row* row = option_row_of(option);
     channels.clear();
     size_t from = 0;
     for (;;) {
         const size_t comma = text.find(',', from);
         const std::string item = text.substr(from, comma == std::string::npos ? std::string::npos : comma - from);
         double value = 0.0;
-        std::string problem = options_number(item, 1.0, 256.0, value);
+        std::string problem = options_number(item, row->min, row->max, value);
         if (problem.empty() && value != std::floor(value))
             problem = "\"" + item + "\" is not a whole number";
         if (!problem.empty())
@@ -192,23 +195,6 @@ std::string unknown_option(int argc, char** argv)
 }
 
 }  // namespace
-
-std::string options_number(const std::string& text, double min, double max, double& value)
-{
-    const char* begin = text.c_str();
-    char* end = nullptr;
-    value = std::strtod(begin, &end);
-    if (text.empty() || end == begin || *end != '\0')
-        return "\"" + text + "\" is not a number";
-    if (!std::isfinite(value))
-        return "\"" + text + "\" is not a finite number";
-    if (value < min || value > max) {
-        char range[96];
-        std::snprintf(range, sizeof range, "%g to %g", min, max);
-        return "\"" + text + "\" is outside " + range;
-    }
-    return "";
-}
 
 options_next options_parse(int argc, char** argv, check_options& o)
 {

@@ -47,6 +47,3 @@ enum class options_next { measure, shown, refused };
 options_next options_parse(int argc, char** argv, check_options& options);
 // The same, with a refusal's reason in refusal as well (for --json's object).
 options_next options_parse(int argc, char** argv, check_options& options, std::string& refusal);
-
-// A number with nothing after it, finite and within min..max; "" or why not.
-std::string options_number(const std::string& text, double min, double max, double& value);

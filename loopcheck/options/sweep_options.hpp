@@ -6,7 +6,6 @@
 #include <string>
 #include <vector>
 
-inline constexpr int64_t sweep_largest_buffer = 65536;
 inline constexpr double sweep_default_soak_s = 10.0;
 
 struct sweep_settings {

@@ -1,7 +1,7 @@
 // The monitor's lines, text and JSON.
 #include "loopcheck/report/monitor_report.hpp"
 #include "loopcheck/outcome/xrun.hpp"
-#include "loopcheck/report/report.hpp"
+#include "loopcheck/report/format.hpp"
 
 #include <cmath>
 #include <cstdio>

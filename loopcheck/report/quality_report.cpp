@@ -1,6 +1,6 @@
 // --quality's figures as text and as JSON.
 #include "loopcheck/report/quality_report.hpp"
-#include "loopcheck/report/report.hpp"
+#include "loopcheck/report/format.hpp"
 
 #include <algorithm>
 #include <cmath>

@@ -6,18 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "loopcheck/report/format.hpp"
 #include "loopcheck/verdict/check_report.hpp"
-
-// A figure as printf writes it (one number, words around it allowed), but
-// never "-0.00": a tiny negative that rounds to zero is written as zero.
-std::string report_figure(const char* pattern, double value);
-
-// A count and its noun, one or many: "1 glitch", "3 glitches", "0 xruns".
-std::string report_count(int64_t n, const char* one, const char* many);
-
-// The latency and its uncertainty, with as many decimals as the uncertainty
-// supports (at most three): "619.000 ± 0.0003", "619.00 ± 0.06", "359.0 ± 0.4".
-std::string report_latency_text(double latency, double uncertainty);
 
 struct check_verdict;
 

@@ -88,6 +88,8 @@ TEST(LoopcheckSweep, OptionsAreCheckedBeforeAnythingIsTouched)
                                                        {"--buffers", "64", "--load", "-1"},
                                                        {"--buffers", "64", "--load", "nan"},
                                                        {"--buffers", "64", "--soak", "0"},
+                                                       {"--buffers", "64", "--soak", "1"},
+                                                       {"--buffers", "64", "--soak", "1.9s"},
                                                        {"--buffers", "64", "--soak", "nan"},
                                                        {"--buffers", "64", "--soak", "infs"},
                                                        {"--buffers", "64", "--max-latency-ms", "nan"},
@@ -134,6 +136,26 @@ TEST(LoopcheckSweep, OptionsAreCheckedBeforeAnythingIsTouched)
         EXPECT_EQ(o.sweep.load_percent, g.load);
         EXPECT_EQ(o.sweep.max_latency_ms, g.max_ms);
     }
+}
+
+// The soak's own range and words: never the monitor's (its 1 s and its
+// "0 for until Ctrl-C", which the soak does not take), and none so short that
+// it would check next to nothing (a soak checks from some 0.6 s after it starts).
+TEST(LoopcheckSweep, TheSoakIsRefusedInItsOwnWords)
+{
+    const char* const refused[] = {"0.5", "0", "1", "1001h"};
+    for (const char* soak : refused) {
+        SCOPED_TRACE(soak);
+        check_options o;
+        const parsed_command p = loopcheck_parse({"--buffers", "256", "--soak", soak}, o);
+        EXPECT_EQ(p.next, options_next::refused);
+        EXPECT_EQ(p.refusal,
+                  "--soak: \"" + std::string(soak) +
+                      "\" is outside 2 s to 1000 h (a soak checks the loop from some 0.6 s after it starts)");
+    }
+    check_options o;
+    EXPECT_EQ(loopcheck_parse({"--buffers", "256", "--soak", "2"}, o).next, options_next::measure);
+    EXPECT_EQ(o.sweep.soak_s, 2.0);
 }
 
 TEST(LoopcheckSweep, ASizesSessionBecomesItsRow)
