@@ -1,23 +1,8 @@
-// Stimuli for several loops, and their latencies one loop after the other.
+// The latencies of several loops, one loop after the other.
 #include "loopcheck/latency/loops.hpp"
 
 #include <string>
 #include <utility>
-
-std::vector<float> loops_interleave(std::span<const float> mono, int loops, int driven)
-{
-    std::vector<float> clip(mono.size() * static_cast<size_t>(loops), 0.0f);
-    loops_place(clip, loops, 0, mono, driven);
-    return clip;
-}
-
-void loops_place(std::span<float> clip, int loops, int64_t first, std::span<const float> mono, int driven)
-{
-    for (size_t i = 0; i < mono.size(); i++)
-        for (int k = 0; k < loops; k++)
-            if (driven < 0 || k == driven)
-                clip[(static_cast<size_t>(first) + i) * static_cast<size_t>(loops) + static_cast<size_t>(k)] = mono[i];
-}
 
 namespace {
 
@@ -29,7 +14,7 @@ std::string named(const latency_plan& p, size_t k, const std::string& why)
 
 }  // namespace
 
-latency_outcome loops_measure(stream_state& s, const latency_plan& p, runs_setup setup, const capture_wait& wait,
+latency_outcome loops_measure(stream& s, const latency_plan& p, runs_setup setup, const capture_wait& wait,
                               const runs_hook& on_run, std::span<const int64_t> out_channels,
                               std::span<const int64_t> in_channels)
 {

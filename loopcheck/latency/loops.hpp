@@ -10,18 +10,11 @@
 #include "loopcheck/latency/runs.hpp"
 #include "loopcheck/outcome/outcome.hpp"
 
-// A clip for the stream: mono's frames on every loop (driven -1) or on loop
-// driven alone, silence on the others; frames x loops interleaved.
-std::vector<float> loops_interleave(std::span<const float> mono, int loops, int driven = -1);
-
-// Puts mono into an interleaved clip at frame first, for loop driven (-1: every loop).
-void loops_place(std::span<float> clip, int loops, int64_t first, std::span<const float> mono, int driven);
-
 // The latency of every loop the stream carries: the first loop's runs as
 // the outcome's own (its text and JSON as with one loop), the others' in its
 // loops, each with the channels in out_channels and in_channels (1-based). A
 // loop not found, unstable or broken ends it, its reason naming the loop
 // (plan.loop_names); on_run sees the first loop's runs.
-latency_outcome loops_measure(stream_state& s, const latency_plan& plan, runs_setup setup, const capture_wait& wait,
+latency_outcome loops_measure(stream& s, const latency_plan& plan, runs_setup setup, const capture_wait& wait,
                               const runs_hook& on_run, std::span<const int64_t> out_channels,
                               std::span<const int64_t> in_channels);

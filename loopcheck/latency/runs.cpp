@@ -137,14 +137,14 @@ void run_keep_seen(latency_facts& f, const run_capture& capture, double rate)
 // with the long sweep if the short one leaves the loop weak or unseen. A
 // spoiled attempt is retried before anything is judged of its peak. False
 // when the session ends here, with its failure set.
-bool run_one(const latency_plan& p, latency_outcome& out, stream_state& s, const runs_setup& setup,
-             const capture_wait& wait, capture_plan& plan, run_report& run, run_capture& kept)
+bool run_one(const latency_plan& p, latency_outcome& out, stream& s, const runs_setup& setup, const capture_wait& wait,
+             capture_plan& plan, run_report& run, run_capture& kept)
 {
     std::vector<earlier_attempt> earlier;
     for (run.attempts = 1;;) {
         const bool long_sweep = plan.clip == setup.long_clip, response_sweep = plan.clip == setup.response_clip;
         plan.sweep = long_sweep ? setup.long_sweep : response_sweep ? setup.response_sweep : setup.short_sweep;
-        plan.quiet = p.rows ? runs_quiet_frames(p.rate) : 0;
+        plan.quiet = p.rows ? capture_quiet_frames(p.rate) : 0;
         run_capture capture = capture_run(s, plan, wait);
         if (out.facts.first_sound_frame < 0)
             out.facts.first_sound_frame = capture.start;
@@ -152,7 +152,7 @@ bool run_one(const latency_plan& p, latency_outcome& out, stream_state& s, const
         if (interrupted(setup))
             return unfinished(out, check_status::interrupted, "interrupted"), false;
         std::string spoiled = capture_spoiled_by(capture);
-        const int64_t tolerance = peak_neighbourhood(p.rate) + s.largest_buffer.load();
+        const int64_t tolerance = peak_neighbourhood(p.rate) + stream_largest_buffer(s);
         answer_of answer = spoiled.empty() && capture.result.loop && !capture.beyond
                                ? earlier_answer(earlier, capture, tolerance)
                                : answer_of::this_sweep;
@@ -207,7 +207,7 @@ bool run_one(const latency_plan& p, latency_outcome& out, stream_state& s, const
         // this one take the long sweep at once (12 dB more signal than the
         // short one, 2 dB more than the response's, which is lengthened only
         // for a loop it leaves weak or unseen).
-        const double lengthen_below = response_sweep ? weak_snr_db : runs_lengthen_below_db;
+        const double lengthen_below = response_sweep ? weak_snr_db : capture_lengthen_below_db;
         // A capture of exact zeros stays so whatever plays: no longer sweep for it.
         if (!long_sweep && !digital_silence(capture) &&
             (!capture.result.loop || capture.result.snr_db < lengthen_below)) {
@@ -244,11 +244,9 @@ void run_keep_files(const latency_plan& p, latency_facts& f, const run_capture& 
 
 }  // namespace
 
-int64_t runs_quiet_frames(double rate) { return std::lrint(4096.0 * rate / 48000.0); }
-
 int64_t runs_settle_frames(double settle_s, double rate) { return std::lrint(settle_s * rate); }
 
-latency_outcome runs_measure(stream_state& s, const latency_plan& p, const runs_setup& setup, const capture_wait& wait,
+latency_outcome runs_measure(stream& s, const latency_plan& p, const runs_setup& setup, const capture_wait& wait,
                              const runs_hook& on_run)
 {
     latency_outcome out;
@@ -268,7 +266,7 @@ latency_outcome runs_measure(stream_state& s, const latency_plan& p, const runs_
     plan.clip = p.response ? setup.response_clip : setup.short_clip;
     // --settle counts from the stream's first frame: whatever the session did
     // since (the monitor's check, say) is part of it, not added to it.
-    plan.lead = std::max<int64_t>(0, runs_settle_frames(p.settle_s, p.rate) - s.frames_done.load());
+    plan.lead = std::max<int64_t>(0, runs_settle_frames(p.settle_s, p.rate) - stream_frames_done(s));
     plan.loop = setup.loop;
     for (int64_t i = 0; i < p.repeat; i++) {
         run_report run;

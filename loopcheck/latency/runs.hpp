@@ -12,8 +12,6 @@
 #include "loopcheck/io/stream.hpp"
 #include "loopcheck/outcome/outcome.hpp"
 
-inline constexpr double runs_lengthen_below_db = 60.0;  // a run this weak is measured again with the long sweep
-
 struct runs_setup {
     int short_clip = 0, long_clip = 1, response_clip = 2;            // the sweeps' clips in the stream
     int loop = 0;                                                    // the loop measured (every loop plays the sweeps)
@@ -21,9 +19,6 @@ struct runs_setup {
     const std::atomic<bool>* interrupted = nullptr;                  // set by a signal: end at the next look
     std::string stall_advice;  // what to try when the stream stalls, after the message
 };
-
-// Frames of silence kept before each sweep of the response for its noise: 4096 at 48000 Hz.
-int64_t runs_quiet_frames(double rate);
 
 // Frames after the stream's first frame before the first sweep may start: --settle's.
 int64_t runs_settle_frames(double settle_s, double rate);
@@ -49,5 +44,5 @@ using runs_hook = std::function<void(const run_report&, size_t)>;
 // where the measurement could not finish, the end's failure and reason, and
 // the last run's response rows and impulse response. Whether the runs agree,
 // and fall within --expect, is the verdict's to judge.
-latency_outcome runs_measure(stream_state& s, const latency_plan& plan, const runs_setup& setup,
-                             const capture_wait& wait, const runs_hook& on_run);
+latency_outcome runs_measure(stream& s, const latency_plan& plan, const runs_setup& setup, const capture_wait& wait,
+                             const runs_hook& on_run);

@@ -22,7 +22,7 @@
 // One period of the stimulus (2^22 frames, 16 MB), stimulus frame i at i: the
 // callback plays it looping, so that stream frame f carries stimulus frame
 // f - start, start the frame it was scheduled at.
-stream_clip monitor_clip_make(const monitor_stimulus& s);
+std::vector<float> monitor_clip_make(const monitor_stimulus& s);
 
 // The capture ring the monitor needs: 4 s, so that the main thread may fall
 // that far behind before frames are lost.
@@ -74,4 +74,4 @@ std::string monitor_refusal(const monitor_loop& loop);
 // Runs the monitor for the plan's duration (or until interrupted, or the
 // stream stalls). A loop monitor_refusal refuses is not monitored: the
 // outcome's end says why.
-monitor_outcome monitor_run(stream_state& s, const monitor_plan& plan, const monitor_setup& setup);
+monitor_outcome monitor_run(stream& s, const monitor_plan& plan, const monitor_setup& setup);

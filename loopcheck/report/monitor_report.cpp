@@ -1,6 +1,6 @@
 // The monitor's lines, text and JSON.
 #include "loopcheck/report/monitor_report.hpp"
-#include "loopcheck/outcome/xrun.hpp"
+#include "loopcheck/io/stream.hpp"
 #include "loopcheck/report/format.hpp"
 
 #include <cmath>

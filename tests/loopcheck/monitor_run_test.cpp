@@ -12,6 +12,7 @@
 
 #include "analysis/monitor.hpp"
 #include "common/rig.hpp"
+#include "loopcheck/io/stream_script.hpp"
 #include "loopcheck/monitor/monitor_run.hpp"
 #include "loopcheck/session_plans.hpp"
 #include "loopcheck/verdict/verdict.hpp"
@@ -39,7 +40,7 @@ struct seen {
 
 class scripted_loop {
 public:
-    scripted_loop(stream_state& s, const script& sc, std::atomic<bool>& interrupted)
+    scripted_loop(stream& s, const script& sc, std::atomic<bool>& interrupted)
         : s_(s), sc_(sc), interrupted_(interrupted)
     {
     }
@@ -48,7 +49,7 @@ public:
     void pause(int64_t ms)
     {
         now_ms_ += ms;
-        while (static_cast<double>(s_.frames_done.load()) < static_cast<double>(now_ms_) * rate / 1000.0) {
+        while (static_cast<double>(stream_frames_done(s_)) < static_cast<double>(now_ms_) * rate / 1000.0) {
             if (stalled())
                 return;
             cycle();
@@ -59,14 +60,14 @@ public:
 private:
     int64_t from_stimulus(int64_t frame) const
     {
-        const int64_t next = s_.next.load(), start = next >> stream_clip_bits;
-        return (next & stream_no_clip) == stream_no_clip ? -1 : frame - start;
+        const int64_t start = stream_script_next_start(s_);
+        return start < 0 ? -1 : frame - start;
     }
-    bool stalled() const { return sc_.stall_at >= 0 && from_stimulus(s_.frames_done.load()) >= sc_.stall_at; }
+    bool stalled() const { return sc_.stall_at >= 0 && from_stimulus(stream_frames_done(s_)) >= sc_.stall_at; }
 
     void cycle()
     {
-        const int64_t first = s_.frames_done.load();
+        const int64_t first = stream_frames_done(s_);
         std::vector<float> in(period), out(period);
         bool flagged = false;
         for (int64_t i = 0; i < period; i++) {
@@ -82,14 +83,14 @@ private:
             if (sc_.interrupt_at >= 0 && f == sc_.interrupt_at)
                 interrupted_.store(true);
         }
-        server_frames = static_cast<uint32_t>(server_time_);
-        stream_callback(in.data(), out.data(), period, nullptr, flagged ? paInputOverflow : 0, &s_);
+        stream_script_cycle(s_, in.data(), out.data(), period, flagged ? xrun_input_overflow : 0u,
+                            static_cast<uint32_t>(server_time_));
         played_.insert(played_.end(), out.begin(), out.end());
         server_time_ += period;
     }
     double gain() const { return std::pow(10.0, sc_.gain_db / 20.0); }
 
-    stream_state& s_;
+    stream& s_;
     script sc_;
     std::atomic<bool>& interrupted_;
     std::vector<float> played_;
@@ -119,14 +120,14 @@ monitored monitor(const script& sc)
     r.latency.ran = true;
 
     static const monitor_stimulus stimulus = monitor_stimulus_design(rate, monitor_default_level_dbfs);
-    auto s = std::make_unique<stream_state>();
-    s->clips.push_back(monitor_clip_make(stimulus));
-    s->clock_read = server_clock;
-    stream_prepare(*s, monitor_ring_frames(rate));
+    const stream_ptr s = stream_script_open(rate, true);
+    const int clip = stream_clip_add(*s, monitor_clip_make(stimulus), true);
+    stream_ring_need(*s, monitor_ring_frames(rate));
+    stream_start(*s);
     std::atomic<bool> interrupted{false};
     scripted_loop loop(*s, sc, interrupted);
     loop.pause(100);  // the stream running before the monitor starts
-    monitor_setup setup{0, &stimulus, &interrupted, " (advice)", {}, {}};
+    monitor_setup setup{clip, &stimulus, &interrupted, " (advice)", {}, {}};
     setup.pace = {[&loop] { return loop.now_ms(); }, [&loop](int64_t ms) { loop.pause(ms); }};
     seen& lines = m.lines;
     setup.sink.start = [&lines, &r](const monitor_progress&, monitor_wall) {

@@ -14,6 +14,7 @@
 
 #include "analysis/sweep.hpp"
 #include "common/rig.hpp"
+#include "loopcheck/io/stream_script.hpp"
 #include "loopcheck/latency/loops.hpp"
 #include "loopcheck/quality/quality_run.hpp"
 #include "loopcheck/session_plans.hpp"
@@ -35,11 +36,11 @@ struct wiring {
 
 class two_loop_stream {
 public:
-    two_loop_stream(stream_state& s, const wiring& w) : s_(s), w_(w) {}
+    two_loop_stream(stream& s, const wiring& w) : s_(s), w_(w) {}
 
     bool wait(int64_t until)
     {
-        while (s_.frames_done.load() < until)
+        while (stream_frames_done(s_) < until)
             cycle();
         return true;
     }
@@ -47,8 +48,8 @@ public:
 private:
     void cycle()
     {
-        const int64_t first = s_.frames_done.load();
-        const int64_t next = s_.next.load(), start = next >> stream_clip_bits, clip = next & stream_no_clip;
+        const int64_t first = stream_frames_done(s_);
+        const int64_t start = stream_script_next_start(s_), clip = stream_script_next_clip(s_);
         bool flag = false;
         if (clip == w_.flag_clip && !flagged_) {
             const int64_t at = start + w_.flag_offset;
@@ -65,13 +66,13 @@ private:
                         ? static_cast<float>(w.gain * played[static_cast<size_t>(source)])
                         : 0.0f;
             }
-        stream_callback(in.data(), out.data(), period, nullptr, flag ? paInputOverflow : 0, &s_);
+        stream_script_cycle(s_, in.data(), out.data(), period, flag ? xrun_input_overflow : 0u);
         for (int64_t i = 0; i < period; i++)
             for (size_t k = 0; k < 2; k++)
                 played_[k].push_back(out[static_cast<size_t>(i * 2) + k]);
     }
 
-    stream_state& s_;
+    stream& s_;
     wiring w_;
     std::array<std::vector<float>, 2> played_;
     bool flagged_ = false;
@@ -79,7 +80,7 @@ private:
 
 struct loops_measured {
     check_report report;
-    std::unique_ptr<stream_state> state;
+    stream_ptr state;
 };
 
 // loops_measure and, with quality, quality_run_measure on two loops: loop 1
@@ -91,14 +92,15 @@ loops_measured measure_loops(wiring w, bool quality)
     o.out_channels = {1, 2}, o.in_channels = {2, 1};
     o.max_delay_s = 0.1, o.settle_s = 0.0;
     m.report.rate = rate;
-    m.state = std::make_unique<stream_state>();
-    stream_state& s = *m.state;
-    s.loops = 2, s.out_channels = 2, s.in_channels = 2;
-    s.out_channel = {0, 1}, s.in_channel = {1, 0};
+    stream_request request;
+    request.out_channels = o.out_channels, request.in_channels = o.in_channels;
+    m.state = stream_script_open(request, rate, false);
+    stream& s = *m.state;
     const std::vector<float> short_sweep = sweep_make(sweep_frames(rate, false), rate, 0.25);
     const std::vector<float> long_sweep = sweep_make(sweep_frames(rate, true), rate, 0.25);
-    s.clips.push_back({loops_interleave(short_sweep, 2), false});
-    s.clips.push_back({loops_interleave(long_sweep, 2), false});
+    runs_setup setup;
+    setup.short_clip = stream_clip_add(s, stream_clip_loops(short_sweep, 2));
+    setup.long_clip = stream_clip_add(s, stream_clip_loops(long_sweep, 2));
     quality_clips clips;
     if (quality) {
         m.report.quality.plan = quality_plan_make(rate, 2);
@@ -106,8 +108,8 @@ loops_measured measure_loops(wiring w, bool quality)
         if (w.flag_clip >= 0)
             w.flag_clip = clips.battery;
     }
-    stream_prepare(s, 1 << 20);
-    runs_setup setup;
+    stream_ring_need(s, 1 << 20);
+    stream_start(s);
     setup.short_sweep = short_sweep, setup.long_sweep = long_sweep;
     two_loop_stream stream(s, w);
     const capture_wait wait = [&stream](int64_t until) { return stream.wait(until); };

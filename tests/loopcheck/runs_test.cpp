@@ -11,6 +11,7 @@
 
 #include "analysis/sweep.hpp"
 #include "common/rig.hpp"
+#include "loopcheck/io/stream_script.hpp"
 #include "loopcheck/latency/runs.hpp"
 #include "loopcheck/session_plans.hpp"
 #include "loopcheck/verdict/verdict.hpp"
@@ -42,14 +43,14 @@ struct script {
 // on without the callback).
 class scripted_stream {
 public:
-    scripted_stream(stream_state& s, const script& sc) : s_(s), sc_(sc), stall_pending_(sc.stall.has_value()) {}
+    scripted_stream(stream& s, const script& sc) : s_(s), sc_(sc), stall_pending_(sc.stall.has_value()) {}
 
     bool wait(int64_t until)
     {
         if (sc_.never)
             return false;
-        while (s_.frames_done.load() < until) {
-            if (stall_pending_ && due(*sc_.stall, s_.frames_done.load(), period)) {
+        while (stream_frames_done(s_) < until) {
+            if (stall_pending_ && due(*sc_.stall, stream_frames_done(s_), period)) {
                 stall_pending_ = false;
                 return false;
             }
@@ -88,9 +89,9 @@ private:
 
     void cycle()
     {
-        const int64_t first = s_.frames_done.load();
-        const int64_t next = s_.next.load(), start = next >> stream_clip_bits;
-        if ((next & stream_no_clip) != stream_no_clip && (starts_.empty() || starts_.back() != start))
+        const int64_t first = stream_frames_done(s_);
+        const int64_t start = stream_script_next_start(s_);
+        if (start >= 0 && (starts_.empty() || starts_.back() != start))
             starts_.push_back(start);
         if (any_due(sc_.skips, first)) {
             // The server's time moves on by a cycle the client never sees;
@@ -113,9 +114,8 @@ private:
                     v = 0.0;
             in[i] = static_cast<float>(v);
         }
-        const PaStreamCallbackFlags flags = any_due(sc_.flags, first) ? paInputOverflow : 0;
-        server_frames = static_cast<uint32_t>(time_);
-        stream_callback(in.data(), out.data(), period, nullptr, flags, &s_);
+        const unsigned flags = any_due(sc_.flags, first) ? xrun_input_overflow : 0u;
+        stream_script_cycle(s_, in.data(), out.data(), period, flags, static_cast<uint32_t>(time_));
         played_.insert(played_.end(), out.begin(), out.end());
         time_ += period;
     }
@@ -125,7 +125,7 @@ private:
         return sc_.slip && frame_of(*sc_.slip) && frame >= *frame_of(*sc_.slip) ? 3 : 0;
     }
 
-    stream_state& s_;
+    stream& s_;
     script sc_;
     std::vector<int64_t> starts_;
     std::vector<float> played_;
@@ -136,7 +136,7 @@ private:
 
 struct measured {
     check_report report;
-    std::unique_ptr<stream_state> state;
+    stream_ptr state;
 };
 
 measured measure(const script& sc, check_options o)
@@ -146,17 +146,17 @@ measured measure(const script& sc, check_options o)
     m.report.rate = rate;
     m.report.host_api = "scripted";
     m.report.in_name = "scripted";
-    m.state = std::make_unique<stream_state>();
-    stream_state& s = *m.state;
+    m.state = stream_script_open(rate, true);
+    stream& s = *m.state;
     const double amplitude = std::pow(10.0, o.level_dbfs / 20.0);
-    s.clips.push_back({sweep_make(sweep_frames(rate, false), rate, amplitude), false});
-    s.clips.push_back({sweep_make(sweep_frames(rate, true), rate, amplitude), false});
-    s.clips.push_back({sweep_make(sweep_frames_response(rate), rate, amplitude), false});
-    s.clock_read = server_clock;
-    stream_prepare(s, 1 << 20);
     runs_setup setup;
-    setup.short_sweep = s.clips[0].samples, setup.long_sweep = s.clips[1].samples;
-    setup.response_sweep = s.clips[2].samples;
+    setup.short_clip = stream_clip_add(s, sweep_make(sweep_frames(rate, false), rate, amplitude));
+    setup.long_clip = stream_clip_add(s, sweep_make(sweep_frames(rate, true), rate, amplitude));
+    setup.response_clip = stream_clip_add(s, sweep_make(sweep_frames_response(rate), rate, amplitude));
+    setup.short_sweep = stream_clip_room(s, setup.short_clip), setup.long_sweep = stream_clip_room(s, setup.long_clip);
+    setup.response_sweep = stream_clip_room(s, setup.response_clip);
+    stream_ring_need(s, 1 << 20);
+    stream_start(s);
     scripted_stream stream(s, sc);
     outcome_take(m.report, runs_measure(
                                s, latency_plan_of(m.report), setup,
@@ -278,7 +278,7 @@ TEST(LoopcheckRuns, NothingWiredIsNamedAsDigitalSilence)
         const check_verdict v = verdict_judge(m.report);
         EXPECT_EQ(v.status, check_status::no_loop);
         EXPECT_NE(v.message.find(rows[i].said), std::string::npos) << v.message;
-        frames[i] = m.state->frames_done.load();
+        frames[i] = stream_frames_done(*m.state);
     }
     // The long sweep alone is 1.4 s: the silent input ends well before the noisy one.
     EXPECT_LT(frames[0] + std::lrint(1.0 * rate), frames[1]);

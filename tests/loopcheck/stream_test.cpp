@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "common/rig.hpp"
-#include "loopcheck/io/stream.hpp"
+#include "loopcheck/io/stream_state.hpp"
 
 namespace {
 
@@ -86,14 +86,15 @@ TEST(LoopcheckStream, TheLogKeepsEveryFlaggedCallAndMissedCycle)
         call(*s, c.frames, std::fmod(base + c.time, 4294967296.0), c.flags);
     struct window {
         int64_t from, to, flagged, missed, first, last;
-        unsigned long flags;
+        unsigned flags;  // xrun_flag bits
     };
-    for (const window w : {window{0, 768, 0, 0, -1, -1, 0},     // the priming is no dropout
-                           window{0, 769, 0, 1, 768, 768, 0},   // the gap lies before frame 768
-                           window{768, 1024, 0, 0, -1, -1, 0},  // ... not within 768..1023
-                           window{1000, 1600, 2, 0, 1024, 1536, paInputOverflow | paOutputUnderflow},
-                           window{1279, 1280, 1, 0, 1024, 1024, paInputOverflow}, window{1280, 1536, 0, 0, -1, -1, 0},
-                           window{0, 4000, 2, 1, 768, 1536, paInputOverflow | paOutputUnderflow}}) {
+    constexpr unsigned both = xrun_input_overflow | xrun_output_underflow;
+    for (const window w :
+         {window{0, 768, 0, 0, -1, -1, 0},     // the priming is no dropout
+          window{0, 769, 0, 1, 768, 768, 0},   // the gap lies before frame 768
+          window{768, 1024, 0, 0, -1, -1, 0},  // ... not within 768..1023
+          window{1000, 1600, 2, 0, 1024, 1536, both}, window{1279, 1280, 1, 0, 1024, 1024, xrun_input_overflow},
+          window{1280, 1536, 0, 0, -1, -1, 0}, window{0, 4000, 2, 1, 768, 1536, both}}) {
         const stream_marks m = stream_marks_within(*s, w.from, w.to);
         EXPECT_EQ(m.flagged, w.flagged) << w.from << ".." << w.to;
         EXPECT_EQ(m.missed, w.missed) << w.from << ".." << w.to;

@@ -12,8 +12,8 @@
 #include <vector>
 
 #include "common/loopcheck_parse.hpp"
-#include "loopcheck/io/stream.hpp"
 #include "loopcheck/io/stream_load.hpp"
+#include "loopcheck/io/stream_state.hpp"
 #include "loopcheck/options/options.hpp"
 #include "loopcheck/report/report_html.hpp"
 #include "loopcheck/report/sweep_report.hpp"
