@@ -14,7 +14,7 @@ namespace {
 constexpr double run_gap_s = 0.02;  // silence between one run's capture and the next sweep
 
 // The measurement ends here, unfinished: its status and words.
-void unfinished(latency_outcome& out, check_status status, const std::string& message)
+void unfinished(runs_outcome& out, check_status status, const std::string& message)
 {
     out.end.failure = status, out.end.reason = message;
 }
@@ -32,8 +32,7 @@ bool digital_silence(const run_capture& capture)
 
 // "no loop found within N frames (S s)", what may be wrong, and where a loop
 // too long for --max-delay showed its peak.
-std::string no_loop_message(const latency_plan& p, const runs_setup& setup, int64_t last_lag,
-                            const run_capture& capture)
+std::string no_loop_message(const runs_plan& p, const runs_setup& setup, int64_t last_lag, const run_capture& capture)
 {
     char text[320];
     std::snprintf(text, sizeof text, "no loop found within %lld frames (%.3f s)", static_cast<long long>(last_lag),
@@ -137,7 +136,7 @@ void run_keep_seen(latency_facts& f, const run_capture& capture, double rate)
 // with the long sweep if the short one leaves the loop weak or unseen. A
 // spoiled attempt is retried before anything is judged of its peak. False
 // when the session ends here, with its failure set.
-bool run_one(const latency_plan& p, latency_outcome& out, stream& s, const runs_setup& setup, const capture_wait& wait,
+bool run_one(const runs_plan& p, runs_outcome& out, stream& s, const runs_setup& setup, const capture_wait& wait,
              capture_plan& plan, run_report& run, run_capture& kept)
 {
     std::vector<earlier_attempt> earlier;
@@ -229,7 +228,7 @@ bool run_one(const latency_plan& p, latency_outcome& out, stream& s, const runs_
 // The last run's response rows and impulse response, for the files and the
 // report (which draws the response of the short sweep when --response did
 // not ask for the long one).
-void run_keep_files(const latency_plan& p, latency_facts& f, const run_capture& capture)
+void run_keep_files(const runs_plan& p, latency_facts& f, const run_capture& capture)
 {
     const run_result& x = capture.result;
     if (p.rows)
@@ -246,10 +245,10 @@ void run_keep_files(const latency_plan& p, latency_facts& f, const run_capture& 
 
 int64_t runs_settle_frames(double settle_s, double rate) { return std::lrint(settle_s * rate); }
 
-latency_outcome runs_measure(stream& s, const latency_plan& p, const runs_setup& setup, const capture_wait& wait,
-                             const runs_hook& on_run)
+runs_outcome runs_measure(stream& s, const runs_plan& p, const runs_setup& setup, const capture_wait& wait,
+                          const runs_hook& on_run)
 {
-    latency_outcome out;
+    runs_outcome out;
     out.end.ran = true;
     if (!wait(1)) {
         if (interrupted(setup))

@@ -203,13 +203,6 @@ std::vector<float> monitor_clip_make(const monitor_stimulus& s)
 
 int64_t monitor_ring_frames(double rate) { return std::lrint(4.0 * rate); }
 
-monitor_loop monitor_loop_of(std::span<const run_report> runs)
-{
-    const run_statistics st = runs_statistics(runs);
-    const bool inverted = !runs.empty() && runs.back().result.inverted;
-    return {st.mean, (inverted ? -1.0 : 1.0) * std::pow(10.0, st.gain_db / 20.0), 0};
-}
-
 std::string monitor_refusal(const monitor_loop& loop)
 {
     if (monitor_loop_unusable(loop).empty())
@@ -225,10 +218,10 @@ std::string monitor_refusal(const monitor_loop& loop)
     return text;
 }
 
-monitor_outcome monitor_run(stream& s, const monitor_plan& plan, const monitor_setup& setup)
+monitor_seen monitor_watch_run(stream& s, const monitor_watch& plan, const monitor_setup& setup)
 {
-    monitor_outcome out;
-    const monitor_plan& o = plan;
+    monitor_seen out;
+    const monitor_watch& o = plan;
     const double rate = plan.rate;
     const std::string refusal = monitor_refusal(plan.loop);
     if (!refusal.empty()) {

@@ -1,5 +1,5 @@
 // The battery through the stream: clips, play, capture, analysis, limits.
-#include "loopcheck/quality/quality_run.hpp"
+#include "loopcheck/quality/quality.hpp"
 
 #include <algorithm>
 #include <cmath>
@@ -257,14 +257,16 @@ int64_t quality_run_ring_frames(const quality_plan& p, int64_t latency)
     return segment_frames(p) + latency + std::lrint(p.rate);
 }
 
-battery_outcome quality_run_measure(stream& s, const battery_plan& p, const quality_clips& c, const capture_wait& wait,
-                                    const std::atomic<bool>* interrupted)
+battery_outcome quality_run_measure(stream& s, const battery_plan& p, std::span<const double> latency_frames,
+                                    const capture_wait& wait, const std::atomic<bool>* interrupted)
 {
     battery_outcome out;
+    out.plan = p;
+    const quality_clips& c = p.clips;
     quality_outcome& q = out.quality;
     out.end.ran = true;
     q.plan = p.plan;
-    q.latency_frames = p.latency_frames;
+    q.latency_frames.assign(latency_frames.begin(), latency_frames.end());
     for (const double latency : q.latency_frames)
         q.shifts.push_back(std::lrint(latency));
     if (!measure_responses(out, s, c, wait, interrupted))
@@ -281,6 +283,6 @@ battery_outcome quality_run_measure(stream& s, const battery_plan& p, const qual
     quality_outcome_crosstalk(q, captures);
     q.spectra = quality_spectra_take(q.plan, captures);
     q.ran = true;
-    limits_compare(q, p.limits);
+    limits_compare(q, p.limits.items);
     return out;
 }
