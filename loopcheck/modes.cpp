@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "loopcheck/buffers/buffers.hpp"
+#include "loopcheck/idle/idle.hpp"
 #include "loopcheck/latency/latency.hpp"
 #include "loopcheck/monitor/monitor.hpp"
 #include "loopcheck/options/option_table.hpp"
@@ -11,7 +12,8 @@
 
 std::span<const mode_row> loopcheck_modes()
 {
-    static const std::vector<mode_row> modes = {latency_mode(), quality_mode(), monitor_mode(), buffers_mode()};
+    static const std::vector<mode_row> modes = {latency_mode(), quality_mode(), idle_mode(), monitor_mode(),
+                                                buffers_mode()};
     return modes;
 }
 

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "loopcheck/buffers/buffers.hpp"
+#include "loopcheck/idle/idle.hpp"
 #include "loopcheck/latency/latency.hpp"
 #include "loopcheck/modes.hpp"
 #include "loopcheck/monitor/monitor.hpp"
@@ -53,6 +54,7 @@ struct test_session {
     int64_t buffer_granted = 256;
     std::optional<latency_outcome> latency;  // none: a session --buffers took to itself
     std::optional<battery_outcome> quality;
+    std::optional<idle_outcome> idle;
     std::optional<monitor_outcome> monitor;
     std::optional<buffers_outcome> buffers;
 };
@@ -87,6 +89,8 @@ inline session_result test_result(const test_session& s)
     add("latency", s.latency ? std::any(*s.latency) : test_mode("latency").unrun(latency_plan{}, {}));
     if (s.quality)
         add("quality", *s.quality);
+    if (s.idle)
+        add("idle", *s.idle);
     if (s.monitor)
         add("monitor", *s.monitor);
     if (s.buffers)
