@@ -6,7 +6,7 @@
 
 #include "analysis/analyse.hpp"
 #include "analysis/sweep.hpp"
-#include "loopcheck/io/stream.hpp"
+#include "loopcheck/io/stream_state.hpp"
 
 namespace {
 

@@ -1,35 +1,47 @@
-// One loopcheck session: PortAudio up, the devices found, the stream opened,
-// the runs measured and judged, everything closed again on one path.
+// One loopcheck session: the stream opened, and each mode the command line
+// asks for, in the mode table's order, prepared, run and judged, each on
+// what the ones before it hand on (mode_prior); everything closed again on
+// one path. Its result is the setup's facts and a result per mode: what the
+// renderers show and the verdict folds.
 #pragma once
+#include <any>
 #include <atomic>
-#include <cstddef>
 #include <functional>
+#include <string>
+#include <vector>
 
-#include "loopcheck/latency/runs.hpp"
-#include "loopcheck/monitor/monitor_run.hpp"
-#include "loopcheck/verdict/check_report.hpp"
+#include "loopcheck/mode.hpp"
 
 // Set by a signal handler (Ctrl-C, SIGTERM, SIGHUP): the run ends at its next
 // look, and the session through the same shutdown as every other path.
 extern std::atomic<bool> session_interrupted;
 static_assert(std::atomic<bool>::is_always_lock_free);
 
-// What the session hands back as it goes, for a person watching.
-struct session_hooks {
-    runs_hook on_run;                                                    // the first loop's runs as each is measured
-    monitor_sink monitor;                                                // the monitor's lines
-    std::function<void(const check_report&, const sweep_row&)> on_size;  // --buffers: each size once done
-    std::function<void(const check_report&)> on_battery;                 // --quality: its plan made, before it plays
+// A mode asked for, with its plan as read from the command line.
+struct session_mode {
+    const mode_row* mode = nullptr;
+    std::any plan;
 };
 
-// Runs every mode report.options asks for, each on what the ones before it
-// found, and fills in the report: its facts and each mode's end. A mode that
-// throws ends with status error and the exception's words, the others go
-// on being torn down. Every path after Pa_Initialize calls Pa_Terminate.
-void session_run(check_report& report, const session_hooks& hooks);
+// How the session opens its stream (the device's, or in tests a scripted
+// one), its clock, and how its modes speak as they run.
+struct session_hooks {
+    std::function<stream_ptr(const stream_request&, std::string& problem)> open = stream_open;
+    stream_pace pace = stream_pace_system();
+    mode_live live;
+};
 
-// --buffers: for each size in turn, the host set to it (a JACK server's own
-// size, else the stream's buffer), then a session at it: the latency and a
-// soak of --soak seconds under --load. A row per size into report.sweep, and
-// the host's size put back on every way out, an interruption included.
-void session_sweep_run(check_report& report, const session_hooks& hooks);
+// Opens the stream for the request; prepares every mode asked (its clips and
+// ring given to the stream), starts it, then runs and judges each in turn:
+// one that plays on the measured loop only when the modes before allow, one
+// that is alone by itself. A mode that throws ends with status error and
+// the exception's words, and the session goes on. result is filled in as
+// each mode ends, so that a live mode's start can show the report so far.
+void session_run(const stream_request& request, std::vector<session_mode> modes, const session_hooks& hooks,
+                 session_result& result);
+
+// A session that never opened its stream (a command line refused, a file
+// that cannot be written): every mode asked not run, the stream's failure
+// with its status and words.
+session_result session_unopened(const stream_request& request, std::vector<session_mode> modes, check_status status,
+                                const std::string& words);

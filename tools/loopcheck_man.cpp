@@ -9,6 +9,7 @@
 #include <sstream>
 #include <string>
 
+#include "loopcheck/modes.hpp"
 #include "loopcheck/options/option_table.hpp"
 
 namespace {
@@ -39,9 +40,10 @@ int main(int argc, char** argv)
         return 1;
     }
     // A template without one of the markers would give a page without that section.
-    const std::pair<const char*, std::string> sections[] = {{"@SYNOPSIS@", option_man_synopsis()},
-                                                            {"@OPTIONS@", option_man_options()},
-                                                            {"@EXIT_STATUS@", option_man_exits()},
+    const std::span<const option_row> rows = loopcheck_option_rows();
+    const std::pair<const char*, std::string> sections[] = {{"@SYNOPSIS@", option_man_synopsis(rows)},
+                                                            {"@OPTIONS@", option_man_options(rows)},
+                                                            {"@EXIT_STATUS@", option_man_exits(rows)},
                                                             {"@PROJECT_VERSION@", argv[3]}};
     for (const auto& [marker, with] : sections)
         if (!fill(text, marker, with)) {

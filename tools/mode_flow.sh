@@ -2,7 +2,9 @@
 # Which source files each of loopcheck's modes runs code in: loopcheck built
 # with gcov's counters, one run of each mode through loopsim on a private
 # JACK server, and the files of loopcheck/, analysis/ and writers/ with an
-# executed line. docs/layout.md's table of the modes' flows comes from it.
+# executed line. docs/layout.md's table of the modes' flows comes from it:
+# per run, the sources and headers of those three folders, and the sources of
+# loopcheck/ and analysis/ alone (the measure of a mode's flow).
 #
 #   tools/mode_flow.sh [BUILD_DIR]     (default build-flow; prints a table)
 #   FLOW_KEEP=DIR keeps each run's output there.
@@ -33,12 +35,14 @@ files() {
             /^Lines executed:/ { if ($2 !~ /^executed:0\.00%/ && file ~ /^(loopcheck|analysis|writers)\//) print file }' |
         sort -u >"$work/$mode.files"
     [ -n "${FLOW_KEEP:-}" ] && cp "$work/$mode.out" "$FLOW_KEEP/$mode.out"
-    printf '%s\t%d\t%d\n' "$mode" "$(grep -c '\.cpp$' "$work/$mode.files")" "$(grep -c '\.hpp$' "$work/$mode.files")"
+    printf '%s\t%d\t%d\t%d\n' "$mode" "$(grep -c '\.cpp$' "$work/$mode.files")" "$(grep -c '\.hpp$' "$work/$mode.files")" \
+        "$(grep -c -E '^(loopcheck|analysis)/.*\.cpp$' "$work/$mode.files")"
 }
-echo -e "mode\tsources\theaders"
+echo -e "mode\tsources\theaders\tloopcheck+analysis sources"
 files latency --json
 files quality --json --quality
 files monitor --json --monitor 3s
+files buffers --json --buffers 256,512 --soak 2
 files report --report "$work/report.html"
-[ -n "${FLOW_LIST:-}" ] && for m in latency quality monitor report; do echo "== $m"; cat "$work/$m.files"; done
+[ -n "${FLOW_LIST:-}" ] && for m in latency quality monitor buffers report; do echo "== $m"; cat "$work/$m.files"; done
 exit 0

@@ -1,7 +1,11 @@
-// One run's capture on a running stream: the sweep played once, the answer
-// captured and analysed as it grows until the result is certain, on the main
-// thread. The wait for frames is passed in, so that a scripted stream can
-// drive it in tests.
+// Capturing on a running stream, the one routine every mode's capture goes
+// through: a clip scheduled (or one already playing), the wait for its
+// frames, each loop's copy, and what the stream's log holds for them; a
+// capture that a flagged call, a missed cycle, a stall or the ring spoiled
+// says so (capture_spoiled_by), for the mode's retry (stream_wait.hpp). The
+// sweep's capture (capture_run) is that routine, the sweep's answer analysed
+// as it grows until it is certain. The wait is passed in, so that a scripted
+// stream can drive it in tests.
 #pragma once
 #include <cstdint>
 #include <functional>
@@ -16,6 +20,48 @@
 // Waits until the stream has handled every frame before until: true, or
 // false when it stalled first or the session was interrupted.
 using capture_wait = std::function<bool(int64_t until)>;
+
+// What came back: each loop's frames, from its own first frame on.
+struct capture_got {
+    int64_t start = 0;                        // the clip's first frame
+    std::vector<std::vector<float>> capture;  // per loop of the take, from start + its from on
+    std::vector<std::vector<float>> quiet;    // per loop, the frames just before start (those of the take's quiet)
+    stream_marks marks;                       // the log over every frame copied, the quiet ones included
+    bool stalled = false;                     // the stream stopped delivering frames (or the session was interrupted)
+    bool overrun = false;                     // the ring no longer held frames the capture needed
+};
+
+// One capture: what to play, when, and what to keep of each loop.
+struct capture_take {
+    int clip = -1;              // the clip to schedule; -1: none, the frames are those of one playing from start
+    int64_t start = -1;         // the clip's first frame; -1: as soon as it is safe, and lead frames from now at least
+    int64_t lead = 0;           // with start -1: frames from now, at least
+    int64_t quiet = 0;          // frames kept of each loop from before start (the noise before a sweep)
+    std::vector<int> loops{0};  // the loops copied
+    std::vector<int64_t> from;  // per loop copied, its first frame counted from start (0 for each when empty)
+    int64_t frames = 0;         // frames wanted of each loop, at first
+    int64_t most = 0;           // at most this many of each (0: frames)
+    // After each wait, what is wanted now in all, given what was copied; no
+    // more than was copied ends the capture. Empty: frames are all there is.
+    std::function<int64_t(const capture_got&)> more;
+};
+
+// Schedules the clip (unless -1), waits for the frames wanted of each loop,
+// copies them (as many as have come, up to most), asks for more until no
+// more is wanted, then reads the log over them.
+capture_got stream_capture(stream& s, const capture_take& take, const capture_wait& wait);
+
+// What spoiled a capture, in a few words ("" when nothing did).
+std::string capture_spoiled_by(const capture_got& got);
+
+// ---- the sweep's capture -------------------------------------------------------
+
+// A capture this weak (the peak's SNR, dB) is measured again with the long
+// sweep, 12 dB more signal: the latency's runs and the battery's response alike.
+inline constexpr double capture_lengthen_below_db = 60.0;
+
+// Frames of silence kept before each sweep of a response for its noise: 4096 at 48000 Hz.
+int64_t capture_quiet_frames(double rate);
 
 struct capture_plan {
     double rate = 48000.0;
@@ -53,7 +99,7 @@ struct run_capture {
 // searched without one. Every lag the capture holds in full is searched,
 // beyond last_lag too: the sweep of a loop just too long for it then shows as
 // a peak out of range, not as the ringing that leads up to it.
-run_capture capture_run(stream_state& s, const capture_plan& plan, const capture_wait& wait);
+run_capture capture_run(stream& s, const capture_plan& plan, const capture_wait& wait);
 
 // What spoiled a run, in a few words ("" when nothing did).
 std::string capture_spoiled_by(const run_capture& run);

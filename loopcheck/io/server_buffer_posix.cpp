@@ -1,5 +1,5 @@
-// The JACK server's buffer size through libjack; on PipeWire's JACK face,
-// where a quantum is forced, through the session's settings (pw-metadata).
+// The server buffer seam's backend on a POSIX system: JACK's calls through
+// libjack, and PipeWire's settings through pw-metadata.
 #include <fcntl.h>
 #include <jack/jack.h>
 #include <signal.h>
@@ -16,16 +16,6 @@
 #include "loopcheck/io/server_buffer.hpp"
 
 extern char** environ;
-
-struct server_buffer {
-    jack_client_t* client = nullptr;
-    int64_t original = 0;
-    bool changed = false;
-    // PipeWire: the settings' forced quantum before the sweep ("" when none
-    // was read), and whether the sweep forced one.
-    std::string forced_before;
-    bool forced = false;
-};
 
 namespace {
 
@@ -95,43 +85,7 @@ bool force_quantum(const std::string& frames)
     return pw_metadata({"clock.force-quantum", frames}, out);
 }
 
-// Waits, at most 3 s, for the server's engine to run at frames: it applies a
-// new size between two cycles, and its clients read it from the engine's
-// shared state. The size it runs at then.
-int64_t size_wait(server_buffer& b, int64_t frames)
-{
-    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(3);
-    int64_t now = jack_get_buffer_size(b.client);
-    while (now != frames && std::chrono::steady_clock::now() < end) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        now = jack_get_buffer_size(b.client);
-    }
-    return now;
-}
-
-// Asks through JACK, then, where the size did not take (PipeWire with a
-// forced quantum ignores jack_set_buffer_size), through PipeWire's settings.
-int64_t size_set(server_buffer& b, int64_t frames, std::string& problem)
-{
-    b.changed = true;
-    const int refused = jack_set_buffer_size(b.client, static_cast<jack_nframes_t>(frames));
-    int64_t now = size_wait(b, frames);
-    if (now != frames) {
-        if (!b.forced)
-            b.forced_before = forced_quantum();
-        if (!b.forced_before.empty() && force_quantum(std::to_string(frames))) {
-            b.forced = true;
-            now = size_wait(b, frames);
-        }
-    }
-    if (refused != 0 && now != frames)
-        problem = "the JACK server refused a buffer size of " + std::to_string(frames) + " frames";
-    return now;
-}
-
-}  // namespace
-
-server_buffer* server_buffer_open()
+void* jack_open()
 {
     jack_status_t status{};
     jack_client_t* client = jack_client_open("loopcheck-size", JackNoStartServer, &status);
@@ -143,39 +97,35 @@ server_buffer* server_buffer_open()
         jack_client_close(client);
         return nullptr;
     }
-    auto* b = new server_buffer;
-    b->client = client;
-    b->original = jack_get_buffer_size(client);
-    return b;
+    return client;
 }
 
-int64_t server_buffer_size(const server_buffer* b) { return b ? jack_get_buffer_size(b->client) : 0; }
+int64_t jack_size(void* client) { return jack_get_buffer_size(static_cast<jack_client_t*>(client)); }
 
-int64_t server_buffer_original(const server_buffer* b) { return b ? b->original : 0; }
-
-int64_t server_buffer_set(server_buffer* b, int64_t frames, std::string& problem)
+int jack_set(void* client, int64_t frames)
 {
-    problem.clear();
-    return b ? size_set(*b, frames, problem) : 0;
+    return jack_set_buffer_size(static_cast<jack_client_t*>(client), static_cast<jack_nframes_t>(frames));
 }
 
-std::string server_buffer_close(server_buffer* b)
+void jack_close(void* client)
 {
-    if (!b)
-        return "";
-    std::string problem;
-    if (b->forced) {
-        // PipeWire: the settings as they were (0: no quantum forced), then the size.
-        if (!force_quantum(b->forced_before))
-            problem = "PipeWire's clock.force-quantum could not be set back to " + b->forced_before;
-    }
-    if (b->changed) {
-        jack_set_buffer_size(b->client, static_cast<jack_nframes_t>(b->original));
-        if (size_wait(*b, b->original) != b->original && problem.empty())
-            problem = "the JACK server did not return to " + std::to_string(b->original) + " frames";
-    }
-    jack_deactivate(b->client);
-    jack_client_close(b->client);
-    delete b;
-    return problem;
+    jack_deactivate(static_cast<jack_client_t*>(client));
+    jack_client_close(static_cast<jack_client_t*>(client));
+}
+
+int64_t steady_ms()
+{
+    using namespace std::chrono;
+    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
+void pause_ms(int64_t ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+
+}  // namespace
+
+const server_buffer_backend& server_buffer_system()
+{
+    static const server_buffer_backend system{jack_open,      jack_size,     jack_set,  jack_close,
+                                              forced_quantum, force_quantum, steady_ms, pause_ms};
+    return system;
 }

@@ -1,12 +1,11 @@
-// The callback, the capture ring and the log of flagged calls.
-#include "loopcheck/io/stream.hpp"
-
-#include "loopcheck/outcome/xrun.hpp"
-
+// The callback, the capture ring and the log of flagged calls; the stream's
+// program and what the main thread reads of it while it runs.
 #include <algorithm>
+#include <cmath>
 
 #include "frame/realtime.hpp"
 #include "loopcheck/io/stream_load.hpp"
+#include "loopcheck/io/stream_state.hpp"
 
 namespace {
 
@@ -159,6 +158,7 @@ bool stream_capture_copy(const stream_state& s, int64_t from, int64_t to, int lo
 stream_marks stream_marks_within(const stream_state& s, int64_t from, int64_t to)
 {
     stream_marks m;
+    unsigned long what_all = 0;
     const int64_t written = s.marks_written.load(std::memory_order_acquire);
     const int64_t oldest = std::max<int64_t>(0, written - stream_mark_capacity);
     // Marks come in frame order: when the oldest one kept is not older than
@@ -173,13 +173,14 @@ stream_marks stream_marks_within(const stream_state& s, int64_t from, int64_t to
         if (!mark_within(frame, frames, what, from, to))
             continue;
         (what & stream_mark_missed ? m.missed : m.flagged)++;
-        m.flags |= what & ~stream_mark_missed;
+        what_all |= what;
         m.first = m.first < 0 ? frame : std::min(m.first, frame);
         m.last = std::max(m.last, frame);
     }
     // Marks overwritten while they were read: what they said is not known.
     if (s.marks_written.load(std::memory_order_acquire) - stream_mark_capacity > oldest)
         m.lost = true;
+    m.flags = stream_mark_xrun_flags(what_all & ~stream_mark_missed);
     return m;
 }
 
@@ -193,6 +194,28 @@ int64_t stream_marks_pending_frames(const stream_state& s)
     return calls * s.largest_buffer.load(std::memory_order_relaxed);
 }
 
+std::string stream_channels_set(stream_state& s, const stream_request& o, int outputs, int inputs,
+                                const std::string& out_device, const std::string& in_device)
+{
+    // At least two channels where the device has them, as the windowed
+    // programs open: a mono stream is the host APIs' least travelled road
+    // (Wine's WASAPI carries nothing on it).
+    s.loops = static_cast<int>(o.out_channels.size());
+    s.out_channels = std::min(2, outputs), s.in_channels = std::min(2, inputs);
+    for (int k = 0; k < s.loops; k++) {
+        const int out = static_cast<int>(o.out_channels[k]), in = static_cast<int>(o.in_channels[k]);
+        if (outputs < out)
+            return "output channel " + std::to_string(out) + " not present (" + out_device + " has " +
+                   std::to_string(outputs) + " outputs)";
+        if (inputs < in)
+            return "input channel " + std::to_string(in) + " not present (" + in_device + " has " +
+                   std::to_string(inputs) + " inputs)";
+        s.out_channels = std::max(s.out_channels, out), s.in_channels = std::max(s.in_channels, in);
+        s.out_channel[k] = out - 1, s.in_channel[k] = in - 1;
+    }
+    return "";
+}
+
 unsigned stream_mark_xrun_flags(unsigned long what)
 {
     unsigned flags = (what & stream_mark_missed) ? xrun_missed_cycle : 0u;
@@ -202,3 +225,88 @@ unsigned stream_mark_xrun_flags(unsigned long what)
     flags |= (what & paOutputOverflow) ? xrun_output_overflow : 0u;
     return flags;
 }
+
+// ---- the stream's program and its reading, for the modes --------------------
+
+double stream_reported_frames(const stream_facts& f) { return f.input_latency_frames + f.output_latency_frames; }
+
+bool stream_reported_known(const stream_facts& f)
+{
+    const double most = 10.0 * f.rate;
+    return f.input_latency_frames >= 0.0 && f.output_latency_frames >= 0.0 && f.input_latency_frames <= most &&
+           f.output_latency_frames <= most;
+}
+
+const stream_facts& stream_facts_of(const stream& s) { return s.facts; }
+
+std::vector<float> stream_clip_loops(std::span<const float> mono, int loops, int driven)
+{
+    std::vector<float> clip(mono.size() * static_cast<size_t>(loops), 0.0f);
+    stream_clip_place(clip, loops, 0, mono, driven);
+    return clip;
+}
+
+void stream_clip_place(std::span<float> clip, int loops, int64_t first, std::span<const float> mono, int driven)
+{
+    for (size_t i = 0; i < mono.size(); i++)
+        for (int k = 0; k < loops; k++)
+            if (driven < 0 || k == driven)
+                clip[(static_cast<size_t>(first) + i) * static_cast<size_t>(loops) + static_cast<size_t>(k)] = mono[i];
+}
+
+int stream_clip_add(stream& s, std::vector<float> samples, bool looping)
+{
+    s.state.clips.push_back({std::move(samples), looping});
+    return static_cast<int>(s.state.clips.size()) - 1;
+}
+
+std::span<float> stream_clip_room(stream& s, int clip) { return s.state.clips[static_cast<size_t>(clip)].samples; }
+
+void stream_ring_need(stream& s, int64_t frames) { s.ring_needed = std::max(s.ring_needed, frames); }
+
+int64_t stream_frames_done(const stream& s) { return s.state.frames_done.load(std::memory_order_acquire); }
+
+int64_t stream_largest_buffer(const stream& s) { return s.state.largest_buffer.load(std::memory_order_relaxed); }
+
+void stream_schedule(stream& s, int64_t start, int clip)
+{
+    if (s.first_sound < 0)
+        s.first_sound = start;
+    stream_schedule(s.state, start, clip);
+}
+
+int64_t stream_first_sound(const stream& s) { return s.first_sound; }
+
+int64_t stream_ahead_of_callback(const stream& s)
+{
+    return stream_frames_done(s) + 2 * stream_largest_buffer(s) + std::lrint(0.01 * s.facts.rate);
+}
+
+int64_t stream_ring_frames(const stream& s) { return static_cast<int64_t>(s.state.ring_mask) + 1; }
+
+bool stream_capture_copy(const stream& s, int64_t from, int64_t to, int loop, std::vector<float>& into)
+{
+    return stream_capture_copy(s.state, from, to, loop, into);
+}
+
+stream_marks stream_marks_within(const stream& s, int64_t from, int64_t to)
+{
+    return stream_marks_within(s.state, from, to);
+}
+
+int64_t stream_marks_pending_frames(const stream& s) { return stream_marks_pending_frames(s.state); }
+
+int64_t stream_marks_written(const stream& s) { return s.state.marks_written.load(std::memory_order_acquire); }
+
+int64_t stream_marks_oldest(const stream& s)
+{
+    return std::max<int64_t>(0, stream_marks_written(s) - stream_mark_capacity);
+}
+
+stream_mark_entry stream_mark_at(const stream& s, int64_t n)
+{
+    const stream_mark& e = s.state.marks[static_cast<size_t>(n % stream_mark_capacity)];
+    return {e.frame.load(std::memory_order_relaxed), stream_mark_xrun_flags(e.what.load(std::memory_order_relaxed))};
+}
+
+void stream_load(stream& s, double share) { s.state.load_share.store(share); }

@@ -1,32 +1,20 @@
-// loopcheck's audio side: a full-duplex PortAudio callback that only copies.
-// It plays precomputed clips on the loops' output channels, copies the loops'
-// input channels into a ring, and logs every call the host flagged and every
-// cycle it missed. Its state is one struct per stream, handed to PortAudio as
-// the callback's user data and owned by whoever opened the stream.
+// loopcheck's stream, as the modes see it: opaque. Opened from a request
+// (the devices, each loop's channels, the rate, the buffer), straight on JACK
+// or through PortAudio, whichever serves the request: nothing outside io/
+// calls PortAudio or sees the callback's state. Before it starts, the modes
+// give it its program (the clips it plays, the ring it must keep); while it
+// runs they schedule a clip at a frame, copy what came back and read the log
+// of the calls the host flagged and the cycles the callback missed.
 #pragma once
-#include <portaudio.h>
-
-#include <array>
-#include <atomic>
 #include <cstdint>
+#include <memory>
+#include <span>
 #include <string>
 #include <vector>
 
-inline constexpr int stream_max_loops = 8;  // the most loops one stream carries
-inline constexpr int stream_clip_bits = 6;  // clips 0 .. 63, packed beside the start frame
-inline constexpr int64_t stream_no_clip = (int64_t{1} << stream_clip_bits) - 1;
-inline constexpr int64_t stream_mark_capacity = 512;
-// A mark's kind beside PortAudio's status flags: a cycle the callback missed.
-// Marked once the server's counter has stood a buffer ahead for this many calls.
-inline constexpr int stream_clock_calls = 4;
-inline constexpr unsigned long stream_mark_missed = 1ul << 30;
+struct stream;
 
-// A stimulus, frames x loops interleaved (the loop's sample k of frame f at
-// f * loops + k). A looping clip plays again from its start when it ends.
-struct stream_clip {
-    std::vector<float> samples;
-    bool looping = false;
-};
+inline constexpr int stream_max_loops = 8;  // the most loops one stream carries
 
 // What the stream is asked for: the devices, each loop's channels, the rate
 // and the buffer. The session makes it from the command line; nothing in
@@ -39,95 +27,128 @@ struct stream_request {
     bool two_clocks = false;  // two ALSA cards allowed (the monitor measures their drift)
 };
 
-// One entry of the callback's log: a call with status flags (frames: its
-// buffer) or a missed cycle (frames 0, at the first frame after the gap).
-struct stream_mark {
-    std::atomic<int64_t> frame{0};
-    std::atomic<int64_t> frames{0};
-    std::atomic<unsigned long> what{0};
-};
-
-struct stream_state {
-    // Set before the stream starts and fixed while it runs.
-    std::vector<stream_clip> clips;
+// What the stream is, once opened: what the output names, and what the host reports.
+struct stream_facts {
+    std::string host_api;                 // the devices' host API ("X to Y" when they differ)
+    int out_device = -1, in_device = -1;  // PortAudio's indices; -1 straight on JACK, where it never counted them
+    std::string out_name, in_name;
+    double rate = 0.0;
     int loops = 1;
-    std::array<int, stream_max_loops> out_channel{}, in_channel{};  // per loop, from 0
-    int out_channels = 1, in_channels = 1;                          // the stream's
-    std::vector<float> ring;  // the capture, loops interleaved, a power of two of frames
-    uint64_t ring_mask = 0;   // frames - 1
-    // The server's frame counter at the start of the current cycle (JACK's
-    // jack_last_frame_time), where there is one: it moves on by exactly the
-    // frames of each cycle, so a cycle the callback never saw shows in it.
-    uint32_t (*clock_read)(void* context) = nullptr;
-    void* clock_context = nullptr;
-
-    // Shared with the callback. next: the frame the next clip starts at,
-    // shifted left by stream_clip_bits, with the clip's index in the low bits,
-    // so that the callback never reads one start with another clip. The main
-    // thread stores it (release) ahead of the callback; the callback stores the
-    // frames it has handled (release) after writing them to the ring, and the
-    // count of marks (release) after writing each mark.
-    std::atomic<int64_t> next{stream_no_clip};
-    std::atomic<int64_t> frames_done{0};
-    std::atomic<int64_t> largest_buffer{0};
-    std::atomic<int64_t> marks_written{0};
-    std::array<stream_mark, stream_mark_capacity> marks;
-    std::atomic<int> clock_split_seen{1};  // the most calls in one server cycle so far
-    // --load: the share of each call's duration the callback stays busy
-    // (stream_load.hpp), set by the main thread while the sweep soaks, 0
-    // otherwise; the rate it is reckoned at, and the clock it spins on.
-    std::atomic<double> load_share{0.0};
-    double load_rate = 0.0;
-    int64_t (*load_clock)() = nullptr;  // nullptr: the steady clock
-
-    // The callback's own: the server's counter's lead over the frames
-    // handled, its least so far, and the calls that have stood a buffer ahead
-    // of it (from frame clock_ahead_frame on, the least of their leads).
-    bool clock_started = false;
-    uint32_t clock_origin = 0, clock_last = 0;
-    int64_t clock_base = 0;
-    int clock_ahead_calls = 0;
-    int clock_cycle_calls = 0, clock_split = 1;  // calls in this cycle, and the most in one cycle so far
-    int64_t clock_ahead_frame = 0, clock_ahead_lead = 0;
+    // As the host reports them once the stream has started (PipeWire's JACK
+    // face can report nonsense: stream_reported_known says whether to believe it).
+    double input_latency_frames = 0.0, output_latency_frames = 0.0;
+    bool input_is_monitor = false;  // the input is a sink's monitor ports (PipeWire's JACK face), not the cable
+    std::string stall_advice;       // what to try when it stops delivering frames, after the message
 };
-static_assert(std::atomic<int64_t>::is_always_lock_free && std::atomic<unsigned long>::is_always_lock_free &&
-              std::atomic<double>::is_always_lock_free);
+
+// The reported round trip (input + output latency) in frames.
+double stream_reported_frames(const stream_facts& facts);
+// False when the host reported nonsense (PipeWire's JACK face gives 2^32 - 1024
+// frames, a negative number read as unsigned): then there is no excess either.
+bool stream_reported_known(const stream_facts& facts);
+
+// Closes the stream and whatever it started (PortAudio is terminated on
+// every path after its start), in that order, whatever way the program leaves.
+struct stream_closer {
+    void operator()(stream* s) const;
+};
+using stream_ptr = std::unique_ptr<stream, stream_closer>;
+
+// Opens the stream the request asks for: straight on JACK when a JACK server
+// answers and no device is named, through PortAudio otherwise. The reason in
+// problem when it cannot: the stream then holds the facts found so far (the
+// host API, the devices chosen) and is only to be closed.
+stream_ptr stream_open(const stream_request& request, std::string& problem);
+
+const stream_facts& stream_facts_of(const stream& s);
+
+// ---- its program: given before it starts -----------------------------------
+
+// A clip for the stream: mono's frames on every loop (driven -1) or on loop
+// driven alone, silence on the others; frames x loops interleaved.
+std::vector<float> stream_clip_loops(std::span<const float> mono, int loops, int driven = -1);
+// Puts mono into an interleaved clip at frame first, for loop driven (-1: every loop).
+void stream_clip_place(std::span<float> clip, int loops, int64_t first, std::span<const float> mono, int driven);
+
+// Adds a clip (frames x loops interleaved; a looping one plays again from its
+// start when it ends); its number, which stream_schedule takes.
+int stream_clip_add(stream& s, std::vector<float> samples, bool looping = false);
+// A clip's samples, to fill again while it is not scheduled (its size stays).
+std::span<float> stream_clip_room(stream& s, int clip);
+// The capture ring must hold at least this many frames of every loop.
+void stream_ring_need(stream& s, int64_t frames);
+
+// Starts it: the ring made, the host's latencies read, the rate checked. "" or the reason.
+std::string stream_start(stream& s);
+
+// Stops and closes it, then opens the same devices again asking for buffer
+// frames, with its program, and starts it: the frames count from 0 again.
+// "" or the reason it could not.
+std::string stream_reopen(stream& s, int64_t buffer);
+
+// The host API's own words on its last error (": words"), where PortAudio
+// runs the stream and left any; "" otherwise.
+std::string stream_host_words(const stream& s);
+
+// ---- while it runs -----------------------------------------------------------
+
+// The frames the callback has handled so far, and the most it was handed in one call.
+int64_t stream_frames_done(const stream& s);
+int64_t stream_largest_buffer(const stream& s);
+
+// Plays clip from frame start on; the callback switches at that frame.
+void stream_schedule(stream& s, int64_t start, int clip);
+// The first frame a clip was scheduled at since the stream started (-1: none yet).
+int64_t stream_first_sound(const stream& s);
+
+// The first frame a clip may be scheduled at: two of the callback's largest
+// buffers and 10 ms past the frames it has handled, whatever buffer the host
+// hands it next.
+int64_t stream_ahead_of_callback(const stream& s);
+
+// The frames the capture ring holds of each loop.
+int64_t stream_ring_frames(const stream& s);
+
+// Frames from..to (absolute frame numbers) of one loop's capture. False when
+// they are not all in the ring any more (or not yet).
+bool stream_capture_copy(const stream& s, int64_t from, int64_t to, int loop, std::vector<float>& into);
+
+// What the stream's log said of one entry, in portable terms: a call the host
+// flagged, or a cycle missed.
+enum xrun_flag : unsigned {
+    xrun_input_overflow = 1u,
+    xrun_input_underflow = 2u,
+    xrun_output_underflow = 4u,
+    xrun_output_overflow = 8u,
+    xrun_missed_cycle = 16u,
+};
 
 // What the log holds for a stretch of frames.
 struct stream_marks {
     int64_t flagged = 0;            // calls with under- or overflow flags whose buffer overlaps it
     int64_t missed = 0;             // gaps from missed cycles inside it
     int64_t first = -1, last = -1;  // the frames of the first and last of them
-    unsigned long flags = 0;        // their PortAudio flags together
+    unsigned flags = 0;             // their xrun_flag bits together
     bool lost = false;              // the log overflowed: more happened than it kept
 };
 
-// Sizes the ring for captures of up to frames and puts the shared state back
-// to its start; clips and channels are set by the caller before the stream starts.
-void stream_prepare(stream_state& s, int64_t frames);
-
-// Plays clip from frame start on; the callback switches at that frame.
-void stream_schedule(stream_state& s, int64_t start, int clip);
-
-// Real-time: flushes subnormals on the audio thread, plays the scheduled clip
-// where it falls and silence elsewhere and on every other channel, copies the
-// loops' input channels into the ring, and logs flagged calls and missed
-// cycles; under --load stays busy for its share of the call's duration. No
-// allocation, lock, print or wait. user: the stream_state.
-int stream_callback(const void* input, void* output, unsigned long frame_count, const PaStreamCallbackTimeInfo* time,
-                    PaStreamCallbackFlags flags, void* user);
-
-// A log entry's flags in portable terms (xrun_flag bits of outcome/monitor_trace.hpp).
-unsigned stream_mark_xrun_flags(unsigned long what);
-
-// Frames from..to (absolute frame numbers) of one loop's capture. False when
-// they are not all in the ring any more (or not yet).
-bool stream_capture_copy(const stream_state& s, int64_t from, int64_t to, int loop, std::vector<float>& into);
-
 // The flagged calls and missed cycles within frames from..to - 1.
-stream_marks stream_marks_within(const stream_state& s, int64_t from, int64_t to);
+stream_marks stream_marks_within(const stream& s, int64_t from, int64_t to);
 
 // How far behind the frames handled the log is final: a missed cycle is
 // marked only once the server's counter has stood ahead for several calls,
 // so frames newer than this may still gain a mark.
-int64_t stream_marks_pending_frames(const stream_state& s);
+int64_t stream_marks_pending_frames(const stream& s);
+
+// The log one entry at a time: the count of entries written so far, the oldest
+// still kept, and entry n (its frame and its xrun_flag bits).
+struct stream_mark_entry {
+    int64_t frame = 0;
+    unsigned what = 0;
+};
+int64_t stream_marks_written(const stream& s);
+int64_t stream_marks_oldest(const stream& s);
+stream_mark_entry stream_mark_at(const stream& s, int64_t n);
+
+// --load: the callback stays busy for share (0 to 1) of each call's duration.
+void stream_load(stream& s, double share);

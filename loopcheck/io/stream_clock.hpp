@@ -1,6 +1,6 @@
 // The server's frame counter for the callback's missed-cycle check, on JACK.
 #pragma once
-#include "loopcheck/io/stream.hpp"
+#include "loopcheck/io/stream_state.hpp"
 
 // Opens a client of loopcheck's own on a running JACK server and hands its
 // frame counter to the callback (s.clock_read). True when a JACK server

@@ -9,9 +9,9 @@
 #pragma once
 #include <string>
 
-#include "loopcheck/io/stream.hpp"
+#include "loopcheck/io/stream_device.hpp"
+#include "loopcheck/io/stream_state.hpp"
 
-struct stream_opened;
 struct jack_stream;
 
 inline constexpr const char* stream_jack_host_api = "JACK Audio Connection Kit";

@@ -10,7 +10,6 @@
 #include <vector>
 
 #include "loopcheck/io/stream_jack.hpp"
-#include "loopcheck/io/stream_open.hpp"
 
 // What the process callback reads: all of it set before the client is
 // activated, but for the flags the notification thread raises.

@@ -1,11 +1,30 @@
-// The stream's life: open, start, close.
-#include "loopcheck/io/stream_open.hpp"
+// The stream's life on the device: PortAudio or JACK chosen, the devices
+// found, the stream opened, started, opened again at another buffer, and
+// closed with whatever was started for it, on one path.
+#include <portaudio.h>
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
+#include "frame/device.hpp"
 #include "frame/host.hpp"
+#include "loopcheck/io/devices.hpp"
+#include "loopcheck/io/stream_clock.hpp"
+#include "loopcheck/io/stream_device.hpp"
 #include "loopcheck/io/stream_jack.hpp"
+#include "loopcheck/io/stream_state.hpp"
+
+// Whatever was started to open the stream, and what the stream runs on: the
+// closer stops and closes the stream, then the JACK clients, then PortAudio.
+struct stream_device {
+    jack_stream* jack = nullptr;  // loopcheck's own JACK client, until a stream owns it
+    bool portaudio = false;       // Pa_Initialize called: Pa_Terminate owed, whatever it returned
+    bool on_jack = false;         // straight on JACK, on device jack_device
+    stream_jack_device jack_device;
+    devices_pair pair;  // through PortAudio: the devices chosen
+    stream_opened opened;
+};
 
 namespace {
 
@@ -25,37 +44,53 @@ std::string pa_device_text(PaDeviceIndex device, const std::string& name)
     return "device " + std::to_string(device) + " \"" + name + "\"";
 }
 
-}  // namespace
-
-std::string stream_channels_set(stream_state& s, const stream_request& o, int outputs, int inputs,
-                                const std::string& out_device, const std::string& in_device)
+// The host API's own words on its last error, if it left any.
+std::string host_words()
 {
-    // At least two channels where the device has them, as the windowed
-    // programs open: a mono stream is the host APIs' least travelled road
-    // (Wine's WASAPI carries nothing on it).
-    s.loops = static_cast<int>(o.out_channels.size());
-    s.out_channels = std::min(2, outputs), s.in_channels = std::min(2, inputs);
-    for (int k = 0; k < s.loops; k++) {
-        const int out = static_cast<int>(o.out_channels[k]), in = static_cast<int>(o.in_channels[k]);
-        if (outputs < out)
-            return "output channel " + std::to_string(out) + " not present (" + out_device + " has " +
-                   std::to_string(outputs) + " outputs)";
-        if (inputs < in)
-            return "input channel " + std::to_string(in) + " not present (" + in_device + " has " +
-                   std::to_string(inputs) + " inputs)";
-        s.out_channels = std::max(s.out_channels, out), s.in_channels = std::max(s.in_channels, in);
-        s.out_channel[k] = out - 1, s.in_channel[k] = in - 1;
-    }
-    return "";
+    const PaHostErrorInfo* info = Pa_GetLastHostErrorInfo();
+    return info && info->errorText && info->errorText[0] ? std::string(": ") + info->errorText : "";
 }
 
-std::string stream_open(stream_state& s, const stream_request& o, const devices_pair& pair, stream_opened& opened)
+// True when a device is one of PortAudio's JACK host API.
+bool device_on_jack(PaDeviceIndex device)
 {
+    const PaDeviceInfo* info = device >= 0 ? Pa_GetDeviceInfo(device) : nullptr;
+    const PaHostApiInfo* api = info ? Pa_GetHostApiInfo(info->hostApi) : nullptr;
+    return api && api->type == paJACK;
+}
+
+// A host API's name as PortAudio gives it ("" for none).
+std::string host_api_name(PaHostApiIndex api)
+{
+    const PaHostApiInfo* host = api >= 0 ? Pa_GetHostApiInfo(api) : nullptr;
+    return host && host->name ? host->name : "";
+}
+
+// The name of the host API a device belongs to.
+std::string device_api_name(PaDeviceIndex device)
+{
+    const PaDeviceInfo* info = device >= 0 ? Pa_GetDeviceInfo(device) : nullptr;
+    return info ? host_api_name(info->hostApi) : "";
+}
+
+// What to try when the stream stops delivering frames, as the windowed programs advise.
+std::string stall_advice(PaDeviceIndex device)
+{
+    return device_on_jack(device) ? " (JACK server stopped? restart it)"
+                                  : " (try another -b, or a smaller PipeWire quantum)";
+}
+
+// Checks the channels and the rate and opens the PortAudio stream for the
+// loop (the request's channels on the pair of devices), with the state as the
+// callback's user data. "" or the reason it could not.
+std::string portaudio_open(stream& s, const devices_pair& pair, stream_opened& opened)
+{
+    const stream_request& o = s.request;
     const PaDeviceInfo* oi = Pa_GetDeviceInfo(pair.output);
     const PaDeviceInfo* ii = Pa_GetDeviceInfo(pair.input);
     const PaHostApiInfo* api = Pa_GetHostApiInfo(oi->hostApi);
     const std::string channels =
-        stream_channels_set(s, o, oi->maxOutputChannels, ii->maxInputChannels,
+        stream_channels_set(s.state, o, oi->maxOutputChannels, ii->maxInputChannels,
                             pa_device_text(pair.output, pair.output_name), pa_device_text(pair.input, pair.input_name));
     if (!channels.empty())
         return channels;
@@ -63,8 +98,9 @@ std::string stream_open(stream_state& s, const stream_request& o, const devices_
     // -b as the suggested latency, at the rate asked for; ALSA's choice is
     // made again below if the rate changes (a latency in seconds scales).
     const double asked = o.buffer > 0 ? static_cast<double>(o.buffer) / opened.rate : 0.0;
-    PaStreamParameters output = side(pair.output, s.out_channels, asked > 0 ? asked : oi->defaultLowOutputLatency);
-    PaStreamParameters input = side(pair.input, s.in_channels, asked > 0 ? asked : ii->defaultLowInputLatency);
+    const int outs = s.state.out_channels, ins = s.state.in_channels;
+    PaStreamParameters output = side(pair.output, outs, asked > 0 ? asked : oi->defaultLowOutputLatency);
+    PaStreamParameters input = side(pair.input, ins, asked > 0 ? asked : ii->defaultLowInputLatency);
     // PortAudio gives every ALSA plugin device (PipeWire's "default" among
     // them) 44100 Hz as its own rate, whatever the server behind it runs at:
     // there the suite's 48000 Hz, when the device takes it.
@@ -79,7 +115,7 @@ std::string stream_open(stream_state& s, const stream_request& o, const devices_
     if (error != paFormatIsSupported)
         return "rate " + std::to_string(std::lrint(opened.rate)) + " Hz not granted: " + Pa_GetErrorText(error) + where;
     error = Pa_OpenStream(&opened.stream, &input, &output, opened.rate, paFramesPerBufferUnspecified, paNoFlag,
-                          stream_callback, &s);
+                          stream_callback, &s.state);
     if (error != paNoError) {
         opened.stream = nullptr;
         return std::string("PortAudio cannot open the stream: ") + Pa_GetErrorText(error) + where;
@@ -87,39 +123,152 @@ std::string stream_open(stream_state& s, const stream_request& o, const devices_
     return "";
 }
 
-std::string stream_start(stream_opened& opened)
+// The devices through PortAudio: its host API, the pair chosen, their names.
+std::string portaudio_choose(stream& s, stream_device& d)
 {
-    if (opened.jack)
-        return stream_jack_start(opened);
-    const PaError started = Pa_StartStream(opened.stream);
-    if (started != paNoError)
-        return std::string("PortAudio cannot start the stream: ") + Pa_GetErrorText(started);
-    const PaStreamInfo* info = Pa_GetStreamInfo(opened.stream);
-    if (!info)
-        return "";
-    opened.input_latency_frames = info->inputLatency * opened.rate;
-    opened.output_latency_frames = info->outputLatency * opened.rate;
-    if (std::fabs(info->sampleRate - opened.rate) > 0.5)
-        return "rate " + std::to_string(std::lrint(opened.rate)) + " Hz not granted: the stream runs at " +
-               std::to_string(std::lrint(info->sampleRate)) + " Hz";
+    stream_jack_release(std::exchange(d.jack, nullptr));
+    // JACK's frame counter shows a cycle the callback missed exactly.
+    stream_clock_open(s.state);
+    d.portaudio = true;
+    if (audio_initialize("loopcheck") != paNoError)
+        return "PortAudio could not start";
+    const PaHostApiIndex api = host_api_choose();
+    s.facts.host_api = host_api_name(api);
+    const std::string problem = devices_choose(s.request, api, d.pair);
+    if (!problem.empty())
+        return problem;
+    // A device named by its index may belong to another host API than the
+    // one chosen (ALSA's "jack" plugin is index 0 on a JACK machine): the
+    // label is that of the devices opened.
+    s.facts.host_api = device_api_name(d.pair.output);
+    const std::string input_api = device_api_name(d.pair.input);
+    if (input_api != s.facts.host_api)
+        s.facts.host_api += " to " + input_api;
+    // The server's frame counter tells the cycles its own clients missed,
+    // and nothing of a device of another host API: an ALSA card beside a
+    // JACK server, or ALSA's "jack" plugin, which buffers on a clock of its
+    // own. Read against those, its lead wanders and "misses" cycles that
+    // never were, and spoils every run.
+    if (!device_on_jack(d.pair.output) || !device_on_jack(d.pair.input))
+        s.state.clock_read = nullptr;
+    s.facts.out_device = d.pair.output, s.facts.in_device = d.pair.input;
+    s.facts.out_name = d.pair.output_name, s.facts.in_name = d.pair.input_name;
+    s.facts.stall_advice = stall_advice(d.pair.output);
+    // The input is JACK's, and its inputs the monitor ports of a sink
+    // (PipeWire's JACK face lists a sink's "monitor_FL" ... as the inputs of
+    // the sink's own device): what comes back there is what was played to
+    // the sink, one quantum later, not what the interface's cable brings.
+    s.facts.input_is_monitor =
+        device_on_jack(d.pair.input) && stream_clock_inputs_are_monitor(s.state, Pa_GetDeviceInfo(d.pair.input)->name);
     return "";
 }
 
-void stream_close(stream_opened& opened)
+// The stream on the device chosen: "" or the reason.
+std::string device_open(stream& s, stream_device& d)
 {
-    stream_jack_close(opened);
-    if (!opened.stream)
-        return;
-    if (Pa_IsStreamStopped(opened.stream) == 0)
-        Pa_StopStream(opened.stream);
-    Pa_CloseStream(opened.stream);
-    opened.stream = nullptr;
+    if (d.on_jack) {
+        // A client of its own for each stream: the first from stream_open, the next ones anew.
+        jack_stream* const j = d.jack ? std::exchange(d.jack, nullptr) : stream_jack_connect(s.state, s.request);
+        if (!j)
+            return "JACK server gone: loopcheck's client could not open again";
+        return stream_jack_open(j, s.state, s.request, d.jack_device, d.opened);
+    }
+    return portaudio_open(s, d.pair, d.opened);
 }
 
-std::string stream_stall_advice(PaDeviceIndex device)
+void device_close(stream_device& d)
 {
-    const PaDeviceInfo* info = Pa_GetDeviceInfo(device);
-    const PaHostApiInfo* host = info ? Pa_GetHostApiInfo(info->hostApi) : nullptr;
-    return host && host->type == paJACK ? " (JACK server stopped? restart it)"
-                                        : " (try another -b, or a smaller PipeWire quantum)";
+    stream_jack_close(d.opened);
+    if (!d.opened.stream)
+        return;
+    if (Pa_IsStreamStopped(d.opened.stream) == 0)
+        Pa_StopStream(d.opened.stream);
+    Pa_CloseStream(d.opened.stream);
+    d.opened.stream = nullptr;
+}
+
+}  // namespace
+
+void stream_closer::operator()(stream* s) const
+{
+    if (!s)
+        return;
+    if (stream_device* d = s->device) {
+        device_close(*d);
+        stream_jack_release(d->jack);
+        stream_clock_close(s->state);
+        if (d->portaudio)
+            Pa_Terminate();
+        delete d;
+    }
+    // The callback's state last: nothing writes to it any more.
+    delete s;
+}
+
+stream_ptr stream_open(const stream_request& request, std::string& problem)
+{
+    static_assert(stream_max_loops <= 64);
+    stream_ptr s(new stream);
+    s->request = request;
+    s->device = new stream_device;
+    stream_device& d = *s->device;
+    d.jack = stream_jack_connect(s->state, request);
+    if (stream_jack_usable(d.jack, request, d.jack_device)) {
+        // The loop on the JACK server's first device, straight on JACK: no
+        // device index, as PortAudio never started to count them.
+        d.on_jack = true;
+        s->facts.host_api = stream_jack_host_api;
+        s->facts.out_name = s->facts.in_name = d.jack_device.name;
+        s->facts.stall_advice = " (JACK server stopped? restart it)";
+        s->facts.input_is_monitor = stream_clock_inputs_are_monitor(s->state, d.jack_device.name.c_str());
+    } else {
+        problem = portaudio_choose(*s, d);
+        if (!problem.empty())
+            return s;
+    }
+    problem = device_open(*s, d);
+    s->facts.rate = d.opened.rate;
+    s->facts.loops = s->state.loops;
+    return s;
+}
+
+std::string stream_start(stream& s)
+{
+    stream_prepare(s.state, s.ring_needed);
+    s.state.load_rate = s.facts.rate;
+    s.first_sound = -1;
+    if (!s.device)
+        return "";
+    stream_opened& opened = s.device->opened;
+    std::string problem;
+    if (opened.jack) {
+        problem = stream_jack_start(opened);
+    } else {
+        const PaError started = Pa_StartStream(opened.stream);
+        if (started != paNoError)
+            return std::string("PortAudio cannot start the stream: ") + Pa_GetErrorText(started);
+        if (const PaStreamInfo* info = Pa_GetStreamInfo(opened.stream)) {
+            opened.input_latency_frames = info->inputLatency * opened.rate;
+            opened.output_latency_frames = info->outputLatency * opened.rate;
+            if (std::fabs(info->sampleRate - opened.rate) > 0.5)
+                problem = "rate " + std::to_string(std::lrint(opened.rate)) + " Hz not granted: the stream runs at " +
+                          std::to_string(std::lrint(info->sampleRate)) + " Hz";
+        }
+    }
+    s.facts.input_latency_frames = opened.input_latency_frames;
+    s.facts.output_latency_frames = opened.output_latency_frames;
+    return problem;
+}
+
+std::string stream_host_words(const stream& s) { return s.device && s.device->portaudio ? host_words() : ""; }
+
+std::string stream_reopen(stream& s, int64_t buffer)
+{
+    s.request.buffer = buffer;
+    if (!s.device)
+        return stream_start(s);
+    device_close(*s.device);
+    s.device->opened = {};
+    const std::string problem = device_open(s, *s.device);
+    return problem.empty() ? stream_start(s) : problem;
 }

@@ -37,16 +37,11 @@ std::string stream_retry_given_up(const std::string& what, const std::string& wh
     return "unstable: " + what + " was spoiled " + std::to_string(stream_attempts) + " times: " + why;
 }
 
-int64_t stream_ahead_of_callback(const stream_state& s, double rate)
+bool stream_wait_frames(const stream& s, int64_t until, const std::atomic<bool>& interrupted, const stream_pace& pace)
 {
-    return s.frames_done.load(std::memory_order_acquire) + 2 * s.largest_buffer.load() + std::lrint(0.01 * rate);
-}
-
-bool stream_wait_frames(const stream_state& s, int64_t until, double rate, const std::atomic<bool>& interrupted,
-                        const stream_pace& pace)
-{
+    const double rate = stream_facts_of(s).rate;
     stream_stall_watch watch;
-    int64_t seen = s.frames_done.load(std::memory_order_acquire);
+    int64_t seen = stream_frames_done(s);
     const int64_t start = pace.now_ms();
     stream_stall_look(watch, seen, start);
     // A trickle never stands still, but never arrives either.
@@ -54,7 +49,7 @@ bool stream_wait_frames(const stream_state& s, int64_t until, double rate, const
         start + stream_stall_ms + std::lrint(2000.0 * static_cast<double>(std::max<int64_t>(0, until - seen)) / rate);
     while (seen < until && !interrupted.load()) {
         pace.pause(1);
-        seen = s.frames_done.load(std::memory_order_acquire);
+        seen = stream_frames_done(s);
         const int64_t now = pace.now_ms();
         if (stream_stall_look(watch, seen, now) || now > deadline)
             return false;

@@ -31,11 +31,6 @@ struct stream_stall_watch {
 // Looks at the count at now_ms: true once it has stood still for more than stream_stall_ms.
 bool stream_stall_look(stream_stall_watch& watch, int64_t frames, int64_t now_ms);
 
-// The first frame the main thread may schedule a clip at: two of the
-// callback's largest buffers and 10 ms past the frames it has handled,
-// whatever buffer the host hands it next.
-int64_t stream_ahead_of_callback(const stream_state& s, double rate);
-
 // The retry-on-spoiled policy: an attempt that a flagged call, a missed
 // cycle or a stall spoiled (capture_spoiled_by) is made again, up to
 // stream_attempts in all, and a spoiled last attempt ends the mode unstable.
@@ -54,5 +49,4 @@ std::string stream_retry_given_up(const std::string& what, const std::string& wh
 // Waits until the callback has handled frame until - 1; false when the
 // stream stalls first (no frames for a second, or a trickle that takes more
 // than twice the frames' own time and a second besides) or interrupted is set.
-bool stream_wait_frames(const stream_state& s, int64_t until, double rate, const std::atomic<bool>& interrupted,
-                        const stream_pace& pace);
+bool stream_wait_frames(const stream& s, int64_t until, const std::atomic<bool>& interrupted, const stream_pace& pace);

@@ -1,45 +1,30 @@
-// Stimuli for several loops, and their latencies one loop after the other.
-#include "loopcheck/latency/loops.hpp"
+// The latencies of several loops, one loop after the other.
+#include "loopcheck/latency/latency.hpp"
 
 #include <string>
 #include <utility>
 
-std::vector<float> loops_interleave(std::span<const float> mono, int loops, int driven)
-{
-    std::vector<float> clip(mono.size() * static_cast<size_t>(loops), 0.0f);
-    loops_place(clip, loops, 0, mono, driven);
-    return clip;
-}
-
-void loops_place(std::span<float> clip, int loops, int64_t first, std::span<const float> mono, int driven)
-{
-    for (size_t i = 0; i < mono.size(); i++)
-        for (int k = 0; k < loops; k++)
-            if (driven < 0 || k == driven)
-                clip[(static_cast<size_t>(first) + i) * static_cast<size_t>(loops) + static_cast<size_t>(k)] = mono[i];
-}
-
 namespace {
 
 // "loop 2 (out 2, in 1): why", when the plan names the loops.
-std::string named(const latency_plan& p, size_t k, const std::string& why)
+std::string named(const runs_plan& p, size_t k, const std::string& why)
 {
     return k < p.loop_names.size() ? p.loop_names[k] + ": " + why : why;
 }
 
 }  // namespace
 
-latency_outcome loops_measure(stream_state& s, const latency_plan& p, runs_setup setup, const capture_wait& wait,
-                              const runs_hook& on_run, std::span<const int64_t> out_channels,
-                              std::span<const int64_t> in_channels)
+runs_outcome loops_measure(stream& s, const runs_plan& p, runs_setup setup, const capture_wait& wait,
+                           const runs_hook& on_run, std::span<const int64_t> out_channels,
+                           std::span<const int64_t> in_channels)
 {
     setup.loop = 0;
-    latency_outcome out = runs_measure(s, p, setup, wait, on_run);
+    runs_outcome out = runs_measure(s, p, setup, wait, on_run);
     if (out.end.failure != check_status::ok && out.end.failure != check_status::interrupted)
         out.end.reason = named(p, 0, out.end.reason);
     for (size_t k = 1; k < out_channels.size() && out.end.failure == check_status::ok; k++) {
         setup.loop = static_cast<int>(k);
-        latency_outcome loop = runs_measure(s, p, setup, wait, nullptr);
+        runs_outcome loop = runs_measure(s, p, setup, wait, nullptr);
         out.facts.loops.push_back({out_channels[k], in_channels[k], std::move(loop.facts.runs)});
         if (loop.end.failure == check_status::ok)
             continue;

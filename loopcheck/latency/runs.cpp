@@ -14,7 +14,7 @@ namespace {
 constexpr double run_gap_s = 0.02;  // silence between one run's capture and the next sweep
 
 // The measurement ends here, unfinished: its status and words.
-void unfinished(latency_outcome& out, check_status status, const std::string& message)
+void unfinished(runs_outcome& out, check_status status, const std::string& message)
 {
     out.end.failure = status, out.end.reason = message;
 }
@@ -32,8 +32,7 @@ bool digital_silence(const run_capture& capture)
 
 // "no loop found within N frames (S s)", what may be wrong, and where a loop
 // too long for --max-delay showed its peak.
-std::string no_loop_message(const latency_plan& p, const runs_setup& setup, int64_t last_lag,
-                            const run_capture& capture)
+std::string no_loop_message(const runs_plan& p, const runs_setup& setup, int64_t last_lag, const run_capture& capture)
 {
     char text[320];
     std::snprintf(text, sizeof text, "no loop found within %lld frames (%.3f s)", static_cast<long long>(last_lag),
@@ -137,14 +136,14 @@ void run_keep_seen(latency_facts& f, const run_capture& capture, double rate)
 // with the long sweep if the short one leaves the loop weak or unseen. A
 // spoiled attempt is retried before anything is judged of its peak. False
 // when the session ends here, with its failure set.
-bool run_one(const latency_plan& p, latency_outcome& out, stream_state& s, const runs_setup& setup,
-             const capture_wait& wait, capture_plan& plan, run_report& run, run_capture& kept)
+bool run_one(const runs_plan& p, runs_outcome& out, stream& s, const runs_setup& setup, const capture_wait& wait,
+             capture_plan& plan, run_report& run, run_capture& kept)
 {
     std::vector<earlier_attempt> earlier;
     for (run.attempts = 1;;) {
         const bool long_sweep = plan.clip == setup.long_clip, response_sweep = plan.clip == setup.response_clip;
         plan.sweep = long_sweep ? setup.long_sweep : response_sweep ? setup.response_sweep : setup.short_sweep;
-        plan.quiet = p.rows ? runs_quiet_frames(p.rate) : 0;
+        plan.quiet = p.rows ? capture_quiet_frames(p.rate) : 0;
         run_capture capture = capture_run(s, plan, wait);
         if (out.facts.first_sound_frame < 0)
             out.facts.first_sound_frame = capture.start;
@@ -152,7 +151,7 @@ bool run_one(const latency_plan& p, latency_outcome& out, stream_state& s, const
         if (interrupted(setup))
             return unfinished(out, check_status::interrupted, "interrupted"), false;
         std::string spoiled = capture_spoiled_by(capture);
-        const int64_t tolerance = peak_neighbourhood(p.rate) + s.largest_buffer.load();
+        const int64_t tolerance = peak_neighbourhood(p.rate) + stream_largest_buffer(s);
         answer_of answer = spoiled.empty() && capture.result.loop && !capture.beyond
                                ? earlier_answer(earlier, capture, tolerance)
                                : answer_of::this_sweep;
@@ -207,7 +206,7 @@ bool run_one(const latency_plan& p, latency_outcome& out, stream_state& s, const
         // this one take the long sweep at once (12 dB more signal than the
         // short one, 2 dB more than the response's, which is lengthened only
         // for a loop it leaves weak or unseen).
-        const double lengthen_below = response_sweep ? weak_snr_db : runs_lengthen_below_db;
+        const double lengthen_below = response_sweep ? weak_snr_db : capture_lengthen_below_db;
         // A capture of exact zeros stays so whatever plays: no longer sweep for it.
         if (!long_sweep && !digital_silence(capture) &&
             (!capture.result.loop || capture.result.snr_db < lengthen_below)) {
@@ -229,7 +228,7 @@ bool run_one(const latency_plan& p, latency_outcome& out, stream_state& s, const
 // The last run's response rows and impulse response, for the files and the
 // report (which draws the response of the short sweep when --response did
 // not ask for the long one).
-void run_keep_files(const latency_plan& p, latency_facts& f, const run_capture& capture)
+void run_keep_files(const runs_plan& p, latency_facts& f, const run_capture& capture)
 {
     const run_result& x = capture.result;
     if (p.rows)
@@ -244,14 +243,12 @@ void run_keep_files(const latency_plan& p, latency_facts& f, const run_capture& 
 
 }  // namespace
 
-int64_t runs_quiet_frames(double rate) { return std::lrint(4096.0 * rate / 48000.0); }
-
 int64_t runs_settle_frames(double settle_s, double rate) { return std::lrint(settle_s * rate); }
 
-latency_outcome runs_measure(stream_state& s, const latency_plan& p, const runs_setup& setup, const capture_wait& wait,
-                             const runs_hook& on_run)
+runs_outcome runs_measure(stream& s, const runs_plan& p, const runs_setup& setup, const capture_wait& wait,
+                          const runs_hook& on_run)
 {
-    latency_outcome out;
+    runs_outcome out;
     out.end.ran = true;
     if (!wait(1)) {
         if (interrupted(setup))
@@ -268,7 +265,7 @@ latency_outcome runs_measure(stream_state& s, const latency_plan& p, const runs_
     plan.clip = p.response ? setup.response_clip : setup.short_clip;
     // --settle counts from the stream's first frame: whatever the session did
     // since (the monitor's check, say) is part of it, not added to it.
-    plan.lead = std::max<int64_t>(0, runs_settle_frames(p.settle_s, p.rate) - s.frames_done.load());
+    plan.lead = std::max<int64_t>(0, runs_settle_frames(p.settle_s, p.rate) - stream_frames_done(s));
     plan.loop = setup.loop;
     for (int64_t i = 0; i < p.repeat; i++) {
         run_report run;

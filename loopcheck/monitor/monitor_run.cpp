@@ -18,9 +18,9 @@ constexpr int64_t look_every_ms = 5;
 
 // The wall-clock time at which the stream captured stream frame `frame`,
 // reckoned back from now and the frames captured since.
-monitor_wall wall_of(const stream_state& s, int64_t frame, double rate)
+monitor_wall wall_of(const stream& s, int64_t frame, double rate)
 {
-    const int64_t since = s.frames_done.load(std::memory_order_acquire) - frame;
+    const int64_t since = stream_frames_done(s) - frame;
     const auto back = std::chrono::duration<double>(static_cast<double>(since) / rate);
     return std::chrono::system_clock::now() - std::chrono::duration_cast<std::chrono::system_clock::duration>(back);
 }
@@ -28,7 +28,7 @@ monitor_wall wall_of(const stream_state& s, int64_t frame, double rate)
 struct monitor_loop_state {
     const monitor_sink& sink;
     monitor_trace& trace;
-    stream_state& s;
+    stream& s;
     monitor_detector d;
     monitor_progress p;
     monitor_files files;
@@ -78,7 +78,7 @@ void xruns_ahead(monitor_loop_state& m, int64_t final)
     if (marks.lost)
         monitor_xrun(m.d, m.xruns_noted - at, final - at);
     else if (marks.flagged > 0 || marks.missed > 0)
-        monitor_xrun(m.d, marks.first - at, marks.last + std::max<int64_t>(1, m.s.largest_buffer.load()) - at);
+        monitor_xrun(m.d, marks.first - at, marks.last + std::max<int64_t>(1, stream_largest_buffer(m.s)) - at);
     m.xruns_noted = final;
 }
 
@@ -127,12 +127,11 @@ bool feed(monitor_loop_state& m, int64_t to)
 // are counted in the summary's xruns all the same.
 void xruns_note(monitor_loop_state& m)
 {
-    const int64_t written = m.s.marks_written.load(std::memory_order_acquire);
-    m.marks_shown = std::max(m.marks_shown, written - stream_mark_capacity);
+    const int64_t written = stream_marks_written(m.s);
+    m.marks_shown = std::max(m.marks_shown, stream_marks_oldest(m.s));
     for (; m.marks_shown < written; m.marks_shown++) {
-        const stream_mark& e = m.s.marks[static_cast<size_t>(m.marks_shown % stream_mark_capacity)];
-        const int64_t frame = e.frame.load(std::memory_order_relaxed);
-        const unsigned long what = e.what.load(std::memory_order_relaxed);
+        const stream_mark_entry e = stream_mark_at(m.s, m.marks_shown);
+        const int64_t frame = e.frame;
         // A flagged call and the cycle the server skipped for it are logged
         // apart, at the same frame: one xrun.
         if (frame == m.last_mark_frame) {
@@ -141,14 +140,14 @@ void xruns_note(monitor_loop_state& m)
         }
         m.last_mark_frame = frame;
         if (m.sink.xrun)
-            m.sink.xrun(frame - m.p.stimulus_frame, stream_mark_xrun_flags(what), m.p, wall_of(m.s, frame, m.p.rate));
+            m.sink.xrun(frame - m.p.stimulus_frame, e.what, m.p, wall_of(m.s, frame, m.p.rate));
     }
 }
 
 void progress_update(monitor_loop_state& m)
 {
     m.p.frames = std::max<int64_t>(0, m.fed - m.p.stimulus_frame);
-    m.p.xruns = m.s.marks_written.load(std::memory_order_acquire) - m.marks_start - m.marks_merged;
+    m.p.xruns = stream_marks_written(m.s) - m.marks_start - m.marks_merged;
     m.p.summary = monitor_summarise(m.d);
 }
 
@@ -159,11 +158,11 @@ bool watch(monitor_loop_state& m, const monitor_setup& setup, int64_t end)
 {
     const double rate = m.p.rate;
     const int64_t block_frames = std::lrint(0.05 * rate);
-    const int64_t ring = static_cast<int64_t>(m.s.ring_mask) + 1;
+    const int64_t ring = stream_ring_frames(m.s);
     int64_t next_status = m.p.stimulus_frame + std::lrint(status_every_s * rate);
     stream_stall_watch stall;
     while (m.fed < end && !interrupted(setup)) {
-        const int64_t done = m.s.frames_done.load(std::memory_order_acquire);
+        const int64_t done = stream_frames_done(m.s);
         // Fed only once the log has its last word on them: a missed cycle is
         // marked some calls after its gap, and a glitch at the gap must see it.
         const int64_t final = done - stream_marks_pending_frames(m.s);
@@ -181,7 +180,7 @@ bool watch(monitor_loop_state& m, const monitor_setup& setup, int64_t end)
             continue;
         xruns_ahead(m, final);
         if (!feed(m, to))
-            overrun(m, m.s.frames_done.load(std::memory_order_acquire) - ring / 2);
+            overrun(m, stream_frames_done(m.s) - ring / 2);
         xruns_note(m);
         if (m.fed >= next_status) {
             progress_update(m);
@@ -195,23 +194,14 @@ bool watch(monitor_loop_state& m, const monitor_setup& setup, int64_t end)
 
 }  // namespace
 
-stream_clip monitor_clip_make(const monitor_stimulus& s)
+std::vector<float> monitor_clip_make(const monitor_stimulus& s)
 {
-    stream_clip clip;
-    clip.samples.resize(static_cast<size_t>(monitor_period));
-    monitor_stimulus_fill(s, clip.samples, 0);
-    clip.looping = true;
+    std::vector<float> clip(static_cast<size_t>(monitor_period));
+    monitor_stimulus_fill(s, clip, 0);
     return clip;
 }
 
 int64_t monitor_ring_frames(double rate) { return std::lrint(4.0 * rate); }
-
-monitor_loop monitor_loop_of(std::span<const run_report> runs)
-{
-    const run_statistics st = runs_statistics(runs);
-    const bool inverted = !runs.empty() && runs.back().result.inverted;
-    return {st.mean, (inverted ? -1.0 : 1.0) * std::pow(10.0, st.gain_db / 20.0), 0};
-}
 
 std::string monitor_refusal(const monitor_loop& loop)
 {
@@ -228,10 +218,10 @@ std::string monitor_refusal(const monitor_loop& loop)
     return text;
 }
 
-monitor_outcome monitor_run(stream_state& s, const monitor_plan& plan, const monitor_setup& setup)
+monitor_seen monitor_watch_run(stream& s, const monitor_watch& plan, const monitor_setup& setup)
 {
-    monitor_outcome out;
-    const monitor_plan& o = plan;
+    monitor_seen out;
+    const monitor_watch& o = plan;
     const double rate = plan.rate;
     const std::string refusal = monitor_refusal(plan.loop);
     if (!refusal.empty()) {
@@ -248,8 +238,8 @@ monitor_outcome monitor_run(stream_state& s, const monitor_plan& plan, const mon
                          -1,         0,
                          {}};
     m.p.rate = rate, m.p.latency = plan.loop.latency, m.p.duration_s = o.duration_s;
-    m.p.stimulus_frame = stream_ahead_of_callback(s, rate);
-    m.marks_start = m.marks_shown = s.marks_written.load(std::memory_order_acquire);
+    m.p.stimulus_frame = stream_ahead_of_callback(s);
+    m.marks_start = m.marks_shown = stream_marks_written(s);
     m.fed = m.xruns_noted = m.p.stimulus_frame;
     stream_schedule(s, m.p.stimulus_frame, setup.clip);
     m.block.reserve(static_cast<size_t>(std::lrint(0.05 * rate)));
@@ -262,7 +252,7 @@ monitor_outcome monitor_run(stream_state& s, const monitor_plan& plan, const mon
     const int64_t end = o.duration_s > 0.0 ? m.p.stimulus_frame + std::llrint(o.duration_s * rate)
                                            : std::numeric_limits<int64_t>::max();
     const bool stalled = watch(m, setup, end);
-    xruns_ahead(m, m.s.frames_done.load(std::memory_order_acquire) - stream_marks_pending_frames(m.s));
+    xruns_ahead(m, stream_frames_done(m.s) - stream_marks_pending_frames(m.s));
     release(m, true);
     monitor_files_write(m.files, m.d, true);
     xruns_note(m);

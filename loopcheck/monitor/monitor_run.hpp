@@ -17,12 +17,13 @@
 #include "analysis/monitor_stimulus.hpp"
 #include "loopcheck/io/stream.hpp"
 #include "loopcheck/io/stream_wait.hpp"
-#include "loopcheck/outcome/outcome.hpp"
+#include "loopcheck/monitor/monitor_trace.hpp"
+#include "loopcheck/outcome/judgement.hpp"
 
 // One period of the stimulus (2^22 frames, 16 MB), stimulus frame i at i: the
 // callback plays it looping, so that stream frame f carries stimulus frame
 // f - start, start the frame it was scheduled at.
-stream_clip monitor_clip_make(const monitor_stimulus& s);
+std::vector<float> monitor_clip_make(const monitor_stimulus& s);
 
 // The capture ring the monitor needs: 4 s, so that the main thread may fall
 // that far behind before frames are lost.
@@ -48,21 +49,17 @@ struct monitor_setup {
     monitor_sink sink;
 };
 
-// What the monitor needs of the session: how long, where its snippets go,
-// and the loop as the measurement found it (its mean latency, its gain
-// signed by its polarity).
-struct monitor_plan {
+// What the watch needs: how long, where its snippets go, and the loop as the
+// measurement found it (its mean latency, its gain signed by its polarity).
+struct monitor_watch {
     double duration_s = 0.0;  // 0: until interrupted
     std::string save_dir;     // "": no snippets
     monitor_loop loop;
     double rate = 48000.0;
 };
 
-// The loop as the runs found it: their mean latency, and their gain with the sign of the last one's polarity.
-monitor_loop monitor_loop_of(std::span<const run_report> runs);
-
 // What it saw, and how it ended.
-struct monitor_outcome {
+struct monitor_seen {
     mode_end end;
     monitor_trace trace;
     monitor_progress progress;
@@ -74,4 +71,4 @@ std::string monitor_refusal(const monitor_loop& loop);
 // Runs the monitor for the plan's duration (or until interrupted, or the
 // stream stalls). A loop monitor_refusal refuses is not monitored: the
 // outcome's end says why.
-monitor_outcome monitor_run(stream_state& s, const monitor_plan& plan, const monitor_setup& setup);
+monitor_seen monitor_watch_run(stream& s, const monitor_watch& watch, const monitor_setup& setup);

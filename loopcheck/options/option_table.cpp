@@ -1,5 +1,6 @@
-// loopcheck's options and exit statuses: the one table the parser, --help
-// and the man page read.
+// loopcheck's options and exit statuses: the rows of the session's own
+// options, and what the parser, --help and the man page read of the whole
+// table (the mode table puts the modes' rows between them: modes.cpp).
 #include "loopcheck/options/option_table.hpp"
 
 #include "text/nearest.hpp"
@@ -13,7 +14,8 @@
 namespace {
 
 // clang-format off
-constexpr option_row rows[] = {
+// The options of the session itself: the stream's, before the modes'.
+constexpr option_row stream_rows[] = {
     {"-d,--device", "INDEX|NAME",
      "the device for both sides: a unique part of its name as dravik lists it, or its index there",
      "Without it, the chosen host API's first device; on a JACK server that is opened straight on JACK, without "
@@ -21,80 +23,37 @@ constexpr option_row rows[] = {
      "\"jack\" plugin, not the server's \"system\" device. The output names the device opened and its host API."},
     {"--in-device", "INDEX|NAME", "the device for the input side", ""},
     {"--out-device", "INDEX|NAME", "the device for the output side", ""},
-    {"-r,--rate", "RATE", "sample rate in Hz,", "", 8000.0, 768000.0, "the device's, or the JACK server's"},
+    {"-r,--rate", "RATE", "sample rate in Hz,", "", 8000.0, 768000.0, "the device's, or the JACK server's", "",
+     option_kind::number},
     {"-b,--buffer", "FRAMES",
      "the latency asked of the host API, in frames at the stream's rate (PortAudio's suggested latency: the host "
      "picks its buffer),",
-     "The output gives the frames per callback granted.", 1.0, 65536.0, "the host API's low-latency suggestion"},
-    {"--out", "N[,N...]", "the loops' output channels, counted from 1; the k-th of --out and --in make loop k",
-     "Up to 8 loops; the latency is measured per loop.", 0.0, 0.0, "1"},
-    {"--in", "N[,N...]", "the loops' input channels, counted from 1", "", 0.0, 0.0, "1"},
-    {"--level", "DBFS", "peak level of the sweep in dBFS,", "", -80.0, 0.0, "-12"},
-    {"--repeat", "N", "measure N times,", "With several runs the summary adds the mean, minimum, maximum and "
-     "standard deviation.", 1.0, 100.0, "1"},
-    {"--max-delay", "SECONDS", "the longest loop looked for, in seconds,", "", 0.001, 10.0, "2"},
-    {"--settle", "SECONDS", "silence after the stream's first frames, before the first sweep, in seconds,", "", 0.0,
-     10.0, "0.05"},
-    {"--expect", "FRAMES[:TOLERANCE]",
-     "exit status 5 unless the latency lies within TOLERANCE frames (0.5 unless given) of FRAMES",
-     "It never passes on an output's monitor."},
-    {"--allow-monitor", "", "exit status 0, not 6, when the input is an output's monitor", ""},
+     "The output gives the frames per callback granted.", 1.0, 65536.0, "the host API's low-latency suggestion", "",
+     option_kind::whole},
+    {"--out", "N[,N...]", "the loops' output channels, counted from 1; the k-th of --out and --in make loop k;",
+     "Up to 8 loops; the latency is measured per loop.", 1.0, 256.0, "1"},
+    {"--in", "N[,N...]", "the loops' input channels, counted from 1,", "", 1.0, 256.0, "1"},
+};
+
+// What the session prints, and where.
+constexpr option_row output_rows[] = {
     {"--json", "", "one JSON object on standard output instead of the text, whatever the exit status",
      "A bad option (2) and a file that cannot be written (1) give one too, with the reason in \"message\". With "
-     "--monitor, one object a line (JSON Lines): start, glitch, status, summary."},
-    {"--response", "FILE.csv|.frd",
-     "also measure the response with a 0.85 s sweep and write it: FRD (REW, VituixCAD) for a name ending .frd, "
-     "else CSV",
-     "The CSV's columns are frequency_hz,level_db,phase_deg,snr_db; FRD has comment lines starting with *, then "
-     "frequency, magnitude in dB and phase in degrees per line."},
-    {"--ir", "FILE.csv|.wav",
-     "write the impulse response around its peak: 32-bit float WAV at the run's rate for a name ending .wav, else "
-     "CSV",
-     "The CSV's columns are frame,value; the WAV's first frame is 256 frames (at 48 kHz) before the peak."},
+     "--monitor, one object a line (JSON Lines): start, glitch, status, summary.", 0.0, 0.0, "", "", option_kind::flag},
     {"--report", "FILE.html", "write a self-contained HTML report with plots, whatever the outcome",
      "The verdict and the key figures with their conditions, the session's conditions (devices, host API, rate, "
      "buffer, date, version), the impulse response with the latency and the next peak marked, every run's latency "
      "with --repeat, and the magnitude and phase response. A run that found no loop shows the impulse response it "
      "saw and why it is not a loop. --quality, --monitor and --buffers add their sections. The page loads nothing "
      "from the network; open it in any browser."},
-    {"--quality", "",
-     "after the latency, measure THD+N, harmonics, noise, dynamic range, IMD, gain, response, crosstalk and "
-     "channel match per loop",
-     "The battery prints its length before it starts."},
-    {"--limits", "FILE.json", "judge the battery's figures against the file's limits (implies --quality)",
-     "A JSON object of limits over the worst loop, such as {\"thd_n_db\": {\"max\": -55}, \"gain_db\": {\"min\": "
-     "-0.5, \"max\": 0.5}}. Keys: thd_n_db, thd_db, noise_dbfs, noise_dbfs_a, dynamic_range_db_a, imd_smpte_db, "
-     "imd_ccif_db, crosstalk_db, response_deviation_db, gain_db, latency_frames. The file is read before any device "
-     "is opened: one that cannot be read, is not such JSON, or names an unknown key gives exit status 2."},
-    {"-q,--quiet", "", "print only the latency in frames (with --monitor: no status lines)", ""},
-    {"--monitor", "DURATION",
-     "then play a stimulus for DURATION (30s, 10min, 8h, 1h30m; a bare number is seconds; 0: until Ctrl-C; 1 s to "
-     "1000 h) and report every glitch of the loop and the clocks' drift",
-     "A line per glitch as it is found (its time since the stimulus began and on the wall clock, its frame, its "
-     "kind: dropped, inserted, zeros, discontinuity, lost, and its size in frames; whether the host flagged an xrun "
-     "beside it), a status line every 10 s (not with -q), and a summary with the drift in ppm. --out-device and "
-     "--in-device on two cards are allowed: the drift is the ratio of their clocks."},
-    {"--max-glitches", "N", "exit status 5 beyond N glitches", "", 0.0, 0.0, "", "--monitor"},
-    {"--max-drift", "PPM", "exit status 5 when the drift exceeds PPM", "", 0.0, 0.0, "", "--monitor"},
-    {"--save-glitches", "DIR", "each glitch, 100 ms either side, as a WAV file in DIR (made where missing)",
-     "32-bit float WAV files, at most 1000.", 0.0, 0.0, "", "--monitor"},
-    {"--buffers", "LIST|all",
-     "at each buffer size in turn (32,64,128, or all: every power of two from 16 to 8192 the host grants) measure "
-     "the latency and soak; the size is put back after",
-     "For each size: set it, measure the latency as a plain run does (with --repeat, --level, --out and --in), then "
-     "play the monitor's stimulus for --soak and count glitches and xruns. On JACK (and PipeWire's JACK face) the "
-     "size is the whole server's, set through the JACK API and put back afterwards, after Ctrl-C too; elsewhere "
-     "each stream is opened with the size. Ends with the table and the smallest safe buffer (no glitch, no xrun). "
-     "Does not go with -b, --monitor, --quality, --limits, --expect, --response or --ir."},
-    {"--soak", "SECONDS",
-     "how long (in seconds, or 30s, 2m) to play the monitor's stimulus at each size and count glitches and xruns",
-     "", 0.0, 0.0, "10", "--buffers"},
-    {"--load", "PERCENT", "keep the callback busy for this share of every period while soaking, as a DAW's DSP would,",
-     "", 0.0, 95.0, "0", "--buffers"},
-    {"--max-latency-ms", "MS", "exit status 5 unless a glitch-free size's round trip is at most MS milliseconds", "",
-     0.0, 0.0, "", "--buffers"},
-    {"-h,--help", "", "this text", ""},
-    {"--version", "", "the version", ""},
+    {"-q,--quiet", "", "print only the latency in frames (with --monitor: no status lines)", "", 0.0, 0.0, "", "",
+     option_kind::flag},
+};
+
+// The program's own, after every mode's.
+constexpr option_row program_rows[] = {
+    {"-h,--help", "", "this text", "", 0.0, 0.0, "", "", option_kind::flag},
+    {"--version", "", "the version", "", 0.0, 0.0, "", "", option_kind::flag},
 };
 
 constexpr option_exit exits[] = {
@@ -176,7 +135,7 @@ std::string heading(const option_row& row)
 }
 
 // The man page's markup: option names bold, the rest escaped for scdoc.
-std::string man_escaped(const std::string& text)
+std::string man_escaped(std::span<const option_row> rows, const std::string& text)
 {
     std::string out;
     for (size_t i = 0; i < text.size(); i++) {
@@ -188,7 +147,7 @@ std::string man_escaped(const std::string& text)
             while (end < text.size() && (std::isalnum(static_cast<unsigned char>(text[end])) || text[end] == '-'))
                 end++;
             const std::string word = text.substr(i, end - i);
-            if (option_row_of(word)) {
+            if (option_row_of(rows, word)) {
                 out += "*" + word + "*";
                 i = end - 1;
                 continue;
@@ -226,11 +185,13 @@ std::string man_heading(const option_row& row, const char* between = ", ")
 
 }  // namespace
 
-std::span<const option_row> option_rows() { return rows; }
+std::span<const option_row> option_stream_rows() { return stream_rows; }
+std::span<const option_row> option_output_rows() { return output_rows; }
+std::span<const option_row> option_program_rows() { return program_rows; }
 
 std::span<const option_exit> option_exits() { return exits; }
 
-const option_row* option_row_of(const std::string& name)
+const option_row* option_row_of(std::span<const option_row> rows, const std::string& name)
 {
     for (const option_row& row : rows)
         for (const std::string& n : names_of(row))
@@ -239,17 +200,26 @@ const option_row* option_row_of(const std::string& name)
     return nullptr;
 }
 
+std::string option_bounds_text(const option_row& row)
+{
+    // A duration's range in the units a person reads it in: "2 s to 1000 h".
+    const auto shown = [&row](double value) {
+        if (row.kind != option_kind::duration)
+            return number_text(value);
+        return value >= 3600.0 ? number_text(value / 3600.0) + " h" : number_text(value) + " s";
+    };
+    return row.max > row.min ? shown(row.min) + " to " + shown(row.max) : "";
+}
+
 std::string option_range_text(const option_row& row)
 {
-    std::string text;
-    if (row.max > row.min)
-        text = number_text(row.min) + " to " + number_text(row.max);
+    std::string text = option_bounds_text(row);
     if (row.fallback[0])
         text += (text.empty() ? "(default " : " (default ") + std::string(row.fallback) + ")";
     return text;
 }
 
-std::string option_synopsis()
+std::string option_synopsis(std::span<const option_row> rows)
 {
     // One item per option; the options that go with another inside its brackets.
     std::vector<std::string> items;
@@ -276,7 +246,7 @@ std::string option_synopsis()
     return out + line + "\n       loopcheck -h|--help|--version\n";
 }
 
-std::string option_help_text()
+std::string option_help_text(std::span<const option_row> rows)
 {
     constexpr size_t column = 31, width = 110;
     std::string out =
@@ -302,7 +272,7 @@ std::string option_help_text()
     return out + "\nExit status: " + wrapped(line + ". More: man loopcheck.", 0, 13, width) + "\n";
 }
 
-std::string option_man_synopsis()
+std::string option_man_synopsis(std::span<const option_row> rows)
 {
     // The items as the synopsis of --help groups them, a few to a line; the
     // line's length counted without the markup.
@@ -334,7 +304,7 @@ std::string option_man_synopsis()
     return out + "\n\n*loopcheck* *-h*|*--help*|*--version*\n";
 }
 
-std::string option_man_options()
+std::string option_man_options(std::span<const option_row> rows)
 {
     std::string out;
     for (const option_row& row : rows) {
@@ -348,12 +318,12 @@ std::string option_man_options()
         words += ".";
         if (row.more[0])
             words += " " + std::string(row.more);
-        out += man_heading(row) + "\n\t" + man_escaped(words) + "\n\n";
+        out += man_heading(row) + "\n\t" + man_escaped(rows, words) + "\n\n";
     }
     return out;
 }
 
-std::string option_man_exits()
+std::string option_man_exits(std::span<const option_row> rows)
 {
     std::string out;
     int last = -1;
@@ -362,12 +332,12 @@ std::string option_man_exits()
         if (code == last)
             continue;
         last = code;
-        out += "*" + std::to_string(code) + "*\n\t" + man_escaped(e.more) + "\n\n";
+        out += "*" + std::to_string(code) + "*\n\t" + man_escaped(rows, e.more) + "\n\n";
     }
     return out;
 }
 
-std::string option_nearest(const std::string& name)
+std::string option_nearest(std::span<const option_row> rows, const std::string& name)
 {
     std::vector<std::string> names;
     for (const option_row& row : rows)

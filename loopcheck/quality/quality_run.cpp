@@ -1,5 +1,5 @@
 // The battery through the stream: clips, play, capture, analysis, limits.
-#include "loopcheck/quality/quality_run.hpp"
+#include "loopcheck/quality/quality.hpp"
 
 #include <algorithm>
 #include <cmath>
@@ -9,8 +9,6 @@
 #include "analysis/sweep.hpp"
 #include "analysis/weighting.hpp"
 #include "loopcheck/io/stream_wait.hpp"
-#include "loopcheck/latency/loops.hpp"
-#include "loopcheck/latency/runs.hpp"
 
 namespace {
 
@@ -73,7 +71,7 @@ quality_response response_of(std::span<const float> sweep, std::span<const float
 // A sweep on every loop at once, found on the first loop's capture (it
 // waits for that loop's answer and its tail), the other loops' copied from
 // the same frames.
-bool measure_responses(battery_outcome& out, stream_state& s, const quality_clips& c, const capture_wait& wait,
+bool measure_responses(battery_outcome& out, stream& s, const quality_clips& c, const capture_wait& wait,
                        const std::atomic<bool>* interrupted)
 {
     quality_outcome& q = out.quality;
@@ -82,7 +80,7 @@ bool measure_responses(battery_outcome& out, stream_state& s, const quality_clip
     plan.rate = rate;
     plan.last_lag = *std::max_element(q.shifts.begin(), q.shifts.end()) + std::lrint(0.1 * rate);
     plan.lead = std::lrint(0.02 * rate);
-    plan.quiet = runs_quiet_frames(rate);
+    plan.quiet = capture_quiet_frames(rate);
     plan.tail = capture_tail(rate, true);
     plan.clip = c.short_sweep;
     plan.sweep = c.short_samples;
@@ -101,7 +99,7 @@ bool measure_responses(battery_outcome& out, stream_state& s, const quality_clip
             continue;
         }
         // Weak: not an attempt; the long sweep brings 12 dB more.
-        if (plan.clip == c.short_sweep && (!run.result.loop || run.result.snr_db < runs_lengthen_below_db)) {
+        if (plan.clip == c.short_sweep && (!run.result.loop || run.result.snr_db < capture_lengthen_below_db)) {
             plan.clip = c.long_sweep, plan.sweep = c.long_samples;
             continue;
         }
@@ -124,36 +122,20 @@ bool measure_responses(battery_outcome& out, stream_state& s, const quality_clip
 
 // --- the battery ------------------------------------------------------------
 
-// What spoiled a segment's frames from start on, in a few words; "" when nothing did.
-std::string segment_spoiled_by(const stream_state& s, const quality_segment& seg, int64_t start, int64_t longest)
+// Every loop's capture of the segment that starts at frame start (clip: the
+// clip to schedule there, or -1 for the battery already playing), once it is
+// all in: each loop's from its latency on, the settling and the analysed block.
+capture_got capture_segment(stream& s, const quality_outcome& q, const quality_segment& seg, int clip, int64_t start,
+                            const capture_wait& wait)
 {
-    run_capture run;
-    run.marks = stream_marks_within(s, start, start + seg.settle_frames + seg.analysed_frames + longest);
-    return capture_spoiled_by(run);
-}
-
-// Every loop's capture of the segment that started at frame start, once it is all in.
-bool capture_segment(const stream_state& s, const quality_outcome& q, const quality_segment& seg, int64_t start,
-                     const capture_wait& wait, std::vector<std::vector<float>>& into)
-{
-    const int64_t longest = *std::max_element(q.shifts.begin(), q.shifts.end());
-    if (!wait(start + seg.settle_frames + seg.analysed_frames + longest))
-        return false;
-    into.resize(q.shifts.size());
+    capture_take take;
+    take.clip = clip, take.start = start;
+    take.loops.clear();
     for (size_t k = 0; k < q.shifts.size(); k++)
-        if (!quality_run_copy(s, seg, start, q.shifts[k], static_cast<int>(k), into[k]))
-            into[k].clear();  // too short now: the analysis says so, and the segment is played again
-    return true;
-}
-
-std::string spoiled_or_lost(const stream_state& s, const quality_outcome& q, const quality_segment& seg, int64_t start,
-                            const std::vector<std::vector<float>>& captures)
-{
-    const int64_t longest = *std::max_element(q.shifts.begin(), q.shifts.end());
-    for (const std::vector<float>& c : captures)
-        if (c.empty())
-            return "the analysis fell behind the capture";
-    return segment_spoiled_by(s, seg, start, longest);
+        take.loops.push_back(static_cast<int>(k));
+    take.from = q.shifts;
+    take.frames = seg.settle_frames + seg.analysed_frames;
+    return stream_capture(s, take, wait);
 }
 
 std::string segment_name(const quality_segment& seg)
@@ -172,35 +154,35 @@ std::string segment_name(const quality_segment& seg)
 void place_segment(std::span<float> clip, const quality_plan& p, const quality_segment& seg, int64_t first)
 {
     if (seg.loop_tones.empty()) {
-        loops_place(clip, p.loops, first, quality_plan_stimulus(p, seg, 0), -1);
+        stream_clip_place(clip, p.loops, first, quality_plan_stimulus(p, seg, 0), -1);
         return;
     }
     for (int loop = 0; loop < p.loops; loop++)
-        loops_place(clip, p.loops, first, quality_plan_stimulus(p, seg, loop), loop);
+        stream_clip_place(clip, p.loops, first, quality_plan_stimulus(p, seg, loop), loop);
 }
 
 // A spoiled segment again, on its own, from the replay clip.
-bool replay_segment(battery_outcome& out, stream_state& s, const quality_clips& c, size_t i, const capture_wait& wait,
+bool replay_segment(battery_outcome& out, stream& s, const quality_clips& c, size_t i, const capture_wait& wait,
                     const std::atomic<bool>* interrupted, std::vector<std::vector<float>>& captures)
 {
     quality_outcome& q = out.quality;
     const double rate = q.plan.rate;
     const quality_segment& seg = q.plan.segments[i];
-    std::vector<float>& room = s.clips[static_cast<size_t>(c.replay)].samples;
+    const std::span<float> room = stream_clip_room(s, c.replay);
     for (int attempt = 2;; attempt++) {
         // The callback reads no sample of this clip now: the battery is
         // scheduled, or an earlier replay that has played out.
         std::fill(room.begin(), room.end(), 0.0f);
         place_segment(room, q.plan, seg, 0);
-        const int64_t start = stream_ahead_of_callback(s, rate);
-        stream_schedule(s, start, c.replay);
+        capture_got got = capture_segment(s, q, seg, c.replay, -1, wait);
         q.play_seconds += static_cast<double>(quality_plan_segment_frames(seg)) / rate;
-        if (!capture_segment(s, q, seg, start, wait, captures))
+        if (got.stalled)
             return wait_failed(out.end, interrupted), false;
         // Past its last frame before the room is filled again.
-        if (!wait(start + quality_plan_segment_frames(seg)))
+        if (!wait(got.start + quality_plan_segment_frames(seg)))
             return wait_failed(out.end, interrupted), false;
-        const std::string spoiled = spoiled_or_lost(s, q, seg, start, captures);
+        const std::string spoiled = capture_spoiled_by(got);
+        captures = std::move(got.capture);
         const stream_retry next = stream_retry_after(attempt, spoiled);
         if (next == stream_retry::keep)
             return true;
@@ -210,21 +192,23 @@ bool replay_segment(battery_outcome& out, stream_state& s, const quality_clips& 
     }
 }
 
-bool play_battery(battery_outcome& out, stream_state& s, const quality_clips& c, const capture_wait& wait,
+bool play_battery(battery_outcome& out, stream& s, const quality_clips& c, const capture_wait& wait,
                   const std::atomic<bool>* interrupted, std::vector<std::vector<std::vector<float>>>& captures)
 {
     quality_outcome& q = out.quality;
     const double rate = q.plan.rate;
-    const int64_t start = stream_ahead_of_callback(s, rate);
+    const int64_t start = stream_ahead_of_callback(s);
     stream_schedule(s, start, c.battery);
     q.play_seconds += static_cast<double>(quality_plan_frames(q.plan)) / rate;
     captures.resize(q.plan.segments.size());
     std::vector<size_t> spoiled;
     for (size_t i = 0; i < q.plan.segments.size(); i++) {
         const quality_segment& seg = q.plan.segments[i];
-        if (!capture_segment(s, q, seg, start + seg.start, wait, captures[i]))
+        capture_got got = capture_segment(s, q, seg, -1, start + seg.start, wait);
+        if (got.stalled)
             return wait_failed(out.end, interrupted), false;
-        const std::string why = spoiled_or_lost(s, q, seg, start + seg.start, captures[i]);
+        const std::string why = capture_spoiled_by(got);
+        captures[i] = std::move(got.capture);
         if (!why.empty())
             spoiled.push_back(i), q.replayed.push_back(segment_name(seg) + ": " + why);
     }
@@ -252,22 +236,18 @@ void limits_compare(quality_outcome& q, std::span<const quality_limit> limits)
 
 }  // namespace
 
-quality_clips quality_run_clips(stream_state& s, const quality_plan& p)
+quality_clips quality_run_clips(stream& s, const quality_plan& p)
 {
     quality_clips c;
     std::vector<float> battery(static_cast<size_t>(quality_plan_frames(p) * p.loops), 0.0f);
     for (const quality_segment& seg : p.segments)
         place_segment(battery, p, seg, seg.start);
-    c.battery = static_cast<int>(s.clips.size());
-    s.clips.push_back({std::move(battery), false});
-    c.replay = static_cast<int>(s.clips.size());
-    s.clips.push_back({std::vector<float>(static_cast<size_t>(segment_frames(p) * p.loops), 0.0f), false});
+    c.battery = stream_clip_add(s, std::move(battery));
+    c.replay = stream_clip_add(s, std::vector<float>(static_cast<size_t>(segment_frames(p) * p.loops), 0.0f));
     c.short_samples = sweep_make(sweep_frames(p.rate, false), p.rate, tones_amplitude(quality_sweep_dbfs));
-    c.short_sweep = static_cast<int>(s.clips.size());
-    s.clips.push_back({loops_interleave(c.short_samples, p.loops), false});
+    c.short_sweep = stream_clip_add(s, stream_clip_loops(c.short_samples, p.loops));
     c.long_samples = sweep_make(sweep_frames(p.rate, true), p.rate, tones_amplitude(quality_sweep_dbfs));
-    c.long_sweep = static_cast<int>(s.clips.size());
-    s.clips.push_back({loops_interleave(c.long_samples, p.loops), false});
+    c.long_sweep = stream_clip_add(s, stream_clip_loops(c.long_samples, p.loops));
     return c;
 }
 
@@ -277,21 +257,16 @@ int64_t quality_run_ring_frames(const quality_plan& p, int64_t latency)
     return segment_frames(p) + latency + std::lrint(p.rate);
 }
 
-bool quality_run_copy(const stream_state& s, const quality_segment& seg, int64_t start, int64_t shift, int loop,
-                      std::vector<float>& into)
-{
-    const int64_t from = start + shift;
-    return stream_capture_copy(s, from, from + seg.settle_frames + seg.analysed_frames, loop, into);
-}
-
-battery_outcome quality_run_measure(stream_state& s, const battery_plan& p, const quality_clips& c,
+battery_outcome quality_run_measure(stream& s, const battery_plan& p, std::span<const double> latency_frames,
                                     const capture_wait& wait, const std::atomic<bool>* interrupted)
 {
     battery_outcome out;
+    out.plan = p;
+    const quality_clips& c = p.clips;
     quality_outcome& q = out.quality;
     out.end.ran = true;
     q.plan = p.plan;
-    q.latency_frames = p.latency_frames;
+    q.latency_frames.assign(latency_frames.begin(), latency_frames.end());
     for (const double latency : q.latency_frames)
         q.shifts.push_back(std::lrint(latency));
     if (!measure_responses(out, s, c, wait, interrupted))
@@ -308,6 +283,6 @@ battery_outcome quality_run_measure(stream_state& s, const battery_plan& p, cons
     quality_outcome_crosstalk(q, captures);
     q.spectra = quality_spectra_take(q.plan, captures);
     q.ran = true;
-    limits_compare(q, p.limits);
+    limits_compare(q, p.limits.items);
     return out;
 }

@@ -1,4 +1,5 @@
-// The report's page: its sections in order, and the file.
+// The report's page: the verdict, the notes, each mode's key figures, the
+// session's conditions, each mode's sections; and the file.
 #include "loopcheck/report/report_html.hpp"
 
 #include <cerrno>
@@ -6,17 +7,13 @@
 #include <cstring>
 #include <ctime>
 
-namespace {
+#include "loopcheck/report/report.hpp"
 
-// The page's order: what was found first, then how, then the plots. A mode
-// that measures more (quality figures, a long watch) adds its section here,
-// after the response: a function of check_report that adds its headings,
-// tables and plots, and nothing when its data are not there.
-constexpr report_section sections[] = {
-    {"verdict", report_html_verdict}, {"conditions", report_html_conditions}, {"impulse response", report_html_impulse},
-    {"runs", report_html_runs},       {"response", report_html_response},     {"quality", report_html_quality},
-    {"monitor", report_html_monitor}, {"buffer sweep", report_html_sweep},
-};
+#ifndef LOOPCABLE_VERSION
+#error "LOOPCABLE_VERSION is the project's version, which CMake defines"
+#endif
+
+namespace {
 
 std::string date_now()
 {
@@ -28,23 +25,61 @@ std::string date_now()
     return text;
 }
 
-}  // namespace
-
-std::span<const report_section> report_html_sections() { return sections; }
-
-std::string report_html(const check_report& r, const check_verdict& v, const std::string& date)
+std::string channel_text(int index, const std::string& name, int64_t channel)
 {
-    html_page page;
-    html_begin(page, "loopcheck report: " + std::string(check_status_of(v.status).text));
-    for (const report_section& s : sections)
-        s.add(page, r, v, date);
-    html_end(page);
-    return page.text;
+    return (index >= 0 ? std::to_string(index) + " " : std::string()) + "\"" + name + "\", channel " +
+           std::to_string(channel);
 }
 
-std::string report_html_write(const check_report& r, const check_verdict& v)
+// Every mode's part of the page where it goes.
+void parts(report_page& page, const session_result& r, html_part part)
 {
-    const std::string& path = r.options.report_file;
+    for (const mode_result& m : r.modes)
+        m.mode->html(page, m.outcome, m.judgement, part);
+}
+
+// The session's conditions: the program, the stream, then each mode's rows.
+void conditions(report_page& page, const session_result& r, const std::string& date)
+{
+    const stream_facts& f = r.facts;
+    page.conditions.push_back({"Program", "loopcheck " LOOPCABLE_VERSION});
+    page.conditions.push_back({"Date", date});
+    page.conditions.push_back({"Host API", f.host_api.empty() ? "none chosen" : f.host_api});
+    if (!f.out_name.empty())
+        page.conditions.push_back({"Output device", channel_text(f.out_device, f.out_name, r.request.out_channels[0])});
+    if (!f.in_name.empty())
+        page.conditions.push_back({"Input device", channel_text(f.in_device, f.in_name, r.request.in_channels[0])});
+    page.conditions.push_back({"Rate", f.rate > 0.0 ? report_figure("%.0f Hz", f.rate) : "not opened"});
+    parts(page, r, html_part::conditions);
+    html_heading(page.page, 2, "Conditions");
+    html_table(page.page, page.conditions);
+}
+
+}  // namespace
+
+std::string report_html(const session_result& r, const check_verdict& v, const std::string& date)
+{
+    report_page page;
+    html_begin(page.page, "loopcheck report: " + std::string(check_status_of(v.status).text));
+    // What was found first, then how, then the plots.
+    html_heading(page.page, 1, "loopcheck: " + std::string(check_status_of(v.status).text));
+    const std::string message = verdict_message(v);
+    if (!message.empty())
+        html_paragraph(page.page, message);
+    parts(page, r, html_part::verdict);
+    // The warnings and notes as the text report gives them.
+    const std::string notes = report_notes(r, v);
+    if (!notes.empty())
+        html_pre(page.page, notes);
+    parts(page, r, html_part::figures);
+    conditions(page, r, date);
+    parts(page, r, html_part::sections);
+    html_end(page.page);
+    return page.page.text;
+}
+
+std::string report_html_write(const session_result& r, const check_verdict& v, const std::string& path)
+{
     const std::string text = report_html(r, v, date_now());
     errno = 0;
     std::FILE* f = std::fopen(path.c_str(), "w");

@@ -22,13 +22,14 @@ good/report_no_loop.json           |
 good/report_two_loops_no_loop.json |
 good/report_monitor_input.json     |
 good/report_quality.json           |
+good/report_idle.json              |
 good/monitor.jsonl                 |
 bad/status_word.json               | bad/status_word.json:1: report: $.status: 'okay' is not one of
 bad/missing_key.json               | bad/missing_key.json:1: report: $: 'flags' is a required property
 bad/string_number.json             | bad/string_number.json:1: report: $.runs[0].latency_frames: '619.0' is not of type 'number'
 bad/status_exit.json               | bad/status_exit.json:1: report: $: this object matches none of its forms (The status and its exit status
 bad/extra_key.json                 | bad/extra_key.json:1: report: $: Additional properties are not allowed ('latency' was unexpected)
-bad/not_run_mode.json              | bad/not_run_mode.json:1: report: $.not_run[0].mode: 'latency' is not one of ['quality', 'monitor']
+bad/not_run_mode.json              | bad/not_run_mode.json:1: report: $.not_run[0].mode: 'latency' is not one of ['quality', 'idle', 'monitor']
 bad/reason_missing.json            | bad/reason_missing.json:1: report: $.quality.channels[1].thd_n[0]: 'thd_db_reason' is a required property
 bad/glitch_no_delay.jsonl          | bad/glitch_no_delay.jsonl:3: glitch: $: 'delay_change_frames' is a required property
 bad/glitch_side_word.jsonl         | bad/glitch_side_word.jsonl:1: glitch: $.side: 'output' is not one of ['capture', 'playback', None]

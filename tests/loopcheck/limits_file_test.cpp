@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "common/loopcheck_parse.hpp"
-#include "loopcheck/options/options.hpp"
+#include "loopcheck/quality/quality.hpp"
 
 namespace {
 
@@ -57,14 +57,13 @@ TEST(LoopcheckLimitsFile, EachRefusalGivesItsReason)
     for (const row& r : rows) {
         const std::string path = (root / r.file).string();
         SCOPED_TRACE(path);
-        check_options o;
-        const parsed_command p = loopcheck_parse({"--limits", path}, o);
+        const parsed_command p = loopcheck_parse({"--limits", path});
         const options_next next = p.next;
         const std::string& reason = p.refusal;
         if (*r.reason == '\0') {
             EXPECT_EQ(next, options_next::measure) << reason;
-            EXPECT_TRUE(o.quality);
-            EXPECT_EQ(o.limits.items.size(), 2u);
+            ASSERT_TRUE(p.plans.count("quality"));
+            EXPECT_EQ(p.plan<battery_plan>("quality").limits.items.size(), 2u);
         } else {
             EXPECT_EQ(next, options_next::refused);
             EXPECT_EQ(reason.find("--limits " + path + ": " + r.reason), 0u) << reason;

@@ -5,7 +5,8 @@
 #include <cmath>
 #include <string>
 
-#include "loopcheck/options/monitor_options.hpp"
+#include "common/loopcheck_parse.hpp"
+#include "loopcheck/monitor/monitor.hpp"
 
 TEST(MonitorOptions, Durations)
 {
@@ -63,19 +64,34 @@ TEST(MonitorOptions, Durations)
 TEST(MonitorOptions, LimitsAreCheckedAndGoWithTheMonitor)
 {
     struct row {
-        monitor_texts texts;
-        std::string save_dir;
+        std::vector<std::string> words;
         bool good;
     };
     const row rows[] = {
-        {{"60s", "3", "2.5"}, "", true}, {{"60s", "0", "0"}, "dir", true}, {{"60s", "1.5", ""}, "", false},
-        {{"60s", "-1", ""}, "", false},  {{"60s", "nan", ""}, "", false},  {{"60s", "", "inf"}, "", false},
-        {{"60s", "", "-2"}, "", false},  {{"", "3", ""}, "", false},       {{"", "", "1"}, "", false},
-        {{"", "", ""}, "dir", false},    {{"", "", ""}, "", true}};
+        {{"--monitor", "60s", "--max-glitches", "3", "--max-drift", "2.5"}, true},
+        {{"--monitor", "60s", "--max-glitches", "0", "--max-drift", "0", "--save-glitches", "dir"}, true},
+        {{"--monitor", "60s", "--max-glitches", "1.5"}, false},
+        {{"--monitor", "60s", "--max-glitches", "-1"}, false},
+        {{"--monitor", "60s", "--max-glitches", "nan"}, false},
+        {{"--monitor", "60s", "--max-drift", "inf"}, false},
+        {{"--monitor", "60s", "--max-drift", "-2"}, false},
+        {{"--max-glitches", "3"}, false},
+        {{"--max-drift", "1"}, false},
+        {{"--save-glitches", "dir"}, false},
+        {{}, true},
+    };
     for (const row& r : rows) {
-        monitor_settings m;
-        m.save_dir = r.save_dir;
-        EXPECT_EQ(monitor_options_read(r.texts, m).empty(), r.good)
-            << r.texts.duration << " " << r.texts.max_glitches << " " << r.texts.max_drift << " " << r.save_dir;
+        std::string line;
+        for (const std::string& w : r.words)
+            line += w + " ";
+        const parsed_command p = loopcheck_parse(r.words);
+        EXPECT_EQ(p.next == options_next::measure, r.good) << line << ": " << p.refusal;
     }
+    // The values read are the monitor's plan.
+    const parsed_command p = loopcheck_parse({"--monitor", "60s", "--max-glitches", "3", "--max-drift", "2.5"});
+    ASSERT_EQ(p.next, options_next::measure);
+    const monitor_plan& m = p.plan<monitor_plan>("monitor");
+    EXPECT_EQ(m.duration_s, 60.0);
+    EXPECT_EQ(m.max_glitches, 3);
+    EXPECT_EQ(m.max_drift_ppm, 2.5);
 }

@@ -6,7 +6,8 @@
 #include <nlohmann/json.hpp>
 #include <string>
 
-#include "loopcheck/report/monitor_report.hpp"
+#include "loopcheck/monitor/monitor.hpp"
+#include "loopcheck/monitor/monitor_report.hpp"
 #include "loopcheck/verdict/verdict.hpp"
 
 namespace {
@@ -47,7 +48,9 @@ TEST(MonitorReport, LinesHaveTheirKeys)
 
     monitor_progress p = progress(2, 0.5);
     p.summary.by_kind[static_cast<size_t>(monitor_kind::dropped)] = 2;
-    const json s = one_line(monitor_summary_json(p, check_verdict{}));
+    nlohmann::ordered_json line;
+    monitor_summary_json(p, line);
+    const json s = one_line(line.dump() + "\n");
     for (const char* key : {"duration_s", "frames", "glitches", "by_kind", "longest_clean_s", "xruns", "drift_ppm",
                             "drift_ppm_uncertainty", "delay_start_frames", "delay_end_frames", "residue_db"})
         EXPECT_TRUE(s.contains(key)) << key;
@@ -73,13 +76,13 @@ TEST(MonitorReport, Verdicts)
                         {2, 0.0, true, 2, -1.0, 0},  {0, 12.0, true, -1, 10.0, 5}, {0, -12.0, true, -1, 10.0, 5},
                         {0, 9.0, true, -1, 10.0, 0}, {0, 0.0, false, -1, -1.0, 7}, {5, 50.0, true, 10, 10.0, 5}};
     for (const row& x : rows) {
-        monitor_settings o;
-        o.on = true, o.max_glitches = x.max_glitches, o.max_drift_ppm = x.max_drift;
-        check_status status = check_status::ok;
-        for (const mode_judgement& j : verdict_monitor(o, progress(x.events, x.drift, x.aligned)))
-            if (check_status_rank(j.status) < check_status_rank(status))
-                status = j.status;
-        EXPECT_EQ(check_status_of(status).exit_code, x.exit_code) << x.events << " " << x.drift << " " << x.aligned;
+        monitor_outcome o;
+        o.end.ran = true;
+        o.plan.max_glitches = x.max_glitches, o.plan.max_drift_ppm = x.max_drift;
+        o.progress = progress(x.events, x.drift, x.aligned);
+        const mode_judgement judged = monitor_judge(o);
+        const mode_judgement* all[] = {&judged};
+        EXPECT_EQ(verdict_exit_code(verdict_fold(all)), x.exit_code) << x.events << " " << x.drift << " " << x.aligned;
     }
 }
 
@@ -97,7 +100,7 @@ TEST(MonitorReport, OneGlitchAndOneXrunInTheSingular)
     for (const auto& r : rows) {
         monitor_progress p = progress(r.events, 0.5);
         p.xruns = r.xruns;
-        const std::string status = monitor_status_text(p), summary = monitor_summary_text(p, check_verdict{});
+        const std::string status = monitor_status_text(p), summary = monitor_summary_text(p);
         EXPECT_NE(status.find(r.status), std::string::npos) << status;
         EXPECT_EQ(summary.find("1 glitches"), std::string::npos) << summary;
         EXPECT_EQ(summary.find("1 xruns"), std::string::npos) << summary;

@@ -11,10 +11,9 @@
 #include <vector>
 
 #include "analysis/monitor.hpp"
+#include "common/loopcheck_session.hpp"
 #include "common/rig.hpp"
-#include "loopcheck/monitor/monitor_run.hpp"
-#include "loopcheck/session_plans.hpp"
-#include "loopcheck/verdict/verdict.hpp"
+#include "loopcheck/io/stream_script.hpp"
 
 namespace {
 
@@ -33,13 +32,12 @@ struct script {
 
 struct seen {
     int starts = 0, statuses = 0, xruns = 0;
-    check_status status_at_start = check_status::error;
     std::vector<monitor_event> glitches;
 };
 
 class scripted_loop {
 public:
-    scripted_loop(stream_state& s, const script& sc, std::atomic<bool>& interrupted)
+    scripted_loop(stream& s, const script& sc, std::atomic<bool>& interrupted)
         : s_(s), sc_(sc), interrupted_(interrupted)
     {
     }
@@ -48,7 +46,7 @@ public:
     void pause(int64_t ms)
     {
         now_ms_ += ms;
-        while (static_cast<double>(s_.frames_done.load()) < static_cast<double>(now_ms_) * rate / 1000.0) {
+        while (static_cast<double>(stream_frames_done(s_)) < static_cast<double>(now_ms_) * rate / 1000.0) {
             if (stalled())
                 return;
             cycle();
@@ -59,14 +57,14 @@ public:
 private:
     int64_t from_stimulus(int64_t frame) const
     {
-        const int64_t next = s_.next.load(), start = next >> stream_clip_bits;
-        return (next & stream_no_clip) == stream_no_clip ? -1 : frame - start;
+        const int64_t start = stream_script_next_start(s_);
+        return start < 0 ? -1 : frame - start;
     }
-    bool stalled() const { return sc_.stall_at >= 0 && from_stimulus(s_.frames_done.load()) >= sc_.stall_at; }
+    bool stalled() const { return sc_.stall_at >= 0 && from_stimulus(stream_frames_done(s_)) >= sc_.stall_at; }
 
     void cycle()
     {
-        const int64_t first = s_.frames_done.load();
+        const int64_t first = stream_frames_done(s_);
         std::vector<float> in(period), out(period);
         bool flagged = false;
         for (int64_t i = 0; i < period; i++) {
@@ -82,14 +80,14 @@ private:
             if (sc_.interrupt_at >= 0 && f == sc_.interrupt_at)
                 interrupted_.store(true);
         }
-        server_frames = static_cast<uint32_t>(server_time_);
-        stream_callback(in.data(), out.data(), period, nullptr, flagged ? paInputOverflow : 0, &s_);
+        stream_script_cycle(s_, in.data(), out.data(), period, flagged ? xrun_input_overflow : 0u,
+                            static_cast<uint32_t>(server_time_));
         played_.insert(played_.end(), out.begin(), out.end());
         server_time_ += period;
     }
     double gain() const { return std::pow(10.0, sc_.gain_db / 20.0); }
 
-    stream_state& s_;
+    stream& s_;
     script sc_;
     std::atomic<bool>& interrupted_;
     std::vector<float> played_;
@@ -100,48 +98,42 @@ private:
 };
 
 struct monitored {
-    check_report report;
+    monitor_outcome outcome;
     check_verdict verdict;
     seen lines;
 };
 
+// The monitor mode on the scripted loop: its stimulus given to the stream,
+// then its run on a loop of delay frames at the script's gain, as the latency
+// would hand it on, and its judgement.
 monitored monitor(const script& sc)
 {
     monitored m;
-    check_report& r = m.report;
-    r.rate = rate;
-    r.setup.ran = true;
-    r.options.monitor.on = true, r.options.monitor.duration_s = sc.seconds;
-    run_report run;
-    run.result.loop = true, run.result.latency = static_cast<double>(delay), run.result.gain_db = sc.gain_db;
-    run.result.snr_db = 80.0;
-    r.runs = {run};
-    r.latency.ran = true;
-
-    static const monitor_stimulus stimulus = monitor_stimulus_design(rate, monitor_default_level_dbfs);
-    auto s = std::make_unique<stream_state>();
-    s->clips.push_back(monitor_clip_make(stimulus));
-    s->clock_read = server_clock;
-    stream_prepare(*s, monitor_ring_frames(rate));
+    const stream_ptr s = stream_script_open(rate, true);
+    monitor_plan plan;
+    plan.duration_s = sc.seconds;
+    monitor_prepare(plan, *s);
+    stream_start(*s);
     std::atomic<bool> interrupted{false};
     scripted_loop loop(*s, sc, interrupted);
     loop.pause(100);  // the stream running before the monitor starts
-    monitor_setup setup{0, &stimulus, &interrupted, " (advice)", {}, {}};
-    setup.pace = {[&loop] { return loop.now_ms(); }, [&loop](int64_t ms) { loop.pause(ms); }};
+    mode_run run{
+        *s, {}, &interrupted, {[&loop] { return loop.now_ms(); }, [&loop](int64_t ms) { loop.pause(ms); }}, {}};
+    mode_prior prior;
+    prior.latency_frames = {static_cast<double>(delay)};
+    prior.gain = std::pow(10.0, sc.gain_db / 20.0);
     seen& lines = m.lines;
-    setup.sink.start = [&lines, &r](const monitor_progress&, monitor_wall) {
-        lines.starts++;
-        // The verdict so far, as the start's line gives it: the measurement's alone.
-        lines.status_at_start = verdict_judge(r).status;
-    };
-    setup.sink.glitch = [&lines](const monitor_event& e, const monitor_progress&, monitor_wall) {
+    monitor_sink sink;
+    sink.start = [&lines](const monitor_progress&, monitor_wall) { lines.starts++; };
+    sink.glitch = [&lines](const monitor_event& e, const monitor_progress&, monitor_wall) {
         lines.glitches.push_back(e);
     };
-    setup.sink.xrun = [&lines](int64_t, unsigned, const monitor_progress&, monitor_wall) { lines.xruns++; };
-    setup.sink.status = [&lines](const monitor_progress&, monitor_wall) { lines.statuses++; };
-    monitor_outcome out = monitor_run(*s, monitor_plan_of(r), setup);
-    r.watch = out.end, r.monitor = out.trace, r.monitor_end = out.progress;
-    m.verdict = verdict_judge(r);
+    sink.xrun = [&lines](int64_t, unsigned, const monitor_progress&, monitor_wall) { lines.xruns++; };
+    sink.status = [&lines](const monitor_progress&, monitor_wall) { lines.statuses++; };
+    m.outcome = monitor_run_with(plan, prior, run, sink);
+    const mode_judgement judged = monitor_judge(m.outcome);
+    const mode_judgement* all[] = {&judged};
+    m.verdict = verdict_fold(all);
     return m;
 }
 
@@ -215,7 +207,7 @@ TEST(LoopcheckMonitorRun, TheMainLoopOnAScriptedStream)
          monitor_kind::dropped,
          0,
          0,
-         "stopped delivering frames during the monitor (advice)"},
+         "stopped delivering frames during the monitor (the script stopped)"},
         {"Ctrl-C before the end",
          {.interrupt_at = at},
          check_status::interrupted,
@@ -236,12 +228,12 @@ TEST(LoopcheckMonitorRun, TheMainLoopOnAScriptedStream)
     for (const row& x : rows) {
         SCOPED_TRACE(x.name);
         const monitored m = monitor(x.sc);
-        EXPECT_TRUE(m.report.watch.ran);
+        const std::string message = verdict_message(m.verdict);
+        EXPECT_TRUE(m.outcome.end.ran);
         EXPECT_EQ(m.lines.starts, 1);
-        EXPECT_EQ(m.lines.status_at_start, check_status::ok);
-        EXPECT_EQ(m.verdict.status, x.status) << m.verdict.message;
-        EXPECT_NE(m.verdict.message.find(x.words), std::string::npos) << m.verdict.message;
-        EXPECT_TRUE(m.report.monitor_end.summary.aligned);
+        EXPECT_EQ(m.verdict.status, x.status) << message;
+        EXPECT_NE(message.find(x.words), std::string::npos) << message;
+        EXPECT_TRUE(m.outcome.progress.summary.aligned);
         ASSERT_EQ(m.lines.glitches.size(), x.glitches);
         if (x.glitches > 0) {
             EXPECT_EQ(m.lines.glitches[0].kind, x.kind);
@@ -250,13 +242,13 @@ TEST(LoopcheckMonitorRun, TheMainLoopOnAScriptedStream)
             EXPECT_EQ(m.lines.glitches[0].xrun_flagged, x.flagged);
         }
         EXPECT_EQ(m.lines.xruns, x.xruns);
-        EXPECT_EQ(m.report.monitor_end.xruns, x.xruns);
+        EXPECT_EQ(m.outcome.progress.xruns, x.xruns);
         // The summary's frames: the whole run, or up to where it ended.
         const int64_t end = x.sc.stall_at >= 0 ? x.sc.stall_at : x.sc.interrupt_at >= 0 ? x.sc.interrupt_at : -1;
         if (end < 0)
-            EXPECT_EQ(m.report.monitor_end.frames, std::llrint(x.sc.seconds * rate));
+            EXPECT_EQ(m.outcome.progress.frames, std::llrint(x.sc.seconds * rate));
         else
-            EXPECT_NEAR(static_cast<double>(m.report.monitor_end.frames), static_cast<double>(end), 0.06 * rate);
+            EXPECT_NEAR(static_cast<double>(m.outcome.progress.frames), static_cast<double>(end), 0.06 * rate);
     }
 }
 
@@ -265,11 +257,12 @@ TEST(LoopcheckMonitorRun, TheMainLoopOnAScriptedStream)
 TEST(LoopcheckMonitorRun, ALoopTooWeakIsRefusedBeforeItStarts)
 {
     const monitored m = monitor({.gain_db = -86.0});
-    EXPECT_FALSE(m.report.watch.ran);
+    const std::string message = verdict_message(m.verdict);
+    EXPECT_FALSE(m.outcome.end.ran);
     EXPECT_EQ(m.lines.starts, 0);
     EXPECT_EQ(m.verdict.status, check_status::no_loop);
-    EXPECT_NE(m.verdict.message.find("-86.0 dB"), std::string::npos) << m.verdict.message;
-    EXPECT_NE(m.verdict.message.find("-80 dB or more"), std::string::npos) << m.verdict.message;
-    ASSERT_EQ(m.verdict.not_run.size(), 1u);
-    EXPECT_EQ(m.verdict.not_run[0].mode, "monitor");
+    EXPECT_NE(message.find("-86.0 dB"), std::string::npos) << message;
+    EXPECT_NE(message.find("-80 dB or more"), std::string::npos) << message;
+    // The report's not_run says why, in the same words.
+    EXPECT_EQ(m.outcome.end.reason.find("the loop is too weak for --monitor"), 0u) << m.outcome.end.reason;
 }

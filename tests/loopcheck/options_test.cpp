@@ -12,14 +12,15 @@
 #include <vector>
 
 #include "common/loopcheck_parse.hpp"
+#include "loopcheck/buffers/buffers.hpp"
+#include "loopcheck/latency/latency.hpp"
 #include "loopcheck/options/option_table.hpp"
-#include "loopcheck/options/options.hpp"
-#include "loopcheck/report/report.hpp"
+#include "loopcheck/report/format.hpp"
 
 namespace {
 
-// options_parse on "loopcheck" and words, its standard error kept apart.
-options_next parse(const std::vector<std::string>& words, check_options& o) { return loopcheck_parse(words, o).next; }
+// The command line read as the program reads it: what follows it.
+options_next parse(const std::vector<std::string>& words) { return loopcheck_parse(words).next; }
 
 }  // namespace
 
@@ -53,24 +54,22 @@ TEST(LoopcheckOptions, EveryBadNumberIsRefused)
                                                        {"-b", "65537"},
                                                        {"--out", "0"},
                                                        {"--in", "257"}};
-    for (const auto& words : bad) {
-        check_options o;
-        EXPECT_EQ(parse(words, o), options_next::refused) << words[0] << " " << words[1];
-    }
+    for (const auto& words : bad)
+        EXPECT_EQ(parse(words), options_next::refused) << words[0] << " " << words[1];
 }
 
 TEST(LoopcheckOptions, GoodNumbersAreRead)
 {
-    check_options o;
-    ASSERT_EQ(
-        parse({"--level", "-20.5", "--expect", "619.5:0.25", "--settle", "0", "-r", "44100", "--allow-monitor"}, o),
-        options_next::measure);
+    const parsed_command p = loopcheck_parse(
+        {"--level", "-20.5", "--expect", "619.5:0.25", "--settle", "0", "-r", "44100", "--allow-monitor"});
+    ASSERT_EQ(p.next, options_next::measure) << p.refusal;
+    const latency_plan& o = p.plan<latency_plan>("latency");
     EXPECT_EQ(o.level_dbfs, -20.5);
     EXPECT_TRUE(o.expect && o.allow_monitor);
     EXPECT_EQ(o.expect_frames, 619.5);
     EXPECT_EQ(o.expect_tolerance, 0.25);
     EXPECT_EQ(o.settle_s, 0.0);
-    EXPECT_EQ(o.rate, 44100.0);
+    EXPECT_EQ(p.session.rate, 44100.0);
 }
 
 // A mistyped option is named, with the option meant when one is near, on one
@@ -105,14 +104,12 @@ TEST(LoopcheckOptions, AMistypedOptionIsNamedWithTheNearest)
         for (const std::string& w : r.words)
             line += w + " ";
         SCOPED_TRACE(line);
-        check_options o;
-        const parsed_command p = loopcheck_parse(r.words, o);
+        const parsed_command p = loopcheck_parse(r.words);
         if (!r.said[0]) {
-            EXPECT_EQ(p.next, options_next::measure) << p.said;
+            EXPECT_EQ(p.next, options_next::measure) << p.refusal;
             continue;
         }
         EXPECT_EQ(p.next, options_next::refused);
-        EXPECT_EQ(p.said, "loopcheck: " + std::string(r.said) + "\n" + options_see_help + "\n");
         EXPECT_EQ(p.refusal, r.said);
     }
 }
@@ -122,8 +119,9 @@ TEST(LoopcheckOptions, AMistypedOptionIsNamedWithTheNearest)
 // default: what a user reads is what the program does.
 TEST(LoopcheckOptions, HelpAndTheManPageTellTheRangeAndDefaultThatHold)
 {
-    const std::string help = option_help_text(), man = option_man_options();
-    for (const option_row& row : option_rows()) {
+    const std::span<const option_row> rows = loopcheck_option_rows();
+    const std::string help = option_help_text(rows), man = option_man_options(rows);
+    for (const option_row& row : rows) {
         SCOPED_TRACE(row.names);
         const std::string range = option_range_text(row);
         if (range.empty())
@@ -141,41 +139,44 @@ TEST(LoopcheckOptions, HelpAndTheManPageTellTheRangeAndDefaultThatHold)
         for (const double edge : {row.min, row.max}) {
             char text[40];
             std::snprintf(text, sizeof text, "%.17g", edge);
-            check_options o;
             words.push_back(text);
-            EXPECT_EQ(loopcheck_parse(words, o).next, options_next::measure) << text;
+            EXPECT_EQ(loopcheck_parse(words).next, options_next::measure) << text;
             // Just beyond, though not by a denormal: a scripted callback earlier in this
             // process may have left the thread flushing those to zero.
             const double beyond = edge + (edge == row.min ? -1e-12 : 1e-12) * std::max(std::fabs(edge), 1.0);
             const double whole_beyond = edge == row.min ? edge - 1.0 : edge + 1.0;
             std::snprintf(text, sizeof text, "%.17g", name == "--buffer" || name == "--repeat" ? whole_beyond : beyond);
             words.back() = text;
-            EXPECT_EQ(loopcheck_parse(words, o).next, options_next::refused) << text;
+            EXPECT_EQ(loopcheck_parse(words).next, options_next::refused) << text;
             words.pop_back();
         }
     }
-    // Every default printed as a number is the one the options start from.
-    const check_options o;
+    // Every default printed as a number is the one the plans start from.
+    const latency_plan o;
+    const buffers_plan b;
     const struct {
         const char* name;
         double value;
-    } defaults[] = {{"--level", o.level_dbfs},      {"--repeat", static_cast<double>(o.repeat)},
-                    {"--max-delay", o.max_delay_s}, {"--settle", o.settle_s},
-                    {"--out", 1.0 * o.out_channel}, {"--in", 1.0 * o.in_channel},
-                    {"--soak", o.sweep.soak_s},     {"--load", o.sweep.load_percent}};
+    } defaults[] = {{"--level", o.level_dbfs},
+                    {"--repeat", static_cast<double>(o.repeat)},
+                    {"--max-delay", o.max_delay_s},
+                    {"--settle", o.settle_s},
+                    {"--out", 1.0 * o.out_channels[0]},
+                    {"--in", 1.0 * o.in_channels[0]},
+                    {"--soak", b.soak_s},
+                    {"--load", b.load_percent}};
     for (const auto& d : defaults) {
-        const option_row* row = option_row_of(d.name);
+        const option_row* row = option_row_of(rows, d.name);
         ASSERT_NE(row, nullptr) << d.name;
         EXPECT_EQ(std::strtod(row->fallback, nullptr), d.value) << d.name;
     }
     // And every option the table lists is one the parser takes.
-    for (const option_row& row : option_rows()) {
+    for (const option_row& row : rows) {
         const std::string name = std::string(row.names).substr(std::string(row.names).rfind(',') + 1);
         if (name == "--help" || name == "--version")
             continue;
-        check_options unused;
-        const parsed_command p = loopcheck_parse({name, row.value[0] ? "1" : "--json"}, unused);
-        EXPECT_EQ(p.said.find("is not an option"), std::string::npos) << name << ": " << p.said;
+        const parsed_command p = loopcheck_parse({name, row.value[0] ? "1" : "--json"});
+        EXPECT_EQ(p.refusal.find("is not an option"), std::string::npos) << name << ": " << p.refusal;
     }
 }
 

@@ -13,11 +13,9 @@
 #include <vector>
 
 #include "analysis/sweep.hpp"
+#include "common/loopcheck_session.hpp"
 #include "common/rig.hpp"
-#include "loopcheck/latency/loops.hpp"
-#include "loopcheck/quality/quality_run.hpp"
-#include "loopcheck/session_plans.hpp"
-#include "loopcheck/verdict/verdict.hpp"
+#include "loopcheck/io/stream_script.hpp"
 
 namespace {
 
@@ -35,11 +33,11 @@ struct wiring {
 
 class two_loop_stream {
 public:
-    two_loop_stream(stream_state& s, const wiring& w) : s_(s), w_(w) {}
+    two_loop_stream(stream& s, const wiring& w) : s_(s), w_(w) {}
 
     bool wait(int64_t until)
     {
-        while (s_.frames_done.load() < until)
+        while (stream_frames_done(s_) < until)
             cycle();
         return true;
     }
@@ -47,8 +45,8 @@ public:
 private:
     void cycle()
     {
-        const int64_t first = s_.frames_done.load();
-        const int64_t next = s_.next.load(), start = next >> stream_clip_bits, clip = next & stream_no_clip;
+        const int64_t first = stream_frames_done(s_);
+        const int64_t start = stream_script_next_start(s_), clip = stream_script_next_clip(s_);
         bool flag = false;
         if (clip == w_.flag_clip && !flagged_) {
             const int64_t at = start + w_.flag_offset;
@@ -65,56 +63,66 @@ private:
                         ? static_cast<float>(w.gain * played[static_cast<size_t>(source)])
                         : 0.0f;
             }
-        stream_callback(in.data(), out.data(), period, nullptr, flag ? paInputOverflow : 0, &s_);
+        stream_script_cycle(s_, in.data(), out.data(), period, flag ? xrun_input_overflow : 0u);
         for (int64_t i = 0; i < period; i++)
             for (size_t k = 0; k < 2; k++)
                 played_[k].push_back(out[static_cast<size_t>(i * 2) + k]);
     }
 
-    stream_state& s_;
+    stream& s_;
     wiring w_;
     std::array<std::vector<float>, 2> played_;
     bool flagged_ = false;
 };
 
 struct loops_measured {
-    check_report report;
-    std::unique_ptr<stream_state> state;
+    latency_outcome latency;
+    std::optional<battery_outcome> quality;
+    check_verdict verdict;  // of the latency, and the battery where it ran
+    stream_ptr state;
 };
 
-// loops_measure and, with quality, quality_run_measure on two loops: loop 1
-// out 1 -> in 2, loop 2 out 2 -> in 1.
+// The latency mode and, with quality, the battery's on two loops: loop 1
+// out 1 -> in 2, loop 2 out 2 -> in 1, each given its program, run and judged.
 loops_measured measure_loops(wiring w, bool quality)
 {
     loops_measured m;
-    check_options& o = m.report.options;
-    o.out_channels = {1, 2}, o.in_channels = {2, 1};
-    o.max_delay_s = 0.1, o.settle_s = 0.0;
-    m.report.rate = rate;
-    m.state = std::make_unique<stream_state>();
-    stream_state& s = *m.state;
-    s.loops = 2, s.out_channels = 2, s.in_channels = 2;
-    s.out_channel = {0, 1}, s.in_channel = {1, 0};
-    const std::vector<float> short_sweep = sweep_make(sweep_frames(rate, false), rate, 0.25);
-    const std::vector<float> long_sweep = sweep_make(sweep_frames(rate, true), rate, 0.25);
-    s.clips.push_back({loops_interleave(short_sweep, 2), false});
-    s.clips.push_back({loops_interleave(long_sweep, 2), false});
-    quality_clips clips;
+    stream_request request;
+    request.out_channels = {1, 2}, request.in_channels = {2, 1};
+    m.state = stream_script_open(request, rate, false);
+    stream& s = *m.state;
+    latency_plan lp;
+    lp.out_channels = request.out_channels, lp.in_channels = request.in_channels;
+    lp.max_delay_s = 0.1, lp.settle_s = 0.0;
+    battery_plan bp;
+    bp.out_channels = request.out_channels, bp.in_channels = request.in_channels;
+    bp.max_delay_s = 0.1;
+    std::any latency_plan_any = lp, battery_plan_any = bp;
+    const mode_row &latency = test_mode("latency"), &battery = test_mode("quality");
+    latency.prepare(latency_plan_any, s);
     if (quality) {
-        m.report.quality.plan = quality_plan_make(rate, 2);
-        clips = quality_run_clips(s, m.report.quality.plan);
+        battery.prepare(battery_plan_any, s);
         if (w.flag_clip >= 0)
-            w.flag_clip = clips.battery;
+            w.flag_clip = std::any_cast<const battery_plan&>(battery_plan_any).clips.battery;
     }
-    stream_prepare(s, 1 << 20);
-    runs_setup setup;
-    setup.short_sweep = short_sweep, setup.long_sweep = long_sweep;
+    stream_ring_need(s, 1 << 20);
+    stream_start(s);
     two_loop_stream stream(s, w);
-    const capture_wait wait = [&stream](int64_t until) { return stream.wait(until); };
-    outcome_take(m.report,
-                 loops_measure(s, latency_plan_of(m.report), setup, wait, nullptr, o.out_channels, o.in_channels));
-    if (quality && verdict_judge(m.report).status == check_status::ok)
-        outcome_take(m.report, quality_run_measure(s, battery_plan_of(m.report), clips, wait, nullptr));
+    mode_run run{s, [&stream](int64_t until) { return stream.wait(until); }, nullptr, {}, {}};
+    const std::any l = latency.run(latency_plan_any, {}, run);
+    m.latency = std::any_cast<latency_outcome>(l);
+    const mode_judgement latency_judged = latency.judge(l);
+    std::vector<const mode_judgement*> judged{&latency_judged};
+    mode_judgement battery_judged;
+    if (quality && latency_judged.blocks.empty()) {
+        mode_prior prior;
+        latency.hand_on(l, prior);
+        const std::any b = battery.run(battery_plan_any, prior, run);
+        m.quality = std::any_cast<battery_outcome>(b);
+        battery_judged = battery.judge(b);
+        judged.push_back(&battery_judged);
+    }
+    m.verdict = verdict_fold(judged);
     return m;
 }
 
@@ -126,22 +134,22 @@ double db(double gain) { return 20.0 * std::log10(gain); }
 TEST(LoopcheckLoops, EachLoopsLatencyFromItsOwnInput)
 {
     const loops_measured m = measure_loops({{{{1, 603, 0.5}, {0, 600, 0.5}}}}, false);
-    ASSERT_EQ(verdict_judge(m.report).status, check_status::ok) << verdict_judge(m.report).message;
-    ASSERT_EQ(m.report.loops.size(), 1u);
-    EXPECT_NEAR(m.report.runs[0].result.latency, 600.0, 0.01);
-    EXPECT_NEAR(m.report.loops[0].runs[0].result.latency, 603.0, 0.01);
-    EXPECT_EQ(m.report.loops[0].out_channel, 2);
-    EXPECT_EQ(m.report.loops[0].in_channel, 1);
+    const latency_facts& f = m.latency.measured;
+    ASSERT_EQ(m.verdict.status, check_status::ok) << verdict_message(m.verdict);
+    ASSERT_EQ(f.loops.size(), 1u);
+    EXPECT_NEAR(f.runs[0].result.latency, 600.0, 0.01);
+    EXPECT_NEAR(f.loops[0].runs[0].result.latency, 603.0, 0.01);
+    EXPECT_EQ(f.loops[0].out_channel, 2);
+    EXPECT_EQ(f.loops[0].in_channel, 1);
 }
 
 // A loop that is not there ends it with the loop named, before any figure.
 TEST(LoopcheckLoops, AMissingSecondLoopIsNoLoop)
 {
     const loops_measured m = measure_loops({{{{1, 603, 0.0}, {0, 600, 0.5}}}}, true);
-    EXPECT_EQ(verdict_judge(m.report).status, check_status::no_loop);
-    EXPECT_NE(verdict_judge(m.report).message.find("loop 2 (out 2, in 1)"), std::string::npos)
-        << verdict_judge(m.report).message;
-    EXPECT_FALSE(m.report.quality.ran);
+    EXPECT_EQ(m.verdict.status, check_status::no_loop);
+    EXPECT_NE(verdict_message(m.verdict).find("loop 2 (out 2, in 1)"), std::string::npos) << verdict_message(m.verdict);
+    EXPECT_FALSE(m.quality.has_value());
 }
 
 // The battery's captures start at each loop's own latency: the figures of a
@@ -156,8 +164,9 @@ TEST(LoopcheckQualityRun, CapturesAlignedPerLoopAndSpoiledSegmentsReplayed)
         SCOPED_TRACE(flag_clip);
         const double g1 = 0.5, g2 = 0.5 * std::pow(10.0, -0.5 / 20.0);
         const loops_measured m = measure_loops({{{{1, 603, g2}, {0, 600, g1}}}, flag_clip, in_the_ccif_block}, true);
-        ASSERT_EQ(verdict_judge(m.report).status, check_status::ok) << verdict_judge(m.report).message;
-        const quality_outcome& q = m.report.quality;
+        ASSERT_EQ(m.verdict.status, check_status::ok) << verdict_message(m.verdict);
+        ASSERT_TRUE(m.quality.has_value());
+        const quality_outcome& q = m.quality->quality;
         ASSERT_TRUE(q.ran);
         EXPECT_EQ(q.shifts, (std::vector<int64_t>{600, 603}));
         EXPECT_EQ(q.replayed.size(), flag_clip < 0 ? 0u : 1u);

@@ -1,7 +1,7 @@
 // report_figure: printf's figure, words around it allowed, never "-0".
 #include <gtest/gtest.h>
 
-#include "loopcheck/report/report.hpp"
+#include "loopcheck/report/format.hpp"
 
 TEST(LoopcheckReportFigure, ATinyNegativeIsWrittenAsZero)
 {

@@ -1,4 +1,4 @@
-// The report's assembly from a check_report made by hand: the plots' data
+// The report's assembly from a latency's outcome made by hand: the plots' data
 // and markers where the report's figures put them, the level axis chosen by
 // its table, phase wraps broken, the response files by their names (FRD with
 // the CSV's numbers, WAV at the run's rate), and a page whose every text is
@@ -14,20 +14,23 @@
 #include <numbers>
 #include <sstream>
 
-#include "loopcheck/report/files_formats.hpp"
+#include "common/loopcheck_session.hpp"
 #include "loopcheck/report/report_html.hpp"
+#include "writers/frd.hpp"
 
 namespace {
 
 // A report of one run at 48000 Hz, latency 300.25, a next peak 40 frames on,
 // and rows whose level and phase have no short decimal form.
-check_report sample_report()
+latency_outcome sample_report()
 {
-    check_report r;
-    r.rate = 48000.0;
-    r.host_api = "JACK";
-    r.out_device = r.in_device = 1;
-    r.out_name = r.in_name = "card <1> & \"x\"";
+    latency_outcome o;
+    o.end.ran = true;
+    o.facts.rate = 48000.0;
+    o.facts.host_api = "JACK";
+    o.facts.out_device = o.facts.in_device = 1;
+    o.facts.out_name = o.facts.in_name = "card <1> & \"x\"";
+    latency_facts& r = o.measured;
     run_report run;
     run.result.loop = true;
     run.result.latency = 300.25, run.result.peak = 300;
@@ -42,7 +45,7 @@ check_report sample_report()
         const double phase = std::remainder(hz / 10.0, 360.0);  // wraps every 3600 Hz
         r.response_rows.push_back({hz, -0.1 * std::log10(hz) / 3.0, phase, hz < 40.0 ? 12.5 : 60.0 + 1.0 / 3.0});
     }
-    return r;
+    return o;
 }
 
 std::string temp_path(const std::string& name)
@@ -62,9 +65,10 @@ std::string read_text(const std::string& path)
 
 TEST(LoopcheckReportHtml, TheImpulsePlotMarksTheLatencyAndTheNextPeak)
 {
-    check_report r = sample_report();
+    latency_outcome o = sample_report();
+    latency_facts& r = o.measured;
     report_plot ir;
-    ASSERT_TRUE(report_plot_impulse(r, ir));
+    ASSERT_TRUE(latency_plot_impulse(o, ir));
     EXPECT_EQ(ir.p.x.min, 44.0);
     EXPECT_EQ(ir.p.x.max, 44.0 + 1280.0);
     EXPECT_DOUBLE_EQ(ir.p.y.max, 0.575);
@@ -74,15 +78,15 @@ TEST(LoopcheckReportHtml, TheImpulsePlotMarksTheLatencyAndTheNextPeak)
     // A next peak beyond the excerpt is not drawn; a run that found no loop
     // marks its largest tap instead.
     r.runs[0].result.next_offset = 5000;
-    ASSERT_TRUE(report_plot_impulse(r, ir));
+    ASSERT_TRUE(latency_plot_impulse(o, ir));
     EXPECT_EQ(ir.p.vlines.size(), 1u);
     r.seen = r.runs[0].result, r.seen.loop = false, r.has_seen = true;
     r.runs.clear();
-    ASSERT_TRUE(report_plot_impulse(r, ir));
+    ASSERT_TRUE(latency_plot_impulse(o, ir));
     ASSERT_EQ(ir.p.vlines.size(), 1u);
     EXPECT_EQ(ir.p.vlines[0].x, 300.0);
     r.ir.clear();
-    EXPECT_FALSE(report_plot_impulse(r, ir));
+    EXPECT_FALSE(latency_plot_impulse(o, ir));
 }
 
 TEST(LoopcheckReportHtml, TheLevelAxisIsTheFirstRangeThatHoldsTheAudioBand)
@@ -96,14 +100,15 @@ TEST(LoopcheckReportHtml, TheLevelAxisIsTheFirstRangeThatHoldsTheAudioBand)
         {-59.0, 0.0, -60.0, 20.0}, {-200.0, 0.0, -120.0, 40.0},
     };
     for (const row& x : rows) {
-        check_report r = sample_report();
+        latency_outcome o = sample_report();
+        latency_facts& r = o.measured;
         for (response_row& v : r.response_rows) {
             v.level_db = std::fabs(v.hz - 1000.0) < 6.0 ? x.low : std::fabs(v.hz - 5000.0) < 6.0 ? x.high : 0.0;
             if (v.hz > 20000.0)
                 v.level_db = -90.0;  // beyond the audio band: the curve may leave the plot
         }
         report_plot level;
-        ASSERT_TRUE(report_plot_level(r, level));
+        ASSERT_TRUE(latency_plot_level(o, level));
         EXPECT_EQ(level.p.y.min, x.y_min) << x.low << " " << x.high;
         EXPECT_EQ(level.p.y.max, x.y_max) << x.low << " " << x.high;
         EXPECT_EQ(level.p.x.min, 10.0);
@@ -116,9 +121,10 @@ TEST(LoopcheckReportHtml, TheLevelAxisIsTheFirstRangeThatHoldsTheAudioBand)
 
 TEST(LoopcheckReportHtml, ThePhaseBreaksWhereItWraps)
 {
-    const check_report r = sample_report();
+    const latency_outcome o = sample_report();
+    const latency_facts& r = o.measured;
     report_plot phase;
-    ASSERT_TRUE(report_plot_phase(r, phase));
+    ASSERT_TRUE(latency_plot_phase(o, phase));
     // The phase is hz / 10 wrapped: a wrap at 1800, 5400, ... 23400 Hz.
     size_t breaks = 0;
     for (size_t i = 0; i < phase.x.size(); i++) {
@@ -133,15 +139,15 @@ TEST(LoopcheckReportHtml, ThePhaseBreaksWhereItWraps)
 
 TEST(LoopcheckReportHtml, FilesFollowTheirNames)
 {
-    check_report r = sample_report();
-    r.options.response_file = temp_path("r.csv");
-    ASSERT_EQ(files_write_response_named(r), "");
-    const std::string csv = r.options.response_file;
-    r.options.response_file = temp_path("r.FRD");
-    ASSERT_EQ(files_write_response_named(r), "");
+    latency_outcome r = sample_report();
+    r.plan.response_file = temp_path("r.csv");
+    ASSERT_EQ(latency_files_write(r), "");
+    const std::string csv = r.plan.response_file;
+    r.plan.response_file = temp_path("r.FRD");
+    ASSERT_EQ(latency_files_write(r), "");
     std::vector<frd_point> frd;
-    ASSERT_EQ(frd_read(r.options.response_file, frd), "");
-    EXPECT_EQ(read_text(r.options.response_file).rfind("* loopcheck", 0), 0u);
+    ASSERT_EQ(frd_read(r.plan.response_file, frd), "");
+    EXPECT_EQ(read_text(r.plan.response_file).rfind("* loopcheck", 0), 0u);
     // Every CSV line holds the FRD point's numbers as the CSV prints them.
     std::istringstream lines(read_text(csv));
     std::string line;
@@ -155,10 +161,11 @@ TEST(LoopcheckReportHtml, FilesFollowTheirNames)
     }
     EXPECT_EQ(i, frd.size());
 
-    r.options.ir_file = temp_path("ir.wav");
-    ASSERT_EQ(files_write_ir_named(r), "");
+    r.plan.response_file.clear();
+    r.plan.ir_file = temp_path("ir.wav");
+    ASSERT_EQ(latency_files_write(r), "");
     SF_INFO info{};
-    SNDFILE* f = sf_open(r.options.ir_file.c_str(), SFM_READ, &info);
+    SNDFILE* f = sf_open(r.plan.ir_file.c_str(), SFM_READ, &info);
     ASSERT_NE(f, nullptr);
     EXPECT_EQ(info.samplerate, 48000);
     EXPECT_EQ(info.frames, 1281);
@@ -167,7 +174,7 @@ TEST(LoopcheckReportHtml, FilesFollowTheirNames)
     EXPECT_EQ(sf_readf_float(f, back.data(), 1281), 1281);
     EXPECT_EQ(back[256], 0.5f);
     sf_close(f);
-    for (const std::string& path : {csv, r.options.response_file, r.options.ir_file})
+    for (const std::string& path : {csv, temp_path("r.FRD"), r.plan.ir_file})
         std::remove(path.c_str());
 }
 
@@ -192,20 +199,27 @@ TEST(LoopcheckReportHtml, ThePageEscapesAndShowsWhatTheReportHolds)
     };
     for (const row& x : rows) {
         SCOPED_TRACE(x.name);
-        check_report r = sample_report();
+        test_session s;
+        latency_outcome o = sample_report();
+        latency_facts& r = o.measured;
         check_verdict v;
         v.status = x.status;
-        v.message = "<why> & because";
+        if (x.status != check_status::ok)
+            v.failed = {check_failed("x", x.status, "<why> & because")};
         if (x.status == check_status::no_loop)
             r.seen = r.runs[0].result, r.seen.loop = false, r.seen.peak_value = 0.5, r.has_seen = true;
         if (x.status == check_status::error)
-            r.rate = 0.0, r.ir.clear(), r.response_rows.clear();
+            o.facts.rate = 0.0, r.ir.clear(), r.response_rows.clear();
         if (!x.runs)
             r.runs.clear();
-        const std::string page = report_html(r, v, "2026-01-02 03:04:05 UTC");
+        s.facts = o.facts;
+        s.latency = o;
+        const std::string page = report_html(test_result(s), v, "2026-01-02 03:04:05 UTC");
         for (const std::string& text : x.shows)
             EXPECT_NE(page.find(text), std::string::npos) << text;
-        EXPECT_NE(page.find("&lt;why&gt; &amp; because"), std::string::npos);
+        if (x.status != check_status::ok) {
+            EXPECT_NE(page.find("&lt;why&gt; &amp; because"), std::string::npos);
+        }
         EXPECT_NE(page.find("card &lt;1&gt; &amp; &quot;x&quot;"), std::string::npos);
         EXPECT_EQ(page.find("<why>"), std::string::npos);
         EXPECT_EQ(page.find("<script"), std::string::npos);

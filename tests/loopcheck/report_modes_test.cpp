@@ -12,6 +12,8 @@
 #include "analysis/quality_spectra.hpp"
 #include "analysis/tones.hpp"
 #include "analysis/weighting.hpp"
+#include "loopcheck/monitor/monitor.hpp"
+#include "loopcheck/quality/quality.hpp"
 #include "loopcheck/report/report_html.hpp"
 
 namespace {
@@ -40,8 +42,7 @@ TEST(LoopcheckReportModes, ACoherentToneReadsItsLevelAtItsFrequency)
 
 TEST(LoopcheckReportModes, HarmonicsAreMarkedAtTheirMultiples)
 {
-    check_report r;
-    r.options.quality = true;
+    battery_outcome r;
     r.quality.ran = true;
     r.quality.plan = quality_plan_make(48000.0, 1);
     quality_tone_figures t;
@@ -56,7 +57,7 @@ TEST(LoopcheckReportModes, HarmonicsAreMarkedAtTheirMultiples)
     r.quality.spectra.resize(1);
     r.quality.spectra[0].tones = {{{100.0, 997.5586, 1995.1172}, {-150.0, -1.0, -81.0}}};
     report_plot out;
-    ASSERT_TRUE(report_plot_tone_spectrum(r, 0, 0, out));
+    ASSERT_TRUE(quality_plot_tone_spectrum(r.quality, 0, 0, out));
     ASSERT_EQ(out.p.vlines.size(), 2u);
     EXPECT_EQ(out.p.vlines[0].x, 2 * 997.5586);
     EXPECT_EQ(out.p.vlines[1].x, 3 * 997.5586);
@@ -64,21 +65,21 @@ TEST(LoopcheckReportModes, HarmonicsAreMarkedAtTheirMultiples)
     EXPECT_EQ(out.p.points[0].y[1], -95.0);  // the fundamental's level plus H3's
     ASSERT_EQ(out.p.series.size(), 2u);
     EXPECT_EQ(out.p.series[1].y[0], -81.0);  // the residue: the level plus THD+N
-    EXPECT_FALSE(report_plot_tone_spectrum(r, 0, 1, out));
+    EXPECT_FALSE(quality_plot_tone_spectrum(r.quality, 0, 1, out));
 }
 
 TEST(LoopcheckReportModes, TheDelayBreaksAtEachGlitch)
 {
-    check_report r;
-    r.monitor = monitor_trace_start(48000.0);
+    monitor_outcome r;
+    r.trace = monitor_trace_start(48000.0);
     for (int t = 0; t < 10; t++) {
         if (t == 4)
-            monitor_trace_glitch(r.monitor, 3.5);
-        monitor_trace_delay(r.monitor, t, t < 4 ? 1000.0 : 520.0);
+            monitor_trace_glitch(r.trace, 3.5);
+        monitor_trace_delay(r.trace, t, t < 4 ? 1000.0 : 520.0);
     }
-    monitor_trace_end(r.monitor, 10.0);
+    monitor_trace_end(r.trace, 10.0);
     report_plot out;
-    ASSERT_TRUE(report_plot_delay(r, out));
+    ASSERT_TRUE(monitor_plot_delay(r.trace, out));
     // Two points a second (lowest and highest), a gap between 3 s and 4 s.
     ASSERT_EQ(out.x.size(), 21u);
     EXPECT_EQ(out.x[7], 3.0);

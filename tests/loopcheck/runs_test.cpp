@@ -10,10 +10,9 @@
 #include <vector>
 
 #include "analysis/sweep.hpp"
+#include "common/loopcheck_session.hpp"
 #include "common/rig.hpp"
-#include "loopcheck/latency/runs.hpp"
-#include "loopcheck/session_plans.hpp"
-#include "loopcheck/verdict/verdict.hpp"
+#include "loopcheck/io/stream_script.hpp"
 
 namespace {
 
@@ -42,14 +41,14 @@ struct script {
 // on without the callback).
 class scripted_stream {
 public:
-    scripted_stream(stream_state& s, const script& sc) : s_(s), sc_(sc), stall_pending_(sc.stall.has_value()) {}
+    scripted_stream(stream& s, const script& sc) : s_(s), sc_(sc), stall_pending_(sc.stall.has_value()) {}
 
     bool wait(int64_t until)
     {
         if (sc_.never)
             return false;
-        while (s_.frames_done.load() < until) {
-            if (stall_pending_ && due(*sc_.stall, s_.frames_done.load(), period)) {
+        while (stream_frames_done(s_) < until) {
+            if (stall_pending_ && due(*sc_.stall, stream_frames_done(s_), period)) {
                 stall_pending_ = false;
                 return false;
             }
@@ -88,9 +87,9 @@ private:
 
     void cycle()
     {
-        const int64_t first = s_.frames_done.load();
-        const int64_t next = s_.next.load(), start = next >> stream_clip_bits;
-        if ((next & stream_no_clip) != stream_no_clip && (starts_.empty() || starts_.back() != start))
+        const int64_t first = stream_frames_done(s_);
+        const int64_t start = stream_script_next_start(s_);
+        if (start >= 0 && (starts_.empty() || starts_.back() != start))
             starts_.push_back(start);
         if (any_due(sc_.skips, first)) {
             // The server's time moves on by a cycle the client never sees;
@@ -113,9 +112,8 @@ private:
                     v = 0.0;
             in[i] = static_cast<float>(v);
         }
-        const PaStreamCallbackFlags flags = any_due(sc_.flags, first) ? paInputOverflow : 0;
-        server_frames = static_cast<uint32_t>(time_);
-        stream_callback(in.data(), out.data(), period, nullptr, flags, &s_);
+        const unsigned flags = any_due(sc_.flags, first) ? xrun_input_overflow : 0u;
+        stream_script_cycle(s_, in.data(), out.data(), period, flags, static_cast<uint32_t>(time_));
         played_.insert(played_.end(), out.begin(), out.end());
         time_ += period;
     }
@@ -125,7 +123,7 @@ private:
         return sc_.slip && frame_of(*sc_.slip) && frame >= *frame_of(*sc_.slip) ? 3 : 0;
     }
 
-    stream_state& s_;
+    stream& s_;
     script sc_;
     std::vector<int64_t> starts_;
     std::vector<float> played_;
@@ -134,44 +132,42 @@ private:
     uint64_t seed_ = 12345;
 };
 
+// The latency mode itself on the scripted stream: its sweeps given to the
+// stream, the stream started, its run and its judgement.
 struct measured {
-    check_report report;
-    std::unique_ptr<stream_state> state;
+    latency_outcome outcome;
+    stream_ptr state;
+    check_verdict verdict;
+    const latency_facts& facts() const { return outcome.measured; }
 };
 
-measured measure(const script& sc, check_options o)
+measured measure(const script& sc, const latency_plan& o)
 {
     measured m;
-    m.report.options = o;
-    m.report.rate = rate;
-    m.report.host_api = "scripted";
-    m.report.in_name = "scripted";
-    m.state = std::make_unique<stream_state>();
-    stream_state& s = *m.state;
-    const double amplitude = std::pow(10.0, o.level_dbfs / 20.0);
-    s.clips.push_back({sweep_make(sweep_frames(rate, false), rate, amplitude), false});
-    s.clips.push_back({sweep_make(sweep_frames(rate, true), rate, amplitude), false});
-    s.clips.push_back({sweep_make(sweep_frames_response(rate), rate, amplitude), false});
-    s.clock_read = server_clock;
-    stream_prepare(s, 1 << 20);
-    runs_setup setup;
-    setup.short_sweep = s.clips[0].samples, setup.long_sweep = s.clips[1].samples;
-    setup.response_sweep = s.clips[2].samples;
+    m.state = stream_script_open(rate, true);
+    stream& s = *m.state;
+    const mode_row& mode = test_mode("latency");
+    std::any plan = o;
+    mode.prepare(plan, s);
+    stream_ring_need(s, 1 << 20);
+    stream_start(s);
     scripted_stream stream(s, sc);
-    outcome_take(m.report, runs_measure(
-                               s, latency_plan_of(m.report), setup,
-                               [&stream](int64_t until) { return stream.wait(until); }, nullptr));
+    mode_run run{s, [&stream](int64_t until) { return stream.wait(until); }, nullptr, {}, {}};
+    m.outcome = std::any_cast<latency_outcome>(mode.run(plan, {}, run));
+    const mode_judgement judged = mode.judge(m.outcome);
+    const mode_judgement* all[] = {&judged};
+    m.verdict = verdict_fold(all);
     return m;
 }
 
-check_options options(double max_delay_s = 0.5, bool response = false, double level_dbfs = -12.0)
+latency_plan options(double max_delay_s = 0.5, bool response = false, double level_dbfs = -12.0)
 {
-    check_options o;
+    latency_plan o;
     o.max_delay_s = max_delay_s;
     o.settle_s = 0.0;
     o.level_dbfs = level_dbfs;
     if (response)
-        o.response_file = "unused.csv";
+        o.response_file = "/dev/null";  // the response measured, its file written to nowhere
     return o;
 }
 
@@ -184,7 +180,7 @@ TEST(LoopcheckRuns, EverySpoiledRunIsCaughtAndRetried)
     struct row {
         const char* name;
         script sc;
-        check_options o;
+        latency_plan o;
         check_status status;
         int attempts;  // of the first run; 0 when there is none
         double latency;
@@ -243,17 +239,18 @@ TEST(LoopcheckRuns, EverySpoiledRunIsCaughtAndRetried)
     for (const row& r : rows) {
         SCOPED_TRACE(r.name);
         const measured m = measure(r.sc, r.o);
-        EXPECT_EQ(verdict_judge(m.report).status, r.status)
-            << verdict_judge(m.report).message
-            << (m.report.runs.empty() ? ""
-                                      : " " + std::to_string(m.report.runs[0].result.latency) + " ± " +
-                                            std::to_string(m.report.runs[0].result.latency_uncertainty) + " snr " +
-                                            std::to_string(m.report.runs[0].result.snr_db));
-        ASSERT_EQ(m.report.runs.size(), r.attempts > 0 ? 1u : 0u);
+        const std::vector<run_report>& runs = m.facts().runs;
+        EXPECT_EQ(m.verdict.status, r.status)
+            << verdict_message(m.verdict)
+            << (runs.empty() ? ""
+                             : " " + std::to_string(runs[0].result.latency) + " ± " +
+                                   std::to_string(runs[0].result.latency_uncertainty) + " snr " +
+                                   std::to_string(runs[0].result.snr_db));
+        ASSERT_EQ(runs.size(), r.attempts > 0 ? 1u : 0u);
         if (r.attempts == 0)
             continue;
-        EXPECT_EQ(m.report.runs[0].attempts, r.attempts) << testing::PrintToString(m.report.runs[0].dropouts);
-        EXPECT_NEAR(m.report.runs[0].result.latency, r.latency, 0.01);
+        EXPECT_EQ(runs[0].attempts, r.attempts) << testing::PrintToString(runs[0].dropouts);
+        EXPECT_NEAR(runs[0].result.latency, r.latency, 0.01);
     }
 }
 
@@ -275,10 +272,9 @@ TEST(LoopcheckRuns, NothingWiredIsNamedAsDigitalSilence)
     for (size_t i = 0; i < 2; i++) {
         SCOPED_TRACE(rows[i].name);
         const measured m = measure(rows[i].sc, options());
-        const check_verdict v = verdict_judge(m.report);
-        EXPECT_EQ(v.status, check_status::no_loop);
-        EXPECT_NE(v.message.find(rows[i].said), std::string::npos) << v.message;
-        frames[i] = m.state->frames_done.load();
+        EXPECT_EQ(m.verdict.status, check_status::no_loop);
+        EXPECT_NE(verdict_message(m.verdict).find(rows[i].said), std::string::npos) << verdict_message(m.verdict);
+        frames[i] = stream_frames_done(*m.state);
     }
     // The long sweep alone is 1.4 s: the silent input ends well before the noisy one.
     EXPECT_LT(frames[0] + std::lrint(1.0 * rate), frames[1]);
@@ -289,8 +285,8 @@ TEST(LoopcheckRuns, NothingWiredIsNamedAsDigitalSilence)
 TEST(LoopcheckRuns, AWeakLoopIsFoundWithTheLongSweep)
 {
     const measured m = measure({.gain = 0.003, .noise_dbfs = -46.0}, options());
-    ASSERT_EQ(verdict_judge(m.report).status, check_status::ok) << verdict_judge(m.report).message;
-    const run_report& run = m.report.runs[0];
+    ASSERT_EQ(m.verdict.status, check_status::ok) << verdict_message(m.verdict);
+    const run_report& run = m.facts().runs[0];
     EXPECT_TRUE(run.lengthened);
     EXPECT_LT(run.result.snr_db, 40.0);
     EXPECT_LE(std::fabs(run.result.latency - 600.0), 3.0 * run.result.latency_uncertainty);
@@ -304,9 +300,9 @@ TEST(LoopcheckRuns, ASlipInTheAnswerIsNeverACleanNumber)
     for (const int64_t offset : {1500, 2600, 4000}) {
         SCOPED_TRACE(offset);
         const measured m = measure({.slip = at{0, offset}}, options());
-        if (verdict_judge(m.report).status != check_status::ok)
+        if (m.verdict.status != check_status::ok)
             continue;
-        const run_result& x = m.report.runs[0].result;
+        const run_result& x = m.facts().runs[0].result;
         const double u = x.latency_uncertainty;
         EXPECT_TRUE(std::fabs(x.latency - 600.0) <= u || std::fabs(x.latency - 603.0) <= u) << x.latency << " ± " << u;
     }
@@ -316,7 +312,7 @@ TEST(LoopcheckRuns, ASlipInTheAnswerIsNeverACleanNumber)
 // of two runs reads the SNRs the first does, within a few dB, never "200".
 TEST(LoopcheckRuns, EveryResponseRunMeasuresItsNoise)
 {
-    const auto median_snr = [](const check_report& r) {
+    const auto median_snr = [](const latency_facts& r) {
         std::vector<double> snr;
         for (const response_row& row : r.response_rows)
             if (row.hz > 100.0 && row.hz < 10000.0)
@@ -324,16 +320,16 @@ TEST(LoopcheckRuns, EveryResponseRunMeasuresItsNoise)
         std::sort(snr.begin(), snr.end());
         return snr.empty() ? std::nan("") : snr[snr.size() / 2];
     };
-    check_options twice = options(0.5, true);
+    latency_plan twice = options(0.5, true);
     twice.repeat = 2;
     const measured one = measure({.noise_dbfs = -60.0}, options(0.5, true));
     const measured two = measure({.noise_dbfs = -60.0}, twice);
-    ASSERT_EQ(verdict_judge(one.report).status, check_status::ok);
-    ASSERT_EQ(verdict_judge(two.report).status, check_status::ok);
-    for (const response_row& row : two.report.response_rows)
+    ASSERT_EQ(one.verdict.status, check_status::ok);
+    ASSERT_EQ(two.verdict.status, check_status::ok);
+    for (const response_row& row : two.facts().response_rows)
         ASSERT_FALSE(std::isnan(row.snr_db)) << row.hz;
-    EXPECT_NEAR(median_snr(two.report), median_snr(one.report), 3.0);
-    EXPECT_LT(median_snr(one.report), 150.0);
+    EXPECT_NEAR(median_snr(two.facts()), median_snr(one.facts()), 3.0);
+    EXPECT_LT(median_snr(one.facts()), 150.0);
 }
 
 // What the report draws is kept without --response too: the short sweep's
@@ -341,21 +337,22 @@ TEST(LoopcheckRuns, EveryResponseRunMeasuresItsNoise)
 // impulse response it saw around its largest tap.
 TEST(LoopcheckRuns, TheReportKeepsTheResponseAndTheFailedRunsImpulseResponse)
 {
-    check_options o = options();
-    o.report_file = "unused.html";
+    latency_plan o = options();
+    o.report = true;
     const measured found = measure({.noise_dbfs = -60.0}, o);
-    ASSERT_EQ(verdict_judge(found.report).status, check_status::ok) << verdict_judge(found.report).message;
-    EXPECT_FALSE(found.report.has_response);
-    ASSERT_FALSE(found.report.response_rows.empty());
-    EXPECT_NEAR(found.report.response_rows.back().hz, rate / 2.0, response_row_hz);
-    for (const response_row& row : found.report.response_rows)
+    ASSERT_EQ(found.verdict.status, check_status::ok) << verdict_message(found.verdict);
+    EXPECT_FALSE(found.facts().has_response);
+    ASSERT_FALSE(found.facts().response_rows.empty());
+    EXPECT_NEAR(found.facts().response_rows.back().hz, rate / 2.0, response_row_hz);
+    for (const response_row& row : found.facts().response_rows)
         ASSERT_FALSE(std::isnan(row.snr_db)) << row.hz;
 
     const measured none = measure({.gain = 0.0, .noise_dbfs = -60.0}, o);
-    ASSERT_EQ(verdict_judge(none.report).status, check_status::no_loop);
-    ASSERT_TRUE(none.report.has_seen);
-    EXPECT_FALSE(none.report.seen.loop);
-    ASSERT_EQ(none.report.ir.size(), 1281u);
-    EXPECT_EQ(none.report.ir_first, none.report.seen.peak - 256);
-    EXPECT_EQ(std::fabs(none.report.ir[256]), std::fabs(none.report.seen.peak_value));
+    const latency_facts& seen = none.facts();
+    ASSERT_EQ(none.verdict.status, check_status::no_loop);
+    ASSERT_TRUE(seen.has_seen);
+    EXPECT_FALSE(seen.seen.loop);
+    ASSERT_EQ(seen.ir.size(), 1281u);
+    EXPECT_EQ(seen.ir_first, seen.seen.peak - 256);
+    EXPECT_EQ(std::fabs(seen.ir[256]), std::fabs(seen.seen.peak_value));
 }

@@ -9,7 +9,8 @@
 #include <vector>
 
 #include "analysis/series.hpp"
-#include "loopcheck/outcome/monitor_trace.hpp"
+#include "loopcheck/monitor/monitor.hpp"
+#include "loopcheck/monitor/monitor_trace.hpp"
 #include "loopcheck/report/report_html.hpp"
 
 namespace {
@@ -147,7 +148,7 @@ TEST(LoopcheckReportSeries, TheDelayAxisTakesItsUnitFromTheRunsLength)
         double seconds, unit;
     } rows[] = {{30.0, 1.0}, {600.0, 1.0}, {601.0, 60.0}, {36000.0, 60.0}, {28800.0, 60.0}, {36001.0, 3600.0}};
     for (const auto& r : rows)
-        EXPECT_EQ(report_delay_unit_s(r.seconds), r.unit) << r.seconds;
+        EXPECT_EQ(monitor_delay_unit_s(r.seconds), r.unit) << r.seconds;
 }
 
 }  // namespace

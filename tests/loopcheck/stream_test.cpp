@@ -8,7 +8,8 @@
 #include <vector>
 
 #include "common/rig.hpp"
-#include "loopcheck/io/stream.hpp"
+#include "loopcheck/io/stream_load.hpp"
+#include "loopcheck/io/stream_state.hpp"
 
 namespace {
 
@@ -86,14 +87,15 @@ TEST(LoopcheckStream, TheLogKeepsEveryFlaggedCallAndMissedCycle)
         call(*s, c.frames, std::fmod(base + c.time, 4294967296.0), c.flags);
     struct window {
         int64_t from, to, flagged, missed, first, last;
-        unsigned long flags;
+        unsigned flags;  // xrun_flag bits
     };
-    for (const window w : {window{0, 768, 0, 0, -1, -1, 0},     // the priming is no dropout
-                           window{0, 769, 0, 1, 768, 768, 0},   // the gap lies before frame 768
-                           window{768, 1024, 0, 0, -1, -1, 0},  // ... not within 768..1023
-                           window{1000, 1600, 2, 0, 1024, 1536, paInputOverflow | paOutputUnderflow},
-                           window{1279, 1280, 1, 0, 1024, 1024, paInputOverflow}, window{1280, 1536, 0, 0, -1, -1, 0},
-                           window{0, 4000, 2, 1, 768, 1536, paInputOverflow | paOutputUnderflow}}) {
+    constexpr unsigned both = xrun_input_overflow | xrun_output_underflow;
+    for (const window w :
+         {window{0, 768, 0, 0, -1, -1, 0},     // the priming is no dropout
+          window{0, 769, 0, 1, 768, 768, 0},   // the gap lies before frame 768
+          window{768, 1024, 0, 0, -1, -1, 0},  // ... not within 768..1023
+          window{1000, 1600, 2, 0, 1024, 1536, both}, window{1279, 1280, 1, 0, 1024, 1024, xrun_input_overflow},
+          window{1280, 1536, 0, 0, -1, -1, 0}, window{0, 4000, 2, 1, 768, 1536, both}}) {
         const stream_marks m = stream_marks_within(*s, w.from, w.to);
         EXPECT_EQ(m.flagged, w.flagged) << w.from << ".." << w.to;
         EXPECT_EQ(m.missed, w.missed) << w.from << ".." << w.to;
@@ -140,4 +142,35 @@ TEST(LoopcheckStream, AnOverflowingLogSaysWhatItLost)
     const stream_marks late = stream_marks_within(*s, 4 * (stream_mark_capacity + 5), 4 * (stream_mark_capacity + 6));
     EXPECT_FALSE(late.lost);
     EXPECT_EQ(late.flagged, 1);
+}
+
+namespace {
+
+// The scripted clock the load spins on: each reading a microsecond on.
+int64_t script_ns = 0;
+int64_t script_clock() { return script_ns += 1000; }
+
+}  // namespace
+
+// The callback stays busy for its share of every call at 64 and 1024 frames,
+// within 2 % of the share asked, on a clock that moves a microsecond a reading;
+// without --load it never reads the clock.
+TEST(LoopcheckStream, TheLoadKeepsTheCallbackBusyForItsShare)
+{
+    for (const int64_t frames : {int64_t{64}, int64_t{1024}})
+        for (const double share : {0.0, 0.1, 0.5, 0.7, 0.95}) {
+            auto s = std::make_unique<stream_state>();
+            s->clips.push_back({{0.5f}, false});
+            stream_prepare(*s, 4096);
+            s->load_clock = script_clock, s->load_rate = 48000.0;
+            s->load_share.store(share);
+            std::vector<float> in(static_cast<size_t>(frames)), out(static_cast<size_t>(frames));
+            script_ns = 0;
+            for (int call = 0; call < 10; call++)
+                stream_callback(in.data(), out.data(), static_cast<unsigned long>(frames), nullptr, 0, s.get());
+            const double period_ns = 10.0 * static_cast<double>(frames) * 1e9 / 48000.0;
+            const double busy = static_cast<double>(script_ns) / period_ns;
+            EXPECT_NEAR(busy, share, 0.02 * share + 1e-12) << frames << " frames at " << share;
+            EXPECT_EQ(script_ns > 0, share > 0.0) << frames << " frames at " << share;
+        }
 }

@@ -6,16 +6,25 @@
 #include <memory>
 #include <string>
 
+#include "loopcheck/io/stream_state.hpp"
 #include "loopcheck/io/stream_wait.hpp"
 
 namespace {
 
 constexpr double wait_rate = 48000.0;
 
+// A stream no callback drives: the test moves its count of frames itself.
+std::unique_ptr<stream> made()
+{
+    auto s = std::make_unique<stream>();
+    s->facts.rate = wait_rate;
+    return s;
+}
+
 // A stream whose callback handles per_ms frames each millisecond of the
 // script's clock, until the clock reaches stop_ms; interrupt_ms sets the flag.
 struct paced {
-    std::unique_ptr<stream_state> s = std::make_unique<stream_state>();
+    std::unique_ptr<stream> s = made();
     std::atomic<bool> interrupted{false};
     int64_t now = 0, per_ms = 48, stop_ms = -1, interrupt_ms = -1;
     stream_pace pace()
@@ -25,7 +34,7 @@ struct paced {
                     for (int64_t i = 0; i < ms; i++) {
                         now++;
                         if (stop_ms < 0 || now <= stop_ms)
-                            s->frames_done.fetch_add(per_ms);
+                            s->state.frames_done.fetch_add(per_ms);
                         if (now == interrupt_ms)
                             interrupted.store(true);
                     }
@@ -89,18 +98,18 @@ TEST(LoopcheckStreamWait, AWaitEndsOnItsFrameAStallATrickleOrAnInterrupt)
     for (const row& r : rows) {
         paced p;
         p.per_ms = r.per_ms, p.stop_ms = r.stop_ms, p.interrupt_ms = r.interrupt_ms;
-        EXPECT_EQ(stream_wait_frames(*p.s, r.until, wait_rate, p.interrupted, p.pace()), r.arrives) << r.what;
+        EXPECT_EQ(stream_wait_frames(*p.s, r.until, p.interrupted, p.pace()), r.arrives) << r.what;
         EXPECT_LE(p.now, r.most_ms) << r.what;
         if (r.arrives) {
-            EXPECT_GE(p.s->frames_done.load(), r.until) << r.what;
+            EXPECT_GE(stream_frames_done(*p.s), r.until) << r.what;
         }
     }
 }
 
 TEST(LoopcheckStreamWait, TheSafeStartIsTwoBuffersAndTenMillisecondsAhead)
 {
-    stream_state s;
-    s.frames_done.store(1000);
-    s.largest_buffer.store(256);
-    EXPECT_EQ(stream_ahead_of_callback(s, wait_rate), 1000 + 512 + 480);
+    const std::unique_ptr<stream> s = made();
+    s->state.frames_done.store(1000);
+    s->state.largest_buffer.store(256);
+    EXPECT_EQ(stream_ahead_of_callback(*s), 1000 + 512 + 480);
 }

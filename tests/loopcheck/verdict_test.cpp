@@ -1,44 +1,19 @@
-// The session's one verdict: which status wins when several modes failed
-// (every pair, against the order written out here), --expect judged alone,
-// runs that disagree, the modes that did not run and why, and the monitor's
-// refusal of a loop too weak for it.
+// The session's one verdict, a fold over the modes' judgements: which status
+// wins when several modes failed (every pair, against the order written out
+// here), --expect judged alone, runs that disagree, which modes may run
+// after which, and the monitor's refusal of a loop too weak for it.
 #include <gtest/gtest.h>
 
 #include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
 
-#include "loopcheck/monitor/monitor_run.hpp"
+#include "common/loopcheck_session.hpp"
 #include "loopcheck/report/report.hpp"
-#include "loopcheck/session_plans.hpp"
-#include "loopcheck/verdict/verdict.hpp"
 
 namespace {
 
 using json = nlohmann::json;
-
-run_report run_at(double latency, double gain_db = -6.0)
-{
-    run_report x;
-    x.result.loop = true;
-    x.result.latency = latency;
-    x.result.latency_uncertainty = 0.001;
-    x.result.gain_db = gain_db;
-    x.result.snr_db = 80.0;
-    x.result.input_peak = 0.25;
-    return x;
-}
-
-// A session whose latency stands: two runs at 600 frames on one loop.
-check_report measured()
-{
-    check_report r;
-    r.rate = 48000.0;
-    r.in_name = r.out_name = "scripted";
-    r.setup.ran = r.latency.ran = true;
-    r.runs = {run_at(600.0), run_at(600.0)};
-    return r;
-}
 
 // One way to reach each failing status, on top of a measured loop, and words
 // the message must then hold. Two of them together describe a session where
@@ -47,64 +22,81 @@ struct outcome {
     check_status status;
     const char* words;
     const char* slot;  // what it sets: two outcomes in one slot are one mode's, never together
-    void (*apply)(check_report&);
+    void (*apply)(test_session&);
 };
+
+monitor_outcome& monitor_of(test_session& s)
+{
+    if (!s.monitor)
+        s.monitor.emplace();
+    return *s.monitor;
+}
+
+battery_outcome& quality_of(test_session& s)
+{
+    if (!s.quality)
+        s.quality.emplace();
+    return *s.quality;
+}
 
 const outcome outcomes[] = {
     // A mode's words never name the program; the verdict names it for its own failures.
     {check_status::error, "loopcheck: cannot write x.csv", "files",
-     [](check_report& r) {
-         r.files = {true, check_status::error, "cannot write x.csv", ""};
+     [](test_session& s) {
+         s.latency->files = {true, check_status::error, "cannot write x.csv", ""};
      }},
     {check_status::interrupted, "loopcheck: interrupted; the summary", "monitor",
-     [](check_report& r) {
-         r.options.monitor.on = true;
-         r.watch = {true, check_status::interrupted, "interrupted; the summary covers what was checked", ""};
-         r.monitor_end.summary.aligned = true;
+     [](test_session& s) {
+         monitor_outcome& m = monitor_of(s);
+         m.end = {true, check_status::interrupted, "interrupted; the summary covers what was checked", ""};
+         m.progress.summary.aligned = true;
      }},
     {check_status::no_loop, "too weak for --monitor", "monitor",
-     [](check_report& r) {
-         r.options.monitor.on = true;
-         r.watch.failure = check_status::no_loop, r.watch.reason = "the loop is too weak for --monitor";
+     [](test_session& s) {
+         monitor_outcome& m = monitor_of(s);
+         m.end.failure = check_status::no_loop, m.end.reason = "the loop is too weak for --monitor";
      }},
     {check_status::unstable, "segment was spoiled", "battery",
-     [](check_report& r) {
-         r.options.quality = true;
-         r.battery = {true, check_status::unstable, "unstable: the ccif segment was spoiled 3 times", ""};
+     [](test_session& s) {
+         quality_of(s).end = {true, check_status::unstable, "unstable: the ccif segment was spoiled 3 times", ""};
      }},
-    {check_status::monitor_input, "output's monitor", "input", [](check_report& r) { r.input_is_monitor = true; }},
+    {check_status::monitor_input, "output's monitor", "input",
+     [](test_session& s) { s.latency->facts.input_is_monitor = true; }},
     {check_status::glitches, "2 glitches found", "glitches",
-     [](check_report& r) {
-         r.options.monitor.on = true;
-         r.watch.ran = true;
-         r.monitor_end.summary.aligned = true;
-         r.monitor_end.summary.events = 2;
+     [](test_session& s) {
+         monitor_outcome& m = monitor_of(s);
+         m.end.ran = true;
+         m.progress.summary.aligned = true;
+         m.progress.summary.events = 2;
      }},
     {check_status::outside_expected, "outside the expected", "expect",
-     [](check_report& r) { r.options.expect = true, r.options.expect_frames = 700.0; }},
+     [](test_session& s) { s.latency->plan.expect = true, s.latency->plan.expect_frames = 700.0; }},
     {check_status::outside_limits, "outside limits: thd_n_db", "battery",
-     [](check_report& r) {
-         r.options.quality = true;
-         r.battery.ran = true;
-         r.quality.judged = true;
-         r.quality.verdicts.push_back({});
-         r.quality.verdicts.back().figure = "thd_n_db", r.quality.verdicts.back().pass = false;
+     [](test_session& s) {
+         battery_outcome& b = quality_of(s);
+         b.end.ran = true;
+         b.quality.judged = true;
+         b.quality.verdicts.push_back({});
+         b.quality.verdicts.back().figure = "thd_n_db", b.quality.verdicts.back().pass = false;
      }},
     {check_status::monitor_limit, "beyond --max-drift", "drift",
-     [](check_report& r) {
-         r.options.monitor.on = true, r.options.monitor.max_drift_ppm = 1.0;
-         r.watch.ran = true;
-         r.monitor_end.summary.aligned = true;
-         r.monitor_end.summary.drift_ppm = 5.0;
+     [](test_session& s) {
+         monitor_outcome& m = monitor_of(s);
+         m.plan.max_drift_ppm = 1.0;
+         m.end.ran = true;
+         m.progress.summary.aligned = true;
+         m.progress.summary.drift_ppm = 5.0;
      }},
     {check_status::max_latency, "no glitch-free buffer within --max-latency-ms 5", "sweep",
-     [](check_report& r) {
-         r.options.sweep.on = r.sweep.on = true, r.options.sweep.max_latency_ms = 5.0;
-         r.buffers.ran = true;
-         sweep_row row;
-         row.requested = row.granted = 256, row.measured = row.soaked = row.found = true;
+     [](test_session& s) {
+         buffers_outcome b;
+         b.plan.max_latency_ms = 5.0;
+         b.end.ran = true;
+         buffers_row row;
+         row.requested = row.granted = 256, row.measured = row.soaked = row.found = row.judged = true;
          row.latency_frames = 556.0, row.rate = 48000.0;
-         r.sweep.rows.push_back(row);
+         b.rows.push_back(row);
+         s.buffers = b;
      }},
 };
 
@@ -133,19 +125,22 @@ int place(check_status s)
 
 }  // namespace
 
+// The verdict of a session the test built.
+check_verdict judged(const test_session& s) { return test_verdict(test_result(s)); }
+
 TEST(LoopcheckVerdict, EachOutcomeAloneGivesItsStatus)
 {
-    const check_verdict clean = verdict_judge(measured());
+    const check_verdict clean = judged(test_measured());
     EXPECT_EQ(clean.status, check_status::ok);
-    EXPECT_EQ(clean.message, "");
-    EXPECT_TRUE(clean.measured);
+    EXPECT_EQ(verdict_message(clean), "");
     for (const outcome& o : outcomes) {
-        check_report r = measured();
-        o.apply(r);
-        const check_verdict v = verdict_judge(r);
+        test_session s = test_measured();
+        o.apply(s);
+        const check_verdict v = judged(s);
+        const std::string message = verdict_message(v);
         EXPECT_EQ(v.status, o.status) << o.words;
-        EXPECT_NE(v.message.find(o.words), std::string::npos) << v.message;
-        EXPECT_EQ(v.message.find("loopcheck: loopcheck"), std::string::npos) << v.message;
+        EXPECT_NE(message.find(o.words), std::string::npos) << message;
+        EXPECT_EQ(message.find("loopcheck: loopcheck"), std::string::npos) << message;
         EXPECT_EQ(verdict_exit_code(v), check_status_of(o.status).exit_code);
     }
 }
@@ -172,17 +167,18 @@ TEST(LoopcheckVerdict, EveryPairFollowsThePrecedence)
             if (&a == &b || !together(a, b))
                 continue;
             pairs++;
-            check_report r = measured();
-            a.apply(r);
-            b.apply(r);
-            const check_verdict v = verdict_judge(r);
+            test_session s = test_measured();
+            a.apply(s);
+            b.apply(s);
+            const check_verdict v = judged(s);
+            const std::string message = verdict_message(v);
             const check_status want = place(a.status) < place(b.status) ? a.status : b.status;
-            EXPECT_EQ(v.status, want) << a.words << " + " << b.words << ": " << v.message;
-            EXPECT_NE(v.message.find(a.words), std::string::npos) << v.message;
-            EXPECT_NE(v.message.find(b.words), std::string::npos) << v.message;
+            EXPECT_EQ(v.status, want) << a.words << " + " << b.words << ": " << message;
+            EXPECT_NE(message.find(a.words), std::string::npos) << message;
+            EXPECT_NE(message.find(b.words), std::string::npos) << message;
             const outcome& first = want == a.status ? a : b;
             const outcome& second = &first == &a ? b : a;
-            EXPECT_LT(v.message.find(first.words), v.message.find(second.words)) << v.message;
+            EXPECT_LT(message.find(first.words), message.find(second.words)) << message;
         }
     EXPECT_EQ(pairs, 10 * 9 - 2 * 2 - 2 * 2);  // 90 ordered pairs less those of one slot and the refused monitor's
 }
@@ -206,14 +202,15 @@ TEST(LoopcheckVerdict, ExpectPassIsTheExpectationAlone)
     };
     for (const row& x : rows) {
         SCOPED_TRACE(x.name);
-        check_report r = measured();
-        r.options.expect = true, r.options.expect_frames = x.expected, r.options.expect_tolerance = 0.5;
+        test_session s = test_measured();
+        s.latency->plan.expect = true, s.latency->plan.expect_frames = x.expected;
+        s.latency->plan.expect_tolerance = 0.5;
         if (x.limits_fail)
-            outcomes[7].apply(r);
-        r.input_is_monitor = x.monitor_input;
-        const check_verdict v = verdict_judge(r);
-        ASSERT_TRUE(v.expect_pass.has_value());
-        EXPECT_EQ(*v.expect_pass, x.pass);
+            outcomes[7].apply(s);
+        s.latency->facts.input_is_monitor = x.monitor_input;
+        const session_result r = test_result(s);
+        const check_verdict v = test_verdict(r);
+        EXPECT_EQ(latency_expect_pass(*s.latency), x.pass);
         EXPECT_EQ(v.status, x.status);
         const json j = json::parse(report_json(r, v));
         EXPECT_EQ(j["expect"]["pass"], x.pass);
@@ -239,69 +236,67 @@ TEST(LoopcheckVerdict, RunsThatDisagreeAreUnstable)
         {600.0, 601.0, true, check_status::unstable, "loop 2 (out 2, in 2): unstable: the runs disagree by 1.000"},
     };
     for (const row& x : rows) {
-        check_report r = measured();
-        r.options.quality = true, r.options.monitor.on = true;
+        test_session s = test_measured();
+        latency_outcome& l = *s.latency;
         if (x.on_loop_two) {
-            r.options.out_channels = r.options.in_channels = {1, 2};
-            r.loops.push_back({2, 2, {run_at(x.first), run_at(x.second)}});
+            l.plan.out_channels = l.plan.in_channels = {1, 2};
+            l.measured.loops.push_back({2, 2, {test_run_at(x.first), test_run_at(x.second)}});
         } else {
-            r.runs = {run_at(x.first), run_at(x.second)};
+            l.measured.runs = {test_run_at(x.first), test_run_at(x.second)};
         }
-        const check_verdict v = verdict_judge(r);
-        EXPECT_EQ(v.status, x.status) << v.message;
-        EXPECT_NE(v.message.find(x.words), std::string::npos) << v.message;
+        const mode_judgement j = test_mode("latency").judge(l);
+        const check_verdict v = judged(s);
+        EXPECT_EQ(v.status, x.status) << verdict_message(v);
+        EXPECT_NE(verdict_message(v).find(x.words), std::string::npos) << verdict_message(v);
+        EXPECT_EQ(latency_stands(l), x.status == check_status::ok);
+        // What stands in the way of the modes that play on the loop after it.
+        EXPECT_EQ(j.blocks.empty(), x.status == check_status::ok) << j.blocks;
         if (x.status == check_status::unstable) {
             EXPECT_EQ(verdict_exit_code(v), 4);
-            EXPECT_FALSE(v.measured);
-            EXPECT_NE(verdict_blocker(r, false), "");
-            ASSERT_EQ(v.not_run.size(), 2u);
-            EXPECT_EQ(v.not_run[0].mode, "quality");
-            EXPECT_EQ(v.not_run[1].mode, "monitor");
-            EXPECT_NE(v.not_run[1].reason.find("disagree"), std::string::npos);
         }
     }
 }
 
 // The battery and the monitor run after --expect or --limits failed; what
-// makes them impossible keeps them from running, and the verdict says so.
+// makes them impossible keeps them from running (the judgement that blocks
+// them says why; the session then does not run them: session_test).
 TEST(LoopcheckVerdict, LaterModesRunUnlessImpossible)
 {
     struct row {
         const char* name;
-        void (*apply)(check_report&);
+        void (*apply)(test_session&);
         bool battery, monitor;  // may run
         const char* why;
     };
     const row rows[] = {
         {"outside --expect", outcomes[6].apply, true, true, ""},
         {"outside --limits", outcomes[7].apply, true, true, ""},
-        {"no loop", [](check_report& r) { r.runs.clear(), r.latency.failure = check_status::no_loop; }, false, false,
-         "no loop found"},
+        {"no loop",
+         [](test_session& s) { s.latency->measured.runs.clear(), s.latency->end.failure = check_status::no_loop; },
+         false, false, "no loop found"},
         {"a monitor's input", outcomes[4].apply, false, false, "output's monitor"},
-        {"the stream never started",
-         [](check_report& r) { r.runs.clear(), r.latency.ran = false, r.setup.failure = check_status::error; }, false,
-         false, "never started"},
+        {"the latency threw",
+         [](test_session& s) {
+             s.latency->measured.runs.clear();
+             s.latency->end = {false, check_status::error, "the latency: bad input", ""};
+         },
+         false, false, "a PortAudio or device error"},
         {"the battery interrupted",
-         [](check_report& r) {
-             r.battery = {true, check_status::interrupted, "interrupted", ""};
+         [](test_session& s) {
+             quality_of(s).end = {true, check_status::interrupted, "interrupted", ""};
          },
          true, false, "interrupted"},
     };
     for (const row& x : rows) {
         SCOPED_TRACE(x.name);
-        check_report r = measured();
-        x.apply(r);
-        EXPECT_EQ(verdict_blocker(r, false).empty(), x.battery);
-        EXPECT_EQ(verdict_blocker(r, true).empty(), x.monitor);
-        r.options.monitor.on = true;
-        const check_verdict v = verdict_judge(r);
-        if (!x.monitor) {
-            ASSERT_FALSE(v.not_run.empty());
-            EXPECT_EQ(v.not_run.back().mode, "monitor");
-            EXPECT_NE(v.not_run.back().reason.find(x.why), std::string::npos) << v.not_run.back().reason;
-            const json j = json::parse(report_json(r, v));
-            EXPECT_EQ(j["not_run"].back()["mode"], "monitor");
-        }
+        test_session s = test_measured();
+        x.apply(s);
+        const std::string latency_blocks = test_mode("latency").judge(*s.latency).blocks;
+        const std::string quality_blocks = s.quality ? test_mode("quality").judge(*s.quality).blocks : "";
+        EXPECT_EQ(latency_blocks.empty(), x.battery);
+        EXPECT_EQ(latency_blocks.empty() && quality_blocks.empty(), x.monitor);
+        const std::string why = latency_blocks.empty() ? quality_blocks : latency_blocks;
+        EXPECT_NE(why.find(x.why), std::string::npos) << why;
     }
 }
 
@@ -314,9 +309,11 @@ TEST(LoopcheckVerdict, TheMonitorRefusesALoopTooWeak)
         bool refused;
     };
     for (const row x : {row{-86.0, true}, row{-80.5, true}, row{-79.5, false}, row{-6.0, false}, row{39.0, false}}) {
-        check_report r = measured();
-        r.runs = {run_at(600.0, x.gain_db)};
-        const std::string why = monitor_refusal(monitor_plan_of(r).loop);
+        test_session s = test_measured();
+        s.latency->measured.runs = {test_run_at(600.0, x.gain_db)};
+        mode_prior prior;
+        test_mode("latency").hand_on(*s.latency, prior);
+        const std::string why = monitor_refusal({prior.latency_frames.at(0), prior.gain, 0});
         EXPECT_EQ(!why.empty(), x.refused) << x.gain_db << ": " << why;
         if (x.refused) {
             EXPECT_NE(why.find("-80 dB"), std::string::npos) << why;
@@ -344,7 +341,7 @@ TEST(LoopcheckVerdict, TheMeansUncertaintyKeepsItsScatterTerm)
     for (const row& x : rows) {
         std::vector<run_report> runs;
         for (size_t i = 0; i < x.latency.size(); i++) {
-            runs.push_back(run_at(x.latency[i]));
+            runs.push_back(test_run_at(x.latency[i]));
             runs.back().result.latency_uncertainty = x.own[i];
         }
         const run_statistics s = runs_statistics(runs);

@@ -9,7 +9,7 @@
 #include <thread>
 #include <vector>
 
-#include "loopcheck/io/stream.hpp"
+#include "loopcheck/io/stream_state.hpp"
 
 TEST(LoopcheckRing, TheMainThreadCopiesWhatTheCallbackWrote)
 {

@@ -1,0 +1,167 @@
+// --quality's section: each loop's key figures with their conditions, the
+// limits' verdicts, then the spectra and the crosstalk.
+#include <string>
+#include <tuple>
+#include <utility>
+#include <vector>
+
+#include "analysis/weighting.hpp"
+#include "loopcheck/quality/quality.hpp"
+#include "loopcheck/report/report_html.hpp"
+
+namespace {
+
+using rows = std::vector<std::pair<std::string, std::string>>;
+
+std::string or_reason(const std::optional<double>& v, const char* pattern, const std::string& reason)
+{
+    return v ? report_figure(pattern, *v) : "not measured: " + (reason.empty() ? std::string("no figure") : reason);
+}
+
+std::string band_text(const quality_conditions& c)
+{
+    return report_figure("%.0f Hz", c.band_low_hz) + " to " + report_figure("%.0f kHz", c.band_high_hz / 1000.0) +
+           ", " + report_figure("%.2f s", c.averaging_s) + " block";
+}
+
+std::string received_text(const quality_conditions& c)
+{
+    return c.received_dbfs ? report_figure("received %.2f dBFS", *c.received_dbfs) : "received —";
+}
+
+void tone_rows(const quality_tone_figures& t, rows& out)
+{
+    const quality_conditions& c = t.conditions;
+    const std::string level = report_figure("%g dBFS", c.level_dbfs);
+    const std::string hz = c.hz.empty() ? "" : report_figure("%.2f Hz", c.hz[0]);
+    const std::string conditions = " — " + hz + " at " + level + " (" + received_text(c) + "), " + band_text(c);
+    if (!t.valid) {
+        out.push_back({"THD+N at " + level, "not measured: " + t.reason + conditions});
+        return;
+    }
+    out.push_back({"THD+N at " + level, report_figure("%.1f dB", *t.thd_n_db) +
+                                            report_figure(" (%.3g %)", *t.thd_n_pct) + " · A-weighted " +
+                                            report_figure("%.1f dB", *t.thd_n_a_db) + conditions});
+    std::string harmonics;
+    for (size_t i = 0; i < 2 && i < t.harmonics_db.size(); i++)
+        harmonics += " · H" + std::to_string(i + 2) + " " + or_reason(t.harmonics_db[i], "%.1f dB", "beyond the band");
+    out.push_back({"THD at " + level, report_figure("%.1f dB", *t.thd_db) + report_figure(" (%.3g %)", *t.thd_pct) +
+                                          harmonics + " — H2 to H10 within the band, re the fundamental"});
+}
+
+rows loop_rows(const quality_outcome& q, size_t k)
+{
+    const quality_loop_figures& f = q.loops[k];
+    rows out;
+    for (const quality_tone_figures& t : f.tones)
+        tone_rows(t, out);
+    out.push_back({"Noise", f.noise.valid
+                                ? report_figure("%.1f dBFS", *f.noise.noise_dbfs) + " · A-weighted " +
+                                      report_figure("%.1f dBFS", *f.noise.noise_dbfs_a) +
+                                      " — outputs silent, RMS re a full-scale sine, " + band_text(f.noise.conditions)
+                                : "not measured: " + f.noise.reason});
+    out.push_back({"Dynamic range", or_reason(f.dynamic_range_db_a, "%.1f dB", "the -60 dBFS tone was not measured") +
+                                        " — A-weighted: 60 dB minus the -60 dBFS tone's A-weighted THD+N"});
+    for (const auto& [name, m, ratio] :
+         {std::tuple{"IMD SMPTE", &f.smpte, "4:1"}, std::tuple{"IMD CCIF", &f.ccif, "1:1"}}) {
+        std::string hz;
+        for (const double x : m->conditions.hz)
+            hz += (hz.empty() ? "" : " + ") + report_figure("%.2f", x);
+        out.push_back({name, or_reason(m->db, "%.1f dB", m->reason) + " — " + hz + " Hz " + ratio + " at " +
+                                 report_figure("%g dBFS", m->conditions.level_dbfs) + " peak"});
+    }
+    out.push_back({"Gain", or_reason(f.gain_db, "%.2f dB", "the -20 dBFS tone was not measured") + " — at " +
+                               report_figure("%g dBFS", quality_gain_level_dbfs)});
+    if (k < q.responses.size()) {
+        const quality_response& resp = q.responses[k];
+        out.push_back({"Response", resp.min_db
+                                       ? report_figure("%+.2f", *resp.min_db) + " to " +
+                                             report_figure("%+.2f dB", *resp.max_db) + " — " +
+                                             report_figure("%.0f Hz", weighting_band_low_hz) + " to " +
+                                             report_figure("%.0f kHz", weighting_band_high_hz / 1000.0) +
+                                             " re 1 kHz, " + report_figure("%g dBFS", quality_sweep_dbfs) + " sweep"
+                                       : "not measured: " + resp.reason});
+    }
+    if (q.loops.size() > 1) {
+        out.push_back(
+            {"Crosstalk", or_reason(f.crosstalk_db, "%.1f dB", f.crosstalk_reason) +
+                              " — into this loop near 1 kHz, the worst of the other loops, every loop driven at once"});
+        if (k > 0)
+            out.push_back({"Match", or_reason(f.match_gain_db, "%+.3f dB", f.match_reason) + ", " +
+                                        or_reason(f.match_phase_deg, "%+.2f°", f.match_reason) +
+                                        " — re loop 1, at the -20 dBFS tone"});
+    }
+    return out;
+}
+
+std::string loop_title(const battery_plan& o, size_t k)
+{
+    std::string name = "loop " + std::to_string(k + 1);
+    if (k < o.out_channels.size() && k < o.in_channels.size())
+        name += " (out " + std::to_string(o.out_channels[k]) + " → in " + std::to_string(o.in_channels[k]) + ")";
+    return name;
+}
+
+void figures(html_page& page, const quality_outcome& q, size_t k)
+{
+    for (size_t t = 0; t < q.loops[k].tones.size(); t++) {
+        report_plot spectrum;
+        if (quality_plot_tone_spectrum(q, k, t, spectrum))
+            html_svg(page, plot_svg(spectrum.p));
+    }
+    html_paragraph(page,
+                   "Each bin as a sine's peak level (dBFS), no window, the tone coherent with the block; the "
+                   "largest bin of each of a thousand log-spaced stretches drawn. Orange: the harmonics in the "
+                   "band and their levels; green, dashed: the THD+N residue's RMS over 20 Hz to 20 kHz.");
+    report_plot noise;
+    if (quality_plot_noise_spectrum(q, k, noise)) {
+        html_svg(page, plot_svg(noise.p));
+        html_paragraph(page,
+                       "Blue: unweighted; orange: A-weighted (IEC 61672, 0 dB at 1 kHz). The same bins as above.");
+    }
+}
+
+}  // namespace
+
+void quality_html(report_page& report, const battery_outcome& o, const mode_judgement&, html_part part)
+{
+    if (part != html_part::sections)
+        return;
+    html_page& page = report.page;
+    const quality_outcome& q = o.quality;
+    html_heading(page, 2, "Quality");
+    if (!q.ran) {
+        // Why: the battery's own failure, or what kept it from starting.
+        const std::string& why = o.end.reason;
+        html_paragraph(page,
+                       "The quality battery did not run to its end" + (why.empty() ? std::string(".") : ": " + why));
+        return;
+    }
+    for (size_t k = 0; k < q.loops.size(); k++) {
+        html_heading(page, 3, "Key figures, " + loop_title(o.plan, k));
+        const rows figures_of = loop_rows(q, k);
+        html_table(page, figures_of);
+    }
+    if (q.judged) {
+        rows verdicts;
+        for (const quality_verdict& v : q.verdicts)
+            verdicts.push_back({v.figure, std::string(v.pass ? "pass" : "FAIL") + " — " +
+                                              or_reason(v.value, "%g", "no loop has the figure") + ", limits " +
+                                              (v.min ? report_figure("%g", *v.min) : "—") + " to " +
+                                              (v.max ? report_figure("%g", *v.max) : "—")});
+        html_heading(page, 3, "Limits");
+        html_table(page, verdicts);
+    }
+    for (size_t k = 0; k < q.loops.size(); k++) {
+        html_heading(page, 3, "Spectra, " + loop_title(o.plan, k));
+        figures(page, q, k);
+    }
+    report_plot crosstalk;
+    if (quality_plot_crosstalk(q, crosstalk)) {
+        html_heading(page, 3, "Crosstalk");
+        html_svg(page, plot_svg(crosstalk.p));
+        html_paragraph(page,
+                       "Each loop's input re the driven loop's, while the octave centres play together on the "
+                       "driven loop's output alone, at -1 dBFS peak.");
+    }
+}
