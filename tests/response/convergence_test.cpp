@@ -51,12 +51,13 @@ deviation largest_deviation(const std::vector<double>& expected, const adaptatio
 }
 
 // 30 s of frames: the path 0.5, -0.25, 0.1 at delays D, D + 1, D + 2, with D
-// at the start, the middle and the very end of the taps.
+// at the start and the very end of the taps (where an index is off by one;
+// a delay in the middle is 30 s more of adaptation and no edge).
 TEST_F(MorvaneConvergence, ShortFirPathIsFoundAtAnyDelayWithinTheTaps)
 {
     const std::vector<float> path = {0.5f, -0.25f, 0.1f};
     const double energy = 0.5 * 0.5 + 0.25 * 0.25 + 0.1 * 0.1;
-    for (int64_t delay : {int64_t{0}, int64_t{300}, int64_t{2045}}) {
+    for (int64_t delay : {int64_t{0}, int64_t{2045}}) {
         fresh_run();
         simulated_loop loop(delay, path);
         const adaptation_model model = run_with_model(loop, 1440000, energy, 0.0);
