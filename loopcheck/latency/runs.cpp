@@ -140,6 +140,9 @@ bool run_one(const runs_plan& p, runs_outcome& out, stream& s, const runs_setup&
              capture_plan& plan, run_report& run, run_capture& kept)
 {
     std::vector<earlier_attempt> earlier;
+    // Every attempt so far captured exact zeros (and none stalled, whose
+    // missing frames could be the zeros): nothing reaches the input.
+    bool silent = true;
     for (run.attempts = 1;;) {
         const bool long_sweep = plan.clip == setup.long_clip, response_sweep = plan.clip == setup.response_clip;
         plan.sweep = long_sweep ? setup.long_sweep : response_sweep ? setup.response_sweep : setup.short_sweep;
@@ -151,6 +154,7 @@ bool run_one(const runs_plan& p, runs_outcome& out, stream& s, const runs_setup&
         if (interrupted(setup))
             return unfinished(out, check_status::interrupted, "interrupted"), false;
         std::string spoiled = capture_spoiled_by(capture);
+        silent = silent && !capture.stalled && digital_silence(capture);
         const int64_t tolerance = peak_neighbourhood(p.rate) + stream_largest_buffer(s);
         answer_of answer = spoiled.empty() && capture.result.loop && !capture.beyond
                                ? earlier_answer(earlier, capture, tolerance)
@@ -189,6 +193,12 @@ bool run_one(const runs_plan& p, runs_outcome& out, stream& s, const runs_setup&
         const stream_retry next = stream_retry_after(run.attempts, spoiled);
         if (next != stream_retry::keep)
             run.dropouts.push_back(spoiled);
+        // Exact zeros are no signal whatever spoiled the attempts: a loaded
+        // machine's xruns must not turn a dead input into an unstable loop.
+        if (next == stream_retry::give_up && silent) {
+            run_keep_seen(out.facts, capture, p.rate);
+            return unfinished(out, check_status::no_loop, no_loop_message(p, setup, plan.last_lag, capture)), false;
+        }
         if (next == stream_retry::give_up)
             return unfinished(out, check_status::unstable,
                               stream_retry_given_up("run " + std::to_string(out.facts.runs.size() + 1),

@@ -5,7 +5,9 @@
 #include <cmath>
 #include <numbers>
 
+#include "analysis/deconvolve.hpp"
 #include "analysis/distortion.hpp"
+#include "analysis/response.hpp"
 #include "analysis/sweep.hpp"
 #include "analysis/weighting.hpp"
 #include "loopcheck/io/stream_wait.hpp"
