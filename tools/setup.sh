@@ -30,7 +30,7 @@ headless=(xvfb xdotool imagemagick)
 # for tools/json_check.py, which holds loopcheck's JSON to its schema;
 # wine64-tools and libwine-dev for WineASIO, the JACK-backed ASIO driver the
 # Windows programs' ASIO tests run on (tools/wineasio_build.sh).
-test=(googletest libgtest-dev libbenchmark-dev jq clang-format python3-jsonschema
+test=(googletest libgtest-dev libbenchmark-dev jq clang-format python3-jsonschema python3-numpy
       jackd2 xvfb xdotool imagemagick procps
       g++-mingw-w64-x86-64 ninja-build wine64 libasound2-plugins wine64-tools libwine-dev
       pipewire pipewire-bin wireplumber pipewire-jack dbus-daemon
