@@ -31,12 +31,13 @@ struct quality_clips {
     std::vector<float> short_samples, long_samples;  // the same, mono, for the deconvolution
 };
 
-// What the command line asks of it (--quality, --limits), and (prepare) the
+// What the command line asks of it (--quality, --limits, --crosstalk), and (prepare) the
 // battery's plan for the stream's rate and loops, and its clips.
 struct battery_plan {
     quality_limits limits;                                 // --limits' items, read before anything is measured
     std::vector<int64_t> out_channels{1}, in_channels{1};  // the loops' channels, from 1
-    double max_delay_s = 2.0;                              // the longest loop: the ring holds a segment beyond it
+    quality_crosstalk_method crosstalk = quality_crosstalk_method::automatic;  // --crosstalk
+    double max_delay_s = 2.0;  // the longest loop: the ring holds a segment beyond it
     quality_plan plan;
     quality_clips clips;
 };
