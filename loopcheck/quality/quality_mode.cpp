@@ -80,7 +80,8 @@ battery_outcome quality_run(const battery_plan& p, const mode_prior& prior, mode
 }
 
 // How the battery ended, and its figures against --limits: one check that
-// decides (outside limits: the figures that failed), and a record per figure.
+// decides (outside limits: the figures that failed), and a record per figure,
+// a bound marked (it met a max at or above it; it never meets a min).
 mode_judgement quality_judge(const battery_outcome& o)
 {
     mode_judgement j;
@@ -89,7 +90,7 @@ mode_judgement quality_judge(const battery_outcome& o)
         std::string failed;
         for (const quality_verdict& v : o.quality.verdicts) {
             mode_check c;
-            c.name = v.figure, c.value = v.value, c.min = v.min, c.max = v.max;
+            c.name = v.figure, c.value = v.value, c.bound = v.bound, c.min = v.min, c.max = v.max;
             c.direction = v.min && v.max ? check_direction::closer
                           : v.max        ? check_direction::lower
                                          : check_direction::higher;
