@@ -153,6 +153,11 @@ void figures(html_page& page, const quality_outcome& q, size_t k)
         if (quality_plot_tone_spectrum(q, k, t, spectrum))
             html_svg(page, plot_svg(spectrum.p));
     }
+    html_paragraph(page,
+                   "Each bin as a sine's peak level (dBFS), no window, the tone coherent with the block; the "
+                   "largest bin of each of a thousand log-spaced stretches drawn. Orange: the harmonics in the "
+                   "band and their levels (a harmonic below its noise, a bound, its line alone); green, dashed: "
+                   "the THD+N residue's RMS over 20 Hz to 20 kHz.");
     report_plot harmonics;
     if (quality_plot_harmonics(q, k, harmonics)) {
         html_svg(page, plot_svg(harmonics.p));
@@ -161,10 +166,6 @@ void figures(html_page& page, const quality_outcome& q, size_t k)
                        "what that noise alone reads there). A hatched bar is a bound: the harmonic stood less than "
                        "10 dB above its floor, and lies below the bar's top.");
     }
-    html_paragraph(page,
-                   "Each bin as a sine's peak level (dBFS), no window, the tone coherent with the block; the "
-                   "largest bin of each of a thousand log-spaced stretches drawn. Orange: the harmonics in the "
-                   "band and their levels; green, dashed: the THD+N residue's RMS over 20 Hz to 20 kHz.");
     report_plot noise;
     if (quality_plot_noise_spectrum(q, k, noise)) {
         html_svg(page, plot_svg(noise.p));

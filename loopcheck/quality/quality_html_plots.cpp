@@ -57,10 +57,12 @@ bool quality_plot_tone_spectrum(const quality_outcome& q, size_t loop, size_t to
         // The residue's RMS in dBFS: the fundamental's level plus THD+N, both re a sine's peak.
         const double residue = *t.conditions.received_dbfs + *t.thd_n_db;
         residue_x = {t.conditions.band_low_hz, t.conditions.band_high_hz}, residue_y = {residue, residue};
+        // A harmonic that is a bound has no level of its own to mark: its line alone.
         for (size_t i = 0; i < t.harmonics_db.size(); i++)
             if (t.harmonics_db[i])
                 marks_x.push_back(static_cast<double>(i + 2) * f0),
-                    marks_y.push_back(*t.conditions.received_dbfs + *t.harmonics_db[i]);
+                    marks_y.push_back(t.harmonics_floor[i].bound ? report_plot_gap
+                                                                 : *t.conditions.received_dbfs + *t.harmonics_db[i]);
     }
     plot& p = out.p;
     spectrum_frame(p,
