@@ -10,10 +10,11 @@
 
 //
 // Why 10 dB: three Hann bins of noise are a sum of squares of a few
-// correlated Gaussian bins; their power exceeds 10 times its mean about once in
-// 20 000 readings, so a battery's 70 readings call noise a measurement once in
-// some 300 batteries. A component just at the margin reads up to 0.41 dB high
-// (its power plus the noise's tenth).
+// correlated Gaussian bins; their power exceeds 10 times its mean once in 1.4
+// million readings, 10 times the local median's estimate of it about once in
+// 50 000, so a battery's 70 readings call noise a measurement about once in
+// 700 batteries. A component just at the margin reads up to 0.41 dB high (its
+// power plus the noise's tenth).
 #pragma once
 #include <cstdint>
 #include <span>
