@@ -189,7 +189,11 @@ def errors: {h2: error(tone(-1).harmonics_db[0]; $t.harmonics[0]), h3: error(ton
     thd_n_1: error(tone(-1).thd_n_db; if $t.noise > -290 then $t.noise + 1 else $t.thd end),
     crosstalk: error(.quality.crosstalk[0]?.db_1khz; $x[0]?[0]), gain: error(c.gain_db; $t.gain),
     match_gain: error(.quality.channel_match?.gain_db; $t.match_gain),
-    match_phase: error(.quality.channel_match?.phase_deg; $t.match_phase)} | with_entries(select(.value != null));'
+    match_phase: error(.quality.channel_match?.phase_deg; $t.match_phase)} | with_entries(select(.value != null));
+def floor(f): if f == null or f.db == null then null else (f.db * 10 | round / 10) end;
+def floors: {h2: floor(tone(-1).harmonics_floor[0]), thd: floor(tone(-1).thd_floor), thd_n_1: floor(tone(-1).thd_n_floor),
+    smpte: floor(c.imd.smpte_floor), ccif: floor(c.imd.ccif_floor), d2: floor(c.imd.ccif_d2_floor),
+    crosstalk: [.quality.crosstalk[]? | floor(.floor_1khz)]} | with_entries(select(.value != null and .value != []));'
 
 #    name     | loopsim options                                  | loopcheck options                         | exit | check
 cases=$(cat <<'CASES'
@@ -249,8 +253,12 @@ while IFS='|' read -r name sim_options check_options want check; do
     done
     if [ "$verdict" = ok ]; then
         echo "ok   $name ($((SECONDS - began)) s): $(jq -r '"\(.quality.played_s * 100 | round / 100) s played, \(.quality.replayed | length) replayed"' "$work/out" 2>/dev/null)"
-        # What the accuracy table in the documentation is made of: measured minus truth, dB (degrees for phase).
+        # What the accuracy table in the documentation is made of: measured minus truth, dB (degrees for
+        # phase); the figures' floors; each crosstalk pair and its truth.
         echo "     $(jq -c --argjson t "$t" --argjson x "$x" "$defs errors" "$work/out" 2>/dev/null)"
+        echo "     floors $(jq -c --argjson t "$t" --argjson x "$x" "$defs floors" "$work/out" 2>/dev/null)"
+        echo "     crosstalk $(jq -c '[.quality.crosstalk[]? | {method, from, to, db: (.db_1khz * 100 | round / 100),
+            octaves: [.by_octave_db[] | values | . * 100 | round / 100]}]' "$work/out" 2>/dev/null) truth $x"
     elif [ $disturbed -gt 0 ]; then
         echo "SKIP $name: disturbed by the server in all three attempts ($verdict)"
         undecided+=" $name"
