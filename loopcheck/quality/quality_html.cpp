@@ -158,20 +158,18 @@ void figures(html_page& page, const quality_outcome& q, size_t k)
                    "largest bin of each of a thousand log-spaced stretches drawn. Orange: the harmonics in the "
                    "band and their levels (a harmonic below its noise, a bound, its line alone); green, dashed: "
                    "the THD+N residue's RMS over 20 Hz to 20 kHz.");
-    report_plot harmonics;
-    if (quality_plot_harmonics(q, k, harmonics)) {
-        html_svg(page, plot_svg(harmonics.p));
-        html_paragraph(page,
-                       "Each harmonic read from three Hann bins against the noise of the bins around it (grey: "
-                       "what that noise alone reads there). A hatched bar is a bound: the harmonic stood less than "
-                       "10 dB above its floor, and lies below the bar's top.");
-    }
-    report_plot noise;
-    if (quality_plot_noise_spectrum(q, k, noise)) {
-        html_svg(page, plot_svg(noise.p));
-        html_paragraph(page,
-                       "Blue: unweighted; orange: A-weighted (IEC 61672, 0 dB at 1 kHz). The same bins as above.");
-    }
+    // A plot drawn, and its note under it.
+    const auto with_note = [&](bool drawn, const report_plot& plotted, const char* note) {
+        if (drawn)
+            html_svg(page, plot_svg(plotted.p)), html_paragraph(page, note);
+    };
+    report_plot harmonics, noise;
+    with_note(quality_plot_harmonics(q, k, harmonics), harmonics,
+              "Each harmonic read from three Hann bins against the noise of the bins around it (grey: what that "
+              "noise alone reads there). A hatched bar is a bound: the harmonic stood less than 10 dB above its "
+              "floor, and lies below the bar's top.");
+    with_note(quality_plot_noise_spectrum(q, k, noise), noise,
+              "Blue: unweighted; orange: A-weighted (IEC 61672, 0 dB at 1 kHz). The same bins as above.");
 }
 
 }  // namespace
