@@ -94,20 +94,32 @@ std::vector<std::vector<float>> xt_captures(const quality_plan& p, const quality
     std::mt19937_64 generator(seed);
     std::normal_distribution<double> normal(0.0, noise > 0.0 ? noise : 1.0);
     std::vector<std::vector<float>> in(loops.size(), std::vector<float>(frames));
-    for (size_t to = 0; to < loops.size(); to++)
-        for (size_t i = 0; i < frames; i++) {
-            const int64_t m = static_cast<int64_t>(i) - s.settle_frames;
-            const double x = xt_output(p, s, static_cast<int>(to), m, loops[to].clock(m));
+    // Each output at each loop's own clock once a frame; a pickup read through
+    // another clock (the victim's, where it differs) computed on its own.
+    const size_t n = loops.size();
+    std::vector<double> delta(n), own(n);
+    std::vector<std::vector<double>> sum(n, std::vector<double>(frames));
+    for (size_t i = 0; i < frames; i++) {
+        const int64_t m = static_cast<int64_t>(i) - s.settle_frames;
+        for (size_t l = 0; l < n; l++)
+            delta[l] = loops[l].clock(m), own[l] = xt_output(p, s, static_cast<int>(l), m, delta[l]);
+        for (size_t to = 0; to < n; to++) {
+            const double x = own[to];
             double y = loops[to].gain * (x + loops[to].a2 * x * x + loops[to].a3 * x * x * x);
-            for (size_t from = 0; from < loops.size(); from++) {
+            for (size_t from = 0; from < n; from++) {
                 if (from == to)
                     continue;
-                const double o =
-                    xt_output(p, s, static_cast<int>(from), m, (pickup_at_driver ? loops[from] : loops[to]).clock(m));
+                const double at = pickup_at_driver ? delta[from] : delta[to];
+                const double o = at == delta[from] ? own[from] : xt_output(p, s, static_cast<int>(from), m, at);
                 y += leak(static_cast<int>(from), static_cast<int>(to)) * o + cube * o * o * o;
             }
-            in[to][i] = static_cast<float>(y + (noise > 0.0 ? normal(generator) : 0.0));
+            sum[to][i] = y;
         }
+    }
+    // The noise after, each loop's in turn (the generator's order), rounded once.
+    for (size_t to = 0; to < n; to++)
+        for (size_t i = 0; i < frames; i++)
+            in[to][i] = static_cast<float>(sum[to][i] + (noise > 0.0 ? normal(generator) : 0.0));
     return in;
 }
 
