@@ -83,39 +83,37 @@ double distortion_mean_bin_power(const distortion_block& b, std::span<const int6
     return count > 0 ? power / static_cast<double>(count) : 0.0;
 }
 
-std::array<std::optional<double>, 9> distortion_harmonics(const distortion_block& b, int64_t bin)
-{
-    std::array<std::optional<double>, 9> h;
-    const double fundamental = distortion_amplitude(b, bin);
-    for (int64_t order = 2; order <= 10; order++)
-        if (fundamental > 0.0 && in_band(b, order * bin))
-            h[static_cast<size_t>(order - 2)] = distortion_amplitude(b, order * bin) / fundamental;
-    return h;
-}
-
-double distortion_thd(const std::array<std::optional<double>, 9>& harmonics)
-{
-    double sum = 0.0;
-    for (const std::optional<double>& h : harmonics)
-        if (h)
-            sum += *h * *h;
-    return std::sqrt(sum);
-}
-
 double distortion_offset_bins(std::span<const float> frames, int64_t bin, int64_t n)
 {
+    const int64_t bins[] = {bin};
+    return distortion_offsets_bins(frames, bins, n)[0];
+}
+
+std::vector<double> distortion_offsets_bins(std::span<const float> frames, std::span<const int64_t> bins, int64_t n)
+{
     // Each half mixed down by the bin's own frequency; its image at twice the
-    // frequency makes whole cycles in a half (bin is whole) and sums to 0.
-    std::complex<double> halves[2] = {0.0, 0.0};
+    // frequency makes whole cycles in a half (bin is whole) and sums to 0. The
+    // phases are whole multiples of 2 pi / n: one table of the turn's n steps.
+    std::vector<std::complex<double>> turn(static_cast<size_t>(n));
     const double step = 2.0 * std::numbers::pi / static_cast<double>(n);
-    int64_t phase = 0;
-    for (int64_t m = 0; m < n; m++) {
-        halves[m < n / 2 ? 0 : 1] +=
-            static_cast<double>(frames[static_cast<size_t>(m)]) * std::polar(1.0, -step * static_cast<double>(phase));
-        phase = (phase + bin) % n;
+    for (int64_t m = 0; m < n; m++)
+        turn[static_cast<size_t>(m)] = std::polar(1.0, -step * static_cast<double>(m));
+    std::vector<double> offsets;
+    for (const int64_t bin : bins) {
+        std::complex<double> halves[2] = {0.0, 0.0};
+        const int64_t advance = ((bin % n) + n) % n;
+        int64_t phase = 0;
+        for (int64_t m = 0; m < n; m++) {
+            halves[m < n / 2 ? 0 : 1] +=
+                static_cast<double>(frames[static_cast<size_t>(m)]) * turn[static_cast<size_t>(phase)];
+            phase += advance;
+            if (phase >= n)
+                phase -= n;
+        }
+        // The halves' centres lie n/2 frames apart: pi x offset radians.
+        offsets.push_back(std::arg(halves[1] * std::conj(halves[0])) / std::numbers::pi);
     }
-    // The halves' centres lie n/2 frames apart: pi x offset radians.
-    return std::arg(halves[1] * std::conj(halves[0])) / std::numbers::pi;
+    return offsets;
 }
 
 double distortion_leakage(double offset_bins)
@@ -134,21 +132,4 @@ double distortion_leakage(double offset_bins)
     // The plain transform's would be d sqrt(2 (pi^2 / 6 - 1)), 1.1357 d,
     // 15.1 dB more than what the residue, read through Hann, holds of it.
     return std::fabs(offset_bins) * std::sqrt(std::numbers::pi * std::numbers::pi / 3.0 - 13.0 / 4.0);
-}
-
-double distortion_smpte(const distortion_block& b, int64_t low_bin, int64_t high_bin)
-{
-    double sum = 0.0;
-    for (const int64_t k : {high_bin - 2 * low_bin, high_bin - low_bin, high_bin + low_bin, high_bin + 2 * low_bin})
-        sum += std::pow(distortion_amplitude(b, k), 2);
-    const double carrier = distortion_amplitude(b, high_bin);
-    return carrier > 0.0 ? std::sqrt(sum) / carrier : 0.0;
-}
-
-double distortion_ccif(const distortion_block& b, int64_t low_bin, int64_t high_bin)
-{
-    const double products =
-        std::hypot(distortion_amplitude(b, high_bin - low_bin), distortion_amplitude(b, 2 * low_bin - high_bin));
-    const double tones = std::hypot(distortion_amplitude(b, low_bin), distortion_amplitude(b, high_bin));
-    return tones > 0.0 ? products / tones : 0.0;
 }

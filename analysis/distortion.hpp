@@ -15,11 +15,10 @@
 // the hum's phase at the block's start); a product on the bin next to a
 // 1000 Hz hum harmonic took 41 % of it.
 #pragma once
-#include <array>
 #include <complex>
 #include <cstdint>
-#include <optional>
 #include <span>
+#include <vector>
 
 #include "analysis/deconvolve.hpp"
 
@@ -62,13 +61,6 @@ double distortion_band_rms(const distortion_block& b, bool a_weighted, std::span
 // tone's standing above the noise.
 double distortion_mean_bin_power(const distortion_block& b, std::span<const int64_t> notch);
 
-// Harmonics 2 .. 10 of the tone on bin, each as a ratio to the tone's
-// amplitude (distortion_amplitude); empty for a harmonic beyond the band.
-std::array<std::optional<double>, 9> distortion_harmonics(const distortion_block& b, int64_t bin);
-
-// The root sum of squares of the harmonics that lie in the band.
-double distortion_thd(const std::array<std::optional<double>, 9>& harmonics);
-
 // How far the tone on bin came back from it, in bins (positive: above), from
 // the phase it gains from the block's first half to its second: a loop whose
 // output and input run on two clocks (a resampler between them) returns the
@@ -77,16 +69,9 @@ double distortion_thd(const std::array<std::optional<double>, 9>& harmonics);
 // frames: the block's n frames.
 double distortion_offset_bins(std::span<const float> frames, int64_t bin, int64_t n);
 
+// The same for several tones, in one pass over the frames.
+std::vector<double> distortion_offsets_bins(std::span<const float> frames, std::span<const int64_t> bins, int64_t n);
+
 // The RMS, re the tone's, of what an offset spreads through Hann beyond the
 // notch: offset x sqrt(pi^2 / 3 - 13 / 4), 0.19967 x offset.
 double distortion_leakage(double offset_bins);
-
-// SMPTE intermodulation of a low tone (f1) and a high one (f2): the RSS of the
-// sidebands at f2 +- f1 and f2 +- 2 f1 over the high tone, each
-// distortion_amplitude.
-double distortion_smpte(const distortion_block& b, int64_t low_bin, int64_t high_bin);
-
-// CCIF (twin-tone) intermodulation of f1 < f2: the RSS of the products at
-// f2 - f1 and 2 f1 - f2 over the RSS of the two tones, each
-// distortion_amplitude.
-double distortion_ccif(const distortion_block& b, int64_t low_bin, int64_t high_bin);

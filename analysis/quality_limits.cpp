@@ -112,14 +112,15 @@ std::optional<std::string> read_limit(const std::string& key, const nlohmann::js
     return std::nullopt;
 }
 
-// How far inside its limits a value lies (negative: outside).
-double margin(const quality_limit& l, double v)
+// How far inside its limits a figure lies (negative: outside); a bound
+// below a min cannot be shown to reach it.
+double margin(const quality_limit& l, const quality_figure& f)
 {
     double m = INFINITY;
     if (l.min)
-        m = std::min(m, v - *l.min);
+        m = std::min(m, f.bound ? -INFINITY : f.value - *l.min);
     if (l.max)
-        m = std::min(m, *l.max - v);
+        m = std::min(m, *l.max - f.value);
     return m;
 }
 
@@ -161,19 +162,19 @@ quality_limits quality_limits_parse(std::string_view text)
 quality_figure_set quality_limits_figures(const quality_loop_figures& f)
 {
     quality_figure_set set;
-    auto put = [&](const char* key, const std::optional<double>& v) {
+    auto put = [&](const char* key, const std::optional<double>& v, bool bound = false) {
         if (v)
-            set[key] = *v;
+            set[key] = quality_figure(*v, bound);
     };
     for (const quality_tone_figures& t : f.tones)
         if (t.conditions.level_dbfs == quality_tone_levels_dbfs[0])
-            put("thd_n_db", t.thd_n_db), put("thd_db", t.thd_db);
+            put("thd_n_db", t.thd_n_db), put("thd_db", t.thd_db, t.thd_floor.bound);
     put("noise_dbfs", f.noise.noise_dbfs);
     put("noise_dbfs_a", f.noise.noise_dbfs_a);
     put("dynamic_range_db_a", f.dynamic_range_db_a);
-    put("imd_smpte_db", f.smpte.db);
-    put("imd_ccif_db", f.ccif.db);
-    put("crosstalk_db", f.crosstalk_db);
+    put("imd_smpte_db", f.smpte.db, f.smpte.floor.bound);
+    put("imd_ccif_db", f.ccif.db, f.ccif.floor.bound);
+    put("crosstalk_db", f.crosstalk_db, f.crosstalk_floor.bound);
     put("gain_db", f.gain_db);
     return set;
 }
@@ -183,13 +184,16 @@ std::vector<quality_verdict> quality_limits_judge(std::span<const quality_limit>
 {
     std::vector<quality_verdict> verdicts;
     for (const quality_limit& l : limits) {
-        quality_verdict v{l.figure, std::nullopt, l.min, l.max, false};
+        quality_verdict v{l.figure, std::nullopt, false, l.min, l.max, false};
+        std::optional<quality_figure> worst;
         for (const quality_figure_set& set : loops) {
             const auto found = set.find(l.figure);
-            if (found != set.end() && (!v.value || margin(l, found->second) < margin(l, *v.value)))
-                v.value = found->second;
+            if (found != set.end() && (!worst || margin(l, found->second) < margin(l, *worst)))
+                worst = found->second;
         }
-        v.pass = v.value && margin(l, *v.value) >= 0.0;
+        if (worst)
+            v.value = worst->value, v.bound = worst->bound;
+        v.pass = worst && margin(l, *worst) >= 0.0;
         verdicts.push_back(v);
     }
     return verdicts;

@@ -34,8 +34,18 @@ struct quality_limits {
 // reading stopped.
 quality_limits quality_limits_parse(std::string_view text);
 
+// One figure of a loop: its value, or for a bound ("<", distortion_floor.hpp)
+// the level it lies below.
+struct quality_figure {
+    double value = 0.0;
+    bool bound = false;
+    quality_figure() = default;
+    // Not explicit: a plain value is a measurement (set["gain_db"] = 0.4).
+    quality_figure(double v, bool is_bound = false) : value(v), bound(is_bound) {}
+};
+
 // One loop's figures by their limits' names; a figure not taken is absent.
-using quality_figure_set = std::map<std::string, double>;
+using quality_figure_set = std::map<std::string, quality_figure>;
 
 // The set of one loop's battery figures: THD+N and THD of the -1 dBFS tone,
 // noise, dynamic range, both IMDs, crosstalk at 997 Hz and gain. The caller
@@ -46,11 +56,14 @@ quality_figure_set quality_limits_figures(const quality_loop_figures& f);
 struct quality_verdict {
     std::string figure;
     std::optional<double> value;  // the worst loop's; empty when no loop has the figure
+    bool bound = false;           // value is a bound: the figure lies below it
     std::optional<double> min, max;
     bool pass = false;  // within the limits; a figure not taken fails
 };
 
 // Every limit against the loops' figures: the value nearest to breaking (or
-// furthest beyond) its limits, over the loops.
+// furthest beyond) its limits, over the loops. A bound "< x" meets a max at
+// or above x (the figure lies below it) and never a min (it could lie
+// anywhere below x): it fails one, as a figure not taken does.
 std::vector<quality_verdict> quality_limits_judge(std::span<const quality_limit> limits,
                                                   std::span<const quality_figure_set> loops);

@@ -19,12 +19,10 @@ quality_figure_set quality_outcome_figures(const quality_outcome& q, size_t k)
 
 void quality_outcome_crosstalk(quality_outcome& q, const std::vector<std::vector<std::vector<float>>>& captures)
 {
-    const quality_plan& p = q.plan;
-    for (size_t i = 0; i < p.segments.size() && i < captures.size(); i++)
-        if (p.segments[i].kind == quality_kind::crosstalk) {
-            const std::vector<std::span<const float>> spans(captures[i].begin(), captures[i].end());
-            q.crosstalk = quality_crosstalk_read(p, p.segments[i], spans);
-        }
+    std::vector<quality_segment_captures> spans;
+    for (const std::vector<std::vector<float>>& segment : captures)
+        spans.emplace_back(segment.begin(), segment.end());
+    q.crosstalk = quality_crosstalk_pairs(q.plan, spans);
 }
 
 void quality_outcome_match_delay(quality_outcome& q)

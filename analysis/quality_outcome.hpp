@@ -35,7 +35,7 @@ struct quality_outcome {
     std::vector<double> latency_frames;  // each loop's mean latency
     std::vector<quality_loop_figures> loops;
     std::vector<quality_response> responses;        // per loop
-    std::vector<quality_crosstalk_pair> crosstalk;  // every ordered pair, with two loops or more
+    std::vector<quality_crosstalk_pair> crosstalk;  // every ordered pair by each method, with two loops or more
     std::vector<std::string> replayed;              // a line per segment played again, and why
     double play_seconds = 0.0;                      // the battery's audio, replays included
     bool judged = false;                            // --limits given
@@ -48,8 +48,8 @@ struct quality_outcome {
 quality_figure_set quality_outcome_figures(const quality_outcome& q, size_t loop);
 
 // Every ordered pair's crosstalk from the battery's captures (segment, then
-// loop), all from the crosstalk segment: the analysis gives each loop's
-// worst; this names the pairs.
+// loop), by each method the plan holds (AES17's pairs first): the analysis
+// gives each loop's worst; this names the pairs.
 void quality_outcome_crosstalk(quality_outcome& q, const std::vector<std::vector<std::vector<float>>>& captures);
 
 // The captures start at each loop's own latency to the frame, which takes the

@@ -74,7 +74,41 @@ int64_t quality_plan_segment_frames(const quality_segment& s)
     return s.settle_frames + s.analysed_frames + s.tail_frames;
 }
 
-quality_plan quality_plan_make(double rate, int loops)
+std::string quality_plan_method_name(quality_crosstalk_method m)
+{
+    switch (m) {
+    case quality_crosstalk_method::automatic: return "auto";
+    case quality_crosstalk_method::aes17: return "aes17";
+    case quality_crosstalk_method::all_driven: return "all-driven";
+    case quality_crosstalk_method::both: return "both";
+    }
+    return "auto";
+}
+
+bool quality_plan_method_parse(const std::string& word, quality_crosstalk_method& m)
+{
+    for (const quality_crosstalk_method candidate :
+         {quality_crosstalk_method::automatic, quality_crosstalk_method::aes17, quality_crosstalk_method::all_driven,
+          quality_crosstalk_method::both})
+        if (word == quality_plan_method_name(candidate)) {
+            m = candidate;
+            return true;
+        }
+    return false;
+}
+
+bool quality_plan_uses_aes17(quality_crosstalk_method m, int loops)
+{
+    return loops >= 2 && (m == quality_crosstalk_method::aes17 || m == quality_crosstalk_method::both ||
+                          (m == quality_crosstalk_method::automatic && loops == 2));
+}
+
+bool quality_plan_uses_all_driven(quality_crosstalk_method m, int loops)
+{
+    return loops >= 2 && m != quality_crosstalk_method::aes17;
+}
+
+quality_plan quality_plan_make(double rate, int loops, quality_crosstalk_method method)
 {
     quality_plan p;
     if (!(rate >= quality_rate_min && rate <= quality_rate_max)) {
@@ -87,6 +121,7 @@ quality_plan quality_plan_make(double rate, int loops)
     }
     p.rate = rate;
     p.loops = loops;
+    p.crosstalk = method;
     p.block = fft_size_at_least(frames_of(quality_block_s, rate));
     const int64_t tone_bin = tones_bin(quality_tone_hz, rate, p.block);
 
@@ -103,7 +138,15 @@ quality_plan quality_plan_make(double rate, int loops)
     ccif.tones = ccif_pair(p);
     p.segments.push_back(ccif);
 
-    if (loops >= 2) {
+    for (int driven = 0; quality_plan_uses_aes17(method, loops) && driven < loops; driven++) {
+        // AES17's: one loop at a time, the others silent.
+        quality_segment aes17 = segment(p, quality_kind::crosstalk_aes17, quality_aes17_level_dbfs);
+        aes17.driven = driven;
+        aes17.loop_tones.assign(static_cast<size_t>(loops), {});
+        aes17.loop_tones[static_cast<size_t>(driven)] = {{tone_bin, tones_amplitude(quality_aes17_level_dbfs)}};
+        p.segments.push_back(aes17);
+    }
+    if (quality_plan_uses_all_driven(method, loops)) {
         // Every loop at once, each on bins of its own, the octave tones of
         // each summing to the peak as the pairs do.
         quality_segment crosstalk = segment(p, quality_kind::crosstalk, quality_pair_peak_dbfs);
@@ -163,6 +206,7 @@ std::string quality_plan_kind_name(quality_kind k)
     case quality_kind::smpte: return "imd_smpte";
     case quality_kind::ccif: return "imd_ccif";
     case quality_kind::crosstalk: return "crosstalk";
+    case quality_kind::crosstalk_aes17: return "crosstalk_aes17";
     }
     return "unknown";
 }

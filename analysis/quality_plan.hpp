@@ -11,8 +11,10 @@
 //   tones coherent with it; this is the averaging time (0.68 s at 48 kHz),
 //   and a bin is 1.46 Hz wide there;
 // - tail: 10 ms fade-out, not analysed, so that no segment ends in a click.
-// Seven segments with two loops or more (one for the crosstalk of them all),
-// six with one: at 48 kHz 6.25 s of audio (5.36 s), at 44.1 kHz 6.67 s.
+// Six segments with one loop; with two loops or more, the crosstalk's by the
+// method asked (quality_crosstalk_method): by default with two loops one
+// AES17 segment per loop and the all-driven one, 8.03 s of audio at 48 kHz
+// (8.58 s at 44.1 kHz), with three or more the all-driven one alone, 6.25 s.
 #pragma once
 #include <cstddef>
 #include <cstdint>
@@ -32,6 +34,7 @@ inline constexpr double quality_tone_levels_dbfs[] = {-1.0, -20.0, -60.0};
 inline constexpr double quality_gain_level_dbfs = -20.0;      // gain and channel match
 inline constexpr double quality_range_level_dbfs = -60.0;     // dynamic range
 inline constexpr double quality_pair_peak_dbfs = -1.0;        // the sum of each pair, and of the octave tones
+inline constexpr double quality_aes17_level_dbfs = -1.0;      // AES17's crosstalk: the driven loop's 997 Hz tone
 inline constexpr double quality_smpte_hz[] = {60.0, 7000.0};  // 4:1
 inline constexpr double quality_octave_hz[] = {125.0, 250.0, 500.0, 1000.0, 2000.0, 4000.0, 8000.0, 16000.0};
 inline constexpr std::size_t quality_octave_1khz = 3;  // the octave centre the crosstalk figure is read at
@@ -57,17 +60,41 @@ inline constexpr double quality_edge_margin_hz = 1000.0;
 inline constexpr double quality_ccif_spacing_hz = 990.0;
 
 enum class quality_kind {
-    idle,       // digital silence on every output
-    tone,       // 997 Hz on every output at once
-    smpte,      // 60 Hz + 7 kHz on every output
-    ccif,       // 19 kHz + 19.99 kHz on every output (18 + 18.99 at 44.1 kHz)
-    crosstalk,  // every output its own tones near the octave centres (quality_crosstalk.hpp)
+    idle,             // digital silence on every output
+    tone,             // 997 Hz on every output at once
+    smpte,            // 60 Hz + 7 kHz on every output
+    ccif,             // 19 kHz + 19.99 kHz on every output (18 + 18.99 at 44.1 kHz)
+    crosstalk,        // every output its own tones near the octave centres (quality_crosstalk.hpp)
+    crosstalk_aes17,  // one output (driven) the 997 Hz tone at -1 dBFS, the others silent
 };
+
+// How the crosstalk is taken, with two loops or more.
+// - all_driven: one segment in which every loop plays its own tones near the
+//   octave centres, -19.06 dBFS each; every ordered pair at every octave from
+//   one capture, every converter busy as in use. Its floor lies 18 dB higher
+//   than AES17's (each tone 18 dB lower), and crosstalk that grows with the
+//   level (a shared supply or ground) is driven 18 dB less.
+// - aes17: a segment per loop, that loop alone driven with 997 Hz at -1 dBFS,
+//   the others silent, each silent loop read at the drive's own bins (a
+//   narrow band of three Hann bins): AES17's method, near 1 kHz only.
+// - both: the two.
+// - automatic: both with two loops (8.03 s at 48 kHz, 8.58 s at 44.1 kHz, within
+//   10 s), the all-driven one alone from three loops up.
+enum class quality_crosstalk_method { automatic, aes17, all_driven, both };
+
+// "auto", "aes17", "all-driven", "both"; and back (false for another word).
+std::string quality_plan_method_name(quality_crosstalk_method m);
+bool quality_plan_method_parse(const std::string& word, quality_crosstalk_method& m);
+
+// The methods a plan uses for its loops.
+bool quality_plan_uses_aes17(quality_crosstalk_method m, int loops);
+bool quality_plan_uses_all_driven(quality_crosstalk_method m, int loops);
 
 struct quality_segment {
     quality_kind kind = quality_kind::idle;
     std::vector<tone> tones;  // bins of the analysed block and peak amplitudes, the same on every output
     std::vector<std::vector<tone>> loop_tones;  // instead, where each loop plays its own (the crosstalk)
+    int driven = -1;                            // crosstalk_aes17: the loop that plays (the others are silent)
     double level_dbfs = 0.0;                    // a tone's level; for several tones, their sum's peak
     int64_t start = 0;                          // the segment's first frame within the battery
     int64_t fade_frames = 0;                    // the fade-in, within settle
@@ -80,6 +107,7 @@ struct quality_plan {
     std::string error;  // why no plan could be made (the rate, the loops); no segments then
     double rate = 0.0;
     int loops = 0;
+    quality_crosstalk_method crosstalk = quality_crosstalk_method::automatic;
     int64_t block = 0;  // the analysed block's frames: a power of two
     std::vector<quality_segment> segments;
 };
@@ -96,11 +124,12 @@ inline constexpr double quality_rate_min = 44100.0, quality_rate_max = 768000.0;
 double quality_plan_tone_ceiling_hz(double rate);
 
 // The battery for the rate and number of loops (1 or more): silence, the
-// three tones, SMPTE, CCIF, then (with two loops or more) the crosstalk,
-// every loop driven with its own tones. A rate that is not a number within
-// quality_rate_min .. max, or fewer than one loop: no segments and the
-// reason in error.
-quality_plan quality_plan_make(double rate, int loops);
+// three tones, SMPTE, CCIF, then (with two loops or more) the crosstalk by
+// the method: AES17's segments, one per loop in the loops' order, then the
+// all-driven one. A rate that is not a number within quality_rate_min .. max,
+// or fewer than one loop: no segments and the reason in error.
+quality_plan quality_plan_make(double rate, int loops,
+                               quality_crosstalk_method crosstalk = quality_crosstalk_method::automatic);
 
 // All the battery's frames.
 int64_t quality_plan_frames(const quality_plan& p);

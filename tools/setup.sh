@@ -34,9 +34,10 @@ headless=(xvfb xdotool imagemagick)
 # for tools/json_check.py, which holds loopcheck's JSON to its schema;
 # wine64-tools and libwine-dev for WineASIO, the JACK-backed ASIO driver the
 # Windows programs' ASIO tests run on (tools/wineasio_build.sh); python3 for
-# the scripts in Python; shfmt, with which tools/setup.sh --check reads the
+# the scripts in Python, python3-numpy for the independent check of the twin
+# tone's d2 and d3; shfmt, with which tools/setup.sh --check reads the
 # scripts' commands.
-test=(googletest libgtest-dev libbenchmark-dev jq clang-format python3 python3-jsonschema shfmt
+test=(googletest libgtest-dev libbenchmark-dev jq clang-format python3 python3-jsonschema python3-numpy shfmt
       jackd2 xvfb xdotool imagemagick procps
       g++-mingw-w64-x86-64 ninja-build wine64 libasound2-plugins wine64-tools libwine-dev
       pipewire pipewire-bin wireplumber pipewire-jack dbus-daemon

@@ -64,10 +64,14 @@ struct plot_points {
 };
 
 // Bars from base up (or down) to y[i], spanning x0[i] .. x1[i]: a histogram.
+// A bar whose hatched[i] is not 0 (hatched may be empty) is its outline and
+// diagonal lines 6 px apart in the colour, not filled: a bound, the level a
+// figure lies below.
 struct plot_bars {
     std::span<const double> x0, x1, y;
     std::string colour = "#1f77b4";
     double base = 0.0;
+    std::span<const uint8_t> hatched;
 };
 
 struct plot {

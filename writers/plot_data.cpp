@@ -36,6 +36,20 @@ void plot_draw_bands(std::string& out, const plot& p, const plot_frame& a)
     }
 }
 
+void plot_draw_hatched(std::string& out, double left, double top, double right, double bottom,
+                       const std::string& colour)
+{
+    const svg_stroke stroke{colour, 1.0, ""};
+    svg_frame(out, left, top, right - left, bottom - top, stroke);
+    // Lines x + y = c ("/" on the screen), 6 px apart, each cut to the bar.
+    constexpr double spacing = 6.0;
+    for (double c = left + top + spacing; c < right + bottom; c += spacing) {
+        const double x0 = std::max(left, c - bottom), x1 = std::min(right, c - top);
+        if (x1 > x0)
+            svg_line(out, x0, c - x0, x1, c - x1, stroke);
+    }
+}
+
 void plot_draw_bars(std::string& out, const plot& p, const plot_frame& a)
 {
     for (const plot_bars& bars : p.bars) {
@@ -50,7 +64,10 @@ void plot_draw_bars(std::string& out, const plot& p, const plot_frame& a)
             const double right = plot_reach(std::max(x0, x1), a.left, a.width);
             const double top = plot_reach(std::min(y, base), a.top, a.height);
             const double bottom = plot_reach(std::max(y, base), a.top, a.height);
-            svg_rect(out, left, top, right - left, bottom - top, bars.colour);
+            if (i < bars.hatched.size() && bars.hatched[i] != 0)
+                plot_draw_hatched(out, left, top, right, bottom, bars.colour);
+            else
+                svg_rect(out, left, top, right - left, bottom - top, bars.colour);
         }
     }
 }

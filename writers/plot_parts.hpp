@@ -24,6 +24,9 @@ void plot_draw_legend(std::string& out, const plot& p, const plot_frame& a);
 // The data (plot_data.cpp).
 void plot_draw_bands(std::string& out, const plot& p, const plot_frame& a);
 void plot_draw_bars(std::string& out, const plot& p, const plot_frame& a);
+// A bar from left to right, top to bottom (pixels) as its outline and diagonal lines.
+void plot_draw_hatched(std::string& out, double left, double top, double right, double bottom,
+                       const std::string& colour);
 void plot_draw_series(std::string& out, const plot& p, const plot_frame& a, const plot_series& s);
 void plot_draw_vlines(std::string& out, const plot& p, const plot_frame& a);
 void plot_draw_points(std::string& out, const plot& p, const plot_frame& a);

@@ -24,7 +24,7 @@ constexpr option_row buffers_rows[] = {
      "play the monitor's stimulus for --soak and count glitches and xruns. On JACK (and PipeWire's JACK face) the "
      "size is the whole server's, set through the JACK API and put back afterwards, after Ctrl-C too; elsewhere "
      "each stream is opened with the size. Ends with the table and the smallest safe buffer (no glitch, no xrun). "
-     "Does not go with -b, --monitor, --quality, --limits, --expect, --response or --ir.", 1.0, 65536.0},
+     "Does not go with -b, --monitor, --quality, --limits, --crosstalk, --expect, --response or --ir.", 1.0, 65536.0},
     {"--soak", "SECONDS",
      "how long (in seconds, or 30s, 2m) to play the monitor's stimulus at each size and count glitches and xruns,",
      "A soak checks the loop from some 0.6 s after it starts, once the monitor has found and learnt its stimulus: "
@@ -82,7 +82,8 @@ std::string alone(const option_values& v)
     const std::pair<bool, const char*> others[] = {
         {option_given(v, "--buffer"), "-b"},
         {option_given(v, "--monitor"), "--monitor"},
-        {option_given(v, "--quality") || option_given(v, "--limits"), "--quality and --limits"},
+        {option_given(v, "--quality") || option_given(v, "--limits") || option_given(v, "--crosstalk"),
+         "--quality, --limits and --crosstalk"},
         {option_given(v, "--expect"), "--expect"},
         {option_given(v, "--response"), "--response"},
         {option_given(v, "--ir"), "--ir"},

@@ -32,6 +32,7 @@ enum class check_result { pass, fail, skip };
 struct mode_check {
     std::string name;  // "latency_frames", "thd_n_db", "glitches", "buffer 256": what it is named by
     std::optional<double> value;
+    bool bound = false;              // value is a bound: the figure lies below it (under its noise, "<")
     std::string unit;                // "frames", "dB", "ppm", "ms", "" for a count
     std::optional<double> min, max;  // the bounds it is held to
     check_direction direction = check_direction::none;

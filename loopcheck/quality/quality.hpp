@@ -31,12 +31,13 @@ struct quality_clips {
     std::vector<float> short_samples, long_samples;  // the same, mono, for the deconvolution
 };
 
-// What the command line asks of it (--quality, --limits), and (prepare) the
+// What the command line asks of it (--quality, --limits, --crosstalk), and (prepare) the
 // battery's plan for the stream's rate and loops, and its clips.
 struct battery_plan {
     quality_limits limits;                                 // --limits' items, read before anything is measured
     std::vector<int64_t> out_channels{1}, in_channels{1};  // the loops' channels, from 1
-    double max_delay_s = 2.0;                              // the longest loop: the ring holds a segment beyond it
+    quality_crosstalk_method crosstalk = quality_crosstalk_method::automatic;  // --crosstalk
+    double max_delay_s = 2.0;  // the longest loop: the ring holds a segment beyond it
     quality_plan plan;
     quality_clips clips;
 };
@@ -88,5 +89,13 @@ inline constexpr const char* quality_residue_colour = "#2ca02c";
 bool quality_plot_tone_spectrum(const quality_outcome& q, size_t loop, size_t tone, report_plot& out);
 // The silent outputs' noise spectrum, unweighted and A-weighted.
 bool quality_plot_noise_spectrum(const quality_outcome& q, size_t loop, report_plot& out);
-// Every ordered pair's crosstalk at the octave centres, -160..0 dB. False with one loop.
+// Every ordered pair's all-driven crosstalk at the octave centres, -160..0
+// dB. False with one loop, or no all-driven segment.
 bool quality_plot_crosstalk(const quality_outcome& q, report_plot& out);
+// A loop's harmonics H2 ... H10 re the fundamental at each tone's level, a
+// bar each (the levels side by side at each order, in plot_colours' order),
+// a bound (a harmonic below its noise) hatched up to the level it lies
+// below, each floor a grey dot; the level axis from the lowest floor to the
+// highest bar, in 20 dB steps. False without a tone measured.
+inline constexpr const char* quality_floor_colour = "#7f7f7f";
+bool quality_plot_harmonics(const quality_outcome& q, size_t loop, report_plot& out);

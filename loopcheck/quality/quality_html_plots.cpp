@@ -57,10 +57,12 @@ bool quality_plot_tone_spectrum(const quality_outcome& q, size_t loop, size_t to
         // The residue's RMS in dBFS: the fundamental's level plus THD+N, both re a sine's peak.
         const double residue = *t.conditions.received_dbfs + *t.thd_n_db;
         residue_x = {t.conditions.band_low_hz, t.conditions.band_high_hz}, residue_y = {residue, residue};
+        // A harmonic that is a bound has no level of its own to mark: its line alone.
         for (size_t i = 0; i < t.harmonics_db.size(); i++)
             if (t.harmonics_db[i])
                 marks_x.push_back(static_cast<double>(i + 2) * f0),
-                    marks_y.push_back(*t.conditions.received_dbfs + *t.harmonics_db[i]);
+                    marks_y.push_back(t.harmonics_floor[i].bound ? report_plot_gap
+                                                                 : *t.conditions.received_dbfs + *t.harmonics_db[i]);
     }
     plot& p = out.p;
     spectrum_frame(p,
@@ -100,28 +102,89 @@ bool quality_plot_crosstalk(const quality_outcome& q, report_plot& out)
     if (!q.ran || q.crosstalk.empty())
         return false;
     out.more.clear();
+    std::vector<const quality_crosstalk_pair*> driven;
     for (const quality_crosstalk_pair& c : q.crosstalk) {
+        if (c.method != quality_crosstalk_method::all_driven)
+            continue;
         std::vector<double> db;
         for (const std::optional<double>& v : c.octave_db)
             db.push_back(v ? *v : std::nan(""));
         out.more.push_back(c.octave_hz);
         out.more.push_back(db);
+        driven.push_back(&c);
     }
+    if (driven.empty())
+        return false;
     plot& p = out.p;
     p = plot{};
     p.width = report_plot_width, p.height = 300.0;
     p.title = "Crosstalk at the octave centres";
     p.x = spectrum_axis(q.plan.rate);
     p.y = {-160.0, 0.0, plot_scale::linear, plot_units::plain, "Crosstalk (dB)"};
-    for (size_t i = 0; i < q.crosstalk.size(); i++) {
+    for (size_t i = 0; i < driven.size(); i++) {
         const char* colour = plot_colours[i % std::size(plot_colours)];
         const std::string label =
-            "loop " + std::to_string(q.crosstalk[i].from + 1) + " → " + std::to_string(q.crosstalk[i].to + 1);
+            "loop " + std::to_string(driven[i]->from + 1) + " → " + std::to_string(driven[i]->to + 1);
         p.series.push_back(curve(out.more[2 * i], out.more[2 * i + 1], colour, 1.5, label));
         plot_points dots;
         dots.x = out.more[2 * i], dots.y = out.more[2 * i + 1];
         dots.colour = colour;
         p.points.push_back(dots);
     }
+    return true;
+}
+
+bool quality_plot_harmonics(const quality_outcome& q, size_t loop, report_plot& out)
+{
+    if (!q.ran || loop >= q.loops.size())
+        return false;
+    const std::vector<quality_tone_figures>& tones = q.loops[loop].tones;
+    // Per tone: x0, x1, y, and the floors' x and y; a flag per bar.
+    out.more.assign(5 * tones.size(), {});
+    out.flags.assign(tones.size(), {});
+    double low = 0.0, high = -400.0;
+    for (size_t i = 0; i < tones.size(); i++) {
+        const quality_tone_figures& t = tones[i];
+        if (!t.valid)
+            continue;
+        const double width = 0.8 / static_cast<double>(tones.size());
+        for (size_t k = 0; k < t.harmonics_db.size(); k++) {
+            if (!t.harmonics_db[k])
+                continue;
+            const double x0 = static_cast<double>(k + 2) - 0.4 + width * static_cast<double>(i);
+            out.more[5 * i].push_back(x0), out.more[5 * i + 1].push_back(x0 + 0.9 * width);
+            out.more[5 * i + 2].push_back(*t.harmonics_db[k]);
+            out.flags[i].push_back(t.harmonics_floor[k].bound ? 1 : 0);
+            high = std::max(high, *t.harmonics_db[k]);
+            low = std::min(low, *t.harmonics_db[k]);
+            if (t.harmonics_floor[k].db) {
+                out.more[5 * i + 3].push_back(x0 + 0.45 * width),
+                    out.more[5 * i + 4].push_back(*t.harmonics_floor[k].db);
+                low = std::min(low, *t.harmonics_floor[k].db);
+            }
+        }
+    }
+    if (high < -300.0)
+        return false;
+    plot& p = out.p;
+    p = plot{};
+    p.width = report_plot_width, p.height = 300.0;
+    p.title = "Harmonics re the fundamental, loop " + std::to_string(loop + 1) + " (hatched: below the noise)";
+    p.x = {1.5, 10.5, plot_scale::linear, plot_units::plain, "Harmonic"};
+    p.y = {20.0 * std::floor((low - 5.0) / 20.0), std::min(0.0, 20.0 * std::ceil((high + 5.0) / 20.0)),
+           plot_scale::linear, plot_units::plain, "dB re the fundamental"};
+    for (size_t i = 0; i < tones.size(); i++) {
+        const char* colour = plot_colours[i % std::size(plot_colours)];
+        plot_bars bars;
+        bars.x0 = out.more[5 * i], bars.x1 = out.more[5 * i + 1], bars.y = out.more[5 * i + 2];
+        bars.colour = colour, bars.base = p.y.min, bars.hatched = out.flags[i];
+        p.bars.push_back(bars);
+        p.series.push_back(curve({}, {}, colour, 6.0, report_figure("%g dBFS", tones[i].conditions.level_dbfs)));
+        plot_points floors;
+        floors.x = out.more[5 * i + 3], floors.y = out.more[5 * i + 4];
+        floors.colour = quality_floor_colour, floors.radius = 2.0;
+        p.points.push_back(floors);
+    }
+    p.series.push_back(curve({}, {}, quality_floor_colour, 2.0, "floor: the noise's three bins"));
     return true;
 }

@@ -148,6 +148,8 @@ std::string segment_name(const quality_segment& seg)
         std::snprintf(level, sizeof level, " at %g dBFS", seg.level_dbfs);
         name += level;
     }
+    if (seg.kind == quality_kind::crosstalk_aes17)
+        name += ", loop " + std::to_string(seg.driven + 1) + " driven";
     return name;
 }
 

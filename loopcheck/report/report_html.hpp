@@ -40,6 +40,7 @@ struct report_plot {
     std::vector<uint8_t> weak;
     // More curves' and points' data: every vector filled before a span points into it.
     std::vector<std::vector<double>> more;
+    std::vector<std::vector<uint8_t>> flags;  // bars' hatching, the same way
     report_plot() = default;
     report_plot(const report_plot&) = delete;
     report_plot& operator=(const report_plot&) = delete;

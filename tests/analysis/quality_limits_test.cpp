@@ -115,3 +115,72 @@ TEST(QualityLimits, JudgesTheWorstLoop)
     EXPECT_EQ(*v[3].min, -0.5);
     EXPECT_EQ(*v[3].max, 0.5);
 }
+
+TEST(QualityLimits, ABoundMeetsAMaxAtOrAboveItAndNeverAMin)
+{
+    // "< x": the figure lies somewhere below x. Under a max at or above x it
+    // passes; under a max below x it cannot be shown to (fails, bound given);
+    // against a min it never can. The worst loop's value is the one judged,
+    // a bound nearer its limit than a measurement counting as the worst.
+    struct row {
+        const char* limits;
+        std::vector<quality_figure_set> loops;
+        std::optional<double> value;
+        bool bound, pass;
+    };
+    const row rows[] = {
+        {R"({"thd_db": {"max": -100}})", {{{"thd_db", {-110.0, true}}}}, -110.0, true, true},
+        {R"({"thd_db": {"max": -100}})", {{{"thd_db", {-100.0, true}}}}, -100.0, true, true},
+        {R"({"thd_db": {"max": -100}})", {{{"thd_db", {-95.0, true}}}}, -95.0, true, false},
+        {R"({"thd_db": {"max": -100}})",
+         {{{"thd_db", {-120.0, false}}}, {{"thd_db", {-105.0, true}}}},
+         -105.0,
+         true,
+         true},
+        {R"({"crosstalk_db": {"max": -90}})",
+         {{{"crosstalk_db", {-95.0, false}}}, {{"crosstalk_db", {-120.0, true}}}},
+         -95.0,
+         false,
+         true},
+        {R"({"imd_ccif_db": {"min": -200, "max": -80}})", {{{"imd_ccif_db", {-120.0, true}}}}, -120.0, true, false},
+        {R"({"imd_smpte_db": {"min": -200}})",
+         {{{"imd_smpte_db", {-150.0, false}}}, {{"imd_smpte_db", {-120.0, true}}}},
+         -120.0,
+         true,
+         false},
+    };
+    for (const row& r : rows) {
+        SCOPED_TRACE(r.limits);
+        const quality_limits l = quality_limits_parse(r.limits);
+        ASSERT_EQ(l.error, "");
+        const std::vector<quality_verdict> v = quality_limits_judge(l.items, r.loops);
+        ASSERT_EQ(v.size(), 1u);
+        EXPECT_EQ(v[0].value, r.value);
+        EXPECT_EQ(v[0].bound, r.bound);
+        EXPECT_EQ(v[0].pass, r.pass);
+    }
+}
+
+TEST(QualityLimits, TheFiguresBoundsGoToTheJudge)
+{
+    // THD, both IMDs and crosstalk can be bounds; the set carries each one's.
+    quality_loop_figures f;
+    quality_tone_figures t;
+    t.conditions.level_dbfs = quality_tone_levels_dbfs[0];
+    t.thd_n_db = -90.0, t.thd_db = -110.0, t.thd_floor.bound = true;
+    f.tones.push_back(t);
+    f.smpte.db = -100.0, f.ccif.db = -120.0, f.ccif.floor.bound = true;
+    f.crosstalk_db = -130.0, f.crosstalk_floor.bound = true;
+    const quality_figure_set set = quality_limits_figures(f);
+    struct row {
+        const char* figure;
+        double value;
+        bool bound;
+    };
+    for (const row& r : {row{"thd_n_db", -90.0, false}, row{"thd_db", -110.0, true}, row{"imd_smpte_db", -100.0, false},
+                         row{"imd_ccif_db", -120.0, true}, row{"crosstalk_db", -130.0, true}}) {
+        ASSERT_EQ(set.count(r.figure), 1u) << r.figure;
+        EXPECT_EQ(set.at(r.figure).value, r.value) << r.figure;
+        EXPECT_EQ(set.at(r.figure).bound, r.bound) << r.figure;
+    }
+}

@@ -233,9 +233,10 @@ TEST(QualityFigures, DigitalLoopFloorAndSecondLoopsGainPhaseAndCrosstalk)
         std::vector<quality_segment_captures> captures;
         for (const quality_segment& s : p.segments) {
             const std::vector<float> out0 = quality_plan_stimulus(p, s, 0), out1 = quality_plan_stimulus(p, s, 1);
-            // Crosstalk only where the loops play their own tones, so that
-            // the other segments stay a pure digital loop.
-            const double l = s.kind == quality_kind::crosstalk ? leak : 0.0;
+            // Crosstalk only where the loops play their own tones (all
+            // driven, or one at a time), so that the other segments stay a
+            // pure digital loop.
+            const double l = s.kind == quality_kind::crosstalk || s.kind == quality_kind::crosstalk_aes17 ? leak : 0.0;
             std::vector<float> in0(out0.size()), in1(out0.size());
             for (size_t i = 0; i < out0.size(); i++) {
                 in0[i] = static_cast<float>(out0[i] + l * out1[i]);
@@ -280,14 +281,17 @@ TEST(QualityFigures, IntermodulationOfAPolynomialMatchesItsExpansion)
 {
     // y = x + a2 x^2 + a3 x^3 on x = A1 cos w1 t + A2 cos w2 t puts a2 A1 A2 on
     // f2 +- f1, 3 a3 A1^2 A2 / 4 on f2 +- 2 f1 (= 2 f1 - f2 for a pair close
-    // together), and takes each tone to Ai + a3 (3 Ai^3 / 4 + 3 Ai Aj^2 / 2).
+    // together), 3 a3 A1 A2^2 / 4 on 2 f2 - f1, and takes each tone to Ai +
+    // a3 (3 Ai^3 / 4 + 3 Ai Aj^2 / 2). A product that is not there reads as a
+    // bound (float32 rounding).
     struct row {
         quality_kind kind;
         double rate, a2, a3;
     };
     const row rows[] = {{quality_kind::smpte, 48000.0, 1e-3, 1e-4}, {quality_kind::smpte, 96000.0, 0.0, 1e-2},
                         {quality_kind::smpte, 44100.0, 3e-6, 0.0},  {quality_kind::ccif, 48000.0, 1e-2, 0.0},
-                        {quality_kind::ccif, 44100.0, 1e-4, -1e-3}, {quality_kind::ccif, 192000.0, 2e-5, 2e-5}};
+                        {quality_kind::ccif, 44100.0, 1e-4, -1e-3}, {quality_kind::ccif, 192000.0, 2e-5, 2e-5},
+                        {quality_kind::ccif, 96000.0, 0.0, 3e-4},   {quality_kind::ccif, 88200.0, 1e-3, 0.0}};
     for (const row& r : rows) {
         SCOPED_TRACE(testing::Message() << quality_plan_kind_name(r.kind) << " " << r.rate << " Hz a2 " << r.a2
                                         << " a3 " << r.a3);
@@ -307,6 +311,30 @@ TEST(QualityFigures, IntermodulationOfAPolynomialMatchesItsExpansion)
         const quality_imd_figures f = quality_imd_measure(p, s, c);
         ASSERT_TRUE(f.valid) << f.reason;
         EXPECT_NEAR(*f.db, db(expected), 0.05);
+        EXPECT_FALSE(f.floor.bound);
+        if (r.kind == quality_kind::smpte) {
+            EXPECT_FALSE(f.d2_db.has_value());
+            continue;
+        }
+        // IEC 60268-3's difference-frequency distortion, re twice f2's
+        // amplitude: d2 = a2 A1 A2, d3 = 3/4 a3 A1 A2 (A1 + A2) (2 f1 - f2 and
+        // 2 f2 - f1 summed).
+        const double upper = 0.75 * r.a3 * a1 * a2 * a2;
+        EXPECT_NEAR(*f.reference_dbfs, db(2.0 * t2), 1e-3);
+        EXPECT_EQ(f.d2_floor.bound, r.a2 == 0.0);
+        EXPECT_EQ(f.d3_floor.bound, r.a3 == 0.0);
+        if (r.a2 != 0.0) {
+            EXPECT_NEAR(*f.d2_db, db(std::fabs(second) / (2.0 * t2)), 0.05);
+        }
+        if (r.a3 != 0.0) {
+            EXPECT_NEAR(*f.d3_db, db((std::fabs(third) + std::fabs(upper)) / (2.0 * t2)), 0.05);
+        }
+        // The former figure, d2 and the lower d3 together re the tones' RSS,
+        // lies 3 dB above d2 alone where d2 is all of it: RSS(A1, A2) = sqrt 2 A
+        // against 2 A.
+        if (r.a3 == 0.0) {
+            EXPECT_NEAR(*f.db - *f.d2_db, 20.0 * std::log10(2.0 / std::numbers::sqrt2), 0.05);
+        }
     }
 }
 
@@ -365,22 +393,62 @@ TEST(QualityPlan, CoherentAtEveryRate)
 
 TEST(QualityPlan, PlaysUnderTenSecondsForUpToEightLoops)
 {
-    // Six segments, and with two loops or more one for the crosstalk of them
-    // all: settle, block and tail each, frames over the rate.
+    // Six segments, and with two loops or more the crosstalk's: by default
+    // with two loops AES17's, one per loop, and the all-driven one (the
+    // battery's default within 10 s); from three loops the all-driven one
+    // alone. Settle, block and tail each, frames over the rate. AES17's asked
+    // for eight loops plays longer, as asked.
     struct row {
         double rate;
         int loops;
+        quality_crosstalk_method method;
         double seconds;
+        size_t aes17, all_driven;  // segments of each
     };
-    const row rows[] = {{44100.0, 1, 5.718}, {44100.0, 2, 6.671}, {44100.0, 8, 6.671},  {48000.0, 1, 5.356},
-                        {48000.0, 2, 6.249}, {48000.0, 8, 6.249}, {96000.0, 1, 5.356},  {96000.0, 2, 6.249},
-                        {96000.0, 8, 6.249}, {88200.0, 8, 6.671}, {192000.0, 8, 6.249}, {48000.0, 3, 6.249}};
+    const auto automatic = quality_crosstalk_method::automatic, aes17 = quality_crosstalk_method::aes17,
+               all = quality_crosstalk_method::all_driven, both = quality_crosstalk_method::both;
+    const row rows[] = {{44100.0, 1, automatic, 5.718, 0, 0}, {44100.0, 2, automatic, 8.577, 2, 1},
+                        {44100.0, 8, automatic, 6.671, 0, 1}, {48000.0, 1, automatic, 5.356, 0, 0},
+                        {48000.0, 2, automatic, 8.034, 2, 1}, {48000.0, 8, automatic, 6.249, 0, 1},
+                        {96000.0, 1, automatic, 5.356, 0, 0}, {96000.0, 2, automatic, 8.034, 2, 1},
+                        {96000.0, 8, automatic, 6.249, 0, 1}, {88200.0, 2, automatic, 8.577, 2, 1},
+                        {88200.0, 8, automatic, 6.671, 0, 1}, {192000.0, 8, automatic, 6.249, 0, 1},
+                        {48000.0, 3, automatic, 6.249, 0, 1}, {48000.0, 2, all, 6.249, 0, 1},
+                        {48000.0, 2, aes17, 7.141, 2, 0},     {44100.0, 3, both, 9.530, 3, 1},
+                        {48000.0, 8, aes17, 12.497, 8, 0},    {48000.0, 1, both, 5.356, 0, 0}};
     for (const row& r : rows) {
-        const quality_plan p = quality_plan_make(r.rate, r.loops);
+        SCOPED_TRACE(testing::Message() << r.rate << " Hz, " << r.loops << " loops, "
+                                        << quality_plan_method_name(r.method));
+        const quality_plan p = quality_plan_make(r.rate, r.loops, r.method);
         const double seconds = static_cast<double>(quality_plan_frames(p)) / r.rate;
-        EXPECT_NEAR(seconds, r.seconds, 0.001) << r.rate << " Hz, " << r.loops << " loops";
-        EXPECT_LT(seconds, 10.0) << r.rate << " Hz, " << r.loops << " loops";
+        EXPECT_NEAR(seconds, r.seconds, 0.001);
+        if (r.method == automatic) {
+            EXPECT_LT(seconds, 10.0);
+        }
+        size_t aes17s = 0, alls = 0;
+        for (const quality_segment& s : p.segments) {
+            if (s.kind == quality_kind::crosstalk_aes17) {
+                // The loops in order, each alone: its 997 Hz tone at -1 dBFS.
+                EXPECT_EQ(s.driven, static_cast<int>(aes17s));
+                for (int l = 0; l < r.loops; l++)
+                    EXPECT_EQ(quality_plan_tones(s, l).size(), l == s.driven ? 1u : 0u);
+                EXPECT_EQ(quality_plan_tones(s, s.driven)[0].bin, find(p, quality_kind::tone, -1.0).tones[0].bin);
+                EXPECT_NEAR(db(quality_plan_tones(s, s.driven)[0].amplitude), -1.0, 1e-9);
+                aes17s++;
+            }
+            alls += s.kind == quality_kind::crosstalk;
+        }
+        EXPECT_EQ(aes17s, r.aes17);
+        EXPECT_EQ(alls, r.all_driven);
     }
+    for (const char* word : {"auto", "aes17", "all-driven", "both"}) {
+        quality_crosstalk_method m = quality_crosstalk_method::both;
+        EXPECT_TRUE(quality_plan_method_parse(word, m)) << word;
+        EXPECT_EQ(quality_plan_method_name(m), word);
+    }
+    quality_crosstalk_method m = quality_crosstalk_method::aes17;
+    for (const char* word : {"", "AES17", "all", "all_driven", "aes17 "})
+        EXPECT_FALSE(quality_plan_method_parse(word, m)) << word;
 }
 
 TEST(QualityFigures, FaultsLeaveTheFiguresEmptyWithAReason)
@@ -458,7 +526,7 @@ TEST(QualityFigures, CoherentProductsReadTheSameThroughThreeHannBins)
 TEST(QualityFigures, AMainsHarmonicBesideCcifsDifferenceProductStaysOutOfIt)
 {
     // A hum harmonic of amplitude H, not coherent with the block, at each
-    // multiple of 50 and 60 Hz within 60 Hz of CCIF's products, at eight phases. At
+    // multiple of 50 and 60 Hz within 60 Hz of CCIF's products, at four phases. At
     // 19 + 20 kHz and 48 kHz f2 - f1 was bin 682, 999.02 Hz, 0.67 bin from
     // 1000 Hz: the plain transform's bin took 41 % of it, and three Hann bins
     // would take 98 % (no window tells apart two tones closer than a bin or two).
@@ -490,12 +558,29 @@ TEST(QualityFigures, AMainsHarmonicBesideCcifsDifferenceProductStaysOutOfIt)
                      hz <= tones_hz(product, rate, p.block) + 60.0; hz += mains)
                     hums.push_back(hz);
         ASSERT_GE(hums.size(), 8u);
+        // The captures computed once where they repeat (this case took 3.3 s
+        // of CPU, most of it in cosines): the tones once a rate, the hum's
+        // cosine and sine once a hum, each phase from them, cos(a + phase) =
+        // cos a cos phase - sin a sin phase; and four phases a quarter turn
+        // apart, not eight: a hum leaks into the product's three Hann bins by
+        // its distance alone, whatever its phase (a factor common to every
+        // bin), its image at minus its frequency aside.
+        const int64_t first = -s.settle_frames, frames = s.settle_frames + s.analysed_frames;
+        std::vector<double> tones(static_cast<size_t>(frames)), hum_cos(tones.size()), hum_sin(tones.size());
+        for (int64_t i = 0; i < frames; i++)
+            tones[static_cast<size_t>(i)] =
+                t1.amplitude * cosine(t1.bin, first + i, p.block) + t2.amplitude * cosine(t2.bin, first + i, p.block);
         for (const double hum_hz : hums) {
-            for (int phase = 0; phase < 8; phase++) {
+            for (int64_t i = 0; i < frames; i++) {
+                const double a = 2.0 * pi * hum_hz * static_cast<double>(first + i) / rate;
+                hum_cos[static_cast<size_t>(i)] = h * std::cos(a), hum_sin[static_cast<size_t>(i)] = h * std::sin(a);
+            }
+            for (const double phase : {0.3, 0.3 + pi / 2.0, 0.3 + pi, 0.3 + 1.5 * pi}) {
                 SCOPED_TRACE(testing::Message() << rate << " Hz, hum at " << hum_hz << " Hz, phase " << phase);
+                const double cp = std::cos(phase), sp = std::sin(phase);
                 const std::vector<float> c = segment_capture(s, [&](int64_t m) {
-                    return t1.amplitude * cosine(t1.bin, m, p.block) + t2.amplitude * cosine(t2.bin, m, p.block) +
-                           h * std::cos(2.0 * pi * hum_hz * static_cast<double>(m) / rate + phase);
+                    const auto i = static_cast<size_t>(m - first);
+                    return tones[i] + hum_cos[i] * cp - hum_sin[i] * sp;
                 });
                 const quality_imd_figures f = quality_imd_measure(p, s, c);
                 ASSERT_TRUE(f.valid) << f.reason;
@@ -579,4 +664,206 @@ TEST(QualityPlan, EveryToneClearOfTheConvertersBandEdge)
                     EXPECT_GE(std::fabs(product - nearest), 6.0 * bin_hz) << product << " Hz, " << mains << " Hz mains";
                 }
         }
+}
+
+namespace {
+
+// White noise of RMS sigma, one generator for the whole battery.
+struct qt_noise {
+    std::mt19937_64 generator;
+    std::normal_distribution<double> normal;
+    qt_noise(uint64_t seed, double sigma) : generator(seed), normal(0.0, sigma) {}
+    double operator()() { return normal(generator); }
+};
+
+// A capture of the loop x + a2 x^2 + a3 x^3 plus noise, for every segment
+// where every loop plays the same (tones, idle, SMPTE, CCIF); the other
+// segments left empty.
+std::vector<quality_segment_captures> qt_battery(const quality_plan& p, double a2, double a3, qt_noise& noise,
+                                                 std::vector<std::vector<float>>& store)
+{
+    store.clear();
+    store.reserve(p.segments.size());
+    std::vector<quality_segment_captures> captures;
+    for (const quality_segment& s : p.segments) {
+        captures.emplace_back();
+        if (!s.loop_tones.empty())
+            continue;
+        store.push_back(segment_capture(s, [&](int64_t m) {
+            double x = 0.0;
+            for (const tone& t : s.tones)
+                x += t.amplitude * cosine(t.bin, m, p.block);
+            return x + a2 * x * x + a3 * x * x * x + noise();
+        }));
+        captures.back().push_back(store.back());
+    }
+    return captures;
+}
+
+}  // namespace
+
+TEST(QualityFigures, BelowTheNoiseAFigureIsABound)
+{
+    // docs/loopcheck.md's example loop: x + 0.000224 x^2 + 0.0001 x^3 and white
+    // noise of RMS 1e-5.5 (loopsim --noise -110). At -1 dBFS H2 = a2 A / 2 is
+    // -80.02 dB and H3 = a3 A^2 / 4 -94.05 dB: measurements; H4 ... H10 are
+    // nothing but the noise of their three bins, 12 sigma^2 / n (-144.4 dBFS),
+    // and are bounds, each "< floor + 10 dB". At -60 dBFS H2 is -139 dB:
+    // every harmonic and THD are bounds, THD noise-limited (it read -74.9 dB,
+    // 64 dB of noise given as distortion). Each bound lies above its truth;
+    // each floor within the local median's scatter (64 bins) of the closed form; THD+N's
+    // floor the idle noise re the tone, within 0.3 dB of THD+N where the noise
+    // is all of it.
+    const double a2 = 0.000224, a3 = 0.0001, sigma = std::pow(10.0, -110.0 / 20.0);
+    for (const double rate : {44100.0, 48000.0, 96000.0}) {
+        SCOPED_TRACE(testing::Message() << rate << " Hz");
+        const quality_plan p = quality_plan_make(rate, 1);
+        qt_noise noise(20261210, sigma);
+        std::vector<std::vector<float>> store;
+        const std::vector<quality_loop_figures> loops = quality_analyse(p, qt_battery(p, a2, a3, noise, store));
+        const double three = 10.0 * std::log10(12.0 * sigma * sigma / static_cast<double>(p.block));
+        for (const quality_tone_figures& t : loops[0].tones) {
+            const double level = t.conditions.level_dbfs, a = std::pow(10.0, level / 20.0);
+            SCOPED_TRACE(testing::Message() << level << " dBFS");
+            ASSERT_TRUE(t.valid) << t.reason;
+            const double h2 = db(a2 * a / 2.0), h3 = db(a3 * a * a / 4.0);
+            for (size_t k = 0; k < 9; k++) {
+                if (!t.harmonics_db[k])
+                    continue;
+                const quality_floor& f = t.harmonics_floor[k];
+                SCOPED_TRACE(testing::Message() << "H" << k + 2);
+                EXPECT_NEAR(*f.db, three - level, 2.5);
+                const double truth = k == 0 ? h2 : k == 1 ? h3 : -400.0;
+                if (truth > three - level + 20.0) {
+                    EXPECT_FALSE(f.bound);
+                    // Within what the noise of its bins can add or take.
+                    EXPECT_NEAR(*t.harmonics_db[k], truth,
+                                0.02 + db(1.0 + 1.5 * std::pow(10.0, (*f.db - truth) / 20.0)));
+                } else {
+                    EXPECT_TRUE(f.bound);
+                    EXPECT_NEAR(*t.harmonics_db[k], *f.db + 10.0, 1e-9);
+                    EXPECT_GT(*t.harmonics_db[k], truth);
+                }
+            }
+            if (level == -1.0) {
+                EXPECT_NEAR(*t.harmonics_db[0], -80.02, 0.05);
+                EXPECT_FALSE(t.thd_floor.bound);
+                EXPECT_FALSE(t.thd_floor.noise_limited);
+                EXPECT_NEAR(*t.thd_db, db(std::hypot(a2 * a / 2.0, a3 * a * a / 4.0)), 0.05);
+            }
+            if (level == -60.0) {
+                EXPECT_TRUE(t.thd_floor.bound);
+                EXPECT_TRUE(t.thd_floor.noise_limited);
+                EXPECT_GT(*t.thd_db, h2);
+                EXPECT_TRUE(t.thd_n_floor.noise_limited);
+            }
+            ASSERT_TRUE(t.thd_n_floor.db.has_value());
+            EXPECT_NEAR(*t.thd_n_floor.db, *loops[0].noise.noise_dbfs - level, 0.01);
+            // At -60 dBFS THD+N is the noise.
+            if (level == -60.0) {
+                EXPECT_NEAR(*t.thd_n_db, *t.thd_n_floor.db, 0.3);
+            }
+        }
+        EXPECT_EQ(*loops[0].noise.floor_dbfs, tones_floor_dbfs);
+    }
+}
+
+TEST(QualityFigures, NoiseAloneReadsAsBoundsOnly)
+{
+    // A tone in noise and no distortion at all: of 9 harmonics at 3 levels
+    // over 4 rates, two noise draws and two spectra, none is given as a
+    // measurement (three bins of noise reach 10 times their mean about once
+    // in 20 000 readings), and THD is a bound every time. The spectra: white,
+    // and white plus itself through one pole at 200 Hz 30 times over (the
+    // noise falling 6 dB an octave from 29.5 dB above the white to it, over
+    // the harmonics): each harmonic's floor its own.
+    int harmonics = 0;
+    for (const double rate : {44100.0, 48000.0, 96000.0, 192000.0})
+        for (const bool shaped : {false, true})
+            for (const uint64_t seed : {1u, 2u}) {
+                SCOPED_TRACE(testing::Message() << rate << " Hz, seed " << seed << (shaped ? ", shaped" : ""));
+                const quality_plan p = quality_plan_make(rate, 1);
+                qt_noise white(seed, std::pow(10.0, -100.0 / 20.0));
+                const double pole = std::exp(-2.0 * pi * 200.0 / rate);
+                double low = 0.0;
+                const auto noise = [&] {
+                    const double w = white();
+                    low = pole * low + (1.0 - pole) * w;
+                    return shaped ? w + 30.0 * low : w;
+                };
+                std::vector<std::vector<float>> store;
+                std::vector<quality_segment_captures> captures;
+                for (const quality_segment& s : p.segments) {
+                    captures.emplace_back();
+                    if (s.kind != quality_kind::tone)
+                        continue;
+                    store.push_back(segment_capture(s, [&](int64_t m) {
+                        return s.tones[0].amplitude * cosine(s.tones[0].bin, m, p.block) + noise();
+                    }));
+                    captures.back().push_back(store.back());
+                }
+                const std::vector<quality_loop_figures> loops = quality_analyse(p, captures);
+                for (const quality_tone_figures& t : loops[0].tones) {
+                    SCOPED_TRACE(testing::Message() << t.conditions.level_dbfs << " dBFS");
+                    ASSERT_TRUE(t.valid) << t.reason;
+                    EXPECT_TRUE(t.thd_floor.bound);
+                    EXPECT_TRUE(t.thd_floor.noise_limited);
+                    for (size_t k = 0; k < 9; k++)
+                        if (t.harmonics_db[k]) {
+                            harmonics++;
+                            EXPECT_TRUE(t.harmonics_floor[k].bound) << "H" << k + 2;
+                        }
+                }
+            }
+    // H2 ... H10 of 997 Hz all lie within 20 kHz.
+    EXPECT_EQ(harmonics, 4 * 2 * 2 * 3 * 9);
+}
+
+TEST(QualityFigures, OffBinSpreadTakenOutOfThdN)
+{
+    // A -1 dBFS tone d bins off its bin (a resampler between the clocks) over
+    // white noise of RMS r re the tone. What the tone spreads beyond the
+    // notch, 0.19967 d of it, read as THD+N up to 1.25 dB high at the
+    // refusal's edge; taken out, THD+N reads what the same noise reads
+    // beside the tone on its bin, within the noise's own cross term with
+    // the spread, and the spread taken out is given; A-weighted alike.
+    const double c = std::sqrt(pi * pi / 3.0 - 13.0 / 4.0);
+    struct row {
+        double rate, noise_db, fraction;  // the offset as a fraction of the refusal's, r / (sqrt 3 c), r in the band
+    };
+    const row rows[] = {{48000.0, -60.0, 0.5},
+                        {48000.0, -60.0, 0.9},
+                        {44100.0, -80.0, 0.9},
+                        {96000.0, -40.0, 0.7},
+                        {192000.0, -100.0, 0.8}};
+    for (const row& r : rows) {
+        SCOPED_TRACE(testing::Message() << r.rate << " Hz, noise " << r.noise_db << " dB, " << r.fraction);
+        const quality_plan p = quality_plan_make(r.rate, 1);
+        const quality_segment& s = find(p, quality_kind::tone, -1.0);
+        const double a = s.tones[0].amplitude, ratio = std::pow(10.0, r.noise_db / 20.0);
+        // THD+N's residue: the band's share of the noise.
+        const double band = ratio * std::sqrt((weighting_band_high_hz - weighting_band_low_hz) / (r.rate / 2.0));
+        const double d = r.fraction * band / (std::sqrt(3.0) * c);
+        qt_noise noise(99, a / std::numbers::sqrt2 * ratio);
+        std::vector<double> n(static_cast<size_t>(s.settle_frames + s.analysed_frames));
+        for (double& v : n)
+            v = noise();
+        const auto measure = [&](double offset) {
+            return quality_tone_measure(p, s, segment_capture(s, [&](int64_t m) {
+                                            return a * std::cos(2.0 * pi *
+                                                                (static_cast<double>(s.tones[0].bin) + offset) *
+                                                                static_cast<double>(m) / static_cast<double>(p.block)) +
+                                                   n[static_cast<size_t>(m + s.settle_frames)];
+                                        }));
+        };
+        const quality_tone_figures on = measure(0.0), off = measure(d);
+        ASSERT_TRUE(on.valid && off.valid) << on.reason << " | " << off.reason;
+        EXPECT_NEAR(*off.thd_n_db, *on.thd_n_db, 0.03);
+        EXPECT_NEAR(*off.thd_n_a_db, *on.thd_n_a_db, 0.05);
+        ASSERT_TRUE(off.offbin_spread_db.has_value());
+        EXPECT_NEAR(*off.offbin_spread_db, db(c * d), 0.05);
+        // Left in, the spread would have read r sqrt(1 + (c d / r)^2).
+        EXPECT_GT(db(std::hypot(std::pow(10.0, *on.thd_n_db / 20.0), c * d)) - *off.thd_n_db,
+                  0.9 * db(std::hypot(1.0, c * d / band)));
+    }
 }

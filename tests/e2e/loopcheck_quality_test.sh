@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # loopcheck --quality through loopsim on a private JACK server (dummy backend,
-# 48000 Hz, period 1024: the battery plays for 6.3 s, and on a loaded machine a
+# 48000 Hz, period 1024: the battery plays for 5.4 s, 8.0 s with two loops, and on a loaded machine a
 # dummy server without real-time priority skips a late client more often the
 # shorter its period; loopcheck rightly plays a spoiled segment again, and
 # gives up, exit 4, after three). One table of paths, each with every figure
@@ -12,18 +12,26 @@
 #   A-weighted level the mean of IEC 61672's |A|^2 over those bins (awk, below);
 #   a hum's sines read their peaks, each weighted at its frequency;
 # - THD+N with noise: the noise over the tone; dynamic range: minus the A noise;
-# - crosstalk: --print-crosstalk-at at the driving loop's own tones; channel
-#   match: --gain2-db and the phase of --delay2 frames at the tone, -360 f d / rate.
+# - crosstalk: --print-crosstalk-at at the driving loop's own tones (AES17's
+#   997.56 Hz, and the all-driven tones the JSON names, each on an odd bin
+#   3 (mod 6) within 17 Hz of its octave centre); for --crosstalk DB,cubic,
+#   DB - 2 dB at AES17's -1 dBFS (g x^3: 2 dB less for every dB lower), and
+#   the all-driven tones at -19 dBFS 11 dB and more lower; channel match:
+#   --gain2-db and the phase of --delay2 frames at the tone, -360 f d / rate;
+# - the bounds: on docs/loopcheck.md's example loop (--poly 0.000224,0.0001
+#   --noise -110) every harmonic of the -60 dBFS tone, whose truth is -139 dB
+#   and below, is a bound and THD noise-limited, while H2 at -1 dBFS reads
+#   -80.02 dB as a measurement; a harmonic loopsim does not make is a bound;
+# - two loops whose clocks differ (--ppm2 0.05, 0.3): every pair at -110 dB
+#   within 1 dB, or empty with its reason.
 # The tones' frequencies follow the documented rules, computed here: the odd
 # bin of a 32768-frame block nearest the nominal one; CCIF's upper tone the
-# even number of bins nearest 990 Hz above the lower; each loop's crosstalk
-# tones on the bin 1 (mod 4) nearest each octave centre, with two loops the
-# second loop's 4 bins below the first's.
+# even number of bins nearest 990 Hz above the lower.
 # Tolerances: 0.1 dB for harmonics, THD and IMD (a digital loop: float32
 # rounding sits 60 dB and more below the products asked for); 0.3 dB for
 # THD+N and noise of random noise (13640 bins: the estimate's own spread is
 # 0.04 dB, A-weighted below 0.1 dB); 0.02 dB for gain, match and crosstalk of
-# a linear path; 0.05 degrees of phase.
+# a linear path; 0.05 degrees of phase; 1 dB for crosstalk through two clocks.
 set -u
 . "$SOURCE_DIR/tools/rig.sh"
 rig_test_begin
@@ -69,8 +77,6 @@ echo "ok   bad loops: exit status 2"
 coherent() { awk -v f="$1" -v n=$block -v r=$rate 'BEGIN { b = 2 * int((f * n / r - 1) / 2 + 0.5) + 1; printf "%.6f", b * r / n }'; }
 # CCIF's upper tone: the even number of bins nearest 990 Hz above the lower.
 above() { awk -v f="$1" -v d=990 -v n=$block -v r=$rate 'BEGIN { printf "%.6f", f + 2 * int(d * n / r / 2 + 0.5) * r / n }'; }
-# Loop k's (1, 2) crosstalk tone near hz: the bin 1 (mod 4) nearest it, 4 bins lower for loop 2.
-crossing() { awk -v f="$1" -v k="$2" -v n=$block -v r=$rate 'BEGIN { b = 4 * int((f * n / r - 1) / 4 + 0.5) + 1 - 4 * (k - 1); printf "%.6f", b * r / n }'; }
 tone=$(coherent 997) lo=$(coherent 60) hi=$(coherent 7000) c1=$(coherent 19000)
 c2=$(above "$c1")
 
@@ -125,40 +131,69 @@ truth() {
     local opts="$1" noise d gain2 delay2
     read -r -a noise <<<"$(noise_truth "$opts")"
     read -r -a d <<<"$(distortion_truth "$opts")"
-    # Each driving loop's tones, their crosstalk (null without any), the one near 1 kHz.
-    local hz=() db=() k
-    for k in 1 2; do
-        hz[k]=$(for f in 125 250 500 1000 2000 4000 8000 16000; do crossing $f $k; echo; done | paste -sd,)
-        db[k]=$(tr , '\n' <<<"${hz[k]}" | "$loopsim" --rate $rate --channels 2 $opts --print-crosstalk-at 2>/dev/null |
-            awk '{ print $2 }' | paste -sd,)
-    done
     gain=$(echo "$tone" | "$loopsim" --rate $rate $opts --print-response-at | awk '{ print $2 }')
     gain2=$(option gain2-db "$opts" 0) delay2=$(option delay2 "$opts" 0)
     cat <<JSON
 {"noise": ${noise[0]}, "noise_a": ${noise[1]}, "harmonics": [${d[0]},${d[1]},${d[2]},${d[3]},${d[4]},${d[5]},${d[6]},${d[7]},${d[8]}],
  "thd": ${d[9]}, "smpte": ${d[10]}, "ccif": ${d[11]}, "gain": $gain,
- "octave_hz": [[${hz[1]}], [${hz[2]}]], "octaves": [[${db[1]}], [${db[2]}]],
  "match_gain": $gain2, "match_phase": $(awk -v f="$tone" -v d="$delay2" -v r=$rate 'BEGIN { p = -360 * f * d / r; print p - 360 * int(p / 360 - (p < 0 ? 0.5 : -0.5)) }')}
 JSON
 }
 
+# The crosstalk's truth at the frequencies each pair of the run names (AES17's
+# tone, then the all-driven pair's octave tones): loopsim's own, a JSON array
+# of arrays in the pairs' order ([] without any).
+crosstalk_truth() {
+    local opts="$1" out="$2" line
+    printf '['
+    local first=1
+    while read -r line; do
+        [ -n "$line" ] || continue
+        [ $first = 1 ] || printf ','
+        first=0
+        printf '[%s]' "$(tr , '\n' <<<"$line" | "$loopsim" --rate $rate --channels 2 $opts --print-crosstalk-at 2>/dev/null |
+            awk '{ print $2 }' | paste -sd,)"
+    done < <(jq -r '.quality.crosstalk // [] | .[] | ([.hz] + .octave_hz) | map(tostring) | join(",")' "$out" 2>/dev/null)
+    printf ']'
+}
+
 # jq helpers: near within a tolerance; the first loop's figures; every harmonic
-# loopsim makes within 0.1 dB, and those it does not make below -150 dB (the
-# float32 floor); the noise unweighted and A-weighted within 0.3 dB.
+# loopsim makes within 0.1 dB, and those it does not make a bound (below its
+# noise) or below -150 dB (the float32 floor); the noise unweighted and
+# A-weighted within 0.3 dB; every crosstalk pair against $x within a
+# tolerance at 1 kHz and each octave (AES17's and the all-driven ones), or,
+# through two clocks, empty with its reason; the all-driven tones on odd bins
+# 3 (mod 6) within 17.1 Hz of their octave centres.
 defs='def near(x; y; t): x != null and y != null and ((x - y) | fabs) <= t;
 def c: .quality.channels[0];
 def tone(l): c.thd_n[] | select(.level_dbfs == l);
 def harmonics_hold: [range(9) as $k | (tone(-1).harmonics_db[$k]) as $m | $t.harmonics[$k] as $h
-    | if $h == null then $m == null or $m < -150 else near($m; $h; 0.1) end] | all;
+    | if $h == null then $m == null or tone(-1).harmonics_floor[$k].bound or $m < -150 else near($m; $h; 0.1) end] | all;
+def pairs_hold(t): (.quality.crosstalk | length) == ($x | length) and ([.quality.crosstalk, $x] | transpose
+    | map(.[0] as $p | .[1] as $v | near($p.db_1khz; $v[0]; t) and ($p.floor_1khz.bound | not)
+        and ([$p.by_octave_db, $v[1:]] | transpose | map(near(.[0]; .[1]; t)) | all)) | all);
+def pairs_or_reasons(t): ([.quality.crosstalk, $x] | transpose
+    | map(.[0] as $p | .[1] as $v | ($p.db_1khz == null and $p.reason != null) or near($p.db_1khz; $v[0]; t))
+    | all) and ([.quality.crosstalk, $x] | transpose | map(.[0] as $p | .[1] as $v
+        | [$p.by_octave_db, $v[1:]] | transpose | map(.[0] == null or near(.[0]; .[1]; t)) | all) | all);
+def grid_holds: [.quality.crosstalk[] | select(.method == "all-driven") | .octave_hz | to_entries[]
+    | (.value * 32768 / 48000) as $b | ($b | round) as $k
+    | ($b - $k | fabs) < 1e-6 and $k % 6 == 3 and ((.value - [125, 250, 500, 1000, 2000, 4000, 8000, 16000][.key]) | fabs) <= 17.1]
+    | all;
+def method(m): [.quality.crosstalk[] | select(.method == m)];
 def noise_holds: near(c.noise.dbfs; $t.noise; 0.3) and near(c.noise.dbfs_a; $t.noise_a; 0.3);
 def error(m; t): if m == null or t == null or t < -290 then null else (m - t) * 1000 | round / 1000 end;
 def errors: {h2: error(tone(-1).harmonics_db[0]; $t.harmonics[0]), h3: error(tone(-1).harmonics_db[1]; $t.harmonics[1]),
     thd: error(tone(-1).thd_db; $t.thd), smpte: error(c.imd.smpte_db; $t.smpte), ccif: error(c.imd.ccif_db; $t.ccif),
     noise: error(c.noise.dbfs; $t.noise), noise_a: error(c.noise.dbfs_a; $t.noise_a),
     thd_n_1: error(tone(-1).thd_n_db; if $t.noise > -290 then $t.noise + 1 else $t.thd end),
-    crosstalk: error(.quality.crosstalk[0]?.db_1khz; $t.octaves[0][3]), gain: error(c.gain_db; $t.gain),
+    crosstalk: error(.quality.crosstalk[0]?.db_1khz; $x[0]?[0]), gain: error(c.gain_db; $t.gain),
     match_gain: error(.quality.channel_match?.gain_db; $t.match_gain),
-    match_phase: error(.quality.channel_match?.phase_deg; $t.match_phase)} | with_entries(select(.value != null));'
+    match_phase: error(.quality.channel_match?.phase_deg; $t.match_phase)} | with_entries(select(.value != null));
+def floor(f): if f == null or f.db == null then null else (f.db * 10 | round / 10) end;
+def floors: {h2: floor(tone(-1).harmonics_floor[0]), thd: floor(tone(-1).thd_floor), thd_n_1: floor(tone(-1).thd_n_floor),
+    smpte: floor(c.imd.smpte_floor), ccif: floor(c.imd.ccif_floor), d2: floor(c.imd.ccif_d2_floor),
+    crosstalk: [.quality.crosstalk[]? | floor(.floor_1khz)]} | with_entries(select(.value != null and .value != []));'
 
 #    name     | loopsim options                                  | loopcheck options                         | exit | check
 cases=$(cat <<'CASES'
@@ -167,7 +202,11 @@ poly-80      |--delay 300 --poly 0.000224,0.0001                |--json --limits
 poly-110     |--delay 300 --poly 0.0000071,0.000003             |--json                                      |0|harmonics_hold and near(tone(-1).thd_db; $t.thd; 0.1) and near(tone(-1).thd_n_db; $t.thd; 0.3) and near(c.imd.smpte_db; $t.smpte; 0.1) and near(c.imd.ccif_db; $t.ccif; 0.1) and .limits == null
 white-noise  |--delay 300 --noise -100                          |--json                                      |0|noise_holds and near(tone(-1).thd_n_db; $t.noise + 1; 0.3) and near(tone(-20).thd_n_db; $t.noise + 20; 0.3) and near(tone(-60).thd_n_db; $t.noise + 60; 0.3) and near(tone(-60).thd_n_a_db; $t.noise_a + 60; 0.3) and near(c.dynamic_range_db_a; -$t.noise_a; 0.3)
 hum          |--delay 300 --hum 50,-80                          |--json                                      |0|noise_holds and (c.noise.dbfs - c.noise.dbfs_a > 10)
-crosstalk    |--delay 300 --crosstalk -90,capacitive            |--json --out 1,2 --in 1,2                  |0|(.quality.crosstalk | length) == 2 and (.quality.crosstalk | map(.from as $k | near(.db_1khz; $t.octaves[$k - 1][3]; 0.02) and ([.by_octave_db, $t.octaves[$k - 1]] | transpose | map(near(.[0]; .[1]; 0.02)) | all) and ([.octave_hz, $t.octave_hz[$k - 1]] | transpose | map(near(.[0]; .[1]; 1e-6)) | all)) | all) and near(.quality.channels[1].gain_db; $t.gain; 0.02)
+crosstalk    |--delay 300 --crosstalk -90,capacitive            |--json --out 1,2 --in 1,2                  |0|(.quality.crosstalk | length) == 4 and pairs_hold(0.02) and grid_holds and near(method("aes17")[0].db_1khz; method("all-driven")[0].db_1khz; 0.5) and near(.quality.channels[1].gain_db; $t.gain; 0.02) and .quality.channels[1].crosstalk_method == "aes17"
+cubic        |--delay 300 --crosstalk -40,cubic                 |--json --out 1,2 --in 1,2                  |0|([method("aes17")[] | near(.db_1khz; $x[0][0] - 2; 0.1)] | all) and ([range(2) as $i | method("aes17")[$i].db_1khz - method("all-driven")[$i].db_1khz > 11] | all)
+clocks-0.05  |--delay 300 --crosstalk -110 --ppm2 0.05          |--json --out 1,2 --in 1,2                  |0|pairs_or_reasons(1) and ([.quality.crosstalk[] | .db_1khz != null] | all)
+clocks-0.3   |--delay 300 --crosstalk -110 --ppm2 0.3           |--json --out 1,2 --in 1,2                  |0|pairs_or_reasons(1) and ([.quality.crosstalk[] | .db_1khz != null] | all) and near(.quality.crosstalk[2].to_offset_ppm; -0.3; 0.01)
+docs-loop    |--delay 300 --poly 0.000224,0.0001 --noise -110   |--json                                      |0|(tone(-60) | (.harmonics_floor | map(.bound) | all) and .thd_floor.bound and .thd_floor.noise_limited) and (tone(-1) | near(.harmonics_db[0]; -80.02; 0.1) and (.harmonics_floor[0].bound | not) and (.thd_floor.bound | not))
 mismatch     |--delay 300 --gain2-db -0.5 --delay2 3            |--json --out 1,2 --in 1,2                  |0|near(.quality.channel_match.gain_db; $t.match_gain; 0.02) and near(.quality.channel_match.phase_deg; $t.match_phase; 0.05) and near(.loops[1].summary.mean_frames - .loops[0].summary.mean_frames; 3; 0.01) and .channels.output == [1,2]
 clipped      |--delay 300 --gain 1.2                            |--json                                      |0|(tone(-1) | .valid == false and .clipped and .thd_n_db == null and (.thd_n_db_reason | test("clipped"))) and tone(-20).valid and near(c.gain_db; $t.gain; 0.02) and (c.valid | not)
 no-loop      |--delay 300 --cable nobody                        |--json                                      |3|.status == "no loop" and .quality == null
@@ -183,10 +222,11 @@ run_case() {
     status=$?
     rig_stop $RIG_LOOPSIM_PID
     rig_json_check "$work/out" || fail "$name: the JSON breaks docs/loopcheck.schema.json"
+    x=$(crosstalk_truth "$(sed 's/--cable [^ ]*//' <<<"$sim_options")" "$work/out" </dev/null)
     verdict=ok
     if [ "$status" != "$want" ]; then
         verdict="exit status $status, not $want"
-    elif ! jq -e --argjson t "$t" "$defs $check" "$work/out" >/dev/null 2>"$work/jq.err"; then
+    elif ! jq -e --argjson t "$t" --argjson x "$x" "$defs $check" "$work/out" >/dev/null 2>"$work/jq.err"; then
         verdict="the JSON fails: $check $(cat "$work/jq.err")"
     fi
 }
@@ -214,13 +254,17 @@ while IFS='|' read -r name sim_options check_options want check; do
     done
     if [ "$verdict" = ok ]; then
         echo "ok   $name ($((SECONDS - began)) s): $(jq -r '"\(.quality.played_s * 100 | round / 100) s played, \(.quality.replayed | length) replayed"' "$work/out" 2>/dev/null)"
-        # What the accuracy table in the documentation is made of: measured minus truth, dB (degrees for phase).
-        echo "     $(jq -c --argjson t "$t" "$defs errors" "$work/out" 2>/dev/null)"
+        # What the accuracy table in the documentation is made of: measured minus truth, dB (degrees for
+        # phase); the figures' floors; each crosstalk pair and its truth.
+        echo "     $(jq -c --argjson t "$t" --argjson x "$x" "$defs errors" "$work/out" 2>/dev/null)"
+        echo "     floors $(jq -c --argjson t "$t" --argjson x "$x" "$defs floors" "$work/out" 2>/dev/null)"
+        echo "     crosstalk $(jq -c '[.quality.crosstalk[]? | {method, from, to, db: (.db_1khz * 100 | round / 100),
+            octaves: [.by_octave_db[] | values | . * 100 | round / 100]}]' "$work/out" 2>/dev/null) truth $x"
     elif [ $disturbed -gt 0 ]; then
         echo "SKIP $name: disturbed by the server in all three attempts ($verdict)"
         undecided+=" $name"
     else
-        echo "FAIL $name: $verdict; truth $t; loopcheck printed:"
+        echo "FAIL $name: $verdict; truth $t, crosstalk $x; loopcheck printed:"
         sed 's/^/    /' "$work/out" "$work/err"
         failed=1
     fi

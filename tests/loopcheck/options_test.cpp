@@ -15,6 +15,7 @@
 #include "loopcheck/buffers/buffers.hpp"
 #include "loopcheck/latency/latency.hpp"
 #include "loopcheck/options/option_table.hpp"
+#include "loopcheck/quality/quality.hpp"
 #include "loopcheck/report/format.hpp"
 
 namespace {
@@ -70,6 +71,41 @@ TEST(LoopcheckOptions, GoodNumbersAreRead)
     EXPECT_EQ(o.expect_tolerance, 0.25);
     EXPECT_EQ(o.settle_s, 0.0);
     EXPECT_EQ(p.session.rate, 44100.0);
+}
+
+TEST(LoopcheckOptions, CrosstalkTakesAMethodAndImpliesTheBattery)
+{
+    struct row {
+        std::vector<std::string> words;
+        bool measure;
+        quality_crosstalk_method method;
+        const char* refusal;  // part of it
+    };
+    const auto automatic = quality_crosstalk_method::automatic;
+    const row rows[] = {
+        {{}, true, automatic, ""},
+        {{"--crosstalk", "aes17"}, true, quality_crosstalk_method::aes17, ""},
+        {{"--crosstalk", "all-driven", "--out", "1,2", "--in", "1,2"}, true, quality_crosstalk_method::all_driven, ""},
+        {{"--crosstalk", "both", "--quality"}, true, quality_crosstalk_method::both, ""},
+        {{"--crosstalk", "auto"}, true, automatic, ""},
+        {{"--crosstalk", "AES17"}, false, automatic, "--crosstalk \"AES17\" is not a method: auto, aes17"},
+        {{"--crosstalk", "all"}, false, automatic, "is not a method"},
+        {{"--crosstalk"}, false, automatic, "--crosstalk needs a value: METHOD"},
+        {{"--crosstalk", "aes17", "--buffers", "64"}, false, automatic, "does not go with it"},
+    };
+    for (const row& r : rows) {
+        SCOPED_TRACE(testing::Message() << r.words.size() << " words" << (r.words.empty() ? "" : ": " + r.words[0]));
+        const parsed_command p = loopcheck_parse(r.words);
+        EXPECT_EQ(p.next == options_next::measure, r.measure) << p.refusal;
+        if (r.measure) {
+            EXPECT_EQ(p.plans.count("quality"), r.words.empty() ? 0u : 1u);
+            if (!r.words.empty()) {
+                EXPECT_EQ(p.plan<battery_plan>("quality").crosstalk, r.method);
+            }
+        } else {
+            EXPECT_NE(p.refusal.find(r.refusal), std::string::npos) << p.refusal;
+        }
+    }
 }
 
 // A mistyped option is named, with the option meant when one is near, on one

@@ -226,3 +226,101 @@ TEST(LoopcheckReportHtml, ThePageEscapesAndShowsWhatTheReportHolds)
         EXPECT_EQ(page.find("Magnitude response") != std::string::npos, x.runs);
     }
 }
+
+namespace {
+
+// A two-loop battery's outcome made by hand: loop 1's -60 dBFS tone below
+// its noise (every harmonic and THD bounds), its -1 dBFS tone's H2 measured,
+// H3 a bound; a crosstalk pair of each method, the all-driven one a bound.
+quality_outcome bounded_outcome()
+{
+    quality_outcome q;
+    q.ran = true;
+    q.plan = quality_plan_make(48000.0, 2);
+    q.shifts = {300, 303};
+    q.latency_frames = {300.0, 303.0};
+    q.responses.resize(2);
+    for (int l = 0; l < 2; l++) {
+        quality_loop_figures f;
+        f.loop = l, f.valid = true;
+        for (const double level : {-1.0, -60.0}) {
+            quality_tone_figures t;
+            t.valid = true;
+            t.conditions.level_dbfs = level, t.conditions.received_dbfs = level, t.conditions.hz = {997.56};
+            t.thd_n_db = level == -1.0 ? -80.0 : -47.8, t.thd_n_pct = 1.0, t.thd_n_a_db = -49.0;
+            t.thd_n_floor = {-47.9 - (level == -1.0 ? 59.0 : 0.0), false, level != -1.0};
+            const bool low = level == -60.0;
+            for (size_t k = 0; k < 9; k++) {
+                const bool bound = low || k > 0;
+                t.harmonics_db[k] = bound ? (low ? -74.4 : -132.0) : -80.02;
+                t.harmonics_floor[k] = {*t.harmonics_db[k] - (bound ? 10.0 : 50.0), bound, bound};
+            }
+            t.thd_db = low ? -64.9 : -80.0, t.thd_pct = 0.01, t.thd_floor = {low ? -74.9 : -122.0, low, low};
+            f.tones.push_back(t);
+        }
+        f.noise.valid = true, f.noise.noise_dbfs = -107.8, f.noise.noise_dbfs_a = -109.9;
+        f.noise.floor_dbfs = tones_floor_dbfs;
+        f.crosstalk_db = -110.0, f.crosstalk_method = quality_crosstalk_method::aes17;
+        f.crosstalk_floor = {-120.0, true, true};
+        q.loops.push_back(f);
+    }
+    quality_crosstalk_pair aes17;
+    aes17.from = 0, aes17.to = 1, aes17.method = quality_crosstalk_method::aes17, aes17.hz = 997.56;
+    aes17.db_1khz = -90.0, aes17.floor_1khz = {-143.0, false, false};
+    quality_crosstalk_pair driven = aes17;
+    driven.method = quality_crosstalk_method::all_driven, driven.hz = 988.77;
+    driven.db_1khz = -123.0, driven.floor_1khz = {-133.0, true, true};
+    driven.octave_hz = {127.0, 250.0, 488.0, 988.77, 2000.0, 4003.0, 8002.0, 15992.0};
+    driven.octave_db.assign(8, -123.0), driven.octave_floor.assign(8, {-133.0, true, true});
+    q.crosstalk = {aes17, driven};
+    return q;
+}
+
+}  // namespace
+
+TEST(LoopcheckReportHtml, BoundsAreHatchedAndMarkedInTextAndJson)
+{
+    // The harmonics plot: a bar for each harmonic of each tone, hatched
+    // exactly where the figure is a bound, each floor a dot; the text writes
+    // a bound "<" with its floor beside; the JSON gives each floor and bound.
+    battery_outcome o;
+    o.end.ran = true;
+    o.plan.out_channels = o.plan.in_channels = {1, 2};
+    o.quality = bounded_outcome();
+    report_plot bars;
+    ASSERT_TRUE(quality_plot_harmonics(o.quality, 0, bars));
+    ASSERT_EQ(bars.p.bars.size(), 2u);
+    for (size_t t = 0; t < 2; t++) {
+        ASSERT_EQ(bars.p.bars[t].hatched.size(), 9u);
+        for (size_t k = 0; k < 9; k++)
+            EXPECT_EQ(bars.p.bars[t].hatched[k] != 0, o.quality.loops[0].tones[t].harmonics_floor[k].bound)
+                << t << ", H" << k + 2;
+        EXPECT_EQ(bars.p.points[t].x.size(), 9u);  // the floors
+    }
+    EXPECT_LE(bars.p.y.min, -142.0);  // the lowest floor
+    EXPECT_GE(bars.p.y.max, -64.9);
+    const std::string svg = plot_svg(bars.p);
+    EXPECT_NE(svg.find("fill=\"none\" stroke=\"#1f77b4\""), std::string::npos) << "a hatched bar";
+
+    const std::string text = quality_text(o, {}, text_part::report);
+    for (const char* wanted :
+         {"THD <-64.9 dB (a bound: below its noise; floor -74.9 dB)", "H2…H10 -80.0 <-132.0", "<-74.4 <-74.4",
+          "crosstalk by AES17", "loop 1 → loop 2: -90.00 dB (floor -143.0 dB) at 997.56 Hz",
+          "crosstalk, every loop at once (all driven)", "loop 1 → loop 2: <-123.00 dB (a bound: below its noise"})
+        EXPECT_NE(text.find(wanted), std::string::npos) << wanted << "\n" << text;
+
+    nlohmann::ordered_json report;
+    quality_json(o, {}, report);
+    const nlohmann::ordered_json& j = report["quality"];
+    const auto& low = j["channels"][0]["thd_n"][1];
+    EXPECT_EQ(low["thd_floor"]["bound"], true);
+    EXPECT_EQ(low["thd_floor"]["noise_limited"], true);
+    EXPECT_EQ(low["harmonics_floor"][0]["bound"], true);
+    EXPECT_EQ(j["channels"][0]["thd_n"][0]["harmonics_floor"][0]["bound"], false);
+    EXPECT_EQ(j["channels"][1]["crosstalk_method"], "aes17");
+    EXPECT_EQ(j["channels"][1]["crosstalk_floor"]["bound"], true);
+    EXPECT_EQ(j["crosstalk"][0]["method"], "aes17");
+    EXPECT_EQ(j["crosstalk"][1]["method"], "all-driven");
+    EXPECT_EQ(j["crosstalk"][1]["floor_1khz"]["bound"], true);
+    EXPECT_EQ(j["crosstalk"][1]["by_octave_floor"].size(), 8u);
+}

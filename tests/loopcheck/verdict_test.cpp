@@ -300,6 +300,30 @@ TEST(LoopcheckVerdict, LaterModesRunUnlessImpossible)
     }
 }
 
+// A figure under its noise is judged as the bound it is: its check record
+// says so, a max at or above it passes, a min fails (it could lie anywhere
+// below), and only the failed limits are named.
+TEST(LoopcheckVerdict, ALimitOnABoundIsACheckRecordOfTheBound)
+{
+    battery_outcome b;
+    b.end.ran = true;
+    b.quality.judged = true;
+    const std::vector<quality_limit> limits = {{"thd_db", std::nullopt, -100.0}, {"noise_dbfs", -150.0, std::nullopt}};
+    std::vector<quality_figure_set> loops(1);
+    loops[0]["thd_db"] = quality_figure(-118.2, true), loops[0]["noise_dbfs"] = quality_figure(-140.0, true);
+    b.quality.verdicts = quality_limits_judge(limits, loops);
+    const mode_judgement j = test_mode("quality").judge(std::any(b));
+    ASSERT_EQ(j.checks.size(), 3u);
+    EXPECT_EQ(j.checks[0].name, "thd_db");
+    EXPECT_TRUE(j.checks[0].bound);
+    EXPECT_EQ(j.checks[0].value, -118.2);
+    EXPECT_EQ(j.checks[0].result, check_result::pass);
+    EXPECT_EQ(j.checks[1].name, "noise_dbfs");
+    EXPECT_TRUE(j.checks[1].bound);
+    EXPECT_EQ(j.checks[1].result, check_result::fail);
+    EXPECT_EQ(j.checks[2].words, "outside limits: noise_dbfs");
+}
+
 // A loop the detector cannot follow is refused before the monitor starts,
 // naming the level it needs; within its reach it is not.
 TEST(LoopcheckVerdict, TheMonitorRefusesALoopTooWeak)

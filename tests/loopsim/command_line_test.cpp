@@ -59,6 +59,10 @@ TEST(LoopsimCommandLine, ARefusedOptionIsNamedOnOneLine)
         {"--cable :1", "cannot read --cable :1: not of the form --cable CLIENT[:OUT[:IN]], or a number not finite"},
         // Out of range: the check's own line.
         {"--dc 2", "--dc: the level must be finite and less than 1 in size"},
+        {"--ppm2 10.5", "--ppm2: channel 2's clock offset must lie within +-10 ppm"},
+        {"--ppm2 inf", "cannot read --ppm2 inf: not of the form --ppm2 PPM, or a number not finite"},
+        {"--crosstalk -100,square",
+         "cannot read --crosstalk -100,square: not of the form --crosstalk DB[,SHAPE], or a number not finite"},
         {"--print-channel 2 --print-ir 10", "--print-channel 2 needs a second channel"},
     };
     for (const row& r : rows) {
@@ -94,6 +98,15 @@ TEST(LoopsimCommandLine, TheOptionsAreRead)
     EXPECT_EQ(c.loop.glitches[0].side, loopsim::glitch_side::playback);
     EXPECT_EQ(c.print_mode, "--print-ir");
     EXPECT_EQ(c.print_count, 1000);
+    // Channel 2's own clock and a crosstalk that grows with the level: two channels.
+    loopsim::command two;
+    ASSERT_EQ(command_words("--ppm2 -0.3 --crosstalk -110,cubic", two, problem), loopsim::command_next::run) << problem;
+    EXPECT_EQ(two.loop.channels, 2);
+    EXPECT_EQ(two.loop.ppm2, -0.3);
+    EXPECT_EQ(two.loop.shape, loopsim::crosstalk_shape::cubic);
+    loopsim::command skewed;
+    ASSERT_EQ(command_words("--ppm2 0.05", skewed, problem), loopsim::command_next::run) << problem;
+    EXPECT_EQ(skewed.loop.channels, 2);
     for (const char* help : {"--help", "-h", "--delay 300 --help"}) {
         loopsim::command h;
         EXPECT_EQ(command_words(help, h, problem), loopsim::command_next::help) << help;

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
 #include <limits>
 #include <sstream>
 #include <string>
@@ -233,7 +234,7 @@ TEST(WritersPlot, BarsPointsAndMarkersLandOnTheirPixels)
     p.x = {0.0, 720.0, plot_scale::linear, plot_units::plain, "frames"};
     p.y = {0.0, 316.0, plot_scale::linear, plot_units::plain, "runs"};
     const std::vector<double> x0 = {10, 20, 700}, x1 = {20, 30, 800}, count = {100, 0.5, 50};
-    p.bars.push_back({x0, x1, count, "#1f77b4", 0.0});
+    p.bars.push_back({x0, x1, count, "#1f77b4", 0.0, {}});
     const std::vector<double> px = {100, 100, 900}, py = {10, 400, 10};
     p.points.push_back({px, py, "#d62728", 3.0});
     p.vlines.push_back({300.25, {"#9467bd", 1.0, ""}, "a<b"});
@@ -253,4 +254,34 @@ TEST(WritersPlot, BarsPointsAndMarkersLandOnTheirPixels)
     // Points outside the area and a marker left of it are not drawn at all.
     EXPECT_EQ(svg.find("<circle", svg.find("<circle") + 1), std::string::npos);
     EXPECT_EQ(svg.find("outside"), std::string::npos);
+}
+
+TEST(WritersPlot, AHatchedBarIsItsOutlineAndDiagonals)
+{
+    // A bound's bar: 30 px wide, 60 high, not filled; its outline, and lines
+    // x + y = c every 6 px from the top left corner on, each ending on the
+    // bar's edges (never outside them), 14 of them; the bar beside it filled.
+    plot p;
+    p.x = {0.0, 720.0, plot_scale::linear, plot_units::plain, "x"};
+    p.y = {0.0, 316.0, plot_scale::linear, plot_units::plain, "y"};
+    const std::vector<double> x0 = {100, 200}, x1 = {130, 230}, y = {60, 60};
+    const std::vector<uint8_t> hatched = {1, 0};
+    p.bars.push_back({x0, x1, y, "#ff7f0e", 0.0, hatched});
+    const std::string svg = plot_svg(p);
+    EXPECT_NE(svg.find("<rect x=\"264\" y=\"292\" width=\"30\" height=\"60\" fill=\"#ff7f0e\"/>"), std::string::npos);
+    EXPECT_NE(svg.find("<rect x=\"164\" y=\"292\" width=\"30\" height=\"60\" fill=\"none\" stroke=\"#ff7f0e\""),
+              std::string::npos);
+    int diagonals = 0;
+    for (size_t at = svg.find("<line x1=\""); at != std::string::npos; at = svg.find("<line x1=\"", at + 1)) {
+        double x1v = 0, y1v = 0, x2v = 0, y2v = 0;
+        if (std::sscanf(svg.c_str() + at, "<line x1=\"%lf\" y1=\"%lf\" x2=\"%lf\" y2=\"%lf\"", &x1v, &y1v, &x2v,
+                        &y2v) != 4)
+            continue;
+        if (x1v < 164 || x2v > 194 || std::fabs((x1v + y1v) - (x2v + y2v)) > 1e-6)
+            continue;  // an axis tick, not the hatching
+        diagonals++;
+        EXPECT_GE(std::min(y1v, y2v), 292.0);
+        EXPECT_LE(std::max(y1v, y2v), 352.0);
+    }
+    EXPECT_EQ(diagonals, 14);
 }

@@ -37,8 +37,10 @@ const char* const command_usage =
     "  --gain2-db DB           channel 2's gain re channel 1's\n"
     "  --delay2 N              channel 2's delay re channel 1's, whole frames (may be negative)\n"
     "  --crosstalk DB[,SHAPE]  each channel leaks into the other at DB re its linear output;\n"
-    "                          SHAPE flat (default) or capacitive (+6 dB/octave, DB at 1 kHz)\n"
+    "                          SHAPE flat (default), capacitive (+6 dB/octave, DB at 1 kHz)\n"
+    "                          or cubic (g x^3: DB for a full-scale sine, 2 dB less a dB down)\n"
     "  --ppm PPM               the input side's clock runs PPM fast (negative: slow)\n"
+    "  --ppm2 PPM              channel 2's clock runs PPM fast of channel 1's, within +-10\n"
     "  --wander RMS,TAU[,SEED] the clock's offset wanders about PPM: an Ornstein-Uhlenbeck\n"
     "                          process of RMS ppm, correlation time TAU s, from SEED (1)\n"
     "  --clock-log SECONDS     a clock line (the delay's truth) every SECONDS (1 with --wander)\n"
@@ -183,9 +185,11 @@ bool arg_crosstalk(const char* text, loop_options& o)
     const size_t comma = t.find(',');
     if (comma != std::string::npos) {
         const std::string shape = t.substr(comma + 1);
-        if (shape != "flat" && shape != "capacitive")
+        if (shape != "flat" && shape != "capacitive" && shape != "cubic")
             return false;
-        o.shape = shape == "flat" ? crosstalk_shape::flat : crosstalk_shape::capacitive;
+        o.shape = shape == "flat"         ? crosstalk_shape::flat
+                  : shape == "capacitive" ? crosstalk_shape::capacitive
+                                          : crosstalk_shape::cubic;
     }
     return arg_number(t.substr(0, comma).c_str(), o.crosstalk_db);
 }
@@ -321,6 +325,8 @@ command_next command_parse(int argc, char** argv, command& c, std::string& probl
             ok = arg_crosstalk(text, lo), second_channel = true;
         else if (a == "--ppm" && text)
             ok = arg_number(text, lo.ppm);
+        else if (a == "--ppm2" && text)
+            ok = arg_number(text, lo.ppm2), second_channel = true;
         else if (a == "--glitch" && text)
             ok = arg_glitch(text, lo);
         else if (a == "--glitch-random" && text)

@@ -43,6 +43,8 @@ std::string loop_check_stream(const loop_options& o)
         return "--clock-log: the interval must lie in 0.001 .. 86400 s (0: none)";
     if (!(std::fabs(o.dc) < 1.0))
         return "--dc: the level must be finite and less than 1 in size";
+    if (!(std::fabs(o.ppm2) <= skew_max_ppm))
+        return "--ppm2: channel 2's clock offset must lie within +-10 ppm";
     if (!(o.glitch_per_minute >= 0.0 && o.glitch_per_minute <= 60.0) ||
         !(o.playback_glitch_per_minute >= 0.0 && o.playback_glitch_per_minute <= 60.0))
         return "--glitch-random: 0 .. 60 a minute";
@@ -161,7 +163,9 @@ loop loop_build(const loop_options& o)
     l.distorted = l.distortion.order > 1;
     const double crosstalk = o.crosstalk_db > -300.0 ? std::pow(10.0, o.crosstalk_db / 20.0) : 0.0;
     l.shape = o.shape;
-    l.crosstalk_gain = o.shape == crosstalk_shape::flat ? crosstalk : capacitive_gain(crosstalk, o.path.rate);
+    l.crosstalk_gain = o.shape == crosstalk_shape::capacitive ? capacitive_gain(crosstalk, o.path.rate)
+                       : o.shape == crosstalk_shape::cubic    ? crosstalk * 4.0 / 3.0
+                                                              : crosstalk;
     if (o.hum_hz > 0.0 && o.hum_dbfs > -300.0) {
         l.hum_hz = o.hum_hz;
         l.hum_harmonics = o.hum_harmonics;
@@ -183,6 +187,8 @@ loop loop_build(const loop_options& o)
     s.wander_rms = o.wander_rms, s.wander_tau = o.wander_tau, s.wander_seed = o.wander_seed;
     s.clock_every = o.clock_log_s > 0.0 ? std::max<int64_t>(1, std::llrint(o.clock_log_s * o.path.rate)) : 0;
     l.tail = stream_build(s);
+    if (o.channels == 2)
+        l.second = skew_build(o.ppm2, o.path.rate);
     l.dropouts = o.path.dropout_ms > 0.0 || o.path.dropout_once_ms > 0.0;
     l.dc = o.dc;
     return l;
@@ -209,8 +215,10 @@ void loop_process(loop& l, const double* x, double* y, glitch_queue& q)
         mixed[c] = l.distorted ? poly_apply(l.distortion, linear[c]) : linear[c];
         if (l.channels == 2 && l.crosstalk_gain != 0.0) {
             const int64_t other = 1 - c;
-            mixed[c] += l.shape == crosstalk_shape::flat ? l.crosstalk_gain * linear[other]
-                                                         : l.crosstalk_gain * (linear[other] - l.linear_before[other]);
+            const double x = linear[other];
+            mixed[c] += l.crosstalk_gain * (l.shape == crosstalk_shape::flat    ? x
+                                            : l.shape == crosstalk_shape::cubic ? x * x * x
+                                                                                : x - l.linear_before[other]);
         }
         mixed[c] += hum + path_noise(l.paths[c]);
     }
@@ -222,6 +230,8 @@ void loop_process(loop& l, const double* x, double* y, glitch_queue& q)
         stream_process(l.tail, mixed, y, l.since, q);
     else
         std::copy(mixed, mixed + l.channels, y);
+    if (l.channels == 2)
+        y[1] = skew_process(l.second, y[1], l.since, q);
     // Before the first sound the dropouts' clock stands at 0, as in path_process.
     if (l.dropouts && path_dropped(l.paths[0], std::max<int64_t>(l.since, 0)))
         std::fill(y, y + l.channels, 0.0);
@@ -239,7 +249,7 @@ std::complex<double> loop_crosstalk_at(const loop_options& o, double hz)
     if (o.crosstalk_db <= -300.0)
         return 0.0;
     const double level = std::pow(10.0, o.crosstalk_db / 20.0);
-    if (o.shape == crosstalk_shape::flat)
+    if (o.shape != crosstalk_shape::capacitive)
         return level;
     return capacitive_gain(level, o.path.rate) * (1.0 - std::polar(1.0, -2.0 * M_PI * hz / o.path.rate));
 }

@@ -7,6 +7,7 @@
 //            + hum + the path's noise
 //   then the stream stage (stream.hpp: playback-side drops, inserts, zeros,
 //   the --ppm clock and its wander, capture-side drops, inserts, zeros),
+//   then channel 2's own clock (skew.hpp, --ppm2),
 //   then the dropouts, on every channel at once, then the DC offset.
 //
 // One clock for the planned events of every channel: frames since the first
@@ -20,11 +21,18 @@
 #include "tools/loopsim/distortion.hpp"
 #include "tools/loopsim/glitch.hpp"
 #include "tools/loopsim/path.hpp"
+#include "tools/loopsim/skew.hpp"
 #include "tools/loopsim/stream.hpp"
 
 namespace loopsim {
 
-enum class crosstalk_shape { flat, capacitive };
+// flat: a gain; capacitive: a first difference, rising 6 dB an octave;
+// cubic: g x^3 of the other channel's linear output, a crosstalk that grows
+// with the level (a shared supply's or ground's current): a sine of peak A
+// leaks 3/4 g A^3 at its own frequency (and 1/4 g A^3 at its third harmonic),
+// g = 4/3 x 10^(DB/20), so that a full-scale sine leaks DB re itself and
+// one L dB lower DB - 2 L dB.
+enum class crosstalk_shape { flat, capacitive, cubic };
 
 constexpr int64_t hum_max_harmonics = 20;
 
@@ -35,7 +43,8 @@ struct loop_options {
     int64_t delay2 = 0;     // channel 2's whole delay re channel 1's (may be negative)
     // The crosstalk, both ways: at crosstalk_db re the other channel's linear
     // output, flat, or capacitive: a first difference, rising 6 dB an octave,
-    // crosstalk_db at 1 kHz. <= -300: none.
+    // crosstalk_db at 1 kHz, or cubic: crosstalk_db for a full-scale sine.
+    // <= -300: none.
     double crosstalk_db = -400.0;
     crosstalk_shape shape = crosstalk_shape::flat;
     std::vector<double> poly;  // a2, a3, ... a10
@@ -46,6 +55,7 @@ struct loop_options {
     double hum_dbfs = -400.0;
     int64_t hum_harmonics = 1;
     double ppm = 0.0;
+    double ppm2 = 0.0;  // channel 2's clock re channel 1's (skew.hpp); 0: the same clock
     // The clock's wander (stream.hpp): an Ornstein-Uhlenbeck process of rms
     // wander_rms ppm and correlation time wander_tau s added to ppm; 0: none.
     double wander_rms = 0.0;
@@ -95,6 +105,7 @@ struct loop {
     int64_t frame = 0;   // frames since the client started
     int64_t since = -1;  // frames since the first sound, -1 before it
     stream tail;
+    skew second;  // channel 2's own clock
     bool dropouts = false;
     double dc = 0.0;
 };
@@ -110,7 +121,8 @@ void loop_period(loop& l, int64_t frames);
 void loop_process(loop& l, const double* x, double* y, glitch_queue& q);
 
 // The crosstalk's transfer function at hz: what arrives in one channel over the
-// other channel's linear output.
+// other channel's linear output (cubic: for a full-scale sine; for a sine L dB
+// lower, 2 L dB less).
 std::complex<double> loop_crosstalk_at(const loop_options& o, double hz);
 
 }  // namespace loopsim

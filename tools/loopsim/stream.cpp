@@ -68,23 +68,35 @@ double dot(const double* ring, uint64_t mask, int64_t first, const double* row, 
     return sum;
 }
 
-double read(const stream& s, int64_t channel, double q)
+// The ring read at q through the kernel (whole frames without one).
+double read_ring(const double* kernel, uint64_t mask, const double* ring, double q)
 {
-    const double* ring = s.conv[channel].data();
     const double whole = std::floor(q);
     const int64_t i = static_cast<int64_t>(whole);
-    if (!s.kernel)
-        return ring[static_cast<uint64_t>(i) & s.mask];
+    if (!kernel)
+        return ring[static_cast<uint64_t>(i) & mask];
     const double phase = (q - whole) * stream_phases;
     const double row = std::floor(phase);
     const double between = phase - row;
     const int64_t taps = 2 * stream_half;
-    const double* lower = &s.kernel[static_cast<size_t>(static_cast<int64_t>(row) * taps)];
-    const double a = dot(ring, s.mask, i - stream_half + 1, lower, taps);
+    const double* lower = &kernel[static_cast<size_t>(static_cast<int64_t>(row) * taps)];
+    const double a = dot(ring, mask, i - stream_half + 1, lower, taps);
     if (between == 0.0)
         return a;
-    const double b = dot(ring, s.mask, i - stream_half + 1, lower + taps, taps);
+    const double b = dot(ring, mask, i - stream_half + 1, lower + taps, taps);
     return a + between * (b - a);
+}
+
+double read(const stream& s, int64_t channel, double q)
+{
+    return read_ring(s.kernel, s.mask, s.conv[channel].data(), q);
+}
+
+// The kernel's table, the same for every stage: made once.
+const double* shared_kernel()
+{
+    static const std::vector<double> table = kernel_table();
+    return table.data();
 }
 
 // Sets the read position of frame j to q; the frames after step from there.
@@ -218,6 +230,11 @@ double hold(stream& s, int64_t j, glitch_queue& q)
 
 double stream_kernel_at(double x) { return kernel_at(x); }
 
+double stream_resample(const double* ring, uint64_t mask, double q)
+{
+    return read_ring(shared_kernel(), mask, ring, q);
+}
+
 wander wander_make(double rms, double tau, uint64_t seed, double rate)
 {
     wander w;
@@ -271,8 +288,7 @@ stream stream_build(const stream_options& o)
     s.rate = o.rate;
     s.ppm = o.ppm;
     if (o.ppm != 0.0 || o.wander_rms > 0.0) {
-        static const std::vector<double> table = kernel_table();  // the same for every stage: made once
-        s.kernel = table.data();
+        s.kernel = shared_kernel();
         s.half = stream_half;
         s.clocked_step = 1.0 / (1.0 + o.ppm * 1e-6);
     }

@@ -141,4 +141,9 @@ double stream_position(const stream& s, int64_t j);
 // scaled to sum to 1): for checking the stage against a direct sum.
 double stream_kernel_at(double x);
 
+// A ring of frames (mask + 1 of them, a power of two) read at position q
+// through the stage's resampler: the 128-tap kernel centred on q, frames q -
+// 63 .. q + 64 about it. For another stage's own clock (skew.hpp). Real-time safe.
+double stream_resample(const double* ring, uint64_t mask, double q);
+
 }  // namespace loopsim
