@@ -270,15 +270,28 @@ while IFS='|' read -r name sim_options check_options want check; do
     fi
 done <<<"$cases"
 # In text, the battery says how long it plays before it starts, from the
-# plan it then plays: the summary's "s played" is the same figure.
-rig_loopsim_start --delay 300 --cable loopcheck || fail "no loopsim"
-timeout 90 "$loopcheck" --quality </dev/null >"$work/out" 2>"$work/err"
-rig_stop $RIG_LOOPSIM_PID
+# plan it then plays: the summary's "s played" is the same figure. A segment
+# played again after a dropout (a busy machine's: the text warns of it) adds
+# its length to what was played, so such a run is run again, with the builds
+# held; when all three replayed, the test ends as skipped, naming it.
+for attempt in 1 2 3; do
+    [ "$attempt" = 1 ] || rig_hold_builds 40
+    rig_loopsim_start --delay 300 --cable loopcheck || fail "no loopsim"
+    timeout 90 "$loopcheck" --quality </dev/null >"$work/out" 2>"$work/err"
+    rig_stop $RIG_LOOPSIM_PID
+    grep -q '^warning: played again after a dropout: ' "$work/err" "$work/out" || break
+    echo "text: attempt $attempt replayed a segment: $(grep -h '^warning: played again' "$work/err" "$work/out" | tr '\n' ';')"
+done
 announced=$(sed -n 's/^loopcheck: the quality battery: \([0-9.]*\) s of tones and sweeps on 1 loop at 48000 Hz$/\1/p' "$work/err")
 played=$(sed -n 's/^quality battery: .* · \([0-9.]*\) s played$/\1/p' "$work/out")
-[ -n "$announced" ] && [ "$announced" = "$played" ] ||
+if grep -q '^warning: played again after a dropout: ' "$work/err" "$work/out"; then
+    echo "SKIP text: every attempt replayed a segment (announced $announced s, played $played s)"
+    undecided+=" text"
+elif [ -n "$announced" ] && [ "$announced" = "$played" ]; then
+    echo "text: the battery announced $announced s before it played, and played $played s"
+else
     fail "the battery announced \"$announced\" s and played \"$played\" s: $(cat "$work/err" "$work/out")"
-echo "text: the battery announced $announced s before it played, and played $played s"
+fi
 [ $failed = 0 ] || fail "some cases failed"
 if [ -n "$undecided" ]; then
     echo "SKIP:$undecided: the server skipped loopsim in every attempt: the machine is too busy to judge them"
