@@ -1,11 +1,23 @@
-// The long-run monitor's drift: the long-term slope of the loop's delay
-// against capture frames, from the delay measured chunk by chunk, with an
-// uncertainty that holds when the two clocks wander, not only under the
-// measurement's white noise. Batch means: the measurements go into
-// monitor_drift_batches batches of equal count, each a least-squares line of
-// its own; when all are full, neighbours merge pairwise and the count a batch
-// holds doubles, so the state stays the same size over hours. Pure; the
-// caller owns the state.
+// The long-run monitor's drift: the slope of the loop's delay against
+// capture frames over the run, from the delay measured chunk by chunk, with
+// an uncertainty that holds when the two clocks wander, not only under the
+// measurement's white noise.
+//
+// The figure is the mean of the slopes of 0.1 s stretches (each its own
+// least-squares line). Their uncertainty is the AR(1) (Ornstein-Uhlenbeck)
+// long-run variance of that sequence, kept in constant memory (the sums of
+// the slopes, of their squares and of the products of neighbours): a wander
+// correlated over many slopes leaves them correlated, and the variance of
+// their mean is then (1 + rho) / (1 - rho) times the naive one.
+//
+// Beside them, batches: the measurements go into monitor_drift_batches
+// batches of equal count, each a least-squares line of its own; when all are
+// full, neighbours merge pairwise and the count a batch holds doubles, so
+// the state stays the same size over hours. Their scatter is the check on
+// the AR(1) model: wander slower than it describes (flicker, a temperature
+// drift) makes the batches disagree more than the 0.1 s slopes say, and the
+// figure is then flagged (wander_slow) and given the batches' interval.
+// Pure; the caller owns the state.
 #pragma once
 #include <array>
 #include <cstdint>
@@ -27,15 +39,29 @@ struct monitor_drift {
     std::array<monitor_drift_batch, monitor_drift_batches> batches{};
     int full = 0;              // batches[0 .. full) are full; batches[full] is filling
     int64_t length = 0;        // measurements a batch holds now
-    int64_t first_length = 0;  // ... at the start, before any merge
+    int64_t first_length = 0;  // ... at the start, before any merge: a slope's count (0.1 s)
+    // The 0.1 s slopes: the one filling, and the sums over those done.
+    monitor_drift_batch slope_batch;
+    int64_t slopes = 0;
+    double slope_sum = 0.0, slope_squares = 0.0;       // sum b, b^2
+    double slope_lagged = 0.0, slope_lagged2 = 0.0;    // sum b_j b_(j-1), b_j b_(j-2)
+    double slope_first = 0.0, slope_second = 0.0;      // b_0, b_1
+    double slope_last = 0.0, slope_before_last = 0.0;  // b_(n-1), b_(n-2)
+    double slope_span = 0.0;                           // the frames the slopes done cover, summed
 };
 
 struct monitor_drift_figure {
-    double ppm = 0.0;            // the long-term slope x 1e6 (+: the delay grows)
-    double sigma_ppm = -1.0;     // its standard error; -1 before monitor_drift_least_batches are full
-    double interval_ppm = -1.0;  // the 95 % interval's half-width (Student t, batches - 1 degrees of freedom)
-    int batches = 0;             // the full batches the figure comes from
-    double batch_frames = 0.0;   // their mean span: wander much slower than this is not in sigma_ppm
+    double ppm = 0.0;                 // the drift over the run x 1e6 (+: the delay grows)
+    double sigma_ppm = -1.0;          // its standard error; -1 before monitor_drift_least_batches 0.1 s slopes
+    double interval_ppm = -1.0;       // the 95 % interval's half-width (Student t, the effective slopes - 1 dof)
+    int64_t slopes = 0;               // the 0.1 s slopes it is the mean of
+    int batches = 0;                  // the full batches beside it
+    double batch_frames = 0.0;        // the slopes' mean span (0.1 s)
+    double correlation = 0.0;         // how the slopes' covariance falls from one to the next, phi (0 .. 0.995)
+    double correlation_frames = 0.0;  // the wander's correlation time that gives: -spacing / ln phi
+    double effective = 0.0;           // slopes as independent ones: n (1 - rho) / (1 + rho)
+    bool wander_slow = false;         // a correlation time over a fifth of the run, or the batches disagreeing beyond
+                                      // the interval: wander slower than it holds
 };
 
 // first_length: measurements in each of the first batches (at least 2).
@@ -47,6 +73,6 @@ void monitor_drift_restart(monitor_drift& s);
 void monitor_drift_add(monitor_drift& s, double t, double delay);
 monitor_drift_figure monitor_drift_estimate(const monitor_drift& s);
 
-// The two-sided 95 % quantile of Student's t with dof degrees of freedom,
-// 1 .. monitor_drift_batches - 1 (beyond, the last of them: on the safe side).
-double monitor_drift_t95(int dof);
+// The two-sided 95 % quantile of Student's t with dof degrees of freedom
+// (below 1: 1), fractional dof between the whole ones.
+double monitor_drift_t95(double dof);

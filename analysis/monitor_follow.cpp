@@ -1,0 +1,210 @@
+// Following the clock: a stretch of the capture tested against the model
+// after a local refit of the delay, so that a tracking error (the loop's lag
+// behind a wander or a step of the clocks' rate) is followed, never a glitch.
+#include <algorithm>
+#include <cmath>
+
+#include "analysis/monitor_steps.hpp"
+
+namespace {
+
+// Knots of the refit: a chunk in four pieces (64 frames at 48 kHz). Over
+// 64 frames a clock wandering 3 ppm RMS with a 0.5 s correlation leaves the
+// line through them within 2e-6 frame, under the threshold at -140 dBFS.
+constexpr int refit_pieces = 4;
+// The correction may move the delay at the stretch's start by this many of
+// its standard errors at most: further, the delay jumped (a discontinuity).
+constexpr double join_sigmas = 10.0;
+constexpr int exact_passes = 4;
+
+// The model over frames [first, first + y.size()) with the delay moved by
+// the spline f (a piece of model per piece of spline): residue, derivative
+// and limits into the detector's scratch; the last frame over, or -1.
+int64_t follow_run(monitor_detector& d, const monitor_model& m, std::span<const float> y, int64_t first,
+                   const monitor_refit& f, bool accumulate)
+{
+    int64_t over = -1;
+    const int pieces = f.solved ? f.knots - 1 : 1;
+    for (int j = 0; j < pieces; j++) {
+        const int64_t a = f.solved ? f.at[static_cast<size_t>(j)] : 0;
+        const int64_t b = f.solved ? f.at[static_cast<size_t>(j + 1)] : static_cast<int64_t>(y.size());
+        if (b <= a)
+            continue;
+        monitor_model piece = m;
+        if (f.solved) {
+            const double ea = f.value[static_cast<size_t>(j)], eb = f.value[static_cast<size_t>(j + 1)];
+            monitor_model_move(piece, first + a, ea, (eb - ea) / static_cast<double>(b - a));
+        }
+        monitor_pass p = monitor_pass_of(d);
+        p.limit = d.summary.threshold;
+        p.stop = false;
+        const auto part = [&](std::vector<double>& v) {
+            return std::span<double>(v).subspan(static_cast<size_t>(a), static_cast<size_t>(b - a));
+        };
+        p.residue = part(d.residue);
+        p.derivative = part(d.derivative);
+        p.limits = part(d.limits);
+        if (accumulate) {
+            p.acc_re = d.acc_re;
+            p.acc_im = d.acc_im;
+        }
+        monitor_model_run(piece, y.subspan(static_cast<size_t>(a), static_cast<size_t>(b - a)), first + a, p);
+        if (p.last_over >= 0)
+            over = a + p.last_over;
+        if (accumulate) {
+            d.pass_sum = p.sum;
+            d.pass_square = p.acc_square, d.pass_cube = p.acc_cube;
+            d.pass_norm_square = p.norm_square, d.pass_norm_cube = p.norm_cube;
+        }
+    }
+    return over;
+}
+
+// The first frame of the residue over its limit once the spline's
+// correction is taken out (linearly), or -1.
+int64_t first_over_projected(const monitor_detector& d, const monitor_refit& f, int64_t count)
+{
+    for (int64_t n = 0; n < count; n++) {
+        const double r = d.residue[static_cast<size_t>(n)] -
+                         d.derivative[static_cast<size_t>(n)] * monitor_refit_at(f, static_cast<double>(n));
+        if (std::fabs(r) > d.limits[static_cast<size_t>(n)])
+            return n;
+    }
+    return -1;
+}
+
+double largest_correction(const monitor_refit& f)
+{
+    double most = 0.0;
+    for (int j = 0; j < f.knots; j++)
+        most = std::max(most, std::fabs(f.value[static_cast<size_t>(j)]));
+    return most;
+}
+
+// The spline's correction added to another on the same knots.
+void follow_add(monitor_refit& total, const monitor_refit& more)
+{
+    for (int j = 0; j < total.knots; j++)
+        total.value[static_cast<size_t>(j)] += more.value[static_cast<size_t>(j)];
+    total.spread = more.spread;
+}
+
+monitor_refit_sums follow_sums(monitor_detector& d)
+{
+    monitor_refit_sums s;
+    s.d0 = d.sum_d0, s.d1 = d.sum_d1, s.d2 = d.sum_d2, s.r0 = d.sum_r0, s.r1 = d.sum_r1;
+    return s;
+}
+
+// The correction's spline on the knots of f, run exactly and refined from
+// the residue left, until every frame fits or the passes are spent. f holds
+// the total correction; true when every frame fits.
+bool follow_refine(monitor_detector& d, const monitor_model& m, std::span<const float> y, int64_t first,
+                   monitor_refit& f)
+{
+    const int64_t count = static_cast<int64_t>(y.size());
+    monitor_refit_sums s = follow_sums(d);
+    for (int pass = 0; pass < exact_passes; pass++) {
+        if (follow_run(d, m, y, first, f, false) < 0)
+            return true;
+        monitor_refit_prepare(std::span<const double>(d.residue).first(static_cast<size_t>(count)),
+                              std::span<const double>(d.derivative).first(static_cast<size_t>(count)), s);
+        const monitor_refit more = monitor_refit_solve(s, std::span<const int64_t>(f.at).first(f.knots));
+        if (!more.solved)
+            return false;
+        follow_add(f, more);
+    }
+    return follow_run(d, m, y, first, f, false) < 0;
+}
+
+// Whether the correction joins the delay before the stretch: within its own error at the first knot.
+bool follow_joins(const monitor_detector& d, const monitor_refit& f)
+{
+    const double sigma = d.summary.threshold / threshold_sigmas;
+    return std::fabs(f.value[0]) <= join_sigmas * sigma * f.spread[0] + 1e-9;
+}
+
+// Moves m to the refit, each of its delay and slope at the stretch's end by
+// as much as the refit's own error allows (a Wiener weight): a correction
+// well above its error in full, one within it hardly.
+void follow_adopt(const monitor_detector& d, monitor_model& m, const monitor_refit& f, int64_t first, int64_t count)
+{
+    const double sigma = d.summary.threshold / threshold_sigmas;
+    const int last = f.knots - 1;
+    const double end = f.value[static_cast<size_t>(last)], before = f.value[static_cast<size_t>(last - 1)];
+    const double span = static_cast<double>(f.at[static_cast<size_t>(last)] - f.at[static_cast<size_t>(last - 1)]);
+    const double end_error = sigma * f.spread[static_cast<size_t>(last)];
+    const double slope = (end - before) / span;
+    const double slope_error =
+        sigma * std::hypot(f.spread[static_cast<size_t>(last)], f.spread[static_cast<size_t>(last - 1)]) / span;
+    const auto weight = [](double x, double error) { return x * x / (x * x + error * error + 1e-300); };
+    monitor_model_move(m, first + count, end * weight(end, end_error), slope * weight(slope, slope_error));
+}
+
+}  // namespace
+
+monitor_followed monitor_follow(monitor_detector& d, monitor_model& m, int64_t first, int64_t count, bool accumulate)
+{
+    monitor_followed out;
+    const std::span<const float> y = monitor_ring_stretch(d, first, count);
+    if (accumulate) {
+        std::fill(d.acc_re.begin(), d.acc_re.end(), 0.0);
+        std::fill(d.acc_im.begin(), d.acc_im.end(), 0.0);
+    }
+    const int64_t over = follow_run(d, m, y, first, monitor_refit{}, accumulate);
+    out.measured = monitor_model_delay_at(m, first + count / 2);
+    if (over < 0) {
+        out.fits = true;
+        return out;
+    }
+    // The first frame over before any refit: where a glitch begins when none fits.
+    int64_t first_over = 0;
+    while (first_over < count &&
+           std::fabs(d.residue[static_cast<size_t>(first_over)]) <= d.limits[static_cast<size_t>(first_over)])
+        first_over++;
+    out.over = first + first_over;
+    monitor_refit_sums s = follow_sums(d);
+    monitor_refit_prepare(std::span<const double>(d.residue).first(static_cast<size_t>(count)),
+                          std::span<const double>(d.derivative).first(static_cast<size_t>(count)), s);
+    const int pieces = count >= 4 * refit_pieces ? refit_pieces : 1;
+    monitor_refit f = monitor_refit_even(s, pieces);
+    if (!f.solved)
+        return out;
+    // Linearly the correction leaves at most e^2 / 2 times the curvature: a
+    // quarter of the threshold, or the model is run again at the corrected delay.
+    const double most = largest_correction(f);
+    bool fits = first_over_projected(d, f, count) < 0 &&
+                0.5 * most * most * monitor_model_curvature(m) <= 0.25 * d.summary.threshold;
+    if (!fits && follow_joins(d, f))
+        fits = follow_refine(d, m, y, first, f);
+    if (!fits) {
+        // A corner of the delay: a step of the rate inside the stretch. The
+        // residue of the first pass again, for the knot's place.
+        follow_run(d, m, y, first, monitor_refit{}, false);
+        monitor_refit_prepare(std::span<const double>(d.residue).first(static_cast<size_t>(count)),
+                              std::span<const double>(d.derivative).first(static_cast<size_t>(count)), s);
+        f = monitor_refit_corner(s, pieces, 1, count);
+        fits = f.solved && follow_joins(d, f) && follow_refine(d, m, y, first, f);
+    }
+    if (!fits || !follow_joins(d, f))
+        return out;
+    out.fits = out.refit = true;
+    out.measured += monitor_refit_at(f, static_cast<double>(count / 2));
+    follow_adopt(d, m, f, first, count);
+    return out;
+}
+
+bool monitor_follow_stretch(monitor_detector& d, monitor_model& m, int64_t first, int64_t count, int64_t& over)
+{
+    for (int64_t at = first; at < first + count; at += d.chunk) {
+        const int64_t n = std::min(d.chunk, first + count - at);
+        const monitor_followed f = monitor_follow(d, m, at, n, false);
+        if (!f.fits) {
+            over = f.over;
+            return false;
+        }
+        if (!f.refit)
+            m.delay = monitor_model_delay_at(m, at + n), m.anchor = at + n;
+    }
+    return true;
+}
