@@ -86,16 +86,17 @@ struct monitor_summary {
     bool locked = false;            // the stimulus was followed at the last frame fed
     bool learnt_disturbed = false;  // a disturbance while the residue was learnt began the learning again
     int64_t learning_restarts = 0;
-    double residue_db = 0.0;              // the threshold below the signal's RMS, dB (negative)
-    double threshold = 0.0;               // linear
-    double residue_sigma = 0.0;           // the residue's robust standard deviation (1.4826 x its median |r|), linear
-    double false_per_hour = 0.0;          // glitches expected per hour from the residue's learnt statistics alone
-    double drift_ppm = 0.0;               // the drift over the run: d(delay)/d(frame) x 1e6, + when the capture is fast
-    double drift_ppm_uncertainty = -1.0;  // one standard error; -1 before 0.8 s (monitor_drift.hpp)
-    double drift_ppm_interval = -1.0;     // the 95 % interval's half-width; -1 with the uncertainty
-    int64_t drift_batch_frames = 0;       // the slopes' span (0.1 s): the interval holds wander slower than it
-    double drift_correlation_s = 0.0;     // the wander's correlation time the slopes show (0: none)
-    bool drift_wander_slow = false;       // wander slower than the run shows: the interval is the run's, no more
+    double residue_db = 0.0;      // the threshold below the signal's RMS, dB (negative)
+    double threshold = 0.0;       // linear
+    double residue_sigma = 0.0;   // the residue's robust standard deviation (1.4826 x its median |r|), linear
+    double false_per_hour = 0.0;  // glitches expected per hour from the residue's learnt statistics alone
+    double drift_ppm = 0.0;       // the drift over the run: d(delay)/d(frame) x 1e6, + when the capture is fast
+    int64_t drift_from = 0, drift_to = 0;  // the capture frames it is the delay's change between
+    double drift_ppm_uncertainty = -1.0;   // one standard error; -1 before 0.8 s (monitor_drift.hpp)
+    double drift_ppm_interval = -1.0;      // the 95 % interval's half-width; -1 with the uncertainty
+    int64_t drift_batch_frames = 0;        // the slopes' span (0.1 s): the interval holds wander slower than it
+    double drift_correlation_s = 0.0;      // the wander's correlation time the slopes show (0: none)
+    bool drift_wander_slow = false;        // wander slower than the run shows: the interval is the run's, no more
     double delay_start_frames = 0.0, delay_end_frames = 0.0;  // the loop's delay at the two frames below
     int64_t delay_start_at = 0, delay_end_at = 0;             // capture frames
     int64_t frames_checked = 0;                               // captured frames the prediction followed
@@ -160,6 +161,13 @@ int64_t monitor_frames_fed(const monitor_detector& d);
 
 enum class monitor_state { find, acquire, learn, track, search };
 
+// The fitted delay at the end of the last stretch followed, and its
+// standard error over the residue's sigma: where the next must join.
+struct monitor_join {
+    bool valid = false;
+    double delay = 0.0, spread = 0.0;
+};
+
 struct monitor_detector {
     monitor_model model, trial;
     double rate = 0.0;
@@ -208,6 +216,8 @@ struct monitor_detector {
     bool lost_reported = false, silent = false;
     int lost_slope = 0;      // the next of the clock offsets tried while lost
     size_t lost_listed = 0;  // the lost event's place in events (the list's cap aside), to close it when found
+
+    monitor_join join;  // where tracking's next chunk must join
 
     // Drift: every chunk's measured delay, by 0.1 s slopes and by batches;
     // the rate's steps from the same.

@@ -152,6 +152,8 @@ monitor_summary monitor_summarise(const monitor_detector& d)
     s.drift_batch_frames = std::llrint(drift.batch_frames);
     s.drift_correlation_s = drift.correlation_frames / d.rate;
     s.drift_wander_slow = drift.wander_slow;
+    s.drift_from = d.start + std::llrint(drift.from_t);
+    s.drift_to = d.start + std::llrint(drift.to_t);
     s.locked = d.state == monitor_state::track;
     // The delay where the stimulus was last followed: at the end, or where a search began.
     const int64_t followed_to = d.state == monitor_state::search ? d.trigger : d.next;

@@ -16,6 +16,16 @@ constexpr int refit_pieces = 4;
 // its standard errors at most: further, the delay jumped (a discontinuity).
 constexpr double join_sigmas = 10.0;
 constexpr int exact_passes = 4;
+// A tracking error is small: the loop's lag behind a step of 100 ppm within
+// one chunk is 0.03 frame. A correction beyond this is no tracking error but
+// a glitch bent into one (a click taken up by a delay that moves a frame).
+constexpr double most_correction = 0.1;
+// A corner this far from either end at least, and no piece of the spline
+// steeper than 2000 ppm against the model (a clock's step is at most 1000):
+// a piece a frame or two long, between a knot and a corner beside it, could
+// otherwise take up a click of its own.
+constexpr int64_t corner_margin = 8;
+constexpr double steepest = 2e-3;
 
 // The model over frames [first, first + y.size()) with the delay moved by
 // the spline f (a piece of model per piece of spline): residue, derivative
@@ -73,6 +83,15 @@ int64_t first_over_projected(const monitor_detector& d, const monitor_refit& f, 
     return -1;
 }
 
+double steepest_piece(const monitor_refit& f)
+{
+    double most = 0.0;
+    for (int j = 0; j + 1 < f.knots; j++)
+        most = std::max(most, std::fabs(f.value[static_cast<size_t>(j + 1)] - f.value[static_cast<size_t>(j)]) /
+                                  static_cast<double>(f.at[static_cast<size_t>(j + 1)] - f.at[static_cast<size_t>(j)]));
+    return most;
+}
+
 double largest_correction(const monitor_refit& f)
 {
     double most = 0.0;
@@ -117,11 +136,33 @@ bool follow_refine(monitor_detector& d, const monitor_model& m, std::span<const 
     return follow_run(d, m, y, first, f, false) < 0;
 }
 
-// Whether the correction joins the delay before the stretch: within its own error at the first knot.
-bool follow_joins(const monitor_detector& d, const monitor_refit& f)
+// Whether the refit joins the delay before the stretch: its delay at the
+// first frame and the last stretch's fitted delay at its end, two estimates
+// of one delay, agree within their errors.
+bool follow_joins(const monitor_detector& d, const monitor_model& m, const monitor_refit& f, int64_t first,
+                  const monitor_join& j)
 {
+    if (!j.valid)
+        return true;
     const double sigma = d.summary.threshold / threshold_sigmas;
-    return std::fabs(f.value[0]) <= join_sigmas * sigma * f.spread[0] + 1e-9;
+    const double here = monitor_model_delay_at(m, first) + f.value[0];
+    return std::fabs(here - j.delay) <= join_sigmas * sigma * std::hypot(f.spread[0], j.spread) + 1e-12;
+}
+
+// The stretch's fitted delay at its end, for the next to join; its error
+// the fit's, widened by how much more than the noise the fit left (a
+// corner of the delay near the end, which a straight piece does not follow).
+void follow_note_end(const monitor_detector& d, monitor_join& j, const monitor_model& m, const monitor_refit& f,
+                     int64_t end, int64_t count)
+{
+    j.valid = f.solved;
+    if (!f.solved)
+        return;
+    const int last = f.knots - 1;
+    const double sigma = d.summary.threshold / threshold_sigmas;
+    const double misfit = f.left / (sigma * sigma * static_cast<double>(count));
+    j.delay = monitor_model_delay_at(m, end) + f.value[static_cast<size_t>(last)];
+    j.spread = f.spread[static_cast<size_t>(last)] * std::sqrt(std::max(1.0, misfit));
 }
 
 // Moves m to the refit, each of its delay and slope at the stretch's end by
@@ -143,7 +184,8 @@ void follow_adopt(const monitor_detector& d, monitor_model& m, const monitor_ref
 
 }  // namespace
 
-monitor_followed monitor_follow(monitor_detector& d, monitor_model& m, int64_t first, int64_t count, bool accumulate)
+monitor_followed monitor_follow(monitor_detector& d, monitor_model& m, int64_t first, int64_t count, bool accumulate,
+                                monitor_join& join)
 {
     monitor_followed out;
     const std::span<const float> y = monitor_ring_stretch(d, first, count);
@@ -153,7 +195,13 @@ monitor_followed monitor_follow(monitor_detector& d, monitor_model& m, int64_t f
     }
     const int64_t over = follow_run(d, m, y, first, monitor_refit{}, accumulate);
     out.measured = monitor_model_delay_at(m, first + count / 2);
+    monitor_refit_sums s = follow_sums(d);
+    const int pieces = count >= 4 * refit_pieces ? refit_pieces : 1;
     if (over < 0) {
+        // Clean as it is: its fitted delay at the end all the same, for the next stretch to join.
+        monitor_refit_prepare(std::span<const double>(d.residue).first(static_cast<size_t>(count)),
+                              std::span<const double>(d.derivative).first(static_cast<size_t>(count)), s);
+        follow_note_end(d, join, m, monitor_refit_even(s, pieces), first + count, count);
         out.fits = true;
         return out;
     }
@@ -163,10 +211,8 @@ monitor_followed monitor_follow(monitor_detector& d, monitor_model& m, int64_t f
            std::fabs(d.residue[static_cast<size_t>(first_over)]) <= d.limits[static_cast<size_t>(first_over)])
         first_over++;
     out.over = first + first_over;
-    monitor_refit_sums s = follow_sums(d);
     monitor_refit_prepare(std::span<const double>(d.residue).first(static_cast<size_t>(count)),
                           std::span<const double>(d.derivative).first(static_cast<size_t>(count)), s);
-    const int pieces = count >= 4 * refit_pieces ? refit_pieces : 1;
     monitor_refit f = monitor_refit_even(s, pieces);
     if (!f.solved)
         return out;
@@ -175,7 +221,7 @@ monitor_followed monitor_follow(monitor_detector& d, monitor_model& m, int64_t f
     const double most = largest_correction(f);
     bool fits = first_over_projected(d, f, count) < 0 &&
                 0.5 * most * most * monitor_model_curvature(m) <= 0.25 * d.summary.threshold;
-    if (!fits && follow_joins(d, f))
+    if (!fits && follow_joins(d, m, f, first, join))
         fits = follow_refine(d, m, y, first, f);
     if (!fits) {
         // A corner of the delay: a step of the rate inside the stretch. The
@@ -183,22 +229,25 @@ monitor_followed monitor_follow(monitor_detector& d, monitor_model& m, int64_t f
         follow_run(d, m, y, first, monitor_refit{}, false);
         monitor_refit_prepare(std::span<const double>(d.residue).first(static_cast<size_t>(count)),
                               std::span<const double>(d.derivative).first(static_cast<size_t>(count)), s);
-        f = monitor_refit_corner(s, pieces, 1, count);
-        fits = f.solved && follow_joins(d, f) && follow_refine(d, m, y, first, f);
+        f = monitor_refit_corner(s, pieces, corner_margin, count - corner_margin);
+        fits = f.solved && follow_joins(d, m, f, first, join) && follow_refine(d, m, y, first, f);
     }
-    if (!fits || !follow_joins(d, f))
+    if (!fits || !follow_joins(d, m, f, first, join) || largest_correction(f) > most_correction ||
+        steepest_piece(f) > steepest)
         return out;
     out.fits = out.refit = true;
     out.measured += monitor_refit_at(f, static_cast<double>(count / 2));
+    follow_note_end(d, join, m, f, first + count, count);
     follow_adopt(d, m, f, first, count);
     return out;
 }
 
-bool monitor_follow_stretch(monitor_detector& d, monitor_model& m, int64_t first, int64_t count, int64_t& over)
+bool monitor_follow_stretch(monitor_detector& d, monitor_model& m, int64_t first, int64_t count, int64_t& over,
+                            monitor_join& join)
 {
     for (int64_t at = first; at < first + count; at += d.chunk) {
         const int64_t n = std::min(d.chunk, first + count - at);
-        const monitor_followed f = monitor_follow(d, m, at, n, false);
+        const monitor_followed f = monitor_follow(d, m, at, n, false, join);
         if (!f.fits) {
             over = f.over;
             return false;

@@ -51,6 +51,7 @@ void monitor_refit_prepare(std::span<const double> r, std::span<const double> d,
 {
     s.length = static_cast<int64_t>(r.size());
     s.d0[0] = s.d1[0] = s.d2[0] = s.r0[0] = s.r1[0] = 0.0;
+    s.rr = 0.0;
     for (size_t n = 0; n < r.size(); n++) {
         const double f = static_cast<double>(n), dd = d[n] * d[n], rd = r[n] * d[n];
         s.d0[n + 1] = s.d0[n] + dd;
@@ -58,6 +59,7 @@ void monitor_refit_prepare(std::span<const double> r, std::span<const double> d,
         s.d2[n + 1] = s.d2[n] + f * f * dd;
         s.r0[n + 1] = s.r0[n] + rd;
         s.r1[n + 1] = s.r1[n] + f * rd;
+        s.rr += r[n] * r[n];
     }
 }
 
@@ -89,6 +91,7 @@ monitor_refit monitor_refit_solve(const monitor_refit_sums& s, std::span<const i
         f.at[static_cast<size_t>(j)] = knots[j];
         f.explained += f.value[static_cast<size_t>(j)] * rhs[j];
     }
+    f.left = std::max(0.0, s.rr - f.explained);
     f.solved = true;
     return f;
 }

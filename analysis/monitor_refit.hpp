@@ -19,6 +19,7 @@ inline constexpr int monitor_refit_most_knots = 8;
 struct monitor_refit_sums {
     std::span<double> d0, d1, d2;  // sum D^2, n D^2, n^2 D^2 over frames before each index
     std::span<double> r0, r1;      // sum r D, n r D
+    double rr = 0.0;               // sum r^2 over the stretch
     int64_t length = 0;
 };
 
@@ -29,6 +30,7 @@ struct monitor_refit {
     std::array<double, monitor_refit_most_knots> value{};   // the correction there, frames
     std::array<double, monitor_refit_most_knots> spread{};  // its standard error over the residue's sigma
     double explained = 0.0;                                 // what the correction takes out of sum r^2
+    double left = 0.0;                                      // sum r^2 less it: the squares left
 };
 
 // The prefix sums of r and D (length frames) into s's spans (length + 1 each).

@@ -22,6 +22,9 @@ void monitor_report(monitor_detector& d, monitor_event e, std::vector<monitor_ev
 {
     e.xrun_flagged = monitor_xrun_near(d, e.frame);
     out.push_back(e);
+    // A glitch breaks the delay's line the rate is watched on; a search that found no glitch does not.
+    if (monitor_kind_is_glitch(e.kind))
+        monitor_rate_clear(d.rate_watch);
     d.summary.by_kind[static_cast<size_t>(e.kind)]++;
     // The stimulus found again is no glitch of its own: it closes the lost one.
     if (e.kind == monitor_kind::found) {
@@ -132,7 +135,8 @@ void fit_line(monitor_detector& d, monitor_model& m, std::span<const float> y, i
 // came: followed chunk by chunk, every frame within the threshold after the
 // delay's refit. found_start: the model at the window's start; found_end:
 // at its end. extra_ppm: an offset of the clock tried beside the model's.
-bool try_window(monitor_detector& d, int64_t at, double extra_ppm, monitor_model& found_start, monitor_model& found_end)
+bool try_window(monitor_detector& d, int64_t at, double extra_ppm, monitor_model& found_start, monitor_model& found_end,
+                monitor_join& found_join)
 {
     const std::span<const float> y = monitor_ring_copy(d, at, d.window, d.frames);
     monitor_align_work w = monitor_align_of(d);
@@ -166,8 +170,10 @@ bool try_window(monitor_detector& d, int64_t at, double extra_ppm, monitor_model
             fit_line(d, trial, y, at);
             found_start = trial;
             int64_t over = 0;
-            if (monitor_follow_stretch(d, trial, at, d.window, over)) {
+            monitor_join join;
+            if (monitor_follow_stretch(d, trial, at, d.window, over, join)) {
                 found_end = trial;
+                found_join = join;
                 return true;
             }
         }
@@ -221,9 +227,10 @@ bool monitor_step_search(monitor_detector& d, std::vector<monitor_event>& out)
     if (d.attempt + d.window > d.fed_end)
         return false;
     monitor_model start, end;
-    bool found = try_window(d, d.attempt, 0.0, start, end);
+    monitor_join join;
+    bool found = try_window(d, d.attempt, 0.0, start, end, join);
     if (!found && d.lost_reported) {
-        found = try_window(d, d.attempt, lost_slopes_ppm[d.lost_slope % lost_slopes], start, end);
+        found = try_window(d, d.attempt, lost_slopes_ppm[d.lost_slope % lost_slopes], start, end, join);
         d.lost_slope++;
     }
     if (!found) {
@@ -240,8 +247,9 @@ bool monitor_step_search(monitor_detector& d, std::vector<monitor_event>& out)
         const double slope_ppm = 1e6 * (start.slope - d.previous.slope);
         for (int64_t at = d.attempt - d.window / 4 * 15; at < d.attempt; at += d.window / 4) {
             monitor_model s, e;
-            if (at >= low && try_window(d, at, slope_ppm, s, e)) {
-                d.attempt = at, start = s, end = e;
+            monitor_join j;
+            if (at >= low && try_window(d, at, slope_ppm, s, e, j)) {
+                d.attempt = at, start = s, end = e, join = j;
                 break;
             }
         }
@@ -256,6 +264,7 @@ bool monitor_step_search(monitor_detector& d, std::vector<monitor_event>& out)
     d.summary.frames_checked += d.attempt + d.window - fits;
     d.clean_start = fits;
     d.model = end;
+    d.join = join;
     d.next = d.attempt + d.window;
     d.state = monitor_state::track;
     return true;

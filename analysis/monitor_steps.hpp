@@ -62,9 +62,13 @@ struct monitor_followed {
     int64_t over = -1;      // when not: the first frame the model alone left over the threshold
     double measured = 0.0;  // the delay at the stretch's middle
 };
-monitor_followed monitor_follow(monitor_detector& d, monitor_model& m, int64_t first, int64_t count, bool accumulate);
+// join: the last stretch's fitted delay at its end, which the refit must
+// meet (none: anything joins); set to this stretch's.
+monitor_followed monitor_follow(monitor_detector& d, monitor_model& m, int64_t first, int64_t count, bool accumulate,
+                                monitor_join& join);
 // The same a chunk at a time over a longer stretch; false at the first chunk that does not fit (over: its frame).
-bool monitor_follow_stretch(monitor_detector& d, monitor_model& m, int64_t first, int64_t count, int64_t& over);
+bool monitor_follow_stretch(monitor_detector& d, monitor_model& m, int64_t first, int64_t count, int64_t& over,
+                            monitor_join& join);
 
 // The stretch [a, b) between the model before a disturbance (stopped fitting
 // at a) and the one after it (fits from b), parted into every run that fits

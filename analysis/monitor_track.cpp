@@ -9,15 +9,17 @@ namespace {
 
 // The delay-locked loop's gains per chunk (a second-order loop: delay and
 // slope), the gains' and dc's adaptation and the distortion's. Locking on:
-// about 15 Hz wide (the distortion from the residue with the delay's error
-// projected out: while the loop pulls the delay in, that error correlates
-// with the cube of the signal, and c3 learnt from it took seconds to
-// forget, 1e-6 of error at the signal's peaks); tracking: about 3 Hz, still
-// following a 200 ppm slide with no lag, the gains within 0.1 s.
+// about 15 Hz wide, the distortion left alone (while the loop pulls the
+// delay in, its error correlates with the cube of the signal, and c3
+// learnt from it took seconds to forget: 3e-6 of error at the signal's
+// peaks, the threshold 20 dB up at -140 dBFS); settling, before the residue
+// is learnt: the loop narrowed, the distortion learnt fast; tracking: about
+// 3 Hz, still following a 200 ppm slide with no lag, the gains within 0.1 s.
 struct loop_gains {
     double delay, slope, gain, dc, distortion;
 };
-constexpr loop_gains acquire_gains{0.7, 0.25, 0.3, 0.3, 0.3};
+constexpr loop_gains acquire_gains{0.7, 0.25, 0.3, 0.3, 0.0};
+constexpr loop_gains settle_gains{0.14, 0.01, 0.05, 0.05, 0.3};
 constexpr loop_gains track_gains{0.14, 0.01, 0.05, 0.05, 0.01};
 
 // The clocks' offsets the find step tries, ppm, 300 apart: the delay-locked
@@ -190,7 +192,6 @@ void monitor_begin_search(monitor_detector& d, int64_t frame, bool silent)
     d.lost_reported = false;
     d.silent = silent;
     d.previous = d.model;
-    monitor_rate_clear(d.rate_watch);
 }
 
 namespace {
@@ -253,7 +254,9 @@ bool lock_chunk(monitor_detector& d, std::vector<monitor_event>& out)
         }
         d.learnt_level = std::max(d.learnt_level, p.peak_signal);
     }
-    const double measured = update_loops(d, d.state == monitor_state::acquire ? acquire_gains : track_gains);
+    const double measured = update_loops(d, d.state == monitor_state::acquire ? acquire_gains
+                                            : d.next < d.learn_from           ? settle_gains
+                                                                              : track_gains);
     if (learning)
         monitor_drift_add(d.drift, static_cast<double>(d.next + d.chunk / 2 - d.start), measured + d.jumps);
     d.next += d.chunk;
@@ -272,6 +275,7 @@ bool lock_chunk(monitor_detector& d, std::vector<monitor_event>& out)
         d.state = monitor_state::track;
         d.summary.aligned = true;
         d.clean_start = d.next;
+        d.join = {};
     }
     return true;
 }
@@ -284,7 +288,7 @@ bool monitor_step_chunk(monitor_detector& d, std::vector<monitor_event>& out)
         return false;
     if (d.state != monitor_state::track)
         return lock_chunk(d, out);
-    const monitor_followed f = monitor_follow(d, d.model, d.next, d.chunk, true);
+    const monitor_followed f = monitor_follow(d, d.model, d.next, d.chunk, true, d.join);
     if (!f.fits) {
         monitor_begin_search(d, f.over, false);
         return true;
@@ -293,8 +297,10 @@ bool monitor_step_chunk(monitor_detector& d, std::vector<monitor_event>& out)
     const double t = static_cast<double>(d.next + d.chunk / 2 - d.start);
     monitor_drift_add(d.drift, t, measured + d.jumps);
     const monitor_rate_step step = monitor_rate_add(d.rate_watch, t, measured + d.jumps);
-    if (step.found)
+    if (step.found) {
         monitor_report_rate(d, step, out);
+        monitor_drift_split(d.drift, step.frame);
+    }
     d.next += d.chunk;
     d.summary.frames_checked += d.chunk;
     return true;

@@ -105,12 +105,13 @@ TEST(MonitorDrift, IntervalCoversTheLongTermRateUnderWander)
     EXPECT_NEAR(std::sqrt(errors) / expected, 1.0, 0.5) << std::sqrt(errors);
 }
 
-// The measurement's white noise alone, on a steady drift: the estimate
-// unbiased, and the stated sigma what a 0.1 s slope's least-squares error
-// gives, sigma sqrt(12 / (n (n^2 - 1))) / chunk, over the root of the
-// slopes (their neighbours uncorrelated: no long-run factor); the errors
-// across forty runs spread as much; the 95 % interval covers.
-TEST(MonitorDrift, WhiteNoiseAloneGivesTheSlopesError)
+// The measurement's white noise alone, on a steady drift: the drift is the
+// line through the first and the last 0.1 s slopes' centroids, its error
+// that of two means of n measurements over their distance T, sigma sqrt(2 /
+// n) / T; unbiased. The stated sigma holds it (the errors' RMS at most
+// sigma's) and is at most fifteen times it: what the slopes' scatter cannot
+// tell from no wander at all, less their own noise.
+TEST(MonitorDrift, WhiteNoiseAloneGivesTheCentroidsError)
 {
     struct row {
         double ppm, noise, seconds;
@@ -126,16 +127,16 @@ TEST(MonitorDrift, WhiteNoiseAloneGivesTheSlopesError)
             const double error = f.ppm - r.ppm;
             mean_error += error / runs;
             errors += error * error / runs;
-            sigmas += f.sigma_ppm / runs;
+            sigmas += f.sigma_ppm * f.sigma_ppm / runs;
             covered += std::fabs(error) <= f.interval_ppm;
         }
-        const double n = f.batch_frames / static_cast<double>(drift_chunk) + 1.0;
-        const double expected = 1e6 * r.noise * std::sqrt(12.0 / (n * (n * n - 1.0))) /
-                                static_cast<double>(drift_chunk) / std::sqrt(static_cast<double>(f.slopes));
-        EXPECT_NEAR(sigmas / expected, 1.0, 0.15);
+        const double distance = static_cast<double>((f.slopes - 1) * drift_first * drift_chunk);
+        const double expected = 1e6 * r.noise * std::sqrt(2.0 / static_cast<double>(drift_first)) / distance;
         EXPECT_NEAR(std::sqrt(errors) / expected, 1.0, 0.3);
         EXPECT_LT(std::fabs(mean_error), 0.5 * expected);
-        EXPECT_GE(covered, 35);
+        EXPECT_GE(std::sqrt(sigmas), std::sqrt(errors));
+        EXPECT_LE(std::sqrt(sigmas), 15.0 * expected);
+        EXPECT_GE(covered, 38);
     }
 }
 
