@@ -212,7 +212,6 @@ struct monitor_detector {
     std::vector<float> stretch_frames;
     std::vector<double> stretch_window, stretch_residue, stretch_limits;
     int64_t trigger = 0, attempt = 0;
-    int64_t tried_to = 0;  // the end of the last window tried in vain
     bool lost_reported = false, silent = false;
     int lost_slope = 0;      // the next of the clock offsets tried while lost
     size_t lost_listed = 0;  // the lost event's place in events (the list's cap aside), to close it when found

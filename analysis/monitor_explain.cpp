@@ -71,25 +71,34 @@ bool first_run(monitor_detector& d, const monitor_model& m, int64_t a, int64_t b
 }
 
 // The earliest run within [a, b) of an alignment neither end's: the best
-// shifts by the tones' phases over the stretch (its first window's worth),
-// each tried on the samples. Both polarities when the two ends differ in it.
+// shifts by the tones' phases over the stretch's first chunk, then over its
+// first window, each tried on the samples. Both polarities when the two ends
+// differ in it.
 bool other_run(monitor_detector& d, const monitor_model& x, bool both_signs, int64_t a, int64_t b, int64_t least,
                int64_t& first, int64_t& end, monitor_model& z)
 {
-    const int64_t frames = std::min(b - a, d.window);
-    if (frames < least)
-        return false;
-    const std::span<const float> y = monitor_ring_copy(d, a, frames, d.stretch_frames);
-    monitor_align_work w = monitor_align_of(d);
-    // A plain window: a short stretch needs every frame's weight, and no tone is to be resolved here.
-    w.window = std::span<const double>(d.stretch_window).first(static_cast<size_t>(frames));
-    const monitor_run_shift run = monitor_align_run(x, y, a, d.reach, d.summary.threshold, least, both_signs, w,
-                                                    std::span<double>(d.stretch_residue).first(y.size()));
-    if (!run.found || std::fabs(run.frames) < 0.5)
-        return false;
-    first = a + run.run_first, end = a + run.run_end;
-    z = d.trial;
-    return true;
+    // A chunk first, then a window: over a short stretch the earliest
+    // alignment's tones stand out of the phases; over a long one, later ones
+    // (three or more glitches) may drown it.
+    for (const int64_t length : {d.chunk, d.window}) {
+        const int64_t frames = std::min(b - a, length);
+        if (frames < least)
+            return false;
+        const std::span<const float> y = monitor_ring_copy(d, a, frames, d.stretch_frames);
+        monitor_align_work w = monitor_align_of(d);
+        // A plain window: a short stretch needs every frame's weight, and no tone is to be resolved here.
+        w.window = std::span<const double>(d.stretch_window).first(static_cast<size_t>(frames));
+        const monitor_run_shift run = monitor_align_run(x, y, a, d.reach, d.summary.threshold, least, both_signs, w,
+                                                        std::span<double>(d.stretch_residue).first(y.size()));
+        if (run.found && std::fabs(run.frames) >= 0.5) {
+            first = a + run.run_first, end = a + run.run_end;
+            z = d.trial;
+            return true;
+        }
+        if (frames == b - a)
+            return false;
+    }
+    return false;
 }
 
 // The capture's common gain against the model, signed: the loop's gain
@@ -110,7 +119,8 @@ double loop_gain_of(const monitor_detector& d, const monitor_model& m)
 // leaves the least squared error, at each end, the filters' ringing either
 // side of it weighing alike. True when the silence so placed explains the
 // stretch outside the edges' settling.
-bool zeros_edges(monitor_detector& d, const monitor_model& x, int64_t a, int64_t b, int64_t& t0, int64_t& t1)
+bool zeros_edges(monitor_detector& d, const monitor_model& x, int64_t a, int64_t b, int64_t low, int64_t high,
+                 int64_t& t0, int64_t& t1)
 {
     // The longest quiet run within [a, b), its level (0 or the DC).
     int64_t best_first = -1, best_length = 0;
@@ -130,8 +140,8 @@ bool zeros_edges(monitor_detector& d, const monitor_model& x, int64_t a, int64_t
         return false;
     const double level =
         std::fabs(monitor_ring_at(d, best_first + best_length / 2)) <= d.summary.threshold ? 0.0 : d.model.dc;
-    const int64_t lo = std::max(monitor_ring_oldest(d), a - settle_frames);
-    const int64_t hi = std::min(d.fed_end, b + settle_frames);
+    const int64_t lo = std::max({monitor_ring_oldest(d), a - settle_frames, low});
+    const int64_t hi = std::min({d.fed_end, b + settle_frames, high});
     residue_of(d, x, lo, hi);
     const int64_t middle = best_first + best_length / 2;
     // delta(n): the error as signal less the error as silence; t0 minimises
@@ -167,9 +177,10 @@ bool zeros_edges(monitor_detector& d, const monitor_model& x, int64_t a, int64_t
     return t1 > t0;
 }
 
-// One event: the capture left alignment x at frame a and followed z from b.
+// One event: the capture left alignment x at frame a and followed z from b;
+// x held from low on, z up to high (a silence's edges are looked for within).
 void explain_emit(monitor_detector& d, const monitor_model& x, const monitor_model& z, int64_t a, int64_t b,
-                  std::vector<monitor_event>& out)
+                  int64_t low, int64_t high, std::vector<monitor_event>& out)
 {
     const double shift = monitor_model_delay_at(x, a) - monitor_model_delay_at(z, a);
     double re = 0.0, im = 0.0;
@@ -189,7 +200,7 @@ void explain_emit(monitor_detector& d, const monitor_model& x, const monitor_mod
         // Only a whole slip moves the delay the drift is measured against.
         d.jumps += slip.side == monitor_side::capture ? static_cast<double>(slip.frames) * (1.0 - x.slope)
                                                       : static_cast<double>(slip.frames);
-    } else if (!level_changed && slip.whole && slip.frames == 0 && zeros_edges(d, x, a, b, t0, t1)) {
+    } else if (!level_changed && slip.whole && slip.frames == 0 && zeros_edges(d, x, a, b, low, high, t0, t1)) {
         e.kind = monitor_kind::zeros;
         e.frame = t0, e.frames = t1 - t0;
     } else if (level_changed && std::fabs(shift) <= kept_delay && std::fabs(std::atan2(im, re)) > 0.8 * M_PI) {
@@ -220,12 +231,15 @@ int64_t literal_repeat(const monitor_detector& d, int64_t a, int64_t least)
     for (int64_t n = 1; n <= most; n++) {
         if (monitor_ring_at(d, a - n) != first)
             continue;
+        // Equal frames on, until least of them sound (a copy may begin in
+        // a silence it copies): silence alone equal to silence is no repeat.
         int64_t same = 0, sounding = 0;
-        while (same < least && monitor_ring_at(d, a + same) == monitor_ring_at(d, a + same - n)) {
+        while (sounding < least && same < n && a + same < d.fed_end &&
+               monitor_ring_at(d, a + same) == monitor_ring_at(d, a + same - n)) {
             sounding += explain_quiet(d, a + same) ? 0 : 1;
             same++;
         }
-        if (same == least && 2 * sounding >= least)
+        if (sounding == least)
             return n;
     }
     return 0;
@@ -276,6 +290,16 @@ bool earliest_run(monitor_detector& d, const monitor_model& left, const monitor_
         first = f, end = e, z = left, found = true;
     if (first_run(d, right, a, b, least, f, e) && (!found || f < first || (f == first && e > end)))
         first = f, end = e, z = right, found = true;
+    // One end's delay with the other's gains: a change of level or polarity
+    // beside a slip, the stretch between them either's.
+    for (const bool delay_left : {true, false}) {
+        monitor_model crossed = delay_left ? right : left;
+        const monitor_model& timing = delay_left ? left : right;
+        crossed.delay = timing.delay, crossed.slope = timing.slope, crossed.anchor = timing.anchor;
+        if (!same_alignment(crossed, left, a) && !same_alignment(crossed, right, a) &&
+            first_run(d, crossed, a, b, least, f, e) && (!found || f < first))
+            first = f, end = e, z = crossed, found = true;
+    }
     double re = 0.0, im = 0.0;
     monitor_align_common_gain(left, right, re, im);
     monitor_model other;
@@ -295,7 +319,8 @@ void monitor_explain(monitor_detector& d, const monitor_model& before, const mon
     const int64_t least = monitor_seconds(d, between_least_seconds);
     std::vector<seen_alignment> seen{{std::numeric_limits<int64_t>::min(), before}};
     monitor_model left = before;
-    int64_t pos = a;
+    constexpr int64_t unbounded = std::numeric_limits<int64_t>::max();
+    int64_t pos = a, left_from = -unbounded;  // where the alignment on the left began
     for (int parts = 0; pos < b && parts < most_parts; parts++) {
         if (const int64_t n = literal_repeat(d, pos, least); n > 0) {
             // The capture's last n frames again: an insert at the capture. The
@@ -316,6 +341,7 @@ void monitor_explain(monitor_detector& d, const monitor_model& before, const mon
             monitor_model_move(next, pos, static_cast<double>(n) * (1.0 - left.slope), 0.0);
             seen.push_back({pos, next});
             left = next;
+            left_from = pos;
             pos = copy_end;
             continue;
         }
@@ -329,37 +355,41 @@ void monitor_explain(monitor_detector& d, const monitor_model& before, const mon
         if (!found) {
             if (first < b && first > pos) {
                 // Up to a repeat with nothing between: one disturbance, the alignment kept.
-                explain_emit(d, left, left, pos, first, out);
+                explain_emit(d, left, left, pos, first, left_from, first, out);
                 pos = first;
                 continue;
             }
-            explain_emit(d, left, after, pos, b, out);
+            explain_emit(d, left, after, pos, b, left_from, unbounded, out);
             return;
         }
         // The alignment on the left again right where it stopped: nothing happened there.
         if (!(first == pos && same_alignment(left, z, pos)))
-            explain_emit(d, left, z, pos, first, out);
+            explain_emit(d, left, z, pos, first, left_from, end, out);
         seen.push_back({first, z});
         left = z;
+        left_from = first;
         pos = end;
     }
     // The stretch's end: a boundary there when the alignment on the left is not yet the one after.
     if (pos >= b && !same_alignment(left, after, b))
-        explain_emit(d, left, after, b, b, out);
+        explain_emit(d, left, after, b, b, left_from, unbounded, out);
 }
 
 void monitor_explain_found(monitor_detector& d, const monitor_model& after, int64_t b, std::vector<monitor_event>& out)
 {
-    // The earliest run of another alignment within the last window before b:
-    // the stimulus back there, and a slip between it and b.
+    // The earliest run of some alignment within the last window before b
+    // (the one after, or another): the stimulus back there, and what
+    // happened between it and b (a click, a slip) its own event.
     const int64_t least = monitor_seconds(d, between_least_seconds);
     const int64_t a = std::max({d.trigger, monitor_ring_oldest(d), b - d.window});
-    int64_t first = b, end = b;
-    monitor_model other;
-    const bool earlier = other_run(d, after, true, a, b, least, first, end, other);
-    const monitor_model& back_model = earlier ? other : after;
+    int64_t first = b, end = b, f = 0, e = 0;
+    monitor_model back_model = after, other;
+    if (first_run(d, after, a, b, least, f, e))
+        first = f, end = e;
+    if (other_run(d, after, true, a, b, least, f, e, other) && f < first)
+        first = f, end = e, back_model = other;
     monitor_event back;
-    back.frame = earlier ? first : std::max(b, d.trigger);
+    back.frame = std::max(first, d.trigger);
     back.kind = monitor_kind::found;
     back.frames = back.frame - d.trigger;
     back.delay = monitor_model_delay_at(back_model, back.frame);
@@ -367,6 +397,6 @@ void monitor_explain_found(monitor_detector& d, const monitor_model& after, int6
     monitor_report(d, back, out);
     d.summary.frames_lost += back.frames;
     d.jumps -= std::nearbyint(back.delay_change);
-    if (earlier)
-        monitor_explain(d, other, after, end, b, out);
+    // From the run's end to b, and at b when the alignment there is not yet the one after.
+    monitor_explain(d, back_model, after, std::min(end, b), b, out);
 }

@@ -234,21 +234,22 @@ bool monitor_step_search(monitor_detector& d, std::vector<monitor_event>& out)
         d.lost_slope++;
     }
     if (!found) {
-        d.tried_to = d.attempt + d.window;
         d.attempt += d.lost_reported ? 4 * d.window : d.window / 4;
         report_lost(d, d.attempt, out);
         return true;
     }
     if (d.lost_reported) {
-        // Back after it was lost, somewhere since the last window tried: the
-        // earliest window that fits, a quarter window at a time, is where
-        // the search goes on from, so that a slip soon after is its own event.
-        const int64_t low = std::max({d.tried_to - d.window, monitor_ring_oldest(d), d.trigger});
+        // Back after it was lost, somewhere in the last two attempts' reach
+        // (the window before this one may have held the return and a slip
+        // after it): the earliest window that fits, a quarter window at a
+        // time, is where the search goes on from, so that a slip soon after
+        // is its own event.
+        const int64_t low = std::max({d.attempt - 8 * d.window, monitor_ring_oldest(d), d.trigger});
         const double slope_ppm = 1e6 * (start.slope - d.previous.slope);
-        for (int64_t at = d.attempt - d.window / 4 * 15; at < d.attempt; at += d.window / 4) {
+        for (int64_t at = low; at < d.attempt; at += d.window / 4) {
             monitor_model s, e;
             monitor_join j;
-            if (at >= low && try_window(d, at, slope_ppm, s, e, j)) {
+            if (try_window(d, at, slope_ppm, s, e, j)) {
                 d.attempt = at, start = s, end = e, join = j;
                 break;
             }
