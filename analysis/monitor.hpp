@@ -183,6 +183,9 @@ struct monitor_detector {
 
     // Scratch, sized at the start.
     std::vector<double> unit_re, unit_im, turn_re, turn_im, acc_re, acc_im, rho_re, rho_im, weight;
+    std::vector<double> cube_re, cube_im;      // the cube's own content at each tone
+    std::vector<double> square_re, square_im;  // the square's
+    std::vector<double> acc2_re, acc2_im;      // the residue's at each tone, at a refitted delay
     std::vector<double> window_weights;
     std::vector<float> frames;  // a stretch of the ring, contiguous (a window, a find)
     std::vector<float> piece;   // a chunk of it, for following
@@ -191,6 +194,7 @@ struct monitor_detector {
     std::vector<double> sum_d0, sum_d1, sum_d2, sum_r0, sum_r1;
     // The last clean pass's sums, for the loops.
     double pass_sum = 0.0, pass_square = 0.0, pass_cube = 0.0, pass_norm_square = 0.0, pass_norm_cube = 0.0;
+    double pass_sum_square = 0.0, pass_sum_cube = 0.0, pass_cross = 0.0;
 
     // Learning the residue: a histogram of 20 log10 |r| in quarter decibels,
     // and each learning chunk's peak and its frame.
@@ -210,7 +214,7 @@ struct monitor_detector {
     // the stretch between two disturbances close together.
     monitor_model previous;
     std::vector<float> stretch_frames;
-    std::vector<double> stretch_window, stretch_residue, stretch_limits;
+    std::vector<double> stretch_window, stretch_residue, stretch_limits, stretch_after, stretch_after_limits;
     int64_t trigger = 0, attempt = 0;
     bool lost_reported = false, silent = false;
     int lost_slope = 0;      // the next of the clock offsets tried while lost

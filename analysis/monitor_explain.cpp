@@ -12,6 +12,10 @@ namespace {
 
 // Events one stretch may part into.
 constexpr int most_parts = 8;
+// A model near the capture within this share of the signal may be only
+// off in its delay (0.008 frame at the top tone's peak): its run is then
+// held to the threshold after a refit. A shift of a frame leaves more.
+constexpr double near_share = 0.05;
 // A capture's repeat: its frames looked for this far back (a buffer of up to
 // 8192 frames), from frames this far into a stretch.
 constexpr int64_t most_repeat = 8192;
@@ -47,24 +51,57 @@ void residue_of(monitor_detector& d, const monitor_model& m, int64_t a, int64_t 
     monitor_model_run(m, y, a, p);
 }
 
-// The earliest run of at least least frames within [a, b) that m fits,
-// extended while it fits: [first, end). False when none.
+// Within [u, v), where model m comes near the capture: the earliest run of
+// at least least frames it fits, followed chunk by chunk as tracking
+// follows the clock (the delay refitted where the model alone drifts off:
+// extrapolated across a disturbance, under wander, at -140 dBFS, a model
+// misses by more than the threshold within milliseconds).
+bool strict_run(monitor_detector& d, const monitor_model& m, int64_t u, int64_t v, int64_t least, int64_t& first,
+                int64_t& end)
+{
+    for (int64_t start = u; start + least <= v;) {
+        monitor_model model = m;
+        monitor_join join;
+        int64_t at = start, run_end = v;
+        while (at < v) {
+            const int64_t n = std::min(d.chunk, v - at);
+            const monitor_followed f = monitor_follow(d, model, at, n, false, join);
+            if (!f.fits) {
+                run_end = f.over;
+                break;
+            }
+            if (!f.refit)
+                monitor_model_move(model, at + n, 0.0, 0.0);
+            at += n;
+        }
+        if (run_end - start >= least) {
+            first = start, end = run_end;
+            return true;
+        }
+        start = std::max(run_end, start) + 1;
+    }
+    return false;
+}
+
+// The earliest run of at least least frames within [a, b) that m fits
+// (after a local refit of its delay), extended while it fits: [first, end).
+// False when none. Where m comes within near_share of the signal first, then
+// held to the threshold.
 bool first_run(monitor_detector& d, const monitor_model& m, int64_t a, int64_t b, int64_t least, int64_t& first,
                int64_t& end)
 {
     if (b - a < least)
         return false;
     residue_of(d, m, a, b);
+    const double near = near_share * monitor_model_level(m);
     int64_t from = 0;
     for (int64_t n = 0; n <= b - a; n++) {
-        const bool fits = n < b - a && std::fabs(d.stretch_residue[static_cast<size_t>(n)]) <=
-                                           d.stretch_limits[static_cast<size_t>(n)];
-        if (fits)
+        const bool close = n < b - a && std::fabs(d.stretch_residue[static_cast<size_t>(n)]) <=
+                                            std::max(near, d.stretch_limits[static_cast<size_t>(n)]);
+        if (close)
             continue;
-        if (n - from >= least) {
-            first = a + from, end = a + n;
+        if (n - from >= least && strict_run(d, m, a + from, a + n, least, first, end))
             return true;
-        }
         from = n + 1;
     }
     return false;
@@ -119,8 +156,8 @@ double loop_gain_of(const monitor_detector& d, const monitor_model& m)
 // leaves the least squared error, at each end, the filters' ringing either
 // side of it weighing alike. True when the silence so placed explains the
 // stretch outside the edges' settling.
-bool zeros_edges(monitor_detector& d, const monitor_model& x, int64_t a, int64_t b, int64_t low, int64_t high,
-                 int64_t& t0, int64_t& t1)
+bool zeros_edges(monitor_detector& d, const monitor_model& x, const monitor_model& z, int64_t a, int64_t b, int64_t low,
+                 int64_t high, int64_t& t0, int64_t& t1)
 {
     // The longest quiet run within [a, b), its level (0 or the DC).
     int64_t best_first = -1, best_length = 0;
@@ -136,33 +173,43 @@ bool zeros_edges(monitor_detector& d, const monitor_model& x, int64_t a, int64_t
             best_first = n, best_length = e - n;
         n = e;
     }
-    if (best_length == 0)
+    // A silence of its own: the whole stretch, or a run long enough that
+    // no burst's frames near zero by chance make one.
+    const int64_t least = monitor_seconds(d, between_least_seconds);
+    if (best_length == 0 || (best_length < least && best_length < b - a - 2))
         return false;
     const double level =
         std::fabs(monitor_ring_at(d, best_first + best_length / 2)) <= d.summary.threshold ? 0.0 : d.model.dc;
     const int64_t lo = std::max({monitor_ring_oldest(d), a - settle_frames, low});
     const int64_t hi = std::min({d.fed_end, b + settle_frames, high});
-    residue_of(d, x, lo, hi);
     const int64_t middle = best_first + best_length / 2;
+    // The signal before the silence is x's, after it z's (one alignment, but
+    // each extrapolated the least way).
+    residue_of(d, z, middle, hi);
+    std::copy_n(d.stretch_residue.begin(), hi - middle, d.stretch_after.begin());
+    std::copy_n(d.stretch_limits.begin(), hi - middle, d.stretch_after_limits.begin());
+    residue_of(d, x, lo, middle);
+    std::copy_n(d.stretch_after.begin(), hi - middle, d.stretch_residue.begin() + (middle - lo));
+    std::copy_n(d.stretch_after_limits.begin(), hi - middle, d.stretch_limits.begin() + (middle - lo));
     // delta(n): the error as signal less the error as silence; t0 minimises
     // its sum before it (from lo), t1 its sum from it (to hi).
-    double sum = 0.0, least = 0.0;
+    double sum = 0.0, lowest = 0.0;
     t0 = lo;
     for (int64_t n = lo; n < middle; n++) {
         const double r = d.stretch_residue[static_cast<size_t>(n - lo)];
         const double s = monitor_ring_at(d, n) - level;
         sum += r * r - s * s;
-        if (sum < least)
-            least = sum, t0 = n + 1;
+        if (sum < lowest)
+            lowest = sum, t0 = n + 1;
     }
-    sum = least = 0.0;
+    sum = lowest = 0.0;
     t1 = hi;
     for (int64_t n = hi - 1; n >= middle; n--) {
         const double r = d.stretch_residue[static_cast<size_t>(n - lo)];
         const double s = monitor_ring_at(d, n) - level;
         sum += r * r - s * s;
-        if (sum < least)
-            least = sum, t1 = n;
+        if (sum < lowest)
+            lowest = sum, t1 = n;
     }
     // Outside the edges' settling, the frames must be the silence or the signal.
     for (int64_t n = a; n < b; n++) {
@@ -200,7 +247,7 @@ void explain_emit(monitor_detector& d, const monitor_model& x, const monitor_mod
         // Only a whole slip moves the delay the drift is measured against.
         d.jumps += slip.side == monitor_side::capture ? static_cast<double>(slip.frames) * (1.0 - x.slope)
                                                       : static_cast<double>(slip.frames);
-    } else if (!level_changed && slip.whole && slip.frames == 0 && zeros_edges(d, x, a, b, low, high, t0, t1)) {
+    } else if (!level_changed && slip.whole && slip.frames == 0 && zeros_edges(d, x, z, a, b, low, high, t0, t1)) {
         e.kind = monitor_kind::zeros;
         e.frame = t0, e.frames = t1 - t0;
     } else if (level_changed && std::fabs(shift) <= kept_delay && std::fabs(std::atan2(im, re)) > 0.8 * M_PI) {

@@ -77,8 +77,8 @@ monitor_detector monitor_detector_make(const monitor_stimulus& s, const monitor_
         v->assign(static_cast<size_t>(d.window), 0.0);
     for (auto* v : {&d.sum_d0, &d.sum_d1, &d.sum_d2, &d.sum_r0, &d.sum_r1})
         v->assign(static_cast<size_t>(d.window + 1), 0.0);
-    for (auto* v :
-         {&d.unit_re, &d.unit_im, &d.turn_re, &d.turn_im, &d.acc_re, &d.acc_im, &d.rho_re, &d.rho_im, &d.weight})
+    for (auto* v : {&d.unit_re, &d.unit_im, &d.turn_re, &d.turn_im, &d.acc_re, &d.acc_im, &d.rho_re, &d.rho_im,
+                    &d.weight, &d.cube_re, &d.cube_im, &d.square_re, &d.square_im, &d.acc2_re, &d.acc2_im})
         v->assign(tones, 0.0);
     d.window_weights.assign(static_cast<size_t>(d.window), 0.0);
     d.previous = d.model;
@@ -87,6 +87,8 @@ monitor_detector monitor_detector_make(const monitor_stimulus& s, const monitor_
     d.stretch_window.assign(static_cast<size_t>(d.window), 1.0);
     d.stretch_residue.assign(d.ring.size(), 0.0);
     d.stretch_limits.assign(d.ring.size(), 0.0);
+    d.stretch_after.assign(d.ring.size(), 0.0);
+    d.stretch_after_limits.assign(d.ring.size(), 0.0);
     monitor_align_window(d.window_weights);
     d.histogram.assign(histogram_bins, 0);
     const size_t learn_chunks = static_cast<size_t>(monitor_seconds(d, learn_seconds) / d.chunk + 2);

@@ -27,6 +27,24 @@ constexpr double most_correction = 0.1;
 constexpr int64_t corner_margin = 8;
 constexpr double steepest = 2e-3;
 
+// Piece j of spline f (the whole stretch when f is not solved) over count
+// frames from first: its frames [a, b) and model m moved along it. False
+// when the piece is empty.
+bool spline_piece(const monitor_model& m, const monitor_refit& f, int64_t first, int64_t count, int j, int64_t& a,
+                  int64_t& b, monitor_model& piece)
+{
+    a = f.solved ? f.at[static_cast<size_t>(j)] : 0;
+    b = f.solved ? f.at[static_cast<size_t>(j + 1)] : count;
+    if (b <= a)
+        return false;
+    piece = m;
+    if (f.solved) {
+        const double ea = f.value[static_cast<size_t>(j)], eb = f.value[static_cast<size_t>(j + 1)];
+        monitor_model_move(piece, first + a, ea, (eb - ea) / static_cast<double>(b - a));
+    }
+    return true;
+}
+
 // The model over frames [first, first + y.size()) with the delay moved by
 // the spline f (a piece of model per piece of spline): residue, derivative
 // and limits into the detector's scratch; the last frame over, or -1.
@@ -36,15 +54,10 @@ int64_t follow_run(monitor_detector& d, const monitor_model& m, std::span<const 
     int64_t over = -1;
     const int pieces = f.solved ? f.knots - 1 : 1;
     for (int j = 0; j < pieces; j++) {
-        const int64_t a = f.solved ? f.at[static_cast<size_t>(j)] : 0;
-        const int64_t b = f.solved ? f.at[static_cast<size_t>(j + 1)] : static_cast<int64_t>(y.size());
-        if (b <= a)
+        int64_t a = 0, b = 0;
+        monitor_model piece;
+        if (!spline_piece(m, f, first, static_cast<int64_t>(y.size()), j, a, b, piece))
             continue;
-        monitor_model piece = m;
-        if (f.solved) {
-            const double ea = f.value[static_cast<size_t>(j)], eb = f.value[static_cast<size_t>(j + 1)];
-            monitor_model_move(piece, first + a, ea, (eb - ea) / static_cast<double>(b - a));
-        }
         monitor_pass p = monitor_pass_of(d);
         p.limit = d.summary.threshold;
         p.stop = false;
@@ -57,6 +70,10 @@ int64_t follow_run(monitor_detector& d, const monitor_model& m, std::span<const 
         if (accumulate) {
             p.acc_re = d.acc_re;
             p.acc_im = d.acc_im;
+            p.cube_re = d.cube_re;
+            p.cube_im = d.cube_im;
+            p.square_re = d.square_re;
+            p.square_im = d.square_im;
         }
         monitor_model_run(piece, y.subspan(static_cast<size_t>(a), static_cast<size_t>(b - a)), first + a, p);
         if (p.last_over >= 0)
@@ -65,6 +82,7 @@ int64_t follow_run(monitor_detector& d, const monitor_model& m, std::span<const 
             d.pass_sum = p.sum;
             d.pass_square = p.acc_square, d.pass_cube = p.acc_cube;
             d.pass_norm_square = p.norm_square, d.pass_norm_cube = p.norm_cube;
+            d.pass_sum_square = p.sum_square, d.pass_sum_cube = p.sum_cube, d.pass_cross = p.cross;
         }
     }
     return over;
@@ -189,10 +207,9 @@ monitor_followed monitor_follow(monitor_detector& d, monitor_model& m, int64_t f
 {
     monitor_followed out;
     const std::span<const float> y = monitor_ring_stretch(d, first, count);
-    if (accumulate) {
-        std::fill(d.acc_re.begin(), d.acc_re.end(), 0.0);
-        std::fill(d.acc_im.begin(), d.acc_im.end(), 0.0);
-    }
+    if (accumulate)
+        for (auto* v : {&d.acc_re, &d.acc_im, &d.cube_re, &d.cube_im, &d.square_re, &d.square_im})
+            std::fill(v->begin(), v->end(), 0.0);
     const int64_t over = follow_run(d, m, y, first, monitor_refit{}, accumulate);
     out.measured = monitor_model_delay_at(m, first + count / 2);
     monitor_refit_sums s = follow_sums(d);
@@ -240,6 +257,56 @@ monitor_followed monitor_follow(monitor_detector& d, monitor_model& m, int64_t f
     follow_note_end(d, join, m, f, first + count, count);
     follow_adopt(d, m, f, first, count);
     return out;
+}
+
+void monitor_distortion_sums(monitor_detector& d, const monitor_model& m, std::span<const float> y, int64_t first,
+                             const monitor_refit& f)
+{
+    for (auto* v : {&d.acc2_re, &d.acc2_im, &d.cube_re, &d.cube_im, &d.square_re, &d.square_im})
+        std::fill(v->begin(), v->end(), 0.0);
+    double square = 0.0, cube = 0.0, norm_square = 0.0, norm_cube = 0.0, sum = 0.0, sum_square = 0.0, sum_cube = 0.0,
+           cross = 0.0;
+    const int pieces = f.solved ? f.knots - 1 : 1;
+    for (int j = 0; j < pieces; j++) {
+        int64_t a = 0, b = 0;
+        monitor_model piece;
+        if (!spline_piece(m, f, first, static_cast<int64_t>(y.size()), j, a, b, piece))
+            continue;
+        monitor_pass p = monitor_pass_of(d);
+        p.acc_re = d.acc2_re, p.acc_im = d.acc2_im;
+        p.cube_re = d.cube_re, p.cube_im = d.cube_im;
+        p.square_re = d.square_re, p.square_im = d.square_im;
+        monitor_model_run(piece, y.subspan(static_cast<size_t>(a), static_cast<size_t>(b - a)), first + a, p);
+        square += p.acc_square, cube += p.acc_cube, norm_square += p.norm_square, norm_cube += p.norm_cube;
+        sum += p.sum, sum_square += p.sum_square, sum_cube += p.sum_cube, cross += p.cross;
+    }
+    const double dc_sum = d.pass_sum;
+    d.pass_sum = sum;
+    d.pass_square = square, d.pass_norm_square = norm_square;
+    d.pass_cube = cube, d.pass_norm_cube = norm_cube;
+    d.pass_sum_square = sum_square, d.pass_sum_cube = sum_cube, d.pass_cross = cross;
+    monitor_cube_between_tones(d, d.acc2_re, d.acc2_im, static_cast<double>(y.size()));
+    d.pass_sum = dc_sum;
+}
+
+void monitor_cube_between_tones(monitor_detector& d, std::span<const double> acc_re, std::span<const double> acc_im,
+                                double frames)
+{
+    // Each tone's own content, Re(c e^(i phase)) with c = 2 / N sum x e^(-i phase), and the DC (the
+    // mean), taken out of the residue and of the square and the cube: what is left of sum r q^2,
+    // sum q^4, sum r q^3 and sum q^6. The tones' gains and the DC follow those parts already.
+    d.pass_square -= d.pass_sum * d.pass_sum_square / frames;
+    d.pass_norm_square -= d.pass_sum_square * d.pass_sum_square / frames;
+    d.pass_cube -= d.pass_sum * d.pass_sum_cube / frames;
+    d.pass_norm_cube -= d.pass_sum_cube * d.pass_sum_cube / frames;
+    d.pass_cross -= d.pass_sum_square * d.pass_sum_cube / frames;
+    for (size_t k = 0; k < d.cube_re.size(); k++) {
+        d.pass_square -= 2.0 / frames * (acc_re[k] * d.square_re[k] + acc_im[k] * d.square_im[k]);
+        d.pass_norm_square -= 2.0 / frames * (d.square_re[k] * d.square_re[k] + d.square_im[k] * d.square_im[k]);
+        d.pass_cube -= 2.0 / frames * (acc_re[k] * d.cube_re[k] + acc_im[k] * d.cube_im[k]);
+        d.pass_norm_cube -= 2.0 / frames * (d.cube_re[k] * d.cube_re[k] + d.cube_im[k] * d.cube_im[k]);
+        d.pass_cross -= 2.0 / frames * (d.square_re[k] * d.cube_re[k] + d.square_im[k] * d.cube_im[k]);
+    }
 }
 
 bool monitor_follow_stretch(monitor_detector& d, monitor_model& m, int64_t first, int64_t count, int64_t& over,

@@ -30,7 +30,7 @@ void monitor_model_run(const monitor_model& m, std::span<const float> y, int64_t
 {
     monitor_model_phasors(m, first, p);
     const size_t tones = m.tones.size();
-    const bool accumulate = !p.acc_re.empty(), keep = !p.residue.empty();
+    const bool accumulate = !p.acc_re.empty(), keep = !p.residue.empty(), inband = !p.cube_re.empty();
     const bool slope_out = !p.derivative.empty(), limits_out = !p.limits.empty(), signal_out = !p.signal.empty();
     p.sum = p.sum_squares = p.peak = p.peak_signal = 0.0;
     p.done = 0;
@@ -75,11 +75,20 @@ void monitor_model_run(const monitor_model& m, std::span<const float> y, int64_t
             p.acc_cube += r * cube;
             p.norm_square += square * square;
             p.norm_cube += cube * cube;
+            p.sum_square += square;
+            p.sum_cube += cube;
+            p.cross += square * cube;
         }
         for (size_t k = 0; k < tones; k++) {
             if (accumulate) {
                 p.acc_re[k] += r * p.unit_re[k];
                 p.acc_im[k] -= r * p.unit_im[k];
+            }
+            if (inband) {
+                p.cube_re[k] += cube * p.unit_re[k];
+                p.cube_im[k] -= cube * p.unit_im[k];
+                p.square_re[k] += square * p.unit_re[k];
+                p.square_im[k] -= square * p.unit_im[k];
             }
             const double re = p.unit_re[k] * p.turn_re[k] - p.unit_im[k] * p.turn_im[k];
             p.unit_im[k] = p.unit_re[k] * p.turn_im[k] + p.unit_im[k] * p.turn_re[k];

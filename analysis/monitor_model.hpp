@@ -27,7 +27,10 @@ struct monitor_model {
 struct monitor_pass {
     std::span<double> unit_re, unit_im, turn_re, turn_im;  // scratch
     std::span<double> acc_re, acc_im;                      // += residue x e^(-i phase_k), when given
+    std::span<double> cube_re, cube_im;                    // += q^3 x e^(-i phase_k), when given (with acc)
+    std::span<double> square_re, square_im;                // += q^2 x e^(-i phase_k), when given (with acc)
     double acc_square = 0.0, acc_cube = 0.0, norm_square = 0.0, norm_cube = 0.0;  // and sum r q^2, r q^3, q^4, q^6
+    double sum_square = 0.0, sum_cube = 0.0, cross = 0.0;                         // and sum q^2, q^3, q^5
     std::span<double> residue;                                                    // the residue per frame, when given
     std::span<double> derivative;  // d prediction / d delay per frame, when given (the refit's D)
     std::span<double> limits;      // the limit per frame (grown at the signal's peaks), when given

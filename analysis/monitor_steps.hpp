@@ -66,6 +66,15 @@ struct monitor_followed {
 // meet (none: anything joins); set to this stretch's.
 monitor_followed monitor_follow(monitor_detector& d, monitor_model& m, int64_t first, int64_t count, bool accumulate,
                                 monitor_join& join);
+// The distortion's sums for the loops (d.pass_square, pass_cube and their
+// norms) from model m moved by the spline f, so that no delay's error is
+// left to leak into them: the cube's from what lies between the tones.
+void monitor_distortion_sums(monitor_detector& d, const monitor_model& m, std::span<const float> y, int64_t first,
+                             const monitor_refit& f);
+// d.pass_cube and pass_norm_cube less each tone's own part (the residue's
+// at each tone in acc, the cube's in d.cube_re/im), over frames frames.
+void monitor_cube_between_tones(monitor_detector& d, std::span<const double> acc_re, std::span<const double> acc_im,
+                                double frames);
 // The same a chunk at a time over a longer stretch; false at the first chunk that does not fit (over: its frame).
 bool monitor_follow_stretch(monitor_detector& d, monitor_model& m, int64_t first, int64_t count, int64_t& over,
                             monitor_join& join);
