@@ -126,18 +126,31 @@ std::vector<harness_truth> harness_plan(const harness_interface& f, int64_t fram
             } else if (pick < 0.76) {
                 // A mute of n played frames lasts n (1 + ppm 1e-6) captured ones, its edges through the filter.
                 const int64_t n = log_uniform(64 + 4 * half, 4096);
-                t = {{what::playback_zeros, g_at, n, 0.0}, monitor_kind::zeros, n, 3, 2 + std::llabs(std::llround(
-                                                                                            n * ppm * 1e-6)),
+                t = {{what::playback_zeros, g_at, n, 0.0},
+                     monitor_kind::zeros,
+                     n,
+                     3,
+                     2 + std::llabs(std::llround(n * ppm * 1e-6)),
                      true};
             } else if (pick < 0.86) {
                 t = {{what::click, g_at, 1, (unit(random) < 0.5 ? 1.0 : -1.0) * 0.4 * signal},
-                     monitor_kind::discontinuity, 1, 2, 0, true};
+                     monitor_kind::discontinuity,
+                     1,
+                     2,
+                     0,
+                     true};
             } else if (pick < 0.93) {
-                t = {{what::burst, g_at, log_uniform(4, 256), 0.1 * signal}, monitor_kind::discontinuity, -1, 2, 0,
+                t = {{what::burst, g_at, log_uniform(4, 256), 0.1 * signal},
+                     monitor_kind::discontinuity,
+                     -1,
+                     2,
+                     0,
                      true};
             } else if (pick < 0.96) {
                 // Up or down by 1 to 6 dB, the gain kept within 12 dB of the start.
-                const double db = (gain > 1.5 ? -1.0 : gain < 0.66 ? 1.0 : (unit(random) < 0.5 ? -1.0 : 1.0)) *
+                const double db = (gain > 1.5    ? -1.0
+                                   : gain < 0.66 ? 1.0
+                                                 : (unit(random) < 0.5 ? -1.0 : 1.0)) *
                                   (1.0 + 5.0 * unit(random));
                 gain *= std::pow(10.0, db / 20.0);
                 t = {{what::level, g_at, 0, std::pow(10.0, db / 20.0)}, monitor_kind::level, -1, 2, 0, false};
@@ -163,8 +176,8 @@ harness_tally harness_stretch(const harness_interface& f, double noise_dbfs, dou
     const auto started = std::chrono::steady_clock::now();
     const monitor_stimulus s = monitor_stimulus_design(f.rate_hz, monitor_default_level_dbfs);
     synth::options o;
-    o.rate = f.rate_hz, o.latency = f.latency, o.ppm = f.ppm, o.wander_rms = f.wander_rms,
-    o.wander_tau = f.wander_tau, o.filter_half = f.filter_half, o.a2 = f.a2, o.a3 = f.a3, o.dc = f.dc, o.seed = seed;
+    o.rate = f.rate_hz, o.latency = f.latency, o.ppm = f.ppm, o.wander_rms = f.wander_rms, o.wander_tau = f.wander_tau,
+    o.filter_half = f.filter_half, o.a2 = f.a2, o.a3 = f.a3, o.dc = f.dc, o.seed = seed;
     o.noise_rms = std::pow(10.0, noise_dbfs / 20.0);
     o.hum_hz = f.rate_hz == 48000.0 && f.ppm > 500.0 ? 60.0 : 50.0;
     o.hum_amplitude = f.hum_dbfs > -300.0 ? std::pow(10.0, f.hum_dbfs / 20.0) : 0.0;
@@ -225,9 +238,11 @@ harness_tally harness_stretch(const harness_interface& f, double noise_dbfs, dou
             (monitor_kind_is_glitch(events[i].kind) ? t.false_glitches : t.false_changes)++;
     if (getenv("HARNESS_SHOW")) {
         for (const harness_truth& x : plan)
-            std::printf("    truth %s %lld at %lld (%d)\n", monitor_kind_name(x.kind), (long long)x.g.frames, (long long)x.g.frame, (int)x.g.kind);
+            std::printf("    truth %s %lld at %lld (%d)\n", monitor_kind_name(x.kind), (long long)x.g.frames,
+                        (long long)x.g.frame, (int)x.g.kind);
         for (size_t i = 0; i < events.size(); i++)
-            std::printf("    event %s %lld at %lld%s\n", monitor_kind_name(events[i].kind), (long long)events[i].frames, (long long)events[i].frame, used[i] ? "" : " UNMATCHED");
+            std::printf("    event %s %lld at %lld%s\n", monitor_kind_name(events[i].kind), (long long)events[i].frames,
+                        (long long)events[i].frame, used[i] ? "" : " UNMATCHED");
     }
     t.wall_s = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     return t;
@@ -247,20 +262,21 @@ std::vector<harness_tally> harness_run(double minutes, int stretches_per_level, 
                 harness_interfaces[(static_cast<size_t>(i) + 2 * level_index) % harness_interface_count];
             const harness_tally t = harness_stretch(f, level, minutes, seed++);
             if (print)
-                std::printf("  %5.0f dBFS %-58s %6.2f h: %4lld glitches, %4lld right, %2lld wrong, %2lld missed, "
-                            "%2lld false; %3lld changes, %3lld reported, %2lld false; %5.1f s\n",
-                            level, f.name, t.hours, static_cast<long long>(t.injected),
-                            static_cast<long long>(t.right), static_cast<long long>(t.wrong),
-                            static_cast<long long>(t.missed), static_cast<long long>(t.false_glitches),
-                            static_cast<long long>(t.changes), static_cast<long long>(t.changes_reported),
-                            static_cast<long long>(t.false_changes), t.wall_s);
+                std::printf(
+                    "  %5.0f dBFS %-58s %6.2f h: %4lld glitches, %4lld right, %2lld wrong, %2lld missed, "
+                    "%2lld false; %3lld changes, %3lld reported, %2lld false; %5.1f s\n",
+                    level, f.name, t.hours, static_cast<long long>(t.injected), static_cast<long long>(t.right),
+                    static_cast<long long>(t.wrong), static_cast<long long>(t.missed),
+                    static_cast<long long>(t.false_glitches), static_cast<long long>(t.changes),
+                    static_cast<long long>(t.changes_reported), static_cast<long long>(t.false_changes), t.wall_s);
             total.add(t);
         }
         by_level.push_back(total);
     }
     if (print) {
-        std::printf("noise      hours  glitches/h  right/h  wrong/h  missed/h  false/h   changes/h  reported/h  "
-                    "false/h   wall\n");
+        std::printf(
+            "noise      hours  glitches/h  right/h  wrong/h  missed/h  false/h   changes/h  reported/h  "
+            "false/h   wall\n");
         for (size_t i = 0; i < by_level.size(); i++) {
             const harness_tally& t = by_level[i];
             std::printf("%5.0f dBFS %5.2f  %9.1f  %7.1f  %7.2f  %8.2f  %7.2f   %9.1f  %10.1f  %7.2f  %5.0f s\n",
