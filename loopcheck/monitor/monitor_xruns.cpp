@@ -18,17 +18,15 @@ bool partners(const monitor_xrun_entry& a, const monitor_xrun_entry& b, int64_t 
 // The pending entries in time order (a flagged call before the missed cycle at its frame).
 void order(std::vector<monitor_xrun_entry>& v)
 {
-    std::stable_sort(v.begin(), v.end(), [](const monitor_xrun_entry& a, const monitor_xrun_entry& b) {
-        return a.frame < b.frame;
-    });
+    std::stable_sort(v.begin(), v.end(),
+                     [](const monitor_xrun_entry& a, const monitor_xrun_entry& b) { return a.frame < b.frame; });
 }
 
 }  // namespace
 
 void monitor_xruns_add(monitor_xruns& x, monitor_xrun_entry e) { x.pending.push_back(e); }
 
-void monitor_xruns_take(monitor_xruns& x, int64_t final, int64_t buffer, bool all,
-                        std::vector<monitor_xrun_entry>& out)
+void monitor_xruns_take(monitor_xruns& x, int64_t final, int64_t buffer, bool all, std::vector<monitor_xrun_entry>& out)
 {
     order(x.pending);
     size_t i = 0;
