@@ -18,11 +18,12 @@
 #                                              else they take about five minutes)
 #   the sanitizer builds, then the unit tests under ASan + UBSan and the
 #   threaded ones under TSan                  (background once build/ is done, niced)
-#   the end-to-end tests side by side (ctest -j6); the "late"
-#   ones (the frame's, which also runs the ASan probe; the two monitors, which
-#   servers starved by the builds spoil) wait in ctest for the Windows programs
-#   and the sanitizer builds (the fixture e2e.late_builds holds one slot); the
-#   Wine tests start first and wait in their scripts for the Windows programs
+#   the end-to-end tests side by side (ctest -j6); the "late" one (the
+#   frame's, which also runs the ASan probe) waits in ctest for the sanitizer
+#   builds (the fixture e2e.late_builds holds one slot); a test's attempt after
+#   a disturbed one stops the background builds while it runs (rig_hold_builds)
+#   the Wine tests                            (a ctest of their own, -j4, once
+#                                              the Windows programs are built)
 #
 # Each stage's time is printed at the end. E2E_JOBS sets ctest's -j for the
 # end-to-end tests (default 6: the heavy ones count as two, each wait for the
@@ -181,9 +182,31 @@ mark() { echo "$2" >"$RIG_LATE_BUILDS/$1.tmp" && mv "$RIG_LATE_BUILDS/$1.tmp" "$
   [ -f "$RIG_LATE_BUILDS/all.mark" ] || mark all 1
   touch "$RIG_LATE_BUILDS/done" ) &
 watcher=$!
-trap 'stop_background; kill $watcher 2>/dev/null || true' EXIT
-stage "end-to-end tests, side by side; the late ones once the background builds are done" \
-    run_ctest_noting build -L e2e -j"$e2e_jobs"
+# The Wine tests (label "wine") in a ctest of their own, started once the
+# Windows programs are built (or failed: the tests then say so): waiting
+# inside the main ctest, two of them held four of its six slots for the
+# Windows build's five to ten minutes on a fresh machine, and the other tests
+# queued behind them. Its -j4 runs wine_test beside one of the two that take
+# turns. The watcher marks windows within its hour, so this wait is bounded.
+( until [ -f "$RIG_LATE_BUILDS/windows.mark" ]; do sleep 1; done
+  start=$SECONDS
+  if run_ctest build -L wine -j4 >"$logs/ctest-build-wine.log" 2>&1; then result=0; else result=1; fi
+  echo "$result $((SECONDS - start))" >"$logs/wine.status" ) &
+wine_tests=$!
+trap 'stop_background; kill $watcher $wine_tests 2>/dev/null || true' EXIT
+stage "end-to-end tests but Wine's, side by side; the late ones once the background builds are done" \
+    run_ctest_noting build -L e2e -LE wine -j"$e2e_jobs"
+
+echo "== the Wine tests, once the Windows programs were built"
+wine_start=$SECONDS
+wait $wine_tests
+cat "$logs/ctest-build-wine.log"
+mapfile -t -O "${#skipped[@]}" skipped < <(sed -n 's/.*Test *#[0-9]*: \([^ ]*\) .*\*\*\*Skipped.*/\1/p' "$logs/ctest-build-wine.log")
+read -r wine_result wine_seconds <"$logs/wine.status" 2>/dev/null || wine_result=1 wine_seconds="?"
+wine_name="the Wine tests (background, once the Windows programs were built)"
+[ "$wine_result" = 0 ] || { status=1; wine_name="$wine_name (FAILED)"; }
+times+=("$(printf '%5s s  %s' "$wine_seconds" "$wine_name")")
+times+=("$(printf '%5d s  %s' $((SECONDS - wine_start)) "waiting for the Wine tests after the others")")
 
 echo "== the background builds: the Windows programs and check, the sanitizer builds"
 wait_start=$SECONDS
