@@ -155,6 +155,10 @@ mark() { echo "$2" >"$RIG_LATE_BUILDS/$1.tmp" && mv "$RIG_LATE_BUILDS/$1.tmp" "$
           windows=1
           [ -f "$logs/windows-programs.built" ] && windows=0
           mark windows $windows
+          # From here the sanitizer builds and their unit tests are the
+          # longest chain (the late test and the run's end wait for them):
+          # they go on at the tests' priority, the holds still quieting them.
+          renice -n 0 -g "${background[@]}" >/dev/null 2>&1 || true
       fi
       if [ -n "$windows" ] && [ ! -f "$RIG_LATE_BUILDS/all.mark" ] &&
           { [ -f "$logs/sanitizer-builds.built" ] || [ -f "$logs/sanitizers.status" ]; }; then
