@@ -190,8 +190,8 @@ watcher=$!
 # Windows programs are built (or failed: the tests then say so): waiting
 # inside the main ctest, two of them held four of its six slots for the
 # Windows build's five to ten minutes on a fresh machine, and the other tests
-# queued behind them. Its -j4 runs wine_test beside one of the two that take
-# turns. The watcher marks windows within its hour, so this wait is bounded.
+# queued behind them. They take turns (a lock of theirs). The watcher marks
+# windows within its hour, so this wait is bounded.
 ( until [ -f "$RIG_LATE_BUILDS/windows.mark" ]; do sleep 1; done
   start=$SECONDS
   if run_ctest build -L wine -j4 >"$logs/ctest-build-wine.log" 2>&1; then result=0; else result=1; fi
