@@ -151,15 +151,20 @@ constexpr double step_16bit = 1.0 / 32768.0;
 // quiet answer through a 16-bit path holds zeros of its own, where it crosses
 // zero slowly (a -65 dBFS sweep at 10 Hz stays within half a step for 40
 // frames): a stretch counts only where the answer expected there (the
-// stimulus, delayed by the peak, at the loop's gain) spans two steps or more.
+// stimulus, delayed by the peak, at the loop's gain) spans two steps or more,
+// anywhere along the stretch: a dropout that begins before the answer, or
+// where it moves slowly, still ends where it should be moving.
 int64_t silent_stretches(std::span<const float> stimulus, std::span<const float> capture, int64_t delay, double gain)
 {
     constexpr int64_t shortest = 16;
     const int64_t frames = static_cast<int64_t>(capture.size()), played = static_cast<int64_t>(stimulus.size());
     int64_t count = 0, run = 0;
+    bool counted = false;
     for (int64_t i = 0; i < frames; i++) {
         run = capture[i] == 0.0f ? run + 1 : 0;
-        if (run != shortest)
+        if (run == 0)
+            counted = false;
+        if (run < shortest || counted)
             continue;
         double low = 0.0, high = 0.0;
         for (int64_t k = i - shortest + 1 - delay; k <= i - delay; k++) {
@@ -167,7 +172,7 @@ int64_t silent_stretches(std::span<const float> stimulus, std::span<const float>
             low = std::min(low, v), high = std::max(high, v);
         }
         if (gain * (high - low) >= 2.0 * step_16bit)
-            count++;
+            count++, counted = true;
     }
     return count;
 }
@@ -314,7 +319,10 @@ run_result analyse_run(const impulse_response& r, std::span<const float> stimulu
         result.next_offset = next - result.peak;
         result.next_level_db = 20.0 * std::log10(std::fabs(r.ir[next]) / std::fabs(r.ir[result.peak]));
     }
-    result.gaps = silent_stretches(stimulus, capture, result.peak, std::pow(10.0, result.gain_db / 20.0));
+    // The gain is measured over 500 Hz to 2 kHz, which a long dropout can wipe
+    // out (-400 dB): the peak's own size is the floor of what the answer holds.
+    const double answer_gain = std::max(std::pow(10.0, result.gain_db / 20.0), std::fabs(result.peak_value));
+    result.gaps = silent_stretches(stimulus, capture, result.peak, answer_gain);
     latency_uncertainty(r, sign, result);
     return result;
 }

@@ -106,10 +106,23 @@ TEST(LoopcheckAnalysis, EchoAfterAndBeforeTheMainPathIsTheNextPeak)
 
 TEST(LoopcheckAnalysis, DigitalSilenceWhereTheSweepReturnsIsADropout)
 {
-    std::vector<float> capture(capture_frames, 0.0f);
-    add_path(capture, sweep(), 300.0, 1.0);
-    std::fill(capture.begin() + 2000, capture.begin() + 2100, 0.0f);
-    EXPECT_EQ(measure(capture).gaps, 1);
+    // 100 frames, 20 ms anywhere in the answer, and gaps from the answer's
+    // quiet start over the part of the sweep that the gain is measured on
+    // (500 Hz to 2 kHz), which leave that gain at -40 to -400 dB.
+    struct gap {
+        int64_t start, length;
+    };
+    const int64_t answer = static_cast<int64_t>(sweep().size());
+    std::vector<gap> gaps{{2000, 100}, {300, 1440}, {200, 1200}, {250, 1250}, {300, 2400}};
+    for (int64_t start = 300; start + 960 < 300 + answer; start += answer / 16)
+        gaps.push_back({start, 960});
+    for (const gap g : gaps) {
+        std::vector<float> capture(capture_frames, 0.0f);
+        add_path(capture, sweep(), 300.0, 0.5);
+        std::fill(capture.begin() + g.start, capture.begin() + g.start + g.length, 0.0f);
+        SCOPED_TRACE(testing::Message() << g.length << " zeros from frame " << g.start);
+        EXPECT_GE(measure(capture).gaps, 1);
+    }
     // Zeros before the loop's answer arrives are no dropout.
     std::vector<float> late(capture_frames, 0.0f);
     add_path(late, sweep(), 3000.0, 1.0);
