@@ -42,6 +42,10 @@ std::vector<double> played_frames(int64_t frames)
     return x;
 }
 
+// The stream's headroom for these short streams: more than any slip here
+// (4096) and their lag, a sixteenth of the real ring's zeroing.
+constexpr int64_t short_headroom = 1 << 14;
+
 struct planned {
     glitch_side side;
     glitch_kind kind;
@@ -60,6 +64,7 @@ outcome run(loop_options o, const std::vector<planned>& plan, const std::vector<
         o.glitches.push_back({p.kind, 0, p.n, p.side});
         o.glitch_seconds.push_back(static_cast<double>(p.at) / rate);
     }
+    o.headroom = short_headroom;
     EXPECT_EQ(loopsim::loop_check(o), "");
     loopsim::loop l = loopsim::loop_build(o);
     static loopsim::glitch_queue q;  // large: not on the stack
@@ -470,6 +475,17 @@ TEST(LoopsimSlip, NewNumbersAreChecked)
             << below;
     for (int64_t below : {int64_t{0}, int64_t{2}, int64_t{256}, int64_t{131072}})
         EXPECT_EQ(problem([&](loop_options& o) { o.struggle_below = below; }), "") << below;
+    // A smaller headroom bounds the glitches and the struggle by its half.
+    for (int64_t headroom : {int64_t{1023}, int64_t{262145}, int64_t{-1}})
+        EXPECT_NE(problem([&](loop_options& o) { o.headroom = headroom; }).find("headroom"), std::string::npos)
+            << headroom;
+    EXPECT_NE(problem([](loop_options& o) {
+                  o.headroom = 4096, o.path.delay = 5000;
+                  o.glitches = {{insert, 0, 2049, capture}}, o.glitch_seconds = {1.0};
+              }).find("1 .. 2048 frames"),
+              std::string::npos);
+    EXPECT_NE(problem([](loop_options& o) { o.headroom = 4096, o.struggle_below = 2049; }).find("2 .. 2048"),
+              std::string::npos);
     // A playback drop overdraws the reserve as a capture one does.
     EXPECT_NE(problem([](loop_options& o) {
                   o.path.delay = 100;

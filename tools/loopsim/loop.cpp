@@ -50,11 +50,15 @@ std::string loop_check_stream(const loop_options& o)
         return "--glitch-random: 0 .. 60 a minute";
     // A period below N is a glitch of n = the period: within --glitch's bound.
     static_assert(struggle_max_below <= stream_headroom / 2);
-    if (o.struggle_below != 0 && !(o.struggle_below >= 2 && o.struggle_below <= struggle_max_below))
-        return "--struggle-below: N must be a whole number of frames in 2 .. 131072 (0: never)";
+    if (!(o.headroom >= 1024 && o.headroom <= stream_headroom))
+        return "the stream's headroom must lie in 1024 .. 262144 frames";
+    if (o.struggle_below != 0 &&
+        !(o.struggle_below >= 2 && o.struggle_below <= std::min(struggle_max_below, o.headroom / 2)))
+        return "--struggle-below: N must be a whole number of frames in 2 .. " +
+               std::to_string(std::min(struggle_max_below, o.headroom / 2)) + " (0: never)";
     for (size_t i = 0; i < o.glitches.size(); i++) {
-        if (o.glitches[i].n < 1 || o.glitches[i].n > stream_headroom / 2)
-            return "--glitch: a glitch is 1 .. 131072 frames long";
+        if (o.glitches[i].n < 1 || o.glitches[i].n > o.headroom / 2)
+            return "--glitch: a glitch is 1 .. " + std::to_string(o.headroom / 2) + " frames long";
         if (!(o.glitch_seconds[i] >= 0.0 && o.glitch_seconds[i] < 1e7))
             return "--glitch: a glitch's time must lie in 0 .. 1e7 seconds";
     }
@@ -183,7 +187,7 @@ loop loop_build(const loop_options& o)
     std::stable_sort(s.planned.begin(), s.planned.end(), [](const glitch& a, const glitch& b) { return a.at < b.at; });
     s.random_per_minute = o.glitch_per_minute, s.random_seed = o.glitch_seed;
     s.playback_random_per_minute = o.playback_glitch_per_minute, s.playback_random_seed = o.playback_glitch_seed;
-    s.struggle_below = o.struggle_below;
+    s.struggle_below = o.struggle_below, s.headroom = o.headroom;
     s.wander_rms = o.wander_rms, s.wander_tau = o.wander_tau, s.wander_seed = o.wander_seed;
     s.clock_every = o.clock_log_s > 0.0 ? std::max<int64_t>(1, std::llrint(o.clock_log_s * o.path.rate)) : 0;
     l.tail = stream_build(s);

@@ -71,7 +71,8 @@ struct loop_options {
     // An interface that cannot keep up while the server's period is below this
     // many frames (struggle.hpp): capture-side inserts and drops of a period; 0: never.
     int64_t struggle_below = 0;
-    double dc = 0.0;  // added to every output channel after everything else
+    double dc = 0.0;                     // added to every output channel after everything else
+    int64_t headroom = stream_headroom;  // the stream's (stream.hpp); tests of short streams ask for less
 };
 
 std::string loop_check(const loop_options& o);

@@ -299,7 +299,7 @@ stream stream_build(const stream_options& o)
     s.clock_every = o.clock_every;
     const int64_t lag = o.reserve + s.half;
     uint64_t length = 1;
-    while (length < static_cast<uint64_t>(lag + stream_headroom + 2 * s.half + 2))
+    while (length < static_cast<uint64_t>(lag + o.headroom + 2 * s.half + 2))
         length *= 2;
     for (int64_t c = 0; c < o.channels; c++) {
         s.raw[c].assign(length, 0.0);

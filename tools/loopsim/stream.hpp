@@ -77,6 +77,10 @@ struct stream_options {
     double playback_random_per_minute = 0.0;
     uint64_t playback_random_seed = 0;
     int64_t struggle_below = 0;  // --struggle-below (struggle.hpp); 0: never
+    // Frames of lag the inserts and a fast clock may add: the ring is zeroed
+    // (its pages touched) when built, never in the callback, so a test that
+    // builds many short streams asks for less.
+    int64_t headroom = stream_headroom;
 };
 
 // A playback-side glitch done by the writer and not yet reached by the reader:
