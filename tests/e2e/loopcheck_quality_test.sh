@@ -231,44 +231,72 @@ run_case() {
     fi
 }
 
+# The cases in two lanes side by side, each on a JACK server of its own: the
+# battery plays some 10 s of tones in real time whatever the machine, so two
+# lanes halve the test's time (it holds two processors and the accuracy lock,
+# which keeps the windowed programs' accuracy test from beside it). A lane
+# writes what it found into its folder; its lines are printed after it, in
+# the cases' order within it.
+lane() { # cases folder
+    local lane_dir="$2"
+    work="$lane_dir"
+    RIG_PIDS=() RIG_HOLD=""
+    trap 'rig_release_builds; rig_stop "${RIG_PIDS[@]}"' EXIT
+    rig_jack_start "loopcheck-quality-$$-$(basename "$lane_dir")" 1024 $rate || { echo failed >>"$lane_dir/failed"; return; }
+    while IFS='|' read -r name sim_options check_options want check; do
+        name=${name// /}
+        [ -n "$name" ] || continue
+        # shellcheck disable=SC2086
+        set -- $sim_options
+        [[ " $* " == *" --cable "* ]] || set -- "$@" --cable loopcheck
+        began=$SECONDS
+        t=$(truth "$(sed 's/--cable [^ ]*//' <<<"$sim_options")" </dev/null)
+        # A failure in a run whose loopsim the server skipped is run again, up to
+        # three times: the path then drops a period that loopcheck cannot see, and
+        # the noise and distortion figures rightly rise.
+        for attempt in 1 2 3; do
+            [ "$attempt" = 1 ] || rig_hold_builds 90  # the next attempt without the builds beside it
+            before=$(rig_jack_skipped)
+            run_case "$@"
+            disturbed=$(($(rig_jack_skipped) - before))
+            [ "$verdict" = ok ] || [ $disturbed = 0 ] && break
+            echo "note $name: attempt $attempt failed, the server skipped $disturbed late cycles of loopsim: run again"
+        done
+        if [ "$verdict" = ok ]; then
+            echo "ok   $name ($((SECONDS - began)) s): $(jq -r '"\(.quality.played_s * 100 | round / 100) s played, \(.quality.replayed | length) replayed"' "$work/out" 2>/dev/null)"
+            # What the accuracy table in the documentation is made of: measured minus truth, dB (degrees for
+            # phase); the figures' floors; each crosstalk pair and its truth.
+            echo "     $(jq -c --argjson t "$t" --argjson x "$x" "$defs errors" "$work/out" 2>/dev/null)"
+            echo "     floors $(jq -c --argjson t "$t" --argjson x "$x" "$defs floors" "$work/out" 2>/dev/null)"
+            echo "     crosstalk $(jq -c '[.quality.crosstalk[]? | {method, from, to, db: (.db_1khz * 100 | round / 100),
+                octaves: [.by_octave_db[] | values | . * 100 | round / 100]}]' "$work/out" 2>/dev/null) truth $x"
+        elif [ $disturbed -gt 0 ]; then
+            echo "SKIP $name: disturbed by the server in all three attempts ($verdict)"
+            echo "$name" >>"$lane_dir/undecided"
+        else
+            echo "FAIL $name: $verdict; truth $t, crosstalk $x; loopcheck printed:"
+            sed 's/^/    /' "$work/out" "$work/err"
+            echo failed >>"$lane_dir/failed"
+        fi
+    done <<<"$1"
+}
 failed=0 undecided=""
+lanes=("$work/lane0" "$work/lane1")
+mkdir -p "${lanes[@]}"
+cp "$work"/*.json "$work/lane0/" 2>/dev/null
+cp "$work"/*.json "$work/lane1/" 2>/dev/null
+# Alternate cases to each lane: the table's neighbours are alike in length.
+lane "$(awk 'NF && NR % 2 == 1' <<<"$cases")" "${lanes[0]}" >"${lanes[0]}.log" 2>&1 &
+lane_pids=($!)
+lane "$(awk 'NF && NR % 2 == 0' <<<"$cases")" "${lanes[1]}" >"${lanes[1]}.log" 2>&1 &
+lane_pids+=($!)
+for pid in "${lane_pids[@]}"; do wait "$pid" || failed=1; done
+for dir in "${lanes[@]}"; do
+    cat "$dir.log"
+    [ -s "$dir/failed" ] && failed=1
+    [ -s "$dir/undecided" ] && undecided+=" $(tr '\n' ' ' <"$dir/undecided")"
+done
 rig_jack_start "loopcheck-quality-$$" 1024 $rate || fail "no JACK server"
-while IFS='|' read -r name sim_options check_options want check; do
-    name=${name// /}
-    [ -n "$name" ] || continue
-    # shellcheck disable=SC2086
-    set -- $sim_options
-    [[ " $* " == *" --cable "* ]] || set -- "$@" --cable loopcheck
-    began=$SECONDS
-    t=$(truth "$(sed 's/--cable [^ ]*//' <<<"$sim_options")" </dev/null)
-    # A failure in a run whose loopsim the server skipped is run again, up to
-    # three times: the path then drops a period that loopcheck cannot see, and
-    # the noise and distortion figures rightly rise.
-    for attempt in 1 2 3; do
-        [ "$attempt" = 1 ] || rig_hold_builds 90  # the next attempt without the builds beside it
-        before=$(rig_jack_skipped)
-        run_case "$@"
-        disturbed=$(($(rig_jack_skipped) - before))
-        [ "$verdict" = ok ] || [ $disturbed = 0 ] && break
-        echo "note $name: attempt $attempt failed, the server skipped $disturbed late cycles of loopsim: run again"
-    done
-    if [ "$verdict" = ok ]; then
-        echo "ok   $name ($((SECONDS - began)) s): $(jq -r '"\(.quality.played_s * 100 | round / 100) s played, \(.quality.replayed | length) replayed"' "$work/out" 2>/dev/null)"
-        # What the accuracy table in the documentation is made of: measured minus truth, dB (degrees for
-        # phase); the figures' floors; each crosstalk pair and its truth.
-        echo "     $(jq -c --argjson t "$t" --argjson x "$x" "$defs errors" "$work/out" 2>/dev/null)"
-        echo "     floors $(jq -c --argjson t "$t" --argjson x "$x" "$defs floors" "$work/out" 2>/dev/null)"
-        echo "     crosstalk $(jq -c '[.quality.crosstalk[]? | {method, from, to, db: (.db_1khz * 100 | round / 100),
-            octaves: [.by_octave_db[] | values | . * 100 | round / 100]}]' "$work/out" 2>/dev/null) truth $x"
-    elif [ $disturbed -gt 0 ]; then
-        echo "SKIP $name: disturbed by the server in all three attempts ($verdict)"
-        undecided+=" $name"
-    else
-        echo "FAIL $name: $verdict; truth $t, crosstalk $x; loopcheck printed:"
-        sed 's/^/    /' "$work/out" "$work/err"
-        failed=1
-    fi
-done <<<"$cases"
 # In text, the battery says how long it plays before it starts, from the
 # plan it then plays: the summary's "s played" is the same figure. A segment
 # played again after a dropout (a busy machine's: the text warns of it) adds
