@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "analysis/peak.hpp"
+#include "analysis/slip.hpp"
 
 namespace {
 
@@ -108,37 +109,57 @@ void group_delay_at_1khz(const impulse_response& r, double latency, double sign,
     result.group_delay_1khz_sd = std::sqrt(std::max(0.0, variance));
 }
 
-// The mean |H| over 500 Hz - 2 kHz, from twelfth-octave bands: in each, |H|
-// is the magnitude of the bins' complex mean (with the latency taken out),
-// less the part of it that the bins' scatter about that mean (the noise)
-// contributes, so that noise does not raise the gain.
-double gain_db(const impulse_response& r, double latency, double sign)
+// |H| in the twelfth-octave bands from low_hz up to high_hz: in each, the
+// magnitude of the bins' complex mean (with the latency taken out), less the
+// part of it that the bins' scatter about that mean (the noise) contributes,
+// so that noise does not raise the gain.
+std::vector<double> band_gains(const impulse_response& r, double latency, double sign, double low_hz, double high_hz)
 {
-    double sum = 0.0;
-    int64_t bands = 0;
-    for (int b = 0; b < 24; b++) {
-        const double low = 500.0 * std::exp2(b / 12.0), high = 500.0 * std::exp2((b + 1) / 12.0);
-        std::vector<std::complex<double>> z;
+    std::vector<double> gains;
+    for (int b = 0; low_hz * std::exp2((b + 1) / 12.0) <= high_hz * 1.0001; b++) {
+        const double low = low_hz * std::exp2(b / 12.0), high = low_hz * std::exp2((b + 1) / 12.0);
+        std::complex<double> mean = 0.0;
+        double count = 0.0;
         for (size_t k = 0; k < r.transfer.size(); k++) {
             const double hz = hz_of_bin(r, k);
             if (hz >= low && hz < high)
-                z.push_back(residual(r, k, latency, sign));
+                mean += residual(r, k, latency, sign), count += 1.0;
         }
-        if (z.empty())
+        if (count == 0.0)
             continue;
-        std::complex<double> mean = 0.0;
-        for (const auto& v : z)
-            mean += v;
-        mean /= static_cast<double>(z.size());
+        mean /= count;
         double scatter = 0.0;
-        for (const auto& v : z)
-            scatter += std::norm(v - mean);
-        const double g = static_cast<double>(z.size());
-        const double noise = z.size() > 1 ? scatter / (g - 1.0) / g : 0.0;
-        sum += std::sqrt(std::max(0.0, std::norm(mean) - noise));
-        bands++;
+        for (size_t k = 0; k < r.transfer.size(); k++) {
+            const double hz = hz_of_bin(r, k);
+            if (hz >= low && hz < high)
+                scatter += std::norm(residual(r, k, latency, sign) - mean);
+        }
+        const double noise = count > 1.0 ? scatter / (count - 1.0) / count : 0.0;
+        gains.push_back(std::sqrt(std::max(0.0, std::norm(mean) - noise)));
     }
-    return bands > 0 && sum > 0.0 ? 20.0 * std::log10(sum / static_cast<double>(bands)) : -400.0;
+    return gains;
+}
+
+// The mean |H| over 500 Hz - 2 kHz.
+double gain_db(const impulse_response& r, double latency, double sign)
+{
+    const std::vector<double> gains = band_gains(r, latency, sign, 500.0, 2000.0);
+    double sum = 0.0;
+    for (double g : gains)
+        sum += g;
+    return !gains.empty() && sum > 0.0 ? 20.0 * std::log10(sum / static_cast<double>(gains.size())) : -400.0;
+}
+
+// The median |H| over 100 Hz - 10 kHz: what the answer holds at most
+// frequencies, which a dropout that silences the sweep for a stretch of its
+// band (and with it, perhaps, all of 500 Hz - 2 kHz) does not move.
+double typical_gain(const impulse_response& r, double latency, double sign)
+{
+    std::vector<double> gains = band_gains(r, latency, sign, 100.0, std::min(10000.0, 0.4 * r.rate));
+    if (gains.empty())
+        return 0.0;
+    std::nth_element(gains.begin(), gains.begin() + static_cast<std::ptrdiff_t>(gains.size() / 2), gains.end());
+    return gains[gains.size() / 2];
 }
 
 // A 16-bit path's quantisation step.
@@ -152,27 +173,33 @@ constexpr double step_16bit = 1.0 / 32768.0;
 // zero slowly (a -65 dBFS sweep at 10 Hz stays within half a step for 40
 // frames): a stretch counts only where the answer expected there (the
 // stimulus, delayed by the peak, at the loop's gain) spans two steps or more,
-// anywhere along the stretch: a dropout that begins before the answer, or
-// where it moves slowly, still ends where it should be moving.
+// anywhere along the stretch, so that a dropout that begins where the sweep
+// moves slowly still counts. A stretch that begins before the answer arrives
+// is the wait for it, however long: zeros there cannot tell a dropout from a
+// longer loop (whose answer an earlier sweep's peak may stand in for).
 int64_t silent_stretches(std::span<const float> stimulus, std::span<const float> capture, int64_t delay, double gain)
 {
     constexpr int64_t shortest = 16;
     const int64_t frames = static_cast<int64_t>(capture.size()), played = static_cast<int64_t>(stimulus.size());
     int64_t count = 0, run = 0;
-    bool counted = false;
+    bool judged = false;  // this stretch counted, or began before the answer
     for (int64_t i = 0; i < frames; i++) {
         run = capture[i] == 0.0f ? run + 1 : 0;
         if (run == 0)
-            counted = false;
-        if (run < shortest || counted)
+            judged = false;
+        if (run < shortest || judged)
             continue;
+        if (i - run + 1 < delay) {
+            judged = true;
+            continue;
+        }
         double low = 0.0, high = 0.0;
         for (int64_t k = i - shortest + 1 - delay; k <= i - delay; k++) {
             const double v = k >= 0 && k < played ? stimulus[k] : 0.0;
             low = std::min(low, v), high = std::max(high, v);
         }
         if (gain * (high - low) >= 2.0 * step_16bit)
-            count++, counted = true;
+            count++, judged = true;
     }
     return count;
 }
@@ -320,9 +347,13 @@ run_result analyse_run(const impulse_response& r, std::span<const float> stimulu
         result.next_level_db = 20.0 * std::log10(std::fabs(r.ir[next]) / std::fabs(r.ir[result.peak]));
     }
     // The gain is measured over 500 Hz to 2 kHz, which a long dropout can wipe
-    // out (-400 dB): the peak's own size is the floor of what the answer holds.
-    const double answer_gain = std::max(std::pow(10.0, result.gain_db / 20.0), std::fabs(result.peak_value));
+    // out (-400 dB): the loop's typical gain over the band is its floor.
+    const double answer_gain = std::max(std::pow(10.0, result.gain_db / 20.0), typical_gain(r, result.latency, sign));
     result.gaps = silent_stretches(stimulus, capture, result.peak, answer_gain);
+    // Only an answer captured whole has every stretch: one cut short (a loop
+    // longer than the capture, its peak an earlier sweep's or a smear) has not.
+    if (result.peak + static_cast<int64_t>(stimulus.size()) <= static_cast<int64_t>(capture.size()))
+        result.slip_frames = slip_read(r, result.searched_lags - 1).slip_frames;
     latency_uncertainty(r, sign, result);
     return result;
 }

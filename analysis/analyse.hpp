@@ -37,6 +37,7 @@ struct run_result {
     double next_level_db = 0.0;  // its size relative to the peak
     double input_peak = 0.0;     // the largest |captured sample|
     int64_t gaps = 0;            // stretches of digital silence where the answer should be moving
+    int64_t slip_frames = 0;     // frames the delay moved by during the answer (slip.hpp); 0: none seen
 };
 
 // Frames either side of the peak that belong to it (its band-limited main

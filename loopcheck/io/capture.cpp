@@ -130,8 +130,15 @@ std::string capture_spoiled_by(const run_capture& run)
     const std::string spoiled = spoiled_by(run.stalled, run.overrun, run.marks);
     if (!spoiled.empty())
         return spoiled;
+    // A loop beyond the lags asked for is reported as that: its answer is
+    // not the measurement, and its capture may end before the answer does.
+    if (run.beyond)
+        return "";
     if (run.result.loop && run.result.gaps > 0)
         return std::to_string(run.result.gaps) + " stretch" + (run.result.gaps > 1 ? "es" : "") +
                " of digital silence in the capture";
+    if (run.result.loop && run.result.slip_frames != 0)
+        return "the delay moved by " + std::to_string(run.result.slip_frames) +
+               " frames during the sweep's answer (frames dropped or repeated without a flag)";
     return "";
 }

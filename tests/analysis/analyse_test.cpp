@@ -41,6 +41,27 @@ const std::vector<float>& sweep()
     return s;
 }
 
+// A second-order Butterworth section (RBJ's cookbook), high- or low-pass.
+struct section {
+    double b0, b1, b2, a1, a2;
+};
+section butterworth(double hz, bool high)
+{
+    const double w = 2.0 * std::numbers::pi * hz / rate, alpha = std::sin(w) / std::sqrt(2.0), c = std::cos(w);
+    const double a0 = 1.0 + alpha, k = high ? (1.0 + c) / 2.0 : (1.0 - c) / 2.0;
+    return high ? section{k / a0, -2.0 * k / a0, k / a0, -2.0 * c / a0, (1.0 - alpha) / a0}
+                : section{k / a0, 2.0 * k / a0, k / a0, -2.0 * c / a0, (1.0 - alpha) / a0};
+}
+void biquad(std::vector<float>& x, const section& s)
+{
+    double x1 = 0.0, x2 = 0.0, y1 = 0.0, y2 = 0.0;
+    for (float& v : x) {
+        const double y = s.b0 * v + s.b1 * x1 + s.b2 * x2 - s.a1 * y1 - s.a2 * y2;
+        x2 = x1, x1 = v, y2 = y1, y1 = y;
+        v = static_cast<float>(y);
+    }
+}
+
 run_result measure(const std::vector<float>& capture)
 {
     const impulse_response r = deconvolve(sweep(), capture, rate);
@@ -113,7 +134,7 @@ TEST(LoopcheckAnalysis, DigitalSilenceWhereTheSweepReturnsIsADropout)
         int64_t start, length;
     };
     const int64_t answer = static_cast<int64_t>(sweep().size());
-    std::vector<gap> gaps{{2000, 100}, {300, 1440}, {200, 1200}, {250, 1250}, {300, 2400}};
+    std::vector<gap> gaps{{2000, 100}, {300, 1440}, {310, 1200}, {330, 1250}, {300, 1900}};
     for (int64_t start = 300; start + 960 < 300 + answer; start += answer / 16)
         gaps.push_back({start, 960});
     for (const gap g : gaps) {
@@ -127,4 +148,60 @@ TEST(LoopcheckAnalysis, DigitalSilenceWhereTheSweepReturnsIsADropout)
     std::vector<float> late(capture_frames, 0.0f);
     add_path(late, sweep(), 3000.0, 1.0);
     EXPECT_EQ(measure(late).gaps, 0);
+}
+
+TEST(LoopcheckAnalysis, ADelayThatMovesDuringTheAnswerIsASlipAnEchoIsNot)
+{
+    // The path's delay steps by `jump` frames at `cut` frames into the
+    // answer: before, the early stretches' peak is at 300, after, the late
+    // ones' at 300 + jump. Jumps of a peak's neighbourhood (64) and more, a
+    // quarter, half and three quarters into the answer, both ways.
+    struct row {
+        int64_t jump, cut, slip;  // slip: 0 for none
+    };
+    std::vector<row> rows;
+    for (int64_t jump : {64, 256, 1024, -100})
+        for (int64_t cut : {1024, 2048, 3072})
+            rows.push_back({jump, cut, jump});
+    for (const row& x : rows) {
+        std::vector<float> before(capture_frames, 0.0f), after(capture_frames, 0.0f), capture(capture_frames);
+        add_path(before, sweep(), 400.0, 0.5);
+        add_path(after, sweep(), 400.0 + static_cast<double>(x.jump), 0.5);
+        for (int64_t i = 0; i < capture_frames; i++)
+            capture[i] = i < 400 + x.cut ? before[i] : after[i];
+        const run_result r = measure(capture);
+        SCOPED_TRACE(testing::Message() << "jump " << x.jump << " at " << x.cut);
+        ASSERT_TRUE(r.loop);
+        EXPECT_EQ(r.slip_frames, x.slip);
+    }
+    // No slip: a clean path, an echo after and before at -1 and -6 dB, a
+    // weak loop in noise, and a converter's minimum-phase filters (a 20 Hz
+    // coupling high-pass, a 4-pole low-pass at 18 kHz), whose group delay
+    // differs from stretch to stretch by frames.
+    struct quiet {
+        double echo_offset, echo_gain, gain, noise;
+        bool filters;
+    };
+    for (const quiet q :
+         {quiet{0.0, 0.0, 0.5, 0.0, false}, quiet{600.0, 0.45, 0.5, 0.0, false}, quiet{-200.0, 0.25, 0.5, 0.0, false},
+          quiet{0.0, 0.0, 0.003, 1e-4, false}, quiet{0.0, 0.0, 0.5, 1e-6, true}}) {
+        std::vector<float> capture(capture_frames, 0.0f);
+        add_path(capture, sweep(), 400.5, q.gain);
+        if (q.echo_gain > 0.0)
+            add_path(capture, sweep(), 400.5 + q.echo_offset, q.echo_gain);
+        if (q.filters) {
+            biquad(capture, butterworth(20.0, true));
+            biquad(capture, butterworth(18000.0, false));
+            biquad(capture, butterworth(18000.0, false));
+        }
+        uint64_t state = 88172645463325252ull;
+        for (float& v : capture) {
+            state ^= state << 13, state ^= state >> 7, state ^= state << 17;
+            v += static_cast<float>(q.noise * (static_cast<double>(state >> 11) / 9007199254740992.0 - 0.5) * 3.4641);
+        }
+        const run_result r = measure(capture);
+        SCOPED_TRACE(testing::Message() << "echo " << q.echo_offset << " gain " << q.gain);
+        ASSERT_TRUE(r.loop);
+        EXPECT_EQ(r.slip_frames, 0);
+    }
 }

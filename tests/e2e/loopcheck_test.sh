@@ -48,6 +48,7 @@ alsa-index    |48000|--delay 300                          |--json -d 0 --max-del
 beyond        |48000|--delay 60000                        |--max-delay 0.5               |3|text:no loop found within 24000 frames
 just-beyond   |48000|--delay 30000                        |--max-delay 0.5               |3|text:no loop found within 24000 frames
 dropout-once  |48000|@CLEAN@ --dropout-once 0.05,20        |--json                        |0|near(.summary.mean_frames; $lat; 0.01) and .runs[0].attempts >= 2 and (.runs[0].dropouts[0] | test("digital silence")) and .flags.retried
+slip-once     |48000|@CLEAN@ --glitch insert,0.03,256 --glitch drop,0.06,256|--json                        |0|near(.summary.mean_frames; $lat; 0.01) and .runs[0].attempts >= 2 and (.runs[0].dropouts[0] | test("delay moved by")) and .flags.retried
 dropout-every |48000|@CLEAN@ --dropout 5,0.05              |--json                        |4|.status == "unstable" and (.message | test("spoiled 3 times")) and (.runs | length) == 0
 weak          |48000|--delay 300 --gain 0.003 --noise -40   |--json                        |0|.runs[0].lengthened and .runs[0].snr_db < 40 and ((.summary.mean_frames - $lat) | fabs) <= .summary.latency_uncertainty_frames
 rate-44100    |44100|--delay 1000 --aa 20000 --gain 0.5   |--json                        |0|.rate == 44100 and near(.summary.mean_frames; $lat; 0.01) and near(.summary.mean_ms; $lat / 44.1; 0.001) and near(.runs[0].gain_db; $gain; 0.01)
