@@ -234,7 +234,12 @@ stream_ptr stream_open(const stream_request& request, std::string& problem)
 
 std::string stream_start(stream& s)
 {
-    stream_prepare(s.state, s.ring_needed);
+    // The callbacks' times 10 ms apart at least, further on a run asked to
+    // be longer than the ring holds at that spacing.
+    const double stride =
+        std::max(stream_timed_least_s * s.facts.rate,
+                 std::ceil(s.timed_seconds * s.facts.rate / static_cast<double>(stream_timed_capacity)));
+    stream_prepare(s.state, s.ring_needed, static_cast<int64_t>(std::lrint(stride)));
     s.state.load_rate = s.facts.rate;
     s.first_sound = -1;
     if (!s.device)

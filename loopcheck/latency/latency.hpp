@@ -44,6 +44,7 @@ struct latency_outcome {
     int64_t buffer_granted = 0;  // the most frames the callback was handed in one call
     latency_facts measured;      // the runs of every loop, the response, the impulse response
     mode_end files;              // the files written: an error when one could not be
+    clock_rate clock;            // the interface's clock against the system's over the stream so far (5 s or more)
 };
 
 // The row of the mode table.

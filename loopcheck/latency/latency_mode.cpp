@@ -7,6 +7,7 @@
 #include "loopcheck/latency/latency.hpp"
 #include "loopcheck/options/option_table.hpp"
 #include "loopcheck/options/options.hpp"
+#include "loopcheck/report/clock_words.hpp"
 
 namespace {
 
@@ -134,6 +135,7 @@ latency_outcome latency_run(const latency_plan& p, const mode_prior&, mode_run& 
     if (out.end.failure == check_status::error)
         out.end.reason += stream_host_words(run.s);
     out.buffer_granted = stream_largest_buffer(run.s);
+    out.clock = stream_clock_rate(run.s);
     // The files, once the latency stands.
     if (latency_stands(out)) {
         const std::string problem = latency_files_write(out);
@@ -214,6 +216,7 @@ mode_judgement latency_judge(const latency_outcome& o)
                 j.checks.push_back(expect_check(o, k));
     }
     check_end(j, "files", o.files);
+    report_clock_check(o.clock, j);
     // What the modes that play on the measured loop need: loops that are there, hold still and are the cable.
     if (!o.end.ran || o.end.failure != check_status::ok || o.measured.runs.empty())
         j.blocks = std::string(check_status_of(o.end.ran ? o.end.failure : check_status::error).text);

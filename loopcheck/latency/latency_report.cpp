@@ -6,6 +6,7 @@
 #include <cstdio>
 
 #include "loopcheck/latency/latency.hpp"
+#include "loopcheck/report/clock_words.hpp"
 #include "loopcheck/report/format.hpp"
 #include "loopcheck/report/report.hpp"
 
@@ -184,7 +185,7 @@ std::string latency_text(const latency_outcome& o, const mode_judgement&, text_p
             warnings += loop_warnings(o.measured.loops[k], k);
         return warnings;
     }
-    return (o.measured.runs.empty() ? "" : summary_text(o)) + warnings +
+    return (o.measured.runs.empty() ? "" : summary_text(o) + report_clock_text(o.clock)) + warnings +
            (o.measured.has_response ? response_text(o) : "") + loops_text(o);
 }
 
@@ -212,6 +213,7 @@ void latency_json(const latency_outcome& o, const mode_judgement&, json& j)
                              {"frames", known_or_null(stream_reported_frames(f))}};
     j["runs"] = runs_json(o.measured.runs, f);
     j["summary"] = summary_json(o.measured.runs, f);
+    j["clock_rate"] = report_clock_json(o.clock);
     // With several loops, every loop's latency; the runs and summary above are the first loop's.
     if (p.out_channels.size() > 1) {
         json loops = json::array();
