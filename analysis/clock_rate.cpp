@@ -127,8 +127,8 @@ clock_rate clock_rate_fit(std::span<const clock_point> p, double nominal_rate, d
     }
     if (f.span_s < least_s) {
         char text[96];
-        std::snprintf(text, sizeof text, "too short: the stream's clock was timed over %.1f s, less than %g s", f.span_s,
-                      least_s);
+        std::snprintf(text, sizeof text, "too short: the stream's clock was timed over %.1f s, less than %g s",
+                      f.span_s, least_s);
         r.error = text;
         return r;
     }
@@ -170,6 +170,7 @@ clock_rate clock_rate_fit(std::span<const clock_point> p, double nominal_rate, d
             half = std::max(half, jackknife_t95 * jack_se);
         }
     }
+    r.error.clear();
     r.rate_hz = 1.0 / f.slope;
     r.ppm = (r.rate_hz / nominal_rate - 1.0) * 1e6;
     r.ppm_uncertainty = half / f.slope * 1e6;

@@ -24,14 +24,14 @@ struct clock_point {
 inline constexpr double clock_rate_least_s = 5.0;
 
 struct clock_rate {
-    std::string error;          // "" when the figures stand, otherwise why there are none
-    double rate_hz = 0.0;       // the interface's rate on the system's clock
-    double ppm = 0.0;           // its offset from the nominal rate, parts per million
-    double ppm_uncertainty = 0.0;  // half the 95 % interval, ppm
-    double span_s = 0.0;        // the seconds the segments cover, together
-    int64_t points = 0;         // the points the fit used
-    int64_t outliers = 0;       // points set aside as far off the line (a callback woken very late)
-    int segments = 0;           // the lines fitted: one more than the breaks between them
+    std::string error = "not measured";  // "" when the figures stand, otherwise why there are none
+    double rate_hz = 0.0;                // the interface's rate on the system's clock
+    double ppm = 0.0;                    // its offset from the nominal rate, parts per million
+    double ppm_uncertainty = 0.0;        // half the 95 % interval, ppm
+    double span_s = 0.0;                 // the seconds the segments cover, together
+    int64_t points = 0;                  // the points the fit used
+    int64_t outliers = 0;                // points set aside as far off the line (a callback woken very late)
+    int segments = 0;                    // the lines fitted: one more than the breaks between them
 };
 
 // The fit: time against frames (the frames are exact, the callbacks' times
@@ -44,4 +44,5 @@ struct clock_rate {
 // machine wakes callbacks late in spells, which the first does not see).
 // error says why not when fewer than 10 points or less than least_s of
 // segments of 3 points or more remain, or nominal_rate is not a positive number.
-clock_rate clock_rate_fit(std::span<const clock_point> points, double nominal_rate, double least_s = clock_rate_least_s);
+clock_rate clock_rate_fit(std::span<const clock_point> points, double nominal_rate,
+                          double least_s = clock_rate_least_s);

@@ -22,9 +22,9 @@ struct script {
     jitter kind = jitter::normal;
     double jitter_s = 100e-6;  // the normal's sd, the late's mean
     double seconds = 10.0;
-    int xruns = 0;             // timing resets, evenly spread
-    double reset_s = 0.02;     // the time each loses
-    bool uneven = false;       // buffers of 240 and 272 frames in turn, not 256
+    int xruns = 0;          // timing resets, evenly spread
+    double reset_s = 0.02;  // the time each loses
+    bool uneven = false;    // buffers of 240 and 272 frames in turn, not 256
 };
 
 // The callbacks of a scripted interface: the frame each begins at exactly,
@@ -90,7 +90,9 @@ TEST(ClockRate, HoldsTheScriptedRateWithinItsInterval)
         {"-50 ppm, normal jitter", {.ppm = -50.0}, 4.5},
         {"0 ppm, normal jitter", {.ppm = 0.0}, 4.5},
         {"+50 ppm, no jitter", {.ppm = 50.0, .kind = jitter::none}, 0.01},
-        {"-50 ppm, late wake-ups (exponential, 300 us)", {.ppm = -50.0, .kind = jitter::late, .jitter_s = 300e-6}, 14.0},
+        {"-50 ppm, late wake-ups (exponential, 300 us)",
+         {.ppm = -50.0, .kind = jitter::late, .jitter_s = 300e-6},
+         14.0},
         {"+50 ppm, late in spells of 0.5 s", {.ppm = 50.0, .kind = jitter::spells, .jitter_s = 50e-6}, 45.0},
         {"+50 ppm, 1 % of callbacks 3 ms late", {.ppm = 50.0, .kind = jitter::very_late, .jitter_s = 50e-6}, 3.0},
         {"+50 ppm, three xruns that reset the timing", {.ppm = 50.0, .xruns = 3}, 18.0},

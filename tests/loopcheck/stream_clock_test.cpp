@@ -19,9 +19,9 @@ uint32_t scripted_server_clock(void*) { return scripted_server; }
 
 struct call {
     int64_t frames;
-    double seconds_after;          // the system's time this call begins after the one before
-    PaStreamCallbackFlags flags;   // as the host flagged it
-    uint32_t server_skip = 0;      // cycles the server ran without this client before this call
+    double seconds_after;         // the system's time this call begins after the one before
+    PaStreamCallbackFlags flags;  // as the host flagged it
+    uint32_t server_skip = 0;     // cycles the server ran without this client before this call
 };
 
 }  // namespace
