@@ -284,6 +284,8 @@ bool stream_reported_known(const stream_facts& f)
 
 const stream_facts& stream_facts_of(const stream& s) { return s.facts; }
 
+const stream_request& stream_request_of(const stream& s) { return s.request; }
+
 std::vector<float> stream_clip_loops(std::span<const float> mono, int loops, int driven)
 {
     std::vector<float> clip(mono.size() * static_cast<size_t>(loops), 0.0f);

@@ -63,6 +63,8 @@ using stream_ptr = std::unique_ptr<stream, stream_closer>;
 stream_ptr stream_open(const stream_request& request, std::string& problem);
 
 const stream_facts& stream_facts_of(const stream& s);
+// What it was asked for (as last opened).
+const stream_request& stream_request_of(const stream& s);
 
 // ---- its program: given before it starts -----------------------------------
 
@@ -155,6 +157,10 @@ struct stream_mark_entry {
 int64_t stream_marks_written(const stream& s);
 int64_t stream_marks_oldest(const stream& s);
 stream_mark_entry stream_mark_at(const stream& s, int64_t n);
+
+// The milliseconds from the stream's last opening (stream_open, stream_reopen)
+// to its first callback; -1 when not known.
+double stream_open_to_first_callback_ms(const stream& s);
 
 // The interface's clock against the system's over the stream's life so far
 // (analysis/clock_rate.hpp): the callbacks' times, broken at each xrun.

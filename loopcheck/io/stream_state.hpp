@@ -122,6 +122,7 @@ struct stream {
     stream_device* device = nullptr;    // nullptr for a scripted stream (stream_script.hpp)
     uint32_t script_server_frames = 0;  // a scripted stream's server counter, its clock's context
     double timed_seconds = 0.0;         // the longest run asked of the stream (stream_clock_need)
+    int64_t opened_ns = 0;              // the steady clock when it was last asked to open (stream_open, stream_reopen)
 };
 
 // Sizes the ring for captures of up to frames and puts the shared state back
