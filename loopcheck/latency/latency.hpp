@@ -28,6 +28,7 @@ struct latency_plan {
     bool expect = false;
     double expect_frames = 0.0, expect_tolerance = 0.5;
     bool allow_monitor = false;
+    bool compensation = false;  // --compensation: what to type where, after the summary
     std::string response_file, ir_file;
     bool report = false;                                   // an HTML report draws the response too
     std::vector<int64_t> out_channels{1}, in_channels{1};  // the loops' channels, from 1

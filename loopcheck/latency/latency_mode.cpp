@@ -25,6 +25,8 @@ constexpr option_row latency_rows[] = {
      "It never passes on an output's monitor.", -1e9, 1e9},
     {"--allow-monitor", "", "exit status 0, not 6, when the input is an output's monitor", "", 0.0, 0.0, "", "",
      option_kind::flag},
+    {"--compensation", "", "after the summary, what to type where: jackd's -I/-O, PipeWire's latency.internal.rate, "
+     "a DAW's recording offset", "", 0.0, 0.0, "", "", option_kind::flag},
     {"--response", "FILE.csv|.frd",
      "also measure the response with a 0.85 s sweep and write it: FRD (REW, VituixCAD) for a name ending .frd, "
      "else CSV",
@@ -63,6 +65,7 @@ std::string latency_read(const option_values& v, latency_plan& p, bool& asked)
     p.max_delay_s = option_number(v, "--max-delay", p.max_delay_s);
     p.settle_s = option_number(v, "--settle", p.settle_s);
     p.allow_monitor = option_given(v, "--allow-monitor");
+    p.compensation = option_given(v, "--compensation");
     p.response_file = option_text(v, "--response");
     p.ir_file = option_text(v, "--ir");
     p.report = option_given(v, "--report");

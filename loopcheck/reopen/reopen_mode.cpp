@@ -100,8 +100,9 @@ std::string start_text(const reopen_start& s, size_t i, double rate)
         std::snprintf(line, sizeof line, "start %zu: not measured: %s\n", i + 1, s.failure.c_str());
         return line;
     }
-    return "start " + std::to_string(i + 1) + ": latency " + report_latency_text(s.latency_frames, s.uncertainty_frames) +
-           " frames (" + report_figure("%.3f", 1000.0 * s.latency_frames / rate) + " ms)" +
+    return "start " + std::to_string(i + 1) + ": latency " +
+           report_latency_text(s.latency_frames, s.uncertainty_frames) + " frames (" +
+           report_figure("%.3f", 1000.0 * s.latency_frames / rate) + " ms)" +
            (s.open_ms >= 0.0 ? " · open to first callback " + report_figure("%.1f", s.open_ms) + " ms" : "") + "\n";
 }
 
@@ -134,8 +135,9 @@ mode_judgement reopen_judge(const reopen_outcome& o)
     check_end(j, "reopen", o.end);
     for (size_t i = 0; i < o.starts.size(); i++)
         if (!o.starts[i].measured) {
-            j.checks.push_back(check_failed("start " + std::to_string(i + 1), check_status::unstable,
-                                            "start " + std::to_string(i + 1) + " not measured: " + o.starts[i].failure));
+            j.checks.push_back(
+                check_failed("start " + std::to_string(i + 1), check_status::unstable,
+                             "start " + std::to_string(i + 1) + " not measured: " + o.starts[i].failure));
             break;
         }
     const reopen_statistics s = reopen_statistics_of(o.starts);
@@ -190,9 +192,14 @@ void reopen_json(const reopen_outcome& o, const mode_judgement&, json& j)
     }
     const reopen_statistics s = reopen_statistics_of(o.starts);
     const auto figure = [&s](double v) { return s.measured > 0 ? json(v) : json(nullptr); };
-    j["reopen"] = {{"starts", starts},          {"measured", s.measured}, {"mean_frames", figure(s.mean)},
-                   {"min_frames", figure(s.min)}, {"max_frames", figure(s.max)}, {"spread_frames", figure(s.max - s.min)},
-                   {"sd_frames", figure(s.sd)}, {"agree", s.agree}};
+    j["reopen"] = {{"starts", starts},
+                   {"measured", s.measured},
+                   {"mean_frames", figure(s.mean)},
+                   {"min_frames", figure(s.min)},
+                   {"max_frames", figure(s.max)},
+                   {"spread_frames", figure(s.max - s.min)},
+                   {"sd_frames", figure(s.sd)},
+                   {"agree", s.agree}};
 }
 
 }  // namespace

@@ -13,8 +13,8 @@
 namespace loopsim {
 
 struct starts {
-    std::vector<int64_t> list;    // "0,48,13": the extras in turn
-    int64_t min = 0, max = 0;     // "MIN-MAX:SEED": uniform over [min, max]
+    std::vector<int64_t> list;  // "0,48,13": the extras in turn
+    int64_t min = 0, max = 0;   // "MIN-MAX:SEED": uniform over [min, max]
     uint64_t seed = 0;
     bool range = false;
     bool given() const { return range || !list.empty(); }
