@@ -28,8 +28,8 @@ std::vector<std::string> compensation_lines(const compensation_input& in)
     const double reported = in.reported_in + in.reported_out;
     const double excess = in.reported_known ? in.round_trip - reported : in.round_trip;
     const long long whole = std::llrint(in.round_trip);
-    const std::string what = in.reported_known ? "the " + printed("%.3f", excess) + " frames the host does not report" :
-                                                 "the whole round trip (the host's report is not to be believed)";
+    const std::string what = in.reported_known ? "the " + printed("%.3f", excess) + " frames the host does not report"
+                                               : "the whole round trip (the host's report is not to be believed)";
     if (in.reported_known && excess < -0.5) {
         lines.push_back("compensation: none to add: the host reports " + printed("%.3f", reported) +
                         " frames, more than the " + printed("%.3f", in.round_trip) +
@@ -69,7 +69,8 @@ std::vector<std::string> compensation_lines(const compensation_input& in)
                         " ms) from one start to the next, which no fixed value removes: ± " +
                         printed("%.1f", in.spread / 2.0) + " frames about its middle\n");
     else
-        lines.push_back("compensation corrects the fixed part only: whether the round trip changes from one start to "
-                        "the next is not measured here (--reopen N measures it)\n");
+        lines.push_back(
+            "compensation corrects the fixed part only: whether the round trip changes from one start to "
+            "the next is not measured here (--reopen N measures it)\n");
     return lines;
 }

@@ -13,12 +13,12 @@
 #include <vector>
 
 struct compensation_input {
-    std::string host_api;    // "JACK Audio Connection Kit", "ALSA", "ASIO", "Windows WASAPI", ...
+    std::string host_api;  // "JACK Audio Connection Kit", "ALSA", "ASIO", "Windows WASAPI", ...
     double rate = 48000.0;
-    double round_trip = 0.0;        // the measured round trip, frames
+    double round_trip = 0.0;  // the measured round trip, frames
     double reported_in = 0.0, reported_out = 0.0;
-    bool reported_known = true;     // false: the host's report is nonsense (no excess)
-    double spread = -1.0;           // --reopen's max - min over the starts; < 0 not measured
+    bool reported_known = true;  // false: the host's report is nonsense (no excess)
+    double spread = -1.0;        // --reopen's max - min over the starts; < 0 not measured
 };
 
 // The lines, each ending in "\n": on JACK, jackd's -I/-O and PipeWire's rule

@@ -29,7 +29,7 @@ TEST(LoopcheckCompensation, SplitsTheExcessIntoWholeFramesThatAddUpToIt)
         long long input, output;
     };
     const row rows[] = {
-        {363.0, 181, 182}, {362.0, 181, 181}, {0.0, 0, 0},  {1.0, 0, 1},       {362.4, 181, 181},
+        {363.0, 181, 182}, {362.0, 181, 181}, {0.0, 0, 0},       {1.0, 0, 1},  {362.4, 181, 181},
         {362.6, 181, 182}, {362.5, 181, 181}, {363.5, 182, 182}, {-3.0, 0, 0},
     };
     for (const row& r : rows) {
@@ -56,7 +56,8 @@ TEST(LoopcheckCompensation, SaysWhatToTypeWhereOnEachHost)
          {}},
         {"ALSA: no JACK or PipeWire line",
          {"ALSA", 48000.0, 700.0, 300.0, 300.0, true, 48.0},
-         {"a recording offset of 100 samples", "or 700 samples", "changed by 48.000 frames (1.000 ms)", "± 24.0 frames"},
+         {"a recording offset of 100 samples", "or 700 samples", "changed by 48.000 frames (1.000 ms)",
+          "± 24.0 frames"},
          {"jackd", "PipeWire", "-I "}},
         {"a report not to be believed: the whole round trip",
          {"JACK Audio Connection Kit", 48000.0, 556.0, 0.0, 4294966272.0, false, -1.0},
