@@ -9,11 +9,12 @@
 #include "loopcheck/monitor/monitor.hpp"
 #include "loopcheck/options/option_table.hpp"
 #include "loopcheck/quality/quality.hpp"
+#include "loopcheck/reopen/reopen.hpp"
 
 std::span<const mode_row> loopcheck_modes()
 {
-    static const std::vector<mode_row> modes = {latency_mode(), quality_mode(), idle_mode(), monitor_mode(),
-                                                buffers_mode()};
+    static const std::vector<mode_row> modes = {latency_mode(), quality_mode(), idle_mode(),
+                                                monitor_mode(), buffers_mode(), reopen_mode()};
     return modes;
 }
 

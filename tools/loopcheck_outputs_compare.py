@@ -61,6 +61,8 @@ ADDED = {
     "thd_n_floor", "thd_n_a_floor", "offbin_spread_db", "thd_floor", "harmonics_floor", "floor_dbfs", "smpte_floor",
     "ccif_floor", "ccif_d2_db", "ccif_d2_floor", "ccif_d3_db", "ccif_d3_floor", "ccif_reference_dbfs",
     "ccif_references", "crosstalk_db", "crosstalk_db_reason", "crosstalk_floor", "crosstalk_method", "bound",
+    # The interface's clock against the system's (every report, the monitor's summary): null under 5 s.
+    "clock_rate",
 }
 FLOOR_DB = -120.0
 SNR_FLOOR_DB = 80.0

@@ -71,8 +71,13 @@ bool mark_within(int64_t frame, int64_t frames, unsigned long what, int64_t from
 
 }  // namespace
 
-void stream_prepare(stream_state& s, int64_t frames)
+void stream_prepare(stream_state& s, int64_t frames, int64_t timed_stride)
 {
+    if (!s.timed)
+        s.timed = std::make_unique<stream_timed[]>(static_cast<size_t>(stream_timed_capacity));
+    s.timed_written.store(0);
+    s.timed_stride = std::max<int64_t>(1, timed_stride);
+    s.timed_next = 0;
     size_t size = 1;
     while (size < static_cast<size_t>(frames))
         size *= 2;
@@ -103,6 +108,16 @@ int stream_callback(const void* input, void* output, unsigned long frame_count, 
     int64_t (*const clock)() = s.load_clock ? s.load_clock : stream_load_clock_ns;
     const int64_t began = load > 0.0 ? clock() : 0;
     const int64_t first = s.frames_done.load(std::memory_order_relaxed);
+    // The call's time against its first frame, for the rate against the
+    // system's clock: one entry of the preallocated ring, then its count.
+    if (s.timed && first >= s.timed_next) {
+        const int64_t n = s.timed_written.load(std::memory_order_relaxed);
+        stream_timed& e = s.timed[static_cast<size_t>(n % stream_timed_capacity)];
+        e.ns.store(s.timed_clock ? s.timed_clock() : stream_load_clock_ns(), std::memory_order_relaxed);
+        e.frame.store(first, std::memory_order_relaxed);
+        s.timed_written.store(n + 1, std::memory_order_release);
+        s.timed_next = first + s.timed_stride;
+    }
     // Read once per call: the main thread sets a start well beyond this buffer.
     const int64_t next = s.next.load(std::memory_order_acquire);
     const int64_t start = next >> stream_clip_bits, index = next & stream_no_clip;
@@ -194,6 +209,36 @@ int64_t stream_marks_pending_frames(const stream_state& s)
     return calls * s.largest_buffer.load(std::memory_order_relaxed);
 }
 
+std::vector<clock_point> stream_clock_points(const stream_state& s)
+{
+    std::vector<clock_point> points;
+    if (!s.timed)
+        return points;
+    const int64_t written = s.timed_written.load(std::memory_order_acquire);
+    const int64_t oldest = std::max<int64_t>(0, written - stream_timed_capacity);
+    for (int64_t n = oldest; n < written; n++) {
+        const stream_timed& e = s.timed[static_cast<size_t>(n % stream_timed_capacity)];
+        points.push_back({e.ns.load(std::memory_order_relaxed), e.frame.load(std::memory_order_relaxed), false});
+    }
+    // Entries the callback wrote over while they were read are dropped.
+    const int64_t over = s.timed_written.load(std::memory_order_acquire) - stream_timed_capacity - oldest;
+    if (over > 0)
+        points.erase(points.begin(), points.begin() + std::min<int64_t>(over, static_cast<int64_t>(points.size())));
+    // The log's xruns and missed cycles: the line breaks at the first
+    // callback at or after each (a flagged call's first frame, the frame
+    // after a missed cycle's gap).
+    const int64_t marks = s.marks_written.load(std::memory_order_acquire);
+    for (int64_t n = std::max<int64_t>(0, marks - stream_mark_capacity); n < marks; n++) {
+        const int64_t frame =
+            s.marks[static_cast<size_t>(n % stream_mark_capacity)].frame.load(std::memory_order_relaxed);
+        const auto at = std::lower_bound(points.begin(), points.end(), frame,
+                                         [](const clock_point& p, int64_t f) { return p.frame < f; });
+        if (at != points.end() && at != points.begin())
+            at->breaks = true;
+    }
+    return points;
+}
+
 std::string stream_channels_set(stream_state& s, const stream_request& o, int outputs, int inputs,
                                 const std::string& out_device, const std::string& in_device)
 {
@@ -238,6 +283,8 @@ bool stream_reported_known(const stream_facts& f)
 }
 
 const stream_facts& stream_facts_of(const stream& s) { return s.facts; }
+
+const stream_request& stream_request_of(const stream& s) { return s.request; }
 
 std::vector<float> stream_clip_loops(std::span<const float> mono, int loops, int driven)
 {

@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "analysis/clock_rate.hpp"
+
 struct stream;
 
 inline constexpr int stream_max_loops = 8;  // the most loops one stream carries
@@ -61,6 +63,8 @@ using stream_ptr = std::unique_ptr<stream, stream_closer>;
 stream_ptr stream_open(const stream_request& request, std::string& problem);
 
 const stream_facts& stream_facts_of(const stream& s);
+// What it was asked for (as last opened).
+const stream_request& stream_request_of(const stream& s);
 
 // ---- its program: given before it starts -----------------------------------
 
@@ -77,6 +81,10 @@ int stream_clip_add(stream& s, std::vector<float> samples, bool looping = false)
 std::span<float> stream_clip_room(stream& s, int clip);
 // The capture ring must hold at least this many frames of every loop.
 void stream_ring_need(stream& s, int64_t frames);
+
+// The run will last about seconds: the callbacks' times are kept far
+// enough apart that the ring of them spans it (the rate's fit, below).
+void stream_clock_need(stream& s, double seconds);
 
 // Starts it: the ring made, the host's latencies read, the rate checked. "" or the reason.
 std::string stream_start(stream& s);
@@ -149,6 +157,14 @@ struct stream_mark_entry {
 int64_t stream_marks_written(const stream& s);
 int64_t stream_marks_oldest(const stream& s);
 stream_mark_entry stream_mark_at(const stream& s, int64_t n);
+
+// The milliseconds from the stream's last opening (stream_open, stream_reopen)
+// to its first callback; -1 when not known.
+double stream_open_to_first_callback_ms(const stream& s);
+
+// The interface's clock against the system's over the stream's life so far
+// (analysis/clock_rate.hpp): the callbacks' times, broken at each xrun.
+clock_rate stream_clock_rate(const stream& s);
 
 // --load: the callback stays busy for share (0 to 1) of each call's duration.
 void stream_load(stream& s, double share);

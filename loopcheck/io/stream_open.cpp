@@ -13,6 +13,7 @@
 #include "loopcheck/io/stream_clock.hpp"
 #include "loopcheck/io/stream_device.hpp"
 #include "loopcheck/io/stream_jack.hpp"
+#include "loopcheck/io/stream_load.hpp"
 #include "loopcheck/io/stream_state.hpp"
 
 // Whatever was started to open the stream, and what the stream runs on: the
@@ -210,6 +211,7 @@ stream_ptr stream_open(const stream_request& request, std::string& problem)
     static_assert(stream_max_loops <= 64);
     stream_ptr s(new stream);
     s->request = request;
+    s->opened_ns = stream_load_clock_ns();
     s->device = new stream_device;
     stream_device& d = *s->device;
     d.jack = stream_jack_connect(s->state, request);
@@ -234,7 +236,12 @@ stream_ptr stream_open(const stream_request& request, std::string& problem)
 
 std::string stream_start(stream& s)
 {
-    stream_prepare(s.state, s.ring_needed);
+    // The callbacks' times 10 ms apart at least, further on a run asked to
+    // be longer than the ring holds at that spacing.
+    const double stride =
+        std::max(stream_timed_least_s * s.facts.rate,
+                 std::ceil(s.timed_seconds * s.facts.rate / static_cast<double>(stream_timed_capacity)));
+    stream_prepare(s.state, s.ring_needed, static_cast<int64_t>(std::lrint(stride)));
     s.state.load_rate = s.facts.rate;
     s.first_sound = -1;
     if (!s.device)
@@ -265,6 +272,7 @@ std::string stream_host_words(const stream& s) { return s.device && s.device->po
 std::string stream_reopen(stream& s, int64_t buffer)
 {
     s.request.buffer = buffer;
+    s.opened_ns = stream_load_clock_ns();
     if (!s.device)
         return stream_start(s);
     device_close(*s.device);

@@ -11,9 +11,11 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "analysis/clock_rate.hpp"
 #include "loopcheck/io/stream.hpp"
 
 inline constexpr int stream_clip_bits = 6;  // clips 0 .. 63, packed beside the start frame
@@ -23,12 +25,23 @@ inline constexpr int64_t stream_mark_capacity = 512;
 // Marked once the server's counter has stood a buffer ahead for this many calls.
 inline constexpr int stream_clock_calls = 4;
 inline constexpr unsigned long stream_mark_missed = 1ul << 30;
+// The callbacks' times: a ring of (monotonic time, frame) pairs, one at most
+// every stream_timed_least_s (more apart on a run asked to be longer than
+// the ring holds at that spacing: stream_clock_need).
+inline constexpr int64_t stream_timed_capacity = 65536;
+inline constexpr double stream_timed_least_s = 0.01;
 
 // A stimulus, frames x loops interleaved (the loop's sample k of frame f at
 // f * loops + k). A looping clip plays again from its start when it ends.
 struct stream_clip {
     std::vector<float> samples;
     bool looping = false;
+};
+
+// One callback's time: the monotonic clock as it began (ns) and its first frame.
+struct stream_timed {
+    std::atomic<int64_t> ns{0};
+    std::atomic<int64_t> frame{0};
 };
 
 // One entry of the callback's log: a call with status flags (frames: its
@@ -72,6 +85,15 @@ struct stream_state {
     double load_rate = 0.0;
     int64_t (*load_clock)() = nullptr;  // nullptr: the steady clock
 
+    // The callbacks' times (stream_clock_points): made by stream_prepare, the
+    // callback writes an entry, then the count (release); the spacing in
+    // frames, fixed while it runs; the clock (a test's, or the steady clock).
+    std::unique_ptr<stream_timed[]> timed;
+    std::atomic<int64_t> timed_written{0};
+    int64_t timed_stride = 1;
+    int64_t timed_next = 0;              // the callback's own: the frame from which it records again
+    int64_t (*timed_clock)() = nullptr;  // nullptr: the steady clock
+
     // The callback's own: the server's counter's lead over the frames
     // handled, its least so far, and the calls that have stood a buffer ahead
     // of it (from frame clock_ahead_frame on, the least of their leads).
@@ -99,11 +121,18 @@ struct stream {
     int64_t first_sound = -1;
     stream_device* device = nullptr;    // nullptr for a scripted stream (stream_script.hpp)
     uint32_t script_server_frames = 0;  // a scripted stream's server counter, its clock's context
+    double timed_seconds = 0.0;         // the longest run asked of the stream (stream_clock_need)
+    int64_t opened_ns = 0;              // the steady clock when it was last asked to open (stream_open, stream_reopen)
 };
 
 // Sizes the ring for captures of up to frames and puts the shared state back
-// to its start; clips and channels are set by the caller before the stream starts.
-void stream_prepare(stream_state& s, int64_t frames);
+// to its start; clips and channels are set by the caller before the stream
+// starts. The callbacks' times are kept one every timed_stride frames (at least 1).
+void stream_prepare(stream_state& s, int64_t frames, int64_t timed_stride = 1);
+
+// The callbacks' times the ring still holds, oldest first, each marked where
+// the log has an xrun or a missed cycle since the one before.
+std::vector<clock_point> stream_clock_points(const stream_state& s);
 
 // Plays clip from frame start on; the callback switches at that frame.
 void stream_schedule(stream_state& s, int64_t start, int clip);

@@ -28,6 +28,7 @@ struct latency_plan {
     bool expect = false;
     double expect_frames = 0.0, expect_tolerance = 0.5;
     bool allow_monitor = false;
+    bool compensation = false;  // --compensation: what to type where, after the summary
     std::string response_file, ir_file;
     bool report = false;                                   // an HTML report draws the response too
     std::vector<int64_t> out_channels{1}, in_channels{1};  // the loops' channels, from 1
@@ -44,6 +45,7 @@ struct latency_outcome {
     int64_t buffer_granted = 0;  // the most frames the callback was handed in one call
     latency_facts measured;      // the runs of every loop, the response, the impulse response
     mode_end files;              // the files written: an error when one could not be
+    clock_rate clock;            // the interface's clock against the system's over the stream so far (5 s or more)
 };
 
 // The row of the mode table.

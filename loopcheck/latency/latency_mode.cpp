@@ -7,6 +7,7 @@
 #include "loopcheck/latency/latency.hpp"
 #include "loopcheck/options/option_table.hpp"
 #include "loopcheck/options/options.hpp"
+#include "loopcheck/report/clock_words.hpp"
 
 namespace {
 
@@ -24,6 +25,8 @@ constexpr option_row latency_rows[] = {
      "It never passes on an output's monitor.", -1e9, 1e9},
     {"--allow-monitor", "", "exit status 0, not 6, when the input is an output's monitor", "", 0.0, 0.0, "", "",
      option_kind::flag},
+    {"--compensation", "", "after the summary, what to type where: jackd's -I/-O, PipeWire's latency.internal.rate, "
+     "a DAW's recording offset", "", 0.0, 0.0, "", "", option_kind::flag},
     {"--response", "FILE.csv|.frd",
      "also measure the response with a 0.85 s sweep and write it: FRD (REW, VituixCAD) for a name ending .frd, "
      "else CSV",
@@ -62,6 +65,7 @@ std::string latency_read(const option_values& v, latency_plan& p, bool& asked)
     p.max_delay_s = option_number(v, "--max-delay", p.max_delay_s);
     p.settle_s = option_number(v, "--settle", p.settle_s);
     p.allow_monitor = option_given(v, "--allow-monitor");
+    p.compensation = option_given(v, "--compensation");
     p.response_file = option_text(v, "--response");
     p.ir_file = option_text(v, "--ir");
     p.report = option_given(v, "--report");
@@ -134,6 +138,7 @@ latency_outcome latency_run(const latency_plan& p, const mode_prior&, mode_run& 
     if (out.end.failure == check_status::error)
         out.end.reason += stream_host_words(run.s);
     out.buffer_granted = stream_largest_buffer(run.s);
+    out.clock = stream_clock_rate(run.s);
     // The files, once the latency stands.
     if (latency_stands(out)) {
         const std::string problem = latency_files_write(out);
@@ -214,6 +219,7 @@ mode_judgement latency_judge(const latency_outcome& o)
                 j.checks.push_back(expect_check(o, k));
     }
     check_end(j, "files", o.files);
+    report_clock_check(o.clock, j);
     // What the modes that play on the measured loop need: loops that are there, hold still and are the cable.
     if (!o.end.ran || o.end.failure != check_status::ok || o.measured.runs.empty())
         j.blocks = std::string(check_status_of(o.end.ran ? o.end.failure : check_status::error).text);

@@ -5,7 +5,9 @@
 #include <cmath>
 #include <cstdio>
 
+#include "loopcheck/latency/compensation.hpp"
 #include "loopcheck/latency/latency.hpp"
+#include "loopcheck/report/clock_words.hpp"
 #include "loopcheck/report/format.hpp"
 #include "loopcheck/report/report.hpp"
 
@@ -76,6 +78,25 @@ std::string summary_text(const latency_outcome& o)
            (stream_reported_known(f) ? " · reported " + frames_text(stream_reported_frames(f)) + " frames · excess " +
                                            frames_text(s.mean - stream_reported_frames(f)) + " frames\n"
                                      : std::string(" · reported latency unknown (the host's figure is not one)\n"));
+}
+
+// --compensation's lines, where the latency stands.
+std::string compensation_text(const latency_outcome& o)
+{
+    if (!o.plan.compensation || !latency_stands(o))
+        return "";
+    const stream_facts& f = o.facts;
+    const compensation_input in{f.host_api,
+                                f.rate,
+                                latency_statistics(o).mean,
+                                f.input_latency_frames,
+                                f.output_latency_frames,
+                                stream_reported_known(f),
+                                -1.0};
+    std::string text;
+    for (const std::string& line : compensation_lines(in))
+        text += line;
+    return text;
 }
 
 std::string response_text(const latency_outcome& o)
@@ -184,8 +205,8 @@ std::string latency_text(const latency_outcome& o, const mode_judgement&, text_p
             warnings += loop_warnings(o.measured.loops[k], k);
         return warnings;
     }
-    return (o.measured.runs.empty() ? "" : summary_text(o)) + warnings +
-           (o.measured.has_response ? response_text(o) : "") + loops_text(o);
+    return (o.measured.runs.empty() ? "" : summary_text(o) + report_clock_text(o.clock) + compensation_text(o)) +
+           warnings + (o.measured.has_response ? response_text(o) : "") + loops_text(o);
 }
 
 std::string latency_quiet(const latency_outcome& o, check_status session)
@@ -212,6 +233,7 @@ void latency_json(const latency_outcome& o, const mode_judgement&, json& j)
                              {"frames", known_or_null(stream_reported_frames(f))}};
     j["runs"] = runs_json(o.measured.runs, f);
     j["summary"] = summary_json(o.measured.runs, f);
+    j["clock_rate"] = report_clock_json(o.clock);
     // With several loops, every loop's latency; the runs and summary above are the first loop's.
     if (p.out_channels.size() > 1) {
         json loops = json::array();

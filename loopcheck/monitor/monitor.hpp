@@ -32,6 +32,7 @@ struct monitor_outcome {
     monitor_plan plan;
     monitor_trace trace;        // what it saw: its end's figures and, for the HTML report, its trace
     monitor_progress progress;  // where it stood when it ended
+    clock_rate clock;           // the interface's clock against the system's over the stream's life
 };
 
 mode_row monitor_mode();

@@ -8,6 +8,7 @@
 #include "loopcheck/monitor/monitor.hpp"
 #include "loopcheck/monitor/monitor_report.hpp"
 #include "loopcheck/options/option_table.hpp"
+#include "loopcheck/report/clock_words.hpp"
 #include "loopcheck/report/files.hpp"
 
 namespace {
@@ -93,6 +94,10 @@ std::string monitor_prepare(monitor_plan& p, stream& s)
     p.stimulus = monitor_stimulus_design(rate, monitor_default_level_dbfs);
     p.clip = stream_clip_add(s, monitor_clip_make(p.stimulus), true);
     stream_ring_need(s, monitor_ring_frames(rate));
+    // The callbacks' times spaced so that the ring of them spans the run (a
+    // minute more for the modes before it); until Ctrl-C, its last 11 minutes.
+    if (p.duration_s > 0.0)
+        stream_clock_need(s, p.duration_s + 60.0);
     return "";
 }
 
@@ -116,6 +121,7 @@ monitor_outcome monitor_run_with(const monitor_plan& p, const mode_prior& prior,
     monitor_seen seen = monitor_watch_run(run.s, watch, setup);
     stream_load(run.s, 0.0);
     out.end = std::move(seen.end), out.trace = std::move(seen.trace), out.progress = seen.progress;
+    out.clock = stream_clock_rate(run.s);
     return out;
 }
 
@@ -170,6 +176,7 @@ mode_judgement monitor_judge(const monitor_outcome& o)
         }
         j.checks.push_back(drift);
     }
+    report_clock_check(o.clock, j);
     return j;
 }
 

@@ -3,6 +3,7 @@
 
 #include "loopcheck/io/stream.hpp"
 #include "loopcheck/monitor/monitor.hpp"
+#include "loopcheck/report/clock_words.hpp"
 #include "loopcheck/report/format.hpp"
 
 #include <cmath>
@@ -284,15 +285,17 @@ std::string monitor_summary_text(const monitor_progress& p)
 
 std::string monitor_text(const monitor_outcome& o, const mode_judgement&, text_part part)
 {
-    return part == text_part::report && o.end.ran ? monitor_summary_text(o.progress) : "";
+    return part == text_part::report && o.end.ran ? monitor_summary_text(o.progress) + report_clock_text(o.clock) : "";
 }
 
 void monitor_json(const monitor_outcome& o, const mode_judgement&, json& into)
 {
     // Its summary is a line of its own, at the end (an object empty so far):
     // the report's object, which has its head already, takes nothing of it.
-    if (o.end.ran && into.empty())
+    if (o.end.ran && into.empty()) {
         monitor_summary_json(o.progress, into);
+        into["clock_rate"] = report_clock_json(o.clock);
+    }
 }
 
 monitor_sink monitor_printer(mode_run& run)

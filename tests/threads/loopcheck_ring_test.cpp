@@ -41,3 +41,30 @@ TEST(LoopcheckRing, TheMainThreadCopiesWhatTheCallbackWrote)
     stop.store(true);
     audio.join();
 }
+
+// The callbacks' times read by the main thread while the callback writes
+// them (ThreadSanitizer's case): every pair read is one the callback wrote,
+// in order, whatever the moment.
+TEST(LoopcheckRing, TheMainThreadReadsTheCallbacksTimesAsWritten)
+{
+    const auto s = std::make_unique<stream_state>();
+    stream_prepare(*s, 4096, 1);
+    std::atomic<bool> stop{false};
+    std::thread audio([&stop, &s] {
+        std::vector<float> in(64), out(64);
+        while (!stop.load()) {
+            stream_callback(in.data(), out.data(), 64, nullptr, 0, s.get());
+            std::this_thread::yield();
+        }
+    });
+    for (int round = 0; round < 200; round++) {
+        const std::vector<clock_point> points = stream_clock_points(*s);
+        for (size_t i = 1; i < points.size(); i++) {
+            ASSERT_EQ(points[i].frame, points[i - 1].frame + 64) << "round " << round;
+            ASSERT_GE(points[i].ns, points[i - 1].ns) << "round " << round;
+        }
+        std::this_thread::yield();
+    }
+    stop.store(true);
+    audio.join();
+}

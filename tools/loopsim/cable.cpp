@@ -48,7 +48,7 @@ void port_registered(jack_port_id_t id, int registered, void* arg)
 
 // Connects what is not yet connected of one pair; true when both connections stand.
 bool plug_pair(jack_client_t* client, jack_port_t* in, jack_port_t* out, const cable& c, const std::string& output,
-               const std::string& input)
+               const std::string& input, bool* newly = nullptr)
 {
     const std::string their_out = c.client + ":" + output, their_in = c.client + ":" + input;
     jack_port_t* source = jack_port_by_name(client, their_out.c_str());
@@ -56,17 +56,23 @@ bool plug_pair(jack_client_t* client, jack_port_t* in, jack_port_t* out, const c
     if (!source || !sink)
         return true;  // nothing to plug into yet: the next registration wakes us
     bool ok = true;
-    if (!jack_port_connected_to(in, their_out.c_str()))
+    if (!jack_port_connected_to(in, their_out.c_str())) {
         ok = jack_connect(client, their_out.c_str(), jack_port_name(in)) == 0 && ok;
+        if (ok && newly)
+            *newly = true;
+    }
     if (!jack_port_connected_to(out, their_in.c_str()))
         ok = jack_connect(client, jack_port_name(out), their_in.c_str()) == 0 && ok;
     return ok;
 }
 
-bool plug(jack_client_t* client, const cable_ports& ports, const cable& c)
+bool plug(jack_client_t* client, const cable_ports& ports, const cable& c, void (*plugged)())
 {
     plugging.store(true);
-    bool ok = plug_pair(client, ports.in[0], ports.out[0], c, c.output, c.input);
+    bool newly = false;
+    bool ok = plug_pair(client, ports.in[0], ports.out[0], c, c.output, c.input, &newly);
+    if (newly && plugged)
+        plugged();
     if (ports.pairs == 2 && !c.output2.empty() && !c.input2.empty())
         ok = plug_pair(client, ports.in[1], ports.out[1], c, c.output2, c.input2) && ok;
     plugging.store(false);
@@ -85,7 +91,7 @@ bool cable_watch(jack_client_t* client, const cable& c)
 }
 
 void cable_serve(jack_client_t* client, const cable_ports& ports, const cable& c, const sigset_t& stop, void (*tick)(),
-                 int tick_ms)
+                 int tick_ms, void (*plugged)())
 {
     const int signal_fd = signalfd(-1, &stop, SFD_CLOEXEC);
     if (signal_fd < 0) {
@@ -93,12 +99,12 @@ void cable_serve(jack_client_t* client, const cable_ports& ports, const cable& c
         return;
     }
     pollfd fds[2] = {{signal_fd, POLLIN, 0}, {wake_fd, POLLIN, 0}};
-    bool plugged = c.client.empty() || plug(client, ports, c);
+    bool done = c.client.empty() || plug(client, ports, c, plugged);
     for (;;) {
         // A refused connection (the client not yet active) is tried again
         // soon; otherwise the registrations wake us, and a rescan once a second
         // covers one that came before the callback was set.
-        const int ready = poll(fds, 2, std::min(plugged ? 1000 : 10, tick ? tick_ms : 1000));
+        const int ready = poll(fds, 2, std::min(done ? 1000 : 10, tick ? tick_ms : 1000));
         if (tick)
             tick();
         if (ready > 0 && (fds[0].revents & POLLIN))
@@ -108,7 +114,7 @@ void cable_serve(jack_client_t* client, const cable_ports& ports, const cable& c
             [[maybe_unused]] const ssize_t got = read(wake_fd, &count, sizeof count);
         }
         if (!c.client.empty())
-            plugged = plug(client, ports, c);
+            done = plug(client, ports, c, plugged);
     }
     if (tick)
         tick();

@@ -29,7 +29,9 @@ struct cable_ports {
 // opened, so that JACK's threads never take them), plugging the cable in
 // whenever the watched client registers a port, and once a second besides;
 // calls tick (if any) at least every tick_ms milliseconds, and once at the end.
+// plugged (if any) is called each time the cable is plugged into a new
+// instance of the client (its first output newly connected to in).
 void cable_serve(jack_client_t* client, const cable_ports& ports, const cable& c, const sigset_t& stop, void (*tick)(),
-                 int tick_ms);
+                 int tick_ms, void (*plugged)() = nullptr);
 
 }  // namespace loopsim

@@ -21,6 +21,9 @@ const char* const command_usage =
     "                          with two channels also out_<OUT> -> in2 and out2 -> in_<IN>\n"
     "  --rate HZ               sample rate of the --print modes (48000; running: the server's)\n"
     "  --delay N               whole frames of delay\n"
+    "  --start-delays LIST|MIN-MAX:SEED  an extra delay (whole frames, 0 to 480000) at each start of\n"
+    "                          the --cable client, from the list in turn or drawn from the range;\n"
+    "                          each start logged: start n=N extra=E delay=D (D: --delay + E)\n"
     "  --fraction F            fractional delay 0 <= F < 1 (windowed sinc, 32 taps)\n"
     "  --gain G                linear gain (1)\n"
     "  --invert                inverted polarity\n"
@@ -341,6 +344,8 @@ command_next command_parse(int argc, char** argv, command& c, std::string& probl
             ok = arg_number(text, lo.dc);
         else if (a == "--log" && text)
             log_name = text;
+        else if (a == "--start-delays" && text)
+            ok = starts_parse(text, c.start_delays);
         else if (a == "--dropout" && text) {
             ok = arg_numbers(text, v, 2, 2);
             if (ok)

@@ -8,6 +8,7 @@
 
 #include "tools/loopsim/cable_name.hpp"
 #include "tools/loopsim/loop.hpp"
+#include "tools/loopsim/starts.hpp"
 
 namespace loopsim {
 
@@ -20,6 +21,7 @@ struct command {
     std::string name = "loopsim";  // the JACK client's
     cable plug;                    // --cable
     std::string log_name;          // --log; empty: standard output
+    starts start_delays;           // --start-delays: a new delay at each start of the client plugged into
     // The --print- mode asked for ("--print-ir", ...; empty: run as a client),
     // and its count, frequency, tones and channel.
     std::string print_mode;

@@ -16,6 +16,7 @@
 #include <jack/jack.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cmath>
 #include <csignal>
@@ -42,6 +43,12 @@ loopsim::cable_ports ports;
 loopsim::loop sim;
 loopsim::glitch_queue events;
 FILE* log_file = stdout;
+// --start-delays: the extra delay the callback applies (set by the main
+// thread at each start), and each channel's line.
+loopsim::starts start_delays;
+int64_t start_delay_base = 0, start_count = 0;
+std::atomic<int64_t> start_extra{0};
+loopsim::start_line start_lines[2];
 double log_rate = 48000.0;
 bool log_clock = false;
 
@@ -52,6 +59,7 @@ bool log_clock = false;
 int process(jack_nframes_t frames, void*)
 {
     loopsim::loop_period(sim, static_cast<int64_t>(frames));
+    const int64_t extra = start_extra.load(std::memory_order_relaxed);
     const float* in[2] = {};
     float* out[2] = {};
     for (int c = 0; c < ports.pairs; c++) {
@@ -63,6 +71,9 @@ int process(jack_nframes_t frames, void*)
         // A non-finite sample would stay in the sections' state for good; it counts as silence.
         for (int c = 0; c < ports.pairs; c++)
             x[c] = std::isfinite(in[c][i]) ? in[c][i] : 0.0f;
+        if (start_delays.given())
+            for (int c = 0; c < ports.pairs; c++)
+                x[c] = loopsim::start_line_step(start_lines[c], static_cast<float>(x[c]), extra);
         loopsim::loop_process(sim, x, y, events);
         for (int c = 0; c < ports.pairs; c++)
             out[c][i] = static_cast<float>(y[c]);
@@ -99,6 +110,18 @@ void drain_events()
                      "loopsim: the clock's lag reached its bound (a slow --ppm needs more --delay): "
                      "from now on the delay stands still\n");
     clamped_told = clamped;
+}
+
+// A new instance of the client plugged in: its start's extra delay, logged.
+void start_plugged()
+{
+    if (!start_delays.given())
+        return;
+    const int64_t extra = loopsim::starts_extra(start_delays, ++start_count);
+    start_extra.store(extra, std::memory_order_relaxed);
+    std::fprintf(log_file, "start n=%lld extra=%lld delay=%lld\n", static_cast<long long>(start_count),
+                 static_cast<long long>(extra), static_cast<long long>(start_delay_base + extra));
+    std::fflush(log_file);
 }
 
 void print(const std::vector<double>& values, const char* format)
@@ -190,7 +213,7 @@ int run_client(const std::string& name, loopsim::loop_options o, const loopsim::
         return 1;
     }
     // The glitch lines within 20 ms of their happening.
-    loopsim::cable_serve(client, ports, cable, stop, drain_events, 20);
+    loopsim::cable_serve(client, ports, cable, stop, drain_events, 20, start_plugged);
     jack_deactivate(client);
     jack_client_close(client);
     return 0;
@@ -230,6 +253,9 @@ int main(int argc, char** argv)
             std::fprintf(stderr, "loopsim: cannot write %s: %s\n", c.log_name.c_str(), std::strerror(errno));
             return 2;
         }
+        start_delays = c.start_delays, start_delay_base = lo.path.delay;
+        for (loopsim::start_line& l : start_lines)
+            l = loopsim::start_line_make(loopsim::starts_most(start_delays));
         return run_client(c.name, lo, c.plug);
     }
     return 0;

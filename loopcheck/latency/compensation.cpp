@@ -1,0 +1,76 @@
+// What to type where: JACK's -I/-O, PipeWire's latency.internal.rate, a DAW's offset.
+#include "loopcheck/latency/compensation.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+
+namespace {
+
+std::string printed(const char* format, double a, double b = 0.0, double c = 0.0)
+{
+    char text[256];
+    std::snprintf(text, sizeof text, format, a, b, c);
+    return text;
+}
+
+}  // namespace
+
+compensation_split compensation_split_of(double excess)
+{
+    const long long whole = std::llrint(std::max(0.0, excess));
+    return {whole / 2, whole - whole / 2};
+}
+
+std::vector<std::string> compensation_lines(const compensation_input& in)
+{
+    std::vector<std::string> lines;
+    const double reported = in.reported_in + in.reported_out;
+    const double excess = in.reported_known ? in.round_trip - reported : in.round_trip;
+    const long long whole = std::llrint(in.round_trip);
+    const std::string what = in.reported_known ? "the " + printed("%.3f", excess) + " frames the host does not report"
+                                               : "the whole round trip (the host's report is not to be believed)";
+    if (in.reported_known && excess < -0.5) {
+        lines.push_back("compensation: none to add: the host reports " + printed("%.3f", reported) +
+                        " frames, more than the " + printed("%.3f", in.round_trip) +
+                        " measured; lower what is set (-I/-O, latency.internal.*) by " + printed("%.0f", -excess) +
+                        " frames\n");
+        return lines;
+    }
+    const compensation_split split = compensation_split_of(excess);
+    const bool jack = in.host_api.find("JACK") != std::string::npos;
+    if (jack)
+        lines.push_back("compensation, jackd: start jackd's backend with -I " + std::to_string(split.input) + " -O " +
+                        std::to_string(split.output) + " (e.g. jackd -d alsa -d hw:X -I " +
+                        std::to_string(split.input) + " -O " + std::to_string(split.output) + "): " + what +
+                        ", split half and half as jack_iodelay does (one loop cannot tell input from output; the sum "
+                        "is what counts)\n");
+    // On PipeWire's JACK face the card's nodes are PipeWire's: a rule for
+    // every ALSA card's nodes, to be narrowed to the card's (pw-cli ls Node).
+    if (jack)
+        lines.push_back(
+            "compensation, PipeWire (its JACK face): a WirePlumber rule "
+            "(~/.config/wireplumber/wireplumber.conf.d/51-latency.conf), then restart wireplumber: "
+            "monitor.alsa.rules = [ { matches = [ { node.name = \"~alsa_input.*\" } ] actions = { update-props = { "
+            "latency.internal.rate = " +
+            std::to_string(split.input) +
+            " } } } { matches = [ { node.name = \"~alsa_output.*\" } ] actions = { update-props = { "
+            "latency.internal.rate = " +
+            std::to_string(split.output) + " } } } ] (narrow node.name to the card's, as pw-cli ls Node names it): " +
+            what + ", split half and half\n");
+    lines.push_back(
+        "compensation, DAW: a recording offset of " + std::to_string(std::llrint(std::max(0.0, excess))) +
+        " samples where the DAW adds what the driver reports (REAPER's input/output manual offset, Ardour's "
+        "hardware input/output latency, an ASIO host's recording offset), or " +
+        std::to_string(whole) + " samples where it adds nothing of its own (the whole round trip)\n");
+    if (in.spread >= 0.0)
+        lines.push_back("compensation corrects the fixed part only: the round trip changed by " +
+                        printed("%.3f", in.spread) + " frames (" + printed("%.3f", 1000.0 * in.spread / in.rate) +
+                        " ms) from one start to the next, which no fixed value removes: ± " +
+                        printed("%.1f", in.spread / 2.0) + " frames about its middle\n");
+    else
+        lines.push_back(
+            "compensation corrects the fixed part only: whether the round trip changes from one start to "
+            "the next is not measured here (--reopen N measures it)\n");
+    return lines;
+}

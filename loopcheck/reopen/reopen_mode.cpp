@@ -1,0 +1,242 @@
+// --reopen as a mode: its option, the latency's program given to the stream
+// once, its run over the starts, its judgement and its words.
+#include <cmath>
+#include <cstdio>
+
+#include "loopcheck/latency/latency.hpp"
+#include "loopcheck/options/option_table.hpp"
+#include "loopcheck/reopen/reopen.hpp"
+#include "loopcheck/report/format.hpp"
+#include "loopcheck/verdict/verdict.hpp"
+
+using json = nlohmann::ordered_json;
+
+namespace {
+
+// clang-format off
+constexpr option_row reopen_rows[] = {
+    {"--reopen", "N",
+     "measure the latency at N starts of the stream: the first as opened, then N - 1 times closed and opened again; "
+     "each start's round trip, their mean and spread",
+     "On ALSA, ASIO and WASAPI each opening restarts the interface; on JACK and PipeWire it is a new client (its "
+     "ports registered and connected anew) and the server's device is not restarted: restart the server (or, on "
+     "PipeWire, the device's profile) between runs for that. Does not go with --buffers, --monitor, --quality, "
+     "--limits, --crosstalk, --idle, --expect, --response or --ir.", 2.0, 1000.0},
+};
+// clang-format on
+
+const mode_row& latency_row()
+{
+    static const mode_row row = latency_mode();
+    return row;
+}
+
+std::string alone(const option_values& v)
+{
+    const std::pair<bool, const char*> others[] = {
+        {option_given(v, "--buffers"), "--buffers"},
+        {option_given(v, "--monitor"), "--monitor"},
+        {option_given(v, "--quality") || option_given(v, "--limits") || option_given(v, "--crosstalk"),
+         "--quality, --limits and --crosstalk"},
+        {option_given(v, "--idle"), "--idle"},
+        {option_given(v, "--expect"), "--expect"},
+        {option_given(v, "--response"), "--response"},
+        {option_given(v, "--ir"), "--ir"},
+    };
+    for (const auto& [given, name] : others)
+        if (given)
+            return std::string("--reopen: ") + name + " does not go with it (each start is its own measurement)";
+    return "";
+}
+
+std::string reopen_read(const option_values& v, reopen_plan& p, bool& asked)
+{
+    asked = option_given(v, "--reopen");
+    if (!asked)
+        return "";
+    const option_row& row = reopen_rows[0];
+    double starts = 0.0;
+    std::string problem = options_number(option_text(v, "--reopen"), row.min, row.max, starts);
+    if (problem.empty() && starts != std::floor(starts))
+        problem = "\"" + option_text(v, "--reopen") + "\" is not a whole number of starts";
+    if (!problem.empty())
+        return "--reopen: " + problem;
+    p.starts = static_cast<int64_t>(starts);
+    bool latency_asked = false;
+    problem = latency_row().read(v, p.latency, latency_asked);
+    std::any_cast<latency_plan&>(p.latency).report = false;
+    return problem.empty() ? alone(v) : problem;
+}
+
+std::string reopen_prepare(reopen_plan& p, stream& s) { return latency_row().prepare(p.latency, s); }
+
+// One start: the latency on the stream as it stands, quietly.
+reopen_start start_measure(const reopen_plan& p, mode_run& run)
+{
+    reopen_start start;
+    mode_run quiet{run.s, run.wait, run.interrupted, run.pace, {}};
+    const std::any ran = latency_row().run(p.latency, {}, quiet);
+    const latency_outcome& l = std::any_cast<const latency_outcome&>(ran);
+    start.open_ms = stream_open_to_first_callback_ms(run.s);
+    start.buffer = stream_largest_buffer(run.s);
+    if (!latency_stands(l)) {
+        const mode_judgement judged = latency_row().judge(ran);
+        const mode_judgement* const all[] = {&judged};
+        start.failure = verdict_message(verdict_fold(all));
+        if (start.failure.empty())
+            start.failure = l.end.reason.empty() ? "not measured" : l.end.reason;
+        return start;
+    }
+    const run_statistics s = latency_statistics(l);
+    start.measured = true;
+    start.latency_frames = s.mean, start.uncertainty_frames = s.uncertainty;
+    return start;
+}
+
+std::string start_text(const reopen_start& s, size_t i, double rate)
+{
+    char line[320];
+    if (!s.measured) {
+        std::snprintf(line, sizeof line, "start %zu: not measured: %s\n", i + 1, s.failure.c_str());
+        return line;
+    }
+    return "start " + std::to_string(i + 1) + ": latency " +
+           report_latency_text(s.latency_frames, s.uncertainty_frames) + " frames (" +
+           report_figure("%.3f", 1000.0 * s.latency_frames / rate) + " ms)" +
+           (s.open_ms >= 0.0 ? " · open to first callback " + report_figure("%.1f", s.open_ms) + " ms" : "") + "\n";
+}
+
+reopen_outcome reopen_run(const reopen_plan& p, const mode_prior&, mode_run& run)
+{
+    reopen_outcome out;
+    out.plan = p;
+    out.end.ran = true;
+    out.facts = stream_facts_of(run.s);
+    for (int64_t i = 0; i < p.starts && !run.stopped(); i++) {
+        if (i > 0) {
+            const std::string problem = stream_reopen(run.s, stream_request_of(run.s).buffer);
+            if (!problem.empty()) {
+                out.end = {true, check_status::error, "start " + std::to_string(i + 1) + ": " + problem, ""};
+                return out;
+            }
+        }
+        out.starts.push_back(start_measure(p, run));
+        if (!run.live.json && !run.live.quiet)
+            run.live.say(start_text(out.starts.back(), out.starts.size() - 1, out.facts.rate));
+    }
+    if (run.stopped())
+        out.end = {true, check_status::interrupted, "interrupted", ""};
+    return out;
+}
+
+mode_judgement reopen_judge(const reopen_outcome& o)
+{
+    mode_judgement j;
+    check_end(j, "reopen", o.end);
+    for (size_t i = 0; i < o.starts.size(); i++)
+        if (!o.starts[i].measured) {
+            j.checks.push_back(
+                check_failed("start " + std::to_string(i + 1), check_status::unstable,
+                             "start " + std::to_string(i + 1) + " not measured: " + o.starts[i].failure));
+            break;
+        }
+    const reopen_statistics s = reopen_statistics_of(o.starts);
+    if (s.measured > 0) {
+        mode_check spread;
+        spread.name = "reopen_spread_frames";
+        spread.value = s.max - s.min;
+        spread.unit = "frames";
+        spread.direction = check_direction::lower;
+        j.checks.push_back(spread);
+    }
+    j.blocks = "--reopen takes the stream to itself";
+    return j;
+}
+
+std::string reopen_text(const reopen_outcome& o, const mode_judgement&, text_part part)
+{
+    if (part != text_part::report || !o.end.ran)
+        return "";
+    const reopen_statistics s = reopen_statistics_of(o.starts);
+    if (s.measured == 0)
+        return "";
+    const double rate = o.facts.rate;
+    return "reopen: " + std::to_string(s.measured) + " of " + std::to_string(o.starts.size()) +
+           " starts measured · latency mean " + report_figure("%.3f", s.mean) + " frames (" +
+           report_figure("%.3f", 1000.0 * s.mean / rate) + " ms) · min " + report_figure("%.3f", s.min) + " · max " +
+           report_figure("%.3f", s.max) + " · spread " + report_figure("%.3f", s.max - s.min) + " frames (" +
+           report_figure("%.3f", 1000.0 * (s.max - s.min) / rate) + " ms) · sd " + report_figure("%.3f", s.sd) +
+           (s.agree ? " · the same at every start within its uncertainty"
+                    : " · not the same at every start: a fixed compensation leaves up to the spread") +
+           "\n";
+}
+
+std::string reopen_quiet(const reopen_outcome& o, check_status)
+{
+    const reopen_statistics s = reopen_statistics_of(o.starts);
+    return s.measured > 0 ? report_figure("%.3f", s.mean) + "\n" : "";
+}
+
+void reopen_json(const reopen_outcome& o, const mode_judgement&, json& j)
+{
+    json starts = json::array();
+    for (size_t i = 0; i < o.starts.size(); i++) {
+        const reopen_start& s = o.starts[i];
+        starts.push_back({{"start", i + 1},
+                          {"measured", s.measured},
+                          {"latency_frames", s.measured ? json(s.latency_frames) : json(nullptr)},
+                          {"latency_uncertainty_frames", s.measured ? json(s.uncertainty_frames) : json(nullptr)},
+                          {"open_to_first_callback_ms", s.open_ms >= 0.0 ? json(s.open_ms) : json(nullptr)},
+                          {"buffer", s.buffer},
+                          {"failure", s.failure}});
+    }
+    const reopen_statistics s = reopen_statistics_of(o.starts);
+    const auto figure = [&s](double v) { return s.measured > 0 ? json(v) : json(nullptr); };
+    j["reopen"] = {{"starts", starts},
+                   {"measured", s.measured},
+                   {"mean_frames", figure(s.mean)},
+                   {"min_frames", figure(s.min)},
+                   {"max_frames", figure(s.max)},
+                   {"spread_frames", figure(s.max - s.min)},
+                   {"sd_frames", figure(s.sd)},
+                   {"agree", s.agree}};
+}
+
+}  // namespace
+
+std::span<const option_row> reopen_options() { return reopen_rows; }
+
+reopen_statistics reopen_statistics_of(const std::vector<reopen_start>& starts)
+{
+    reopen_statistics s;
+    double sum = 0.0;
+    const reopen_start *low = nullptr, *high = nullptr;
+    for (const reopen_start& r : starts)
+        if (r.measured) {
+            s.measured++;
+            sum += r.latency_frames;
+            low = !low || r.latency_frames < low->latency_frames ? &r : low;
+            high = !high || r.latency_frames > high->latency_frames ? &r : high;
+        }
+    if (s.measured == 0)
+        return s;
+    s.mean = sum / static_cast<double>(s.measured);
+    s.min = low->latency_frames, s.max = high->latency_frames;
+    double ss = 0.0;
+    for (const reopen_start& r : starts)
+        if (r.measured)
+            ss += (r.latency_frames - s.mean) * (r.latency_frames - s.mean);
+    s.sd = s.measured > 1 ? std::sqrt(ss / static_cast<double>(s.measured - 1)) : 0.0;
+    s.agree = s.max - s.min <= low->uncertainty_frames + high->uncertainty_frames;
+    return s;
+}
+
+mode_row reopen_mode()
+{
+    mode_functions<reopen_plan, reopen_outcome> f;
+    f.read = reopen_read, f.prepare = reopen_prepare, f.run = reopen_run, f.judge = reopen_judge;
+    f.text = reopen_text, f.quiet = reopen_quiet, f.json = reopen_json;
+    mode_row row = mode_make("reopen", "--reopen", reopen_options(), f);
+    row.alone = true, row.keeps_text = true;
+    return row;
+}

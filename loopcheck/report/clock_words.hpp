@@ -1,0 +1,17 @@
+// The interface's clock against the system's (analysis/clock_rate.hpp) in
+// the report's words: a line of text, a JSON object, a check record; shared
+// by the modes that give it (a plain run long enough, the monitor).
+#pragma once
+#include <nlohmann/json.hpp>
+#include <string>
+
+#include "analysis/clock_rate.hpp"
+#include "loopcheck/outcome/judgement.hpp"
+
+// "clock: 48000.003 Hz on the system's monotonic clock, +0.06 ± 0.41 ppm over
+// 10.0 s (1 line, 1000 callbacks timed)\n"; "" when there is no figure.
+std::string report_clock_text(const clock_rate& r);
+// {rate_hz, ppm, ppm_uncertainty, span_s, segments, points}, or null with no figure.
+nlohmann::ordered_json report_clock_json(const clock_rate& r);
+// A record (it never fails the run): clock_rate_ppm, its value in ppm, best closest to 0.
+void report_clock_check(const clock_rate& r, mode_judgement& j);

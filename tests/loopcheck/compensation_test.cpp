@@ -1,0 +1,83 @@
+// --compensation's lines against closed forms: the excess (round trip less
+// what the host reports) split into whole frames that add up to it, the
+// JACK and PipeWire lines only on JACK, the DAW's offsets, the start-to-start
+// spread as what no fixed value removes, and a host that reports more than
+// was measured.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "loopcheck/latency/compensation.hpp"
+
+namespace {
+
+std::string all_of(const std::vector<std::string>& lines)
+{
+    std::string text;
+    for (const std::string& l : lines)
+        text += l;
+    return text;
+}
+
+}  // namespace
+
+TEST(LoopcheckCompensation, SplitsTheExcessIntoWholeFramesThatAddUpToIt)
+{
+    struct row {
+        double excess;
+        long long input, output;
+    };
+    const row rows[] = {
+        {363.0, 181, 182}, {362.0, 181, 181}, {0.0, 0, 0},       {1.0, 0, 1},  {362.4, 181, 181},
+        {362.6, 181, 182}, {362.5, 181, 181}, {363.5, 182, 182}, {-3.0, 0, 0},
+    };
+    for (const row& r : rows) {
+        SCOPED_TRACE(r.excess);
+        const compensation_split s = compensation_split_of(r.excess);
+        EXPECT_EQ(s.input, r.input);
+        EXPECT_EQ(s.output, r.output);
+    }
+}
+
+TEST(LoopcheckCompensation, SaysWhatToTypeWhereOnEachHost)
+{
+    struct row {
+        const char* what;
+        compensation_input in;
+        std::vector<std::string> has, lacks;
+    };
+    const row rows[] = {
+        {"jackd, 619 measured, 256 reported",
+         {"JACK Audio Connection Kit", 48000.0, 619.0, 0.0, 256.0, true, -1.0},
+         {"jackd's backend with -I 181 -O 182", "latency.internal.rate = 181", "latency.internal.rate = 182",
+          "the 363.000 frames the host does not report", "a recording offset of 363 samples",
+          "or 619 samples where it adds nothing", "is not measured here (--reopen N measures it)"},
+         {}},
+        {"ALSA: no JACK or PipeWire line",
+         {"ALSA", 48000.0, 700.0, 300.0, 300.0, true, 48.0},
+         {"a recording offset of 100 samples", "or 700 samples", "changed by 48.000 frames (1.000 ms)",
+          "± 24.0 frames"},
+         {"jackd", "PipeWire", "-I "}},
+        {"a report not to be believed: the whole round trip",
+         {"JACK Audio Connection Kit", 48000.0, 556.0, 0.0, 4294966272.0, false, -1.0},
+         {"-I 278 -O 278", "the whole round trip (the host's report is not to be believed)",
+          "a recording offset of 556 samples"},
+         {}},
+        {"a host that reports more than measured",
+         {"Windows WASAPI", 48000.0, 500.0, 300.0, 300.0, true, -1.0},
+         {"none to add", "lower what is set (-I/-O, latency.internal.*) by 100 frames"},
+         {"recording offset"}},
+    };
+    for (const row& r : rows) {
+        SCOPED_TRACE(r.what);
+        const std::vector<std::string> lines = compensation_lines(r.in);
+        for (const std::string& l : lines)
+            EXPECT_EQ(l.back(), '\n');
+        const std::string text = all_of(lines);
+        for (const std::string& h : r.has)
+            EXPECT_NE(text.find(h), std::string::npos) << h << "\n" << text;
+        for (const std::string& l : r.lacks)
+            EXPECT_EQ(text.find(l), std::string::npos) << l << "\n" << text;
+    }
+}
