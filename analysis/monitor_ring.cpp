@@ -11,9 +11,15 @@ float monitor_ring_at(const monitor_detector& d, int64_t frame)
 // Frames first .. first + count - 1 (all in the ring) into d.frames.
 std::span<const float> monitor_ring_stretch(monitor_detector& d, int64_t first, int64_t count)
 {
+    return monitor_ring_copy(d, first, count, d.frames);
+}
+
+std::span<const float> monitor_ring_copy(const monitor_detector& d, int64_t first, int64_t count,
+                                         std::vector<float>& into)
+{
     for (int64_t n = 0; n < count; n++)
-        d.frames[n] = monitor_ring_at(d, first + n);
-    return std::span<const float>(d.frames).first(static_cast<size_t>(count));
+        into[static_cast<size_t>(n)] = monitor_ring_at(d, first + n);
+    return std::span<const float>(into).first(static_cast<size_t>(count));
 }
 
 // The oldest frame still in the ring and valid.

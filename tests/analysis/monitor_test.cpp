@@ -222,7 +222,7 @@ TEST(Monitor, EachGlitchAtItsFrameWithItsKindAndSize)
             {cut::insert, 60000, 256, monitor_kind::inserted, 256},
             {cut::silence_inserted, 52000, 256, monitor_kind::inserted, 256},
             {cut::click, 52000, 1, monitor_kind::discontinuity, 1},
-            {cut::level, 55555, 0, monitor_kind::discontinuity, 0},
+            {cut::level, 55555, 0, monitor_kind::level, 0},
             {cut::zeros, 50001, 14400, monitor_kind::lost, 0},
         };
         for (const glitch_row& g : rows) {
@@ -259,14 +259,17 @@ TEST(Monitor, EachGlitchAtItsFrameWithItsKindAndSize)
 // offset differ by N x offset. Read with its kind, its size in its own side's
 // frames, and its side wherever the offset parts the two readings by more
 // than twice monitor_side_resolution (none where by less than half of it).
-TEST(Monitor, ASlipIsWholeInItsOwnSidesFrames)
+// One case a clock offset (each about a second of CPU).
+class MonitorSlipSides : public testing::TestWithParam<double> {};
+
+TEST_P(MonitorSlipSides, ASlipIsWholeInItsOwnSidesFrames)
 {
     struct side_row {
         bool playback;
         bool drop;
     };
     int checked = 0;
-    for (const double ppm : {0.0, 150.0, -150.0, 900.0, -900.0}) {
+    for (const double ppm : {GetParam()}) {
         const path clean_path{300.25, ppm};
         const std::vector<float> clean = capture_of(clean_path, 72000);
         for (const int64_t n : {int64_t{1}, int64_t{64}, int64_t{1024}, int64_t{4096}})
@@ -302,8 +305,10 @@ TEST(Monitor, ASlipIsWholeInItsOwnSidesFrames)
                 checked++;
             }
     }
-    EXPECT_EQ(checked, 80);
+    EXPECT_EQ(checked, 16);
 }
+
+INSTANTIATE_TEST_SUITE_P(ClockOffsets, MonitorSlipSides, testing::Values(0.0, 150.0, -150.0, 900.0, -900.0));
 
 // An underrun at the playback end: silence held the stream back by N played
 // frames, read as N inserted there, at either sign of the offset.
@@ -488,7 +493,7 @@ TEST(Monitor, SlideIsTrackedNotReported)
         SCOPED_TRACE(testing::Message() << r.ppm << " ppm, noise " << r.noise);
         const path p{300.25, r.ppm, 0.5, 0.0, 0.0, r.noise};
         const outcome o = monitor(capture_of(p, r.frames), p);
-        EXPECT_TRUE(o.events.empty());
+        EXPECT_TRUE(o.events.empty()) << listed(o.events);
         const double tolerance = r.tolerance > 0.0 ? r.tolerance : 2.0 * o.summary.drift_ppm_uncertainty;
         EXPECT_NEAR(o.summary.drift_ppm, r.ppm, tolerance);
         EXPECT_GT(o.summary.drift_ppm_uncertainty, 0.0);
@@ -529,7 +534,8 @@ TEST(Monitor, XrunFlagListCapAndCaptureCopy)
     }
 }
 
-// The host's own xrun marks the glitches within 50 ms of its frames, and no others.
+// The host's own xrun marks the glitches from 50 ms before its frames to 50
+// ms and the loop's latency (300 frames here) after them, and no others.
 TEST(Monitor, AnXrunMarksTheGlitchesWithin50Ms)
 {
     const path p;
@@ -539,8 +545,8 @@ TEST(Monitor, AnXrunMarksTheGlitchesWithin50Ms)
         int64_t first, end;
         bool flagged;
     };
-    for (const row r : {row{62390, 62400, true}, row{62410, 62420, false}, row{57590, 57600, false},
-                        row{57600, 57610, true}, row{59000, 61000, true}}) {
+    for (const row r : {row{62390, 62400, true}, row{62410, 62420, false}, row{57290, 57300, false},
+                        row{57300, 57310, true}, row{59000, 61000, true}}) {
         monitor_detector d = monitor_detector_make(stimulus(), monitor_loop{300.0, 0.5, 0});
         monitor_xrun(d, r.first, r.end);
         std::vector<monitor_event> events;
