@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <numbers>
 
 #include "analysis/monitor_steps.hpp"
 
@@ -250,9 +251,11 @@ void explain_emit(monitor_detector& d, const monitor_model& x, const monitor_mod
     } else if (!level_changed && slip.whole && slip.frames == 0 && zeros_edges(d, x, z, a, b, low, high, t0, t1)) {
         e.kind = monitor_kind::zeros;
         e.frame = t0, e.frames = t1 - t0;
-    } else if (level_changed && std::fabs(shift) <= kept_delay && std::fabs(std::atan2(im, re)) > 0.8 * M_PI) {
+    } else if (level_changed && std::fabs(shift) <= kept_delay &&
+               std::fabs(std::atan2(im, re)) > 0.8 * std::numbers::pi) {
         e.kind = monitor_kind::polarity;
-    } else if (level_changed && std::fabs(shift) <= kept_delay && std::fabs(std::atan2(im, re)) < 0.2 * M_PI) {
+    } else if (level_changed && std::fabs(shift) <= kept_delay &&
+               std::fabs(std::atan2(im, re)) < 0.2 * std::numbers::pi) {
         e.kind = monitor_kind::level;
     } else {
         e.kind = monitor_kind::discontinuity;
