@@ -158,6 +158,11 @@ std::span<const monitor_event> monitor_events(const monitor_detector& d);
 int64_t monitor_capture_copy(const monitor_detector& d, int64_t first_frame, std::span<float> out);
 // The last frame fed, plus one.
 int64_t monitor_frames_fed(const monitor_detector& d);
+// The detector's work so far, in steps of its inner loops: a tone of a frame
+// predicted or demodulated, a tone of a shift scored, a frame read from the
+// ring. Tracking costs about 2 x 12 tones a frame: a test that the detector
+// keeps up with the stream holds each block's work to a bound, not its time.
+int64_t monitor_work(const monitor_detector& d);
 
 enum class monitor_state { find, acquire, learn, track, search };
 
@@ -217,8 +222,9 @@ struct monitor_detector {
     std::vector<double> stretch_window, stretch_residue, stretch_limits, stretch_after, stretch_after_limits;
     int64_t trigger = 0, attempt = 0;
     bool lost_reported = false, silent = false;
-    int lost_slope = 0;      // the next of the clock offsets tried while lost
-    size_t lost_listed = 0;  // the lost event's place in events (the list's cap aside), to close it when found
+    int lost_slope = 0;        // the next of the clock offsets tried while lost
+    size_t lost_listed = 0;    // the lost event's place in events (the list's cap aside), to close it when found
+    int64_t lost_earlier = 0;  // lost before a gap in the caller's frames: from the lost frame to the gap's end
 
     monitor_join join;  // where tracking's next chunk must join
 
@@ -230,6 +236,7 @@ struct monitor_detector {
 
     int64_t clean_start = 0;
     monitor_summary summary;
+    mutable int64_t work = 0;  // monitor_work: counted where the ring is read, too
     std::vector<monitor_event> events;
     size_t event_cap = 0;
     std::array<int64_t, 64> xrun_first{}, xrun_end{};  // the last calls flagged, a ring

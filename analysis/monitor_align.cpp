@@ -66,6 +66,8 @@ std::array<candidate, count> best_shifts(const monitor_model& m, int64_t reach, 
         before = current;
         current = score;
     }
+    if (w.pass.work)
+        *w.pass.work += static_cast<int64_t>(2 * reach + 1) * static_cast<int64_t>(tones);
     return best;
 }
 
@@ -155,6 +157,8 @@ void monitor_align_ratios(const monitor_model& m, std::span<const float> y, int6
             p.unit_re[k] = re;
         }
     }
+    if (p.work)
+        *p.work += static_cast<int64_t>(w.window.size() * tones);
     // The Blackman-Harris window keeps the tones out of the mean to 92 dB.
     w.mean = sum / total;
     // y's tone k is Im(g_k e^(i phase)) = (g_k e^(i phase) - conj) / 2i: 2i x

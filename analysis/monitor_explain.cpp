@@ -115,6 +115,12 @@ bool first_run(monitor_detector& d, const monitor_model& m, int64_t a, int64_t b
 bool other_run(monitor_detector& d, const monitor_model& x, bool both_signs, int64_t a, int64_t b, int64_t least,
                int64_t& first, int64_t& end, monitor_model& z)
 {
+    // A silence at the stretch's start holds no run of any alignment: the
+    // search starts where it ends. (Over a silence every shift's score is
+    // noise, and each of 768 trials was run through it: a 1024-frame
+    // underrun cost 50 ms, ten times a slip.)
+    while (a < b && explain_quiet(d, a))
+        a++;
     // A chunk first, then a window: over a short stretch the earliest
     // alignment's tones stand out of the phases; over a long one, later ones
     // (three or more glitches) may drown it.
@@ -272,24 +278,34 @@ void explain_emit(monitor_detector& d, const monitor_model& x, const monitor_mod
 // sample (a capture's buffer delivered twice): the least such n whose copy
 // runs at least least frames, and not of silence; 0 when none. The frames
 // so repeated may hold an earlier slip of their own, which is no event again.
+// The copy's length to its least-th sounding frame does not depend on n (a
+// copy may begin in a silence it copies: silence alone equal to silence is
+// no repeat), nor must n be shorter than it: each n is first tried on the
+// first sounding frame alone, and compared further only when that frame
+// matches. (Compared frame by frame for every n, a silence inside the
+// stretch matched itself at every n up to 8192, and a 1024-frame silence
+// cost a second: the monitor fell seconds behind the stream.)
 int64_t literal_repeat(const monitor_detector& d, int64_t a, int64_t least)
 {
     if (a + least > d.fed_end)
         return 0;
     const int64_t most = std::min<int64_t>(a - monitor_ring_oldest(d), most_repeat);
-    const float first = monitor_ring_at(d, a);
-    for (int64_t n = 1; n <= most; n++) {
-        if (monitor_ring_at(d, a - n) != first)
-            continue;
-        // Equal frames on, until least of them sound (a copy may begin in
-        // a silence it copies): silence alone equal to silence is no repeat.
-        int64_t same = 0, sounding = 0;
-        while (sounding < least && same < n && a + same < d.fed_end &&
-               monitor_ring_at(d, a + same) == monitor_ring_at(d, a + same - n)) {
-            sounding += explain_quiet(d, a + same) ? 0 : 1;
-            same++;
+    int64_t length = 0, sounding = 0, first_sound = -1;
+    for (const int64_t limit = std::min(d.fed_end - a, most); sounding < least && length < limit; length++)
+        if (!explain_quiet(d, a + length)) {
+            first_sound = first_sound < 0 ? a + length : first_sound;
+            sounding++;
         }
-        if (sounding == least)
+    if (sounding < least)
+        return 0;
+    const float sound = monitor_ring_at(d, first_sound);
+    for (int64_t n = std::max<int64_t>(1, length); n <= most; n++) {
+        if (monitor_ring_at(d, first_sound - n) != sound)
+            continue;
+        int64_t same = 0;
+        while (same < length && monitor_ring_at(d, a + same) == monitor_ring_at(d, a + same - n))
+            same++;
+        if (same == length)
             return n;
     }
     return 0;
@@ -367,6 +383,8 @@ void monitor_explain(monitor_detector& d, const monitor_model& before, const mon
     // the earliest run of some alignment (or a literal repeat) is the next
     // boundary, one event; then on from that run's end.
     const int64_t least = monitor_seconds(d, between_least_seconds);
+    // Only what the ring still holds: the stretch's buffers are the ring's length.
+    a = std::max(a, monitor_ring_oldest(d));
     std::vector<seen_alignment> seen{{std::numeric_limits<int64_t>::min(), before}};
     monitor_model left = before;
     constexpr int64_t unbounded = std::numeric_limits<int64_t>::max();
@@ -441,11 +459,11 @@ void monitor_explain_found(monitor_detector& d, const monitor_model& after, int6
     monitor_event back;
     back.frame = std::max(first, d.trigger);
     back.kind = monitor_kind::found;
-    back.frames = back.frame - d.trigger;
+    back.frames = back.frame - d.trigger + d.lost_earlier;
     back.delay = monitor_model_delay_at(back_model, back.frame);
     back.delay_change = back.delay - monitor_model_delay_at(d.previous, back.frame);
     monitor_report(d, back, out);
-    d.summary.frames_lost += back.frames;
+    d.summary.frames_lost += back.frame - d.trigger;
     d.jumps -= std::nearbyint(back.delay_change);
     // From the run's end to b, and at b when the alignment there is not yet the one after.
     monitor_explain(d, back_model, after, std::min(end, b), b, out);

@@ -113,14 +113,29 @@ void monitor_feed(monitor_detector& d, std::span<const float> block, int64_t fir
     if (first_frame > d.fed_end) {
         // Frames the caller never had: skipped, and the alignment looked for afresh after them.
         d.summary.frames_skipped += first_frame - d.fed_end;
-        // A search the gap cuts short: what it had not checked stays so.
+        // A search the gap cuts short: what it had not checked stays so; so
+        // do the frames tracking had not yet reached.
+        const bool lost = d.state == monitor_state::search && d.lost_reported;
         if (d.state == monitor_state::search) {
             d.summary.frames_unchecked += std::max<int64_t>(0, d.fed_end - d.trigger);
-            if (d.lost_reported)
+            if (lost)
                 d.summary.frames_lost += std::max<int64_t>(0, d.fed_end - d.trigger);
+        } else if (d.state == monitor_state::track) {
+            d.summary.frames_unchecked += std::max<int64_t>(0, d.fed_end - d.next);
         }
+        const int64_t lost_earlier = d.lost_earlier + first_frame - d.trigger;
         d.fed_end = d.valid_from = first_frame;
         if (d.state == monitor_state::track || d.state == monitor_state::search) {
+            // The alignment looked for from the gap on, silently: the ring
+            // holds nothing before it, so no stretch before it is explained
+            // (one from a trigger before the gap ran past the ring's end: a
+            // search an overrun cut short read beyond the detector's buffers).
+            // A stimulus lost before the gap stays lost until it is found.
+            monitor_begin_search(d, first_frame, !lost);
+            if (lost) {
+                d.lost_reported = true;
+                d.lost_earlier = lost_earlier;
+            }
         } else if (d.state != monitor_state::find) {
             d.state = monitor_state::find;
             d.start = first_frame;

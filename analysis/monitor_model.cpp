@@ -53,8 +53,11 @@ void monitor_model_run(const monitor_model& m, std::span<const float> y, int64_t
             limit *= excess * excess * excess;
         }
         if (p.limit > 0.0 && std::fabs(r) > limit) {
-            if (p.stop)
+            if (p.stop) {
+                if (p.work)
+                    *p.work += static_cast<int64_t>((n + 1) * tones);
                 return;
+            }
             p.last_over = static_cast<int64_t>(n);
         }
         if (keep)
@@ -99,6 +102,8 @@ void monitor_model_run(const monitor_model& m, std::span<const float> y, int64_t
         p.peak = std::fmax(p.peak, std::fabs(r));
         p.done = n + 1;
     }
+    if (p.work)
+        *p.work += static_cast<int64_t>(y.size() * tones);
 }
 
 double monitor_model_level(const monitor_model& m)

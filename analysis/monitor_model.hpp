@@ -44,6 +44,7 @@ struct monitor_pass {
     double peak_signal = 0.0;                         // the largest |prediction - dc| over them
     size_t done = 0;                                  // frames done; the one past them exceeded the limit
     int64_t last_over = -1;                           // with stop false: the last frame over the limit, -1: none
+    int64_t* work = nullptr;                          // += tones per frame predicted, when given
 };
 
 // The model's delay at frame.

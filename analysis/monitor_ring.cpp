@@ -5,6 +5,7 @@
 
 float monitor_ring_at(const monitor_detector& d, int64_t frame)
 {
+    d.work++;
     return d.ring[static_cast<size_t>(frame) & (d.ring.size() - 1)];
 }
 
@@ -36,6 +37,7 @@ monitor_pass monitor_pass_of(monitor_detector& d)
     p.turn_re = d.turn_re;
     p.turn_im = d.turn_im;
     p.limit_level = d.learnt_level;
+    p.work = &d.work;
     return p;
 }
 
@@ -75,3 +77,5 @@ int64_t monitor_capture_copy(const monitor_detector& d, int64_t first_frame, std
 }
 
 int64_t monitor_frames_fed(const monitor_detector& d) { return d.fed_end; }
+
+int64_t monitor_work(const monitor_detector& d) { return d.work; }

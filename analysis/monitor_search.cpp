@@ -257,10 +257,16 @@ bool monitor_step_search(monitor_detector& d, std::vector<monitor_event>& out)
     }
     const int64_t low = std::max(monitor_ring_oldest(d), d.trigger - 4);
     const int64_t fits = std::max(fit_from(d, start, low, d.attempt), d.trigger);
-    if (d.lost_reported)
+    if (d.lost_reported) {
         monitor_explain_found(d, start, fits, out);
-    else if (!d.silent)
+    } else if (!d.silent) {
         monitor_explain(d, d.previous, start, d.trigger, fits, out);
+    } else {
+        // After a gap in the caller's frames: whatever the delay did in it is
+        // no event, but its whole frames are no drift, nor a rate's step.
+        d.jumps -= std::nearbyint(monitor_model_delay_at(start, fits) - monitor_model_delay_at(d.previous, fits));
+        monitor_rate_clear(d.rate_watch);
+    }
     d.summary.frames_unchecked += fits - d.trigger;
     d.summary.frames_checked += d.attempt + d.window - fits;
     d.clean_start = fits;

@@ -197,6 +197,7 @@ void monitor_begin_search(monitor_detector& d, int64_t frame, bool silent)
     d.state = monitor_state::search;
     d.trigger = d.attempt = frame;
     d.lost_reported = false;
+    d.lost_earlier = 0;
     d.silent = silent;
     d.previous = d.model;
 }
