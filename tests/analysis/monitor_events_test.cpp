@@ -165,9 +165,10 @@ TEST_P(MonitorCloseGlitches, EachTheirOwnEvent)
                 continue;
             SCOPED_TRACE(testing::Message()
                          << what_name(a.kind) << " then " << what_name(b.kind) << ", " << ms << " ms apart");
+            // 0.17 s after the residue is learnt; 0.25 s after the pair.
             std::vector<synth::glitch> g{a, b};
-            g[0].frame = 60000, g[1].frame = 60000 + extent(a) + std::llround(ms * 48.0);
-            expect_each(events_run(o, g, 1.6), g, 2);
+            g[0].frame = 36000, g[1].frame = 36000 + extent(a) + std::llround(ms * 48.0);
+            expect_each(events_run(o, g, 1.05), g, 2);
             checked++;
         }
     EXPECT_EQ(checked, (a.kind == what::level || a.kind == what::polarity) ? 14 : 18);

@@ -39,7 +39,7 @@ std::string keeps_up_listed(const std::vector<monitor_event>& events)
 struct keeps_up_outcome {
     std::vector<monitor_event> events;
     monitor_summary summary;
-    int64_t most_block_work = 0;  // the largest work one block of 50 ms cost
+    int64_t most_block_work = 0;   // the largest work one block of 50 ms cost
     int64_t clean_block_work = 0;  // the work of the block before the first glitch
     int64_t fed = 0;               // frames fed
 };
@@ -47,11 +47,10 @@ struct keeps_up_outcome {
 // seconds of the synthesis fed 50 ms at a time; from frame gap_at (a
 // block's first) gap frames are made but never fed, as loopcheck skips them.
 keeps_up_outcome keeps_up_feed(const synth::options& o, const std::vector<synth::glitch>& glitches, double seconds,
-                 int64_t gap_at = -1, int64_t gap = 0)
+                               int64_t gap_at = -1, int64_t gap = 0)
 {
     synth::interface capture(keeps_up_stimulus(), o, glitches);
-    monitor_detector d =
-        monitor_detector_make(keeps_up_stimulus(), monitor_loop{std::round(o.latency), o.gain, 0});
+    monitor_detector d = monitor_detector_make(keeps_up_stimulus(), monitor_loop{std::round(o.latency), o.gain, 0});
     keeps_up_outcome out;
     std::vector<float> block(keeps_up_block), skipped(static_cast<size_t>(std::max<int64_t>(gap, 0)));
     const int64_t first_glitch = glitches.empty() ? -1 : glitches.front().frame;
@@ -96,11 +95,16 @@ TEST(MonitorKeepsUp, EachGlitchCostsABoundedWork)
         double noise_rms;
     };
     const row rows[] = {
-        {what::capture_zeros, 64, 0, 3.1623e-5},     {what::capture_zeros, 1024, 0, 3.1623e-5},
-        {what::capture_zeros, 4096, 0, 0.0},         {what::underrun, 1024, 0, 0.0},
-        {what::underrun, 4096, 31, 0.0},             {what::playback_zeros, 1024, 31, 0.0},
-        {what::playback_zeros, 4096, 0, 3.1623e-5},  {what::capture_insert, 1024, 0, 0.0},
-        {what::capture_insert, 1024, 0, 3.1623e-5},  {what::playback_insert, 1024, 31, 3.1623e-5},
+        {what::capture_zeros, 64, 0, 3.1623e-5},
+        {what::capture_zeros, 1024, 0, 3.1623e-5},
+        {what::capture_zeros, 4096, 0, 0.0},
+        {what::underrun, 1024, 0, 0.0},
+        {what::underrun, 4096, 31, 0.0},
+        {what::playback_zeros, 1024, 31, 0.0},
+        {what::playback_zeros, 4096, 0, 3.1623e-5},
+        {what::capture_insert, 1024, 0, 0.0},
+        {what::capture_insert, 1024, 0, 3.1623e-5},
+        {what::playback_insert, 1024, 31, 3.1623e-5},
     };
     constexpr int64_t most_work = 40'000'000;
     for (const row& r : rows) {
@@ -163,7 +167,8 @@ TEST(MonitorKeepsUp, AGapInTheFramesIsLookedForAfresh)
         SCOPED_TRACE(r.what);
         synth::options o;
         o.latency = 2048.0, o.gain = 1.0;
-        const keeps_up_outcome out = keeps_up_feed(o, r.glitches, 4.0 + static_cast<double>(r.gap) / keeps_up_rate, r.gap_at, r.gap);
+        const keeps_up_outcome out =
+            keeps_up_feed(o, r.glitches, 4.0 + static_cast<double>(r.gap) / keeps_up_rate, r.gap_at, r.gap);
         // A glitch just before the gap is reported before it or never (its
         // search cut short); nothing else but what the row names.
         const std::vector<monitor_event>& e = out.events;
@@ -173,8 +178,7 @@ TEST(MonitorKeepsUp, AGapInTheFramesIsLookedForAfresh)
         if (r.lost_for >= 0) {
             EXPECT_NEAR(static_cast<double>(e.back().frames), static_cast<double>(r.lost_for), 1024.0);
             // Lost is what was fed and not followed: the gap's frames are skipped, not lost.
-            EXPECT_NEAR(static_cast<double>(out.summary.frames_lost), static_cast<double>(r.lost_for - r.gap),
-                        1024.0);
+            EXPECT_NEAR(static_cast<double>(out.summary.frames_lost), static_cast<double>(r.lost_for - r.gap), 1024.0);
         }
         EXPECT_TRUE(out.summary.locked);
         EXPECT_EQ(out.summary.frames_skipped, r.gap);
