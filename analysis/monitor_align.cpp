@@ -15,12 +15,25 @@ constexpr double max_level_change_db = 20.0;
 struct candidate {
     int64_t shift = 0;
     double score = -1e300;
+    int sign = 1;
 };
 
+// Keeps c among the best, in order.
+template <size_t count>
+void keep_best(std::array<candidate, count>& best, candidate c)
+{
+    for (candidate& b : best)
+        if (c.score > b.score)
+            std::swap(c, b);
+}
+
 // sum_k weight_k Re(rho_k e^(-i w_k d)) for every integer d in -reach .. reach,
-// keeping the best local maxima. The rotations run on from one d to the next.
+// keeping the best local maxima (and with both_signs, the best local minima
+// as inverted ones, scored by their size). The rotations run on from one d
+// to the next.
 template <int count>
-std::array<candidate, count> best_shifts(const monitor_model& m, int64_t reach, monitor_align_work& w)
+std::array<candidate, count> best_shifts(const monitor_model& m, int64_t reach, monitor_align_work& w,
+                                         bool both_signs = false)
 {
     const size_t tones = m.tones.size();
     std::span<double> z_re = w.pass.unit_re, z_im = w.pass.unit_im, t_re = w.pass.turn_re, t_im = w.pass.turn_im;
@@ -33,11 +46,10 @@ std::array<candidate, count> best_shifts(const monitor_model& m, int64_t reach, 
         t_im[k] = -std::sin(m.tones[k].omega);
     }
     std::array<candidate, count> best{};
-    double before = -1e300, current = -1e300;
+    double before = 0.0, current = 0.0;
     for (int64_t d = -reach; d <= reach + 1; d++) {
-        double score = -1e300;
+        double score = 0.0;
         if (d <= reach) {
-            score = 0.0;
             for (size_t k = 0; k < tones; k++) {
                 score += w.weight[k] * z_re[k];
                 const double re = z_re[k] * t_re[k] - z_im[k] * t_im[k];
@@ -45,29 +57,32 @@ std::array<candidate, count> best_shifts(const monitor_model& m, int64_t reach, 
                 z_re[k] = re;
             }
         }
-        // current (at d - 1) is a local maximum: keep it among the best.
-        if (current >= before && current > score) {
-            candidate c{d - 1, current};
-            for (candidate& b : best)
-                if (c.score > b.score)
-                    std::swap(c, b);
-        }
+        // current (at d - 1) is a local maximum (or, inverted, a minimum): keep it among the best.
+        const bool inside = d - 1 > -reach && d <= reach;
+        if (inside && current >= before && current > score)
+            keep_best(best, candidate{d - 1, current, 1});
+        if (inside && both_signs && current <= before && current < score)
+            keep_best(best, candidate{d - 1, -current, -1});
         before = current;
         current = score;
     }
+    if (w.pass.work)
+        *w.pass.work += static_cast<int64_t>(2 * reach + 1) * static_cast<int64_t>(tones);
     return best;
 }
 
 // The shift near d that the tones' phases give, to a fraction of a frame:
-// the weighted least-squares slope of their phases against frequency.
-double refine(const monitor_model& m, const monitor_align_work& w, double d)
+// the weighted least-squares slope of their phases against frequency (the
+// ratios turned by pi first when inverted).
+double refine(const monitor_model& m, const monitor_align_work& w, double d, int sign = 1)
 {
     for (int pass = 0; pass < 2; pass++) {
         double num = 0.0, den = 0.0;
         for (size_t k = 0; k < m.tones.size(); k++) {
             const double omega = m.tones[k].omega;
             const double c = std::cos(omega * d), s = -std::sin(omega * d);
-            const double re = w.rho_re[k] * c - w.rho_im[k] * s, im = w.rho_re[k] * s + w.rho_im[k] * c;
+            const double re = sign * (w.rho_re[k] * c - w.rho_im[k] * s);
+            const double im = sign * (w.rho_re[k] * s + w.rho_im[k] * c);
             num += w.weight[k] * omega * std::atan2(im, re);
             den += w.weight[k] * omega * omega;
         }
@@ -76,13 +91,15 @@ double refine(const monitor_model& m, const monitor_align_work& w, double d)
     return d;
 }
 
-// The trial model: the shift, and with level each tone's own change too.
-void make_trial(const monitor_model& m, const monitor_align_work& w, double d, bool level)
+// The trial model: the shift (inverted with sign -1), and with level each tone's own change too.
+void make_trial(const monitor_model& m, const monitor_align_work& w, double d, bool level, int sign = 1)
 {
     monitor_model& t = *w.trial;
     t.tones = m.tones;
     t.gain_re = m.gain_re;
     t.gain_im = m.gain_im;
+    for (size_t k = 0; k < m.tones.size(); k++)
+        t.gain_re[k] *= sign, t.gain_im[k] *= sign;
     t.dc = m.dc;
     t.square = m.square;
     t.cube = m.cube;
@@ -140,6 +157,8 @@ void monitor_align_ratios(const monitor_model& m, std::span<const float> y, int6
             p.unit_re[k] = re;
         }
     }
+    if (p.work)
+        *p.work += static_cast<int64_t>(w.window.size() * tones);
     // The Blackman-Harris window keeps the tones out of the mean to 92 dB.
     w.mean = sum / total;
     // y's tone k is Im(g_k e^(i phase)) = (g_k e^(i phase) - conj) / 2i: 2i x
@@ -154,20 +173,27 @@ void monitor_align_ratios(const monitor_model& m, std::span<const float> y, int6
 }
 
 monitor_run_shift monitor_align_run(const monitor_model& m, std::span<const float> y, int64_t first, int64_t reach,
-                                    double peak_limit, int64_t least, monitor_align_work& w, std::span<double> residue)
+                                    double peak_limit, int64_t least, bool both_signs, monitor_align_work& w,
+                                    std::span<double> residue)
 {
     monitor_align_ratios(m, y, first, w);
     monitor_run_shift best;
-    for (const candidate& c : best_shifts<run_candidates>(m, reach, w)) {
+    monitor_model kept = *w.trial;
+    for (const candidate& c : best_shifts<run_candidates>(m, reach, w, both_signs)) {
         if (c.score <= 0.0)
             continue;
         // A short stretch's phases refine the shift to a few hundredths of a
         // frame only; a slip's is whole in the playback's frames or the
         // capture's (which differ by the slope), and those are tried as well.
-        const double d = refine(m, w, static_cast<double>(c.shift));
+        const double d = refine(m, w, static_cast<double>(c.shift), c.sign);
         const double whole_capture = std::nearbyint(d / (1.0 - m.slope)) * (1.0 - m.slope);
-        for (const double tried : {d, std::nearbyint(d), whole_capture}) {
-            make_trial(m, w, tried, false);
+        const std::array<double, 3> tries{d, std::nearbyint(d), whole_capture};
+        for (size_t i = 0; i < tries.size(); i++) {
+            // The same shift twice (on one clock the two whole readings agree) leaves the same run.
+            const double tried = tries[i];
+            if ((i >= 1 && tried == tries[0]) || (i == 2 && tried == tries[1]))
+                continue;
+            make_trial(m, w, tried, false, c.sign);
             w.pass.limit = 0.0;
             w.pass.acc_re = w.pass.acc_im = {};
             w.pass.residue = residue.first(y.size());
@@ -179,13 +205,47 @@ monitor_run_shift monitor_align_run(const monitor_model& m, std::span<const floa
                     continue;
                 // The earliest run: after it, a repeat may bring back frames from before the first disturbance.
                 if (n - from >= least &&
-                    (!best.found || from < best.run_first || (from == best.run_first && n > best.run_end)))
-                    best = {true, tried, from, n};
+                    (!best.found || from < best.run_first || (from == best.run_first && n > best.run_end))) {
+                    best = {true, tried, c.sign, from, n};
+                    kept = *w.trial;
+                }
                 from = n + 1;
             }
         }
     }
+    *w.trial = kept;
     return best;
+}
+
+int monitor_align_candidates(const monitor_model& m, int64_t reach, monitor_align_work& w,
+                             std::span<monitor_candidate> out)
+{
+    int n = 0;
+    for (const candidate& c : best_shifts<monitor_align_candidates_most>(m, reach, w, true)) {
+        if (c.score <= 0.0 || n >= static_cast<int>(out.size()))
+            continue;
+        out[static_cast<size_t>(n++)] = {refine(m, w, static_cast<double>(c.shift), c.sign), c.sign, c.score};
+    }
+    return n;
+}
+
+void monitor_align_trial(const monitor_model& m, const monitor_align_work& w, const monitor_candidate& c, bool level)
+{
+    make_trial(m, w, c.frames, level, c.sign);
+}
+
+void monitor_align_common_gain(const monitor_model& a, const monitor_model& b, double& re, double& im)
+{
+    double power = 0.0;
+    re = im = 0.0;
+    for (size_t k = 0; k < a.tones.size(); k++) {
+        // b_k conj(a_k)
+        re += b.gain_re[k] * a.gain_re[k] + b.gain_im[k] * a.gain_im[k];
+        im += b.gain_im[k] * a.gain_re[k] - b.gain_re[k] * a.gain_im[k];
+        power += a.gain_re[k] * a.gain_re[k] + a.gain_im[k] * a.gain_im[k];
+    }
+    if (power > 0.0)
+        re /= power, im /= power;
 }
 
 monitor_shift monitor_align(const monitor_model& m, std::span<const float> y, int64_t first, int64_t reach,

@@ -27,9 +27,15 @@ struct monitor_model {
 struct monitor_pass {
     std::span<double> unit_re, unit_im, turn_re, turn_im;  // scratch
     std::span<double> acc_re, acc_im;                      // += residue x e^(-i phase_k), when given
+    std::span<double> cube_re, cube_im;                    // += q^3 x e^(-i phase_k), when given (with acc)
+    std::span<double> square_re, square_im;                // += q^2 x e^(-i phase_k), when given (with acc)
     double acc_square = 0.0, acc_cube = 0.0, norm_square = 0.0, norm_cube = 0.0;  // and sum r q^2, r q^3, q^4, q^6
+    double sum_square = 0.0, sum_cube = 0.0, cross = 0.0;                         // and sum q^2, q^3, q^5
     std::span<double> residue;                                                    // the residue per frame, when given
-    double limit = 0.0;  // stop at the first |residue| above it (0: never)
+    std::span<double> derivative;  // d prediction / d delay per frame, when given (the refit's D)
+    std::span<double> limits;      // the limit per frame (grown at the signal's peaks), when given
+    std::span<double> signal;      // q per frame (the tones' sum, before the polynomial), when given
+    double limit = 0.0;            // stop at the first |residue| above it (0: never)
     // Where the prediction (dc aside) exceeds limit_level, the limit grows
     // as the cube of the excess (0: it never grows).
     double limit_level = 0.0;
@@ -38,6 +44,7 @@ struct monitor_pass {
     double peak_signal = 0.0;                         // the largest |prediction - dc| over them
     size_t done = 0;                                  // frames done; the one past them exceeded the limit
     int64_t last_over = -1;                           // with stop false: the last frame over the limit, -1: none
+    int64_t* work = nullptr;                          // += tones per frame predicted, when given
 };
 
 // The model's delay at frame.
@@ -51,3 +58,12 @@ void monitor_model_run(const monitor_model& m, std::span<const float> y, int64_t
 
 // The RMS of the model's signal (without dc).
 double monitor_model_level(const monitor_model& m);
+
+// A bound on |d^2 prediction / d delay^2| (sum of |G_k A_k| w_k^2, the
+// distortion aside): what a correction e of the delay leaves, at most
+// e^2 / 2 times it, when the residue is projected linearly.
+double monitor_model_curvature(const monitor_model& m);
+
+// The model with its delay moved by e frames at frame `at` and its slope by
+// de frames a frame, anchored there.
+void monitor_model_move(monitor_model& m, int64_t at, double e, double de);

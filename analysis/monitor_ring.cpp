@@ -5,15 +5,22 @@
 
 float monitor_ring_at(const monitor_detector& d, int64_t frame)
 {
+    d.work++;
     return d.ring[static_cast<size_t>(frame) & (d.ring.size() - 1)];
 }
 
 // Frames first .. first + count - 1 (all in the ring) into d.frames.
 std::span<const float> monitor_ring_stretch(monitor_detector& d, int64_t first, int64_t count)
 {
+    return monitor_ring_copy(d, first, count, d.frames);
+}
+
+std::span<const float> monitor_ring_copy(const monitor_detector& d, int64_t first, int64_t count,
+                                         std::vector<float>& into)
+{
     for (int64_t n = 0; n < count; n++)
-        d.frames[n] = monitor_ring_at(d, first + n);
-    return std::span<const float>(d.frames).first(static_cast<size_t>(count));
+        into[static_cast<size_t>(n)] = monitor_ring_at(d, first + n);
+    return std::span<const float>(into).first(static_cast<size_t>(count));
 }
 
 // The oldest frame still in the ring and valid.
@@ -30,6 +37,7 @@ monitor_pass monitor_pass_of(monitor_detector& d)
     p.turn_re = d.turn_re;
     p.turn_im = d.turn_im;
     p.limit_level = d.learnt_level;
+    p.work = &d.work;
     return p;
 }
 
@@ -69,3 +77,5 @@ int64_t monitor_capture_copy(const monitor_detector& d, int64_t first_frame, std
 }
 
 int64_t monitor_frames_fed(const monitor_detector& d) { return d.fed_end; }
+
+int64_t monitor_work(const monitor_detector& d) { return d.work; }

@@ -19,8 +19,9 @@ What is not compared, and why (the tolerance of tests/e2e/loopcheck_outputs_test
   distortion or noise has THD+N and harmonics at the floor of float arithmetic),
   an SNR above 80 dB in both (the same floor, seen from the other side);
   the latency to 0.01 frame, its uncertainty to 2e-4 frame, the SNR to 3 dB,
-  drifts to 0.01 ppm, the seconds a soak or a monitor checked to 0.5 s (the
-  detector locks on after some 0.6 s); every other number to 1e-6 of itself.
+  drifts to 0.01 ppm, the seconds a soak or a monitor checked, followed or
+  lost, and the drift's span, to 0.5 s (the detector locks on after some
+  0.6 s); every other number to 1e-6 of itself.
 
 Keys that --quality writes since the battery gave each figure its floor
 (ADDED below: floors, bounds, the crosstalk's method, the twin tone's d2 and
@@ -53,6 +54,9 @@ ABSOLUTE = {
     "drift_ppm_interval_95": 0.02, "soak_s": 0.5, "duration_s": 0.5, "longest_clean_s": 0.5,
     "frames_checked": 24000, "delay_start_frames": 0.01, "delay_end_frames": 0.01, "delay_frames": 0.01,
     "latency_ms": 0.001, "mean_ms": 0.001, "offset_ppm": 0.01, "value": 1e-4, "level_db": 0.01, "drift_batch_s": 0.05,
+    # The monitor's summary keys added by issue 44: the seconds it followed or
+    # lost and the drift's span, as the seconds it checked (lock-on's pace).
+    "followed_s": 0.5, "lost_s": 0.5, "frames_lost": 24000, "drift_from_s": 0.5, "drift_to_s": 0.5,
 }
 # Keys added to --quality's JSON since the outputs were kept, as its cases
 # (one loop) write them: each figure's floor and bound, the crosstalk's method,

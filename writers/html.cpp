@@ -61,6 +61,21 @@ void html_table(html_page& page, std::span<const std::pair<std::string, std::str
     page.text += "</table>\n";
 }
 
+void html_grid(html_page& page, std::span<const std::string> head, std::span<const std::vector<std::string>> rows)
+{
+    page.text += "<table>\n<tr>";
+    for (const std::string& h : head)
+        page.text += "<th>" + html_escape(h) + "</th>";
+    page.text += "</tr>\n";
+    for (const std::vector<std::string>& row : rows) {
+        page.text += "<tr>";
+        for (const std::string& cell : row)
+            page.text += "<td>" + html_escape(cell) + "</td>";
+        page.text += "</tr>\n";
+    }
+    page.text += "</table>\n";
+}
+
 void html_svg(html_page& page, std::string_view svg)
 {
     page.text += "<figure>\n";

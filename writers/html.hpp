@@ -6,6 +6,7 @@
 #include <string>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 // The page's text so far; html_begin starts it, html_end closes it.
 struct html_page {
@@ -23,6 +24,8 @@ void html_paragraph(html_page& page, std::string_view text);
 void html_pre(html_page& page, std::string_view text);
 // A two-column table of names and values.
 void html_table(html_page& page, std::span<const std::pair<std::string, std::string>> rows);
+// A table of columns: a heading row, then each row's cells (as many as the headings).
+void html_grid(html_page& page, std::span<const std::string> head, std::span<const std::vector<std::string>> rows);
 // A picture from plot_svg or svg_begin/svg_end, as it is: the caller's SVG is
 // trusted to be well-formed (its text escaped by the SVG writer).
 void html_svg(html_page& page, std::string_view svg);

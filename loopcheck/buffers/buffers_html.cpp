@@ -29,7 +29,7 @@ std::string row_words(const buffers_row& row)
     std::string kinds;
     for (int k = 0; k < monitor_kinds; k++) {
         const auto kind = static_cast<monitor_kind>(k);
-        const int64_t n = kind == monitor_kind::found ? 0 : row.by_kind[static_cast<size_t>(k)];
+        const int64_t n = monitor_kind_is_glitch(kind) ? row.by_kind[static_cast<size_t>(k)] : 0;
         if (n > 0)
             kinds += (kinds.empty() ? "" : ", ") + std::to_string(n) + " " + monitor_kind_name(kind);
     }

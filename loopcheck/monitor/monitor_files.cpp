@@ -14,15 +14,17 @@ monitor_files monitor_files_make(const std::string& dir, double rate)
     return f;
 }
 
-void monitor_files_note(monitor_files& f, const monitor_event& e)
+std::string monitor_files_note(monitor_files& f, const monitor_event& e)
 {
     if (f.dir.empty())
-        return;
-    if (f.pending_count == f.pending.size() || f.written + static_cast<int64_t>(f.pending_count) >= f.cap) {
+        return "";
+    if (f.pending_count == f.pending.size() || f.noted >= f.cap) {
         f.skipped++;
-        return;
+        return "";
     }
+    f.pending_index[f.pending_count] = ++f.noted;
     f.pending[f.pending_count++] = e;
+    return monitor_files_name(f.noted, e, f.rate);
 }
 
 std::string monitor_files_name(int64_t index, const monitor_event& e, double rate)
@@ -39,12 +41,14 @@ void monitor_files_write(monitor_files& f, const monitor_detector& d, bool all)
     size_t kept = 0;
     for (size_t i = 0; i < f.pending_count; i++) {
         const monitor_event& e = f.pending[i];
+        const int64_t index = f.pending_index[i];
         if (!all && monitor_frames_fed(d) < e.frame + half) {
+            f.pending_index[kept] = index;
             f.pending[kept++] = e;
             continue;
         }
         monitor_capture_copy(d, e.frame - half, f.snippet);
-        const std::string path = f.dir + "/" + monitor_files_name(f.written + 1, e, f.rate);
+        const std::string path = f.dir + "/" + monitor_files_name(index, e, f.rate);
         const std::string problem = wav_write(path, std::lrint(f.rate), 1, f.snippet);
         if (problem.empty())
             f.written++;

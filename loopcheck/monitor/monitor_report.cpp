@@ -43,20 +43,40 @@ std::string drift_summary_text(const monitor_summary& s, double rate)
 {
     if (!s.aligned || s.drift_ppm_interval < 0.0)
         return drift_text(s);
-    return drift_text(s) + " (95 % ± " + report_figure("%.3f", s.drift_ppm_interval) + ", over batches of " +
+    return drift_text(s) + " over the run (95 % ± " + report_figure("%.3f", s.drift_ppm_interval) + ", " +
+           report_figure("%.1f", static_cast<double>(s.drift_from) / rate) + " to " +
+           report_figure("%.1f", static_cast<double>(s.drift_to) / rate) + " s, from slopes of " +
            report_figure("%.1f", static_cast<double>(s.drift_batch_frames) / rate) + " s)";
 }
 
-// The glitches' kinds: the stimulus found again is none.
-bool glitch_kind(int k) { return static_cast<monitor_kind>(k) != monitor_kind::found; }
+// The glitches' kinds: the stimulus found again is none, nor a change of the
+// clocks' rate, the loop's polarity or its level.
+bool glitch_kind(int k) { return monitor_kind_is_glitch(static_cast<monitor_kind>(k)); }
+bool change_kind(int k) { return k != static_cast<int>(monitor_kind::found) && !glitch_kind(k); }
 
-json by_kind_json(const monitor_summary& s)
+json by_kind_json(const monitor_summary& s, bool (*which)(int))
 {
     json j = json::object();
     for (int k = 0; k < monitor_kinds; k++)
-        if (glitch_kind(k))
+        if (which(k))
             j[monitor_kind_name(static_cast<monitor_kind>(k))] = s.by_kind[static_cast<size_t>(k)];
     return j;
+}
+
+// "1 rate, 2 level" of kinds which, or "".
+std::string kinds_text(const monitor_summary& s, bool (*which)(int))
+{
+    std::string kinds;
+    for (int k = 0; k < monitor_kinds; k++)
+        if (which(k) && s.by_kind[static_cast<size_t>(k)] > 0)
+            kinds += std::string(kinds.empty() ? "" : ", ") + std::to_string(s.by_kind[static_cast<size_t>(k)]) + " " +
+                     monitor_kind_name(static_cast<monitor_kind>(k));
+    return kinds;
+}
+
+double level_db(double before, double after)
+{
+    return before != 0.0 && after != 0.0 ? 20.0 * std::log10(std::fabs(after / before)) : 0.0;
 }
 
 json side_json(monitor_side side)
@@ -104,11 +124,29 @@ std::string monitor_glitch_json(const monitor_event& e, double rate, const std::
                      {"lost_s", static_cast<double>(e.frames) / rate},
                      {"delay_frames", e.delay},
                      {"delay_change_frames", e.delay_change}});
+    if (!monitor_kind_is_glitch(e.kind)) {
+        // A change the detector followed: no glitch, not counted by --max-glitches.
+        json j{{"event", "change"},
+               {"t_s", static_cast<double>(e.frame) / rate},
+               {"wall", wall},
+               {"frame", e.frame},
+               {"kind", monitor_kind_name(e.kind)}};
+        if (e.kind == monitor_kind::rate) {
+            j["rate_before_ppm"] = e.rate_before_ppm, j["rate_after_ppm"] = e.rate_after_ppm;
+        } else {
+            j["gain_before"] = e.gain_before, j["gain_after"] = e.gain_after;
+            j["level_change_db"] = level_db(e.gain_before, e.gain_after);
+            j["delay_change_frames"] = e.delay_change;
+        }
+        return line(j);
+    }
     json j{{"event", "glitch"},      {"t_s", static_cast<double>(e.frame) / rate}, {"wall", wall},
            {"frame", e.frame},       {"kind", monitor_kind_name(e.kind)},          {"frames", e.frames},
            {"xrun", e.xrun_flagged}, {"delay_change_frames", e.delay_change},      {"side", side_json(e.side)}};
-    if (e.kind == monitor_kind::discontinuity)
+    if (e.kind == monitor_kind::discontinuity) {
         j["level_change_db"] = e.level_db;
+        j["learning_restarted"] = e.learning_restarted;
+    }
     return line(j);
 }
 
@@ -120,6 +158,18 @@ std::string monitor_glitch_text(const monitor_event& e, double rate, const std::
         return "stimulus found again at " + at + "gone " + std::to_string(e.frames) + " frames (" +
                report_figure("%.3f", static_cast<double>(e.frames) / rate) + " s), delay now " +
                report_figure("%.3f", e.delay) + " frames\n";
+    switch (e.kind) {
+    case monitor_kind::rate:
+        return "clock rate changed at " + at + report_figure("%+.3f", e.rate_before_ppm) + " to " +
+               report_figure("%+.3f", e.rate_after_ppm) + " ppm (followed: no glitch)\n";
+    case monitor_kind::polarity:
+    case monitor_kind::level:
+        return std::string(e.kind == monitor_kind::polarity ? "polarity flipped" : "level changed") + " at " + at +
+               "gain " + report_figure("%+.4f", e.gain_before) + " to " + report_figure("%+.4f", e.gain_after) + " (" +
+               report_figure("%+.1f", level_db(e.gain_before, e.gain_after)) + " dB), delay " +
+               report_figure("%+.3f", e.delay_change) + " frames (followed: no glitch)\n";
+    default: break;
+    }
     std::string text = "glitch at " + at;
     switch (e.kind) {
     case monitor_kind::dropped: text += "dropped " + std::to_string(e.frames) + " frames" + side_text(e.side); break;
@@ -129,9 +179,11 @@ std::string monitor_glitch_text(const monitor_event& e, double rate, const std::
         text += "discontinuity over " + std::to_string(e.frames) + " frames (level " +
                 report_figure("%+.1f", e.level_db) + " dB, delay " + report_figure("%+.2f", e.delay_change) +
                 " frames)";
+        if (e.learning_restarted)
+            text += ", while the residue was learnt: learnt again after it";
         break;
     case monitor_kind::lost: text += "stimulus lost (not found again within 0.15 s)"; break;
-    case monitor_kind::found: break;
+    default: break;
     }
     return text + (e.xrun_flagged ? " · the host flagged an xrun" : "") + "\n";
 }
@@ -217,7 +269,8 @@ std::string monitor_status_json(const monitor_progress& p, const std::string& wa
                  {"frames", p.frames},
                  {"glitches", monitor_glitch_count(p)},
                  {"xruns", p.xruns},
-                 {"locked", s.aligned},
+                 {"locked", s.locked},
+                 {"changes", s.changes},
                  {"drift_ppm", s.drift_ppm},
                  {"drift_ppm_uncertainty", uncertainty_json(s)},
                  {"delay_frames", s.delay_end_frames},
@@ -234,7 +287,7 @@ std::string monitor_status_text(const monitor_progress& p)
 void monitor_summary_json(const monitor_progress& p, json& j)
 {
     const monitor_summary& s = p.summary;
-    json by_kind = by_kind_json(s);
+    json by_kind = by_kind_json(s, glitch_kind);
     by_kind["monitor overrun"] = p.overruns;
     const json summary{{"event", "summary"},
                        {"duration_s", static_cast<double>(p.frames) / p.rate},
@@ -242,17 +295,29 @@ void monitor_summary_json(const monitor_progress& p, json& j)
                        {"glitches", monitor_glitch_count(p)},
                        {"glitches_not_listed", s.events_not_listed},
                        {"by_kind", by_kind},
+                       {"changes", s.changes},
+                       {"changes_by_kind", by_kind_json(s, change_kind)},
                        {"longest_clean_s", static_cast<double>(s.longest_clean_frames) / p.rate},
                        {"xruns", p.xruns},
                        {"drift_ppm", s.drift_ppm},
                        {"drift_ppm_uncertainty", uncertainty_json(s)},
                        {"drift_ppm_interval_95", interval_json(s)},
                        {"drift_batch_s", static_cast<double>(s.drift_batch_frames) / p.rate},
+                       {"drift_from_s", static_cast<double>(s.drift_from) / p.rate},
+                       {"drift_to_s", static_cast<double>(s.drift_to) / p.rate},
+                       {"drift_correlation_s", s.drift_correlation_s},
+                       {"drift_wander_slow", s.drift_wander_slow},
                        {"delay_start_frames", s.delay_start_frames},
                        {"delay_end_frames", s.delay_end_frames},
                        {"residue_db", s.residue_db},
-                       {"locked", s.aligned},
+                       {"false_glitches_per_hour", s.false_per_hour},
+                       {"learning_restarts", s.learning_restarts},
+                       {"stimulus_found", s.aligned},
+                       {"locked", s.locked},
+                       {"followed_s", static_cast<double>(s.frames_checked) / p.rate},
+                       {"lost_s", static_cast<double>(s.frames_lost) / p.rate},
                        {"frames_checked", s.frames_checked},
+                       {"frames_lost", s.frames_lost},
                        {"frames_not_checked", s.frames_unchecked + p.overrun_frames}};
     for (const auto& [key, value] : summary.items())
         j[key] = value;
@@ -261,22 +326,30 @@ void monitor_summary_json(const monitor_progress& p, json& j)
 std::string monitor_summary_text(const monitor_progress& p)
 {
     const monitor_summary& s = p.summary;
-    std::string kinds;
-    for (int k = 0; k < monitor_kinds; k++)
-        if (glitch_kind(k) && s.by_kind[static_cast<size_t>(k)] > 0)
-            kinds += std::string(kinds.empty() ? " (" : ", ") + std::to_string(s.by_kind[static_cast<size_t>(k)]) +
-                     " " + monitor_kind_name(static_cast<monitor_kind>(k));
+    std::string kinds = kinds_text(s, glitch_kind);
     if (p.overruns > 0)
         kinds +=
-            std::string(kinds.empty() ? " (" : ", ") + report_count(p.overruns, "monitor overrun", "monitor overruns");
-    kinds += kinds.empty() ? "" : ")";
+            std::string(kinds.empty() ? "" : ", ") + report_count(p.overruns, "monitor overrun", "monitor overruns");
+    kinds = kinds.empty() ? "" : " (" + kinds + ")";
+    const std::string changes = kinds_text(s, change_kind);
     std::string text =
         "monitor summary: " + report_figure("%.1f", static_cast<double>(p.frames) / p.rate) + " s, " +
         std::to_string(p.frames) + " frames · " + report_count(monitor_glitch_count(p), "glitch", "glitches") + kinds +
-        " · longest clean stretch " + report_figure("%.1f", static_cast<double>(s.longest_clean_frames) / p.rate) +
-        " s · " + report_count(p.xruns, "xrun", "xruns") + " · " + drift_summary_text(s, p.rate) + " · delay " +
+        (changes.empty() ? "" : " · changes followed, no glitches: " + changes) + " · followed " +
+        report_figure("%.1f", static_cast<double>(s.frames_checked) / p.rate) + " s, lost " +
+        report_figure("%.1f", static_cast<double>(s.frames_lost) / p.rate) + " s · longest clean stretch " +
+        report_figure("%.1f", static_cast<double>(s.longest_clean_frames) / p.rate) + " s · " +
+        report_count(p.xruns, "xrun", "xruns") + " · " + drift_summary_text(s, p.rate) + " · delay " +
         report_figure("%.3f", s.delay_start_frames) + " to " + report_figure("%.3f", s.delay_end_frames) +
-        " frames · threshold " + report_figure("%.1f", s.residue_db) + " dB below the signal\n";
+        " frames · threshold " + report_figure("%.1f", s.residue_db) + " dB below the signal, " +
+        report_figure("%.2g", s.false_per_hour) + " false glitches expected per hour\n";
+    if (s.aligned && !s.locked)
+        text += "note: the stimulus was not followed at the end: the frames since it was lost were not checked\n";
+    if (s.learning_restarts > 0)
+        text += "note: the residue's learning began again " + report_count(s.learning_restarts, "time", "times") +
+                " after a disturbance\n";
+    if (s.drift_wander_slow)
+        text += "note: the clocks wander slower than the run shows: the drift is the run's, not a long-term rate\n";
     if (s.events_not_listed > 0)
         text += "note: " + report_count(s.events_not_listed, "glitch", "glitches") + " beyond the first " +
                 std::to_string(s.events - s.events_not_listed) + " were counted, not kept\n";

@@ -10,6 +10,7 @@
 
 #include "analysis/monitor.hpp"
 #include "loopcheck/monitor/monitor_files.hpp"
+#include "loopcheck/monitor/monitor_xruns.hpp"
 
 namespace {
 
@@ -30,17 +31,17 @@ struct monitor_loop_state {
     monitor_trace& trace;
     stream& s;
     monitor_detector d;
-    monitor_progress p;
+    monitor_progress p{};
     monitor_files files;
-    std::vector<float> block;
-    std::vector<monitor_event> events;
-    int64_t fed = 0;                  // the next stream frame to feed
-    int64_t marks_start = 0;          // the log's count when the stimulus began
-    int64_t marks_shown = 0;          // the log's entries handed to the sink
-    int64_t marks_merged = 0;         // entries at the frame of the one before: one xrun, not two
-    int64_t last_mark_frame = -1;     // the frame of the last entry handed on
-    int64_t xruns_noted = 0;          // the stream frame up to which the log's xruns are the detector's
-    std::vector<monitor_event> held;  // found, held until the log is final 50 ms past them
+    std::vector<float> block{};
+    std::vector<monitor_event> events{};
+    int64_t fed = 0;            // the next stream frame to feed
+    int64_t marks_shown = 0;    // the log's entries read
+    int64_t marks_lost = 0;     // entries the log no longer held when read: each counted an xrun
+    monitor_xruns incidents{};  // the entries read, as incidents
+    std::vector<monitor_xrun_entry> incidents_out{};
+    int64_t xruns_noted = 0;            // the stream frame up to which the log's xruns are the detector's
+    std::vector<monitor_event> held{};  // found, held until the log is final 50 ms past them
 };
 
 // The monitor fell behind the ring: the frames it no longer holds are
@@ -100,8 +101,12 @@ void release(monitor_loop_state& m, bool all)
             m.sink.glitch(e, m.p, wall_of(m.s, m.p.stimulus_frame + e.frame, m.p.rate));
         if (e.kind == monitor_kind::found)
             continue;
-        monitor_files_note(m.files, e);
-        monitor_trace_glitch(m.trace, static_cast<double>(e.frame) / m.p.rate);
+        // A change followed (rate, polarity, level) is listed, but neither
+        // saved nor drawn as a glitch, nor does it end a clean stretch.
+        const bool glitch = monitor_kind_is_glitch(e.kind);
+        monitor_trace_event_add(m.trace, e, glitch ? monitor_files_note(m.files, e) : std::string());
+        if (glitch)
+            monitor_trace_glitch(m.trace, static_cast<double>(e.frame) / m.p.rate);
     }
     m.held.resize(kept);
 }
@@ -122,32 +127,33 @@ bool feed(monitor_loop_state& m, int64_t to)
     return true;
 }
 
-// The stream's log since the last look, an entry at a time: what the host
-// and the server did, beside the glitches. Entries the log no longer holds
-// are counted in the summary's xruns all the same.
-void xruns_note(monitor_loop_state& m)
+// The stream's log since the last look: what the host and the server did,
+// beside the glitches, an incident at a time, in time order, once the log is
+// final past it (at the end, all). A missed cycle and the call flagged for it
+// are one incident (monitor_xruns.hpp). Entries the log no longer holds are
+// counted in the summary's xruns all the same.
+void xruns_note(monitor_loop_state& m, bool all)
 {
     const int64_t written = stream_marks_written(m.s);
-    m.marks_shown = std::max(m.marks_shown, stream_marks_oldest(m.s));
+    const int64_t oldest = stream_marks_oldest(m.s);
+    if (oldest > m.marks_shown)
+        m.marks_lost += oldest - m.marks_shown, m.marks_shown = oldest;
     for (; m.marks_shown < written; m.marks_shown++) {
         const stream_mark_entry e = stream_mark_at(m.s, m.marks_shown);
-        const int64_t frame = e.frame;
-        // A flagged call and the cycle the server skipped for it are logged
-        // apart, at the same frame: one xrun.
-        if (frame == m.last_mark_frame) {
-            m.marks_merged++;
-            continue;
-        }
-        m.last_mark_frame = frame;
-        if (m.sink.xrun)
-            m.sink.xrun(frame - m.p.stimulus_frame, e.what, m.p, wall_of(m.s, frame, m.p.rate));
+        monitor_xruns_add(m.incidents, {e.frame, e.what});
     }
+    const int64_t final = stream_frames_done(m.s) - stream_marks_pending_frames(m.s);
+    m.incidents_out.clear();
+    monitor_xruns_take(m.incidents, final, stream_largest_buffer(m.s), all, m.incidents_out);
+    if (m.sink.xrun)
+        for (const monitor_xrun_entry& e : m.incidents_out)
+            m.sink.xrun(e.frame - m.p.stimulus_frame, e.what, m.p, wall_of(m.s, e.frame, m.p.rate));
 }
 
 void progress_update(monitor_loop_state& m)
 {
     m.p.frames = std::max<int64_t>(0, m.fed - m.p.stimulus_frame);
-    m.p.xruns = stream_marks_written(m.s) - m.marks_start - m.marks_merged;
+    m.p.xruns = m.marks_lost + monitor_xruns_count(m.incidents, stream_largest_buffer(m.s));
     m.p.summary = monitor_summarise(m.d);
 }
 
@@ -181,7 +187,7 @@ bool watch(monitor_loop_state& m, const monitor_setup& setup, int64_t end)
         xruns_ahead(m, final);
         if (!feed(m, to))
             overrun(m, stream_frames_done(m.s) - ring / 2);
-        xruns_note(m);
+        xruns_note(m, false);
         if (m.fed >= next_status) {
             progress_update(m);
             if (m.sink.status)
@@ -229,17 +235,16 @@ monitor_seen monitor_watch_run(stream& s, const monitor_watch& plan, const monit
         return out;
     }
     out.trace = monitor_trace_start(rate);
-    monitor_loop_state m{setup.sink, out.trace,
-                         s,          monitor_detector_make(*setup.stimulus, plan.loop),
-                         {},         monitor_files_make(o.save_dir, rate),
-                         {},         {},
-                         0,          0,
-                         0,          0,
-                         -1,         0,
-                         {}};
+    monitor_loop_state m{.sink = setup.sink,
+                         .trace = out.trace,
+                         .s = s,
+                         .d = monitor_detector_make(*setup.stimulus, plan.loop),
+                         .files = monitor_files_make(o.save_dir, rate)};
+    m.incidents.pending.reserve(64);
+    m.incidents_out.reserve(64);
     m.p.rate = rate, m.p.latency = plan.loop.latency, m.p.duration_s = o.duration_s;
     m.p.stimulus_frame = stream_ahead_of_callback(s);
-    m.marks_start = m.marks_shown = stream_marks_written(s);
+    m.marks_shown = stream_marks_written(s);
     m.fed = m.xruns_noted = m.p.stimulus_frame;
     stream_schedule(s, m.p.stimulus_frame, setup.clip);
     m.block.reserve(static_cast<size_t>(std::lrint(0.05 * rate)));
@@ -255,7 +260,7 @@ monitor_seen monitor_watch_run(stream& s, const monitor_watch& plan, const monit
     xruns_ahead(m, stream_frames_done(m.s) - stream_marks_pending_frames(m.s));
     release(m, true);
     monitor_files_write(m.files, m.d, true);
-    xruns_note(m);
+    xruns_note(m, true);
     progress_update(m);
     monitor_trace_end(out.trace, static_cast<double>(m.p.frames) / rate);
     out.trace.duration_asked_s = m.p.duration_s, out.trace.latency = m.p.latency;

@@ -8,6 +8,7 @@ monitor_trace monitor_trace_start(double rate)
 {
     monitor_trace m;
     m.on = true, m.rate = rate;
+    m.events.reserve(monitor_trace_listed);
     return m;
 }
 
@@ -24,6 +25,14 @@ void monitor_trace_glitch(monitor_trace& m, double t_s)
     series_marks_add(m.glitches, t_s);
     series_histogram_add(m.stretches, std::max(0.0, t_s - m.stretch_from));
     m.stretch_from = std::max(m.stretch_from, t_s);
+}
+
+void monitor_trace_event_add(monitor_trace& m, const monitor_event& e, const std::string& file)
+{
+    if (m.events.size() < monitor_trace_listed)
+        m.events.push_back({e, file});
+    else
+        m.events_not_listed++;
 }
 
 void monitor_trace_end(monitor_trace& m, double t_s)

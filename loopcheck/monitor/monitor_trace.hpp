@@ -5,6 +5,8 @@
 // seconds from the stimulus's first frame, as the glitch lines give them.
 #pragma once
 #include <cstdint>
+#include <string>
+#include <vector>
 
 #include "analysis/monitor.hpp"
 #include "analysis/series.hpp"
@@ -23,6 +25,15 @@ struct monitor_progress {
 };
 
 inline constexpr size_t monitor_trace_buckets = 4096;
+// The report's list of events: the first this many (as many as WAV files may be written).
+inline constexpr size_t monitor_trace_listed = 1000;
+
+// One event of the report's list: a glitch or a change followed, and the
+// WAV file of its neighbourhood ("" when none was written).
+struct monitor_trace_event {
+    monitor_event e;
+    std::string file;
+};
 inline constexpr double monitor_trace_every_s = 1.0;
 
 struct monitor_trace {
@@ -36,6 +47,8 @@ struct monitor_trace {
     monitor_summary summary;
     series delay = series_make(monitor_trace_buckets, monitor_trace_every_s);  // frames
     series_marks glitches;
+    std::vector<monitor_trace_event> events;  // the first monitor_trace_listed, in time order (reserved at the start)
+    int64_t events_not_listed = 0;
     // Glitch-free stretches: the start to the first glitch, between
     // glitches, the last to the end (the whole run when there was none).
     series_histogram stretches;
@@ -49,5 +62,7 @@ bool monitor_trace_delay_due(const monitor_trace& m, double t_s);
 void monitor_trace_delay(monitor_trace& m, double t_s, double frames);
 // A glitch at t_s (in time order).
 void monitor_trace_glitch(monitor_trace& m, double t_s);
+// An event for the report's list (any kind but found), with its file.
+void monitor_trace_event_add(monitor_trace& m, const monitor_event& e, const std::string& file);
 // The end of the run at t_s: the last stretch.
 void monitor_trace_end(monitor_trace& m, double t_s);

@@ -34,6 +34,7 @@ bad/reason_missing.json            | bad/reason_missing.json:1: report: $.qualit
 bad/glitch_no_delay.jsonl          | bad/glitch_no_delay.jsonl:3: glitch: $: 'delay_change_frames' is a required property
 bad/glitch_side_word.jsonl         | bad/glitch_side_word.jsonl:1: glitch: $.side: 'output' is not one of ['capture', 'playback', None]
 bad/found_no_length.jsonl          | bad/found_no_length.jsonl:1: found: $: 'lost_frames' is a required property
+bad/change_rate_gains.jsonl        | bad/change_rate_gains.jsonl:1: change: $: {'event': 'change'
 bad/event_unknown.jsonl            | bad/event_unknown.jsonl:2: stop: $.event: 'stop' is not an event of loopcheck's
 bad/duplicate_key.json             | bad/duplicate_key.json:1: line: $: not as nlohmann-json writes: key 'status' appears twice
 bad/nan.json                       | bad/nan.json:1: line: $: not as nlohmann-json writes: NaN is not JSON

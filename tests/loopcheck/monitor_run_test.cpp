@@ -180,6 +180,16 @@ TEST(LoopcheckMonitorRun, TheMainLoopOnAScriptedStream)
          0,
          1,
          ""},
+        // The server's skip marked only some calls later, the flag on the
+        // call after the gap: one incident, counted once.
+        {"a cycle skipped and the next call flagged: one xrun",
+         {.flag_at = at + period, .skip_at = at},
+         check_status::ok,
+         0,
+         monitor_kind::dropped,
+         0,
+         1,
+         ""},
         // The glitch is reported some 30 ms after its frame: the host's flag
         // 40 ms after it must still reach it.
         {"a flagged call 40 ms after the slip",

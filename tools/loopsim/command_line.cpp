@@ -47,6 +47,10 @@ const char* const command_usage =
     "  --wander RMS,TAU[,SEED] the clock's offset wanders about PPM: an Ornstein-Uhlenbeck\n"
     "                          process of RMS ppm, correlation time TAU s, from SEED (1)\n"
     "  --clock-log SECONDS     a clock line (the delay's truth) every SECONDS (1 with --wander)\n"
+    "  --rate-step SECONDS,PPM (repeatable) the clock's offset steps to PPM, SECONDS after the\n"
+    "                          first sound (the wander goes on about it); a clock line there\n"
+    "  --polarity-flip SECONDS (repeatable) the capture's polarity flips SECONDS after the first sound\n"
+    "  --burst SECONDS,N,DBFS  (repeatable) N frames of white noise of DBFS RMS added to the capture\n"
     "  --glitch KIND,SECONDS,N[,SIDE]  drop, insert (repeat) or zero N frames SECONDS after\n"
     "                          the first sound (repeatable); SIDE capture (the default: the\n"
     "                          recorded stream, after the clock) or playback (the played\n"
@@ -338,7 +342,20 @@ command_next command_parse(int argc, char** argv, command& c, std::string& probl
             ok = arg_integer(text, lo.struggle_below);
         else if (a == "--wander" && text)
             ok = arg_wander(text, lo);
-        else if (a == "--clock-log" && text)
+        else if (a == "--rate-step" && text) {
+            ok = arg_numbers(text, v, 2, 2);
+            if (ok)
+                lo.rate_steps.push_back({v[0], v[1]});
+        } else if (a == "--polarity-flip" && text) {
+            double t = 0.0;
+            ok = arg_number(text, t);
+            if (ok)
+                lo.polarity_flips.push_back(t);
+        } else if (a == "--burst" && text) {
+            ok = arg_numbers(text, v, 3, 3) && arg_whole(v[1]);
+            if (ok)
+                lo.bursts.push_back({v[0], static_cast<int64_t>(v[1]), v[2]});
+        } else if (a == "--clock-log" && text)
             ok = arg_number(text, lo.clock_log_s), clock_log_given = true;
         else if (a == "--dc" && text)
             ok = arg_number(text, lo.dc);

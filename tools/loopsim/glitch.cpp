@@ -95,7 +95,14 @@ bool clock_queue_pop(glitch_queue& q, clock_record& r) { return ring_pop(q.clock
 
 const char* glitch_kind_name(glitch_kind kind)
 {
-    return kind == glitch_kind::drop ? "drop" : kind == glitch_kind::insert ? "insert" : "zero";
+    switch (kind) {
+    case glitch_kind::drop: return "drop";
+    case glitch_kind::insert: return "insert";
+    case glitch_kind::zero: return "zero";
+    case glitch_kind::polarity: return "polarity";
+    case glitch_kind::burst: return "burst";
+    }
+    return "";
 }
 
 bool glitch_kind_parse(const std::string& text, glitch_kind& kind)
@@ -124,7 +131,9 @@ std::string glitch_format(const glitch_record& r, double rate)
 {
     char line[192];
     // The capture side's line is the one loopsim always wrote; a playback one names its side.
-    std::snprintf(line, sizeof line, "glitch kind=%s n=%lld out=%lld in=%lld t=%.6f%s\n", glitch_kind_name(r.kind),
+    // A polarity flip is no glitch: a change line of its own.
+    std::snprintf(line, sizeof line, "%s kind=%s n=%lld out=%lld in=%lld t=%.6f%s\n",
+                  r.kind == glitch_kind::polarity ? "change" : "glitch", glitch_kind_name(r.kind),
                   static_cast<long long>(r.n), static_cast<long long>(r.out), static_cast<long long>(r.in),
                   static_cast<double>(r.out) / rate, r.side == glitch_side::playback ? " side=playback" : "");
     return line;

@@ -17,7 +17,9 @@
 
 namespace loopsim {
 
-enum class glitch_kind { drop, insert, zero };
+// polarity and burst are no slips: a flip of the capture's sign, and a
+// burst of white noise added to n output frames (never drawn at random).
+enum class glitch_kind { drop, insert, zero, polarity, burst };
 enum class glitch_side { capture, playback };
 
 // A planned glitch, n frames of its side's stream: on the capture side at

@@ -56,6 +56,16 @@ std::string loop_check_stream(const loop_options& o)
         !(o.struggle_below >= 2 && o.struggle_below <= std::min(struggle_max_below, o.headroom / 2)))
         return "--struggle-below: N must be a whole number of frames in 2 .. " +
                std::to_string(std::min(struggle_max_below, o.headroom / 2)) + " (0: never)";
+    const auto time_ok = [](double t) { return t >= 0.0 && t < 1e7; };
+    for (const loop_options::rate_step& r : o.rate_steps)
+        if (!time_ok(r.seconds) || !(std::fabs(r.ppm) <= 1000.0))
+            return "--rate-step: a time in 0 .. 1e7 s and a clock offset within +-1000 ppm";
+    for (const double t : o.polarity_flips)
+        if (!time_ok(t))
+            return "--polarity-flip: a time in 0 .. 1e7 s";
+    for (const loop_options::burst& b : o.bursts)
+        if (!time_ok(b.seconds) || b.n < 1 || b.n > stream_headroom / 2 || !(b.dbfs <= 0.0 && b.dbfs >= -300.0))
+            return "--burst: a time in 0 .. 1e7 s, 1 .. 131072 frames, an RMS level in -300 .. 0 dBFS";
     for (size_t i = 0; i < o.glitches.size(); i++) {
         if (o.glitches[i].n < 1 || o.glitches[i].n > o.headroom / 2)
             return "--glitch: a glitch is 1 .. " + std::to_string(o.headroom / 2) + " frames long";
@@ -125,7 +135,8 @@ std::string loop_check(const loop_options& o)
 bool loop_streams(const loop_options& o)
 {
     return o.ppm != 0.0 || o.wander_rms > 0.0 || !o.glitches.empty() || o.glitch_per_minute > 0.0 ||
-           o.playback_glitch_per_minute > 0.0 || o.clock_log_s > 0.0 || o.struggle_below > 0;
+           o.playback_glitch_per_minute > 0.0 || o.clock_log_s > 0.0 || o.struggle_below > 0 || !o.rate_steps.empty() ||
+           !o.polarity_flips.empty() || !o.bursts.empty();
 }
 
 path_options loop_channel(const loop_options& o, int64_t channel)
@@ -190,6 +201,18 @@ loop loop_build(const loop_options& o)
     s.struggle_below = o.struggle_below, s.headroom = o.headroom;
     s.wander_rms = o.wander_rms, s.wander_tau = o.wander_tau, s.wander_seed = o.wander_seed;
     s.clock_every = o.clock_log_s > 0.0 ? std::max<int64_t>(1, std::llrint(o.clock_log_s * o.path.rate)) : 0;
+    const auto frame_of = [&o](double seconds) { return std::llrint(seconds * o.path.rate); };
+    for (const loop_options::rate_step& r : o.rate_steps)
+        s.rate_steps.push_back({frame_of(r.seconds), r.ppm});
+    std::stable_sort(s.rate_steps.begin(), s.rate_steps.end(),
+                     [](const stream_rate_step& a, const stream_rate_step& b) { return a.at < b.at; });
+    for (const double t : o.polarity_flips)
+        s.polarity_flips.push_back(frame_of(t));
+    std::sort(s.polarity_flips.begin(), s.polarity_flips.end());
+    for (const loop_options::burst& b : o.bursts)
+        s.bursts.push_back({frame_of(b.seconds), b.n, std::pow(10.0, b.dbfs / 20.0)});
+    std::stable_sort(s.bursts.begin(), s.bursts.end(),
+                     [](const stream_burst& a, const stream_burst& b) { return a.at < b.at; });
     l.tail = stream_build(s);
     if (o.channels == 2)
         l.second = skew_build(o.ppm2, o.path.rate);

@@ -73,6 +73,20 @@ struct loop_options {
     int64_t struggle_below = 0;
     double dc = 0.0;                     // added to every output channel after everything else
     int64_t headroom = stream_headroom;  // the stream's (stream.hpp); tests of short streams ask for less
+    // At seconds from the first sound, on the capture side: the clock's offset
+    // stepped to ppm (--rate-step), the capture's polarity flipped
+    // (--polarity-flip), n frames of white noise at dbfs RMS added (--burst).
+    struct rate_step {
+        double seconds = 0.0, ppm = 0.0;
+    };
+    struct burst {
+        double seconds = 0.0;
+        int64_t n = 0;
+        double dbfs = 0.0;
+    };
+    std::vector<rate_step> rate_steps;
+    std::vector<double> polarity_flips;
+    std::vector<burst> bursts;
 };
 
 std::string loop_check(const loop_options& o);

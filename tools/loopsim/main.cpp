@@ -19,6 +19,7 @@
 #include <atomic>
 #include <cerrno>
 #include <cmath>
+#include <complex>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -29,6 +30,7 @@
 #include "tools/loopsim/cable.hpp"
 #include "tools/loopsim/command_line.hpp"
 #include "tools/loopsim/loop.hpp"
+#include "tools/loopsim/stream.hpp"
 
 namespace {
 
@@ -234,16 +236,28 @@ int main(int argc, char** argv)
     const std::string& print_mode = c.print_mode;
     log_clock = lo.wander_rms > 0.0 || lo.clock_log_s > 0.0;
     const loopsim::path_options channel = loopsim::loop_channel(lo, c.print_channel);
-    if (print_mode == "--print-ir")
-        print(loopsim::path_impulse_response(channel, c.print_count), "%zu %.17g\n");
-    else if (print_mode == "--print-response")
-        print(loopsim::path_response_db(channel), "%zu %.9f\n");
-    else if (print_mode == "--print-ir-response")
+    // With a clock the capture is read through the resampler: its 64 frames
+    // and its band are part of the truth.
+    const bool resampled = lo.ppm != 0.0 || lo.wander_rms > 0.0 || !lo.rate_steps.empty();
+    const auto through = [&](double hz) {
+        return resampled ? loopsim::stream_resampler_at(hz, channel.rate) : std::complex<double>(1.0);
+    };
+    if (print_mode == "--print-ir") {
+        const std::vector<double> h = loopsim::path_impulse_response(channel, c.print_count);
+        print(resampled ? loopsim::stream_resampled(h) : h, "%zu %.17g\n");
+    } else if (print_mode == "--print-response") {
+        std::vector<double> level = loopsim::path_response_db(channel);
+        for (size_t k = 0; k < level.size(); k++)
+            level[k] +=
+                20.0 * std::log10(std::max(1e-300, std::abs(through(static_cast<double>(k) * channel.rate / 2048.0))));
+        print(level, "%zu %.9f\n");
+    } else if (print_mode == "--print-ir-response")
         print(loopsim::path_truncated_response_db(channel, std::min<int64_t>(c.print_count, 2048)), "%zu %.9f\n");
     else if (print_mode == "--print-group-delay")
-        std::printf("%.6f\n", loopsim::path_group_delay(channel, c.print_hz));
+        std::printf("%.6f\n", loopsim::path_group_delay(channel, c.print_hz) +
+                                  (resampled ? static_cast<double>(loopsim::stream_half) : 0.0));
     else if (print_mode == "--print-response-at")
-        print_at([&](double hz) { return loopsim::path_response_at(channel, hz); });
+        print_at([&](double hz) { return loopsim::path_response_at(channel, hz) * through(hz); });
     else if (print_mode == "--print-crosstalk-at")
         print_at([&](double hz) { return loopsim::loop_crosstalk_at(lo, hz); });
     else if (print_mode == "--print-distortion")

@@ -235,6 +235,48 @@ double stream_resample(const double* ring, uint64_t mask, double q)
     return read_ring(shared_kernel(), mask, ring, q);
 }
 
+namespace {
+
+// Row 0 of the table: the taps at x = 1 - half .. half frames from the read position, summing to 1.
+std::vector<double> kernel_row0()
+{
+    std::vector<double> k(static_cast<size_t>(2 * stream_half));
+    double sum = 0.0;
+    for (int64_t t = 0; t < 2 * stream_half; t++)
+        sum += k[static_cast<size_t>(t)] = kernel_at(static_cast<double>(t - stream_half + 1));
+    for (double& v : k)
+        v /= sum;
+    return k;
+}
+
+}  // namespace
+
+std::complex<double> stream_resampler_at(double hz, double rate)
+{
+    // out(m) = sum_x k(x) in(m - half + x): tap x delays by half - x frames.
+    const std::vector<double> k = kernel_row0();
+    std::complex<double> sum = 0.0;
+    for (int64_t t = 0; t < 2 * stream_half; t++) {
+        const double delay = static_cast<double>(stream_half - (t - stream_half + 1));
+        sum += k[static_cast<size_t>(t)] * std::polar(1.0, -2.0 * M_PI * hz * delay / rate);
+    }
+    return sum;
+}
+
+std::vector<double> stream_resampled(const std::vector<double>& h)
+{
+    const std::vector<double> k = kernel_row0();
+    const int64_t n = static_cast<int64_t>(h.size());
+    std::vector<double> out(h.size(), 0.0);
+    for (int64_t m = 0; m < n; m++)
+        for (int64_t t = 0; t < 2 * stream_half; t++) {
+            const int64_t i = m - stream_half + (t - stream_half + 1);
+            if (i >= 0 && i < n)
+                out[static_cast<size_t>(m)] += k[static_cast<size_t>(t)] * h[static_cast<size_t>(i)];
+        }
+    return out;
+}
+
 wander wander_make(double rms, double tau, uint64_t seed, double rate)
 {
     wander w;
@@ -281,13 +323,14 @@ stream stream_build(const stream_options& o)
 {
     stream s;
     s.active = o.ppm != 0.0 || o.wander_rms > 0.0 || !o.planned.empty() || o.random_per_minute > 0.0 ||
-               o.playback_random_per_minute > 0.0 || o.clock_every > 0 || o.struggle_below > 0;
+               o.playback_random_per_minute > 0.0 || o.clock_every > 0 || o.struggle_below > 0 ||
+               !o.rate_steps.empty() || !o.polarity_flips.empty() || !o.bursts.empty();
     if (!s.active)
         return s;
     s.channels = o.channels;
     s.rate = o.rate;
     s.ppm = o.ppm;
-    if (o.ppm != 0.0 || o.wander_rms > 0.0) {
+    if (o.ppm != 0.0 || o.wander_rms > 0.0 || !o.rate_steps.empty()) {
         s.kernel = shared_kernel();
         s.half = stream_half;
         s.clocked_step = 1.0 / (1.0 + o.ppm * 1e-6);
@@ -324,6 +367,7 @@ stream stream_build(const stream_options& o)
         glitch_random_make(o.playback_random_per_minute, o.playback_random_seed, o.rate, glitch_side::playback);
     s.pending.resize(s.planned_playback.size() + 1024);
     s.struggling = struggle_make(o.struggle_below, o.rate);
+    s.rate_steps = o.rate_steps, s.flips = o.polarity_flips, s.bursts = o.bursts;
     return s;
 }
 
@@ -342,6 +386,14 @@ void stream_process(stream& s, const double* y, double* out, int64_t since, glit
         rebase(s, j, stream_position(s, j));
         s.step = s.clocked_step;
     }
+    // A step of the clock: the position goes on from where it stands at the new rate.
+    bool stepped = false;
+    for (; since >= 0 && s.next_step < s.rate_steps.size() && s.rate_steps[s.next_step].at <= since; s.next_step++) {
+        rebase(s, j, stream_position(s, j));
+        s.ppm = s.rate_steps[s.next_step].ppm;
+        s.step = s.clocked_step = 1.0 / (1.0 + s.ppm * 1e-6);
+        stepped = true;
+    }
     convert(s, j, q);
     hold(s, j, q);
     for (; since >= 0 && s.next_planned < s.planned.size() && s.planned[s.next_planned].at <= since; s.next_planned++)
@@ -358,13 +410,27 @@ void stream_process(stream& s, const double* y, double* out, int64_t since, glit
         r.out = since;
         glitch_queue_push(q, r);
     }
-    if (since >= 0 && s.clock_every > 0 && since % s.clock_every == 0) {
-        const double whole = std::floor(position);
+    const double whole = std::floor(position);
+    const double in = static_cast<double>(played(s, static_cast<int64_t>(whole))) + (position - whole);
+    // The clock's truth every clock_every frames, and at each step of its rate.
+    if (since >= 0 && (stepped || (s.clock_every > 0 && since % s.clock_every == 0))) {
         clock_record r;
         r.out = since;
-        r.in = static_cast<double>(played(s, static_cast<int64_t>(whole))) + (position - whole);
+        r.in = in;
         r.ppm = s.ppm + (s.wandering ? s.clock_wander.x : 0.0);
         clock_queue_push(q, r);
+    }
+    for (; since >= 0 && s.next_flip < s.flips.size() && s.flips[s.next_flip] <= since; s.next_flip++) {
+        s.sign = -s.sign;
+        glitch_queue_push(
+            q, {glitch_kind::polarity, 0, since, static_cast<int64_t>(std::floor(in)), glitch_side::capture});
+    }
+    for (; since >= 0 && s.next_burst < s.bursts.size() && s.bursts[s.next_burst].at <= since; s.next_burst++) {
+        const stream_burst& b = s.bursts[s.next_burst];
+        s.burst_left = std::max(s.burst_left, b.n);
+        s.burst_scale = std::sqrt(3.0) * b.rms;
+        glitch_queue_push(q,
+                          {glitch_kind::burst, b.n, since, static_cast<int64_t>(std::floor(in)), glitch_side::capture});
     }
     if (s.zero_left > 0) {
         s.zero_left--;
@@ -372,7 +438,16 @@ void stream_process(stream& s, const double* y, double* out, int64_t since, glit
             out[c] = 0.0;
     } else
         for (int64_t c = 0; c < s.channels; c++)
-            out[c] = read(s, c, position);
+            out[c] = s.sign * read(s, c, position);
+    if (s.burst_left > 0) {
+        s.burst_left--;
+        for (int64_t c = 0; c < s.channels; c++) {
+            // xorshift64: uniform in [-1, 1), scaled to the burst's rms.
+            s.burst_state ^= s.burst_state << 13, s.burst_state ^= s.burst_state >> 7,
+                s.burst_state ^= s.burst_state << 17;
+            out[c] += s.burst_scale * (static_cast<double>(s.burst_state >> 11) * 0x1.0p-52 - 1.0);
+        }
+    }
     if (s.wandering && since >= 0) {
         // This frame's step less the mean one: -x 1e-6 / ((1 + ppm 1e-6) (1 + (ppm + x) 1e-6)), without cancellation.
         s.drift -= s.clock_wander.x * 1e-6 * s.step * frame_step(s);

@@ -32,6 +32,7 @@
 // kHz (0.42 of the rate), -6 dB at 0.45 of it. Without --ppm and --wander the
 // stage reads whole frames and adds no delay and no filter.
 #pragma once
+#include <complex>
 #include <cstdint>
 #include <vector>
 
@@ -61,6 +62,18 @@ wander wander_make(double rms, double tau, uint64_t seed, double rate);
 // Steps to the next frame; returns its x.
 double wander_next(wander& w);
 
+// A step of the capture side's clock to ppm (the wander goes on about it),
+// and a burst of white noise of rms (linear) over n output frames; each at an
+// output frame from the first sound, as a capture glitch.
+struct stream_rate_step {
+    int64_t at = 0;
+    double ppm = 0.0;
+};
+struct stream_burst {
+    int64_t at = 0, n = 0;
+    double rms = 0.0;
+};
+
 struct stream_options {
     double rate = 48000.0;
     int64_t channels = 1;
@@ -76,7 +89,10 @@ struct stream_options {
     uint64_t random_seed = 0;
     double playback_random_per_minute = 0.0;
     uint64_t playback_random_seed = 0;
-    int64_t struggle_below = 0;  // --struggle-below (struggle.hpp); 0: never
+    int64_t struggle_below = 0;                // --struggle-below (struggle.hpp); 0: never
+    std::vector<stream_rate_step> rate_steps;  // by time
+    std::vector<int64_t> polarity_flips;       // output frames from the first sound, by time
+    std::vector<stream_burst> bursts;          // by time
     // Frames of lag the inserts and a fast clock may add: the ring is zeroed
     // (its pages touched) when built, never in the callback, so a test that
     // builds many short streams asks for less.
@@ -126,6 +142,16 @@ struct stream {
     struggle struggling;                  // its capture glitches, planned on the fly from the server's period
     std::vector<stream_pending> pending;  // a ring of the playback records not yet reached
     uint64_t pending_head = 0, pending_tail = 0;
+    std::vector<stream_rate_step> rate_steps;
+    size_t next_step = 0;
+    std::vector<int64_t> flips;
+    size_t next_flip = 0;
+    double sign = 1.0;  // the capture's polarity now
+    std::vector<stream_burst> bursts;
+    size_t next_burst = 0;
+    int64_t burst_left = 0;
+    double burst_scale = 0.0;  // sqrt(3) rms: uniform noise of that rms
+    uint64_t burst_state = 0x9e3779b97f4a7c15ull;
 };
 
 stream stream_build(const stream_options& o);
@@ -149,5 +175,12 @@ double stream_kernel_at(double x);
 // through the stage's resampler: the 128-tap kernel centred on q, frames q -
 // 63 .. q + 64 about it. For another stage's own clock (skew.hpp). Real-time safe.
 double stream_resample(const double* ring, uint64_t mask, double q);
+
+// The printed truths through the resampler, which runs with a clock (--ppm,
+// --wander, --rate-step): at its phase 0 a symmetric filter of 127 taps,
+// stream_half frames of delay. Its response at hz (the delay included), and
+// h (an impulse response from frame 0) through it, as long as h.
+std::complex<double> stream_resampler_at(double hz, double rate);
+std::vector<double> stream_resampled(const std::vector<double>& h);
 
 }  // namespace loopsim
