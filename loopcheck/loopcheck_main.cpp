@@ -14,6 +14,7 @@
 #include "loopcheck/report/files.hpp"
 #include "loopcheck/report/report.hpp"
 #include "loopcheck/report/report_html.hpp"
+#include "loopcheck/report/report_results.hpp"
 #include "loopcheck/session.hpp"
 #include "loopcheck/verdict/verdict.hpp"
 
@@ -42,6 +43,20 @@ bool json_asked(int argc, char** argv)
     return false;
 }
 
+// The exit protocol a command line names, even one the parser refused (the default where it names none known).
+exit_protocol protocol_asked(int argc, char** argv)
+{
+    exit_protocol protocol = exit_protocol::loopcheck;
+    for (int i = 1; i < argc; i++) {
+        const std::string arg = argv[i];
+        if (arg == "--exit-protocol" && i + 1 < argc)
+            exit_protocol_read(argv[i + 1], protocol);
+        else if (arg.starts_with("--exit-protocol="))
+            exit_protocol_read(arg.substr(16), protocol);
+    }
+    return protocol;
+}
+
 // The stream the session asks for: two cards on two clocks allowed where a
 // mode asked for measures their ratio (the monitor's drift).
 stream_request request_of(const session_options& o, const std::vector<session_mode>& modes)
@@ -54,7 +69,25 @@ stream_request request_of(const session_options& o, const std::vector<session_mo
 }
 
 // The verdict: the one fold of every judgement, for the report so far and at the end.
-check_verdict verdict_of(const session_result& result) { return verdict_fold(session_judgements(result)); }
+check_verdict verdict_of(const session_result& result, const verdict_rules& rules = {})
+{
+    return verdict_fold(session_judgements(result), rules);
+}
+
+// The checks for a CI engine (--junit) and for LAVA (--lava), whatever the outcome: "" or why one was not written.
+std::string results_write(const session_result& result, const session_options& o, const verdict_rules& rules)
+{
+    std::vector<results_file> files;
+    if (!o.report_file.empty())
+        files.push_back({"", o.report_file});
+    const results_run run = report_results(result, rules, report_suite_name(result.facts), files);
+    std::string problem;
+    if (!o.junit_file.empty())
+        problem = report_write_text("--junit", o.junit_file, results_junit(run));
+    if (problem.empty() && !o.lava_file.empty())
+        problem = report_write_text("--lava", o.lava_file, results_lava(run));
+    return problem;
+}
 
 // A command line refused: its reason and where the options are, and with
 // --json the one object, the defaults' and the reason's (status 2).
@@ -62,7 +95,7 @@ int refused(int argc, char** argv, const std::string& refusal)
 {
     said(verdict_named(refusal) + "\n" + options_see_help + "\n");
     if (!json_asked(argc, argv))
-        return check_status_of(check_status::bad_options).exit_code;
+        return exit_protocol_code(protocol_asked(argc, argv), check_status::bad_options);
     // Every mode as its defaults read it; those asked by default not run.
     std::vector<session_mode> modes;
     for (const mode_row& mode : loopcheck_modes()) {
@@ -76,7 +109,7 @@ int refused(int argc, char** argv, const std::string& refusal)
                                                    refusal + " (loopcheck --help lists the options)");
     const check_verdict verdict = verdict_of(result);
     print(report_json(result, verdict));
-    return verdict_exit_code(verdict);
+    return exit_protocol_code(protocol_asked(argc, argv), verdict.status);
 }
 
 }  // namespace
@@ -111,15 +144,16 @@ int main(int argc, char** argv)
     for (const session_mode& m : modes)
         if (unwritable.empty() && m.mode->ready)
             unwritable = m.mode->ready(m.plan);
-    if (unwritable.empty() && !o.report_file.empty())
-        unwritable = files_check_writable(o.report_file);
+    for (const std::string* file : {&o.report_file, &o.junit_file, &o.lava_file})
+        if (unwritable.empty() && !file->empty())
+            unwritable = files_check_writable(*file);
     if (!unwritable.empty()) {
         const session_result result = session_unopened(request, std::move(modes), check_status::error, unwritable);
         const check_verdict verdict = verdict_of(result);
         said(verdict_message(verdict) + "\n");
         if (o.json)
             print(report_json(result, verdict));
-        return verdict_exit_code(verdict);
+        return exit_protocol_code(o.protocol, verdict.status);
     }
 
     std::signal(SIGINT, interrupt);
@@ -133,8 +167,9 @@ int main(int argc, char** argv)
     hooks.live.out = print;
     hooks.live.err = said;
     // The report so far, for a live mode's start: the modes ended, with their verdict.
-    hooks.live.so_far = [&result](bool json) {
-        const check_verdict so_far = verdict_of(result);
+    const verdict_rules rules{o.skip_if_no_loop};
+    hooks.live.so_far = [&result, &rules](bool json) {
+        const check_verdict so_far = verdict_of(result, rules);
         return json ? report_json(result, so_far) : report_text(result, so_far);
     };
     try {
@@ -143,15 +178,22 @@ int main(int argc, char** argv)
         // Outside any mode (the stream's opening, its start): the session is torn down already.
         result = session_unopened(request, std::move(modes), check_status::error, e.what());
     }
-    check_verdict verdict = verdict_of(result);
+    check_verdict verdict = verdict_of(result, rules);
     // The report, whatever the outcome: a failed run is shown with what it saw.
     const std::string problem = o.report_file.empty() ? "" : report_html_write(result, verdict, o.report_file);
     if (!problem.empty()) {
         result.setup.checks.push_back(check_failed("report", check_status::error, problem));
-        verdict = verdict_of(result);
+        verdict = verdict_of(result, rules);
+    }
+    // The checks for the harness, after the report (which they attach).
+    const std::string unwritten = results_write(result, o, rules);
+    if (!unwritten.empty()) {
+        result.setup.checks.push_back(check_failed("results", check_status::error, unwritten));
+        verdict = verdict_of(result, rules);
     }
     const report_end end = report_ending(result, verdict, o.json, o.quiet);
     print(end.out);
     said(end.err);
-    return verdict_exit_code(verdict);
+    // The harness's convention, applied once, at the very end.
+    return exit_protocol_code(o.protocol, verdict.status);
 }

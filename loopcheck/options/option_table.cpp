@@ -48,6 +48,20 @@ constexpr option_row output_rows[] = {
      "from the network; open it in any browser."},
     {"-q,--quiet", "", "print only the latency in frames (with --monitor: no status lines)", "", 0.0, 0.0, "", "",
      option_kind::flag},
+    {"--junit", "FILE.xml", "write the checks as JUnit XML for a CI engine, whatever the outcome",
+     "One <testsuite> named after the interface, one <testcase> per check (the loop, the latency against --expect, "
+     "each --limits figure, the monitor's glitches and drift, each buffer size): <failure> with loopcheck's words, "
+     "<skipped> for a mode asked that did not run; each figure's value, unit, bounds and direction in the suite's "
+     "<properties> and the case's <system-out>. It validates against the Jenkins xunit plugin's junit-10.xsd."},
+    {"--lava", "FILE", "write the checks as LAVA result lines, NAME pass|fail|skip [MEASUREMENT [UNITS]]",
+     "One line a check, for lava-test-case (docs/loopcheck.md has the test definition)."},
+    {"--skip-if-no-loop", "", "status skip (77), not a failure, when no loop is found or no device has the name given",
+     "For a bench that is not set up (its cable not wired): the harness counts it skipped.", 0.0, 0.0, "", "",
+     option_kind::flag},
+    {"--exit-protocol", "loopcheck|gnu|kselftest", "the exit statuses' convention,",
+     "gnu: 0 pass, 1 a failure, 77 skip, 99 a hard error (a device error, bad options, an interruption), as automake "
+     "and meson read them; kselftest: 0 pass, 1 a failure or an error, 4 skip. The JSON's \"exit_status\" stays "
+     "loopcheck's own.", 0.0, 0.0, "loopcheck"},
 };
 
 // The program's own, after every mode's.
@@ -77,6 +91,8 @@ constexpr option_exit exits[] = {
      "The input is an output's monitor (PipeWire's JACK face lists a sink's monitor ports as its device's inputs): "
      "measured and printed, but not the cable; no battery is played. --allow-monitor makes it 0."},
     {check_status::glitches, "glitches found", "With --monitor: glitches found (or the stimulus never recognised)."},
+    {check_status::skipped, "skipped",
+     "With --skip-if-no-loop: no loop found, or no device of the name given (the bench not set up)."},
     {check_status::interrupted, "interrupted",
      "Ended by Ctrl-C, SIGTERM or SIGHUP (a --monitor 0 run ends with its summary and the status of what it "
      "found)."},
