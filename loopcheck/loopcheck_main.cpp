@@ -57,6 +57,15 @@ exit_protocol protocol_asked(int argc, char** argv)
     return protocol;
 }
 
+// The machine and the hardware behind the devices (their names, then JACK's port aliases), and the libraries.
+void environment_read(session_result& result)
+{
+    std::vector<std::string> names{result.facts.out_name, result.facts.in_name};
+    names.insert(names.end(), result.facts.port_aliases.begin(), result.facts.port_aliases.end());
+    result.environment = identity_read(identity_root(), names);
+    result.versions = stream_versions_of();
+}
+
 // The stream the session asks for: two cards on two clocks allowed where a
 // mode asked for measures their ratio (the monitor's drift).
 stream_request request_of(const session_options& o, const std::vector<session_mode>& modes)
@@ -80,7 +89,7 @@ std::string results_write(const session_result& result, const session_options& o
     std::vector<results_file> files;
     if (!o.report_file.empty())
         files.push_back({"", o.report_file});
-    const results_run run = report_results(result, rules, report_suite_name(result.facts), files);
+    const results_run run = report_results(result, rules, report_suite_name(result.facts, result.environment), files);
     std::string problem;
     if (!o.junit_file.empty())
         problem = report_write_text("--junit", o.junit_file, results_junit(run));
@@ -105,8 +114,9 @@ int refused(int argc, char** argv, const std::string& refusal)
         if (asked)
             modes.push_back(std::move(m));
     }
-    const session_result result = session_unopened(stream_request{}, std::move(modes), check_status::bad_options,
-                                                   refusal + " (loopcheck --help lists the options)");
+    session_result result = session_unopened(stream_request{}, std::move(modes), check_status::bad_options,
+                                             refusal + " (loopcheck --help lists the options)");
+    environment_read(result);
     const check_verdict verdict = verdict_of(result);
     print(report_json(result, verdict));
     return exit_protocol_code(protocol_asked(argc, argv), verdict.status);
@@ -148,7 +158,8 @@ int main(int argc, char** argv)
         if (unwritable.empty() && !file->empty())
             unwritable = files_check_writable(*file);
     if (!unwritable.empty()) {
-        const session_result result = session_unopened(request, std::move(modes), check_status::error, unwritable);
+        session_result result = session_unopened(request, std::move(modes), check_status::error, unwritable);
+        environment_read(result);
         const check_verdict verdict = verdict_of(result);
         said(verdict_message(verdict) + "\n");
         if (o.json)
@@ -169,6 +180,7 @@ int main(int argc, char** argv)
     // The report so far, for a live mode's start: the modes ended, with their verdict.
     const verdict_rules rules{o.skip_if_no_loop};
     hooks.live.so_far = [&result, &rules](bool json) {
+        environment_read(result);  // the stream is open: its devices are known
         const check_verdict so_far = verdict_of(result, rules);
         return json ? report_json(result, so_far) : report_text(result, so_far);
     };
@@ -178,6 +190,7 @@ int main(int argc, char** argv)
         // Outside any mode (the stream's opening, its start): the session is torn down already.
         result = session_unopened(request, std::move(modes), check_status::error, e.what());
     }
+    environment_read(result);
     check_verdict verdict = verdict_of(result, rules);
     // The report, whatever the outcome: a failed run is shown with what it saw.
     const std::string problem = o.report_file.empty() ? "" : report_html_write(result, verdict, o.report_file);

@@ -27,6 +27,7 @@
 #include <utility>
 #include <vector>
 
+#include "loopcheck/identity/identity.hpp"
 #include "loopcheck/io/capture.hpp"
 #include "loopcheck/io/stream.hpp"
 #include "loopcheck/io/stream_wait.hpp"
@@ -138,6 +139,8 @@ struct session_result {
     mode_judgement setup;            // the stream opened and started, or why not
     std::vector<mode_result> modes;  // each mode asked, in the table's order, as it ended
     bool live_ran = false;           // a live mode ran: the output after it is its own
+    identity environment;            // the machine and the hardware behind the devices (main reads it)
+    stream_versions versions;        // the audio libraries' versions
 };
 
 // The judgements in the session's order, the stream's first: what the verdict folds.

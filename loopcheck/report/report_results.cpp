@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "loopcheck/report/report_environment.hpp"
+
 results_run report_results(const session_result& r, const verdict_rules& rules, const std::string& suite,
                            const std::vector<results_file>& files)
 {
@@ -18,6 +20,22 @@ results_run report_results(const session_result& r, const verdict_rules& rules, 
                       {"rate_hz", results_number(r.facts.rate)}};
     if (r.buffer_granted > 0)
         run.properties.push_back({"buffer.granted_frames", std::to_string(r.buffer_granted)});
+    // The identity: every result traceable to the hardware, its driver and firmware, and the system.
+    const identity& id = r.environment;
+    run.hostname = id.system.hostname;
+    const auto put = [&run](const std::string& name, const std::string& value) {
+        if (!value.empty())
+            run.properties.push_back({name, value});
+    };
+    put("identity.key", report_identity_key(r));
+    put("host.os", id.system.os), put("host.kernel", id.system.kernel);
+    put("host.dmi_product", id.system.dmi_product);
+    put("audio.portaudio", r.versions.portaudio), put("audio.libjack", r.versions.jack);
+    if (id.card) {
+        put("card.id", id.card->id), put("card.long_name", id.card->long_name), put("card.module", id.card->module);
+        if (id.card->usb)
+            put("card.usb.release", id.card->usb->release), put("card.usb.serial", id.card->usb->serial);
+    }
     // A check the rules make a skip (the bench not set up) is one.
     const auto judged = [&rules](std::vector<mode_check> checks) {
         for (mode_check& c : checks)
@@ -36,11 +54,20 @@ results_run report_results(const session_result& r, const verdict_rules& rules, 
     return run;
 }
 
-std::string report_suite_name(const stream_facts& f)
+std::string report_suite_name(const stream_facts& f, const identity& id)
 {
-    const std::string device = f.in_name == f.out_name ? "\"" + f.out_name + "\""
-                                                        : "\"" + f.out_name + "\" to \"" + f.in_name + "\"";
-    return f.host_api.empty() ? device : device + " on " + f.host_api;
+    const std::string device =
+        f.in_name == f.out_name ? "\"" + f.out_name + "\"" : "\"" + f.out_name + "\" to \"" + f.in_name + "\"";
+    std::string name = f.host_api.empty() ? device : device + " on " + f.host_api;
+    if (id.card && id.card->usb)
+        name += " (USB " + id.card->usb->vendor_id + ":" + id.card->usb->product_id +
+                (id.card->usb->serial.empty() ? "" : " serial " + id.card->usb->serial) + ", firmware " +
+                id.card->usb->release + ")";
+    else if (id.card && id.card->pci)
+        name += " (PCI " + id.card->pci->vendor_id + ":" + id.card->pci->device_id + " at " + id.card->pci->slot + ")";
+    else if (id.card)
+        name += " (card " + id.card->id + ")";
+    return name;
 }
 
 std::string report_write_text(const std::string& option, const std::string& path, const std::string& text)

@@ -14,8 +14,9 @@
 results_run report_results(const session_result& result, const verdict_rules& rules, const std::string& suite,
                            const std::vector<results_file>& files);
 
-// The interface as a suite's name, when nothing better is known: `"device" on host API`.
-std::string report_suite_name(const stream_facts& facts);
+// The interface as a suite's name: `"device" on host API`, with the card behind it where the
+// system tells it (`(USB 08bb:2902 serial A1B2C3D4, firmware 0100)`).
+std::string report_suite_name(const stream_facts& facts, const identity& id);
 
 // Writes text to path: "" or why not ("--junit: cannot write FILE: why").
 std::string report_write_text(const std::string& option, const std::string& path, const std::string& text);

@@ -25,9 +25,9 @@ struct results_mode {
 };
 
 struct results_run {
-    std::string suite;     // the interface as the suite is named: its identity
-    std::string hostname;  // "" when not known
-    std::string timestamp;  // ISO 8601, UTC; "" when not known
+    std::string suite;                                            // the interface as the suite is named: its identity
+    std::string hostname;                                         // "" when not known
+    std::string timestamp;                                        // ISO 8601, UTC; "" when not known
     std::vector<std::pair<std::string, std::string>> properties;  // the run's facts (version, host API, rate)
     std::vector<results_mode> modes;
     std::vector<results_file> files;

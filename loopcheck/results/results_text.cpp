@@ -51,14 +51,10 @@ bool xml_char(uint32_t c)
 const char* results_direction_name(check_direction d)
 {
     switch (d) {
-    case check_direction::lower:
-        return "lower";
-    case check_direction::higher:
-        return "higher";
-    case check_direction::closer:
-        return "closer";
-    case check_direction::none:
-        break;
+    case check_direction::lower: return "lower";
+    case check_direction::higher: return "higher";
+    case check_direction::closer: return "closer";
+    case check_direction::none: break;
     }
     return "";
 }
@@ -116,26 +112,15 @@ std::string results_xml_escaped(const std::string& text)
             continue;
         }
         switch (code) {
-        case '&':
-            out += "&amp;";
-            break;
-        case '<':
-            out += "&lt;";
-            break;
-        case '>':
-            out += "&gt;";
-            break;
-        case '"':
-            out += "&quot;";
-            break;
-        case '\'':
-            out += "&apos;";
-            break;
+        case '&': out += "&amp;"; break;
+        case '<': out += "&lt;"; break;
+        case '>': out += "&gt;"; break;
+        case '"': out += "&quot;"; break;
+        case '\'': out += "&apos;"; break;
         case '\r':
             out += "&#13;";  // kept: a parser turns a raw CR into LF
             break;
-        default:
-            out.append(text, i, length);
+        default: out.append(text, i, length);
         }
         i += length;
     }

@@ -13,6 +13,10 @@
 #   - no loop wired (loopsim not started), --skip-if-no-loop --exit-protocol
 #     gnu: status 77, the loop's case and the modes not run <skipped>;
 #   - --buffers 256,512: a case per size.
+# And the JSON's environment: libjack's version the one jackd --version
+# prints (JACK 2's server and library come from one package), the schema's
+# version, and LOOPCHECK_SYSFS read for the machine (a fixture tree's host
+# name in the JSON and as the JUnit suite's hostname).
 set -u
 . "$SOURCE_DIR/tools/rig.sh"
 rig_test_begin
@@ -83,10 +87,15 @@ check "the tallies: the testsuite's failures are its <failure>s" \
 check "LAVA's lines, one a case" [ "$(wc -l <"$work/a.txt")" = "$(xpath "$a" 'count(//testcase)')" ]
 check "LAVA's latency with its measurement" grep -qE "^latency\.latency_frames pass $value frames$" "$work/a.txt"
 check "LAVA's failing limit" grep -qE "^quality\.thd_n_db fail -?[0-9.e+-]+ dB$" "$work/a.txt"
+check "the JSON passes the schema" rig_json_check "$work/a.json"
+jack_version=$(timeout 10 jackd --version 2>/dev/null | sed -n 's/^jackdmp version \([0-9.]*\).*/\1/p' | head -1)
+libjack=$(head -1 "$work/a.json" | jq -r '.measurement.environment.audio.libjack')
+check "libjack $libjack, the server's $jack_version" [ "${jack_version:-none}" = "$libjack" ]
+check "schema_version 1.1" [ "$(head -1 "$work/a.json" | jq -r .measurement.schema_version)" = 1.1 ]
 
 # ---- no loop wired: a skip, under GNU's convention --------------------------------
-timeout 60 "$loopcheck" --quality --monitor 3s --skip-if-no-loop --exit-protocol gnu --junit "$work/b.xml" \
-    --lava "$work/b.txt" >"$work/b.out" 2>"$work/b.err"
+LOOPCHECK_SYSFS="$SOURCE_DIR/tests/data/identity/usb" timeout 60 "$loopcheck" --json --quality --monitor 3s \
+    --skip-if-no-loop --exit-protocol gnu --junit "$work/b.xml" --lava "$work/b.txt" >"$work/b.out" 2>"$work/b.err"
 status=$?
 b="$work/b.xml"
 check "no loop: exit status 77 under gnu, got $status ($(tail -1 "$work/b.out"))" [ "$status" = 77 ]
@@ -96,6 +105,10 @@ check "no loop: --quality and --monitor skipped, with their reason" \
     is "$b" 'count(//testcase[@name="quality" or @name="monitor"]/skipped[string-length(@message) > 0])' 2
 check "no loop: no failure" is "$b" 'count(//failure)' 0
 check "no loop: LAVA's lines" diff <(printf 'latency.loop_found skip\nquality skip\nmonitor skip\n') "$work/b.txt"
+check "no loop: the JSON's status skip, its own exit status 77" jq -e '.status == "skip" and .exit_status == 77' "$work/b.out"
+check "no loop: the JSON passes the schema" rig_json_check "$work/b.out"
+check "LOOPCHECK_SYSFS: the fixture's host in the JSON" jq -e '.environment.host.name == "bench-usb" and .environment.host.dmi.product == "OptiPlex 7080"' "$work/b.out"
+check "LOOPCHECK_SYSFS: and the JUnit's hostname" is "$b" 'string(//testsuite/@hostname)' bench-usb
 
 # ---- a buffer sweep ------------------------------------------------------------------
 rig_loopsim_start --delay 300 --cable loopcheck || fail "no loopsim"

@@ -56,13 +56,13 @@ mode_check figure(const char* name, double value, const char* unit, std::optiona
 TEST(LoopcheckResults, JunitHoldsEveryCheckAndValidates)
 {
     const mode_check latency = figure("latency_frames", 300.02, "frames", 299.5, 300.5, check_direction::closer);
-    const mode_check thd = figure("thd_n_db", -93.1, "dB", std::nullopt, -96.0, check_direction::lower,
-                                  check_result::fail);
+    const mode_check thd =
+        figure("thd_n_db", -93.1, "dB", std::nullopt, -96.0, check_direction::lower, check_result::fail);
     const mode_check limits = check_failed("limits", check_status::outside_limits, "outside limits: thd_n_db");
     mode_check drift = figure("drift_ppm", 0.0, "ppm", -1.0, 1.0, check_direction::closer, check_result::skip);
     drift.value.reset();
-    const mode_check glitched = figure("buffer 64", 1.9, "ms", std::nullopt, std::nullopt, check_direction::lower,
-                                       check_result::fail);
+    const mode_check glitched =
+        figure("buffer 64", 1.9, "ms", std::nullopt, std::nullopt, check_direction::lower, check_result::fail);
     const mode_check error = check_failed("stream", check_status::error, "no device named like \"x\" <&> 'y'");
     struct row {
         const char* name;
@@ -71,8 +71,11 @@ TEST(LoopcheckResults, JunitHoldsEveryCheckAndValidates)
         std::vector<std::string> holds;  // what the document must hold
     };
     const row rows[] = {
-        {"a passing latency", {"\"loopsim\" on JACK", "bench-1", "2026-12-10T09:00:00Z", {}, {{"latency", true, "", {latency}}}, {}},
-         1, 0, 0,
+        {"a passing latency",
+         {"\"loopsim\" on JACK", "bench-1", "2026-12-10T09:00:00Z", {}, {{"latency", true, "", {latency}}}, {}},
+         1,
+         0,
+         0,
          {"<testsuite name=\"&quot;loopsim&quot; on JACK\" tests=\"1\" failures=\"0\" errors=\"0\" skipped=\"0\" "
           "hostname=\"bench-1\" timestamp=\"2026-12-10T09:00:00Z\">",
           "<testcase classname=\"loopcheck.latency\" name=\"latency_frames\">",
@@ -82,23 +85,40 @@ TEST(LoopcheckResults, JunitHoldsEveryCheckAndValidates)
           "<property name=\"latency.latency_frames.direction\" value=\"closer\"/>",
           "<system-out>300.02 frames, within 299.5 to 300.5 frames, closer to its bounds&apos; middle is better"}},
         {"a failing limit and a mode not run",
-         {"card", "", "", {{"loopcheck.version", "1.0"}},
+         {"card",
+          "",
+          "",
+          {{"loopcheck.version", "1.0"}},
           {{"latency", true, "", {latency}},
            {"quality", true, "", {thd, limits}},
            {"monitor", false, "unstable: the runs disagree", {}}},
           {{"", "out/report.html"}}},
-         4, 2, 1,
+         4,
+         2,
+         1,
          {"<property name=\"loopcheck.version\" value=\"1.0\"/>",
-          "<failure type=\"outside its bounds\" message=\"quality: thd_n_db -93.1 dB, at most -96 dB, lower is better\">",
+          "<failure type=\"outside its bounds\" message=\"quality: thd_n_db -93.1 dB, at most -96 dB, lower is "
+          "better\">",
           "<failure type=\"outside limits\" message=\"outside limits: thd_n_db\">outside limits: thd_n_db</failure>",
           "<testcase classname=\"loopcheck.monitor\" name=\"monitor\">",
           "<skipped message=\"unstable: the runs disagree\"/>", "[[ATTACHMENT|out/report.html]]"}},
         {"a drift not checked, a glitching size, a second loop",
-         {"card", "", "", {}, {{"monitor", true, "", {drift}}, {"buffers", true, "", {glitched, latency, latency}}}, {}},
-         4, 1, 1,
+         {"card",
+          "",
+          "",
+          {},
+          {{"monitor", true, "", {drift}}, {"buffers", true, "", {glitched, latency, latency}}},
+          {}},
+         4,
+         1,
+         1,
          {"<skipped message=\"not checked\"/>", "name=\"buffer 64\">", "name=\"latency_frames #2\">",
           "<property name=\"buffers.latency_frames #2.value\" value=\"300.02\"/>"}},
-        {"a device error with XML's specials", {"x", "", "", {}, {{"session", true, "", {error}}}, {}}, 1, 1, 0,
+        {"a device error with XML's specials",
+         {"x", "", "", {}, {{"session", true, "", {error}}}, {}},
+         1,
+         1,
+         0,
          {"<failure type=\"error\" message=\"no device named like &quot;x&quot; &lt;&amp;&gt; &apos;y&apos;\">"}},
         {"nothing at all", {"", "", "", {}, {}, {}}, 0, 0, 0, {"tests=\"0\" failures=\"0\""}},
     };
@@ -129,8 +149,12 @@ TEST(LoopcheckResults, XmlEscapingKeepsTheDocumentWellFormed)
     } rows[] = {
         {"the five specials", "a<b>&\"c'", "a&lt;b&gt;&amp;&quot;c&apos;"},
         {"tab and newline kept, CR as a reference", "a\tb\nc\rd", "a\tb\nc&#13;d"},
-        {"a control replaced", std::string("a\x01") + "b", "a\xEF\xBF\xBD" "b"},
-        {"NUL replaced", std::string("a\0b", 3), "a\xEF\xBF\xBD" "b"},
+        {"a control replaced", std::string("a\x01") + "b",
+         "a\xEF\xBF\xBD"
+         "b"},
+        {"NUL replaced", std::string("a\0b", 3),
+         "a\xEF\xBF\xBD"
+         "b"},
         {"two- and four-byte UTF-8 kept", "caf\xC3\xA9 \xF0\x9F\x8E\xB5", "caf\xC3\xA9 \xF0\x9F\x8E\xB5"},
         {"a sequence cut short at the end", "ab\xC3", "ab\xEF\xBF\xBD"},
         {"a lone continuation byte", "a\x80z", "a\xEF\xBF\xBDz"},
@@ -143,7 +167,8 @@ TEST(LoopcheckResults, XmlEscapingKeepsTheDocumentWellFormed)
         SCOPED_TRACE(r.name);
         EXPECT_EQ(results_xml_escaped(r.in), r.out);
         // And the whole document with it as the suite's name and a check's words parses and validates.
-        results_run run{r.in, "", "", {}, {{"session", true, "", {check_failed("stream", check_status::error, r.in)}}}, {}};
+        results_run run{r.in, "", "", {}, {{"session", true, "", {check_failed("stream", check_status::error, r.in)}}},
+                        {}};
         std::string words;
         EXPECT_TRUE(junit_valid(results_junit(run), words)) << words;
     }
@@ -155,8 +180,8 @@ TEST(LoopcheckResults, LavaLinesOneACheck)
     mode_check bound = figure("thd_db", -118.2, "dB", std::nullopt, -100.0, check_direction::lower);
     bound.bound = true;
     mode_check count = figure("glitches", 2.0, "", std::nullopt, 0.0, check_direction::lower, check_result::fail);
-    mode_check unmeasured = figure("buffer 64", 0.0, "ms", std::nullopt, std::nullopt, check_direction::lower,
-                                   check_result::skip);
+    mode_check unmeasured =
+        figure("buffer 64", 0.0, "ms", std::nullopt, std::nullopt, check_direction::lower, check_result::skip);
     unmeasured.value.reset();
     const struct {
         const char* name;
@@ -169,9 +194,11 @@ TEST(LoopcheckResults, LavaLinesOneACheck)
         {"a size not measured, a name with a space, a second of a name",
          {"", "", "", {}, {{"buffers", true, "", {unmeasured, count, count}}}, {}},
          "buffers.buffer_64 skip\nbuffers.glitches fail 2\nbuffers.glitches_2 fail 2\n"},
-        {"a mode not run", {"", "", "", {}, {{"monitor", false, "the stream never started", {}}}, {}},
+        {"a mode not run",
+         {"", "", "", {}, {{"monitor", false, "the stream never started", {}}}, {}},
          "monitor skip\n"},
-        {"a unit with a sign", {"", "", "", {}, {{"q", true, "", {figure("level", 1.0, "%FS", {}, {}, {})}}}, {}},
+        {"a unit with a sign",
+         {"", "", "", {}, {{"q", true, "", {figure("level", 1.0, "%FS", {}, {}, {})}}}, {}},
          "q.level pass 1 _FS\n"},
     };
     for (const auto& r : rows) {
