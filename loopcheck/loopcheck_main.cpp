@@ -9,6 +9,7 @@
 #include <cstring>
 #include <exception>
 
+#include "loopcheck/baseline/baseline.hpp"
 #include "loopcheck/modes.hpp"
 #include "loopcheck/options/options.hpp"
 #include "loopcheck/report/files.hpp"
@@ -145,6 +146,10 @@ int main(int argc, char** argv)
         if (asked)
             modes.push_back(std::move(m));
     }
+    // A baseline is read and checked before anything is measured.
+    nlohmann::json baseline;
+    if (refusal.empty() && !o.baseline_file.empty())
+        refusal = baseline_read(o.baseline_file, baseline);
     if (!refusal.empty())
         return refused(argc, argv, refusal);
     const stream_request request = request_of(o, modes);
@@ -154,7 +159,7 @@ int main(int argc, char** argv)
     for (const session_mode& m : modes)
         if (unwritable.empty() && m.mode->ready)
             unwritable = m.mode->ready(m.plan);
-    for (const std::string* file : {&o.report_file, &o.junit_file, &o.lava_file})
+    for (const std::string* file : {&o.report_file, &o.junit_file, &o.lava_file, &o.save_baseline_file})
         if (unwritable.empty() && !file->empty())
             unwritable = files_check_writable(*file);
     if (!unwritable.empty()) {
@@ -191,11 +196,24 @@ int main(int argc, char** argv)
         result = session_unopened(request, std::move(modes), check_status::error, e.what());
     }
     environment_read(result);
+    // Each figure against the baseline's, on the run's own JSON.
+    if (!o.baseline_file.empty())
+        result.baseline.checks = baseline_checks(
+            baseline, nlohmann::json::parse(report_json(result, verdict_of(result, rules))), o.baseline_any);
     check_verdict verdict = verdict_of(result, rules);
     // The report, whatever the outcome: a failed run is shown with what it saw.
     const std::string problem = o.report_file.empty() ? "" : report_html_write(result, verdict, o.report_file);
     if (!problem.empty()) {
         result.setup.checks.push_back(check_failed("report", check_status::error, problem));
+        verdict = verdict_of(result, rules);
+    }
+    // This run as a baseline: its JSON, written whatever the outcome.
+    const std::string unsaved =
+        o.save_baseline_file.empty()
+            ? ""
+            : report_write_text("--save-baseline", o.save_baseline_file, report_json(result, verdict));
+    if (!unsaved.empty()) {
+        result.setup.checks.push_back(check_failed("baseline", check_status::error, unsaved));
         verdict = verdict_of(result, rules);
     }
     // The checks for the harness, after the report (which they attach).

@@ -19,7 +19,7 @@ struct identity_usb {
 };
 
 struct identity_pci {
-    std::string slot;  // "0000:00:1f.3"
+    std::string slot;                                                                      // "0000:00:1f.3"
     std::string vendor_id, device_id, subsystem_vendor_id, subsystem_device_id, revision;  // "0x8086", ...
 };
 

@@ -50,8 +50,7 @@ bool identity_cards_entry(const std::string& cards, int index, identity_card& ca
         if (open == std::string::npos || close == std::string::npos || close < open)
             continue;
         const std::string number = trimmed(line.substr(0, open));
-        if (number.empty() || number.find_first_not_of("0123456789") != std::string::npos ||
-            std::stoi(number) != index)
+        if (number.empty() || number.find_first_not_of("0123456789") != std::string::npos || std::stoi(number) != index)
             continue;
         card.index = index;
         card.id = trimmed(line.substr(open + 1, close - open - 1));

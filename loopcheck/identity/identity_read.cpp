@@ -96,7 +96,8 @@ identity_system identity_read_system(const std::string& root)
     const fs::path r = root;
     identity_system s;
     s.hostname = first_line(r / "proc/sys/kernel/hostname");
-    const std::string type = first_line(r / "proc/sys/kernel/ostype"), release = first_line(r / "proc/sys/kernel/osrelease");
+    const std::string type = first_line(r / "proc/sys/kernel/ostype"),
+                      release = first_line(r / "proc/sys/kernel/osrelease");
     s.kernel = type.empty() ? release : release.empty() ? type : type + " " + release;
     s.os = identity_os_release(whole(r / "etc/os-release"));
     if (s.os.empty())

@@ -55,6 +55,14 @@ constexpr option_row output_rows[] = {
      "<properties> and the case's <system-out>. It validates against the Jenkins xunit plugin's junit-10.xsd."},
     {"--lava", "FILE", "write the checks as LAVA result lines, NAME pass|fail|skip [MEASUREMENT [UNITS]]",
      "One line a check, for lava-test-case (docs/loopcheck.md has the test definition)."},
+    {"--save-baseline", "FILE.json", "write this run's JSON (its figures, their uncertainties, its identity) as a baseline",
+     "The object --json prints: any kept result is a baseline."},
+    {"--baseline", "FILE.json", "compare this run's figures with a baseline's: exit status 5 where one regressed",
+     "Each figure against its tolerance (latency 0.5 frame, THD+N, THD, noise, IMD and dynamic range 1 dB, crosstalk "
+     "3 dB, gain 0.1 dB), widened to twice the combined uncertainty where that is wider; only a change the worse way "
+     "counts. A baseline made on another interface (its environment's key) is refused, status 1."},
+    {"--baseline-any", "", "compare with a baseline made on another interface", "", 0.0, 0.0, "", "",
+     option_kind::flag},
     {"--skip-if-no-loop", "", "status skip (77), not a failure, when no loop is found or no device has the name given",
      "For a bench that is not set up (its cable not wired): the harness counts it skipped.", 0.0, 0.0, "", "",
      option_kind::flag},
@@ -83,10 +91,11 @@ constexpr option_exit exits[] = {
     {check_status::unstable, "unstable",
      "Unstable: the repeats disagree by more than 0.5 frame, or a run and its two retries were spoiled by a "
      "dropout (with --quality, a segment of the battery or its sweep too)."},
-    {check_status::outside_expected, "outside --expect, --limits, a --monitor limit or --max-latency-ms",
+    {check_status::outside_expected, "outside --expect, --limits, a --monitor limit, --max-latency-ms or the --baseline",
      "--expect given and the latency outside it, or --limits given and a figure outside its limits (named on the "
      "last line, and in \"limits\" in the JSON); with --monitor, more glitches than --max-glitches or a drift beyond "
-     "--max-drift; with --buffers, no glitch-free size within --max-latency-ms."},
+     "--max-drift; with --buffers, no glitch-free size within --max-latency-ms; with --baseline, a figure that "
+     "regressed (a line each: \"regressed: thd_n_db -96.2 → -93.1 dB, tolerance 1\")."},
     {check_status::monitor_input, "input is an output's monitor",
      "The input is an output's monitor (PipeWire's JACK face lists a sink's monitor ports as its device's inputs): "
      "measured and printed, but not the cable; no battery is played. --allow-monitor makes it 0."},

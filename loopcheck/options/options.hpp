@@ -24,9 +24,11 @@ struct session_options {
     int64_t buffer = 0;  // the latency asked of the host API, in frames; 0: its low-latency choice
     std::vector<int64_t> out_channels{1}, in_channels{1};  // every loop's, the k-th of each paired into loop k
     bool json = false, quiet = false;
-    std::string report_file;            // the HTML report, written after any run
-    std::string junit_file, lava_file;  // the checks for a CI engine and for LAVA, written after any run
-    bool skip_if_no_loop = false;       // no loop or no such device: status skipped
+    std::string report_file;                        // the HTML report, written after any run
+    std::string junit_file, lava_file;              // the checks for a CI engine and for LAVA, written after any run
+    bool skip_if_no_loop = false;                   // no loop or no such device: status skipped
+    std::string save_baseline_file, baseline_file;  // --save-baseline, --baseline
+    bool baseline_any = false;                      // compare with a baseline of another interface
     exit_protocol protocol = exit_protocol::loopcheck;
 };
 

@@ -35,6 +35,7 @@ inline constexpr exit_protocol_row exit_protocol_table[] = {
     {check_status::monitor_limit, 1, 1},
     {check_status::max_latency, 1, 1},
     {check_status::skipped, 77, 4},
+    {check_status::regressed, 1, 1},
 };
 
 // The process's exit status for status under the protocol.

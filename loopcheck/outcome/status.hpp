@@ -16,7 +16,8 @@ enum class check_status {
     glitches,
     monitor_limit,
     max_latency,
-    skipped
+    skipped,
+    regressed
 };
 
 struct check_status_row {
@@ -44,6 +45,8 @@ inline constexpr check_status_row check_status_table[] = {
     // --skip-if-no-loop: the bench is not set up (no loop wired, no device of that name). 77 is
     // the GNU convention's skip (automake, meson), which no status above uses.
     {check_status::skipped, 77, "skipped: the bench is not set up", "skip"},
+    // --baseline: a figure moved the worse way beyond its tolerance and the uncertainty.
+    {check_status::regressed, 5, "regressed against the --baseline", "regressed"},
 };
 
 // The status's row of the table.
@@ -61,19 +64,13 @@ constexpr const check_status_row& check_status_of(check_status status)
 // it; a loop that is not the cable before any judgement of it; glitches (data
 // lost or made up) before a figure outside its tolerance.
 inline constexpr check_status check_status_precedence[] = {
-    check_status::bad_options,
-    check_status::error,
-    check_status::interrupted,
-    check_status::skipped,
-    check_status::no_loop,
-    check_status::unstable,
-    check_status::monitor_input,
-    check_status::glitches,
-    check_status::outside_expected,
-    check_status::outside_limits,
-    check_status::monitor_limit,
-    check_status::max_latency,
-    check_status::ok,
+    check_status::bad_options,      check_status::error,
+    check_status::interrupted,      check_status::skipped,
+    check_status::no_loop,          check_status::unstable,
+    check_status::monitor_input,    check_status::glitches,
+    check_status::outside_expected, check_status::outside_limits,
+    check_status::monitor_limit,    check_status::max_latency,
+    check_status::regressed,        check_status::ok,
 };
 
 // The status's place in check_status_precedence: smaller comes first.

@@ -91,10 +91,19 @@ std::string report_json(const session_result& r, const check_verdict& v)
     return line(j);
 }
 
+// --baseline's comparison: a line per figure, the regressed ones named so.
+std::string baseline_text(const session_result& r)
+{
+    std::string text;
+    for (const mode_check& c : r.baseline.checks)
+        text += c.words + "\n";
+    return text;
+}
+
 std::string report_text(const session_result& r, const check_verdict& v)
 {
     const std::string message = verdict_message(v);
-    return modes_text(r) + not_run_text(r) + (message.empty() ? "" : message + "\n");
+    return modes_text(r) + baseline_text(r) + not_run_text(r) + (message.empty() ? "" : message + "\n");
 }
 
 std::string report_notes(const session_result& r, const check_verdict&)

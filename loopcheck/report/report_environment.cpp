@@ -21,9 +21,12 @@ json card_json(const identity& id)
               {"found_through", id.card_from}};
     j["usb"] = nullptr, j["pci"] = nullptr;
     if (c.usb)
-        j["usb"] = {{"vendor_id", c.usb->vendor_id},          {"product_id", c.usb->product_id},
-                    {"serial", text_or_null(c.usb->serial)},  {"release", text_or_null(c.usb->release)},
-                    {"manufacturer", text_or_null(c.usb->manufacturer)}, {"product", text_or_null(c.usb->product)}};
+        j["usb"] = {{"vendor_id", c.usb->vendor_id},
+                    {"product_id", c.usb->product_id},
+                    {"serial", text_or_null(c.usb->serial)},
+                    {"release", text_or_null(c.usb->release)},
+                    {"manufacturer", text_or_null(c.usb->manufacturer)},
+                    {"product", text_or_null(c.usb->product)}};
     if (c.pci)
         j["pci"] = {{"slot", c.pci->slot},
                     {"vendor_id", c.pci->vendor_id},

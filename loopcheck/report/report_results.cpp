@@ -51,6 +51,8 @@ results_run report_results(const session_result& r, const verdict_rules& rules, 
             continue;
         run.modes.push_back({m.mode->name, m.end.ran, m.end.ran ? "" : m.end.reason, judged(m.judgement.checks)});
     }
+    if (!r.baseline.checks.empty())
+        run.modes.push_back({"baseline", true, "", judged(r.baseline.checks)});
     return run;
 }
 

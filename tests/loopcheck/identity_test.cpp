@@ -13,13 +13,14 @@ namespace {
 
 const std::string trees = LOOPCABLE_SOURCE_DIR "/tests/data/identity/";
 
-const char* const cards = " 0 [PCH            ]: HDA-Intel - HDA Intel PCH\n"
-                          "                      HDA Intel PCH at 0xa1230000 irq 140\n"
-                          " 1 [CODEC          ]: USB-Audio - USB Audio CODEC\n"
-                          "                      Burr-Brown from TI USB Audio CODEC at usb-0000:00:14.0-2, full speed\n"
-                          "10 [Loopback       ]: Loopback - Loopback\n"
-                          "                      Loopback 1\n"
-                          "11 [Short          ]: Dummy - Dummy\n";
+const char* const cards =
+    " 0 [PCH            ]: HDA-Intel - HDA Intel PCH\n"
+    "                      HDA Intel PCH at 0xa1230000 irq 140\n"
+    " 1 [CODEC          ]: USB-Audio - USB Audio CODEC\n"
+    "                      Burr-Brown from TI USB Audio CODEC at usb-0000:00:14.0-2, full speed\n"
+    "10 [Loopback       ]: Loopback - Loopback\n"
+    "                      Loopback 1\n"
+    "11 [Short          ]: Dummy - Dummy\n";
 
 }  // namespace
 
@@ -29,20 +30,20 @@ TEST(LoopcheckIdentity, TheCardANameNames)
         const char* name;
         int card;
     } rows[] = {
-        {"USB Audio CODEC: USB Audio (hw:1,0)", 1},      // PortAudio's ALSA device
-        {"HDA Intel PCH: ALC3246 Analog (hw:0,0)", 0},   //
-        {"alsa_pcm:hw:2:in1", 2},                        // JACK's system port alias
-        {"plughw:3,0", 3},                               //
-        {"Scarlett (hw:12,0)", 12},                      // two digits
-        {"hw:4", 4},                                     // the whole name
-        {"hw:CARD=CODEC,DEV=0", -1},                     // by id, not number
-        {"shw:1,0", -1},                                 // another word that ends in hw
-        {"hw:1x", -1},                                   // not a number that ends
-        {"hw:", -1},                                     //
-        {"system", -1},                                  // JACK's device
-        {"pulse", -1},                                   //
-        {"Foo (hw:123,0)", -1},                          // no card 123 in ALSA
-        {"a plughw:x then hw:5,0", 5},                   // the first that is one
+        {"USB Audio CODEC: USB Audio (hw:1,0)", 1},     // PortAudio's ALSA device
+        {"HDA Intel PCH: ALC3246 Analog (hw:0,0)", 0},  //
+        {"alsa_pcm:hw:2:in1", 2},                       // JACK's system port alias
+        {"plughw:3,0", 3},                              //
+        {"Scarlett (hw:12,0)", 12},                     // two digits
+        {"hw:4", 4},                                    // the whole name
+        {"hw:CARD=CODEC,DEV=0", -1},                    // by id, not number
+        {"shw:1,0", -1},                                // another word that ends in hw
+        {"hw:1x", -1},                                  // not a number that ends
+        {"hw:", -1},                                    //
+        {"system", -1},                                 // JACK's device
+        {"pulse", -1},                                  //
+        {"Foo (hw:123,0)", -1},                         // no card 123 in ALSA
+        {"a plughw:x then hw:5,0", 5},                  // the first that is one
     };
     for (const auto& r : rows)
         EXPECT_EQ(identity_card_in_name(r.name), r.card) << r.name;
@@ -92,9 +93,9 @@ TEST(LoopcheckIdentity, FixtureTreesReadExactly)
         const char *hostname, *os, *kernel, *dmi_vendor, *dmi_product;
         bool card;
         const char *id, *driver, *long_name, *module;
-        const char *usb;  // "vendor product serial release", "" when none
-        const char *pci;  // "slot vendor device subvendor subdevice revision", "" when none
-        const char *key;
+        const char* usb;  // "vendor product serial release", "" when none
+        const char* pci;  // "slot vendor device subvendor subdevice revision", "" when none
+        const char* key;
     };
     const expected rows[] = {
         {"usb", "USB Audio CODEC: USB Audio (hw:1,0)", "bench-usb", "Debian GNU/Linux 13 (trixie)",
@@ -112,8 +113,8 @@ TEST(LoopcheckIdentity, FixtureTreesReadExactly)
         {"bare", "system", "bench-bare", "Ubuntu 24.04.1 LTS", "Linux 6.6.0", "", "", false, "", "", "", "", "", "",
          "system on JACK"},
         // Card 2 in sysfs alone, its link absolute: not followed out of the tree.
-        {"bare", "Loopback PCM (hw:2,0)", "bench-bare", "Ubuntu 24.04.1 LTS", "Linux 6.6.0", "", "", true,
-         "Loopback", "", "", "", "", "", "alsa:Loopback:"},
+        {"bare", "Loopback PCM (hw:2,0)", "bench-bare", "Ubuntu 24.04.1 LTS", "Linux 6.6.0", "", "", true, "Loopback",
+         "", "", "", "", "", "alsa:Loopback:"},
         {"bare", "(hw:7,0)", "bench-bare", "Ubuntu 24.04.1 LTS", "Linux 6.6.0", "", "", false, "", "", "", "", "", "",
          "(hw:7,0) on JACK"},
     };
