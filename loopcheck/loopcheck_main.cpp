@@ -10,6 +10,7 @@
 #include <exception>
 
 #include "loopcheck/baseline/baseline.hpp"
+#include "loopcheck/baseline/trend.hpp"
 #include "loopcheck/modes.hpp"
 #include "loopcheck/options/options.hpp"
 #include "loopcheck/report/files.hpp"
@@ -65,6 +66,34 @@ void environment_read(session_result& result)
     names.insert(names.end(), result.facts.port_aliases.begin(), result.facts.port_aliases.end());
     result.environment = identity_read(identity_root(), names);
     result.versions = stream_versions_of();
+}
+
+// --trend: every result under the folder, each figure over time per interface; nothing measured.
+int trend(const session_options& o)
+{
+    std::vector<trend_result> results;
+    size_t unread = 0;
+    const std::string problem = trend_read(o.trend_dir, results, unread);
+    if (!problem.empty()) {
+        said(verdict_named(problem) + "\n");
+        return exit_protocol_code(o.protocol, check_status::error);
+    }
+    const std::vector<trend_group> groups = trend_of(std::move(results));
+    if (o.json) {
+        print(trend_json(groups, unread).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) + "\n");
+        return exit_protocol_code(o.protocol, check_status::ok);
+    }
+    std::string text;
+    for (const trend_group& g : groups) {
+        size_t regressed = 0;
+        for (const trend_series& s : g.series)
+            for (const trend_point& p : s.points)
+                regressed += p.regressed ? 1 : 0;
+        text += "\"" + g.key + "\": " + std::to_string(g.results) + " results, " + std::to_string(g.series.size()) +
+                " figures, " + std::to_string(regressed) + " points regressed against the first\n";
+    }
+    print(text + std::to_string(unread) + " files not loopcheck's JSON\n");
+    return exit_protocol_code(o.protocol, check_status::ok);
 }
 
 // The stream the session asks for: two cards on two clocks allowed where a
@@ -150,8 +179,12 @@ int main(int argc, char** argv)
     nlohmann::json baseline;
     if (refusal.empty() && !o.baseline_file.empty())
         refusal = baseline_read(o.baseline_file, baseline);
+    if (refusal.empty() && !o.trend_dir.empty() && !o.report_file.empty())
+        refusal = "--trend: the HTML page is not made yet (--json gives the trend as data)";
     if (!refusal.empty())
         return refused(argc, argv, refusal);
+    if (!o.trend_dir.empty())
+        return trend(o);
     const stream_request request = request_of(o, modes);
 
     // The output files: each can be written, before anything is measured.

@@ -40,6 +40,7 @@ struct identity_system {
 };
 
 struct identity {
+    std::string time;  // when it was read, the run's end: ISO 8601 in UTC, "2026-12-10T09:00:00Z"
     identity_system system;
     std::optional<identity_card> card;
     std::string card_from;  // the name the card was found through ("hw:1" in it), "" when none

@@ -3,6 +3,7 @@
 // std::filesystem alone, so that the Windows build compiles it too (there the
 // root holds none of these files and the identity is the machine's name).
 #include <cstdlib>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -140,6 +141,12 @@ std::optional<identity_card> identity_read_card(const std::string& root, int ind
 identity identity_read(const std::string& root, const std::vector<std::string>& names)
 {
     identity id;
+    const std::time_t now = std::time(nullptr);
+    char text[32] = "";
+    // std::gmtime's static result: the identity is read on the main thread alone.
+    if (const std::tm* utc = std::gmtime(&now))
+        std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", utc);
+    id.time = text;
     id.system = identity_read_system(root);
     for (const std::string& name : names) {
         const int index = identity_card_in_name(name);

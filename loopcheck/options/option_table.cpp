@@ -63,6 +63,10 @@ constexpr option_row output_rows[] = {
      "counts. A baseline made on another interface (its environment's key) is refused, status 1."},
     {"--baseline-any", "", "compare with a baseline made on another interface", "", 0.0, 0.0, "", "",
      option_kind::flag},
+    {"--trend", "DIR", "read every result under DIR instead of measuring: each figure over time, per interface",
+     "Every *.json file under DIR (its folders too) that is loopcheck's JSON, grouped by its environment's key and "
+     "ordered by its time; a point that regressed against its group's first result is marked. With --json the "
+     "same as data; without, a line per interface. The HTML page is not made yet."},
     {"--skip-if-no-loop", "", "status skip (77), not a failure, when no loop is found or no device has the name given",
      "For a bench that is not set up (its cable not wired): the harness counts it skipped.", 0.0, 0.0, "", "",
      option_kind::flag},

@@ -72,6 +72,7 @@ json report_environment_json(const session_result& r)
 {
     const identity_system& s = r.environment.system;
     json j;
+    j["time"] = text_or_null(r.environment.time);
     j["host"] = {{"name", text_or_null(s.hostname)},
                  {"os", text_or_null(s.os)},
                  {"kernel", text_or_null(s.kernel)},

@@ -9,7 +9,8 @@
 #   - the coefficient 2 % larger (THD+N 0.17 dB worse, inside its 1 dB
 #     tolerance): exit 0;
 #   - a baseline whose identity is another interface's: refused, status 1,
-#     and compared with --baseline-any: exit 0.
+#     and compared with --baseline-any: exit 0;
+# and --trend over the results kept: two interfaces, the worse THD+N marked.
 # The JUnit of a regression holds the figure as a <failure>.
 set -u
 . "$SOURCE_DIR/tools/rig.sh"
@@ -70,5 +71,16 @@ run other "--delay 300" --baseline "$work/other.json"
 expect other 1 grep -q "made on another interface" "$work/other.err"
 run other-any "--delay 300" --baseline "$work/other.json" --baseline-any
 expect other-any 0 true
+# --trend over the runs kept: the baseline, the worse one and the other interface's; a stranger not read.
+mkdir -p "$work/lab/bench-1" "$work/lab/bench-2"
+cp "$work/base.json" "$work/lab/bench-1/1.json"
+cp "$work/worse.out" "$work/lab/bench-1/2.json"
+cp "$work/other.json" "$work/lab/bench-2/1.json"
+echo '{"program": "sox"}' >"$work/lab/stranger.json"
+status=0
+timeout 30 "$loopcheck" --trend "$work/lab" --json >"$work/trend.out" 2>"$work/trend.err" || status=$?
+expect trend 0 jq -e '.results == 3 and .unread == 1 and (.trend | length) == 2 and
+    ([.trend[] | select(.results == 2) | .figures[] | select(.name == "thd_n_db") | .points | map(.regressed)] == [[false, true]]) and
+    ([.trend[] | select(.results == 2) | .figures[] | select(.name == "latency_frames") | .points | map(.regressed)] == [[false, false]])' "$work/trend.out"
 [ $failed = 0 ] || exit 1
 echo "loopcheck baselines: every case as expected"

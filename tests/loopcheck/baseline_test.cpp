@@ -1,14 +1,19 @@
-// Baselines on made-up results: which changes regress (the worse way, beyond
+// Baselines and trends on made-up results: which changes regress (the worse way, beyond
 // the tolerance and twice the combined uncertainty), which never do (the
 // better way, inside the uncertainty, a bound), the words, and a baseline of
 // another interface refused unless --baseline-any.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
 #include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
 
 #include "loopcheck/baseline/baseline.hpp"
+#include "loopcheck/baseline/trend.hpp"
 
 namespace {
 
@@ -50,7 +55,8 @@ TEST(LoopcheckBaseline, RegressionsAndWhatNeverIs)
         {"THD+N 0.9 dB worse: within 1 dB", result(556.0, 0.001, -95.3), {}},
         {"THD+N worse but a bound (under its noise)", result(556.0, 0.001, -90.0, true), {}},
         {"a gain 0.2 dB off", result(556.0, 0.001, -96.2, false, -5.8), {"gain_db"}},
-        {"dynamic range 2 dB less: higher is better", result(556.0, 0.001, -96.2, false, -6.0, 108.0),
+        {"dynamic range 2 dB less: higher is better",
+         result(556.0, 0.001, -96.2, false, -6.0, 108.0),
          {"dynamic_range_db_a"}},
         {"dynamic range 2 dB more", result(556.0, 0.001, -96.2, false, -6.0, 112.0), {}},
         {"two at once", result(558.0, 0.001, -90.0), {"latency_frames", "thd_n_db"}},
@@ -98,9 +104,9 @@ TEST(LoopcheckBaseline, WordsIdentityAndMissingFigures)
          false, 1, check_status::error},
         {"another interface with --baseline-any", result(556.0, 0.001, -96.2, false, -6.0, 110.0, "pci:x"), true, 6,
          check_status::ok},
-        {"a run without the battery: the latency alone", json{{"summary", {{"mean_frames", 556.0}}},
-                                                            {"environment", {{"key", "usb:08bb:2902:A1"}}}},
-         false, 1, check_status::ok},
+        {"a run without the battery: the latency alone",
+         json{{"summary", {{"mean_frames", 556.0}}}, {"environment", {{"key", "usb:08bb:2902:A1"}}}}, false, 1,
+         check_status::ok},
     };
     for (const auto& r : rows) {
         SCOPED_TRACE(r.name);
@@ -111,4 +117,71 @@ TEST(LoopcheckBaseline, WordsIdentityAndMissingFigures)
             EXPECT_NE(c[0].words.find("--baseline-any"), std::string::npos);
         }
     }
+}
+
+// The trend: results in any order grouped by identity, ordered by time, each
+// point against its group's first; a folder read with files that are not
+// loopcheck's counted, not taken.
+TEST(LoopcheckTrend, GroupsOrdersAndMarksRegressions)
+{
+    const auto at = [](json r, const char* time) {
+        r["environment"]["time"] = time;
+        return r;
+    };
+    std::vector<trend_result> results = {
+        {"b/3.json", at(result(556.0, 0.001, -90.0), "2026-12-03T00:00:00Z")},  // THD+N 6.2 dB worse: regressed
+        {"b/1.json", at(result(556.0, 0.001, -96.2), "2026-12-01T00:00:00Z")},
+        {"b/2.json", at(result(556.2, 0.001, -96.0), "2026-12-02T00:00:00Z")},
+        {"p/1.json", at(result(300.0, 0.001, -80.0, false, -6.0, 110.0, "pci:x"), "2026-12-05T00:00:00Z")},
+        {"p/2.json", at(result(301.0, 0.001, -80.0, false, -6.0, 110.0, "pci:x"), "2026-12-04T00:00:00Z")},
+    };
+    const std::vector<trend_group> groups = trend_of(results);
+    ASSERT_EQ(groups.size(), 2u);
+    const struct {
+        size_t group;
+        const char* figure;
+        std::vector<std::string> files;
+        std::vector<bool> regressed;
+    } rows[] = {
+        {0, "thd_n_db", {"p/2.json", "p/1.json"}, {false, false}},       // "pci:x" sorts first
+        {0, "latency_frames", {"p/2.json", "p/1.json"}, {false, true}},  // the first is 301: 300 is 1 frame off it
+        {1, "thd_n_db", {"b/1.json", "b/2.json", "b/3.json"}, {false, false, true}},
+        {1, "latency_frames", {"b/1.json", "b/2.json", "b/3.json"}, {false, false, false}},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(std::string(groups[r.group].key) + " " + r.figure);
+        const trend_group& g = groups[r.group];
+        const auto s =
+            std::find_if(g.series.begin(), g.series.end(), [&r](const trend_series& t) { return t.name == r.figure; });
+        ASSERT_NE(s, g.series.end());
+        std::vector<std::string> files;
+        std::vector<bool> regressed;
+        for (const trend_point& p : s->points)
+            files.push_back(p.file), regressed.push_back(p.regressed);
+        EXPECT_EQ(files, r.files);
+        EXPECT_EQ(regressed, r.regressed);
+    }
+    EXPECT_EQ(groups[1].key, "usb:08bb:2902:A1");
+    EXPECT_EQ(groups[1].results, 3u);
+
+    // A folder: two results (one a --monitor --json stream, its start line's measurement), a stranger, a non-JSON.
+    namespace fs = std::filesystem;
+    const fs::path folder = fs::path(::testing::TempDir()) / ("trend_test_" + std::to_string(::getpid()));
+    fs::create_directories(folder / "deep");
+    std::ofstream(folder / "a.json") << result(556.0, 0.001, -96.2).dump() << "\n";
+    std::ofstream(folder / "deep" / "m.json")
+        << json{{"event", "start"}, {"measurement", result(556.0, 0.001, -96.2)}}.dump()
+        << "\n{\"event\": \"summary\"}\n";
+    std::ofstream(folder / "other.json") << "{\"program\": \"sox\"}\n";
+    std::ofstream(folder / "notes.txt") << "not read\n";
+    std::vector<trend_result> read;
+    size_t unread = 0;
+    EXPECT_EQ(trend_read(folder.string(), read, unread), "");
+    EXPECT_EQ(read.size(), 2u);
+    EXPECT_EQ(unread, 1u);
+    const nlohmann::ordered_json j = trend_json(trend_of(read), unread);
+    EXPECT_EQ(j["results"], 2);
+    EXPECT_EQ(j["trend"][0]["figures"][0]["points"].size(), 2u);
+    fs::remove_all(folder);
+    EXPECT_NE(trend_read((folder / "gone").string(), read, unread), "");
 }
