@@ -25,10 +25,13 @@ fs::path results_folder(int count)
         const fs::path sub = folder / ("bench-" + std::to_string(unit));
         fs::create_directories(sub);
         const bool last = i >= count - 10;
-        nlohmann::json tone = {{"thd_n_db", last ? -90.0 : -96.2 + 0.01 * (day % 7)}, {"thd_n_floor", {{"bound", false}}},
+        nlohmann::json tone = {{"thd_n_db", last ? -90.0 : -96.2 + 0.01 * (day % 7)},
+                               {"thd_n_floor", {{"bound", false}}},
                                {"thd_db", -100.0}};
-        nlohmann::json channel = {{"thd_n", nlohmann::json::array({tone})}, {"noise", {{"dbfs", -110.0}}},
-                                  {"gain_db", -6.02}, {"dynamic_range_db_a", 109.8}};
+        nlohmann::json channel = {{"thd_n", nlohmann::json::array({tone})},
+                                  {"noise", {{"dbfs", -110.0}}},
+                                  {"gain_db", -6.02},
+                                  {"dynamic_range_db_a", 109.8}};
         char time[40];
         std::snprintf(time, sizeof time, "2026-%02d-%02dT03:00:00Z", 1 + day / 28, 1 + day % 28);
         const nlohmann::json r = {
