@@ -27,6 +27,7 @@
 #include <utility>
 #include <vector>
 
+#include "loopcheck/identity/identity.hpp"
 #include "loopcheck/io/capture.hpp"
 #include "loopcheck/io/stream.hpp"
 #include "loopcheck/io/stream_wait.hpp"
@@ -138,6 +139,9 @@ struct session_result {
     mode_judgement setup;            // the stream opened and started, or why not
     std::vector<mode_result> modes;  // each mode asked, in the table's order, as it ended
     bool live_ran = false;           // a live mode ran: the output after it is its own
+    identity environment;            // the machine and the hardware behind the devices (main reads it)
+    mode_judgement baseline;         // --baseline: each figure against the baseline's (main makes it)
+    stream_versions versions;        // the audio libraries' versions
 };
 
 // The judgements in the session's order, the stream's first: what the verdict folds.
@@ -146,6 +150,7 @@ inline std::vector<const mode_judgement*> session_judgements(const session_resul
     std::vector<const mode_judgement*> all{&result.setup};
     for (const mode_result& m : result.modes)
         all.push_back(&m.judgement);
+    all.push_back(&result.baseline);
     return all;
 }
 

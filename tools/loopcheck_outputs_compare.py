@@ -25,7 +25,7 @@ What is not compared, and why (the tolerance of tests/e2e/loopcheck_outputs_test
 
 Keys that --quality writes since the battery gave each figure its floor
 (ADDED below: floors, bounds, the crosstalk's method, the twin tone's d2 and
-d3) are additions: an output that has them beside every key it had is not a
+d3), and every object's schema_version and environment (schema 1.1), are additions: an output that has them beside every key it had is not a
 difference, and every key it had is compared as before. A key that went, or
 one new and not in ADDED, is a difference.
 
@@ -67,6 +67,8 @@ ADDED = {
     "ccif_references", "crosstalk_db", "crosstalk_db_reason", "crosstalk_floor", "crosstalk_method", "bound",
     # The interface's clock against the system's (every report, the monitor's summary): null under 5 s.
     "clock_rate",
+    # Every object's since schema 1.1: its version and where it was made (the machine, the libraries, the card).
+    "schema_version", "environment",
 }
 FLOOR_DB = -120.0
 SNR_FLOOR_DB = 80.0

@@ -32,12 +32,14 @@ headless=(xvfb xdotool imagemagick)
 # report pages (tools/browser_check.py), cyclictest for tools/soak.sh's
 # wake-up probe; clang-format for tools/format.sh --check; python3-jsonschema
 # for tools/json_check.py, which holds loopcheck's JSON to its schema;
+# libxml2-utils for xmllint, which holds loopcheck's --junit to junit-10.xsd;
 # wine64-tools and libwine-dev for WineASIO, the JACK-backed ASIO driver the
 # Windows programs' ASIO tests run on (tools/wineasio_build.sh); python3 for
 # the scripts in Python, python3-numpy for the independent check of the twin
 # tone's d2 and d3; shfmt, with which tools/setup.sh --check reads the
 # scripts' commands.
 test=(googletest libgtest-dev libbenchmark-dev jq clang-format python3 python3-jsonschema python3-numpy shfmt
+      libxml2-utils
       jackd2 xvfb xdotool imagemagick procps
       g++-mingw-w64-x86-64 ninja-build wine64 libasound2-plugins wine64-tools libwine-dev
       pipewire pipewire-bin wireplumber pipewire-jack dbus-daemon

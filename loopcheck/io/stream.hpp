@@ -39,9 +39,17 @@ struct stream_facts {
     // As the host reports them once the stream has started (PipeWire's JACK
     // face can report nonsense: stream_reported_known says whether to believe it).
     double input_latency_frames = 0.0, output_latency_frames = 0.0;
-    bool input_is_monitor = false;  // the input is a sink's monitor ports (PipeWire's JACK face), not the cable
-    std::string stall_advice;       // what to try when it stops delivering frames, after the message
+    bool input_is_monitor = false;          // the input is a sink's monitor ports (PipeWire's JACK face), not the cable
+    std::string stall_advice;               // what to try when it stops delivering frames, after the message
+    std::vector<std::string> port_aliases;  // straight on JACK: the device's port's aliases (the card behind it)
 };
+
+// The audio libraries' versions: PortAudio's text, and libjack's (the client library's: JACK's API gives no
+// server's version), "" where there is none.
+struct stream_versions {
+    std::string portaudio, jack;
+};
+stream_versions stream_versions_of();
 
 // The reported round trip (input + output latency) in frames.
 double stream_reported_frames(const stream_facts& facts);

@@ -8,6 +8,7 @@
 // and an output underflow, and the latencies PortAudio reports.
 #pragma once
 #include <string>
+#include <vector>
 
 #include "loopcheck/io/stream_device.hpp"
 #include "loopcheck/io/stream_state.hpp"
@@ -20,7 +21,8 @@ inline constexpr const char* stream_jack_host_api = "JACK Audio Connection Kit";
 // audio port on the server.
 struct stream_jack_device {
     std::string name;
-    int inputs = 0, outputs = 0;  // its output ports (our inputs) and input ports (our outputs)
+    std::vector<std::string> aliases;  // its first capture port's aliases ("alsa_pcm:hw:1:out1"): the card behind it
+    int inputs = 0, outputs = 0;       // its output ports (our inputs) and input ports (our outputs)
     double rate = 0.0;
 };
 
@@ -40,6 +42,9 @@ std::string stream_jack_open(jack_stream* j, stream_state& s, const stream_reque
                              const stream_jack_device& device, stream_opened& opened);
 // Activates the client, connects the ports and reads the latencies. "" or the reason.
 std::string stream_jack_start(stream_opened& opened);
+// libjack's version (the client library's, which JACK's API gives; the server's it does not), "" without JACK.
+std::string stream_jack_version();
+
 // Closes a client not handed to a stream, or opened's; s's clock goes with it.
 void stream_jack_release(jack_stream* j);
 void stream_jack_close(stream_opened& opened);

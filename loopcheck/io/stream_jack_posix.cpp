@@ -124,6 +124,17 @@ bool stream_jack_usable(jack_stream* j, const stream_request& o, stream_jack_dev
     device.inputs = static_cast<int>(client_ports(j->client, device.name, JackPortIsOutput).size());
     device.outputs = static_cast<int>(client_ports(j->client, device.name, JackPortIsInput).size());
     device.rate = jack_get_sample_rate(j->client);
+    // The aliases of its first capture port: on an ALSA backend "alsa_pcm:hw:N:..." names the card.
+    const std::vector<std::string> captures = client_ports(j->client, device.name, JackPortIsOutput);
+    jack_port_t* port = captures.empty() ? nullptr : jack_port_by_name(j->client, captures[0].c_str());
+    if (port) {
+        const int size = jack_port_name_size();
+        std::vector<std::vector<char>> storage(2, std::vector<char>(static_cast<size_t>(size)));
+        char* aliases[2] = {storage[0].data(), storage[1].data()};
+        const int count = jack_port_get_aliases(port, aliases);
+        for (int k = 0; k < count && k < 2; k++)
+            device.aliases.emplace_back(aliases[k]);
+    }
     return device.inputs > 0 && device.outputs > 0 && (o.rate <= 0.0 || std::fabs(o.rate - device.rate) < 0.5);
 }
 
@@ -195,3 +206,5 @@ void stream_jack_close(stream_opened& opened)
     stream_jack_release(opened.jack);
     opened.jack = nullptr;
 }
+
+std::string stream_jack_version() { return jack_get_version_string(); }

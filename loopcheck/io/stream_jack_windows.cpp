@@ -10,4 +10,5 @@ std::string stream_jack_open(jack_stream*, stream_state&, const stream_request&,
 }
 std::string stream_jack_start(stream_opened&) { return "no JACK here"; }
 void stream_jack_release(jack_stream*) {}
+std::string stream_jack_version() { return ""; }
 void stream_jack_close(stream_opened&) {}

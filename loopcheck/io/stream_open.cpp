@@ -206,6 +206,12 @@ void stream_closer::operator()(stream* s) const
     delete s;
 }
 
+stream_versions stream_versions_of()
+{
+    const PaVersionInfo* info = Pa_GetVersionInfo();
+    return {info && info->versionText ? info->versionText : "", stream_jack_version()};
+}
+
 stream_ptr stream_open(const stream_request& request, std::string& problem)
 {
     static_assert(stream_max_loops <= 64);
@@ -223,6 +229,7 @@ stream_ptr stream_open(const stream_request& request, std::string& problem)
         s->facts.out_name = s->facts.in_name = d.jack_device.name;
         s->facts.stall_advice = " (JACK server stopped? restart it)";
         s->facts.input_is_monitor = stream_clock_inputs_are_monitor(s->state, d.jack_device.name.c_str());
+        s->facts.port_aliases = d.jack_device.aliases;
     } else {
         problem = portaudio_choose(*s, d);
         if (!problem.empty())

@@ -174,13 +174,15 @@ std::string loop_named(const latency_outcome& o, size_t k, const std::string& te
     return o.plan.out_channels.size() > 1 ? latency_loop_name(o.plan, k) + ": " + text : text;
 }
 
-// --expect on loop k: the mean against the frames expected.
+// Loop k's latency: its mean, a record, or with --expect held to the frames expected.
 mode_check expect_check(const latency_outcome& o, size_t k)
 {
     const run_statistics s = runs_statistics(latency_loop_runs(o, k));
     mode_check c;
     c.name = "latency_frames";
     c.value = s.mean, c.unit = "frames";
+    if (!o.plan.expect)
+        return c;  // a record: nothing to hold it to
     c.min = o.plan.expect_frames - o.plan.expect_tolerance, c.max = o.plan.expect_frames + o.plan.expect_tolerance;
     c.direction = check_direction::closer;
     if (within_expected(o, k))
@@ -198,7 +200,8 @@ mode_check expect_check(const latency_outcome& o, size_t k)
 mode_judgement latency_judge(const latency_outcome& o)
 {
     mode_judgement j;
-    check_end(j, "latency", o.end);
+    // No loop is the loop check's failure; the rest the latency's.
+    check_end(j, o.end.failure == check_status::no_loop ? "loop_found" : "latency", o.end);
     bool agree = true;
     if (o.end.ran && o.end.failure == check_status::ok && !o.measured.runs.empty())
         for (size_t k = 0; k < latency_loops(o); k++) {
@@ -214,9 +217,13 @@ mode_judgement latency_judge(const latency_outcome& o)
                              "input is an output's monitor: \"" + o.facts.in_name +
                                  "\" hands back what was played, not what the cable brings (--allow-monitor to "
                                  "accept it)"));
-        if (o.plan.expect)
-            for (size_t k = 0; k < latency_loops(o); k++)
-                j.checks.push_back(expect_check(o, k));
+        for (size_t k = 0; k < latency_loops(o); k++) {
+            // Every loop found, and its latency: a record, or held to --expect.
+            mode_check found;
+            found.name = "loop_found";
+            j.checks.push_back(found);
+            j.checks.push_back(expect_check(o, k));
+        }
     }
     check_end(j, "files", o.files);
     report_clock_check(o.clock, j);

@@ -48,6 +48,32 @@ constexpr option_row output_rows[] = {
      "from the network; open it in any browser."},
     {"-q,--quiet", "", "print only the latency in frames (with --monitor: no status lines)", "", 0.0, 0.0, "", "",
      option_kind::flag},
+    {"--junit", "FILE.xml", "write the checks as JUnit XML for a CI engine, whatever the outcome",
+     "One <testsuite> named after the interface, one <testcase> per check (the loop, the latency against --expect, "
+     "each --limits figure, the monitor's glitches and drift, each buffer size): <failure> with loopcheck's words, "
+     "<skipped> for a mode asked that did not run; each figure's value, unit, bounds and direction in the suite's "
+     "<properties> and the case's <system-out>. It validates against the Jenkins xunit plugin's junit-10.xsd."},
+    {"--lava", "FILE", "write the checks as LAVA result lines, NAME pass|fail|skip [MEASUREMENT [UNITS]]",
+     "One line a check, for lava-test-case (docs/loopcheck.md has the test definition)."},
+    {"--save-baseline", "FILE.json", "write this run's JSON (its figures, their uncertainties, its identity) as a baseline",
+     "The object --json prints: any kept result is a baseline."},
+    {"--baseline", "FILE.json", "compare this run's figures with a baseline's: exit status 5 where one regressed",
+     "Each figure against its tolerance (latency 0.5 frame, THD+N, THD, noise, IMD and dynamic range 1 dB, crosstalk "
+     "3 dB, gain 0.1 dB), widened to twice the combined uncertainty where that is wider; only a change the worse way "
+     "counts. A baseline made on another interface (its environment's key) is refused, status 1."},
+    {"--baseline-any", "", "compare with a baseline made on another interface", "", 0.0, 0.0, "", "",
+     option_kind::flag},
+    {"--trend", "DIR", "read every result under DIR instead of measuring: each figure over time, per interface",
+     "Every *.json file under DIR (its folders too) that is loopcheck's JSON, grouped by its environment's key and "
+     "ordered by its time; a point that regressed against its group's first result is marked. With --json the "
+     "same as data; without, a line per interface. The HTML page is not made yet."},
+    {"--skip-if-no-loop", "", "status skip (77), not a failure, when no loop is found or no device has the name given",
+     "For a bench that is not set up (its cable not wired): the harness counts it skipped.", 0.0, 0.0, "", "",
+     option_kind::flag},
+    {"--exit-protocol", "loopcheck|gnu|kselftest", "the exit statuses' convention,",
+     "gnu: 0 pass, 1 a failure, 77 skip, 99 a hard error (a device error, bad options, an interruption), as automake "
+     "and meson read them; kselftest: 0 pass, 1 a failure or an error, 4 skip. The JSON's \"exit_status\" stays "
+     "loopcheck's own.", 0.0, 0.0, "loopcheck"},
 };
 
 // The program's own, after every mode's.
@@ -69,14 +95,17 @@ constexpr option_exit exits[] = {
     {check_status::unstable, "unstable",
      "Unstable: the repeats disagree by more than 0.5 frame, or a run and its two retries were spoiled by a "
      "dropout (with --quality, a segment of the battery or its sweep too)."},
-    {check_status::outside_expected, "outside --expect, --limits, a --monitor limit or --max-latency-ms",
+    {check_status::outside_expected, "outside --expect, --limits, a --monitor limit, --max-latency-ms or the --baseline",
      "--expect given and the latency outside it, or --limits given and a figure outside its limits (named on the "
      "last line, and in \"limits\" in the JSON); with --monitor, more glitches than --max-glitches or a drift beyond "
-     "--max-drift; with --buffers, no glitch-free size within --max-latency-ms."},
+     "--max-drift; with --buffers, no glitch-free size within --max-latency-ms; with --baseline, a figure that "
+     "regressed (a line each: \"regressed: thd_n_db -96.2 → -93.1 dB, tolerance 1\")."},
     {check_status::monitor_input, "input is an output's monitor",
      "The input is an output's monitor (PipeWire's JACK face lists a sink's monitor ports as its device's inputs): "
      "measured and printed, but not the cable; no battery is played. --allow-monitor makes it 0."},
     {check_status::glitches, "glitches found", "With --monitor: glitches found (or the stimulus never recognised)."},
+    {check_status::skipped, "skipped",
+     "With --skip-if-no-loop: no loop found, or no device of the name given (the bench not set up)."},
     {check_status::interrupted, "interrupted",
      "Ended by Ctrl-C, SIGTERM or SIGHUP (a --monitor 0 run ends with its summary and the status of what it "
      "found)."},

@@ -201,5 +201,13 @@ std::string options_session(const option_values& v, session_options& o)
     o.json = option_given(v, "--json");
     o.quiet = option_given(v, "--quiet");
     o.report_file = option_text(v, "--report");
-    return options_loops(v, o.out_channels, o.in_channels);
+    o.junit_file = option_text(v, "--junit");
+    o.lava_file = option_text(v, "--lava");
+    o.skip_if_no_loop = option_given(v, "--skip-if-no-loop");
+    o.save_baseline_file = option_text(v, "--save-baseline");
+    o.baseline_file = option_text(v, "--baseline");
+    o.baseline_any = option_given(v, "--baseline-any");
+    o.trend_dir = option_text(v, "--trend");
+    const std::string problem = exit_protocol_read(option_text(v, "--exit-protocol", "loopcheck"), o.protocol);
+    return problem.empty() ? options_loops(v, o.out_channels, o.in_channels) : problem;
 }

@@ -11,6 +11,7 @@
 
 #include "loopcheck/options/option_row.hpp"
 #include "loopcheck/options/option_values.hpp"
+#include "loopcheck/outcome/exit_protocol.hpp"
 
 // The most loops one stream carries (--out and --in lists).
 inline constexpr int options_max_loops = 8;
@@ -23,7 +24,13 @@ struct session_options {
     int64_t buffer = 0;  // the latency asked of the host API, in frames; 0: its low-latency choice
     std::vector<int64_t> out_channels{1}, in_channels{1};  // every loop's, the k-th of each paired into loop k
     bool json = false, quiet = false;
-    std::string report_file;  // the HTML report, written after any run
+    std::string report_file;                        // the HTML report, written after any run
+    std::string junit_file, lava_file;              // the checks for a CI engine and for LAVA, written after any run
+    bool skip_if_no_loop = false;                   // no loop or no such device: status skipped
+    std::string save_baseline_file, baseline_file;  // --save-baseline, --baseline
+    bool baseline_any = false;                      // compare with a baseline of another interface
+    std::string trend_dir;                          // --trend: the results under it, nothing measured
+    exit_protocol protocol = exit_protocol::loopcheck;
 };
 
 // What a refused command line says after its reason: where the options are listed.

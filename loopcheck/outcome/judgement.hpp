@@ -52,3 +52,7 @@ mode_check check_failed(const std::string& name, check_status status, const std:
 
 // The failure of a mode's end as a check named name (nothing when it ran to its end).
 void check_end(mode_judgement& judgement, const std::string& name, const mode_end& end);
+
+// A figure's unit from its name's last word, as the JSON names its figures:
+// "_dbfs" dBFS, "_db" dB, "_frames" frames, "_hz" Hz, "_ppm" ppm, "_ms" ms, "_pct" %; "" otherwise (a count).
+std::string check_unit_of(const std::string& name);

@@ -15,7 +15,9 @@ enum class check_status {
     interrupted,
     glitches,
     monitor_limit,
-    max_latency
+    max_latency,
+    skipped,
+    regressed
 };
 
 struct check_status_row {
@@ -40,6 +42,11 @@ inline constexpr check_status_row check_status_table[] = {
     {check_status::monitor_limit, 5, "beyond --max-glitches or --max-drift", "limit exceeded"},
     // --buffers' gate: no glitch-free buffer size with a round trip within --max-latency-ms.
     {check_status::max_latency, 5, "no glitch-free buffer within --max-latency-ms", "outside max latency"},
+    // --skip-if-no-loop: the bench is not set up (no loop wired, no device of that name). 77 is
+    // the GNU convention's skip (automake, meson), which no status above uses.
+    {check_status::skipped, 77, "skipped: the bench is not set up", "skip"},
+    // --baseline: a figure moved the worse way beyond its tolerance and the uncertainty.
+    {check_status::regressed, 5, "regressed against the --baseline", "regressed"},
 };
 
 // The status's row of the table.
@@ -57,12 +64,13 @@ constexpr const check_status_row& check_status_of(check_status status)
 // it; a loop that is not the cable before any judgement of it; glitches (data
 // lost or made up) before a figure outside its tolerance.
 inline constexpr check_status check_status_precedence[] = {
-    check_status::bad_options,    check_status::error,
-    check_status::interrupted,    check_status::no_loop,
-    check_status::unstable,       check_status::monitor_input,
-    check_status::glitches,       check_status::outside_expected,
-    check_status::outside_limits, check_status::monitor_limit,
-    check_status::max_latency,    check_status::ok,
+    check_status::bad_options,      check_status::error,
+    check_status::interrupted,      check_status::skipped,
+    check_status::no_loop,          check_status::unstable,
+    check_status::monitor_input,    check_status::glitches,
+    check_status::outside_expected, check_status::outside_limits,
+    check_status::monitor_limit,    check_status::max_latency,
+    check_status::regressed,        check_status::ok,
 };
 
 // The status's place in check_status_precedence: smaller comes first.

@@ -91,6 +91,7 @@ mode_judgement quality_judge(const battery_outcome& o)
         for (const quality_verdict& v : o.quality.verdicts) {
             mode_check c;
             c.name = v.figure, c.value = v.value, c.bound = v.bound, c.min = v.min, c.max = v.max;
+            c.unit = check_unit_of(v.figure);
             c.direction = v.min && v.max ? check_direction::closer
                           : v.max        ? check_direction::lower
                                          : check_direction::higher;

@@ -2,6 +2,8 @@
 // the verdict's words, and the end's choice of what to print where.
 #include "loopcheck/report/report.hpp"
 
+#include "loopcheck/report/report_environment.hpp"
+
 #include <cstdio>
 
 #ifndef LOOPCABLE_VERSION
@@ -44,6 +46,7 @@ json head(const session_result& r, const check_verdict& v)
     json j;
     j["program"] = "loopcheck";
     j["version"] = LOOPCABLE_VERSION;
+    j["schema_version"] = report_schema_version;
     j["status"] = std::string(check_status_of(v.status).json);
     j["exit_status"] = verdict_exit_code(v);
     j["message"] = verdict_message(v);
@@ -58,6 +61,7 @@ json head(const session_result& r, const check_verdict& v)
     const stream_request& q = r.request;
     j["channels"] = q.out_channels.size() > 1 ? json{{"output", q.out_channels}, {"input", q.in_channels}}
                                               : json{{"output", q.out_channels[0]}, {"input", q.in_channels[0]}};
+    j["environment"] = report_environment_json(r);
     return j;
 }
 
@@ -87,10 +91,19 @@ std::string report_json(const session_result& r, const check_verdict& v)
     return line(j);
 }
 
+// --baseline's comparison: a line per figure, the regressed ones named so.
+std::string baseline_text(const session_result& r)
+{
+    std::string text;
+    for (const mode_check& c : r.baseline.checks)
+        text += c.words + "\n";
+    return text;
+}
+
 std::string report_text(const session_result& r, const check_verdict& v)
 {
     const std::string message = verdict_message(v);
-    return modes_text(r) + not_run_text(r) + (message.empty() ? "" : message + "\n");
+    return modes_text(r) + baseline_text(r) + not_run_text(r) + (message.empty() ? "" : message + "\n");
 }
 
 std::string report_notes(const session_result& r, const check_verdict&)

@@ -16,8 +16,18 @@ struct check_verdict {
     std::vector<std::string> notes;  // said after them, whatever the status
 };
 
+// What the command line asks of the fold: with skip_if_no_loop
+// (--skip-if-no-loop), a loop not found or no device of the name given is the
+// bench not set up, status skipped, not a finding about the interface.
+struct verdict_rules {
+    bool skip_if_no_loop = false;
+};
+
 // The verdict of the judgements, in the session's order (the stream's first).
-check_verdict verdict_fold(std::span<const mode_judgement* const> judgements);
+check_verdict verdict_fold(std::span<const mode_judgement* const> judgements, const verdict_rules& rules = {});
+
+// Whether the rules make a failed check a skip (the bench not set up).
+bool verdict_skips(const mode_check& check, const verdict_rules& rules);
 
 // The verdict's words as the summary line, standard error and the JSON's
 // "message" give them: each failure's, the program's own failures (an

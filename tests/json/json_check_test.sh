@@ -88,6 +88,29 @@ if [ -z "$events" ] || [ "$events" != "$seen" ]; then
     failed=1
 fi
 
+# Every figure the schema declares (a key named with a unit: _db, _dbfs, _hz,
+# _frames, _ppm, _ms, _s, _percent) carries its unit and which way is better.
+# shellcheck disable=SC2016
+bare=$(python3 -c '
+import json, re, sys
+def walk(o, path):
+    if isinstance(o, dict):
+        for k, v in (o.get("properties") or {}).items():
+            if re.search(r"_(db|dbfs|hz|frames|ppm|ms|s|percent)$", k) and isinstance(v, dict) and "type" in v \
+                    and "/if" not in path and "references" not in path:
+                if v.get("better") not in ("lower", "higher", "closer", "none") or not v.get("unit"):
+                    print(path + "/" + k)
+        for k, v in o.items():
+            walk(v, path + "/" + k)
+    elif isinstance(o, list):
+        for v in o:
+            walk(v, path)
+walk(json.load(open(sys.argv[1])), "")' "$schema")
+if [ -n "$bare" ]; then
+    echo "FAIL figures without a unit or a direction: $bare"
+    failed=1
+fi
+
 # Standard input; a file that is not there (status 2, not 1).
 timeout 60 python3 "$check" --quiet <good/monitor.jsonl || { echo "FAIL standard input"; failed=1; }
 timeout 60 python3 "$check" --quiet no-such-file.json 2>"$tmp/err"

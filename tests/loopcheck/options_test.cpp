@@ -54,7 +54,9 @@ TEST(LoopcheckOptions, EveryBadNumberIsRefused)
                                                        {"-b", "0"},
                                                        {"-b", "65537"},
                                                        {"--out", "0"},
-                                                       {"--in", "257"}};
+                                                       {"--in", "257"},
+                                                       {"--exit-protocol", "tap"},
+                                                       {"--exit-protocol", "GNU"}};
     for (const auto& words : bad)
         EXPECT_EQ(parse(words), options_next::refused) << words[0] << " " << words[1];
 }

@@ -1,0 +1,179 @@
+// Baselines: the figures of a result, their changes, and the checks.
+#include "loopcheck/baseline/baseline.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <fstream>
+
+namespace {
+
+using json = nlohmann::json;
+
+// The number at j[key], when it is one.
+std::optional<double> number(const json& j, const char* key)
+{
+    if (!j.is_object() || !j.contains(key) || !j[key].is_number())
+        return std::nullopt;
+    return j[key].get<double>();
+}
+
+bool is_bound(const json& j, const char* floor)
+{
+    return j.is_object() && j.contains(floor) && j[floor].is_object() && j[floor].value("bound", false);
+}
+
+// A figure's defaults: its unit, which way is better, and the change allowed
+// (the analysers' golden-unit practice: a dB on a distortion or noise figure,
+// a tenth of a dB on a gain, half a frame on a latency).
+struct figure_kind {
+    const char* name;
+    const char* unit;
+    check_direction better;
+    double tolerance;
+};
+constexpr figure_kind kinds[] = {
+    {"latency_frames", "frames", check_direction::closer, 0.5},
+    {"thd_n_db", "dB", check_direction::lower, 1.0},
+    {"thd_n_a_db", "dB", check_direction::lower, 1.0},
+    {"thd_db", "dB", check_direction::lower, 1.0},
+    {"noise_dbfs", "dBFS", check_direction::lower, 1.0},
+    {"imd_smpte_db", "dB", check_direction::lower, 1.0},
+    {"imd_ccif_db", "dB", check_direction::lower, 1.0},
+    {"crosstalk_db", "dB", check_direction::lower, 3.0},
+    {"gain_db", "dB", check_direction::closer, 0.1},
+    {"dynamic_range_db_a", "dB", check_direction::higher, 1.0},
+};
+
+void add(std::vector<baseline_figure>& out, const char* kind, const std::string& suffix, std::optional<double> value,
+         double uncertainty = 0.0, bool bound = false)
+{
+    if (!value || !std::isfinite(*value))
+        return;
+    for (const figure_kind& k : kinds)
+        if (std::string(k.name) == kind)
+            out.push_back({k.name + suffix, *value, uncertainty, bound, k.unit, k.better, k.tolerance});
+}
+
+std::string number_text(double value)
+{
+    char text[40];
+    std::snprintf(text, sizeof text, "%.6g", value);
+    return text;
+}
+
+}  // namespace
+
+std::vector<baseline_figure> baseline_figures(const json& r)
+{
+    std::vector<baseline_figure> out;
+    if (!r.is_object())
+        return out;
+    // Each loop's latency: the first's summary, the others' in loops[].
+    const json none;
+    const json& summary = r.contains("summary") ? r["summary"] : none;
+    add(out, "latency_frames", "", number(summary, "mean_frames"),
+        number(summary, "latency_uncertainty_frames").value_or(0.0));
+    if (r.contains("loops") && r["loops"].is_array())
+        for (size_t k = 1; k < r["loops"].size(); k++) {
+            const json& s = r["loops"][k].contains("summary") ? r["loops"][k]["summary"] : none;
+            add(out, "latency_frames", " loop " + std::to_string(k + 1), number(s, "mean_frames"),
+                number(s, "latency_uncertainty_frames").value_or(0.0));
+        }
+    // The battery's figures, per loop (the first tone's level: the battery's headline).
+    if (!r.contains("quality") || !r["quality"].is_object() || !r["quality"].contains("channels"))
+        return out;
+    const json& channels = r["quality"]["channels"];
+    for (size_t k = 0; k < channels.size(); k++) {
+        const json& c = channels[k];
+        const std::string suffix = k == 0 ? "" : " loop " + std::to_string(k + 1);
+        if (c.contains("thd_n") && c["thd_n"].is_array() && !c["thd_n"].empty()) {
+            const json& t = c["thd_n"][0];
+            add(out, "thd_n_db", suffix, number(t, "thd_n_db"), 0.0, is_bound(t, "thd_n_floor"));
+            add(out, "thd_n_a_db", suffix, number(t, "thd_n_a_db"), 0.0, is_bound(t, "thd_n_a_floor"));
+            add(out, "thd_db", suffix, number(t, "thd_db"), 0.0, is_bound(t, "thd_floor"));
+        }
+        if (c.contains("noise"))
+            add(out, "noise_dbfs", suffix, number(c["noise"], "dbfs"));
+        if (c.contains("imd")) {
+            add(out, "imd_smpte_db", suffix, number(c["imd"], "smpte_db"), 0.0, is_bound(c["imd"], "smpte_floor"));
+            add(out, "imd_ccif_db", suffix, number(c["imd"], "ccif_db"), 0.0, is_bound(c["imd"], "ccif_floor"));
+        }
+        add(out, "crosstalk_db", suffix, number(c, "crosstalk_db"), 0.0, is_bound(c, "crosstalk_floor"));
+        add(out, "gain_db", suffix, number(c, "gain_db"));
+        add(out, "dynamic_range_db_a", suffix, number(c, "dynamic_range_db_a"));
+    }
+    return out;
+}
+
+std::string baseline_identity(const json& r)
+{
+    if (!r.is_object() || !r.contains("environment") || !r["environment"].is_object())
+        return "";
+    const json& e = r["environment"];
+    return e.contains("key") && e["key"].is_string() ? e["key"].get<std::string>() : "";
+}
+
+std::vector<baseline_change> baseline_compare(const std::vector<baseline_figure>& baseline,
+                                              const std::vector<baseline_figure>& run)
+{
+    std::vector<baseline_change> changes;
+    for (const baseline_figure& b : baseline)
+        for (const baseline_figure& f : run) {
+            if (f.name != b.name)
+                continue;
+            baseline_change c{f.name, f.unit, f.better, b.value, f.value, 0.0, false};
+            const double combined = std::sqrt(b.uncertainty * b.uncertainty + f.uncertainty * f.uncertainty);
+            c.allowed = std::max(f.tolerance, 2.0 * combined);
+            const double worse = f.better == check_direction::lower    ? f.value - b.value
+                                 : f.better == check_direction::higher ? b.value - f.value
+                                                                       : std::fabs(f.value - b.value);
+            // A bound on either side says only where the figure lies below: not compared.
+            c.regressed = !b.bound && !f.bound && worse > c.allowed;
+            changes.push_back(c);
+        }
+    return changes;
+}
+
+std::vector<mode_check> baseline_checks(const json& baseline, const json& run, bool any)
+{
+    std::vector<mode_check> checks;
+    const std::string was = baseline_identity(baseline), is = baseline_identity(run);
+    if (!any && was != is) {
+        checks.push_back(check_failed("baseline_identity", check_status::error,
+                                      "--baseline: made on another interface (\"" + was + "\", this one \"" + is +
+                                          "\"); --baseline-any compares them anyway"));
+        return checks;
+    }
+    for (const baseline_change& c : baseline_compare(baseline_figures(baseline), baseline_figures(run))) {
+        mode_check k;
+        k.name = c.name, k.value = c.value, k.unit = c.unit;
+        if (c.better != check_direction::lower)
+            k.min = c.baseline - c.allowed;
+        if (c.better != check_direction::higher)
+            k.max = c.baseline + c.allowed;
+        k.direction = c.better;
+        // Words for every figure (the text's lines); the verdict reads those of a regression only.
+        k.words = (c.regressed ? "regressed: " : "baseline: ") + c.name + " " + number_text(c.baseline) + " → " +
+                  number_text(c.value) + " " + c.unit + ", tolerance " + number_text(c.allowed);
+        if (c.regressed)
+            k.result = check_result::fail, k.fails_with = check_status::regressed;
+        checks.push_back(k);
+    }
+    return checks;
+}
+
+std::string baseline_read(const std::string& path, json& baseline)
+{
+    std::ifstream in(path);
+    if (!in)
+        return "--baseline: cannot read " + path;
+    std::string line;
+    std::getline(in, line);
+    baseline = json::parse(line, nullptr, false);
+    if (baseline.is_object() && baseline.value("event", "") == "start" && baseline.contains("measurement"))
+        baseline = json(baseline["measurement"]);
+    if (!baseline.is_object() || baseline.value("program", "") != "loopcheck")
+        return "--baseline: " + path + " is not loopcheck's JSON (loopcheck --json or --save-baseline writes one)";
+    return "";
+}
