@@ -185,13 +185,14 @@ frd = [l.split() for l in open(sys.argv[1]) if l.strip() and l[0] not in "*#;"]
 csv = [l.split(",")[:3] for l in open(sys.argv[2]).read().splitlines()[1:]]
 assert len(frd) == len(csv), f"{len(frd)} FRD points, {len(csv)} CSV rows"
 # The two files come from two runs: their frequencies are the same, their
-# levels and phases the same within what two runs of a digital loop differ by
-# (a busy machine's retried sweep starts elsewhere: 0.004 frames of latency
-# moved a phase by 0.0007 degrees at 23 Hz), far below any fault of the format.
+# levels and phases the same within what two runs of the loop differ by (a
+# sweep that starts elsewhere in the server's period: 0.0007 degrees at 23 Hz,
+# 0.002 dB at 24 kHz, the band's edge), far below any fault of the format
+# (a column swapped, degrees for radians, a level in neper).
 for p, c in zip(frd, csv):
     printed = ["%.4f" % float(p[0]), "%.4f" % float(p[1]), "%.3f" % float(p[2])]
     assert printed[0] == c[0], f"FRD {p} prints as {printed}, the CSV has {c}"
-    assert abs(float(p[1]) - float(c[1])) <= 0.0011 and abs(float(p[2]) - float(c[2])) <= 0.011, \
+    assert abs(float(p[1]) - float(c[1])) <= 0.01 and abs(float(p[2]) - float(c[2])) <= 0.05, \
         f"FRD {p} prints as {printed}, the CSV has {c}"
 print(f"ok   r.frd equals r.csv ({len(frd)} points)")
 PY
