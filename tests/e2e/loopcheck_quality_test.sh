@@ -234,15 +234,17 @@ run_case() {
 # The cases in two lanes side by side, each on a JACK server of its own: the
 # battery plays some 10 s of tones in real time whatever the machine, so two
 # lanes halve the test's time (it holds two processors and the accuracy lock,
-# which keeps the windowed programs' accuracy test from beside it). A lane
-# writes what it found into its folder; its lines are printed after it, in
-# the cases' order within it.
-lane() { # cases folder
+# which keeps the windowed programs' accuracy test from beside it). The two
+# servers start one after the other, before the lanes: started at once, one
+# lane's loopsim once found no server. A lane writes what it found into its
+# folder; its lines are printed after it, in the cases' order within it.
+lane() { # cases folder server log
     local lane_dir="$2"
     work="$lane_dir"
+    export JACK_DEFAULT_SERVER="$3"
+    RIG_JACK_LOG="$4"
     RIG_PIDS=() RIG_HOLD=""
     trap 'rig_release_builds; rig_stop "${RIG_PIDS[@]}"' EXIT
-    rig_jack_start "loopcheck-quality-$$-$(basename "$lane_dir")" 1024 $rate || { echo failed >>"$lane_dir/failed"; return; }
     while IFS='|' read -r name sim_options check_options want check; do
         name=${name// /}
         [ -n "$name" ] || continue
@@ -285,10 +287,15 @@ lanes=("$work/lane0" "$work/lane1")
 mkdir -p "${lanes[@]}"
 cp "$work"/*.json "$work/lane0/" 2>/dev/null
 cp "$work"/*.json "$work/lane1/" 2>/dev/null
+servers=() logs=()
+for k in 0 1; do
+    rig_jack_start "loopcheck-quality-$$-$k" 1024 $rate || fail "no JACK server"
+    servers+=("$JACK_DEFAULT_SERVER") logs+=("$RIG_JACK_LOG")
+done
 # Alternate cases to each lane: the table's neighbours are alike in length.
-lane "$(awk 'NF && NR % 2 == 1' <<<"$cases")" "${lanes[0]}" >"${lanes[0]}.log" 2>&1 &
+lane "$(awk 'NF && NR % 2 == 1' <<<"$cases")" "${lanes[0]}" "${servers[0]}" "${logs[0]}" >"${lanes[0]}.log" 2>&1 &
 lane_pids=($!)
-lane "$(awk 'NF && NR % 2 == 0' <<<"$cases")" "${lanes[1]}" >"${lanes[1]}.log" 2>&1 &
+lane "$(awk 'NF && NR % 2 == 0' <<<"$cases")" "${lanes[1]}" "${servers[1]}" "${logs[1]}" >"${lanes[1]}.log" 2>&1 &
 lane_pids+=($!)
 for pid in "${lane_pids[@]}"; do wait "$pid" || failed=1; done
 for dir in "${lanes[@]}"; do
@@ -296,7 +303,9 @@ for dir in "${lanes[@]}"; do
     [ -s "$dir/failed" ] && failed=1
     [ -s "$dir/undecided" ] && undecided+=" $(tr '\n' ' ' <"$dir/undecided")"
 done
-rig_jack_start "loopcheck-quality-$$" 1024 $rate || fail "no JACK server"
+# The text run on the first lane's server.
+export JACK_DEFAULT_SERVER="${servers[0]}"
+RIG_JACK_LOG="${logs[0]}"
 # In text, the battery says how long it plays before it starts, from the
 # plan it then plays: the summary's "s played" is the same figure. A segment
 # played again after a dropout (a busy machine's: the text warns of it) adds
