@@ -29,6 +29,8 @@ constexpr double kept_delay = 0.05;
 // (loopsim's resampler spreads an edge over 64 frames either side, a 127-tap
 // anti-aliasing filter over 63).
 constexpr int64_t settle_frames = 100;
+// The shortest stretch a run is followed over when a chunk does not fit: the refit's four pieces of 4 frames.
+constexpr int64_t least_follow = 16;
 
 // Silence at frame: digital zero (frames the host or the driver filled in),
 // or the loop's own DC (the output muted before the converters and the
@@ -65,8 +67,18 @@ bool strict_run(monitor_detector& d, const monitor_model& m, int64_t u, int64_t 
         monitor_join join;
         int64_t at = start, run_end = v;
         while (at < v) {
-            const int64_t n = std::min(d.chunk, v - at);
-            const monitor_followed f = monitor_follow(d, model, at, n, false, join);
+            int64_t n = std::min(d.chunk, v - at);
+            monitor_followed f = monitor_follow(d, model, at, n, false, join);
+            // A chunk that reaches into the next disturbance: its frames
+            // spoil the delay's refit of the clean ones before it (a mute
+            // through 127 taps at 192 kHz and -140 dBFS, a clock lagging
+            // behind 3 ppm of wander: the run cut 345 frames short, the mute
+            // read as two discontinuities). The longest half, quarter ...
+            // of it that fits, down to the refit's least.
+            for (int64_t part = n / 2; !f.fits && part >= least_follow; part /= 2) {
+                f = monitor_follow(d, model, at, part, false, join);
+                n = part;
+            }
             if (!f.fits) {
                 run_end = f.over;
                 break;
