@@ -62,7 +62,10 @@ server_rate="" round_trip="" failed=0
 # because the machine stalled: a run spoiled beyond its retries, or a retry
 # whose reason is the stall rather than the case's own dropout) is run again,
 # twice at most.
-xruns_logged() { grep -c XRun "$RIG_JACK_LOG"; }
+# A cycle the dummy server skipped because a client was late ("was not
+# finished": loopsim's, say, which no client sees) disturbs the case alike: in
+# a clean-clone run one left a pure delay's gain at -2.68 dB, no XRun logged.
+xruns_logged() { grep -c -e XRun -e "was not finished" "$RIG_JACK_LOG"; }
 # A run the server disturbed that loopcheck rightly judged unstable (4).
 disturbed() { # STATUS XRUNS_BEFORE NAME
     [ "$1" = 4 ] && [ "$(xruns_logged)" -gt "$2" ] || return 1
