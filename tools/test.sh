@@ -18,7 +18,8 @@
 #                                              else they take about five minutes)
 #   the sanitizer builds, then the unit tests under ASan + UBSan and the
 #   threaded ones under TSan                  (background once build/ is done, niced)
-#   the end-to-end tests side by side (ctest -j6); the "late" one (the
+#   the end-to-end tests side by side (ctest -j6), the monitor's offline
+#   harness among them (label "harness", built in build/); the "late" one (the
 #   frame's, which also runs the ASan probe) waits in ctest for the sanitizer
 #   builds (the fixture e2e.late_builds holds one slot); a test's attempt after
 #   a disturbed one stops the background builds while it runs (rig_hold_builds)
@@ -198,8 +199,8 @@ watcher=$!
   echo "$result $((SECONDS - start))" >"$logs/wine.status" ) &
 wine_tests=$!
 trap 'stop_background; kill $watcher $wine_tests 2>/dev/null || true' EXIT
-stage "end-to-end tests but Wine's, side by side; the late ones once the background builds are done" \
-    run_ctest_noting build -L e2e -LE wine -j"$e2e_jobs"
+stage "end-to-end tests but Wine's, and the monitor's harness, side by side; the late ones once the background builds are done" \
+    run_ctest_noting build -L '^(e2e|harness)$' -LE wine -j"$e2e_jobs"
 
 echo "== the Wine tests, once the Windows programs were built"
 wine_start=$SECONDS

@@ -5,9 +5,10 @@
 // glitches of every kind at random times, sizes and spacings (pairs and
 // threes 1 to 20 ms apart among them). Each glitch the synthesis made is
 // looked for among the events: found with its kind, size and frame, found
-// otherwise, or missed; each glitch event that matches none is false. The
-// normal suite runs three simulated minutes; ctest -L long runs 24 hours
-// (DISABLED_TwentyFourHours) and prints the table docs/monitor.md quotes.
+// otherwise, or missed; each glitch event that matches none is false.
+// ctest -L harness runs three simulated minutes (tools/test.sh, beside the
+// end-to-end tests); ctest -L long runs 24 hours (DISABLED_TwentyFourHours)
+// and prints the table docs/monitor.md quotes.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -296,15 +297,7 @@ std::vector<harness_tally> harness_run(double minutes, int stretches_per_level, 
 // "discontinuity 1" at 0.55 s on the cheap 44.1 kHz codec at -110 dBFS, and
 // a 989-frame mute through 127 taps at 192 kHz and -140 dBFS read as two
 // discontinuities: monitor_clock_test's and monitor_events_test's rows now.)
-// Under the sanitizers these minutes cost two of the processor's (115 s):
-// there the monitor's own tables check the detector's memory and arithmetic,
-// and the minutes are disabled (not skipped), as build/ runs them.
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-#define HARNESS_MINUTES DISABLED_ThreeSimulatedMinutes
-#else
-#define HARNESS_MINUTES ThreeSimulatedMinutes
-#endif
-TEST(MonitorHarness, HARNESS_MINUTES)
+TEST(MonitorHarness, ThreeSimulatedMinutes)
 {
     for (const harness_tally& t : harness_run(1.0, 1, false)) {
         EXPECT_GT(t.injected, 0);
