@@ -62,9 +62,22 @@ xt_clock xt_wandering(double ppm, double wander, double period, int64_t first, i
 // bin x m in integers, the offset's small part apart.
 double xt_output(const quality_plan& p, const quality_segment& s, int loop, int64_t m, double delta)
 {
+    // On a clock without offset each cosine is one of the block's: the same
+    // value, computed once (the loops' tones were most of this file's time).
+    static std::vector<double> on_block;
+    if (delta == 0.0 && on_block.size() != static_cast<size_t>(p.block)) {
+        on_block.resize(static_cast<size_t>(p.block));
+        for (int64_t r = 0; r < p.block; r++)
+            on_block[static_cast<size_t>(r)] =
+                std::cos(2.0 * xt_pi * (static_cast<double>(r) / static_cast<double>(p.block)));
+    }
     double x = 0.0;
     for (const tone& t : quality_plan_tones(s, loop)) {
         const int64_t r = (t.bin * (((m % p.block) + p.block) % p.block)) % p.block;
+        if (delta == 0.0) {
+            x += t.amplitude * on_block[static_cast<size_t>(r)];
+            continue;
+        }
         const double cycles = static_cast<double>(r) / static_cast<double>(p.block) -
                               static_cast<double>(t.bin) * delta / static_cast<double>(p.block);
         x += t.amplitude * std::cos(2.0 * xt_pi * cycles);
@@ -99,6 +112,10 @@ std::vector<std::vector<float>> xt_captures(const quality_plan& p, const quality
     const size_t n = loops.size();
     std::vector<double> delta(n), own(n);
     std::vector<std::vector<double>> sum(n, std::vector<double>(frames));
+    std::vector<double> leaks(n * n);
+    for (size_t from = 0; from < n; from++)
+        for (size_t to = 0; to < n; to++)
+            leaks[from * n + to] = from == to ? 0.0 : leak(static_cast<int>(from), static_cast<int>(to));
     for (size_t i = 0; i < frames; i++) {
         const int64_t m = static_cast<int64_t>(i) - s.settle_frames;
         for (size_t l = 0; l < n; l++)
@@ -111,7 +128,7 @@ std::vector<std::vector<float>> xt_captures(const quality_plan& p, const quality
                     continue;
                 const double at = pickup_at_driver ? delta[from] : delta[to];
                 const double o = at == delta[from] ? own[from] : xt_output(p, s, static_cast<int>(from), m, at);
-                y += leak(static_cast<int>(from), static_cast<int>(to)) * o + cube * o * o * o;
+                y += leaks[from * n + to] * o + cube * o * o * o;
             }
             sum[to][i] = y;
         }
