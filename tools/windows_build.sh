@@ -190,7 +190,7 @@ sdl2_checks_write() {
 # bit for bit, in seconds instead of its 400 objects' ten minutes. No threads of its
 # own (the callbacks' short vectors must not be handed to a pool), and one
 # fixed kernel: PRESCOTT, the SSE3 kernel that every x86-64 Windows machine
-# runs and the one the Linux unit tests pin (OPENBLAS_CORETYPE=Prescott), so
+# runs and the one the Linux callbacks' tests pin (OPENBLAS_CORETYPE=Prescott), so
 # the callbacks compute the same bits on both systems. DYNAMIC_ARCH would pick
 # a faster kernel per machine, at the price of results that differ by machine.
 openblas_build() { # prefix
