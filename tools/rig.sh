@@ -801,7 +801,19 @@ rig_run() {
     mount -t tmpfs -o mode=1777,size=512m rig-shm /dev/shm || { echo "FAIL: no private /dev/shm" >&2; exit 1; }
     # Process 1 of the namespace: the test runs as its child, so that a test
     # that ends (or a process it leaves behind) is reaped as anywhere else.
+    local status
     bash "$script"
+    status=$?
+    # The processor time (user, system) of every process of the test that was
+    # waited for, its servers and programs among them: where a run's time
+    # goes. In the test's output, and a line in RIG_CPU_LOG where it is set
+    # (tools/test.sh). (times in this shell itself: in a pipe or $(...) it
+    # would count a subshell's children, none.)
+    if times >/dev/shm/rig-times 2>/dev/null; then
+        echo "rig: processor time $(tail -1 /dev/shm/rig-times)"
+        [ -n "${RIG_CPU_LOG:-}" ] && echo "$(basename "$script" .sh) $(tail -1 /dev/shm/rig-times)" >>"$RIG_CPU_LOG"
+    fi
+    return $status
 }
 
 # Bash reads a script as it runs it: the whole block is read before it runs,

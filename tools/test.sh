@@ -146,6 +146,9 @@ in_background sanitizers bash -c 'tools/build.sh sanitizers || exit 1
 # this, outside them, sends the signals.
 export RIG_LATE_BUILDS="$PWD/$logs/late"
 mkdir -p "$RIG_LATE_BUILDS"
+# Each end-to-end test's processor time, a line each (tools/rig.sh; listed at the end).
+export RIG_CPU_LOG="$PWD/$logs/processor-times.log"
+rm -f "$RIG_CPU_LOG"
 mark() { echo "$2" >"$RIG_LATE_BUILDS/$1.tmp" && mv "$RIG_LATE_BUILDS/$1.tmp" "$RIG_LATE_BUILDS/$1.mark"; }
 ( windows="" stopped=no
   signal() { local group; for group in "${background[@]}"; do kill -"$1" -- -"$group" 2>/dev/null || true; done; }
@@ -227,6 +230,12 @@ for log in "$logs/ctest-build-asan.log" "$logs/ctest-build-tsan.log"; do
     mapfile -t -O "${#skipped[@]}" skipped < <(sed -n 's/.*Test *#[0-9]*: \([^ ]*\) .*\*\*\*Skipped.*/\1/p' "$log" 2>/dev/null)
 done
 
+# Where the end-to-end tests' processor time went: each test's processes that
+# were waited for (tools/rig.sh prints it), user and system, the largest ten.
+echo "== processor time of the end-to-end tests (user + system), the largest"
+awk '{ split($2, u, /[ms]/); split($3, k, /[ms]/); user = u[1] * 60 + u[2]; all = user + k[1] * 60 + k[2]
+       total += all; printf "%7.1f s  %s (user %.1f s)\n", all, $1, user }
+     END { printf "%7.1f s  in all\n", total }' "$RIG_CPU_LOG" 2>/dev/null | sort -rn | head -11
 echo "== times"
 printf '%s\n' "${times[@]}"
 printf '%5d s  in all\n' $((SECONDS - begin))
