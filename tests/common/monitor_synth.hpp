@@ -221,9 +221,17 @@ private:
         const double here = static_cast<double>(whole_) + part_;
         double value = 0.0;
         // An underrun's silence while it holds the stream, a mute's over the played frames it covers.
+        // (Plain pointers in this frame's loops: the sanitizer build leaves
+        // the tests' code unoptimised, and a call an element was most of it.)
+        const monitor_tone* tones = s_.tones.data();
+        const size_t count = s_.tones.size();
+        double* re = re_.data();
+        double* im = im_.data();
+        const double* turn_re = turn_re_.data();
+        const double* turn_im = turn_im_.data();
         if (held_ <= 0.0 && !muted(here))
-            for (size_t k2 = 0; k2 < s_.tones.size(); k2++)
-                value += s_.tones[k2].amplitude * im_[k2];
+            for (size_t k2 = 0; k2 < count; k2++)
+                value += tones[k2].amplitude * im[k2];
         pre_[static_cast<size_t>(k % static_cast<int64_t>(pre_.size()))] = value;
         where_[static_cast<size_t>(k % static_cast<int64_t>(pre_.size()))] = here;
         // The clock: the next frame's position, by 1 - offset; held, the played stream stands still
@@ -238,12 +246,12 @@ private:
         part_ += step;
         normalise();
         // Rotate on: e^(i w step), to second order in the offset (exact resync every 64 frames).
-        for (size_t k2 = 0; k2 < s_.tones.size(); k2++) {
-            const double w = s_.tones[k2].omega, e = w * (step - 1.0);
+        for (size_t k2 = 0; k2 < count; k2++) {
+            const double w = tones[k2].omega, e = w * (step - 1.0);
             const double c = 1.0 - 0.5 * e * e, sn = e - e * e * e / 6.0;
-            const double r1 = re_[k2] * turn_re_[k2] - im_[k2] * turn_im_[k2];
-            const double i1 = re_[k2] * turn_im_[k2] + im_[k2] * turn_re_[k2];
-            re_[k2] = r1 * c - i1 * sn, im_[k2] = r1 * sn + i1 * c;
+            const double r1 = re[k2] * turn_re[k2] - im[k2] * turn_im[k2];
+            const double i1 = re[k2] * turn_im[k2] + im[k2] * turn_re[k2];
+            re[k2] = r1 * c - i1 * sn, im[k2] = r1 * sn + i1 * c;
         }
         since_sync_++;
         if (step != 1.0 - offset)
