@@ -6,7 +6,8 @@
 # is D_k + 256 (the dummy server's own round trip is its period) to 0.01 frame,
 # the starts' spread (max - min) is the logged delays' to 0.01 frame, and they
 # are said not to agree; with one delay at every start, a spread of 0 and
-# "agree". A case whose server logged an xrun and failed is run again (three
+# "agree". Each start's first sound (a click) is first captured D_k + 256
+# frames after it was played, to the frame (loopsim's delay is whole frames). A case whose server logged an xrun and failed is run again (three
 # attempts); disturbed every time it ends as skipped (77).
 set -u
 . "$SOURCE_DIR/tools/rig.sh"
@@ -34,6 +35,10 @@ run_case() {
     jq -r '.reopen.starts[].latency_frames' "$work/$name.json" >"$work/$name.got"
     paste "$work/$name.truth" "$work/$name.got" | awk -v p=$period '
         { d = $2 - ($1 + p); if (d < -0.01 || d > 0.01) { printf "start %d: %s, not %d + %d\n", NR, $2, $1, p; bad = 1 } }
+        END { exit bad }' || return
+    jq -r '.reopen.starts[].first_heard_frames' "$work/$name.json" >"$work/$name.heard"
+    paste "$work/$name.truth" "$work/$name.heard" | awk -v p=$period '
+        $2 != $1 + p { printf "start %d: first sound heard after %s frames, not %d + %d\n", NR, $2, $1, p; bad = 1 }
         END { exit bad }' || return
     local truth_spread got_spread agree
     truth_spread=$(sort -n "$work/$name.truth" | sed -n '1p;$p' | paste -sd' ' | awk '{ print $2 - $1 }')
