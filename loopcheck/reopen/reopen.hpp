@@ -79,3 +79,11 @@ struct reopen_first {
     int attempts = 0;
 };
 reopen_first reopen_first_heard(stream& s, const reopen_plan& p, const capture_wait& wait);
+
+// Its section of the page (reopen_html.cpp): each start's round trip with its
+// uncertainty against the start's number, the mean and min..max marked, and a
+// row per start. The plot's series (report_html.hpp): x the starts, y their
+// round trips; more[0] the uncertainties. False with no start measured.
+struct report_plot;
+bool reopen_plot(const reopen_outcome& o, report_plot& out);
+void reopen_html(report_page& page, const reopen_outcome& o, const mode_judgement& j, html_part part);

@@ -333,7 +333,7 @@ mode_row reopen_mode()
 {
     mode_functions<reopen_plan, reopen_outcome> f;
     f.read = reopen_read, f.prepare = reopen_prepare, f.run = reopen_run, f.judge = reopen_judge;
-    f.text = reopen_text, f.quiet = reopen_quiet, f.json = reopen_json;
+    f.text = reopen_text, f.quiet = reopen_quiet, f.json = reopen_json, f.html = reopen_html;
     mode_row row = mode_make("reopen", "--reopen", reopen_options(), f);
     row.alone = true, row.keeps_text = true;
     return row;

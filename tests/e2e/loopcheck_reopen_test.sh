@@ -7,7 +7,10 @@
 # the starts' spread (max - min) is the logged delays' to 0.01 frame, and they
 # are said not to agree; with one delay at every start, a spread of 0 and
 # "agree". Each start's first sound (a click) is first captured D_k + 256
-# frames after it was played, to the frame (loopsim's delay is whole frames). A case whose server logged an xrun and failed is run again (three
+# frames after it was played, to the frame (loopsim's delay is whole frames).
+# The list case's --report opens in headless Chromium (tools/browser_check.py:
+# no console line, no request) and shows its section, its plot and each
+# start's row with loopsim's figures. A case whose server logged an xrun and failed is run again (three
 # attempts); disturbed every time it ends as skipped (77).
 set -u
 . "$SOURCE_DIR/tools/rig.sh"
@@ -23,7 +26,7 @@ run_case() {
     : >"$work/$name.sim"
     rig_loopsim_start --cable loopcheck --delay 300 --start-delays "$delays" --log "$work/$name.sim" ||
         { echo "no loopsim"; return; }
-    timeout 120 "$loopcheck" --reopen "$starts" --json >"$work/$name.json" 2>"$work/$name.err"
+    timeout 120 "$loopcheck" --reopen "$starts" --json --report "$work/$name.html" >"$work/$name.json" 2>"$work/$name.err"
     local status=$?
     rig_stop "$RIG_LOOPSIM_PID"
     [ $status = 0 ] || { echo "status $status: $(cat "$work/$name.err")"; return; }
@@ -70,4 +73,22 @@ list     | 4  | 48,0,13,0
 one      | 3  | 25
 CASES
 [ $skipped = 0 ] || exit 77
+
+# The list case's page in a browser: its section, the plot, and each start's row as loopsim has it.
+[ -x /usr/bin/chromium ] || fail "no /usr/bin/chromium (Debian package chromium)"
+export TMPDIR="$work/tmp"
+mkdir -p "$TMPDIR"
+python3 "$SOURCE_DIR/tools/browser_check.py" "$work/list.html" --shot "$work/list.png" --size 1100x2400 --dom "$work/list.dom" >"$work/list.check" 2>&1 ||
+    fail "list: the browser check failed: $(cat "$work/list.check")"
+[ -z "$(ls -A "$TMPDIR")" ] || fail "browser_check left $(ls "$TMPDIR") behind"
+for text in "Start to start (--reopen)" "Round trip at each start" "<svg" "4 of 4"; do
+    grep -qF -- "$text" "$work/list.dom" || fail "list: the page does not show \"$text\""
+done
+n=0
+while read -r delay; do
+    n=$((n + 1))
+    grep -q "start $n</t[dh]><td>$((delay + period))\.[0-9]* ±[^<]*first played to first captured $((delay + period)) frames" \
+        "$work/list.dom" || fail "list: start $n's row does not show $((delay + period)) frames"
+done <"$work/list.truth"
+echo "ok   list: the report's section in Chromium, each start's row as loopsim logged it"
 echo PASS

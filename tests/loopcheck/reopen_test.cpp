@@ -254,3 +254,67 @@ TEST(LoopcheckReopen, TheFirstSoundsStatistics)
     EXPECT_NEAR(s.heard_sd, std::sqrt(ss / 2.0), 1e-9);
     EXPECT_NEAR(s.mean, (556.0 + 600.0 + 604.0 + 569.0) / 4.0, 1e-9);
 }
+
+// The section of the page from the outcome alone: the plot's points at each
+// measured start's number and round trip, its bars the uncertainty either
+// side, the band min to max, the mean's line; the table a row per start, a
+// failure's words escaped.
+TEST(LoopcheckReopen, ThePagesPlotAndTable)
+{
+    reopen_outcome o;
+    o.end.ran = true;
+    o.facts = test_facts();
+    o.plan.starts = 4;
+    reopen_start failed;
+    failed.failure = "no loop <found> & more";
+    failed.first_failure = "not heard above the noise within 96960 frames";
+    o.starts = {measured_start(556.0, 0.1, 556), measured_start(604.0, 0.2, 604), failed,
+                measured_start(569.0, 0.1, 569)};
+    report_plot drawn;
+    ASSERT_TRUE(reopen_plot(o, drawn));
+    const plot& p = drawn.p;
+    EXPECT_EQ(plot_check(p), "");
+    EXPECT_EQ(drawn.x, (std::vector<double>{1.0, 2.0, 4.0}));  // start 3 was not measured
+    EXPECT_EQ(drawn.y, (std::vector<double>{556.0, 604.0, 569.0}));
+    ASSERT_EQ(p.points.size(), 1u);
+    EXPECT_EQ(p.points[0].x.size(), 3u);
+    // The bars: from y - u to y + u at each start, broken between starts.
+    ASSERT_GE(p.series.size(), 2u);
+    const std::vector<double> bars_y(p.series[0].y.begin(), p.series[0].y.end());
+    ASSERT_EQ(bars_y.size(), 9u);
+    EXPECT_DOUBLE_EQ(bars_y[3], 603.8);
+    EXPECT_DOUBLE_EQ(bars_y[4], 604.2);
+    EXPECT_TRUE(std::isnan(bars_y[5]));
+    EXPECT_EQ(p.series[0].x[6], 4.0);
+    // The mean across every start, and the band from min to max.
+    EXPECT_NEAR(p.series[1].y[0], 1729.0 / 3.0, 1e-9);
+    EXPECT_EQ(p.series[1].x[0], 0.5);
+    EXPECT_EQ(p.series[1].x[1], 4.5);
+    ASSERT_EQ(p.bands.size(), 1u);
+    EXPECT_EQ(p.bands[0].y0, 556.0);
+    EXPECT_EQ(p.bands[0].y1, 604.0);
+    EXPECT_LT(p.y.min, 556.0 - 0.2);
+    EXPECT_GT(p.y.max, 604.0 + 0.2);
+    EXPECT_EQ(p.x.min, 0.5);
+    EXPECT_EQ(p.x.max, 4.5);
+
+    test_session s;
+    s.latency.reset();
+    s.reopen = o;
+    const session_result r = test_result(s);
+    const std::string page = report_html(r, test_verdict(r), "2026-01-02 03:04:05 UTC");
+    for (const char* shows :
+         {"Start to start (--reopen)", "3 of 4", "mean 576.333 frames", "spread", "48.000 frames", "<svg",
+          "first played to first captured 604 frames (12.583 ms)", "no loop &lt;found&gt; &amp; more",
+          "first sound not heard: not heard above the noise within 96960 frames", "open to first callback 3.5 ms"})
+        EXPECT_NE(page.find(shows), std::string::npos) << shows;
+    EXPECT_EQ(page.find("<found>"), std::string::npos);
+
+    // Starts that agree to the frame still get an axis a frame wide; none measured, no plot.
+    o.starts = {measured_start(556.0, 1e-4, 556), measured_start(556.0, 1e-4, 556)};
+    ASSERT_TRUE(reopen_plot(o, drawn));
+    EXPECT_EQ(plot_check(drawn.p), "");
+    EXPECT_GE(drawn.p.y.max - drawn.p.y.min, 1.0);
+    o.starts = {failed};
+    EXPECT_FALSE(reopen_plot(o, drawn));
+}
