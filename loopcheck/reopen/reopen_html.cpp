@@ -47,9 +47,8 @@ bool reopen_plot(const reopen_outcome& o, report_plot& out)
         const auto n = static_cast<double>(i + 1);
         out.x.push_back(n), out.y.push_back(r.latency_frames);
         out.more[0].insert(out.more[0].end(), {n, n, report_plot_gap});
-        out.more[1].insert(out.more[1].end(),
-                           {r.latency_frames - r.uncertainty_frames, r.latency_frames + r.uncertainty_frames,
-                            report_plot_gap});
+        out.more[1].insert(out.more[1].end(), {r.latency_frames - r.uncertainty_frames,
+                                               r.latency_frames + r.uncertainty_frames, report_plot_gap});
         widest = std::max(widest, r.uncertainty_frames);
     }
     const auto starts = static_cast<double>(o.starts.size());
@@ -105,8 +104,7 @@ void reopen_html(report_page& report, const reopen_outcome& o, const mode_judgem
         rows.push_back({"First played to first captured",
                         "mean " + report_figure("%.2f", s.heard_mean) + " frames, min " +
                             report_figure("%.0f", s.heard_min) + ", max " + report_figure("%.0f", s.heard_max) +
-                            ", sd " + report_figure("%.2f", s.heard_sd) + " (" + std::to_string(s.heard) +
-                            " starts)"});
+                            ", sd " + report_figure("%.2f", s.heard_sd) + " (" + std::to_string(s.heard) + " starts)"});
     html_table(page, rows);
     report_plot plot;
     if (reopen_plot(o, plot))
