@@ -52,14 +52,15 @@ bool reopen_plot(const reopen_outcome& o, report_plot& out)
         widest = std::max(widest, r.uncertainty_frames);
     }
     const auto starts = static_cast<double>(o.starts.size());
-    out.more[2] = {s.mean, s.mean}, out.more[3] = {0.5, starts + 0.5};
+    out.more[2] = {s.mean, s.mean}, out.more[3] = {0.0, starts + 1.0};
     // The starts' range (a frame at least, where they agree to the frame) and a quarter of it either side.
     const double span = std::max({s.max - s.min, 2.0 * widest, 1.0});
     plot& p = out.p;
     p = plot{};
     p.width = report_plot_width, p.height = 320.0;
     p.title = "Round trip at each start: the bars its uncertainty, the line the mean, the band min to max";
-    p.x = {0.5, starts + 0.5, plot_scale::linear, plot_units::plain, "Start"};
+    // Whole starts on the axis: a start either side of the first and the last.
+    p.x = {0.0, starts + 1.0, plot_scale::linear, plot_units::plain, "Start"};
     const double centre = 0.5 * (s.min + s.max), half = 0.75 * span + widest;
     p.y = {centre - half, centre + half, plot_scale::linear, plot_units::plain, "Round trip (frames)"};
     p.bands.push_back({s.min, s.max, reopen_range_colour, 0.15});
@@ -115,7 +116,8 @@ void reopen_html(report_page& report, const reopen_outcome& o, const mode_judgem
     html_table(page, rows);
     html_paragraph(page,
                    "Each start is the stream closed and opened again (on JACK and PipeWire a new client: the "
-                   "server's device is not restarted). The round trip is the sweeps' with its uncertainty; the "
+                   "server's device is not restarted). The round trip is the sweeps' with its uncertainty (a bar "
+                   "narrower than a pixel does not show); the "
                    "first played to first captured time runs from a click, the start's first sound, to the first "
                    "captured frame that holds it above the noise.");
 }

@@ -288,15 +288,15 @@ TEST(LoopcheckReopen, ThePagesPlotAndTable)
     EXPECT_EQ(p.series[0].x[6], 4.0);
     // The mean across every start, and the band from min to max.
     EXPECT_NEAR(p.series[1].y[0], 1729.0 / 3.0, 1e-9);
-    EXPECT_EQ(p.series[1].x[0], 0.5);
-    EXPECT_EQ(p.series[1].x[1], 4.5);
+    EXPECT_EQ(p.series[1].x[0], 0.0);
+    EXPECT_EQ(p.series[1].x[1], 5.0);
     ASSERT_EQ(p.bands.size(), 1u);
     EXPECT_EQ(p.bands[0].y0, 556.0);
     EXPECT_EQ(p.bands[0].y1, 604.0);
     EXPECT_LT(p.y.min, 556.0 - 0.2);
     EXPECT_GT(p.y.max, 604.0 + 0.2);
-    EXPECT_EQ(p.x.min, 0.5);
-    EXPECT_EQ(p.x.max, 4.5);
+    EXPECT_EQ(p.x.min, 0.0);
+    EXPECT_EQ(p.x.max, 5.0);
 
     test_session s;
     s.latency.reset();
