@@ -14,7 +14,7 @@
 // The figures a limits file may name.
 inline constexpr const char* quality_limits_keys[] = {
     "thd_n_db",    "thd_db",       "noise_dbfs", "noise_dbfs_a",          "dynamic_range_db_a", "imd_smpte_db",
-    "imd_ccif_db", "crosstalk_db", "gain_db",    "response_deviation_db", "latency_frames"};
+    "imd_ccif_db", "crosstalk_db", "gain_db",    "response_deviation_db", "latency_frames",     "clock_rate_ppm"};
 
 struct quality_limit {
     std::string figure;
@@ -50,7 +50,8 @@ using quality_figure_set = std::map<std::string, quality_figure>;
 // The set of one loop's battery figures: THD+N and THD of the -1 dBFS tone,
 // noise, dynamic range, both IMDs, crosstalk at 997 Hz and gain. The caller
 // adds response_deviation_db (the larger of |min| and |max| of the sweep's
-// response rows) and latency_frames, which the battery does not take.
+// response rows), latency_frames and clock_rate_ppm (the interface's clock
+// against the system's, the stream's), which the battery does not take.
 quality_figure_set quality_limits_figures(const quality_loop_figures& f);
 
 struct quality_verdict {

@@ -14,6 +14,8 @@ quality_figure_set quality_outcome_figures(const quality_outcome& q, size_t k)
     if (r.min_db)
         set["response_deviation_db"] = std::max(std::fabs(*r.min_db), std::fabs(*r.max_db));
     set["latency_frames"] = q.latency_frames[k];
+    if (q.clock_rate_ppm)
+        set["clock_rate_ppm"] = *q.clock_rate_ppm;
     return set;
 }
 

@@ -41,10 +41,13 @@ struct quality_outcome {
     bool judged = false;                            // --limits given
     std::vector<quality_verdict> verdicts;
     std::vector<quality_loop_spectra> spectra;  // per loop, decimated, for the HTML report
+    // The interface's clock against the system's over the stream so far, ppm;
+    // empty where it ran less than 5 s (every loop's, one stream).
+    std::optional<double> clock_rate_ppm;
 };
 
 // The figures of one loop by the limits' names: the battery's, the response's
-// deviation (the larger of |min| and |max|) and the latency.
+// deviation (the larger of |min| and |max|), the latency and the stream's clock.
 quality_figure_set quality_outcome_figures(const quality_outcome& q, size_t loop);
 
 // Every ordered pair's crosstalk from the battery's captures (segment, then

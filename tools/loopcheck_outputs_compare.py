@@ -67,6 +67,8 @@ ADDED = {
     "ccif_references", "crosstalk_db", "crosstalk_db_reason", "crosstalk_floor", "crosstalk_method", "bound",
     # The interface's clock against the system's (every report, the monitor's summary): null under 5 s.
     "clock_rate",
+    # --buffers' rows: why a row has no clock_rate ("too short (under 5 s)").
+    "clock_rate_reason",
     # Every object's since schema 1.1: its version and where it was made (the machine, the libraries, the card).
     "schema_version", "environment",
 }

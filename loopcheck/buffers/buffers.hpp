@@ -56,6 +56,9 @@ struct buffers_row {
     std::array<int64_t, monitor_kinds> by_kind{};
     int64_t glitches = 0;  // the detector's events and the capture's overruns
     int64_t xruns = 0;     // flagged calls and missed cycles
+    // The interface's clock against the system's over the size's stream (its
+    // latency and soak together), where it ran clock_rate_least_s or more.
+    clock_rate clock;
 };
 
 // The sweep as a whole: the sizes in the order measured, and the host's own

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "loopcheck/buffers/buffers.hpp"
+#include "loopcheck/report/clock_words.hpp"
 #include "loopcheck/report/report_html.hpp"
 
 namespace {
@@ -35,7 +36,8 @@ std::string row_words(const buffers_row& row)
     }
     return text + " · soak " + report_figure("%.1f s", row.soak_s) + ": " + std::to_string(row.glitches) +
            (row.glitches == 1 ? " glitch" : " glitches") + (kinds.empty() ? "" : " (" + kinds + ")") + ", " +
-           std::to_string(row.xruns) + (row.xruns == 1 ? " xrun" : " xruns") + " · " +
+           std::to_string(row.xruns) + (row.xruns == 1 ? " xrun" : " xruns") + " · clock " +
+           report_clock_cell(row.clock) + " · " +
            (!row.judged             ? row.reason
             : buffers_row_safe(row) ? "safe"
                                     : "NOT SAFE");

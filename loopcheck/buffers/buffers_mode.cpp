@@ -294,6 +294,7 @@ buffers_row buffers_row_of(const buffers_size_run& ran, int64_t requested, int64
     row.requested = requested;
     row.rate = l.facts.rate;
     row.granted = server > 0 ? server : granted;
+    row.clock = l.clock;
     if (!latency_stands(l)) {
         std::vector<const mode_judgement*> judged{ran.latency_judged};
         if (ran.soak_judged)
@@ -318,6 +319,8 @@ buffers_row buffers_row_of(const buffers_size_run& ran, int64_t requested, int64
     }
     const monitor_outcome& m = std::any_cast<const monitor_outcome&>(*ran.soak);
     const monitor_progress& p = m.progress;
+    if (m.end.ran)
+        row.clock = m.clock;  // the stream's life so far: the latency's and the soak's
     const bool whole = m.end.failure != check_status::interrupted && m.end.failure != check_status::error;
     row.soaked = m.end.ran && whole;
     row.found = row.soaked && p.summary.aligned;

@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "loopcheck/buffers/buffers.hpp"
+#include "loopcheck/report/clock_words.hpp"
 #include "loopcheck/report/format.hpp"
 #include "loopcheck/report/report.hpp"
 
@@ -43,6 +44,15 @@ std::string right(const std::string& text, size_t width)
     return text.size() < width ? std::string(width - text.size(), ' ') + text : text;
 }
 
+// A text padded on the left to width characters (UTF-8's continuation bytes not counted).
+std::string right_chars(const std::string& text, size_t width)
+{
+    size_t chars = 0;
+    for (const char c : text)
+        chars += (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+    return chars < width ? std::string(width - chars, ' ') + text : text;
+}
+
 // Why a size has no round trip: a latency spoiled by xruns at that size is
 // itself a verdict on it.
 std::string unmeasured_text(const buffers_row& row)
@@ -69,13 +79,13 @@ std::string table_row(const buffers_row& row)
     for (const monitor_kind k : counted)
         text += cell(" %6lld", static_cast<long long>(of_kind(row, k)));
     text += cell(" %6lld", static_cast<long long>(row.xruns));
-    return text + "  " + safety_text(row) + "\n";
+    return text + right_chars(report_clock_cell(row.clock), 23) + "  " + safety_text(row) + "\n";
 }
 
 std::string header()
 {
     return " buffer granted  round trip (frames)        ms    excess soak s dropped insert  zeros discon   lost  "
-           "xruns\n";
+           "xruns clock against system's\n";
 }
 
 }  // namespace
@@ -96,7 +106,8 @@ std::string buffers_row_text(const buffers_row& row)
         return text + " · NOT SAFE: " + row.reason + "\n";
     return text + " · soak " + report_figure("%.1f", row.soak_s) + " s: " + std::to_string(row.glitches) +
            (row.glitches == 1 ? " glitch, " : " glitches, ") + std::to_string(row.xruns) +
-           (row.xruns == 1 ? " xrun" : " xruns") + " · " + (row.judged ? safety_text(row) : row.reason) + "\n";
+           (row.xruns == 1 ? " xrun" : " xruns") + " · clock " + report_clock_cell(row.clock) + " · " +
+           (row.judged ? safety_text(row) : row.reason) + "\n";
 }
 
 std::string buffers_text(const buffers_outcome& f, const mode_judgement&, text_part part)
@@ -156,6 +167,8 @@ void buffers_json(const buffers_outcome& f, const mode_judgement&, json& j)
                         {"glitches_by_kind", glitches},
                         {"xruns", row.xruns},
                         {"safe", buffers_row_safe(row)},
+                        {"clock_rate", report_clock_json(row.clock)},
+                        {"clock_rate_reason", report_clock_reason_json(row.clock)},
                         {"reason", row.reason.empty() ? json(nullptr) : json(row.reason)}});
     }
     j["buffers"] = rows;

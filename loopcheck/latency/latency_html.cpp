@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "loopcheck/latency/latency.hpp"
+#include "loopcheck/report/clock_words.hpp"
 #include "loopcheck/report/report_html.hpp"
 
 namespace {
@@ -59,6 +60,8 @@ rows key_figures(const latency_outcome& o)
                                        report_figure("%.0f", r.response.band_low_hz) + " to " +
                                        report_figure("%.0f Hz", r.response.band_high_hz) + " — the 0.85 s sweep" +
                                        (r.response_valid ? "" : "; not valid: the input clipped")});
+    if (const std::string clock = report_clock_figure(o.clock); !clock.empty())
+        out.push_back({report_clock_name, clock});
     return out;
 }
 

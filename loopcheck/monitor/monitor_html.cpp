@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "loopcheck/monitor/monitor.hpp"
+#include "loopcheck/report/clock_words.hpp"
 #include "loopcheck/report/report_html.hpp"
 
 namespace {
@@ -141,7 +142,9 @@ void monitor_html(report_page& report, const monitor_outcome& o, const mode_judg
             html_paragraph(page, "The monitor did not start: it follows a latency measured without fault.");
             return;
         }
-        const rows figures = monitor_key_figures(m);
+        rows figures = monitor_key_figures(m);
+        if (const std::string clock = report_clock_figure(o.clock); !clock.empty())
+            figures.push_back({report_clock_name, clock});
         html_table(page, figures);
         event_list(page, m);
         return;

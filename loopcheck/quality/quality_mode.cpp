@@ -19,7 +19,9 @@ constexpr option_row quality_rows[] = {
     {"--limits", "FILE.json", "judge the battery's figures against the file's limits (implies --quality)",
      "A JSON object of limits over the worst loop, such as {\"thd_n_db\": {\"max\": -55}, \"gain_db\": {\"min\": "
      "-0.5, \"max\": 0.5}}. Keys: thd_n_db, thd_db, noise_dbfs, noise_dbfs_a, dynamic_range_db_a, imd_smpte_db, "
-     "imd_ccif_db, crosstalk_db, response_deviation_db, gain_db, latency_frames. The file is read before any device "
+     "imd_ccif_db, crosstalk_db, response_deviation_db, gain_db, latency_frames, clock_rate_ppm (the interface's "
+     "clock against the system's over the stream, taken after 5 s: {\"clock_rate_ppm\": {\"min\": -50, \"max\": 50}} "
+     "holds it within 50 ppm; under 5 s it is not taken and fails). The file is read before any device "
      "is opened: one that cannot be read, is not such JSON, or names an unknown key gives exit status 2."},
     {"--crosstalk", "METHOD",
      "how the battery takes crosstalk between loops (implies --quality): auto, aes17, all-driven or both",

@@ -287,6 +287,8 @@ battery_outcome quality_run_measure(stream& s, const battery_plan& p, std::span<
     quality_outcome_crosstalk(q, captures);
     q.spectra = quality_spectra_take(q.plan, captures);
     q.ran = true;
+    if (const clock_rate clock = stream_clock_rate(s); clock.error.empty())
+        q.clock_rate_ppm = clock.ppm;
     limits_compare(q, p.limits.items);
     return out;
 }

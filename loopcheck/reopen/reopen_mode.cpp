@@ -1,8 +1,10 @@
 // --reopen as a mode: its option, the latency's program given to the stream
 // once, its run over the starts, its judgement and its words.
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 
+#include "loopcheck/io/stream_wait.hpp"
 #include "loopcheck/latency/latency.hpp"
 #include "loopcheck/options/option_table.hpp"
 #include "loopcheck/reopen/reopen.hpp"
@@ -68,12 +70,25 @@ std::string reopen_read(const option_values& v, reopen_plan& p, bool& asked)
     return problem.empty() ? alone(v) : problem;
 }
 
-std::string reopen_prepare(reopen_plan& p, stream& s) { return latency_row().prepare(p.latency, s); }
+// The latency's sweeps, and the click each start plays first: one frame at the sweeps' peak level on every loop.
+std::string reopen_prepare(reopen_plan& p, stream& s)
+{
+    const std::string problem = latency_row().prepare(p.latency, s);
+    if (!problem.empty())
+        return problem;
+    const latency_plan& l = std::any_cast<const latency_plan&>(p.latency);
+    p.rate = stream_facts_of(s).rate, p.max_delay_s = l.max_delay_s;
+    const float click[] = {static_cast<float>(std::pow(10.0, l.level_dbfs / 20.0))};
+    p.click_clip = stream_clip_add(s, stream_clip_loops(click, stream_facts_of(s).loops));
+    return "";
+}
 
 // One start: the latency on the stream as it stands, quietly.
 reopen_start start_measure(const reopen_plan& p, mode_run& run)
 {
     reopen_start start;
+    const reopen_first first = reopen_first_heard(run.s, p, run.wait);
+    start.first_heard_frames = first.frames, start.first_failure = first.failure;
     mode_run quiet{run.s, run.wait, run.interrupted, run.pace, {}};
     const std::any ran = latency_row().run(p.latency, {}, quiet);
     const latency_outcome& l = std::any_cast<const latency_outcome&>(ran);
@@ -103,7 +118,12 @@ std::string start_text(const reopen_start& s, size_t i, double rate)
     return "start " + std::to_string(i + 1) + ": latency " +
            report_latency_text(s.latency_frames, s.uncertainty_frames) + " frames (" +
            report_figure("%.3f", 1000.0 * s.latency_frames / rate) + " ms)" +
-           (s.open_ms >= 0.0 ? " · open to first callback " + report_figure("%.1f", s.open_ms) + " ms" : "") + "\n";
+           (s.open_ms >= 0.0 ? " · open to first callback " + report_figure("%.1f", s.open_ms) + " ms" : "") +
+           (s.first_heard_frames >= 0
+                ? " · first played to first captured " + std::to_string(s.first_heard_frames) + " frames (" +
+                      report_figure("%.3f", 1000.0 * static_cast<double>(s.first_heard_frames) / rate) + " ms)"
+                : " · first sound not heard: " + s.first_failure) +
+           "\n";
 }
 
 reopen_outcome reopen_run(const reopen_plan& p, const mode_prior&, mode_run& run)
@@ -153,6 +173,19 @@ mode_judgement reopen_judge(const reopen_outcome& o)
     return j;
 }
 
+// The first played frame to its first captured sound over the starts.
+std::string heard_text(const reopen_statistics& s, size_t starts, double rate)
+{
+    if (s.heard == 0)
+        return "";
+    const auto ms = [rate](double frames) { return report_figure("%.3f", 1000.0 * frames / rate); };
+    return "reopen: first played frame to its first captured sound, " + std::to_string(s.heard) + " of " +
+           std::to_string(starts) + " starts: mean " + report_figure("%.2f", s.heard_mean) + " frames (" +
+           ms(s.heard_mean) + " ms) · min " + report_figure("%.0f", s.heard_min) + " · max " +
+           report_figure("%.0f", s.heard_max) + " · spread " + report_figure("%.0f", s.heard_max - s.heard_min) +
+           " frames (" + ms(s.heard_max - s.heard_min) + " ms) · sd " + report_figure("%.2f", s.heard_sd) + "\n";
+}
+
 std::string reopen_text(const reopen_outcome& o, const mode_judgement&, text_part part)
 {
     if (part != text_part::report || !o.end.ran)
@@ -168,7 +201,7 @@ std::string reopen_text(const reopen_outcome& o, const mode_judgement&, text_par
            report_figure("%.3f", 1000.0 * (s.max - s.min) / rate) + " ms) · sd " + report_figure("%.3f", s.sd) +
            (s.agree ? " · the same at every start within its uncertainty"
                     : " · not the same at every start: a fixed compensation leaves up to the spread") +
-           "\n";
+           "\n" + heard_text(s, o.starts.size(), rate);
 }
 
 std::string reopen_quiet(const reopen_outcome& o, check_status)
@@ -182,16 +215,23 @@ void reopen_json(const reopen_outcome& o, const mode_judgement&, json& j)
     json starts = json::array();
     for (size_t i = 0; i < o.starts.size(); i++) {
         const reopen_start& s = o.starts[i];
-        starts.push_back({{"start", i + 1},
-                          {"measured", s.measured},
-                          {"latency_frames", s.measured ? json(s.latency_frames) : json(nullptr)},
-                          {"latency_uncertainty_frames", s.measured ? json(s.uncertainty_frames) : json(nullptr)},
-                          {"open_to_first_callback_ms", s.open_ms >= 0.0 ? json(s.open_ms) : json(nullptr)},
-                          {"buffer", s.buffer},
-                          {"failure", s.failure}});
+        starts.push_back(
+            {{"start", i + 1},
+             {"measured", s.measured},
+             {"latency_frames", s.measured ? json(s.latency_frames) : json(nullptr)},
+             {"latency_uncertainty_frames", s.measured ? json(s.uncertainty_frames) : json(nullptr)},
+             {"open_to_first_callback_ms", s.open_ms >= 0.0 ? json(s.open_ms) : json(nullptr)},
+             {"buffer", s.buffer},
+             {"failure", s.failure},
+             {"first_heard_frames", s.first_heard_frames >= 0 ? json(s.first_heard_frames) : json(nullptr)},
+             {"first_heard_ms", s.first_heard_frames >= 0
+                                    ? json(1000.0 * static_cast<double>(s.first_heard_frames) / o.facts.rate)
+                                    : json(nullptr)},
+             {"first_heard_failure", s.first_failure}});
     }
     const reopen_statistics s = reopen_statistics_of(o.starts);
     const auto figure = [&s](double v) { return s.measured > 0 ? json(v) : json(nullptr); };
+    const auto heard = [&s](double v) { return s.heard > 0 ? json(v) : json(nullptr); };
     j["reopen"] = {{"starts", starts},
                    {"measured", s.measured},
                    {"mean_frames", figure(s.mean)},
@@ -199,7 +239,30 @@ void reopen_json(const reopen_outcome& o, const mode_judgement&, json& j)
                    {"max_frames", figure(s.max)},
                    {"spread_frames", figure(s.max - s.min)},
                    {"sd_frames", figure(s.sd)},
-                   {"agree", s.agree}};
+                   {"agree", s.agree},
+                   {"first_heard_starts", s.heard},
+                   {"first_heard_mean_frames", heard(s.heard_mean)},
+                   {"first_heard_min_frames", heard(s.heard_min)},
+                   {"first_heard_max_frames", heard(s.heard_max)},
+                   {"first_heard_spread_frames", heard(s.heard_max - s.heard_min)},
+                   {"first_heard_sd_frames", heard(s.heard_sd)}};
+}
+
+// The mean, min, max and sample standard deviation of values (all 0 when there are none).
+void spread_of(const std::vector<double>& values, double& mean, double& min, double& max, double& sd)
+{
+    mean = min = max = sd = 0.0;
+    if (values.empty())
+        return;
+    const auto [low, high] = std::minmax_element(values.begin(), values.end());
+    min = *low, max = *high;
+    for (const double v : values)
+        mean += v;
+    mean /= static_cast<double>(values.size());
+    double ss = 0.0;
+    for (const double v : values)
+        ss += (v - mean) * (v - mean);
+    sd = values.size() > 1 ? std::sqrt(ss / static_cast<double>(values.size() - 1)) : 0.0;
 }
 
 }  // namespace
@@ -209,33 +272,68 @@ std::span<const option_row> reopen_options() { return reopen_rows; }
 reopen_statistics reopen_statistics_of(const std::vector<reopen_start>& starts)
 {
     reopen_statistics s;
-    double sum = 0.0;
+    std::vector<double> heard;
     const reopen_start *low = nullptr, *high = nullptr;
-    for (const reopen_start& r : starts)
+    std::vector<double> measured;
+    for (const reopen_start& r : starts) {
         if (r.measured) {
-            s.measured++;
-            sum += r.latency_frames;
+            measured.push_back(r.latency_frames);
             low = !low || r.latency_frames < low->latency_frames ? &r : low;
             high = !high || r.latency_frames > high->latency_frames ? &r : high;
         }
-    if (s.measured == 0)
-        return s;
-    s.mean = sum / static_cast<double>(s.measured);
-    s.min = low->latency_frames, s.max = high->latency_frames;
-    double ss = 0.0;
-    for (const reopen_start& r : starts)
-        if (r.measured)
-            ss += (r.latency_frames - s.mean) * (r.latency_frames - s.mean);
-    s.sd = s.measured > 1 ? std::sqrt(ss / static_cast<double>(s.measured - 1)) : 0.0;
-    s.agree = s.max - s.min <= low->uncertainty_frames + high->uncertainty_frames;
+        if (r.first_heard_frames >= 0)
+            heard.push_back(static_cast<double>(r.first_heard_frames));
+    }
+    s.measured = static_cast<int64_t>(measured.size());
+    spread_of(measured, s.mean, s.min, s.max, s.sd);
+    if (s.measured > 0)
+        s.agree = s.max - s.min <= low->uncertainty_frames + high->uncertainty_frames;
+    s.heard = static_cast<int64_t>(heard.size());
+    spread_of(heard, s.heard_mean, s.heard_min, s.heard_max, s.heard_sd);
     return s;
+}
+
+reopen_first reopen_first_heard(stream& s, const reopen_plan& p, const capture_wait& wait)
+{
+    reopen_first out;
+    const int64_t quiet = capture_quiet_frames(p.rate), past = std::lrint(0.02 * p.rate);
+    const int64_t step = std::lrint(0.05 * p.rate), most = std::lrint(p.max_delay_s * p.rate) + past;
+    for (out.attempts = 1;; out.attempts++) {
+        capture_take take;
+        take.clip = p.click_clip, take.lead = quiet, take.quiet = quiet, take.loops = {0};
+        take.frames = std::min(step, most), take.most = most;
+        std::vector<float> before;
+        // Until heard and past frames after it, or every lag looked for captured.
+        take.more = [&](const capture_got& got) -> int64_t {
+            const int64_t have = static_cast<int64_t>(got.capture[0].size());
+            if (before.empty() && !stream_capture_copy(s, got.start - quiet, got.start, 0, before))
+                before.clear();
+            const first_heard h = first_heard_find(before, got.capture[0]);
+            return std::min(most, h.error.empty() ? h.frame + past : have + step);
+        };
+        const capture_got got = stream_capture(s, take, wait);
+        const std::string spoiled = capture_spoiled_by(got);
+        const stream_retry next = stream_retry_after(out.attempts, spoiled);
+        if (next == stream_retry::again)
+            continue;
+        if (next == stream_retry::give_up) {
+            out.failure = stream_retry_given_up("the first sound", spoiled);
+            return out;
+        }
+        out.heard = first_heard_find(got.quiet[0], got.capture[0]);
+        if (!out.heard.error.empty())
+            out.failure = out.heard.error + " within " + std::to_string(got.capture[0].size()) + " frames";
+        else
+            out.frames = out.heard.frame;
+        return out;
+    }
 }
 
 mode_row reopen_mode()
 {
     mode_functions<reopen_plan, reopen_outcome> f;
     f.read = reopen_read, f.prepare = reopen_prepare, f.run = reopen_run, f.judge = reopen_judge;
-    f.text = reopen_text, f.quiet = reopen_quiet, f.json = reopen_json;
+    f.text = reopen_text, f.quiet = reopen_quiet, f.json = reopen_json, f.html = reopen_html;
     mode_row row = mode_make("reopen", "--reopen", reopen_options(), f);
     row.alone = true, row.keeps_text = true;
     return row;

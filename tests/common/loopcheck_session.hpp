@@ -13,6 +13,7 @@
 #include "loopcheck/modes.hpp"
 #include "loopcheck/monitor/monitor.hpp"
 #include "loopcheck/quality/quality.hpp"
+#include "loopcheck/reopen/reopen.hpp"
 #include "loopcheck/verdict/verdict.hpp"
 
 // The row of the mode table named name.
@@ -57,6 +58,7 @@ struct test_session {
     std::optional<idle_outcome> idle;
     std::optional<monitor_outcome> monitor;
     std::optional<buffers_outcome> buffers;
+    std::optional<reopen_outcome> reopen;  // with latency none: --reopen took the session to itself
 };
 
 // A session whose latency stands: two runs at 600 frames on one loop, on the test's stream.
@@ -95,6 +97,8 @@ inline session_result test_result(const test_session& s)
         add("monitor", *s.monitor);
     if (s.buffers)
         add("buffers", *s.buffers);
+    if (s.reopen)
+        add("reopen", *s.reopen);
     return r;
 }
 

@@ -10,7 +10,9 @@
 #     cycles, which it times itself, were seen to run 5 to 10 ppm slow over 10 s
 #     when its wake-ups came late in spells);
 #   - a plain run of 6 s (--settle 6): the figure is there; a plain run of
-#     under a second has none (null: shorter than 5 s).
+#     under a second has none (null: shorter than 5 s);
+#   - --buffers 240 --soak 5: the size's row has the figure, by the same
+#     bounds, over its latency and soak together (some 6.5 s), in the table.
 set -u
 . "$SOURCE_DIR/tools/rig.sh"
 rig_test_begin
@@ -20,14 +22,15 @@ seconds="${CLOCK_SECONDS:-10}"
 rig_jack_start "loopcheck-clock-$$" 240 48000 || fail "no JACK server"
 rig_loopsim_start --cable loopcheck --delay 100 || fail "no loopsim"
 
-# within FILE WHAT: the clock_rate of the last line of FILE: there, narrow
-# enough, and 0 within its interval and the server's margin.
+# within FILE WHAT [PATH]: the clock_rate of the last line of FILE (at PATH,
+# .clock_rate by default): there, narrow enough, and 0 within its interval and
+# the server's margin.
 within() {
-    local file="$1" what="$2"
-    tail -1 "$file" | jq -e '.clock_rate | . != null and .ppm_uncertainty < 50 and
+    local file="$1" what="$2" path="${3:-.clock_rate}"
+    tail -1 "$file" | jq -e "$path"' | . != null and .ppm_uncertainty < 50 and
         (.ppm | fabs) <= .ppm_uncertainty + 20 and .segments >= 1 and (.rate_hz - 48000 | fabs) < 5' >/dev/null ||
-        fail "$what: clock_rate $(tail -1 "$file" | jq -c .clock_rate)"
-    echo "ok   $what: $(tail -1 "$file" | jq -c .clock_rate)"
+        fail "$what: clock_rate $(tail -1 "$file" | jq -c "$path")"
+    echo "ok   $what: $(tail -1 "$file" | jq -c "$path")"
 }
 
 timeout $((seconds + 60)) "$loopcheck" --monitor "${seconds}s" --json >"$work/monitor.out" 2>"$work/monitor.err"
@@ -48,5 +51,11 @@ if [ "$seconds" -le 10 ]; then
     jq -e '.clock_rate == null' "$work/short.out" >/dev/null ||
         fail "a plain run under 5 s gave a clock rate: $(jq -c .clock_rate "$work/short.out")"
     echo "ok   a plain run under 5 s: clock_rate null"
+    timeout 60 "$loopcheck" --buffers 240 --soak 5 --json >"$work/buffers.out" 2>"$work/buffers.err"
+    status=$?
+    [ $status = 0 ] || [ $status = 5 ] || fail "--buffers 240 --soak 5: status $status: $(cat "$work/buffers.err")"
+    rig_json_check "$work/buffers.out" || fail "--buffers: the report does not hold to the schema"
+    within "$work/buffers.out" "--buffers 240 --soak 5, its row" ".buffers[0].clock_rate"
+    jq -e '.buffers[0].clock_rate_reason == null' "$work/buffers.out" >/dev/null || fail "--buffers: a reason beside the figure"
 fi
 echo PASS

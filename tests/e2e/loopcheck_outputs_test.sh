@@ -26,6 +26,10 @@
 # "followed 2.3 s, lost 0.0 s", "over the run", ", 0 false glitches expected
 # per hour", and says "0.4 to 2.9 s, from slopes of 0.1 s" for "over batches
 # of 0.2 s".
+# Issue 48: buffers-text's rows gain the clock against the system's, "clock
+# too short (under 5 s)" in each size's line and a column "clock against
+# system's" in the table (a soak of 2 s); buffers-json's rows gain
+# clock_rate (null) and clock_rate_reason, additions.
 set -u
 . "$SOURCE_DIR/tools/rig.sh"
 rig_test_begin

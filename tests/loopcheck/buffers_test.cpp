@@ -335,6 +335,81 @@ TEST(LoopcheckBuffers, TheRenderersSayTheSameTable)
 
 namespace {
 
+// A clock's fit as analysis/clock_rate gives it: figures, or too short.
+clock_rate clock_of(double ppm, double uncertainty, double span_s)
+{
+    clock_rate c;
+    c.span_s = span_s, c.points = 500, c.segments = 1;
+    if (span_s < clock_rate_least_s) {
+        c.error = "too short: the stream's clock was timed over " + std::to_string(span_s) + " s, less than 5 s";
+        return c;
+    }
+    c.error = "", c.ppm = ppm, c.ppm_uncertainty = uncertainty, c.rate_hz = 48000.0 * (1.0 + ppm * 1e-6);
+    return c;
+}
+
+}  // namespace
+
+// Each size's clock is its stream's over the latency and the soak together
+// (the soak's reading, the later and longer), the latency's where no soak ran;
+// "too short" under 5 s, the same in the table, the line, the JSON and the page.
+TEST(LoopcheckBuffers, EachRowsClockAgainstTheSystems)
+{
+    struct row {
+        const char* what;
+        clock_rate latency, soak;
+        bool soaked;
+        const char* words;  // the row's clock in the text and the page
+        std::optional<double> ppm;
+        const char* reason;  // the JSON's clock_rate_reason, "" for null
+    };
+    const row rows[] = {
+        {"a soak of 10 s", clock_of(0, 0, 1.6), clock_of(1.5, 0.4, 11.6), true, "+1.50 ± 0.40 ppm", 1.5, ""},
+        {"a soak that ran fast", clock_of(0, 0, 1.6), clock_of(-48.25, 3.126, 6.0), true, "-48.25 ± 3.13 ppm", -48.25,
+         ""},
+        {"a soak of 2 s", clock_of(0, 0, 1.6), clock_of(0, 0, 3.6), true, "too short (under 5 s)", std::nullopt,
+         "too short (under 5 s)"},
+        {"no soak: the latency's own", clock_of(2.0, 9.0, 5.5), clock_of(0, 0, 0), false, "+2.00 ± 9.00 ppm", 2.0, ""},
+    };
+    for (const row& x : rows) {
+        SCOPED_TRACE(x.what);
+        size_ran ran = size_session(556.0, 0, 0, 0);
+        ran.latency.clock = x.latency;
+        ran.soak->clock = x.soak;
+        if (!x.soaked)
+            ran.soak.reset();
+        const buffers_row r = row_of(ran, 256, 256);
+        EXPECT_EQ(r.clock.error.empty(), x.ppm.has_value());
+        test_session s;
+        buffers_outcome b;
+        b.plan.soak_s = 10.0, b.facts = test_facts();
+        b.rows = {r};
+        b.end = buffers_end_of(b, false, {});
+        s.buffers = b;
+        const session_result result = test_result(s);
+        const check_verdict v = test_verdict(result);
+        const std::string text = report_text(result, v), line = buffers_row_text(r);
+        if (x.soaked) {
+            EXPECT_NE(text.find(std::string(x.words) + "  safe\n"), std::string::npos) << text;
+            EXPECT_NE(text.find("xruns clock against system's\n"), std::string::npos) << text;
+            EXPECT_NE(line.find(" · clock " + std::string(x.words) + " · safe"), std::string::npos) << line;
+        }
+        const nlohmann::json j = nlohmann::json::parse(report_json(result, v))["buffers"][0];
+        if (x.ppm) {
+            EXPECT_EQ(j["clock_rate"]["ppm"], *x.ppm);
+            EXPECT_TRUE(j["clock_rate_reason"].is_null());
+        } else {
+            EXPECT_TRUE(j["clock_rate"].is_null());
+            EXPECT_EQ(j["clock_rate_reason"], x.reason);
+        }
+        if (x.soaked) {
+            EXPECT_NE(report_html(result, v, "today").find("clock " + std::string(x.words)), std::string::npos);
+        }
+    }
+}
+
+namespace {
+
 // ---- the mode offline: a fake server and a scripted loop ---------------------------
 
 // A JACK server as the seam sees it: its size, the sizes it refuses, one it

@@ -324,3 +324,55 @@ TEST(LoopcheckReportHtml, BoundsAreHatchedAndMarkedInTextAndJson)
     EXPECT_EQ(j["crosstalk"][1]["floor_1khz"]["bound"], true);
     EXPECT_EQ(j["crosstalk"][1]["by_octave_floor"].size(), 8u);
 }
+
+// The interface's clock against the system's among the key figures of a plain
+// run and of the monitor, where it was measured (5 s or more), in the words
+// the text gives it; nowhere where it was not.
+TEST(LoopcheckReportHtml, TheClockWhereItWasMeasured)
+{
+    clock_rate measured;
+    measured.error = "", measured.rate_hz = 48000.049, measured.ppm = 1.02, measured.ppm_uncertainty = 11.05;
+    measured.span_s = 10.3, measured.segments = 2, measured.points = 1003;
+    clock_rate short_run;
+    short_run.error = "too short: the stream's clock was timed over 1.6 s, less than 5 s";
+    struct row {
+        const char* what;
+        bool monitor;
+        clock_rate clock;
+        bool shown;
+    };
+    const row rows[] = {
+        {"a plain run of 10 s", false, measured, true},
+        {"a plain run under 5 s", false, short_run, false},
+        {"the monitor's summary", true, measured, true},
+        {"a monitor under 5 s", true, short_run, false},
+    };
+    for (const row& x : rows) {
+        SCOPED_TRACE(x.what);
+        test_session s = test_measured();
+        if (x.monitor) {
+            monitor_outcome m;
+            m.end.ran = true;
+            m.trace = monitor_trace_start(48000.0);
+            monitor_trace_end(m.trace, 10.0);
+            m.clock = x.clock;
+            s.monitor = m;
+        } else {
+            s.latency->clock = x.clock;
+        }
+        const session_result r = test_result(s);
+        const std::string page = report_html(r, test_verdict(r), "today");
+        const size_t at = page.find("Clock against the system&#39;s");
+        const size_t at_plain = page.find("Clock against the system's");
+        const bool shown = at != std::string::npos || at_plain != std::string::npos;
+        EXPECT_EQ(shown, x.shown);
+        EXPECT_EQ(page.find("48000.049 Hz, +1.02 ± 11.05 ppm over 10.3 s") != std::string::npos, x.shown);
+        EXPECT_EQ(page.find("2 lines, broken at xruns, 1003 callbacks timed") != std::string::npos, x.shown);
+        if (x.monitor && x.shown) {
+            // Among the monitor's figures, after its own.
+            const size_t monitor = page.find("Longest clean stretch");
+            ASSERT_NE(monitor, std::string::npos);
+            EXPECT_GT(std::min(at, at_plain), monitor);
+        }
+    }
+}
