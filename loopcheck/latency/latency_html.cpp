@@ -83,6 +83,11 @@ std::string seen_text(const latency_outcome& o)
 // The latency's rows of the session's conditions.
 void conditions(rows& out, const latency_outcome& o)
 {
+    // None where the latency was never asked to run (--reopen and --buffers
+    // measure it start by start, size by size, and give their own rows):
+    // "Runs 0 of 1 asked" there said a run had been asked for.
+    if (!o.end.ran && o.end.reason.empty())
+        return;
     const stream_facts& f = o.facts;
     out.push_back({"Buffer", "asked " +
                                  (o.plan.buffer_asked > 0 ? std::to_string(o.plan.buffer_asked) + " frames"

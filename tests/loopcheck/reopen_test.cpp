@@ -314,6 +314,10 @@ TEST(LoopcheckReopen, ThePagesPlotAndTable)
           "first sound not heard: not heard above the noise within 96960 frames", "open to first callback 3.5 ms"})
         EXPECT_NE(page.find(shows), std::string::npos) << shows;
     EXPECT_EQ(page.find("<found>"), std::string::npos);
+    // The latency's own conditions only where it was asked to run: beside
+    // --reopen it was not, and "Runs 0 of 1 asked" said it had been.
+    EXPECT_EQ(page.find("<th>Runs</th>"), std::string::npos);
+    EXPECT_EQ(page.find("largest seen"), std::string::npos);
 
     // Starts that agree to the frame still get an axis a frame wide; none measured, no plot.
     o.starts = {measured_start(556.0, 1e-4, 556), measured_start(556.0, 1e-4, 556)};
