@@ -69,7 +69,7 @@ void environment_read(session_result& result)
 }
 
 // --trend: every result under the folder, each figure over time per interface; nothing measured.
-int trend(const session_options& o)
+int trend(const session_options& o, const baseline_tolerances& tolerances)
 {
     std::vector<trend_result> results;
     size_t unread = 0;
@@ -78,7 +78,7 @@ int trend(const session_options& o)
         said(verdict_named(problem) + "\n");
         return exit_protocol_code(o.protocol, check_status::error);
     }
-    const std::vector<trend_group> groups = trend_of(std::move(results));
+    const std::vector<trend_group> groups = trend_of(std::move(results), tolerances);
     if (o.json) {
         print(trend_json(groups, unread).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) + "\n");
         return exit_protocol_code(o.protocol, check_status::ok);
@@ -179,12 +179,17 @@ int main(int argc, char** argv)
     nlohmann::json baseline;
     if (refusal.empty() && !o.baseline_file.empty())
         refusal = baseline_read(o.baseline_file, baseline);
+    baseline_tolerances tolerances;
+    if (refusal.empty() && !o.tolerances_file.empty())
+        refusal = o.baseline_file.empty() && o.trend_dir.empty()
+                      ? "--tolerances: nothing to judge without --baseline or --trend"
+                      : baseline_tolerances_read(o.tolerances_file, tolerances);
     if (refusal.empty() && !o.trend_dir.empty() && !o.report_file.empty())
         refusal = "--trend: the HTML page is not made yet (--json gives the trend as data)";
     if (!refusal.empty())
         return refused(argc, argv, refusal);
     if (!o.trend_dir.empty())
-        return trend(o);
+        return trend(o, tolerances);
     const stream_request request = request_of(o, modes);
 
     // The output files: each can be written, before anything is measured.
@@ -231,8 +236,9 @@ int main(int argc, char** argv)
     environment_read(result);
     // Each figure against the baseline's, on the run's own JSON.
     if (!o.baseline_file.empty())
-        result.baseline.checks = baseline_checks(
-            baseline, nlohmann::json::parse(report_json(result, verdict_of(result, rules))), o.baseline_any);
+        result.baseline.checks =
+            baseline_checks(baseline, nlohmann::json::parse(report_json(result, verdict_of(result, rules))),
+                            o.baseline_any, tolerances);
     check_verdict verdict = verdict_of(result, rules);
     // The report, whatever the outcome: a failed run is shown with what it saw.
     const std::string problem = o.report_file.empty() ? "" : report_html_write(result, verdict, o.report_file);

@@ -28,7 +28,7 @@ const char* better_word(check_direction d)
 
 }  // namespace
 
-std::vector<trend_group> trend_of(std::vector<trend_result> results)
+std::vector<trend_group> trend_of(std::vector<trend_result> results, const baseline_tolerances& tolerances)
 {
     std::stable_sort(results.begin(), results.end(), [](const trend_result& a, const trend_result& b) {
         const std::string ta = time_of(a.second), tb = time_of(b.second);
@@ -41,7 +41,7 @@ std::vector<trend_group> trend_of(std::vector<trend_result> results)
         trend_group& g = groups[key];
         g.key = key;
         g.results++;
-        const std::vector<baseline_figure> figures = baseline_figures(r.second);
+        const std::vector<baseline_figure> figures = baseline_figures(r.second, tolerances);
         const auto [at, fresh] = first.try_emplace(key, figures);
         const std::vector<baseline_change> changes = baseline_compare(at->second, figures);
         for (const baseline_figure& f : figures) {

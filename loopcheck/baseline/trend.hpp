@@ -34,7 +34,7 @@ using trend_result = std::pair<std::string, nlohmann::json>;
 
 // The groups, by key in order, of results (in any order: they are sorted by
 // time, then by file name).
-std::vector<trend_group> trend_of(std::vector<trend_result> results);
+std::vector<trend_group> trend_of(std::vector<trend_result> results, const baseline_tolerances& tolerances = {});
 
 // The trend as the JSON gives it.
 nlohmann::ordered_json trend_json(const std::vector<trend_group>& groups, size_t unread);
