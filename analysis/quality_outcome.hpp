@@ -11,8 +11,8 @@
 #include "analysis/quality_crosstalk.hpp"
 #include "analysis/quality_figures.hpp"
 #include "analysis/quality_limits.hpp"
-#include "analysis/response_points.hpp"
 #include "analysis/quality_spectra.hpp"
+#include "analysis/response_points.hpp"
 
 // The sweep the response is read from, and the band its deviation spans.
 inline constexpr double quality_sweep_dbfs = -20.0;

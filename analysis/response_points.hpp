@@ -21,8 +21,7 @@ double response_level_uncertainty_db(double snr_db);
 
 // Points at 1000 x 2^(n / 24) Hz from low_hz to high_hz: each the mean of the
 // rows within half a step of it where two or more are (above about 800 Hz),
-// else the line between the rows either side, at its frequency. Its uncertainty: that of the rows (the mean's as if their noise were
-// one, an upper bound: rows are nearly independent; between two rows the
-// larger) with the reference row's taken in, since every level is re it.
-// Empty when the rows do not reach across the band.
+// else the line between the rows either side, at its frequency. Its uncertainty: that of the rows (the mean's as if
+// their noise were one, an upper bound: rows are nearly independent; between two rows the larger) with the reference
+// row's taken in, since every level is re it. Empty when the rows do not reach across the band.
 std::vector<response_point> response_points(std::span<const response_row> rows, double low_hz, double high_hz);

@@ -17,6 +17,7 @@
 #include "loopcheck/report/report.hpp"
 #include "loopcheck/report/report_html.hpp"
 #include "loopcheck/report/report_results.hpp"
+#include "loopcheck/report/report_trend.hpp"
 #include "loopcheck/session.hpp"
 #include "loopcheck/verdict/verdict.hpp"
 
@@ -79,6 +80,14 @@ int trend(const session_options& o, const baseline_tolerances& tolerances)
         return exit_protocol_code(o.protocol, check_status::error);
     }
     const std::vector<trend_group> groups = trend_of(std::move(results), tolerances);
+    if (!o.report_file.empty()) {
+        const std::string unwritten = report_write_text(
+            "--report", o.report_file, report_trend_html(groups, unread, o.trend_dir, report_date_now()));
+        if (!unwritten.empty()) {
+            said(verdict_named(unwritten) + "\n");
+            return exit_protocol_code(o.protocol, check_status::error);
+        }
+    }
     if (o.json) {
         print(trend_json(groups, unread).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) + "\n");
         return exit_protocol_code(o.protocol, check_status::ok);
@@ -184,8 +193,6 @@ int main(int argc, char** argv)
         refusal = o.baseline_file.empty() && o.trend_dir.empty()
                       ? "--tolerances: nothing to judge without --baseline or --trend"
                       : baseline_tolerances_read(o.tolerances_file, tolerances);
-    if (refusal.empty() && !o.trend_dir.empty() && !o.report_file.empty())
-        refusal = "--trend: the HTML page is not made yet (--json gives the trend as data)";
     if (!refusal.empty())
         return refused(argc, argv, refusal);
     if (!o.trend_dir.empty())

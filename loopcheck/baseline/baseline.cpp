@@ -68,18 +68,26 @@ struct figures_of {
     {
         if (!response.is_object() || !response.contains("rows") || !response["rows"].is_array())
             return;
-        const json& rows = response["rows"];
+        // The rows read once (a lab's thousands of results pass through here).
+        struct row {
+            double hz, db, u;
+        };
+        std::vector<row> rows;
+        rows.reserve(response["rows"].size());
+        for (const json& r : response["rows"]) {
+            const std::optional<double> hz = number(r, "hz"), db = number(r, "level_db");
+            if (hz && db)
+                rows.push_back({*hz, *db, number(r, "uncertainty_db").value_or(0.0)});
+        }
         const std::vector<double>& edges = tolerances.bands_hz;
         for (size_t b = 0; b + 1 < edges.size(); b++) {
             const bool last = b + 2 == edges.size();
             double level = 0.0, uncertainty = 0.0;
             int count = 0;
-            for (const json& row : rows) {
-                const std::optional<double> hz = number(row, "hz"), db = number(row, "level_db");
-                if (!hz || !db || *hz < edges[b] || *hz > edges[b + 1] || (*hz == edges[b + 1] && !last))
+            for (const row& r : rows) {
+                if (r.hz < edges[b] || r.hz > edges[b + 1] || (r.hz == edges[b + 1] && !last))
                     continue;
-                level += *db, count++;
-                uncertainty += number(row, "uncertainty_db").value_or(0.0);
+                level += r.db, uncertainty += r.u, count++;
             }
             if (count == 0)
                 continue;
@@ -140,12 +148,12 @@ std::vector<baseline_figure> baseline_figures(const json& r, const baseline_tole
     const json none;
     const json& summary = r.contains("summary") ? r["summary"] : none;
     f.add("latency_frames", "", number(summary, "mean_frames"),
-        number(summary, "latency_uncertainty_frames").value_or(0.0));
+          number(summary, "latency_uncertainty_frames").value_or(0.0));
     if (r.contains("loops") && r["loops"].is_array())
         for (size_t k = 1; k < r["loops"].size(); k++) {
             const json& s = r["loops"][k].contains("summary") ? r["loops"][k]["summary"] : none;
             f.add("latency_frames", " loop " + std::to_string(k + 1), number(s, "mean_frames"),
-                number(s, "latency_uncertainty_frames").value_or(0.0));
+                  number(s, "latency_uncertainty_frames").value_or(0.0));
         }
     // The battery's figures, per loop (the first tone's level: the battery's headline).
     if (!r.contains("quality") || !r["quality"].is_object() || !r["quality"].contains("channels"))
@@ -226,10 +234,11 @@ std::vector<mode_check> baseline_checks(const json& baseline, const json& run, b
         k.direction = c.better;
         // Words for every figure (the text's lines); the verdict reads those of a regression only.
         // A band of the response: its change, as a mask's reading gives it.
-        k.words = (c.regressed ? "regressed: " : "baseline: ") + c.name + " " +
-                  (c.high_hz > 0.0 ? change_text(c.value - c.baseline) + " dB, tolerance " + change_text(c.allowed, "%.2f")
-                                   : number_text(c.baseline) + " → " + number_text(c.value) + " " + c.unit +
-                                         ", tolerance " + number_text(c.allowed));
+        k.words =
+            (c.regressed ? "regressed: " : "baseline: ") + c.name + " " +
+            (c.high_hz > 0.0 ? change_text(c.value - c.baseline) + " dB, tolerance " + change_text(c.allowed, "%.2f")
+                             : number_text(c.baseline) + " → " + number_text(c.value) + " " + c.unit + ", tolerance " +
+                                   number_text(c.allowed));
         if (c.regressed)
             k.result = check_result::fail, k.fails_with = check_status::regressed;
         checks.push_back(k);

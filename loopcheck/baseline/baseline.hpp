@@ -30,10 +30,10 @@ struct baseline_figure {
 // numbers 20, 25, 31.5 ... 16000, 20000 Hz, each allowed ±0.2 dB (as
 // analysers' golden-unit masks are).
 inline constexpr double baseline_response_db = 0.2;
-inline constexpr double baseline_third_octave_hz[] = {
-    20.0,   25.0,   31.5,   40.0,   50.0,   63.0,   80.0,   100.0,  125.0,   160.0,   200.0,
-    250.0,  315.0,  400.0,  500.0,  630.0,  800.0,  1000.0, 1250.0, 1600.0,  2000.0,  2500.0,
-    3150.0, 4000.0, 5000.0, 6300.0, 8000.0, 10000.0, 12500.0, 16000.0, 20000.0};
+inline constexpr double baseline_third_octave_hz[] = {20.0,   25.0,   31.5,   40.0,    50.0,    63.0,    80.0,   100.0,
+                                                      125.0,  160.0,  200.0,  250.0,   315.0,   400.0,   500.0,  630.0,
+                                                      800.0,  1000.0, 1250.0, 1600.0,  2000.0,  2500.0,  3150.0, 4000.0,
+                                                      5000.0, 6300.0, 8000.0, 10000.0, 12500.0, 16000.0, 20000.0};
 
 // The changes allowed: each figure's default unless a --tolerances file
 // gives it, and the response's mask (its ±dB and its bands' edges).

@@ -262,16 +262,25 @@ TEST(LoopcheckBaseline, ResponseMask)
          octaves,
          {"regressed: response 10-20 kHz -0.50 dB, tolerance 0.20"}},
         {"0.5 dB lower above 10 kHz inside the file's 0.6 dB",
-         response_result([](double hz) { return hz >= 10000.0 ? -0.5 : 0.0; }), base, wide, {}},
+         response_result([](double hz) { return hz >= 10000.0 ? -0.5 : 0.0; }),
+         base,
+         wide,
+         {}},
         {"0.15 dB lower above 10 kHz: inside 0.2 dB",
-         response_result([](double hz) { return hz >= 10000.0 ? -0.15 : 0.0; }), base, {}, {}},
+         response_result([](double hz) { return hz >= 10000.0 ? -0.15 : 0.0; }),
+         base,
+         {},
+         {}},
         {"0.3 dB higher in 1-1.25 kHz alone: either way counts",
          response_result([](double hz) { return hz >= 1000.0 && hz < 1250.0 ? 0.3 : 0.0; }),
          base,
          {},
          {"regressed: response 1-1.25 kHz +0.30 dB, tolerance 0.20"}},
         {"a dip of 1.2 dB at one row of 2-2.5 kHz: the band's mean of 8 rows 0.15 dB",
-         response_result([](double hz) { return std::fabs(hz - 2181.0) < 1.0 ? -1.2 : 0.0; }), base, {}, {}},
+         response_result([](double hz) { return std::fabs(hz - 2181.0) < 1.0 ? -1.2 : 0.0; }),
+         base,
+         {},
+         {}},
         {"a run 0.5 dB lower above 10 kHz, 0.3 dB uncertain there, against a baseline alike: 2 x 0.42",
          response_result([](double hz) { return hz >= 10000.0 ? -0.5 : 0.0; },
                          [](double hz) { return hz >= 10000.0 ? 0.3 : 0.001; }),
@@ -292,9 +301,15 @@ TEST(LoopcheckBaseline, ResponseMask)
          {},
          {"regressed: response 20-25 Hz loop 2 -1.00 dB, tolerance 0.20"}},
         {"a baseline without rows (made before 1.2): no band compared",
-         response_result([](double hz) { return hz >= 10000.0 ? -0.5 : 0.0; }), result(556.0, 0.001, -96.2), {}, {}},
+         response_result([](double hz) { return hz >= 10000.0 ? -0.5 : 0.0; }),
+         result(556.0, 0.001, -96.2),
+         {},
+         {}},
         {"THD+N 3 dB worse inside the file's 10 dB, the response the same",
-         with_response(result(556.0, 0.001, -93.2), {{level_flat, u_small}}), base, broad, {}},
+         with_response(result(556.0, 0.001, -93.2), {{level_flat, u_small}}),
+         base,
+         broad,
+         {}},
     };
     for (const auto& r : rows) {
         SCOPED_TRACE(r.name);
@@ -315,8 +330,9 @@ TEST(LoopcheckBaseline, ResponseMask)
     EXPECT_EQ(lines([](double hz) { return hz >= 10000.0 ? -0.15 : 0.0; }),
               "baseline: response within the mask in 30 bands, the nearest its edge 10-12.5 kHz -0.15 dB, tolerance "
               "0.20\n");
-    EXPECT_EQ(lines([](double hz) { return hz >= 10000.0 ? -0.5 : 0.0; }),
-              "baseline: response within the mask in 27 bands, the nearest its edge 20-25 Hz 0.00 dB, tolerance 0.20\n");
+    EXPECT_EQ(
+        lines([](double hz) { return hz >= 10000.0 ? -0.5 : 0.0; }),
+        "baseline: response within the mask in 27 bands, the nearest its edge 20-25 Hz 0.00 dB, tolerance 0.20\n");
 }
 
 // The --tolerances file, in the --limits file's syntax: what it sets, and
@@ -346,8 +362,7 @@ TEST(LoopcheckBaseline, TolerancesFile)
         {"bands falling", R"({"response_db": {"tolerance": 0.2, "bands_hz": [20, 10, 30]}})", "rising", 0, 0, 0},
         {"one edge", R"({"response_db": {"tolerance": 0.2, "bands_hz": [20]}})", "two edges or more", 0, 0, 0},
         {"an edge at 0 Hz", R"({"response_db": {"tolerance": 0.2, "bands_hz": [0, 100]}})", "above 0 Hz", 0, 0, 0},
-        {"bands_hz on a figure", R"({"gain_db": {"tolerance": 0.2, "bands_hz": [20, 100]}})", "unknown item", 0, 0,
-         0},
+        {"bands_hz on a figure", R"({"gain_db": {"tolerance": 0.2, "bands_hz": [20, 100]}})", "unknown item", 0, 0, 0},
     };
     for (const auto& r : rows) {
         SCOPED_TRACE(r.name);
