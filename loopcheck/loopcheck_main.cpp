@@ -242,10 +242,11 @@ int main(int argc, char** argv)
     }
     environment_read(result);
     // Each figure against the baseline's, on the run's own JSON.
-    if (!o.baseline_file.empty())
-        result.baseline.checks =
-            baseline_checks(baseline, nlohmann::json::parse(report_json(result, verdict_of(result, rules))),
-                            o.baseline_any, tolerances);
+    if (!o.baseline_file.empty()) {
+        const nlohmann::json run = nlohmann::json::parse(report_json(result, verdict_of(result, rules)));
+        result.baseline.checks = baseline_checks(baseline, run, o.baseline_any, tolerances);
+        result.baseline_changes = baseline_changes(baseline, run, o.baseline_any, tolerances);
+    }
     check_verdict verdict = verdict_of(result, rules);
     // The report, whatever the outcome: a failed run is shown with what it saw.
     const std::string problem = o.report_file.empty() ? "" : report_html_write(result, verdict, o.report_file);

@@ -212,6 +212,14 @@ std::vector<baseline_change> baseline_compare(const std::vector<baseline_figure>
     return changes;
 }
 
+std::vector<baseline_change> baseline_changes(const json& baseline, const json& run, bool any,
+                                              const baseline_tolerances& tolerances)
+{
+    if (!any && baseline_identity(baseline) != baseline_identity(run))
+        return {};
+    return baseline_compare(baseline_figures(baseline, tolerances), baseline_figures(run, tolerances));
+}
+
 std::vector<mode_check> baseline_checks(const json& baseline, const json& run, bool any,
                                         const baseline_tolerances& tolerances)
 {
@@ -223,8 +231,7 @@ std::vector<mode_check> baseline_checks(const json& baseline, const json& run, b
                                           "\"); --baseline-any compares them anyway"));
         return checks;
     }
-    for (const baseline_change& c :
-         baseline_compare(baseline_figures(baseline, tolerances), baseline_figures(run, tolerances))) {
+    for (const baseline_change& c : baseline_changes(baseline, run, any, tolerances)) {
         mode_check k;
         k.name = c.name, k.value = c.value, k.unit = c.unit;
         if (c.better != check_direction::lower)

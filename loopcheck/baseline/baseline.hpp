@@ -83,6 +83,11 @@ struct baseline_change {
 std::vector<baseline_change> baseline_compare(const std::vector<baseline_figure>& baseline,
                                               const std::vector<baseline_figure>& run);
 
+// The changes of run's figures against baseline's (baseline_compare of both
+// results' figures); none when their identities differ and any is not set.
+std::vector<baseline_change> baseline_changes(const nlohmann::json& baseline, const nlohmann::json& run, bool any,
+                                              const baseline_tolerances& tolerances = {});
+
 // The comparison as checks (one per figure both runs have, "regressed: ..."
 // words and status regressed where it failed: "regressed: thd_n_db -96.2 →
 // -93.1 dB, tolerance 1", for a band its change "regressed: response 10-12.5

@@ -8,6 +8,7 @@
 #include <ctime>
 
 #include "loopcheck/report/report.hpp"
+#include "loopcheck/report/report_baseline_html.hpp"
 
 #ifndef LOOPCABLE_VERSION
 #error "LOOPCABLE_VERSION is the project's version, which CMake defines"
@@ -74,6 +75,7 @@ std::string report_html(const session_result& r, const check_verdict& v, const s
     parts(page, r, html_part::figures);
     conditions(page, r, date);
     parts(page, r, html_part::sections);
+    report_baseline_html(page.page, r.baseline_changes);
     html_end(page.page);
     return page.page.text;
 }

@@ -10,6 +10,7 @@
 #     tolerance): exit 0;
 #   - the response 0.5 dB lower above 10 kHz (a high shelf): exit 5, the bands
 #     named those whose closed form is beyond 0.2 dB, each at its closed form;
+#     the page (--report) draws the baseline: the mask, the marks, a row per figure;
 #   - a change of the response smaller than its uncertainty (a weak top octave
 #     under noise): exit 0;
 #   - a baseline whose identity is another interface's: refused, status 1,
@@ -80,7 +81,7 @@ expect slightly 0 grep -q "^baseline: thd_n_db " "$work/slightly.out"
 # file (--tolerances, the limits' syntax) lets that pass.
 shelf="--high-shelf 5500,0.707,-0.5"
 echo '{"dynamic_range_db_a": {"tolerance": 10}}' >"$work/tolerances.json"
-run lower "--delay 300 --poly 0,0.001 $shelf" --quality --baseline "$work/base.json" --tolerances "$work/tolerances.json"
+run lower "--delay 300 --poly 0,0.001 $shelf" --quality --baseline "$work/base.json" --tolerances "$work/tolerances.json" --report "$work/lower.html"
 expect lower 5 grep -q "^regressed: response 16-20 kHz -0.[45][0-9] dB, tolerance 0.20$" "$work/lower.out"
 (echo 996.09375; awk 'BEGIN { for (n = -135; n <= 103; n++) printf "%.9f\n", 1000 * 2 ^ (n / 24) }') |
     "$BUILD_DIR/tools/loopsim/loopsim" --rate 48000 --delay 300 $shelf --print-response-at >"$work/shelf.truth" ||
@@ -109,6 +110,8 @@ print("\n".join(bad) if bad else "bands named, each at its truth: " +
 sys.exit(1 if bad or not named else 0)
 PY
 echo "ok   lower: $(cat "$work/bands.check")"
+# The page draws the baseline: its section, a row per figure, the regressed bands' rows, the latency's and THD+N's marks.
+expect lower-page 5 test "$(grep -c '<h2>Against the baseline</h2>' "$work/lower.html"):$(grep -o '<td>regressed</td>' "$work/lower.html" | wc -l):$(grep -o '<td>response [^<]*</td>' "$work/lower.html" | wc -l):$(grep -oE 'against the baseline(: regressed)?</text>' "$work/lower.html" | wc -l)" = "1:$(grep -c '^regressed: response [^;]*$' "$work/lower.out"):30:2"
 # A change smaller than the uncertainty: a loop whose top octave is 20 dB down
 # (a high shelf at 8 kHz) under -60 dBFS of noise, whose rows there are
 # uncertain by some 0.9 dB. The shelf 1 dB deeper (beyond 0.2 dB, the mask's
