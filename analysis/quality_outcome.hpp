@@ -12,6 +12,7 @@
 #include "analysis/quality_figures.hpp"
 #include "analysis/quality_limits.hpp"
 #include "analysis/quality_spectra.hpp"
+#include "analysis/response_points.hpp"
 
 // The sweep the response is read from, and the band its deviation spans.
 inline constexpr double quality_sweep_dbfs = -20.0;
@@ -24,6 +25,9 @@ struct quality_response {
     std::optional<double> minus3_low_hz,
         minus3_high_hz;  // empty: not within the rows (below 12 Hz, or none below Nyquist)
     std::string reason;  // why min and max are empty
+    // The band's points 1/24 octave apart (analysis/response_points.hpp): a
+    // baseline's mask reads them; empty where min and max are.
+    std::vector<response_point> points;
     int64_t sweep_frames = 0;
     double received_peak_dbfs = 0.0;  // the capture's peak sample, for clipping
 };

@@ -17,6 +17,7 @@
 #include "loopcheck/report/report.hpp"
 #include "loopcheck/report/report_html.hpp"
 #include "loopcheck/report/report_results.hpp"
+#include "loopcheck/report/report_trend.hpp"
 #include "loopcheck/session.hpp"
 #include "loopcheck/verdict/verdict.hpp"
 
@@ -69,7 +70,7 @@ void environment_read(session_result& result)
 }
 
 // --trend: every result under the folder, each figure over time per interface; nothing measured.
-int trend(const session_options& o)
+int trend(const session_options& o, const baseline_tolerances& tolerances)
 {
     std::vector<trend_result> results;
     size_t unread = 0;
@@ -78,7 +79,15 @@ int trend(const session_options& o)
         said(verdict_named(problem) + "\n");
         return exit_protocol_code(o.protocol, check_status::error);
     }
-    const std::vector<trend_group> groups = trend_of(std::move(results));
+    const std::vector<trend_group> groups = trend_of(std::move(results), tolerances);
+    if (!o.report_file.empty()) {
+        const std::string unwritten = report_write_text(
+            "--report", o.report_file, report_trend_html(groups, unread, o.trend_dir, report_date_now()));
+        if (!unwritten.empty()) {
+            said(verdict_named(unwritten) + "\n");
+            return exit_protocol_code(o.protocol, check_status::error);
+        }
+    }
     if (o.json) {
         print(trend_json(groups, unread).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) + "\n");
         return exit_protocol_code(o.protocol, check_status::ok);
@@ -179,12 +188,15 @@ int main(int argc, char** argv)
     nlohmann::json baseline;
     if (refusal.empty() && !o.baseline_file.empty())
         refusal = baseline_read(o.baseline_file, baseline);
-    if (refusal.empty() && !o.trend_dir.empty() && !o.report_file.empty())
-        refusal = "--trend: the HTML page is not made yet (--json gives the trend as data)";
+    baseline_tolerances tolerances;
+    if (refusal.empty() && !o.tolerances_file.empty())
+        refusal = o.baseline_file.empty() && o.trend_dir.empty()
+                      ? "--tolerances: nothing to judge without --baseline or --trend"
+                      : baseline_tolerances_read(o.tolerances_file, tolerances);
     if (!refusal.empty())
         return refused(argc, argv, refusal);
     if (!o.trend_dir.empty())
-        return trend(o);
+        return trend(o, tolerances);
     const stream_request request = request_of(o, modes);
 
     // The output files: each can be written, before anything is measured.
@@ -230,9 +242,11 @@ int main(int argc, char** argv)
     }
     environment_read(result);
     // Each figure against the baseline's, on the run's own JSON.
-    if (!o.baseline_file.empty())
-        result.baseline.checks = baseline_checks(
-            baseline, nlohmann::json::parse(report_json(result, verdict_of(result, rules))), o.baseline_any);
+    if (!o.baseline_file.empty()) {
+        const nlohmann::json run = nlohmann::json::parse(report_json(result, verdict_of(result, rules)));
+        result.baseline.checks = baseline_checks(baseline, run, o.baseline_any, tolerances);
+        result.baseline_changes = baseline_changes(baseline, run, o.baseline_any, tolerances);
+    }
     check_verdict verdict = verdict_of(result, rules);
     // The report, whatever the outcome: a failed run is shown with what it saw.
     const std::string problem = o.report_file.empty() ? "" : report_html_write(result, verdict, o.report_file);

@@ -27,6 +27,7 @@
 #include <utility>
 #include <vector>
 
+#include "loopcheck/baseline/baseline.hpp"
 #include "loopcheck/identity/identity.hpp"
 #include "loopcheck/io/capture.hpp"
 #include "loopcheck/io/stream.hpp"
@@ -141,7 +142,8 @@ struct session_result {
     bool live_ran = false;           // a live mode ran: the output after it is its own
     identity environment;            // the machine and the hardware behind the devices (main reads it)
     mode_judgement baseline;         // --baseline: each figure against the baseline's (main makes it)
-    stream_versions versions;        // the audio libraries' versions
+    std::vector<baseline_change> baseline_changes;  // the same as figures, for the page's drawing
+    stream_versions versions;                       // the audio libraries' versions
 };
 
 // The judgements in the session's order, the stream's first: what the verdict folds.

@@ -26,9 +26,32 @@ const char* better_word(check_direction d)
                                           : "none";
 }
 
+std::optional<double> limit_of(const json& item, const char* key)
+{
+    return item.contains(key) && item[key].is_number() ? std::optional<double>(item[key].get<double>()) : std::nullopt;
+}
+
+// The result's --limits, over those of the results before it.
+void limits_of(const json& r, std::vector<trend_limit>& limits)
+{
+    if (!r.contains("limits") || !r["limits"].is_array())
+        return;
+    for (const json& item : r["limits"]) {
+        if (!item.is_object() || !item.contains("figure") || !item["figure"].is_string())
+            continue;
+        trend_limit l{item["figure"].get<std::string>(), limit_of(item, "min"), limit_of(item, "max")};
+        auto at =
+            std::find_if(limits.begin(), limits.end(), [&l](const trend_limit& k) { return k.figure == l.figure; });
+        if (at == limits.end())
+            limits.push_back(l);
+        else
+            *at = l;
+    }
+}
+
 }  // namespace
 
-std::vector<trend_group> trend_of(std::vector<trend_result> results)
+std::vector<trend_group> trend_of(std::vector<trend_result> results, const baseline_tolerances& tolerances)
 {
     std::stable_sort(results.begin(), results.end(), [](const trend_result& a, const trend_result& b) {
         const std::string ta = time_of(a.second), tb = time_of(b.second);
@@ -41,19 +64,21 @@ std::vector<trend_group> trend_of(std::vector<trend_result> results)
         trend_group& g = groups[key];
         g.key = key;
         g.results++;
-        const std::vector<baseline_figure> figures = baseline_figures(r.second);
+        const std::vector<baseline_figure> figures = baseline_figures(r.second, tolerances);
         const auto [at, fresh] = first.try_emplace(key, figures);
         const std::vector<baseline_change> changes = baseline_compare(at->second, figures);
         for (const baseline_figure& f : figures) {
             auto s = std::find_if(g.series.begin(), g.series.end(),
                                   [&f](const trend_series& t) { return t.name == f.name; });
             if (s == g.series.end())
-                s = g.series.insert(g.series.end(), trend_series{f.name, f.unit, f.better, {}});
-            bool regressed = false;
+                s = g.series.insert(g.series.end(), trend_series{f.name, f.unit, f.better, f.low_hz, f.high_hz, {}});
+            trend_point p{time_of(r.second), r.first, f.value, 0.0, false};
             for (const baseline_change& c : changes)
-                regressed = regressed || (c.name == f.name && c.regressed);
-            s->points.push_back({time_of(r.second), r.first, f.value, regressed});
+                if (c.name == f.name)
+                    p.allowed = c.allowed, p.regressed = c.regressed;
+            s->points.push_back(p);
         }
+        limits_of(r.second, g.limits);
     }
     std::vector<trend_group> out;
     for (auto& [key, g] : groups)
@@ -74,10 +99,23 @@ nlohmann::ordered_json trend_json(const std::vector<trend_group>& groups, size_t
         for (const trend_series& s : g.series) {
             nlohmann::ordered_json points = nlohmann::ordered_json::array();
             for (const trend_point& p : s.points)
-                points.push_back({{"time", p.time}, {"file", p.file}, {"value", p.value}, {"regressed", p.regressed}});
-            group["figures"].push_back(
-                {{"name", s.name}, {"unit", s.unit}, {"better", better_word(s.better)}, {"points", points}});
+                points.push_back({{"time", p.time},
+                                  {"file", p.file},
+                                  {"value", p.value},
+                                  {"allowed", p.allowed},
+                                  {"regressed", p.regressed}});
+            nlohmann::ordered_json figure = {{"name", s.name}, {"unit", s.unit}, {"better", better_word(s.better)}};
+            if (s.high_hz > 0.0)
+                figure["band_hz"] = {s.low_hz, s.high_hz};
+            figure["points"] = points;
+            group["figures"].push_back(figure);
         }
+        nlohmann::ordered_json limits = nlohmann::ordered_json::array();
+        for (const trend_limit& l : g.limits)
+            limits.push_back({{"figure", l.figure},
+                              {"min", l.min ? nlohmann::ordered_json(*l.min) : nlohmann::ordered_json(nullptr)},
+                              {"max", l.max ? nlohmann::ordered_json(*l.max) : nlohmann::ordered_json(nullptr)}});
+        group["limits"] = limits;
         j["trend"].push_back(group);
     }
     j["results"] = results;

@@ -59,10 +59,15 @@ constexpr option_row output_rows[] = {
      "The object --json prints: any kept result is a baseline."},
     {"--baseline", "FILE.json", "compare this run's figures with a baseline's: exit status 5 where one regressed",
      "Each figure against its tolerance (latency 0.5 frame, THD+N, THD, noise, IMD and dynamic range 1 dB, crosstalk "
-     "3 dB, gain 0.1 dB), widened to twice the combined uncertainty where that is wider; only a change the worse way "
+     "3 dB, gain 0.1 dB, the response 0.2 dB in each third-octave band; --tolerances sets them), widened to twice the combined uncertainty where that is wider; only a change the worse way "
      "counts. A baseline made on another interface (its environment's key) is refused, status 1."},
     {"--baseline-any", "", "compare with a baseline made on another interface", "", 0.0, 0.0, "", "",
      option_kind::flag},
+    {"--tolerances", "FILE.json", "the changes --baseline and --trend allow, and the response's mask",
+     "In the --limits file's syntax, a key per figure: {\"thd_n_db\": {\"tolerance\": 2}, \"response_db\": "
+     "{\"tolerance\": 0.3, \"bands_hz\": [20, 1000, 10000, 20000]}}. The response's mask is by default ±0.2 dB in "
+     "each third-octave band (20-25 Hz ... 16-20 kHz), on each band's mean level re 1 kHz; a band's line names it: "
+     "\"regressed: response 10-12.5 kHz -0.48 dB, tolerance 0.20\"."},
     {"--trend", "DIR", "read every result under DIR instead of measuring: each figure over time, per interface",
      "Every *.json file under DIR (its folders too) that is loopcheck's JSON, grouped by its environment's key and "
      "ordered by its time; a point that regressed against its group's first result is marked. With --json the "

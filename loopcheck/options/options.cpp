@@ -207,6 +207,7 @@ std::string options_session(const option_values& v, session_options& o)
     o.save_baseline_file = option_text(v, "--save-baseline");
     o.baseline_file = option_text(v, "--baseline");
     o.baseline_any = option_given(v, "--baseline-any");
+    o.tolerances_file = option_text(v, "--tolerances");
     o.trend_dir = option_text(v, "--trend");
     const std::string problem = exit_protocol_read(option_text(v, "--exit-protocol", "loopcheck"), o.protocol);
     return problem.empty() ? options_loops(v, o.out_channels, o.in_channels) : problem;

@@ -29,6 +29,7 @@ struct session_options {
     bool skip_if_no_loop = false;                   // no loop or no such device: status skipped
     std::string save_baseline_file, baseline_file;  // --save-baseline, --baseline
     bool baseline_any = false;                      // compare with a baseline of another interface
+    std::string tolerances_file;                    // --tolerances: the baseline's tolerances and response mask
     std::string trend_dir;                          // --trend: the results under it, nothing measured
     exit_protocol protocol = exit_protocol::loopcheck;
 };

@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "analysis/response.hpp"
+#include "analysis/response_points.hpp"
 #include "analysis/sweep.hpp"
 #include "analysis/weighting.hpp"
 
@@ -118,6 +119,12 @@ json response_json(const quality_response& r, double rate)
     if (!r.min_db)
         j["deviation_db_reason"] = r.reason;
     j["minus3db_hz"] = {opt_json(r.minus3_low_hz), opt_json(r.minus3_high_hz)};
+    json rows = json::array();
+    for (const response_point& p : r.points)
+        rows.push_back({{"hz", p.hz},
+                        {"level_db", p.level_db},
+                        {"uncertainty_db", std::isfinite(p.uncertainty_db) ? json(p.uncertainty_db) : json(nullptr)}});
+    j["rows"] = rows;
     j["conditions"] = {{"rate", rate},
                        {"stimulus", r.sweep_frames == sweep_frames(rate, true) ? "the long sweep" : "the short sweep"},
                        {"level_dbfs", quality_sweep_dbfs},
@@ -125,6 +132,7 @@ json response_json(const quality_response& r, double rate)
                        {"band_hz", {weighting_band_low_hz, weighting_band_high_hz}},
                        {"reference_hz", response_row_hz * std::round(1000.0 / response_row_hz)},
                        {"row_hz", response_row_hz},
+                       {"rows_per_octave", response_points_per_octave},
                        {"sweep_frames", r.sweep_frames}};
     return j;
 }

@@ -8,6 +8,7 @@
 #include "analysis/deconvolve.hpp"
 #include "analysis/distortion.hpp"
 #include "analysis/response.hpp"
+#include "analysis/response_points.hpp"
 #include "analysis/sweep.hpp"
 #include "analysis/weighting.hpp"
 #include "loopcheck/io/stream_wait.hpp"
@@ -67,6 +68,8 @@ quality_response response_of(std::span<const float> sweep, std::span<const float
         }
     if (!q.min_db)
         q.reason = "no response row within the band";
+    else
+        q.points = response_points(rows, weighting_band_low_hz, std::min(weighting_band_high_hz, rate / 2.0));
     return q;
 }
 

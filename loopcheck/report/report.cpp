@@ -2,6 +2,8 @@
 // the verdict's words, and the end's choice of what to print where.
 #include "loopcheck/report/report.hpp"
 
+#include "loopcheck/baseline/baseline.hpp"
+
 #include "loopcheck/report/report_environment.hpp"
 
 #include <cstdio>
@@ -91,14 +93,8 @@ std::string report_json(const session_result& r, const check_verdict& v)
     return line(j);
 }
 
-// --baseline's comparison: a line per figure, the regressed ones named so.
-std::string baseline_text(const session_result& r)
-{
-    std::string text;
-    for (const mode_check& c : r.baseline.checks)
-        text += c.words + "\n";
-    return text;
-}
+// --baseline's comparison: a line per figure, the regressed ones named so (baseline_lines).
+std::string baseline_text(const session_result& r) { return baseline_lines(r.baseline.checks); }
 
 std::string report_text(const session_result& r, const check_verdict& v)
 {

@@ -8,14 +8,13 @@
 #include <ctime>
 
 #include "loopcheck/report/report.hpp"
+#include "loopcheck/report/report_baseline_html.hpp"
 
 #ifndef LOOPCABLE_VERSION
 #error "LOOPCABLE_VERSION is the project's version, which CMake defines"
 #endif
 
-namespace {
-
-std::string date_now()
+std::string report_date_now()
 {
     const std::time_t now = std::time(nullptr);
     char text[40] = "unknown";
@@ -24,6 +23,8 @@ std::string date_now()
         std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S UTC", utc);
     return text;
 }
+
+namespace {
 
 std::string channel_text(int index, const std::string& name, int64_t channel)
 {
@@ -74,13 +75,14 @@ std::string report_html(const session_result& r, const check_verdict& v, const s
     parts(page, r, html_part::figures);
     conditions(page, r, date);
     parts(page, r, html_part::sections);
+    report_baseline_html(page.page, r.baseline_changes);
     html_end(page.page);
     return page.page.text;
 }
 
 std::string report_html_write(const session_result& r, const check_verdict& v, const std::string& path)
 {
-    const std::string text = report_html(r, v, date_now());
+    const std::string text = report_html(r, v, report_date_now());
     errno = 0;
     std::FILE* f = std::fopen(path.c_str(), "w");
     if (!f)

@@ -28,6 +28,8 @@ struct report_page {
 
 // The page; date: when it was made, as the page names it.
 std::string report_html(const session_result& result, const check_verdict& verdict, const std::string& date);
+// Now, as a page names the time it was made: "2026-12-10 13:30:00 UTC".
+std::string report_date_now();
 // The page to path, dated now (UTC). "" or why not.
 std::string report_html_write(const session_result& result, const check_verdict& verdict, const std::string& path);
 

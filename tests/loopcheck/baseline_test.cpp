@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cmath>
 #include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
@@ -184,4 +185,199 @@ TEST(LoopcheckTrend, GroupsOrdersAndMarksRegressions)
     EXPECT_EQ(j["trend"][0]["figures"][0]["points"].size(), 2u);
     fs::remove_all(folder);
     EXPECT_NE(trend_read((folder / "gone").string(), read, unread), "");
+}
+
+namespace {
+
+// A result whose battery holds response rows 1/24 octave apart over 20 Hz ..
+// 20 kHz, each loop's level and uncertainty from functions of the frequency.
+using level_of = double (*)(double hz);
+double level_flat(double) { return 0.0; }
+double u_small(double) { return 0.001; }
+
+json with_response(json r, std::vector<std::pair<level_of, level_of>> loops)
+{
+    json& channels = r["quality"]["channels"];
+    for (size_t k = 0; k < loops.size(); k++) {
+        json rows = json::array();
+        for (int n = -135; n <= 103; n++) {
+            const double hz = 1000.0 * std::pow(2.0, n / 24.0);
+            rows.push_back({{"hz", hz}, {"level_db", loops[k].first(hz)}, {"uncertainty_db", loops[k].second(hz)}});
+        }
+        if (k >= channels.size())
+            channels.push_back(channels[0]);
+        channels[k]["response"] = {{"rows", rows}};
+    }
+    return r;
+}
+
+json response_result(level_of level, level_of u = u_small, level_of level2 = nullptr)
+{
+    std::vector<std::pair<level_of, level_of>> loops{{level, u}};
+    if (level2)
+        loops.push_back({level2, u_small});
+    return with_response(result(556.0, 0.001, -96.2), loops);
+}
+
+// The bands a comparison names regressed, and each one's words.
+std::vector<std::string> regressed_words(const json& base, const json& run, const baseline_tolerances& t = {})
+{
+    std::vector<std::string> words;
+    for (const mode_check& c : baseline_checks(base, run, false, t))
+        if (c.result == check_result::fail)
+            words.push_back(c.words);
+    return words;
+}
+
+}  // namespace
+
+// The response's mask: each third-octave band's mean level against the
+// baseline's, ±0.2 dB, widened to twice the combined uncertainty; either way
+// counts (closer is better).
+TEST(LoopcheckBaseline, ResponseMask)
+{
+    const json base = response_result(level_flat);
+    baseline_tolerances wide, octaves, broad;
+    wide.response_db = 0.6;
+    octaves.bands_hz = {20.0, 1000.0, 10000.0, 20000.0};
+    broad.figures["thd_n_db"] = 10.0;
+    const struct {
+        const char* name;
+        json run;
+        json baseline;
+        baseline_tolerances tolerances;
+        std::vector<std::string> words;
+    } rows[] = {
+        {"the same response", base, base, {}, {}},
+        {"0.5 dB lower above 10 kHz: the three bands above it",
+         response_result([](double hz) { return hz >= 10000.0 ? -0.5 : 0.0; }),
+         base,
+         {},
+         {"regressed: response 10-12.5 kHz -0.50 dB, tolerance 0.20",
+          "regressed: response 12.5-16 kHz -0.50 dB, tolerance 0.20",
+          "regressed: response 16-20 kHz -0.50 dB, tolerance 0.20"}},
+        {"0.5 dB lower above 10 kHz in octave-wide bands of the file's",
+         response_result([](double hz) { return hz >= 10000.0 ? -0.5 : 0.0; }),
+         base,
+         octaves,
+         {"regressed: response 10-20 kHz -0.50 dB, tolerance 0.20"}},
+        {"0.5 dB lower above 10 kHz inside the file's 0.6 dB",
+         response_result([](double hz) { return hz >= 10000.0 ? -0.5 : 0.0; }),
+         base,
+         wide,
+         {}},
+        {"0.15 dB lower above 10 kHz: inside 0.2 dB",
+         response_result([](double hz) { return hz >= 10000.0 ? -0.15 : 0.0; }),
+         base,
+         {},
+         {}},
+        {"0.3 dB higher in 1-1.25 kHz alone: either way counts",
+         response_result([](double hz) { return hz >= 1000.0 && hz < 1250.0 ? 0.3 : 0.0; }),
+         base,
+         {},
+         {"regressed: response 1-1.25 kHz +0.30 dB, tolerance 0.20"}},
+        {"a dip of 1.2 dB at one row of 2-2.5 kHz: the band's mean of 8 rows 0.15 dB",
+         response_result([](double hz) { return std::fabs(hz - 2181.0) < 1.0 ? -1.2 : 0.0; }),
+         base,
+         {},
+         {}},
+        {"a run 0.5 dB lower above 10 kHz, 0.3 dB uncertain there, against a baseline alike: 2 x 0.42",
+         response_result([](double hz) { return hz >= 10000.0 ? -0.5 : 0.0; },
+                         [](double hz) { return hz >= 10000.0 ? 0.3 : 0.001; }),
+         response_result(level_flat, [](double hz) { return hz >= 10000.0 ? 0.3 : 0.001; }),
+         {},
+         {}},
+        {"0.5 dB lower above 10 kHz, 0.1 dB uncertain in both: widened to 2 x 0.14",
+         response_result([](double hz) { return hz >= 10000.0 ? -0.5 : 0.0; },
+                         [](double hz) { return hz >= 10000.0 ? 0.1 : 0.001; }),
+         response_result(level_flat, [](double hz) { return hz >= 10000.0 ? 0.1 : 0.001; }),
+         {},
+         {"regressed: response 10-12.5 kHz -0.50 dB, tolerance 0.28",
+          "regressed: response 12.5-16 kHz -0.50 dB, tolerance 0.28",
+          "regressed: response 16-20 kHz -0.50 dB, tolerance 0.28"}},
+        {"loop 2 lower below 25 Hz, loop 1 the same",
+         response_result(level_flat, u_small, [](double hz) { return hz < 25.0 ? -1.0 : 0.0; }),
+         response_result(level_flat, u_small, level_flat),
+         {},
+         {"regressed: response 20-25 Hz loop 2 -1.00 dB, tolerance 0.20"}},
+        {"a baseline without rows (made before 1.2): no band compared",
+         response_result([](double hz) { return hz >= 10000.0 ? -0.5 : 0.0; }),
+         result(556.0, 0.001, -96.2),
+         {},
+         {}},
+        {"THD+N 3 dB worse inside the file's 10 dB, the response the same",
+         with_response(result(556.0, 0.001, -93.2), {{level_flat, u_small}}),
+         base,
+         broad,
+         {}},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.name);
+        EXPECT_EQ(regressed_words(r.baseline, r.run, r.tolerances), r.words);
+    }
+    // Every third-octave band from 20 Hz to 20 kHz is compared: 30 beside the 6 figures.
+    EXPECT_EQ(baseline_checks(base, base, false).size(), 36u);
+    const std::vector<mode_check> checks = baseline_checks(base, response_result(level_flat), false);
+    EXPECT_EQ(checks.back().words, "baseline: response 16-20 kHz 0.00 dB, tolerance 0.20");
+    EXPECT_EQ(checks.back().unit, "dB");
+    EXPECT_EQ(checks.back().direction, check_direction::closer);
+
+    // The text: a line per figure, the bands within the mask in one, naming the nearest its edge.
+    const auto lines = [&base](level_of level) {
+        std::string text = baseline_lines(baseline_checks(base, response_result(level), false));
+        return text.substr(text.find("\nbaseline: response") + 1);
+    };
+    EXPECT_EQ(lines([](double hz) { return hz >= 10000.0 ? -0.15 : 0.0; }),
+              "baseline: response within the mask in 30 bands, the nearest its edge 10-12.5 kHz -0.15 dB, tolerance "
+              "0.20\n");
+    EXPECT_EQ(
+        lines([](double hz) { return hz >= 10000.0 ? -0.5 : 0.0; }),
+        "baseline: response within the mask in 27 bands, the nearest its edge 20-25 Hz 0.00 dB, tolerance 0.20\n");
+}
+
+// The --tolerances file, in the --limits file's syntax: what it sets, and
+// every way it is refused, with the reason's words.
+TEST(LoopcheckBaseline, TolerancesFile)
+{
+    const struct {
+        const char* name;
+        const char* text;
+        const char* error;  // a part of the reason; "" for none
+        double thd_n, response;
+        size_t edges;
+    } rows[] = {
+        {"empty object: the defaults", "{}", "", -1.0, 0.2, 31},
+        {"a figure and the mask",
+         R"({"thd_n_db": {"tolerance": 2}, "response_db": {"tolerance": 0.5, "bands_hz": [20, 1000, 20000]}})", "", 2.0,
+         0.5, 3},
+        {"a tolerance of 0", R"({"latency_frames": {"tolerance": 0}})", "", -1.0, 0.2, 31},
+        {"not JSON", "thd_n_db 2", "not one JSON object", 0, 0, 0},
+        {"an array", "[1]", "not one JSON object", 0, 0, 0},
+        {"a misspelt figure", R"({"thd_n_dB": {"tolerance": 2}})", "did you mean \"thd_n_db\"", 0, 0, 0},
+        {"a bare number", R"({"thd_n_db": 2})", "thd_n_db: not {\"tolerance\": VALUE}", 0, 0, 0},
+        {"a limit's min", R"({"thd_n_db": {"tolerance": 2, "min": 1}})", "unknown item \"min\"", 0, 0, 0},
+        {"negative", R"({"gain_db": {"tolerance": -0.1}})", "finite number, 0 or more", 0, 0, 0},
+        {"1e999: beyond a double, not read", R"({"gain_db": {"tolerance": 1e999}})", "not one JSON object", 0, 0, 0},
+        {"a string", R"({"gain_db": {"tolerance": "0.1"}})", "finite number", 0, 0, 0},
+        {"bands falling", R"({"response_db": {"tolerance": 0.2, "bands_hz": [20, 10, 30]}})", "rising", 0, 0, 0},
+        {"one edge", R"({"response_db": {"tolerance": 0.2, "bands_hz": [20]}})", "two edges or more", 0, 0, 0},
+        {"an edge at 0 Hz", R"({"response_db": {"tolerance": 0.2, "bands_hz": [0, 100]}})", "above 0 Hz", 0, 0, 0},
+        {"bands_hz on a figure", R"({"gain_db": {"tolerance": 0.2, "bands_hz": [20, 100]}})", "unknown item", 0, 0, 0},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.name);
+        const baseline_tolerances t = baseline_tolerances_parse(r.text);
+        if (*r.error) {
+            EXPECT_NE(t.error.find(r.error), std::string::npos) << t.error;
+            EXPECT_EQ(t.error.rfind("--tolerances: ", 0), 0u) << t.error;
+            continue;
+        }
+        EXPECT_EQ(t.error, "");
+        const auto thd_n = t.figures.find("thd_n_db");
+        EXPECT_EQ(thd_n == t.figures.end() ? -1.0 : thd_n->second, r.thd_n);
+        EXPECT_EQ(t.response_db, r.response);
+        EXPECT_EQ(t.bands_hz.size(), r.edges);
+    }
+    baseline_tolerances read;
+    EXPECT_NE(baseline_tolerances_read("/nonexistent/tolerances.json", read).find("cannot read"), std::string::npos);
 }
