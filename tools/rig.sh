@@ -234,6 +234,41 @@ rig_jack_start() {
     return 1
 }
 
+# A JACK server on jackd's ALSA backend, on the rig's timed loop device
+# (tools/loopdev: playback captured DELAY frames later, without a sound card;
+# the dummy backend takes no -I/-O): rig_jack_alsa_start NAME PERIOD DELAY
+# [jackd's ALSA options, e.g. -I 150 -O 151]. The device is declared in a
+# private ALSA configuration ($RIG_LOG_DIR/loopdev.conf, given to jackd alone
+# through ALSA_CONFIG_PATH), its log in $RIG_LOOPDEV_LOG; -n 2 periods.
+rig_jack_alsa_start() {
+    local name="$1" period="$2" delay="$3"
+    shift 3
+    export JACK_NO_START_SERVER=1
+    rig_log_dir
+    RIG_JACK_LOG="$RIG_LOG_DIR/jackd-$name.log"
+    RIG_LOOPDEV_LOG="$RIG_LOG_DIR/loopdev-$name.log"
+    local conf="$RIG_LOG_DIR/loopdev-$name.conf"
+    printf 'pcm_type.loopdev { lib "%s" }\npcm.loopdev { type loopdev delay %s channels 2 rate 48000 log "%s" }\n' \
+        "$BUILD_DIR/tools/loopdev/libasound_module_pcm_loopdev.so" "$delay" "$RIG_LOOPDEV_LOG" >"$conf"
+    local scheduling=(-r)
+    if [ "${RIG_JACK_REALTIME:-1}" = 1 ] && chrt -f 1 true 2>/dev/null; then
+        scheduling=(-R -P 60)
+    fi
+    ALSA_CONFIG_PATH="/usr/share/alsa/alsa.conf:$conf" jackd "${scheduling[@]}" -n "$name" \
+        -d alsa -P loopdev -C loopdev -r 48000 -p "$period" -n 2 "$@" >"$RIG_JACK_LOG" 2>&1 &
+    RIG_JACK_PID=$!
+    RIG_PIDS+=($!)
+    export JACK_DEFAULT_SERVER="$name"
+    for _ in $(seq 100); do
+        timeout 2 jack_lsp 2>/dev/null | grep -q '^system:capture_1$' && return 0
+        kill -0 "$RIG_JACK_PID" 2>/dev/null || break
+        sleep 0.1
+    done
+    echo "rig: jackd -n $name -d alsa on loopdev did not start: $(grep -av 'control open\|CTL' "$RIG_JACK_LOG" | tail -3)" >&2
+    rig_jack_stop
+    return 1
+}
+
 rig_wait_port() {
     local port="$1" seconds="${2:-10}"
     for _ in $(seq $((seconds * 10))); do

@@ -39,6 +39,11 @@ struct stream_facts {
     // As the host reports them once the stream has started (PipeWire's JACK
     // face can report nonsense: stream_reported_known says whether to believe it).
     double input_latency_frames = 0.0, output_latency_frames = 0.0;
+    // Straight on JACK, the server's own port latencies (capture, playback),
+    // what jackd's -I/-O add to and what JACK's clients (a DAW) read: one
+    // buffer more on each side than the figures above, which count as
+    // PortAudio does. -1 elsewhere.
+    double server_input_frames = -1.0, server_output_frames = -1.0;
     bool input_is_monitor = false;          // the input is a sink's monitor ports (PipeWire's JACK face), not the cable
     std::string stall_advice;               // what to try when it stops delivering frames, after the message
     std::vector<std::string> port_aliases;  // straight on JACK: the device's port's aliases (the card behind it)

@@ -271,6 +271,8 @@ std::string stream_start(stream& s)
     }
     s.facts.input_latency_frames = opened.input_latency_frames;
     s.facts.output_latency_frames = opened.output_latency_frames;
+    s.facts.server_input_frames = opened.server_input_frames;
+    s.facts.server_output_frames = opened.server_output_frames;
     return problem;
 }
 

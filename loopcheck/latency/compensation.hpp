@@ -19,10 +19,18 @@ struct compensation_input {
     double reported_in = 0.0, reported_out = 0.0;
     bool reported_known = true;  // false: the host's report is nonsense (no excess)
     double spread = -1.0;        // --reopen's max - min over the starts; < 0 not measured
+    // Straight on JACK, the server's own port latencies (capture, playback):
+    // what -I/-O and latency.internal.* add to, and what JACK's clients read.
+    // reported_in/out count one buffer less on each side (PortAudio's way);
+    // on a real backend the server's are the true ones. -1: not known.
+    double server_in = -1.0, server_out = -1.0;
+    // Which JACK server runs: its lines alone are printed; unknown, both.
+    enum class server_kind { unknown, jackd, pipewire } server = server_kind::unknown;
 };
 
-// The lines, each ending in "\n": on JACK, jackd's -I/-O and PipeWire's rule
-// (its JACK face looks like JACK: both are given, each named); a DAW's
+// The lines, each ending in "\n": on JACK, jackd's -I/-O or PipeWire's rule
+// (both, each named, when which server runs is not known), from the excess
+// over the server's own port latencies where they are known; a DAW's
 // recording offset (always); and what none of them corrects.
 std::vector<std::string> compensation_lines(const compensation_input& in);
 

@@ -86,13 +86,15 @@ std::string compensation_text(const latency_outcome& o)
     if (!o.plan.compensation || !latency_stands(o))
         return "";
     const stream_facts& f = o.facts;
-    const compensation_input in{f.host_api,
-                                f.rate,
-                                latency_statistics(o).mean,
-                                f.input_latency_frames,
-                                f.output_latency_frames,
-                                stream_reported_known(f),
-                                -1.0};
+    compensation_input in{f.host_api,
+                          f.rate,
+                          latency_statistics(o).mean,
+                          f.input_latency_frames,
+                          f.output_latency_frames,
+                          stream_reported_known(f),
+                          -1.0};
+    in.server_in = f.server_input_frames;
+    in.server_out = f.server_output_frames;
     std::string text;
     for (const std::string& line : compensation_lines(in))
         text += line;
