@@ -44,6 +44,7 @@ struct stream_facts {
     // buffer more on each side than the figures above, which count as
     // PortAudio does. -1 elsewhere.
     double server_input_frames = -1.0, server_output_frames = -1.0;
+    std::string jack_library;               // straight on JACK: the file libjack was loaded from ("" elsewhere)
     bool input_is_monitor = false;          // the input is a sink's monitor ports (PipeWire's JACK face), not the cable
     std::string stall_advice;               // what to try when it stops delivering frames, after the message
     std::vector<std::string> port_aliases;  // straight on JACK: the device's port's aliases (the card behind it)

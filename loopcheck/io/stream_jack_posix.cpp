@@ -1,5 +1,6 @@
 // The stream on JACK itself: the client, its ports and the process callback
 // that hands each cycle to stream_callback, interleaved as PortAudio would.
+#include <dlfcn.h>
 #include <jack/jack.h>
 
 #include <algorithm>
@@ -124,6 +125,10 @@ bool stream_jack_usable(jack_stream* j, const stream_request& o, stream_jack_dev
     device.inputs = static_cast<int>(client_ports(j->client, device.name, JackPortIsOutput).size());
     device.outputs = static_cast<int>(client_ports(j->client, device.name, JackPortIsInput).size());
     device.rate = jack_get_sample_rate(j->client);
+    // Which libjack answers tells jackd from PipeWire's JACK face (pw-jack puts PipeWire's first).
+    Dl_info loaded{};
+    if (dladdr(reinterpret_cast<void*>(&jack_client_open), &loaded) != 0 && loaded.dli_fname)
+        device.library = loaded.dli_fname;
     // The aliases of its first capture port: on an ALSA backend "alsa_pcm:hw:N:..." names the card.
     const std::vector<std::string> captures = client_ports(j->client, device.name, JackPortIsOutput);
     jack_port_t* port = captures.empty() ? nullptr : jack_port_by_name(j->client, captures[0].c_str());

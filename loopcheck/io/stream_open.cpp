@@ -230,6 +230,7 @@ stream_ptr stream_open(const stream_request& request, std::string& problem)
         s->facts.stall_advice = " (JACK server stopped? restart it)";
         s->facts.input_is_monitor = stream_clock_inputs_are_monitor(s->state, d.jack_device.name.c_str());
         s->facts.port_aliases = d.jack_device.aliases;
+        s->facts.jack_library = d.jack_device.library;
     } else {
         problem = portaudio_choose(*s, d);
         if (!problem.empty())

@@ -16,6 +16,16 @@ std::string printed(const char* format, double a, double b = 0.0, double c = 0.0
 
 }  // namespace
 
+compensation_input::server_kind compensation_server_of(const std::string& jack_library)
+{
+    if (jack_library.empty())
+        return compensation_input::server_kind::unknown;
+    const size_t slash = jack_library.rfind('/');
+    const std::string folder = slash == std::string::npos ? "" : jack_library.substr(0, slash);
+    return folder.find("pipewire") != std::string::npos ? compensation_input::server_kind::pipewire
+                                                        : compensation_input::server_kind::jackd;
+}
+
 compensation_split compensation_split_of(double excess)
 {
     const long long whole = std::llrint(std::max(0.0, excess));

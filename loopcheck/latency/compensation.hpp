@@ -34,6 +34,12 @@ struct compensation_input {
 // recording offset (always); and what none of them corrects.
 std::vector<std::string> compensation_lines(const compensation_input& in);
 
+// Which JACK server answers, from the file libjack was loaded from:
+// PipeWire's JACK face (pw-jack puts PipeWire's libjack, under a
+// "pipewire" folder, before the system's), jackd (any other libjack), or
+// unknown ("": not straight on JACK).
+compensation_input::server_kind compensation_server_of(const std::string& jack_library);
+
 // The excess split: input and output frames, whole, adding up to the
 // excess rounded to the nearest frame (ties to even), the odd frame the output's.
 struct compensation_split {

@@ -95,6 +95,7 @@ std::string compensation_text(const latency_outcome& o)
                           -1.0};
     in.server_in = f.server_input_frames;
     in.server_out = f.server_output_frames;
+    in.server = compensation_server_of(f.jack_library);
     std::string text;
     for (const std::string& line : compensation_lines(in))
         text += line;

@@ -40,6 +40,27 @@ TEST(LoopcheckCompensation, SplitsTheExcessIntoWholeFramesThatAddUpToIt)
     }
 }
 
+TEST(LoopcheckCompensation, TellsPipeWiresJackFaceFromJackdByTheLibjackLoaded)
+{
+    using kind = compensation_input::server_kind;
+    struct row {
+        const char* library;
+        kind server;
+    };
+    const row rows[] = {
+        {"/usr/lib/x86_64-linux-gnu/pipewire-0.3/jack/libjack.so.0", kind::pipewire},
+        {"/usr/lib64/pipewire-0.3/jack/libjack.so.0", kind::pipewire},
+        {"/usr/lib/x86_64-linux-gnu/libjack.so.0", kind::jackd},
+        {"/usr/local/lib/libjack.so.0.1.0", kind::jackd},
+        {"/opt/pipewire-free/../lib/libjack.so.0", kind::pipewire},  // a folder named so is taken at its word
+        {"/home/pipewire_user_lib_libjack.so.0", kind::jackd},       // only the folder counts, not the file's name
+        {"libjack.so.0", kind::jackd},
+        {"", kind::unknown},
+    };
+    for (const row& r : rows)
+        EXPECT_EQ(compensation_server_of(r.library), r.server) << r.library;
+}
+
 TEST(LoopcheckCompensation, SaysWhatToTypeWhereOnEachHost)
 {
     struct row {
