@@ -130,3 +130,26 @@ TEST(LoopdevClock, XrunsAndWhatIsReady)
         }
     }
 }
+
+TEST(LoopdevClock, StreamsStartedApartAreOffsetByTheTimeBetweenInFrames)
+{
+    constexpr int64_t ms = 1'000'000;
+    const int64_t linked = 5 * ms;  // a period of 256 at 48 kHz, about
+    struct row {
+        int64_t capture_start, playback_start, rate, offset;
+    };
+    const row rows[] = {
+        {0, 0, 48000, 0},
+        {3, 0, 48000, 0},                             // back to back: started together
+        {0, 4 * ms, 48000, 0},                        // within the window, either way
+        {1000 * ms, 0, 48000, 48000},                 // capture a second later: its index is 48000 behind in time
+        {0, 1000 * ms, 48000, -48000},                // playback a second later
+        {10 * ms + 10'417, 0, 48000, 481},            // 480.50016 frames: to the nearest
+        {10 * ms + 10'416, 0, 48000, 480},            // 480.49968
+        {0, 10 * ms + 10'417, 48000, -481},           // the same the other way: symmetric
+        {3600'000 * ms, 0, 192000, 3600LL * 192000},  // an hour apart: no overflow
+    };
+    for (const row& r : rows)
+        EXPECT_EQ(loopdev_stream_offset(r.capture_start, r.playback_start, r.rate, linked), r.offset)
+            << r.capture_start << " " << r.playback_start;
+}

@@ -8,7 +8,11 @@
 //
 // Configuration (a private file given by ALSA_CONFIG_PATH, no system file):
 //   pcm_type.loopdev { lib "/path/libasound_module_pcm_loopdev.so" }
-//   pcm.loop { type loopdev delay 300 channels 2 rate 48000 log "/path/loopdev.log" }
+//   pcm.loop { type loopdev delay 300 channels 2 rate 48000 step 0 log "/path/loopdev.log" }
+// step: how many frames the position moves at a time; 0 (the default) a
+// period, as a card's DMA interrupts; 1 a position read at any frame, which
+// PipeWire's timer-driven ALSA nodes expect (with a period's steps they
+// resynchronise, seeing the delay jump).
 // The log says when each stream opened, started and ran out (xrun): with the
 // delay, the truth the tests compare with.
 //
@@ -37,9 +41,16 @@ namespace {
 constexpr int64_t loopdev_capacity_slack = 1 << 16;  // frames beyond the delay: more than any buffer jackd asks
 constexpr int64_t loopdev_sample_bytes = 4;          // S32_LE, the one format offered
 
+// What the two directions of one device share: the ring, and when each started.
+struct loopdev_device {
+    loopdev_ring ring;
+    int64_t playback_start_ns = -1, capture_start_ns = -1;
+    loopdev_device(int64_t frame_bytes, int64_t delay, int64_t capacity) : ring(frame_bytes, delay, capacity) {}
+};
+
 struct loopdev_shared {
     std::mutex lock;
-    std::map<std::string, std::weak_ptr<loopdev_ring>> rings;
+    std::map<std::string, std::weak_ptr<loopdev_device>> rings;
 };
 loopdev_shared& loopdev_table()
 {
@@ -49,7 +60,8 @@ loopdev_shared& loopdev_table()
 
 struct loopdev_stream {
     snd_pcm_ioplug_t io{};
-    std::shared_ptr<loopdev_ring> ring;
+    std::shared_ptr<loopdev_device> device;
+    int64_t step = 0;  // the position's granularity in frames; 0: a period
     std::string log_path;
     int timer = -1;
     int64_t start_ns = 0;
@@ -85,7 +97,17 @@ int64_t loopdev_position_now(const loopdev_stream& s)
 {
     if (!s.running)
         return 0;
-    return loopdev_position(loopdev_now() - s.start_ns, s.io.rate, s.io.period_size);
+    return loopdev_position(loopdev_now() - s.start_ns, s.io.rate, s.step > 0 ? s.step : int64_t(s.io.period_size));
+}
+
+// The capture's index less the playback's at one instant (loopdev_stream_offset).
+int64_t loopdev_offset(const loopdev_stream& s)
+{
+    const loopdev_device& d = *s.device;
+    if (d.playback_start_ns < 0 || d.capture_start_ns < 0)
+        return 0;
+    const int64_t linked_ns = int64_t(s.io.period_size) * 1'000'000'000 / int64_t(s.io.rate);
+    return loopdev_stream_offset(d.capture_start_ns, d.playback_start_ns, s.io.rate, linked_ns);
 }
 
 // The timer set to the next period boundary after the position now.
@@ -105,6 +127,7 @@ int loopdev_start(snd_pcm_ioplug_t* io)
     auto& s = *static_cast<loopdev_stream*>(io->private_data);
     s.start_ns = loopdev_now();
     s.running = true;
+    (io->stream == SND_PCM_STREAM_PLAYBACK ? s.device->playback_start_ns : s.device->capture_start_ns) = s.start_ns;
     loopdev_arm(s);
     loopdev_log(s, "start");
     return 0;
@@ -147,9 +170,9 @@ snd_pcm_sframes_t loopdev_transfer(snd_pcm_ioplug_t* io, const snd_pcm_channel_a
     // The stream index of the first frame is the application's position: a
     // capture may be asked for the same frames again before it commits them.
     if (io->stream == SND_PCM_STREAM_PLAYBACK)
-        s.ring->write(int64_t(io->appl_ptr), loopdev_frames(areas, offset), int64_t(size));
+        s.device->ring.write(int64_t(io->appl_ptr), loopdev_frames(areas, offset), int64_t(size));
     else
-        s.ring->read(int64_t(io->appl_ptr), loopdev_frames(areas, offset), int64_t(size));
+        s.device->ring.read(int64_t(io->appl_ptr) - loopdev_offset(s), loopdev_frames(areas, offset), int64_t(size));
     return snd_pcm_sframes_t(size);
 }
 
@@ -158,7 +181,7 @@ int loopdev_prepare(snd_pcm_ioplug_t* io)
     auto& s = *static_cast<loopdev_stream*>(io->private_data);
     loopdev_stop(io);
     if (io->stream == SND_PCM_STREAM_PLAYBACK)
-        s.ring->reset();
+        s.device->ring.reset();
     return 0;
 }
 
@@ -172,7 +195,7 @@ int loopdev_sw_params(snd_pcm_ioplug_t* io, snd_pcm_sw_params_t* params)
 int loopdev_hw_params(snd_pcm_ioplug_t* io, snd_pcm_hw_params_t*)
 {
     auto& s = *static_cast<loopdev_stream*>(io->private_data);
-    if (int64_t(io->channels) * loopdev_sample_bytes != s.ring->frame_bytes())
+    if (int64_t(io->channels) * loopdev_sample_bytes != s.device->ring.frame_bytes())
         return -EINVAL;
     loopdev_log(s, "hw_params rate=" + std::to_string(io->rate) + " period=" + std::to_string(io->period_size) +
                        " buffer=" + std::to_string(io->buffer_size));
@@ -208,7 +231,7 @@ int loopdev_close(snd_pcm_ioplug_t* io)
         ::close(s->timer);
     {
         std::lock_guard<std::mutex> hold(loopdev_table().lock);
-        s->ring.reset();
+        s->device.reset();
     }
     delete s;
     return 0;
@@ -246,7 +269,7 @@ bool loopdev_integer(snd_config_t* n, long& value)
 
 extern "C" SND_PCM_PLUGIN_DEFINE_FUNC(loopdev)
 {
-    long delay = 0, channels = 2, rate = 48000;
+    long delay = 0, channels = 2, rate = 48000, step = 0;
     std::string log_path;
     snd_config_iterator_t i, next;
     snd_config_for_each(i, next, conf)
@@ -258,7 +281,11 @@ extern "C" SND_PCM_PLUGIN_DEFINE_FUNC(loopdev)
         const std::string key = id;
         if (key == "comment" || key == "type" || key == "hint")
             continue;
-        long* number = key == "delay" ? &delay : key == "channels" ? &channels : key == "rate" ? &rate : nullptr;
+        long* number = key == "delay"      ? &delay
+                       : key == "channels" ? &channels
+                       : key == "rate"     ? &rate
+                       : key == "step"     ? &step
+                                           : nullptr;
         if (number) {
             if (!loopdev_integer(n, *number)) {
                 SNDERR("loopdev: %s is not an integer", id);
@@ -274,7 +301,7 @@ extern "C" SND_PCM_PLUGIN_DEFINE_FUNC(loopdev)
         SNDERR("loopdev: unknown field %s", id);
         return -EINVAL;
     }
-    if (channels < 1 || channels > 64 || rate < 8000 || rate > 768000) {
+    if (channels < 1 || channels > 64 || rate < 8000 || rate > 768000 || step < 0) {
         SNDERR("loopdev: channels %ld or rate %ld out of range", channels, rate);
         return -EINVAL;
     }
@@ -287,14 +314,15 @@ extern "C" SND_PCM_PLUGIN_DEFINE_FUNC(loopdev)
 
     auto* s = new loopdev_stream;
     s->log_path = log_path;
+    s->step = step;
     {
         // Both directions of one device share its ring; the first to open makes it.
         std::lock_guard<std::mutex> hold(loopdev_table().lock);
         auto& slot = loopdev_table().rings[name ? name : ""];
-        s->ring = slot.lock();
-        if (!s->ring || s->ring->delay() != delay || s->ring->frame_bytes() != frame_bytes) {
-            s->ring = std::make_shared<loopdev_ring>(frame_bytes, delay, capacity);
-            slot = s->ring;
+        s->device = slot.lock();
+        if (!s->device || s->device->ring.delay() != delay || s->device->ring.frame_bytes() != frame_bytes) {
+            s->device = std::make_shared<loopdev_device>(frame_bytes, delay, capacity);
+            slot = s->device;
         }
     }
     s->timer = timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);

@@ -66,6 +66,18 @@ int64_t loopdev_period_time(int64_t k, int64_t rate, int64_t period)
     return frames / rate * second + (frames % rate * second + rate - 1) / rate;
 }
 
+int64_t loopdev_stream_offset(int64_t capture_start_ns, int64_t playback_start_ns, int64_t rate, int64_t linked_ns)
+{
+    const int64_t apart = capture_start_ns - playback_start_ns;
+    if (apart > -linked_ns && apart < linked_ns)
+        return 0;
+    constexpr int64_t second = 1'000'000'000;
+    // Rounded to nearest, ties away from zero, in whole seconds and the rest (no overflow).
+    const int64_t sign = apart < 0 ? -1 : 1;
+    const int64_t a = apart * sign;
+    return sign * (a / second * rate + (a % second * rate + second / 2) / second);
+}
+
 bool loopdev_playback_xrun(int64_t position, int64_t written) { return position > written; }
 
 bool loopdev_capture_xrun(int64_t position, int64_t read, int64_t buffer) { return position - read > buffer; }

@@ -43,6 +43,13 @@ int64_t loopdev_position(int64_t elapsed_ns, int64_t rate, int64_t period);
 // The time from the start, in ns, at which the position reaches period k
 // (the first nanosecond at which loopdev_position is k * period).
 int64_t loopdev_period_time(int64_t k, int64_t rate, int64_t period);
+// The capture stream's index less the playback stream's for the same instant:
+// a card's two streams run on one clock, so a frame captured at capture index
+// i was played at playback index i - delay + this. Streams started within
+// linked_ns of each other started together (jackd starts its two back to
+// back, as snd_pcm_link would): 0. Else the time between the starts in
+// frames, to the nearest (PipeWire starts its sink and source apart).
+int64_t loopdev_stream_offset(int64_t capture_start_ns, int64_t playback_start_ns, int64_t rate, int64_t linked_ns);
 // An xrun: the playback position passed the frames written (an underrun), or
 // the capture position ran more than a buffer ahead of the frames read.
 bool loopdev_playback_xrun(int64_t position, int64_t written);
