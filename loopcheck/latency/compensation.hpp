@@ -9,6 +9,7 @@
 // and say so; a split that is wrong by k frames moves playback against
 // capture by nothing, only what the server reports of each side.
 #pragma once
+#include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
 
@@ -34,15 +35,34 @@ struct compensation_input {
 // recording offset (always); and what none of them corrects.
 std::vector<std::string> compensation_lines(const compensation_input& in);
 
-// Which JACK server answers, from the file libjack was loaded from:
-// PipeWire's JACK face (pw-jack puts PipeWire's libjack, under a
-// "pipewire" folder, before the system's), jackd (any other libjack), or
-// unknown ("": not straight on JACK).
-compensation_input::server_kind compensation_server_of(const std::string& jack_library);
-
 // The excess split: input and output frames, whole, adding up to the
 // excess rounded to the nearest frame (ties to even), the odd frame the output's.
 struct compensation_split {
     long long input = 0, output = 0;
 };
 compensation_split compensation_split_of(double excess);
+
+// The numbers behind the lines, for the JSON.
+struct compensation_figures {
+    bool jack = false;           // the host is JACK (or PipeWire's JACK face)
+    bool none_to_add = false;    // the host (or on JACK the server's ports) report more than measured
+    bool server_known = false;   // the server's own port latencies are known and believable
+    double excess = 0.0;         // over what the host reports, frames (PortAudio's figures)
+    double server_excess = 0.0;  // on JACK over the server's own ports where known, else excess
+    compensation_split split;    // server_excess split: jackd's -I/-O, PipeWire's latency.internal.rate
+    long long daw_offset = 0;    // samples, where the DAW adds what the driver reports
+    long long daw_whole = 0;     // samples, where it adds nothing
+    double plus_minus = -1.0;    // half of --reopen's spread; < 0 not measured
+};
+compensation_figures compensation_figures_of(const compensation_input& in);
+// The "compensation" object of the JSON: the figures, which server's lines, and the lines.
+nlohmann::ordered_json compensation_json(const compensation_input& in);
+// The input from a stream's facts, the round trip and --reopen's spread (< 0: not measured).
+struct stream_facts;
+compensation_input compensation_input_of(const stream_facts& facts, double round_trip, double spread);
+
+// Which JACK server answers, from the file libjack was loaded from:
+// PipeWire's JACK face (pw-jack puts PipeWire's libjack, under a
+// "pipewire" folder, before the system's), jackd (any other libjack), or
+// unknown ("": not straight on JACK).
+compensation_input::server_kind compensation_server_of(const std::string& jack_library);

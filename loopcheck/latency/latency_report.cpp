@@ -85,17 +85,7 @@ std::string compensation_text(const latency_outcome& o)
 {
     if (!o.plan.compensation || !latency_stands(o))
         return "";
-    const stream_facts& f = o.facts;
-    compensation_input in{f.host_api,
-                          f.rate,
-                          latency_statistics(o).mean,
-                          f.input_latency_frames,
-                          f.output_latency_frames,
-                          stream_reported_known(f),
-                          -1.0};
-    in.server_in = f.server_input_frames;
-    in.server_out = f.server_output_frames;
-    in.server = compensation_server_of(f.jack_library);
+    const compensation_input in = compensation_input_of(o.facts, latency_statistics(o).mean, -1.0);
     std::string text;
     for (const std::string& line : compensation_lines(in))
         text += line;
@@ -237,6 +227,8 @@ void latency_json(const latency_outcome& o, const mode_judgement&, json& j)
     j["runs"] = runs_json(o.measured.runs, f);
     j["summary"] = summary_json(o.measured.runs, f);
     j["clock_rate"] = report_clock_json(o.clock);
+    if (p.compensation && latency_stands(o))
+        j["compensation"] = compensation_json(compensation_input_of(f, latency_statistics(o).mean, -1.0));
     // With several loops, every loop's latency; the runs and summary above are the first loop's.
     if (p.out_channels.size() > 1) {
         json loops = json::array();

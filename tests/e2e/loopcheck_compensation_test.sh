@@ -10,7 +10,7 @@
 # -O add up to D, split half and half (the odd frame to the output); after
 # the restart the excess over what JACK's ports report (jack_lsp -l: capture
 # plus playback latency) is 0 within 0.01 frame, and loopcheck asks for
-# nothing more (-I 0 -O 0); no PipeWire line is printed on jackd. A case whose server or device ran out (XRun in
+# nothing more (-I 0 -O 0), with --reopen 3 ± 0 (the starts' spread); no PipeWire line is printed on jackd. A case whose server or device ran out (XRun in
 # jackd's log, xrun in the device's) is run again; disturbed in every attempt
 # it ends as skipped (77).
 set -u
@@ -28,15 +28,21 @@ jack_ports_latency() {
         END { print c + p }'
 }
 
-# measure NAME: loopcheck --compensation on the server running; its round trip and -I/-O into $work/NAME.*.
+# measure NAME: loopcheck --compensation --json on the server running (the
+# report held to the schema, its jackd line the one its figures make); its
+# round trip, -I/-O and JACK's ports' round trip into $work/NAME.*.
 measure() {
     local name="$1"
-    timeout 60 "$loopcheck" --compensation >"$work/$name.out" 2>"$work/$name.err" ||
-        { echo "loopcheck's status $?: $(cat "$work/$name.err" "$work/$name.out")"; return; }
-    sed -n 's/^summary: .* latency \([0-9.]*\) ± .*/\1/p' "$work/$name.out" >"$work/$name.latency"
-    sed -n "s/^compensation, jackd: start jackd's backend with -I \([0-9]*\) -O \([0-9]*\) .*/\1 \2/p" \
-        "$work/$name.out" >"$work/$name.io"
-    [ -s "$work/$name.latency" ] && [ -s "$work/$name.io" ] || { echo "no latency or -I/-O in: $(cat "$work/$name.out")"; return; }
+    timeout 60 "$loopcheck" --compensation --json >"$work/$name.json" 2>"$work/$name.err" ||
+        { echo "loopcheck's status $?: $(cat "$work/$name.err" "$work/$name.json")"; return; }
+    rig_json_check "$work/$name.json" >/dev/null || { echo "the report does not hold to the schema"; return; }
+    jq -r '.summary.mean_frames' "$work/$name.json" >"$work/$name.latency"
+    jq -r '.compensation.jackd | "\(.input_frames) \(.output_frames)"' "$work/$name.json" >"$work/$name.io"
+    jq -r '.compensation.lines[]' "$work/$name.json" >"$work/$name.out"
+    local i o
+    read -r i o <"$work/$name.io"
+    grep -q "^compensation, jackd: start jackd's backend with -I $i -O $o " "$work/$name.out" ||
+        { echo "no jackd line for -I $i -O $o: $(cat "$work/$name.out")"; return; }
     jack_ports_latency >"$work/$name.ports"
 }
 
@@ -51,6 +57,9 @@ run_case() {
     read -r i o <"$work/$name.first.io"
     rig_jack_alsa_start "e2e-comp-$name-again-$$" "$p" "$d" -I "$i" -O "$o" || { echo "no server with -I $i -O $o"; return; }
     why=$(measure "$name.again")
+    # --reopen with --compensation: the starts' spread as the lines' ± (the device's delay is fixed: 0).
+    [ -n "$why" ] || timeout 60 "$loopcheck" --reopen 3 --compensation --json >"$work/$name.reopen.json" 2>&1 ||
+        why="--reopen 3 --compensation: status $?: $(cat "$work/$name.reopen.json")"
     rig_jack_stop
     [ -z "$why" ] || { echo "again with -I $i -O $o: $why"; return; }
     grep -q "^open delay=$d stream=capture" "$RIG_LOOPDEV_LOG" || { echo "the device's log has no delay $d"; return; }
@@ -68,6 +77,10 @@ run_case() {
         }' || return
     ! grep -q "^compensation, PipeWire" "$work/$name.first.out" ||
         { echo "a PipeWire line on jackd (its libjack not told from PipeWire's)"; return; }
+    rig_json_check "$work/$name.reopen.json" >/dev/null || { echo "--reopen's report does not hold to the schema"; return; }
+    jq -e '.reopen.spread_frames == 0 and .compensation.plus_minus_frames == 0 and .compensation.jackd.input_frames == 0
+           and .compensation.jackd.output_frames == 0 and (.compensation.lines[0] | contains("-I 0 -O 0 ± 0.0"))' \
+        "$work/$name.reopen.json" >/dev/null || { echo "--reopen's compensation: $(jq -c .compensation "$work/$name.reopen.json")"; return; }
     [ "$again_io" = "0 0" ] || { echo "loopcheck asks for -I/-O $again_io more after the restart"; return; }
     echo "ok   $name: round trip $first, printed -I $i -O $o; again $again, JACK reports $ports: excess" \
         "$(awk -v a="$again" -v b="$ports" 'BEGIN { printf "%.3f", a - b }') frames"
