@@ -62,6 +62,14 @@ double stream_reported_frames(const stream_facts& facts);
 // False when the host reported nonsense (PipeWire's JACK face gives 2^32 - 1024
 // frames, a negative number read as unsigned): then there is no excess either.
 bool stream_reported_known(const stream_facts& facts);
+// What an excess is counted over, so that one applied compensation reads 0
+// everywhere: straight on JACK its server's own port latencies (capture plus
+// playback: what jackd's -I/-O and latency.internal.* add to, what a DAW on
+// JACK reads), elsewhere the host API's figures (ALSA, WASAPI, ASIO:
+// PortAudio's). Meaningful where stream_reported_known.
+double stream_excess_base_frames(const stream_facts& facts);
+// Whose figures those are, for the text: "JACK's ports" or "the host API".
+const char* stream_excess_base_name(const stream_facts& facts);
 
 // Closes the stream and whatever it started (PortAudio is terminated on
 // every path after its start), in that order, whatever way the program leaves.

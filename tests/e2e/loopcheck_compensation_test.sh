@@ -10,7 +10,9 @@
 # -O add up to D, split half and half (the odd frame to the output); after
 # the restart the excess over what JACK's ports report (jack_lsp -l: capture
 # plus playback latency) is 0 within 0.01 frame, and loopcheck asks for
-# nothing more (-I 0 -O 0), with --reopen 3 ± 0 (the starts' spread); no PipeWire line is printed on jackd. A case whose server or device ran out (XRun in
+# nothing more (-I 0 -O 0), with --reopen 3 ± 0 (the starts' spread); no PipeWire line is printed on jackd.
+# The summary's excess is over JACK's ports too: D before (they report 3P),
+# 0 within 0.01 frame again (they report D + 3P). A case whose server or device ran out (XRun in
 # jackd's log, xrun in the device's) is run again; disturbed in every attempt
 # it ends as skipped (77).
 set -u
@@ -37,6 +39,7 @@ measure() {
         { echo "loopcheck's status $?: $(cat "$work/$name.err" "$work/$name.json")"; return; }
     rig_json_check "$work/$name.json" >/dev/null || { echo "the report does not hold to the schema"; return; }
     jq -r '.summary.mean_frames' "$work/$name.json" >"$work/$name.latency"
+    jq -r '.summary.excess_frames' "$work/$name.json" >"$work/$name.excess"
     jq -r '.compensation.jackd | "\(.input_frames) \(.output_frames)"' "$work/$name.json" >"$work/$name.io"
     jq -r '.compensation.lines[]' "$work/$name.json" >"$work/$name.out"
     local i o
@@ -66,7 +69,8 @@ run_case() {
     local first again ports again_io
     first=$(cat "$work/$name.first.latency") again=$(cat "$work/$name.again.latency")
     ports=$(cat "$work/$name.again.ports") again_io=$(cat "$work/$name.again.io")
-    awk -v f="$first" -v a="$again" -v d="$d" -v p="$p" -v i="$i" -v o="$o" -v ports="$ports" -v first_ports="$(cat "$work/$name.first.ports")" '
+    awk -v f="$first" -v a="$again" -v d="$d" -v p="$p" -v i="$i" -v o="$o" -v ports="$ports" -v first_ports="$(cat "$work/$name.first.ports")" \
+        -v fe="$(cat "$work/$name.first.excess")" -v ae="$(cat "$work/$name.again.excess")" '
         function off(x, y) { return x - y > 0.01 || y - x > 0.01 }
         BEGIN {
             if (off(f, d + 3 * p)) { printf "first round trip %s, not %d + 3 x %d\n", f, d, p; exit 1 }
@@ -74,6 +78,8 @@ run_case() {
             if (first_ports != 3 * p) { printf "JACK reported %s before, not 3 x %d\n", first_ports, p; exit 1 }
             if (i + o != d || o - i != d % 2) { printf "-I %d -O %d, not %d split half and half\n", i, o, d; exit 1 }
             if (off(a - ports, 0)) { printf "excess again %.3f (round trip %s, JACK reports %s)\n", a - ports, a, ports; exit 1 }
+            if (off(fe, d)) { printf "summary excess %s before, not the delay %d\n", fe, d; exit 1 }
+            if (off(ae, 0)) { printf "summary excess %s again, not 0\n", ae; exit 1 }
         }' || return
     ! grep -q "^compensation, PipeWire" "$work/$name.first.out" ||
         { echo "a PipeWire line on jackd (its libjack not told from PipeWire's)"; return; }
