@@ -488,6 +488,8 @@ rig_pipewire_start() {
     export XDG_RUNTIME_DIR="$dir/run" HOME="$dir/home" XDG_CONFIG_HOME="$dir/config"
     unset JACK_DEFAULT_SERVER PIPEWIRE_REMOTE PIPEWIRE_QUANTUM
     rig_pipewire_nodes >"$XDG_CONFIG_HOME/pipewire/pipewire.conf.d/rig-loop.conf"
+    # A test's own nodes beside them (RIG_PIPEWIRE_CONF, a pipewire.conf.d file).
+    [ -z "${RIG_PIPEWIRE_CONF:-}" ] || cp "$RIG_PIPEWIRE_CONF" "$XDG_CONFIG_HOME/pipewire/pipewire.conf.d/rig-test.conf"
     # The session's own nodes only: the machine's sound cards, cameras and
     # Bluetooth devices stay with whoever uses them.
     printf '%s\n' "alsa_monitor.enabled = false" "v4l2_monitor.enabled = false" \
@@ -502,7 +504,9 @@ rig_pipewire_start() {
     export DBUS_SESSION_BUS_ADDRESS="$(head -1 "$dir/bus")"
 
     # Without DISPLAY: pipewire would ring the X bell through its x11 module.
-    DISPLAY= pipewire >"$dir/pipewire.log" 2>&1 &
+    # RIG_PIPEWIRE_ALSA_CONFIG: an ALSA configuration for pipewire alone (its
+    # ALSA nodes on the rig's loopdev), as rig_jack_alsa_start gives jackd one.
+    env DISPLAY= ${RIG_PIPEWIRE_ALSA_CONFIG:+ALSA_CONFIG_PATH="$RIG_PIPEWIRE_ALSA_CONFIG"} pipewire >"$dir/pipewire.log" 2>&1 &
     RIG_PIDS+=($!)
     local up=no
     for _ in $(seq 100); do timeout 2 pw-cli info 0 >/dev/null 2>&1 && { up=yes; break; }; sleep 0.1; done

@@ -265,6 +265,13 @@ std::string stream_start(stream& s)
         if (const PaStreamInfo* info = Pa_GetStreamInfo(opened.stream)) {
             opened.input_latency_frames = info->inputLatency * opened.rate;
             opened.output_latency_frames = info->outputLatency * opened.rate;
+            // On JACK's devices (PipeWire's nodes through its JACK face) the
+            // server's own port latencies too, read once the stream runs.
+            const stream_device& d = *s.device;
+            if (device_on_jack(d.pair.output) && device_on_jack(d.pair.input)) {
+                opened.server_input_frames = stream_clock_port_latency(s.state, d.pair.input_name.c_str(), true);
+                opened.server_output_frames = stream_clock_port_latency(s.state, d.pair.output_name.c_str(), false);
+            }
             if (std::fabs(info->sampleRate - opened.rate) > 0.5)
                 problem = "rate " + std::to_string(std::lrint(opened.rate)) + " Hz not granted: the stream runs at " +
                           std::to_string(std::lrint(info->sampleRate)) + " Hz";
