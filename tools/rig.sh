@@ -234,6 +234,41 @@ rig_jack_start() {
     return 1
 }
 
+# A JACK server on jackd's ALSA backend, on the rig's timed loop device
+# (tools/loopdev: playback captured DELAY frames later, without a sound card;
+# the dummy backend takes no -I/-O): rig_jack_alsa_start NAME PERIOD DELAY
+# [jackd's ALSA options, e.g. -I 150 -O 151]. The device is declared in a
+# private ALSA configuration ($RIG_LOG_DIR/loopdev.conf, given to jackd alone
+# through ALSA_CONFIG_PATH), its log in $RIG_LOOPDEV_LOG; -n 2 periods.
+rig_jack_alsa_start() {
+    local name="$1" period="$2" delay="$3"
+    shift 3
+    export JACK_NO_START_SERVER=1
+    rig_log_dir
+    RIG_JACK_LOG="$RIG_LOG_DIR/jackd-$name.log"
+    RIG_LOOPDEV_LOG="$RIG_LOG_DIR/loopdev-$name.log"
+    local conf="$RIG_LOG_DIR/loopdev-$name.conf"
+    printf 'pcm_type.loopdev { lib "%s" }\npcm.loopdev { type loopdev delay %s channels 2 rate 48000 log "%s" }\n' \
+        "$BUILD_DIR/tools/loopdev/libasound_module_pcm_loopdev.so" "$delay" "$RIG_LOOPDEV_LOG" >"$conf"
+    local scheduling=(-r)
+    if [ "${RIG_JACK_REALTIME:-1}" = 1 ] && chrt -f 1 true 2>/dev/null; then
+        scheduling=(-R -P 60)
+    fi
+    ALSA_CONFIG_PATH="/usr/share/alsa/alsa.conf:$conf" jackd "${scheduling[@]}" -n "$name" \
+        -d alsa -P loopdev -C loopdev -r 48000 -p "$period" -n 2 "$@" >"$RIG_JACK_LOG" 2>&1 &
+    RIG_JACK_PID=$!
+    RIG_PIDS+=($!)
+    export JACK_DEFAULT_SERVER="$name"
+    for _ in $(seq 100); do
+        timeout 2 jack_lsp 2>/dev/null | grep -q '^system:capture_1$' && return 0
+        kill -0 "$RIG_JACK_PID" 2>/dev/null || break
+        sleep 0.1
+    done
+    echo "rig: jackd -n $name -d alsa on loopdev did not start: $(grep -av 'control open\|CTL' "$RIG_JACK_LOG" | tail -3)" >&2
+    rig_jack_stop
+    return 1
+}
+
 rig_wait_port() {
     local port="$1" seconds="${2:-10}"
     for _ in $(seq $((seconds * 10))); do
@@ -453,6 +488,8 @@ rig_pipewire_start() {
     export XDG_RUNTIME_DIR="$dir/run" HOME="$dir/home" XDG_CONFIG_HOME="$dir/config"
     unset JACK_DEFAULT_SERVER PIPEWIRE_REMOTE PIPEWIRE_QUANTUM
     rig_pipewire_nodes >"$XDG_CONFIG_HOME/pipewire/pipewire.conf.d/rig-loop.conf"
+    # A test's own nodes beside them (RIG_PIPEWIRE_CONF, a pipewire.conf.d file).
+    [ -z "${RIG_PIPEWIRE_CONF:-}" ] || cp "$RIG_PIPEWIRE_CONF" "$XDG_CONFIG_HOME/pipewire/pipewire.conf.d/rig-test.conf"
     # The session's own nodes only: the machine's sound cards, cameras and
     # Bluetooth devices stay with whoever uses them.
     printf '%s\n' "alsa_monitor.enabled = false" "v4l2_monitor.enabled = false" \
@@ -467,7 +504,9 @@ rig_pipewire_start() {
     export DBUS_SESSION_BUS_ADDRESS="$(head -1 "$dir/bus")"
 
     # Without DISPLAY: pipewire would ring the X bell through its x11 module.
-    DISPLAY= pipewire >"$dir/pipewire.log" 2>&1 &
+    # RIG_PIPEWIRE_ALSA_CONFIG: an ALSA configuration for pipewire alone (its
+    # ALSA nodes on the rig's loopdev), as rig_jack_alsa_start gives jackd one.
+    env DISPLAY= ${RIG_PIPEWIRE_ALSA_CONFIG:+ALSA_CONFIG_PATH="$RIG_PIPEWIRE_ALSA_CONFIG"} pipewire >"$dir/pipewire.log" 2>&1 &
     RIG_PIDS+=($!)
     local up=no
     for _ in $(seq 100); do timeout 2 pw-cli info 0 >/dev/null 2>&1 && { up=yes; break; }; sleep 0.1; done

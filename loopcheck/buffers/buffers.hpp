@@ -46,7 +46,7 @@ struct buffers_row {
     bool measured = false;
     double latency_frames = 0.0, uncertainty_frames = 0.0, rate = 0.0;
     bool excess_known = false;
-    double excess_frames = 0.0;  // over the host's reported input + output latency
+    double excess_frames = 0.0;  // over stream_excess_base_frames (JACK's ports, else the host API's)
     int64_t runs = 0;
     // The soak, where it ran: to its end, and on a stimulus it recognised (a
     // loop that glitches before the monitor has locked on never is), long

@@ -311,7 +311,7 @@ buffers_row buffers_row_of(const buffers_size_run& ran, int64_t requested, int64
     row.latency_frames = s.mean, row.uncertainty_frames = s.uncertainty;
     row.runs = static_cast<int64_t>(l.measured.runs.size());
     row.excess_known = stream_reported_known(l.facts);
-    row.excess_frames = row.excess_known ? s.mean - stream_reported_frames(l.facts) : 0.0;
+    row.excess_frames = row.excess_known ? s.mean - stream_excess_base_frames(l.facts) : 0.0;
     // The soak's counts, where it ran to its end.
     if (!ran.soak) {
         row.reason = "not soaked: it never began";

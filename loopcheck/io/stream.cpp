@@ -282,6 +282,28 @@ bool stream_reported_known(const stream_facts& f)
            f.output_latency_frames <= most;
 }
 
+namespace {
+
+// The server's port latencies are known (straight on JACK) and believable.
+bool stream_server_known(const stream_facts& f)
+{
+    const double most = 10.0 * f.rate;
+    return stream_reported_known(f) && f.server_input_frames >= 0.0 && f.server_output_frames >= 0.0 &&
+           f.server_input_frames <= most && f.server_output_frames <= most;
+}
+
+}  // namespace
+
+double stream_excess_base_frames(const stream_facts& f)
+{
+    return stream_server_known(f) ? f.server_input_frames + f.server_output_frames : stream_reported_frames(f);
+}
+
+const char* stream_excess_base_name(const stream_facts& f)
+{
+    return stream_server_known(f) ? "JACK's ports" : "the host API";
+}
+
 const stream_facts& stream_facts_of(const stream& s) { return s.facts; }
 
 const stream_request& stream_request_of(const stream& s) { return s.request; }

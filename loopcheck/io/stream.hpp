@@ -39,6 +39,12 @@ struct stream_facts {
     // As the host reports them once the stream has started (PipeWire's JACK
     // face can report nonsense: stream_reported_known says whether to believe it).
     double input_latency_frames = 0.0, output_latency_frames = 0.0;
+    // Straight on JACK, the server's own port latencies (capture, playback),
+    // what jackd's -I/-O add to and what JACK's clients (a DAW) read: one
+    // buffer more on each side than the figures above, which count as
+    // PortAudio does. -1 elsewhere.
+    double server_input_frames = -1.0, server_output_frames = -1.0;
+    std::string jack_library;               // straight on JACK: the file libjack was loaded from ("" elsewhere)
     bool input_is_monitor = false;          // the input is a sink's monitor ports (PipeWire's JACK face), not the cable
     std::string stall_advice;               // what to try when it stops delivering frames, after the message
     std::vector<std::string> port_aliases;  // straight on JACK: the device's port's aliases (the card behind it)
@@ -56,6 +62,14 @@ double stream_reported_frames(const stream_facts& facts);
 // False when the host reported nonsense (PipeWire's JACK face gives 2^32 - 1024
 // frames, a negative number read as unsigned): then there is no excess either.
 bool stream_reported_known(const stream_facts& facts);
+// What an excess is counted over, so that one applied compensation reads 0
+// everywhere: straight on JACK its server's own port latencies (capture plus
+// playback: what jackd's -I/-O and latency.internal.* add to, what a DAW on
+// JACK reads), elsewhere the host API's figures (ALSA, WASAPI, ASIO:
+// PortAudio's). Meaningful where stream_reported_known.
+double stream_excess_base_frames(const stream_facts& facts);
+// Whose figures those are, for the text: "JACK's ports" or "the host API".
+const char* stream_excess_base_name(const stream_facts& facts);
 
 // Closes the stream and whatever it started (PortAudio is terminated on
 // every path after its start), in that order, whatever way the program leaves.

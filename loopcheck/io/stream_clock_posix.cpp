@@ -57,3 +57,24 @@ bool stream_clock_inputs_are_monitor(const stream_state& s, const char* device_n
     jack_free(ports);
     return inputs > 0 && monitors == inputs;
 }
+
+double stream_clock_port_latency(const stream_state& s, const char* device_name, bool capture)
+{
+    auto* client = static_cast<jack_client_t*>(s.clock_context);
+    if (!client || !device_name)
+        return -1.0;
+    const std::string prefix = std::string(device_name) + ":";
+    const char** ports =
+        jack_get_ports(client, nullptr, JACK_DEFAULT_AUDIO_TYPE, capture ? JackPortIsOutput : JackPortIsInput);
+    std::string first;
+    for (const char** p = ports; p && *p && first.empty(); p++)
+        if (std::strncmp(*p, prefix.c_str(), prefix.size()) == 0)
+            first = *p;
+    jack_free(ports);
+    jack_port_t* port = first.empty() ? nullptr : jack_port_by_name(client, first.c_str());
+    if (!port)
+        return -1.0;
+    jack_latency_range_t range{};
+    jack_port_get_latency_range(port, capture ? JackCaptureLatency : JackPlaybackLatency, &range);
+    return static_cast<double>(range.max);
+}

@@ -12,4 +12,5 @@ struct stream_opened {
     jack_stream* jack = nullptr;
     double rate = 0.0;
     double input_latency_frames = 0.0, output_latency_frames = 0.0;  // as the host reports them
+    double server_input_frames = -1.0, server_output_frames = -1.0;  // straight on JACK: its ports' own; else -1
 };

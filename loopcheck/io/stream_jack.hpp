@@ -24,6 +24,7 @@ struct stream_jack_device {
     std::vector<std::string> aliases;  // its first capture port's aliases ("alsa_pcm:hw:1:out1"): the card behind it
     int inputs = 0, outputs = 0;       // its output ports (our inputs) and input ports (our outputs)
     double rate = 0.0;
+    std::string library;  // the file libjack was loaded from: PipeWire's own under pw-jack
 };
 
 // Opens the client "loopcheck" on a running JACK server, unless the request

@@ -1,5 +1,6 @@
 // The stream on JACK itself: the client, its ports and the process callback
 // that hands each cycle to stream_callback, interleaved as PortAudio would.
+#include <dlfcn.h>
 #include <jack/jack.h>
 
 #include <algorithm>
@@ -76,15 +77,15 @@ std::vector<std::string> client_ports(jack_client_t* jack, const std::string& cl
     return found;
 }
 
-// The latency the server gives the device's port, less one buffer, as PortAudio counts it.
+// The latency the server gives the device's port (its range's max); -1 without the port.
 double port_latency(jack_client_t* jack, const std::string& name, jack_latency_callback_mode_t mode)
 {
     jack_port_t* port = jack_port_by_name(jack, name.c_str());
     if (!port)
-        return 0.0;
+        return -1.0;
     jack_latency_range_t range{};
     jack_port_get_latency_range(port, mode, &range);
-    return static_cast<double>(range.max) - static_cast<double>(jack_get_buffer_size(jack));
+    return static_cast<double>(range.max);
 }
 
 uint32_t jack_clock(void* client) { return jack_last_frame_time(static_cast<jack_client_t*>(client)); }
@@ -124,6 +125,10 @@ bool stream_jack_usable(jack_stream* j, const stream_request& o, stream_jack_dev
     device.inputs = static_cast<int>(client_ports(j->client, device.name, JackPortIsOutput).size());
     device.outputs = static_cast<int>(client_ports(j->client, device.name, JackPortIsInput).size());
     device.rate = jack_get_sample_rate(j->client);
+    // Which libjack answers tells jackd from PipeWire's JACK face (pw-jack puts PipeWire's first).
+    Dl_info loaded{};
+    if (dladdr(reinterpret_cast<void*>(&jack_client_open), &loaded) != 0 && loaded.dli_fname)
+        device.library = loaded.dli_fname;
     // The aliases of its first capture port: on an ALSA backend "alsa_pcm:hw:N:..." names the card.
     const std::vector<std::string> captures = client_ports(j->client, device.name, JackPortIsOutput);
     jack_port_t* port = captures.empty() ? nullptr : jack_port_by_name(j->client, captures[0].c_str());
@@ -181,10 +186,16 @@ std::string stream_jack_start(stream_opened& opened)
     for (size_t k = 0; k < j.in_ports.size() && k < j.device_outputs.size(); k++)
         if (jack_connect(j.client, j.device_outputs[k].c_str(), jack_port_name(j.in_ports[k])) != 0)
             return "JACK cannot connect " + j.device_outputs[k] + " to " + own + ":in_" + std::to_string(k);
+    // The server's own figures, and less one buffer each, as PortAudio counts them.
+    const double buffer = static_cast<double>(jack_get_buffer_size(j.client));
     if (!j.device_outputs.empty())
-        opened.input_latency_frames = port_latency(j.client, j.device_outputs[0], JackCaptureLatency);
+        opened.server_input_frames = port_latency(j.client, j.device_outputs[0], JackCaptureLatency);
     if (!j.device_inputs.empty())
-        opened.output_latency_frames = port_latency(j.client, j.device_inputs[0], JackPlaybackLatency);
+        opened.server_output_frames = port_latency(j.client, j.device_inputs[0], JackPlaybackLatency);
+    if (opened.server_input_frames >= 0.0)
+        opened.input_latency_frames = opened.server_input_frames - buffer;
+    if (opened.server_output_frames >= 0.0)
+        opened.output_latency_frames = opened.server_output_frames - buffer;
     return "";
 }
 

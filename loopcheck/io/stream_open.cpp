@@ -230,6 +230,7 @@ stream_ptr stream_open(const stream_request& request, std::string& problem)
         s->facts.stall_advice = " (JACK server stopped? restart it)";
         s->facts.input_is_monitor = stream_clock_inputs_are_monitor(s->state, d.jack_device.name.c_str());
         s->facts.port_aliases = d.jack_device.aliases;
+        s->facts.jack_library = d.jack_device.library;
     } else {
         problem = portaudio_choose(*s, d);
         if (!problem.empty())
@@ -264,6 +265,13 @@ std::string stream_start(stream& s)
         if (const PaStreamInfo* info = Pa_GetStreamInfo(opened.stream)) {
             opened.input_latency_frames = info->inputLatency * opened.rate;
             opened.output_latency_frames = info->outputLatency * opened.rate;
+            // On JACK's devices (PipeWire's nodes through its JACK face) the
+            // server's own port latencies too, read once the stream runs.
+            const stream_device& d = *s.device;
+            if (device_on_jack(d.pair.output) && device_on_jack(d.pair.input)) {
+                opened.server_input_frames = stream_clock_port_latency(s.state, d.pair.input_name.c_str(), true);
+                opened.server_output_frames = stream_clock_port_latency(s.state, d.pair.output_name.c_str(), false);
+            }
             if (std::fabs(info->sampleRate - opened.rate) > 0.5)
                 problem = "rate " + std::to_string(std::lrint(opened.rate)) + " Hz not granted: the stream runs at " +
                           std::to_string(std::lrint(info->sampleRate)) + " Hz";
@@ -271,6 +279,8 @@ std::string stream_start(stream& s)
     }
     s.facts.input_latency_frames = opened.input_latency_frames;
     s.facts.output_latency_frames = opened.output_latency_frames;
+    s.facts.server_input_frames = opened.server_input_frames;
+    s.facts.server_output_frames = opened.server_output_frames;
     return problem;
 }
 

@@ -39,9 +39,9 @@ rows key_figures(const latency_outcome& o)
                                      ", sd " + report_figure("%.3f", s.sd) + " frames — runs further apart than " +
                                      report_figure("%.1f", runs_agree_frames) + " frames are unstable"});
     if (stream_reported_known(f))
-        out.push_back({"Excess", report_figure("%.3f frames", s.mean - stream_reported_frames(f)) +
-                                     " — over the latency the host API reports, " +
-                                     report_figure("%.3f frames", stream_reported_frames(f))});
+        out.push_back({"Excess", report_figure("%.3f frames", s.mean - stream_excess_base_frames(f)) +
+                                     " — over the latency reported by " + stream_excess_base_name(f) + ", " +
+                                     report_figure("%.3f frames", stream_excess_base_frames(f))});
     else
         out.push_back({"Excess", "unknown — the host API's reported latency is not a figure"});
     out.push_back({"Gain", report_figure("%.2f dB", s.gain_db) + " — mean |H| over 500 Hz to 2 kHz at " +

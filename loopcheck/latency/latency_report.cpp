@@ -75,8 +75,9 @@ std::string summary_text(const latency_outcome& o)
                 " · gain " + report_figure("%.2f", s.gain_db) + " dB";
     return text + " · " + report_device_text(f) + " (" + f.host_api + ") · " + report_figure("%.0f", f.rate) +
            " Hz · buffer " + std::to_string(o.buffer_granted) +
-           (stream_reported_known(f) ? " · reported " + frames_text(stream_reported_frames(f)) + " frames · excess " +
-                                           frames_text(s.mean - stream_reported_frames(f)) + " frames\n"
+           (stream_reported_known(f) ? " · reported " + frames_text(stream_excess_base_frames(f)) + " frames by " +
+                                           stream_excess_base_name(f) + " · excess " +
+                                           frames_text(s.mean - stream_excess_base_frames(f)) + " frames\n"
                                      : std::string(" · reported latency unknown (the host's figure is not one)\n"));
 }
 
@@ -85,14 +86,7 @@ std::string compensation_text(const latency_outcome& o)
 {
     if (!o.plan.compensation || !latency_stands(o))
         return "";
-    const stream_facts& f = o.facts;
-    const compensation_input in{f.host_api,
-                                f.rate,
-                                latency_statistics(o).mean,
-                                f.input_latency_frames,
-                                f.output_latency_frames,
-                                stream_reported_known(f),
-                                -1.0};
+    const compensation_input in = compensation_input_of(o.facts, latency_statistics(o).mean, -1.0);
     std::string text;
     for (const std::string& line : compensation_lines(in))
         text += line;
@@ -147,7 +141,7 @@ json runs_json(std::span<const run_report> list, const stream_facts& f)
              {"snr_db", v.snr_db},
              {"next_peak",
               v.has_next ? json{{"offset_frames", v.next_offset}, {"level_db", v.next_level_db}} : json(nullptr)},
-             {"excess_frames", known ? json(v.latency - stream_reported_frames(f)) : json(nullptr)},
+             {"excess_frames", known ? json(v.latency - stream_excess_base_frames(f)) : json(nullptr)},
              {"sweep_frames", x.sweep_frames},
              {"lengthened", x.lengthened},
              {"attempts", x.attempts},
@@ -170,7 +164,7 @@ json summary_json(std::span<const run_report> list, const stream_facts& f)
                 {"max_frames", s.max},
                 {"sd_frames", s.sd},
                 {"gain_db", s.gain_db},
-                {"excess_frames", known ? json(s.mean - stream_reported_frames(f)) : json(nullptr)}};
+                {"excess_frames", known ? json(s.mean - stream_excess_base_frames(f)) : json(nullptr)}};
 }
 
 }  // namespace
@@ -191,7 +185,7 @@ std::string latency_run_text(const run_report& run, size_t i, const stream_facts
         text += " · next peak " + report_figure("%+.0f", static_cast<double>(x.next_offset)) + " frames at " +
                 report_figure("%.1f", x.next_level_db) + " dB";
     if (stream_reported_known(f))
-        text += " · excess " + frames_text(x.latency - stream_reported_frames(f)) + " frames";
+        text += " · excess " + frames_text(x.latency - stream_excess_base_frames(f)) + " frames";
     if (run.lengthened)
         text += " · measured again with the long sweep (SNR below 60 dB)";
     return text + "\n";
@@ -234,6 +228,8 @@ void latency_json(const latency_outcome& o, const mode_judgement&, json& j)
     j["runs"] = runs_json(o.measured.runs, f);
     j["summary"] = summary_json(o.measured.runs, f);
     j["clock_rate"] = report_clock_json(o.clock);
+    if (p.compensation && latency_stands(o))
+        j["compensation"] = compensation_json(compensation_input_of(f, latency_statistics(o).mean, -1.0));
     // With several loops, every loop's latency; the runs and summary above are the first loop's.
     if (p.out_channels.size() > 1) {
         json loops = json::array();

@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "loopcheck/io/stream_wait.hpp"
+#include "loopcheck/latency/compensation.hpp"
 #include "loopcheck/latency/latency.hpp"
 #include "loopcheck/options/option_table.hpp"
 #include "loopcheck/reopen/reopen.hpp"
@@ -186,6 +187,25 @@ std::string heard_text(const reopen_statistics& s, size_t starts, double rate)
            " frames (" + ms(s.heard_max - s.heard_min) + " ms) · sd " + report_figure("%.2f", s.heard_sd) + "\n";
 }
 
+// With --compensation: the lines for the middle of the starts' round trips, their spread as the ±.
+bool compensation_asked(const reopen_outcome& o)
+{
+    return std::any_cast<const latency_plan&>(o.plan.latency).compensation;
+}
+compensation_input compensation_of(const reopen_outcome& o, const reopen_statistics& s)
+{
+    return compensation_input_of(o.facts, (s.min + s.max) / 2.0, s.max - s.min);
+}
+
+std::string compensation_text(const reopen_outcome& o, const reopen_statistics& s)
+{
+    std::string text;
+    if (compensation_asked(o))
+        for (const std::string& line : compensation_lines(compensation_of(o, s)))
+            text += line;
+    return text;
+}
+
 std::string reopen_text(const reopen_outcome& o, const mode_judgement&, text_part part)
 {
     if (part != text_part::report || !o.end.ran)
@@ -201,7 +221,7 @@ std::string reopen_text(const reopen_outcome& o, const mode_judgement&, text_par
            report_figure("%.3f", 1000.0 * (s.max - s.min) / rate) + " ms) · sd " + report_figure("%.3f", s.sd) +
            (s.agree ? " · the same at every start within its uncertainty"
                     : " · not the same at every start: a fixed compensation leaves up to the spread") +
-           "\n" + heard_text(s, o.starts.size(), rate);
+           "\n" + heard_text(s, o.starts.size(), rate) + compensation_text(o, s);
 }
 
 std::string reopen_quiet(const reopen_outcome& o, check_status)
@@ -246,6 +266,8 @@ void reopen_json(const reopen_outcome& o, const mode_judgement&, json& j)
                    {"first_heard_max_frames", heard(s.heard_max)},
                    {"first_heard_spread_frames", heard(s.heard_max - s.heard_min)},
                    {"first_heard_sd_frames", heard(s.heard_sd)}};
+    if (compensation_asked(o) && s.measured > 0)
+        j["compensation"] = compensation_json(compensation_of(o, s));
 }
 
 // The mean, min, max and sample standard deviation of values (all 0 when there are none).

@@ -6,6 +6,7 @@
 // that a live mode's start shows, which says nothing of a mode not yet ended.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <nlohmann/json.hpp>
 #include <string>
 
@@ -53,8 +54,9 @@ TEST(LoopcheckReportText, TheLatencysBlock)
     const std::string text = test_mode("latency").text(l, {}, text_part::report);
     for (const char* line :
          {"summary: 2 runs · latency 600.000 ± 0.001 frames (12.500 ms), min 600.000, max 600.000, sd 0.000 · gain "
-          "-6.00 dB · device \"scripted\" (scripted) · 48000 Hz · buffer 256 · reported 256.000 frames · excess "
-          "344.000 frames\n",
+          "-6.00 dB · device \"scripted\" (scripted) · 48000 Hz · buffer 256 · reported 256.000 frames by the host API "
+          "· "
+          "excess 344.000 frames\n",
           "warning: input clipping (peak -0.09 dBFS): the latency stands, the response does not\n",
           "warning: weak signal in run 1: SNR 21 dB (below 30 dB)\n",
           "warning: run 1 retried after a dropout: input overflow reported by the host (1 call)\n",
@@ -72,6 +74,48 @@ TEST(LoopcheckReportText, TheLatencysBlock)
                   .text(l, {}, text_part::report)
                   .find("reported latency unknown (the host's figure is not one)"),
               std::string::npos);
+}
+
+// One excess everywhere, over what the server reports where it is known:
+// straight on JACK its ports' latencies (what -I/-O add to: a compensation
+// applied there reads 0), elsewhere the host API's; the text names which.
+// The summary, each run's line and the JSON's summary and runs agree.
+TEST(LoopcheckReportText, TheExcessIsOverTheServersPortsWhereKnown)
+{
+    struct row {
+        const char* what;
+        double reported_in, reported_out, server_in, server_out;
+        const char* reported;  // the summary's "reported ... · excess ..." words
+        double excess;         // 600 less the figures named
+    };
+    const row rows[] = {
+        // jackd's dummy at period 256: ports 256 + 512, PortAudio's a buffer less each side.
+        {"the dummy", 0.0, 256.0, 256.0, 512.0, "reported 768.000 frames by JACK's ports · excess -168.000", -168.0},
+        // jackd's ALSA backend with -I 150 -O 151 at period 256: its ports carry them.
+        {"-I/-O applied", 150.0, 407.0, 406.0, 663.0, "reported 1069.000 frames by JACK's ports · excess -469.000",
+         -469.0},
+        {"PortAudio (no server figures)", 100.0, 200.0, -1.0, -1.0,
+         "reported 300.000 frames by the host API · excess 300.000", 300.0},
+        {"one side of the server unknown", 100.0, 200.0, 356.0, -1.0,
+         "reported 300.000 frames by the host API · excess 300.000", 300.0},
+        {"the server's figure nonsense", 100.0, 200.0, 356.0, 4294966272.0,
+         "reported 300.000 frames by the host API · excess 300.000", 300.0},
+    };
+    for (const row& r : rows) {
+        test_session s = test_measured();
+        latency_outcome& l = *s.latency;
+        l.facts.input_latency_frames = r.reported_in, l.facts.output_latency_frames = r.reported_out;
+        l.facts.server_input_frames = r.server_in, l.facts.server_output_frames = r.server_out;
+        const std::string text = test_mode("latency").text(l, {}, text_part::report);
+        EXPECT_NE(text.find(std::string(r.reported) + " frames\n"), std::string::npos) << r.what << ":\n" << text;
+        char run_excess[64];
+        std::snprintf(run_excess, sizeof run_excess, " · excess %.3f frames\n", r.excess);
+        EXPECT_NE(latency_run_text(l.measured.runs[0], 0, l.facts).find(run_excess), std::string::npos) << r.what;
+        nlohmann::ordered_json j;
+        test_mode("latency").json(l, {}, j);
+        EXPECT_EQ(j["summary"]["excess_frames"], r.excess) << r.what;
+        EXPECT_EQ(j["runs"][0]["excess_frames"], r.excess) << r.what;
+    }
 }
 
 // Every ending, what goes to standard output and what to standard error.
