@@ -133,9 +133,10 @@ std::vector<std::string> compensation_lines(const compensation_input& in)
                         "is what counts)\n");
     // On PipeWire's JACK face the card's nodes are PipeWire's: a rule for
     // every ALSA card's nodes, to be narrowed to the card's (pw-cli ls Node).
-    if (pipewire && server_excess >= -0.5)
+    if (pipewire && server_excess >= -0.5) {
+        const std::string in_rate = std::to_string(split.input), out_rate = std::to_string(split.output);
         lines.push_back(
-            "compensation, PipeWire (its JACK face): a WirePlumber rule "
+            "compensation, PipeWire (its JACK face): a WirePlumber 0.5 rule "
             "(~/.config/wireplumber/wireplumber.conf.d/51-latency.conf), then restart wireplumber: "
             "monitor.alsa.rules = [ { matches = [ { node.name = \"~alsa_input.*\" } ] actions = { update-props = { "
             "latency.internal.rate = " +
@@ -145,6 +146,23 @@ std::vector<std::string> compensation_lines(const compensation_input& in)
             std::to_string(split.output) + " } } } ]" + plus_minus +
             " (narrow node.name to the card's, as pw-cli ls Node names it): " + server_what +
             ", split half and half\n");
+        // WirePlumber 0.4 (Debian 12, Ubuntu 22.04) reads Lua, not the rule
+        // above; pw-cli sets the same at once, until the node is made again.
+        lines.push_back(
+            "compensation, PipeWire with WirePlumber 0.4 (its rules are Lua): "
+            "~/.config/wireplumber/main.lua.d/51-latency.lua, then restart wireplumber: "
+            "table.insert(alsa_monitor.rules, { matches = { { { \"node.name\", \"matches\", "
+            "\"alsa_input.*\" } } }, apply_properties = { [\"latency.internal.rate\"] = " +
+            in_rate +
+            " } }) table.insert(alsa_monitor.rules, { matches = { { { \"node.name\", \"matches\", "
+            "\"alsa_output.*\" } } }, apply_properties = { [\"latency.internal.rate\"] = " +
+            out_rate + " } })\n");
+        lines.push_back(
+            "compensation, PipeWire at once (until the node is made again): pw-cli set-param "
+            "<the card's input node id> ProcessLatency '{ rate = " +
+            in_rate + " }' and pw-cli set-param <its output node id> ProcessLatency '{ rate = " + out_rate +
+            " }' (pw-cli ls Node gives the ids)\n");
+    }
     lines.push_back(
         "compensation, DAW: a recording offset of " + std::to_string(f.daw_offset) + plus_minus +
         " samples where the DAW adds what the driver reports (REAPER's input/output manual offset, Ardour's "
