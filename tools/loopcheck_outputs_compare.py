@@ -71,6 +71,8 @@ ADDED = {
     "clock_rate_reason",
     # Every object's since schema 1.1: its version and where it was made (the machine, the libraries, the card).
     "schema_version", "environment",
+    # The response's rows 1/24 octave apart since schema 1.2, and their spacing.
+    "rows", "rows_per_octave",
 }
 FLOOR_DB = -120.0
 SNR_FLOOR_DB = 80.0

@@ -30,6 +30,9 @@ struct baseline_figure {
 // numbers 20, 25, 31.5 ... 16000, 20000 Hz, each allowed ±0.2 dB (as
 // analysers' golden-unit masks are).
 inline constexpr double baseline_response_db = 0.2;
+// A change within this many combined standard uncertainties (the baseline's
+// and the run's) is never a regression, whatever the tolerance.
+inline constexpr double baseline_coverage = 3.0;
 inline constexpr double baseline_third_octave_hz[] = {20.0,   25.0,   31.5,   40.0,    50.0,    63.0,    80.0,   100.0,
                                                       125.0,  160.0,  200.0,  250.0,   315.0,   400.0,   500.0,  630.0,
                                                       800.0,  1000.0, 1250.0, 1600.0,  2000.0,  2500.0,  3150.0, 4000.0,
@@ -70,13 +73,13 @@ std::vector<baseline_figure> baseline_figures(const nlohmann::json& report, cons
 std::string baseline_identity(const nlohmann::json& report);
 
 // A figure's change judged: regressed when it moved the worse way (either
-// way for closer) by more than both its tolerance and twice the combined
+// way for closer) by more than both its tolerance and three times the combined
 // standard uncertainty of the two (a difference inside the uncertainty is never flagged).
 struct baseline_change {
     std::string name, unit;
     check_direction better = check_direction::none;
     double baseline = 0.0, value = 0.0;
-    double allowed = 0.0;  // the larger of the tolerance and twice the combined uncertainty
+    double allowed = 0.0;  // the larger of the tolerance and three times the combined uncertainty
     bool regressed = false;
     double low_hz = 0.0, high_hz = 0.0;  // a response band's edges
 };

@@ -59,7 +59,7 @@ constexpr option_row output_rows[] = {
      "The object --json prints: any kept result is a baseline."},
     {"--baseline", "FILE.json", "compare this run's figures with a baseline's: exit status 5 where one regressed",
      "Each figure against its tolerance (latency 0.5 frame, THD+N, THD, noise, IMD and dynamic range 1 dB, crosstalk "
-     "3 dB, gain 0.1 dB, the response 0.2 dB in each third-octave band; --tolerances sets them), widened to twice the combined uncertainty where that is wider; only a change the worse way "
+     "3 dB, gain 0.1 dB, the response 0.2 dB in each third-octave band; --tolerances sets them), widened to three times the combined uncertainty where that is wider; only a change the worse way "
      "counts. A baseline made on another interface (its environment's key) is refused, status 1."},
     {"--baseline-any", "", "compare with a baseline made on another interface", "", 0.0, 0.0, "", "",
      option_kind::flag},

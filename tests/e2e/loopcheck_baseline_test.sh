@@ -115,20 +115,22 @@ expect lower-page 5 test "$(grep -c '<h2>Against the baseline</h2>' "$work/lower
 # A change smaller than the uncertainty: a loop whose top octave is 20 dB down
 # (a high shelf at 8 kHz) under -60 dBFS of noise, whose rows there are
 # uncertain by some 0.9 dB. The shelf 1 dB deeper (beyond 0.2 dB, the mask's
-# tolerance) is inside twice the combined uncertainty: exit 0, the band's line
-# saying so with its tolerance widened.
+# tolerance) is inside three times the combined standard uncertainty: exit 0,
+# the band's line saying so with its tolerance widened. (At twice, this case
+# once failed on the low bands: 20-40 Hz read +0.20 to +0.22 dB, uncertain by
+# 0.06 each; a mask of some thirty bands reads one past 2 sigma by chance.)
 run weak-base "--delay 300 --high-shelf 8000,0.707,-20 --noise -60" --quality --save-baseline "$work/weak.json"
 [ "$status" = 0 ] || fail "the weak loop's baseline: exit status $status: $(cat "$work/weak-base.out" "$work/weak-base.err")"
 run weak "--delay 300 --high-shelf 8000,0.707,-21 --noise -60" --quality --baseline "$work/weak.json" --json
 expect weak 0 jq -e '.status == "ok"' "$work/weak.out"
-# The 16-20 kHz band from the two results' rows: its change beyond 0.2 dB, inside twice the combined uncertainty.
+# The 16-20 kHz band from the two results' rows: its change beyond 0.2 dB, inside three times the combined uncertainty.
 python3 - "$work/weak.json" "$work/weak.out" <<'PY' >"$work/weak.check" || { cat "$work/weak.check"; fail "weak: the band's change is not what the case needs"; }
 import json, math, sys
 def band(path):
     rows = [r for r in json.load(open(path))["quality"]["channels"][0]["response"]["rows"] if 16000 <= r["hz"] <= 20000]
     return sum(r["level_db"] for r in rows) / len(rows), sum(r["uncertainty_db"] for r in rows) / len(rows)
 (b, ub), (r, ur) = band(sys.argv[1]), band(sys.argv[2])
-change, allowed = r - b, 2 * math.hypot(ub, ur)
+change, allowed = r - b, 3 * math.hypot(ub, ur)
 print(f"16-20 kHz moved {change:+.2f} dB, uncertain by {ub:.2f} and {ur:.2f} dB: allowed {allowed:.2f}")
 sys.exit(0 if 0.2 < abs(change) < allowed else 1)
 PY

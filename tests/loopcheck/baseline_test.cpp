@@ -1,5 +1,5 @@
 // Baselines and trends on made-up results: which changes regress (the worse way, beyond
-// the tolerance and twice the combined uncertainty), which never do (the
+// the tolerance and three combined standard uncertainties), which never do (the
 // better way, inside the uncertainty, a bound), the words, and a baseline of
 // another interface refused unless --baseline-any.
 #include <gtest/gtest.h>
@@ -50,7 +50,8 @@ TEST(LoopcheckBaseline, RegressionsAndWhatNeverIs)
         {"1 frame more delay", result(557.0, 0.001, -96.2), {"latency_frames"}},
         {"1 frame less: a latency is closer-is-better", result(555.0, 0.001, -96.2), {"latency_frames"}},
         {"0.3 frame: within the tolerance", result(556.3, 0.001, -96.2), {}},
-        {"1 frame inside a wide uncertainty (0.6 each: 2 x 0.85)", result(557.0, 0.6, -96.2), {}},
+        {"1 frame inside a wide uncertainty (0.6 each: 3 x 0.85)", result(557.0, 0.6, -96.2), {}},
+        {"1 frame beyond 3 x 0.2 (the run 0.2 uncertain)", result(557.0, 0.2, -96.2), {"latency_frames"}},
         {"THD+N 3 dB worse", result(556.0, 0.001, -93.2), {"thd_n_db"}},
         {"THD+N 3 dB better", result(556.0, 0.001, -99.2), {}},
         {"THD+N 0.9 dB worse: within 1 dB", result(556.0, 0.001, -95.3), {}},
@@ -232,7 +233,7 @@ std::vector<std::string> regressed_words(const json& base, const json& run, cons
 }  // namespace
 
 // The response's mask: each third-octave band's mean level against the
-// baseline's, ±0.2 dB, widened to twice the combined uncertainty; either way
+// baseline's, ±0.2 dB, widened to three combined standard uncertainties; either way
 // counts (closer is better).
 TEST(LoopcheckBaseline, ResponseMask)
 {
@@ -281,20 +282,26 @@ TEST(LoopcheckBaseline, ResponseMask)
          base,
          {},
          {}},
-        {"a run 0.5 dB lower above 10 kHz, 0.3 dB uncertain there, against a baseline alike: 2 x 0.42",
+        {"a run 0.5 dB lower above 10 kHz, 0.3 dB uncertain there, against a baseline alike: 3 x 0.42",
          response_result([](double hz) { return hz >= 10000.0 ? -0.5 : 0.0; },
                          [](double hz) { return hz >= 10000.0 ? 0.3 : 0.001; }),
          response_result(level_flat, [](double hz) { return hz >= 10000.0 ? 0.3 : 0.001; }),
          {},
          {}},
-        {"0.5 dB lower above 10 kHz, 0.1 dB uncertain in both: widened to 2 x 0.14",
+        {"0.5 dB lower above 10 kHz, 0.1 dB uncertain in both: widened to 3 x 0.14",
          response_result([](double hz) { return hz >= 10000.0 ? -0.5 : 0.0; },
                          [](double hz) { return hz >= 10000.0 ? 0.1 : 0.001; }),
          response_result(level_flat, [](double hz) { return hz >= 10000.0 ? 0.1 : 0.001; }),
          {},
-         {"regressed: response 10-12.5 kHz -0.50 dB, tolerance 0.28",
-          "regressed: response 12.5-16 kHz -0.50 dB, tolerance 0.28",
-          "regressed: response 16-20 kHz -0.50 dB, tolerance 0.28"}},
+         {"regressed: response 10-12.5 kHz -0.50 dB, tolerance 0.42",
+          "regressed: response 12.5-16 kHz -0.50 dB, tolerance 0.42",
+          "regressed: response 16-20 kHz -0.50 dB, tolerance 0.42"}},
+        {"0.5 dB lower above 10 kHz, 0.12 dB uncertain in both: inside 3 x 0.17",
+         response_result([](double hz) { return hz >= 10000.0 ? -0.5 : 0.0; },
+                         [](double hz) { return hz >= 10000.0 ? 0.12 : 0.001; }),
+         response_result(level_flat, [](double hz) { return hz >= 10000.0 ? 0.12 : 0.001; }),
+         {},
+         {}},
         {"loop 2 lower below 25 Hz, loop 1 the same",
          response_result(level_flat, u_small, [](double hz) { return hz < 25.0 ? -1.0 : 0.0; }),
          response_result(level_flat, u_small, level_flat),
