@@ -55,6 +55,18 @@ int identity_card_in_name(const std::string& name);
 // Card index's entry of /proc/asound/cards: its id, driver, name and long name. False when not there.
 bool identity_cards_entry(const std::string& cards, int index, identity_card& card);
 
+// The ALSA card behind the PipeWire node one of names names (tried in
+// turn), from pw-dump's JSON: the node whose node.name, node.description or
+// node.nick is the name, or its client part before ':' (a JACK port on
+// PipeWire); its alsa.card (or api.alsa.card), else its device's
+// api.alsa.card (device.id). card -1 when none (no such node, not ALSA's,
+// not JSON).
+struct identity_pipewire_card {
+    int card = -1;
+    std::string node;  // the node's node.name
+};
+identity_pipewire_card identity_pipewire_card_of(const std::string& dump, const std::vector<std::string>& names);
+
 // PRETTY_NAME of an os-release file, unquoted; NAME and VERSION where it has none; "" when neither.
 std::string identity_os_release(const std::string& text);
 
@@ -74,6 +86,11 @@ identity_system identity_read_system(const std::string& root);
 // ALSA card index with its hardware (USB or PCI, where sysfs tells it).
 std::optional<identity_card> identity_read_card(const std::string& root, int index);
 
+// pw-dump's JSON: under "/" the running PipeWire's (pw-dump, 5 s at most;
+// "" without PipeWire or on Windows), under another root its pw-dump.json.
+std::string identity_pipewire_dump(const std::string& root);
+
 // The identity: the system, and the card the first of names points at (a
-// device's name, then JACK's port aliases).
+// device's name, then JACK's port aliases: "hw:N" in it); where none does,
+// the card behind the PipeWire node one names (identity_pipewire_dump).
 identity identity_read(const std::string& root, const std::vector<std::string>& names);

@@ -5,7 +5,10 @@
 // tree), each field exactly as the tree holds it.
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <iterator>
 #include <string>
+#include <vector>
 
 #include "loopcheck/identity/identity.hpp"
 
@@ -150,4 +153,83 @@ TEST(LoopcheckIdentity, FixtureTreesReadExactly)
     const identity none = identity_read(trees + "no-such-tree", {"(hw:1,0)"});
     EXPECT_EQ(none.system.hostname, "");
     EXPECT_FALSE(none.card);
+}
+
+// PipeWire's nodes, from pw-dump's JSON (the usb tree's pw-dump.json, and
+// variants of a node): the node a device's or a JACK port's name names, by
+// its node.name, node.description or node.nick, whole or before ':'; the card
+// its alsa.card (a number or a string) names, else its device's
+// api.alsa.card; none for a node that is not ALSA's, a device that is not
+// there, a number out of ALSA's range, or text that is not JSON.
+TEST(LoopcheckIdentity, PipewireNodesNameTheirCard)
+{
+    std::ifstream in(trees + "usb/pw-dump.json");
+    const std::string dump{std::istreambuf_iterator<char>(in), {}};
+    ASSERT_FALSE(dump.empty());
+    const std::string input = "alsa_input.usb-Burr-Brown_from_TI_USB_Audio_CODEC-00.analog-stereo";
+    const std::string output = "alsa_output.usb-Burr-Brown_from_TI_USB_Audio_CODEC-00.analog-stereo";
+    const auto node = [](const std::string& props) {
+        return "[{\"id\": 7, \"type\": \"PipeWire:Interface:Node\", \"info\": {\"props\": {\"node.name\": \"n\"" +
+               props +
+               "}}}, {\"id\": 9, \"type\": \"PipeWire:Interface:Device\", \"info\": {\"props\": "
+               "{\"api.alsa.card\": 4}}}]";
+    };
+    const struct {
+        const char* what;
+        std::string dump;
+        std::vector<std::string> names;
+        int card;
+        std::string node;
+    } rows[] = {
+        {"its node.name", dump, {input}, 1, input},
+        {"a JACK port of its description", dump, {"USB Audio CODEC Analog Stereo:capture_FL"}, 1, input},
+        {"a JACK port of its nick", dump, {"USB Audio CODEC:capture_FL"}, 1, input},
+        {"its device's card (no alsa.card of its own)",
+         dump,
+         {"USB Audio CODEC Analog Stereo Output:playback_FL"},
+         1,
+         output},
+        {"the first name that names one", dump, {"system", "Headphones", output}, 1, output},
+        {"a longer name is not its port", dump, {"USB Audio CODEC Analog Stereos"}, -1, ""},
+        {"a Bluetooth node", dump, {"Headphones:playback_FL"}, -1, ""},
+        {"the dummy driver", dump, {"Dummy-Driver"}, -1, ""},
+        {"no name", dump, {""}, -1, ""},
+        {"alsa.card as a string", node(", \"alsa.card\": \"3\""), {"n"}, 3, "n"},
+        {"api.alsa.card on the node", node(", \"api.alsa.card\": 5"), {"n"}, 5, "n"},
+        {"its device by device.id", node(", \"device.id\": 9"), {"n"}, 4, "n"},
+        {"a device.id with no device", node(", \"device.id\": 8"), {"n"}, -1, ""},
+        {"a card beyond ALSA's", node(", \"alsa.card\": 100"), {"n"}, -1, ""},
+        {"a negative card", node(", \"alsa.card\": -1"), {"n"}, -1, ""},
+        {"a card that is no number", node(", \"alsa.card\": \"1x\""), {"n"}, -1, ""},
+        {"not JSON", "pw-dump: can't connect", {input}, -1, ""},
+        {"cut short", dump.substr(0, dump.size() / 2), {input}, -1, ""},
+        {"no dump", "", {input}, -1, ""},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.what);
+        const identity_pipewire_card found = identity_pipewire_card_of(r.dump, r.names);
+        EXPECT_EQ(found.card, r.card);
+        EXPECT_EQ(found.node, r.node);
+    }
+}
+
+// On PipeWire the names hold no "hw:N": the card of the node they name, read
+// from sysfs as for hw:N (the usb tree's card 1, exactly), found through the node.
+TEST(LoopcheckIdentity, PipewireCardReadLikeHwN)
+{
+    const identity id = identity_read(trees + "usb", {"USB Audio CODEC Analog Stereo:capture_FL"});
+    ASSERT_TRUE(id.card);
+    EXPECT_EQ(id.card->index, 1);
+    EXPECT_EQ(id.card->id, "CODEC");
+    EXPECT_EQ(id.card->module, "snd-usb-audio");
+    ASSERT_TRUE(id.card->usb);
+    EXPECT_EQ(id.card->usb->vendor_id + " " + id.card->usb->product_id + " " + id.card->usb->serial + " " +
+                  id.card->usb->release,
+              "08bb 2902 A1B2C3D4 0100");
+    EXPECT_EQ(id.card_from, "pipewire:alsa_input.usb-Burr-Brown_from_TI_USB_Audio_CODEC-00.analog-stereo");
+    EXPECT_EQ(identity_key(id, "x"), "usb:08bb:2902:A1B2C3D4");
+    // "hw:N" in a name comes first; a node that is not ALSA's, or a tree with no pw-dump.json, gives none.
+    EXPECT_EQ(identity_read(trees + "usb", {"USB Audio CODEC:capture_FL", "alsa_pcm:hw:0:in1"}).card->id, "PCH");
+    EXPECT_FALSE(identity_read(trees + "usb", {"Headphones:playback_FL"}).card);
+    EXPECT_FALSE(identity_read(trees + "pci", {"USB Audio CODEC Analog Stereo:capture_FL"}).card);
 }
