@@ -52,8 +52,8 @@ bool names_node(const std::string& name, const json& props)
 {
     for (const char* key : {"node.name", "node.description", "node.nick"}) {
         const std::string n = text_of(props, key);
-        if (!n.empty() && (name == n || (name.size() > n.size() && name.compare(0, n.size(), n) == 0 &&
-                                         name[n.size()] == ':')))
+        if (!n.empty() &&
+            (name == n || (name.size() > n.size() && name.compare(0, n.size(), n) == 0 && name[n.size()] == ':')))
             return true;
     }
     return false;

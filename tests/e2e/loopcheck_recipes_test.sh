@@ -6,7 +6,7 @@
 # loopsim's 300 frames (its log), never loopcheck's own figures.
 #   - GitLab (gitlab-ci.yml): the YAML parses; the job's script, run as the
 #     runner runs it (bash -e, the job's variables exported), with the
-#     example limits passes and leaves every artifact the job keeps, the
+#     example limits and the device named (JACK's "system") passes and leaves every artifact the job keeps, the
 #     JUnit it names as its report valid against junit-10.xsd with the
 #     latency's and each limit's cases; with an --expect 5 frames off the job
 #     fails and the JUnit, still written, holds the latency as <failure>.
@@ -23,7 +23,7 @@
 #     customSmallerIsBetter or customBiggerIsBetter; each entry {name, unit,
 #     value[, range]} in the file of its figure's direction (the schema's
 #     `better` where it says), its value loopcheck's JSON's, the latency the
-#     truth's within 0.5 frame.
+#     truth's within 0.5 frame, THD+N loopsim's noise's closed form within 0.5 dB.
 set -u
 . "$SOURCE_DIR/tools/rig.sh"
 rig_test_begin
@@ -43,8 +43,10 @@ rig_stop "$RIG_LOOPSIM_PID"
 [ -n "$round_trip" ] || fail "jack_iodelay read nothing"
 lat=$((round_trip + 300))
 echo "the server's round trip is $round_trip frames: the loop's latency $lat"
-# One loopsim for every run: --cable plugs it into each new loopcheck.
-rig_loopsim_start --delay 300 --gain 0.5 --cable loopcheck || fail "no loopsim"
+# One loopsim for every run, its noise at -110 dBFS so that the noise and the
+# dynamic range are figures, not digital silence's: --cable plugs it into
+# each new loopcheck.
+rig_loopsim_start --delay 300 --gain 0.5 --noise -110 --cable loopcheck || fail "no loopsim"
 
 failed=0
 check() { # what, then a command that must succeed
@@ -82,7 +84,7 @@ check "the artifacts kept whatever the outcome" \
 for run in pass fail; do
     mkdir -p "$work/gitlab-$run"
     cp "$recipes/limits.json" "$work/gitlab-$run/"
-    if [ $run = pass ]; then yaml_job "$gitlab" loopcheck; else
+    if [ $run = pass ]; then yaml_job "$gitlab" loopcheck LOOPCHECK_DEVICE=system; else
         yaml_job "$gitlab" loopcheck "LOOPCHECK_OPTIONS=--expect $((lat + 5))"
     fi >"$work/gitlab-$run/job.sh"
     (cd "$work/gitlab-$run" && timeout 120 bash job.sh >job.out 2>&1)
@@ -159,7 +161,7 @@ mkdir -p "$work/lava-none"
 lava_steps "$lava" >"$work/lava-none/run.sh"
 (cd "$work/lava-none" && LAVA_CALLS="$work/lava-none/calls" timeout 120 sh run.sh >run.out 2>&1)
 check "LAVA: no loop, --skip-if-no-loop: the loop's case a skip" grep -qx 'latency.loop_found --result skip' "$work/lava-none/calls"
-rig_loopsim_start --delay 300 --gain 0.5 --cable loopcheck || fail "no loopsim"
+rig_loopsim_start --delay 300 --gain 0.5 --noise -110 --cable loopcheck || fail "no loopsim"
 
 # ---- pytest, labgrid's style, under the system's python3 ------------------------------
 for run in truth off; do
@@ -227,6 +229,12 @@ for row in "${rows[@]}"; do
         check "benchmark: \"$name\": the schema's $key is $better is better, the file's $direction" [ "$better" = "$direction" ]
     fi
 done
+# THD+N's closed form on loopsim's path: its white noise (-110 dBFS RMS over 0 to
+# 24 kHz) in the battery's 20 Hz to 20 kHz band, against the -1 dBFS sine's RMS
+# after the gain of 0.5: -100.8 dB.
+thd_n=$(jq '.[] | select(.name == "thd_n at -1 dBFS") | .value' "$work/bench/smaller.json")
+closed=$(awk 'BEGIN { printf "%.3f", -110 + 10 * log((20000 - 20) / 24000) / log(10) - (20 * log(0.5 * 10^(-1 / 20)) / log(10) - 10 * log(2) / log(10)) }')
+check "benchmark: THD+N $thd_n dB within 0.5 dB of loopsim's closed form $closed" near "$thd_n" "$closed" 0.5
 ms=$(jq '.[] | select(.name == "latency") | .value' "$work/bench/smaller.json")
 check "benchmark: the latency $ms ms, the truth's $lat frames at 48 kHz within 0.5 frame" near "$ms" "$(awk -v l="$lat" 'BEGIN { print l / 48 }')" "$(awk 'BEGIN { print 0.5 / 48 }')"
 check "benchmark: the latency's range its uncertainty" jq -e '.[] | select(.name == "latency") | .range | test("^± [0-9.e-]+$")' "$work/bench/smaller.json"
