@@ -86,8 +86,20 @@ identity_system identity_read_system(const std::string& root);
 // ALSA card index with its hardware (USB or PCI, where sysfs tells it).
 std::optional<identity_card> identity_read_card(const std::string& root, int index);
 
-// pw-dump's JSON: under "/" the running PipeWire's (pw-dump, 5 s at most;
-// "" without PipeWire or on Windows), under another root its pw-dump.json.
+// Where pw-dump's JSON comes from: a fixture tree's pw-dump.json (a root
+// other than "/"), the running PipeWire server (its socket
+// RUNTIME_DIR/pipewire-0 is there, RUNTIME_DIR being PIPEWIRE_RUNTIME_DIR,
+// else XDG_RUNTIME_DIR; or PIPEWIRE_REMOTE names one), or nowhere: plain
+// jackd and ALSA are never kept waiting on pw-dump. The environment's values
+// are handed in ("" for unset).
+enum class identity_pipewire_source { none, fixture, server };
+identity_pipewire_source identity_pipewire_source_of(const std::string& root, const std::string& pipewire_runtime_dir,
+                                                     const std::string& xdg_runtime_dir,
+                                                     const std::string& pipewire_remote);
+
+// pw-dump's JSON: under "/" the running PipeWire's (pw-dump, 5 s at most,
+// run only where identity_pipewire_source_of finds a server; "" without one
+// or on Windows), under another root its pw-dump.json.
 std::string identity_pipewire_dump(const std::string& root);
 
 // The identity: the system, and the card the first of names points at (a

@@ -4,6 +4,8 @@
 // device.id (its device object, whose api.alsa.card names the card too).
 // PipeWire writes a property that reads as a number as a number, and the
 // rest as strings: both are taken.
+#include <filesystem>
+
 #include <nlohmann/json.hpp>
 
 #include "loopcheck/identity/identity.hpp"
@@ -95,4 +97,21 @@ identity_pipewire_card identity_pipewire_card_of(const std::string& dump, const 
         }
     }
     return {};
+}
+
+identity_pipewire_source identity_pipewire_source_of(const std::string& root, const std::string& pipewire_runtime_dir,
+                                                     const std::string& xdg_runtime_dir,
+                                                     const std::string& pipewire_remote)
+{
+    namespace fs = std::filesystem;
+    std::error_code error;
+    if (root != "/")
+        return fs::is_regular_file(fs::path(root) / "pw-dump.json", error) ? identity_pipewire_source::fixture
+                                                                           : identity_pipewire_source::none;
+    // PIPEWIRE_REMOTE names a server (a socket's path or name) that the user chose: ask it.
+    if (!pipewire_remote.empty())
+        return identity_pipewire_source::server;
+    const std::string& dir = pipewire_runtime_dir.empty() ? xdg_runtime_dir : pipewire_runtime_dir;
+    return !dir.empty() && fs::exists(fs::path(dir) / "pipewire-0", error) ? identity_pipewire_source::server
+                                                                           : identity_pipewire_source::none;
 }

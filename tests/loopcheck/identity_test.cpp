@@ -5,6 +5,9 @@
 // tree), each field exactly as the tree holds it.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -232,4 +235,42 @@ TEST(LoopcheckIdentity, PipewireCardReadLikeHwN)
     EXPECT_EQ(identity_read(trees + "usb", {"USB Audio CODEC:capture_FL", "alsa_pcm:hw:0:in1"}).card->id, "PCH");
     EXPECT_FALSE(identity_read(trees + "usb", {"Headphones:playback_FL"}).card);
     EXPECT_FALSE(identity_read(trees + "pci", {"USB Audio CODEC Analog Stereo:capture_FL"}).card);
+}
+
+// Whether pw-dump is asked: only where a PipeWire server's socket is (the
+// runtime folder's pipewire-0, PIPEWIRE_RUNTIME_DIR before XDG_RUNTIME_DIR)
+// or PIPEWIRE_REMOTE names one; a fixture tree answers from its pw-dump.json
+// whatever the environment says; plain jackd or ALSA (no socket) never waits on it.
+TEST(LoopcheckIdentity, PipewireAskedOnlyWhereItRuns)
+{
+    namespace fs = std::filesystem;
+    const fs::path run = fs::path(testing::TempDir()) / ("identity_run_" + std::to_string(::getpid()));
+    fs::create_directories(run / "with");
+    fs::create_directories(run / "without");
+    std::ofstream(run / "with" / "pipewire-0") << "";
+    // A name that only begins like the socket is not it.
+    std::ofstream(run / "without" / "pipewire-0-manager") << "";
+    const std::string with = (run / "with").string(), without = (run / "without").string();
+    using s = identity_pipewire_source;
+    const struct {
+        const char* what;
+        std::string root, pipewire_runtime_dir, xdg_runtime_dir, remote;
+        s source;
+    } rows[] = {
+        {"the socket in XDG_RUNTIME_DIR", "/", "", with, "", s::server},
+        {"no socket there (plain jackd, ALSA)", "/", "", without, "", s::none},
+        {"no runtime folder at all", "/", "", "", "", s::none},
+        {"a folder that is not there", "/", "", with + "/nowhere", "", s::none},
+        {"PIPEWIRE_RUNTIME_DIR before XDG_RUNTIME_DIR", "/", with, without, "", s::server},
+        {"PIPEWIRE_RUNTIME_DIR without the socket", "/", without, with, "", s::none},
+        {"PIPEWIRE_REMOTE names a server", "/", "", without, "pipewire-1", s::server},
+        {"a fixture tree with pw-dump.json", trees + "usb", "", with, "", s::fixture},
+        {"a fixture tree without, a server running", trees + "pci", "", with, "pipewire-0", s::none},
+        {"a tree that is not there", trees + "no-such-tree", "", with, "", s::none},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.what);
+        EXPECT_EQ(identity_pipewire_source_of(r.root, r.pipewire_runtime_dir, r.xdg_runtime_dir, r.remote), r.source);
+    }
+    fs::remove_all(run);
 }
