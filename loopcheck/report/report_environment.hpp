@@ -7,7 +7,7 @@
 #include "loopcheck/mode.hpp"
 
 // The version of docs/loopcheck.schema.json the JSON follows (its changelog is in docs/loopcheck.md).
-inline constexpr const char* report_schema_version = "1.1";
+inline constexpr const char* report_schema_version = "1.2";
 
 nlohmann::ordered_json report_environment_json(const session_result& result);
 

@@ -94,7 +94,7 @@ check "the JSON passes the schema" rig_json_check "$work/a.json"
 jack_version=$(timeout 10 jackd --version 2>/dev/null | sed -n 's/^jackdmp version \([0-9.]*\).*/\1/p' | head -1)
 libjack=$(head -1 "$work/a.json" | jq -r '.measurement.environment.audio.libjack')
 check "libjack $libjack, the server's $jack_version" [ "${jack_version:-none}" = "$libjack" ]
-check "schema_version 1.1" [ "$(head -1 "$work/a.json" | jq -r .measurement.schema_version)" = 1.1 ]
+check "schema_version 1.2" [ "$(head -1 "$work/a.json" | jq -r .measurement.schema_version)" = 1.2 ]
 
 # ---- no loop wired: a skip, under GNU's convention --------------------------------
 LOOPCHECK_SYSFS="$SOURCE_DIR/tests/data/identity/usb" timeout 60 "$loopcheck" --json --quality --monitor 3s \
