@@ -28,10 +28,13 @@ std::wstring wide_of(const std::string& text)
 }
 
 // A string value (REG_SZ, or REG_EXPAND_SZ expanded), "" when it is not there.
+// RRF_RT_REG_SZ alone: RegGetValueW expands a REG_EXPAND_SZ and takes it as
+// REG_SZ; asked for RRF_RT_REG_EXPAND_SZ without RRF_NOEXPAND it fails
+// every value (ERROR_INVALID_PARAMETER).
 std::string value_of(HKEY key, const wchar_t* subkey, const wchar_t* value)
 {
     DWORD bytes = 0;
-    const DWORD flags = RRF_RT_REG_SZ | RRF_RT_REG_EXPAND_SZ;
+    const DWORD flags = RRF_RT_REG_SZ;
     if (RegGetValueW(key, subkey, value, flags, nullptr, nullptr, &bytes) != ERROR_SUCCESS || bytes == 0)
         return "";
     std::vector<wchar_t> text(bytes / sizeof(wchar_t) + 1, L'\0');
@@ -92,10 +95,14 @@ std::optional<identity_driver> identity_read_asio_driver(const std::string& name
     }
     const std::wstring path = wide_of(d.path);
     DWORD ignored = 0;
+    // A path without a folder is looked up as LoadLibrary looks it up (system32 first).
     const DWORD size = GetFileVersionInfoSizeW(path.c_str(), &ignored);
+    const DWORD error = size == 0 ? GetLastError() : ERROR_SUCCESS;
     std::vector<unsigned char> block(size);
     if (size == 0 || !GetFileVersionInfoW(path.c_str(), 0, size, block.data())) {
-        d.reason = "no version resource";
+        const bool missing =
+            error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND || error == ERROR_MOD_NOT_FOUND;
+        d.reason = missing ? "the DLL is not there" : "no version resource";
         return d;
     }
     void* fixed = nullptr;
