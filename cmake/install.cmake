@@ -31,9 +31,26 @@ install(TARGETS ${LOOPCABLE_PROGRAMS} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR
 set(LOOPCABLE_DOC_DIR ${CMAKE_INSTALL_DATADIR}/doc/loopcable)
 install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/LICENSE
         DESTINATION ${LOOPCABLE_DOC_DIR} COMPONENT programs)
+# What a lab needs beside the programs: the docs that the installed README
+# links to (docs/ as it is in the source tree, so that every relative link
+# resolves: the recipes and the schema among them), and loopcheck's JSON
+# Schema with its checker in share/loopcable/, outside the doc folder, which
+# a system may leave out (dpkg's path-exclude).
+install(DIRECTORY ${PROJECT_SOURCE_DIR}/docs/ DESTINATION ${LOOPCABLE_DOC_DIR}/docs COMPONENT programs
+        FILES_MATCHING PATTERN "*.md" PATTERN "*.png" PATTERN "*.json" PATTERN "*.yml" PATTERN "*.yaml"
+        PATTERN "*.py")
+install(FILES ${PROJECT_SOURCE_DIR}/docs/loopcheck.schema.json DESTINATION ${CMAKE_INSTALL_DATADIR}/loopcable
+        COMPONENT programs)
+install(PROGRAMS ${PROJECT_SOURCE_DIR}/tools/json_check.py DESTINATION ${CMAKE_INSTALL_DATADIR}/loopcable
+        COMPONENT programs)
 
+# loopsim, the simulated interface, for a bench's own self-test: in the
+# programs (and the package), and alone as the component of its own name.
+set(LOOPCABLE_MAN_PROGRAMS ${LOOPCABLE_PROGRAMS})
 if(TARGET loopsim)
+  install(TARGETS loopsim RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT programs)
   install(TARGETS loopsim RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT loopsim EXCLUDE_FROM_ALL)
+  list(APPEND LOOPCABLE_MAN_PROGRAMS loopsim)
 endif()
 
 # Man pages: man/PROGRAM.1.scd, the version filled in, through scdoc into
@@ -45,7 +62,7 @@ if(NOT SCDOC OR NOT GZIP)
   message(STATUS "scdoc or gzip not found (Debian package scdoc): the man pages are not built")
 else()
   set(man_pages "")
-  foreach(program ${LOOPCABLE_PROGRAMS})
+  foreach(program ${LOOPCABLE_MAN_PROGRAMS})
     set(source ${PROJECT_SOURCE_DIR}/man/${program}.1.scd)
     if(NOT EXISTS ${source})
       message(WARNING "${program} has no man page man/${program}.1.scd")
@@ -108,6 +125,9 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION sound)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# The schema's checker (share/loopcable/json_check.py) is Python, and needs python3-jsonschema.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "python3")
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "python3-jsonschema")
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "https://loopcable.example.org/")
 set(CPACK_DEBIAN_COMPRESSION_TYPE xz)
 set(CPACK_GENERATOR DEB)

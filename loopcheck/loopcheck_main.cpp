@@ -66,6 +66,9 @@ void environment_read(session_result& result)
     std::vector<std::string> names{result.facts.out_name, result.facts.in_name};
     names.insert(names.end(), result.facts.port_aliases.begin(), result.facts.port_aliases.end());
     result.environment = identity_read(identity_root(), names);
+    // On ASIO the device's name is the driver's: its DLL and version from the registry (Windows only).
+    if (result.facts.host_api == "ASIO")
+        result.environment.driver = identity_read_asio_driver(result.facts.out_name);
     result.versions = stream_versions_of();
 }
 

@@ -25,7 +25,13 @@ except ImportError:
     sys.stderr.write("json_check: python3-jsonschema is missing (tools/setup.sh test installs it)\n")
     sys.exit(2)
 
-SCHEMA = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "docs", "loopcheck.schema.json")
+HERE = os.path.dirname(os.path.abspath(__file__))
+# Installed, the schema lies beside the checker (share/loopcable/); in the source tree, in docs/.
+SCHEMA = next(
+    (p for p in (os.path.join(HERE, "loopcheck.schema.json"), os.path.join(HERE, "..", "docs", "loopcheck.schema.json"))
+     if os.path.exists(p)),
+    os.path.join(HERE, "..", "docs", "loopcheck.schema.json"),
+)
 MOST_ERRORS = 20  # per object
 
 
@@ -146,7 +152,7 @@ class Checker:
 
 def main():
     parser = argparse.ArgumentParser(description="Validates loopcheck's JSON output against its schema.")
-    parser.add_argument("--schema", default=SCHEMA, help="the schema (default: docs/loopcheck.schema.json)")
+    parser.add_argument("--schema", default=SCHEMA, help="the schema (default: the one beside this script, else docs/loopcheck.schema.json)")
     parser.add_argument("-q", "--quiet", action="store_true", help="nothing on standard output when valid")
     parser.add_argument("files", nargs="*", default=["-"], help="inputs (default: standard input)")
     args = parser.parse_args()

@@ -39,7 +39,7 @@ headless=(xvfb xdotool imagemagick)
 # tone's d2 and d3; shfmt, with which tools/setup.sh --check reads the
 # scripts' commands.
 test=(googletest libgtest-dev libbenchmark-dev jq clang-format python3 python3-jsonschema python3-numpy shfmt
-      libxml2-utils
+      libxml2-utils python3-yaml python3-pytest
       jackd2 xvfb xdotool imagemagick procps
       g++-mingw-w64-x86-64 ninja-build wine64 libasound2-plugins wine64-tools libwine-dev
       pipewire pipewire-bin wireplumber pipewire-jack dbus-daemon

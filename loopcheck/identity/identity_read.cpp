@@ -156,5 +156,13 @@ identity identity_read(const std::string& root, const std::vector<std::string>& 
         id.card_from = name;
         break;
     }
+    if (!id.card_from.empty())
+        return id;
+    const identity_pipewire_card pw = identity_pipewire_card_of(identity_pipewire_dump(root), names);
+    if (pw.card >= 0) {
+        id.card = identity_read_card(root, pw.card);
+        if (id.card)
+            id.card_from = "pipewire:" + pw.node;
+    }
     return id;
 }

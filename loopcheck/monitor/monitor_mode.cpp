@@ -158,6 +158,11 @@ mode_judgement monitor_judge(const monitor_outcome& o)
             count.result = check_result::fail, count.fails_with = check_status::monitor_limit, count.words = text;
         }
     }
+    // The glitches' WAVs (--save-glitches), for a CI engine to attach to this case.
+    if (!o.plan.save_dir.empty())
+        for (const monitor_trace_event& e : o.trace.events)
+            if (!e.file.empty())
+                count.files.push_back(o.plan.save_dir + "/" + e.file);
     j.checks.push_back(count);
     if (o.plan.max_drift_ppm >= 0.0) {
         mode_check drift;

@@ -39,6 +39,7 @@ struct mode_check {
     check_result result = check_result::pass;
     check_status fails_with = check_status::ok;  // the status a failure gives the session
     std::string words;                           // a failure's words as the summary gives them ("" when it passed)
+    std::vector<std::string> files;  // the files that show it (the glitches' WAVs): a CI engine's attachments
 };
 
 struct mode_judgement {

@@ -37,6 +37,22 @@ json card_json(const identity& id)
     return j;
 }
 
+// The Windows driver behind the devices (ASIO's), null where none was read.
+json driver_json(const identity& id)
+{
+    if (!id.driver)
+        return nullptr;
+    const identity_driver& d = *id.driver;
+    return {{"api", d.api},
+            {"name", d.name},
+            {"clsid", text_or_null(d.clsid)},
+            {"path", text_or_null(d.path)},
+            {"version", text_or_null(d.version)},
+            {"product", text_or_null(d.product)},
+            {"company", text_or_null(d.company)},
+            {"reason", text_or_null(d.reason)}};
+}
+
 std::string devices_of(const stream_facts& f)
 {
     const std::string devices = f.in_name == f.out_name ? f.out_name : f.out_name + " to " + f.in_name;
@@ -84,5 +100,6 @@ json report_environment_json(const session_result& r)
                   {"host_api", r.facts.host_api}};
     j["card"] = card_json(r.environment);
     j["key"] = report_identity_key(r);
+    j["driver"] = driver_json(r.environment);
     return j;
 }

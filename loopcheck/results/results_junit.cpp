@@ -26,6 +26,15 @@ std::string attachments(const results_run& run, const std::string& mode)
     return text;
 }
 
+// The attachments of one check's own files (the glitches' WAVs on the glitches' case).
+std::string attachments(const std::vector<std::string>& paths)
+{
+    std::string text;
+    for (const std::string& path : paths)
+        text += "[[ATTACHMENT|" + path + "]]\n";
+    return text;
+}
+
 // A check's figure as the suite's properties: "MODE.CASE.value", unit, min, max, direction, bound.
 std::string check_properties(const std::string& key, const mode_check& c)
 {
@@ -97,7 +106,8 @@ std::string results_junit(const results_run& run)
                 t.skipped++;
                 body += "      <skipped" + attribute("message", c.words.empty() ? "not checked" : c.words) + "/>\n";
             }
-            body += system_out(figure.empty() && c.result != check_result::fail ? "" : figure + "\n" + files);
+            const std::string own = attachments(c.files);
+            body += system_out(figure.empty() && c.result != check_result::fail ? own : figure + "\n" + own + files);
             cases += testcase(m.name, names[i], body);
         }
     }

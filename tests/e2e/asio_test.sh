@@ -14,6 +14,9 @@
 #     0.01 frame, its -b the ASIO buffer asked;
 #   - loopcheck.exe --buffers 128,512 on ASIO (WineASIO setting the server's
 #     period to the size asked): each size's round trip the size plus 300;
+#   - loopcheck.exe's JSON names the ASIO driver: the name, CLSID and DLL
+#     that Wine's reg tool reads, and the DLL's version, or "no version
+#     resource" where the DLL has no resource section;
 #   - karvel.exe on ASIO finds the loop: its peak position is the truth within
 #     a frame, its buffer size the period, at period 64 (wine_loop_test runs
 #     it at 256, through a longer path, several times in a row).
@@ -48,6 +51,33 @@ wineserver -w || true
 
 converged() { rig_karvel_converged "$work/shot.png"; }
 
+# The driver in loopcheck.exe's environment, against what Wine's own reg tool
+# reads from the registry (HKLM\Software\ASIO\WineASIO's CLSID and
+# description, the class's InprocServer32) and what the DLL holds: its
+# version where it has a resource section, else "no version resource".
+check_driver() {
+    rig_json_check "$work/lc.json" || fail "loopcheck.exe's JSON breaks docs/loopcheck.schema.json"
+    local clsid dll description
+    clsid=$(wine_run reg query 'HKLM\Software\ASIO\WineASIO' /v CLSID 2>/dev/null |
+        grep -Eio '\{[0-9a-f-]{36}\}' | tr a-f A-F | head -1)
+    description=$(wine_run reg query 'HKLM\Software\ASIO\WineASIO' /v Description 2>/dev/null |
+        sed -n 's/.*REG_SZ[[:space:]]*//p' | tr -d '\r' | head -1)
+    dll=$(wine_run reg query "HKCR\\CLSID\\$clsid\\InprocServer32" /ve 2>/dev/null |
+        sed -n 's/.*REG_[A-Z_]*SZ[[:space:]]*//p' | tr -d '\r' | head -1)
+    [ -n "$clsid" ] && [ -n "$dll" ] || fail "Wine's reg tool read no WineASIO class ('$clsid', '$dll')"
+    jq -e --arg c "$clsid" --arg d "$dll" --arg n "${description:-WineASIO}" '.environment.driver |
+        .api == "ASIO" and .name == $n and .clsid == $c and .path == $d' "$work/lc.json" >/dev/null ||
+        fail "loopcheck.exe's driver: $(jq -c .environment.driver "$work/lc.json"), the registry: $description, $clsid, $dll"
+    if x86_64-w64-mingw32-objdump -h "$RIG_WINE_PREFIX/drive_c/windows/system32/wineasio64.dll" | grep -q '\.rsrc'; then
+        jq -e '.environment.driver | .version != null and .reason == null' "$work/lc.json" >/dev/null ||
+            fail "wineasio64.dll has resources, loopcheck.exe read no version: $(jq -c .environment.driver "$work/lc.json")"
+    else
+        jq -e '.environment.driver | .version == null and .reason == "no version resource"' "$work/lc.json" >/dev/null ||
+            fail "wineasio64.dll has no resources, loopcheck.exe read: $(jq -c .environment.driver "$work/lc.json")"
+    fi
+    echo "driver: loopcheck.exe: $(jq -c .environment.driver "$work/lc.json") (the registry: $description, $clsid, $dll)"
+}
+
 for period in 256 64; do
     rig_jack_start "e2e-asio-$period-$$" $period 48000 || fail "no JACK server at period $period"
     truth=$((period + path))
@@ -71,6 +101,7 @@ for period in 256 64; do
     jq -e --argjson t $truth --argjson b $period '(.summary.mean_frames - $t | fabs) <= 0.01 and .host_api == "ASIO" and .buffer.granted == $b' "$work/lc.json" >/dev/null ||
         fail "period $period: loopcheck.exe read $(head -c 600 "$work/lc.json"), truth $truth"
     echo "period $period: loopcheck.exe: $(jq -c '{host_api, latency: .summary.mean_frames, uncertainty: .summary.latency_uncertainty_frames, buffer}' "$work/lc.json") (truth $truth)"
+    [ "$period" = 256 ] && check_driver
 
     # Karvel on ASIO through the same path: its peak at the truth within a
     # frame, its buffer the period (the filter converges in about 3 s).

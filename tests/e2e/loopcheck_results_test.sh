@@ -12,7 +12,10 @@
 #     LAVA's lines the same checks;
 #   - no loop wired (loopsim not started), --skip-if-no-loop --exit-protocol
 #     gnu: status 77, the loop's case and the modes not run <skipped>;
-#   - --buffers 256,512: a case per size.
+#   - --buffers 256,512: a case per size;
+#   - --monitor with --save-glitches on a loopsim that zeroes 480 frames (its
+#     log's one glitch): the glitches' case a <failure> whose system-out
+#     attaches every WAV the monitor wrote, each once, and no other case any.
 # And the JSON's environment: libjack's version the one jackd --version
 # prints (JACK 2's server and library come from one package), the schema's
 # version, and LOOPCHECK_SYSFS read for the machine (a fixture tree's host
@@ -91,7 +94,7 @@ check "the JSON passes the schema" rig_json_check "$work/a.json"
 jack_version=$(timeout 10 jackd --version 2>/dev/null | sed -n 's/^jackdmp version \([0-9.]*\).*/\1/p' | head -1)
 libjack=$(head -1 "$work/a.json" | jq -r '.measurement.environment.audio.libjack')
 check "libjack $libjack, the server's $jack_version" [ "${jack_version:-none}" = "$libjack" ]
-check "schema_version 1.1" [ "$(head -1 "$work/a.json" | jq -r .measurement.schema_version)" = 1.1 ]
+check "schema_version 1.2" [ "$(head -1 "$work/a.json" | jq -r .measurement.schema_version)" = 1.2 ]
 
 # ---- no loop wired: a skip, under GNU's convention --------------------------------
 LOOPCHECK_SYSFS="$SOURCE_DIR/tests/data/identity/usb" timeout 60 "$loopcheck" --json --quality --monitor 3s \
@@ -120,8 +123,26 @@ check "--buffers: the JUnit validates (exit status $status)" valid "$c"
 check "--buffers: a case per size" is "$c" 'count(//testcase[@classname="loopcheck.buffers"][@name="buffer 256" or @name="buffer 512"])' 2
 check "--buffers: each size's round trip, in ms" \
     is "$c" 'string(//property[@name="buffers.buffer 512.unit"]/@value)' ms
+# ---- the glitches' WAVs as attachments ---------------------------------------------------
+rig_loopsim_start --delay 300 --glitch zero,1.5,480 --cable loopcheck || fail "no loopsim"
+timeout 90 "$loopcheck" --monitor 4s --save-glitches "$work/wav" --junit "$work/d.xml" >"$work/d.out" 2>"$work/d.err"
+status=$?
+rig_stop "$RIG_LOOPSIM_PID"
+d="$work/d.xml"
+loopsim_glitches=$(grep -c "^glitch " "$work/loopsim.out")
+wavs=$(cd "$work/wav" 2>/dev/null && ls *.wav 2>/dev/null | sed "s|^|$work/wav/|" | sort)
+attached=$(xpath "$d" 'string(//testcase[@name="glitches"]/system-out)' | sed -n 's/^\[\[ATTACHMENT|\(.*\.wav\)\]\]$/\1/p' | sort)
+check "--save-glitches: the JUnit validates (exit status $status)" valid "$d"
+check "--save-glitches: loopsim logged 1 glitch ($loopsim_glitches), the glitches' case a failure" \
+    is "$d" 'count(//testcase[@name="glitches"]/failure)' 1
+written=$(wc -w <<<"$wavs")
+counted=$(xpath "$d" 'string(//property[@name="monitor.glitches.value"]/@value)')
+check "--save-glitches: $written WAVs written, as many as the case's count $counted" [ "$written" -ge 1 -a "$written" = "$counted" ]
+check "--save-glitches: the glitches' case attaches every WAV written, each once" [ "$attached" = "$wavs" ]
+check "--save-glitches: no other case attaches a WAV" is "$d" 'count(//testcase[@name!="glitches"]/system-out[contains(., ".wav]]")])' 0
+
 if [ $failed != 0 ]; then
-    for f in a b c; do echo "--- $f"; cat "$work/$f.xml" "$work/$f.err" 2>/dev/null | head -80; done
+    for f in a b c d; do echo "--- $f"; cat "$work/$f.xml" "$work/$f.err" 2>/dev/null | head -80; done
     exit 1
 fi
 echo "loopcheck results: every check as expected"

@@ -88,26 +88,58 @@ if [ -z "$events" ] || [ "$events" != "$seen" ]; then
     failed=1
 fi
 
-# Every figure the schema declares (a key named with a unit: _db, _dbfs, _hz,
-# _frames, _ppm, _ms, _s, _percent) carries its unit and which way is better.
+# Every figure the schema declares carries its unit and which way is better
+# (lower, higher, closer, none; "as figure" where a key holds any figure's
+# value, as a limit's verdict does): each key whose value is a number, or an
+# array or a choice of them, and each key named with a unit (_db, _dbfs, _hz,
+# _frames, _ppm, _ms, _s, _percent). Counts and indices (integers named
+# without a unit) are not figures. The same check on a schema broken on
+# purpose (noise.dbfs without its unit, dynamic_range_db_a without its
+# direction, a new bare number) must name exactly those three.
 # shellcheck disable=SC2016
-bare=$(python3 -c '
+figures='
 import json, re, sys
+def types(v):
+    t = v.get("type", [])
+    return t if isinstance(t, list) else [t]
+def numeric(v):
+    if not isinstance(v, dict):
+        return False
+    if "number" in types(v):
+        return True
+    subs = [v.get("items")] + list(v.get("prefixItems") or []) + list(v.get("oneOf") or []) + list(v.get("anyOf") or [])
+    return any(numeric(s) for s in subs)
 def walk(o, path):
     if isinstance(o, dict):
         for k, v in (o.get("properties") or {}).items():
-            if re.search(r"_(db|dbfs|hz|frames|ppm|ms|s|percent)$", k) and isinstance(v, dict) and "type" in v \
-                    and "/if" not in path and "references" not in path:
-                if v.get("better") not in ("lower", "higher", "closer", "none") or not v.get("unit"):
+            if not isinstance(v, dict) or "/if" in path or "references" in path:
+                continue
+            if (re.search(r"_(db|dbfs|hz|frames|ppm|ms|s|percent)$", k) and "type" in v) or numeric(v):
+                if v.get("better") not in ("lower", "higher", "closer", "none", "as figure") or not v.get("unit"):
                     print(path + "/" + k)
         for k, v in o.items():
             walk(v, path + "/" + k)
     elif isinstance(o, list):
         for v in o:
             walk(v, path)
-walk(json.load(open(sys.argv[1])), "")' "$schema")
-if [ -n "$bare" ]; then
+walk(json.load(open(sys.argv[1])), "")'
+bare=$(python3 -c "$figures" "$schema")
+if [ -n "$bare" ] || ! python3 -c "$figures" "$schema" >/dev/null; then
     echo "FAIL figures without a unit or a direction: $bare"
+    failed=1
+fi
+python3 - "$schema" "$tmp/broken.json" <<'BREAK'
+import json, sys
+s = json.load(open(sys.argv[1]))
+d = s["$defs"]
+del d["noise"]["properties"]["dbfs"]["unit"]
+del d["quality_channel"]["properties"]["dynamic_range_db_a"]["better"]
+d["event_summary"]["properties"]["seconds_late"] = {"type": ["number", "null"]}
+json.dump(s, open(sys.argv[2], "w"))
+BREAK
+broken=$(python3 -c "$figures" "$tmp/broken.json" | tr '\n' ' ')
+if [ "$broken" != '/$defs/noise/dbfs /$defs/quality_channel/dynamic_range_db_a /$defs/event_summary/seconds_late ' ]; then
+    echo "FAIL the schema broken on purpose: the check named '$broken'"
     failed=1
 fi
 

@@ -5,7 +5,13 @@
 // tree), each field exactly as the tree holds it.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
+#include <vector>
 
 #include "loopcheck/identity/identity.hpp"
 
@@ -150,4 +156,121 @@ TEST(LoopcheckIdentity, FixtureTreesReadExactly)
     const identity none = identity_read(trees + "no-such-tree", {"(hw:1,0)"});
     EXPECT_EQ(none.system.hostname, "");
     EXPECT_FALSE(none.card);
+}
+
+// PipeWire's nodes, from pw-dump's JSON (the usb tree's pw-dump.json, and
+// variants of a node): the node a device's or a JACK port's name names, by
+// its node.name, node.description or node.nick, whole or before ':'; the card
+// its alsa.card (a number or a string) names, else its device's
+// api.alsa.card; none for a node that is not ALSA's, a device that is not
+// there, a number out of ALSA's range, or text that is not JSON.
+TEST(LoopcheckIdentity, PipewireNodesNameTheirCard)
+{
+    std::ifstream in(trees + "usb/pw-dump.json");
+    const std::string dump{std::istreambuf_iterator<char>(in), {}};
+    ASSERT_FALSE(dump.empty());
+    const std::string input = "alsa_input.usb-Burr-Brown_from_TI_USB_Audio_CODEC-00.analog-stereo";
+    const std::string output = "alsa_output.usb-Burr-Brown_from_TI_USB_Audio_CODEC-00.analog-stereo";
+    const auto node = [](const std::string& props) {
+        return "[{\"id\": 7, \"type\": \"PipeWire:Interface:Node\", \"info\": {\"props\": {\"node.name\": \"n\"" +
+               props +
+               "}}}, {\"id\": 9, \"type\": \"PipeWire:Interface:Device\", \"info\": {\"props\": "
+               "{\"api.alsa.card\": 4}}}]";
+    };
+    const struct {
+        const char* what;
+        std::string dump;
+        std::vector<std::string> names;
+        int card;
+        std::string node;
+    } rows[] = {
+        {"its node.name", dump, {input}, 1, input},
+        {"a JACK port of its description", dump, {"USB Audio CODEC Analog Stereo:capture_FL"}, 1, input},
+        {"a JACK port of its nick", dump, {"USB Audio CODEC:capture_FL"}, 1, input},
+        {"its device's card (no alsa.card of its own)",
+         dump,
+         {"USB Audio CODEC Analog Stereo Output:playback_FL"},
+         1,
+         output},
+        {"the first name that names one", dump, {"system", "Headphones", output}, 1, output},
+        {"a longer name is not its port", dump, {"USB Audio CODEC Analog Stereos"}, -1, ""},
+        {"a Bluetooth node", dump, {"Headphones:playback_FL"}, -1, ""},
+        {"the dummy driver", dump, {"Dummy-Driver"}, -1, ""},
+        {"no name", dump, {""}, -1, ""},
+        {"alsa.card as a string", node(", \"alsa.card\": \"3\""), {"n"}, 3, "n"},
+        {"api.alsa.card on the node", node(", \"api.alsa.card\": 5"), {"n"}, 5, "n"},
+        {"its device by device.id", node(", \"device.id\": 9"), {"n"}, 4, "n"},
+        {"a device.id with no device", node(", \"device.id\": 8"), {"n"}, -1, ""},
+        {"a card beyond ALSA's", node(", \"alsa.card\": 100"), {"n"}, -1, ""},
+        {"a negative card", node(", \"alsa.card\": -1"), {"n"}, -1, ""},
+        {"a card that is no number", node(", \"alsa.card\": \"1x\""), {"n"}, -1, ""},
+        {"not JSON", "pw-dump: can't connect", {input}, -1, ""},
+        {"cut short", dump.substr(0, dump.size() / 2), {input}, -1, ""},
+        {"no dump", "", {input}, -1, ""},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.what);
+        const identity_pipewire_card found = identity_pipewire_card_of(r.dump, r.names);
+        EXPECT_EQ(found.card, r.card);
+        EXPECT_EQ(found.node, r.node);
+    }
+}
+
+// On PipeWire the names hold no "hw:N": the card of the node they name, read
+// from sysfs as for hw:N (the usb tree's card 1, exactly), found through the node.
+TEST(LoopcheckIdentity, PipewireCardReadLikeHwN)
+{
+    const identity id = identity_read(trees + "usb", {"USB Audio CODEC Analog Stereo:capture_FL"});
+    ASSERT_TRUE(id.card);
+    EXPECT_EQ(id.card->index, 1);
+    EXPECT_EQ(id.card->id, "CODEC");
+    EXPECT_EQ(id.card->module, "snd-usb-audio");
+    ASSERT_TRUE(id.card->usb);
+    EXPECT_EQ(id.card->usb->vendor_id + " " + id.card->usb->product_id + " " + id.card->usb->serial + " " +
+                  id.card->usb->release,
+              "08bb 2902 A1B2C3D4 0100");
+    EXPECT_EQ(id.card_from, "pipewire:alsa_input.usb-Burr-Brown_from_TI_USB_Audio_CODEC-00.analog-stereo");
+    EXPECT_EQ(identity_key(id, "x"), "usb:08bb:2902:A1B2C3D4");
+    // "hw:N" in a name comes first; a node that is not ALSA's, or a tree with no pw-dump.json, gives none.
+    EXPECT_EQ(identity_read(trees + "usb", {"USB Audio CODEC:capture_FL", "alsa_pcm:hw:0:in1"}).card->id, "PCH");
+    EXPECT_FALSE(identity_read(trees + "usb", {"Headphones:playback_FL"}).card);
+    EXPECT_FALSE(identity_read(trees + "pci", {"USB Audio CODEC Analog Stereo:capture_FL"}).card);
+}
+
+// Whether pw-dump is asked: only where a PipeWire server's socket is (the
+// runtime folder's pipewire-0, PIPEWIRE_RUNTIME_DIR before XDG_RUNTIME_DIR)
+// or PIPEWIRE_REMOTE names one; a fixture tree answers from its pw-dump.json
+// whatever the environment says; plain jackd or ALSA (no socket) never waits on it.
+TEST(LoopcheckIdentity, PipewireAskedOnlyWhereItRuns)
+{
+    namespace fs = std::filesystem;
+    const fs::path run = fs::path(testing::TempDir()) / ("identity_run_" + std::to_string(::getpid()));
+    fs::create_directories(run / "with");
+    fs::create_directories(run / "without");
+    std::ofstream(run / "with" / "pipewire-0") << "";
+    // A name that only begins like the socket is not it.
+    std::ofstream(run / "without" / "pipewire-0-manager") << "";
+    const std::string with = (run / "with").string(), without = (run / "without").string();
+    using s = identity_pipewire_source;
+    const struct {
+        const char* what;
+        std::string root, pipewire_runtime_dir, xdg_runtime_dir, remote;
+        s source;
+    } rows[] = {
+        {"the socket in XDG_RUNTIME_DIR", "/", "", with, "", s::server},
+        {"no socket there (plain jackd, ALSA)", "/", "", without, "", s::none},
+        {"no runtime folder at all", "/", "", "", "", s::none},
+        {"a folder that is not there", "/", "", with + "/nowhere", "", s::none},
+        {"PIPEWIRE_RUNTIME_DIR before XDG_RUNTIME_DIR", "/", with, without, "", s::server},
+        {"PIPEWIRE_RUNTIME_DIR without the socket", "/", without, with, "", s::none},
+        {"PIPEWIRE_REMOTE names a server", "/", "", without, "pipewire-1", s::server},
+        {"a fixture tree with pw-dump.json", trees + "usb", "", with, "", s::fixture},
+        {"a fixture tree without, a server running", trees + "pci", "", with, "pipewire-0", s::none},
+        {"a tree that is not there", trees + "no-such-tree", "", with, "", s::none},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.what);
+        EXPECT_EQ(identity_pipewire_source_of(r.root, r.pipewire_runtime_dir, r.xdg_runtime_dir, r.remote), r.source);
+    }
+    fs::remove_all(run);
 }

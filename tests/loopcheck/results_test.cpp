@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "common/loopcheck_session.hpp"
+#include "loopcheck/monitor/monitor.hpp"
 #include "loopcheck/outcome/exit_protocol.hpp"
 #include "loopcheck/report/report_results.hpp"
 #include "loopcheck/results/results.hpp"
@@ -136,6 +137,61 @@ TEST(LoopcheckResults, JunitHoldsEveryCheckAndValidates)
         EXPECT_NE(xml.find(tally), std::string::npos) << tally << "\n" << xml;
         for (const std::string& part : r.holds)
             EXPECT_NE(xml.find(part), std::string::npos) << part << "\n" << xml;
+    }
+}
+
+// The glitches' WAVs (--save-glitches) are attachments of the glitches' case
+// alone, each once, their paths escaped, the report beside them; a change of
+// the clock (no file) or a run without --save-glitches attaches none.
+TEST(LoopcheckResults, GlitchWavsAttachedToTheGlitchesCase)
+{
+    monitor_event drop, zeros, rate;
+    drop.frame = 48000, drop.kind = monitor_kind::dropped, drop.frames = 64;
+    zeros.frame = 96000, zeros.kind = monitor_kind::zeros, zeros.frames = 480;
+    rate.frame = 144000, rate.kind = monitor_kind::rate;
+    struct row {
+        const char* name;
+        std::string save_dir;
+        std::vector<std::pair<monitor_event, std::string>> events;
+        std::vector<std::string> attached;  // in the glitches' case, in this order
+    };
+    const row rows[] = {
+        {"two glitches and a clock change",
+         "out/glitches",
+         {{drop, "glitch-0001-1.000s-dropped.wav"}, {rate, ""}, {zeros, "glitch-0002-2.000s-zeros.wav"}},
+         {"out/glitches/glitch-0001-1.000s-dropped.wav", "out/glitches/glitch-0002-2.000s-zeros.wav"}},
+        {"a folder with XML's specials",
+         "a&b <c>",
+         {{drop, "glitch-0001-1.000s-dropped.wav"}},
+         {"a&amp;b &lt;c&gt;/glitch-0001-1.000s-dropped.wav"}},
+        {"no --save-glitches", "", {{drop, ""}}, {}},
+        {"no glitch", "out", {}, {}},
+    };
+    for (const row& r : rows) {
+        SCOPED_TRACE(r.name);
+        monitor_outcome o;
+        o.end.ran = true;
+        o.plan.save_dir = r.save_dir;
+        o.trace = monitor_trace_start(48000.0);
+        for (const auto& [e, file] : r.events)
+            monitor_trace_event_add(o.trace, e, file);
+        o.progress.summary.aligned = true, o.progress.summary.events = static_cast<int64_t>(r.events.size());
+        const mode_judgement j = monitor_judge(o);
+        const results_run run{"card", "", "", {}, {{"monitor", true, "", j.checks}}, {{"", "out/report.html"}}};
+        const std::string xml = results_junit(run);
+        std::string words;
+        EXPECT_TRUE(junit_valid(xml, words)) << words << xml;
+        const size_t glitches = xml.find("name=\"glitches\">"), end = xml.find("</testcase>", glitches);
+        ASSERT_NE(glitches, std::string::npos) << xml;
+        size_t at = glitches;
+        for (const std::string& path : r.attached) {
+            const std::string line = "[[ATTACHMENT|" + path + "]]";
+            EXPECT_EQ(count_of(xml, line), 1u) << line << "\n" << xml;
+            at = xml.find(line, at);
+            EXPECT_LT(at, end) << line << " not in the glitches' case, or out of order\n" << xml;
+        }
+        EXPECT_EQ(count_of(xml, "[[ATTACHMENT|"), r.attached.size() + count_of(xml, "[[ATTACHMENT|out/report.html]]"));
+        EXPECT_EQ(count_of(xml.substr(glitches, end - glitches), ".wav]]"), r.attached.size()) << xml;
     }
 }
 
