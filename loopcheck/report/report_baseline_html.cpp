@@ -96,10 +96,11 @@ void report_baseline_html(html_page& page, const std::vector<baseline_change>& c
     if (changes.empty())
         return;
     html_heading(page, 2, "Against the baseline");
-    html_paragraph(page,
-                   "Each figure against the baseline's: the room its tolerance allows (widened to three times the combined "
-                   "uncertainty where that is wider) shaded, the worse way alone where one way is better; the "
-                   "response's mask on each band's mean level. Red: regressed.");
+    html_paragraph(
+        page,
+        "Each figure against the baseline's: the room its tolerance allows (widened to three times the combined "
+        "uncertainty where that is wider) shaded, the worse way alone where one way is better; the "
+        "response's mask on each band's mean level. Red: regressed.");
     for (const baseline_change& c : changes)
         if (c.high_hz <= 0.0 && (c.name.starts_with("latency_frames") || c.name.starts_with("thd_n_db")))
             mark_plot(page, c);
