@@ -198,12 +198,12 @@ watcher=$!
 # windows within its hour, so this wait is bounded.
 ( until [ -f "$RIG_LATE_BUILDS/windows.mark" ]; do sleep 1; done
   start=$SECONDS
-  if run_ctest build -L wine -j4 >"$logs/ctest-build-wine.log" 2>&1; then result=0; else result=1; fi
+  if run_ctest build -L wine -j4 --output-junit "$PWD/$logs/ctest-build-wine.xml" >"$logs/ctest-build-wine.log" 2>&1; then result=0; else result=1; fi
   echo "$result $((SECONDS - start))" >"$logs/wine.status" ) &
 wine_tests=$!
 trap 'stop_background; kill $watcher $wine_tests 2>/dev/null || true' EXIT
 stage "end-to-end tests but Wine's, and the monitor's harness, side by side; the late ones once the background builds are done" \
-    run_ctest_noting build -L '^(e2e|harness)$' -LE wine -j"$e2e_jobs"
+    run_ctest_noting build -L '^(e2e|harness)$' -LE wine -j"$e2e_jobs" --output-junit "$PWD/$logs/ctest-build.xml"
 
 echo "== the Wine tests, once the Windows programs were built"
 wine_start=$SECONDS
@@ -240,7 +240,10 @@ echo "== times"
 printf '%s\n' "${times[@]}"
 printf '%5d s  in all\n' $((SECONDS - begin))
 if [ ${#skipped[@]} -gt 0 ]; then
-    echo "== skipped (passed as far as they ran; their reasons are in build-logs/ctest-*.log)"
+    # Every test's own output, a skipped one's reason among it, is in ctest's
+    # JUnit files: its text logs show a test's output only when it failed, and
+    # the two ctests in build/ share (and overwrite) Testing/Temporary/LastTest.log.
+    echo "== skipped (passed as far as they ran; their reasons are in build-logs/ctest-*.xml)"
     printf '   %s\n' "${skipped[@]}"
 else
     echo "== skipped: none"
