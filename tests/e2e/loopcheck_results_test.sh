@@ -50,13 +50,19 @@ is() { [ "$(xpath "$1" "$2")" = "$3" ]; }
 for attempt in 1 2 3; do
     [ "$attempt" = 1 ] || rig_hold_builds 60
     xruns=$(grep -c XRun "$RIG_JACK_LOG")
+    skipped=$(rig_jack_skipped)
     rig_loopsim_start --delay 300 --gain 0.5 --cable loopcheck || fail "no loopsim"
     timeout 90 "$loopcheck" --json --expect "$lat:0.5" --limits "$work/limits.json" --monitor 3s --max-drift 200 \
         --junit "$work/a.xml" --lava "$work/a.txt" --report "$work/a.html" >"$work/a.json" 2>"$work/a.err"
     status=$?
     rig_stop "$RIG_LOOPSIM_PID"
-    [ "$status" = 4 ] && [ "$(grep -c XRun "$RIG_JACK_LOG")" -gt "$xruns" ] || break
-    echo "note: attempt $attempt unstable while the server logged an xrun; run again"
+    # A busy machine's server that logged an xrun, or skipped a late client's
+    # cycle ("was not finished"), made the run unstable (4) or its frames
+    # glitch (7; a clean-clone run once counted 2 glitches where loopsim logged
+    # none): those frames were lost in the server, not in the loop.
+    { [ "$status" = 4 ] || [ "$status" = 7 ]; } || break
+    [ "$(grep -c XRun "$RIG_JACK_LOG")" -gt "$xruns" ] || [ "$(rig_jack_skipped)" -gt "$skipped" ] || break
+    echo "note: attempt $attempt ended with status $status while the server logged an xrun or skipped a cycle; run again"
 done
 a="$work/a.xml"
 echo "exit status $status; the JUnit's cases:"
@@ -81,6 +87,7 @@ check "thd_n_db's unit dB" is "$a" 'string(//property[@name="quality.thd_n_db.un
 # The monitor: loopsim's log names no glitch, so the count is 0 and the case passes.
 loopsim_glitches=$(grep -ci glitch "$work/loopsim.out")
 check "loopsim logged no glitch ($loopsim_glitches)" [ "$loopsim_glitches" = 0 ]
+[ "$status" = 7 ] && { echo "the monitor's glitches, none logged by loopsim or the server:"; jq -c '.monitor.glitches // .monitor' "$work/a.json" 2>/dev/null | head -c 2000; echo; }
 check "the monitor's glitches a passing case of 0" \
     is "$a" 'concat(count(//testcase[@classname="loopcheck.monitor"][@name="glitches"][not(failure)]), " ", //property[@name="monitor.glitches.value"]/@value)' "1 0"
 check "the monitor's drift a case" is "$a" 'count(//testcase[@classname="loopcheck.monitor"][@name="drift_ppm"])' 1
