@@ -114,7 +114,9 @@ check "no loop: the loop's case skipped" is "$b" 'count(//testcase[@name="loop_f
 check "no loop: --quality and --monitor skipped, with their reason" \
     is "$b" 'count(//testcase[@name="quality" or @name="monitor"]/skipped[string-length(@message) > 0])' 2
 check "no loop: no failure" is "$b" 'count(//failure)' 0
-check "no loop: LAVA's lines" diff <(printf 'latency.loop_found skip\nquality skip\nmonitor skip\n') "$work/b.txt"
+# (Its stream's clock against the system's, a figure of a stream that ran 5 s
+# or more, which a slow start on a busy machine reaches, aside.)
+check "no loop: LAVA's lines" diff <(printf 'latency.loop_found skip\nquality skip\nmonitor skip\n') <(grep -v clock_rate "$work/b.txt")
 check "no loop: the JSON's status skip, its own exit status 77" jq -e '.status == "skip" and .exit_status == 77' "$work/b.out"
 check "no loop: the JSON passes the schema" rig_json_check "$work/b.out"
 check "LOOPCHECK_SYSFS: the fixture's host in the JSON" jq -e '.environment.host.name == "bench-usb" and .environment.host.dmi.product == "OptiPlex 7080"' "$work/b.out"
