@@ -304,6 +304,16 @@ rig_loopsim_start() {
     return 1
 }
 
+# Sets round_trip to the server's own round trip in frames, jack_iodelay's
+# through a 0-frame loopsim: the part of a loop's latency that loopsim's
+# --delay adds to. Fails the test when it cannot be read.
+rig_server_round_trip() {
+    rig_loopsim_start --delay 0 || fail "no loopsim"
+    round_trip=$(rig_iodelay_frames loopsim:in loopsim:out)
+    rig_stop "$RIG_LOOPSIM_PID"
+    [ -n "$round_trip" ] || fail "jack_iodelay read nothing"
+}
+
 rig_proc_status() {
     awk -v field="$2:" '$1 == field { print $2 }' "/proc/$1/status" 2>/dev/null
 }

@@ -13,10 +13,7 @@ set -u
 rig_test_begin
 loopcheck="$BUILD_DIR/loopcheck/loopcheck"
 rig_jack_start "loopcheck-modes-$$" 256 48000 || fail "no JACK server"
-rig_loopsim_start --delay 0 || fail "no loopsim"
-round_trip=$(rig_iodelay_frames loopsim:in loopsim:out)
-rig_stop "$RIG_LOOPSIM_PID"
-[ -n "$round_trip" ] || fail "jack_iodelay read nothing"
+rig_server_round_trip
 lat=$((round_trip + 300))
 echo "the server's round trip is $round_trip frames: the loop's latency $lat"
 # A THD+N no converter reaches: the limits fail whatever the loop.

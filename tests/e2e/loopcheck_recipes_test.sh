@@ -37,10 +37,7 @@ ln -s "$BUILD_DIR/loopcheck/loopcheck" "$work/bin/loopcheck"
 export PATH="$work/bin:$PATH"
 
 rig_jack_start "loopcheck-recipes-$$" 256 48000 || fail "no JACK server"
-rig_loopsim_start --delay 0 || fail "no loopsim"
-round_trip=$(rig_iodelay_frames loopsim:in loopsim:out)
-rig_stop "$RIG_LOOPSIM_PID"
-[ -n "$round_trip" ] || fail "jack_iodelay read nothing"
+rig_server_round_trip
 lat=$((round_trip + 300))
 echo "the server's round trip is $round_trip frames: the loop's latency $lat"
 # One loopsim for every run, its noise at -110 dBFS so that the noise and the

@@ -27,10 +27,7 @@ loopcheck="$BUILD_DIR/loopcheck/loopcheck"
 xsd="$SOURCE_DIR/tests/data/junit/junit-10.xsd"
 command -v xmllint >/dev/null || fail "no xmllint (libxml2-utils, in tools/setup.sh's test list)"
 rig_jack_start "loopcheck-results-$$" 256 48000 || fail "no JACK server"
-rig_loopsim_start --delay 0 || fail "no loopsim"
-round_trip=$(rig_iodelay_frames loopsim:in loopsim:out)
-rig_stop "$RIG_LOOPSIM_PID"
-[ -n "$round_trip" ] || fail "jack_iodelay read nothing"
+rig_server_round_trip
 lat=$((round_trip + 300))
 echo "the server's round trip is $round_trip frames: the loop's latency $lat"
 # One figure no converter reaches, two any loop meets.
